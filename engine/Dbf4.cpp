@@ -1,0 +1,1047 @@
+#include "engine/Dbf4.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "engine/TZDbfLow.h"
+#include "engine/TimeDate.h"
+#include "engine/tzmsg.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace vz {
+namespace {
+
+// Stores an error without dispatching it (the caller dispatches once, later).
+void StoreError(int code, const std::string& detail) {
+  Err.ErrorCode = static_cast<std::uint16_t>(code);
+  Err.MessageCode = static_cast<std::uint16_t>(code);
+  Err.ErrorDetail = detail;
+}
+
+void DispatchPending() {
+  if (Err.ErrorCode != 0 && Err.ErrorDispatch) HandleError();
+}
+
+WorkArea* NeedTable(const char* op) {
+  WorkArea* a = CurrentTable();
+  if (!a)
+    SetError(215, std::string("No database in use [") + op + "]  WorkArea = " + Str(Areas.Current));
+  return a;
+}
+
+bool IsWordChar(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+         c == '_' || c == '\\';
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+bool IndexActive() { return Index.Active && Index.Active(); }
+
+void Semaphore(bool begin) {
+  if (Index.Semaphore) Index.Semaphore(begin);
+}
+
+// Reads and unpacks record n; false when the read failed.
+bool ReadUnpack(WorkArea& a, std::int64_t n) {
+  if (!GetDbfRecord(a, n)) return false;
+  Unpack(a);
+  return true;
+}
+
+bool WhileHolds(WorkArea& a) {
+  if (a.WhileExpr) return Evaluator.IsTrue ? Evaluator.IsTrue(*a.WhileExpr) : true;
+  if (a.WhileProc) return a.WhileProc();
+  return true;
+}
+
+// Parses an integer the way field texts are read: optional sign and digits;
+// false for anything else. Values beyond 32 bits are clamped.
+bool ParseInt32(std::string_view s, std::int32_t& out) {
+  std::size_t i = 0;
+  bool neg = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
+  if (i >= s.size()) return false;
+  std::int64_t v = 0;
+  bool big = false;
+  for (; i < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    if (!big) {
+      v = v * 10 + (s[i] - '0');
+      if (v > 0x80000000LL) big = true;
+    }
+  }
+  if (neg) v = -v;
+  if (big || v > INT32_MAX) v = neg ? INT32_MIN : INT32_MAX;
+  if (v < INT32_MIN) v = INT32_MIN;
+  out = static_cast<std::int32_t>(v);
+  return true;
+}
+
+bool ParseDouble(std::string_view s, double& out) {
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  if (s.empty()) return false;
+  const char* end = s.data() + s.size();
+  auto [p, ec] = std::from_chars(s.data(), end, out);
+  if (ec == std::errc::result_out_of_range) return p == end;
+  return ec == std::errc() && p == end;
+}
+
+}  // namespace
+
+// --- Work areas --------------------------------------------------------------
+
+void Select(int n) {
+  ClearError();
+  if (n == 0) {
+    for (int i = 1; i <= kMaxAreas; ++i) {
+      if (!Areas.Slot[i]) {
+        Areas.Current = i;
+        return;
+      }
+    }
+    SetError(220, "No free workarea available [Select(0)]");
+    return;
+  }
+  if (n < 0 || n > kMaxAreas) {
+    SetError(220, "Invalid workarea selected = [Select(" + Str(n) + ")]");
+    return;
+  }
+  Areas.Current = n;
+}
+
+int SelectedArea() { return Areas.Current; }
+
+std::string Alias() {
+  const WorkArea* a = CurrentTable();
+  return a ? a->Alias : std::string();
+}
+
+void USE(const std::string& command, std::uint8_t* buffer, std::size_t size) {
+  USE(command, buffer, size, nullptr, nullptr);
+}
+
+void USE(const std::string& commandText, std::uint8_t* buffer, std::size_t size, RecordProc encode,
+         RecordProc decode) {
+  ClearError();
+  CloseArea();
+  std::string command = Trim(commandText);
+  if (command.empty()) return;
+  // The upper-cased copy finds the option words; the caller's spelling of
+  // the file name is kept for opening the file.
+  std::string up = platform::AnsiUpper(command) + " ";
+  command += " ";
+  const std::size_t tail = platform::NameStart(up);
+
+  if (up.find("LINKED LIST", tail) != std::string::npos ||
+      up.find("VIRTUAL FILE", tail) != std::string::npos) {
+    SetError(220, "Tables kept in memory are not supported: " + up + "[USE]");
+    return;
+  }
+  if ((buffer == nullptr) != (size == 0)) {
+    SetError(220, "Buffer is NIL or size is zero, attempting to open " + up + " [USE]");
+    return;
+  }
+
+  bool exclusive = false;
+  for (std::size_t pos = up.find(" EXCLUSIVE", tail); pos != std::string::npos;
+       pos = up.find(" EXCLUSIVE", pos)) {
+    const std::size_t after = pos + 10;
+    if (after < up.size() && IsWordChar(up[after])) {
+      ++pos;
+      continue;
+    }
+    up.erase(pos, 10);
+    command.erase(pos, 10);
+    exclusive = true;
+  }
+
+  std::string alias;
+  if (const std::size_t pos = up.find(" ALIAS ", tail); pos != std::string::npos) {
+    alias = up.substr(pos + 7, 64);
+    alias = Trim(alias);
+    if (const std::size_t blank = alias.find(' '); blank != std::string::npos) alias.resize(blank);
+    up.resize(pos);
+    command.resize(pos);
+  }
+
+  command = Trim(command);
+  up = Trim(up);
+  const std::string openName = AddDefaultExtension(platform::ExpandFileName(command), "DBF");
+  const std::string fileName = platform::AsciiUpper(openName);
+  if (alias.empty()) {
+    std::string base = platform::NameOf(platform::AsciiUpper(platform::ExpandFileName(command)));
+    if (const std::size_t dot = base.rfind('.'); dot != std::string::npos) base.resize(dot);
+    alias = platform::AnsiUpper(base.substr(0, 64));
+  }
+
+  for (int i = 1; i <= kMaxAreas; ++i) {
+    if (i != Areas.Current && Areas.Slot[i] && Areas.Slot[i]->FileName == fileName) {
+      SetError(214, "File: " + fileName + " is already in use." + " [" + "USE" + "]");
+      return;
+    }
+  }
+
+  if (Settings.DefaultFileMode == platform::kModeExclusive) exclusive = true;
+  int mode = exclusive ? platform::kModeExclusive : Settings.DefaultFileMode;
+  if (!Settings.NetworkMode) {
+    mode = platform::kModeReadWrite;
+    exclusive = true;
+  }
+  if (Settings.ForcedFileMode != -1) mode = Settings.ForcedFileMode;
+
+  std::unique_ptr<WorkArea> area;
+  try {
+    area = std::make_unique<WorkArea>();
+  } catch (const std::bad_alloc&) {
+    SetError(217, "[USE(" + up + ",<@Buffer>,<size>)]");
+    return;
+  }
+  area->FileName = fileName;
+  area->OpenName = openName;
+  area->FileMode = mode;
+  area->Oem = !Settings.AnsiTables;
+  if (!OpenDBF(*area)) return;
+
+  WorkArea& a = *area;
+  Areas.Slot[Areas.Current] = std::move(area);
+  a.Alias = alias;
+  a.Exclusive = exclusive;
+
+  std::size_t nativeSize = 1;
+  for (const FieldDesc& f : a.Fields) nativeSize += f.NativeSize;
+  try {
+    if (buffer) {
+      a.Native = buffer;
+      a.OwnsNative = false;
+    } else {
+      a.OwnedNative.assign(nativeSize, 0);
+      a.Native = a.OwnedNative.data();
+      a.OwnsNative = true;
+      size = nativeSize;
+    }
+  } catch (const std::bad_alloc&) {
+    CloseArea();
+    SetError(217, "[USE(" + up + ",Nil,0)]");
+    return;
+  }
+  a.NativeSize = size;
+  if (size != nativeSize) {
+    CloseArea();
+    SetError(266, "Database record/buffer size mismatch: " + up + " [USE()]" + "\n\r" +
+                      "Record Size=" + Str(static_cast<long long>(nativeSize)) +
+                      ", Buffer Size=" + Str(static_cast<long long>(size)));
+    return;
+  }
+
+  for (int i = 1; i <= kMaxAreas; ++i) {
+    if (i != Areas.Current && Areas.Slot[i] && Areas.Slot[i]->Alias == alias) {
+      CloseArea();
+      SetError(220, "Alias name \"" + alias + "\" already in use." + " [USE]");
+      return;
+    }
+  }
+
+  a.Encode = std::move(encode);
+  a.Decode = std::move(decode);
+
+  if (a.RecCount > 0) {
+    GoTop();
+  } else {
+    std::memset(a.Native, 0, a.NativeSize);
+    ClearRecord();
+    a.Eof = a.Bof = true;
+  }
+  try {
+    a.Swap.assign(nativeSize, 0);
+  } catch (const std::bad_alloc&) {
+    CloseArea();
+    SetError(217, "[USE(" + up + ",<@Buffer>," + Str(static_cast<long long>(size)) + ")]");
+    return;
+  }
+  if (a.Memo && MemoUnit.Open) {
+    if (!MemoUnit.Open(a)) {
+      const int code = Err.ErrorCode ? Err.ErrorCode : 2;
+      CloseArea();
+      SetError(code, "Problem with memo [USE(" + up + ",<@Buffer>," +
+                         Str(static_cast<long long>(size)) + ")]");
+      return;
+    }
+  }
+}
+
+void CloseArea() {
+  if (!CurrentTable()) return;
+  if (Index.CloseIndexes) Index.CloseIndexes();
+  // From here the area leaves its slot whatever happens below.
+  std::unique_ptr<WorkArea> owned = std::move(Areas.Slot[Areas.Current]);
+  WorkArea& a = *owned;
+  RefreshRecCount(a);
+  a.LockData.reset();
+  a.Swap.clear();
+  if (a.Memo && MemoUnit.Close) MemoUnit.Close(a);
+  a.FilterExpr.reset();
+  a.WhileExpr.reset();
+  a.FilterProc = nullptr;
+  a.WhileProc = nullptr;
+  a.Cache = ReadCache{};
+  CloseDbf(a);
+}
+
+void CloseAll() {
+  ClearError();
+  for (int i = 1; i <= kMaxAreas; ++i) {
+    Areas.Current = i;
+    CloseArea();
+  }
+  Areas.Current = 1;
+}
+
+// --- Records -------------------------------------------------------------------
+
+bool GetDbfRecord(WorkArea& a, std::int64_t n) {
+  if (n < 1 || n > a.RecCount) {
+    SetError(212, "Invalid record number = " + Str(n) + " (" + a.FileName + ")  [GetDbfRecord]");
+    return false;
+  }
+  a.Bof = a.Eof = false;
+  std::size_t got = 0;
+  const int rc = a.File.ReadAt(RecordOffset(a, n), a.RawRec.data(), a.RecordLen, got);
+  if (rc != 0 || got < a.RecordLen) {
+    SetError(rc != 0 ? rc : 213, "File:  " + a.FileName + "  [GetDbfRecord]");
+    return false;
+  }
+  a.RecNo = n;
+  if (a.RecordLen > 1) {
+    if (a.Decode) a.Decode(a.RawRec.data() + 1, a.RecordLen - 1);
+    if (a.Oem) platform::OemToAnsi(a.RawRec.data() + 1, a.RecordLen - 1);
+  }
+  return true;
+}
+
+double Real48ToDouble(const std::uint8_t* p) {
+  if (p[0] == 0) return 0.0;
+  const std::uint64_t frac = static_cast<std::uint64_t>(p[1]) |
+                             (static_cast<std::uint64_t>(p[2]) << 8) |
+                             (static_cast<std::uint64_t>(p[3]) << 16) |
+                             (static_cast<std::uint64_t>(p[4]) << 24) |
+                             (static_cast<std::uint64_t>(p[5] & 0x7F) << 32);
+  const double m = 1.0 + std::ldexp(static_cast<double>(frac), -39);
+  const double v = std::ldexp(m, static_cast<int>(p[0]) - 129);
+  return (p[5] & 0x80) ? -v : v;
+}
+
+bool DoubleToReal48(double v, std::uint8_t* p) {
+  std::memset(p, 0, 6);
+  if (v == 0.0) return true;
+  const bool negative = std::signbit(v);
+  bool fits = true;
+  int e = 0;
+  std::uint64_t frac = 0;
+  if (!std::isfinite(v)) {
+    fits = false;
+    e = 255 - 128;
+    frac = (1ULL << 39) - 1;
+  } else {
+    const double m = std::frexp(std::fabs(v), &e);  // v = m * 2^e, 0.5 <= m < 1
+    frac = static_cast<std::uint64_t>(std::llround(std::ldexp(2.0 * m - 1.0, 39)));
+    if (frac >= (1ULL << 39)) {
+      frac = 0;
+      ++e;
+    }
+    if (e + 128 < 1) return true;  // too small: zero
+    if (e + 128 > 255) {
+      fits = false;
+      e = 255 - 128;
+      frac = (1ULL << 39) - 1;
+    }
+  }
+  p[0] = static_cast<std::uint8_t>(e + 128);
+  for (int i = 0; i < 5; ++i) p[1 + i] = static_cast<std::uint8_t>(frac >> (8 * i));
+  p[5] = static_cast<std::uint8_t>((p[5] & 0x7F) | (negative ? 0x80 : 0));
+  return fits;
+}
+
+std::int32_t NativeInt(const std::uint8_t* p) {
+  std::int32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+void SetNativeInt(std::uint8_t* p, std::int32_t v) { std::memcpy(p, &v, 4); }
+
+void Unpack(WorkArea& a) {
+  std::uint8_t* n = a.Native;
+  const std::uint8_t* raw = a.RawRec.data();
+  n[0] = raw[0] == '*';
+  for (const FieldDesc& f : a.Fields) {
+    std::uint8_t* slot = n + f.NativeOffset;
+    const char* text = reinterpret_cast<const char*>(raw + f.Offset);
+    const std::string_view bytes(text, f.Len);
+    switch (f.Type) {
+      case 'C':
+        slot[0] = f.Len;
+        std::memcpy(slot + 1, text, f.Len);
+        break;
+      case 'D': {
+        char stored[8];
+        std::memset(stored, ' ', 8);
+        std::memcpy(stored, text, f.Len < 8 ? f.Len : 8);
+        const std::string shown = StoredToDisplay(stored);
+        slot[0] = static_cast<std::uint8_t>(shown.size());
+        std::memset(slot + 1, ' ', 10);
+        std::memcpy(slot + 1, shown.data(), shown.size() < 10 ? shown.size() : 10);
+        break;
+      }
+      case 'L':
+        slot[0] = f.Len > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == 'Y' ||
+                                text[0] == 'y');
+        break;
+      case 'M': {
+        std::int32_t v = 0;
+        const std::string t = TrimRight(TrimLeft(bytes));
+        if (!ParseInt32(t, v)) v = 0;
+        // A number beyond 32 bits cannot name a block: mark it out of range.
+        if (!t.empty() && (v == INT32_MAX || v == INT32_MIN)) {
+          std::int64_t check = 0;
+          bool big = false;
+          for (char c : t)
+            if (c >= '0' && c <= '9') {
+              check = check * 10 + (c - '0');
+              if (check > INT32_MAX) big = true;
+            }
+          if (big) v = kMemoOutOfRange;
+        }
+        SetNativeInt(slot, v);
+        break;
+      }
+      case 'N':
+      case 'F': {
+        const std::string t = Trim(bytes);
+        if (f.Dec > 0) {
+          double d = 0;
+          if (!ParseDouble(t, d)) d = 0;
+          DoubleToReal48(d, slot);
+        } else {
+          std::int32_t v = 0;
+          if (!ParseInt32(t, v)) {
+            double d = 0;
+            if (ParseDouble(t, d) && std::isfinite(d)) {
+              d = std::trunc(d);
+              v = d >= 2147483647.0    ? INT32_MAX
+                  : d <= -2147483648.0 ? INT32_MIN
+                                       : static_cast<std::int32_t>(d);
+            }
+          }
+          SetNativeInt(slot, v);
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+namespace {
+
+// Writes `text` right-aligned into a field of `len` bytes; asterisks when
+// it does not fit.
+void RightAlign(std::uint8_t* field, int len, const std::string& text) {
+  if (static_cast<int>(text.size()) > len) {
+    std::memset(field, '*', len);
+    return;
+  }
+  std::memset(field, ' ', len);
+  std::memcpy(field + (len - text.size()), text.data(), text.size());
+}
+
+}  // namespace
+
+void Pack(WorkArea& a) {
+  const std::uint8_t* n = a.Native;
+  std::uint8_t* raw = a.RawRec.data();
+  raw[0] = n[0] ? '*' : ' ';
+  for (const FieldDesc& f : a.Fields) {
+    const std::uint8_t* slot = n + f.NativeOffset;
+    std::uint8_t* field = raw + f.Offset;
+    switch (f.Type) {
+      case 'C': {
+        const std::size_t len = slot[0] < f.Len ? slot[0] : f.Len;
+        std::memset(field, ' ', f.Len);
+        std::memcpy(field, slot + 1, len);
+        break;
+      }
+      case 'D': {
+        std::string stored;
+        const std::size_t len = slot[0] < 10 ? slot[0] : 10;
+        if (!DisplayToStored(std::string_view(reinterpret_cast<const char*>(slot + 1), len),
+                             stored))
+          stored.assign(8, ' ');
+        std::memset(field, ' ', f.Len);
+        std::memcpy(field, stored.data(), f.Len < 8 ? f.Len : 8);
+        break;
+      }
+      case 'L':
+        field[0] = slot[0] ? 'T' : 'F';
+        break;
+      case 'M': {
+        const std::int32_t v = NativeInt(slot);
+        if (v == 0) std::memset(field, ' ', f.Len);
+        else RightAlign(field, f.Len, std::to_string(v));
+        break;
+      }
+      case 'N':
+      case 'F': {
+        if (f.Dec > 0) {
+          char buf[400];
+          std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(f.Dec), Real48ToDouble(slot));
+          RightAlign(field, f.Len, buf);
+        } else {
+          RightAlign(field, f.Len, std::to_string(NativeInt(slot)));
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+bool IsVisible(WorkArea& a) {
+  if (Settings.HideDeleted && a.RawRec[0] == '*') return false;
+  if (a.FilterProc) return a.FilterProc();
+  if (a.FilterExpr && Evaluator.IsTrue) return Evaluator.IsTrue(*a.FilterExpr);
+  return true;
+}
+
+void CallAfterMove(WorkArea& a) {
+  if (!a.AfterMove) return;
+  VoidProc proc = std::move(a.AfterMove);
+  a.AfterMove = nullptr;
+  const int area = Areas.Current;
+  const std::int64_t recNo = a.RecNo;
+  proc();
+  Areas.Current = area;
+  // The procedure may have closed the area.
+  WorkArea* still = CurrentTable();
+  if (still != &a) return;
+  a.AfterMove = std::move(proc);
+  if (Err.ErrorCode == 0 && a.RecNo != recNo) Err.ErrorCode = 224;
+  if (Err.ErrorCode != 0) SetError(Err.ErrorCode, a.FileName);
+}
+
+void GO(std::int64_t n) {
+  ClearError();
+  WorkArea* a = NeedTable("GO()");
+  if (!a) return;
+  if (n > a->RecCount) RefreshRecCount(*a);
+  const std::string badNumber =
+      "Invalid record number = " + Str(n) + " Database " + Quoted(a->FileName) + " [GO]";
+  if (a->RecCount == 0) {
+    a->Bof = a->Eof = true;
+    ClearRecord();
+    StoreError(212, badNumber);
+  } else {
+    a->Bof = a->Eof = false;
+    if (n < 1 || n > a->RecCount) {
+      a->RecNo = a->RecCount + 1;
+      a->Eof = true;
+      StoreError(212, badNumber);
+    } else {
+      const bool indexed = IndexActive();
+      if (indexed) Semaphore(true);
+      if (GetDbfRecord(*a, n)) {
+        Unpack(*a);
+        if (indexed) {
+          if (Index.Synchronise) Index.Synchronise();
+          if (Index.StoreKeys) Index.StoreKeys();
+        }
+      }
+      if (indexed) Semaphore(false);
+    }
+  }
+  DispatchPending();
+  if (CurrentTable() == a) CallAfterMove(*a);
+}
+
+void Dbf4RawGo(std::int64_t n) { Dbf4RawGo(n, false); }
+
+void Dbf4RawGo(std::int64_t n, bool callAfterMove) {
+  WorkArea* a = CurrentTable();
+  if (!a) {
+    SetError(215, "No database in use [Dbf4RawGo]  WorkArea = " + Str(Areas.Current));
+    return;
+  }
+  if (n > a->RecCount) {
+    a->RecNo = a->RecCount + 1;
+    a->Eof = true;
+    ClearRecord();
+  } else if (n <= 0) {
+    SetError(212, "Invalid record number = " + Str(n) + " [Dbf4RawGo]");
+    return;
+  } else {
+    bool ok;
+    {
+      ScopedErrorDispatch quiet(false);
+      ok = GetDbfRecord(*a, n);
+    }
+    if (!ok) {
+      SetError(Err.ErrorCode, TakeErrorDetail() + " [Dbf4RawGo]");
+      return;
+    }
+    Unpack(*a);
+  }
+  if (callAfterMove) CallAfterMove(*a);
+}
+
+void SKIP(std::int64_t n) {
+  ClearError();
+  WorkArea* a = NeedTable("SKIP()");
+  if (!a) return;
+  std::int64_t lastVisible = a->RecCount + 1;
+  if (n == 0) {
+    if (a->RecCount > 0 && !a->Eof && a->RecNo >= 1 && a->RecNo <= a->RecCount) {
+      if (!ReadUnpack(*a, a->RecNo)) return;
+    } else {
+      ClearRecord();
+    }
+    CallAfterMove(*a);
+    return;
+  }
+  if (a->Eof && n > 0) {
+    SetError(212, "Database " + Quoted(a->FileName) + " is past EOF." + " [SKIP]");
+    return;
+  }
+  if (a->RecCount == 0) {
+    a->Bof = a->Eof = true;
+    SetError(212, "Database " + Quoted(a->FileName) + " is empty." + " [SKIP]");
+    return;
+  }
+  if (a->Bof && n < 0) return;
+  a->Bof = a->Eof = false;
+  const bool indexed = IndexActive();
+  if (indexed) Semaphore(true);
+
+  bool endReached = false;
+  bool whileOk = true;
+  if (CustomSkip) {
+    const std::int64_t target = CustomSkip(n, endReached);
+    if (!endReached && !ReadUnpack(*a, target)) {
+      if (indexed) Semaphore(false);
+      return;
+    }
+  } else {
+    std::int64_t passed = 0;
+    for (;;) {
+      std::int64_t next;
+      if (n > 0) {
+        if (indexed) {
+          next = Index.NextEntry ? Index.NextEntry() : a->RecNo;
+          if (next == a->RecNo) endReached = true;
+        } else {
+          RefreshRecCount(*a);
+          next = a->RecNo + 1;
+          if (next > a->RecCount) {
+            endReached = true;
+            next = a->RecCount;
+          }
+        }
+      } else {
+        if (IsVisible(*a)) lastVisible = a->RecNo;
+        if (indexed) {
+          next = Index.PriorEntry ? Index.PriorEntry() : a->RecNo;
+          if (next == a->RecNo) endReached = true;
+        } else {
+          next = a->RecNo - 1;
+          if (next < 1) {
+            endReached = true;
+            next = 1;
+          }
+        }
+      }
+      if (next < 1 || next > a->RecCount) {
+        // Nothing left to read (the table shrank under the pointer).
+        endReached = true;
+        break;
+      }
+      if (!ReadUnpack(*a, next)) {
+        if (indexed) Semaphore(false);
+        return;
+      }
+      if (IsVisible(*a)) passed += n > 0 ? 1 : -1;
+      whileOk = WhileHolds(*a);
+      if (passed == n || endReached || !whileOk) break;
+    }
+  }
+
+  if (endReached) {
+    if (n > 0) {
+      a->RecNo = a->RecCount + 1;
+      SetEOF(true);
+      ClearRecord();
+      if (indexed && Index.Synchronise) Index.Synchronise();
+    } else {
+      GoTop();
+      SetBOF(true);
+    }
+  } else if (!whileOk) {
+    if (n > 0) {
+      SetEOF(true);
+    } else {
+      if (lastVisible == a->RecCount + 1) {
+        a->RecNo = a->RecCount + 1;
+        ClearRecord();
+      } else if (!ReadUnpack(*a, lastVisible)) {
+        if (indexed) Semaphore(false);
+        return;
+      }
+      a->Bof = true;
+      if (indexed) {
+        if (Index.Synchronise) Index.Synchronise();
+        if (Index.SetBof) Index.SetBof(true);
+      }
+    }
+  }
+  if (indexed) {
+    Semaphore(false);
+    if (Index.StoreKeys) Index.StoreKeys();
+  }
+  CallAfterMove(*a);
+}
+
+namespace {
+
+// No visible record: the pointer stands past the end with both flags set.
+void NoVisibleRecord(WorkArea& a, bool indexed) {
+  ClearRecord();
+  a.RecNo = a.RecCount + 1;
+  a.Bof = a.Eof = true;
+  if (indexed) {
+    if (Index.Synchronise) Index.Synchronise();
+    if (Index.SetBof) Index.SetBof(true);
+    if (Index.SetEof) Index.SetEof(true);
+  }
+}
+
+}  // namespace
+
+void GoTop() {
+  ClearError();
+  WorkArea* a = NeedTable("GoTop");
+  if (!a) return;
+  if (a->RecCount == 0) return;
+  const bool indexed = IndexActive();
+  std::int64_t r = 1;
+  if (indexed) {
+    Semaphore(true);
+    r = Index.FirstEntry ? Index.FirstEntry() : 1;
+  }
+  bool ok = true;
+  if (r < 1 || r > a->RecCount) {
+    NoVisibleRecord(*a, indexed);
+  } else if (!ReadUnpack(*a, r)) {
+    ok = false;
+  } else {
+    while (!IsVisible(*a) && !a->Eof && Err.ErrorCode == 0) {
+      std::int64_t next;
+      if (indexed) {
+        next = Index.NextEntry ? Index.NextEntry() : a->RecNo;
+        if ((Index.AtEof && Index.AtEof()) || next == a->RecNo) next = a->RecCount + 1;
+      } else {
+        next = a->RecNo + 1;
+      }
+      if (next < 1 || next > a->RecCount) {
+        NoVisibleRecord(*a, indexed);
+      } else if (!ReadUnpack(*a, next)) {
+        ok = false;
+        break;
+      }
+    }
+  }
+  if (indexed) {
+    if (ok && Index.StoreKeys) Index.StoreKeys();
+    Semaphore(false);
+  }
+  if (ok) CallAfterMove(*a);
+}
+
+void GoBottom() {
+  ClearError();
+  WorkArea* a = NeedTable("GoBottom");
+  if (!a) return;
+  RefreshRecCount(*a);
+  if (a->RecCount == 0) return;
+  const bool indexed = IndexActive();
+  std::int64_t r = a->RecCount;
+  if (indexed) {
+    Semaphore(true);
+    r = Index.LastEntry ? Index.LastEntry() : a->RecCount;
+  }
+  bool ok = true;
+  if (r < 1 || r > a->RecCount) {
+    NoVisibleRecord(*a, indexed);
+  } else if (!ReadUnpack(*a, r)) {
+    ok = false;
+  } else {
+    while (!IsVisible(*a) && Err.ErrorCode == 0) {
+      std::int64_t next;
+      bool atBof;
+      if (indexed) {
+        next = Index.PriorEntry ? Index.PriorEntry() : a->RecNo;
+        atBof = (Index.AtBof && Index.AtBof()) || next == a->RecNo;
+      } else {
+        next = a->RecNo - 1;
+        atBof = a->Bof;
+      }
+      if (next < 1 || atBof) {
+        NoVisibleRecord(*a, indexed);
+        break;
+      }
+      if (!ReadUnpack(*a, next)) {
+        ok = false;
+        break;
+      }
+    }
+  }
+  if (indexed) {
+    if (ok && Index.StoreKeys) Index.StoreKeys();
+    Semaphore(false);
+  }
+  if (ok) CallAfterMove(*a);
+}
+
+void SetBOF(bool on) {
+  WorkArea* a = CurrentTable();
+  if (!a) return;
+  a->Bof = on;
+  if (IndexActive() && Index.SetBof) Index.SetBof(on);
+}
+
+void SetEOF(bool on) {
+  WorkArea* a = CurrentTable();
+  if (!a) return;
+  a->Eof = on;
+  if (IndexActive() && Index.SetEof) Index.SetEof(on);
+}
+
+bool dEOF() {
+  ClearError();
+  WorkArea* a = NeedTable("dEOF");
+  if (!a) return false;
+  RefreshRecCount(*a);
+  if (a->RecNo > a->RecCount) SetEOF(true);
+  if (IndexActive() && Index.AtEof) return Index.AtEof();
+  return a->Eof;
+}
+
+bool dBOF() {
+  ClearError();
+  WorkArea* a = NeedTable("dBOF");
+  if (!a) return false;
+  if (IndexActive() && Index.AtBof) return Index.AtBof();
+  return a->Bof;
+}
+
+std::int64_t RecCount() {
+  ClearError();
+  WorkArea* a = NeedTable("RecCount");
+  if (!a) return 0;
+  RefreshRecCount(*a);
+  return a->RecCount;
+}
+
+std::int64_t RecNo() {
+  ClearError();
+  WorkArea* a = NeedTable("RecNo");
+  return a ? a->RecNo : 0;
+}
+
+std::uint32_t RecSize() {
+  ClearError();
+  WorkArea* a = NeedTable("RecSize");
+  return a ? a->RecordLen : 0;
+}
+
+bool Deleted() {
+  ClearError();
+  WorkArea* a = NeedTable("Deleted");
+  return a && a->Native && a->Native[0] != 0;
+}
+
+// --- Fields --------------------------------------------------------------------
+
+namespace {
+
+const FieldDesc* FieldOf(const char* op, int i) {
+  WorkArea* a = NeedTable(op);
+  if (!a) return nullptr;
+  if (i < 1 || i > a->FieldCount) {
+    std::string name(op);
+    if (name.size() >= 2 && name.compare(name.size() - 2, 2, "()") == 0) name.resize(name.size() - 1);
+    SetError(220, "Invalid field number. [" + name + Str(i) + ")]");
+    return nullptr;
+  }
+  return &a->Fields[i - 1];
+}
+
+}  // namespace
+
+int FieldCount() {
+  ClearError();
+  WorkArea* a = NeedTable("FieldCount()");
+  return a ? a->FieldCount : 0;
+}
+
+char FieldType(int i) {
+  ClearError();
+  const FieldDesc* f = FieldOf("FieldType()", i);
+  return f ? f->Type : ' ';
+}
+
+int FieldLen(int i) {
+  ClearError();
+  const FieldDesc* f = FieldOf("FieldLen()", i);
+  if (!f) return 0;
+  if (f->Type == 'D') return Dates.Century ? 10 : 8;
+  return f->Len;
+}
+
+int FieldDec(int i) {
+  ClearError();
+  const FieldDesc* f = FieldOf("FieldDec()", i);
+  return f ? f->Dec : 0;
+}
+
+std::string Field(int i) {
+  ClearError();
+  const FieldDesc* f = FieldOf("Field()", i);
+  return f ? f->Name : std::string();
+}
+
+std::uint8_t* FieldAddress(int i) {
+  ClearError();
+  WorkArea* a = NeedTable("FieldAddress()");
+  if (!a) return nullptr;
+  if (i == 0) return a->Native;
+  if (i < 0 || i > a->FieldCount) {
+    SetError(220, "Invalid field number. [FieldAddress(" + Str(i) + ")]");
+    return nullptr;
+  }
+  return a->Native + a->Fields[i - 1].NativeOffset;
+}
+
+int FieldNo(const std::string& name) {
+  ClearError();
+  WorkArea* a = NeedTable("FieldNo()");
+  if (!a) return 0;
+  const std::string wanted = platform::AsciiUpper(TrimRight(name.substr(0, 10)));
+  for (int i = 0; i < a->FieldCount; ++i)
+    if (platform::AsciiUpper(a->Fields[i].Name) == wanted) return i + 1;
+  return 0;
+}
+
+void ClearRecord() {
+  ClearError();
+  WorkArea* a = NeedTable("ClearRecord");
+  if (!a || !a->Native) return;
+  std::uint8_t* n = a->Native;
+  n[0] = 0;
+  const std::string blank = BlankDate();
+  for (const FieldDesc& f : a->Fields) {
+    std::uint8_t* slot = n + f.NativeOffset;
+    switch (f.Type) {
+      case 'C':
+        slot[0] = f.Len;
+        std::memset(slot + 1, ' ', f.Len);
+        break;
+      case 'D':
+        slot[0] = static_cast<std::uint8_t>(blank.size());
+        std::memset(slot + 1, ' ', 10);
+        std::memcpy(slot + 1, blank.data(), blank.size());
+        break;
+      case 'N':
+      case 'F':
+      case 'M':
+        std::memset(slot, 0, f.NativeSize);
+        break;
+      case 'L':
+        slot[0] = 0;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+bool IsWhileOn() {
+  ClearError();
+  WorkArea* a = NeedTable("IsWhileOn");
+  return a && (a->WhileProc || a->WhileExpr);
+}
+
+std::string_view PeekView(WorkArea& a, int i, std::int64_t r) {
+  if (r < 1 || r > a.RecCount || i < 0 || i > a.FieldCount) return {};
+  const std::uint64_t offset = RecordOffset(a, r) + (i == 0 ? 0 : a.Fields[i - 1].Offset);
+  const std::size_t len = i == 0 ? 1 : a.Fields[i - 1].Len;
+  ReadCache& c = a.Cache;
+  if (offset < c.Start || offset + len > c.Start + c.Len) {
+    constexpr std::size_t kBlock = 256 * 1024;
+    if (c.Data.size() < kBlock) c.Data.resize(kBlock);
+    c.Start = offset;
+    c.Len = 0;
+    std::size_t got = 0;
+    if (const int rc = a.File.ReadAt(offset, c.Data.data(), kBlock, got); rc != 0) {
+      SetError(rc, "Error reading " + a.FileName + " [Peek]");
+      return {};
+    }
+    c.Len = got;
+    if (got < len) return {};
+  }
+  return std::string_view(reinterpret_cast<const char*>(c.Data.data() + (offset - c.Start)), len);
+}
+
+std::string Peek(int i, std::int64_t r) {
+  ClearError();
+  WorkArea* a = NeedTable("Peek");
+  if (!a) return std::string();
+  return std::string(PeekView(*a, i, r));
+}
+
+int LenientInt(const std::string& text) {
+  std::string s = TrimLeft(text);
+  if (!s.empty() && s[0] == '+') s = TrimLeft(s.substr(1));
+  const char thousands = Dates.DecimalSeparator == '.' ? ',' : '.';
+  std::string t;
+  for (char c : s)
+    if (c != thousands) t += c;
+  if (const std::size_t dollar = t.find('$'); dollar != std::string::npos) t.erase(dollar, 1);
+  if (const std::size_t blank = t.find(' '); blank != std::string::npos) t.resize(blank);
+  std::size_t run = 0;
+  while (run < t.size() && ((t[run] >= '0' && t[run] <= '9') || t[run] == '-')) ++run;
+  t.resize(run);
+  if (t.empty()) return 0;
+  std::int32_t v = 0;
+  if (!ParseInt32(t, v)) return 0;
+  if (v > 32767) return 32767;
+  if (v < -32768) return -32768;
+  return v;
+}
+
+void SetAfterMove(VoidProc proc) {
+  if (WorkArea* a = CurrentTable()) a->AfterMove = std::move(proc);
+}
+
+void SetFilterProc(BoolProc proc) {
+  if (WorkArea* a = CurrentTable()) a->FilterProc = std::move(proc);
+}
+
+void SetWhileProc(BoolProc proc) {
+  if (WorkArea* a = CurrentTable()) a->WhileProc = std::move(proc);
+}
+
+}  // namespace vz

@@ -1,0 +1,194 @@
+// Engine-wide state of the storage engine: the settings, the 33 work areas
+// and the record each open table keeps in its area, and the hook tables
+// through which the optional units (memo files, indexes, the expression
+// evaluator) join in without the storage engine knowing them.
+//
+// The engine is single-threaded by design: one current work area, one error
+// state (tzmsg.h), one set of settings.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace vz {
+
+inline constexpr int kMaxAreas = 33;
+
+// Engine-wide open and navigation settings.
+struct EngineSettings {
+  int DefaultFileMode = platform::kModeShared;  // 0x42
+  int ForcedFileMode = -1;                      // -1: none
+  bool NetworkMode = true;
+  bool FixRecCount = false;
+  bool AnsiTables = false;
+  bool HideDeleted = false;
+  bool ForceSharedMemo = false;  // opens memo files shared even when exclusive
+};
+extern EngineSettings Settings;
+
+// One field of a table, in descriptor order.
+struct FieldDesc {
+  std::string Name;  // as stored, at most 10 characters
+  char Type = 'C';
+  std::uint8_t Len = 0;
+  std::uint8_t Dec = 0;
+  std::uint32_t Offset = 0;        // inside the raw record; the first field is at 1
+  std::uint32_t NativeOffset = 0;  // of its slot in the native record
+  std::uint32_t NativeSize = 0;
+};
+
+// Size of a field's slot in the native (unpacked) record.
+std::uint32_t NativeSlotSize(const FieldDesc& f);
+
+// Data that another unit keeps per work area (memo file, locks, ...).
+struct AreaExtension {
+  virtual ~AreaExtension() = default;
+};
+
+using RecordProc = std::function<void(std::uint8_t* bytes, std::size_t count)>;
+using BoolProc = std::function<bool()>;
+using VoidProc = std::function<void()>;
+
+// A compiled expression held by a work area (filter, while); its evaluator
+// comes through EvaluatorHooks.
+struct AreaExpression {
+  virtual ~AreaExpression() = default;
+};
+
+// A window of a table file read in one large block; Peek and Poke share it.
+// It belongs to one open table and is dropped whenever the record count is
+// refreshed, so records that other programs write show on the next refresh.
+struct ReadCache {
+  std::vector<std::uint8_t> Data;
+  std::uint64_t Start = 0;
+  std::size_t Len = 0;
+  void Drop() { Len = 0; }
+};
+
+// The file layout a table was read in.
+enum class DbfLayout : std::uint8_t { Current, Old };
+
+// One open table.
+struct WorkArea {
+  WorkArea();
+  ~WorkArea();
+  WorkArea(const WorkArea&) = delete;
+  WorkArea& operator=(const WorkArea&) = delete;
+
+  // Full, expanded, upper-cased path with extension: used to compare tables
+  // and in messages.
+  std::string FileName;
+  // The same path in the caller's spelling: used to open and delete files.
+  std::string OpenName;
+  std::uint8_t Header[32] = {};
+  DbfLayout Layout = DbfLayout::Current;
+  bool Memo = false;
+  std::uint32_t HeaderLen = 0;
+  std::uint32_t RecordLen = 0;
+  int FieldCount = 0;
+  std::vector<FieldDesc> Fields;
+  std::uint8_t State = 0;  // 0 closed, 1 open, 2 records changed, 3 appended
+  std::vector<std::uint8_t> RawRec;
+  std::int64_t RecCount = 0;
+  std::int64_t RecNo = 0;
+  bool Eof = false;
+  bool Bof = false;
+  int FileMode = 0;
+  bool Oem = true;
+  RecordProc Encode;
+  RecordProc Decode;
+  platform::File File;
+
+  std::uint8_t* Native = nullptr;  // the unpacked record
+  std::size_t NativeSize = 0;
+  bool OwnsNative = false;
+  std::vector<std::uint8_t> OwnedNative;
+  std::vector<std::uint8_t> Swap;
+
+  BoolProc FilterProc;
+  std::unique_ptr<AreaExpression> FilterExpr;
+  BoolProc WhileProc;
+  std::unique_ptr<AreaExpression> WhileExpr;
+  VoidProc AfterMove;
+
+  std::string Alias;
+  bool Exclusive = false;
+
+  // Units that keep state per open table.
+  std::unique_ptr<AreaExtension> MemoData;
+  std::unique_ptr<AreaExtension> LockData;
+  ReadCache Cache;
+};
+
+// The 33 work-area slots and the current one.
+struct WorkAreaTable {
+  std::array<std::unique_ptr<WorkArea>, kMaxAreas + 1> Slot;  // [0] unused
+  int Current = 1;
+};
+extern WorkAreaTable Areas;
+
+// The table of the current work area, or null when the area is free.
+inline WorkArea* CurrentTable() { return Areas.Slot[Areas.Current].get(); }
+
+// Index hooks, filled by the index engine at start-up. An empty entry means
+// there is no index layer: moves use record-number order.
+struct IndexHooks {
+  bool (*Active)() = nullptr;            // the current area has a controlling index
+  void (*Synchronise)() = nullptr;       // position the index on the current record
+  std::int64_t (*NextEntry)() = nullptr;
+  std::int64_t (*PriorEntry)() = nullptr;
+  std::int64_t (*FirstEntry)() = nullptr;
+  std::int64_t (*LastEntry)() = nullptr;
+  bool (*AtEof)() = nullptr;
+  bool (*AtBof)() = nullptr;
+  void (*StoreKeys)() = nullptr;
+  void (*SetBof)(bool) = nullptr;
+  void (*SetEof)(bool) = nullptr;
+  void (*CloseIndexes)() = nullptr;
+  void (*Semaphore)(bool begin) = nullptr;
+  // Keeps every open index of the current area in step after a record was
+  // appended (true) or rewritten (false).
+  void (*UpdateKeys)(bool appended) = nullptr;
+};
+extern IndexHooks Index;
+
+// Memo hooks, filled by the memo unit at start-up.
+struct MemoHooks {
+  // Opens the memo file of the current area's table; false with the error set.
+  bool (*Open)(WorkArea& area) = nullptr;
+  void (*Close)(WorkArea& area) = nullptr;
+  // Creates an empty memo file for a new table (version byte of the table).
+  bool (*Create)(const std::string& tableName, std::uint8_t version) = nullptr;
+};
+extern MemoHooks MemoUnit;
+
+// The expression evaluator, installed by the expression engine: evaluates
+// a filter or while expression on the current record.
+struct EvaluatorHooks {
+  bool (*IsTrue)(AreaExpression& expr) = nullptr;
+};
+extern EvaluatorHooks Evaluator;
+
+// A custom skip procedure: given the step, returns the target record and
+// whether the end was reached.
+using CustomSkipProc = std::function<std::int64_t(std::int64_t n, bool& endReached)>;
+extern CustomSkipProc CustomSkip;
+
+// Puts every engine-wide state back to its initial values: closes nothing,
+// drops every open area (tests).
+void ResetEngine();
+
+// Text helpers shared by the engine's units: they remove the characters
+// below 33 (blanks and control characters) at one or both ends.
+std::string Trim(std::string_view s);
+std::string TrimLeft(std::string_view s);
+std::string TrimRight(std::string_view s);
+
+}  // namespace vz

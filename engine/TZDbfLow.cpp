@@ -1,0 +1,370 @@
+#include "engine/TZDbfLow.h"
+
+#include <cstring>
+#include <new>
+
+#include "engine/tzmsg.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+
+namespace vz {
+namespace {
+
+std::uint16_t U16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t U32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void PutU16(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+bool ValidType(char t) {
+  return t == 'C' || t == 'D' || t == 'F' || t == 'L' || t == 'M' || t == 'N';
+}
+
+// Releases everything OpenDBF may have taken.
+void ReleaseHeader(WorkArea& area) {
+  area.File.Close();
+  area.RawRec.clear();
+  area.RawRec.shrink_to_fit();
+  area.Fields.clear();
+  area.FieldCount = 0;
+  area.State = 0;
+}
+
+std::string NotDbase(const WorkArea& area, const std::string& why, const char* suffix) {
+  return area.FileName + " is not a dBASE database. (" + why + ") " + suffix;
+}
+
+// Field name: the bytes up to the first NUL, at most 10.
+std::string DescriptorName(const std::uint8_t* d) {
+  std::size_t n = 0;
+  while (n < 10 && d[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(d), n);
+}
+
+// Fills the native layout of the fields and checks the record length
+// against them (a record length of 0, or shorter than the deletion flag and
+// the fields, cannot be read safely).
+bool FinishFields(WorkArea& area, std::uint64_t sumLengths) {
+  std::uint32_t native = 1;
+  for (auto& f : area.Fields) {
+    f.NativeOffset = native;
+    f.NativeSize = NativeSlotSize(f);
+    native += f.NativeSize;
+  }
+  if (area.RecordLen == 0) {
+    SetError(210, NotDbase(area, "Record length is zero", "[USE/OpenDBF]"));
+    return false;
+  }
+  if (area.RecordLen < 1 + sumLengths) {
+    SetError(210, NotDbase(area, "Record length is shorter than its fields", "[USE/OpenDBF]"));
+    return false;
+  }
+  return true;
+}
+
+bool ReadCurrentLayout(WorkArea& area) {
+  const std::uint8_t* h = area.Header;
+  const std::uint16_t fieldCount = static_cast<std::uint16_t>(U16(h + 8) - 32) / 32;
+  if (fieldCount < 1 || fieldCount > 255) {
+    SetError(210, platform::NameOf(area.FileName) +
+                      " is not a dBASE database. (Number of fields is out of range) "
+                      "[Use/OpenDbf]");
+    return false;
+  }
+  area.RecCount = U32(h + 4);
+  area.HeaderLen = U16(h + 8);
+  area.RecordLen = U16(h + 10);
+  try {
+    area.RawRec.assign(area.RecordLen, ' ');
+  } catch (const std::bad_alloc&) {
+    SetError(217, "Not enough memory to open " + area.FileName + " [Use/OpenDbf]");
+    return false;
+  }
+  area.State = 1;
+  std::vector<std::uint8_t> desc(area.HeaderLen - 32);
+  std::size_t got = 0;
+  const int rc = area.File.ReadAt(32, desc.data(), desc.size(), got);
+  if (rc != 0 || got < desc.size()) {
+    SetError(rc != 0 ? rc : 100, "Error reading " + area.FileName + " [Use/OpenDbf]");
+    return false;
+  }
+  area.Fields.resize(fieldCount);
+  std::uint32_t offset = 1;
+  std::uint64_t sum = 0;
+  for (int i = 0; i < fieldCount; ++i) {
+    const std::uint8_t* d = desc.data() + 32 * i;
+    FieldDesc& f = area.Fields[i];
+    f.Name = DescriptorName(d);
+    f.Type = static_cast<char>(d[11]);
+    f.Len = d[16];
+    f.Dec = d[17];
+    f.Offset = offset;
+    offset += f.Len;
+    sum += f.Len;
+    if (!ValidType(f.Type)) {
+      SetError(211, "Field: " + f.Name + " [" + std::string(1, f.Type) + "] in " +
+                        area.FileName + " is not a valid field type");
+      // Reached only with dispatching off (or a handler): the open then
+      // reports the general reading failure.
+      Err.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
+      return false;
+    }
+  }
+  area.FieldCount = fieldCount;
+  return FinishFields(area, sum);
+}
+
+bool ReadOldLayout(WorkArea& area, std::uint64_t fileSize) {
+  if (fileSize < 521) {
+    SetError(210, area.FileName +
+                      " is not a dBASE database.(Header is less than 521 bytes) [Use/OpenDBF]");
+    return false;
+  }
+  std::uint8_t block[512];
+  std::size_t got = 0;
+  const int rc = area.File.ReadAt(8, block, sizeof block, got);
+  if (rc != 0 || got < sizeof block) {
+    SetError(rc != 0 ? rc : 100, "Error reading " + area.FileName + " [Use/OpenDbf]");
+    return false;
+  }
+  const std::uint8_t* h = area.Header;
+  area.RecCount = U16(h + 1);
+  area.HeaderLen = 521;
+  area.RecordLen = U16(h + 6);
+  std::uint32_t offset = 1;
+  std::uint64_t sum = 0;
+  for (int i = 0; i < 32; ++i) {
+    const std::uint8_t* d = block + 16 * i;
+    if (d[0] == 0x0D) break;
+    FieldDesc f;
+    f.Name = DescriptorName(d);
+    f.Type = static_cast<char>(d[11]);
+    f.Len = d[12];
+    f.Dec = d[15];
+    f.Offset = offset;
+    offset += f.Len;
+    sum += f.Len;
+    if (!ValidType(f.Type)) {
+      SetError(211, "Field: " + f.Name + " [" + std::string(1, f.Type) + "] in " +
+                        area.FileName + " is not a valid field type");
+      Err.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
+      return false;
+    }
+    area.Fields.push_back(f);
+  }
+  if (area.Fields.empty()) {
+    SetError(210, platform::NameOf(area.FileName) +
+                      " is not a dBASE database. (Number of fields is out of range) "
+                      "[Use/OpenDbf]");
+    return false;
+  }
+  area.FieldCount = static_cast<int>(area.Fields.size());
+  area.RawRec.assign(area.RecordLen, ' ');
+  area.State = 1;
+  return FinishFields(area, sum);
+}
+
+}  // namespace
+
+std::string AddDefaultExtension(const std::string& name, const std::string& ext) {
+  const std::size_t start = platform::NameStart(name);
+  if (name.find('.', start) != std::string::npos) return name;
+  bool capitals = false;
+  for (std::size_t i = start; i < name.size(); ++i)
+    if (name[i] >= 'A' && name[i] <= 'Z') capitals = true;
+  std::string e = ext;
+  if (!capitals)
+    for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name + "." + e;
+}
+
+std::int64_t RecordsInFile(const WorkArea& area, std::uint64_t size) {
+  if (area.RecordLen == 0 || size <= area.HeaderLen) return 0;
+  return static_cast<std::int64_t>((size - area.HeaderLen) / area.RecordLen);
+}
+
+bool OpenDBF(WorkArea& area) {
+  area.FileName = AddDefaultExtension(area.FileName, "DBF");
+  area.OpenName = AddDefaultExtension(area.OpenName, "DBF");
+  const std::string path = platform::ResolveFileName(area.OpenName);
+  if (const int rc = area.File.Open(path, area.FileMode); rc != 0) {
+    SetError(rc, "Failure to open " + area.FileName + " [USE/OpenDbf]");
+    return false;
+  }
+  area.OpenName = path;
+  std::uint64_t size = 0;
+  bool ok = area.File.Size(size) == 0;
+  std::size_t got = 0;
+  if (ok) {
+    const int rc = area.File.ReadAt(0, area.Header, 32, got);
+    if (rc != 0) {
+      SetError(rc, "Error reading " + area.FileName + " [Use/OpenDbf]");
+      ok = false;
+    } else if (got < 32) {
+      SetError(210, NotDbase(area, "Prolog is less than 32 bytes", "[USE/OpenDBF]"));
+      ok = false;
+    }
+  } else {
+    SetError(100, "Error reading " + area.FileName + " [Use/OpenDbf]");
+  }
+  if (ok) {
+    const int low = area.Header[0] & 7;
+    if (low != 2 && low != 3) {
+      SetError(210, area.FileName + " is not a dBASE database.(Invalid version byte)+ [USE/OpenDBF]");
+      ok = false;
+    } else {
+      area.Memo = (area.Header[0] & 0x80) != 0;
+      area.Layout = low == 2 ? DbfLayout::Old : DbfLayout::Current;
+      ok = low == 2 ? ReadOldLayout(area, size) : ReadCurrentLayout(area);
+    }
+  }
+  if (!ok) {
+    ReleaseHeader(area);
+    return false;
+  }
+  if (Settings.FixRecCount) area.RecCount = RecordsInFile(area, size);
+  if (area.RecCount >= 1) {
+    area.RecNo = 1;
+    area.Bof = area.Eof = false;
+  } else {
+    area.RecNo = 0;
+    area.Bof = area.Eof = true;
+  }
+  return true;
+}
+
+void RefreshRecCount(WorkArea& area) {
+  if (area.Exclusive || !area.File.IsOpen()) return;
+  area.Cache.Drop();
+  std::uint64_t size = 0;
+  if (area.File.Size(size) != 0) return;
+  area.RecCount = RecordsInFile(area, size);
+}
+
+int WriteHeaderCounts(WorkArea& area) {
+  const platform::LocalDate today = platform::Today();
+  std::uint8_t* h = area.Header;
+  const std::int64_t count = area.RecCount < 0 ? 0 : area.RecCount;
+  if (area.Layout == DbfLayout::Old) {
+    PutU16(h + 1, static_cast<std::uint32_t>(count > 0xFFFF ? 0xFFFF : count));
+    h[3] = static_cast<std::uint8_t>(today.month);
+    h[4] = static_cast<std::uint8_t>(today.day);
+    h[5] = static_cast<std::uint8_t>(today.year % 100);
+    return area.File.WriteAt(0, h, 8);
+  }
+  h[1] = static_cast<std::uint8_t>(today.year - 1900);
+  h[2] = static_cast<std::uint8_t>(today.month);
+  h[3] = static_cast<std::uint8_t>(today.day);
+  PutU32(h + 4, static_cast<std::uint32_t>(count > 0xFFFFFFFFLL ? 0xFFFFFFFFLL : count));
+  return area.File.WriteAt(0, h, 8);
+}
+
+void CloseDbf(WorkArea& area) {
+  ClearError();
+  int rc = 0;
+  if (area.State == 2 || area.State == 3) {
+    rc = WriteHeaderCounts(area);
+    if (rc == 0 && area.State == 3) {
+      const std::uint8_t eof = 0x1A;
+      rc = area.File.WriteAt(RecordOffset(area, area.RecCount + 1), &eof, 1);
+    }
+  }
+  const int closeRc = area.File.Close();
+  if (rc == 0) rc = closeRc;
+  area.State = 0;
+  area.RawRec.clear();
+  area.RawRec.shrink_to_fit();
+  area.Fields.clear();
+  if (rc != 0) SetError(rc, "File:  " + area.FileName + " [CloseDbf(" + area.FileName + ")]");
+}
+
+bool CreateDBF(const std::string& fileName, const std::vector<FieldSpec>& fields) {
+  ClearError();
+  const std::string name = AddDefaultExtension(fileName, "DBF");
+  const std::string shown = platform::AsciiUpper(platform::ExpandFileName(name));
+  if (fields.empty() || fields.size() > 255) {
+    SetError(220, "Invalid dBASE field definition [CreateDBF]");
+    return false;
+  }
+  bool memo = false;
+  std::uint64_t recordLen = 1;
+  std::vector<std::uint8_t> header(32 + 32 * fields.size() + 1, 0);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const FieldSpec& f = fields[i];
+    const std::string fname = platform::AsciiUpper(Trim(f.Name));
+    if (fname.empty()) {
+      SetError(220, "Empty field name [CreateDbf(" + shown + ")]");
+      return false;
+    }
+    const char type = static_cast<char>(std::toupper(static_cast<unsigned char>(f.Type)));
+    int len = f.Len, dec = f.Dec;
+    bool valid = ValidType(type) && fname.size() <= 10 && len >= 0 && len <= 255 && dec >= 0 &&
+                 dec <= 255;
+    if (type == 'D') len = 8, dec = 0;
+    if (type == 'L') len = 1, dec = 0;
+    if (type == 'M') len = 10, dec = 0, memo = true;
+    if (type == 'C') dec = 0;
+    if ((type == 'N' || type == 'F') && (len < 1 || dec >= len)) valid = false;
+    if (type == 'C' && len < 1) valid = false;
+    if (!valid) {
+      SetError(220, "Invalid dBASE field definition [CreateDBF]");
+      return false;
+    }
+    std::uint8_t* d = header.data() + 32 + 32 * i;
+    std::memcpy(d, fname.data(), fname.size());
+    d[11] = static_cast<std::uint8_t>(type);
+    d[16] = static_cast<std::uint8_t>(len);
+    d[17] = static_cast<std::uint8_t>(dec);
+    recordLen += static_cast<std::uint64_t>(len);
+  }
+  if (recordLen > 0xFFFF) {
+    SetError(220, "Invalid dBASE field definition [CreateDBF]");
+    return false;
+  }
+  const platform::LocalDate today = platform::Today();
+  header[0] = memo ? 0x8B : 0x03;
+  header[1] = static_cast<std::uint8_t>(today.year - 1900);
+  header[2] = static_cast<std::uint8_t>(today.month);
+  header[3] = static_cast<std::uint8_t>(today.day);
+  PutU16(&header[8], static_cast<std::uint32_t>(32 * fields.size() + 33));
+  PutU16(&header[10], static_cast<std::uint32_t>(recordLen));
+  header.back() = 0x0D;
+  platform::File file;
+  if (const int rc = file.Create(name, platform::kModeExclusive); rc != 0) {
+    SetError(rc, "Error writing " + shown + " [CreateDBF]");
+    return false;
+  }
+  const std::uint8_t eof = 0x1A;
+  int rc = file.WriteAt(0, header.data(), header.size());
+  if (rc == 0) rc = file.WriteAt(header.size(), &eof, 1);
+  if (rc == 0) rc = file.Close();
+  if (rc != 0) {
+    file.Close();
+    platform::DeleteFile(name);
+    SetError(rc, "Error writing " + shown + " [CreateDBF]");
+    return false;
+  }
+  if (memo && MemoUnit.Create) {
+    if (!MemoUnit.Create(name, header[0])) {
+      const int code = Err.ErrorCode ? Err.ErrorCode : 101;
+      platform::DeleteFile(name);
+      SetError(code, "Cannot create memo file " + shown + " [CreateDBF]");
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace vz

@@ -1,0 +1,74 @@
+// The DBF data file: header reading and checking, closing with the header
+// rewrite, the record-count refresh, record reads and writes, and creating
+// a new table.
+//
+// Layout of the current format (little-endian): a 32-byte prolog (version,
+// date of last update as year-1900/month/day, record count u32, header length
+// u16, record length u16, 20 bytes kept as they are), 32-byte field
+// descriptors (name up to 10 characters ended by NUL, type letter at 11,
+// length at 16, decimals at 17), the 0x0D terminator, then the records:
+// record n lies at header length + (n - 1) x record length, byte 0 its
+// deletion flag ("*" deleted).
+//
+// The old format (low three version bits 2) has an 8-byte prolog (record
+// count u16 at 1, date at 3-5, record length u16 at 6) and up to 32 field
+// descriptors of 16 bytes from offset 8, ended by a descriptor whose first
+// byte is 0x0D; its records start at 521. We read such tables; a header
+// rewrite keeps their format.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/TZCommon.h"
+
+namespace vz {
+
+// Reads and checks the header of the table named by area.FileName (messages)
+// and area.OpenName (the file), opening it with area.FileMode. On failure the
+// error is set, the file closed and the area's buffers released; returns
+// false.
+bool OpenDBF(WorkArea& area);
+
+// Closes the table file of an area: rewrites the header's date and record
+// count when records were changed or appended, and the end-of-file byte
+// after appended records.
+void CloseDbf(WorkArea& area);
+
+// For an area not opened exclusively: record count := the records the file
+// holds now ((file size - header length) div record length, never below 0).
+void RefreshRecCount(WorkArea& area);
+
+// Record count that a file of `size` bytes holds.
+std::int64_t RecordsInFile(const WorkArea& area, std::uint64_t size);
+
+// Byte offset of record n (1-based).
+inline std::uint64_t RecordOffset(const WorkArea& area, std::int64_t n) {
+  return static_cast<std::uint64_t>(area.HeaderLen) +
+         static_cast<std::uint64_t>(n - 1) * area.RecordLen;
+}
+
+// Writes the prolog's date (today) and record count in the table's format.
+// Returns 0 or a DOS-style code.
+int WriteHeaderCounts(WorkArea& area);
+
+// A field of a table to be created.
+struct FieldSpec {
+  std::string Name;
+  char Type = 'C';
+  int Len = 0;
+  int Dec = 0;
+};
+
+// Creates a new, empty table (and its memo file when a field has type "M").
+// Field names are stored upper-cased. Returns false with the error set.
+bool CreateDBF(const std::string& fileName, const std::vector<FieldSpec>& fields);
+
+// Adds the default extension when a file name has none after its last
+// directory separator. A name that ends in a dot keeps no extension. The
+// extension takes the letter case of the name (".dbf" for a name without
+// capital letters, ".DBF" otherwise).
+std::string AddDefaultExtension(const std::string& name, const std::string& ext);
+
+}  // namespace vz

@@ -1,0 +1,94 @@
+// Dates: the date-format setting with its pictures and separators, the
+// century switch, the two-digit-year window, the leap-year test, the date
+// check, day and month names in six languages, and the conversions between
+// the stored YYYYMMDD form, the displayed form and Julian day numbers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+
+namespace vz {
+
+// Date-format codes.
+enum DateFormatCode : int {
+  kAmerican = 0,   // MM/DD/YY
+  kAnsi = 1,       // YY.MM.DD
+  kBritish = 2,    // DD/MM/YY
+  kItalian = 3,    // DD-MM-YY
+  kFrench = 4,     // DD.MM.YY
+  kGerman = 5,     // DD.MM.YY
+  kSpanish = 6,    // DD.MM.YY
+  kFrenchCa = 7,   // DD.MM.YY
+  kRussian = 8,    // DD.MM.YY
+};
+
+struct DateSettings {
+  int DateFormat = kAmerican;
+  bool Century = false;
+  char DecimalSeparator = '.';
+  char ThousandSeparator = ',';
+  int WindowBase = 1956;  // current year - 70, set at start-up
+  // The runtime's short date format ("MM/dd/yy") and date separator.
+  std::string ShortDateFormat = "MM/dd/yy";
+  char DateSeparator = '/';
+};
+extern DateSettings Dates;
+
+// Sets the date format (a code above 8 counts as 0), the separators and
+// the short date format.
+void SetDateFormat(int code);
+void SetCentury(bool on);
+// The start-up settings: the format of the user's language, the window of
+// the current year.
+void InitDateSettings();
+int DateFormatForLanguage(const platform::UserLanguage& language);
+
+// The picture with blanks for the digits ("  /  /  ", "    .  .  ", ...).
+std::string BlankDate(int code, bool century);
+inline std::string BlankDate() { return BlankDate(Dates.DateFormat, Dates.Century); }
+// Picture letters of a format ("MM/DD/YY", "YYYY.MM.DD").
+std::string DatePicture(int code, bool century);
+
+bool IsLeapYear(int year);
+// The full year of a two-digit year by the window that starts at the base
+// year: 00 to 55 are 2000 to 2055 and 56 to 99 are 1956 to 1999 in 2026.
+int YearOfTwoDigits(int yy, int windowBase = Dates.WindowBase);
+int DaysInMonth(int year, int month);
+
+// Stored form (8 bytes YYYYMMDD) to the displayed form of the current
+// format and century; 8 blanks give the blank picture. The bytes are
+// rearranged as they are, digits or not.
+std::string StoredToDisplay(const char* stored8);
+// Displayed form (any of the current format's pictures, 2- or 4-digit year)
+// back to YYYYMMDD; the blank picture, or an empty text, gives 8 blanks.
+// False when the text is not a date of the current format.
+bool DisplayToStored(std::string_view display, std::string& stored8);
+
+// The date check of date fields: trims, cuts to 10 characters, takes the
+// three parts in the order of the format, checks month and day ranges with
+// leap years. The blank picture is the empty date. On success `out` holds
+// the date in the current format.
+bool DateCheck(std::string_view text, std::string& out);
+
+// Julian day numbers of the proleptic Gregorian calendar (1 January of the
+// year 1 is 1721426; 0 stands for the empty date).
+std::int64_t JulianDay(int year, int month, int day);
+void CalendarDate(std::int64_t julian, int& year, int& month, int& day);
+// 0 Sunday to 6 Saturday.
+int DayOfWeek(std::int64_t julian);
+// Julian day of a stored YYYYMMDD text; 0 for a blank or malformed one.
+std::int64_t JulianOfStored(std::string_view stored8);
+
+// Day names (0 Sunday) and month names (1 January), blank-padded to their
+// language's width and in that language's OEM code page. The language
+// follows the date format: 3 Italian, 4 and 7 French, 5 German, 6 Spanish,
+// 8 Russian, every other code English.
+std::string DayName(int weekday, int code = Dates.DateFormat);
+std::string MonthName(int month, int code = Dates.DateFormat);
+int DayNameWidth(int code = Dates.DateFormat);
+int MonthNameWidth(int code = Dates.DateFormat);
+
+}  // namespace vz

@@ -1,0 +1,88 @@
+// Engine errors: one error state for both engines, the dispatcher that acts
+// on a stored error, the code table, and the small memory and flush routines
+// that report through it.
+//
+// Every failing procedure stores a code and a detail text with SetError.
+// With dispatching on (the default), HandleError then acts: an installed
+// ErrorHandler is called; otherwise, with RaiseErrors on, EZavodError is
+// thrown; otherwise the message is presented through the platform's halt
+// presenter (the GUI shows a "Program halted." box) and the program ends
+// with the code as its exit status. With dispatching off the procedure goes
+// on to its own clean-up and returns; the caller tests ErrorCode.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace vz::platform {
+class File;
+}
+
+namespace vz {
+
+class EZavodError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct ErrorState {
+  std::uint16_t ErrorCode = 0;
+  std::string ErrorDetail;
+  std::uint16_t MessageCode = 0;
+  bool ErrorDispatch = true;
+  bool RaiseErrors = false;
+  std::function<void()> ErrorHandler;
+  bool Halting = false;
+};
+
+// The engine-wide error state (one instance).
+extern ErrorState Err;
+// Puts the error state back to its initial values (tests).
+void ResetErrorState();
+
+// Caption of the box that presents a halting error.
+inline constexpr const char* kHaltCaption = "Program halted.";
+
+void SetError(int code, const std::string& detail);
+void HandleError();
+// Clears the error code; procedures call it on entry.
+inline void ClearError() { Err.ErrorCode = 0; }
+
+std::string ErrorText(int code);
+// The standard text of a code alone ("File not found").
+std::string StandardErrorText(int code);
+std::string TakeErrorDetail();
+std::string ErrorMessage();
+bool SetErrorDispatch(bool on);
+bool SetRaiseErrors(bool on);
+
+// Restores the dispatch switch when it goes out of scope.
+class ScopedErrorDispatch {
+ public:
+  explicit ScopedErrorDispatch(bool on) : previous_(SetErrorDispatch(on)) {}
+  ~ScopedErrorDispatch() { SetErrorDispatch(previous_); }
+  ScopedErrorDispatch(const ScopedErrorDispatch&) = delete;
+  ScopedErrorDispatch& operator=(const ScopedErrorDispatch&) = delete;
+
+ private:
+  bool previous_;
+};
+
+// Memory routines. GetMem allocates `size` bytes (null and code 217 when
+// there is no room); FreeMem frees and empties the reference, and fails with
+// code 9 on an empty one. MemAvail always reports plenty: allocation itself is
+// what fails.
+void* GetMem(std::size_t size);
+void FreeMem(void*& block);
+std::uint64_t MemAvail();
+
+// Commits a file's buffers to disk.
+void FlushFile(platform::File& file);
+
+// A number as decimal text (messages).
+std::string Str(long long n);
+
+}  // namespace vz

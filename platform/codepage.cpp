@@ -1,0 +1,226 @@
+#include "platform/codepage.h"
+
+#include <array>
+#include <unordered_map>
+
+namespace vz::platform {
+namespace {
+
+#include "platform/codepage_tables.inc"
+
+struct Pages {
+  int oem = 437;
+  int ansi = 1252;
+  const unsigned char* oemToAnsi = kOem437ToAnsi1252;
+  const unsigned char* ansiToOem = kAnsi1252ToOem437;
+  const char16_t* oemUnicode = kUnicode437;
+  const char16_t* ansiUnicode = kUnicode1252;
+  const unsigned char* upper = kUpper1252;
+  const unsigned char* lower = kLower1252;
+};
+
+Pages& Current() {
+  static Pages pages;
+  return pages;
+}
+
+// Unicode -> ANSI byte for the current ANSI page, built on first use.
+const std::unordered_map<char32_t, std::uint8_t>& UnicodeToAnsiMap() {
+  static std::unordered_map<char32_t, std::uint8_t> maps[2];
+  static bool built[2] = {false, false};
+  const int which = Current().ansi == 1251 ? 1 : 0;
+  if (!built[which]) {
+    const char16_t* table = which ? kUnicode1251 : kUnicode1252;
+    auto& m = maps[which];
+    for (int b = 255; b >= 0; --b) m[table[b]] = static_cast<std::uint8_t>(b);
+    // Characters of the other Unicode blocks that the page lacks: take the
+    // best fit the OEM tables use, through the OEM pages' own characters.
+    for (const char16_t* oem : {kUnicode437, kUnicode850, kUnicode866}) {
+      const unsigned char* toAnsi =
+          oem == kUnicode866 ? kOem866ToAnsi1251
+                             : (oem == kUnicode437 ? kOem437ToAnsi1252 : kOem850ToAnsi1252);
+      if ((oem == kUnicode866) != (which == 1)) continue;
+      for (int b = 128; b < 256; ++b) m.emplace(oem[b], toAnsi[b]);
+    }
+    built[which] = true;
+  }
+  return maps[which];
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+bool SetOemCodePage(int codePage) {
+  Pages& p = Current();
+  switch (codePage) {
+    case 437:
+      p = Pages{};
+      return true;
+    case 850:
+      p = Pages{850, 1252, kOem850ToAnsi1252, kAnsi1252ToOem850, kUnicode850, kUnicode1252,
+                kUpper1252, kLower1252};
+      return true;
+    case 866:
+      p = Pages{866, 1251, kOem866ToAnsi1251, kAnsi1251ToOem866, kUnicode866, kUnicode1251,
+                kUpper1251, kLower1251};
+      return true;
+    default:
+      return false;
+  }
+}
+
+int OemCodePage() { return Current().oem; }
+int AnsiCodePage() { return Current().ansi; }
+
+std::uint8_t OemToAnsiByte(std::uint8_t b) { return Current().oemToAnsi[b]; }
+std::uint8_t AnsiToOemByte(std::uint8_t b) { return Current().ansiToOem[b]; }
+
+void OemToAnsi(std::uint8_t* bytes, std::size_t count) {
+  const unsigned char* t = Current().oemToAnsi;
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = t[bytes[i]];
+}
+
+void AnsiToOem(std::uint8_t* bytes, std::size_t count) {
+  const unsigned char* t = Current().ansiToOem;
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = t[bytes[i]];
+}
+
+std::string OemToAnsi(std::string_view text) {
+  std::string out(text);
+  OemToAnsi(reinterpret_cast<std::uint8_t*>(out.data()), out.size());
+  return out;
+}
+
+std::string AnsiToOem(std::string_view text) {
+  std::string out(text);
+  AnsiToOem(reinterpret_cast<std::uint8_t*>(out.data()), out.size());
+  return out;
+}
+
+std::uint8_t AnsiUpperByte(std::uint8_t b) { return Current().upper[b]; }
+std::uint8_t AnsiLowerByte(std::uint8_t b) { return Current().lower[b]; }
+
+std::string AnsiUpper(std::string_view text) {
+  std::string out(text);
+  const unsigned char* t = Current().upper;
+  for (char& c : out) c = static_cast<char>(t[static_cast<std::uint8_t>(c)]);
+  return out;
+}
+
+std::string AnsiLower(std::string_view text) {
+  std::string out(text);
+  const unsigned char* t = Current().lower;
+  for (char& c : out) c = static_cast<char>(t[static_cast<std::uint8_t>(c)]);
+  return out;
+}
+
+std::string AsciiUpper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+char16_t AnsiToUnicode(std::uint8_t b) { return Current().ansiUnicode[b]; }
+char16_t OemToUnicode(std::uint8_t b) { return Current().oemUnicode[b]; }
+
+std::string AnsiToUtf8(std::string_view ansi) {
+  std::string out;
+  out.reserve(ansi.size() + ansi.size() / 4);
+  const char16_t* t = Current().ansiUnicode;
+  for (char c : ansi) AppendUtf8(out, t[static_cast<std::uint8_t>(c)]);
+  return out;
+}
+
+std::string OemToUtf8(std::string_view oem) {
+  std::string out;
+  out.reserve(oem.size() + oem.size() / 4);
+  const char16_t* t = Current().oemUnicode;
+  for (char c : oem) AppendUtf8(out, t[static_cast<std::uint8_t>(c)]);
+  return out;
+}
+
+namespace {
+
+// Decodes UTF-8 and maps each code point through `map`; '?' for what the
+// map lacks and for malformed sequences.
+std::string MapUtf8(std::string_view utf8, const std::unordered_map<char32_t, std::uint8_t>& map) {
+  std::string out;
+  out.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto c = static_cast<std::uint8_t>(utf8[i]);
+    char32_t cp;
+    std::size_t len;
+    if (c < 0x80) {
+      cp = c;
+      len = 1;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F;
+      len = 2;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F;
+      len = 3;
+    } else if ((c & 0xF8) == 0xF0) {
+      cp = c & 0x07;
+      len = 4;
+    } else {
+      out += '?';  // a stray continuation byte or an invalid lead byte
+      ++i;
+      continue;
+    }
+    bool ok = i + len <= utf8.size();
+    for (std::size_t k = 1; ok && k < len; ++k) {
+      const auto cc = static_cast<std::uint8_t>(utf8[i + k]);
+      if ((cc & 0xC0) != 0x80) ok = false;
+      else cp = (cp << 6) | (cc & 0x3F);
+    }
+    if (!ok) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    i += len;
+    auto it = map.find(cp);
+    out += it != map.end() ? static_cast<char>(it->second) : '?';
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Utf8ToAnsi(std::string_view utf8) { return MapUtf8(utf8, UnicodeToAnsiMap()); }
+
+std::string Utf8ToCodePage(std::string_view utf8, int codePage) {
+  const char16_t* table = nullptr;
+  switch (codePage) {
+    case 437: table = kUnicode437; break;
+    case 850: table = kUnicode850; break;
+    case 866: table = kUnicode866; break;
+    case 1251: table = kUnicode1251; break;
+    case 1252: table = kUnicode1252; break;
+    default: return std::string(utf8);
+  }
+  std::unordered_map<char32_t, std::uint8_t> map;
+  for (int b = 255; b >= 0; --b) map[table[b]] = static_cast<std::uint8_t>(b);
+  return MapUtf8(utf8, map);
+}
+
+}  // namespace vz::platform

@@ -1,0 +1,396 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+namespace vz::platform {
+
+int DosErrorFromErrno(int err) {
+  switch (err) {
+    case 0:
+      return kOk;
+    case ENOENT:
+      return kFileNotFound;
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+      return kPathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return kTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+      return kAccessDenied;
+    case EBADF:
+      return kInvalidHandle;
+    case ENOMEM:
+      return kNotEnoughMemory;
+    case EINVAL:
+      return kInvalidAccessCode;
+    case EWOULDBLOCK:
+      return kSharingViolation;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return kDiskWriteError;
+    case EIO:
+    default:
+      return kDiskReadError;
+  }
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_), mode_(other.mode_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    mode_ = other.mode_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+namespace {
+
+int OpenFlags(int mode) {
+  switch (mode & 3) {
+    case kModeRead:
+      return O_RDONLY;
+    case kModeWrite:
+      return O_WRONLY;
+    default:
+      return O_RDWR;
+  }
+}
+
+// Takes the whole-file sharing lock of an open mode. Returns 0 or 32.
+int TakeShareLock(int fd, int mode) {
+  const int share = mode & 0x70;
+  const int op = (share == kShareDenyAll ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  while (flock(fd, op) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return kSharingViolation;
+    return 0;  // a file system without flock: no sharing rules to keep
+  }
+  return 0;
+}
+
+}  // namespace
+
+int File::Open(const std::string& path, int mode) {
+  Close();
+  if ((mode & 3) == 3) return kInvalidAccessCode;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return DosErrorFromErrno(errno);
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return kAccessDenied;
+  }
+  if (int rc = TakeShareLock(fd, mode); rc != 0) {
+    ::close(fd);
+    return rc;
+  }
+  fd_ = fd;
+  mode_ = mode;
+  return kOk;
+}
+
+int File::Create(const std::string& path, int mode) {
+  Close();
+  if ((mode & 3) == kModeRead) mode |= kModeReadWrite;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), OpenFlags(mode) | O_CREAT | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return DosErrorFromErrno(errno);
+  if (int rc = TakeShareLock(fd, mode); rc != 0) {
+    ::close(fd);
+    return rc;
+  }
+  if (ftruncate(fd, 0) != 0) {
+    const int rc = DosErrorFromErrno(errno);
+    ::close(fd);
+    return rc;
+  }
+  fd_ = fd;
+  mode_ = mode;
+  return kOk;
+}
+
+void File::Adopt(int fd, int mode) {
+  Close();
+  fd_ = fd;
+  mode_ = mode;
+}
+
+int File::Close() {
+  if (fd_ < 0) return kOk;
+  const int rc = ::close(fd_);
+  fd_ = -1;
+  return rc == 0 ? kOk : DosErrorFromErrno(errno);
+}
+
+int File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count, std::size_t& got) {
+  got = 0;
+  if (fd_ < 0) return kFileNotOpen;
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return kOk;
+  auto* p = static_cast<char*>(buffer);
+  while (got < count) {
+    const ssize_t n = ::pread(fd_, p + got, count - got, static_cast<off_t>(offset + got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return DosErrorFromErrno(errno == EISDIR ? EIO : errno);
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return kOk;
+}
+
+int File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
+  if (fd_ < 0) return kFileNotOpen;
+  if (!Writable()) return kAccessDenied;
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return kDiskWriteError;
+  const auto* p = static_cast<const char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::pwrite(fd_, p + done, count - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno == EBADF ? kAccessDenied : kDiskWriteError;
+    }
+    if (n == 0) return kDiskWriteError;
+    done += static_cast<std::size_t>(n);
+  }
+  return kOk;
+}
+
+int File::Size(std::uint64_t& size) const {
+  size = 0;
+  if (fd_ < 0) return kFileNotOpen;
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return DosErrorFromErrno(errno);
+  size = static_cast<std::uint64_t>(st.st_size);
+  return kOk;
+}
+
+int File::Truncate(std::uint64_t size) {
+  if (fd_ < 0) return kFileNotOpen;
+  if (!Writable()) return kAccessDenied;
+  if (ftruncate(fd_, static_cast<off_t>(size)) != 0) return DosErrorFromErrno(errno);
+  return kOk;
+}
+
+int File::Commit() {
+  if (fd_ < 0) return kFileNotOpen;
+  if (!Writable()) return kOk;  // nothing of ours to flush
+  if (fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS) return DosErrorFromErrno(errno);
+  return kOk;
+}
+
+namespace {
+
+int RangeLock(int fd, bool writable, short type, std::uint64_t offset, std::uint64_t length,
+              bool wait) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = type == F_UNLCK ? F_UNLCK : (writable ? F_WRLCK : F_RDLCK);
+  fl.l_whence = SEEK_SET;
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) offset = INT64_MAX;
+  if (length > static_cast<std::uint64_t>(INT64_MAX) - offset) length = INT64_MAX - offset;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  for (;;) {
+    if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return kOk;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EACCES) return kLockViolation;
+    return DosErrorFromErrno(errno);
+  }
+}
+
+}  // namespace
+
+int File::Lock(std::uint64_t offset, std::uint64_t length, bool wait) {
+  if (fd_ < 0) return kFileNotOpen;
+  return RangeLock(fd_, Writable(), F_WRLCK, offset, length, wait);
+}
+
+int File::Unlock(std::uint64_t offset, std::uint64_t length) {
+  if (fd_ < 0) return kFileNotOpen;
+  return RangeLock(fd_, Writable(), F_UNLCK, offset, length, false);
+}
+
+bool File::IsRangeLockedByOther(std::uint64_t offset, std::uint64_t length) {
+  if (fd_ < 0) return false;
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  if (fcntl(fd_, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int DeleteFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return DosErrorFromErrno(errno);
+  return kOk;
+}
+
+int RenameFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return DosErrorFromErrno(errno);
+  return kOk;
+}
+
+int FreeDiskSpace(const std::string& path, std::uint64_t& bytes) {
+  bytes = 0;
+  std::string where = path.empty() ? "." : path;
+  if (!DirectoryExists(where) && !FileExists(where)) {
+    where = DirectoryOf(where);
+    if (where.empty()) where = ".";
+  }
+  struct statvfs sv;
+  if (statvfs(where.c_str(), &sv) != 0) return DosErrorFromErrno(errno);
+  bytes = static_cast<std::uint64_t>(sv.f_bavail) * static_cast<std::uint64_t>(sv.f_frsize);
+  return kOk;
+}
+
+int ModificationTime(const std::string& path, std::int64_t& nanoseconds) {
+  nanoseconds = 0;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return DosErrorFromErrno(errno);
+  nanoseconds = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  return kOk;
+}
+
+bool IsDirectoryWritable(const std::string& dir) {
+  return ::access(dir.empty() ? "." : dir.c_str(), W_OK | X_OK) == 0;
+}
+
+std::string ProgramDirectory() {
+  std::vector<char> buf(4096);
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return "./";
+    if (static_cast<std::size_t>(n) < buf.size()) {
+      const std::string exe(buf.data(), static_cast<std::size_t>(n));
+      return exe.substr(0, exe.rfind('/') + 1);
+    }
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::size_t NameStart(std::string_view path) {
+  const std::size_t p = path.find_last_of("/\\:");
+  return p == std::string_view::npos ? 0 : p + 1;
+}
+
+std::string DirectoryOf(const std::string& path) { return path.substr(0, NameStart(path)); }
+
+std::string NameOf(const std::string& path) { return path.substr(NameStart(path)); }
+
+std::string ExpandFileName(const std::string& path) {
+  if (path.empty()) return path;
+  std::filesystem::path p(path);
+  std::error_code ec;
+  if (p.is_relative()) {
+    const auto cwd = std::filesystem::current_path(ec);
+    if (!ec) p = cwd / p;
+  }
+  std::string out = p.lexically_normal().string();
+  // Keep a trailing separator off, unless the path is the root itself.
+  if (out.size() > 1 && out.back() == '/' && path.back() != '/') out.pop_back();
+  return out;
+}
+
+std::string ResolveFileName(const std::string& path) {
+  if (path.empty()) return path;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return path;
+  if (path.back() == '.') {
+    const std::string bare = path.substr(0, path.size() - 1);
+    if (!bare.empty() && bare.back() != '/' && stat(bare.c_str(), &st) == 0) return bare;
+  }
+  const std::size_t start = NameStart(path);
+  const std::string dir = path.substr(0, start);
+  std::string name = path.substr(start);
+  if (name.empty()) return path;
+  if (name.back() == '.') name.pop_back();
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return path;
+  std::string found;
+  int matches = 0;
+  std::string wanted = name;
+  for (char& c : wanted)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  while (dirent* e = ::readdir(d)) {
+    std::string candidate = e->d_name;
+    for (char& c : candidate)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (candidate == wanted) {
+      found = e->d_name;
+      ++matches;
+    }
+  }
+  ::closedir(d);
+  return matches == 1 ? dir + found : path;
+}
+
+TempFile::~TempFile() { Remove(); }
+
+int TempFile::Create(const std::string& dir, const std::string& prefix) {
+  Remove();
+  std::string folder = dir.empty() ? std::string(".") : dir;
+  if (folder.back() != '/') folder += '/';
+  std::vector<char> tmpl(folder.begin(), folder.end());
+  tmpl.insert(tmpl.end(), prefix.begin(), prefix.end());
+  const char suffix[] = "XXXXXX";
+  tmpl.insert(tmpl.end(), suffix, suffix + 6);
+  tmpl.push_back('\0');
+  const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+  if (fd < 0) return DosErrorFromErrno(errno);
+  name_ = tmpl.data();
+  file_.Adopt(fd, kModeReadWrite | kShareDenyAll);
+  return kOk;
+}
+
+void TempFile::Remove() {
+  file_.Close();
+  if (!name_.empty()) {
+    ::unlink(name_.c_str());
+    name_.clear();
+  }
+}
+
+}  // namespace vz::platform

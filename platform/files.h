@@ -1,0 +1,160 @@
+// Files as the engine sees them: open modes with access and sharing codes,
+// reads and writes at byte offsets, byte-range locks, and DOS-style error
+// codes.
+//
+// Open modes keep their codes: the low two bits are the access (0 read,
+// 1 write, 2 read/write), bits 4 to 6 the sharing (0x00 compatibility,
+// 0x10 deny all, 0x20 deny write, 0x30 deny read, 0x40 deny none). They map to
+// POSIX as follows:
+//   - access: O_RDONLY, O_WRONLY or O_RDWR;
+//   - sharing: an advisory whole-file lock (flock) taken at open, held until
+//     close. Deny-all takes it exclusively; every other sharing code takes it
+//     shared. So an exclusive open fails (code 32) while anybody else holds
+//     the file open, and every open fails while somebody holds it exclusively;
+//     shared readers and writers live side by side.
+//   - byte-range locks (record and file locks, the index semaphore) are
+//     open-file-description locks (F_OFD_SETLK): exclusive on a file opened
+//     for writing, shared on one opened for reading only. A conflict is
+//     code 33.
+// These locks are advisory: they bind programs that take them, as every
+// part of this program does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vz::platform {
+
+// DOS-style error codes of the file layer.
+enum DosError : int {
+  kOk = 0,
+  kFileNotFound = 2,
+  kPathNotFound = 3,
+  kTooManyOpenFiles = 4,
+  kAccessDenied = 5,
+  kInvalidHandle = 6,
+  kNotEnoughMemory = 8,
+  kInvalidAccessCode = 12,
+  kDataInvalid = 13,
+  kSharingViolation = 32,
+  kLockViolation = 33,
+  kDiskReadError = 100,
+  kDiskWriteError = 101,
+  kFileNotOpen = 103,
+  kEndOfFile = 213,
+};
+
+// Maps an errno value to the engine's DOS-style code.
+int DosErrorFromErrno(int err);
+
+// Open-mode codes.
+constexpr int kModeRead = 0x00;
+constexpr int kModeWrite = 0x01;
+constexpr int kModeReadWrite = 0x02;
+constexpr int kShareCompat = 0x00;
+constexpr int kShareDenyAll = 0x10;
+constexpr int kShareDenyWrite = 0x20;
+constexpr int kShareDenyRead = 0x30;
+constexpr int kShareDenyNone = 0x40;
+constexpr int kModeExclusive = kModeReadWrite | kShareDenyAll;  // 0x12
+constexpr int kModeShared = kModeReadWrite | kShareDenyNone;    // 0x42
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  // Opens an existing file. Returns 0 or a DOS-style code.
+  int Open(const std::string& path, int mode);
+  // Creates (or empties) a file and opens it with the given mode.
+  int Create(const std::string& path, int mode);
+  // Takes over an open descriptor (temporary files).
+  void Adopt(int fd, int mode);
+  int Close();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  bool Writable() const { return (mode_ & 3) != kModeRead; }
+  int Mode() const { return mode_; }
+  int Descriptor() const { return fd_; }
+
+  // Reads up to `count` bytes at `offset`; `got` receives what was read
+  // (fewer at the end of the file). Returns 0 or a DOS-style code.
+  int ReadAt(std::uint64_t offset, void* buffer, std::size_t count, std::size_t& got);
+  // Writes all `count` bytes at `offset`.
+  int WriteAt(std::uint64_t offset, const void* buffer, std::size_t count);
+  int Size(std::uint64_t& size) const;
+  int Truncate(std::uint64_t size);
+  int Commit();
+
+  // Byte-range locks; `wait` retries until the lock is granted.
+  int Lock(std::uint64_t offset, std::uint64_t length, bool wait = false);
+  int Unlock(std::uint64_t offset, std::uint64_t length);
+  // True when another open file description holds a conflicting lock.
+  bool IsRangeLockedByOther(std::uint64_t offset, std::uint64_t length);
+
+ private:
+  int fd_ = -1;
+  int mode_ = 0;
+};
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Deletes a file. Returns 0 or a DOS-style code.
+int DeleteFile(const std::string& path);
+int RenameFile(const std::string& from, const std::string& to);
+// Bytes free for an unprivileged user on the file system that holds `path`
+// (a file or a folder; for a file that does not exist yet, its folder).
+int FreeDiskSpace(const std::string& path, std::uint64_t& bytes);
+// Last-modification time in nanoseconds since the epoch.
+int ModificationTime(const std::string& path, std::int64_t& nanoseconds);
+bool IsDirectoryWritable(const std::string& dir);
+
+// Finds an existing file for a name given by a caller that thinks letter
+// case does not matter: the exact spelling when it exists, else the name
+// without a trailing dot (a name ending in a dot means "no extension"), else
+// the single entry of its folder whose name equals the last component without
+// regard to ASCII letter case. Returns the spelling to open, or the given
+// name unchanged when none of these exists.
+std::string ResolveFileName(const std::string& path);
+
+// A temporary file created atomically (mkstemp) in `dir` with a name that
+// starts with `prefix`; it is deleted when the object dies, whatever path
+// the program takes out of the scope that owns it.
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  // Returns 0 or a DOS-style code.
+  int Create(const std::string& dir, const std::string& prefix);
+  void Remove();
+  File& file() { return file_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  File file_;
+  std::string name_;
+};
+
+// The folder of the running program's own file, with its trailing "/".
+std::string ProgramDirectory();
+
+// Directory part of a path including its trailing separator ("" for none).
+// "/", "\" and ":" all separate directories.
+std::string DirectoryOf(const std::string& path);
+// The last component of a path.
+std::string NameOf(const std::string& path);
+// Position just after the last directory separator (0 when there is none).
+std::size_t NameStart(std::string_view path);
+// An absolute, lexically normal form of the path (current directory for a
+// relative one); letter case and the spelling of each component are kept.
+std::string ExpandFileName(const std::string& path);
+
+}  // namespace vz::platform

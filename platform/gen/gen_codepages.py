@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Writes platform/codepage_tables.inc: the OEM and ANSI code page tables.
+
+Every byte that has an exact counterpart in the other code page maps to it
+(tests/platform_codepage_test.cpp checks these against the system's iconv).
+Bytes without a counterpart get a best-fit character, chosen here once:
+  - box-drawing characters: '-' for horizontal pieces, '|' for vertical ones,
+    '+' for corners and junctions;
+  - shade and block characters, and the black square: '#';
+  - letters with marks the other page lacks: the bare letter;
+  - Greek letters of the OEM pages: the Latin letter of the same sound;
+  - a few symbols by look (see BEST_FIT below);
+  - anything else: '?'.
+Bytes below 0x80 are the same in every page and stay as they are.
+Run: python3 platform/gen/gen_codepages.py > platform/codepage_tables.inc
+"""
+import sys
+import unicodedata
+
+BEST_FIT = {
+    '\u20a7': 'P',   # peseta sign
+    '\u2310': '\u00ac',  # reversed not sign -> not sign
+    '\u0393': 'G', '\u03c0': 'p', '\u03a3': 'S', '\u03c3': 's', '\u03c4': 't',
+    '\u03a6': 'F', '\u0398': 'T', '\u03a9': 'O', '\u03b4': 'd', '\u03c6': 'f',
+    '\u03b5': 'e', '\u03b1': 'a', '\u00df': 'b',
+    '\u221e': '8', '\u2229': 'n', '\u2261': '=', '\u2265': '>', '\u2264': '<',
+    '\u2320': '(', '\u2321': ')', '\u2248': '~', '\u2219': '\u00b7', '\u221a': 'v',
+    '\u207f': 'n', '\u25a0': '#', '\u2591': '#', '\u2592': '#', '\u2593': '#',
+    '\u2588': '#', '\u2584': '#', '\u258c': '#', '\u2590': '#', '\u2580': '#',
+    '\u2017': '=', '\u0131': 'i', '\u2116': 'N',
+    # windows-1252 / 1251 punctuation that the OEM pages lack
+    '\u201a': ',', '\u201e': '"', '\u2026': '.', '\u2020': '+', '\u2021': '+',
+    '\u02c6': '^', '\u2030': '%', '\u2039': '<', '\u203a': '>', '\u2018': "'",
+    '\u2019': "'", '\u201c': '"', '\u201d': '"', '\u2022': '\u00b7', '\u2013': '-',
+    '\u2014': '-', '\u02dc': '~', '\u2122': 'T', '\u0152': 'O', '\u0153': 'o',
+    '\u00a6': '|', '\u00a9': 'c', '\u00ae': 'r', '\u00b8': ',', '\u00be': '3',
+    '\u00d7': 'x', '\u00d0': 'D', '\u00f0': 'd', '\u00de': 'T', '\u00fe': 't',
+    '\u00d8': 'O', '\u00f8': 'o', '\u00a4': 'o', '\u00a8': '"', '\u00af': '-',
+    '\u00b4': "'", '\u00b3': '3', '\u00b9': '1', '\u00a7': 'S', '\u00b6': 'P',
+    '\u20ac': 'E', '\u0192': 'f', '\u00bc': '4', '\u00bd': '2', '\u00b2': '2',
+    '\u00aa': 'a', '\u00ba': 'o', '\u00ab': '<', '\u00bb': '>', '\u00b1': '+',
+    '\u00b5': 'u', '\u00a2': 'c', '\u00a3': 'L', '\u00a5': 'Y', '\u00b0': 'o',
+    '\u00ac': '-', '\u00ad': '-', '\u00a1': '!', '\u00bf': '?', '\u00b7': '.',
+    '\u00a0': ' ', '\u00f7': '/',
+}
+
+
+def decode_table(cp):
+    out = []
+    for b in range(256):
+        if b < 0x80:
+            out.append(chr(b))
+            continue
+        try:
+            out.append(bytes([b]).decode(cp))
+        except UnicodeDecodeError:
+            out.append(chr(b))  # undefined byte: the C1 control of that value
+    return out
+
+
+def fit(ch, target_index):
+    """Byte of `ch` in the target page, or its best fit there."""
+    if ch in target_index:
+        return target_index[ch], True
+    tried = set()
+    c = ch
+    for _ in range(3):
+        if c in tried:
+            break
+        tried.add(c)
+        if c in BEST_FIT:
+            c = BEST_FIT[c]
+            if c in target_index:
+                return target_index[c], False
+            continue
+        base = unicodedata.normalize('NFKD', c)[:1]
+        if base and base != c and base in target_index:
+            return target_index[base], False
+        break
+    cat = unicodedata.name(ch, '')
+    if cat.startswith('BOX DRAWINGS'):
+        horiz = 'HORIZONTAL' in cat and 'VERTICAL' not in cat and 'AND' not in cat
+        vert = 'VERTICAL' in cat and 'HORIZONTAL' not in cat and 'AND' not in cat
+        return ord('-') if horiz else ord('|') if vert else ord('+'), False
+    return ord('?'), False
+
+
+def convert(src, dst):
+    index = {}
+    for b, ch in enumerate(dst):
+        index.setdefault(ch, b)
+    table, fitted = [], []
+    for b, ch in enumerate(src):
+        v, exact = fit(ch, index)
+        table.append(v)
+        if not exact:
+            fitted.append(b)
+    return table, fitted
+
+
+def case_table(cp, chars, upper):
+    index = {ch: b for b, ch in enumerate(chars)}
+    out = []
+    for b, ch in enumerate(chars):
+        if b < 0x80:
+            c = ch.upper() if upper else ch.lower()
+            out.append(ord(c) if len(c) == 1 and ord(c) < 0x80 else b)
+            continue
+        c = ch.upper() if upper else ch.lower()
+        out.append(index[c] if len(c) == 1 and c in index else b)
+    return out
+
+
+def emit(name, ctype, values, per_line=16, fmt='0x{:02X}'):
+    print(f'const {ctype} {name}[256] = {{')
+    for i in range(0, 256, per_line):
+        print('    ' + ', '.join(fmt.format(v) for v in values[i:i + per_line]) + ',')
+    print('};')
+
+
+def main():
+    pages = {p: decode_table(f'cp{p}') for p in (437, 850, 866, 1252, 1251)}
+    print('// Generated by platform/gen/gen_codepages.py: do not edit by hand.')
+    print('// Included by platform/codepage.cpp inside its namespace.')
+    for oem, ansi in ((437, 1252), (850, 1252), (866, 1251)):
+        to_ansi, fit_a = convert(pages[oem], pages[ansi])
+        to_oem, fit_o = convert(pages[ansi], pages[oem])
+        emit(f'kOem{oem}ToAnsi{ansi}', 'unsigned char', to_ansi)
+        emit(f'kAnsi{ansi}ToOem{oem}', 'unsigned char', to_oem)
+        print(f'// {len(fit_a)} bytes of {oem} and {len(fit_o)} of {ansi} are best fits.')
+    for cp in (437, 850, 866, 1252, 1251):
+        emit(f'kUnicode{cp}', 'char16_t', [ord(c) for c in pages[cp]], 8, '0x{:04X}')
+    for cp in (1252, 1251):
+        emit(f'kUpper{cp}', 'unsigned char', case_table(cp, pages[cp], True))
+        emit(f'kLower{cp}', 'unsigned char', case_table(cp, pages[cp], False))
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,83 @@
+#include "platform/hooks.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+namespace vz::platform {
+namespace {
+
+struct Hooks {
+  HaltPresenter halt;
+  MessagePresenter message;
+  Terminator terminator;
+};
+
+Hooks& TheHooks() {
+  static Hooks hooks;
+  return hooks;
+}
+
+}  // namespace
+
+std::string ToLines(const std::string& message) {
+  std::string out;
+  out.reserve(message.size());
+  for (std::size_t i = 0; i < message.size(); ++i) {
+    if (message[i] == '\r') {
+      out += '\n';
+      if (i + 1 < message.size() && message[i + 1] == '\n') ++i;
+    } else {
+      out += message[i];
+    }
+  }
+  return out;
+}
+
+HaltPresenter SetHaltPresenter(HaltPresenter presenter) {
+  return std::exchange(TheHooks().halt, std::move(presenter));
+}
+
+MessagePresenter SetMessagePresenter(MessagePresenter presenter) {
+  return std::exchange(TheHooks().message, std::move(presenter));
+}
+
+Terminator SetTerminator(Terminator terminator) {
+  return std::exchange(TheHooks().terminator, std::move(terminator));
+}
+
+void PresentHalt(const std::string& caption, const std::string& message) {
+  if (TheHooks().halt) {
+    TheHooks().halt(caption, message);
+    return;
+  }
+  std::string text = ToLines(message);
+  if (text.empty() || text.back() != '\n') text += '\n';
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+void ShowMessage(const std::string& message) {
+  if (TheHooks().message) {
+    TheHooks().message(message);
+    return;
+  }
+  std::string text = ToLines(message);
+  if (text.empty() || text.back() != '\n') text += '\n';
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+int ExitStatusFor(int code) {
+  const int status = ((code % 256) + 256) % 256;
+  return status == 0 ? 255 : status;
+}
+
+void Terminate(int code) {
+  const int status = ExitStatusFor(code);
+  if (TheHooks().terminator) TheHooks().terminator(status);
+  std::fflush(nullptr);
+  std::exit(status);
+}
+
+}  // namespace vz::platform

@@ -1,0 +1,182 @@
+// The error mechanism: code texts, the dispatcher's choices, the detail's
+// life cycle, the halting path and its exit status.
+#include <gtest/gtest.h>
+
+#include "engine/Dbf4.h"
+#include "engine/tzmsg.h"
+#include "platform/files.h"
+#include "platform/hooks.h"
+#include "tests/support/DbfBuilder.h"
+#include "tests/support/TempDir.h"
+
+namespace vz {
+namespace {
+
+class ErrorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ResetEngineForTest();
+    SetRaiseErrors(false);
+  }
+  void TearDown() override { test::ResetEngineForTest(); }
+};
+
+TEST_F(ErrorTest, CodeTextsFollowTheTable) {
+  EXPECT_EQ(ErrorText(0), "");
+  EXPECT_EQ(ErrorText(7), "Error # 7 (Undefined error)");
+  EXPECT_EQ(ErrorText(2), "Error # 2 (File not found)");
+  EXPECT_EQ(ErrorText(1250), "Error # 1250 (Network Error)");
+  EXPECT_EQ(ErrorText(1203), "Error # 1203 (Network Error)");
+  EXPECT_EQ(ErrorText(1299), "Error # 1299 (Network Error)");
+  EXPECT_EQ(ErrorText(101), "Error # 101 (Disk write error (probable cause: Disk Full).)");
+  EXPECT_EQ(ErrorText(210), "Error # 210 (Not a dBASE data file)");
+  EXPECT_EQ(ErrorText(254), "Error # 254 (Zavod internal error)");
+  EXPECT_EQ(ErrorText(266), "Error # 266 (Invalid size)");
+  EXPECT_EQ(ErrorText(1019),
+            "Error # 1019 (Invalid memo operation: database not open or no memo field in "
+            "database)");
+  EXPECT_EQ(ErrorText(1202),
+            "Error # 1202 (Semaphore file error. Possible solutions: log into network or load "
+            "SHARE.EXE before running Windows)");
+  EXPECT_EQ(ErrorText(1300), "Error # 1300 (File format not supported)");
+  // The gaps of the table are all undefined.
+  for (int code : {37, 49, 61, 99, 107, 149, 163, 199, 232, 238, 244, 253, 255, 265, 267, 1002,
+                   1006, 1008, 1011, 1013, 1016, 1020, 1099, 1104, 1199, 1301, 65535})
+    EXPECT_EQ(StandardErrorText(code), "Undefined error") << code;
+  // Codes that share a text.
+  EXPECT_EQ(StandardErrorText(18), StandardErrorText(4));
+  EXPECT_EQ(StandardErrorText(162), StandardErrorText(32));
+  EXPECT_EQ(StandardErrorText(150), "Disk write-protected");
+}
+
+TEST_F(ErrorTest, CodeZeroWithoutHandlerOnlyStores) {
+  SetError(0, "nothing wrong");
+  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Err.ErrorDetail, "nothing wrong");
+  EXPECT_FALSE(Err.Halting);
+}
+
+TEST_F(ErrorTest, HandlerIsCalledEvenForCodeZeroAndKeepsTheDetail) {
+  int calls = 0;
+  Err.ErrorHandler = [&] { ++calls; };
+  SetError(0, "zero");
+  SetError(220, "Invalid workarea selected = [Select(34)]");
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(Err.ErrorCode, 220);
+  EXPECT_EQ(Err.ErrorDetail, "Invalid workarea selected = [Select(34)]");
+  EXPECT_EQ(Err.MessageCode, 220);
+}
+
+TEST_F(ErrorTest, ErrorMessageIsDeliveredOnce) {
+  SetErrorDispatch(false);
+  SetError(2, "Failure to open X [USE/OpenDbf]");
+  EXPECT_EQ(ErrorMessage(), "Error # 2 (File not found)\r\nFailure to open X [USE/OpenDbf]");
+  EXPECT_EQ(ErrorMessage(), "");
+  EXPECT_EQ(Err.ErrorCode, 2);  // the code stays readable
+}
+
+TEST_F(ErrorTest, TakeErrorDetailEmptiesDetailAndMessageCode) {
+  SetErrorDispatch(false);
+  SetError(5, "detail");
+  EXPECT_EQ(TakeErrorDetail(), "detail");
+  EXPECT_EQ(Err.ErrorDetail, "");
+  EXPECT_EQ(Err.MessageCode, 0);
+}
+
+TEST_F(ErrorTest, SwitchesReturnTheirPreviousValue) {
+  EXPECT_TRUE(SetErrorDispatch(false));
+  EXPECT_FALSE(SetErrorDispatch(true));
+  EXPECT_FALSE(SetRaiseErrors(true));
+  EXPECT_TRUE(SetRaiseErrors(false));
+}
+
+TEST_F(ErrorTest, RaiseErrorsThrowsWithTheFullMessage) {
+  SetRaiseErrors(true);
+  try {
+    SetError(214, "File: X is already in use. [USE]");
+    FAIL() << "no exception";
+  } catch (const EZavodError& e) {
+    EXPECT_STREQ(e.what(), "Error # 214 (File already in use)\r\nFile: X is already in use. [USE]");
+  }
+  EXPECT_EQ(Err.ErrorDetail, "");  // the detail went into the message
+}
+
+TEST_F(ErrorTest, DispatchOffReturnsWithTheCodeAndAFreeArea) {
+  test::TempDir dir;
+  SetErrorDispatch(false);
+  Select(1);
+  USE(dir.File("missing.dbf"));
+  EXPECT_EQ(Err.ErrorCode, 2);
+  EXPECT_EQ(CurrentTable(), nullptr);
+  EXPECT_NE(ErrorMessage().find("Failure to open"), std::string::npos);
+}
+
+TEST_F(ErrorTest, HaltingFlagSilencesTheDispatcher) {
+  int calls = 0;
+  Err.ErrorHandler = [&] { ++calls; };
+  Err.Halting = true;
+  SetError(210, "x");
+  EXPECT_EQ(calls, 0);
+}
+
+TEST_F(ErrorTest, FreeingNothingFailsWithCode9) {
+  SetErrorDispatch(false);
+  void* p = nullptr;
+  FreeMem(p);
+  EXPECT_EQ(Err.ErrorCode, 9);
+  EXPECT_EQ(Err.ErrorDetail, "Attempt to free NIL pointer [FreeMem()]");
+  p = GetMem(100);
+  ASSERT_NE(p, nullptr);
+  ClearError();
+  FreeMem(p);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(Err.ErrorCode, 0);
+}
+
+TEST_F(ErrorTest, FlushingAClosedFileFails) {
+  SetErrorDispatch(false);
+  platform::File f;
+  FlushFile(f);
+  EXPECT_NE(Err.ErrorCode, 0);
+  EXPECT_EQ(Err.ErrorDetail, "Unable to flush file [FlushFile]");
+}
+
+TEST(ExitStatus, NeverZeroForAnError) {
+  EXPECT_EQ(platform::ExitStatusFor(210), 210);
+  EXPECT_EQ(platform::ExitStatusFor(2), 2);
+  EXPECT_EQ(platform::ExitStatusFor(1003), 1003 % 256);
+  EXPECT_EQ(platform::ExitStatusFor(256), 255);
+  EXPECT_EQ(platform::ExitStatusFor(512), 255);
+  EXPECT_EQ(platform::ExitStatusFor(1280), 255);
+}
+
+// The halting path: message on standard error, exit status from the code.
+TEST(HaltDeathTest, HaltingErrorEndsTheProgramWithItsCode) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test::ResetEngineForTest();
+  SetRaiseErrors(false);
+  EXPECT_EXIT(SetError(210, "PC.DBF is not a dBASE database. [USE/OpenDBF]"),
+              ::testing::ExitedWithCode(210),
+              "Error # 210 \\(Not a dBASE data file\\)\nPC.DBF is not a dBASE database");
+  EXPECT_EXIT(SetError(256, "x"), ::testing::ExitedWithCode(255), "Undefined error");
+  test::ResetEngineForTest();
+}
+
+TEST(HaltDeathTest, PresenterGetsCaptionAndMessageBeforeTheEnd) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test::ResetEngineForTest();
+  SetRaiseErrors(false);
+  EXPECT_EXIT(
+      {
+        platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
+          std::fprintf(stderr, "[%s] %s", caption.c_str(), platform::ToLines(message).c_str());
+        });
+        SetError(2, "Failure to open /X/PC.DBF [USE/OpenDbf]");
+      },
+      ::testing::ExitedWithCode(2),
+      "\\[Program halted.\\] Error # 2 \\(File not found\\)\nFailure to open");
+  test::ResetEngineForTest();
+}
+
+}  // namespace
+}  // namespace vz

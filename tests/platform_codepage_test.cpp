@@ -1,0 +1,125 @@
+// The code page tables against the system's iconv, the best fits, letter
+// case and the UTF-8 edge.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <string>
+
+#include "platform/codepage.h"
+
+namespace vz::platform {
+namespace {
+
+// Unicode of one byte in a code page by iconv, or -1 when iconv has none.
+long IconvUnicode(const char* page, unsigned char byte) {
+  iconv_t cd = iconv_open("UTF-32LE", page);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return -2;
+  char in[1] = {static_cast<char>(byte)};
+  unsigned char out[8] = {};
+  char* ip = in;
+  char* op = reinterpret_cast<char*>(out);
+  size_t il = 1, ol = sizeof out;
+  const size_t rc = iconv(cd, &ip, &il, &op, &ol);
+  iconv_close(cd);
+  if (rc == static_cast<size_t>(-1) || ol != 4) return -1;
+  return out[0] | (out[1] << 8) | (out[2] << 16) | (static_cast<long>(out[3]) << 24);
+}
+
+struct Pair {
+  int oem;
+  const char* oemName;
+  int ansi;
+  const char* ansiName;
+  int bestFits;
+};
+
+class CodePageTest : public ::testing::TestWithParam<Pair> {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SetOemCodePage(GetParam().oem)); }
+  void TearDown() override { SetOemCodePage(437); }
+};
+
+TEST_P(CodePageTest, TablesAgreeWithIconv) {
+  const Pair p = GetParam();
+  EXPECT_EQ(AnsiCodePage(), p.ansi);
+  int fitted = 0;
+  for (int b = 0; b < 256; ++b) {
+    const auto byte = static_cast<std::uint8_t>(b);
+    const long uo = IconvUnicode(p.oemName, byte);
+    ASSERT_NE(uo, -2) << "iconv lacks " << p.oemName;
+    EXPECT_EQ(static_cast<long>(OemToUnicode(byte)), uo) << p.oemName << " byte " << b;
+    const long ua = IconvUnicode(p.ansiName, byte);
+    if (ua >= 0) {
+      EXPECT_EQ(static_cast<long>(AnsiToUnicode(byte)), ua) << p.ansiName << " " << b;
+    }
+    // OEM -> ANSI is exact wherever the ANSI page has the character.
+    const std::uint8_t a = OemToAnsiByte(byte);
+    if (AnsiToUnicode(a) == OemToUnicode(byte)) {
+      EXPECT_EQ(AnsiToOemByte(a), byte) << "round trip of " << b;
+    } else {
+      ++fitted;
+      // A best fit is never a control character and is not used for a
+      // character that has an exact counterpart.
+      EXPECT_GE(a, 0x20) << b;
+      for (int x = 0; x < 256; ++x)
+        EXPECT_NE(AnsiToUnicode(static_cast<std::uint8_t>(x)), OemToUnicode(byte)) << b;
+    }
+  }
+  EXPECT_EQ(fitted, p.bestFits);
+}
+
+TEST_P(CodePageTest, AsciiIsTheSameInEveryPage) {
+  for (int b = 0; b < 128; ++b) {
+    EXPECT_EQ(OemToAnsiByte(static_cast<std::uint8_t>(b)), b);
+    EXPECT_EQ(AnsiToOemByte(static_cast<std::uint8_t>(b)), b);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, CodePageTest,
+                         ::testing::Values(Pair{437, "CP437", 1252, "CP1252", 74},
+                                           Pair{850, "CP850", 1252, "CP1252", 31},
+                                           Pair{866, "CP866", 1251, "CP1251", 51}));
+
+TEST(CodePage, KnownBytes) {
+  SetOemCodePage(437);
+  EXPECT_EQ(OemToAnsiByte(0x81), 0xFC);  // u with diaeresis
+  EXPECT_EQ(OemToAnsiByte(0x82), 0xE9);  // e acute
+  EXPECT_EQ(AnsiToOemByte(0xE9), 0x82);
+  EXPECT_EQ(OemToAnsiByte(0xC4), '-');   // box drawing, horizontal
+  EXPECT_EQ(OemToAnsiByte(0xB3), '|');   // box drawing, vertical
+  EXPECT_EQ(OemToAnsiByte(0xC5), '+');   // box drawing, cross
+  EXPECT_EQ(AnsiToOemByte(0xC0), 'A');   // A grave is not in 437
+  EXPECT_EQ(OemToAnsi(std::string("Pok\x82mon")), "Pok\xE9mon");
+  EXPECT_EQ(AnsiToOem(std::string("Pok\xE9mon")), "Pok\x82mon");
+  EXPECT_FALSE(SetOemCodePage(1252));
+  EXPECT_EQ(OemCodePage(), 437);
+}
+
+TEST(CodePage, AnsiCase) {
+  SetOemCodePage(437);
+  EXPECT_EQ(AnsiUpper("abc\xE4\xFF\x9A xyz"), "ABC\xC4\x9F\x8A XYZ");
+  EXPECT_EQ(AnsiLower("ABC\xC4\x8A"), "abc\xE4\x9A");
+  EXPECT_EQ(AnsiUpperByte(0xDF), 0xDF);  // sharp s has no single capital
+  EXPECT_EQ(AnsiUpperByte(0xB5), 0xB5);  // micro sign stays
+  EXPECT_EQ(AnsiUpperByte(0xF7), 0xF7);  // division sign is no letter
+  EXPECT_EQ(AsciiUpper("pc.dbf\xE4"), "PC.DBF\xE4");
+  SetOemCodePage(866);
+  EXPECT_EQ(AnsiUpper("\xE0\xFF\xB8"), "\xC0\xDF\xA8");  // a, ya, yo in 1251
+  SetOemCodePage(437);
+}
+
+TEST(CodePage, Utf8) {
+  SetOemCodePage(437);
+  EXPECT_EQ(AnsiToUtf8("Pok\xE9mon \x80"), "Pok\xC3\xA9mon \xE2\x82\xAC");
+  EXPECT_EQ(Utf8ToAnsi("Pok\xC3\xA9mon \xE2\x82\xAC"), "Pok\xE9mon \x80");
+  EXPECT_EQ(Utf8ToAnsi("\xE2\x94\x80"), "-");  // box drawing takes the best fit
+  EXPECT_EQ(Utf8ToAnsi("\xF0\x9F\x98\x80"), "?");  // not in the page
+  EXPECT_EQ(Utf8ToAnsi("a\xC3"), "a?");  // cut sequence
+  EXPECT_EQ(Utf8ToAnsi("\x80z"), "?z");  // stray continuation byte
+  EXPECT_EQ(OemToUtf8("\x81"), "\xC3\xBC");
+  EXPECT_EQ(Utf8ToCodePage("\xD0\x90", 866), "\x80");
+  EXPECT_EQ(Utf8ToCodePage("\xC3\xA9", 437), "\x82");
+}
+
+}  // namespace
+}  // namespace vz::platform

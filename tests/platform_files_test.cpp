@@ -1,0 +1,149 @@
+// Files: open modes and their sharing locks, byte-range locks, error codes,
+// name resolution and temporary files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/files.h"
+#include "tests/support/DbfBuilder.h"
+#include "tests/support/TempDir.h"
+
+namespace vz::platform {
+namespace {
+
+TEST(Files, ErrnoMapsToDosCodes) {
+  EXPECT_EQ(DosErrorFromErrno(ENOENT), 2);
+  EXPECT_EQ(DosErrorFromErrno(ENOTDIR), 3);
+  EXPECT_EQ(DosErrorFromErrno(EMFILE), 4);
+  EXPECT_EQ(DosErrorFromErrno(EACCES), 5);
+  EXPECT_EQ(DosErrorFromErrno(EPERM), 5);
+  EXPECT_EQ(DosErrorFromErrno(EROFS), 5);
+  EXPECT_EQ(DosErrorFromErrno(EWOULDBLOCK), 32);
+  EXPECT_EQ(DosErrorFromErrno(ENOSPC), 101);
+}
+
+TEST(Files, OpenReadWriteAndSize) {
+  test::TempDir dir;
+  const std::string name = dir.File("a.bin");
+  File f;
+  EXPECT_EQ(f.Open(name, kModeRead), 2);
+  EXPECT_EQ(f.Open(dir.File("no/such/a.bin"), kModeRead), 2);
+  ASSERT_EQ(f.Create(name, kModeReadWrite), 0);
+  EXPECT_EQ(f.WriteAt(10, "hello", 5), 0);
+  std::uint64_t size = 0;
+  EXPECT_EQ(f.Size(size), 0);
+  EXPECT_EQ(size, 15u);
+  char buf[32];
+  std::size_t got = 0;
+  EXPECT_EQ(f.ReadAt(10, buf, sizeof buf, got), 0);
+  EXPECT_EQ(got, 5u);
+  EXPECT_EQ(std::string(buf, 5), "hello");
+  EXPECT_EQ(f.ReadAt(1000, buf, 4, got), 0);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(f.Commit(), 0);
+  f.Close();
+  ASSERT_EQ(f.Open(name, kModeRead), 0);
+  EXPECT_EQ(f.WriteAt(0, "x", 1), 5);  // read access only
+  EXPECT_EQ(f.Truncate(0), 5);
+}
+
+TEST(Files, SharingLocks) {
+  test::TempDir dir;
+  const std::string name = dir.File("t.dbf");
+  test::WriteFile(name, std::string(100, 'x'));
+  File shared1, shared2, reader, exclusive;
+  ASSERT_EQ(shared1.Open(name, kModeShared), 0);
+  ASSERT_EQ(shared2.Open(name, kModeShared), 0);
+  ASSERT_EQ(reader.Open(name, kModeRead), 0);
+  EXPECT_EQ(exclusive.Open(name, kModeExclusive), 32);
+  shared1.Close();
+  shared2.Close();
+  reader.Close();
+  ASSERT_EQ(exclusive.Open(name, kModeExclusive), 0);
+  EXPECT_EQ(reader.Open(name, kModeRead), 32);
+  EXPECT_EQ(shared1.Open(name, kModeShared), 32);
+}
+
+TEST(Files, ByteRangeLocks) {
+  test::TempDir dir;
+  const std::string name = dir.File("t.dbf");
+  test::WriteFile(name, std::string(100, 'x'));
+  File a, b;
+  ASSERT_EQ(a.Open(name, kModeShared), 0);
+  ASSERT_EQ(b.Open(name, kModeShared), 0);
+  EXPECT_EQ(a.Lock(10, 5), 0);
+  EXPECT_EQ(b.Lock(12, 1), 33);
+  EXPECT_TRUE(b.IsRangeLockedByOther(10, 1));
+  EXPECT_EQ(b.Lock(15, 5), 0);  // next to it is free
+  EXPECT_EQ(a.Unlock(10, 5), 0);
+  EXPECT_EQ(b.Lock(12, 1), 0);
+  // Locks far beyond the end of the file work too (lock regions of a
+  // network protocol lie there).
+  EXPECT_EQ(a.Lock(4000000000ULL, 1), 0);
+  EXPECT_EQ(b.Lock(4000000000ULL, 1), 33);
+}
+
+TEST(Files, ResolvingNamesWithoutRegardToCase) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("pc.dbf"), "x");
+  test::WriteFile(dir.File("N64.DBT"), "x");
+  test::WriteFile(dir.File("plain"), "x");
+  EXPECT_EQ(ResolveFileName(dir.File("pc.dbf")), dir.File("pc.dbf"));
+  EXPECT_EQ(ResolveFileName(dir.File("PC.DBF")), dir.File("pc.dbf"));
+  EXPECT_EQ(ResolveFileName(dir.File("n64.dbt")), dir.File("N64.DBT"));
+  EXPECT_EQ(ResolveFileName(dir.File("plain.")), dir.File("plain"));
+  EXPECT_EQ(ResolveFileName(dir.File("PLAIN.")), dir.File("plain"));
+  EXPECT_EQ(ResolveFileName(dir.File("psx.dbf")), dir.File("psx.dbf"));
+  test::WriteFile(dir.File("Pc.dbf"), "x");
+  EXPECT_EQ(ResolveFileName(dir.File("PC.DBF")), dir.File("PC.DBF"));  // ambiguous: untouched
+}
+
+TEST(Files, PathPieces) {
+  EXPECT_EQ(DirectoryOf("/a/b/c.dbf"), "/a/b/");
+  EXPECT_EQ(DirectoryOf("c.dbf"), "");
+  EXPECT_EQ(DirectoryOf("C:\\DATA\\PC.DBF"), "C:\\DATA\\");
+  EXPECT_EQ(NameOf("/a/b/c.dbf"), "c.dbf");
+  EXPECT_EQ(NameOf("D:x"), "x");
+  EXPECT_EQ(ExpandFileName("/a/./b/../c.dbf"), "/a/c.dbf");
+  const std::string cwd = std::filesystem::current_path().string();
+  EXPECT_EQ(ExpandFileName("x.dbf"), cwd + "/x.dbf");
+  EXPECT_EQ(ExpandFileName("Sub Dir/X.Dbf"), cwd + "/Sub Dir/X.Dbf");
+}
+
+TEST(Files, TemporaryFilesDisappear) {
+  test::TempDir dir;
+  std::string name;
+  {
+    TempFile t;
+    ASSERT_EQ(t.Create(dir.path(), "TZP"), 0);
+    name = t.name();
+    EXPECT_EQ(NameOf(name).substr(0, 3), "TZP");
+    EXPECT_TRUE(FileExists(name));
+    EXPECT_EQ(t.file().WriteAt(0, "abc", 3), 0);
+    TempFile u;
+    ASSERT_EQ(u.Create(dir.path(), "TZP"), 0);
+    EXPECT_NE(u.name(), name);
+  }
+  EXPECT_FALSE(FileExists(name));
+  TempFile bad;
+  EXPECT_EQ(bad.Create(dir.File("missing"), "TZP"), 2);
+}
+
+TEST(Files, DeleteAndFreeSpace) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("x"), "x");
+  EXPECT_EQ(DeleteFile(dir.File("x")), 0);
+  EXPECT_EQ(DeleteFile(dir.File("x")), 2);
+  std::uint64_t bytes = 0;
+  EXPECT_EQ(FreeDiskSpace(dir.File("not-yet.ndx"), bytes), 0);
+  EXPECT_GT(bytes, 0u);
+  EXPECT_TRUE(DirectoryExists(dir.path()));
+  EXPECT_TRUE(IsDirectoryWritable(dir.path()));
+  EXPECT_FALSE(ProgramDirectory().empty());
+  EXPECT_EQ(ProgramDirectory().back(), '/');
+}
+
+}  // namespace
+}  // namespace vz::platform

@@ -1,0 +1,25 @@
+// The corpus of dBase files written by other programs (read in place, never
+// copied) and what independent readers returned for them.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace vz::test {
+
+// Folder of the corpus (its files/ and expect/ folders).
+std::string CompatDir();
+// The expectation files of the tables (not of the indexes), sorted.
+std::vector<std::string> CompatTableExpectations();
+nlohmann::json LoadJson(const std::string& path);
+// Decodes the corpus's escaping: \xHH is a byte, everything else itself.
+std::string Unescape(const std::string& escaped);
+// Encodes bytes as `vorza-dbf list --raw` writes them.
+std::string RawEscape(const std::string& bytes);
+// Path of a program built beside the tests.
+std::string BinPath(const std::string& program);
+// Quotes a word for the shell.
+std::string ShellQuote(const std::string& s);
+
+}  // namespace vz::test

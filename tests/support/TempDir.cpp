@@ -1,0 +1,70 @@
+#include "tests/support/TempDir.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "engine/Dbf4.h"
+#include "engine/TZCommon.h"
+#include "engine/TimeDate.h"
+#include "engine/tzmsg.h"
+#include "platform/codepage.h"
+#include "tests/support/DbfBuilder.h"
+
+namespace vz::test {
+
+TempDir::TempDir(bool enter) {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vorza-test-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = buf.data();
+  if (enter) {
+    previous_ = std::filesystem::current_path().string();
+    std::filesystem::current_path(path_);
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (!previous_.empty()) std::filesystem::current_path(previous_, ec);
+  // Give back write permission that a test may have taken away.
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+void ResetEngineForTest() {
+  ResetEngine();
+  ResetErrorState();
+  SetRaiseErrors(true);
+  platform::SetOemCodePage(437);
+  Dates = DateSettings{};
+  Dates.WindowBase = 1956;
+  SetDateFormat(kAmerican);
+}
+
+int RunCommand(const std::string& command, std::string* out, std::string* err) {
+  char outName[] = "/tmp/vorza-out-XXXXXX";
+  char errName[] = "/tmp/vorza-err-XXXXXX";
+  const int outFd = mkstemp(outName);
+  const int errFd = mkstemp(errName);
+  close(outFd);
+  close(errFd);
+  const std::string full = command + " >" + outName + " 2>" + errName;
+  const int status = std::system(full.c_str());
+  if (out) *out = ReadText(outName);
+  if (err) *err = ReadText(errName);
+  unlink(outName);
+  unlink(errName);
+  if (status == -1) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace vz::test

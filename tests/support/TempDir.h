@@ -1,0 +1,33 @@
+// A fresh folder for one test, removed with everything in it afterwards;
+// optionally the current directory while the object lives.
+#pragma once
+
+#include <string>
+
+namespace vz::test {
+
+class TempDir {
+ public:
+  explicit TempDir(bool enter = false);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+  std::string previous_;
+};
+
+// Resets the engine's global state (areas, settings, error state) and sets
+// the defaults tests expect: raising errors instead of ending the program.
+void ResetEngineForTest();
+
+// Runs a command line and returns its exit status; stdout and stderr are
+// captured into the strings.
+int RunCommand(const std::string& command, std::string* out = nullptr, std::string* err = nullptr);
+
+}  // namespace vz::test
