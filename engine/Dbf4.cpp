@@ -1,5 +1,6 @@
 #include "engine/Dbf4.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -281,7 +282,11 @@ void CloseArea() {
   std::unique_ptr<WorkArea> owned = std::move(Areas.Slot[Areas.Current]);
   WorkArea& a = *owned;
   RefreshRecCount(a);
-  a.LockData.reset();
+  if (a.FileLocked || !a.RecordLocks.empty()) {
+    a.File.Unlock(0, UINT64_MAX / 2);
+    a.FileLocked = false;
+    a.RecordLocks.clear();
+  }
   a.Swap.clear();
   if (a.Memo && MemoUnit.Close) MemoUnit.Close(a);
   a.FilterExpr.reset();
@@ -1042,6 +1047,388 @@ void SetFilterProc(BoolProc proc) {
 
 void SetWhileProc(BoolProc proc) {
   if (WorkArea* a = CurrentTable()) a->WhileProc = std::move(proc);
+}
+
+}  // namespace vz
+
+// --- Writing and locks --------------------------------------------------------
+
+namespace vz {
+namespace {
+
+bool Shared(const WorkArea& a) { return !a.Exclusive; }
+
+bool HoldsRecordLock(const WorkArea& a, std::int64_t r) {
+  return a.FileLocked ||
+         std::find(a.RecordLocks.begin(), a.RecordLocks.end(), r) != a.RecordLocks.end();
+}
+
+// Puts freshly written bytes into the read cache when it holds that range.
+void UpdateCache(WorkArea& a, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
+  ReadCache& c = a.Cache;
+  if (c.Len == 0 || offset + n <= c.Start || offset >= c.Start + c.Len) return;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t at = offset + i;
+    if (at >= c.Start && at < c.Start + c.Len) c.Data[at - c.Start] = bytes[i];
+  }
+}
+
+// Writes the raw record (kept readable) as record n. Returns 0 or a code.
+int WriteRawRecord(WorkArea& a, std::int64_t n) {
+  std::vector<std::uint8_t> out(a.RawRec);
+  if (out.size() > 1) {
+    if (a.Oem) platform::AnsiToOem(out.data() + 1, out.size() - 1);
+    if (a.Encode) a.Encode(out.data() + 1, out.size() - 1);
+  }
+  const std::uint64_t offset = RecordOffset(a, n);
+  const int rc = a.File.WriteAt(offset, out.data(), out.size());
+  if (rc == 0) UpdateCache(a, offset, out.data(), out.size());
+  return rc;
+}
+
+}  // namespace
+
+void Replace() {
+  ClearError();
+  WorkArea* a = NeedTable("REPLACE");
+  if (!a) return;
+  if (a->Swap.empty()) {
+    SetError(204, "Swap-buffer NIL.");
+    return;
+  }
+  if (a->RecCount == 0) {
+    SetError(212, "Database " + Quoted(a->FileName) + " is empty." + " [REPLACE]");
+    return;
+  }
+  if (a->Eof || a->RecNo < 1 || a->RecNo > a->RecCount) {
+    SetError(212, "Database " + Quoted(a->FileName) + " is at EOF." + " [REPLACE]");
+    return;
+  }
+  Pack(*a);
+  if (const int rc = WriteRawRecord(*a, a->RecNo); rc != 0) {
+    SetError(rc, "Record #" + Str(a->RecNo) + " in " + a->FileName + " [REPLACE]");
+    return;
+  }
+  if (a->State < 2) a->State = 2;
+  if (Index.UpdateKeys) Index.UpdateKeys(false);
+}
+
+void Append() {
+  ClearError();
+  WorkArea* a = NeedTable("APPEND");
+  if (!a) return;
+  if (Shared(*a) && !a->FileLocked) {
+    SetError(1201, "File must be locked to append: " + a->FileName + " [APPEND]");
+    return;
+  }
+  RefreshRecCount(*a);
+  const std::int64_t n = a->RecCount + 1;
+  Pack(*a);
+  int rc = WriteRawRecord(*a, n);
+  if (rc == 0) {
+    const std::uint8_t eof = 0x1A;
+    rc = a->File.WriteAt(RecordOffset(*a, n + 1), &eof, 1);
+  }
+  if (rc != 0) {
+    SetError(rc, "Record #" + Str(n) + " in " + a->FileName + " [APPEND]");
+    return;
+  }
+  a->RecCount = n;
+  a->RecNo = n;
+  a->Bof = a->Eof = false;
+  a->State = 3;
+  // Other programs that trust the header see the new count at once.
+  if (Shared(*a)) WriteHeaderCounts(*a);
+  if (Index.UpdateKeys) Index.UpdateKeys(true);
+}
+
+void AppendBlank() {
+  WorkArea* a = NeedTable("APPEND");
+  if (!a) return;
+  ClearRecord();
+  Append();
+}
+
+namespace {
+
+void MarkRecord(bool deleted, const char* op) {
+  ClearError();
+  WorkArea* a = NeedTable(op);
+  if (!a) return;
+  if (a->Eof || a->RecNo < 1 || a->RecNo > a->RecCount) {
+    SetError(212, "Database " + Quoted(a->FileName) + " is at EOF." + " [" + op + "]");
+    return;
+  }
+  if (Shared(*a) && !HoldsRecordLock(*a, a->RecNo)) {
+    SetError(1200, std::string("Record not locked. [") + op + "]");
+    return;
+  }
+  const std::uint8_t flag = deleted ? '*' : ' ';
+  const std::uint64_t offset = RecordOffset(*a, a->RecNo);
+  if (const int rc = a->File.WriteAt(offset, &flag, 1); rc != 0) {
+    SetError(rc, "Record #" + Str(a->RecNo) + " in " + a->FileName + " [" + op + "]");
+    return;
+  }
+  UpdateCache(*a, offset, &flag, 1);
+  a->RawRec[0] = flag;
+  a->Native[0] = deleted;
+  if (a->State < 2) a->State = 2;
+}
+
+}  // namespace
+
+void DeleteRec() { MarkRecord(true, "DeleteRec"); }
+void RecallRec() { MarkRecord(false, "RecallRec"); }
+
+bool ALock() {
+  ClearError();
+  WorkArea* a = NeedTable("ALOCK");
+  if (!a) return false;
+  if (!Shared(*a) || a->FileLocked) {
+    a->FileLocked = true;
+    return true;
+  }
+  if (a->File.Lock(kLockBase, kLockBase) != 0) return false;
+  a->FileLocked = true;
+  a->RecordLocks.clear();
+  return true;
+}
+
+bool RLock(std::int64_t r) {
+  ClearError();
+  WorkArea* a = NeedTable("RLOCK");
+  if (!a) return false;
+  if (!Shared(*a) || HoldsRecordLock(*a, r)) return true;
+  if (a->RecordLocks.size() >= kMaxRecordLocks) {
+    SetError(220, "Zavod record lock limit exceeded [RLOCK]");
+    return false;
+  }
+  if (a->File.Lock(kLockBase + static_cast<std::uint64_t>(r), 1) != 0) return false;
+  a->RecordLocks.push_back(r);
+  return true;
+}
+
+bool RLock() {
+  WorkArea* a = CurrentTable();
+  return RLock(a ? a->RecNo : 0);
+}
+
+bool IsLocked(std::int64_t r) {
+  ClearError();
+  WorkArea* a = NeedTable("IsLocked");
+  if (!a) return false;
+  return !Shared(*a) || HoldsRecordLock(*a, r);
+}
+
+void UnlockRec(std::int64_t r) {
+  ClearError();
+  WorkArea* a = NeedTable("UnlockRec");
+  if (!a) return;
+  auto it = std::find(a->RecordLocks.begin(), a->RecordLocks.end(), r);
+  if (it == a->RecordLocks.end()) {
+    if (Shared(*a)) SetError(1200, "Record not locked. [UnlockRec(" + Str(r) + ")]");
+    return;
+  }
+  a->File.Unlock(kLockBase + static_cast<std::uint64_t>(r), 1);
+  a->RecordLocks.erase(it);
+}
+
+void Unlock() {
+  ClearError();
+  WorkArea* a = NeedTable("Unlock");
+  if (!a) return;
+  if (Shared(*a)) {
+    if (a->FileLocked) a->File.Unlock(kLockBase, kLockBase);
+    for (std::int64_t r : a->RecordLocks) a->File.Unlock(kLockBase + static_cast<std::uint64_t>(r), 1);
+  }
+  a->FileLocked = false;
+  a->RecordLocks.clear();
+}
+
+void Poke(int i, std::int64_t r, const std::string& bytes) {
+  ClearError();
+  WorkArea* a = NeedTable("Poke");
+  if (!a) return;
+  if (r < 1 || r > a->RecCount || i < 0 || i > a->FieldCount) {
+    SetError(212, "Invalid record number = " + Str(r) + " (" + a->FileName + ")  [Poke]");
+    return;
+  }
+  const std::size_t len = i == 0 ? 1 : a->Fields[i - 1].Len;
+  std::string field = bytes.substr(0, len);
+  field.resize(len, ' ');
+  const std::uint64_t offset = RecordOffset(*a, r) + (i == 0 ? 0 : a->Fields[i - 1].Offset);
+  const auto* p = reinterpret_cast<const std::uint8_t*>(field.data());
+  if (const int rc = a->File.WriteAt(offset, p, len); rc != 0) {
+    SetError(rc, "Record #" + Str(r) + " in " + a->FileName + " [Poke]");
+    return;
+  }
+  UpdateCache(*a, offset, p, len);
+  if (a->State < 2) a->State = 2;
+}
+
+// --- Locate -------------------------------------------------------------------
+
+namespace {
+
+struct LocateTerms {
+  int field = 0;  // 0: no locate to continue
+  std::string value;
+  bool nocase = false, exact = false, contained = false;
+  int area = 0;
+};
+LocateTerms gLocate;
+
+// Takes an option word out of the text; true when it was there.
+bool TakeOption(std::string& up, const char* word) {
+  const std::size_t n = std::strlen(word);
+  bool found = false;
+  for (std::size_t pos = up.find(word); pos != std::string::npos; pos = up.find(word, pos)) {
+    if (pos + n < up.size() && IsWordChar(up[pos + n])) {
+      ++pos;
+      continue;
+    }
+    up.erase(pos, n);
+    found = true;
+  }
+  return found;
+}
+
+bool LocateScan(WorkArea& a, std::int64_t from) {
+  const LocateTerms& t = gLocate;
+  const FieldDesc& f = a.Fields[t.field - 1];
+  // One table takes a stored byte to the compared one: OEM to ANSI on an
+  // OEM table, then upper case unless NOCASE.
+  std::uint8_t map[256];
+  for (int b = 0; b < 256; ++b) {
+    std::uint8_t c = static_cast<std::uint8_t>(b);
+    if (a.Oem) c = platform::OemToAnsiByte(c);
+    if (!t.nocase) c = platform::AnsiUpperByte(c);
+    map[b] = c;
+  }
+  const std::string& v = t.value;
+  const std::size_t l = v.size();
+  const std::int64_t count = RecCount();
+  std::string text;
+  for (std::int64_t r = from; r <= count; ++r) {
+    bool pass = false;
+    if (f.Type == 'M') {
+      const std::string_view block = PeekView(a, t.field, r);
+      if (Err.ErrorCode) return false;
+      std::int32_t number = 0;
+      if (!ParseInt32(Trim(block), number) || number == 0) continue;
+      std::vector<std::string> lines;
+      {
+        // A memo that cannot be read is one that does not match.
+        ScopedErrorDispatch quiet(false);
+        if (MemoUnit.TextLines) MemoUnit.TextLines(number, lines);
+        ClearError();
+      }
+      for (const std::string& line : lines) {
+        text.resize(line.size());
+        for (std::size_t k = 0; k < line.size(); ++k)
+          text[k] = static_cast<char>(map[static_cast<std::uint8_t>(line[k])]);
+        if (text.find(v) != std::string::npos) {
+          pass = true;
+          break;
+        }
+      }
+    } else {
+      const std::string_view raw = PeekView(a, t.field, r);
+      if (Err.ErrorCode) return false;
+      if (!t.exact && !t.contained) {
+        if (raw.size() >= l) {
+          pass = true;
+          for (std::size_t k = 0; k < l; ++k) {
+            if (map[static_cast<std::uint8_t>(raw[k])] != static_cast<std::uint8_t>(v[k])) {
+              pass = false;
+              break;
+            }
+          }
+        }
+      } else {
+        text.resize(raw.size());
+        for (std::size_t k = 0; k < raw.size(); ++k)
+          text[k] = static_cast<char>(map[static_cast<std::uint8_t>(raw[k])]);
+        pass = t.contained ? text.find(v) != std::string::npos : text == v;
+      }
+    }
+    if (pass) {
+      GO(r);
+      return true;
+    }
+  }
+  GoBottom();
+  if (a.RecCount > 0 && !a.Eof) SKIP(1);
+  gLocate.field = 0;
+  return false;
+}
+
+}  // namespace
+
+bool Locate(const std::string& fieldText, const std::string& valueText) {
+  ClearError();
+  WorkArea* a = NeedTable("Locate");
+  if (!a) return false;
+  std::string up = platform::AnsiUpper(Trim(fieldText));
+  LocateTerms t;
+  t.nocase = TakeOption(up, " NOCASE");
+  t.exact = TakeOption(up, " EXACT");
+  t.contained = TakeOption(up, " CONTAINED");
+  up = Trim(up);
+  if (up.empty()) {
+    SetError(220, "No field name specified [Locate/Count/Sum]");
+    return false;
+  }
+  t.field = FieldNo(up);
+  if (t.field == 0) {
+    SetError(220, "Unrecognized field name [Locate/Count/Sum(" + up + ")]");
+    return false;
+  }
+  const FieldDesc& f = a->Fields[t.field - 1];
+  std::string v = valueText;
+  switch (f.Type) {
+    case 'D': {
+      std::string stored;
+      if (v.size() == 8 && v.find_first_not_of("0123456789") == std::string::npos) break;
+      if (DisplayToStored(v, stored)) v = stored;
+      break;
+    }
+    case 'N':
+    case 'F': {
+      double d = 0;
+      if (ParseDouble(Trim(v), d)) {
+        char buf[400];
+        std::snprintf(buf, sizeof buf, "%*.*f", static_cast<int>(f.Len), static_cast<int>(f.Dec), d);
+        v = buf;
+      }
+      break;
+    }
+    case 'L': {
+      const std::string b = platform::AsciiUpper(Trim(v));
+      v = (!b.empty() && (b[0] == 'T' || b[0] == 'Y' || b == ".T." || b == ".Y.")) ? "T" : "F";
+      break;
+    }
+    default:
+      break;
+  }
+  if (!t.exact)
+    while (!v.empty() && v.back() == ' ') v.pop_back();
+  if (!t.nocase) v = platform::AnsiUpper(v);
+  t.value = v;
+  t.area = Areas.Current;
+  gLocate = t;
+  return LocateScan(*a, 1);
+}
+
+bool Continue() {
+  ClearError();
+  WorkArea* a = NeedTable("Continue");
+  if (!a) return false;
+  if (gLocate.field == 0 || gLocate.area != Areas.Current || gLocate.field > a->FieldCount) {
+    SetError(220, "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
+    return false;
+  }
+  return LocateScan(*a, a->RecNo + 1);
 }
 
 }  // namespace vz

@@ -93,8 +93,46 @@ double Real48ToDouble(const std::uint8_t* p);
 bool DoubleToReal48(double v, std::uint8_t* p);
 std::int32_t NativeInt(const std::uint8_t* p);
 void SetNativeInt(std::uint8_t* p, std::int32_t v);
-// A memo block number whose text does not fit 32 bits unpacks to this value.
-inline constexpr std::int32_t kMemoOutOfRange = INT32_MIN;
+
+// --- Writing and locks --------------------------------------------------------
+// Records are written with ANSI text converted back to OEM (on an OEM table)
+// and run through the record-encode procedure; the buffers keep their
+// readable form. Open indexes are kept up to date through the index hooks.
+
+// Writes the native record over the record at the pointer.
+void Replace();
+// Appends the native record as a new last record (a shared table must be
+// locked with ALock first).
+void Append();
+// Appends a blank record.
+void AppendBlank();
+// Marks the current record deleted / live again (locked first when shared).
+void DeleteRec();
+void RecallRec();
+
+// Locks: the whole file, or one record. In an exclusive area they always
+// succeed. Lock regions lie beyond any real file size (from kLockBase), so
+// readers are never held up.
+inline constexpr std::uint64_t kLockBase = 1000000000ULL;
+inline constexpr std::size_t kMaxRecordLocks = 1000;
+bool ALock();
+bool RLock(std::int64_t r);
+bool RLock();  // the current record
+bool IsLocked(std::int64_t r);
+void UnlockRec(std::int64_t r);
+void Unlock();
+
+// Writes raw bytes into field i of record r (no conversion), through the
+// read cache.
+void Poke(int i, std::int64_t r, const std::string& bytes);
+
+// --- Locate -------------------------------------------------------------------
+// Scans in record-number order for the first record whose field matches the
+// value; the field text may carry the options NOCASE, EXACT and CONTAINED.
+// Found: the pointer stands on it. Not found: past the end (EOF).
+bool Locate(const std::string& field, const std::string& value);
+// Goes on from the record after the pointer with the last Locate's terms.
+bool Continue();
 
 // Lenient integer reading of field lists: see the implementation.
 int LenientInt(const std::string& text);

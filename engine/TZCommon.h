@@ -20,6 +20,9 @@
 namespace vz {
 
 inline constexpr int kMaxAreas = 33;
+// A memo block number whose text does not fit 32 bits unpacks to this value
+// (the memo unit reports it as an invalid memo address).
+inline constexpr std::int32_t kMemoOutOfRange = INT32_MIN;
 
 // Engine-wide open and navigation settings.
 struct EngineSettings {
@@ -123,7 +126,8 @@ struct WorkArea {
 
   // Units that keep state per open table.
   std::unique_ptr<AreaExtension> MemoData;
-  std::unique_ptr<AreaExtension> LockData;
+  bool FileLocked = false;
+  std::vector<std::int64_t> RecordLocks;
   ReadCache Cache;
 };
 
@@ -165,7 +169,11 @@ struct MemoHooks {
   bool (*Open)(WorkArea& area) = nullptr;
   void (*Close)(WorkArea& area) = nullptr;
   // Creates an empty memo file for a new table (version byte of the table).
-  bool (*Create)(const std::string& tableName, std::uint8_t version) = nullptr;
+  // Returns 0 or a DOS-style code.
+  int (*Create)(const std::string& tableName, std::uint8_t version) = nullptr;
+  // The memo text device: the lines of a memo of the current area, as
+  // stored (no character-set conversion).
+  bool (*TextLines)(std::int64_t block, std::vector<std::string>& lines) = nullptr;
 };
 extern MemoHooks MemoUnit;
 

@@ -357,8 +357,7 @@ bool CreateDBF(const std::string& fileName, const std::vector<FieldSpec>& fields
     return false;
   }
   if (memo && MemoUnit.Create) {
-    if (!MemoUnit.Create(name, header[0])) {
-      const int code = Err.ErrorCode ? Err.ErrorCode : 101;
+    if (const int code = MemoUnit.Create(name, header[0]); code != 0) {
       platform::DeleteFile(name);
       SetError(code, "Cannot create memo file " + shown + " [CreateDBF]");
       return false;

@@ -1,0 +1,455 @@
+#include "engine/Memo.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "engine/TZDbfLow.h"
+#include "engine/tzmsg.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace vz {
+namespace {
+
+// The memo file's lock lies beyond any real file size, so that it never
+// stands in the way of a reader.
+constexpr std::uint64_t kMemoLockOffset = 0x7FFFFFFEULL;
+constexpr std::int64_t kPiece = 32767;
+
+std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+
+std::uint32_t U32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+bool IsBlockHeader(const std::uint8_t* p) {
+  return p[0] == 0xFF && p[1] == 0xFF && p[2] == 0x08 && p[3] == 0x00;
+}
+
+// The memo file name of a table: its extension replaced by DBT, in the
+// letter case of the table's name.
+std::string MemoNameOf(const std::string& table) {
+  const std::size_t start = platform::NameStart(table);
+  const std::size_t dot = table.rfind('.');
+  std::string base = (dot == std::string::npos || dot < start) ? table : table.substr(0, dot);
+  bool capitals = false;
+  for (std::size_t i = start; i < base.size(); ++i)
+    if (base[i] >= 'A' && base[i] <= 'Z') capitals = true;
+  return base + (capitals ? ".DBT" : ".dbt");
+}
+
+MemoArea* MemoOf(WorkArea& a) { return static_cast<MemoArea*>(a.MemoData.get()); }
+
+// The memo check that starts each descriptor operation.
+MemoArea* CheckMemo(const char* op) {
+  WorkArea* a = CurrentTable();
+  if (!a) {
+    SetError(215, std::string(" [") + op + "]");
+    return nullptr;
+  }
+  MemoArea* m = MemoOf(*a);
+  if (!m) {
+    SetError(1019, a->FileName + " No Memo Field [" + op + "]");
+    return nullptr;
+  }
+  return m;
+}
+
+void ReleaseLock(MemoArea& m) {
+  if (m.Locked) {
+    m.File.Unlock(kMemoLockOffset, 1);
+    m.Locked = false;
+  }
+}
+
+// A failing descriptor operation: reset, release the lock, report.
+void DescriptorError(MemoArea& m, int code, const char* op) {
+  const WorkArea* a = CurrentTable();
+  const std::string msg = Str(m.Blob.BlockNumber) + " " + m.Name + " Record # " +
+                          Str(a ? a->RecNo : 0) + " [" + op + "]";
+  m.Blob.Reset();
+  ReleaseLock(m);
+  SetError(code, msg);
+}
+
+std::int64_t FileSize(MemoArea& m) {
+  std::uint64_t size = 0;
+  if (m.File.Size(size) != 0) return 0;
+  return static_cast<std::int64_t>(size);
+}
+
+bool OpenMemoHook(WorkArea& a) { return OpenMemoFile(a); }
+
+bool TextLinesHook(std::int64_t block, std::vector<std::string>& lines) {
+  MemoLines reader;
+  if (!reader.Assign(block)) return false;
+  std::string line;
+  while (reader.GetMemo(line)) lines.push_back(line);
+  return true;
+}
+void CloseMemoHook(WorkArea& a) { CloseMemoFile(a); }
+
+}  // namespace
+
+void MemoInit() {
+  MemoUnit.Open = OpenMemoHook;
+  MemoUnit.Close = CloseMemoHook;
+  MemoUnit.Create = CreateMemoFile;
+  MemoUnit.TextLines = TextLinesHook;
+}
+
+MemoArea* CurrentMemo() {
+  WorkArea* a = CurrentTable();
+  return a ? MemoOf(*a) : nullptr;
+}
+
+bool OpenMemoFile(WorkArea& a) {
+  const std::string name = MemoNameOf(a.FileName);
+  if (a.MemoData) {
+    SetError(1007, name + " [USE]");
+    return false;
+  }
+  auto memo = std::make_unique<MemoArea>();
+  memo->Name = name;
+  memo->OpenName = platform::ResolveFileName(MemoNameOf(a.OpenName));
+  int mode = platform::kModeReadWrite;
+  if ((Settings.NetworkMode && !a.Exclusive) || Settings.ForceSharedMemo)
+    mode = platform::kModeShared;
+  if (Settings.ForcedFileMode != -1) mode = Settings.ForcedFileMode;
+  if (const int rc = memo->File.Open(memo->OpenName, mode); rc != 0) {
+    SetError(rc, "Memo file not found: " + name + " [USE]");
+    return false;
+  }
+  if (a.Header[0] == 0x8B) {
+    memo->Layout = 0x8B;
+    std::uint8_t head[24] = {};
+    std::size_t got = 0;
+    memo->File.ReadAt(0, head, sizeof head, got);
+    // A file too short to hold its header keeps the standard block size.
+    memo->BlockSize = got >= 22 ? U16(head + 20) : 512;
+  } else {
+    memo->Layout = 0x83;
+    memo->BlockSize = 512;
+  }
+  if (memo->BlockSize == 0) memo->BlockSize = 512;
+  a.MemoData = std::move(memo);
+  return true;
+}
+
+void CloseMemoFile(WorkArea& a) {
+  MemoArea* m = MemoOf(a);
+  if (!m) return;
+  ReleaseLock(*m);
+  const int rc = m->File.Close();
+  const std::string name = m->Name;
+  a.MemoData.reset();
+  if (rc != 0) SetError(rc, name + " [CloseMemoFile]");
+}
+
+int CreateMemoFile(const std::string& tableName, std::uint8_t version) {
+  const std::string name = MemoNameOf(tableName);
+  platform::File f;
+  if (const int rc = f.Create(name, platform::kModeExclusive); rc != 0) return rc;
+  std::uint8_t header[512] = {};
+  PutU32(header, 1);  // the next free block
+  if (version == 0x8B) {
+    // The table's name (without folder and extension) at 8, block size at 20.
+    std::string base = platform::AsciiUpper(platform::NameOf(tableName));
+    if (const std::size_t dot = base.rfind('.'); dot != std::string::npos) base.resize(dot);
+    std::memcpy(header + 8, base.data(), std::min<std::size_t>(base.size(), 8));
+    header[20] = 512 & 0xFF;
+    header[21] = 512 >> 8;
+  }
+  int rc = f.WriteAt(0, header, sizeof header);
+  const int closeRc = f.Close();
+  if (rc == 0) rc = closeRc;
+  if (rc != 0) platform::DeleteFile(name);
+  return rc;
+}
+
+std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode) {
+  ClearError();
+  MemoArea* m = CheckMemo("CreateBlobDescriptor");
+  if (!m) return 0;
+  BlobDescriptor& d = m->Blob;
+  ReleaseLock(*m);
+  d.Reset();
+  if (convert) d.Conversion = -1;
+  const bool outOfRange = block == kMemoOutOfRange;
+  const std::int64_t b = block < 0 && !outOfRange ? -block : block;
+  d.BlockNumber = outOfRange ? 0 : b;
+  d.Mode = static_cast<std::uint8_t>(mode);
+  const std::int64_t size = FileSize(*m);
+  if (mode == 1) {
+    if (outOfRange) {
+      DescriptorError(*m, 1003, "CreateBlobDescriptor");
+      return 0;
+    }
+    if (b == 0) {
+      // No memo: an empty text, and the file is not touched.
+      d.Length = 0;
+      d.InUse = 1;
+      return 0;
+    }
+    std::int64_t offset = b * static_cast<std::int64_t>(m->BlockSize);
+    if (offset >= size - 1) {
+      DescriptorError(*m, 1003, "CreateBlobDescriptor");
+      return 0;
+    }
+    std::uint8_t head[8] = {};
+    std::size_t got = 0;
+    if (const int rc = m->File.ReadAt(static_cast<std::uint64_t>(offset), head, 8, got); rc != 0) {
+      DescriptorError(*m, rc, "CreateBlobDescriptor");
+      return 0;
+    }
+    if (got == 8 && IsBlockHeader(head)) {
+      const std::int64_t stated = static_cast<std::int64_t>(U32(head + 4)) - 8;
+      const std::int64_t left = size - (offset + 8);
+      d.Length = std::max<std::int64_t>(0, std::min(stated, left));
+      offset += 8;
+    }
+    d.Start = static_cast<std::uint64_t>(offset);
+  } else if (mode == 2) {
+    WorkArea* a = CurrentTable();
+    if (!a->Exclusive && !m->Locked) {
+      int rc = 0;
+      for (int attempt = 0; attempt < 11; ++attempt) {
+        rc = m->File.Lock(kMemoLockOffset, 1);
+        if (rc == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      if (rc != 0) {
+        DescriptorError(*m, 1017, "CreateBlobDescriptor");
+        return 0;
+      }
+      m->Locked = true;
+    }
+    std::uint64_t free = 0;
+    if (platform::FreeDiskSpace(m->OpenName, free) == 0 && free < 2ULL * m->BlockSize) {
+      DescriptorError(*m, 1004, "CreateBlobDescriptor");
+      return 0;
+    }
+    // The new memo goes at the end, after zero bytes up to a whole block.
+    const std::int64_t bs = m->BlockSize;
+    const std::int64_t next = std::max<std::int64_t>(1, (size + bs - 1) / bs);
+    const std::int64_t offset = next * bs;
+    if (offset > size) {
+      std::vector<std::uint8_t> zeros(static_cast<std::size_t>(offset - size), 0);
+      if (const int rc = m->File.WriteAt(static_cast<std::uint64_t>(size), zeros.data(), zeros.size());
+          rc != 0) {
+        DescriptorError(*m, rc, "CreateBlobDescriptor");
+        return 0;
+      }
+    }
+    std::uint8_t head[8] = {0xFF, 0xFF, 0x08, 0x00, 8, 0, 0, 0};
+    if (const int rc = m->File.WriteAt(static_cast<std::uint64_t>(offset), head, 8); rc != 0) {
+      DescriptorError(*m, rc, "CreateBlobDescriptor");
+      return 0;
+    }
+    d.BlockNumber = next;
+    d.Start = static_cast<std::uint64_t>(offset + 8);
+    d.Length = 0;
+  }
+  d.InUse = 1;
+  return m->Layout == 0x8B ? d.BlockNumber : -d.BlockNumber;
+}
+
+std::int64_t ReadBlobStream(void* buffer, std::int64_t count) {
+  MemoArea* m = CurrentMemo();
+  if (!m) return 0;
+  BlobDescriptor& d = m->Blob;
+  if (!d.InUse || d.Mode != 1 || count <= 0) return 0;
+  if (d.BlockNumber == 0) return 0;
+  const std::int64_t size = FileSize(*m);
+  const std::int64_t here = static_cast<std::int64_t>(d.Start) + d.Position;
+  std::int64_t n = std::min(count, std::max<std::int64_t>(0, size - here));
+  // A known length (0 included) limits the read.
+  if (d.Length >= 0) n = std::min(n, std::max<std::int64_t>(0, d.Length - d.Position));
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  WorkArea* a = CurrentTable();
+  std::int64_t done = 0;
+  while (done < n) {
+    const std::int64_t want = std::min(kPiece, n - done);
+    std::size_t got = 0;
+    const int rc = m->File.ReadAt(static_cast<std::uint64_t>(here + done), out + done,
+                                  static_cast<std::size_t>(want), got);
+    if (rc != 0) {
+      DescriptorError(*m, rc, "ReadBlobStream");
+      return 0;
+    }
+    if (got == 0) break;
+    std::uint8_t* piece = out + done;
+    if (a && a->Decode) a->Decode(piece, got);
+    // Conversion is decided from the delivered bytes: a piece without a NUL
+    // byte switches it on for the rest of the text.
+    if (d.Conversion == -1 && std::memchr(piece, 0, got) == nullptr) d.Conversion = 1;
+    if (d.Conversion == 1) platform::OemToAnsi(piece, got);
+    if (d.Length == -1) {
+      if (const void* t = std::memchr(piece, kMemoTerminator, got)) {
+        const std::int64_t delivered = done + (static_cast<const std::uint8_t*>(t) - piece);
+        d.Length = d.Position + delivered;
+        d.Position = d.Length;
+        return delivered;
+      }
+    }
+    done += static_cast<std::int64_t>(got);
+  }
+  d.Position += done;
+  // A terminator-layout text that runs to the end of the file ends there.
+  if (d.Length == -1 && static_cast<std::int64_t>(d.Start) + d.Position >= size)
+    d.Length = d.Position;
+  return done;
+}
+
+std::int64_t SeekBlobStream(std::int64_t offset, int origin) {
+  MemoArea* m = CurrentMemo();
+  if (!m) return 0;
+  BlobDescriptor& d = m->Blob;
+  if (!d.InUse || d.BlockNumber == 0 || d.Mode == 0) return 0;
+  switch (origin) {
+    case 0:
+      break;
+    case 1:
+      offset += d.Position;
+      break;
+    case 2:
+      if (d.Length > 0) {
+        offset += d.Length;
+      } else if (d.Mode == 1) {
+        const BlobDescriptor saved = d;
+        std::vector<std::uint8_t> scratch(static_cast<std::size_t>(m->BlockSize) + 1);
+        d.Position = 0;
+        while (d.InUse && ReadBlobStream(scratch.data(), m->BlockSize) > 0) {
+        }
+        if (!d.InUse) return 0;  // a read error reset the descriptor
+        const std::int64_t length = d.Length < 0 ? d.Position : d.Length;
+        d = saved;
+        d.Length = length;
+        offset += length;
+      } else {
+        offset = d.Position;
+      }
+      break;
+    default:
+      offset = d.Position;
+      break;
+  }
+  if (offset < 0) offset = 0;
+  d.Position = offset;
+  return offset;
+}
+
+std::int64_t WriteBlobStream(const void* buffer, std::int64_t count) {
+  MemoArea* m = CurrentMemo();
+  if (!m) return 0;
+  BlobDescriptor& d = m->Blob;
+  if (!d.InUse || d.Mode != 2 || count <= 0) return 0;
+  std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t*>(buffer),
+                                  static_cast<const std::uint8_t*>(buffer) + count);
+  if (d.Conversion == -1 && std::memchr(bytes.data(), 0, bytes.size()) == nullptr)
+    d.Conversion = 1;
+  if (d.Conversion == 1) platform::AnsiToOem(bytes.data(), bytes.size());
+  WorkArea* a = CurrentTable();
+  if (a && a->Encode) a->Encode(bytes.data(), bytes.size());
+  const std::uint64_t at = d.Start + static_cast<std::uint64_t>(d.Position);
+  if (const int rc = m->File.WriteAt(at, bytes.data(), bytes.size()); rc != 0) {
+    DescriptorError(*m, rc == platform::kDiskWriteError ? 1005 : rc, "WriteBlobStream");
+    return 0;
+  }
+  d.Position += count;
+  d.Length = std::max(d.Length, d.Position);
+  // Every memo the engine writes carries a block header; a terminator
+  // follows the text so that readers of the terminator layout stop there.
+  std::uint8_t head[8] = {0xFF, 0xFF, 0x08, 0x00, 0, 0, 0, 0};
+  const std::int64_t total = d.Length + 8;
+  PutU32(head + 4, static_cast<std::uint32_t>(std::min<std::int64_t>(total, 0xFFFFFFFFLL)));
+  const std::uint8_t ends[2] = {kMemoTerminator, kMemoTerminator};
+  const std::uint64_t end = d.Start + static_cast<std::uint64_t>(d.Length);
+  int rc = m->File.WriteAt(d.Start - 8, head, 8);
+  if (rc == 0) rc = m->File.WriteAt(end, ends, 2);
+  if (rc == 0) {
+    // The header's count of blocks in use.
+    const std::uint64_t bs = m->BlockSize;
+    std::uint8_t next[4];
+    PutU32(next, static_cast<std::uint32_t>((end + 2 + bs - 1) / bs));
+    rc = m->File.WriteAt(0, next, 4);
+  }
+  if (rc != 0) {
+    DescriptorError(*m, 1005, "WriteBlobStream");
+    return 0;
+  }
+  return count;
+}
+
+void DestroyBlobDescriptor() {
+  MemoArea* m = CheckMemo("DestroyBlobDescriptor");
+  if (!m) return;
+  if (m->Blob.Mode != 1) ReleaseLock(*m);
+  if (m->Blob.Mode == 2) FlushFile(m->File);
+  m->Blob.Reset();
+}
+
+std::string ReadMemoText(std::int64_t block, bool convert) {
+  std::string text;
+  if (!CurrentMemo()) {
+    CheckMemo("CreateBlobDescriptor");
+    return text;
+  }
+  CreateBlobDescriptor(convert, block, 1);
+  if (Err.ErrorCode != 0) return text;
+  const std::int64_t size = SeekBlobStream(0, 2);
+  SeekBlobStream(0, 0);
+  text.resize(static_cast<std::size_t>(size));
+  const std::int64_t got = size > 0 ? ReadBlobStream(text.data(), size) : 0;
+  text.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, got)));
+  if (CurrentMemo()) DestroyBlobDescriptor();
+  return text;
+}
+
+std::int64_t WriteMemoText(const std::string& text, bool convert) {
+  const std::int64_t block = CreateBlobDescriptor(convert, 0, 2);
+  if (block == 0) return 0;
+  if (!text.empty() && WriteBlobStream(text.data(), static_cast<std::int64_t>(text.size())) !=
+                           static_cast<std::int64_t>(text.size()))
+    return 0;
+  DestroyBlobDescriptor();
+  return block < 0 ? -block : block;
+}
+
+bool MemoLines::Assign(std::int64_t block) {
+  pos_ = 0;
+  text_ = ReadMemoText(block, false);
+  return Err.ErrorCode == 0;
+}
+
+bool MemoLines::GetMemo(std::string& line) {
+  line.clear();
+  if (pos_ >= text_.size()) return false;
+  while (pos_ < text_.size()) {
+    const auto c = static_cast<unsigned char>(text_[pos_++]);
+    if (c == 0x0D || c == 0x8D) {
+      if (pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+      return true;
+    }
+    line += static_cast<char>(c);
+  }
+  return true;
+}
+
+std::vector<std::string> SplitMemoLines(const std::string& text) {
+  MemoLines reader;
+  reader.SetText(text);
+  std::vector<std::string> lines;
+  std::string line;
+  while (reader.GetMemo(line)) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace vz
