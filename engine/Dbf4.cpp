@@ -122,6 +122,78 @@ std::string Alias() {
   return a ? a->Alias : std::string();
 }
 
+namespace {
+
+// The steps of USE after the table is in its slot.
+void FinishUse(WorkArea& a, const std::string& up, const std::string& alias, bool exclusive,
+               std::uint8_t* buffer, std::size_t size, RecordProc encode, RecordProc decode) {
+  a.Alias = alias;
+  a.Exclusive = exclusive;
+
+  std::size_t nativeSize = 1;
+  for (const FieldDesc& f : a.Fields) nativeSize += f.NativeSize;
+  try {
+    if (buffer) {
+      a.Native = buffer;
+      a.OwnsNative = false;
+    } else {
+      a.OwnedNative.assign(nativeSize, 0);
+      a.Native = a.OwnedNative.data();
+      a.OwnsNative = true;
+      size = nativeSize;
+    }
+  } catch (const std::bad_alloc&) {
+    CloseArea();
+    SetError(217, "[USE(" + up + ",Nil,0)]");
+    return;
+  }
+  a.NativeSize = size;
+  if (size != nativeSize) {
+    CloseArea();
+    SetError(266, "Database record/buffer size mismatch: " + up + " [USE()]" + "\n\r" +
+                      "Record Size=" + Str(static_cast<long long>(nativeSize)) +
+                      ", Buffer Size=" + Str(static_cast<long long>(size)));
+    return;
+  }
+
+  for (int i = 1; i <= kMaxAreas; ++i) {
+    if (i != Areas.Current && Areas.Slot[i] && Areas.Slot[i]->Alias == alias) {
+      CloseArea();
+      SetError(220, "Alias name \"" + alias + "\" already in use." + " [USE]");
+      return;
+    }
+  }
+
+  a.Encode = std::move(encode);
+  a.Decode = std::move(decode);
+
+  if (a.RecCount > 0) {
+    GoTop();
+  } else {
+    std::memset(a.Native, 0, a.NativeSize);
+    ClearRecord();
+    a.Eof = a.Bof = true;
+  }
+  try {
+    a.Swap.assign(nativeSize, 0);
+  } catch (const std::bad_alloc&) {
+    CloseArea();
+    SetError(217, "[USE(" + up + ",<@Buffer>," + Str(static_cast<long long>(size)) + ")]");
+    return;
+  }
+  if (a.Memo && MemoUnit.Open) {
+    if (!MemoUnit.Open(a)) {
+      const int code = Err.ErrorCode ? Err.ErrorCode : 2;
+      CloseArea();
+      SetError(code, "Problem with memo [USE(" + up + ",<@Buffer>," +
+                         Str(static_cast<long long>(size)) + ")]");
+      return;
+    }
+  }
+}
+
+}  // namespace
+
 void USE(const std::string& command, std::uint8_t* buffer, std::size_t size) {
   USE(command, buffer, size, nullptr, nullptr);
 }
@@ -210,68 +282,15 @@ void USE(const std::string& commandText, std::uint8_t* buffer, std::size_t size,
 
   WorkArea& a = *area;
   Areas.Slot[Areas.Current] = std::move(area);
-  a.Alias = alias;
-  a.Exclusive = exclusive;
-
-  std::size_t nativeSize = 1;
-  for (const FieldDesc& f : a.Fields) nativeSize += f.NativeSize;
+  // From here a raised error must not leave a half-opened table behind.
   try {
-    if (buffer) {
-      a.Native = buffer;
-      a.OwnsNative = false;
-    } else {
-      a.OwnedNative.assign(nativeSize, 0);
-      a.Native = a.OwnedNative.data();
-      a.OwnsNative = true;
-      size = nativeSize;
-    }
-  } catch (const std::bad_alloc&) {
-    CloseArea();
-    SetError(217, "[USE(" + up + ",Nil,0)]");
-    return;
-  }
-  a.NativeSize = size;
-  if (size != nativeSize) {
-    CloseArea();
-    SetError(266, "Database record/buffer size mismatch: " + up + " [USE()]" + "\n\r" +
-                      "Record Size=" + Str(static_cast<long long>(nativeSize)) +
-                      ", Buffer Size=" + Str(static_cast<long long>(size)));
-    return;
-  }
-
-  for (int i = 1; i <= kMaxAreas; ++i) {
-    if (i != Areas.Current && Areas.Slot[i] && Areas.Slot[i]->Alias == alias) {
+    FinishUse(a, up, alias, exclusive, buffer, size, std::move(encode), std::move(decode));
+  } catch (...) {
+    if (CurrentTable() == &a) {
+      ScopedErrorDispatch quiet(false);
       CloseArea();
-      SetError(220, "Alias name \"" + alias + "\" already in use." + " [USE]");
-      return;
     }
-  }
-
-  a.Encode = std::move(encode);
-  a.Decode = std::move(decode);
-
-  if (a.RecCount > 0) {
-    GoTop();
-  } else {
-    std::memset(a.Native, 0, a.NativeSize);
-    ClearRecord();
-    a.Eof = a.Bof = true;
-  }
-  try {
-    a.Swap.assign(nativeSize, 0);
-  } catch (const std::bad_alloc&) {
-    CloseArea();
-    SetError(217, "[USE(" + up + ",<@Buffer>," + Str(static_cast<long long>(size)) + ")]");
-    return;
-  }
-  if (a.Memo && MemoUnit.Open) {
-    if (!MemoUnit.Open(a)) {
-      const int code = Err.ErrorCode ? Err.ErrorCode : 2;
-      CloseArea();
-      SetError(code, "Problem with memo [USE(" + up + ",<@Buffer>," +
-                         Str(static_cast<long long>(size)) + ")]");
-      return;
-    }
+    throw;
   }
 }
 
