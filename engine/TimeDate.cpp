@@ -159,6 +159,46 @@ std::string Compose(int code, const std::string& mm, const std::string& dd,
   }
 }
 
+// The date check proper: trims, cuts to 10 characters, takes the three
+// parts in the order of the current format and checks the date. `blank` is
+// set for an empty text or the blank picture.
+bool ParseDate(std::string_view text, int& year, int& month, int& day, bool& blank) {
+  blank = false;
+  std::string t = Trim(text);
+  if (t.size() > 10) t.resize(10);
+  const std::string blank2 = BlankDate(Dates.DateFormat, false);
+  const std::string blank4 = BlankDate(Dates.DateFormat, true);
+  if (t.empty() || t == Trim(blank2) || t == Trim(blank4)) {
+    blank = true;
+    return true;
+  }
+  // Split into three parts at "/", "-" or ".".
+  std::string parts[3];
+  int k = 0;
+  for (char c : t) {
+    if (c == '/' || c == '-' || c == '.') {
+      if (++k > 2) return false;
+    } else {
+      parts[k] += c;
+    }
+  }
+  if (k != 2) return false;
+  std::string mm, dd, yy;
+  OrderParts(Dates.DateFormat, parts[0], parts[1], parts[2], mm, dd, yy);
+  if (mm.size() == 1) mm = "0" + mm;
+  if (dd.size() == 1) dd = "0" + dd;
+  if (yy.size() == 1) yy = "0" + yy;
+  // Month/day/year with "/" in positions 3 and 6, 8 or 10 characters.
+  const std::string mdy = mm + "/" + dd + "/" + yy;
+  if ((mdy.size() != 8 && mdy.size() != 10) || mdy[2] != '/' || mdy[5] != '/') return false;
+  if (!AllDigits(mm) || !AllDigits(dd) || !AllDigits(yy)) return false;
+  month = ToInt(mm);
+  day = ToInt(dd);
+  year = ToInt(yy);
+  if (yy.size() == 2) year = YearOfTwoDigits(year);
+  return month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
+}
+
 }  // namespace
 
 void SetDateFormat(int code) {
@@ -227,66 +267,29 @@ std::string StoredToDisplay(const char* stored8) {
 }
 
 bool DisplayToStored(std::string_view display, std::string& stored8) {
-  const std::string t = Trim(display);
-  if (t.empty() || t == Trim(BlankDate()) || display == BlankDate(Dates.DateFormat, false) ||
-      display == BlankDate(Dates.DateFormat, true)) {
+  // Read the date from the text itself: DateCheck's result shows the year
+  // by the century setting and would lose the century of a four-digit year.
+  int year = 0, month = 0, day = 0;
+  bool blank = false;
+  if (!ParseDate(display, year, month, day, blank)) return false;
+  if (blank) {
     stored8.assign(8, ' ');
     return true;
   }
-  std::string out;
-  if (!DateCheck(t, out)) return false;
-  // DateCheck returns the current format; take its parts apart again.
-  std::string parts[3];
-  int k = 0;
-  for (char c : out) {
-    if (c == '/' || c == '.' || c == '-') {
-      if (++k > 2) return false;
-    } else {
-      parts[k] += c;
-    }
-  }
-  std::string mm, dd, yy;
-  OrderParts(Dates.DateFormat, parts[0], parts[1], parts[2], mm, dd, yy);
-  const int year = yy.size() <= 2 ? YearOfTwoDigits(ToInt(yy)) : ToInt(yy);
-  stored8 = FourDigits(year) + mm + dd;
+  stored8 = FourDigits(year) + TwoDigits(month) + TwoDigits(day);
   return true;
 }
 
 bool DateCheck(std::string_view text, std::string& out) {
-  std::string t = Trim(text);
-  if (t.size() > 10) t.resize(10);
-  const std::string blank2 = BlankDate(Dates.DateFormat, false);
-  const std::string blank4 = BlankDate(Dates.DateFormat, true);
-  if (t.empty() || t == Trim(blank2) || t == Trim(blank4)) {
+  int year = 0, month = 0, day = 0;
+  bool blank = false;
+  if (!ParseDate(text, year, month, day, blank)) return false;
+  if (blank) {
     out = BlankDate();
     return true;
   }
-  // Split into three parts at "/", "-" or ".".
-  std::string parts[3];
-  int k = 0;
-  for (char c : t) {
-    if (c == '/' || c == '-' || c == '.') {
-      if (++k > 2) return false;
-    } else {
-      parts[k] += c;
-    }
-  }
-  if (k != 2) return false;
-  std::string mm, dd, yy;
-  OrderParts(Dates.DateFormat, parts[0], parts[1], parts[2], mm, dd, yy);
-  if (mm.size() == 1) mm = "0" + mm;
-  if (dd.size() == 1) dd = "0" + dd;
-  if (yy.size() == 1) yy = "0" + yy;
-  // Month/day/year with "/" in positions 3 and 6, 8 or 10 characters.
-  const std::string mdy = mm + "/" + dd + "/" + yy;
-  if ((mdy.size() != 8 && mdy.size() != 10) || mdy[2] != '/' || mdy[5] != '/') return false;
-  if (!AllDigits(mm) || !AllDigits(dd) || !AllDigits(yy)) return false;
-  const int month = ToInt(mm), day = ToInt(dd);
-  int year = ToInt(yy);
-  if (yy.size() == 2) year = YearOfTwoDigits(year);
-  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
   const std::string shownYear = Dates.Century ? FourDigits(year) : TwoDigits(year);
-  out = Compose(Dates.DateFormat, mm, dd, shownYear);
+  out = Compose(Dates.DateFormat, TwoDigits(month), TwoDigits(day), shownYear);
   return true;
 }
 

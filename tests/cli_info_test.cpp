@@ -32,6 +32,14 @@ TEST(CliInfo, CorpusTables) {
     const int fieldCount = layout["field_count"].get<int>();
     std::string out, err;
     const int rc = Info(table, &out, &err);
+    const std::string version = e["header"]["version"].get<std::string>();
+    if ((std::stoi(version, nullptr, 16) & 0x80) && e["memo_file"].is_null()) {
+      // The table says it has memos, but its memo file is missing.
+      EXPECT_EQ(rc, 2);
+      EXPECT_NE(err.find("Memo file not found: "), std::string::npos) << err;
+      ++refused;
+      continue;
+    }
     if (fieldCount < 1 || fieldCount > 255) {
       EXPECT_EQ(rc, 210);
       EXPECT_NE(err.find("Error # 210 (Not a dBASE data file)\n"), std::string::npos) << err;
@@ -49,7 +57,6 @@ TEST(CliInfo, CorpusTables) {
     want << "records " << layout["records_that_fit_in_file"].get<long long>() << "\n";
     want << "header_length " << h["header_length"].get<int>() << "\n";
     want << "record_length " << h["record_length"].get<int>() << "\n";
-    const std::string version = h["version"].get<std::string>();
     want << "memo " << ((std::stoi(version, nullptr, 16) & 0x80) ? "yes" : "no") << "\n";
     for (const auto& f : e["fields"]) {
       const std::string name = test::Unescape(f["name_escaped"].get<std::string>());
@@ -90,6 +97,7 @@ TEST(CliInfo, OwnTableWithEveryFieldType) {
       .Field("W", 'F', 12, 4)
       .Record({"Doom", "1.5", "19991231", "T", "", "2"});
   b.Write(dir.File("all.dbf"));
+  test::WriteFile(dir.File("all.dbt"), std::string(512, '\0'));
   std::string out, err;
   ASSERT_EQ(Info(dir.File("all.dbf"), &out, &err), 0) << err;
   EXPECT_EQ(out,

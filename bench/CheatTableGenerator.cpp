@@ -1,0 +1,167 @@
+#include "bench/CheatTableGenerator.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace vz::bench {
+namespace {
+
+const char* const kWords[] = {
+    "Doom",    "Quake",   "Star",    "Wars",     "Tony",    "Hawk",   "Racer",   "Legend",
+    "Zelda",   "Mario",   "Kart",    "Final",    "Fantasy", "Metal",  "Gear",    "Solid",
+    "Tomb",    "Raider",  "Crash",   "Bandicoot","Spyro",   "Dragon", "Resident","Evil",
+    "Sonic",   "Adventure","Soul",   "Calibur",  "Crazy",   "Taxi",   "Shenmue", "Jet",
+    "Grind",   "Radio",   "Golden",  "Eye",      "Perfect", "Dark",   "Banjo",   "Kazooie",
+    "Turok",   "Dinosaur","Hunter",  "Command",  "Conquer", "Age",    "Empires", "Half",
+    "Life",    "Unreal",  "Tournament","Diablo", "Warcraft","Orcs",   "Humans",  "Pok\x82mon",
+    "Caf\x82", "M\x81nchen","Espa\xA4" "a", "Stra\xE1" "e", "Cr\x88me", "Ni\xA4o", "Bo\x93te",
+};
+constexpr int kWordCount = sizeof(kWords) / sizeof(kWords[0]);
+
+const char* const kMemoWords[] = {"press", "hold", "select", "start", "enter", "code", "level",
+                                  "unlock", "all", "weapons", "god", "mode", "infinite", "lives",
+                                  "then", "the", "at", "title", "screen", "pause", "menu", "L1",
+                                  "R1", "Triangle", "Circle", "Up", "Down", "Left", "Right"};
+constexpr int kMemoWordCount = sizeof(kMemoWords) / sizeof(kMemoWords[0]);
+
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
+bool GenerateCheatTable(const std::string& table, const CheatTableSpec& spec, std::string& error) {
+  const std::string dbfName = table + ".dbf", dbtName = table + ".dbt";
+  FilePtr dbf(std::fopen((dbfName + ".tmp").c_str(), "wb"));
+  FilePtr dbt(std::fopen((dbtName + ".tmp").c_str(), "wb"));
+  if (!dbf || !dbt) {
+    error = "cannot write " + table;
+    return false;
+  }
+  std::setvbuf(dbf.get(), nullptr, _IOFBF, 1 << 20);
+  std::setvbuf(dbt.get(), nullptr, _IOFBF, 1 << 20);
+  std::mt19937 rng(spec.seed);
+
+  // Table header: 0x8B, two fields.
+  std::uint8_t h[32 + 64 + 1] = {};
+  h[0] = 0x8B;
+  h[1] = 126, h[2] = 12, h[3] = 7;
+  PutU32(h + 4, static_cast<std::uint32_t>(spec.records));
+  h[8] = sizeof h & 0xFF, h[9] = sizeof h >> 8;
+  h[10] = 46;
+  std::memcpy(h + 32, "CHEATNAME", 9);
+  h[32 + 11] = 'C', h[32 + 16] = 35;
+  std::memcpy(h + 64, "CHEATMEMO", 9);
+  h[64 + 11] = 'M', h[64 + 16] = 10;
+  h[96] = 0x0D;
+  std::fwrite(h, 1, sizeof h, dbf.get());
+
+  // Memo header block (block size 512); the next-free count is written last.
+  std::vector<std::uint8_t> block0(512, 0);
+  block0[20] = 0x00, block0[21] = 0x02;
+  std::fwrite(block0.data(), 1, block0.size(), dbt.get());
+  std::uint64_t nextBlock = 1;
+
+  std::vector<std::string> names;
+  names.reserve(4096);
+  std::string memo, name;
+  std::vector<std::uint8_t> padding(512, 0);
+  char rec[46];
+  for (std::int64_t r = 0; r < spec.records; ++r) {
+    if (!names.empty() && static_cast<int>(rng() % 1000) < spec.duplicatePerMille) {
+      name = names[rng() % names.size()];
+    } else {
+      name.clear();
+      const int words = 1 + static_cast<int>(rng() % 4);
+      for (int w = 0; w < words; ++w) {
+        if (w) name += ' ';
+        name += kWords[rng() % kWordCount];
+      }
+      if (rng() % 3 == 0) name += " " + std::to_string(1 + rng() % 99);
+      if (name.size() > 35) name.resize(35);
+      if (names.size() < 4096) names.push_back(name);
+      else names[rng() % names.size()] = name;
+    }
+    const int len = spec.minMemo + static_cast<int>(rng() % (spec.maxMemo - spec.minMemo + 1));
+    memo.clear();
+    while (static_cast<int>(memo.size()) < len) {
+      memo += kMemoWords[rng() % kMemoWordCount];
+      memo += (rng() % 12 == 0) ? "\r\n" : " ";
+    }
+    memo.resize(static_cast<std::size_t>(len));
+
+    std::uint8_t head[8] = {0xFF, 0xFF, 0x08, 0x00};
+    PutU32(head + 4, static_cast<std::uint32_t>(memo.size() + 8));
+    std::fwrite(head, 1, 8, dbt.get());
+    std::fwrite(memo.data(), 1, memo.size(), dbt.get());
+    const std::uint64_t used = memo.size() + 8;
+    const std::uint64_t blocks = (used + 511) / 512;
+    std::fwrite(padding.data(), 1, blocks * 512 - used, dbt.get());
+
+    std::memset(rec, ' ', sizeof rec);
+    if (static_cast<int>(rng() % 1000) < spec.deletedPerMille) rec[0] = '*';
+    std::memcpy(rec + 1, name.data(), name.size());
+    const std::string num = std::to_string(nextBlock);
+    std::memcpy(rec + 36 + (10 - num.size()), num.data(), num.size());
+    std::fwrite(rec, 1, sizeof rec, dbf.get());
+    nextBlock += blocks;
+  }
+  std::fputc(0x1A, dbf.get());
+  PutU32(block0.data(), static_cast<std::uint32_t>(nextBlock));
+  std::fseek(dbt.get(), 0, SEEK_SET);
+  std::fwrite(block0.data(), 1, 4, dbt.get());
+  if (std::ferror(dbf.get()) || std::ferror(dbt.get())) {
+    error = "write failed for " + table;
+    return false;
+  }
+  dbf.reset();
+  dbt.reset();
+  std::rename((dbfName + ".tmp").c_str(), dbfName.c_str());
+  std::rename((dbtName + ".tmp").c_str(), dbtName.c_str());
+  return true;
+}
+
+std::string BenchCacheDir() {
+  std::string dir;
+  if (const char* c = std::getenv("VORZA_BENCH_CACHE"); c && *c) {
+    dir = c;
+  } else {
+    const char* home = std::getenv("HOME");
+    dir = std::string(home && *home ? home : "/tmp") + "/.cache/vorza-bench";
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return dir;
+}
+
+std::string CachedCheatTable(const CheatTableSpec& spec) {
+  const std::string base = BenchCacheDir() + "/cheats-" + std::to_string(spec.records) + "-" +
+                           std::to_string(spec.seed);
+  struct stat st;
+  if (stat((base + ".dbf").c_str(), &st) != 0 || stat((base + ".dbt").c_str(), &st) != 0) {
+    std::string error;
+    std::fprintf(stderr, "generating %lld records into %s ...\n",
+                 static_cast<long long>(spec.records), base.c_str());
+    if (!GenerateCheatTable(base, spec, error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      std::exit(1);
+    }
+  }
+  return base + ".dbf";
+}
+
+}  // namespace vz::bench

@@ -1,0 +1,31 @@
+// A deterministic generator of large cheat tables for benchmarks: the
+// catalogue's layout (cheatname C 35, cheatmemo M 10, version 0x8B with a
+// block-header memo file), written straight from the file format.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vz::bench {
+
+struct CheatTableSpec {
+  std::int64_t records = 1000000;
+  std::uint32_t seed = 20261207;
+  int deletedPerMille = 30;   // share of deleted records
+  int duplicatePerMille = 50; // share of names that repeat an earlier one
+  int minMemo = 50;
+  int maxMemo = 3000;
+};
+
+// Writes TABLE.dbf and TABLE.dbt (TABLE without extension). Returns false
+// with a message on failure.
+bool GenerateCheatTable(const std::string& table, const CheatTableSpec& spec, std::string& error);
+
+// The folder that keeps generated tables between runs ($VORZA_BENCH_CACHE,
+// else ~/.cache/vorza-bench), created when missing.
+std::string BenchCacheDir();
+
+// Generates the table once into the cache folder and returns its .dbf path.
+std::string CachedCheatTable(const CheatTableSpec& spec);
+
+}  // namespace vz::bench
