@@ -54,6 +54,13 @@ bool ReadUnpack(WorkArea& a, std::int64_t n) {
   return true;
 }
 
+// ReadUnpack with a failure stored only: a move first closes the index
+// semaphore, then dispatches the error (DispatchPending).
+bool ReadUnpackStored(WorkArea& a, std::int64_t n) {
+  ScopedErrorDispatch quiet(false);
+  return ReadUnpack(a, n);
+}
+
 bool WhileHolds(WorkArea& a) {
   if (a.WhileExpr) return Evaluator.IsTrue ? Evaluator.IsTrue(*a.WhileExpr) : true;
   if (a.WhileProc) return a.WhileProc();
@@ -549,14 +556,23 @@ void CallAfterMove(WorkArea& a) {
   a.AfterMove = nullptr;
   const int area = Areas.Current;
   const std::int64_t recNo = a.RecNo;
-  proc();
+  try {
+    proc();
+  } catch (...) {
+    // A raised error leaves the caller's area current and the procedure
+    // installed, as a normal return does.
+    Areas.Current = area;
+    if (CurrentTable() == &a) a.AfterMove = std::move(proc);
+    throw;
+  }
   Areas.Current = area;
   // The procedure may have closed the area.
   WorkArea* still = CurrentTable();
   if (still != &a) return;
   a.AfterMove = std::move(proc);
-  if (Err.ErrorCode == 0 && a.RecNo != recNo) Err.ErrorCode = 224;
-  if (Err.ErrorCode != 0) SetError(Err.ErrorCode, a.FileName);
+  // An error already pending (the move's own, or the procedure's) has been
+  // reported by whoever set it; only a cycle is reported here.
+  if (Err.ErrorCode == 0 && a.RecNo != recNo) SetError(224, a.FileName);
 }
 
 void GO(std::int64_t n) {
@@ -579,7 +595,13 @@ void GO(std::int64_t n) {
     } else {
       const bool indexed = IndexActive();
       if (indexed) Semaphore(true);
-      if (GetDbfRecord(*a, n)) {
+      bool read;
+      {
+        // Stored only: dispatched once below, after the semaphore is closed.
+        ScopedErrorDispatch quiet(false);
+        read = GetDbfRecord(*a, n);
+      }
+      if (read) {
         Unpack(*a);
         if (indexed) {
           if (Index.Synchronise) Index.Synchronise();
@@ -655,8 +677,9 @@ void SKIP(std::int64_t n) {
   bool whileOk = true;
   if (CustomSkip) {
     const std::int64_t target = CustomSkip(n, endReached);
-    if (!endReached && !ReadUnpack(*a, target)) {
+    if (!endReached && !ReadUnpackStored(*a, target)) {
       if (indexed) Semaphore(false);
+      DispatchPending();
       return;
     }
   } else {
@@ -693,8 +716,9 @@ void SKIP(std::int64_t n) {
         endReached = true;
         break;
       }
-      if (!ReadUnpack(*a, next)) {
+      if (!ReadUnpackStored(*a, next)) {
         if (indexed) Semaphore(false);
+        DispatchPending();
         return;
       }
       if (IsVisible(*a)) passed += n > 0 ? 1 : -1;
@@ -710,7 +734,17 @@ void SKIP(std::int64_t n) {
       ClearRecord();
       if (indexed && Index.Synchronise) Index.Synchronise();
     } else {
-      GoTop();
+      // GoTop's own after-move call would come before BOF is set, and twice
+      // for one move: the procedure is held back for the call below.
+      VoidProc after = std::move(a->AfterMove);
+      a->AfterMove = nullptr;
+      try {
+        GoTop();
+      } catch (...) {
+        a->AfterMove = std::move(after);
+        throw;
+      }
+      a->AfterMove = std::move(after);
       SetBOF(true);
     }
   } else if (!whileOk) {
@@ -720,8 +754,9 @@ void SKIP(std::int64_t n) {
       if (lastVisible == a->RecCount + 1) {
         a->RecNo = a->RecCount + 1;
         ClearRecord();
-      } else if (!ReadUnpack(*a, lastVisible)) {
+      } else if (!ReadUnpackStored(*a, lastVisible)) {
         if (indexed) Semaphore(false);
+        DispatchPending();
         return;
       }
       a->Bof = true;
@@ -768,7 +803,7 @@ void GoTop() {
   bool ok = true;
   if (r < 1 || r > a->RecCount) {
     NoVisibleRecord(*a, indexed);
-  } else if (!ReadUnpack(*a, r)) {
+  } else if (!ReadUnpackStored(*a, r)) {
     ok = false;
   } else {
     while (!IsVisible(*a) && !a->Eof && Err.ErrorCode == 0) {
@@ -781,7 +816,7 @@ void GoTop() {
       }
       if (next < 1 || next > a->RecCount) {
         NoVisibleRecord(*a, indexed);
-      } else if (!ReadUnpack(*a, next)) {
+      } else if (!ReadUnpackStored(*a, next)) {
         ok = false;
         break;
       }
@@ -792,6 +827,7 @@ void GoTop() {
     Semaphore(false);
   }
   if (ok) CallAfterMove(*a);
+  else DispatchPending();
 }
 
 void GoBottom() {
@@ -809,7 +845,7 @@ void GoBottom() {
   bool ok = true;
   if (r < 1 || r > a->RecCount) {
     NoVisibleRecord(*a, indexed);
-  } else if (!ReadUnpack(*a, r)) {
+  } else if (!ReadUnpackStored(*a, r)) {
     ok = false;
   } else {
     while (!IsVisible(*a) && Err.ErrorCode == 0) {
@@ -826,7 +862,7 @@ void GoBottom() {
         NoVisibleRecord(*a, indexed);
         break;
       }
-      if (!ReadUnpack(*a, next)) {
+      if (!ReadUnpackStored(*a, next)) {
         ok = false;
         break;
       }
@@ -837,6 +873,7 @@ void GoBottom() {
     Semaphore(false);
   }
   if (ok) CallAfterMove(*a);
+  else DispatchPending();
 }
 
 void SetBOF(bool on) {
