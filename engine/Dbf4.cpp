@@ -320,6 +320,7 @@ void CloseArea() {
   a.FilterProc = nullptr;
   a.WhileProc = nullptr;
   a.Cache = ReadCache{};
+  a.RecordCache = ReadCache{};
   CloseDbf(a);
 }
 
@@ -340,10 +341,8 @@ bool GetDbfRecord(WorkArea& a, std::int64_t n) {
     return false;
   }
   a.Bof = a.Eof = false;
-  std::size_t got = 0;
-  const int rc = a.File.ReadAt(RecordOffset(a, n), a.RawRec.data(), a.RecordLen, got);
-  if (rc != 0 || got < a.RecordLen) {
-    SetError(rc != 0 ? rc : 213, "File:  " + a.FileName + "  [GetDbfRecord]");
+  if (const int rc = ReadRecordBytes(a, n, a.RawRec.data()); rc != 0) {
+    SetError(rc, "File:  " + a.FileName + "  [GetDbfRecord]");
     return false;
   }
   a.RecNo = n;
@@ -405,77 +404,87 @@ std::int32_t NativeInt(const std::uint8_t* p) {
 
 void SetNativeInt(std::uint8_t* p, std::int32_t v) { std::memcpy(p, &v, 4); }
 
-void Unpack(WorkArea& a) {
-  std::uint8_t* n = a.Native;
-  const std::uint8_t* raw = a.RawRec.data();
-  n[0] = raw[0] == '*';
-  for (const FieldDesc& f : a.Fields) {
-    std::uint8_t* slot = n + f.NativeOffset;
-    const char* text = reinterpret_cast<const char*>(raw + f.Offset);
-    const std::string_view bytes(text, f.Len);
-    switch (f.Type) {
-      case 'C':
-        slot[0] = f.Len;
-        std::memcpy(slot + 1, text, f.Len);
-        break;
-      case 'D': {
-        char stored[8];
-        std::memset(stored, ' ', 8);
-        std::memcpy(stored, text, f.Len < 8 ? f.Len : 8);
-        const std::string shown = StoredToDisplay(stored);
-        slot[0] = static_cast<std::uint8_t>(shown.size());
-        std::memset(slot + 1, ' ', 10);
-        std::memcpy(slot + 1, shown.data(), shown.size() < 10 ? shown.size() : 10);
-        break;
+namespace {
+
+std::string_view TrimView(std::string_view v) {
+  std::size_t b = 0, e = v.size();
+  while (b < e && static_cast<unsigned char>(v[b]) < 33) ++b;
+  while (e > b && static_cast<unsigned char>(v[e - 1]) < 33) --e;
+  return v.substr(b, e - b);
+}
+
+// Unpacks one field's stored bytes into its native slot.
+void UnpackField(const FieldDesc& f, const std::uint8_t* raw, std::uint8_t* slot) {
+  const char* text = reinterpret_cast<const char*>(raw + f.Offset);
+  const std::string_view bytes(text, f.Len);
+  switch (f.Type) {
+    case 'C':
+      slot[0] = f.Len;
+      std::memcpy(slot + 1, text, f.Len);
+      break;
+    case 'D': {
+      char stored[8];
+      std::memset(stored, ' ', 8);
+      std::memcpy(stored, text, f.Len < 8 ? f.Len : 8);
+      const std::string shown = StoredToDisplay(stored);
+      slot[0] = static_cast<std::uint8_t>(shown.size());
+      std::memset(slot + 1, ' ', 10);
+      std::memcpy(slot + 1, shown.data(), shown.size() < 10 ? shown.size() : 10);
+      break;
+    }
+    case 'L':
+      slot[0] = f.Len > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == 'Y' || text[0] == 'y');
+      break;
+    case 'M': {
+      std::int32_t v = 0;
+      const std::string_view t = TrimView(bytes);
+      if (!ParseInt32(t, v)) v = 0;
+      // A number beyond 32 bits cannot name a block: mark it out of range.
+      if (!t.empty() && (v == INT32_MAX || v == INT32_MIN)) {
+        std::int64_t check = 0;
+        bool big = false;
+        for (char c : t)
+          if (c >= '0' && c <= '9') {
+            check = check * 10 + (c - '0');
+            if (check > INT32_MAX) big = true;
+          }
+        if (big) v = kMemoOutOfRange;
       }
-      case 'L':
-        slot[0] = f.Len > 0 && (text[0] == 'T' || text[0] == 't' || text[0] == 'Y' ||
-                                text[0] == 'y');
-        break;
-      case 'M': {
+      SetNativeInt(slot, v);
+      break;
+    }
+    case 'N':
+    case 'F': {
+      const std::string_view t = TrimView(bytes);
+      if (f.Dec > 0) {
+        double d = 0;
+        if (!ParseDouble(t, d)) d = 0;
+        DoubleToReal48(d, slot);
+      } else {
         std::int32_t v = 0;
-        const std::string t = TrimRight(TrimLeft(bytes));
-        if (!ParseInt32(t, v)) v = 0;
-        // A number beyond 32 bits cannot name a block: mark it out of range.
-        if (!t.empty() && (v == INT32_MAX || v == INT32_MIN)) {
-          std::int64_t check = 0;
-          bool big = false;
-          for (char c : t)
-            if (c >= '0' && c <= '9') {
-              check = check * 10 + (c - '0');
-              if (check > INT32_MAX) big = true;
-            }
-          if (big) v = kMemoOutOfRange;
+        if (!ParseInt32(t, v)) {
+          double d = 0;
+          if (ParseDouble(t, d) && std::isfinite(d)) {
+            d = std::trunc(d);
+            v = d >= 2147483647.0    ? INT32_MAX
+                : d <= -2147483648.0 ? INT32_MIN
+                                     : static_cast<std::int32_t>(d);
+          }
         }
         SetNativeInt(slot, v);
-        break;
       }
-      case 'N':
-      case 'F': {
-        const std::string t = Trim(bytes);
-        if (f.Dec > 0) {
-          double d = 0;
-          if (!ParseDouble(t, d)) d = 0;
-          DoubleToReal48(d, slot);
-        } else {
-          std::int32_t v = 0;
-          if (!ParseInt32(t, v)) {
-            double d = 0;
-            if (ParseDouble(t, d) && std::isfinite(d)) {
-              d = std::trunc(d);
-              v = d >= 2147483647.0    ? INT32_MAX
-                  : d <= -2147483648.0 ? INT32_MIN
-                                       : static_cast<std::int32_t>(d);
-            }
-          }
-          SetNativeInt(slot, v);
-        }
-        break;
-      }
-      default:
-        break;
+      break;
     }
+    default:
+      break;
   }
+}
+
+}  // namespace
+
+void Unpack(WorkArea& a) {
+  a.Native[0] = a.RawRec[0] == '*';
+  for (const FieldDesc& f : a.Fields) UnpackField(f, a.RawRec.data(), a.Native + f.NativeOffset);
 }
 
 namespace {
@@ -497,9 +506,17 @@ void Pack(WorkArea& a) {
   const std::uint8_t* n = a.Native;
   std::uint8_t* raw = a.RawRec.data();
   raw[0] = n[0] ? '*' : ' ';
+  std::uint8_t before[256];
   for (const FieldDesc& f : a.Fields) {
     const std::uint8_t* slot = n + f.NativeOffset;
     std::uint8_t* field = raw + f.Offset;
+    // A field whose value is what the stored bytes already say keeps those
+    // bytes: a date outside the two-digit window, a number in another
+    // spelling or a damaged field is not rewritten unless it was changed.
+    if (f.NativeSize > 0 && f.NativeSize <= sizeof before) {
+      UnpackField(f, raw, before);
+      if (std::memcmp(before, slot, f.NativeSize) == 0) continue;
+    }
     switch (f.Type) {
       case 'C': {
         const std::size_t len = slot[0] < f.Len ? slot[0] : f.Len;
@@ -652,6 +669,8 @@ void SKIP(std::int64_t n) {
   std::int64_t lastVisible = a->RecCount + 1;
   if (n == 0) {
     if (a->RecCount > 0 && !a->Eof && a->RecNo >= 1 && a->RecNo <= a->RecCount) {
+      // A re-read asks the file, not the record cache.
+      a->RecordCache.Drop();
       if (!ReadUnpack(*a, a->RecNo)) return;
     } else {
       ClearRecord();
@@ -691,8 +710,11 @@ void SKIP(std::int64_t n) {
           next = Index.NextEntry ? Index.NextEntry() : a->RecNo;
           if (next == a->RecNo) endReached = true;
         } else {
-          RefreshRecCount(*a);
+          RefreshRecCountSoon(*a);
           next = a->RecNo + 1;
+          // At the end of the known records, ask the file itself: another
+          // program may just have appended.
+          if (next > a->RecCount) RefreshRecCount(*a);
           if (next > a->RecCount) {
             endReached = true;
             next = a->RecCount;
@@ -894,7 +916,7 @@ bool dEOF() {
   ClearError();
   WorkArea* a = NeedTable("dEOF");
   if (!a) return false;
-  RefreshRecCount(*a);
+  RefreshRecCountSoon(*a);
   if (a->RecNo > a->RecCount) SetEOF(true);
   if (IndexActive() && Index.AtEof) return Index.AtEof();
   return a->Eof;
@@ -1119,16 +1141,6 @@ bool HoldsRecordLock(const WorkArea& a, std::int64_t r) {
          std::find(a.RecordLocks.begin(), a.RecordLocks.end(), r) != a.RecordLocks.end();
 }
 
-// Puts freshly written bytes into the read cache when it holds that range.
-void UpdateCache(WorkArea& a, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
-  ReadCache& c = a.Cache;
-  if (c.Len == 0 || offset + n <= c.Start || offset >= c.Start + c.Len) return;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t at = offset + i;
-    if (at >= c.Start && at < c.Start + c.Len) c.Data[at - c.Start] = bytes[i];
-  }
-}
-
 // Writes the raw record (kept readable) as record n. Returns 0 or a code.
 int WriteRawRecord(WorkArea& a, std::int64_t n) {
   std::vector<std::uint8_t> out(a.RawRec);
@@ -1138,7 +1150,7 @@ int WriteRawRecord(WorkArea& a, std::int64_t n) {
   }
   const std::uint64_t offset = RecordOffset(a, n);
   const int rc = a.File.WriteAt(offset, out.data(), out.size());
-  if (rc == 0) UpdateCache(a, offset, out.data(), out.size());
+  if (rc == 0) UpdateCaches(a, offset, out.data(), out.size());
   return rc;
 }
 
@@ -1225,7 +1237,7 @@ void MarkRecord(bool deleted, const char* op) {
     SetError(rc, "Record #" + Str(a->RecNo) + " in " + a->FileName + " [" + op + "]");
     return;
   }
-  UpdateCache(*a, offset, &flag, 1);
+  UpdateCaches(*a, offset, &flag, 1);
   a->RawRec[0] = flag;
   a->Native[0] = deleted;
   if (a->State < 2) a->State = 2;
@@ -1318,7 +1330,7 @@ void Poke(int i, std::int64_t r, const std::string& bytes) {
     SetError(rc, "Record #" + Str(r) + " in " + a->FileName + " [Poke]");
     return;
   }
-  UpdateCache(*a, offset, p, len);
+  UpdateCaches(*a, offset, p, len);
   if (a->State < 2) a->State = 2;
 }
 

@@ -72,6 +72,7 @@ struct ReadCache {
   std::vector<std::uint8_t> Data;
   std::uint64_t Start = 0;
   std::size_t Len = 0;
+  std::int64_t FilledAtNs = 0;  // monotonic clock
   void Drop() { Len = 0; }
 };
 
@@ -128,7 +129,12 @@ struct WorkArea {
   std::unique_ptr<AreaExtension> MemoData;
   bool FileLocked = false;
   std::vector<std::int64_t> RecordLocks;
-  ReadCache Cache;
+  ReadCache Cache;        // large blocks for scans (Peek)
+  ReadCache RecordCache;  // small blocks for record reads
+  // What the last look at the file saw (shared tables).
+  std::int64_t CheckedAtNs = 0;
+  std::uint64_t KnownSize = 0;
+  std::int64_t KnownMtimeNs = 0;
 };
 
 // The 33 work-area slots and the current one.

@@ -1,6 +1,10 @@
 #include "engine/TZDbfLow.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "engine/tzmsg.h"
@@ -245,12 +249,72 @@ bool OpenDBF(WorkArea& area) {
   return true;
 }
 
+std::int64_t CoarseNowNs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
 void RefreshRecCount(WorkArea& area) {
   if (area.Exclusive || !area.File.IsOpen()) return;
-  area.Cache.Drop();
-  std::uint64_t size = 0;
-  if (area.File.Size(size) != 0) return;
+  struct stat st;
+  if (fstat(area.File.Descriptor(), &st) != 0) {
+    area.Cache.Drop();
+    area.RecordCache.Drop();
+    return;
+  }
+  const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  const std::int64_t mtime =
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  if (size != area.KnownSize || mtime != area.KnownMtimeNs) {
+    area.Cache.Drop();
+    area.RecordCache.Drop();
+    area.KnownSize = size;
+    area.KnownMtimeNs = mtime;
+  }
+  area.CheckedAtNs = CoarseNowNs();
   area.RecCount = RecordsInFile(area, size);
+}
+
+void RefreshRecCountSoon(WorkArea& area) {
+  if (area.Exclusive || !area.File.IsOpen()) return;
+  if (area.CheckedAtNs != 0 && CoarseNowNs() - area.CheckedAtNs < kSharedWindowNs) return;
+  RefreshRecCount(area);
+}
+
+int ReadRecordBytes(WorkArea& area, std::int64_t n, std::uint8_t* out) {
+  const std::uint64_t offset = RecordOffset(area, n);
+  const std::size_t len = area.RecordLen;
+  ReadCache& c = area.RecordCache;
+  const bool fresh = area.Exclusive || CoarseNowNs() - c.FilledAtNs < kSharedWindowNs;
+  if (c.Len == 0 || !fresh || offset < c.Start || offset + len > c.Start + c.Len) {
+    // A block around the record: mostly ahead of it, some behind it, so
+    // that walks in both directions find their next records here.
+    const std::size_t span = len >= kRecordBlock ? len : kRecordBlock;
+    const std::int64_t per = static_cast<std::int64_t>(span / len);
+    const std::int64_t first = std::max<std::int64_t>(1, n - per / 4);
+    const std::uint64_t start = RecordOffset(area, first);
+    if (c.Data.size() < span) c.Data.resize(span);
+    c.Start = start;
+    c.Len = 0;
+    std::size_t got = 0;
+    if (const int rc = area.File.ReadAt(start, c.Data.data(), span, got); rc != 0) return rc;
+    c.Len = got;
+    c.FilledAtNs = CoarseNowNs();
+    if (offset + len > c.Start + c.Len) return 213;
+  }
+  std::memcpy(out, c.Data.data() + (offset - c.Start), len);
+  return 0;
+}
+
+void UpdateCaches(WorkArea& area, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
+  for (ReadCache* c : {&area.Cache, &area.RecordCache}) {
+    if (c->Len == 0 || offset + n <= c->Start || offset >= c->Start + c->Len) continue;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint64_t at = offset + i;
+      if (at >= c->Start && at < c->Start + c->Len) c->Data[at - c->Start] = bytes[i];
+    }
+  }
 }
 
 int WriteHeaderCounts(WorkArea& area) {

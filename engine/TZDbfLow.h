@@ -38,7 +38,30 @@ void CloseDbf(WorkArea& area);
 
 // For an area not opened exclusively: record count := the records the file
 // holds now ((file size - header length) div record length, never below 0).
+// When the file changed since the last look, the read caches are dropped.
 void RefreshRecCount(WorkArea& area);
+
+// The refresh of steps inside a walk (forward SKIP, dEOF): the file is
+// looked at again only when the last look is older than kSharedWindowNs.
+// Together with the record cache this keeps a walk of a shared table from
+// asking the system twice per record; what other programs write shows
+// within that window. The places where the count decides the outcome
+// (RecCount, GoBottom, GO beyond the count, the end of a forward SKIP) look
+// every time.
+void RefreshRecCountSoon(WorkArea& area);
+inline constexpr std::int64_t kSharedWindowNs = 10'000'000;  // 10 ms
+
+// Reads record n's bytes as stored, through the area's record cache (blocks
+// of kRecordBlock bytes; on a shared table a block serves for at most
+// kSharedWindowNs). Returns 0, a DOS-style code, or 213 for a short read.
+int ReadRecordBytes(WorkArea& area, std::int64_t n, std::uint8_t* out);
+inline constexpr std::size_t kRecordBlock = 16 * 1024;
+
+// Puts bytes just written at `offset` into the area's caches.
+void UpdateCaches(WorkArea& area, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n);
+
+// The monotonic clock in nanoseconds (coarse: a few milliseconds).
+std::int64_t CoarseNowNs();
 
 // Record count that a file of `size` bytes holds.
 std::int64_t RecordsInFile(const WorkArea& area, std::uint64_t size);

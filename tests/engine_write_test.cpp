@@ -2,7 +2,9 @@
 // Poke and the read cache, and the header rewrite at close.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "engine/Dbf4.h"
 #include "engine/TZDbfLow.h"
@@ -261,6 +263,52 @@ TEST_F(WriteTest, WritesConvertBackAndEncode) {
   EXPECT_EQ(RecordBytes("t.dbf", 1).substr(1, 3), "Y\x82Y");
   // The buffers keep their readable form.
   EXPECT_EQ(std::string(reinterpret_cast<char*>(CurrentTable()->RawRec.data()) + 1, 3), "X\xE9X");
+}
+
+TEST_F(WriteTest, UnchangedFieldsKeepTheirStoredBytes) {
+  DbfBuilder b;
+  b.Field("WHEN", 'D', 8).Field("QTY", 'N', 6, 1).Field("OK", 'L', 1).Field("NOTE", 'M', 10);
+  b.Record({"18501231", "+2.50", "y", "99999999999"});
+  b.Record({"1999ab31", "  junk", "?", "  7"});
+  b.Write("t.dbf");
+  const std::string r1 = RecordBytes("t.dbf", 1), r2 = RecordBytes("t.dbf", 2);
+  SetCentury(false);  // 1850 shows as 50, which the window would read as 2050
+  USE("t.dbf exclusive");
+  Replace();
+  SKIP(1);
+  Replace();
+  GO(1);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(FieldAddress(1)) + 1, 8), "12/31/50");
+  const char when[] = "01/01/51";
+  std::memcpy(FieldAddress(1) + 1, when, 8);
+  Replace();
+  CloseAll();
+  EXPECT_EQ(RecordBytes("t.dbf", 2), r2);
+  EXPECT_EQ(RecordBytes("t.dbf", 1), " 20510101" + r1.substr(9));
+}
+
+TEST_F(WriteTest, RecordReadsOfASharedTableSeeOtherWritersSoon) {
+  AllTypes("t.dbf");
+  USE("t.dbf");
+  platform::File other;
+  ASSERT_EQ(other.Open("t.dbf", platform::kModeShared), 0);
+  const std::uint64_t at = CurrentTable()->HeaderLen + 1;
+  ASSERT_EQ(other.WriteAt(at, "Heretic", 7), 0);
+  SKIP(0);  // a re-read asks the file
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(FieldAddress(1)) + 1, 7), "Heretic");
+  ASSERT_EQ(other.WriteAt(at, "Hexen  ", 7), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  GO(1);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(FieldAddress(1)) + 1, 7), "Hexen  ");
+  // Our own writes are in the cache at once.
+  CloseAll();
+  other.Close();
+  USE("t.dbf exclusive");
+  SetText(1, "Strife");
+  Replace();
+  SKIP(1);
+  GO(1);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(FieldAddress(1)) + 1, 6), "Strife");
 }
 
 TEST_F(WriteTest, NothingIsWrittenWithoutChanges) {
