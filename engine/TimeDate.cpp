@@ -336,6 +336,28 @@ std::string MonthName(int month, int code) {
   return Padded(l.months[month - 1], l.oemPage, l.monthWidth);
 }
 
+namespace {
+
+std::string AnsiPadded(const char* utf8, int width) {
+  std::string s = platform::Utf8ToAnsi(utf8);
+  if (static_cast<int>(s.size()) < width) s.append(width - s.size(), ' ');
+  return s.substr(0, width);
+}
+
+}  // namespace
+
+std::string DayNameAnsi(int weekday, int code) {
+  const Language& l = LanguageOf(code);
+  if (weekday < 0 || weekday > 6) return std::string(l.dayWidth, ' ');
+  return AnsiPadded(l.days[weekday], l.dayWidth);
+}
+
+std::string MonthNameAnsi(int month, int code) {
+  const Language& l = LanguageOf(code);
+  if (month < 1 || month > 12) return std::string(l.monthWidth, ' ');
+  return AnsiPadded(l.months[month - 1], l.monthWidth);
+}
+
 int DayNameWidth(int code) { return LanguageOf(code).dayWidth; }
 int MonthNameWidth(int code) { return LanguageOf(code).monthWidth; }
 

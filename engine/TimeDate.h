@@ -89,6 +89,10 @@ std::int64_t JulianOfStored(std::string_view stored8);
 std::string DayName(int weekday, int code = Dates.DateFormat);
 std::string MonthName(int month, int code = Dates.DateFormat);
 int DayNameWidth(int code = Dates.DateFormat);
+// The same names in the current ANSI code page (texts of the expression
+// language are ANSI), blank-padded to the same widths.
+std::string DayNameAnsi(int weekday, int code = Dates.DateFormat);
+std::string MonthNameAnsi(int month, int code = Dates.DateFormat);
 int MonthNameWidth(int code = Dates.DateFormat);
 
 }  // namespace vz

@@ -17,6 +17,7 @@
 #include "engine/TZDbfLow.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
+#include "index/tzparser.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -33,6 +34,7 @@ const char* const kUsage =
     "  memo TABLE RECNO [FIELD] [--raw]\n"
     "                              the memo text of a record\n"
     "  locate TABLE FIELD VALUE    the record the search box's scan finds (0: none)\n"
+    "  eval TABLE RECNO EXPR       a key expression evaluated on a record\n"
     "  import TABLE SOURCE         creates a cheat table from a text source\n"
     "\n"
     "vorza-dbf COMMAND --help shows the usage of one command.\n";
@@ -254,6 +256,57 @@ int RunLocate(const std::vector<std::string>& argv) {
   return 0;
 }
 
+int RunEval(const std::vector<std::string>& argv) {
+  if (argv.size() != 3) return -1;
+  long long recno = 0;
+  try {
+    std::size_t used = 0;
+    recno = std::stoll(argv[1], &used);
+    if (used != argv[1].size()) return -1;
+  } catch (...) {
+    return -1;
+  }
+  OpenLikeTheReader(argv[0]);
+  vz::Settings.HideDeleted = false;
+  vz::GO(recno);
+  vz::CompiledExpr* e = vz::AssignExpr(vz::platform::Utf8ToAnsi(argv[2]));
+  const vz::ExprValue v = e->Evaluate();
+  std::string out(1, e->ResultType());
+  out += '\t';
+  switch (v.type) {
+    case vz::expr::kTypeC:
+    case vz::expr::kTypeM:
+      out += Escape(vz::platform::AnsiToUtf8(std::string(v.text)));
+      break;
+    case vz::expr::kTypeN: {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.15g", v.number);
+      out += buf;
+      break;
+    }
+    case vz::expr::kTypeD: {
+      if (v.number == 0) {
+        out += "        ";
+      } else {
+        int y, m, d;
+        vz::CalendarDate(static_cast<std::int64_t>(v.number), y, m, d);
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
+        out += buf;
+      }
+      break;
+    }
+    default:
+      out += v.logical ? "T" : "F";
+      break;
+  }
+  out += '\n';
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  vz::ReleaseExpr(e);
+  vz::CloseAll();
+  return 0;
+}
+
 // One entry of an import source.
 struct SourceEntry {
   std::string name;
@@ -372,6 +425,10 @@ const Command kCommands[] = {
                "  (letter case not counting; FIELD may carry the words NOCASE, EXACT and\n"
                "  CONTAINED). Prints its record number, or 0.\n",
      RunLocate},
+    {"eval", "usage: vorza-dbf eval TABLE RECNO EXPR\n"
+             "  Evaluates the key expression EXPR on record RECNO and prints its type\n"
+             "  letter (C, N, D, L), a tab and its value.\n",
+     RunEval},
     {"import", "usage: vorza-dbf import TABLE SOURCE\n"
                "  Creates TABLE (.dbf and .dbt) with the fields cheatname (C 35) and\n"
                "  cheatmemo (M 10) from SOURCE, a UTF-8 text:\n"
@@ -399,6 +456,7 @@ int main(int argc, char** argv) {
   }
   vz::InitDateSettings();
   vz::MemoInit();
+  vz::ParserInit();
   for (const Command& c : kCommands) {
     if (args[0] != c.name) continue;
     std::vector<std::string> rest(args.begin() + 1, args.end());
