@@ -320,7 +320,7 @@ void CloseArea() {
   a.FilterProc = nullptr;
   a.WhileProc = nullptr;
   a.Cache = ReadCache{};
-  a.RecordCache = ReadCache{};
+  a.Blocks.Clear();
   CloseDbf(a);
 }
 
@@ -670,7 +670,7 @@ void SKIP(std::int64_t n) {
   if (n == 0) {
     if (a->RecCount > 0 && !a->Eof && a->RecNo >= 1 && a->RecNo <= a->RecCount) {
       // A re-read asks the file, not the record cache.
-      a->RecordCache.Drop();
+      ForgetCachedRecords(*a);
       if (!ReadUnpack(*a, a->RecNo)) return;
     } else {
       ClearRecord();

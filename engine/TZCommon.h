@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/files.h"
@@ -76,6 +77,25 @@ struct ReadCache {
   void Drop() { Len = 0; }
 };
 
+// Records kept from earlier reads, in blocks of whole records. A block
+// serves while the file is unchanged since it was read (see
+// ReadRecordBytes); at most kMaxBytes are kept, the oldest block going first.
+struct RecordBlockCache {
+  static constexpr std::size_t kBlockBytes = 16 * 1024;
+  static constexpr std::size_t kMaxBytes = 64 * 1024 * 1024;
+  struct Slot {
+    std::uint64_t Block = 0;
+    std::uint64_t Generation = 0;
+    std::size_t Len = 0;  // bytes read
+  };
+  std::vector<std::uint8_t> Data;
+  std::vector<Slot> Slots;
+  std::unordered_map<std::uint64_t, std::uint32_t> Where;
+  std::uint32_t NextVictim = 0;
+  std::size_t RecordsPerBlock = 1;
+  void Clear() { *this = RecordBlockCache{}; }
+};
+
 // The file layout a table was read in.
 enum class DbfLayout : std::uint8_t { Current, Old };
 
@@ -130,9 +150,11 @@ struct WorkArea {
   bool FileLocked = false;
   std::vector<std::int64_t> RecordLocks;
   ReadCache Cache;        // large blocks for scans (Peek)
-  ReadCache RecordCache;  // small blocks for record reads
+  RecordBlockCache Blocks;    // records read before
+  std::uint64_t Generation = 1;  // changes whenever the file may have changed
   // What the last look at the file saw (shared tables).
-  std::int64_t CheckedAtNs = 0;
+  std::int64_t CheckedAtNs = 0;       // for the record count
+  std::int64_t CacheCheckedAtNs = 0;  // for cached records
   std::uint64_t KnownSize = 0;
   std::int64_t KnownMtimeNs = 0;
 };

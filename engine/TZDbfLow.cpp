@@ -255,24 +255,44 @@ std::int64_t CoarseNowNs() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
-void RefreshRecCount(WorkArea& area) {
-  if (area.Exclusive || !area.File.IsOpen()) return;
+namespace {
+
+// Looks at the file: when it changed since the last look (or was written
+// lately), cached records and scan blocks are forgotten. Returns false when
+// the file cannot be asked.
+bool LookAtFile(WorkArea& area, std::uint64_t& size) {
   struct stat st;
   if (fstat(area.File.Descriptor(), &st) != 0) {
     area.Cache.Drop();
-    area.RecordCache.Drop();
-    return;
+    ForgetCachedRecords(area);
+    return false;
   }
-  const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  size = static_cast<std::uint64_t>(st.st_size);
   const std::int64_t mtime =
       static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-  if (size != area.KnownSize || mtime != area.KnownMtimeNs) {
+  struct timespec wall;
+  clock_gettime(CLOCK_REALTIME_COARSE, &wall);
+  const std::int64_t nowWall = static_cast<std::int64_t>(wall.tv_sec) * 1000000000LL + wall.tv_nsec;
+  // File times are coarse: a write in the same tick as an earlier one keeps
+  // the time. While the file was written lately, trust nothing cached.
+  const bool hot = nowWall - mtime < 2 * kSharedWindowNs;
+  if (size != area.KnownSize || mtime != area.KnownMtimeNs || hot) {
     area.Cache.Drop();
-    area.RecordCache.Drop();
+    ForgetCachedRecords(area);
     area.KnownSize = size;
     area.KnownMtimeNs = mtime;
   }
-  area.CheckedAtNs = CoarseNowNs();
+  area.CacheCheckedAtNs = CoarseNowNs();
+  return true;
+}
+
+}  // namespace
+
+void RefreshRecCount(WorkArea& area) {
+  if (area.Exclusive || !area.File.IsOpen()) return;
+  std::uint64_t size = 0;
+  if (!LookAtFile(area, size)) return;
+  area.CheckedAtNs = area.CacheCheckedAtNs;
   area.RecCount = RecordsInFile(area, size);
 }
 
@@ -283,32 +303,70 @@ void RefreshRecCountSoon(WorkArea& area) {
 }
 
 int ReadRecordBytes(WorkArea& area, std::int64_t n, std::uint8_t* out) {
-  const std::uint64_t offset = RecordOffset(area, n);
   const std::size_t len = area.RecordLen;
-  ReadCache& c = area.RecordCache;
-  const bool fresh = area.Exclusive || CoarseNowNs() - c.FilledAtNs < kSharedWindowNs;
-  if (c.Len == 0 || !fresh || offset < c.Start || offset + len > c.Start + c.Len) {
-    // A block around the record: mostly ahead of it, some behind it, so
-    // that walks in both directions find their next records here.
-    const std::size_t span = len >= kRecordBlock ? len : kRecordBlock;
-    const std::int64_t per = static_cast<std::int64_t>(span / len);
-    const std::int64_t first = std::max<std::int64_t>(1, n - per / 4);
-    const std::uint64_t start = RecordOffset(area, first);
-    if (c.Data.size() < span) c.Data.resize(span);
-    c.Start = start;
-    c.Len = 0;
-    std::size_t got = 0;
-    if (const int rc = area.File.ReadAt(start, c.Data.data(), span, got); rc != 0) return rc;
-    c.Len = got;
-    c.FilledAtNs = CoarseNowNs();
-    if (offset + len > c.Start + c.Len) return 213;
+  if (!area.Exclusive && CoarseNowNs() - area.CacheCheckedAtNs >= kSharedWindowNs) {
+    // Look at the file before trusting what was read of it.
+    std::uint64_t size = 0;
+    LookAtFile(area, size);
   }
-  std::memcpy(out, c.Data.data() + (offset - c.Start), len);
+  RecordBlockCache& c = area.Blocks;
+  if (c.Slots.empty()) {
+    c.RecordsPerBlock = std::max<std::size_t>(1, RecordBlockCache::kBlockBytes / std::max<std::size_t>(1, len));
+  }
+  const std::size_t per = c.RecordsPerBlock;
+  const std::size_t blockBytes = per * len;
+  const std::uint64_t block = static_cast<std::uint64_t>(n - 1) / per;
+  const std::size_t within = static_cast<std::size_t>(static_cast<std::uint64_t>(n - 1) % per) * len;
+  auto it = c.Where.find(block);
+  if (it != c.Where.end()) {
+    const RecordBlockCache::Slot& s = c.Slots[it->second];
+    if (s.Generation == area.Generation && within + len <= s.Len) {
+      std::memcpy(out, c.Data.data() + static_cast<std::size_t>(it->second) * blockBytes + within, len);
+      return 0;
+    }
+  }
+  std::uint32_t slot;
+  if (it != c.Where.end()) {
+    slot = it->second;
+  } else {
+    const std::size_t maxSlots = std::max<std::size_t>(1, RecordBlockCache::kMaxBytes / blockBytes);
+    if (c.Slots.size() < maxSlots) {
+      slot = static_cast<std::uint32_t>(c.Slots.size());
+      c.Slots.emplace_back();
+      c.Data.resize(c.Slots.size() * blockBytes);
+    } else {
+      slot = c.NextVictim;
+      c.NextVictim = static_cast<std::uint32_t>((c.NextVictim + 1) % c.Slots.size());
+      c.Where.erase(c.Slots[slot].Block);
+    }
+    c.Where[block] = slot;
+  }
+  RecordBlockCache::Slot& s = c.Slots[slot];
+  s.Block = block;
+  s.Generation = area.Generation;
+  s.Len = 0;
+  std::size_t got = 0;
+  std::uint8_t* dst = c.Data.data() + static_cast<std::size_t>(slot) * blockBytes;
+  const std::uint64_t at = RecordOffset(area, static_cast<std::int64_t>(block * per) + 1);
+  if (const int rc = area.File.ReadAt(at, dst, blockBytes, got); rc != 0) return rc;
+  s.Len = got;
+  if (within + len > got) return 213;
+  std::memcpy(out, dst + within, len);
   return 0;
 }
 
 void UpdateCaches(WorkArea& area, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
-  for (ReadCache* c : {&area.Cache, &area.RecordCache}) {
+  // Cached records that the write touches are read again.
+  RecordBlockCache& blocks = area.Blocks;
+  if (!blocks.Slots.empty() && area.RecordLen > 0 && offset + n > area.HeaderLen) {
+    const std::uint64_t first = offset > area.HeaderLen ? (offset - area.HeaderLen) / area.RecordLen : 0;
+    const std::uint64_t last = (offset + n - 1 - area.HeaderLen) / area.RecordLen;
+    for (std::uint64_t r = first / blocks.RecordsPerBlock; r <= last / blocks.RecordsPerBlock; ++r) {
+      auto it = blocks.Where.find(r);
+      if (it != blocks.Where.end()) blocks.Slots[it->second].Generation = 0;
+    }
+  }
+  for (ReadCache* c : {&area.Cache}) {
     if (c->Len == 0 || offset + n <= c->Start || offset >= c->Start + c->Len) continue;
     for (std::size_t i = 0; i < n; ++i) {
       const std::uint64_t at = offset + i;

@@ -51,11 +51,17 @@ void RefreshRecCount(WorkArea& area);
 void RefreshRecCountSoon(WorkArea& area);
 inline constexpr std::int64_t kSharedWindowNs = 10'000'000;  // 10 ms
 
-// Reads record n's bytes as stored, through the area's record cache (blocks
-// of kRecordBlock bytes; on a shared table a block serves for at most
-// kSharedWindowNs). Returns 0, a DOS-style code, or 213 for a short read.
+// Reads record n's bytes as stored, through the area's record block cache.
+// An exclusive table trusts its cache (its own writes update it). A shared
+// table trusts a cached block only while the file is unchanged since the
+// block was read, as seen by a look at the file at most kSharedWindowNs
+// old; while the file was written within the last 2 x kSharedWindowNs,
+// every look counts as a change. Returns 0, a DOS-style code, or 213 for a
+// short read.
 int ReadRecordBytes(WorkArea& area, std::int64_t n, std::uint8_t* out);
-inline constexpr std::size_t kRecordBlock = 16 * 1024;
+
+// Forgets every cached record of the area (the next reads ask the file).
+inline void ForgetCachedRecords(WorkArea& area) { ++area.Generation; }
 
 // Puts bytes just written at `offset` into the area's caches.
 void UpdateCaches(WorkArea& area, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n);
