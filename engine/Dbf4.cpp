@@ -16,17 +16,6 @@
 namespace vz {
 namespace {
 
-// Stores an error without dispatching it (the caller dispatches once, later).
-void StoreError(int code, const std::string& detail) {
-  Err.ErrorCode = static_cast<std::uint16_t>(code);
-  Err.MessageCode = static_cast<std::uint16_t>(code);
-  Err.ErrorDetail = detail;
-}
-
-void DispatchPending() {
-  if (Err.ErrorCode != 0 && Err.ErrorDispatch) HandleError();
-}
-
 WorkArea* NeedTable(const char* op) {
   WorkArea* a = CurrentTable();
   if (!a)
@@ -178,7 +167,7 @@ void FinishUse(WorkArea& a, const std::string& up, const std::string& alias, boo
     GoTop();
   } else {
     std::memset(a.Native, 0, a.NativeSize);
-    ClearRecord();
+    BlankNative(a);
     a.Eof = a.Bof = true;
   }
   try {
@@ -601,7 +590,7 @@ void GO(std::int64_t n) {
       "Invalid record number = " + Str(n) + " Database " + Quoted(a->FileName) + " [GO]";
   if (a->RecCount == 0) {
     a->Bof = a->Eof = true;
-    ClearRecord();
+    BlankNative(*a);
     StoreError(212, badNumber);
   } else {
     a->Bof = a->Eof = false;
@@ -643,7 +632,7 @@ void Dbf4RawGo(std::int64_t n, bool callAfterMove) {
   if (n > a->RecCount) {
     a->RecNo = a->RecCount + 1;
     a->Eof = true;
-    ClearRecord();
+    BlankNative(*a);
   } else if (n <= 0) {
     SetError(212, "Invalid record number = " + Str(n) + " [Dbf4RawGo]");
     return;
@@ -673,7 +662,7 @@ void SKIP(std::int64_t n) {
       ForgetCachedRecords(*a);
       if (!ReadUnpack(*a, a->RecNo)) return;
     } else {
-      ClearRecord();
+      BlankNative(*a);
     }
     CallAfterMove(*a);
     return;
@@ -753,7 +742,7 @@ void SKIP(std::int64_t n) {
     if (n > 0) {
       a->RecNo = a->RecCount + 1;
       SetEOF(true);
-      ClearRecord();
+      BlankNative(*a);
       if (indexed && Index.Synchronise) Index.Synchronise();
     } else {
       // GoTop's own after-move call would come before BOF is set, and twice
@@ -775,7 +764,7 @@ void SKIP(std::int64_t n) {
     } else {
       if (lastVisible == a->RecCount + 1) {
         a->RecNo = a->RecCount + 1;
-        ClearRecord();
+        BlankNative(*a);
       } else if (!ReadUnpackStored(*a, lastVisible)) {
         if (indexed) Semaphore(false);
         DispatchPending();
@@ -792,6 +781,7 @@ void SKIP(std::int64_t n) {
     Semaphore(false);
     if (Index.StoreKeys) Index.StoreKeys();
   }
+  DispatchPending();
   CallAfterMove(*a);
 }
 
@@ -799,7 +789,7 @@ namespace {
 
 // No visible record: the pointer stands past the end with both flags set.
 void NoVisibleRecord(WorkArea& a, bool indexed) {
-  ClearRecord();
+  BlankNative(a);
   a.RecNo = a.RecCount + 1;
   a.Bof = a.Eof = true;
   if (indexed) {
@@ -848,8 +838,9 @@ void GoTop() {
     if (ok && Index.StoreKeys) Index.StoreKeys();
     Semaphore(false);
   }
+  // An index that failed during the move left its own error.
+  DispatchPending();
   if (ok) CallAfterMove(*a);
-  else DispatchPending();
 }
 
 void GoBottom() {
@@ -894,8 +885,9 @@ void GoBottom() {
     if (ok && Index.StoreKeys) Index.StoreKeys();
     Semaphore(false);
   }
+  // An index that failed during the move left its own error.
+  DispatchPending();
   if (ok) CallAfterMove(*a);
-  else DispatchPending();
 }
 
 void SetBOF(bool on) {
@@ -1028,14 +1020,12 @@ int FieldNo(const std::string& name) {
   return 0;
 }
 
-void ClearRecord() {
-  ClearError();
-  WorkArea* a = NeedTable("ClearRecord");
-  if (!a || !a->Native) return;
-  std::uint8_t* n = a->Native;
+void BlankNative(WorkArea& a) {
+  if (!a.Native) return;
+  std::uint8_t* n = a.Native;
   n[0] = 0;
   const std::string blank = BlankDate();
-  for (const FieldDesc& f : a->Fields) {
+  for (const FieldDesc& f : a.Fields) {
     std::uint8_t* slot = n + f.NativeOffset;
     switch (f.Type) {
       case 'C':
@@ -1059,6 +1049,12 @@ void ClearRecord() {
         break;
     }
   }
+}
+
+void ClearRecord() {
+  ClearError();
+  WorkArea* a = NeedTable("ClearRecord");
+  if (a) BlankNative(*a);
 }
 
 bool IsWhileOn() {
@@ -1172,6 +1168,8 @@ void Replace() {
     SetError(212, "Database " + Quoted(a->FileName) + " is at EOF." + " [REPLACE]");
     return;
   }
+  // The keys of the record as it stands in the file, before it changes.
+  if (Index.StoreKeys) Index.StoreKeys();
   Pack(*a);
   if (const int rc = WriteRawRecord(*a, a->RecNo); rc != 0) {
     SetError(rc, "Record #" + Str(a->RecNo) + " in " + a->FileName + " [REPLACE]");

@@ -79,6 +79,8 @@ std::string Field(int i);
 std::uint8_t* FieldAddress(int i);
 int FieldNo(const std::string& name);
 void ClearRecord();
+// The same on a given area, leaving the error state alone (moves use it).
+void BlankNative(WorkArea& area);
 bool IsWhileOn();
 // Field i of record r straight from the file: no decoding, no character-set
 // conversion, deleted or not (i = 0: the deletion flag).

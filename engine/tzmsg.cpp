@@ -154,10 +154,23 @@ void SetError(int code, const std::string& detail) {
   Err.ErrorCode = static_cast<std::uint16_t>(code);
   Err.MessageCode = static_cast<std::uint16_t>(code);
   Err.ErrorDetail = detail;
+  Err.Undispatched = !Err.ErrorDispatch;
   if (Err.ErrorDispatch) HandleError();
 }
 
+void StoreError(int code, const std::string& detail) {
+  Err.ErrorCode = static_cast<std::uint16_t>(code);
+  Err.MessageCode = static_cast<std::uint16_t>(code);
+  Err.ErrorDetail = detail;
+  Err.Undispatched = true;
+}
+
+void DispatchPending() {
+  if (Err.Undispatched && Err.ErrorCode != 0 && Err.ErrorDispatch) HandleError();
+}
+
 void HandleError() {
+  Err.Undispatched = false;
   if (Err.Halting) return;
   Err.MessageCode = Err.ErrorCode;
   if (Err.ErrorHandler) {

@@ -36,6 +36,9 @@ struct ErrorState {
   bool RaiseErrors = false;
   std::function<void()> ErrorHandler;
   bool Halting = false;
+  // The stored error has not been dispatched yet (procedures that dispatch
+  // once, at their end, store first).
+  bool Undispatched = false;
 };
 
 // The engine-wide error state (one instance).
@@ -49,7 +52,14 @@ inline constexpr const char* kHaltCaption = "Program halted.";
 void SetError(int code, const std::string& detail);
 void HandleError();
 // Clears the error code; procedures call it on entry.
-inline void ClearError() { Err.ErrorCode = 0; }
+inline void ClearError() {
+  Err.ErrorCode = 0;
+  Err.Undispatched = false;
+}
+// Stores an error without dispatching it; DispatchPending acts on it later.
+void StoreError(int code, const std::string& detail);
+// Dispatches a stored error that was not dispatched yet.
+void DispatchPending();
 
 std::string ErrorText(int code);
 // The standard text of a code alone ("File not found").

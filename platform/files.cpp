@@ -215,7 +215,7 @@ int RangeLock(int fd, bool writable, short type, std::uint64_t offset, std::uint
               bool wait) {
   struct flock fl;
   std::memset(&fl, 0, sizeof fl);
-  fl.l_type = type == F_UNLCK ? F_UNLCK : (writable ? F_WRLCK : F_RDLCK);
+  fl.l_type = type == F_UNLCK ? F_UNLCK : (type == F_RDLCK || !writable ? F_RDLCK : F_WRLCK);
   fl.l_whence = SEEK_SET;
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) offset = INT64_MAX;
   if (length > static_cast<std::uint64_t>(INT64_MAX) - offset) length = INT64_MAX - offset;
@@ -234,6 +234,11 @@ int RangeLock(int fd, bool writable, short type, std::uint64_t offset, std::uint
 int File::Lock(std::uint64_t offset, std::uint64_t length, bool wait) {
   if (fd_ < 0) return kFileNotOpen;
   return RangeLock(fd_, Writable(), F_WRLCK, offset, length, wait);
+}
+
+int File::LockShared(std::uint64_t offset, std::uint64_t length, bool wait) {
+  if (fd_ < 0) return kFileNotOpen;
+  return RangeLock(fd_, false, F_RDLCK, offset, length, wait);
 }
 
 int File::Unlock(std::uint64_t offset, std::uint64_t length) {

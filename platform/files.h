@@ -93,6 +93,9 @@ class File {
 
   // Byte-range locks; `wait` retries until the lock is granted.
   int Lock(std::uint64_t offset, std::uint64_t length, bool wait = false);
+  // A shared lock: others may hold shared locks on the range too, nobody an
+  // exclusive one.
+  int LockShared(std::uint64_t offset, std::uint64_t length, bool wait = false);
   int Unlock(std::uint64_t offset, std::uint64_t length);
   // True when another open file description holds a conflicting lock.
   bool IsRangeLockedByOther(std::uint64_t offset, std::uint64_t length);

@@ -6,6 +6,7 @@
 // engine's message on standard error and its code as exit status; wrong
 // usage prints the usage and exits with 64.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "engine/TZDbfLow.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
+#include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -30,11 +32,16 @@ const char* const kUsage =
     "\n"
     "commands:\n"
     "  info TABLE                  the header and the fields of a table\n"
-    "  list TABLE [--all] [--raw]  one line per record\n"
+    "  list TABLE [--index NDX] [--all] [--raw]\n"
+    "                              one line per record\n"
     "  memo TABLE RECNO [FIELD] [--raw]\n"
     "                              the memo text of a record\n"
     "  locate TABLE FIELD VALUE    the record the search box's scan finds (0: none)\n"
     "  eval TABLE RECNO EXPR       a key expression evaluated on a record\n"
+    "  index TABLE EXPR NDX [--unique] [--progress]\n"
+    "                              builds an index\n"
+    "  find TABLE NDX KEY [--exact] the record an index search finds (0: none)\n"
+    "  ndxinfo NDX                 the anchor of an index\n"
     "  import TABLE SOURCE         creates a cheat table from a text source\n"
     "\n"
     "vorza-dbf COMMAND --help shows the usage of one command.\n";
@@ -110,9 +117,16 @@ struct Args {
   }
 };
 
-Args SplitArgs(const std::vector<std::string>& args) {
+Args SplitArgs(const std::vector<std::string>& args, std::string* index = nullptr) {
   Args out;
-  for (const std::string& a : args) (a.rfind("--", 0) == 0 ? out.flags : out.words).push_back(a);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (index && a == "--index" && i + 1 < args.size()) {
+      *index = args[++i];
+      continue;
+    }
+    (a.rfind("--", 0) == 0 ? out.flags : out.words).push_back(a);
+  }
   return out;
 }
 
@@ -178,12 +192,20 @@ std::string ListValue(const vz::FieldDesc& f, std::string_view bytes, bool raw) 
   return raw ? RawEscape(v) : Escape(vz::platform::AnsiToUtf8(v));
 }
 
+// Opens an index as the controlling order; engine errors end the program.
+void OpenIndexLikeTheReader(const std::string& ndx) {
+  vz::SetIndexTo(ndx);
+  vz::DispatchPending();
+}
+
 int RunList(const std::vector<std::string>& argv) {
-  const Args a = SplitArgs(argv);
+  std::string ndx;
+  const Args a = SplitArgs(argv, &ndx);
   if (a.words.size() != 1 || !OnlyFlags(a, {"--all", "--raw"})) return -1;
   const bool all = a.Has("--all"), raw = a.Has("--raw");
   OpenLikeTheReader(a.words[0]);
   vz::Settings.HideDeleted = !all;
+  if (!ndx.empty()) OpenIndexLikeTheReader(ndx);
   vz::WorkArea& w = *vz::CurrentTable();
   std::string line;
   for (vz::GoTop(); !vz::dEOF(); vz::SKIP(1)) {
@@ -307,6 +329,48 @@ int RunEval(const std::vector<std::string>& argv) {
   return 0;
 }
 
+int RunIndex(const std::vector<std::string>& argv) {
+  const Args a = SplitArgs(argv);
+  if (a.words.size() != 3 || !OnlyFlags(a, {"--unique", "--progress"})) return -1;
+  OpenLikeTheReader(a.words[0]);
+  if (a.Has("--progress")) {
+    static int done = 0;
+    vz::Progress.Steps = 100;
+    vz::Progress.Step = [] { std::fprintf(stderr, "%d%%\n", ++done); };
+  }
+  vz::BuildOptions options;
+  options.Expression = vz::platform::Utf8ToAnsi(a.words[1]);
+  options.Unique = a.Has("--unique");
+  vz::MakeIndex(a.words[2], options);
+  vz::CloseAll();
+  return 0;
+}
+
+int RunFind(const std::vector<std::string>& argv) {
+  const Args a = SplitArgs(argv);
+  if (a.words.size() != 3 || !OnlyFlags(a, {"--exact"})) return -1;
+  OpenLikeTheReader(a.words[0]);
+  OpenIndexLikeTheReader(a.words[1]);
+  vz::IndexSet.ExactFind = a.Has("--exact");
+  const bool found = vz::Find(vz::platform::Utf8ToAnsi(a.words[2]));
+  std::printf("%lld\n", found ? static_cast<long long>(vz::RecNo()) : 0LL);
+  vz::CloseAll();
+  return 0;
+}
+
+int RunNdxInfo(const std::vector<std::string>& argv) {
+  if (argv.size() != 1) return -1;
+  const vz::IndexInfoRecord r = vz::IndexInfo(argv[0]);
+  std::string out = "expression " + Shown(r.Expression) + "\n";
+  out += "key_length " + std::to_string(r.KeyLength) + "\n";
+  out += std::string("key_type ") + r.KeyType + "\n";
+  out += std::string("unique ") + (r.Unique ? "1" : "0") + "\n";
+  out += "table " + Shown(r.Table) + "\n";
+  out += "records " + std::to_string(r.Records) + "\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return 0;
+}
+
 // One entry of an import source.
 struct SourceEntry {
   std::string name;
@@ -411,8 +475,9 @@ const Command kCommands[] = {
              "  Prints the header (version, records, header_length, record_length, memo)\n"
              "  and one line 'field NAME TYPE LENGTH DECIMALS' per field.\n",
      RunInfo},
-    {"list", "usage: vorza-dbf list TABLE [--all] [--raw]\n"
-             "  One line per record in record-number order: RECNO, a tab, * for a deleted\n"
+    {"list", "usage: vorza-dbf list TABLE [--index NDX] [--all] [--raw]\n"
+             "  One line per record in record-number order (or in the order of NDX):\n"
+             "  RECNO, a tab, * for a deleted\n"
              "  record or - , then a tab and the value of each field. Deleted records are\n"
              "  left out unless --all. --raw writes the bytes as stored (\\xNN escapes).\n",
      RunList},
@@ -429,6 +494,19 @@ const Command kCommands[] = {
              "  Evaluates the key expression EXPR on record RECNO and prints its type\n"
              "  letter (C, N, D, L), a tab and its value.\n",
      RunEval},
+    {"index", "usage: vorza-dbf index TABLE EXPR NDX [--unique] [--progress]\n"
+              "  Builds the index NDX of TABLE on the key expression EXPR (placed in the\n"
+              "  table's folder when NDX names no folder). Prints nothing on success;\n"
+              "  --progress writes the build's progress to standard error.\n",
+     RunIndex},
+    {"find", "usage: vorza-dbf find TABLE NDX KEY [--exact]\n"
+             "  Searches NDX for KEY (a prefix of the key, or the whole key with --exact)\n"
+             "  and prints the record number found, or 0.\n",
+     RunFind},
+    {"ndxinfo", "usage: vorza-dbf ndxinfo NDX\n"
+                "  Prints the anchor of NDX: expression, key_length, key_type, unique,\n"
+                "  table and records (-1 and no table when the record-count check fails).\n",
+     RunNdxInfo},
     {"import", "usage: vorza-dbf import TABLE SOURCE\n"
                "  Creates TABLE (.dbf and .dbt) with the fields cheatname (C 35) and\n"
                "  cheatmemo (M 10) from SOURCE, a UTF-8 text:\n"
@@ -457,6 +535,7 @@ int main(int argc, char** argv) {
   vz::InitDateSettings();
   vz::MemoInit();
   vz::ParserInit();
+  vz::IndexInit();
   for (const Command& c : kCommands) {
     if (args[0] != c.name) continue;
     std::vector<std::string> rest(args.begin() + 1, args.end());

@@ -1,0 +1,1258 @@
+#include "index/TZNDX.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/Dbf4.h"
+#include "engine/TZDbfLow.h"
+#include "engine/TimeDate.h"
+#include "engine/tzmsg.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace vz {
+namespace {
+
+AreaIndexes& Here() { return IndexAreas[static_cast<std::size_t>(Areas.Current)]; }
+
+IND* Controlling() {
+  AreaIndexes& a = Here();
+  return a.Natural ? nullptr : a.Work[1];
+}
+
+void RebuildWork(AreaIndexes& a) {
+  for (int i = 0; i <= kMaxOrders; ++i) a.Work[static_cast<std::size_t>(i)] = i ? a.Opened[static_cast<std::size_t>(i)].get() : nullptr;
+  if (a.LastOrder > 1 && a.Opened[static_cast<std::size_t>(a.LastOrder)])
+    std::swap(a.Work[1], a.Work[static_cast<std::size_t>(a.LastOrder)]);
+}
+
+// --- Positions ---------------------------------------------------------------------
+
+int Count(const PathLevel& l) { return NodeCount(l.image.data()); }
+const std::uint8_t* EntryOf(const IND& x, const PathLevel& l, int i) { return EntryAt(x, l.image.data(), i); }
+const std::uint8_t* KeyOf(const IND& x, const PathLevel& l, int i) { return EntryOf(x, l, i) + 8; }
+
+std::int64_t CurrentRecord(const IND& x) {
+  if (x.Path.empty()) return 0;
+  const PathLevel& leaf = x.Path.back();
+  if (leaf.entry < 0 || leaf.entry >= Count(leaf)) return 0;
+  return EntryRecord(EntryOf(x, leaf, leaf.entry));
+}
+
+void CopyCurrentKey(IND& x) {
+  const std::size_t len = static_cast<std::size_t>(x.Anchor.KeyLen());
+  if (x.Path.empty() || x.Path.back().entry >= Count(x.Path.back())) return;
+  x.CurKey.assign(reinterpret_cast<const char*>(KeyOf(x, x.Path.back(), x.Path.back().entry)), len);
+}
+
+[[noreturn]] void Corrupt(const IND& x, const char* where) {
+  IndexRaise(222, "Corrupted index file: " + x.Name + " [" + where + "]");
+}
+
+void PushNode(IND& x, std::int32_t node, int entryHint) {
+  if (x.Path.size() >= kMaxDepth) Corrupt(x, "GetNode");
+  for (const PathLevel& l : x.Path)
+    if (l.node == node) Corrupt(x, "GetNode");  // a cycle of child pointers
+  PathLevel level;
+  level.node = node;
+  SeekAndRead(x, node, level.image.data());
+  level.entry = entryHint;
+  x.Path.push_back(level);
+}
+
+std::int32_t ChildAt(const IND& x, const PathLevel& l, int i) {
+  return i < Count(l) ? EntryChild(EntryOf(x, l, i)) : RightChild(x, l.image.data());
+}
+
+// Follows first (or right-most) children from `node` down to a leaf.
+void DescendEdge(IND& x, std::int32_t node, bool first) {
+  for (;;) {
+    PushNode(x, node, 0);
+    PathLevel& l = x.Path.back();
+    const int c = Count(l);
+    if (IsLeaf(l.image.data())) {
+      l.entry = first ? 0 : std::max(0, c - 1);
+      return;
+    }
+    l.entry = first ? 0 : c;
+    node = ChildAt(x, l, l.entry);
+  }
+}
+
+void EnterLeaf(IND& x, int direction) {
+  if (direction != x.RunDirection) {
+    x.RunDirection = direction;
+    x.LeavesInRun = 0;
+  }
+  if (++x.LeavesInRun > x.Blocks) Corrupt(x, "_FindNextRec");
+}
+
+void StartRun(IND& x) {
+  x.RunDirection = 0;
+  x.LeavesInRun = 0;
+}
+
+// One entry forward; false at the end (the position stays on the last entry).
+bool StepForward(IND& x) {
+  if (x.Path.empty()) return false;
+  PathLevel& leaf = x.Path.back();
+  if (leaf.entry + 1 < Count(leaf)) {
+    ++leaf.entry;
+    return true;
+  }
+  const std::vector<PathLevel> saved = x.Path;
+  for (;;) {
+    x.Path.pop_back();
+    if (x.Path.empty()) {
+      x.Path = saved;
+      return false;
+    }
+    PathLevel& p = x.Path.back();
+    if (p.entry < Count(p)) {
+      ++p.entry;
+      DescendEdge(x, ChildAt(x, p, p.entry), true);
+      EnterLeaf(x, 1);
+      if (Count(x.Path.back()) > 0) return true;
+    }
+  }
+}
+
+// One entry back; false at the beginning (the position stays on the first).
+bool StepBackward(IND& x) {
+  if (x.Path.empty()) return false;
+  PathLevel& leaf = x.Path.back();
+  if (leaf.entry > 0 && leaf.entry <= Count(leaf)) {
+    --leaf.entry;
+    return true;
+  }
+  const std::vector<PathLevel> saved = x.Path;
+  for (;;) {
+    x.Path.pop_back();
+    if (x.Path.empty()) {
+      x.Path = saved;
+      return false;
+    }
+    PathLevel& p = x.Path.back();
+    if (p.entry > 0) {
+      --p.entry;
+      DescendEdge(x, ChildAt(x, p, p.entry), false);
+      EnterLeaf(x, -1);
+      if (Count(x.Path.back()) > 0) return true;
+    }
+  }
+}
+
+// First or last entry; false when the index holds none.
+bool PlaceAtEdge(IND& x, bool first) {
+  x.Path.clear();
+  StartRun(x);
+  DescendEdge(x, x.Anchor.Root(), first);
+  x.Positioned = true;
+  if (Count(x.Path.back()) > 0) return true;
+  return first ? StepForward(x) : StepBackward(x);
+}
+
+// The key search. Positions on the first entry whose key is at least `key`
+// (over the full key length). A key above every key moves on to the next
+// entry (EOF when there is none), or in insert mode stays past the last
+// entry. Returns false at EOF.
+bool Descend(IND& x, const std::uint8_t* key, bool insertMode, bool after = false) {
+  x.Path.clear();
+  StartRun(x);
+  x.Bof = x.Eof = false;
+  x.Positioned = true;
+  std::int32_t node = x.Anchor.Root();
+  for (;;) {
+    PushNode(x, node, 0);
+    PathLevel& l = x.Path.back();
+    const int count = Count(l);
+    int lo = 0, hi = count;
+    while (lo < hi) {
+      const int mid = (lo + hi) / 2;
+      const int c = KeyCompare(x, KeyOf(x, l, mid), key);
+      if (after ? c > 0 : c >= 0) hi = mid;
+      else lo = mid + 1;
+    }
+    l.entry = lo;
+    if (!IsLeaf(l.image.data())) {
+      node = ChildAt(x, l, lo);
+      continue;
+    }
+    if (lo < count) return true;
+    if (insertMode) return true;  // past the last entry
+    if (count == 0) {
+      if (!StepForward(x)) {
+        x.Eof = true;
+        return false;
+      }
+      return true;
+    }
+    l.entry = count - 1;
+    if (!StepForward(x)) {
+      x.Eof = true;
+      return false;
+    }
+    return true;
+  }
+}
+
+// Brings the index back onto the entry of its current key and the table's
+// record (after the path was lost).
+void Reposition(IND& x, std::int64_t recNo) {
+  const std::string key = x.CurKey;
+  if (static_cast<int>(key.size()) < x.Anchor.KeyLen()) {
+    if (!PlaceAtEdge(x, true)) x.Eof = true;
+    return;
+  }
+  if (!Descend(x, reinterpret_cast<const std::uint8_t*>(key.data()), false)) return;
+  while (CurrentRecord(x) != recNo &&
+         KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry),
+                    reinterpret_cast<const std::uint8_t*>(key.data())) == 0) {
+    if (!StepForward(x)) break;
+  }
+}
+
+// A character key of the wrong length.
+std::string LengthMessage(const IND& x, const std::string& key, const char* where) {
+  char width[8];
+  std::snprintf(width, sizeof width, "%3d", x.Anchor.KeyLen());
+  return std::string("Incorrect key length: Must be 1 to 100.") + "\n\r" + "Expected Length= " + width +
+         "\n\r" + "Key= [" + key + "] " + x.Name + " [" + where + "]";
+}
+
+void RefreshForRecord(WorkArea& t, std::int64_t r) {
+  if (r > t.RecCount) RefreshRecCount(t);
+}
+
+// --- Semaphores around moves -----------------------------------------------------------
+
+void ReReadAnchors(WorkArea& t) {
+  AreaIndexes& a = Here();
+  for (int i = 1; i <= kMaxOrders; ++i)
+    if (a.Opened[static_cast<std::size_t>(i)]) ReadAnchor(*a.Opened[static_cast<std::size_t>(i)]);
+  for (NodeCache::Slot& s : a.Cache.slots) s.used = false;
+  (void)t;
+}
+
+void BeginRead() {
+  WorkArea* t = CurrentTable();
+  if (!t || !SharedUse(*t)) return;
+  AreaIndexes& a = Here();
+  if (!a.Sem.LoggedIn) return;
+  if (HandleSemafore(*t, a, "INCREAD")) {
+    ReReadAnchors(*t);
+    SoftSyncIndex();
+  }
+}
+
+void EndRead() {
+  WorkArea* t = CurrentTable();
+  if (!t || !SharedUse(*t)) return;
+  AreaIndexes& a = Here();
+  if (!a.Sem.LoggedIn) return;
+  HandleSemafore(*t, a, "DECREAD");
+}
+
+// Brackets a change of the indexes in shared use.
+struct WriteLock {
+  WorkArea& t;
+  bool held = false;
+  explicit WriteLock(WorkArea& table) : t(table) {
+    AreaIndexes& a = Here();
+    if (SharedUse(t) && a.Sem.LoggedIn) {
+      if (HandleSemafore(t, a, "LOCKSEMAPHORE")) ReReadAnchors(t);
+      held = true;
+    }
+  }
+  ~WriteLock() {
+    if (held) {
+      try {
+        HandleSemafore(t, Here(), "UNLOCKSEMAPHORE");
+      } catch (const IndexFailure&) {
+      }
+    }
+  }
+};
+
+// --- Opening -------------------------------------------------------------------------
+
+void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order, bool descending,
+               bool soundex) {
+  WorkArea* t = CurrentTable();
+  const std::string file = IndexFileName(name, t);
+  const std::string upper = platform::AsciiUpper(file);
+  const std::string resolved = platform::ResolveFileName(file);
+  const std::string tail = " [OpenIndex/Set_Index_To]";
+  if (!platform::FileExists(resolved))
+    IndexRaise(2, "Attempt to open " + upper + " [SetIndexTo(...," + Str(order) + ")]");
+  for (int area = 1; area <= kMaxAreas + 1; ++area) {
+    for (int o = 1; o <= kMaxOrders; ++o) {
+      const IND* other = IndexAreas[static_cast<std::size_t>(area)].Opened[static_cast<std::size_t>(o)].get();
+      if (!other || other->Name != upper) continue;
+      const WorkArea* otherTable = area <= kMaxAreas ? Areas.Slot[static_cast<std::size_t>(area)].get() : nullptr;
+      const bool sameArea = area == Areas.Current;
+      if ((sameArea && o != order) || (!sameArea && (!otherTable || otherTable->FileName != t->FileName))) {
+        IndexRaise(220, "Index file already open: " + upper + " for " +
+                            (otherTable ? otherTable->FileName : std::string()) + "\n\r" +
+                            "Attempting to set index of same name for " + t->FileName + "." + tail);
+      }
+    }
+  }
+  AreaIndexes& a = Here();
+  const bool shared = SharedUse(*t);
+  if (shared && !a.Sem.LoggedIn) HandleSemafore(*t, a, "LOGIN");
+  int mode = shared ? platform::kModeShared : platform::kModeReadWrite;
+  if (Settings.ForcedFileMode != -1) mode = Settings.ForcedFileMode;
+  if (Settings.NetworkMode) noCache = true;
+
+  auto x = std::make_unique<IND>();
+  x->Name = upper;
+  x->OpenName = resolved;
+  x->Area = Areas.Current;
+  x->Order = order;
+  x->NoCache = noCache;
+  if (const int rc = x->File.Open(resolved, mode); rc != 0)
+    IndexRaise(rc, "Unable to open index: " + upper + tail);
+  std::uint64_t size = 0;
+  x->File.Size(size);
+  std::uint8_t head[125] = {};
+  std::size_t got = 0;
+  if (size <= 1023 || x->File.ReadAt(0, head, sizeof head, got) != 0 || got < sizeof head)
+    IndexRaise(222, "Unable to open index: " + upper + tail);
+  std::memcpy(x->Anchor.raw, head, 24);
+  head[124] = 0;
+  std::string expr(reinterpret_cast<const char*>(head + 24));
+  if (t->Oem) expr = platform::OemToAnsi(expr);
+  // The anchor must describe a file we can walk safely.
+  const NdxAnchor& an = x->Anchor;
+  const std::uint64_t blocks = size / kNodeSize;
+  const char letter = an.TypeLetter();
+  const int keyLen = an.KeyLen();
+  const bool sane = keyLen >= 1 && keyLen <= 100 && (letter == 'C' || keyLen == 8) &&
+                    an.EntrySize() >= keyLen + 8 && an.KeysPerNode() >= 1 &&
+                    4 + an.KeysPerNode() * an.EntrySize() + 4 <= static_cast<int>(kNodeSize) &&
+                    an.Root() >= 1 && static_cast<std::uint64_t>(an.Root()) < blocks &&
+                    an.NextFree() >= 2 && static_cast<std::uint64_t>(an.NextFree()) <= blocks;
+  if (!sane) IndexRaise(222, "Unable to open index: " + upper + tail);
+  x->Expression = expr;
+  const std::string normal = NormalizeExpression(expr);
+  const bool marker = normal == NormalizeExpression(kKeyMakerMarker);
+  if (!maker) {
+    if (marker)
+      IndexRaise(223, "Key maker function required, \"" + upper + "\" was created using KeyMaker function." + tail);
+    CompiledExpr* e = nullptr;
+    if (!Trim(expr).empty()) {
+      ScopedErrorDispatch quiet(false);
+      e = AssignExpr(expr);
+      ClearError();
+    }
+    if (!e) IndexRaise(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
+    x->Expr = e;
+    const char type = e->ResultType();
+    if (type != 'C' && type != 'D' && type != 'F' && type != 'N') IndexRaise(222, tail);
+    x->CharKey = type == 'C';
+    x->Anchor.SetTypeLetter(type);
+    if (x->CharKey != (letter == 'C')) IndexRaise(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
+  } else {
+    if (!marker)
+      IndexRaise(223, "Attempted use of Key Maker function with index file created with a dBASE key "
+                      "expression [OpenIndex/Set_Index_ToCB(" + upper + ")]");
+    x->ExprIndex = false;
+    x->Maker = std::move(maker);
+    x->CharKey = true;
+    x->Soundex = soundex;
+    x->Descending = descending;
+  }
+  x->CurKey.assign(static_cast<std::size_t>(keyLen), '\0');
+  // The block count: a file shorter than its anchor says is damaged; a
+  // longer one is corrected, and the correction written only when we may
+  // write.
+  x->Blocks = static_cast<std::uint64_t>(an.NextFree());
+  if (blocks != x->Blocks) {
+    x->Anchor.SetNextFree(static_cast<std::int32_t>(std::min<std::uint64_t>(blocks, INT32_MAX)));
+    x->Blocks = blocks;
+    if (x->File.Writable()) {
+      WriteLock lock(*t);
+      WriteAnchorNode(*x, *t);
+    }
+  }
+  if (order == 1) {
+    if (a.Cache.Enabled() && a.Opened[1]) IndexRaise(254, "Internal error: Cache already allocated" + tail);
+    SetUpNodeCache(a, (noCache || IndexSet.NoCache) ? 0 : IndexSet.CacheBytes);
+  }
+  IND* raw = x.get();
+  a.Opened[static_cast<std::size_t>(order)] = std::move(x);
+  RebuildWork(a);
+  try {
+    if (t->RecCount > 0) {
+      if (order == 1) {
+        // Stand on the first visible record in this index's order.
+        const bool natural = a.Natural;
+        const int last = a.LastOrder;
+        a.Natural = false;
+        a.LastOrder = 1;
+        RebuildWork(a);
+        {
+          ScopedErrorDispatch quiet(false);
+          GoTop();
+        }
+        const int code = Err.ErrorCode;
+        a.Natural = natural;
+        a.LastOrder = last;
+        RebuildWork(a);
+        if (code != 0) throw IndexFailure{};
+      }
+      if (raw->CharKey) {
+        std::string key;
+        if (t->RecNo >= 1 && t->RecNo <= t->RecCount) {
+          key = ComputeKey(*raw, t->Oem);
+          if (static_cast<int>(key.size()) != keyLen)
+            IndexRaise(266, LengthMessage(*raw, key, "SetIndexTo/OpenIndex"));
+          raw->CurKey = key;
+        }
+      }
+    } else {
+      raw->Bof = raw->Eof = true;
+      if (raw->CharKey) raw->CurKey.assign(static_cast<std::size_t>(keyLen), ' ');
+      raw->Path.clear();
+    }
+  } catch (...) {
+    a.Opened[static_cast<std::size_t>(order)].reset();
+    if (order == 1) a.Cache.slots.clear();
+    RebuildWork(a);
+    if (!a.Any() && a.Sem.LoggedIn) {
+      try {
+        HandleSemafore(*t, a, "LOGOUT");
+      } catch (const IndexFailure&) {
+      }
+    }
+    throw;
+  }
+}
+
+// The key text of a search in the index's kind.
+std::string SearchKey(const IND& x, const std::string& k, bool exact, bool oem) {
+  const int keyLen = x.Anchor.KeyLen();
+  std::string key = k;
+  if (x.ExprIndex) {
+    if (!x.CharKey) {
+      double v = 0;
+      if (x.Anchor.TypeLetter() == 'D') {
+        std::string checked, stored;
+        if (DateCheck(k, checked) && DisplayToStored(checked, stored)) v = static_cast<double>(JulianOfStored(stored));
+        else if (k.size() == 8) v = static_cast<double>(JulianOfStored(k));
+      } else {
+        v = std::strtod(Trim(k).c_str(), nullptr);
+      }
+      std::string bytes(8, '\0');
+      std::memcpy(bytes.data(), &v, 8);
+      return bytes;
+    }
+    if (exact && static_cast<int>(key.size()) < keyLen) key.append(static_cast<std::size_t>(keyLen) - key.size(), ' ');
+    if (oem) key = platform::AnsiToOem(key);
+  } else {
+    if (exact && static_cast<int>(key.size()) < keyLen) key.append(static_cast<std::size_t>(keyLen) - key.size(), ' ');
+    if (x.Soundex) key = Soundex(key);
+    if (x.Descending)
+      for (char& c : key) c = static_cast<char>(255 - static_cast<unsigned char>(c));
+  }
+  if (static_cast<int>(key.size()) > keyLen) key.resize(static_cast<std::size_t>(keyLen));
+  return key;
+}
+
+// Positions one index on the table's current record.
+void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char* two) {
+  if (t.RecNo < 1 || t.RecNo > t.RecCount || t.RecCount == 0) {
+    x.Eof = true;
+    return;
+  }
+  std::string key = ComputeKey(x, t.Oem);
+  if (x.CharKey && static_cast<int>(key.size()) != x.Anchor.KeyLen())
+    IndexRaise(266, LengthMessage(x, key, zero));
+  const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
+  auto matches = [&] {
+    return !x.Eof && !x.Path.empty() && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0;
+  };
+  Descend(x, k, false);
+  if (!matches()) Descend(x, k, false);
+  if (!matches())
+    IndexRaise(212, "Key: \"" + key + "\" not in index: " + x.Name + ". [" + one + "] Record: " + Str(t.RecNo));
+  if (!x.Anchor.Unique()) {
+    while (CurrentRecord(x) != t.RecNo) {
+      if (!StepForward(x) || !matches())
+        IndexRaise(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [" + two + "]");
+    }
+  }
+  x.Bof = x.Eof = false;
+  x.CurKey = key;
+}
+
+// Runs an index operation for a hook: a failure ends the move as the end of
+// the index and leaves the index's error stored for the move to report.
+template <typename F>
+std::int64_t Guarded(F f, std::int64_t onFailure) {
+  try {
+    return f();
+  } catch (const IndexFailure&) {
+    if (IND* x = Controlling()) x->Eof = true;
+    return onFailure;
+  }
+}
+
+}  // namespace
+
+// --- Public operations ---------------------------------------------------------------
+
+IndexInfoRecord IndexInfo(const std::string& name) {
+  ClearError();
+  IndexInfoRecord r;
+  const std::string file = IndexFileName(name, CurrentTable());
+  const std::string message = "Error reading index file: \n\r[IndexInfo(<>," + platform::AsciiUpper(Trim(name)) + ")]";
+  if (file.empty()) {
+    SetError(220, message);
+    return r;
+  }
+  platform::File f;
+  int rc = f.Open(platform::ResolveFileName(file), platform::kModeRead | platform::kShareDenyNone);
+  std::uint8_t block[kNodeSize] = {};
+  std::size_t got = 0;
+  if (rc == 0) rc = f.ReadAt(0, block, kNodeSize, got);
+  if (rc == 0 && got < kNodeSize) rc = 100;
+  if (rc != 0) {
+    SetError(rc, message);
+    return r;
+  }
+  block[124] = 0;
+  r.Expression = reinterpret_cast<const char*>(block + 24);
+  if (r.Expression.size() > 100) r.Expression.resize(100);
+  r.KeyLength = block[12];
+  r.KeyType = static_cast<char>(block[9]);
+  r.Unique = block[23] != 0;
+  std::uint32_t check, count;
+  std::memcpy(&check, block + 488, 4);
+  std::memcpy(&count, block + 492, 4);
+  if (count == ~check) {
+    r.Records = count;
+    block[508] = 0;
+    r.Table = reinterpret_cast<const char*>(block + 496);
+    if (r.Table.size() > 12) r.Table.resize(12);
+  }
+  return r;
+}
+
+void SetIndexTo(const std::string& text, KeyMaker maker, int order) {
+  ClearError();
+  IndexOptions options;
+  const std::string name = TakeIndexOptions(text, options);
+  try {
+    const std::string where = " [SetIndexTo(<>," + platform::AsciiUpper(name) + "," + Str(order) + ")]";
+    if (order < 1 || order > kMaxOrders) IndexRaise(220, "Index Order parameter out of range" + where);
+    if (!CurrentTable())
+      IndexRaise(215, "Attempt to open " + platform::AsciiUpper(name) + " index file with no DBF file open." + where);
+    if (Here().Opened[static_cast<std::size_t>(order)]) CloseIndex(order);
+    OpenIndex(name, std::move(maker), options.NoCache, order, options.Descending, options.Soundex);
+    StoreCurrentKeys();
+    if (Err.ErrorCode != 0) return;
+    Set_Order_To(1);
+  } catch (const IndexFailure&) {
+    // Left for the caller: the code and message stay in the error state.
+  }
+}
+
+void Set_Index_To(const std::string& names) {
+  ClearError();
+  CloseIndexes();
+  int order = 0, lastCode = 0;
+  std::string detail;
+  std::size_t pos = 0;
+  const std::string list = names + " ";
+  while (pos < list.size()) {
+    const std::size_t end = list.find(' ', pos);
+    const std::string one = list.substr(pos, end - pos);
+    pos = end + 1;
+    if (one.empty()) continue;
+    SetIndexTo(one, nullptr, ++order);
+    if (Err.ErrorCode != 0) {
+      lastCode = Err.ErrorCode;
+      detail = TakeErrorDetail();
+    }
+  }
+  Set_Order_To(1);
+  if (lastCode != 0) SetError(lastCode, detail + " [SetIndexTo]");
+}
+
+void CloseIndex(int order) {
+  if (order < 1 || order > kMaxOrders) return;
+  AreaIndexes& a = Here();
+  std::unique_ptr<IND>& slot = a.Opened[static_cast<std::size_t>(order)];
+  if (!slot) return;
+  WorkArea* t = CurrentTable();
+  try {
+    if (slot->AnchorChanged && slot->File.Writable() && t) {
+      WriteLock lock(*t);
+      WriteAnchorNode(*slot, *t);
+    }
+  } catch (const IndexFailure&) {
+  }
+  if (order == 1) a.Cache.slots.clear();
+  const bool wasControlling = a.LastOrder == order;
+  slot.reset();
+  if (wasControlling) {
+    a.LastOrder = 0;
+    a.Natural = true;
+  }
+  RebuildWork(a);
+  if (!a.Any()) {
+    if (a.Sem.LoggedIn && t) {
+      try {
+        HandleSemafore(*t, a, "LOGOUT");
+      } catch (const IndexFailure&) {
+      }
+    }
+    a = AreaIndexes{};
+  }
+}
+
+void CloseIndexes() {
+  for (int i = 1; i <= kMaxOrders; ++i) CloseIndex(i);
+}
+
+std::int64_t _FindFirstRec() {
+  IND* x = Controlling();
+  if (!x) IndexRaise(221, "Index not open. [_FindFirstRec]");
+  if (!PlaceAtEdge(*x, true)) {
+    x->Bof = x->Eof = true;
+    IndexSet.Found = false;
+    return 0;
+  }
+  x->Bof = x->Eof = false;
+  IndexSet.Found = true;
+  CopyCurrentKey(*x);
+  return CurrentRecord(*x);
+}
+
+std::int64_t _FindLastRec() {
+  IND* x = Controlling();
+  if (!x) IndexRaise(221, "Index not open. [_FindLastRec]");
+  if (!PlaceAtEdge(*x, false)) {
+    x->Bof = x->Eof = true;
+    IndexSet.Found = false;
+    return 0;
+  }
+  x->Bof = x->Eof = false;
+  IndexSet.Found = true;
+  CopyCurrentKey(*x);
+  return CurrentRecord(*x);
+}
+
+std::int64_t _FindNextRec() {
+  WorkArea* t = CurrentTable();
+  AreaIndexes& a = Here();
+  IND* x = Controlling();
+  if (!t) return 0;
+  if (t->RecCount == 0) {
+    if (x) x->Bof = x->Eof = true;
+    return 0;
+  }
+  if (a.Natural || !x) return t->RecNo < t->RecCount ? t->RecNo + 1 : t->RecNo;
+  x->Bof = false;
+  if (x->Eof) {
+    if (!PlaceAtEdge(*x, false)) return 0;
+    x->Eof = true;
+    return CurrentRecord(*x);
+  }
+  if (!x->Positioned || x->Path.empty()) Reposition(*x, t->RecNo);
+  if (!StepForward(*x)) x->Eof = true;
+  IndexSet.Found = !x->Eof;
+  CopyCurrentKey(*x);
+  return CurrentRecord(*x);
+}
+
+std::int64_t _FindPriorRec() {
+  WorkArea* t = CurrentTable();
+  AreaIndexes& a = Here();
+  IND* x = Controlling();
+  if (!t) return 0;
+  if (t->RecCount == 0) {
+    if (x) x->Bof = x->Eof = true;
+    return 0;
+  }
+  if (a.Natural || !x) return t->RecNo > 1 ? t->RecNo - 1 : t->RecNo;
+  if (x->Bof) return CurrentRecord(*x);
+  if (x->Eof || !x->Positioned || x->Path.empty()) {
+    // From past the end (or a position never set) the last entry comes first.
+    x->Eof = false;
+    if (!PlaceAtEdge(*x, false)) return 0;
+    IndexSet.Found = true;
+    CopyCurrentKey(*x);
+    return CurrentRecord(*x);
+  }
+  if (!StepBackward(*x)) x->Bof = true;
+  IndexSet.Found = !x->Bof;
+  CopyCurrentKey(*x);
+  return CurrentRecord(*x);
+}
+
+bool Find(const std::string& text) {
+  ClearError();
+  const std::string k = text.substr(0, 100);
+  WorkArea* t = CurrentTable();
+  bool found = false;
+  bool reading = false;
+  try {
+    if (!t) IndexRaise(215, " [Find]");
+    AreaIndexes& a = Here();
+    if (a.Natural) IndexRaise(254, "Cannot use Find() with index order 0 (natural order) [Find]");
+    IND* x = a.Work[1];
+    if (!x) IndexRaise(221, "Index not open. while searching for " + k + " in " + t->FileName + " [Find]");
+    IndexSet.Found = false;
+    if (!x->Positioned && !PlaceAtEdge(*x, true)) return false;
+    if (x->CharKey && k.empty()) return false;
+    if (t->RecCount == 0) return false;
+    const bool exact = IndexSet.ExactFind;
+    const std::string key = SearchKey(*x, k, exact, t->Oem);
+    std::string full = key;
+    full.resize(static_cast<std::size_t>(x->Anchor.KeyLen()), '\0');
+    BeginRead();
+    reading = true;
+    if (!Descend(*x, reinterpret_cast<const std::uint8_t*>(full.data()), false)) {
+      // Past every key: step back onto the last entry.
+      x->Eof = false;
+      if (!PlaceAtEdge(*x, false)) x->Eof = true;
+    }
+    std::int64_t r = CurrentRecord(*x);
+    RefreshForRecord(*t, r);
+    if (r >= 1) Dbf4RawGo(r);
+    while (!x->Eof && t->RecNo >= 1 && t->RecNo <= t->RecCount && !IsVisible(*t)) {
+      if (!StepForward(*x)) {
+        x->Eof = true;
+        break;
+      }
+      r = CurrentRecord(*x);
+      RefreshForRecord(*t, r);
+      Dbf4RawGo(r);
+    }
+    // Outside exact mode a character search is a prefix search.
+    const std::size_t n = std::min(key.size(), x->CharKey && !exact ? key.size()
+                                                                     : static_cast<std::size_t>(x->Anchor.KeyLen()));
+    found = !x->Eof && !x->Path.empty() &&
+            std::memcmp(KeyOf(*x, x->Path.back(), x->Path.back().entry), key.data(), n) == 0;
+    if (found) {
+      IndexSet.Found = true;
+      StoreCurrentKeys();
+    } else {
+      x->Eof = true;
+      x->Path.clear();
+      x->Positioned = false;
+      t->RecNo = t->RecCount + 1;
+      t->Eof = true;
+      BlankNative(*t);
+    }
+    EndRead();
+    reading = false;
+  } catch (const IndexFailure&) {
+    if (reading) {
+      try {
+        EndRead();
+      } catch (const IndexFailure&) {
+      }
+    }
+    DispatchPending();
+    return false;
+  }
+  return found;
+}
+
+void SyncIndex() {
+  WorkArea* t = CurrentTable();
+  if (!t) return;
+  AreaIndexes& a = Here();
+  const bool natural = a.Natural;
+  a.Natural = false;
+  try {
+    const int last = IndexSet.AllOrders ? kMaxOrders : 1;
+    for (int i = 1; i <= last; ++i) {
+      IND* x = a.Work[static_cast<std::size_t>(i)];
+      if (x) SyncOne(*x, *t, "SyncIndex-0", "SyncIndex-1", "SyncIndex-2");
+    }
+  } catch (...) {
+    a.Natural = natural;
+    throw;
+  }
+  a.Natural = natural;
+}
+
+void SoftSyncIndex() {
+  WorkArea* t = CurrentTable();
+  IND* x = Controlling();
+  if (!t || !x) return;
+  if (t->RecNo > t->RecCount) {
+    x->Eof = true;
+    return;
+  }
+  SyncOne(*x, *t, "SoftSyncIndex", "SoftSyncIndex", "SoftSyncIndex");
+}
+
+void StoreCurrentKeys() {
+  WorkArea* t = CurrentTable();
+  if (!t) return;
+  AreaIndexes& a = Here();
+  const bool onRecord = t->RecCount > 0 && t->RecNo >= 1 && t->RecNo <= t->RecCount;
+  for (int i = 1; i <= kMaxOrders; ++i) {
+    IND* x = a.Opened[static_cast<std::size_t>(i)].get();
+    if (!x) continue;
+    if (!onRecord) {
+      std::fill(x->CurKey.begin(), x->CurKey.end(), '\0');
+      continue;
+    }
+    const std::string key = ComputeKey(*x, t->Oem);
+    if (x->CharKey && static_cast<int>(key.size()) != x->Anchor.KeyLen()) {
+      IndexRaise(266, LengthMessage(*x, key, "StoreCurrentKeys") + "\n\rRecCount: " + Str(t->RecCount) +
+                          " RecNo: " + Str(t->RecNo));
+    }
+    x->CurKey = key;
+  }
+}
+
+void Set_Order_To(int n) {
+  ClearError();
+  WorkArea* t = CurrentTable();
+  try {
+    const std::string where = " [Set_Order_To(" + Str(n) + ")]";
+    if (!t) IndexRaise(215, "No database open in current work area" + where);
+    AreaIndexes& a = Here();
+    if (n < 0 || n > kMaxOrders)
+      IndexRaise(220, "Invalid Index Order Specified: SET_ORDER_TO. (DBF=" + t->FileName + ")" + where);
+    if (n == 0) {
+      a.Natural = true;
+      a.LastOrder = 0;
+      return;
+    }
+    if (!a.Any()) IndexRaise(221, "No primary index active. (DBF=" + t->FileName + ")" + where);
+    if (!a.Opened[static_cast<std::size_t>(n)])
+      IndexRaise(221, "Index not open.. (DBF=" + t->FileName + ")" + where);
+    const bool wasPastEnd = a.Work[1] && !a.Natural && a.Work[1]->Eof;
+    if (n != a.LastOrder || a.Natural) {
+      a.LastOrder = n;
+      a.Natural = false;
+      RebuildWork(a);
+      for (NodeCache::Slot& s : a.Cache.slots) s.used = false;
+      if (t->RecCount == 0 || wasPastEnd) a.Work[1]->Eof = true;
+    }
+    const bool found = IndexSet.Found;
+    SyncIndex();
+    StoreCurrentKeys();
+    IndexSet.Found = found;
+  } catch (const IndexFailure&) {
+    // Left for the caller.
+  }
+}
+
+int CurrentOrder() {
+  ClearError();
+  if (!CurrentTable()) {
+    SetError(215, "No database open in current work area [CurrentOrder]");
+    return 0;
+  }
+  const AreaIndexes& a = Here();
+  if (a.Natural || !a.Any()) return 0;
+  return a.LastOrder;
+}
+
+// --- Building and rebuilding ---------------------------------------------------------
+
+namespace {
+
+void IndexOnImpl(const std::string& text, const BuildOptions& build) {
+  ClearError();
+  CloseIndexes();
+  if (Here().Opened[1]) {
+    SetError(254, "Internal error: IND pointer already allocated [Index_On]");
+    return;
+  }
+  IndexOptions options;
+  const std::string name = TakeIndexOptions(text, options);
+  if (name.empty()) return;
+  BuildOptions b = build;
+  b.Unique = options.Unique || IndexSet.UniqueDefault;
+  if (b.Maker) {
+    b.Soundex = options.Soundex;
+    b.Descending = options.Descending;
+  }
+  MakeIndex(name, b);
+  if (Err.ErrorCode != 0) return;
+  SetIndexTo(text, b.Maker, 1);
+  DispatchPending();
+}
+
+}  // namespace
+
+void Index_On(const std::string& name, const std::string& expression) {
+  BuildOptions b;
+  b.Expression = expression;
+  IndexOnImpl(name, b);
+}
+
+void Index_On(const std::string& name, KeyMaker maker) {
+  BuildOptions b;
+  b.Maker = std::move(maker);
+  IndexOnImpl(name, b);
+}
+
+void Reindex() {
+  ClearError();
+  WorkArea* t = CurrentTable();
+  if (!t) {
+    SetError(215, "No database open in current work area [Reindex]");
+    return;
+  }
+  AreaIndexes& a = Here();
+  if (!a.Any()) {
+    SetError(221, "No open indexes with " + t->FileName + " [Reindex]");
+    return;
+  }
+  struct Plan {
+    int order;
+    std::string name;
+    BuildOptions build;
+    bool noCache;
+  };
+  std::vector<Plan> plans;
+  for (int i = 1; i <= kMaxOrders; ++i) {
+    IND* x = a.Opened[static_cast<std::size_t>(i)].get();
+    if (!x) continue;
+    Plan p;
+    p.order = i;
+    p.name = x->OpenName;
+    p.noCache = x->NoCache || (i == 1 && !a.Cache.Enabled());
+    p.build.Unique = x->Anchor.Unique();
+    p.build.Soundex = x->Soundex;
+    p.build.Descending = x->Descending;
+    if (x->ExprIndex) {
+      char expr[101] = {};
+      std::size_t got = 0;
+      if (x->File.ReadAt(24, expr, 100, got) != 0) {
+        SetError(100, "Error reading index file:  [Reindex]");
+        return;
+      }
+      p.build.Expression = expr;
+      if (t->Oem) p.build.Expression = platform::OemToAnsi(p.build.Expression);
+    } else {
+      p.build.Maker = x->Maker;
+    }
+    plans.push_back(p);
+  }
+  const int order = a.Natural ? 0 : a.LastOrder;
+  CloseIndexes();
+  for (const Plan& p : plans) {
+    MakeIndex(p.name, p.build);
+    if (Err.ErrorCode != 0) return;
+    std::string words = p.name;
+    if (p.build.Unique) words += " UNIQUE";
+    if (p.noCache) words += " NOCACHE";
+    if (p.build.Soundex) words += " SOUNDEX";
+    if (p.build.Descending) words += " DESCENDING";
+    SetIndexTo(words, p.build.Maker, p.order);
+    if (Err.ErrorCode != 0) {
+      DispatchPending();
+      return;
+    }
+  }
+  Set_Order_To(order);
+}
+
+// --- Write paths ---------------------------------------------------------------------
+
+namespace {
+
+void SetEntry(IND& x, std::uint8_t* image, int i, std::int32_t child, std::int32_t rec, const std::uint8_t* key) {
+  std::uint8_t* e = EntryAt(x, image, i);
+  const std::size_t es = static_cast<std::size_t>(x.Anchor.EntrySize());
+  std::memset(e, 0, es);
+  for (int b = 0; b < 4; ++b) e[b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(child) >> (8 * b));
+  for (int b = 0; b < 4; ++b) e[4 + b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(rec) >> (8 * b));
+  std::memcpy(e + 8, key, static_cast<std::size_t>(x.Anchor.KeyLen()));
+}
+
+void SetCount(std::uint8_t* image, int c) {
+  image[0] = static_cast<std::uint8_t>(c);
+  image[1] = static_cast<std::uint8_t>(c >> 8);
+}
+
+std::int32_t NewNode(IND& x) {
+  const std::int32_t n = x.Anchor.NextFree();
+  x.Anchor.SetNextFree(n + 1);
+  x.AnchorChanged = true;
+  x.Blocks = std::max<std::uint64_t>(x.Blocks, static_cast<std::uint64_t>(n) + 1);
+  return n;
+}
+
+// Inserts (child, rec, key) at position pos of the node at path level
+// `level`, splitting nodes up the path as needed.
+void InsertAt(IND& x, std::size_t level, int pos, std::int32_t child, std::int32_t rec, std::vector<std::uint8_t> key) {
+  const int kpn = x.Anchor.KeysPerNode();
+  const std::size_t es = static_cast<std::size_t>(x.Anchor.EntrySize());
+  const std::size_t keyLen = static_cast<std::size_t>(x.Anchor.KeyLen());
+  for (;;) {
+    PathLevel& l = x.Path[level];
+    std::uint8_t* img = l.image.data();
+    const int count = NodeCount(img);
+    const bool leaf = IsLeaf(img) && (level + 1 == x.Path.size());
+    // Work on a copy one entry larger than a node can hold.
+    std::vector<std::uint8_t> big(4 + (static_cast<std::size_t>(count) + 2) * es, 0);
+    std::memcpy(big.data(), img, 4 + static_cast<std::size_t>(count) * es + 4);
+    std::uint8_t* at = big.data() + 4 + static_cast<std::size_t>(pos) * es;
+    std::memmove(at + es, at, static_cast<std::size_t>(count - pos) * es + (leaf ? 0 : 4));
+    std::memset(at, 0, es);
+    for (int b = 0; b < 4; ++b) at[b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(child) >> (8 * b));
+    for (int b = 0; b < 4; ++b) at[4 + b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(rec) >> (8 * b));
+    std::memcpy(at + 8, key.data(), keyLen);
+    const int total = count + 1;
+    if (total <= kpn) {
+      std::memset(img, 0, kNodeSize);
+      std::memcpy(img, big.data(), 4 + static_cast<std::size_t>(total) * es + (leaf ? 0 : 4));
+      SetCount(img, total);
+      SeekAndWrite(x, l.node, img);
+      return;
+    }
+    // Split: the new node takes the left half, this node keeps the right.
+    const int left = total / 2;
+    std::array<std::uint8_t, kNodeSize> leftImg{}, rightImg{};
+    std::vector<std::uint8_t> up(keyLen);
+    if (leaf) {
+      std::memcpy(leftImg.data() + 4, big.data() + 4, static_cast<std::size_t>(left) * es);
+      SetCount(leftImg.data(), left);
+      std::memcpy(rightImg.data() + 4, big.data() + 4 + static_cast<std::size_t>(left) * es,
+                  static_cast<std::size_t>(total - left) * es);
+      SetCount(rightImg.data(), total - left);
+      std::memcpy(up.data(), big.data() + 4 + static_cast<std::size_t>(left - 1) * es + 8, keyLen);
+    } else {
+      // Entries 0..left-1 go left with entry left's child as right-most;
+      // entry left's key goes up.
+      std::memcpy(leftImg.data() + 4, big.data() + 4, static_cast<std::size_t>(left) * es);
+      SetCount(leftImg.data(), left);
+      std::memcpy(leftImg.data() + 4 + static_cast<std::size_t>(left) * es,
+                  big.data() + 4 + static_cast<std::size_t>(left) * es, 4);
+      std::memcpy(up.data(), big.data() + 4 + static_cast<std::size_t>(left) * es + 8, keyLen);
+      const int right = total - left - 1;
+      std::memcpy(rightImg.data() + 4, big.data() + 4 + static_cast<std::size_t>(left + 1) * es,
+                  static_cast<std::size_t>(right) * es + 4);
+      SetCount(rightImg.data(), right);
+    }
+    const std::int32_t newNode = NewNode(x);
+    SeekAndWrite(x, newNode, leftImg.data());
+    SeekAndWrite(x, l.node, rightImg.data());
+    if (level == 0) {
+      // A new root: one entry for the left node, the old root as right-most.
+      const std::int32_t root = NewNode(x);
+      std::array<std::uint8_t, kNodeSize> rootImg{};
+      SetEntry(x, rootImg.data(), 0, newNode, 0, up.data());
+      SetCount(rootImg.data(), 1);
+      const std::int32_t old = l.node;
+      for (int b = 0; b < 4; ++b)
+        rootImg[4 + es + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(old) >> (8 * b));
+      SeekAndWrite(x, root, rootImg.data());
+      x.Anchor.SetRoot(root);
+      x.AnchorChanged = true;
+      return;
+    }
+    // One level up: the left node goes in front of this node's entry.
+    pos = x.Path[level - 1].entry;
+    child = newNode;
+    rec = 0;
+    key = up;
+    --level;
+  }
+}
+
+// Inserts a key for a record into one index.
+void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
+  if (x.CharKey) key = FitKey(key, x.Anchor.KeyLen());
+  const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
+  WriteLock lock(t);
+  // After every entry with the same key (the new record comes last).
+  Descend(x, k, true, true);
+  if (x.Anchor.Unique()) {
+    // Is the key there already?
+    std::vector<PathLevel> keep = x.Path;
+    if (Descend(x, k, false) && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0) return;
+    x.Path = keep;
+  }
+  const std::size_t leafLevel = x.Path.size() - 1;
+  InsertAt(x, leafLevel, x.Path.back().entry, 0, static_cast<std::int32_t>(rec),
+           std::vector<std::uint8_t>(k, k + x.Anchor.KeyLen()));
+  if (x.AnchorChanged && x.File.Writable()) WriteAnchorNode(x, t);
+  // Stand on the new entry.
+  Descend(x, k, false);
+  while (!x.Eof && CurrentRecord(x) != rec && StepForward(x)) {
+  }
+  x.CurKey = key;
+}
+
+// Removes the entry of (key, record) from one index.
+void RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec) {
+  const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
+  WriteLock lock(t);
+  if (!Descend(x, k, false)) return;
+  while (CurrentRecord(x) != rec) {
+    if (!StepForward(x) || KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) {
+      IndexRaise(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [CompareKeys]");
+    }
+  }
+  PathLevel& leaf = x.Path.back();
+  std::uint8_t* img = leaf.image.data();
+  const int count = NodeCount(img);
+  const std::size_t es = static_cast<std::size_t>(x.Anchor.EntrySize());
+  std::uint8_t* at = img + 4 + static_cast<std::size_t>(leaf.entry) * es;
+  std::memmove(at, at + es, static_cast<std::size_t>(count - leaf.entry - 1) * es);
+  std::memset(img + 4 + static_cast<std::size_t>(count - 1) * es, 0, es);
+  SetCount(img, count - 1);
+  // An emptied leaf stays in the tree; walks pass over it.
+  SeekAndWrite(x, leaf.node, img);
+}
+
+}  // namespace
+
+void AppendNewKey() {
+  WorkArea* t = CurrentTable();
+  if (!t) return;
+  AreaIndexes& a = Here();
+  try {
+    for (int i = 1; i <= kMaxOrders; ++i) {
+      IND* x = a.Opened[static_cast<std::size_t>(i)].get();
+      if (x) AppendIndex(*x, *t, ComputeKey(*x, t->Oem), t->RecNo);
+    }
+    if (IND* c = Controlling()) c->Bof = c->Eof = false;
+  } catch (const IndexFailure&) {
+    DispatchPending();
+  }
+}
+
+void CompareKeys() {
+  WorkArea* t = CurrentTable();
+  if (!t) return;
+  AreaIndexes& a = Here();
+  try {
+    for (int i = 1; i <= kMaxOrders; ++i) {
+      IND* x = a.Opened[static_cast<std::size_t>(i)].get();
+      if (!x) continue;
+      std::string key = ComputeKey(*x, t->Oem);
+      if (x->CharKey) key = FitKey(key, x->Anchor.KeyLen());
+      std::string old = x->CurKey;
+      if (x->CharKey) old = FitKey(old, x->Anchor.KeyLen());
+      if (old == key) continue;
+      RemoveEntry(*x, *t, old, t->RecNo);
+      AppendIndex(*x, *t, key, t->RecNo);
+    }
+  } catch (const IndexFailure&) {
+    DispatchPending();
+  }
+}
+
+// --- Hooks ---------------------------------------------------------------------------
+
+namespace {
+
+bool HookActive() {
+  const WorkArea* t = CurrentTable();
+  if (!t) return false;
+  const AreaIndexes& a = Here();
+  return !a.Natural && a.Work[1] != nullptr;
+}
+
+void HookSynchronise() {
+  try {
+    SyncIndex();
+  } catch (const IndexFailure&) {
+    DispatchPending();
+  }
+}
+
+std::int64_t HookNext() {
+  WorkArea* t = CurrentTable();
+  const std::int64_t here = t ? t->RecNo : 0;
+  const std::int64_t r = Guarded([] { return _FindNextRec(); }, here);
+  if (t) RefreshForRecord(*t, r);
+  return r;
+}
+
+std::int64_t HookPrior() {
+  WorkArea* t = CurrentTable();
+  const std::int64_t here = t ? t->RecNo : 0;
+  const std::int64_t r = Guarded([] { return _FindPriorRec(); }, here);
+  if (t) RefreshForRecord(*t, r);
+  return r;
+}
+
+std::int64_t HookFirst() {
+  const std::int64_t r = Guarded([] { return _FindFirstRec(); }, 0);
+  if (WorkArea* t = CurrentTable()) RefreshForRecord(*t, r);
+  return r;
+}
+
+std::int64_t HookLast() {
+  const std::int64_t r = Guarded([] { return _FindLastRec(); }, 0);
+  if (WorkArea* t = CurrentTable()) RefreshForRecord(*t, r);
+  return r;
+}
+
+bool HookAtEof() {
+  IND* x = Controlling();
+  return x ? x->Eof : false;
+}
+
+bool HookAtBof() {
+  IND* x = Controlling();
+  return x ? x->Bof : false;
+}
+
+void HookStoreKeys() {
+  try {
+    StoreCurrentKeys();
+  } catch (const IndexFailure&) {
+    DispatchPending();
+  }
+}
+
+void HookSetBof(bool on) {
+  if (IND* x = Controlling()) x->Bof = on;
+}
+
+void HookSetEof(bool on) {
+  if (IND* x = Controlling()) x->Eof = on;
+}
+
+void HookSemaphore(bool begin) {
+  try {
+    if (begin) BeginRead();
+    else EndRead();
+  } catch (const IndexFailure&) {
+    // The move goes on without the protocol; the error is reported at its end.
+  }
+}
+
+void HookUpdateKeys(bool appended) {
+  if (appended) AppendNewKey();
+  else CompareKeys();
+}
+
+}  // namespace
+
+void IndexInit() {
+  Index.Active = HookActive;
+  Index.Synchronise = HookSynchronise;
+  Index.NextEntry = HookNext;
+  Index.PriorEntry = HookPrior;
+  Index.FirstEntry = HookFirst;
+  Index.LastEntry = HookLast;
+  Index.AtEof = HookAtEof;
+  Index.AtBof = HookAtBof;
+  Index.StoreKeys = HookStoreKeys;
+  Index.SetBof = HookSetBof;
+  Index.SetEof = HookSetEof;
+  Index.CloseIndexes = CloseIndexes;
+  Index.Semaphore = HookSemaphore;
+  Index.UpdateKeys = HookUpdateKeys;
+}
+
+}  // namespace vz
