@@ -1,0 +1,153 @@
+// Index benchmarks on a generated cheat table, side by side with reading
+// the data file once: evaluating the key expression, building the name
+// index, walking in key order, and searching. Also the peak memory of a
+// build (in a child process) for two table sizes.
+//
+// usage: vorza-bench-index [--records N] [--reps R]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "bench/BenchUtil.h"
+#include "bench/CheatTableGenerator.h"
+#include "engine/Dbf4.h"
+#include "engine/Memo.h"
+#include "engine/TimeDate.h"
+#include "engine/tzmsg.h"
+#include "index/TZNDX.h"
+#include "index/tzparser.h"
+#include "platform/files.h"
+
+using namespace vz;
+
+namespace {
+
+void OpenLikeTheReader(const std::string& table) {
+  Settings.ForcedFileMode = platform::kModeRead;
+  Settings.FixRecCount = true;
+  Settings.HideDeleted = true;
+  Select(1);
+  USE(table);
+  Settings.FixRecCount = false;
+  Settings.ForcedFileMode = -1;
+}
+
+std::string gTool;  // vorza-dbf beside this program
+
+// Peak resident memory (KB) of `vorza-dbf index` building the index of
+// `table` in a process of its own.
+long BuildPeakKb(const std::string& table, const std::string& ndx) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl(gTool.c_str(), gTool.c_str(), "index", table.c_str(), "CHEATNAME", ndx.c_str(),
+          static_cast<char*>(nullptr));
+    std::_Exit(127);
+  }
+  int status = 0;
+  struct rusage ru;
+  wait4(pid, &status, 0, &ru);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return ru.ru_maxrss;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bench::CheatTableSpec spec;
+  int reps = 5;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--records")) spec.records = std::atoll(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
+  }
+  {
+    const std::string self = argv[0];
+    gTool = self.substr(0, self.rfind('/') + 1) + "vorza-dbf";
+  }
+  InitDateSettings();
+  MemoInit();
+  ParserInit();
+  IndexInit();
+  const std::string table = bench::CachedCheatTable(spec);
+  const std::string dir = platform::DirectoryOf(table);
+  const std::string ndx = dir + "bench-cheat.ndx";
+  const std::string cat = "cat '" + table + "' > /dev/null";
+  std::system(cat.c_str());
+
+  OpenLikeTheReader(table);
+  // Keys to search for: prefixes of names that exist.
+  std::vector<std::string> keys;
+  {
+    std::mt19937 rng(7);
+    for (int i = 0; i < 1000; ++i) {
+      GO(1 + static_cast<std::int64_t>(rng() % static_cast<std::uint32_t>(RecCount())));
+      std::string name(reinterpret_cast<const char*>(FieldAddress(1)) + 1, 35);
+      keys.push_back(name.substr(0, 6 + rng() % 10));
+    }
+  }
+  CompiledExpr* key = AssignExpr("CHEATNAME");
+  GO(1);
+  std::int64_t visible = 0;
+  double findMs = 0;
+  int found = 0;
+
+  std::vector<bench::Case> cases = {
+      {"read the .dbf once (cat)", [&] { std::system(cat.c_str()); }, {}},
+      {"evaluate CHEATNAME 1,000,000 times",
+       [&] {
+         for (int i = 0; i < 1000000; ++i) (void)key->Evaluate();
+       },
+       {}},
+      {"build the index (1 run of the table)",
+       [&] {
+         CloseIndexes();
+         BuildOptions o;
+         o.Expression = "CHEATNAME";
+         MakeIndex(ndx, o);
+       },
+       {}},
+      {"walk in key order GoTop..EOF with SKIP(1)",
+       [&] {
+         SetIndexTo(ndx);
+         visible = 0;
+         for (GoTop(); !dEOF(); SKIP(1)) ++visible;
+         CloseIndexes();
+       },
+       {}},
+      {"1000 Finds on a freshly opened index",
+       [&] {
+         SetIndexTo(ndx);
+         found = 0;
+         const double t0 = bench::NowMs();
+         for (const std::string& k : keys) found += Find(k);
+         findMs = bench::NowMs() - t0;
+         CloseIndexes();
+       },
+       {}},
+  };
+  std::printf("table: %s (%lld records)\n", table.c_str(), static_cast<long long>(RecCount()));
+  bench::RunCases(cases, reps);
+  std::printf("per evaluation: %.1f ns; per Find: %.1f us (last run, %d of %zu found)\n",
+              bench::Median(cases[1].samples) * 1e6 / 1000000.0, findMs * 1000.0 / keys.size(), found,
+              keys.size());
+  std::printf("visible records walked in key order: %lld\n", static_cast<long long>(visible));
+  ReleaseExpr(key);
+  CloseAll();
+
+  // Peak memory of a build at two sizes, each in its own process (the
+  // resident size of the whole program, its code included).
+  bench::CheatTableSpec small = spec;
+  small.records = spec.records / 10;
+  const std::string smallTable = bench::CachedCheatTable(small);
+  std::printf("peak memory of a build: %ld KB at %lld records, %ld KB at %lld records\n",
+              BuildPeakKb(smallTable, dir + "bench-small.ndx"), static_cast<long long>(small.records),
+              BuildPeakKb(table, ndx), static_cast<long long>(spec.records));
+  platform::DeleteFile(ndx);
+  platform::DeleteFile(dir + "bench-small.ndx");
+  return 0;
+}
