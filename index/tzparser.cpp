@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <unordered_set>
 
@@ -102,12 +103,23 @@ double ParseNumber(std::string_view t) {
   return d;
 }
 
+// The empty date, and a date that is no number at all (what an overflowing
+// computation such as 0 * 10 ^ 999 leaves), have no parts.
+bool NoDate(double julian) { return julian == 0 || std::isnan(julian); }
+
 // Date parts of a Julian day number (clamped to the years 1 to 9999).
 void DateParts(double julian, int& y, int& m, int& d) {
   double j = std::floor(julian);
   if (j > kLastJulian) j = kLastJulian;
-  if (j < kFirstJulian) j = kFirstJulian;
+  if (!(j >= kFirstJulian)) j = kFirstJulian;  // NaN too
   CalendarDate(static_cast<std::int64_t>(j), y, m, d);
+}
+
+// A number argument as an int inside [lo, hi]; NaN counts as lo.
+int ClampedInt(double v, int lo, int hi) {
+  if (!(v >= lo)) return lo;
+  if (v > hi) return hi;
+  return static_cast<int>(v);
 }
 
 std::string Digits(int v, int width) {
@@ -132,7 +144,7 @@ std::string DateText(double julian) {
     default: order = 2, sep = '.'; break;
   }
   std::string yy, mm, dd;
-  if (julian == 0) {
+  if (NoDate(julian)) {
     yy.assign(yw, ' '), mm = "  ", dd = "  ";
   } else {
     int y, m, d;
@@ -153,6 +165,14 @@ std::string StrOf(double v, int width, int decimals) {
   if (decimals > 15) decimals = 15;
   char buf[400];
   if (!std::isfinite(v)) v = 0;
+  // Halves round away from zero, on the value corrected to 12 significant
+  // digits (2.5 gives 3, 0.125 with two decimals 0.13), as people expect.
+  const double scale = std::pow(10.0, decimals);
+  if (std::fabs(v) * scale < 1e15) {
+    std::snprintf(buf, sizeof buf, "%.12g", v * scale);
+    const double rounded = std::round(std::strtod(buf, nullptr));
+    v = rounded == 0 ? 0.0 : rounded / scale;
+  }
   std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
   std::string s = buf;
   if (static_cast<int>(s.size()) > width) return std::string(width, '*');
@@ -167,11 +187,37 @@ double TruncatedRound(double x, double n) {
     std::snprintf(buf, sizeof buf, "%.12g", v);
     return std::strtod(buf, nullptr);
   };
-  const int places = static_cast<int>(std::trunc(std::clamp(n, -300.0, 300.0)));
+  const int places = std::isnan(n) ? 0 : ClampedInt(n, -300, 300);
+  if (places < 0) {
+    // Negative places cut digits before the point: ROUND(1234.5, -2) is 1200.
+    const double unit = std::pow(10.0, -places);
+    return correct(std::trunc(correct(x / unit)) * unit);
+  }
   const double ip = std::trunc(x);
   const double scaled = correct((x - ip) * std::pow(10.0, places));
   const double r = ip + std::trunc(scaled) * std::pow(0.1, places);
   return correct(r);
+}
+
+// The block number in a memo field's text, read as the storage engine reads
+// it: an optional sign and digits between blanks, anything else 0; a number
+// that does not fit 32 bits names no block.
+std::int64_t MemoBlock(std::string_view raw) {
+  const std::string_view t = TrimView(raw);
+  std::size_t i = 0;
+  bool negative = false;
+  if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+    negative = t[0] == '-';
+    i = 1;
+  }
+  if (i >= t.size()) return 0;
+  std::int64_t v = 0;
+  for (; i < t.size(); ++i) {
+    if (t[i] < '0' || t[i] > '9') return 0;
+    v = v * 10 + (t[i] - '0');
+    if (v > INT32_MAX) return kMemoOutOfRange;
+  }
+  return negative ? -v : v;
 }
 
 }  // namespace
@@ -725,6 +771,8 @@ bool CompiledExpr::PushText(const char* data, std::size_t length) {
 }
 
 ExprValue CompiledExpr::Evaluate() {
+  // A failure of an earlier evaluation must not show after this one.
+  if (Err.ErrorCode >= 350 && Err.ErrorCode <= 363) ClearError();
   stack_.clear();
   top_ = 0;
   failed_ = false;
@@ -736,8 +784,8 @@ ExprValue CompiledExpr::Evaluate() {
   };
   auto push = [this](int type, double v) { stack_.push_back(Slot{type, v, 0, 0}); };
   auto textOf = [this](const Slot& s) { return std::string_view(pool_.data() + s.offset, s.length); };
-  // Replaces the texts popped since `base` by `result` (which may point into
-  // the pool: it is copied first).
+  // Pushes a text built outside the pool (a copy, so it may have been made
+  // from texts just popped).
   auto pushString = [this](std::string result) { return PushText(result.data(), result.size()); };
 
   for (const ExprInstr& in : code_) {
@@ -790,15 +838,21 @@ ExprValue CompiledExpr::Evaluate() {
           default: {
             std::string memo;
             if (!blank) {
-              const std::int32_t block = static_cast<std::int32_t>(ParseNumber(raw));
+              // A memo that cannot be read is an empty text; the error state
+              // the caller had stays as it was.
+              const std::int64_t block = MemoBlock(raw);
               const int saved = Areas.Current;
+              const std::uint16_t savedCode = Err.ErrorCode, savedMessage = Err.MessageCode;
+              std::string savedDetail = Err.ErrorDetail;
               Areas.Current = in.area;
               {
                 ScopedErrorDispatch quiet(false);
                 memo = ReadMemoText(block, w->Oem);
-                ClearError();
               }
               Areas.Current = saved;
+              Err.ErrorCode = savedCode;
+              Err.MessageCode = savedMessage;
+              Err.ErrorDetail = std::move(savedDetail);
             }
             if (memo.size() > kMemoBuffer - 1) memo.resize(kMemoBuffer - 1);
             if (PushText(memo.data(), memo.size())) stack_.back().type = kTypeM;
@@ -1071,7 +1125,7 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
       const std::string_view t = TextOf(x);
       // A start before the first character counts from the first; one past
       // the end gives the empty text.
-      const std::size_t start = s.number < 1 ? 0 : std::min(Count(s.number) - 1, t.size());
+      const std::size_t start = !(s.number >= 1) ? 0 : std::min(Count(s.number) - 1, t.size());
       const std::string_view part = t.substr(start, Count(n.number));
       PushText(part.data(), part.size());
       break;
@@ -1080,7 +1134,7 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
       const Slot ins = PopSlot(), n = PopSlot(), s = PopSlot(), x = PopSlot();
       std::string t(TextOf(x));
       const std::string add(TextOf(ins));
-      const std::size_t start = s.number < 1 ? 0 : std::min(Count(s.number) - 1, t.size());
+      const std::size_t start = !(s.number >= 1) ? 0 : std::min(Count(s.number) - 1, t.size());
       const std::size_t cut = std::min(Count(n.number), t.size() - start);
       t.replace(start, cut, add);
       PushText(t.data(), t.size());
@@ -1095,8 +1149,10 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
         break;
       }
       std::string t;
-      t.reserve(unit.size() * times);
-      for (std::size_t i = 0; i < times; ++i) t += unit;
+      if (!unit.empty()) {  // nothing to repeat: no time spent on a huge count
+        t.reserve(unit.size() * times);
+        for (std::size_t i = 0; i < times; ++i) t += unit;
+      }
       PushText(t.data(), t.size());
       break;
     }
@@ -1116,8 +1172,8 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
       if (in.argc >= 3) decimals = PopSlot().number;
       if (in.argc >= 2) width = PopSlot().number;
       const Slot x = PopSlot();
-      const std::string t = StrOf(x.number, static_cast<int>(std::clamp(width, -1.0, 1000.0)),
-                                  static_cast<int>(std::clamp(decimals, -1.0, 1000.0)));
+      const std::string t =
+          StrOf(x.number, ClampedInt(width, -1, 1000), ClampedInt(decimals, -1, 1000));
       PushText(t.data(), t.size());
       break;
     }
@@ -1174,7 +1230,7 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
     case kDtos: {
       const Slot x = PopSlot();
       std::string t(8, ' ');
-      if (x.number != 0) {
+      if (!NoDate(x.number)) {
         int y, m, d;
         DateParts(x.number, y, m, d);
         t = Digits(y, 4) + Digits(m, 2) + Digits(d, 2);
@@ -1188,7 +1244,7 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
     case kDow: {
       const Slot x = PopSlot();
       double v = 0;
-      if (x.number != 0) {
+      if (!NoDate(x.number)) {
         int y, m, d;
         DateParts(x.number, y, m, d);
         if (token == kDay) v = d;
@@ -1204,7 +1260,7 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
     case kCmonth: {
       const Slot x = PopSlot();
       std::string t;
-      if (x.number == 0) {
+      if (NoDate(x.number)) {
         t.assign(token == kCdow ? DayNameWidth() : MonthNameWidth(), ' ');
       } else {
         int y, m, d;

@@ -82,7 +82,7 @@ struct Keyword {
   int poolReserve;  // bytes of working pool the function's result may need
 };
 
-// Looks a word up in the keyword table (abbreviations included); kEot when
+// Looks a word up in the keyword table (abbreviations included); null when
 // the word is not a keyword.
 const Keyword* FindKeyword(std::string_view word);
 
@@ -90,8 +90,8 @@ const Keyword* FindKeyword(std::string_view word);
 const char* FunctionName(int token);
 
 // Binding strength of a binary operator token (higher binds tighter); 0
-// for tokens that are no binary operator. Levels: ^ 7, * / 6, + - 5,
-// < > <= >= 4, $ == 3, = <> # 2, .AND. 1, .OR. 0 (returned as -1 + 1...).
+// for tokens that are no binary operator. Levels: ^ 8, * / 7, + - 6,
+// < > <= >= 5, $ == 4, = <> # 3, .AND. 2, .OR. 1.
 int BinaryLevel(int token);
 inline constexpr int kLevelOr = 1;
 inline constexpr int kLevelAnd = 2;
