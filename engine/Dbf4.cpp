@@ -1091,6 +1091,11 @@ std::string Peek(int i, std::int64_t r) {
   return std::string(PeekView(*a, i, r));
 }
 
+bool WhileConditionHolds() {
+  WorkArea* a = CurrentTable();
+  return a ? WhileHolds(*a) : true;
+}
+
 int LenientInt(const std::string& text) {
   std::string s = TrimLeft(text);
   if (!s.empty() && s[0] == '+') s = TrimLeft(s.substr(1));

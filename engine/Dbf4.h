@@ -82,6 +82,9 @@ void ClearRecord();
 // The same on a given area, leaving the error state alone (moves use it).
 void BlankNative(WorkArea& area);
 bool IsWhileOn();
+// The current area's while condition on its current record (true when the
+// area has none).
+bool WhileConditionHolds();
 // Field i of record r straight from the file: no decoding, no character-set
 // conversion, deleted or not (i = 0: the deletion flag).
 std::string Peek(int i, std::int64_t r);

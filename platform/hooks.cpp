@@ -11,6 +11,7 @@ struct Hooks {
   HaltPresenter halt;
   MessagePresenter message;
   Terminator terminator;
+  StatusWindowFactory status;
 };
 
 Hooks& TheHooks() {
@@ -32,6 +33,14 @@ std::string ToLines(const std::string& message) {
     }
   }
   return out;
+}
+
+StatusWindowFactory SetStatusWindowFactory(StatusWindowFactory factory) {
+  return std::exchange(TheHooks().status, std::move(factory));
+}
+
+std::unique_ptr<StatusWindow> CreateStatusWindow(const std::string& caption) {
+  return TheHooks().status ? TheHooks().status(caption) : nullptr;
 }
 
 HaltPresenter SetHaltPresenter(HaltPresenter presenter) {

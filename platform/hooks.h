@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace vz::platform {
@@ -15,6 +16,18 @@ using HaltPresenter = std::function<void(const std::string& caption, const std::
 using MessagePresenter = std::function<void(const std::string& message)>;
 // Ends the process with an exit status (the default calls std::exit).
 using Terminator = std::function<void(int status)>;
+
+// A status window of the GUI that shows one line of text over the active
+// window (the progress of an index build is shown in one).
+class StatusWindow {
+ public:
+  virtual ~StatusWindow() = default;
+  virtual void ShowMessage(const std::string& text) = 0;
+};
+using StatusWindowFactory = std::function<std::unique_ptr<StatusWindow>(const std::string& caption)>;
+StatusWindowFactory SetStatusWindowFactory(StatusWindowFactory factory);
+// A new status window, or none when no GUI has installed its factory.
+std::unique_ptr<StatusWindow> CreateStatusWindow(const std::string& caption);
 
 HaltPresenter SetHaltPresenter(HaltPresenter presenter);
 MessagePresenter SetMessagePresenter(MessagePresenter presenter);

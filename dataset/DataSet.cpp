@@ -1,0 +1,562 @@
+#include "dataset/DataSet.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dataset/DataSource.h"
+
+namespace vz::data {
+
+TDataSet::TDataSet() = default;
+
+TDataSet::~TDataSet() {
+  destroying_ = true;
+  for (TDataSource* s : std::vector<TDataSource*>(sources_)) s->SetDataSet(nullptr);
+}
+
+// --- Opening and closing ---------------------------------------------------------------
+
+void TDataSet::SetActive(bool on) {
+  if (on == Active()) return;
+  if (on) {
+    if (BeforeOpen) BeforeOpen(*this);
+    OpenCursor();
+    if (AfterOpen) AfterOpen(*this);
+  } else {
+    if (BeforeClose) BeforeClose(*this);
+    if (state_ == DataSetState::Edit || state_ == DataSetState::Insert) Cancel();
+    CloseCursor();
+    if (AfterClose) AfterClose(*this);
+  }
+}
+
+void TDataSet::OpenCursor() {
+  InternalOpen();
+  BindFields();
+  buffers_.clear();
+  bufferCount_ = 0;
+  state_ = DataSetState::Browse;  // quietly: the links hear it below
+  int wanted = 1;
+  for (TDataSource* s : sources_)
+    for (TDataLink* l : s->Links()) wanted = std::max(wanted, l->BufferCount());
+  SetBufferCount(wanted);
+  ClearBuffers();
+  InternalFirst();
+  GetNextRecords();
+  bof_ = true;
+  eof_ = recordCount_ == 0;
+  Notify(DataEvent::UpdateState, 0);
+}
+
+void TDataSet::CloseCursor() {
+  ClearBuffers();
+  InternalClose();
+  DestroyDefaultFields();
+  buffers_.clear();
+  bufferCount_ = 0;
+  SetState(DataSetState::Inactive);
+}
+
+void TDataSet::SetState(DataSetState s) {
+  if (s == state_) return;
+  state_ = s;
+  Notify(DataEvent::UpdateState, 0);
+}
+
+// --- Fields ----------------------------------------------------------------------------
+
+TField* TDataSet::FindField(const std::string& name) const {
+  auto fold = [](std::string s) {
+    for (char& c : s)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+  };
+  const std::string wanted = fold(name);
+  for (const auto& f : fields_)
+    if (fold(f->FieldName()) == wanted) return f.get();
+  return nullptr;
+}
+
+TField* TDataSet::FieldByName(const std::string& name) const {
+  TField* f = FindField(name);
+  if (!f) throw EDatabaseError(name_ + ": Field '" + name + "' not found");
+  return f;
+}
+
+TField* TDataSet::AddField(std::unique_ptr<TField> field) {
+  if (Active()) throw EDatabaseError("Cannot perform this operation on an open dataset");
+  field->SetDataSet(this);
+  fields_.push_back(std::move(field));
+  return fields_.back().get();
+}
+
+void TDataSet::CreateDefaultFields() {
+  for (const TFieldDef& def : fieldDefs_) {
+    std::unique_ptr<TField> f = MakeField(def);
+    if (!f) continue;
+    f->SetDefault(true);
+    f->SetDataSet(this);
+    fields_.push_back(std::move(f));
+  }
+  defaultFields_ = true;
+}
+
+void TDataSet::DestroyDefaultFields() {
+  if (!defaultFields_) return;
+  fields_.erase(std::remove_if(fields_.begin(), fields_.end(),
+                               [](const std::unique_ptr<TField>& f) { return f->IsDefault(); }),
+                fields_.end());
+  defaultFields_ = false;
+}
+
+void TDataSet::BindFields() {
+  std::size_t calc = 0;
+  for (auto& f : fields_) {
+    f->SetDataSet(this);
+    if (f->Calculated()) {
+      f->SetOffset(calc);
+      calc += 1 + f->DataSize();
+    } else if (f->FieldNo() == 0) {
+      for (const TFieldDef& d : fieldDefs_) {
+        std::string a = d.Name, b = f->FieldName();
+        for (char& c : a) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : b) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (a == b) f->SetFieldNo(d.FieldNo);
+      }
+    }
+  }
+  calcFieldsSize_ = calc;
+}
+
+std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField*, BlobMode) { return nullptr; }
+
+void TDataSet::CalculateFields(std::uint8_t* buffer) {
+  if (calcFieldsSize_ == 0) return;
+  const std::size_t recordEnd = RecordBufferSize() - calcFieldsSize_;
+  (void)recordEnd;
+  const DataSetState saved = state_;
+  std::uint8_t* const savedCalc = calcBuffer_;
+  calcBuffer_ = buffer;
+  state_ = DataSetState::CalcFields;
+  try {
+    if (AutoCalcFields && OnCalcFields) OnCalcFields(*this);
+  } catch (...) {
+    state_ = saved;
+    calcBuffer_ = savedCalc;
+    throw;
+  }
+  state_ = saved;
+  calcBuffer_ = savedCalc;
+}
+
+// --- The window --------------------------------------------------------------------------
+
+std::uint8_t* TDataSet::ActiveBuffer() {
+  if (state_ == DataSetState::CalcFields && calcBuffer_) return calcBuffer_;
+  if (buffers_.empty()) return nullptr;
+  return buffers_[static_cast<std::size_t>(activeRecord_)].data();
+}
+
+void TDataSet::ClearBuffers() {
+  recordCount_ = 0;
+  activeRecord_ = 0;
+  currentRecord_ = -1;
+  bof_ = eof_ = true;
+}
+
+void TDataSet::SetBufferCount(int n) {
+  if (n < 1) n = 1;
+  if (n == bufferCount_) return;
+  const std::size_t size = RecordBufferSize();
+  if (n < bufferCount_) {
+    // Keep the active record inside the smaller window.
+    const int drop = std::max(0, activeRecord_ - (n - 1));
+    if (drop > 0) {
+      std::rotate(buffers_.begin(), buffers_.begin() + drop, buffers_.begin() + bufferCount_);
+      activeRecord_ -= drop;
+      recordCount_ -= drop;
+      if (currentRecord_ >= 0) currentRecord_ = currentRecord_ - drop >= 0 ? currentRecord_ - drop : -1;
+    }
+    if (recordCount_ > n) recordCount_ = n;
+    if (currentRecord_ >= n) currentRecord_ = -1;
+    buffers_.resize(static_cast<std::size_t>(n) + 1);
+    buffers_.back().assign(size, 0);
+    bufferCount_ = n;
+    return;
+  }
+  buffers_.resize(static_cast<std::size_t>(n) + 1);
+  for (auto& b : buffers_) b.resize(size, 0);
+  bufferCount_ = n;
+  if (state_ == DataSetState::Browse && recordCount_ > 0) {
+    // Fill the new room: after the window, then before it.
+    GetNextRecords();
+    const int before = recordCount_;
+    const int added = GetPriorRecords();
+    activeRecord_ += added;
+    (void)before;
+  }
+}
+
+void TDataSet::UpdateBufferCount() {
+  if (!Active()) return;
+  int wanted = 1;
+  for (TDataSource* s : sources_)
+    for (TDataLink* l : s->Links()) wanted = std::max(wanted, l->BufferCount());
+  if (wanted == bufferCount_) return;
+  UpdateCursorPos();
+  SetBufferCount(wanted);
+  Notify(DataEvent::LayoutChange, 0);
+}
+
+int TDataSet::SetActiveRecordFor(int i) {
+  const int old = activeRecord_;
+  if (i >= 0 && i < std::max(1, recordCount_)) activeRecord_ = i;
+  return old;
+}
+
+void TDataSet::SetCurrentRecord(int i) {
+  if (currentRecord_ == i || i < 0 || i >= recordCount_) return;
+  InternalSetToRecord(buffers_[static_cast<std::size_t>(i)].data());
+  currentRecord_ = i;
+}
+
+void TDataSet::UpdateCursorPos() {
+  if (state_ != DataSetState::Inactive && recordCount_ > 0) SetCurrentRecord(activeRecord_);
+}
+
+bool TDataSet::GetNextRecord() {
+  if (recordCount_ > 0) SetCurrentRecord(recordCount_ - 1);
+  std::vector<std::uint8_t>& spare = buffers_.back();
+  if (GetRecord(spare.data(), GetMode::Next) != GetResult::Ok) return false;
+  if (recordCount_ == 0) bof_ = eof_ = false;
+  if (recordCount_ == bufferCount_) {
+    // The window is full: the first record leaves it (its buffer becomes the
+    // spare) and the new one takes the last place.
+    std::rotate(buffers_.begin(), buffers_.begin() + 1, buffers_.end());
+  } else {
+    std::swap(buffers_[static_cast<std::size_t>(recordCount_)], spare);
+    ++recordCount_;
+  }
+  currentRecord_ = recordCount_ - 1;
+  return true;
+}
+
+bool TDataSet::GetPriorRecord() {
+  if (recordCount_ > 0) SetCurrentRecord(0);
+  std::vector<std::uint8_t>& spare = buffers_.back();
+  if (GetRecord(spare.data(), GetMode::Prior) != GetResult::Ok) return false;
+  if (recordCount_ == 0) bof_ = eof_ = false;
+  // The new record goes in front and the others move back one place; when
+  // the window is full its last record leaves (its buffer becomes the spare).
+  std::rotate(buffers_.begin(), buffers_.end() - 1, buffers_.end());
+  if (recordCount_ < bufferCount_) ++recordCount_;
+  currentRecord_ = 0;
+  return true;
+}
+
+int TDataSet::GetNextRecords() {
+  int added = 0;
+  while (recordCount_ < bufferCount_ && GetNextRecord()) ++added;
+  return added;
+}
+
+int TDataSet::GetPriorRecords() {
+  int added = 0;
+  while (recordCount_ < bufferCount_ && GetPriorRecord()) ++added;
+  return added;
+}
+
+bool TDataSet::IsEmpty() const { return !Active() || recordCount_ == 0; }
+
+// --- Moving -------------------------------------------------------------------------------
+
+void TDataSet::CheckBrowseMode() {
+  if (!Active()) throw EDatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
+  Notify(DataEvent::CheckBrowseMode, 0);
+  if (state_ == DataSetState::Edit || state_ == DataSetState::Insert) {
+    Notify(DataEvent::UpdateRecord, 0);
+    Post();
+  } else if (state_ == DataSetState::SetKey) {
+    SetState(DataSetState::Browse);
+  }
+}
+
+void TDataSet::First() {
+  CheckBrowseMode();
+  if (BeforeScroll) BeforeScroll(*this);
+  ClearBuffers();
+  try {
+    InternalFirst();
+    GetNextRecords();
+  } catch (...) {
+    bof_ = true;
+    Notify(DataEvent::DataSetChange, 0);
+    throw;
+  }
+  bof_ = true;
+  eof_ = recordCount_ == 0;
+  Notify(DataEvent::DataSetChange, 0);
+  DoAfterScroll();
+}
+
+void TDataSet::Last() {
+  CheckBrowseMode();
+  if (BeforeScroll) BeforeScroll(*this);
+  ClearBuffers();
+  try {
+    InternalLast();
+    GetPriorRecords();
+  } catch (...) {
+    eof_ = true;
+    Notify(DataEvent::DataSetChange, 0);
+    throw;
+  }
+  eof_ = true;
+  bof_ = recordCount_ == 0;
+  activeRecord_ = std::max(0, recordCount_ - 1);
+  Notify(DataEvent::DataSetChange, 0);
+  DoAfterScroll();
+}
+
+int TDataSet::MoveBy(int distance) {
+  CheckBrowseMode();
+  int moved = 0;
+  if ((distance > 0 && !eof_) || (distance < 0 && !bof_)) {
+    if (BeforeScroll) BeforeScroll(*this);
+    bof_ = eof_ = false;
+    const int oldCount = recordCount_;
+    int shift = 0;
+    while (distance > 0) {
+      if (activeRecord_ < recordCount_ - 1) {
+        ++activeRecord_;
+      } else {
+        const int before = recordCount_;
+        if (!GetNextRecord()) {
+          eof_ = true;
+          break;
+        }
+        if (recordCount_ == before) ++shift;
+        activeRecord_ = recordCount_ - 1;
+      }
+      --distance;
+      ++moved;
+    }
+    while (distance < 0) {
+      if (activeRecord_ > 0) {
+        --activeRecord_;
+      } else {
+        const int before = recordCount_;
+        if (!GetPriorRecord()) {
+          bof_ = true;
+          break;
+        }
+        if (recordCount_ == before) --shift;
+        activeRecord_ = 0;
+      }
+      ++distance;
+      --moved;
+    }
+    if (recordCount_ != oldCount) Notify(DataEvent::DataSetChange, 0);
+    else Notify(DataEvent::DataSetScroll, shift);
+    DoAfterScroll();
+  }
+  return moved;
+}
+
+void TDataSet::Resync(bool keepRow) {
+  const int oldActive = activeRecord_;
+  std::uint8_t* first = buffers_.front().data();
+  GetResult r = GetRecord(first, GetMode::Current);
+  if (r != GetResult::Ok) r = GetRecord(first, GetMode::Next);
+  if (r != GetResult::Ok) r = GetRecord(first, GetMode::Prior);
+  if (r != GetResult::Ok) {
+    ClearBuffers();
+    Notify(DataEvent::DataSetChange, 0);
+    return;
+  }
+  recordCount_ = 1;
+  activeRecord_ = 0;
+  currentRecord_ = 0;
+  bof_ = eof_ = false;
+  if (keepRow) {
+    for (int i = 0; i < oldActive && recordCount_ < bufferCount_; ++i) {
+      if (!GetPriorRecord()) break;
+      ++activeRecord_;
+    }
+  }
+  GetNextRecords();
+  activeRecord_ += GetPriorRecords();
+  Notify(DataEvent::DataSetChange, 0);
+}
+
+void TDataSet::Refresh() {
+  CheckBrowseMode();
+  UpdateCursorPos();
+  Resync(true);
+}
+
+Bookmark TDataSet::GetBookmark() {
+  if (!Active() || recordCount_ == 0) return {};
+  return GetBookmarkData(ActiveBuffer());
+}
+
+void TDataSet::GotoBookmark(const Bookmark& b) {
+  if (b.empty()) return;
+  CheckBrowseMode();
+  if (BeforeScroll) BeforeScroll(*this);
+  InternalGotoBookmark(b);
+  Resync(true);
+  DoAfterScroll();
+}
+
+bool TDataSet::GetCurrentRecord(std::uint8_t*) { return false; }
+
+void TDataSet::DoAfterScroll() {
+  if (AfterScroll) AfterScroll(*this);
+}
+
+void TDataSet::DoAfterDelete() {
+  if (AfterDelete) AfterDelete(*this);
+}
+
+void TDataSet::DoBeforeCancel() {
+  if (BeforeCancel) BeforeCancel(*this);
+}
+
+// --- Editing ------------------------------------------------------------------------------
+
+void TDataSet::Edit() {
+  if (state_ == DataSetState::Edit || state_ == DataSetState::Insert) return;
+  if (!Active()) throw EDatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
+  if (!CanModify()) throw EDatabaseError(name_ + ": Cannot modify a read-only dataset");
+  if (recordCount_ == 0) {
+    Append();
+    return;
+  }
+  CheckBrowseMode();
+  if (BeforeEdit) BeforeEdit(*this);
+  UpdateCursorPos();
+  InternalEdit();
+  SetState(DataSetState::Edit);
+  Notify(DataEvent::RecordChange, 0);
+  if (AfterEdit) AfterEdit(*this);
+}
+
+void TDataSet::Insert() {
+  if (!Active()) throw EDatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
+  if (!CanModify()) throw EDatabaseError(name_ + ": Cannot modify a read-only dataset");
+  CheckBrowseMode();
+  if (BeforeInsert) BeforeInsert(*this);
+  // Make room at the active row: the window's last record leaves when full.
+  UpdateCursorPos();
+  if (recordCount_ == bufferCount_) recordCount_ = bufferCount_ - 1;
+  std::rotate(buffers_.begin() + activeRecord_, buffers_.begin() + recordCount_,
+              buffers_.begin() + recordCount_ + 1);
+  ++recordCount_;
+  if (currentRecord_ >= activeRecord_) ++currentRecord_;
+  std::uint8_t* b = ActiveBuffer();
+  std::memset(b, 0, RecordBufferSize());
+  InternalInitRecord(b);
+  SetBookmarkFlag(b, BookmarkFlag::Inserted);
+  bof_ = eof_ = false;
+  SetState(DataSetState::Insert);
+  if (OnNewRecord) OnNewRecord(*this);
+  Notify(DataEvent::DataSetChange, 0);
+  if (AfterInsert) AfterInsert(*this);
+}
+
+void TDataSet::Append() {
+  if (!Active()) throw EDatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
+  if (!CanModify()) throw EDatabaseError(name_ + ": Cannot modify a read-only dataset");
+  CheckBrowseMode();
+  if (BeforeInsert) BeforeInsert(*this);
+  ClearBuffers();
+  std::uint8_t* b = buffers_.front().data();
+  std::memset(b, 0, RecordBufferSize());
+  InternalInitRecord(b);
+  SetBookmarkFlag(b, BookmarkFlag::Eof);
+  recordCount_ = 1;
+  activeRecord_ = 0;
+  bof_ = false;
+  eof_ = true;
+  SetState(DataSetState::Insert);
+  if (OnNewRecord) OnNewRecord(*this);
+  Notify(DataEvent::DataSetChange, 0);
+  if (AfterInsert) AfterInsert(*this);
+}
+
+void TDataSet::Post() {
+  if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
+  Notify(DataEvent::UpdateRecord, 0);
+  if (BeforePost) BeforePost(*this);
+  InternalPost();
+  SetState(DataSetState::Browse);
+  Resync(true);
+  if (AfterPost) AfterPost(*this);
+}
+
+void TDataSet::Cancel() {
+  if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
+  DoBeforeCancel();
+  InternalCancel();
+  SetState(DataSetState::Browse);
+  UpdateCursorPos();
+  Resync(true);
+  if (AfterCancel) AfterCancel(*this);
+}
+
+void TDataSet::Delete() {
+  if (!Active()) throw EDatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
+  if (state_ == DataSetState::Insert) {
+    Cancel();
+    return;
+  }
+  if (recordCount_ == 0) throw EDatabaseError(name_ + ": Cannot perform this operation on an empty dataset");
+  if (!CanModify()) throw EDatabaseError(name_ + ": Cannot modify a read-only dataset");
+  CheckBrowseMode();
+  if (BeforeDelete) BeforeDelete(*this);
+  UpdateCursorPos();
+  InternalDelete();
+  Resync(true);
+  DoAfterDelete();
+}
+
+void TDataSet::DataChanged(TField* field) {
+  Notify(DataEvent::FieldChange, reinterpret_cast<std::intptr_t>(field));
+}
+
+// --- Controls and notifications ------------------------------------------------------------
+
+void TDataSet::DisableControls() { ++disableCount_; }
+
+void TDataSet::EnableControls() {
+  if (disableCount_ == 0) return;
+  if (--disableCount_ == 0 && changedWhileDisabled_) {
+    changedWhileDisabled_ = false;
+    Notify(DataEvent::DataSetChange, 0);
+  }
+}
+
+void TDataSet::AddDataSource(TDataSource* s) {
+  if (std::find(sources_.begin(), sources_.end(), s) == sources_.end()) sources_.push_back(s);
+}
+
+void TDataSet::RemoveDataSource(TDataSource* s) {
+  sources_.erase(std::remove(sources_.begin(), sources_.end(), s), sources_.end());
+}
+
+void TDataSet::NotifyLinks(DataEvent e, std::intptr_t info) { Notify(e, info); }
+
+void TDataSet::Notify(DataEvent e, std::intptr_t info) {
+  if (disableCount_ > 0 && e != DataEvent::UpdateState && e != DataEvent::ActiveChange) {
+    changedWhileDisabled_ = true;
+    return;
+  }
+  DataEventHook(e, info);
+}
+
+void TDataSet::DataEventHook(DataEvent e, std::intptr_t info) {
+  for (TDataSource* s : std::vector<TDataSource*>(sources_)) s->Notify(e, info);
+}
+
+}  // namespace vz::data

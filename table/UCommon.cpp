@@ -1,0 +1,832 @@
+#include "table/UCommon.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "engine/Dbf4.h"
+#include "engine/TZDbfLow.h"
+#include "engine/TimeDate.h"
+#include "engine/tzmsg.h"
+#include "index/TZNDX.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/hooks.h"
+
+namespace vz {
+
+using data::DataSetState;
+using data::FieldType;
+using data::GetMode;
+using data::GetResult;
+
+namespace {
+
+std::size_t BufferBytes(const FieldDesc& f) {
+  switch (f.Type) {
+    case 'C': return static_cast<std::size_t>(f.Len) + 1;
+    case 'D': return 8;
+    case 'N':
+    case 'F': return f.Dec > 0 ? 8 : 4;
+    case 'L': return 2;
+    case 'M': return 4;
+    default: return 0;
+  }
+}
+
+// The engine's date text of a native slot, as days since 30 December 1899
+// (0 for the blank date or a text that is no date).
+double DateValueOfText(const std::string& text) {
+  const std::string blank = BlankDate();
+  if (text == blank || Trim(text).empty()) return 0;
+  std::string stored;
+  if (!DisplayToStored(text, stored)) return 0;
+  const std::int64_t j = JulianOfStored(stored);
+  return j == 0 ? 0 : static_cast<double>(j - data::kJulianOfDayZero);
+}
+
+}  // namespace
+
+// --- Field properties --------------------------------------------------------------------
+
+TDbfFieldProps::TDbfFieldProps(int workArea) : area_(workArea) {
+  const vz::WorkArea* a = workArea >= 1 && workArea <= kMaxAreas ? Areas.Slot[static_cast<std::size_t>(workArea)].get() : nullptr;
+  if (!a) return;
+  for (const FieldDesc& f : a->Fields)
+    fields_.push_back(TDTField{f.Name, f.Type, f.Len, f.Dec, static_cast<int>(f.NativeOffset)});
+}
+
+std::uint8_t* TDbfFieldProps::Address(int i) const {
+  const vz::WorkArea* a = area_ >= 1 && area_ <= kMaxAreas ? Areas.Slot[static_cast<std::size_t>(area_)].get() : nullptr;
+  if (!a || !a->Native || i < 0 || i > Count()) return nullptr;
+  return a->Native + (i == 0 ? 0 : At(i).Offset);
+}
+
+int TDbfFieldProps::Number(const std::string& name) const {
+  const std::string wanted = platform::AnsiUpper(name);
+  for (int i = 1; i <= Count(); ++i)
+    if (platform::AnsiUpper(At(i).Name) == wanted) return i;
+  return 0;
+}
+
+// --- Date field -----------------------------------------------------------------------------
+
+std::string TTzDateField::DisplayText() const {
+  const std::string text = TDateField::DisplayText();
+  std::string checked;
+  if (text.size() >= 10 && DateCheck(text.substr(0, 10), checked)) return text.substr(0, 10);
+  return text;
+}
+
+void TTzDateField::SetAsString(const std::string& text) {
+  std::string t = TrimRight(text);
+  if (t.size() > 10) t.resize(10);
+  if (t == TrimRight(BlankDate())) {
+    Clear();
+    return;
+  }
+  const double days = DateValueOfText(t);
+  if (days == 0) {
+    // Not a date the engine accepts: the framework's conversion decides.
+    TDateField::SetAsString(text);
+    return;
+  }
+  SetAsDate(static_cast<data::DayNumber>(days));
+}
+
+// --- The dataset ---------------------------------------------------------------------------
+
+TTzDataSet::TTzDataSet() = default;
+
+TTzDataSet::~TTzDataSet() {
+  SetDestroying();
+  try {
+    SetActive(false);
+  } catch (...) {
+  }
+}
+
+void TTzDataSet::SetDbfFileName(const std::string& text) {
+  const bool wasActive = Active();
+  if (!Loading) SetActive(false);
+  std::string name = Trim(text);
+  if (!name.empty() && name.back() != '.') {
+    // Blanks before the dot go; a name with an extension stays as it is.
+    const std::size_t start = platform::NameStart(name);
+    if (name.find('.', start) == std::string::npos) name = TrimRight(name) + ".DBF";
+  }
+  if (name.size() > 255) name.resize(255);
+  dbfFileName_ = name;
+  if (InMemoryOnly()) InMemoryNameChanged();
+  if (!name.empty() && !Loading) SetActive(wasActive);
+}
+
+void TTzDataSet::SelectWorkArea(const std::string& label) {
+  if (workArea_ == 0) {
+    const std::string message = "Database is not open [" + Name() + "." + label + "]";
+    {
+      ScopedErrorDispatch on(true);
+      SetError(1103, message);
+    }
+    // Reached only when a handler took the error: the program ends anyway.
+    platform::PresentHalt(kHaltCaption, ErrorText(1103) + "\r\n" + message);
+    Err.Halting = true;
+    platform::Terminate(1103);
+  }
+  if (Areas.Current != workArea_) Select(workArea_);
+  Settings.HideDeleted = HideDeletedRecs;
+  Settings.AnsiTables = TableLanguage == TTzTableLanguage::tlAnsi;
+}
+
+bool TTzDataSet::OpenTable(const std::string& name) {
+  fieldProps_.reset();
+  const int previous = Areas.Current;
+  {
+    ScopedErrorDispatch quiet(false);
+    Select(workArea_);
+    if (Err.ErrorCode != 0) {
+      Select(previous);
+      return false;
+    }
+  }
+  Settings.AnsiTables = TableLanguage == TTzTableLanguage::tlAnsi;
+  const bool ok = OpenFileStep(name);
+  if (ok) {
+    workArea_ = Areas.Current;
+    fieldProps_ = std::make_unique<TDbfFieldProps>(workArea_);
+  }
+  return ok;
+}
+
+void TTzDataSet::InternalOpen() {
+  if (dbfFileName_.empty()) {
+    cursorOpen_ = false;
+    SetError(1103, "DBF file name has not been specified for " + Name());
+  } else {
+    cursorOpen_ = OpenTable(dbfFileName_);
+  }
+  if (Err.ErrorCode != 0) throw EZavodError(ErrorMessage());
+  if (!cursorOpen_) throw data::EDatabaseError(Name() + ": the table did not open");
+  InternalInitFieldDefs();
+  if (Fields().empty() || DefaultFields()) CreateDefaultFields();
+  // Display set-up: date masks, float precisions.
+  const std::string& shortFormat = Dates.ShortDateFormat;
+  data::SetShortDatePattern(shortFormat);
+  const std::string year = Dates.Century ? "9999" : "99";
+  for (auto& f : Fields()) {
+    if (f->DataType() == FieldType::Date && f->EditMask().empty()) {
+      if (!shortFormat.empty() && (shortFormat[0] == 'Y' || shortFormat[0] == 'y'))
+        f->SetEditMask(year + "/99/99;1; ");
+      else
+        f->SetEditMask("99/99/" + year + ";1; ");
+    }
+    if (auto* fl = dynamic_cast<data::TFloatField*>(f.get())) {
+      const int n = fl->FieldNo();
+      fl->SetPrecision(n >= 1 && fieldProps_ && n <= fieldProps_->Count() ? fieldProps_->Length(n)
+                                                                          : fl->DisplayWidth());
+    }
+  }
+}
+
+void TTzDataSet::InternalInitFieldDefs() {
+  auto& defs = MutableFieldDefs();
+  defs.clear();
+  fieldOffsets_.clear();
+  const vz::WorkArea* a = Areas.Slot[static_cast<std::size_t>(workArea_)].get();
+  std::size_t offset = 1;
+  int n = 0;
+  for (const FieldDesc& f : a->Fields) {
+    data::TFieldDef d;
+    d.Name = f.Name;
+    d.FieldNo = ++n;
+    switch (f.Type) {
+      case 'C': d.DataType = FieldType::String, d.Size = f.Len; break;
+      case 'D': d.DataType = FieldType::Date; break;
+      case 'N':
+      case 'F': d.DataType = f.Dec > 0 ? FieldType::Float : FieldType::Integer; break;
+      case 'L': d.DataType = FieldType::Boolean; break;
+      case 'M': d.DataType = FieldType::Memo; break;
+      default: d.DataType = FieldType::Unknown; break;
+    }
+    defs.push_back(d);
+    fieldOffsets_.push_back(offset);
+    offset += BufferBytes(f);
+  }
+  recordDataSize_ = offset;
+}
+
+void TTzDataSet::InternalClose() {
+  if (workArea_ != 0) {
+    SelectWorkArea("CloseCursor");
+    BeforeTableClose();
+    USE("");
+    workArea_ = 0;
+  }
+  cursorOpen_ = false;
+}
+
+void TTzDataSet::InternalHandleException() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    platform::ShowMessage(e.what());
+  } catch (...) {
+  }
+}
+
+// --- Buffers ---------------------------------------------------------------------------------
+
+std::size_t TTzDataSet::RecordBufferSize() { return recordDataSize_ + CalcFieldsSize() + 9; }
+
+data::Bookmark TTzDataSet::GetBookmarkData(const std::uint8_t* buffer) {
+  return data::Bookmark(buffer + BookmarkOffset(), buffer + BookmarkOffset() + 4);
+}
+
+void TTzDataSet::SetBookmarkData(std::uint8_t* buffer, const data::Bookmark& b) {
+  std::memset(buffer + BookmarkOffset(), 0, 4);
+  std::memcpy(buffer + BookmarkOffset(), b.data(), std::min<std::size_t>(4, b.size()));
+}
+
+data::BookmarkFlag TTzDataSet::GetBookmarkFlag(const std::uint8_t* buffer) {
+  return static_cast<data::BookmarkFlag>(buffer[FlagOffset()]);
+}
+
+void TTzDataSet::SetBookmarkFlag(std::uint8_t* buffer, data::BookmarkFlag f) {
+  buffer[FlagOffset()] = static_cast<std::uint8_t>(f);
+}
+
+void TTzDataSet::CopyIn(std::uint8_t* buffer) {
+  const vz::WorkArea* a = Areas.Slot[static_cast<std::size_t>(workArea_)].get();
+  const std::uint8_t* native = a->Native;
+  buffer[0] = native[0] ? 1 : 0;
+  for (std::size_t i = 0; i < a->Fields.size(); ++i) {
+    const FieldDesc& f = a->Fields[i];
+    const std::uint8_t* slot = native + f.NativeOffset;
+    std::uint8_t* out = buffer + fieldOffsets_[i];
+    switch (f.Type) {
+      case 'C':
+        std::memcpy(out, slot, static_cast<std::size_t>(f.Len) + 1);
+        break;
+      case 'D': {
+        const std::string text(reinterpret_cast<const char*>(slot) + 1, std::min<std::size_t>(slot[0], 10));
+        const double v = DateValueOfText(text);
+        std::memcpy(out, &v, 8);
+        break;
+      }
+      case 'N':
+      case 'F':
+        if (f.Dec > 0) {
+          // Exactly the field's decimals.
+          char text[400];
+          std::snprintf(text, sizeof text, "%.*f", static_cast<int>(f.Dec), Real48ToDouble(slot));
+          const double v = std::strtod(text, nullptr);
+          std::memcpy(out, &v, 8);
+        } else {
+          std::memcpy(out, slot, 4);
+        }
+        break;
+      case 'M':
+        std::memcpy(out, slot, 4);
+        break;
+      case 'L':
+        out[0] = slot[0];
+        out[1] = 0;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void TTzDataSet::CopyOut(int field) {
+  vz::WorkArea* a = Areas.Slot[static_cast<std::size_t>(workArea_)].get();
+  const std::uint8_t* buffer = ActiveBuffer();
+  if (!a || !buffer) return;
+  std::uint8_t* native = a->Native;
+  native[0] = buffer[0];
+  for (std::size_t i = 0; i < a->Fields.size(); ++i) {
+    if (field != 0 && static_cast<int>(i) + 1 != field) continue;
+    const FieldDesc& f = a->Fields[i];
+    std::uint8_t* slot = native + f.NativeOffset;
+    const std::uint8_t* in = buffer + fieldOffsets_[i];
+    switch (f.Type) {
+      case 'C':
+        slot[0] = std::min<std::uint8_t>(in[0], f.Len);
+        std::memcpy(slot + 1, in + 1, f.Len);
+        break;
+      case 'D': {
+        double v;
+        std::memcpy(&v, in, 8);
+        std::string text;
+        if (v != 0) {
+          text = TrimRight(data::FormatDate(static_cast<data::DayNumber>(std::floor(v)), Dates.ShortDateFormat));
+          if (text.size() > 10) text.resize(10);
+        }
+        if (text.empty()) text = BlankDate();
+        std::string checked;
+        if (!DateCheck(text, checked)) {
+          platform::ShowMessage("        Invalid date       ");
+          checked = BlankDate();
+        }
+        slot[0] = static_cast<std::uint8_t>(checked.size());
+        std::memset(slot + 1, ' ', 10);
+        std::memcpy(slot + 1, checked.data(), std::min<std::size_t>(checked.size(), 10));
+        break;
+      }
+      case 'N':
+      case 'F':
+        if (f.Dec > 0) {
+          double v;
+          std::memcpy(&v, in, 8);
+          DoubleToReal48(v, slot);
+        } else {
+          std::memcpy(slot, in, 4);
+        }
+        break;
+      case 'M':
+        std::memcpy(slot, in, 4);
+        break;
+      case 'L':
+        slot[0] = in[0];
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+bool TTzDataSet::GetFieldData(const data::TField* field, void* dest) {
+  const std::uint8_t* source = CalcFieldsRunning() ? CalcBuffer() : ActiveBuffer();
+  if (!source || !field) return false;
+  if (field->Calculated()) {
+    const std::uint8_t* at = source + recordDataSize_ + field->Offset();
+    const bool present = at[0] != 1;
+    if (present && dest) std::memcpy(dest, at + 1, field->DataSize());
+    return present;
+  }
+  const int n = field->FieldNo();
+  if (n < 1 || static_cast<std::size_t>(n) > fieldOffsets_.size()) return false;
+  const std::uint8_t* at = source + fieldOffsets_[static_cast<std::size_t>(n - 1)];
+  if (field->DataType() == FieldType::Date) {
+    double v;
+    std::memcpy(&v, at, 8);
+    if (v == 0) return false;
+    if (dest) {
+      const data::DayNumber d = static_cast<data::DayNumber>(std::floor(v));
+      std::memcpy(dest, &d, 4);
+    }
+    return true;
+  }
+  if (!dest) return true;
+  std::memset(dest, 0, field->DataSize());
+  if (field->DataType() == FieldType::String) {
+    std::size_t len = std::min<std::size_t>(at[0], static_cast<std::size_t>(field->Size()));
+    while (len > 0 && at[len] == ' ') --len;
+    std::memcpy(dest, at + 1, len);
+    return true;
+  }
+  std::memcpy(dest, at, field->DataSize());
+  return true;
+}
+
+void TTzDataSet::SetFieldData(data::TField* field, const void* value) {
+  std::uint8_t* target = CalcFieldsRunning() ? CalcBuffer() : ActiveBuffer();
+  if (!target || !field) return;
+  if (field->Calculated()) {
+    std::uint8_t* at = target + recordDataSize_ + field->Offset();
+    at[0] = value ? 0 : 1;
+    if (value) std::memcpy(at + 1, value, field->DataSize());
+  } else {
+    if (CalcFieldsRunning()) throw data::EDatabaseError("Dataset not in edit or insert mode");
+    const int n = field->FieldNo();
+    if (n < 1 || static_cast<std::size_t>(n) > fieldOffsets_.size()) return;
+    std::uint8_t* at = target + fieldOffsets_[static_cast<std::size_t>(n - 1)];
+    const FieldDesc& f = Areas.Slot[static_cast<std::size_t>(workArea_)]->Fields[static_cast<std::size_t>(n - 1)];
+    if (!value) {
+      std::memset(at, 0, BufferBytes(f));
+    } else if (field->DataType() == FieldType::String) {
+      // A text longer than the field is cut to its length.
+      const char* text = static_cast<const char*>(value);
+      std::size_t len = strnlen(text, 255);
+      len = std::min<std::size_t>(len, f.Len);
+      at[0] = static_cast<std::uint8_t>(len);
+      std::memset(at + 1, ' ', f.Len);
+      std::memcpy(at + 1, text, len);
+    } else if (field->DataType() == FieldType::Date) {
+      data::DayNumber d;
+      std::memcpy(&d, value, 4);
+      const double v = d;
+      std::memcpy(at, &v, 8);
+    } else {
+      std::memcpy(at, value, std::min(field->DataSize(), BufferBytes(f)));
+    }
+    SelectWorkArea("SetFieldData");
+    CopyOut(n);
+  }
+  if (!CalcFieldsRunning()) DataChanged(field);
+}
+
+char TTzDataSet::FieldTypeLetter(const data::TField* field, char fallback) const {
+  if (!field || !fieldProps_) return fallback;
+  const int n = fieldProps_->Number(field->FieldName());
+  return n == 0 ? fallback : fieldProps_->Type(n);
+}
+
+void TTzDataSet::ActivateRow() {
+  if (!Active() || workArea_ == 0) return;
+  SelectWorkArea("ActivateRow");
+  CopyOut(0);
+}
+
+std::unique_ptr<data::TStream> TTzDataSet::CreateBlobStream(data::TField*, data::BlobMode) { return nullptr; }
+
+// --- Record fetch ---------------------------------------------------------------------------
+
+GetResult TTzDataSet::GetRecord(std::uint8_t* buffer, GetMode mode) {
+  GetResult result = GetResult::Ok;
+  switch (mode) {
+    case GetMode::Current: {
+      if (s_IsEmpty() || (s_dEOF() && s_dBOF())) return GetResult::Error;
+      s_Skip(s_dEOF() ? -1 : 0);
+      CopyIn(buffer);
+      if ((buffer[0] && HideDeletedRecs) || !s_InWhileRange()) result = GetResult::Error;
+      break;
+    }
+    case GetMode::Next:
+      do {
+        if (s_IsEmpty()) return GetResult::Eof;
+        if (Bof() && Eof()) s_GoTopWhile();
+        else if (!s_dEOF()) s_Skip(1);
+        if (s_dEOF()) return GetResult::Eof;
+        CopyIn(buffer);
+      } while (buffer[0] && HideDeletedRecs);
+      break;
+    case GetMode::Prior:
+      do {
+        if (s_IsEmpty()) return GetResult::Bof;
+        if (!s_dBOF()) s_Skip(-1);
+        if (s_dBOF()) return GetResult::Bof;
+        CopyIn(buffer);
+      } while (buffer[0] && HideDeletedRecs);
+      break;
+  }
+  if (result != GetResult::Ok) return result;
+  CalculateFields(buffer);
+  std::int64_t r = s_RecNo();
+  const std::int64_t count = s_RecCount();
+  if (r > count) r = count;
+  if (r < 1) r = 1;
+  const std::uint32_t recNo = static_cast<std::uint32_t>(r);
+  std::memcpy(buffer + RecNoOffset(), &recNo, 4);
+  buffer[FlagOffset()] = static_cast<std::uint8_t>(data::BookmarkFlag::Current);
+  std::memcpy(buffer + BookmarkOffset(), &recNo, 4);
+  return GetResult::Ok;
+}
+
+void TTzDataSet::InternalFirst() {
+  s_GoTopWhile();
+  if (!s_dBOF()) s_Skip(-1);
+}
+
+void TTzDataSet::InternalLast() {
+  s_GoBottomWhile();
+  if (!s_dEOF()) s_Skip(1);
+}
+
+void TTzDataSet::InternalGotoBookmark(const data::Bookmark& b) {
+  std::uint32_t n = 0;
+  std::memcpy(&n, b.data(), std::min<std::size_t>(4, b.size()));
+  s_Go(n);
+}
+
+void TTzDataSet::InternalSetToRecord(std::uint8_t* buffer) { InternalGotoBookmark(GetBookmarkData(buffer)); }
+
+bool TTzDataSet::BookmarkValid(const data::Bookmark& b) {
+  if (b.size() < 4) return false;
+  std::int32_t n = 0;
+  std::memcpy(&n, b.data(), 4);
+  try {
+    if (n <= 0 || n > s_RecCount()) return false;
+    ScopedErrorDispatch quiet(false);
+    s_Go(n);
+    if (Err.ErrorCode != 0) return false;
+    return !HideDeletedRecs || !Deleted();
+  } catch (...) {
+    return false;
+  }
+}
+
+int TTzDataSet::CompareBookmarks(const data::Bookmark& a, const data::Bookmark& b) {
+  if (a.size() < 4 || b.size() < 4) return 1;
+  return std::memcmp(a.data(), b.data(), 4) == 0 ? 0 : 1;
+}
+
+int TTzDataSet::GetRecordCount() { return static_cast<int>(s_RecCount()); }
+
+int TTzDataSet::GetRecNo() {
+  if (ControlsDisabled()) return static_cast<int>(s_RecNo());
+  const std::uint8_t* b = ActiveBuffer();
+  if (!b || WindowRecordCount() == 0) return 0;
+  std::uint32_t n;
+  std::memcpy(&n, b + RecNoOffset(), 4);
+  return static_cast<int>(n);
+}
+
+void TTzDataSet::SetRecNoHook(int n) {
+  const std::uint32_t v = static_cast<std::uint32_t>(n);
+  data::Bookmark b(4);
+  std::memcpy(b.data(), &v, 4);
+  GotoBookmark(b);
+}
+
+bool TTzDataSet::IsSequenced() {
+  SelectWorkArea("IsSequenced");
+  return CurrentOrder() == 0;
+}
+
+void TTzDataSet::InternalEdit() { s_Skip(0); }
+
+void TTzDataSet::InternalInitRecord(std::uint8_t* buffer) {
+  std::memset(buffer, 0, RecordBufferSize());
+  s_ClearRecord();
+}
+
+bool TTzDataSet::GetCurrentRecord(std::uint8_t* buffer) {
+  if (WindowRecordCount() == 0) return false;
+  std::memcpy(buffer, ActiveBuffer(), recordDataSize_);
+  return true;
+}
+
+int TTzDataSet::GetNextRecords() {
+  const int n = TDataSet::GetNextRecords();
+  s_UpdateCursorPos();
+  return n;
+}
+
+int TTzDataSet::GetPriorRecords() {
+  const int n = TDataSet::GetPriorRecords();
+  s_UpdateCursorPos();
+  return n;
+}
+
+void TTzDataSet::DoAfterScroll() {
+  s_UpdateCursorPos();
+  TDataSet::DoAfterScroll();
+}
+
+void TTzDataSet::DoAfterDelete() {
+  if (WindowRecordCount() == 0) s_GoBottomWhile();
+  TDataSet::DoAfterDelete();
+}
+
+void TTzDataSet::DoBeforeCancel() {
+  TDataSet::DoBeforeCancel();
+  if (State() == DataSetState::Edit) s_HandleWhileAfterPost();
+  else s_HandleWhileAfterInsert();
+}
+
+void TTzDataSet::DataEventHook(data::DataEvent e, std::intptr_t info) {
+  if (e == data::DataEvent::DataSetChange && resyncPending_ && !ControlsDisabled()) ResyncFromEngine();
+  TDataSet::DataEventHook(e, info);
+}
+
+// --- Writing -------------------------------------------------------------------------------
+
+void TTzDataSet::InternalPost() {
+  if (State() == DataSetState::Edit) {
+    if (!ReplaceWithLock()) throw EAbort();
+    s_HandleWhileAfterPost();
+  } else if (State() == DataSetState::Insert) {
+    ActiveBuffer()[0] = 0;
+    SelectWorkArea("InternalPost");
+    CopyOut(0);
+    if (!AppendWithLock()) throw EAbort();
+    s_HandleWhileAfterInsert();
+  }
+}
+
+void TTzDataSet::InternalDelete() {
+  if (!DeleteWithLock()) throw EAbort();
+}
+
+bool TTzDataSet::RecordDeleted() {
+  const std::uint8_t* b = ActiveBuffer();
+  return b && WindowRecordCount() > 0 && b[0] != 0;
+}
+
+void TTzDataSet::SetRecordDeleted(bool on) {
+  if (on == RecordDeleted()) return;
+  if (on) {
+    if (WindowRecordCount() > 0) Delete();
+    return;
+  }
+  if (State() == DataSetState::Insert || State() == DataSetState::SetKey) {
+    Cancel();
+    return;
+  }
+  NotifyLinks(data::DataEvent::CheckBrowseMode);
+  DoBeforeRestore();
+  UpdateCursorPos();
+  if (RestoreWithLock()) {
+    if (State() != DataSetState::Browse) SetState(DataSetState::Browse);
+    CursorPosChanged();
+    UpdateCursorPos();
+    Resync(true);
+    DoAfterRestore();
+  }
+}
+
+// --- Engine steps --------------------------------------------------------------------------
+
+template <typename F>
+void TTzDataSet::WithoutNotification(F f) {
+  vz::WorkArea* a = CurrentTable();
+  VoidProc saved;
+  if (a && !cursorUpdateRunning_) saved = std::exchange(a->AfterMove, nullptr);
+  try {
+    f();
+  } catch (...) {
+    if (a && saved && CurrentTable() == a) a->AfterMove = std::move(saved);
+    throw;
+  }
+  if (a && saved && CurrentTable() == a) a->AfterMove = std::move(saved);
+}
+
+bool TTzDataSet::s_IsEmpty() {
+  SelectWorkArea("s_IsEmpty");
+  return CurrentTable()->RecCount == 0 && RecCount() == 0;
+}
+
+std::int64_t TTzDataSet::s_RecCount() {
+  SelectWorkArea("s_RecCount");
+  return RecCount();
+}
+
+std::int64_t TTzDataSet::s_RecNo() {
+  SelectWorkArea("s_RecNo");
+  return vz::RecNo();
+}
+
+bool TTzDataSet::s_dEOF() {
+  SelectWorkArea("s_dEOF");
+  return dEOF();
+}
+
+bool TTzDataSet::s_dBOF() {
+  SelectWorkArea("s_dBOF");
+  return dBOF();
+}
+
+void TTzDataSet::s_Skip(std::int64_t n) {
+  SelectWorkArea("s_Skip");
+  if (CurrentTable()->RecCount == 0 && RecCount() == 0) return;
+  WithoutNotification([n] { SKIP(n); });
+}
+
+void TTzDataSet::s_Go(std::int64_t n) {
+  SelectWorkArea("s_Go");
+  const vz::WorkArea* a = CurrentTable();
+  if (a->RecCount > 0 && n != a->RecNo) WithoutNotification([n] { GO(n); });
+  if (!s_InWhileRange()) s_GoBottomWhile();
+}
+
+void TTzDataSet::s_ClearRecord() {
+  SelectWorkArea("s_ClearRecord");
+  ClearRecord();
+}
+
+void TTzDataSet::s_ClearActive() {
+  SelectWorkArea("s_ClearActive");
+  ClearRecord();
+  if (std::uint8_t* b = ActiveBuffer()) CopyIn(b);
+}
+
+bool TTzDataSet::s_InWhileRange() {
+  if (State() == DataSetState::Edit || State() == DataSetState::Insert || State() == DataSetState::SetKey)
+    return true;
+  SelectWorkArea("s_InWhileRange");
+  return WhileConditionHolds();
+}
+
+void TTzDataSet::s_GoTopWhile() {
+  SelectWorkArea("s_GoTopWhile");
+  if (RecCount() == 0) return;
+  if (!IsWhileOn()) {
+    WithoutNotification([] { GoTop(); });
+    if (dBOF()) s_ClearActive();
+    return;
+  }
+  const bool editing = State() == DataSetState::Edit || State() == DataSetState::Insert ||
+                       State() == DataSetState::SetKey;
+  if (editing || WhileConditionHolds()) {
+    std::int64_t visible = 0;
+    while (!dBOF()) {
+      if (!Deleted() || !HideDeletedRecs) visible = vz::RecNo();
+      WithoutNotification([] { SKIP(-1); });
+    }
+    if (visible > 0) WithoutNotification([visible] { GO(visible); });
+  } else {
+    WithoutNotification([] {
+      GoBottom();
+      SKIP(1);
+    });
+    s_ClearActive();
+  }
+}
+
+void TTzDataSet::s_GoBottomWhile() {
+  SelectWorkArea("s_GoBottomWhile");
+  if (RecCount() == 0) return;
+  if (!IsWhileOn()) {
+    WithoutNotification([] { GoBottom(); });
+    if (dEOF()) s_ClearActive();
+    return;
+  }
+  const bool editing = State() == DataSetState::Edit || State() == DataSetState::Insert ||
+                       State() == DataSetState::SetKey;
+  if (editing || WhileConditionHolds()) {
+    std::int64_t visible = 0;
+    while (!dEOF()) {
+      if (!Deleted() || !HideDeletedRecs) visible = vz::RecNo();
+      WithoutNotification([] { SKIP(1); });
+    }
+    if (visible > 0) WithoutNotification([visible] { GO(visible); });
+  } else {
+    WithoutNotification([] {
+      GoBottom();
+      SKIP(1);
+    });
+    s_ClearActive();
+  }
+}
+
+void TTzDataSet::s_UpdateCursorPos() {
+  if (cursorUpdateSuppressed_ || Destroying() || !KeptOpen() || workArea_ == 0) return;
+  if (WindowRecordCount() == 0) savedRecNo_ = 0;
+  SelectWorkArea("s_UpdateCursorPos");
+  if (dEOF() && dBOF()) return;
+  if (cursorUpdateRunning_) return;
+  cursorUpdateRunning_ = true;
+  try {
+    CursorPosChanged();
+    UpdateCursorPos();
+  } catch (...) {
+    cursorUpdateRunning_ = false;
+    throw;
+  }
+  cursorUpdateRunning_ = false;
+  if (s_InWhileRange()) savedRecNo_ = s_RecNo();
+}
+
+void TTzDataSet::s_HandleWhileAfterInsert() {
+  if (s_InWhileRange()) return;
+  if (savedRecNo_ > 0 && savedRecNo_ <= s_RecCount()) {
+    const std::int64_t n = savedRecNo_;
+    WithoutNotification([n] { GO(n); });
+  }
+}
+
+void TTzDataSet::s_HandleWhileAfterPost() {
+  if (s_InWhileRange()) return;
+  if (!s_dBOF()) s_Skip(-1);
+  if (s_InWhileRange()) return;
+  if (!s_dEOF()) s_Skip(1);
+  if (!s_InWhileRange()) s_GoBottomWhile();
+}
+
+void TTzDataSet::ResyncFromEngine() {
+  if (ControlsDisabled() || Err.ErrorCode != 0) {
+    resyncPending_ = true;
+    return;
+  }
+  cursorUpdateSuppressed_ = true;
+  resyncPending_ = false;
+  SelectWorkArea("ResyncFromEngine");
+  vz::WorkArea* a = CurrentTable();
+  VoidProc saved = a ? std::exchange(a->AfterMove, nullptr) : nullptr;
+  auto restore = [&] {
+    if (a && saved && CurrentTable() == a) a->AfterMove = std::move(saved);
+    cursorUpdateSuppressed_ = false;
+  };
+  try {
+    if (dEOF() && dBOF()) {
+      s_ClearActive();
+      Resync(false);
+    } else {
+      if (State() == DataSetState::Edit || State() == DataSetState::Insert ||
+          State() == DataSetState::SetKey)
+        Cancel();
+      else
+        Resync(true);
+      CursorPosChanged();
+      UpdateCursorPos();
+    }
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+}
+
+}  // namespace vz

@@ -1,0 +1,217 @@
+// The table component's base: a dataset of the data-access framework whose
+// storage is one work area of the storage engine. It lays out the record
+// buffers, answers the framework's hooks by moving the engine with GO and
+// SKIP (so records come in the order of the controlling index, deleted ones
+// passed over), turns table fields into field objects, and selects its work
+// area before every engine call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataset/DataSet.h"
+#include "dataset/DataSource.h"
+#include "dataset/Fields.h"
+
+namespace vz {
+
+enum class TTzTableLanguage { tlOem, tlAnsi };
+
+// A silent abort: the operation was given up, nothing to report.
+class EAbort : public std::runtime_error {
+ public:
+  EAbort() : std::runtime_error("Operation aborted") {}
+};
+
+// One table field as the field properties know it.
+struct TDTField {
+  std::string Name;
+  char Type = 'C';
+  int Length = 0;
+  int Decimals = 0;
+  int Offset = 0;  // of its slot in the native record (the deleted flag is 0)
+};
+
+// The fields of the open table, over the engine's native record.
+class TDbfFieldProps {
+ public:
+  explicit TDbfFieldProps(int workArea);
+  int Count() const { return static_cast<int>(fields_.size()); }
+  const TDTField& At(int i) const { return fields_[static_cast<std::size_t>(i - 1)]; }  // 1-based
+  std::string Name(int i) const { return At(i).Name; }
+  char Type(int i) const { return At(i).Type; }
+  int Length(int i) const { return At(i).Length; }
+  int Decimals(int i) const { return At(i).Decimals; }
+  // Slot i of the native record (0: the deleted flag).
+  std::uint8_t* Address(int i) const;
+  // The number of the field with that name (letter case aside), or 0.
+  int Number(const std::string& name) const;
+
+ private:
+  int area_;
+  std::vector<TDTField> fields_;
+};
+
+// A date field whose text follows the engine's date conventions.
+class TTzDateField : public data::TDateField {
+ public:
+  explicit TTzDateField(const std::string& name) : TDateField(name) {}
+  std::string DisplayText() const override;
+  void SetAsString(const std::string& text) override;
+};
+
+// A data link that also refers to one field.
+class TTzDataLink : public data::TDataLink {
+ public:
+  data::TField* Field() const { return field_; }
+  void SetField(data::TField* f) { field_ = f; }
+
+ private:
+  data::TField* field_ = nullptr;
+};
+
+class TTzDataSet : public data::TDataSet {
+ public:
+  TTzDataSet();
+  ~TTzDataSet() override;
+
+  // --- Properties ---
+  bool HideDeletedRecs = false;
+  bool ShowProgress = true;
+  TTzTableLanguage TableLanguage = TTzTableLanguage::tlOem;
+  std::vector<std::string> DbfFields;
+  const std::string& DbfFileName() const { return dbfFileName_; }
+  void SetDbfFileName(const std::string& name);
+  data::DataSetEvent BeforeRestore, AfterRestore;
+  // True while the component is being read from its stored form.
+  bool Loading = false;
+
+  int WorkArea() const { return workArea_; }
+  TDbfFieldProps* FieldProps() const { return fieldProps_.get(); }
+
+  // Selects the table's work area and copies its settings into the engine.
+  virtual void SelectWorkArea(const std::string& label);
+
+  // --- Searching and moving (engine side) ---
+  void ResyncFromEngine();
+
+  // --- Framework queries ---
+  bool GetFieldData(const data::TField* field, void* buffer) override;
+  void SetFieldData(data::TField* field, const void* buffer) override;
+  std::unique_ptr<data::TStream> CreateBlobStream(data::TField* field, data::BlobMode mode) override;
+  // The type letter of the table field with the field's name, or `fallback`.
+  char FieldTypeLetter(const data::TField* field, char fallback) const;
+  // The grid makes another row the active record: the engine's native
+  // record follows.
+  void ActivateRow();
+  bool RecordDeleted();
+  void SetRecordDeleted(bool on);
+  bool CanModify() override { return !ReadOnlyFlag(); }
+  bool IsSequenced();
+
+  // The record data of the active buffer into the native record.
+  void CopyOut(int field);  // 0: all fields
+
+ protected:
+  // --- Virtual operations of the component ---
+  virtual void DoBeforeRestore() {
+    if (BeforeRestore) BeforeRestore(*this);
+  }
+  virtual void DoAfterRestore() {
+    if (AfterRestore) AfterRestore(*this);
+  }
+  virtual bool InMemoryOnly() const { return false; }
+  virtual void InMemoryNameChanged() {}
+  virtual void BeforeTableClose() {}
+  virtual void AfterTableOpen() {}
+  virtual bool OpenFileStep(const std::string& name) = 0;
+  virtual bool AppendWithLock() = 0;
+  virtual bool DeleteWithLock() = 0;
+  virtual bool RestoreWithLock() = 0;
+  virtual bool ReplaceWithLock() = 0;
+  virtual bool KeptOpen() const { return true; }
+  virtual bool ReadOnlyFlag() const { return false; }
+
+  // --- Framework hooks ---
+  void InternalOpen() override;
+  void InternalClose() override;
+  bool IsCursorOpen() const override { return cursorOpen_; }
+  data::GetResult GetRecord(std::uint8_t* buffer, data::GetMode mode) override;
+  void InternalFirst() override;
+  void InternalLast() override;
+  void InternalGotoBookmark(const data::Bookmark& b) override;
+  void InternalSetToRecord(std::uint8_t* buffer) override;
+  data::Bookmark GetBookmarkData(const std::uint8_t* buffer) override;
+  void SetBookmarkData(std::uint8_t* buffer, const data::Bookmark& b) override;
+  data::BookmarkFlag GetBookmarkFlag(const std::uint8_t* buffer) override;
+  void SetBookmarkFlag(std::uint8_t* buffer, data::BookmarkFlag f) override;
+  std::size_t RecordBufferSize() override;
+  int GetRecordCount() override;
+  int GetRecNo() override;
+  void SetRecNoHook(int n) override;
+  void InternalInitRecord(std::uint8_t* buffer) override;
+  void InternalEdit() override;
+  void InternalPost() override;
+  void InternalDelete() override;
+  void InternalInitFieldDefs() override;
+  void InternalHandleException() override;
+  int GetNextRecords() override;
+  int GetPriorRecords() override;
+  void DoAfterScroll() override;
+  void DoAfterDelete() override;
+  void DoBeforeCancel() override;
+  void DataEventHook(data::DataEvent e, std::intptr_t info) override;
+  bool GetCurrentRecord(std::uint8_t* buffer) override;
+
+ public:
+  // Bookmark validity and comparison (the grid's questions).
+  bool BookmarkValid(const data::Bookmark& b);
+  int CompareBookmarks(const data::Bookmark& a, const data::Bookmark& b);
+
+  // --- Engine steps (each selects the work area with its own label) ---
+  bool s_IsEmpty();
+  std::int64_t s_RecCount();
+  std::int64_t s_RecNo();
+  bool s_dEOF();
+  bool s_dBOF();
+  void s_Skip(std::int64_t n);
+  void s_Go(std::int64_t n);
+  void s_ClearRecord();
+  void s_ClearActive();
+  bool s_InWhileRange();
+  void s_GoTopWhile();
+  void s_GoBottomWhile();
+  void s_UpdateCursorPos();
+  void s_HandleWhileAfterInsert();
+  void s_HandleWhileAfterPost();
+
+ protected:
+  bool OpenTable(const std::string& name);
+  void CopyIn(std::uint8_t* buffer);
+  std::uint8_t* BufferFor() { return ActiveBuffer(); }
+  // Layout of a record buffer.
+  std::size_t recordDataSize_ = 0;
+  std::vector<std::size_t> fieldOffsets_;  // per table field, inside the record data
+  std::size_t RecNoOffset() const { return recordDataSize_ + CalcFieldsSize(); }
+  std::size_t FlagOffset() const { return RecNoOffset() + 4; }
+  std::size_t BookmarkOffset() const { return RecNoOffset() + 5; }
+
+  int workArea_ = 0;
+  bool cursorOpen_ = false;
+  std::unique_ptr<TDbfFieldProps> fieldProps_;
+  std::int64_t savedRecNo_ = 0;
+  bool resyncPending_ = false;
+  bool cursorUpdateRunning_ = false;
+  bool cursorUpdateSuppressed_ = false;
+  std::string dbfFileName_;
+
+ private:
+  // Runs an engine move with the record-change notification taken off.
+  template <typename F>
+  void WithoutNotification(F f);
+};
+
+}  // namespace vz

@@ -1,0 +1,460 @@
+#include "table/UTzFDS.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "engine/Dbf4.h"
+#include "engine/Memo.h"
+#include "engine/TZDbfLow.h"
+#include "engine/tzmsg.h"
+#include "index/TZNDX.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace vz {
+
+using data::DataSetState;
+
+// --- Index lines ------------------------------------------------------------------------------
+
+TIndexItem ParseIndexLine(const std::string& line) {
+  TIndexItem item;
+  std::string rest = line;
+  std::size_t comma = rest.find(',');
+  if (comma != std::string::npos && comma >= 1) {
+    const std::string number = TrimLeft(rest.substr(0, comma));
+    std::size_t used = 0;
+    int value = 0;
+    bool ok = !number.empty();
+    try {
+      value = std::stoi(number, &used);
+      ok = ok && used == number.size();
+    } catch (...) {
+      ok = false;
+    }
+    if (!ok) throw data::EDatabaseError("'" + rest.substr(0, comma) + "' is not a valid integer value");
+    item.Order = value;
+    rest.erase(0, comma + 1);
+    comma = rest.find(',');
+    if (comma != std::string::npos && comma >= 1) {
+      item.File = rest.substr(0, comma);
+      rest.erase(0, comma + 1);
+    }
+  }
+  item.Expression = rest.substr(0, 100);
+  return item;
+}
+
+TTzProgress100::TTzProgress100(const std::string& caption)
+    : window_(platform::CreateStatusWindow(caption)), text_(100, '|') {
+  if (window_) window_->ShowMessage(text_);
+}
+
+void TTzProgress100::Step() {
+  if (!text_.empty()) text_.erase(0, 1);
+  if (window_) window_->ShowMessage(text_);
+}
+
+// --- The component ---------------------------------------------------------------------------
+
+TTzFileDataSet::~TTzFileDataSet() {
+  SetDestroying();
+  try {
+    SetActive(false);
+  } catch (...) {
+  }
+}
+
+void TTzFileDataSet::SetExclusive(bool on) {
+  if (on == exclusive_) return;
+  exclusive_ = on;
+  if (Active()) {
+    SetActive(false);
+    SetActive(true);
+  }
+}
+
+namespace {
+
+// Puts the engine's forced open mode back, whatever happens.
+struct ForcedModeGuard {
+  int saved = Settings.ForcedFileMode;
+  ~ForcedModeGuard() { Settings.ForcedFileMode = saved; }
+};
+
+}  // namespace
+
+bool TTzFileDataSet::OpenFileStep(const std::string& name) {
+  if (CreateIfNotFound && !platform::FileExists(platform::ResolveFileName(name))) {
+    if (!CreateTable()) platform::ShowMessage("Could not create '" + DbfFileName() + "'");
+  }
+  std::string command = name;
+  if (exclusive_) command += " EXCLUSIVE";
+  if (!Trim(Name()).empty()) command += " ALIAS " + Trim(Name());
+  ForcedModeGuard guard;
+  const bool fix = Settings.FixRecCount;
+  Settings.FixRecCount = AutoFixRecCount;
+  if (ReadOnly) Settings.ForcedFileMode = platform::kModeRead;
+  try {
+    USE(command);
+  } catch (...) {
+    Settings.FixRecCount = fix;
+    throw;
+  }
+  Settings.FixRecCount = fix;
+  if (Err.ErrorCode != 0) return false;
+  const bool ok = OpenIndexes();
+  if (!ok) {
+    // The table opened but its indexes did not: nothing stays open.
+    ScopedErrorDispatch quiet(false);
+    const std::uint16_t code = Err.ErrorCode;
+    const std::string detail = Err.ErrorDetail;
+    CloseArea();
+    Err.ErrorCode = code;
+    Err.MessageCode = code;
+    Err.ErrorDetail = detail;
+  }
+  return ok;
+}
+
+bool TTzFileDataSet::BuildIndex(const TIndexItem& item) {
+  bool canMake = true;
+  if (OnBeforeMakeIndex) OnBeforeMakeIndex(item.File, canMake);
+  if (!canMake) return false;
+  std::unique_ptr<TTzProgress100> progress;
+  if (ShowProgress) {
+    progress = std::make_unique<TTzProgress100>("Indexing " + item.File + "...");
+    TTzProgress100* p = progress.get();
+    Progress.Step = [p] { p->Step(); };
+    Progress.Steps = 100;
+  }
+  try {
+    Index_On(item.File, item.Expression);
+  } catch (...) {
+    Progress = BuildProgress{};
+    throw;
+  }
+  Progress = BuildProgress{};
+  progress.reset();
+  if (OnAfterMakeIndex) OnAfterMakeIndex(item.File);
+  if (Err.ErrorCode == 0) vz::SetIndexTo(item.File, nullptr, 1);
+  return true;
+}
+
+bool TTzFileDataSet::OpenIndexes() {
+  const bool dispatch = SetErrorDispatch(false);
+  auto reissue = [&] {
+    SetErrorDispatch(dispatch);
+    const int code = Err.ErrorCode;
+    SetError(code, TakeErrorDetail());
+  };
+  vz::WorkArea& table = *CurrentTable();
+  // Another program using the table's indexes holds the semaphore file:
+  // then nothing is rebuilt in this open.
+  TCreateIndexType mode = CreateIndex;
+  const std::string semaphore = SemaphoreFileName(table);
+  if (platform::FileExists(semaphore)) {
+    platform::File probe;
+    bool busy = false;
+    if (probe.Open(semaphore, platform::kModeRead | platform::kShareDenyNone) == 0)
+      busy = probe.IsRangeLockedByOther(18, 1);
+    probe.Close();
+    if (busy) {
+      if (mode == TCreateIndexType::ciAlways || mode == TCreateIndexType::ciVerifyHeader)
+        mode = TCreateIndexType::ciNotFound;
+    } else {
+      platform::DeleteFile(semaphore);
+    }
+  }
+  ClearError();
+  try {
+    for (const std::string& line : IndexList) {
+      const TIndexItem item = ParseIndexLine(line);
+      switch (mode) {
+        case TCreateIndexType::ciNotFound:
+        case TCreateIndexType::ciNever:
+          SetIndexToLFN(item.File, 1);
+          break;
+        case TCreateIndexType::ciAlways:
+          Err.ErrorCode = 2;
+          break;
+        case TCreateIndexType::ciVerifyHeader: {
+          IndexOptions options;
+          const std::string bare = TakeIndexOptions(item.File, options);
+          const IndexInfoRecord info = IndexInfo(bare);
+          const std::string path = platform::ResolveFileName(IndexFileName(bare, &table));
+          std::int64_t dataTime = 0, indexTime = 0;
+          platform::ModificationTime(table.OpenName, dataTime);
+          platform::ModificationTime(path, indexTime);
+          const std::string want = platform::AsciiUpper(platform::NameOf(table.FileName)).substr(0, 12);
+          const std::string have = platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12);
+          RefreshRecCount(table);
+          if (Err.ErrorCode == 0 && info.Records == table.RecCount && have == want && dataTime <= indexTime) {
+            SetIndexToLFN(item.File, 1);
+          } else {
+            ClearError();
+            Err.ErrorCode = 2;
+          }
+          break;
+        }
+      }
+      const int code = Err.ErrorCode;
+      if (mode != TCreateIndexType::ciNever && (code == 2 || code == 222 || code == 223 || code == 266)) {
+        ClearError();
+        BuildIndex(item);
+      }
+      if (Err.ErrorCode != 0) {
+        reissue();
+        return false;
+      }
+      CloseIndexes();
+    }
+    for (const std::string& line : IndexList) {
+      const TIndexItem item = ParseIndexLine(line);
+      SetIndexToLFN(item.File, item.Order);
+      if (Err.ErrorCode != 0) {
+        const int code = Err.ErrorCode;
+        const std::string detail = TakeErrorDetail();
+        CloseIndexes();
+        Err.ErrorCode = static_cast<std::uint16_t>(code);
+        Err.ErrorDetail = detail;
+        reissue();
+        return false;
+      }
+    }
+  } catch (...) {
+    SetErrorDispatch(dispatch);
+    throw;
+  }
+  SetErrorDispatch(dispatch);
+  return true;
+}
+
+bool TTzFileDataSet::CreateTable() {
+  if (DbfFields.empty()) {
+    platform::ShowMessage("FieldList.Count is <= 0 trying to create a database");
+    return false;
+  }
+  std::vector<FieldSpec> specs;
+  for (const std::string& line : DbfFields) {
+    if (std::count(line.begin(), line.end(), ',') != 3) return false;
+    std::string parts[4];
+    std::size_t pos = 0;
+    for (int i = 0; i < 4; ++i) {
+      const std::size_t end = line.find(',', pos);
+      parts[i] = Trim(line.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+      pos = end + 1;
+    }
+    FieldSpec f;
+    f.Name = parts[0].substr(0, 10);
+    f.Type = parts[1].empty() ? ' ' : parts[1][0];
+    f.Len = LenientInt(parts[2]);
+    f.Dec = LenientInt(parts[3]);
+    if (f.Type == 'X') continue;
+    const bool known = std::string("CDFLMN").find(f.Type) != std::string::npos;
+    if (!known || f.Len < 0 || f.Len > 255 || f.Dec < 0 || f.Dec > 255 ||
+        (f.Type == 'N' && (f.Len > 19 || f.Dec > 15 || (f.Dec > 0 && f.Len < f.Dec + 2))) ||
+        (f.Type == 'C' && f.Len == 255))
+      throw std::range_error("Range check error");
+    specs.push_back(f);
+  }
+  ScopedErrorDispatch quiet(false);
+  CreateDBF(DbfFileName(), specs);
+  return Err.ErrorCode == 0;
+}
+
+// --- Write paths -----------------------------------------------------------------------------
+
+bool TTzFileDataSet::WithLock(const char* label, bool fileLock, const LockFailedEvent& event,
+                              const char* what, void (*operation)()) {
+  if (!CanModify()) return false;
+  for (;;) {
+    SelectWorkArea(label);
+    if (fileLock ? ALock() : RLock()) {
+      operation();
+      const bool ok = Err.ErrorCode == 0;
+      Unlock();
+      return ok;
+    }
+    if (!event) {
+      platform::ShowMessage(std::string("Lock failed [") + what + "]");
+      return false;
+    }
+    bool retry = false;
+    event(retry);
+    if (!retry) return false;
+  }
+}
+
+bool TTzFileDataSet::AppendWithLock() {
+  return WithLock("s_AppendWithLock", true, OnALockFailedOnInsert, "Insert", [] { vz::Append(); });
+}
+bool TTzFileDataSet::DeleteWithLock() {
+  return WithLock("s_DeleteWithLock", false, OnRLockFailedOnDelete, "Delete", [] { vz::DeleteRec(); });
+}
+bool TTzFileDataSet::RestoreWithLock() {
+  return WithLock("s_RestoreWithLock", false, OnRLockFailedOnRestore, "Restore", [] { vz::RecallRec(); });
+}
+bool TTzFileDataSet::ReplaceWithLock() {
+  return WithLock("s_ReplaceWithLock", false, OnRLockFailedOnPost, "Post", [] { vz::Replace(); });
+}
+
+// --- Searches and index operations -------------------------------------------------------------
+
+bool TTzFileDataSet::Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options) {
+  SelectWorkArea("Locate");
+  if (CurrentOrder() > 0) {
+    const std::string key = keyValues.substr(0, 255);
+    return options.PartialKey ? Find(key) : FindExact(key);
+  }
+  return TTzCDataSet::Locate(keyFields, keyValues, options);
+}
+
+bool TTzFileDataSet::Find(const std::string& key) {
+  CheckBrowseMode();
+  SelectWorkArea("Find");
+  vz::Find(key.substr(0, 100));
+  const bool found = IndexSet.Found;
+  ResyncFromEngine();
+  return found;
+}
+
+bool TTzFileDataSet::FindExact(const std::string& key) {
+  CheckBrowseMode();
+  SelectWorkArea("FindExact");
+  const bool exact = IndexSet.ExactFind;
+  IndexSet.ExactFind = true;
+  try {
+    vz::Find(key.substr(0, 100));
+  } catch (...) {
+    IndexSet.ExactFind = exact;
+    throw;
+  }
+  IndexSet.ExactFind = exact;
+  const bool found = IndexSet.Found;
+  ResyncFromEngine();
+  return found;
+}
+
+void TTzFileDataSet::IndexOn(const std::string& expression, const std::string& fileName) {
+  SelectWorkArea("IndexOn");
+  Index_On(fileName, expression);
+  ResyncFromEngine();
+}
+
+void TTzFileDataSet::IndexOnCB(KeyMaker maker, const std::string& fileName) {
+  SelectWorkArea("IndexOnCB");
+  Index_On(fileName, std::move(maker));
+  ResyncFromEngine();
+}
+
+void TTzFileDataSet::SetIndexTo(const std::string& files) {
+  SelectWorkArea("SetIndexTo");
+  Set_Index_To(files);
+  ResyncFromEngine();
+}
+
+void TTzFileDataSet::SetIndexToCB(KeyMaker maker, const std::string& fileName, int order) {
+  SelectWorkArea("SetIndexToCB");
+  vz::SetIndexTo(fileName, std::move(maker), order);
+  if (Active()) ResyncFromEngine();
+}
+
+void TTzFileDataSet::SetIndexToLFN(const std::string& fileName, int order) {
+  SelectWorkArea("SetIndexToLFN");
+  vz::SetIndexTo(fileName, nullptr, order);
+  if (Active()) ResyncFromEngine();
+}
+
+// --- Memo streams ------------------------------------------------------------------------------
+
+std::unique_ptr<data::TStream> TTzFileDataSet::CreateBlobStream(data::TField* field, data::BlobMode mode) {
+  if (!Active()) {
+    SetError(1103, "DataSet must be active. " + Name());
+    return nullptr;
+  }
+  SelectWorkArea("CreateBlobStream");
+  return std::make_unique<TTzBlobStream>(field, this, mode);
+}
+
+TTzBlobStream::TTzBlobStream(data::TField* field, TTzFileDataSet* table, data::BlobMode mode)
+    : field_(field), table_(table) {
+  if (!field || field->Calculated() || field->FieldNo() < 1) return;
+  std::uint8_t* b = table->ActiveBuffer();
+  if (!b) return;
+  data::TIntegerField probe("");
+  std::int32_t block = 0;
+  table->GetFieldData(field, &block);
+  block_ = block;
+  const bool convert = table->TableLanguage == TTzTableLanguage::tlOem;
+  // Memo errors deliver nothing instead of ending the program.
+  ScopedErrorDispatch quiet(false);
+  if (mode == data::BlobMode::Read) {
+    CreateBlobDescriptor(convert, block_, 1);
+  } else {
+    const std::int64_t made = CreateBlobDescriptor(convert, block_, 2);
+    const std::int32_t stored = static_cast<std::int32_t>(made < 0 ? -made : made);
+    if (made != 0) {
+      block_ = stored;
+      std::int32_t v = stored;
+      table->GetFieldData(field, nullptr);
+      table->SetFieldData(field, &v);
+    }
+  }
+  described_ = Err.ErrorCode == 0;
+  mode_ = mode;
+}
+
+std::int64_t TTzBlobStream::Read(void* buffer, std::int64_t count) {
+  if (!described_) return 0;
+  table_->SelectWorkArea("ReadBlobStream");
+  ScopedErrorDispatch quiet(false);
+  return ReadBlobStream(buffer, count);
+}
+
+std::int64_t TTzBlobStream::Seek(std::int64_t offset, int origin) {
+  if (!described_) return 0;
+  table_->SelectWorkArea("SeekBlobStream");
+  ScopedErrorDispatch quiet(false);
+  return SeekBlobStream(offset, origin);
+}
+
+std::int64_t TTzBlobStream::Write(const void* buffer, std::int64_t count) {
+  if (!described_) return 0;
+  table_->SelectWorkArea("WriteBlobStream");
+  ScopedErrorDispatch quiet(false);
+  const std::int64_t n = WriteBlobStream(buffer, count);
+  if (n > 0) modified_ = true;
+  return n;
+}
+
+TTzBlobStream::~TTzBlobStream() {
+  if (!table_->Active() || table_->WorkArea() == 0) return;
+  try {
+    table_->SelectWorkArea("DestroyBlobStream");
+    if (mode_ == data::BlobMode::Write) {
+      if (!modified_ && block_ != 0 && field_) {
+        // An emptied memo.
+        block_ = 0;
+        std::int32_t zero = 0;
+        table_->SetFieldData(field_, &zero);
+        modified_ = true;
+      }
+      const DataSetState s = table_->State();
+      if (s != DataSetState::Edit && s != DataSetState::Insert && s != DataSetState::SetKey &&
+          !table_->ControlsDisabled())
+        table_->Edit();
+      table_->SelectWorkArea("DestroyBlobStream");
+      table_->CopyOut(0);
+    }
+    if (described_) {
+      ScopedErrorDispatch quiet(false);
+      DestroyBlobDescriptor();
+    }
+    if (modified_ && field_) table_->DataChanged(field_);
+  } catch (const std::exception& e) {
+    platform::ShowMessage(e.what());
+  }
+}
+
+}  // namespace vz
