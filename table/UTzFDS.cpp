@@ -173,7 +173,7 @@ bool TTzFileDataSet::OpenIndexes() {
       switch (mode) {
         case TCreateIndexType::ciNotFound:
         case TCreateIndexType::ciNever:
-          SetIndexToLFN(item.File, 1);
+          vz::SetIndexTo(item.File, nullptr, 1);
           break;
         case TCreateIndexType::ciAlways:
           Err.ErrorCode = 2;
@@ -190,7 +190,7 @@ bool TTzFileDataSet::OpenIndexes() {
           const std::string have = platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12);
           RefreshRecCount(table);
           if (Err.ErrorCode == 0 && info.Records == table.RecCount && have == want && dataTime <= indexTime) {
-            SetIndexToLFN(item.File, 1);
+            vz::SetIndexTo(item.File, nullptr, 1);
           } else {
             ClearError();
             Err.ErrorCode = 2;
@@ -211,7 +211,7 @@ bool TTzFileDataSet::OpenIndexes() {
     }
     for (const std::string& line : IndexList) {
       const TIndexItem item = ParseIndexLine(line);
-      SetIndexToLFN(item.File, item.Order);
+      vz::SetIndexTo(item.File, nullptr, item.Order);
       if (Err.ErrorCode != 0) {
         const int code = Err.ErrorCode;
         const std::string detail = TakeErrorDetail();
