@@ -1,0 +1,92 @@
+// Table-component benchmark on a generated cheat table opened as the reader
+// opens it: opening with a valid index plus First with 20 buffers, a
+// LocateRec that finds nothing, and MoveBy(1) at the bottom of a 20-row
+// window, side by side with reading the data file once.
+//
+// usage: vorza-bench-table [--records N] [--reps R]
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "bench/BenchUtil.h"
+#include "bench/CheatTableGenerator.h"
+#include "dataset/DataSource.h"
+#include "engine/Memo.h"
+#include "engine/TimeDate.h"
+#include "index/TZNDX.h"
+#include "index/tzparser.h"
+#include "platform/files.h"
+#include "table/UTzFDS.h"
+
+using namespace vz;
+
+namespace {
+
+class Window : public data::TDataLink {};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bench::CheatTableSpec spec;
+  int reps = 5;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--records")) spec.records = std::atoll(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
+  }
+  InitDateSettings();
+  MemoInit();
+  ParserInit();
+  IndexInit();
+  const std::string table = bench::CachedCheatTable(spec);
+  const std::string ndx = platform::DirectoryOf(table) + "bench-table-cheat.ndx";
+  const std::string cat = "cat '" + table + "' > /dev/null";
+  std::system(cat.c_str());
+
+  TTzDbf t;
+  t.SetName("CheatDbf");
+  t.ReadOnly = true;
+  t.HideDeletedRecs = true;
+  t.AutoFixRecCount = true;
+  t.CreateIndex = TCreateIndexType::ciVerifyHeader;
+  t.CreateIfNotFound = false;
+  t.ShowProgress = false;
+  t.IndexList = {"1," + ndx + ",CHEATNAME"};
+  data::TDataSource source;
+  source.SetDataSet(&t);
+  Window window;
+  window.SetDataSource(&source);
+  window.SetBufferCount(20);
+  t.SetDbfFileName(table);
+  const double buildMs = bench::TimeMs([&] { t.Open(); });  // builds the index once
+  t.First();
+
+  double moveUs = 0;
+  std::vector<bench::Case> cases = {
+      {"read the .dbf once (cat)", [&] { std::system(cat.c_str()); }, {}},
+      {"open with a valid index + First (20 rows)",
+       [&] {
+         t.Close();
+         t.Open();
+         t.First();
+       },
+       {}},
+      {"LocateRec that finds nothing", [&] { t.LocateRec("cheatname", "zz no such cheat"); }, {}},
+      {"1000 x MoveBy(1) at the window's bottom",
+       [&] {
+         t.First();
+         t.MoveBy(19);  // the last row of the window
+         const double t0 = bench::NowMs();
+         for (int i = 0; i < 1000; ++i) t.MoveBy(1);
+         moveUs = (bench::NowMs() - t0);  // ms for 1000 = us per move
+       },
+       {}},
+  };
+  std::printf("table: %s (%d records); first open with the index build: %.0f ms\n", table.c_str(),
+              t.RecordCount(), buildMs);
+  bench::RunCases(cases, reps);
+  std::printf("per MoveBy(1) at the window's bottom: %.2f us (last run)\n", moveUs);
+  t.Close();
+  platform::DeleteFile(ndx);
+  return 0;
+}
