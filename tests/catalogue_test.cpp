@@ -5,6 +5,9 @@
 
 #include "app/MachineCatalogue.h"
 #include "tests/support/DbfBuilder.h"
+#include "engine/Dbf4.h"
+#include "engine/Memo.h"
+#include "engine/tzmsg.h"
 #include "tests/support/TempDir.h"
 
 namespace vz::app {
@@ -65,6 +68,84 @@ TEST(Catalogue, BoxSortIgnoresLetterCase) {
   std::vector<std::string> names = {"sony", "IBM", "Sega", "apple", "Apple"};
   SortAsMachineBox(names);
   EXPECT_EQ(names, (std::vector<std::string>{"Apple", "apple", "IBM", "Sega", "sony"}));
+}
+
+}  // namespace
+}  // namespace vz::app
+
+// The sample catalogue the build puts beside the reader: every machine is
+// offered, every table opens, names are unique and every live cheat has text.
+namespace vz::app {
+namespace {
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t tab = line.find('\t', start);
+    parts.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) return parts;
+    start = tab + 1;
+  }
+}
+
+TEST(SampleCatalogue, BuiltBesideTheReader) {
+  const std::string bin = std::string(VORZA_BIN_DIR) + "/";
+  EXPECT_EQ(OfferedMachines(bin), (std::vector<std::string>{"IBM/PC", "Nintendo N64",
+                                                             "Sega Dreamcast", "Sony Playstation"}));
+  const std::string tool = bin + "vorza-dbf";
+  for (const char* machine : {"pc", "n64", "psx", "dream"}) {
+    SCOPED_TRACE(machine);
+    const std::string table = bin + machine + ".dbf";
+    std::string out;
+    ASSERT_EQ(test::RunCommand(tool + " list " + table + " --all", &out), 0);
+    std::set<std::string> names;
+    std::vector<std::int64_t> live_records;
+    int live = 0;
+    int deleted = 0;
+    for (const std::string& line : SplitLines(out)) {
+      const auto parts = SplitTabs(line);
+      ASSERT_GE(parts.size(), 3u) << line;
+      EXPECT_TRUE(names.insert(parts[2]).second) << "duplicate name " << parts[2];
+      EXPECT_FALSE(parts[2].empty());
+      if (parts[1] == "*") {
+        ++deleted;
+        continue;
+      }
+      ++live;
+      live_records.push_back(std::stoll(parts[0]));
+    }
+    EXPECT_GE(live, 50);
+    EXPECT_GE(deleted, 1) << "each sample table keeps a deleted entry that the reader hides";
+    // Every live cheat has a text: read the memos in-process.
+    test::ResetEngineForTest();
+    MemoInit();
+    Select(1);
+    USE(table);
+    ASSERT_EQ(Err.ErrorCode, 0);
+    const int memo = FieldNo("CHEATMEMO");
+    for (const std::int64_t recno : live_records) {
+      GO(recno);
+      const std::string text = ReadMemoText(NativeInt(FieldAddress(memo)), true);
+      EXPECT_GT(text.size(), 40u) << "record " << recno;
+    }
+    CloseAll();
+  }
+  std::string doc;
+  ASSERT_EQ(test::RunCommand("head -c 200 " + bin + "vorzaw95.doc", &doc), 0);
+  EXPECT_NE(doc.find("Vorza Cheat Reader"), std::string::npos);
 }
 
 }  // namespace
