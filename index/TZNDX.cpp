@@ -79,17 +79,23 @@ void DescendEdge(IND& x, std::int32_t node, bool first) {
   }
 }
 
-void EnterLeaf(IND& x, int direction) {
+// Notes the leaf a step arrived at, coming from leaf `from`. A walk in one
+// direction meets each leaf once: meeting one again means a damaged file
+// whose nodes are shared by several parents (the walk would repeat itself,
+// or go on for ever).
+void EnterLeaf(IND& x, int direction, std::int32_t from) {
   if (direction != x.RunDirection) {
     x.RunDirection = direction;
-    x.LeavesInRun = 0;
+    x.RunLeaves.clear();
+    x.RunLeaves.insert(from);
   }
-  if (++x.LeavesInRun > x.Blocks) Corrupt(x, "_FindNextRec");
+  if (!x.RunLeaves.insert(x.Path.back().node).second || x.RunLeaves.size() > x.Blocks)
+    Corrupt(x, "_FindNextRec");
 }
 
 void StartRun(IND& x) {
   x.RunDirection = 0;
-  x.LeavesInRun = 0;
+  x.RunLeaves.clear();
 }
 
 // One entry forward; false at the end (the position stays on the last entry).
@@ -111,7 +117,7 @@ bool StepForward(IND& x) {
     if (p.entry < Count(p)) {
       ++p.entry;
       DescendEdge(x, ChildAt(x, p, p.entry), true);
-      EnterLeaf(x, 1);
+      EnterLeaf(x, 1, saved.back().node);
       if (Count(x.Path.back()) > 0) return true;
     }
   }
@@ -136,7 +142,7 @@ bool StepBackward(IND& x) {
     if (p.entry > 0) {
       --p.entry;
       DescendEdge(x, ChildAt(x, p, p.entry), false);
-      EnterLeaf(x, -1);
+      EnterLeaf(x, -1, saved.back().node);
       if (Count(x.Path.back()) > 0) return true;
     }
   }
@@ -197,18 +203,26 @@ bool Descend(IND& x, const std::uint8_t* key, bool insertMode, bool after = fals
 }
 
 // Brings the index back onto the entry of its current key and the table's
-// record (after the path was lost).
-void Reposition(IND& x, std::int64_t recNo) {
+// record (after the path was lost). True when it stands on that entry; false
+// when the entry is gone (another program changed the record): it then
+// stands on the entry that follows the record's place (Eof when none does).
+bool Reposition(IND& x, std::int64_t recNo) {
   const std::string key = x.CurKey;
+  const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
   if (static_cast<int>(key.size()) < x.Anchor.KeyLen()) {
     if (!PlaceAtEdge(x, true)) x.Eof = true;
-    return;
+    return false;
   }
-  if (!Descend(x, reinterpret_cast<const std::uint8_t*>(key.data()), false)) return;
-  while (CurrentRecord(x) != recNo &&
-         KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry),
-                    reinterpret_cast<const std::uint8_t*>(key.data())) == 0) {
-    if (!StepForward(x)) break;
+  if (!Descend(x, k, false)) return false;
+  for (;;) {
+    if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) return false;
+    const std::int64_t r = CurrentRecord(x);
+    if (r == recNo) return true;
+    if (r > recNo) return false;  // equal keys ascend by record number
+    if (!StepForward(x)) {
+      x.Eof = true;
+      return false;
+    }
   }
 }
 
@@ -230,7 +244,7 @@ void ReReadAnchors(WorkArea& t) {
   AreaIndexes& a = Here();
   for (int i = 1; i <= kMaxOrders; ++i)
     if (a.Opened[static_cast<std::size_t>(i)]) ReadAnchor(*a.Opened[static_cast<std::size_t>(i)]);
-  for (NodeCache::Slot& s : a.Cache.slots) s.used = false;
+  for (NodeCache::Slot& s : a.Cache.Slots) s.used = false;
   (void)t;
 }
 
@@ -285,13 +299,17 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   const std::string tail = " [OpenIndex/Set_Index_To]";
   if (!platform::FileExists(resolved))
     IndexRaise(2, "Attempt to open " + upper + " [SetIndexTo(...," + Str(order) + ")]");
+  // The same file (under any spelling) may serve the same table in other
+  // areas, never another table nor two orders of one area.
   for (int area = 1; area <= kMaxAreas + 1; ++area) {
     for (int o = 1; o <= kMaxOrders; ++o) {
       const IND* other = IndexAreas[static_cast<std::size_t>(area)].Opened[static_cast<std::size_t>(o)].get();
-      if (!other || other->Name != upper) continue;
+      if (!other || (other->Name != upper && !SameFile(other->OpenName, resolved))) continue;
       const WorkArea* otherTable = area <= kMaxAreas ? Areas.Slot[static_cast<std::size_t>(area)].get() : nullptr;
       const bool sameArea = area == Areas.Current;
-      if ((sameArea && o != order) || (!sameArea && (!otherTable || otherTable->FileName != t->FileName))) {
+      const bool sameTable = otherTable && (otherTable->FileName == t->FileName ||
+                                            SameFile(otherTable->OpenName, t->OpenName));
+      if ((sameArea && o != order) || (!sameArea && !sameTable)) {
         IndexRaise(220, "Index file already open: " + upper + " for " +
                             (otherTable ? otherTable->FileName : std::string()) + "\n\r" +
                             "Attempting to set index of same name for " + t->FileName + "." + tail);
@@ -328,7 +346,11 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   const std::uint64_t blocks = size / kNodeSize;
   const char letter = an.TypeLetter();
   const int keyLen = an.KeyLen();
-  const bool sane = keyLen >= 1 && keyLen <= 100 && (letter == 'C' || keyLen == 8) &&
+  // Some programs leave the type letter out (0): the type code then tells
+  // a character key (0) from a numeric or date one (1).
+  const bool anchorChar =
+      letter == 'C' || (letter != 'N' && letter != 'F' && letter != 'D' && an.TypeCode() == 0);
+  const bool sane = keyLen >= 1 && keyLen <= 100 && (anchorChar || keyLen == 8) &&
                     an.EntrySize() >= keyLen + 8 && an.KeysPerNode() >= 1 &&
                     4 + an.KeysPerNode() * an.EntrySize() + 4 <= static_cast<int>(kNodeSize) &&
                     an.Root() >= 1 && static_cast<std::uint64_t>(an.Root()) < blocks &&
@@ -352,7 +374,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
     if (type != 'C' && type != 'D' && type != 'F' && type != 'N') IndexRaise(222, tail);
     x->CharKey = type == 'C';
     x->Anchor.SetTypeLetter(type);
-    if (x->CharKey != (letter == 'C')) IndexRaise(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
+    if (x->CharKey != anchorChar) IndexRaise(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
   } else {
     if (!marker)
       IndexRaise(223, "Attempted use of Key Maker function with index file created with a dBASE key "
@@ -418,7 +440,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
     }
   } catch (...) {
     a.Opened[static_cast<std::size_t>(order)].reset();
-    if (order == 1) a.Cache.slots.clear();
+    if (order == 1) a.Cache.Slots.clear();
     RebuildWork(a);
     if (!a.Any() && a.Sem.LoggedIn) {
       try {
@@ -527,6 +549,10 @@ IndexInfoRecord IndexInfo(const std::string& name) {
   if (r.Expression.size() > 100) r.Expression.resize(100);
   r.KeyLength = block[12];
   r.KeyType = static_cast<char>(block[9]);
+  // Without a type letter (some programs leave it out) the type code says
+  // character (0) or numeric (1).
+  if (r.KeyType != 'C' && r.KeyType != 'N' && r.KeyType != 'F' && r.KeyType != 'D')
+    r.KeyType = (block[16] | (block[17] << 8)) == 0 ? 'C' : 'N';
   r.Unique = block[23] != 0;
   std::uint32_t check, count;
   std::memcpy(&check, block + 488, 4);
@@ -594,7 +620,7 @@ void CloseIndex(int order) {
     }
   } catch (const IndexFailure&) {
   }
-  if (order == 1) a.Cache.slots.clear();
+  if (order == 1) a.Cache.Slots.clear();
   const bool wasControlling = a.LastOrder == order;
   slot.reset();
   if (wasControlling) {
@@ -661,7 +687,16 @@ std::int64_t _FindNextRec() {
     x->Eof = true;
     return CurrentRecord(*x);
   }
-  if (!x->Positioned || x->Path.empty()) Reposition(*x, t->RecNo);
+  if (!x->Positioned || x->Path.empty()) {
+    // The position was lost: when the record's entry is gone, the entry
+    // that follows its place is the next one.
+    if (!Reposition(*x, t->RecNo)) {
+      if (x->Eof) return t->RecNo;  // nothing follows: the end
+      IndexSet.Found = true;
+      CopyCurrentKey(*x);
+      return CurrentRecord(*x);
+    }
+  }
   if (!StepForward(*x)) x->Eof = true;
   IndexSet.Found = !x->Eof;
   CopyCurrentKey(*x);
@@ -679,6 +714,12 @@ std::int64_t _FindPriorRec() {
   }
   if (a.Natural || !x) return t->RecNo > 1 ? t->RecNo - 1 : t->RecNo;
   if (x->Bof) return CurrentRecord(*x);
+  const bool onRecord = t->RecNo >= 1 && t->RecNo <= t->RecCount;
+  if (!x->Eof && onRecord && (!x->Positioned || x->Path.empty())) {
+    // The position was lost: the entry before the record's place is the
+    // prior one (the last entry when every key is below the record's).
+    Reposition(*x, t->RecNo);
+  }
   if (x->Eof || !x->Positioned || x->Path.empty()) {
     // From past the end (or a position never set) the last entry comes first.
     x->Eof = false;
@@ -735,8 +776,11 @@ bool Find(const std::string& text) {
     // Outside exact mode a character search is a prefix search.
     const std::size_t n = std::min(key.size(), x->CharKey && !exact ? key.size()
                                                                      : static_cast<std::size_t>(x->Anchor.KeyLen()));
+    // Numeric and date keys match by value (0 and -0 are one number).
     found = !x->Eof && !x->Path.empty() &&
-            std::memcmp(KeyOf(*x, x->Path.back(), x->Path.back().entry), key.data(), n) == 0;
+            (x->CharKey ? std::memcmp(KeyOf(*x, x->Path.back(), x->Path.back().entry), key.data(), n) == 0
+                        : KeyCompare(*x, KeyOf(*x, x->Path.back(), x->Path.back().entry),
+                                     reinterpret_cast<const std::uint8_t*>(key.data())) == 0);
     if (found) {
       IndexSet.Found = true;
       StoreCurrentKeys();
@@ -790,7 +834,47 @@ void SoftSyncIndex() {
     x->Eof = true;
     return;
   }
-  SyncOne(*x, *t, "SoftSyncIndex", "SoftSyncIndex", "SoftSyncIndex");
+  const std::uint16_t code = Err.ErrorCode, message = Err.MessageCode;
+  const std::string detail = Err.ErrorDetail;
+  const bool undispatched = Err.Undispatched;
+  const auto restore = [&] {
+    Err.ErrorCode = code;
+    Err.MessageCode = message;
+    Err.ErrorDetail = detail;
+    Err.Undispatched = undispatched;
+  };
+  try {
+    SyncOne(*x, *t, "SoftSyncIndex", "SoftSyncIndex", "SoftSyncIndex");
+    return;
+  } catch (const IndexFailure&) {
+    if (Err.ErrorCode != 212) throw;
+    restore();
+  }
+  // Another program changed the current record's key: the record in memory
+  // is older than the index. Read it again and stand on its present entry.
+  bool read = false;
+  {
+    ScopedErrorDispatch quiet(false);
+    if (GetDbfRecord(*t, t->RecNo)) {
+      Unpack(*t);
+      read = true;
+    }
+  }
+  restore();
+  if (read) {
+    try {
+      SyncOne(*x, *t, "SoftSyncIndex", "SoftSyncIndex", "SoftSyncIndex");
+      return;
+    } catch (const IndexFailure&) {
+      if (Err.ErrorCode != 212) throw;
+      restore();
+    }
+  }
+  // Not in the index either way: the next move finds its place from the
+  // record's last known key.
+  x->Path.clear();
+  x->Positioned = false;
+  x->Bof = x->Eof = false;
 }
 
 void StoreCurrentKeys() {
@@ -836,7 +920,7 @@ void Set_Order_To(int n) {
       a.LastOrder = n;
       a.Natural = false;
       RebuildWork(a);
-      for (NodeCache::Slot& s : a.Cache.slots) s.used = false;
+      for (NodeCache::Slot& s : a.Cache.Slots) s.used = false;
       if (t->RecCount == 0 || wasPastEnd) a.Work[1]->Eof = true;
     }
     const bool found = IndexSet.Found;
@@ -1065,23 +1149,42 @@ void InsertAt(IND& x, std::size_t level, int pos, std::int32_t child, std::int32
   }
 }
 
+// From the position after every entry of `key`, moves back in front of
+// those entries of the key whose record numbers are higher than `rec`:
+// equal keys keep ascending record numbers (a changed record is not always
+// the highest of its key). The position stays in the leaf of the entry it
+// goes in front of, so the bounding keys above it still hold.
+void BackOverHigherRecords(IND& x, const std::uint8_t* key, std::int64_t rec) {
+  for (;;) {
+    const std::vector<PathLevel> after = x.Path;
+    if (!StepBackward(x)) return;  // the position stayed where it was
+    const PathLevel& leaf = x.Path.back();
+    if (KeyCompare(x, KeyOf(x, leaf, leaf.entry), key) != 0 || EntryRecord(EntryOf(x, leaf, leaf.entry)) < rec) {
+      x.Path = after;
+      return;
+    }
+  }
+}
+
 // Inserts a key for a record into one index.
 void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
   if (x.CharKey) key = FitKey(key, x.Anchor.KeyLen());
   const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
   WriteLock lock(t);
-  // After every entry with the same key (the new record comes last).
-  Descend(x, k, true, true);
   if (x.Anchor.Unique()) {
     // Is the key there already?
-    std::vector<PathLevel> keep = x.Path;
     if (Descend(x, k, false) && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0) return;
-    x.Path = keep;
   }
+  // After every entry with the same key, then back in front of the higher
+  // records of that key.
+  Descend(x, k, true, true);
+  BackOverHigherRecords(x, k, rec);
   const std::size_t leafLevel = x.Path.size() - 1;
+  const std::int32_t root = x.Anchor.Root(), nextFree = x.Anchor.NextFree();
   InsertAt(x, leafLevel, x.Path.back().entry, 0, static_cast<std::int32_t>(rec),
            std::vector<std::uint8_t>(k, k + x.Anchor.KeyLen()));
-  if (x.AnchorChanged && x.File.Writable()) WriteAnchorNode(x, t);
+  // New nodes or a new root reach the anchor at once.
+  if ((x.Anchor.Root() != root || x.Anchor.NextFree() != nextFree) && x.File.Writable()) WriteAnchorNode(x, t);
   // Stand on the new entry.
   Descend(x, k, false);
   while (!x.Eof && CurrentRecord(x) != rec && StepForward(x)) {
@@ -1089,14 +1192,28 @@ void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
   x.CurKey = key;
 }
 
-// Removes the entry of (key, record) from one index.
+// Removes the entry of (key, record) from one index. In a UNIQUE index a
+// record may have no entry (another record holds its key): nothing to do.
 void RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec) {
   const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
   WriteLock lock(t);
-  if (!Descend(x, k, false)) return;
-  while (CurrentRecord(x) != rec) {
-    if (!StepForward(x) || KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) {
-      IndexRaise(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [CompareKeys]");
+  auto missing = [&] {
+    if (x.Anchor.Unique()) return true;
+    IndexRaise(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [CompareKeys]");
+  };
+  if (!Descend(x, k, false)) {
+    missing();
+    return;
+  }
+  for (;;) {
+    if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) {
+      missing();
+      return;
+    }
+    if (CurrentRecord(x) == rec) break;
+    if (!StepForward(x)) {
+      missing();
+      return;
     }
   }
   PathLevel& leaf = x.Path.back();
@@ -1120,7 +1237,11 @@ void AppendNewKey() {
   try {
     for (int i = 1; i <= kMaxOrders; ++i) {
       IND* x = a.Opened[static_cast<std::size_t>(i)].get();
-      if (x) AppendIndex(*x, *t, ComputeKey(*x, t->Oem), t->RecNo);
+      if (!x) continue;
+      AppendIndex(*x, *t, ComputeKey(*x, t->Oem), t->RecNo);
+      // The table's record count, kept in the anchor, changed: the anchor
+      // is written when the index closes.
+      x->AnchorChanged = true;
     }
     if (IND* c = Controlling()) c->Bof = c->Eof = false;
   } catch (const IndexFailure&) {
@@ -1160,11 +1281,12 @@ bool HookActive() {
   return !a.Natural && a.Work[1] != nullptr;
 }
 
+// The error stays stored: every move that synchronises reports it at its
+// end, after it has closed its read bracket of the shared-use protocol.
 void HookSynchronise() {
   try {
     SyncIndex();
   } catch (const IndexFailure&) {
-    DispatchPending();
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <queue>
 #include <thread>
 
@@ -144,14 +145,23 @@ bool UsesCache(const IND& x) {
   return a.Cache.Enabled() && a.Work[1] == &x && !x.NoCache;
 }
 
+// The cache holds the nodes of one order: another order taking it over
+// starts from an empty cache, since node numbers mean nothing across files.
+void ClaimCache(NodeCache& cache, const IND& x) {
+  if (cache.owner == x.Order) return;
+  for (NodeCache::Slot& s : cache.Slots) s.used = s.modified = false;
+  cache.owner = x.Order;
+}
+
 }  // namespace
 
 void SetUpNodeCache(AreaIndexes& a, int bytes) {
-  a.Cache.slots.clear();
+  a.Cache.Slots.clear();
+  a.Cache.owner = 0;
   if (bytes <= 0) return;
   int size = bytes - bytes % static_cast<int>(kNodeSize);
   if (size < 2048) size = 2048;
-  a.Cache.slots.resize(static_cast<std::size_t>(size) / kNodeSize);
+  a.Cache.Slots.resize(static_cast<std::size_t>(size) / kNodeSize);
 }
 
 void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
@@ -169,11 +179,12 @@ void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
   NodeCache& cache = IndexAreas[static_cast<std::size_t>(x.Area)].Cache;
   const bool cached = UsesCache(x);
   if (cached) {
-    for (std::size_t i = 0; i < cache.slots.size(); ++i) {
-      if (cache.slots[i].used && cache.slots[i].node == n) {
+    ClaimCache(cache, x);
+    for (std::size_t i = 0; i < cache.Slots.size(); ++i) {
+      if (cache.Slots[i].used && cache.Slots[i].node == n) {
         // A hit moves one place toward the front.
-        if (i > 0) std::swap(cache.slots[i], cache.slots[i - 1]), --i;
-        std::memcpy(image, cache.slots[i].image.data(), kNodeSize);
+        if (i > 0) std::swap(cache.Slots[i], cache.Slots[i - 1]), --i;
+        std::memcpy(image, cache.Slots[i].image.data(), kNodeSize);
         return;
       }
     }
@@ -185,22 +196,22 @@ void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
   image[2] = image[3] = 0;  // the modified mark is clear after a read
   CheckNode(x, n, image);
   if (cached) {
-    std::size_t victim = cache.slots.size();
-    for (std::size_t i = 0; i < cache.slots.size(); ++i)
-      if (!cache.slots[i].used) {
+    std::size_t victim = cache.Slots.size();
+    for (std::size_t i = 0; i < cache.Slots.size(); ++i)
+      if (!cache.Slots[i].used) {
         victim = i;
         break;
       }
-    if (victim == cache.slots.size()) {
-      victim = cache.slots.size() - 1;
-      NodeCache::Slot& old = cache.slots[victim];
+    if (victim == cache.Slots.size()) {
+      victim = cache.Slots.size() - 1;
+      NodeCache::Slot& old = cache.Slots[victim];
       if (old.modified) {
         const int wrc = x.File.WriteAt(static_cast<std::uint64_t>(old.node) * kNodeSize,
                                        old.image.data(), kNodeSize);
         if (wrc != 0) IndexRaise(wrc, "Error writing index file: " + x.Name + " [SeekAndWrite]");
       }
     }
-    NodeCache::Slot& s = cache.slots[victim];
+    NodeCache::Slot& s = cache.Slots[victim];
     s.used = true;
     s.modified = false;
     s.node = n;
@@ -217,8 +228,11 @@ void SeekAndWrite(IND& x, std::int32_t n, const std::uint8_t* image) {
   if (static_cast<std::uint64_t>(n) >= x.Blocks) x.Blocks = static_cast<std::uint64_t>(n) + 1;
   for (PathLevel& l : x.Path)
     if (l.node == n) std::memcpy(l.image.data(), out.data(), kNodeSize);
+  // Only this index's own nodes in the cache are refreshed: the cache may
+  // hold another order's node of the same number.
   NodeCache& cache = IndexAreas[static_cast<std::size_t>(x.Area)].Cache;
-  for (NodeCache::Slot& s : cache.slots)
+  if (cache.owner != x.Order) return;
+  for (NodeCache::Slot& s : cache.Slots)
     if (s.used && s.node == n) {
       std::memcpy(s.image.data(), out.data(), kNodeSize);
       s.modified = false;
@@ -250,7 +264,11 @@ void ReadAnchor(IND& x) {
   std::uint8_t raw[24];
   const int rc = x.File.ReadAt(0, raw, 24, got);
   if (rc != 0 || got < 24) IndexRaise(rc ? rc : 100, "Error reading index file: " + x.Name + " [ReadAnchor]");
+  // A file without a type letter keeps the one its expression gave at open.
+  const char letter = x.Anchor.TypeLetter();
   std::memcpy(x.Anchor.raw, raw, 24);
+  const char read = x.Anchor.TypeLetter();
+  if (read != 'C' && read != 'N' && read != 'F' && read != 'D') x.Anchor.SetTypeLetter(letter);
   std::uint64_t size = 0;
   x.File.Size(size);
   x.Blocks = std::max<std::uint64_t>(static_cast<std::uint64_t>(std::max(0, x.Anchor.NextFree())),
@@ -450,6 +468,13 @@ std::string TakeIndexOptions(const std::string& text, IndexOptions& options) {
   options.Soundex = take(" SOUNDEX");
   options.Descending = take(" DESCENDING");
   return Trim(original);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (platform::AsciiUpper(a) == platform::AsciiUpper(b)) return true;
+  std::error_code ec;
+  const bool same = std::filesystem::equivalent(a, b, ec);
+  return !ec && same;
 }
 
 std::string IndexFileName(const std::string& name, const WorkArea* table) {
@@ -758,7 +783,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     }
     for (auto& a : IndexAreas)
       for (auto& slot : a.Opened)
-        if (slot && slot->Name == upper) IndexRaise(214, name + suffix);
+        if (slot && (slot->Name == upper || SameFile(slot->OpenName, name))) IndexRaise(214, name + suffix);
     if (!table->Exclusive) platform::DeleteFile(name);
     if (const int rc = x.File.Create(name, platform::kModeReadWrite); rc != 0)
       IndexRaise(rc, "File not open" + name + suffix);

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/TZCommon.h"
@@ -84,8 +85,8 @@ struct IND {
   std::uint64_t Blocks = 0;        // blocks the file holds (next free, corrected)
   bool Positioned = false;         // a current node exists
   // Guard against damaged files whose nodes are shared by several parents:
-  // a walk in one direction cannot meet more leaves than the file holds.
-  std::uint64_t LeavesInRun = 0;
+  // a walk in one direction meets every leaf once at most.
+  std::unordered_set<std::int32_t> RunLeaves;
   int RunDirection = 0;
   ~IND();
 };
@@ -98,9 +99,9 @@ struct NodeCache {
     bool modified = false;
     std::array<std::uint8_t, kNodeSize> image{};
   };
-  std::vector<Slot> slots;  // most useful first
-  int owner = 0;            // order whose nodes it holds
-  bool Enabled() const { return !slots.empty(); }
+  std::vector<Slot> Slots;  // most useful first
+  int owner = 0;            // order whose nodes it holds (0: none yet)
+  bool Enabled() const { return !Slots.empty(); }
 };
 
 // The semaphore file that lets several programs share a table's indexes.
@@ -201,6 +202,9 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options);
 
 // File names: the default extension and the table's directory.
 std::string IndexFileName(const std::string& name, const WorkArea* table);
+// True when two names reach one file: the same name without regard to
+// ASCII letter case, or another spelling of it (relative, through a link).
+bool SameFile(const std::string& a, const std::string& b);
 // Takes the option words UNIQUE, NOCACHE, SOUNDEX, DESCENDING out of a name.
 struct IndexOptions {
   bool Unique = false, NoCache = false, Soundex = false, Descending = false;
