@@ -92,7 +92,7 @@ TField* TDataSet::AddField(std::unique_ptr<TField> field) {
 
 void TDataSet::CreateDefaultFields() {
   for (const TFieldDef& def : fieldDefs_) {
-    std::unique_ptr<TField> f = MakeField(def);
+    std::unique_ptr<TField> f = CreateField(def);
     if (!f) continue;
     f->SetDefault(true);
     f->SetDataSet(this);
@@ -190,10 +190,9 @@ void TDataSet::SetBufferCount(int n) {
   if (state_ == DataSetState::Browse && recordCount_ > 0) {
     // Fill the new room: after the window, then before it.
     GetNextRecords();
-    const int before = recordCount_;
     const int added = GetPriorRecords();
     activeRecord_ += added;
-    (void)before;
+    UpdateCursorPos();
   }
 }
 
@@ -216,7 +215,14 @@ int TDataSet::SetActiveRecordFor(int i) {
 
 void TDataSet::SetCurrentRecord(int i) {
   if (currentRecord_ == i || i < 0 || i >= recordCount_) return;
-  InternalSetToRecord(buffers_[static_cast<std::size_t>(i)].data());
+  std::uint8_t* b = buffers_[static_cast<std::size_t>(i)].data();
+  // A buffer that holds no stored record yet (an appended or inserted one)
+  // puts the cursor where that record will be.
+  switch (GetBookmarkFlag(b)) {
+    case BookmarkFlag::Bof: InternalFirst(); break;
+    case BookmarkFlag::Eof: InternalLast(); break;
+    default: InternalSetToRecord(b); break;
+  }
   currentRecord_ = i;
 }
 
@@ -385,7 +391,11 @@ void TDataSet::Resync(bool keepRow) {
     }
   }
   GetNextRecords();
-  activeRecord_ += GetPriorRecords();
+  const int added = GetPriorRecords();
+  activeRecord_ += added;
+  // The fills leave the cursor on the rows they read last: back onto the
+  // active record.
+  UpdateCursorPos();
   Notify(DataEvent::DataSetChange, 0);
 }
 
@@ -449,15 +459,24 @@ void TDataSet::Insert() {
   if (BeforeInsert) BeforeInsert(*this);
   // Make room at the active row: the window's last record leaves when full.
   UpdateCursorPos();
+  // The new record stands where the active one stood: it keeps that
+  // record's bookmark, so that the cursor can go back there.
+  const Bookmark here = recordCount_ > 0 ? GetBookmarkData(ActiveBuffer()) : Bookmark{};
   if (recordCount_ == bufferCount_) recordCount_ = bufferCount_ - 1;
   std::rotate(buffers_.begin() + activeRecord_, buffers_.begin() + recordCount_,
               buffers_.begin() + recordCount_ + 1);
   ++recordCount_;
   if (currentRecord_ >= activeRecord_) ++currentRecord_;
+  if (currentRecord_ >= recordCount_) currentRecord_ = -1;
   std::uint8_t* b = ActiveBuffer();
   std::memset(b, 0, RecordBufferSize());
   InternalInitRecord(b);
-  SetBookmarkFlag(b, BookmarkFlag::Inserted);
+  if (here.empty()) {
+    SetBookmarkFlag(b, BookmarkFlag::Bof);
+  } else {
+    SetBookmarkData(b, here);
+    SetBookmarkFlag(b, BookmarkFlag::Inserted);
+  }
   bof_ = eof_ = false;
   SetState(DataSetState::Insert);
   if (OnNewRecord) OnNewRecord(*this);
@@ -531,10 +550,11 @@ void TDataSet::DisableControls() { ++disableCount_; }
 
 void TDataSet::EnableControls() {
   if (disableCount_ == 0) return;
-  if (--disableCount_ == 0 && changedWhileDisabled_) {
-    changedWhileDisabled_ = false;
-    Notify(DataEvent::DataSetChange, 0);
-  }
+  if (--disableCount_ > 0) return;
+  // The controls missed whatever happened meanwhile (also moves made behind
+  // the dataset's back): one change brings them up to date.
+  changedWhileDisabled_ = false;
+  if (Active()) Notify(DataEvent::DataSetChange, 0);
 }
 
 void TDataSet::AddDataSource(TDataSource* s) {

@@ -171,6 +171,9 @@ class TDataSet {
     (void)buffer, (void)append;
   }
   virtual void InternalInitFieldDefs() = 0;
+  // The field object for a definition when the dataset makes its default
+  // fields (a concrete dataset may use its own field classes).
+  virtual std::unique_ptr<TField> CreateField(const TFieldDef& def) { return MakeField(def); }
   virtual void InternalHandleException() {}
   // Fills the window forwards / backwards from the cursor; returns how many
   // records were added.

@@ -116,7 +116,6 @@ void TTzDataSet::SetDbfFileName(const std::string& text) {
     const std::size_t start = platform::NameStart(name);
     if (name.find('.', start) == std::string::npos) name = TrimRight(name) + ".DBF";
   }
-  if (name.size() > 255) name.resize(255);
   dbfFileName_ = name;
   if (InMemoryOnly()) InMemoryNameChanged();
   if (!name.empty() && !Loading) SetActive(wasActive);
@@ -216,6 +215,13 @@ void TTzDataSet::InternalInitFieldDefs() {
   recordDataSize_ = offset;
 }
 
+std::unique_ptr<data::TField> TTzDataSet::CreateField(const data::TFieldDef& def) {
+  if (def.DataType != FieldType::Date) return TDataSet::CreateField(def);
+  auto f = std::make_unique<TTzDateField>(def.Name);
+  f->SetFieldNo(def.FieldNo);
+  return f;
+}
+
 void TTzDataSet::InternalClose() {
   if (workArea_ != 0) {
     SelectWorkArea("CloseCursor");
@@ -270,7 +276,16 @@ void TTzDataSet::CopyIn(std::uint8_t* buffer) {
         break;
       case 'D': {
         const std::string text(reinterpret_cast<const char*>(slot) + 1, std::min<std::size_t>(slot[0], 10));
-        const double v = DateValueOfText(text);
+        double v = DateValueOfText(text);
+        // Without the century the shown text names the year by two digits
+        // only; when the record's stored date is what the text shows, the
+        // stored date gives the year (1900 is not 2000).
+        if (v != 0 && f.Len >= 8 && a->RawRec.size() >= f.Offset + 8u) {
+          const char* stored = reinterpret_cast<const char*>(a->RawRec.data()) + f.Offset;
+          const std::int64_t j = JulianOfStored(std::string_view(stored, 8));
+          if (j != 0 && StoredToDisplay(stored) == TrimRight(text))
+            v = static_cast<double>(j - data::kJulianOfDayZero);
+        }
         std::memcpy(out, &v, 8);
         break;
       }
@@ -587,7 +602,11 @@ void TTzDataSet::DoBeforeCancel() {
 }
 
 void TTzDataSet::DataEventHook(data::DataEvent e, std::intptr_t info) {
-  if (e == data::DataEvent::DataSetChange && resyncPending_ && !ControlsDisabled()) ResyncFromEngine();
+  if (e == data::DataEvent::DataSetChange && resyncPending_ && !ControlsDisabled()) {
+    ResyncFromEngine();
+    // The re-read told the links of the change already.
+    if (!resyncPending_) return;
+  }
   TDataSet::DataEventHook(e, info);
 }
 

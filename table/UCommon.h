@@ -157,6 +157,7 @@ class TTzDataSet : public data::TDataSet {
   void InternalPost() override;
   void InternalDelete() override;
   void InternalInitFieldDefs() override;
+  std::unique_ptr<data::TField> CreateField(const data::TFieldDef& def) override;
   void InternalHandleException() override;
   int GetNextRecords() override;
   int GetPriorRecords() override;

@@ -1,6 +1,7 @@
 #include "table/UTzFDS.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 #include "engine/Dbf4.h"
@@ -103,19 +104,42 @@ bool TTzFileDataSet::OpenFileStep(const std::string& name) {
   }
   Settings.FixRecCount = fix;
   if (Err.ErrorCode != 0) return false;
-  const bool ok = OpenIndexes();
-  if (!ok) {
-    // The table opened but its indexes did not: nothing stays open.
+  // The table opened but its indexes did not: nothing stays open, whether
+  // the failure was reported or raised.
+  auto closeKeepingError = [] {
     ScopedErrorDispatch quiet(false);
     const std::uint16_t code = Err.ErrorCode;
+    const std::uint16_t messageCode = Err.MessageCode;
     const std::string detail = Err.ErrorDetail;
     CloseArea();
     Err.ErrorCode = code;
-    Err.MessageCode = code;
+    Err.MessageCode = messageCode != 0 ? messageCode : code;
     Err.ErrorDetail = detail;
+  };
+  bool ok = false;
+  try {
+    ok = OpenIndexes();
+  } catch (...) {
+    closeKeepingError();
+    throw;
   }
+  if (!ok) closeKeepingError();
   return ok;
 }
+
+namespace {
+
+// Opens an index file into an order; a line without a file name names no
+// index, and opens nothing.
+void OpenIndexFile(const std::string& file, int order) {
+  if (Trim(file).empty()) {
+    ClearError();
+    return;
+  }
+  vz::SetIndexTo(file, nullptr, order);
+}
+
+}  // namespace
 
 bool TTzFileDataSet::BuildIndex(const TIndexItem& item) {
   bool canMake = true;
@@ -137,7 +161,7 @@ bool TTzFileDataSet::BuildIndex(const TIndexItem& item) {
   Progress = BuildProgress{};
   progress.reset();
   if (OnAfterMakeIndex) OnAfterMakeIndex(item.File);
-  if (Err.ErrorCode == 0) vz::SetIndexTo(item.File, nullptr, 1);
+  if (Err.ErrorCode == 0) OpenIndexFile(item.File, 1);
   return true;
 }
 
@@ -173,7 +197,7 @@ bool TTzFileDataSet::OpenIndexes() {
       switch (mode) {
         case TCreateIndexType::ciNotFound:
         case TCreateIndexType::ciNever:
-          vz::SetIndexTo(item.File, nullptr, 1);
+          OpenIndexFile(item.File, 1);
           break;
         case TCreateIndexType::ciAlways:
           Err.ErrorCode = 2;
@@ -190,7 +214,7 @@ bool TTzFileDataSet::OpenIndexes() {
           const std::string have = platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12);
           RefreshRecCount(table);
           if (Err.ErrorCode == 0 && info.Records == table.RecCount && have == want && dataTime <= indexTime) {
-            vz::SetIndexTo(item.File, nullptr, 1);
+            OpenIndexFile(item.File, 1);
           } else {
             ClearError();
             Err.ErrorCode = 2;
@@ -211,7 +235,7 @@ bool TTzFileDataSet::OpenIndexes() {
     }
     for (const std::string& line : IndexList) {
       const TIndexItem item = ParseIndexLine(line);
-      vz::SetIndexTo(item.File, nullptr, item.Order);
+      OpenIndexFile(item.File, item.Order);
       if (Err.ErrorCode != 0) {
         const int code = Err.ErrorCode;
         const std::string detail = TakeErrorDetail();
@@ -382,27 +406,28 @@ TTzBlobStream::TTzBlobStream(data::TField* field, TTzFileDataSet* table, data::B
   if (!field || field->Calculated() || field->FieldNo() < 1) return;
   std::uint8_t* b = table->ActiveBuffer();
   if (!b) return;
-  data::TIntegerField probe("");
   std::int32_t block = 0;
   table->GetFieldData(field, &block);
   block_ = block;
   const bool convert = table->TableLanguage == TTzTableLanguage::tlOem;
-  // Memo errors deliver nothing instead of ending the program.
-  ScopedErrorDispatch quiet(false);
-  if (mode == data::BlobMode::Read) {
-    CreateBlobDescriptor(convert, block_, 1);
-  } else {
-    const std::int64_t made = CreateBlobDescriptor(convert, block_, 2);
-    const std::int32_t stored = static_cast<std::int32_t>(made < 0 ? -made : made);
-    if (made != 0) {
-      block_ = stored;
-      std::int32_t v = stored;
-      table->GetFieldData(field, nullptr);
-      table->SetFieldData(field, &v);
-    }
-  }
-  described_ = Err.ErrorCode == 0;
   mode_ = mode;
+  if (mode == data::BlobMode::Read) {
+    // Read errors deliver nothing instead of ending the program.
+    ScopedErrorDispatch quiet(false);
+    ClearError();
+    CreateBlobDescriptor(convert, block_, 1);
+    described_ = Err.ErrorCode == 0;
+    return;
+  }
+  // A memo that cannot be written is reported: silently losing the text
+  // (and the record's old memo with it) is no option.
+  ClearError();
+  const std::int64_t made = CreateBlobDescriptor(convert, block_, 2);
+  described_ = Err.ErrorCode == 0 && made != 0;
+  if (!described_) return;
+  block_ = static_cast<std::int32_t>(made < 0 ? -made : made);
+  std::int32_t v = block_;
+  table->SetFieldData(field, &v);
 }
 
 std::int64_t TTzBlobStream::Read(void* buffer, std::int64_t count) {
@@ -422,7 +447,6 @@ std::int64_t TTzBlobStream::Seek(std::int64_t offset, int origin) {
 std::int64_t TTzBlobStream::Write(const void* buffer, std::int64_t count) {
   if (!described_) return 0;
   table_->SelectWorkArea("WriteBlobStream");
-  ScopedErrorDispatch quiet(false);
   const std::int64_t n = WriteBlobStream(buffer, count);
   if (n > 0) modified_ = true;
   return n;
@@ -432,7 +456,8 @@ TTzBlobStream::~TTzBlobStream() {
   if (!table_->Active() || table_->WorkArea() == 0) return;
   try {
     table_->SelectWorkArea("DestroyBlobStream");
-    if (mode_ == data::BlobMode::Write) {
+    // A write stream whose memo could not be made changed nothing.
+    if (mode_ == data::BlobMode::Write && described_) {
       if (!modified_ && block_ != 0 && field_) {
         // An emptied memo.
         block_ = 0;
@@ -448,7 +473,8 @@ TTzBlobStream::~TTzBlobStream() {
       table_->CopyOut(0);
     }
     if (described_) {
-      ScopedErrorDispatch quiet(false);
+      std::optional<ScopedErrorDispatch> quiet;
+      if (mode_ == data::BlobMode::Read) quiet.emplace(false);
       DestroyBlobDescriptor();
     }
     if (modified_ && field_) table_->DataChanged(field_);

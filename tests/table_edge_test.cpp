@@ -1,0 +1,1951 @@
+// The table component and its data-access framework at their edges: the
+// reader's configuration (read-only sessions, when the name index is built
+// and when it is trusted), the search box's LocateRec, memo streams, empty
+// and damaged situations, the open sequence's index and create steps, the
+// write paths with their locks, field objects and what the data links hear.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+
+#include "engine/Dbf4.h"
+#include "engine/Memo.h"
+#include "engine/TZCommon.h"
+#include "engine/TimeDate.h"
+#include "engine/tzmsg.h"
+#include "index/TZNDX.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/hooks.h"
+#include "tests/support/DbtBuilder.h"
+#include "tests/support/TableFixture.h"
+
+namespace vz {
+namespace {
+
+using test::Bytes;
+using test::Cheat;
+using test::RecordingLink;
+using Strings = std::vector<std::string>;
+
+// Record order: 1 Quake, 2 Doom, 3 Zork (deleted), 4 Abuse, 5 Heretic,
+// 6 Blood, 7 Myst, 8 Doom II.
+std::vector<Cheat> Games() {
+  return {{"Quake", "q text"}, {"Doom", "d text"}, {"Zork", "z", true}, {"Abuse", "a"},
+          {"Heretic", "h"},   {"Blood", "b"},      {"Myst", "m"},       {"Doom II", "d2"}};
+}
+// The visible names in name order.
+const Strings kNameOrder = {"Abuse", "Blood", "Doom", "Doom II", "Heretic", "Myst", "Quake"};
+
+// Moves a file's modification time by `seconds` from now.
+void SetModified(const std::string& path, int seconds) {
+  namespace fs = std::filesystem;
+  fs::last_write_time(path, fs::file_time_type::clock::now() + std::chrono::seconds(seconds));
+}
+
+bool NoAreaFilled() {
+  for (int i = 1; i <= kMaxAreas; ++i)
+    if (Areas.Slot[static_cast<std::size_t>(i)]) return false;
+  return true;
+}
+
+// Record r of a data file as stored (deletion flag first).
+std::string StoredRecord(const std::string& path, int r) {
+  const Bytes b = test::ReadFile(path);
+  const std::size_t header = b[8] | (b[9] << 8);
+  const std::size_t length = b[10] | (b[11] << 8);
+  const std::size_t at = header + static_cast<std::size_t>(r - 1) * length;
+  if (b.size() < at + length) return std::string();
+  return std::string(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + length));
+}
+
+std::string Padded(const std::string& s, std::size_t n) { return s + std::string(n - s.size(), ' '); }
+
+class TableEdgeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ResetAll();
+    messages_.clear();
+    platform::SetMessagePresenter([this](const std::string& m) { messages_.push_back(m); });
+  }
+  void TearDown() override {
+    link_.SetDataSource(nullptr);
+    source_.SetDataSet(nullptr);
+    table_.reset();
+    platform::SetMessagePresenter(nullptr);
+    test::ResetAll();
+  }
+
+  std::string Ndx() const { return dir_.File("cheat.ndx"); }
+  void Machine(const std::string& base, const std::vector<Cheat>& cheats) { test::WriteCheatTable(dir_.File(base), cheats); }
+
+  // A table set up like the reader's, linked to link_ with `rows` buffers;
+  // index builds are counted.
+  TTzDbf& Reader(int rows = 5) {
+    table_ = std::make_unique<TTzDbf>();
+    test::ConfigureLikeCheatDbf(*table_, "1," + Ndx() + ",CHEATNAME");
+    table_->OnAfterMakeIndex = [this](const std::string& name) { built_.push_back(name); };
+    source_.SetDataSet(table_.get());
+    link_.SetDataSource(&source_);
+    link_.SetBufferCount(rows);
+    return *table_;
+  }
+  TTzDbf& OpenReader(const std::string& base, int rows = 5) {
+    TTzDbf& t = Reader(rows);
+    t.SetDbfFileName(dir_.File(base));
+    t.Open();
+    t.First();
+    return t;
+  }
+  // Every visible name from First to the end; the dataset is left at its end.
+  static Strings Browse(TTzDbf& t) {
+    Strings names;
+    t.First();
+    while (!t.Eof()) {
+      names.push_back(t.FieldByName("cheatname")->AsString());
+      t.Next();
+    }
+    return names;
+  }
+
+  test::TempDir dir_;
+  std::unique_ptr<TTzDbf> table_;
+  data::TDataSource source_;
+  RecordingLink link_;
+  Strings messages_;
+  Strings built_;
+};
+
+// --- The reader's configuration ---------------------------------------------------------------
+
+TEST_F(TableEdgeTest, ReaderSessionOpensReadOnlyAndWritesNothing) {
+  Machine("pc", Games());
+  const Bytes dbf = test::ReadFile(dir_.File("pc.dbf"));
+  const Bytes dbt = test::ReadFile(dir_.File("pc.dbt"));
+  TTzDbf& t = OpenReader("pc");
+  ASSERT_TRUE(t.Active());
+  Select(t.WorkArea());
+  EXPECT_FALSE(CurrentTable()->File.Writable());
+  ASSERT_NE(CurrentMemo(), nullptr);
+  EXPECT_FALSE(CurrentMemo()->File.Writable());
+  EXPECT_FALSE(t.CanModify());
+  EXPECT_EQ(Settings.ForcedFileMode, -1);
+
+  // A session: browsing, searching, reading memos, refused edits.
+  EXPECT_EQ(Browse(t), kNameOrder);
+  t.LocateRec("cheatname", "my");
+  EXPECT_EQ(t.FieldByName("cheatmemo")->AsString(), "m");
+  t.Prior();
+  t.Last();
+  EXPECT_THROW(t.Edit(), data::EDatabaseError);
+  EXPECT_THROW(t.Append(), data::EDatabaseError);
+  EXPECT_THROW(t.Insert(), data::EDatabaseError);
+  EXPECT_THROW(t.Delete(), data::EDatabaseError);
+  EXPECT_THROW(t.SetRecordDeleted(true), data::EDatabaseError);
+  EXPECT_EQ(t.State(), data::DataSetState::Browse);
+  t.Close();
+  table_.reset();
+  EXPECT_EQ(test::ReadFile(dir_.File("pc.dbf")), dbf);
+  EXPECT_EQ(test::ReadFile(dir_.File("pc.dbt")), dbt);
+}
+
+TEST_F(TableEdgeTest, NameIndexIsBuiltOnlyWhenItCannotBeTrusted) {
+  Machine("pc", Games());
+  SetModified(dir_.File("pc.dbf"), -3600);
+  TTzDbf& t = Reader();
+  Strings offered;
+  t.OnBeforeMakeIndex = [&](const std::string& name, bool& canMake) {
+    offered.push_back(name);
+    EXPECT_TRUE(canMake);
+  };
+  t.SetDbfFileName(dir_.File("pc"));
+  auto reopen = [&] {
+    t.Close();
+    t.Open();
+    t.First();
+  };
+
+  // Missing: built, and handed to the events under the line's file part.
+  t.Open();
+  EXPECT_EQ(built_, Strings{Ndx()});
+  EXPECT_EQ(offered, Strings{Ndx()});
+  EXPECT_EQ(Browse(t), kNameOrder);
+
+  // Current: reused without a write.
+  t.Close();
+  const Bytes good = test::ReadFile(Ndx());
+  SetModified(Ndx(), -60);
+  const auto stamp = std::filesystem::last_write_time(Ndx());
+  t.Open();
+  EXPECT_EQ(built_.size(), 1u);
+  EXPECT_EQ(Browse(t), kNameOrder);
+  t.Close();
+  EXPECT_EQ(test::ReadFile(Ndx()), good);
+  EXPECT_EQ(std::filesystem::last_write_time(Ndx()), stamp);
+
+  // Damaged in several ways: rebuilt every time.
+  auto damaged = [&](const Bytes& bytes, const char* what) {
+    test::WriteFile(Ndx(), bytes);
+    const std::size_t before = built_.size();
+    reopen();
+    EXPECT_EQ(built_.size(), before + 1) << what;
+    EXPECT_EQ(Browse(t), kNameOrder) << what;
+    EXPECT_EQ(test::ReadFile(Ndx()), good) << what;
+  };
+  damaged(Bytes(good.begin(), good.begin() + 100), "truncated inside the anchor");
+  damaged(Bytes(good.begin(), good.begin() + 512), "anchor without its nodes");
+  damaged(Bytes(good.size(), 0), "zero-filled");
+  Bytes garbage(good.size());
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  damaged(garbage, "garbage");
+
+  // Stale: the table has another record count.
+  std::vector<Cheat> more = Games();
+  more.push_back({"Aardvark", "x"});
+  Machine("pc", more);
+  SetModified(dir_.File("pc.dbf"), -3600);
+  std::size_t before = built_.size();
+  reopen();
+  EXPECT_EQ(built_.size(), before + 1);
+  EXPECT_EQ(t.FieldByName("cheatname")->AsString(), "Aardvark");
+
+  // Another table of the same size: its own index, not pc's.
+  Machine("pc", Games());
+  SetModified(dir_.File("pc.dbf"), -3600);
+  reopen();
+  Machine("mac", {{"Tetris", ""}, {"Lemmings", ""}, {"Civilization", ""}, {"Elite", ""},
+                  {"Archon", ""}, {"Karateka", ""}, {"Pirates", ""}, {"Ultima", ""}});
+  SetModified(dir_.File("mac.dbf"), -3600);
+  before = built_.size();
+  t.SetDbfFileName(dir_.File("mac"));
+  EXPECT_EQ(built_.size(), before + 1);
+  EXPECT_EQ(Browse(t), (Strings{"Archon", "Civilization", "Elite", "Karateka", "Lemmings", "Pirates", "Tetris",
+                                "Ultima"}));
+
+  // Older than the data file: the catalogue was updated since.
+  t.SetDbfFileName(dir_.File("pc"));
+  EXPECT_EQ(Browse(t), kNameOrder);
+  before = built_.size();
+  reopen();
+  EXPECT_EQ(built_.size(), before);  // pc's index is current again
+  SetModified(Ndx(), -7200);
+  reopen();
+  EXPECT_EQ(built_.size(), before + 1);
+  EXPECT_EQ(Browse(t), kNameOrder);
+}
+
+TEST_F(TableEdgeTest, FirstFillsEachWindowWithTheFirstNamesInOrder) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenReader("pc", 4);
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom", " Doom II"}));
+  t.Last();
+  t.First();
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom", " Doom II"}));
+  EXPECT_EQ(vz::RecNo(), 4);
+
+  // A window larger than the table holds every visible record.
+  link_.SetBufferCount(20);
+  t.First();
+  EXPECT_EQ(link_.Rows("cheatname"),
+            (Strings{">Abuse", " Blood", " Doom", " Doom II", " Heretic", " Myst", " Quake"}));
+  link_.SetBufferCount(1);
+  t.First();
+  EXPECT_EQ(link_.Rows("cheatname"), Strings{">Abuse"});
+}
+
+TEST_F(TableEdgeTest, DbfFileNameSetter) {
+  TTzDbf& t = Reader();
+  // A closed table only stores the name (there is no such file: no open).
+  t.SetDbfFileName("  c/d/pc  ");
+  EXPECT_EQ(t.DbfFileName(), "c/d/pc.DBF");
+  EXPECT_FALSE(t.Active());
+  t.SetDbfFileName("c/d/pc.");
+  EXPECT_EQ(t.DbfFileName(), "c/d/pc.");
+  t.SetDbfFileName("c/d/pc.old");
+  EXPECT_EQ(t.DbfFileName(), "c/d/pc.old");
+  t.SetDbfFileName("c/d.x/pc");
+  EXPECT_EQ(t.DbfFileName(), "c/d.x/pc.DBF");
+  const std::string deep = std::string(300, 'd') + "/pc";
+  t.SetDbfFileName(deep);
+  EXPECT_EQ(t.DbfFileName(), deep + ".DBF");  // a path is never cut
+  t.SetDbfFileName("   ");
+  EXPECT_EQ(t.DbfFileName(), "");
+  EXPECT_FALSE(t.Active());
+
+  // An open table is reopened on the other table.
+  Machine("pc", Games());
+  Machine("mac", {{"Tetris", "t"}, {"Elite", "e"}});
+  t.SetDbfFileName(dir_.File("pc"));
+  EXPECT_FALSE(t.Active());
+  t.Open();
+  t.First();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Abuse");
+  link_.Log.clear();
+  t.SetDbfFileName(dir_.File("mac"));
+  EXPECT_TRUE(t.Active());
+  EXPECT_EQ(t.RecordCount(), 2);
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Elite", " Tetris"}));
+  EXPECT_EQ(link_.Log, (Strings{"active", "active"}));
+  EXPECT_EQ(vz::RecNo(), 2);
+
+  // While the component is read from its stored form the name is only
+  // stored.
+  t.Loading = true;
+  t.SetDbfFileName(dir_.File("pc"));
+  EXPECT_TRUE(t.Active());
+  EXPECT_EQ(t.RecordCount(), 2);
+  EXPECT_EQ(t.DbfFileName(), dir_.File("pc.DBF"));
+  t.Loading = false;
+
+  // An empty name closes it and leaves it closed.
+  const int area = t.WorkArea();
+  t.SetDbfFileName("");
+  EXPECT_FALSE(t.Active());
+  EXPECT_EQ(t.WorkArea(), 0);
+  EXPECT_EQ(Areas.Slot[static_cast<std::size_t>(area)], nullptr);
+  try {
+    t.Open();
+    ADD_FAILURE() << "opened without a file name";
+  } catch (const EZavodError& e) {
+    EXPECT_NE(std::string(e.what()).find("DBF file name has not been specified for CheatDbf"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_FALSE(t.Active());
+}
+
+// --- LocateRec and the engine's position ------------------------------------------------------
+
+TEST_F(TableEdgeTest, LocateRecAsTheSearchBoxUsesIt) {
+  // Record 2 "Doom II" sorts after record 6 "Doom"; record 1 sits in the
+  // middle of the name order; record 4 "Cobra" is deleted.
+  Machine("pc", {{"Myst", ""}, {"Doom II", ""}, {"Abuse", ""}, {"Cobra", "", true}, {"Zork", ""}, {"Doom", ""},
+                 {"Blood", ""}});
+  TTzDbf& t = OpenReader("pc", 3);
+  data::TField* name = t.FieldByName("cheatname");
+
+  // The lowest record number wins, not the first in name order.
+  t.LocateRec("cheatname", "doom");
+  EXPECT_EQ(name->AsString(), "Doom II");
+  EXPECT_EQ(t.RecNo(), 2);
+  EXPECT_EQ(vz::RecNo(), 2);
+  for (const char* text : {"DOOM", "dOoM   ", "Doom II", "doom i"}) {
+    t.First();
+    t.LocateRec("cheatname", text);
+    EXPECT_EQ(t.RecNo(), 2) << text;
+  }
+  // An empty text goes to record 1, in the middle of the name order.
+  t.First();
+  t.LocateRec("cheatname", "");
+  EXPECT_EQ(name->AsString(), "Myst");
+  EXPECT_EQ(vz::RecNo(), 1);
+  t.LocateRec("cheatname", "   ");
+  EXPECT_EQ(t.RecNo(), 1);
+
+  // A miss: nothing the links see changes, and the engine is back on the
+  // active record at once, wherever that is in the window.
+  for (int step = 0; step < 6; ++step) {
+    const Strings rows = link_.Rows("cheatname");
+    const int recNo = t.RecNo();
+    link_.Log.clear();
+    t.LocateRec("cheatname", "xyz");
+    EXPECT_EQ(link_.Rows("cheatname"), rows);
+    EXPECT_TRUE(link_.Log.empty());
+    EXPECT_EQ(t.RecNo(), recNo);
+    EXPECT_EQ(vz::RecNo(), recNo);
+    EXPECT_FALSE(dEOF());
+    t.Next();
+  }
+  t.Last();
+  t.LocateRec("cheatname", "nothing");
+  EXPECT_EQ(vz::RecNo(), 5);  // Zork, the last in name order
+  EXPECT_FALSE(dEOF());
+
+  // A match on a deleted record shows the next visible one in name order.
+  t.First();
+  t.LocateRec("cheatname", "cob");
+  EXPECT_EQ(name->AsString(), "Doom");
+  EXPECT_EQ(vz::RecNo(), 6);
+  // The window shows the neighbours in name order.
+  EXPECT_EQ(link_.Rows("cheatname")[static_cast<std::size_t>(link_.ActiveRecord())], ">Doom");
+}
+
+TEST_F(TableEdgeTest, LocateWithoutAnIndexScansRecordOrder) {
+  Machine("pc", Games());
+  TTzDbf& t = Reader(3);
+  t.IndexList.clear();
+  t.SetDbfFileName(dir_.File("pc"));
+  t.Open();
+  t.First();
+  const LocateOptions caseless{true, false}, exact{false, false}, caselessPart{true, true}, part{false, true};
+  EXPECT_TRUE(t.Locate("cheatname", "doom", caseless));
+  EXPECT_EQ(t.RecNo(), 2);
+  EXPECT_EQ(vz::RecNo(), 2);
+  EXPECT_TRUE(t.Locate("cheatname", "doom ii", caseless));
+  EXPECT_EQ(t.RecNo(), 8);
+  EXPECT_TRUE(t.Locate("cheatname", "Doom", exact));
+  EXPECT_EQ(t.RecNo(), 2);
+  EXPECT_TRUE(t.Locate("cheatname", "her", caselessPart));
+  EXPECT_EQ(t.RecNo(), 5);
+  EXPECT_TRUE(t.Locate("cheatname", "Bl", part));
+  EXPECT_EQ(t.RecNo(), 6);
+  EXPECT_FALSE(t.Locate("cheatname", "bl", part));
+  // A failed Locate leaves the table on its last record.
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
+  EXPECT_EQ(vz::RecNo(), 8);
+  // Deleted records do not count.
+  t.First();
+  EXPECT_FALSE(t.Locate("cheatname", "zork", caseless));
+  // The first field whose search succeeds ends the list.
+  EXPECT_TRUE(t.Locate("cheatmemo;cheatname", "MYST", caseless));
+  EXPECT_EQ(t.RecNo(), 7);
+  EXPECT_TRUE(t.Locate("cheatname;cheatmemo", "D2", caselessPart));
+  EXPECT_EQ(t.RecNo(), 8);
+  EXPECT_EQ(vz::RecNo(), 8);
+}
+
+TEST_F(TableEdgeTest, EngineStandsOnTheActiveRecordAfterEveryOperation) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenReader("pc", 3);
+  auto agree = [&](const std::string& what) {
+    EXPECT_EQ(vz::RecNo(), t.RecNo()) << what;
+    EXPECT_FALSE(dEOF()) << what;
+  };
+  agree("open");
+  t.First();
+  agree("First");
+  t.Last();
+  agree("Last");
+  t.First();
+  t.MoveBy(4);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Heretic");
+  agree("MoveBy 4");
+  t.MoveBy(-3);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
+  agree("MoveBy -3");
+  t.First();
+  t.Next();
+  t.Next();
+  agree("Next to the window's last row");
+  t.Next();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
+  agree("Next past the window's last row");
+  t.Prior();
+  t.Prior();
+  agree("Prior to the window's first row");
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
+  t.Prior();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Abuse");
+  agree("Prior past the window's first row");
+  t.MoveBy(100);
+  EXPECT_TRUE(t.Eof());
+  agree("MoveBy past the end");
+  t.MoveBy(-100);
+  EXPECT_TRUE(t.Bof());
+  agree("MoveBy past the start");
+  t.LocateRec("cheatname", "myst");
+  agree("LocateRec");
+  EXPECT_TRUE(t.Find("Doom"));
+  EXPECT_EQ(t.RecNo(), 2);
+  agree("Find");
+  EXPECT_FALSE(t.Find("Nothing"));
+  agree("a failed Find");
+  data::Bookmark mark(4);
+  const std::uint32_t five = 5;
+  std::memcpy(mark.data(), &five, 4);
+  t.GotoBookmark(mark);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Heretic");
+  agree("GotoBookmark");
+  t.SetRecNo(8);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
+  agree("SetRecNo");
+  // A larger window is filled on both sides of the active record.
+  t.First();
+  t.MoveBy(4);
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Doom", " Doom II", ">Heretic"}));
+  link_.SetBufferCount(6);
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Blood", " Doom", " Doom II", ">Heretic", " Myst", " Quake"}));
+  agree("a larger window");
+  link_.SetBufferCount(2);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Heretic");
+  agree("a smaller window");
+}
+
+TEST_F(TableEdgeTest, TwoTablesShareTheEngine) {
+  Machine("pc", Games());
+  Machine("mac", {{"Tetris", "t"}, {"Elite", "e", true}, {"Archon", "a"}});
+  TTzDbf& pc = OpenReader("pc", 2);
+  TTzDbf mac;
+  mac.SetName("Mac");
+  mac.HideDeletedRecs = false;
+  mac.TableLanguage = TTzTableLanguage::tlAnsi;
+  mac.CreateIfNotFound = false;
+  data::TDataSource macSource;
+  RecordingLink macLink;
+  macSource.SetDataSet(&mac);
+  macLink.SetDataSource(&macSource);
+  macLink.SetBufferCount(2);
+  mac.SetDbfFileName(dir_.File("mac"));
+  mac.Open();
+  mac.First();
+  ASSERT_NE(mac.WorkArea(), pc.WorkArea());
+
+  // Each operation works on its own table with its own settings.
+  EXPECT_EQ(macLink.Rows("cheatname"), (Strings{">Tetris", " Elite"}));
+  pc.Next();
+  EXPECT_EQ(Settings.HideDeleted, true);
+  EXPECT_EQ(Settings.AnsiTables, false);
+  mac.Next();
+  EXPECT_EQ(Settings.HideDeleted, false);
+  EXPECT_EQ(Settings.AnsiTables, true);
+  EXPECT_TRUE(mac.RecordDeleted());
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
+  pc.LocateRec("cheatname", "zork");  // deleted and hidden in pc
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Quake");
+  mac.LocateRec("cheatname", "elite");  // deleted but shown in mac
+  EXPECT_EQ(macLink.ActiveText("cheatname"), "Elite");
+  EXPECT_EQ(SelectedArea(), mac.WorkArea());
+  EXPECT_EQ(vz::RecNo(), 2);
+  pc.Prior();
+  EXPECT_EQ(SelectedArea(), pc.WorkArea());
+  EXPECT_EQ(vz::RecNo(), 7);
+  EXPECT_EQ(Browse(pc), kNameOrder);
+  EXPECT_EQ(Browse(mac), (Strings{"Tetris", "Elite", "Archon"}));
+  EXPECT_EQ(pc.FieldByName("cheatmemo")->AsString(), "q text");
+  EXPECT_EQ(mac.FieldByName("cheatmemo")->AsString(), "a");
+  mac.Close();
+  EXPECT_TRUE(pc.Active());
+  EXPECT_EQ(Browse(pc), kNameOrder);
+  macLink.SetDataSource(nullptr);
+}
+
+// --- Memo streams ----------------------------------------------------------------------------
+
+TEST_F(TableEdgeTest, MemoStreamsOfBothLayouts) {
+  for (const bool blockHeaders : {false, true}) {
+    SCOPED_TRACE(blockHeaders ? "block headers" : "terminators");
+    test::DbtBuilder memo(blockHeaders);
+    const std::string longText(1500, 'x');
+    const int caf = memo.Add("Caf\x82 au lait");
+    const int big = memo.Add(longText);
+    test::DbfBuilder b;
+    b.Version(blockHeaders ? 0x8B : 0x83).Field("CHEATNAME", 'C', 35).Field("CHEATMEMO", 'M', 10);
+    b.Record({"Cafe", test::MemoField(caf)});
+    b.Record({"Long", test::MemoField(big)});
+    b.Record({"None", test::MemoField(0)});
+    b.Write(dir_.File("m.dbf"));
+    memo.Write(dir_.File("m.dbt"));
+
+    TTzDbf& t = OpenReader("m");
+    data::TField* text = t.FieldByName("cheatmemo");
+    t.LocateRec("cheatname", "cafe");
+    EXPECT_EQ(text->AsString(), "Caf\xE9 au lait");
+    auto s = t.CreateBlobStream(text, data::BlobMode::Read);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->Size(), 12);
+    char part[4] = {};
+    s->Seek(2, 0);
+    EXPECT_EQ(s->Read(part, 3), 3);
+    EXPECT_EQ(std::string(part, 3), "f\xE9 ");
+    s.reset();
+    t.LocateRec("cheatname", "long");
+    EXPECT_EQ(text->AsString(), longText);
+    t.LocateRec("cheatname", "none");
+    EXPECT_EQ(text->AsString(), "");
+    s = t.CreateBlobStream(text, data::BlobMode::Read);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->Size(), 0);
+    s.reset();
+    EXPECT_EQ(text->DisplayText(), "(Memo)");
+    // An ANSI table's memo is taken as it is.
+    t.Close();
+    t.TableLanguage = TTzTableLanguage::tlAnsi;
+    t.Open();
+    t.LocateRec("cheatname", "cafe");
+    EXPECT_EQ(t.FieldByName("cheatmemo")->AsString(), "Caf\x82 au lait");
+    table_.reset();
+    test::ResetAll();
+  }
+}
+
+TEST_F(TableEdgeTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
+  // As in the program: errors are not raised, a halting error would end it.
+  SetRaiseErrors(false);
+  Strings halts;
+  platform::SetHaltPresenter([&](const std::string&, const std::string& m) { halts.push_back(m); });
+  platform::SetTerminator([](int status) { throw std::runtime_error("terminated " + std::to_string(status)); });
+  for (const bool blockHeaders : {false, true}) {
+    SCOPED_TRACE(blockHeaders ? "block headers" : "terminators");
+    test::DbtBuilder memo(blockHeaders);
+    const int good = memo.Add("fine");
+    test::DbfBuilder b;
+    b.Version(blockHeaders ? 0x8B : 0x83).Field("CHEATNAME", 'C', 35).Field("CHEATMEMO", 'M', 10);
+    b.Record({"Beyond", test::MemoField(999)});
+    b.Record({"Good", test::MemoField(good)});
+    b.Record({"Huge", "9999999999"});
+    b.Write(dir_.File("m.dbf"));
+    memo.Write(dir_.File("m.dbt"));
+
+    TTzDbf& t = OpenReader("m");
+    data::TField* text = t.FieldByName("cheatmemo");
+    for (const char* name : {"beyond", "huge"}) {
+      SCOPED_TRACE(name);
+      t.LocateRec("cheatname", name);
+      ASSERT_EQ(platform::AsciiUpper(t.FieldByName("cheatname")->AsString()), platform::AsciiUpper(name));
+      EXPECT_NO_THROW(EXPECT_EQ(text->AsString(), ""));
+      std::unique_ptr<data::TStream> s;
+      EXPECT_NO_THROW(s = t.CreateBlobStream(text, data::BlobMode::Read));
+      ASSERT_NE(s, nullptr);
+      char buf[16];
+      EXPECT_NO_THROW(EXPECT_EQ(s->Read(buf, sizeof buf), 0));
+      EXPECT_NO_THROW(EXPECT_EQ(s->Size(), 0));
+    }
+    EXPECT_TRUE(halts.empty());
+    // The table goes on working.
+    t.LocateRec("cheatname", "good");
+    EXPECT_EQ(text->AsString(), "fine");
+    EXPECT_EQ(vz::RecNo(), 2);
+    link_.SetDataSource(nullptr);
+    table_.reset();
+  }
+  platform::SetHaltPresenter(nullptr);
+  platform::SetTerminator(nullptr);
+  SetRaiseErrors(true);
+
+  // A memo stream of a closed table is refused.
+  TTzDbf& t = Reader();
+  try {
+    t.CreateBlobStream(nullptr, data::BlobMode::Read);
+    ADD_FAILURE() << "a stream of a closed table";
+  } catch (const EZavodError& e) {
+    EXPECT_NE(std::string(e.what()).find("DataSet must be active. CheatDbf"), std::string::npos) << e.what();
+  }
+}
+
+// --- Edge cases ------------------------------------------------------------------------------
+
+TEST_F(TableEdgeTest, EmptyTable) {
+  Machine("none", {});
+  TTzDbf& t = OpenReader("none");
+  EXPECT_TRUE(t.Bof());
+  EXPECT_TRUE(t.Eof());
+  EXPECT_TRUE(t.IsEmpty());
+  EXPECT_EQ(t.RecordCount(), 0);
+  EXPECT_EQ(t.RecNo(), 0);
+  EXPECT_TRUE(link_.Rows("cheatname").empty());
+  EXPECT_EQ(link_.ActiveText("cheatname"), "<none>");
+  t.Last();
+  EXPECT_TRUE(t.Bof());
+  EXPECT_TRUE(t.Eof());
+  EXPECT_EQ(t.MoveBy(1), 0);
+  EXPECT_EQ(t.MoveBy(-1), 0);
+  link_.Log.clear();
+  EXPECT_NO_THROW(t.LocateRec("cheatname", "abc"));
+  EXPECT_NO_THROW(t.LocateRec("cheatname", ""));
+  EXPECT_TRUE(link_.Log.empty());
+  EXPECT_TRUE(t.Bof());
+  EXPECT_TRUE(t.Eof());
+  EXPECT_FALSE(t.Find("abc"));
+  EXPECT_TRUE(t.IsEmpty());
+  EXPECT_EQ(t.FieldByName("cheatname")->AsString(), "");
+  EXPECT_EQ(t.FieldByName("cheatmemo")->AsString(), "");
+  EXPECT_TRUE(t.GetBookmark().empty());
+}
+
+TEST_F(TableEdgeTest, FirstRecordInNameOrderDeleted) {
+  std::vector<Cheat> games = Games();
+  games[3].deleted = true;  // Abuse
+  Machine("pc", games);
+  TTzDbf& t = OpenReader("pc", 3);
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Blood", " Doom", " Doom II"}));
+  EXPECT_EQ(vz::RecNo(), 6);
+  t.Next();
+  t.Prior();
+  t.Prior();
+  EXPECT_TRUE(t.Bof());
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
+  t.Last();
+  t.MoveBy(-10);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
+  EXPECT_EQ(vz::RecNo(), 6);
+
+  // Without the reader's hiding the deleted records show.
+  t.Close();
+  t.HideDeletedRecs = false;
+  t.Open();
+  t.First();
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom"}));
+  EXPECT_TRUE(t.RecordDeleted());
+  t.Next();
+  EXPECT_FALSE(t.RecordDeleted());
+}
+
+TEST_F(TableEdgeTest, BookmarksRecordNumbersAndCounts) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenReader("pc");
+  auto mark = [](std::int32_t n) {
+    data::Bookmark b(4);
+    std::memcpy(b.data(), &n, 4);
+    return b;
+  };
+  EXPECT_EQ(t.RecordCount(), 8);  // the deleted record counts
+  EXPECT_EQ(t.RecNo(), 4);        // Abuse: its physical number
+  t.Next();
+  EXPECT_EQ(t.RecNo(), 6);
+  EXPECT_EQ(t.GetBookmark(), mark(6));
+
+  EXPECT_FALSE(t.BookmarkValid(mark(0)));
+  EXPECT_FALSE(t.BookmarkValid(mark(-1)));
+  EXPECT_FALSE(t.BookmarkValid(mark(9)));
+  EXPECT_FALSE(t.BookmarkValid(data::Bookmark{}));
+  EXPECT_FALSE(t.BookmarkValid(mark(3)));  // deleted, and hidden
+  EXPECT_TRUE(t.BookmarkValid(mark(1)));
+  EXPECT_TRUE(t.BookmarkValid(mark(8)));
+  t.HideDeletedRecs = false;
+  EXPECT_TRUE(t.BookmarkValid(mark(3)));
+  t.HideDeletedRecs = true;
+
+  EXPECT_EQ(t.CompareBookmarks(mark(3), mark(5)), 1);
+  EXPECT_EQ(t.CompareBookmarks(mark(5), mark(3)), 1);
+  EXPECT_EQ(t.CompareBookmarks(mark(5), mark(5)), 0);
+  EXPECT_EQ(t.CompareBookmarks(mark(5), data::Bookmark{}), 1);
+  EXPECT_EQ(t.CompareBookmarks(data::Bookmark{}, mark(5)), 1);
+
+  // A bookmark of the active record brings it back after moving.
+  t.LocateRec("cheatname", "heretic");
+  const data::Bookmark heretic = t.GetBookmark();
+  t.First();
+  t.GotoBookmark(heretic);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Heretic");
+  EXPECT_EQ(t.RecNo(), 5);
+  EXPECT_EQ(vz::RecNo(), 5);
+  // Going to the deleted record shows the next visible one in name order.
+  t.GotoBookmark(mark(3));
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Quake");
+
+  // With controls disabled the record number is the engine's.
+  t.First();
+  t.DisableControls();
+  GO(7);
+  EXPECT_EQ(t.RecNo(), 7);
+  t.EnableControls();
+  EXPECT_EQ(t.RecNo(), 4);
+}
+
+TEST_F(TableEdgeTest, FindFindExactAndIsSequenced) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenReader("pc");
+  EXPECT_FALSE(t.IsSequenced());
+  EXPECT_TRUE(t.Find("Doo"));
+  EXPECT_EQ(t.RecNo(), 2);
+  EXPECT_TRUE(t.Find("Doom I"));
+  EXPECT_EQ(t.RecNo(), 8);
+  EXPECT_FALSE(t.FindExact("Doo"));
+  EXPECT_TRUE(t.FindExact("Doom"));
+  EXPECT_EQ(t.RecNo(), 2);
+  EXPECT_TRUE(t.FindExact("Doom II"));
+  EXPECT_EQ(t.RecNo(), 8);
+  EXPECT_EQ(vz::RecNo(), 8);
+  EXPECT_FALSE(IndexSet.ExactFind);  // switched back off
+  IndexSet.ExactFind = true;
+  EXPECT_TRUE(t.Find("Heretic"));
+  EXPECT_TRUE(IndexSet.ExactFind);  // left as it was
+  IndexSet.ExactFind = false;
+  EXPECT_FALSE(t.Find("Zork"));  // deleted, hidden
+  EXPECT_FALSE(t.Find("Wolfenstein"));
+
+  // The framework's Locate goes through the index when one controls.
+  EXPECT_TRUE(t.Locate("cheatname", "Bl", {false, true}));
+  EXPECT_EQ(t.RecNo(), 6);
+  EXPECT_FALSE(t.Locate("cheatname", "Bl", {false, false}));
+  EXPECT_TRUE(t.Locate("cheatname", "Blood", {false, false}));
+  EXPECT_EQ(t.RecNo(), 6);
+
+  // Without an index the record number is the position.
+  t.SetIndexTo("");
+  EXPECT_TRUE(t.IsSequenced());
+  t.First();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Quake");
+  t.Close();
+  t.IndexList.clear();
+  t.Open();
+  EXPECT_TRUE(t.IsSequenced());
+
+  // A key longer than 100 characters searches its first 100.
+  test::DbfBuilder b;
+  b.Field("NAME", 'C', 100);
+  b.Record({std::string(99, 'A') + "B"});
+  b.Record({std::string(100, 'A')});
+  b.Write(dir_.File("long.dbf"));
+  t.Close();
+  t.IndexList = {"1," + dir_.File("long.ndx") + ",NAME"};
+  t.SetDbfFileName(dir_.File("long"));
+  t.Open();
+  EXPECT_TRUE(t.FindExact(std::string(99, 'A') + "B" + std::string(60, 'Z')));
+  EXPECT_EQ(t.RecNo(), 1);
+  EXPECT_TRUE(t.FindExact(std::string(100, 'A') + "B"));
+  EXPECT_EQ(t.RecNo(), 2);
+  EXPECT_TRUE(t.Find(std::string(99, 'A') + "BCDE"));
+  EXPECT_EQ(t.RecNo(), 1);
+}
+
+// Holds a shared lock on byte 18 of a file in a child process until the
+// object dies.
+class LockingChild {
+ public:
+  explicit LockingChild(const std::string& path) {
+    int ready[2], release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      close(release[1]);
+      const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+      struct flock fl;
+      std::memset(&fl, 0, sizeof fl);
+      fl.l_type = F_RDLCK;
+      fl.l_whence = SEEK_SET;
+      fl.l_start = 18;
+      fl.l_len = 1;
+      const char ok = fd >= 0 && fcntl(fd, F_OFD_SETLK, &fl) == 0 ? 1 : 0;
+      if (write(ready[1], &ok, 1) != 1) _exit(1);
+      char c;
+      while (read(release[0], &c, 1) > 0) {
+      }
+      _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    release_ = release[1];
+    char ok = 0;
+    if (read(ready[0], &ok, 1) != 1) ok = 0;
+    close(ready[0]);
+    locked_ = ok == 1;
+  }
+  ~LockingChild() {
+    close(release_);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  bool locked() const { return locked_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  bool locked_ = false;
+};
+
+TEST_F(TableEdgeTest, SemaphoreHeldByAnotherUserSuspendsRebuildsForOneOpen) {
+  Machine("pc", Games());
+  TTzDbf& t = Reader();
+  t.CreateIndex = TCreateIndexType::ciAlways;
+  t.SetDbfFileName(dir_.File("pc"));
+  t.Open();
+  EXPECT_EQ(built_.size(), 1u);
+  t.Close();
+  const std::string semaphore = dir_.File("pc.@S@");
+  const Bytes index = test::ReadFile(Ndx());
+  SetModified(Ndx(), -60);
+  const auto stamp = std::filesystem::last_write_time(Ndx());
+
+  {
+    // Another open file description of this program.
+    platform::File other;
+    if (other.Open(semaphore, platform::kModeShared) != 0) {
+      ASSERT_EQ(other.Create(semaphore, platform::kModeShared), 0);
+    }
+    ASSERT_EQ(other.LockShared(18, 1), 0);
+    t.Open();
+    EXPECT_EQ(built_.size(), 1u);
+    EXPECT_EQ(t.CreateIndex, TCreateIndexType::ciAlways);
+    EXPECT_EQ(Browse(t), kNameOrder);
+    t.Close();
+    EXPECT_EQ(test::ReadFile(Ndx()), index);
+    EXPECT_EQ(std::filesystem::last_write_time(Ndx()), stamp);
+  }
+  // Nobody holds it: the configured mode rebuilds again.
+  t.Open();
+  EXPECT_EQ(built_.size(), 2u);
+  t.Close();
+
+  {
+    // Another process; a stale index stays as it is under verify-header too.
+    LockingChild child(semaphore);
+    ASSERT_TRUE(child.locked());
+    t.Open();
+    EXPECT_EQ(built_.size(), 2u);
+    t.Close();
+    t.CreateIndex = TCreateIndexType::ciVerifyHeader;
+    SetModified(Ndx(), -7200);
+    t.Open();
+    EXPECT_EQ(built_.size(), 2u);
+    EXPECT_EQ(t.CreateIndex, TCreateIndexType::ciVerifyHeader);
+    t.Close();
+  }
+  t.Open();
+  EXPECT_EQ(built_.size(), 3u);
+}
+
+TEST_F(TableEdgeTest, MakeIndexEvents) {
+  Machine("pc", Games());
+  TTzDbf& t = Reader();
+  Strings asked;
+  bool existedAfter = false;
+  t.OnBeforeMakeIndex = [&](const std::string& name, bool& canMake) {
+    asked.push_back(name);
+    canMake = false;
+  };
+  t.OnAfterMakeIndex = [&](const std::string& name) {
+    built_.push_back(name);
+    existedAfter = platform::FileExists(name);
+  };
+  t.SetDbfFileName(dir_.File("pc"));
+
+  // Refused and missing: the second pass fails with "File not found".
+  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_EQ(Err.ErrorCode, 2);
+  EXPECT_EQ(asked, Strings{Ndx()});
+  EXPECT_TRUE(built_.empty());
+  EXPECT_FALSE(t.Active());
+  EXPECT_EQ(t.WorkArea(), 0);
+  EXPECT_TRUE(NoAreaFilled());
+  EXPECT_FALSE(platform::FileExists(Ndx()));
+
+  // Allowed: built, and the after event sees the file.
+  t.OnBeforeMakeIndex = [&](const std::string& name, bool& canMake) {
+    asked.push_back(name);
+    EXPECT_TRUE(canMake);
+  };
+  t.Open();
+  EXPECT_EQ(built_, Strings{Ndx()});
+  EXPECT_TRUE(existedAfter);
+  t.Close();
+
+  // Refused with an existing stale file: opened unchanged, under both
+  // verify-header and always.
+  std::vector<Cheat> more = Games();
+  more.push_back({"Aardvark", ""});
+  Machine("pc", more);
+  const Bytes stale = test::ReadFile(Ndx());
+  t.OnBeforeMakeIndex = [&](const std::string& name, bool& canMake) {
+    asked.push_back(name);
+    canMake = false;
+  };
+  for (TCreateIndexType mode : {TCreateIndexType::ciVerifyHeader, TCreateIndexType::ciAlways}) {
+    t.CreateIndex = mode;
+    asked.clear();
+    t.Open();
+    EXPECT_TRUE(t.Active());
+    EXPECT_EQ(asked.size(), 1u);
+    EXPECT_EQ(built_.size(), 1u);
+    EXPECT_FALSE(t.IsSequenced());
+    t.Close();
+    EXPECT_EQ(test::ReadFile(Ndx()), stale);
+  }
+  // Never: no event at all.
+  std::filesystem::remove(Ndx());
+  t.CreateIndex = TCreateIndexType::ciNever;
+  asked.clear();
+  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_EQ(Err.ErrorCode, 2);
+  EXPECT_TRUE(asked.empty());
+  EXPECT_TRUE(NoAreaFilled());
+}
+
+// A status window that records what it is shown.
+struct RecordingWindow : platform::StatusWindow {
+  RecordingWindow(Strings& shown, bool& open) : shown_(shown), open_(open) { open_ = true; }
+  ~RecordingWindow() override { open_ = false; }
+  void ShowMessage(const std::string& text) override { shown_.push_back(text); }
+  Strings& shown_;
+  bool& open_;
+};
+
+TEST_F(TableEdgeTest, IndexBuildShowsItsProgress) {
+  Machine("pc", Games());
+  Strings captions, shown;
+  bool open = false, openWhileBuilt = false;
+  platform::SetStatusWindowFactory([&](const std::string& caption) -> std::unique_ptr<platform::StatusWindow> {
+    captions.push_back(caption);
+    return std::make_unique<RecordingWindow>(shown, open);
+  });
+  TTzDbf& t = Reader();
+  t.ShowProgress = true;
+  t.OnAfterMakeIndex = [&](const std::string&) { openWhileBuilt = open; };
+  t.SetDbfFileName(dir_.File("pc"));
+  t.Open();
+  platform::SetStatusWindowFactory(nullptr);
+  EXPECT_EQ(captions, Strings{"Indexing " + Ndx() + "..."});
+  ASSERT_EQ(shown.size(), 101u);
+  for (std::size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i], std::string(100 - i, '|'));
+  EXPECT_FALSE(openWhileBuilt);  // closed before the after-build event
+  EXPECT_FALSE(open);
+  EXPECT_FALSE(static_cast<bool>(Progress.Step));
+  EXPECT_EQ(Browse(t), kNameOrder);
+
+  // Without progress no window is made.
+  t.Close();
+  t.ShowProgress = false;
+  t.CreateIndex = TCreateIndexType::ciAlways;
+  captions.clear();
+  platform::SetStatusWindowFactory([&](const std::string& caption) -> std::unique_ptr<platform::StatusWindow> {
+    captions.push_back(caption);
+    return nullptr;
+  });
+  t.Open();
+  platform::SetStatusWindowFactory(nullptr);
+  EXPECT_TRUE(captions.empty());
+}
+
+TEST_F(TableEdgeTest, IndexLines) {
+  TIndexItem item = ParseIndexLine("1,cheat.ndx,CHEATNAME");
+  EXPECT_EQ(item.Order, 1);
+  EXPECT_EQ(item.File, "cheat.ndx");
+  EXPECT_EQ(item.Expression, "CHEATNAME");
+  item = ParseIndexLine("2,CHEATNAME");
+  EXPECT_EQ(item.Order, 2);
+  EXPECT_EQ(item.File, "");
+  EXPECT_EQ(item.Expression, "CHEATNAME");
+  item = ParseIndexLine("UPPER(CHEATNAME)");
+  EXPECT_EQ(item.Order, 0);
+  EXPECT_EQ(item.File, "");
+  EXPECT_EQ(item.Expression, "UPPER(CHEATNAME)");
+  item = ParseIndexLine("3,a.ndx UNIQUE," + std::string(150, 'E'));
+  EXPECT_EQ(item.File, "a.ndx UNIQUE");
+  EXPECT_EQ(item.Expression, std::string(100, 'E'));
+  item = ParseIndexLine(",a.ndx,X");
+  EXPECT_EQ(item.Order, 0);
+  EXPECT_EQ(item.File, "");
+  EXPECT_EQ(item.Expression, ",a.ndx,X");
+  try {
+    ParseIndexLine("x,a.ndx,X");
+    ADD_FAILURE() << "'x' taken as an order";
+  } catch (const data::EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "'x' is not a valid integer value");
+  }
+  EXPECT_THROW(ParseIndexLine("1x,a.ndx,X"), data::EDatabaseError);
+
+  Machine("pc", Games());
+  TTzDbf& t = Reader();
+  t.SetDbfFileName(dir_.File("pc"));
+  // Too few commas: no file, the table opens without that index.
+  for (TCreateIndexType mode : {TCreateIndexType::ciVerifyHeader, TCreateIndexType::ciNotFound,
+                                TCreateIndexType::ciAlways}) {
+    for (const char* line : {"1,CHEATNAME", "CHEATNAME"}) {
+      SCOPED_TRACE(line);
+      t.CreateIndex = mode;
+      t.IndexList = {line};
+      t.Open();
+      EXPECT_TRUE(t.IsSequenced());
+      t.First();
+      EXPECT_EQ(link_.ActiveText("cheatname"), "Quake");
+      t.Close();
+    }
+  }
+  EXPECT_FALSE(platform::FileExists(dir_.File(".NDX")));
+  EXPECT_FALSE(platform::FileExists(dir_.File(".ndx")));
+
+  // Order 0 with a file: the second pass fails with 220.
+  t.CreateIndex = TCreateIndexType::ciVerifyHeader;
+  t.IndexList = {"0," + dir_.File("zero.ndx") + ",CHEATNAME"};
+  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_EQ(Err.ErrorCode, 220);
+  EXPECT_FALSE(t.Active());
+  EXPECT_EQ(t.WorkArea(), 0);
+  EXPECT_TRUE(NoAreaFilled());
+
+  // An order that is no number: the open fails and leaves nothing open.
+  t.IndexList = {"1," + Ndx() + ",CHEATNAME", "x," + dir_.File("x.ndx") + ",CHEATNAME"};
+  try {
+    t.Open();
+    ADD_FAILURE() << "opened with order 'x'";
+  } catch (const data::EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "'x' is not a valid integer value");
+  }
+  EXPECT_FALSE(t.Active());
+  EXPECT_EQ(t.WorkArea(), 0);
+  EXPECT_TRUE(NoAreaFilled());
+  EXPECT_EQ(Settings.ForcedFileMode, -1);
+  EXPECT_TRUE(Err.ErrorDispatch);
+
+  // Two good lines: both open, in their orders.
+  t.IndexList = {"1," + Ndx() + ",CHEATNAME", "2," + dir_.File("upper.ndx") + ",UPPER(CHEATNAME)"};
+  t.Open();
+  EXPECT_FALSE(t.IsSequenced());
+  EXPECT_TRUE(platform::FileExists(dir_.File("upper.ndx")));
+  EXPECT_EQ(Browse(t), kNameOrder);
+}
+
+TEST_F(TableEdgeTest, ReadOnlyRestoresTheForcedFileMode) {
+  Machine("pc", Games());
+  Settings.ForcedFileMode = platform::kModeShared;
+  TTzDbf& t = Reader();
+  t.SetDbfFileName(dir_.File("pc"));
+  t.Open();
+  Select(t.WorkArea());
+  EXPECT_FALSE(CurrentTable()->File.Writable());
+  EXPECT_FALSE(CurrentMemo()->File.Writable());
+  EXPECT_EQ(Settings.ForcedFileMode, platform::kModeShared);
+  t.Close();
+
+  // A missing table.
+  t.SetDbfFileName(dir_.File("nothing"));
+  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_EQ(Err.ErrorCode, 2);
+  EXPECT_EQ(Settings.ForcedFileMode, platform::kModeShared);
+  // A failing index.
+  t.SetDbfFileName(dir_.File("pc"));
+  t.IndexList = {"0," + Ndx() + ",CHEATNAME"};
+  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_EQ(Settings.ForcedFileMode, platform::kModeShared);
+  EXPECT_TRUE(NoAreaFilled());
+  // An index build that fails (a bad expression).
+  t.IndexList = {"1," + dir_.File("bad.ndx") + ",NOSUCHFIELD"};
+  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_NE(Err.ErrorCode, 0);
+  EXPECT_EQ(Settings.ForcedFileMode, platform::kModeShared);
+  EXPECT_TRUE(NoAreaFilled());
+  EXPECT_FALSE(t.Active());
+
+  // Writable: the forced mode is left alone during the open as well.
+  Settings.ForcedFileMode = -1;
+  t.ReadOnly = false;
+  t.IndexList = {"1," + Ndx() + ",CHEATNAME"};
+  t.Open();
+  Select(t.WorkArea());
+  EXPECT_TRUE(CurrentTable()->File.Writable());
+  EXPECT_TRUE(t.CanModify());
+}
+
+TEST_F(TableEdgeTest, CreatingAMissingTable) {
+  TTzDbf& t = Reader();
+  t.CreateIfNotFound = true;
+  t.ReadOnly = false;
+  t.IndexList.clear();
+  t.DbfFields = {"cheatname, C, 35, 0", "junk, X, 1, 0", " cheatmemo ,M,10,0", "price, N, 8, 2",
+                 "born, D, 8, 0",       "ok, L, 1, 0",   "averyverylongname, C, 5, 0", "top, N, 19, 15",
+                 "wide, C, 254, 0"};
+  t.SetDbfFileName(dir_.File("new"));
+  t.Open();
+  EXPECT_TRUE(platform::FileExists(dir_.File("new.DBF")));
+  EXPECT_TRUE(platform::FileExists(dir_.File("new.DBT")) || platform::FileExists(dir_.File("new.dbt")));
+  EXPECT_EQ(t.RecordCount(), 0);
+  Strings names;
+  for (const data::TFieldDef& d : t.FieldDefs()) names.push_back(d.Name);
+  EXPECT_EQ(names, (Strings{"CHEATNAME", "CHEATMEMO", "PRICE", "BORN", "OK", "AVERYVERYL", "TOP", "WIDE"}));
+  EXPECT_EQ(t.FieldTypeLetter(t.FieldByName("price"), '?'), 'N');
+  EXPECT_EQ(t.FieldTypeLetter(t.FieldByName("born"), '?'), 'D');
+  EXPECT_EQ(t.FieldTypeLetter(t.FieldByName("cheatmemo"), '?'), 'M');
+  ASSERT_NE(t.FieldProps(), nullptr);
+  EXPECT_EQ(t.FieldProps()->Length(1), 35);
+  EXPECT_EQ(t.FieldProps()->Decimals(3), 2);
+  EXPECT_EQ(t.FieldProps()->Decimals(7), 15);
+  EXPECT_EQ(t.FieldProps()->Length(8), 254);
+  EXPECT_TRUE(messages_.empty());
+  // The new table takes records, inserted into it empty or appended.
+  t.Insert();
+  t.FieldByName("cheatname")->SetAsString("Zero");
+  t.Post();
+  EXPECT_EQ(t.RecordCount(), 1);
+  EXPECT_EQ(t.FieldByName("cheatname")->AsString(), "Zero");
+  t.Append();
+  t.FieldByName("cheatname")->SetAsString("First");
+  t.Post();
+  EXPECT_EQ(t.RecordCount(), 2);
+  EXPECT_EQ(vz::RecNo(), 2);
+  t.Close();
+
+  // An existing table is not created again.
+  t.DbfFields = {"other, C, 5, 0"};
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 2);
+  EXPECT_EQ(t.FieldDefs().size(), 8u);
+}
+
+TEST_F(TableEdgeTest, CreateTableRefusals) {
+  TTzDbf& t = Reader();
+  t.CreateIfNotFound = true;
+  t.IndexList.clear();
+  t.SetDbfFileName(dir_.File("new"));
+  for (const char* bad : {"a, Q, 5, 0", "a, c, 5, 0", "a, N, 20, 0", "a, N, 19, 16", "a, N, 4, 3",
+                          "a, C, 255, 0", "a, C, 256, 0", "a, C, -1, 0", "a, D, 300, 0", "a, N, 5, -2"}) {
+    SCOPED_TRACE(bad);
+    t.DbfFields = {"name, C, 10, 0", bad};
+    try {
+      t.Open();
+      ADD_FAILURE() << "created";
+    } catch (const std::range_error& e) {
+      EXPECT_STREQ(e.what(), "Range check error");
+    }
+    EXPECT_FALSE(platform::FileExists(dir_.File("new.DBF")));
+    EXPECT_FALSE(t.Active());
+    EXPECT_TRUE(NoAreaFilled());
+    EXPECT_EQ(Settings.ForcedFileMode, -1);
+  }
+  EXPECT_TRUE(messages_.empty());
+
+  // A line without exactly three commas creates nothing.
+  const std::string shown = "Could not create '" + t.DbfFileName() + "'";
+  for (const char* bad : {"cheatname, C, 35", "cheatname, C, 35, 0, 1"}) {
+    SCOPED_TRACE(bad);
+    messages_.clear();
+    t.DbfFields = {"ok, C, 3, 0", bad};
+    EXPECT_THROW(t.Open(), EZavodError);
+    EXPECT_EQ(Err.ErrorCode, 2);
+    EXPECT_EQ(messages_, Strings{shown});
+    EXPECT_FALSE(platform::FileExists(dir_.File("new.DBF")));
+    EXPECT_TRUE(NoAreaFilled());
+  }
+  // No field list at all.
+  messages_.clear();
+  t.DbfFields.clear();
+  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_EQ(messages_, (Strings{"FieldList.Count is <= 0 trying to create a database", shown}));
+  // A folder that does not exist.
+  messages_.clear();
+  t.DbfFields = {"name, C, 10, 0"};
+  t.SetDbfFileName(dir_.File("no/such/folder/new"));
+  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_EQ(messages_, Strings{"Could not create '" + dir_.File("no/such/folder/new.DBF") + "'"});
+  EXPECT_TRUE(NoAreaFilled());
+  EXPECT_TRUE(Err.ErrorDispatch);
+}
+
+// A table operation on a component without a work area ends the program.
+TEST(TableEdgeDeathTest, TableOperationOnAClosedComponentEndsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const int status = platform::ExitStatusFor(1103);
+  auto closed = [](const std::function<void(TTzDbf&)>& operation, int mode) {
+    test::ResetAll();
+    SetRaiseErrors(false);
+    if (mode == 1) SetErrorDispatch(false);
+    if (mode == 2) Err.ErrorHandler = [] {};
+    TTzDbf t;
+    t.SetName("CheatDbf");
+    operation(t);
+  };
+  for (int mode = 0; mode < 3; ++mode) {
+    SCOPED_TRACE(mode);
+    EXPECT_EXIT(closed([](TTzDbf& t) { t.IsSequenced(); }, mode), ::testing::ExitedWithCode(status),
+                "Database is not open \\[CheatDbf\\.IsSequenced\\]");
+  }
+  EXPECT_EXIT(closed([](TTzDbf& t) { t.SetIndexToLFN("a.ndx", 1); }, 0), ::testing::ExitedWithCode(status),
+              "Database is not open \\[CheatDbf\\.SetIndexToLFN\\]");
+  EXPECT_EXIT(closed([](TTzDbf& t) { t.IndexOn("NAME", "a.ndx"); }, 0), ::testing::ExitedWithCode(status),
+              "Database is not open \\[CheatDbf\\.IndexOn\\]");
+  // Closed after having been open.
+  EXPECT_EXIT(
+      closed(
+          [](TTzDbf& t) {
+            test::TempDir dir;
+            test::WriteCheatTable(dir.File("pc"), Games());
+            t.IndexList.clear();
+            t.SetDbfFileName(dir.File("pc"));
+            t.Open();
+            t.Close();
+            t.s_RecCount();
+          },
+          0),
+      ::testing::ExitedWithCode(status), "Database is not open \\[CheatDbf\\.s_RecCount\\]");
+}
+
+// --- Write paths -----------------------------------------------------------------------------
+
+class TableWriteTest : public TableEdgeTest {
+ protected:
+  TTzDbf& OpenWritable(const std::string& base, bool exclusive, int rows = 5) {
+    TTzDbf& t = Reader(rows);
+    t.SetName("Games");
+    t.ReadOnly = false;
+    t.SetExclusive(exclusive);
+    t.IndexList = {"1," + dir_.File("w.ndx") + ",CHEATNAME"};
+    t.SetDbfFileName(dir_.File(base));
+    t.Open();
+    t.First();
+    return t;
+  }
+  std::string Stored(int r) { return StoredRecord(dir_.File("pc.dbf"), r); }
+  // A live record of the cheat table as stored.
+  static std::string Row(const std::string& name, const std::string& memo) { return " " + Padded(name, 35) + memo; }
+};
+
+TEST_F(TableWriteTest, EditPostKeepsTheFileAndTheIndexInStep) {
+  Machine("pc", Games());
+  const std::string memo5 = Stored(5).substr(36);
+  TTzDbf& t = OpenWritable("pc", true);
+  data::TField* name = t.FieldByName("cheatname");
+  EXPECT_TRUE(t.CanModify());
+  t.LocateRec("cheatname", "heretic");
+  t.Edit();
+  EXPECT_EQ(t.State(), data::DataSetState::Edit);
+  name->SetAsString("Hexen");
+  EXPECT_EQ(name->AsString(), "Hexen");
+  t.Post();
+  EXPECT_EQ(t.State(), data::DataSetState::Browse);
+  EXPECT_EQ(Stored(5), Row("Hexen", memo5));
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Hexen");
+  EXPECT_EQ(vz::RecNo(), 5);
+  EXPECT_EQ(Browse(t), (Strings{"Abuse", "Blood", "Doom", "Doom II", "Hexen", "Myst", "Quake"}));
+  EXPECT_TRUE(t.FindExact("Hexen"));
+  EXPECT_FALSE(t.FindExact("Heretic"));
+
+  // A name that moves in the order.
+  t.First();
+  t.Edit();
+  name->SetAsString("Zeta");
+  t.Post();
+  EXPECT_EQ(Browse(t), (Strings{"Blood", "Doom", "Doom II", "Hexen", "Myst", "Quake", "Zeta"}));
+
+  // A text longer than the field is cut to its length.
+  t.LocateRec("cheatname", "myst");
+  t.Edit();
+  name->SetAsString(std::string(50, 'x'));
+  EXPECT_EQ(name->AsString(), std::string(35, 'x'));
+  t.Post();
+  EXPECT_EQ(Stored(7).substr(0, 36), " " + std::string(35, 'x'));
+  EXPECT_EQ(name->AsString(), std::string(35, 'x'));
+
+  // Cancel puts back the stored values.
+  t.Edit();
+  name->SetAsString("Gone");
+  t.Cancel();
+  EXPECT_EQ(name->AsString(), std::string(35, 'x'));
+  EXPECT_EQ(Stored(7).substr(0, 36), " " + std::string(35, 'x'));
+
+  // The index on disk agrees with the table after closing.
+  t.Close();
+  t.CreateIndex = TCreateIndexType::ciNever;
+  t.Open();
+  EXPECT_EQ(Browse(t), (Strings{"Blood", "Doom", "Doom II", "Hexen", "Quake", "Zeta", std::string(35, 'x')}));
+}
+
+TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenWritable("pc", true);
+  data::TField* name = t.FieldByName("cheatname");
+  t.Append();
+  EXPECT_EQ(t.State(), data::DataSetState::Insert);
+  name->SetAsString("Duke");
+  t.Post();
+  EXPECT_EQ(t.RecordCount(), 9);
+  EXPECT_EQ(Stored(9), Row("Duke", std::string(10, ' ')));
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Duke");
+  EXPECT_EQ(t.RecNo(), 9);
+  t.First();
+  t.Insert();
+  name->SetAsString("Asteroids");
+  t.Post();
+  EXPECT_EQ(t.RecordCount(), 10);
+  EXPECT_EQ(Stored(10).substr(0, 36), Row("Asteroids", "").substr(0, 36));
+  EXPECT_EQ(Browse(t),
+            (Strings{"Abuse", "Asteroids", "Blood", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
+
+  // Delete marks the record and hides it; the count stays.
+  t.LocateRec("cheatname", "blood");
+  t.Delete();
+  EXPECT_EQ(Stored(6)[0], '*');
+  EXPECT_EQ(t.RecordCount(), 10);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom");
+  EXPECT_EQ(vz::RecNo(), t.RecNo());
+  EXPECT_EQ(Browse(t), (Strings{"Abuse", "Asteroids", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
+
+  // Shown again, the deleted record can be restored.
+  int before = 0, after = 0;
+  t.BeforeRestore = [&](data::TDataSet&) { ++before; };
+  t.AfterRestore = [&](data::TDataSet&) { ++after; };
+  t.HideDeletedRecs = false;
+  t.LocateRec("cheatname", "blood");
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
+  EXPECT_TRUE(t.RecordDeleted());
+  t.SetRecordDeleted(true);  // already deleted: nothing happens
+  t.SetRecordDeleted(false);
+  EXPECT_FALSE(t.RecordDeleted());
+  EXPECT_EQ(Stored(6)[0], ' ');
+  EXPECT_EQ(before, 1);
+  EXPECT_EQ(after, 1);
+  EXPECT_EQ(t.State(), data::DataSetState::Browse);
+  t.SetRecordDeleted(false);
+  EXPECT_EQ(before, 1);
+  // And deleted again through the same switch.
+  t.SetRecordDeleted(true);
+  EXPECT_EQ(Stored(6)[0], '*');
+  t.LocateRec("cheatname", "blood");
+  EXPECT_TRUE(t.RecordDeleted());
+  // In insert state, restoring only cancels.
+  t.Insert();
+  EXPECT_FALSE(t.RecordDeleted());
+  t.Cancel();
+  EXPECT_EQ(t.RecordCount(), 10);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
+
+  // Cancelled inserts and appends leave the table as it was: an insert
+  // returns to the record it was made at, an append to the last one.
+  t.HideDeletedRecs = true;
+  t.LocateRec("cheatname", "heretic");
+  t.Insert();
+  t.FieldByName("cheatname")->SetAsString("Never");
+  EXPECT_EQ(vz::RecNo(), 5);
+  t.Cancel();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Heretic");
+  EXPECT_EQ(vz::RecNo(), 5);
+  t.Append();
+  t.FieldByName("cheatname")->SetAsString("Never");
+  t.Cancel();
+  EXPECT_EQ(t.RecordCount(), 10);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Quake");
+  EXPECT_EQ(vz::RecNo(), 1);
+  // An insert at the last row of a full window.
+  t.First();
+  t.MoveBy(4);
+  ASSERT_EQ(link_.ActiveRecord(), 4);
+  const std::string here = link_.ActiveText("cheatname");
+  const int hereNo = t.RecNo();
+  t.Insert();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "");
+  t.Cancel();
+  EXPECT_EQ(link_.ActiveText("cheatname"), here);
+  EXPECT_EQ(vz::RecNo(), hereNo);
+  t.Insert();
+  t.Delete();  // in insert state: the same as cancel
+  EXPECT_EQ(t.State(), data::DataSetState::Browse);
+  EXPECT_EQ(t.RecordCount(), 10);
+  EXPECT_EQ(Browse(t), (Strings{"Abuse", "Asteroids", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
+}
+
+TEST_F(TableWriteTest, LockFailures) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenWritable("pc", false);
+  data::TField* name = t.FieldByName("cheatname");
+  const std::string heretic = Stored(5);
+  platform::File holder;
+  ASSERT_EQ(holder.Open(dir_.File("pc.dbf"), platform::kModeShared), 0);
+  ASSERT_EQ(holder.Lock(kLockBase + 5, 1), 0);
+
+  // No handler: a message, the post is given up, the dataset stays in edit.
+  t.LocateRec("cheatname", "heretic");
+  t.Edit();
+  name->SetAsString("Hexen");
+  EXPECT_THROW(t.Post(), EAbort);
+  EXPECT_EQ(messages_, Strings{"Lock failed [Post]"});
+  EXPECT_EQ(t.State(), data::DataSetState::Edit);
+  EXPECT_EQ(Stored(5), heretic);
+  EXPECT_EQ(name->AsString(), "Hexen");
+  t.Cancel();
+  EXPECT_EQ(name->AsString(), "Heretic");
+
+  // A handler that gives up: no message, nothing written.
+  messages_.clear();
+  int calls = 0;
+  t.OnRLockFailedOnPost = [&](bool& retry) {
+    ++calls;
+    EXPECT_FALSE(retry);
+  };
+  t.Edit();
+  name->SetAsString("Hexen");
+  EXPECT_THROW(t.Post(), EAbort);
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(Stored(5), heretic);
+  EXPECT_EQ(t.State(), data::DataSetState::Edit);
+
+  // A handler that retries once after the other user let go.
+  calls = 0;
+  t.OnRLockFailedOnPost = [&](bool& retry) {
+    ++calls;
+    holder.Unlock(kLockBase + 5, 1);
+    retry = true;
+  };
+  t.Post();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(t.State(), data::DataSetState::Browse);
+  EXPECT_EQ(Stored(5).substr(0, 36), Row("Hexen", "").substr(0, 36));
+
+  // Delete, restore and insert each name their operation.
+  ASSERT_EQ(holder.Lock(kLockBase + 5, 1), 0);
+  messages_.clear();
+  EXPECT_THROW(t.Delete(), EAbort);
+  EXPECT_EQ(messages_, Strings{"Lock failed [Delete]"});
+  EXPECT_EQ(Stored(5)[0], ' ');
+  ASSERT_EQ(holder.Unlock(kLockBase + 5, 1), 0);
+  t.Delete();
+  EXPECT_EQ(Stored(5)[0], '*');
+  t.HideDeletedRecs = false;
+  t.LocateRec("cheatname", "hexen");
+  ASSERT_TRUE(t.RecordDeleted());
+  ASSERT_EQ(holder.Lock(kLockBase + 5, 1), 0);
+  messages_.clear();
+  t.SetRecordDeleted(false);
+  EXPECT_EQ(messages_, Strings{"Lock failed [Restore]"});
+  EXPECT_EQ(Stored(5)[0], '*');
+  EXPECT_TRUE(t.RecordDeleted());
+  holder.Unlock(kLockBase + 5, 1);
+
+  ASSERT_EQ(holder.Lock(kLockBase + 1, 1), 0);
+  messages_.clear();
+  t.Append();
+  name->SetAsString("Duke");
+  EXPECT_THROW(t.Post(), EAbort);
+  EXPECT_EQ(messages_, Strings{"Lock failed [Insert]"});
+  EXPECT_EQ(t.State(), data::DataSetState::Insert);
+  EXPECT_EQ(t.RecordCount(), 8);
+  calls = 0;
+  t.OnALockFailedOnInsert = [&](bool& retry) {
+    ++calls;
+    holder.Unlock(kLockBase + 1, 1);
+    retry = true;
+  };
+  t.Post();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(t.RecordCount(), 9);
+  EXPECT_EQ(Stored(9).substr(0, 36), Row("Duke", "").substr(0, 36));
+}
+
+TEST_F(TableWriteTest, DatesThroughTheDateField) {
+  test::DbfBuilder b;
+  b.Field("NAME", 'C', 10).Field("BORN", 'D', 8);
+  b.Record({"Leap", "20240229"});
+  b.Record({"Blank", ""});
+  b.Write(dir_.File("pc.dbf"));
+  TTzDbf& t = Reader();
+  t.ReadOnly = false;
+  t.SetExclusive(true);
+  t.IndexList.clear();
+  t.SetDbfFileName(dir_.File("pc"));
+  t.Open();
+  t.First();
+  auto* born = dynamic_cast<TTzDateField*>(t.FieldByName("born"));
+  ASSERT_NE(born, nullptr);
+  EXPECT_EQ(born->AsDate(), data::DayNumberOf(2024, 2, 29));
+  EXPECT_EQ(born->DisplayText(), "02/29/24");
+  t.Next();
+  EXPECT_TRUE(born->IsNull());
+  EXPECT_EQ(born->AsString(), "");
+
+  t.Edit();
+  born->SetAsDate(data::DayNumberOf(1999, 12, 31));
+  t.Post();
+  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), "19991231");
+  EXPECT_EQ(born->AsDate(), data::DayNumberOf(1999, 12, 31));
+  t.Edit();
+  born->SetAsString("03/15/01  ");
+  t.Post();
+  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), "20010315");
+  t.Edit();
+  EXPECT_THROW(born->SetAsString("02/30/99"), data::EDatabaseError);
+  born->SetAsString("  /  /  ");
+  EXPECT_TRUE(born->IsNull());
+  t.Post();
+  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), std::string(8, ' '));
+  EXPECT_TRUE(messages_.empty());
+
+  // A date the engine cannot show: with 00 read as 1900, 29 February 2000
+  // is no date.
+  Dates.WindowBase = 1900;
+  t.Edit();
+  born->SetAsDate(data::DayNumberOf(2000, 2, 29));
+  EXPECT_EQ(messages_, Strings{"        Invalid date       "});
+  t.Post();
+  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), std::string(8, ' '));
+  EXPECT_TRUE(born->IsNull());
+  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 1).substr(11), "20240229");
+}
+
+TEST_F(TableWriteTest, NumbersAndLogicalsWritten) {
+  test::DbfBuilder b;
+  b.Field("NAME", 'C', 5).Field("PRICE", 'N', 8, 2).Field("QTY", 'N', 5).Field("OK", 'L', 1);
+  b.Record({"a", "1.00", "1", "F"});
+  b.Write(dir_.File("pc.dbf"));
+  TTzDbf& t = Reader();
+  t.ReadOnly = false;
+  t.SetExclusive(true);
+  t.IndexList.clear();
+  t.SetDbfFileName(dir_.File("pc"));
+  t.Open();
+  t.First();
+  auto* price = dynamic_cast<data::TFloatField*>(t.FieldByName("price"));
+  auto* qty = dynamic_cast<data::TIntegerField*>(t.FieldByName("qty"));
+  auto* ok = dynamic_cast<data::TBooleanField*>(t.FieldByName("ok"));
+  ASSERT_TRUE(price && qty && ok);
+  t.Edit();
+  price->SetAsFloat(7.5);
+  qty->SetAsInteger(-42);
+  ok->SetAsBoolean(true);
+  t.Post();
+  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 1), " a        7.50  -42T");
+  EXPECT_EQ(price->AsFloat(), 7.5);
+  EXPECT_EQ(qty->AsInteger(), -42);
+  EXPECT_TRUE(ok->AsBoolean());
+  t.Edit();
+  price->SetAsString("1234.567");
+  qty->SetAsString("");
+  ok->SetAsString("no");
+  t.Post();
+  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 1).substr(6, 8), " 1234.57");
+  EXPECT_EQ(price->AsFloat(), 1234.57);
+  EXPECT_EQ(qty->AsInteger(), 0);
+  EXPECT_FALSE(ok->AsBoolean());
+  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 1).back(), 'F');
+  EXPECT_THROW(qty->SetAsInteger(1), data::EDatabaseError);  // browsing: no changes
+  t.Edit();
+  EXPECT_THROW(qty->SetAsString("12x"), data::EDatabaseError);
+  EXPECT_THROW(price->SetAsString("x"), data::EDatabaseError);
+  t.Cancel();
+}
+
+TEST_F(TableWriteTest, MemoWriteStreams) {
+  for (const bool blockHeaders : {false, true}) {
+    SCOPED_TRACE(blockHeaders ? "block headers" : "terminators");
+    test::DbtBuilder memo(blockHeaders);
+    const int old = memo.Add("old text");
+    test::DbfBuilder b;
+    b.Version(blockHeaders ? 0x8B : 0x83).Field("CHEATNAME", 'C', 35).Field("CHEATMEMO", 'M', 10);
+    b.Record({"Doom", test::MemoField(old)});
+    b.Record({"Quake", test::MemoField(0)});
+    b.Write(dir_.File("pc.dbf"));
+    memo.Write(dir_.File("pc.dbt"));
+    TTzDbf& t = OpenWritable("pc", true);
+    data::TField* text = t.FieldByName("cheatmemo");
+
+    t.Edit();
+    text->SetAsString("Caf\xE9 new");
+    t.Post();
+    EXPECT_EQ(text->AsString(), "Caf\xE9 new");
+    const std::string field = StoredRecord(dir_.File("pc.dbf"), 1).substr(36);
+    const int block = std::stoi(field);
+    EXPECT_GT(block, old);
+    // A written memo carries a block header (its length counts the header)
+    // in both layouts, and its text is stored as OEM.
+    const Bytes dbt = test::ReadFile(dir_.File("pc.dbt"));
+    const std::size_t at = static_cast<std::size_t>(block) * 512;
+    ASSERT_GE(dbt.size(), at + 16);
+    const std::string stored(dbt.begin() + static_cast<std::ptrdiff_t>(at), dbt.begin() + static_cast<std::ptrdiff_t>(at + 16));
+    EXPECT_EQ(stored, std::string("\xFF\xFF\x08\x00\x10\x00\x00\x00", 8) + "Caf\x82 new");
+
+    // A memo for a record that had none, through a write stream.
+    t.Next();
+    EXPECT_EQ(link_.ActiveText("cheatname"), "Quake");
+    {
+      auto s = t.CreateBlobStream(text, data::BlobMode::Write);
+      ASSERT_NE(s, nullptr);
+      EXPECT_EQ(s->Write("fresh", 5), 5);
+    }
+    EXPECT_EQ(t.State(), data::DataSetState::Edit);
+    t.Post();
+    EXPECT_NE(std::stoi(StoredRecord(dir_.File("pc.dbf"), 2).substr(36)), 0);
+    EXPECT_EQ(text->AsString(), "fresh");
+
+    // An emptied memo: the record no longer points to one.
+    t.Edit();
+    text->SetAsString("");
+    t.Post();
+    EXPECT_EQ(text->AsString(), "");
+    EXPECT_EQ(Trim(StoredRecord(dir_.File("pc.dbf"), 2).substr(36)), "");
+
+    // Appended with a memo.
+    t.Append();
+    t.FieldByName("cheatname")->SetAsString("Myst");
+    text->SetAsString("island");
+    t.Post();
+    EXPECT_EQ(t.RecordCount(), 3);
+    EXPECT_NE(std::stoi(StoredRecord(dir_.File("pc.dbf"), 3).substr(36)), 0);
+    t.LocateRec("cheatname", "myst");
+    EXPECT_EQ(text->AsString(), "island");
+    t.LocateRec("cheatname", "doom");
+    EXPECT_EQ(text->AsString(), "Caf\xE9 new");
+    link_.SetDataSource(nullptr);
+    table_.reset();
+    test::ResetAll();
+  }
+}
+
+TEST_F(TableWriteTest, MemoThatCannotBeWrittenIsReportedAndKeepsTheOldOne) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenWritable("pc", false);
+  data::TField* text = t.FieldByName("cheatmemo");
+  t.LocateRec("cheatname", "doom");
+  ASSERT_EQ(text->AsString(), "d text");
+  const std::string before = Stored(2);
+  // Another user holds the memo file's write lock (the byte the memo unit
+  // locks before it places a new memo).
+  platform::File holder;
+  ASSERT_EQ(holder.Open(dir_.File("pc.dbt"), platform::kModeShared), 0);
+  ASSERT_EQ(holder.Lock(0x7FFFFFFEULL, 1), 0);
+  t.Edit();
+  EXPECT_THROW(text->SetAsString("new text"), EZavodError);
+  EXPECT_EQ(Err.ErrorCode, 1017);
+  EXPECT_EQ(text->AsString(), "d text");
+  t.Post();
+  EXPECT_EQ(Stored(2), before);
+  EXPECT_EQ(text->AsString(), "d text");
+  EXPECT_TRUE(messages_.empty());
+  // Once the lock is free the memo is written.
+  holder.Close();
+  t.Edit();
+  text->SetAsString("new text");
+  t.Post();
+  EXPECT_EQ(text->AsString(), "new text");
+  EXPECT_NE(Stored(2), before);
+}
+
+TEST_F(TableWriteTest, ExclusiveSetterReopensAnOpenTable) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenWritable("pc", false);
+  t.LocateRec("cheatname", "myst");
+  Select(t.WorkArea());
+  EXPECT_FALSE(CurrentTable()->Exclusive);
+  t.SetExclusive(true);
+  EXPECT_TRUE(t.Active());
+  EXPECT_TRUE(t.Exclusive());
+  Select(t.WorkArea());
+  EXPECT_TRUE(CurrentTable()->Exclusive);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Abuse");
+  link_.Log.clear();
+  t.SetExclusive(true);
+  EXPECT_TRUE(link_.Log.empty());
+  t.Close();
+  t.SetExclusive(false);
+  EXPECT_FALSE(t.Active());
+  t.Open();
+  Select(t.WorkArea());
+  EXPECT_FALSE(CurrentTable()->Exclusive);
+}
+
+// --- Field objects ---------------------------------------------------------------------------
+
+TEST_F(TableEdgeTest, FieldObjects) {
+  test::DbfBuilder b;
+  b.Field("NAME", 'C', 35).Field("PRICE", 'N', 8, 2).Field("QTY", 'N', 5).Field("BORN", 'D', 8).Field("OK", 'L', 1);
+  b.Record({"Quake", "3.14159", "42", "20240229", "T"});
+  b.Record({"", "12.3456", "", "", "t"});
+  b.Record({"\x81" "ber", "-7", "-3", "19000101", "Y"});
+  for (const char* logical : {"y", "F", "N", "?", " "}) b.Record({logical, "", "", "", logical});
+  b.Write(dir_.File("f.dbf"));
+
+  TTzDbf& t = Reader();
+  t.IndexList.clear();
+  t.SetDbfFileName(dir_.File("f"));
+  t.Open();
+  t.First();
+  data::TField* name = t.FieldByName("name");
+  auto* price = dynamic_cast<data::TFloatField*>(t.FieldByName("price"));
+  auto* qty = dynamic_cast<data::TIntegerField*>(t.FieldByName("qty"));
+  auto* born = dynamic_cast<data::TDateField*>(t.FieldByName("born"));
+  auto* ok = dynamic_cast<data::TBooleanField*>(t.FieldByName("ok"));
+  ASSERT_TRUE(price && qty && born && ok);
+  EXPECT_NE(dynamic_cast<TTzDateField*>(born), nullptr);
+
+  EXPECT_EQ(name->AsString(), "Quake");
+  EXPECT_FALSE(name->IsNull());
+  EXPECT_EQ(price->AsFloat(), 3.14);
+  EXPECT_EQ(price->AsString(), "3.14");
+  EXPECT_EQ(qty->AsInteger(), 42);
+  EXPECT_EQ(born->AsDate(), data::DayNumberOf(2024, 2, 29));
+  EXPECT_EQ(born->AsString(), "02/29/24");
+  EXPECT_TRUE(ok->AsBoolean());
+  t.Next();
+  EXPECT_EQ(name->AsString(), "");
+  EXPECT_FALSE(name->IsNull());
+  EXPECT_EQ(price->AsFloat(), 12.35);
+  EXPECT_EQ(qty->AsInteger(), 0);
+  EXPECT_TRUE(born->IsNull());
+  EXPECT_TRUE(ok->AsBoolean());
+  t.Next();
+  EXPECT_EQ(name->AsString(), "\xFC" "ber");  // OEM u-umlaut, as ANSI
+  EXPECT_EQ(price->AsFloat(), -7.0);
+  EXPECT_EQ(qty->AsInteger(), -3);
+  EXPECT_EQ(born->AsDate(), data::DayNumberOf(1900, 1, 1));
+  EXPECT_TRUE(ok->AsBoolean());
+  std::vector<bool> logicals;
+  for (t.Next(); !t.Eof(); t.Next()) logicals.push_back(ok->AsBoolean());
+  EXPECT_EQ(logicals, (std::vector<bool>{true, false, false, false, false}));
+
+  // What the grid asks.
+  EXPECT_EQ(t.FieldTypeLetter(name, '?'), 'C');
+  EXPECT_EQ(t.FieldTypeLetter(price, '?'), 'N');
+  EXPECT_EQ(t.FieldTypeLetter(born, '?'), 'D');
+  EXPECT_EQ(t.FieldTypeLetter(ok, '?'), 'L');
+  data::TStringField stranger("nosuch", 5);
+  EXPECT_EQ(t.FieldTypeLetter(&stranger, '?'), '?');
+  EXPECT_EQ(t.FieldTypeLetter(nullptr, '#'), '#');
+  data::TStringField lower("name", 5);
+  EXPECT_EQ(t.FieldTypeLetter(&lower, '?'), 'C');
+  EXPECT_EQ(name->DisplayWidth(), 35);
+  EXPECT_EQ(price->Precision(), 8);
+  EXPECT_EQ(born->EditMask(), "99/99/99;1; ");
+  EXPECT_EQ(name->EditMask(), "");
+
+  // The row the grid makes active reaches the engine's record.
+  t.First();
+  t.Next();
+  t.Next();
+  t.First();
+  ASSERT_GE(t.WindowRecordCount(), 3);
+  const int was = t.SetActiveRecordFor(2);
+  t.ActivateRow();
+  Select(t.WorkArea());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(FieldAddress(1)) + 1, 3), "\xFC" "be");
+  EXPECT_TRUE(*FieldAddress(5) != 0);
+  t.SetActiveRecordFor(1);
+  t.ActivateRow();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(FieldAddress(1)) + 1, 5), "     ");
+  t.SetActiveRecordFor(was);
+
+  // The table's character set decides the conversion.
+  t.Close();
+  t.TableLanguage = TTzTableLanguage::tlAnsi;
+  t.Open();
+  t.SetRecNo(3);
+  name = t.FieldByName("name");
+  EXPECT_EQ(name->AsString(), "\x81" "ber");
+
+  // The century switch and a year-first format change the masks.
+  t.Close();
+  SetCentury(true);
+  t.Open();
+  born = dynamic_cast<data::TDateField*>(t.FieldByName("born"));
+  EXPECT_EQ(born->EditMask(), "99/99/9999;1; ");
+  t.First();
+  EXPECT_EQ(born->DisplayText(), "02/29/2024");
+  t.Close();
+  SetDateFormat(kAnsi);
+  t.Open();
+  born = dynamic_cast<data::TDateField*>(t.FieldByName("born"));
+  EXPECT_EQ(born->EditMask(), "9999/99/99;1; ");
+  t.Close();
+  SetCentury(false);
+  t.Open();
+  EXPECT_EQ(dynamic_cast<data::TDateField*>(t.FieldByName("born"))->EditMask(), "99/99/99;1; ");
+}
+
+TEST_F(TableEdgeTest, CalculatedFieldsBesideTableFields) {
+  Machine("pc", Games());
+  TTzDbf& t = Reader(3);
+  t.AddField(std::make_unique<data::TStringField>("CHEATNAME", 35));
+  auto length = std::make_unique<data::TIntegerField>("LEN");
+  length->SetKind(data::FieldKind::Calculated);
+  data::TIntegerField* len = length.get();
+  t.AddField(std::move(length));
+  t.OnCalcFields = [&](data::TDataSet& d) {
+    len->SetAsInteger(static_cast<std::int32_t>(d.FieldByName("cheatname")->AsString().size()));
+  };
+  t.SetDbfFileName(dir_.File("pc"));
+  t.Open();
+  t.First();
+  EXPECT_EQ(t.Fields().size(), 2u);
+  EXPECT_EQ(t.FindField("cheatmemo"), nullptr);
+  EXPECT_EQ(len->AsInteger(), 5);
+  t.Next();
+  t.Next();
+  t.Next();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
+  EXPECT_EQ(len->AsInteger(), 7);
+  EXPECT_EQ(t.RecNo(), 8);
+  EXPECT_EQ(vz::RecNo(), 8);
+  EXPECT_EQ(t.FieldTypeLetter(len, '?'), '?');
+  EXPECT_THROW(len->SetAsInteger(3), data::EDatabaseError);
+}
+
+// --- Notifications ---------------------------------------------------------------------------
+
+TEST_F(TableEdgeTest, WhatTheLinksHear) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenReader("pc", 3);
+  link_.Log.clear();
+  t.First();
+  EXPECT_EQ(link_.Log, Strings{"changed"});
+
+  link_.Log.clear();
+  t.Next();
+  EXPECT_EQ(link_.Log, Strings{"scrolled 0"});
+  t.Next();
+  EXPECT_EQ(link_.ActiveRecord(), 2);
+  link_.Log.clear();
+  t.Next();  // the window moves one record
+  EXPECT_EQ(link_.Log, Strings{"scrolled 1"});
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Blood", " Doom", ">Doom II"}));
+  link_.Log.clear();
+  t.Prior();
+  t.Prior();
+  EXPECT_EQ(link_.Log, (Strings{"scrolled 0", "scrolled 0"}));
+  link_.Log.clear();
+  t.Prior();  // at the top
+  EXPECT_EQ(link_.Log, Strings{"scrolled -1"});
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom"}));
+  link_.Log.clear();
+  t.Prior();  // nothing before the first: the window stays
+  EXPECT_EQ(link_.Log, Strings{"scrolled 0"});
+  EXPECT_TRUE(t.Bof());
+  link_.Log.clear();
+  t.Prior();  // already at the start
+  EXPECT_TRUE(link_.Log.empty());
+
+  link_.Log.clear();
+  t.Last();
+  EXPECT_EQ(link_.Log, Strings{"changed"});
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Heretic", " Myst", ">Quake"}));
+  link_.Log.clear();
+  t.LocateRec("cheatname", "doom");
+  EXPECT_EQ(link_.Log, Strings{"changed"});
+  link_.Log.clear();
+  t.LocateRec("cheatname", "none such");
+  EXPECT_TRUE(link_.Log.empty());
+
+  // Controls disabled: nothing, then one change.
+  link_.Log.clear();
+  t.DisableControls();
+  t.First();
+  t.Next();
+  t.Next();
+  t.Next();
+  t.LocateRec("cheatname", "myst");
+  EXPECT_TRUE(link_.Log.empty());
+  t.EnableControls();
+  EXPECT_EQ(link_.Log, Strings{"changed"});
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Myst");
+  EXPECT_EQ(vz::RecNo(), 7);
+  // Nested: only the last EnableControls tells, and it always does.
+  link_.Log.clear();
+  t.DisableControls();
+  t.DisableControls();
+  t.EnableControls();
+  EXPECT_TRUE(link_.Log.empty());
+  t.EnableControls();
+  EXPECT_EQ(link_.Log, Strings{"changed"});
+  t.EnableControls();  // not disabled: nothing
+  EXPECT_EQ(link_.Log, Strings{"changed"});
+
+  // Links of several sizes: the dataset's window is the largest.
+  data::TDataSource other;
+  other.SetDataSet(&t);
+  RecordingLink small, large;
+  small.SetDataSource(&other);
+  EXPECT_EQ(t.BufferCount(), 3);
+  large.SetBufferCount(6);
+  large.SetDataSource(&source_);
+  EXPECT_EQ(t.BufferCount(), 6);
+  t.First();
+  EXPECT_EQ(small.Rows("cheatname"), Strings{">Abuse"});
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom"}));
+  EXPECT_EQ(large.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom", " Doom II", " Heretic", " Myst"}));
+  t.MoveBy(4);
+  EXPECT_EQ(small.Rows("cheatname"), Strings{">Heretic"});
+  EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Doom", " Doom II", ">Heretic"}));
+  EXPECT_EQ(large.Rows("cheatname"), (Strings{" Abuse", " Blood", " Doom", " Doom II", ">Heretic", " Myst"}));
+  EXPECT_EQ(vz::RecNo(), 5);
+  large.SetDataSource(nullptr);
+  EXPECT_EQ(t.BufferCount(), 3);
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Heretic");
+  EXPECT_EQ(small.ActiveText("cheatname"), "Heretic");
+  EXPECT_EQ(vz::RecNo(), 5);
+  small.SetDataSource(nullptr);
+  other.SetDataSet(nullptr);
+}
+
+}  // namespace
+}  // namespace vz
