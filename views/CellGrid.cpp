@@ -16,6 +16,9 @@ constexpr int kSizingMargin = 3;
 TCustomGrid::TCustomGrid(QWidget* parent) : QAbstractScrollArea(parent) {
   setFocusPolicy(Qt::StrongFocus);
   viewport()->setMouseTracking(true);
+  // Every pixel is painted by the grid: Qt can then move pixels when the
+  // rows scroll instead of repainting the whole area.
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   verticalScrollBar()->setRange(0, 0);
@@ -40,7 +43,7 @@ void TCustomGrid::SetColCount(int n) {
   n = std::max(1, n);
   if (n == ColCount()) return;
   colWidths_.resize(static_cast<std::size_t>(n), defaultColWidth_);
-  if (fixedCols_ >= n) fixedCols_ = n - 1 < 0 ? 0 : n - 1;
+  if (fixedCols_ > n) fixedCols_ = n;
   if (col_ >= n) col_ = n - 1;
   if (col_ < fixedCols_) col_ = std::min(fixedCols_, n - 1);
   if (leftCol_ >= n || leftCol_ < fixedCols_) leftCol_ = std::min(fixedCols_, n - 1);
@@ -60,10 +63,11 @@ void TCustomGrid::SetRowCount(int n) {
 }
 
 void TCustomGrid::SetFixedCols(int n) {
-  n = std::clamp(n, 0, std::max(0, ColCount() - 1));
+  // Every column may be fixed; the current cell then stays on the last one.
+  n = std::clamp(n, 0, ColCount());
   fixedCols_ = n;
-  if (col_ < n) col_ = n;
-  if (leftCol_ < n) leftCol_ = n;
+  if (col_ < n) col_ = std::min(n, ColCount() - 1);
+  if (leftCol_ < n) leftCol_ = std::min(n, ColCount() - 1);
   UpdateHorizontalBar();
   viewport()->update();
 }
@@ -204,7 +208,7 @@ int TCustomGrid::VisibleColCount() const {
 bool TCustomGrid::SelectCell(int, int) { return true; }
 
 void TCustomGrid::SetCurrent(int col, int row, bool force) {
-  col = std::clamp(col, fixedCols_, std::max(fixedCols_, ColCount() - 1));
+  col = std::clamp(col, std::min(fixedCols_, ColCount() - 1), ColCount() - 1);
   row = std::clamp(row, fixedRows_, std::max(fixedRows_, rowCount_ - 1));
   if (col == col_ && row == row_) return;
   if (!force && !SelectCell(col, row)) return;
@@ -229,7 +233,7 @@ void TCustomGrid::SetCurrent(int col, int row, bool force) {
 }
 
 void TCustomGrid::SetLeftCol(int c) {
-  c = std::clamp(c, fixedCols_, std::max(fixedCols_, ColCount() - 1));
+  c = std::clamp(c, std::min(fixedCols_, ColCount() - 1), ColCount() - 1);
   if (c == leftCol_) return;
   leftCol_ = c;
   UpdateHorizontalBar();

@@ -366,6 +366,8 @@ void ConfigureCheatTextMemo(TTzMemo& memo) {
   memo.SetScrollBars(TTzScrollStyle::ssVertical);
   memo.setFont(TerminalFont());
   memo.SetWordWrap(true);
+  // Not a tab stop: Tab skips it, a click still gives it the focus.
+  memo.setFocusPolicy(Qt::ClickFocus);
 }
 
 // --- Caption label --------------------------------------------------------------------------

@@ -1,0 +1,509 @@
+// The data-bound grid over a real table: the main window's configuration
+// driven with real keys, mouse clicks and scroll-bar actions; the window
+// of rows; the 5-position bar of an indexed table; what is repainted when
+// the rows scroll by one; the memo following a click.
+#include <gtest/gtest.h>
+
+// The table's headers come before Qt's.
+#include "tests/support/TableFixture.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPaintEvent>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "platform/codepage.h"
+#include "views/aTzGrids.h"
+#include "views/aTzMemo.h"
+
+namespace vz::views {
+namespace {
+
+using test::Cheat;
+
+// Records the regions the grid's viewport is asked to paint.
+class PaintLog : public QObject {
+ public:
+  QRegion painted;
+  int events = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) {
+      painted += static_cast<QPaintEvent*>(e)->region();
+      ++events;
+    }
+    return false;
+  }
+};
+
+std::string Name(int i) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "Game %03d", i);
+  return buffer;
+}
+
+class GridTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ResetAll();
+    form_ = std::make_unique<QWidget>();
+    form_->resize(658, 363);
+    grid_ = new TTzGrid(form_.get());
+    grid_->setGeometry(0, 53, 169, 277);
+    memo_ = new TTzMemo(form_.get());
+    memo_->setGeometry(229, 52, 372, 309);
+    next_ = new QLineEdit(form_.get());
+    next_->setGeometry(0, 335, 170, 24);
+    ConfigureCheatNameGrid(*grid_);
+    ConfigureCheatTextMemo(*memo_);
+  }
+
+  void TearDown() override {
+    form_.reset();
+    table_.reset();
+    test::ResetAll();
+  }
+
+  // `count` cheats stored in reverse name order, so that record numbers
+  // and name order differ: the name order is Game 001, Game 002, ...
+  void Open(int count, std::vector<int> deleted = {}) {
+    std::vector<Cheat> cheats;
+    for (int i = count; i >= 1; --i) {
+      Cheat c{Name(i), "Text of " + Name(i)};
+      c.deleted = std::find(deleted.begin(), deleted.end(), i) != deleted.end();
+      cheats.push_back(c);
+    }
+    test::WriteCheatTable(dir_.File("pc"), cheats);
+    table_ = std::make_unique<TTzDbf>();
+    test::ConfigureLikeCheatDbf(*table_, "1," + dir_.File("cheat.ndx") + ",CHEATNAME");
+    source_.SetDataSet(table_.get());
+    table_->SetDbfFileName(dir_.File("pc"));
+    grid_->SetDataSource(&source_);
+    memo_->SetDataSource(&source_);
+    memo_->SetDataField("CHEATMEMO");
+    table_->Open();
+    table_->First();
+  }
+
+  void Show() {
+    form_->show();
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  }
+
+  std::string Current() { return table_->FieldByName("CHEATNAME")->AsString(); }
+  QString MemoText() const { return memo_->toPlainText(); }
+  void Key(int key, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(grid_, static_cast<Qt::Key>(key), m); }
+  int Visible() const { return grid_->VisibleRowCount(); }
+  QPoint RowCentre(int row) const { return grid_->CellRect(0, row).center(); }
+
+  test::TempDir dir_;
+  std::unique_ptr<TTzDbf> table_;
+  data::TDataSource source_;
+  std::unique_ptr<QWidget> form_;
+  TTzGrid* grid_ = nullptr;
+  TTzMemo* memo_ = nullptr;
+  QLineEdit* next_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// The main window's configuration
+
+TEST_F(GridTest, MainWindowConfigurationHasNoTitlesIndicatorOrLines) {
+  Open(50);
+  Show();
+  EXPECT_EQ(grid_->TitleOffset(), 0);
+  EXPECT_EQ(grid_->IndicatorOffset(), 0);
+  EXPECT_EQ(grid_->ColCount(), 1);
+  EXPECT_EQ(grid_->FixedCols(), 0);
+  EXPECT_EQ(grid_->FixedRows(), 0);
+  EXPECT_EQ(grid_->Options() & (goHorzLine | goVertLine | goEditing | goTabs), 0u);
+  // As many records as fully visible rows, the first name on top.
+  ASSERT_GT(Visible(), 5);
+  EXPECT_EQ(grid_->RowCount(), Visible());
+  EXPECT_EQ(grid_->DataLink().BufferCount(), Visible());
+  EXPECT_EQ(grid_->Row(), 0);
+  EXPECT_EQ(Current(), "Game 001");
+  EXPECT_EQ(MemoText(), "Text of Game 001");
+}
+
+TEST_F(GridTest, MainWindowKeys) {
+  Open(50);
+  Show();
+  grid_->setFocus();
+  ASSERT_TRUE(grid_->hasFocus());
+  const int page = Visible();
+
+  Key(Qt::Key_End);
+  EXPECT_EQ(Current(), "Game 050");
+  EXPECT_EQ(grid_->Row(), page - 1);  // the last name on the bottom row
+  Key(Qt::Key_Home);
+  EXPECT_EQ(Current(), "Game 001");
+  EXPECT_EQ(grid_->Row(), 0);
+
+  // Left and Right: one column, nothing to move to.
+  Key(Qt::Key_Right);
+  Key(Qt::Key_Left);
+  EXPECT_EQ(Current(), "Game 001");
+  EXPECT_EQ(grid_->Col(), 0);
+
+  Key(Qt::Key_PageDown);
+  EXPECT_EQ(Current(), Name(1 + page));
+  Key(Qt::Key_PageDown);
+  EXPECT_EQ(Current(), Name(1 + 2 * page));
+  Key(Qt::Key_PageUp);
+  EXPECT_EQ(Current(), Name(1 + page));
+  Key(Qt::Key_Down);
+  EXPECT_EQ(Current(), Name(2 + page));
+  Key(Qt::Key_Up);
+  EXPECT_EQ(Current(), Name(1 + page));
+  EXPECT_EQ(MemoText(), QString::fromStdString("Text of " + Name(1 + page)));
+
+  // Read-only: Ctrl+Delete and Insert change nothing and ask nothing.
+  bool asked = false;
+  QTimer::singleShot(0, [&] {
+    if (QWidget* box = QApplication::activeModalWidget()) {
+      asked = true;
+      box->close();
+    }
+  });
+  Key(Qt::Key_Delete, Qt::ControlModifier);
+  Key(Qt::Key_Insert);
+  QApplication::processEvents();
+  EXPECT_FALSE(asked);
+  EXPECT_EQ(table_->State(), data::DataSetState::Browse);
+  EXPECT_FALSE(table_->RecordDeleted());
+  EXPECT_EQ(table_->RecordCount(), 50);
+  EXPECT_EQ(Current(), Name(1 + page));
+
+  // Tab leaves the grid for the next control.
+  Key(Qt::Key_Tab);
+  EXPECT_TRUE(next_->hasFocus());
+  EXPECT_EQ(Current(), Name(1 + page));
+}
+
+TEST_F(GridTest, FewerRecordsThanRowsAndNoScrollBar) {
+  Open(3);
+  Show();
+  EXPECT_EQ(grid_->RowCount(), 3);
+  EXPECT_TRUE(grid_->AllRecordsFit());
+  int min, max, page, pos;
+  grid_->VScrollInfo(min, max, page, pos);
+  EXPECT_EQ(min, 0);
+  EXPECT_EQ(max, 0);
+  EXPECT_FALSE(grid_->verticalScrollBar()->isVisible());
+  grid_->setFocus();
+  Key(Qt::Key_Down);
+  Key(Qt::Key_Down);
+  Key(Qt::Key_Down);
+  EXPECT_EQ(Current(), "Game 003");
+  EXPECT_EQ(grid_->Row(), 2);
+}
+
+TEST_F(GridTest, EmptyTableShowsOneEmptyRow) {
+  Open(0);
+  Show();
+  EXPECT_EQ(grid_->RowCount(), 1);
+  EXPECT_TRUE(table_->IsEmpty());
+  grid_->setFocus();
+  Key(Qt::Key_Down);
+  Key(Qt::Key_End);
+  Key(Qt::Key_PageDown);
+  EXPECT_EQ(grid_->RowCount(), 1);
+  EXPECT_EQ(MemoText(), "");
+  // The row is painted with the grid colour only.
+  const QImage image = grid_->viewport()->grab().toImage();
+  const QRect cell = grid_->CellRect(0, 0).intersected(image.rect());
+  for (int x = cell.left(); x < cell.right(); x += 3)
+    for (int y = cell.top(); y < cell.bottom(); y += 3)
+      ASSERT_EQ(QColor(image.pixel(x, y)), grid_->Color()) << x << "," << y;
+}
+
+TEST_F(GridTest, DeletedRecordsAreNotListed) {
+  Open(20, {1, 2, 7, 20});
+  Show();
+  EXPECT_EQ(Current(), "Game 003");
+  grid_->setFocus();
+  Key(Qt::Key_End);
+  EXPECT_EQ(Current(), "Game 019");
+  Key(Qt::Key_Home);
+  for (int i = 0; i < 3; ++i) Key(Qt::Key_Down);
+  EXPECT_EQ(Current(), "Game 006");
+  Key(Qt::Key_Down);
+  EXPECT_EQ(Current(), "Game 008");
+}
+
+// ---------------------------------------------------------------------------
+// The scroll bar
+
+TEST_F(GridTest, IndexedTableHasTheFivePositionBar) {
+  Open(100);
+  Show();
+  QScrollBar* bar = grid_->verticalScrollBar();
+  EXPECT_TRUE(bar->isVisible());
+  EXPECT_EQ(bar->minimum(), 0);
+  EXPECT_EQ(bar->maximum(), 4);
+  EXPECT_EQ(bar->value(), 0);  // first record
+  grid_->setFocus();
+  Key(Qt::Key_Down);
+  EXPECT_EQ(bar->value(), 2);  // somewhere in between
+  Key(Qt::Key_End);
+  EXPECT_EQ(bar->value(), 4);  // last record
+  Key(Qt::Key_Up);
+  EXPECT_EQ(bar->value(), 2);
+
+  // Dragging the thumb to either end goes to the first or last record.
+  bar->setSliderDown(true);
+  bar->setSliderPosition(0);
+  bar->setSliderDown(false);
+  EXPECT_EQ(Current(), "Game 001");
+  EXPECT_EQ(bar->value(), 0);
+  bar->setSliderDown(true);
+  bar->setSliderPosition(4);
+  bar->setSliderDown(false);
+  EXPECT_EQ(Current(), "Game 100");
+  EXPECT_EQ(bar->value(), 4);
+  EXPECT_EQ(MemoText(), "Text of Game 100");
+  // Released on 1 and 3: a page up or down; on 2: nothing.
+  bar->setSliderDown(true);
+  bar->setSliderPosition(1);
+  bar->setSliderDown(false);
+  EXPECT_EQ(Current(), Name(100 - Visible()));
+  bar->setSliderDown(true);
+  bar->setSliderPosition(2);
+  bar->setSliderDown(false);
+  EXPECT_EQ(Current(), Name(100 - Visible()));
+  bar->setSliderDown(true);
+  bar->setSliderPosition(3);
+  bar->setSliderDown(false);
+  EXPECT_EQ(Current(), "Game 100");
+}
+
+TEST_F(GridTest, ScrollBarIsWrittenOnlyWhenItChanges) {
+  Open(100);
+  Show();
+  grid_->setFocus();
+  Key(Qt::Key_Down);
+  const int writes = grid_->VScrollWrites();
+  for (int i = 0; i < 5; ++i) Key(Qt::Key_Down);  // stays at position 2
+  EXPECT_EQ(grid_->VScrollWrites(), writes);
+  Key(Qt::Key_Home);
+  EXPECT_EQ(grid_->VScrollWrites(), writes + 1);
+}
+
+TEST_F(GridTest, LineDownAndLineUpOnTheBar) {
+  Open(100);
+  Show();
+  const int page = Visible();
+  QScrollBar* bar = grid_->verticalScrollBar();
+  // From the top row, line down makes the record below the bottom row
+  // current.
+  bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  EXPECT_EQ(Current(), Name(page + 1));
+  EXPECT_EQ(grid_->Row(), page - 1);
+  // Line up makes the record above the top row current.
+  bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_EQ(Current(), "Game 001");
+  EXPECT_EQ(grid_->Row(), 0);
+  bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_EQ(Current(), Name(1 + page));
+  EXPECT_EQ(bar->value(), 2);
+  bar->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(Current(), "Game 100");
+  EXPECT_EQ(bar->value(), 4);
+}
+
+// ---------------------------------------------------------------------------
+// Mouse
+
+TEST_F(GridTest, ClickingARowMovesTheTableAndTheMemoFollows) {
+  Open(40);
+  Show();
+  QTest::mouseClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, RowCentre(4));
+  EXPECT_EQ(Current(), "Game 005");
+  EXPECT_EQ(grid_->Row(), 4);
+  EXPECT_EQ(MemoText(), "Text of Game 005");
+  EXPECT_TRUE(grid_->hasFocus());
+  // Clicking the current row again changes nothing (read-only: no editor).
+  QTest::mouseClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, RowCentre(4));
+  EXPECT_EQ(Current(), "Game 005");
+  EXPECT_FALSE(grid_->EditorShown());
+  QTest::mouseClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, RowCentre(1));
+  EXPECT_EQ(Current(), "Game 002");
+  EXPECT_EQ(MemoText(), "Text of Game 002");
+  // A click below the last row of a short table does nothing.
+}
+
+TEST_F(GridTest, ClickBelowTheRowsOfAShortTableChangesNothing) {
+  Open(3);
+  Show();
+  const QRect last = grid_->CellRect(0, 2);
+  QTest::mouseClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, last.bottom() + 30));
+  EXPECT_EQ(Current(), "Game 001");
+}
+
+// ---------------------------------------------------------------------------
+// Painting
+
+TEST_F(GridTest, OneRowDownFromTheBottomPaintsOnlyTheNewRow) {
+  Open(100);
+  Show();
+  // Without the focus the current row is not highlighted, so only the row
+  // that comes into view needs painting.
+  next_->setFocus();
+  const int bottom = Visible() - 1;
+  QScrollBar* bar = grid_->verticalScrollBar();
+  for (int i = 0; i < bottom; ++i) grid_->DataLink().DataSet()->Next();
+  ASSERT_EQ(grid_->Row(), bottom);
+  QApplication::processEvents();
+  const QImage before = grid_->viewport()->grab().toImage();
+
+  PaintLog log;
+  grid_->viewport()->installEventFilter(&log);
+  grid_->DataLink().DataSet()->Next();
+  QApplication::processEvents();
+  grid_->viewport()->removeEventFilter(&log);
+
+  EXPECT_EQ(Current(), Name(bottom + 2));
+  EXPECT_EQ(grid_->Row(), bottom);
+  const QRect newRow = grid_->CellRect(0, bottom);
+  ASSERT_GT(log.events, 0);
+  // Only the strip of the new bottom row (and what lies below it in the
+  // viewport) was painted.
+  EXPECT_GE(log.painted.boundingRect().top(), newRow.top()) << "painted "
+                                                             << log.painted.boundingRect().top();
+  EXPECT_TRUE(log.painted.contains(newRow.adjusted(0, 0, -1, -1)));
+  // The pixels moved up by one row.
+  const QImage after = grid_->viewport()->grab().toImage();
+  const int pitch = grid_->RowPitch();
+  for (int y = 0; y + pitch < newRow.top(); y += 2)
+    for (int x = 0; x < std::min(newRow.width(), after.width()); x += 2)
+      ASSERT_EQ(after.pixel(x, y), before.pixel(x, y + pitch)) << x << "," << y;
+  (void)bar;
+}
+
+TEST_F(GridTest, ScrollingByMoreThanAPageRepaintsEverything) {
+  Open(100);
+  Show();
+  next_->setFocus();
+  QApplication::processEvents();
+  PaintLog log;
+  grid_->viewport()->installEventFilter(&log);
+  table_->MoveBy(3 * Visible());
+  QApplication::processEvents();
+  grid_->viewport()->removeEventFilter(&log);
+  EXPECT_TRUE(log.painted.contains(grid_->CellRect(0, 0).adjusted(0, 0, -1, -1)));
+}
+
+TEST_F(GridTest, TheCurrentRowIsHighlightedOnlyWithTheFocus) {
+  Open(20);
+  Show();
+  next_->setFocus();
+  QApplication::processEvents();
+  const QColor highlight = grid_->palette().color(QPalette::Highlight);
+  auto rowColour = [&](int row) {
+    const QImage image = grid_->viewport()->grab().toImage();
+    const QRect r = grid_->CellRect(0, row).intersected(image.rect());
+    return QColor(image.pixel(r.right() - 3, r.center().y()));
+  };
+  EXPECT_EQ(rowColour(0), grid_->Color());
+  grid_->setFocus();
+  QApplication::processEvents();
+  EXPECT_EQ(rowColour(0), highlight);
+  EXPECT_EQ(rowColour(1), grid_->Color());
+  Key(Qt::Key_Down);
+  QApplication::processEvents();
+  EXPECT_EQ(rowColour(0), grid_->Color());
+  EXPECT_EQ(rowColour(1), highlight);
+}
+
+TEST_F(GridTest, TextIsDecodedFromTheTablesCharacterSet) {
+  // OEM 0x82 is "é"; the table component hands the grid ANSI text.
+  test::WriteCheatTable(dir_.File("pc"), {{"Caf\x82 Racer", "x"}});
+  table_ = std::make_unique<TTzDbf>();
+  test::ConfigureLikeCheatDbf(*table_, "1," + dir_.File("cheat.ndx") + ",CHEATNAME");
+  source_.SetDataSet(table_.get());
+  table_->SetDbfFileName(dir_.File("pc"));
+  grid_->SetDataSource(&source_);
+  table_->Open();
+  Show();
+  data::TField* f = grid_->ColumnField(0);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(QString::fromStdString(platform::AnsiToUtf8(f->DisplayText())), QString::fromUtf8("Café Racer"));
+}
+
+// ---------------------------------------------------------------------------
+// Other configurations
+
+TEST_F(GridTest, FixedColumnsBeyondTheColumnCountFixesThemAll) {
+  Open(10);
+  grid_->SetGridOptions(kDefaultGridOptions);
+  grid_->SetFixedColumns(5);
+  Show();
+  EXPECT_EQ(grid_->StoredFixedColumns(), 1);  // cut to the one column
+  EXPECT_EQ(grid_->FixedColumns(), 1);
+  EXPECT_EQ(grid_->FixedCols(), 2);  // the indicator and the data column
+  EXPECT_EQ(grid_->ColCount(), 2);
+  // With an inactive link the stored value is not applied.
+  table_->Close();
+  grid_->LayoutNow();
+  EXPECT_EQ(grid_->FixedCols(), 1);
+}
+
+TEST_F(GridTest, WithTitlesTheFirstDataRowIsCurRowOne) {
+  Open(30);
+  std::vector<int> rows;
+  grid_->OnChangeColorsEvent = [&](TCustomTzGrid&, int curRow, TTzRowColors& colors) {
+    rows.push_back(curRow);
+    if (curRow == 2) colors.Cell = Qt::yellow;
+  };
+  grid_->SetGridOptions(kDefaultGridOptions);
+  Show();
+  rows.clear();
+  grid_->viewport()->repaint();
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(*std::min_element(rows.begin(), rows.end()), 1);
+  EXPECT_EQ(grid_->TitleOffset(), 1);
+  EXPECT_EQ(grid_->RowCount(), grid_->VisibleRowCount() + 1);
+  // The colour set for curRow 2 paints the second record's cell.
+  const QImage image = grid_->viewport()->grab().toImage();
+  const QRect r = grid_->CellRect(1, 2).intersected(image.rect());
+  EXPECT_EQ(QColor(image.pixel(r.right() - 3, r.center().y())), QColor(Qt::yellow));
+}
+
+TEST_F(GridTest, DefaultOptionsShowTitleCaptionAndIndicator) {
+  Open(10);
+  grid_->SetGridOptions(kDefaultGridOptions);
+  Show();
+  EXPECT_EQ(grid_->IndicatorOffset(), 1);
+  EXPECT_EQ(grid_->ColWidth(0), 11);
+  EXPECT_EQ(grid_->Columns()[0]->Title().Caption(), "Cheatname");
+  grid_->setFocus();
+  Key(Qt::Key_Down);
+  EXPECT_EQ(grid_->Row(), 2);  // title row + second record
+  EXPECT_EQ(Current(), "Game 002");
+  // Ctrl+Home / Ctrl+End: first and last record.
+  Key(Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(Current(), "Game 010");
+  Key(Qt::Key_Home, Qt::ControlModifier);
+  EXPECT_EQ(Current(), "Game 001");
+}
+
+TEST_F(GridTest, ResizingTheGridChangesTheWindowOfRecords) {
+  Open(100);
+  Show();
+  const int before = Visible();
+  grid_->resize(169, 120);
+  QApplication::processEvents();
+  EXPECT_LT(Visible(), before);
+  EXPECT_EQ(grid_->DataLink().BufferCount(), Visible());
+  EXPECT_EQ(grid_->RowCount(), Visible());
+  EXPECT_EQ(Current(), "Game 001");
+}
+
+}  // namespace
+}  // namespace vz::views
