@@ -316,6 +316,37 @@ std::string ProgramDirectory() {
   }
 }
 
+bool DirectoryWritable(const std::string& dir) {
+  std::string pattern = dir.empty() ? "./" : dir;
+  if (pattern.back() != '/') pattern += '/';
+  pattern += ".vorza-probe-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(name.data());
+  return true;
+}
+
+std::string UserCacheDirectory(const std::string& application) {
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.cache";
+  } else {
+    return {};
+  }
+  std::error_code ec;
+  const std::filesystem::path dir = std::filesystem::path(base) / application;
+  std::filesystem::create_directories(dir, ec);
+  if (!std::filesystem::is_directory(dir, ec)) return {};
+  std::string result = dir.string();
+  if (result.back() != '/') result += '/';
+  return result;
+}
+
 std::size_t NameStart(std::string_view path) {
   const std::size_t p = path.find_last_of("/\\:");
   return p == std::string_view::npos ? 0 : p + 1;

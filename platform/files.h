@@ -149,6 +149,16 @@ class TempFile {
 // The folder of the running program's own file, with its trailing "/".
 std::string ProgramDirectory();
 
+// Whether files can be made in a folder by this process: a file is made
+// there and removed again (permission bits say nothing for a read-only file
+// system, nor for a privileged user).
+bool DirectoryWritable(const std::string& dir);
+
+// The user's cache folder for `application`: $XDG_CACHE_HOME/application,
+// else ~/.cache/application, made when missing, with its trailing "/".
+// Empty when it cannot be made.
+std::string UserCacheDirectory(const std::string& application);
+
 // Directory part of a path including its trailing separator ("" for none).
 // "/", "\" and ":" all separate directories.
 std::string DirectoryOf(const std::string& path);

@@ -1,7 +1,9 @@
 // The machine catalogue: offered machines and the name-to-file mapping.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
+#include <string>
 
 #include "app/MachineCatalogue.h"
 #include "tests/support/DbfBuilder.h"
@@ -146,6 +148,83 @@ TEST(SampleCatalogue, BuiltBesideTheReader) {
   std::string doc;
   ASSERT_EQ(test::RunCommand("head -c 200 " + bin + "vorzaw95.doc", &doc), 0);
   EXPECT_NE(doc.find("Vorza Cheat Reader"), std::string::npos);
+}
+
+// The reader shows a cheat's text in a memo about 46 characters wide that
+// wraps longer lines, and the release information in a window about 68
+// characters wide that does not wrap. The sources in the source tree are
+// written to fit: every line of a cheat's text at most 44 characters, every
+// line of vorzaw95.txt at most 68, titles at most 35 and unique per file.
+
+// Characters of a UTF-8 line: every byte that does not continue a sequence.
+std::size_t CharacterCount(const std::string& line) {
+  std::size_t count = 0;
+  for (const char c : line) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+
+std::vector<std::string> SourceLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << "cannot read " << path;
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+// Tabs and blanks at the end of a line, reported as file:line.
+void ExpectPlainLine(const std::string& where, const std::string& line) {
+  EXPECT_EQ(line.find('\t'), std::string::npos) << where << ": a tab";
+  EXPECT_TRUE(line.empty() || (line.back() != ' ' && line.back() != '\r'))
+      << where << ": blanks at the end of the line";
+}
+
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+TEST(SampleCatalogue, SourcesFitTheReadersWidths) {
+  EXPECT_EQ(CharacterCount("Pok\xC3\xA9" "mon"), 7u);  // é is one character
+  const std::string data = std::string(VORZA_SOURCE_DIR) + "/data/";
+  for (const char* machine : {"pc", "n64", "psx", "dream"}) {
+    const std::string file = std::string(machine) + ".txt";
+    const std::vector<std::string> lines = SourceLines(data + file);
+    std::set<std::string> titles;
+    int entries = 0;
+    int text_lines = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::string& line = lines[i];
+      const std::string where = file + ":" + std::to_string(i + 1);
+      ExpectPlainLine(where, line);
+      if (line.rfind("@@", 0) == 0) {
+        ++entries;
+        const std::string title = Trimmed(line.substr(line.rfind("@@*", 0) == 0 ? 3 : 2));
+        const std::size_t length = CharacterCount(title);
+        EXPECT_LE(length, 35u) << where << ": a title of " << length << " characters: " << title;
+        EXPECT_TRUE(titles.insert(title).second) << where << ": the title " << title
+                                                 << " is already used in " << file;
+        continue;
+      }
+      if (entries == 0) continue;  // the comments before the first entry
+      ++text_lines;
+      const std::size_t length = CharacterCount(line);
+      EXPECT_LE(length, 44u) << where << ": a line of " << length << " characters: " << line;
+    }
+    EXPECT_GE(entries, 50) << file;
+    EXPECT_GT(text_lines, entries) << file;
+  }
+  const std::vector<std::string> info = SourceLines(data + "vorzaw95.txt");
+  EXPECT_GE(info.size(), 20u);
+  for (std::size_t i = 0; i < info.size(); ++i) {
+    const std::string where = "vorzaw95.txt:" + std::to_string(i + 1);
+    ExpectPlainLine(where, info[i]);
+    const std::size_t length = CharacterCount(info[i]);
+    EXPECT_LE(length, 68u) << where << ": a line of " << length << " characters: " << info[i];
+  }
 }
 
 }  // namespace

@@ -356,8 +356,13 @@ QFont TerminalFont() {
   QFont font(QStringLiteral("DejaVu Sans Mono"));
   font.setStyleHint(QFont::Monospace);
   font.setFixedPitch(true);
-  font.setPointSize(10);
-  if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  // A 12-pixel cell like the terminal font's, whatever the screen's
+  // resolution.
+  font.setPixelSize(12);
+  if (!QFontInfo(font).fixedPitch()) {
+    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(12);
+  }
   return font;
 }
 

@@ -1,0 +1,107 @@
+#include "app/Application.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+namespace vz::app {
+namespace {
+
+QString gTitle;
+bool gTitleSet = false;
+bool gTerminated = false;
+// Whether our one override cursor is on Qt's stack, and the screen cursor.
+bool gCursorPushed = false;
+Qt::CursorShape gCursor = Qt::ArrowCursor;
+
+QWidget* OwnerOrActive(QWidget* owner) { return owner ? owner : QApplication::activeWindow(); }
+
+}  // namespace
+
+QString ApplicationTitle() { return gTitleSet ? gTitle : QCoreApplication::applicationName(); }
+
+void SetApplicationTitle(const QString& title) {
+  gTitle = title;
+  gTitleSet = true;
+}
+
+void Terminate() {
+  gTerminated = true;
+  QCoreApplication::quit();
+}
+
+bool Terminated() { return gTerminated; }
+
+void ClearTerminated() { gTerminated = false; }
+
+QString ToLineBreaks(const QString& text) {
+  QString out = text;
+  out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return out;
+}
+
+int MessageBox(QWidget* owner, const QString& text, const QString& title, QMessageBox::Icon icon,
+               QMessageBox::StandardButtons buttons) {
+  QMessageBox box(icon, ToLineBreaks(title), ToLineBreaks(text), buttons, OwnerOrActive(owner));
+  box.setTextFormat(Qt::PlainText);
+  return box.exec();
+}
+
+void ShowMessage(const QString& text, QWidget* owner) {
+  MessageBox(owner, text, ApplicationTitle(), QMessageBox::NoIcon, QMessageBox::Ok);
+}
+
+QString ExceptionText(const std::exception& error) {
+  QString text = QString::fromUtf8(error.what());
+  if (!text.isEmpty() && text.back().isLetterOrNumber()) text += QLatin1Char('.');
+  return text;
+}
+
+void ShowException(const std::exception& error, QWidget* owner) {
+  MessageBox(owner, ExceptionText(error), ApplicationTitle(), QMessageBox::Critical, QMessageBox::Ok);
+}
+
+void SetScreenCursor(Qt::CursorShape shape) {
+  if (shape == Qt::ArrowCursor) {
+    if (gCursorPushed) QGuiApplication::restoreOverrideCursor();
+    gCursorPushed = false;
+  } else if (gCursorPushed) {
+    QGuiApplication::changeOverrideCursor(QCursor(shape));
+  } else {
+    QGuiApplication::setOverrideCursor(QCursor(shape));
+    gCursorPushed = true;
+  }
+  gCursor = shape;
+}
+
+Qt::CursorShape ScreenCursor() { return gCursor; }
+
+void CentreOnScreen(QWidget* window) {
+  QScreen* screen = window->screen();
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  // The native window knows its frame once it exists.
+  window->winId();
+  const QSize outer = window->frameGeometry().size();
+  const QRect area = screen->geometry();
+  window->move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+}
+
+QString ProgramFileName() {
+  const QString path = QCoreApplication::applicationFilePath();
+  return path.isEmpty() ? QStringLiteral("/proc/self/exe") : path;
+}
+
+QFont SansFont(int pixelHeight, bool bold) {
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(pixelHeight);
+  font.setBold(bold);
+  return font;
+}
+
+}  // namespace vz::app

@@ -1,0 +1,121 @@
+#include "app/InfoScr.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFrame>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cerrno>
+#include <string>
+
+#include "app/Application.h"
+#include "app/Pictures.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "views/aTzMemo.h"
+
+namespace vz::app {
+namespace {
+
+QString ReadErrorMessage(int code) {
+  return QStringLiteral("Cannot read '%1': I/O error %2").arg(QLatin1String(TForm3::kFileName)).arg(code);
+}
+
+}  // namespace
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("Form3"));
+  setWindowTitle(QStringLiteral("Vorza for Windows Help"));
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                 Qt::WindowCloseButtonHint);
+  setFont(SansFont(11));
+  setWindowIcon(WindowIcon());
+  resize(524, 294);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  Panel1 = new QFrame(this);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel1->setLineWidth(1);
+  layout->addWidget(Panel1);
+
+  Memo1 = new QPlainTextEdit(Panel1);
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setGeometry(8, 7, 509, 233);
+  Memo1->setReadOnly(true);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  QFont memoFont = views::TerminalFont();
+  memoFont.setBold(true);
+  Memo1->setFont(memoFont);
+  QPalette memoPalette = Memo1->palette();
+  memoPalette.setColor(QPalette::Text, Qt::black);
+  Memo1->setPalette(memoPalette);
+
+  Button1 = new QPushButton(QStringLiteral("Ok"), Panel1);
+  Button1->setObjectName(QStringLiteral("Button1"));
+  Button1->setGeometry(224, 256, 75, 25);
+  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+
+  CentreOnScreen(this);
+
+  // An error while loading is shown, as the creation of any window shows
+  // it, and the window is made all the same.
+  try {
+    FormCreate();
+  } catch (const std::exception& error) {
+    ShowException(error, nullptr);
+  }
+}
+
+void TForm3::FormCreate() {
+  Memo1->clear();
+  if (!platform::FileExists(kFileName)) return;
+  const int fd = ::open(kFileName, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int code = platform::DosErrorFromErrno(errno);
+    throw EInOutError(code, ReadErrorMessage(code).toStdString());
+  }
+  QFile file;
+  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    throw EInOutError(platform::kDiskReadError, ReadErrorMessage(platform::kDiskReadError).toStdString());
+  }
+  AppendLines(file);
+}
+
+void TForm3::AppendLines(QIODevice& device) {
+  std::string pending;  // bytes of the line being read
+  char chunk[4096];
+  auto append = [&](std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    Memo1->appendPlainText(QString::fromUtf8(platform::OemToUtf8(line)));
+  };
+  for (;;) {
+    const qint64 got = device.read(chunk, sizeof chunk);
+    if (got < 0)
+      throw EInOutError(platform::kDiskReadError, ReadErrorMessage(platform::kDiskReadError).toStdString());
+    if (got == 0) break;
+    pending.append(chunk, static_cast<std::size_t>(got));
+    std::size_t start = 0;
+    for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
+      append(std::string_view(pending).substr(start, end - start));
+    pending.erase(0, start);
+  }
+  if (!pending.empty()) append(pending);
+}
+
+void Help2Click(QWidget* owner, TForm3* form) {
+  if (platform::FileExists(TForm3::kFileName)) {
+    form->exec();
+  } else {
+    ShowMessage(QString::fromLatin1(TForm3::kNotFoundText), owner);
+  }
+}
+
+}  // namespace vz::app

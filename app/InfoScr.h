@@ -1,0 +1,58 @@
+// The release-information window: shows the text file "vorzaw95.doc" of the
+// current directory, read once when the window is created.
+#pragma once
+
+#include <QDialog>
+#include <stdexcept>
+
+class QFrame;
+class QIODevice;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace vz::app {
+
+// A failure to read a file: the operating system's error as a DOS-style
+// code.
+class EInOutError : public std::runtime_error {
+ public:
+  EInOutError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+class TForm3 : public QDialog {
+  Q_OBJECT
+
+ public:
+  // The release information, looked for in the current directory.
+  static constexpr const char* kFileName = "vorzaw95.doc";
+  static constexpr const char* kNotFoundText = "'Vorzaw95.doc' not found\rInformation not available";
+
+  // Lays the window out and loads the release information (FormCreate); a
+  // read error is shown in the application's error box and the lines read
+  // before it stay.
+  explicit TForm3(QWidget* parent = nullptr);
+
+  QFrame* Panel1 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  QPushButton* Button1 = nullptr;
+
+  // Appends the lines of OEM text that `device` holds to Memo1, each decoded
+  // with the OEM code page. Lines end with CR LF or LF; a last line without
+  // an end counts too. Throws EInOutError when reading fails; the complete
+  // lines read before stay appended.
+  void AppendLines(QIODevice& device);
+
+ private:
+  void FormCreate();
+};
+
+// The "Information about this release" command: shows the window modally
+// when the release information exists in the current directory, else says
+// that it does not (a plain message owned by `owner`).
+void Help2Click(QWidget* owner, TForm3* form);
+
+}  // namespace vz::app

@@ -1,0 +1,363 @@
+#include "app/Mainread.h"
+
+#include "engine/Memo.h"
+#include "engine/TimeDate.h"
+#include "index/TZNDX.h"
+#include "index/tzndxlow.h"
+#include "index/tzparser.h"
+#include "platform/hooks.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+
+#include "app/Application.h"
+#include "app/InfoScr.h"
+#include "app/MachineCatalogue.h"
+#include "app/Pictures.h"
+#include "app/RAbout.h"
+#include "app/Shell.h"
+#include "app/TextPrinter.h"
+#include "app/VersionInfo.h"
+#include "views/TzMsgWindow.h"
+#include "views/aTzGrids.h"
+#include "views/aTzMemo.h"
+
+namespace vz::app {
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// The client area and the main window's colour.
+constexpr int kClientWidth = 658;
+constexpr int kClientHeight = 363;
+const QColor kPurple(0x80, 0x00, 0x80);
+
+QFont TerminalFontOf(int pixelHeight) {
+  QFont font = views::TerminalFont();
+  font.setPixelSize(pixelHeight);
+  return font;
+}
+
+QLabel* WhiteLabel(QWidget* parent, const char* name, const char* caption, const QRect& geometry) {
+  auto* label = new QLabel(QString::fromLatin1(caption), parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setGeometry(geometry);
+  label->setFont(SansFont(11, true));
+  label->setAttribute(Qt::WA_TranslucentBackground);
+  QPalette p = label->palette();
+  p.setColor(QPalette::WindowText, Qt::white);
+  label->setPalette(p);
+  // The sans-serif stand-in is wider than the layout's font: the label
+  // grows to its text from its place instead of cutting it.
+  label->adjustSize();
+  label->move(geometry.topLeft());
+  return label;
+}
+
+}  // namespace
+
+TForm1::TForm1(const std::string& programDir, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowMinimizeButtonHint),
+      programDir_(programDir) {
+  setObjectName(QStringLiteral("Form1"));
+  CreateComponents();
+  CreateMenu();
+  // The first form made is the application's main window.
+  if (!Form1) Form1 = this;
+  try {
+    FormCreate();
+  } catch (const std::exception& e) {
+    // As the application handles an exception of a form's creation: the
+    // message is shown and the remaining steps are skipped.
+    ShowException(e, this);
+  }
+}
+
+TForm1::~TForm1() {
+  // The table closes with the window; the views let go of the data source
+  // first.
+  if (CheatDbf) {
+    try {
+      CheatDbf->Close();
+    } catch (...) {
+    }
+  }
+  if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::SetHelpWindows(TForm2* about, TForm3* information) {
+  form2_ = about;
+  form3_ = information;
+}
+
+// --- The components ------------------------------------------------------------------------------
+
+void TForm1::CreateComponents() {
+  setFont(SansFont(11));
+  setWindowIcon(WindowIcon());
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("ClientArea"));
+  client->setFixedSize(kClientWidth, kClientHeight);
+  client->setAutoFillBackground(true);
+  QPalette purple = client->palette();
+  purple.setColor(QPalette::Window, kPurple);
+  client->setPalette(purple);
+  setCentralWidget(client);
+
+  Image1 = new QLabel(client);
+  Image1->setObjectName(QStringLiteral("Image1"));
+  Image1->setGeometry(0, 0, kClientWidth, kClientHeight);
+  Image1->setPixmap(MainBackground());
+
+  Label4 = WhiteLabel(client, "Label4", "Machine :", QRect(3, 15, 57, 13));
+  Label3 = WhiteLabel(client, "Label3", "<-Search", QRect(173, 341, 52, 13));
+
+  TzMemo1 = new views::TTzMemo(client);
+  TzMemo1->setObjectName(QStringLiteral("TzMemo1"));
+  TzMemo1->setGeometry(229, 52, 372, 309);
+  views::ConfigureCheatTextMemo(*TzMemo1);
+  TzMemo1->SetCaptionPos(views::TTzCaptionPosType::cpLeft);
+  TzMemo1->SetDataSource(&DataSource1);
+  TzMemo1->SetDataField("CHEATMEMO");
+
+  TzGrid1 = new views::TTzGrid(client);
+  TzGrid1->setObjectName(QStringLiteral("TzGrid1"));
+  TzGrid1->setGeometry(0, 53, 169, 277);
+  views::ConfigureCheatNameGrid(*TzGrid1);
+  TzGrid1->SetDataSource(&DataSource1);
+
+  Edit1 = new QLineEdit(QStringLiteral("Edit1"), client);
+  Edit1->setObjectName(QStringLiteral("Edit1"));
+  Edit1->setGeometry(0, 335, 170, 24);
+  Edit1->setFont(TerminalFontOf(16));
+  // Every change of the text, typed or set, runs the search.
+  connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
+  Edit1->installEventFilter(this);
+
+  ComboBox1 = new QComboBox(client);
+  ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+  ComboBox1->setGeometry(1, 29, 169, 20);
+  ComboBox1->setEditable(true);
+  ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+  ComboBox1->setCompleter(nullptr);
+  ComboBox1->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
+  ComboBox1->setFont(TerminalFontOf(12));
+  ComboBox1->setEditText(QStringLiteral("ComboBox1"));
+  // A list entry picked by the user, and every edit of the text field.
+  connect(ComboBox1, qOverload<int>(&QComboBox::activated), this, [this] { ComboBox1Change(); });
+  connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this,
+          [this](const QString& text) { ComboBox1TextEdited(text); });
+  ComboBox1->lineEdit()->installEventFilter(this);
+
+  BitBtn1 = new QPushButton(client);
+  BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+  BitBtn1->setGeometry(616, 332, 29, 25);
+  BitBtn1->setIcon(PrintIcon());
+  BitBtn1->setIconSize(QSize(16, 16));
+  BitBtn1->setToolTip(QStringLiteral("Print the cheat"));
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+
+  // Tab order: the memo (not a tab stop), the grid, the search box, the
+  // machine box (not a tab stop), the print button.
+  setTabOrder(TzGrid1, Edit1);
+  setTabOrder(Edit1, BitBtn1);
+
+  CheatDbf = std::make_unique<TTzDbf>();
+  CheatDbf->SetName("CheatDbf");
+  CheatDbf->DbfFields = {"cheatname, C, 35, 0", "cheatmemo, M, 10, 0"};
+  CheatDbf->HideDeletedRecs = true;
+  CheatDbf->ShowProgress = false;
+  CheatDbf->TableLanguage = TTzTableLanguage::tlOem;
+  CheatDbf->ReadOnly = true;
+  CheatDbf->AutoFixRecCount = true;
+  CheatDbf->CreateIndex = TCreateIndexType::ciVerifyHeader;
+  CheatDbf->CreateIfNotFound = false;
+  CheatDbf->SetExclusive(false);
+  CheatDbf->IndexList = {std::string("1,") + kIndexFileName + ",CHEATNAME"};
+  CheatDbf->AutoCalcFields = false;
+  DataSource1.SetDataSet(CheatDbf.get());
+
+  VersionInfo1 = new TVersionInfo(this);
+
+  // The window cannot be resized: its client area is the picture's size.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TForm1::CreateMenu() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  Exit1 = file->addAction(QStringLiteral("Exit"));
+  Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+  connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  Help2 = help->addAction(QStringLiteral("&Information about this release"));
+  Help2->setShortcut(QKeySequence(Qt::Key_F1));
+  connect(Help2, &QAction::triggered, this, [this] { Help2Click(); });
+  help->addSeparator();
+  About1 = help->addAction(QStringLiteral("Web links"));
+  connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+  Emailyourcomments1 = help->addAction(QStringLiteral("E-mail your comments"));
+  connect(Emailyourcomments1, &QAction::triggered, this, [this] { Emailyourcomments1Click(); });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  // A text field takes Ctrl+X as Cut before the menu sees it; the menu's
+  // File/Exit comes first here, from every control of the window.
+  if (event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_X && (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
+      event->ignore();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (firstShow_) {
+    firstShow_ = false;
+    // The first control in the tab order takes the focus.
+    TzGrid1->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void TForm1::PlaceIndex() {
+  indexPath_ = programDir_ + kIndexFileName;
+  IndexSet.SemaphoreDir.clear();
+  if (platform::DirectoryWritable(programDir_)) return;
+  // An installed copy's folder is often not writable by its user: the
+  // index (and the semaphore file) then live in the user's cache folder,
+  // built, reused and deleted on File/Exit just the same.
+  const std::string cache = platform::UserCacheDirectory("vorza");
+  if (cache.empty()) return;
+  indexPath_ = cache + kIndexFileName;
+  IndexSet.SemaphoreDir = cache;
+  CheatDbf->IndexList = {"1," + indexPath_ + ",CHEATNAME"};
+}
+
+// --- Start-up and exit ---------------------------------------------------------------------------
+
+void TForm1::FormCreate() {
+  // 1. The program directory.
+  if (programDir_.empty()) programDir_ = platform::ProgramDirectory();
+  if (programDir_.back() != '/') programDir_ += '/';
+  CheatDbf->SetDbfFileName(programDir_ + "no machine.dbf");  // when no machine is offered
+  PlaceIndex();
+  // 2. The machines offered, sorted.
+  ComboBox1->clear();
+  for (const std::string& name : OfferedMachines(programDir_))
+    ComboBox1->addItem(QString::fromStdString(name));
+  // 3. The first entry (the box keeps its text when the list is empty).
+  if (ComboBox1->count() > 0) ComboBox1->setCurrentIndex(0);
+  // 4. Its data file.
+  std::string dataFile;
+  if (MapDisplayNameToDataFile(ComboBox1->count() > 0 ? ComboBox1->itemText(0).toStdString() : std::string(),
+                               dataFile))
+    CheatDbf->SetDbfFileName(programDir_ + dataFile);
+  // 5. Open it.
+  CheatDbf->Open();
+  // 6. Clear the search box: its change handler runs.
+  Edit1->setText(QString());
+  // 7. The first name.
+  CheatDbf->First();
+  // 8. The caption.
+  VersionInfo1->SetFileName(ProgramFileName());
+  setWindowTitle(QString::fromLatin1(kCaptionPrefix) + VersionInfo1->FileVersion());
+}
+
+void TForm1::Exit1Click() {
+  CheatDbf->Close();
+  platform::DeleteFile(indexPath_);  // a missing file or a failure is ignored
+  close();
+}
+
+// --- The machine box, the search box, printing ----------------------------------------------------
+
+void TForm1::ComboBox1Change() {
+  const int index = ComboBox1->currentIndex();
+  const std::string entry = index >= 0 && index < ComboBox1->count() ? ComboBox1->itemText(index).toStdString()
+                                                                      : std::string();
+  std::string dataFile;
+  MapDisplayNameToDataFile(entry, dataFile);
+  CheatDbf->SetDbfFileName(programDir_ + dataFile);
+  CheatDbf->Open();
+  CheatDbf->First();
+  Edit1->setText(QString());
+}
+
+void TForm1::ComboBox1TextEdited(const QString& text) {
+  // Typing into the box's text field: only a text that names a listed
+  // machine switches to it; any other text leaves the open table as it is.
+  const int index = ComboBox1->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (index < 0) return;
+  ComboBox1->setCurrentIndex(index);
+  ComboBox1Change();
+}
+
+void TForm1::Edit1Change() {
+  // Every change, with the text as typed; the table converts nothing of it
+  // but the character set.
+  CheatDbf->LocateRec("cheatname", platform::Utf8ToAnsi(Edit1->text().toStdString()));
+}
+
+std::unique_ptr<QPrinter> TForm1::DefaultPrinter() {
+  const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+  if (info.isNull()) return nullptr;
+  return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+}
+
+void TForm1::BitBtn1Click() {
+  std::unique_ptr<QPrinter> printer = printerSource_ ? printerSource_() : DefaultPrinter();
+  if (!printer) {
+    MessageBox(this, QStringLiteral("There is no default printer.\rSet one up in the printer settings of your "
+                                    "desktop and try again."),
+               ApplicationTitle(), QMessageBox::Warning);
+    return;
+  }
+  QString error;
+  if (!PrintLines(*printer, TzMemo1->font(), DisplayedLines(*TzMemo1), &error))
+    MessageBox(this, error, ApplicationTitle(), QMessageBox::Warning);
+}
+
+// --- The Help menu --------------------------------------------------------------------------------
+
+void TForm1::Help2Click() { app::Help2Click(this, form3_); }
+
+void TForm1::About1Click() { app::About1Click(form2_); }
+
+void TForm1::Emailyourcomments1Click() { SendCommentsByMail(this); }
+
+// --- The engines -----------------------------------------------------------------------------------
+
+QString EngineText(const std::string& text) {
+  const QString utf8 = QString::fromUtf8(text);
+  // Not UTF-8: show the bytes one for one.
+  if (utf8.contains(QChar::ReplacementCharacter)) return QString::fromLatin1(text);
+  return utf8;
+}
+
+void InitReader() {
+  InitDateSettings();
+  MemoInit();
+  ParserInit();
+  IndexInit();
+  views::InstallStatusWindows();
+  platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
+    MessageBox(Form1, EngineText(message), EngineText(caption), QMessageBox::Critical);
+  });
+  platform::SetMessagePresenter([](const std::string& message) { ShowMessage(EngineText(message), Form1); });
+}
+
+}  // namespace vz::app

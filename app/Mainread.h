@@ -1,0 +1,125 @@
+// The reader's main window: the machine box, the list of cheat names, the
+// cheat text, the search box and the print button over the program's
+// picture, with the File and Help menus. It opens the alphabetically first
+// machine offered in the program directory when it is created.
+#pragma once
+
+// The table's headers come before Qt's.
+#include "dataset/DataSource.h"
+#include "table/UTzFDS.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPrinter;
+class QPushButton;
+
+namespace vz::views {
+class TTzGrid;
+class TTzMemo;
+}  // namespace vz::views
+
+namespace vz::app {
+
+class TForm2;
+class TForm3;
+class TVersionInfo;
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // The window's caption starts with this; the program's version follows.
+  static constexpr const char* kCaptionPrefix = "Vorza for windows v";
+  // The shared name index, beside the tables (or in the user's cache folder
+  // when the program directory cannot be written).
+  static constexpr const char* kIndexFileName = "cheat.ndx";
+
+  // Creates the components and runs FormCreate. `programDir` (ending in its
+  // separator) is where the machines' tables are looked for; empty: the
+  // program's own directory.
+  explicit TForm1(const std::string& programDir = std::string(), QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // --- Components ---
+  QLabel* Image1 = nullptr;
+  QLabel* Label4 = nullptr;
+  QLabel* Label3 = nullptr;
+  views::TTzMemo* TzMemo1 = nullptr;
+  views::TTzGrid* TzGrid1 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QComboBox* ComboBox1 = nullptr;
+  QPushButton* BitBtn1 = nullptr;
+  std::unique_ptr<TTzDbf> CheatDbf;
+  data::TDataSource DataSource1;
+  TVersionInfo* VersionInfo1 = nullptr;
+  QAction* Exit1 = nullptr;
+  QAction* Help2 = nullptr;
+  QAction* About1 = nullptr;
+  QAction* Emailyourcomments1 = nullptr;
+
+  // The Help menu's windows (made at start-up after this one).
+  void SetHelpWindows(TForm2* about, TForm3* information);
+
+  // --- Event handlers ---
+  void FormCreate();
+  void Exit1Click();
+  void ComboBox1Change();
+  void Edit1Change();
+  void BitBtn1Click();
+  void Help2Click();
+  void About1Click();
+  void Emailyourcomments1Click();
+
+  // Where the tables are looked for, and where the name index lives.
+  const std::string& ProgramDir() const { return programDir_; }
+  const std::string& IndexPath() const { return indexPath_; }
+
+  // The printer the print button prints on: by default the desktop's
+  // default printer; nothing when there is none.
+  using PrinterSource = std::function<std::unique_ptr<QPrinter>()>;
+  void SetPrinterSource(PrinterSource source) { printerSource_ = std::move(source); }
+  static std::unique_ptr<QPrinter> DefaultPrinter();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void CreateComponents();
+  void CreateMenu();
+  // The machine box's text changed by typing into it.
+  void ComboBox1TextEdited(const QString& text);
+  // The index lives beside the tables unless the program directory cannot
+  // be written; then in the user's cache folder.
+  void PlaceIndex();
+
+  std::string programDir_;
+  std::string indexPath_;
+  PrinterSource printerSource_;
+  TForm2* form2_ = nullptr;
+  TForm3* form3_ = nullptr;
+  bool firstShow_ = true;
+};
+
+// The main window of the running program.
+extern TForm1* Form1;
+
+// Readies the engines for the reader (date settings, memo files, the
+// expression language, the index hooks) and shows what they report in the
+// window system's boxes: a halting error in the modal "Program halted." box
+// with the stop icon (the program then ends with the error's code), other
+// messages in a plain box, an index build's progress in the status window.
+void InitReader();
+
+// An engine text (bytes, normally UTF-8 file names and ASCII) for a box.
+QString EngineText(const std::string& text);
+
+}  // namespace vz::app

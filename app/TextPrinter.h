@@ -1,0 +1,62 @@
+// The printer as a line-oriented text device: lines are written one below
+// the other in the current font, a new page starts when the next line would
+// not fit, and a line wider than the page continues on the next line.
+#pragma once
+
+#include <QFont>
+#include <QPainter>
+#include <QString>
+#include <QStringList>
+
+class QPlainTextEdit;
+class QPrinter;
+
+namespace vz::app {
+
+class TTextPrinter {
+ public:
+  // The device writes on `printer`, which must outlive it.
+  explicit TTextPrinter(QPrinter& printer);
+  ~TTextPrinter();
+  TTextPrinter(const TTextPrinter&) = delete;
+  TTextPrinter& operator=(const TTextPrinter&) = delete;
+
+  // Starts the print job. False (with the printer's error in `error`) when
+  // the job cannot be started.
+  bool Begin(QString* error);
+  // The font of the lines written from now on.
+  void SetFont(const QFont& font);
+  // Writes one line and moves below it. Tabs are left to the font; a line
+  // end inside the text is not expected (callers write one line at a time).
+  void WriteLine(const QString& text);
+  // Ends the job and hands it to the printer. False when the printer
+  // reports a failure.
+  bool End();
+
+  // What the device did so far, for the caller's messages and for tests.
+  int Pages() const { return pages_; }
+  int PrintedLines() const { return printedLines_; }
+  int LineHeight() const { return lineHeight_; }
+
+ private:
+  void Place(const QString& piece);
+
+  QPrinter& printer_;
+  QPainter painter_;
+  bool active_ = false;
+  int y_ = 0;
+  int lineHeight_ = 0;
+  int pages_ = 0;
+  int printedLines_ = 0;
+};
+
+// The lines a plain-text control holds as displayed: each paragraph as the
+// control wraps it at its current width, one entry per displayed line. A
+// final empty line is not counted, so an empty text gives no lines.
+QStringList DisplayedLines(const QPlainTextEdit& edit);
+
+// Prints `lines` on `printer` in `font`, each cut to its first 4096
+// characters. False with a message in `error` when the job fails.
+bool PrintLines(QPrinter& printer, const QFont& font, const QStringList& lines, QString* error);
+
+}  // namespace vz::app

@@ -1,0 +1,55 @@
+// The reader's entry point: the splash slides down while the main window
+// opens the first machine's table; then the main window runs.
+//
+// usage: vorzaw95 [--no-splash]
+//   --no-splash   starts without the splash window (which otherwise stays
+//                 at least 4.5 seconds)
+#include "app/Mainread.h"
+
+#include <QApplication>
+#include <cstring>
+
+#include "app/Application.h"
+#include "app/InfoScr.h"
+#include "app/RAbout.h"
+#include "app/Splash.h"
+#include "app/VersionInfo.h"
+
+using namespace vz::app;
+
+int main(int argc, char** argv) {
+  bool splash = true;
+  for (int i = 1; i < argc; ++i)
+    if (!std::strcmp(argv[i], "--no-splash")) splash = false;
+
+  QApplication application(argc, argv);
+  SetApplicationTitle(QStringLiteral("Vorza Cheat Reader for W95"));
+  InitReader();
+
+  TSplashScreen* splashScreen = nullptr;
+  if (splash) {
+    TVersionInfo version;
+    version.SetFileName(ProgramFileName());
+    splashScreen = new TSplashScreen(version.FileVersion());
+    ShowSplash(*splashScreen);
+    EnableSplashTimer(*splashScreen);
+  }
+  // The main window first (it opens the table, and builds its index when
+  // needed, while the splash is up), then the Help menu's windows.
+  auto* form1 = new TForm1();
+  auto* form2 = new TForm2();
+  auto* form3 = new TForm3();
+  form1->SetHelpWindows(form2, form3);
+  if (splashScreen) WaitWhileSplashTimerRuns(*splashScreen);
+
+  int status = 0;
+  if (!Terminated()) {
+    CentreOnScreen(form1);
+    form1->show();
+    status = application.exec();
+  }
+  delete form3;
+  delete form2;
+  delete form1;
+  return status;
+}

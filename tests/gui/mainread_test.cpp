@@ -1,0 +1,579 @@
+// The reader's main window on a temporary program directory with generated
+// tables: the machine box, start-up, the search box, switching machines,
+// the index's place and life cycle, the Help menu, printing. Everything is
+// driven through the widgets with real keys and mouse clicks.
+#include <gtest/gtest.h>
+
+// The table's headers come before Qt's.
+#include "engine/tzmsg.h"
+#include "index/tzndxlow.h"
+#include "platform/hooks.h"
+#include "tests/support/TableFixture.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+#include "app/Application.h"
+#include "app/InfoScr.h"
+#include "app/Mainread.h"
+#include "app/RAbout.h"
+#include "app/TextPrinter.h"
+#include "views/aTzGrids.h"
+#include "views/aTzMemo.h"
+
+namespace vz::app {
+namespace {
+
+using test::Cheat;
+
+// Answers every modal box or window that opens, recording what it showed.
+class ModalWatcher {
+ public:
+  struct Seen {
+    QString kind;   // the class name
+    QString title;
+    QString text;   // a message box's text
+    int icon = 0;   // a message box's icon
+  };
+
+  ModalWatcher() {
+    timer_.setInterval(20);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+    timer_.start();
+  }
+  std::vector<Seen> seen;
+
+ private:
+  void Poll() {
+    QWidget* w = QApplication::activeModalWidget();
+    if (!w) return;
+    Seen s{QString::fromLatin1(w->metaObject()->className()), w->windowTitle(), {}, 0};
+    if (auto* box = qobject_cast<QMessageBox*>(w)) {
+      s.text = box->text();
+      s.icon = box->icon();
+    }
+    seen.push_back(s);
+    w->close();
+  }
+  QTimer timer_;
+};
+
+std::string Name(const std::string& machine, int i) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%s game %03d", machine.c_str(), i);
+  return buffer;
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ResetAll();
+    ::chmod(dir_.path().c_str(), 0755);
+    programDir_ = dir_.path() + "/";
+    platform::SetHaltPresenter([this](const std::string& caption, const std::string& message) {
+      halts_.push_back(caption + ": " + message);
+    });
+    platform::SetMessagePresenter([this](const std::string& m) { messages_.push_back(m); });
+  }
+
+  void TearDown() override {
+    form_.reset();
+    platform::SetHaltPresenter(nullptr);
+    platform::SetMessagePresenter(nullptr);
+    IndexSet.SemaphoreDir.clear();
+    test::ResetAll();
+    EXPECT_TRUE(halts_.empty()) << halts_.front();
+  }
+
+  // The machine's table with names in an order that differs from the record
+  // order: records hold "<machine> game 020" down to "... 001", and records
+  // 5 and 6 are "Snake" and "sniper" (so "s" finds record 5 and "sn" too).
+  void WriteMachine(const std::string& base, const std::string& machine, bool memoFile = true) {
+    std::vector<Cheat> cheats;
+    for (int i = 20; i >= 1; --i) cheats.push_back({Name(machine, i), "Text of " + Name(machine, i)});
+    cheats[4] = {"Snake " + machine, "Snake text"};
+    cheats[5] = {"sniper " + machine, "Sniper text"};
+    cheats.push_back({"Long " + machine, LongText()});
+    cheats.push_back({"Empty " + machine, ""});
+    test::WriteCheatTable(programDir_ + base, cheats);
+    if (!memoFile) ::unlink((programDir_ + base + ".dbt").c_str());
+  }
+  static std::string LongText() {
+    std::string text;
+    for (int i = 1; i <= 150; ++i) text += "Line " + std::to_string(i) + " of the long cheat text\r\n";
+    std::string wide;
+    for (int i = 0; i < 30; ++i) wide += "wide" + std::to_string(i) + " ";
+    return text + wide;
+  }
+  void WriteAll() {
+    WriteMachine("pc", "PC");
+    WriteMachine("n64", "N64");
+    WriteMachine("psx", "PSX");
+    WriteMachine("dream", "DC");
+  }
+
+  TForm1& Start() {
+    form_ = std::make_unique<TForm1>(programDir_);
+    form2_ = std::make_unique<TForm2>();
+    form3_ = std::make_unique<TForm3>();
+    form_->SetHelpWindows(form2_.get(), form3_.get());
+    form_->show();
+    form_->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    return *form_;
+  }
+
+  std::vector<QString> Machines() const {
+    std::vector<QString> out;
+    for (int i = 0; i < form_->ComboBox1->count(); ++i) out.push_back(form_->ComboBox1->itemText(i));
+    return out;
+  }
+  std::string Current() const { return form_->CheatDbf->FieldByName("CHEATNAME")->AsString(); }
+  int RecNo() const { return form_->CheatDbf->RecNo(); }
+  QString MemoText() const { return form_->TzMemo1->toPlainText(); }
+  std::string OpenFile() const { return platform::NameOf(form_->CheatDbf->DbfFileName()); }
+  void Type(const QString& text) { QTest::keyClicks(form_->Edit1, text); }
+  void ClearSearch() {
+    form_->Edit1->setFocus();
+    form_->Edit1->selectAll();
+    QTest::keyClick(form_->Edit1, Qt::Key_Backspace);
+  }
+  // Picks a machine in the box as the user does: the box has the focus and
+  // the arrow keys move through its list.
+  void Pick(const QString& machine) {
+    QComboBox* box = form_->ComboBox1;
+    box->setFocus();
+    const int target = box->findText(machine);
+    ASSERT_GE(target, 0) << machine.toStdString();
+    while (box->currentIndex() != target)
+      QTest::keyClick(box, box->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+  }
+  static bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+  test::TempDir dir_;
+  std::string programDir_;
+  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<TForm2> form2_;
+  std::unique_ptr<TForm3> form3_;
+  std::vector<std::string> halts_;
+  std::vector<std::string> messages_;
+};
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+TEST_F(MainWindowTest, AllFourMachinesListedAndTheFirstOpened) {
+  WriteAll();
+  TForm1& f = Start();
+  EXPECT_EQ(Machines(), (std::vector<QString>{"IBM/PC", "Nintendo N64", "Sega Dreamcast", "Sony Playstation"}));
+  EXPECT_EQ(f.ComboBox1->currentText(), "IBM/PC");
+  EXPECT_EQ(OpenFile(), "pc.dbf");
+  EXPECT_TRUE(f.CheatDbf->Active());
+  // The first cheat in name order, with its text; the search box is empty.
+  EXPECT_EQ(Current(), "Empty PC");
+  EXPECT_EQ(MemoText(), "");
+  f.TzGrid1->setFocus();
+  QTest::keyClick(f.TzGrid1, Qt::Key_Down);
+  EXPECT_EQ(Current(), "Long PC");
+  EXPECT_TRUE(MemoText().startsWith("Line 1 of the long cheat text\nLine 2"));
+  EXPECT_EQ(f.Edit1->text(), "");
+  // The caption carries the program's own version.
+  EXPECT_EQ(f.windowTitle(), QString("Vorza for windows v") + VORZA_PROJECT_VERSION);
+  // The index was built beside the tables.
+  EXPECT_EQ(f.IndexPath(), programDir_ + "cheat.ndx");
+  EXPECT_TRUE(Exists(programDir_ + "cheat.ndx"));
+}
+
+TEST_F(MainWindowTest, OnlyPsxPresent) {
+  WriteMachine("psx", "PSX");
+  Start();
+  EXPECT_EQ(Machines(), std::vector<QString>{"Sony Playstation"});
+  EXPECT_EQ(OpenFile(), "psx.dbf");
+  EXPECT_EQ(Current(), "Empty PSX");
+}
+
+TEST_F(MainWindowTest, AMachineWithoutItsMemoFileIsNotOffered) {
+  WriteMachine("n64", "N64", false);
+  WriteMachine("psx", "PSX");
+  Start();
+  EXPECT_EQ(Machines(), std::vector<QString>{"Sony Playstation"});
+  EXPECT_EQ(OpenFile(), "psx.dbf");
+}
+
+TEST_F(MainWindowTest, ComponentsWhereTheLayoutPutsThem) {
+  WriteAll();
+  TForm1& f = Start();
+  EXPECT_EQ(f.centralWidget()->size(), QSize(658, 363));
+  EXPECT_EQ(f.TzMemo1->geometry(), QRect(229, 52, 372, 309));
+  EXPECT_EQ(f.TzGrid1->geometry(), QRect(0, 53, 169, 277));
+  EXPECT_EQ(f.Edit1->geometry(), QRect(0, 335, 170, 24));
+  EXPECT_EQ(f.ComboBox1->geometry(), QRect(1, 29, 169, 20));
+  EXPECT_EQ(f.BitBtn1->geometry(), QRect(616, 332, 29, 25));
+  EXPECT_EQ(f.BitBtn1->toolTip(), "Print the cheat");
+  EXPECT_EQ(f.Label4->text(), "Machine :");
+  EXPECT_EQ(f.Label3->text(), "<-Search");
+  EXPECT_EQ(f.Label4->pos(), QPoint(3, 15));
+  EXPECT_EQ(f.Image1->pixmap().size(), QSize(658, 363));
+  // The menu.
+  EXPECT_EQ(f.Exit1->text(), "Exit");
+  EXPECT_EQ(f.Exit1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_X));
+  EXPECT_EQ(f.Help2->text(), "&Information about this release");
+  EXPECT_EQ(f.Help2->shortcut(), QKeySequence(Qt::Key_F1));
+  EXPECT_EQ(f.About1->text(), "Web links");
+  EXPECT_EQ(f.Emailyourcomments1->text(), "E-mail your comments");
+  // The window cannot be resized; it has no close box.
+  EXPECT_EQ(f.minimumSize(), f.maximumSize());
+  EXPECT_FALSE(f.windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_TRUE(f.windowFlags() & Qt::WindowMinimizeButtonHint);
+  // The grid has the focus; the memo and the machine box are no tab stops.
+  EXPECT_TRUE(f.TzGrid1->hasFocus());
+  QTest::keyClick(f.TzGrid1, Qt::Key_Tab);
+  EXPECT_TRUE(f.Edit1->hasFocus());
+  QTest::keyClick(f.Edit1, Qt::Key_Tab);
+  EXPECT_TRUE(f.BitBtn1->hasFocus());
+}
+
+// No machine: the engine's file error halts the program with code 2
+// before the main window is shown.
+TEST(MainWindowDeathTest, NoMachineHaltsWithCode2) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test::TempDir dir;
+  EXPECT_EXIT(
+      {
+        test::ResetAll();
+        SetRaiseErrors(false);
+        platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
+          std::fprintf(stderr, "[%s] %s\n", caption.c_str(), message.c_str());
+        });
+        TForm1 form(dir.path() + "/");
+        std::fprintf(stderr, "the window was made\n");
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(2), "\\[Program halted.\\] Error # 2 \\(File not found\\)");
+}
+
+// ---------------------------------------------------------------------------
+// The search box
+
+TEST_F(MainWindowTest, IncrementalSearchByRecordNumberOrder) {
+  WriteAll();
+  TForm1& f = Start();
+  f.Edit1->setFocus();
+  Type("s");
+  // Record 5 is the first whose name starts with s or S.
+  EXPECT_EQ(RecNo(), 5);
+  EXPECT_EQ(Current(), "Snake PC");
+  EXPECT_EQ(MemoText(), "Snake text");
+  Type("n");
+  EXPECT_EQ(Current(), "Snake PC");
+  Type("i");
+  EXPECT_EQ(Current(), "sniper PC");
+  EXPECT_EQ(MemoText(), "Sniper text");
+  // The grid shows the found name in name order, as its current row.
+  data::TField* name = f.TzGrid1->ColumnField(0);
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(name->AsString(), "sniper PC");
+  // Deleting all the text: record number 1.
+  ClearSearch();
+  EXPECT_EQ(f.Edit1->text(), "");
+  EXPECT_EQ(RecNo(), 1);
+  EXPECT_EQ(Current(), "PC game 020");
+}
+
+TEST_F(MainWindowTest, TrailingBlanksAndLetterCaseDoNotCount) {
+  WriteAll();
+  TForm1& f = Start();
+  f.Edit1->setFocus();
+  Type("SNIP  ");
+  EXPECT_EQ(Current(), "sniper PC");
+  ClearSearch();
+  Type("pc game 00");
+  EXPECT_EQ(Current(), "PC game 009");  // record 12, the first by record number
+}
+
+TEST_F(MainWindowTest, AMissLeavesGridAndMemoAsTheyWere) {
+  WriteAll();
+  TForm1& f = Start();
+  f.Edit1->setFocus();
+  Type("sn");
+  const int row = f.TzGrid1->Row();
+  const QString memo = MemoText();
+  Type("x");  // "snx": no such name
+  EXPECT_EQ(Current(), "Snake PC");
+  EXPECT_EQ(f.TzGrid1->Row(), row);
+  EXPECT_EQ(MemoText(), memo);
+}
+
+// ---------------------------------------------------------------------------
+// Switching machines
+
+TEST_F(MainWindowTest, SwitchingWithAnEmptySearchBoxShowsTheFirstName) {
+  WriteAll();
+  Start();
+  Pick("Sega Dreamcast");
+  EXPECT_EQ(OpenFile(), "dream.dbf");
+  EXPECT_EQ(Current(), "DC game 001");  // "Empty DC" sorts after "DC game"
+  EXPECT_EQ(form_->Edit1->text(), "");
+  Pick("Sony Playstation");
+  EXPECT_EQ(OpenFile(), "psx.dbf");
+  EXPECT_EQ(Current(), "Empty PSX");
+  EXPECT_EQ(MemoText(), "");
+}
+
+TEST_F(MainWindowTest, SwitchingWithTextInTheSearchBoxClearsItAndShowsRecordOne) {
+  WriteAll();
+  TForm1& f = Start();
+  f.Edit1->setFocus();
+  Type("sni");
+  Pick("Nintendo N64");
+  EXPECT_EQ(OpenFile(), "n64.dbf");
+  EXPECT_EQ(f.Edit1->text(), "");
+  EXPECT_EQ(RecNo(), 1);
+  EXPECT_EQ(Current(), "N64 game 020");
+  EXPECT_EQ(MemoText(), "Text of N64 game 020");
+}
+
+TEST_F(MainWindowTest, ChoosingTheOpenMachineAgainReopensIt) {
+  WriteAll();
+  TForm1& f = Start();
+  test::RecordingLink link;
+  link.SetDataSource(&f.DataSource1);
+  link.Log.clear();
+  QComboBox* box = f.ComboBox1;
+  emit box->activated(box->currentIndex());  // the same entry picked from the list
+  EXPECT_EQ(OpenFile(), "pc.dbf");
+  EXPECT_EQ(std::count(link.Log.begin(), link.Log.end(), "active"), 2) << "closed and opened again";
+  EXPECT_EQ(Current(), "Empty PC");
+}
+
+TEST_F(MainWindowTest, TypingIntoTheMachineBoxLeavesTheOpenTable) {
+  WriteAll();
+  TForm1& f = Start();
+  Pick("Nintendo N64");
+  QLineEdit* text = f.ComboBox1->lineEdit();
+  text->setFocus();
+  text->selectAll();
+  QTest::keyClicks(text, "S");
+  QTest::keyClicks(text, "ega");
+  EXPECT_TRUE(f.CheatDbf->Active());
+  EXPECT_EQ(OpenFile(), "n64.dbf");
+  QTest::keyClick(text, Qt::Key_Backspace);
+  QTest::keyClick(text, Qt::Key_Backspace);
+  EXPECT_EQ(OpenFile(), "n64.dbf");
+  // A text that names a listed machine switches to it.
+  text->selectAll();
+  QTest::keyClicks(text, "Sega Dreamcast");
+  EXPECT_EQ(OpenFile(), "dream.dbf");
+}
+
+// ---------------------------------------------------------------------------
+// The index's place and life cycle
+
+TEST_F(MainWindowTest, FileExitClosesTheTableAndRemovesTheIndex) {
+  WriteAll();
+  TForm1& f = Start();
+  ASSERT_TRUE(Exists(programDir_ + "cheat.ndx"));
+  // Ctrl+X from the search box: the menu's File/Exit comes first.
+  f.Edit1->setFocus();
+  Type("sn");
+  QTest::keyClick(f.Edit1, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(f.Edit1->text(), "sn") << "Ctrl+X cut the text instead of exiting";
+  EXPECT_FALSE(f.CheatDbf->Active());
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_FALSE(Exists(programDir_ + "cheat.ndx"));
+  // The tables themselves stay.
+  EXPECT_TRUE(Exists(programDir_ + "pc.dbf"));
+  EXPECT_TRUE(Exists(programDir_ + "pc.dbt"));
+}
+
+TEST_F(MainWindowTest, AnExistingIndexIsReusedAndTheMachinesShareIt) {
+  WriteAll();
+  Start();
+  form_.reset();  // ends without File/Exit: the index stays
+  ASSERT_TRUE(Exists(programDir_ + "cheat.ndx"));
+  struct stat before {};
+  ::stat((programDir_ + "cheat.ndx").c_str(), &before);
+  test::ResetAll();
+  Start();
+  struct stat after {};
+  ::stat((programDir_ + "cheat.ndx").c_str(), &after);
+  EXPECT_EQ(before.st_mtim.tv_sec, after.st_mtim.tv_sec);
+  EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+  Pick("Sony Playstation");
+  EXPECT_EQ(Current(), "Empty PSX");
+  EXPECT_TRUE(Exists(programDir_ + "cheat.ndx"));
+}
+
+TEST_F(MainWindowTest, AnUnwritableProgramDirectoryKeepsTheIndexInTheCache) {
+  WriteAll();
+  test::TempDir cache;
+  ::chmod(cache.path().c_str(), 0777);
+  const char* oldCache = std::getenv("XDG_CACHE_HOME");
+  const std::string savedCache = oldCache ? oldCache : "";
+  setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
+  // Root may write anywhere: take another user's rights for the start.
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::seteuid(65534), 0);
+  } else {
+    ::chmod(dir_.path().c_str(), 0555);
+  }
+  Start();
+  if (root) {
+    ASSERT_EQ(::seteuid(0), 0);
+  } else {
+    ::chmod(dir_.path().c_str(), 0755);
+  }
+  const std::string cached = cache.path() + "/vorza/cheat.ndx";
+  EXPECT_EQ(form_->IndexPath(), cached);
+  EXPECT_TRUE(Exists(cached));
+  EXPECT_FALSE(Exists(programDir_ + "cheat.ndx"));
+  EXPECT_EQ(Current(), "Empty PC");
+  // Nothing at all was written beside the tables.
+  for (const char* leftover : {"pc.@S@", "PC.@S@"}) EXPECT_FALSE(Exists(programDir_ + leftover)) << leftover;
+  form_->Exit1->trigger();
+  EXPECT_FALSE(Exists(cached));
+  if (oldCache) setenv("XDG_CACHE_HOME", savedCache.c_str(), 1);
+  else unsetenv("XDG_CACHE_HOME");
+}
+
+// ---------------------------------------------------------------------------
+// The Help menu
+
+TEST_F(MainWindowTest, F1WithoutReleaseInformationSaysSo) {
+  WriteAll();
+  test::TempDir elsewhere(true);  // the current directory has no vorzaw95.doc
+  TForm1& f = Start();
+  ModalWatcher watcher;
+  QTest::keyClick(&f, Qt::Key_F1);
+  ASSERT_EQ(watcher.seen.size(), 1u);
+  EXPECT_EQ(watcher.seen[0].kind, "QMessageBox");
+  EXPECT_EQ(watcher.seen[0].text, "'Vorzaw95.doc' not found\nInformation not available");
+}
+
+TEST_F(MainWindowTest, F1WithReleaseInformationShowsTheHelpWindow) {
+  WriteAll();
+  test::TempDir elsewhere(true);
+  std::ofstream(elsewhere.File("vorzaw95.doc"), std::ios::binary) << "Release 1.3\r\nCaf\x82\r\n";
+  TForm1& f = Start();  // the Help window reads it when it is made
+  ModalWatcher watcher;
+  QTest::keyClick(&f, Qt::Key_F1);
+  ASSERT_EQ(watcher.seen.size(), 1u);
+  EXPECT_EQ(watcher.seen[0].title, "Vorza for Windows Help");
+  EXPECT_EQ(form3_->Memo1->toPlainText(), QString::fromUtf8("Release 1.3\nCafé"));
+}
+
+TEST_F(MainWindowTest, WebLinksShowTheVersion) {
+  WriteAll();
+  TForm1& f = Start();
+  ModalWatcher watcher;
+  f.About1->trigger();
+  ASSERT_EQ(watcher.seen.size(), 1u);
+  EXPECT_EQ(watcher.seen[0].title, "About");
+  EXPECT_EQ(form2_->Label5->text(), QString("v") + VORZA_PROJECT_VERSION);
+}
+
+TEST_F(MainWindowTest, MailWarningWhenNoMailProgramAnswers) {
+  WriteAll();
+  TForm1& f = Start();
+  ModalWatcher watcher;
+  f.Emailyourcomments1->trigger();  // the offscreen desktop has no mail program
+  ASSERT_EQ(watcher.seen.size(), 1u);
+  EXPECT_EQ(watcher.seen[0].title, "Vorza reader for Windows 95 v1.3");
+  EXPECT_EQ(watcher.seen[0].icon, QMessageBox::Warning);
+  EXPECT_TRUE(watcher.seen[0].text.startsWith("There is no E-mail program"));
+}
+
+// ---------------------------------------------------------------------------
+// Printing
+
+class PrintFromWindowTest : public MainWindowTest {
+ protected:
+  void UsePdf() {
+    form_->SetPrinterSource([this] {
+      auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+      printer->setOutputFormat(QPrinter::PdfFormat);
+      printer->setOutputFileName(QString::fromStdString(pdf_));
+      ++jobs_;
+      return printer;
+    });
+  }
+  std::vector<std::string> PrintedLines() {
+    std::string out;
+    EXPECT_EQ(test::RunCommand("pdftotext -layout '" + pdf_ + "' -", &out), 0);
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : out) {
+      if (c == '\n' || c == '\f') {
+        const auto first = line.find_first_not_of(' ');
+        if (first != std::string::npos) lines.push_back(line.substr(first, line.find_last_not_of(' ') - first + 1));
+        line.clear();
+      } else {
+        line += c;
+      }
+    }
+    return lines;
+  }
+  std::string pdf_ = dir_.File("printed.pdf");
+  int jobs_ = 0;
+};
+
+TEST_F(PrintFromWindowTest, PrintsTheMemosDisplayedLinesInOrder) {
+  WriteAll();
+  TForm1& f = Start();
+  UsePdf();
+  f.Edit1->setFocus();
+  Type("Long");
+  ASSERT_EQ(Current(), "Long PC");
+  const QStringList shown = DisplayedLines(*f.TzMemo1);
+  ASSERT_GT(shown.size(), 151);  // the wide last paragraph wraps
+  QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+  EXPECT_EQ(jobs_, 1);
+  const auto printed = PrintedLines();
+  ASSERT_EQ(printed.size(), static_cast<std::size_t>(shown.size()));
+  for (int i = 0; i < shown.size(); ++i)
+    EXPECT_EQ(printed[static_cast<std::size_t>(i)], shown.at(i).trimmed().toStdString()) << "line " << i;
+  std::string pages;
+  test::RunCommand("pdfinfo '" + pdf_ + "' | grep Pages", &pages);
+  EXPECT_EQ(std::atoi(pages.substr(pages.find(':') + 1).c_str()), 3) << pages;
+}
+
+TEST_F(PrintFromWindowTest, AnEmptyTextPrintsAJobWithoutLines) {
+  WriteAll();
+  TForm1& f = Start();
+  UsePdf();
+  ASSERT_EQ(Current(), "Empty PC");
+  QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+  EXPECT_EQ(jobs_, 1);
+  EXPECT_TRUE(PrintedLines().empty());
+}
+
+TEST_F(PrintFromWindowTest, NoDefaultPrinterIsAClearError) {
+  WriteAll();
+  TForm1& f = Start();
+  f.SetPrinterSource([] { return std::unique_ptr<QPrinter>(); });
+  ModalWatcher watcher;
+  QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+  ASSERT_EQ(watcher.seen.size(), 1u);
+  EXPECT_TRUE(watcher.seen[0].text.startsWith("There is no default printer.")) << watcher.seen[0].text.toStdString();
+}
+
+}  // namespace
+}  // namespace vz::app

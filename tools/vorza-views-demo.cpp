@@ -1,0 +1,106 @@
+// A small window with the reader's grid and memo bound to one cheat table:
+// a way to look at the views on their own (and to take their picture).
+//
+// usage: vorza-views-demo [TABLE] [--locate TEXT]
+//   TABLE    a cheat table (default: n64.dbf beside the program)
+//   --locate moves to the first cheat whose name begins with TEXT
+//            (default "Pok")
+// The name index is built in a temporary folder that is removed on exit.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+// The table's headers come before Qt's.
+#include "dataset/DataSource.h"
+#include "engine/Memo.h"
+#include "engine/TimeDate.h"
+#include "index/TZNDX.h"
+#include "index/tzparser.h"
+#include "platform/files.h"
+#include "table/UTzFDS.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
+#include <QWidget>
+
+#include "views/TzMsgWindow.h"
+#include "views/aTzGrids.h"
+#include "views/aTzMemo.h"
+
+using namespace vz;
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  std::string table = platform::ProgramDirectory() + "n64.dbf";
+  std::string locate = "Pok";
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--locate") && i + 1 < argc) {
+      locate = argv[++i];
+    } else if (argv[i][0] == '-') {
+      std::fprintf(stderr, "usage: vorza-views-demo [TABLE] [--locate TEXT]\n");
+      return 64;
+    } else {
+      table = argv[i];
+    }
+  }
+  InitDateSettings();
+  MemoInit();
+  ParserInit();
+  IndexInit();
+  views::InstallStatusWindows();
+
+  char folder[] = "/tmp/vorza-demo-XXXXXX";
+  if (!mkdtemp(folder)) {
+    std::perror("vorza-views-demo");
+    return 1;
+  }
+  const std::string ndx = std::string(folder) + "/cheat.ndx";
+
+  TTzDbf cheats;
+  cheats.SetName("CheatDbf");
+  cheats.ReadOnly = true;
+  cheats.HideDeletedRecs = true;
+  cheats.AutoFixRecCount = true;
+  cheats.CreateIndex = TCreateIndexType::ciVerifyHeader;
+  cheats.CreateIfNotFound = false;
+  cheats.ShowProgress = false;
+  cheats.IndexList = {"1," + ndx + ",CHEATNAME"};
+  data::TDataSource source;
+  source.SetDataSet(&cheats);
+
+  QWidget window;
+  window.setWindowTitle(QStringLiteral("Vorza views demo"));
+  window.setFixedSize(566, 300);
+  window.setStyleSheet(QStringLiteral("QWidget#demo { background: #4b1a5e; }"));
+  window.setObjectName(QStringLiteral("demo"));
+  auto* grid = new views::TTzGrid(&window);
+  grid->setGeometry(6, 6, 169, 277);
+  views::ConfigureCheatNameGrid(*grid);
+  auto* memo = new views::TTzMemo(&window);
+  memo->setGeometry(186, 6, 372, 288);
+  views::ConfigureCheatTextMemo(*memo);
+  grid->SetDataSource(&source);
+  memo->SetDataSource(&source);
+  memo->SetDataField("CHEATMEMO");
+
+  cheats.SetDbfFileName(table);
+  int status = 0;
+  try {
+    cheats.Open();
+    cheats.First();
+    if (!locate.empty()) cheats.LocateRec("cheatname", locate);
+    window.show();
+    window.activateWindow();
+    grid->setFocus();
+    status = app.exec();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vorza-views-demo: %s\n", e.what());
+    status = 1;
+  }
+  cheats.Close();
+  platform::DeleteFile(ndx);
+  rmdir(folder);
+  return status;
+}
