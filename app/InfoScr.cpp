@@ -86,6 +86,12 @@ void TForm3::FormCreate() {
     ::close(fd);
     throw EInOutError(platform::kDiskReadError, ReadErrorMessage(platform::kDiskReadError).toStdString());
   }
+  // The window opens on the first line, not where the appending ended
+  // (also when a read error ends it early).
+  struct BackToTop {
+    QPlainTextEdit* memo;
+    ~BackToTop() { memo->moveCursor(QTextCursor::Start); }
+  } top{Memo1};
   AppendLines(file);
 }
 

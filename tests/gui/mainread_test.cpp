@@ -24,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
@@ -471,13 +472,20 @@ TEST_F(MainWindowTest, F1WithoutReleaseInformationSaysSo) {
 TEST_F(MainWindowTest, F1WithReleaseInformationShowsTheHelpWindow) {
   WriteAll();
   test::TempDir elsewhere(true);
-  std::ofstream(elsewhere.File("vorzaw95.doc"), std::ios::binary) << "Release 1.3\r\nCaf\x82\r\n";
+  {
+    std::ofstream doc(elsewhere.File("vorzaw95.doc"), std::ios::binary);
+    doc << "Release 1.3\r\nCaf\x82\r\n";
+    for (int i = 0; i < 100; ++i) doc << "line " << i << "\r\n";
+  }
   TForm1& f = Start();  // the Help window reads it when it is made
   ModalWatcher watcher;
   QTest::keyClick(&f, Qt::Key_F1);
   ASSERT_EQ(watcher.seen.size(), 1u);
   EXPECT_EQ(watcher.seen[0].title, "Vorza for Windows Help");
-  EXPECT_EQ(form3_->Memo1->toPlainText(), QString::fromUtf8("Release 1.3\nCafé"));
+  EXPECT_TRUE(form3_->Memo1->toPlainText().startsWith(QString::fromUtf8("Release 1.3\nCafé\nline 0\n")));
+  // It opens on its first line.
+  EXPECT_EQ(form3_->Memo1->textCursor().position(), 0);
+  EXPECT_EQ(form3_->Memo1->verticalScrollBar()->value(), 0);
 }
 
 TEST_F(MainWindowTest, WebLinksShowTheVersion) {
