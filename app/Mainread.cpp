@@ -175,18 +175,7 @@ void TForm1::CreateComponents() {
   setTabOrder(Edit1, BitBtn1);
 
   CheatDbf = std::make_unique<TTzDbf>();
-  CheatDbf->SetName("CheatDbf");
-  CheatDbf->DbfFields = {"cheatname, C, 35, 0", "cheatmemo, M, 10, 0"};
-  CheatDbf->HideDeletedRecs = true;
-  CheatDbf->ShowProgress = false;
-  CheatDbf->TableLanguage = TTzTableLanguage::tlOem;
-  CheatDbf->ReadOnly = true;
-  CheatDbf->AutoFixRecCount = true;
-  CheatDbf->CreateIndex = TCreateIndexType::ciVerifyHeader;
-  CheatDbf->CreateIfNotFound = false;
-  CheatDbf->SetExclusive(false);
-  CheatDbf->IndexList = {std::string("1,") + kIndexFileName + ",CHEATNAME"};
-  CheatDbf->AutoCalcFields = false;
+  ConfigureAsCheatTable(*CheatDbf, kIndexFileName);
   DataSource1.SetDataSet(CheatDbf.get());
 
   VersionInfo1 = new TVersionInfo(this);
@@ -244,7 +233,7 @@ void TForm1::PlaceIndex() {
   if (cache.empty()) return;
   indexPath_ = cache + kIndexFileName;
   IndexSet.SemaphoreDir = cache;
-  CheatDbf->IndexList = {"1," + indexPath_ + ",CHEATNAME"};
+  ConfigureAsCheatTable(*CheatDbf, indexPath_);
 }
 
 // --- Start-up and exit ---------------------------------------------------------------------------

@@ -164,4 +164,11 @@ std::string CachedCheatTable(const CheatTableSpec& spec) {
   return base + ".dbf";
 }
 
+void ParseArgs(int argc, char** argv, CheatTableSpec& spec, int& reps) {
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--records")) spec.records = std::atoll(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
+  }
+}
+
 }  // namespace vz::bench

@@ -28,4 +28,8 @@ std::string BenchCacheDir();
 // Generates the table once into the cache folder and returns its .dbf path.
 std::string CachedCheatTable(const CheatTableSpec& spec);
 
+// The benchmark programs' options: --records N (the table's size) and
+// --reps R (how many runs each median is taken over).
+void ParseArgs(int argc, char** argv, CheatTableSpec& spec, int& reps);
+
 }  // namespace vz::bench

@@ -36,10 +36,7 @@ int main(int argc, char** argv) {
   bench::Group() = "engine";
   bench::CheatTableSpec spec;
   int reps = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--records")) spec.records = std::atoll(argv[i + 1]);
-    if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
-  }
+  bench::ParseArgs(argc, argv, spec, reps);
   InitDateSettings();
   MemoInit();
   const std::string table = bench::CachedCheatTable(spec);

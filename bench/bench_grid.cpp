@@ -48,10 +48,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   bench::CheatTableSpec spec;
   int reps = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--records")) spec.records = std::atoll(argv[i + 1]);
-    if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
-  }
+  bench::ParseArgs(argc, argv, spec, reps);
   InitDateSettings();
   MemoInit();
   ParserInit();
@@ -60,14 +57,7 @@ int main(int argc, char** argv) {
   const std::string ndx = platform::DirectoryOf(table) + "bench-grid-cheat.ndx";
 
   TTzDbf t;
-  t.SetName("CheatDbf");
-  t.ReadOnly = true;
-  t.HideDeletedRecs = true;
-  t.AutoFixRecCount = true;
-  t.CreateIndex = TCreateIndexType::ciVerifyHeader;
-  t.CreateIfNotFound = false;
-  t.ShowProgress = false;
-  t.IndexList = {"1," + ndx + ",CHEATNAME"};
+  ConfigureAsCheatTable(t, ndx);
   data::TDataSource source;
   source.SetDataSet(&t);
 

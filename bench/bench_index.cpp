@@ -62,10 +62,7 @@ int main(int argc, char** argv) {
   bench::Group() = "index";
   bench::CheatTableSpec spec;
   int reps = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--records")) spec.records = std::atoll(argv[i + 1]);
-    if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
-  }
+  bench::ParseArgs(argc, argv, spec, reps);
   {
     const std::string self = argv[0];
     gTool = self.substr(0, self.rfind('/') + 1) + "vorza-dbf";

@@ -69,10 +69,7 @@ int main(int argc, char** argv) {
   app::InitReader();
   bench::CheatTableSpec spec;
   int reps = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--records")) spec.records = std::atoll(argv[i + 1]);
-    if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
-  }
+  bench::ParseArgs(argc, argv, spec, reps);
 
   // The sample catalogue beside the program, and a large one.
   const std::string sample = MakeProgramDir("sample");

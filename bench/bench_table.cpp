@@ -31,10 +31,7 @@ int main(int argc, char** argv) {
   bench::Group() = "table";
   bench::CheatTableSpec spec;
   int reps = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--records")) spec.records = std::atoll(argv[i + 1]);
-    if (!std::strcmp(argv[i], "--reps")) reps = std::atoi(argv[i + 1]);
-  }
+  bench::ParseArgs(argc, argv, spec, reps);
   InitDateSettings();
   MemoInit();
   ParserInit();
@@ -45,14 +42,7 @@ int main(int argc, char** argv) {
   bench::ReadFileOnce(cat);
 
   TTzDbf t;
-  t.SetName("CheatDbf");
-  t.ReadOnly = true;
-  t.HideDeletedRecs = true;
-  t.AutoFixRecCount = true;
-  t.CreateIndex = TCreateIndexType::ciVerifyHeader;
-  t.CreateIfNotFound = false;
-  t.ShowProgress = false;
-  t.IndexList = {"1," + ndx + ",CHEATNAME"};
+  ConfigureAsCheatTable(t, ndx);
   data::TDataSource source;
   source.SetDataSet(&t);
   Window window;

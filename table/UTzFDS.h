@@ -90,6 +90,13 @@ class TTzFileDataSet : public TTzCDataSet {
 
 class TTzDbf : public TTzFileDataSet {};
 
+// Sets a table up as the reader's cheat table: the two fields, read-only
+// and shared, deleted records hidden, the record count fixed when it is
+// wrong, no progress window, and the name index `indexFile` (a name without
+// folder lies beside the table) checked against the table at every open
+// and built when it does not fit.
+void ConfigureAsCheatTable(TTzDbf& table, const std::string& indexFile);
+
 // A memo field's text as a stream, through the memo unit's blob descriptor.
 class TTzBlobStream : public data::TStream {
  public:

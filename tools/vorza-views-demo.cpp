@@ -59,14 +59,7 @@ int main(int argc, char** argv) {
   const std::string ndx = std::string(folder) + "/cheat.ndx";
 
   TTzDbf cheats;
-  cheats.SetName("CheatDbf");
-  cheats.ReadOnly = true;
-  cheats.HideDeletedRecs = true;
-  cheats.AutoFixRecCount = true;
-  cheats.CreateIndex = TCreateIndexType::ciVerifyHeader;
-  cheats.CreateIfNotFound = false;
-  cheats.ShowProgress = false;
-  cheats.IndexList = {"1," + ndx + ",CHEATNAME"};
+  ConfigureAsCheatTable(cheats, ndx);
   data::TDataSource source;
   source.SetDataSet(&cheats);
 
