@@ -1,5 +1,6 @@
 #include "views/CellGrid.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,7 +12,37 @@ namespace vz::views {
 
 namespace {
 constexpr int kSizingMargin = 3;
+
+// A key the line editor would change its text with.
+bool ChangesText(QKeyEvent* e) {
+  if (TCustomGrid::TypesCharacter(e)) return true;
+  switch (e->key()) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete: return true;
+    default: break;
+  }
+  return e->matches(QKeySequence::Paste) || e->matches(QKeySequence::Cut) || e->matches(QKeySequence::Undo) ||
+         e->matches(QKeySequence::Redo) || e->matches(QKeySequence::DeleteStartOfWord) ||
+         e->matches(QKeySequence::DeleteEndOfWord) || e->matches(QKeySequence::DeleteEndOfLine);
 }
+
+// Keys that move between cells or end the edit: the grid's even while the
+// editor has the focus.
+bool IsGridKey(const QKeyEvent* e) {
+  switch (e->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return true;
+    default: return false;
+  }
+}
+}  // namespace
 
 TCustomGrid::TCustomGrid(QWidget* parent) : QAbstractScrollArea(parent) {
   setFocusPolicy(Qt::StrongFocus);
@@ -253,7 +284,7 @@ void TCustomGrid::InvalidateRow(int row) {
 
 void TCustomGrid::InvalidateGrid() { viewport()->update(); }
 
-void TCustomGrid::ScrollDataRows(int rows) {
+void TCustomGrid::ScrollDataRows(int rows, int fromCol) {
   if (rows == 0) return;
   const int top = RowTop(fixedRows_);
   if (top < 0) {
@@ -261,10 +292,24 @@ void TCustomGrid::ScrollDataRows(int rows) {
     return;
   }
   int left = 0;
-  for (int i = 0; i < fixedCols_; ++i) left += ColWidth(i) + ((options_ & goFixedVertLine) ? lineWidth_ : 0);
-  const QRect area(left, top, viewport()->width() - left, viewport()->height() - top);
-  // Qt moves the pixels and asks for a repaint of the uncovered strip only.
+  for (int i = 0; i < std::min(fromCol, fixedCols_); ++i)
+    left += ColWidth(i) + ((options_ & goFixedVertLine) ? lineWidth_ : 0);
+  const int width = viewport()->width(), height = viewport()->height();
+  const QRect area(left, top, width - left, height - top);
+  // Qt moves the pixels and asks for a repaint of the strip of pixels that
+  // was uncovered. The window rarely ends on a row boundary, so that strip
+  // is not the rows that came into view: those are repainted by row, and
+  // so is what lies below the last row (pixels of a row moved in there).
   viewport()->scroll(0, -rows * RowPitch(), area);
+  const int firstData = fixedRows_, lastData = rowCount_ - 1;
+  const int from = rows > 0 ? std::max(firstData, lastData - rows + 1) : firstData;
+  const int to = rows > 0 ? lastData : std::min(lastData, firstData - rows - 1);
+  for (int r = from; r <= to; ++r) {
+    const int y = RowTop(r);
+    if (y >= 0 && y < height) viewport()->update(QRect(left, y, width - left, RowHeight(r) + lineWidth_));
+  }
+  const int below = RowTop(lastData) + RowHeight(lastData) + lineWidth_;
+  if (RowTop(lastData) >= 0 && below < height) viewport()->update(QRect(left, below, width - left, height - below));
 }
 
 // --- The vertical scroll bar ----------------------------------------------------------------------
@@ -272,8 +317,10 @@ void TCustomGrid::ScrollDataRows(int rows) {
 void TCustomGrid::SetVScroll(int min, int max, int page, int pos) {
   QScrollBar* bar = verticalScrollBar();
   settingScroll_ = true;
-  bar->setRange(min, max);
-  bar->setPageStep(std::max(1, page));
+  page = std::max(1, page);
+  // Qt's maximum is the last position of the thumb, not of the page.
+  bar->setRange(min, std::max(min, max - page + 1));
+  bar->setPageStep(page);
   bar->setValue(pos);
   bar->setSliderPosition(pos);
   settingScroll_ = false;
@@ -329,6 +376,9 @@ void TCustomGrid::UpdateHorizontalBar() {
 }
 
 void TCustomGrid::OnHorizontalScroll(int value) { SetLeftCol(value); }
+
+// Writing the vertical bar is no reason to repaint the rows.
+void TCustomGrid::scrollContentsBy(int, int) {}
 
 // --- Painting ---------------------------------------------------------------------------------------
 
@@ -394,9 +444,83 @@ void TCustomGrid::GridKeyDown(QKeyEvent* e) {
     case Qt::Key_Home: SetCurrent(fixedCols_, row_); break;
     case Qt::Key_End: SetCurrent(ColCount() - 1, row_); break;
     case Qt::Key_F2: ShowEditor(); break;
-    default: e->ignore(); return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      // Enter opens the editor on the current cell, or closes it.
+      if (options_ & goAlwaysShowEditor) break;
+      if (EditorShown()) HideEditor();
+      else ShowEditor();
+      break;
+    case Qt::Key_Escape:
+      if (!(options_ & goAlwaysShowEditor)) HideEditor();
+      break;
+    default:
+      // A character typed on a cell replaces its text in the editor.
+      if (TypesCharacter(e) && CanEditShow()) {
+        ShowEditor();
+        if (EditorShown()) {
+          editor_->selectAll();
+          QKeyEvent copy(e->type(), e->key(), e->modifiers(), e->text(), e->isAutoRepeat(), e->count());
+          QApplication::sendEvent(editor_, &copy);
+          break;
+        }
+      }
+      e->ignore();
+      return;
   }
   e->accept();
+}
+
+bool TCustomGrid::TypesCharacter(const QKeyEvent* e) {
+  if (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+  const QString t = e->text();
+  return !t.isEmpty() && t.at(0).isPrint();
+}
+
+bool TCustomGrid::EditorKeyPress(QKeyEvent* e) {
+  if (IsGridKey(e)) {
+    e->accept();
+    keyPressEvent(e);
+    if (e->isAccepted()) return true;
+    const bool plain = !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (plain && (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab)) {
+      LeaveByTab(e->key() == Qt::Key_Tab && !(e->modifiers() & Qt::ShiftModifier));
+      e->accept();  // not passed on to the editor's parents
+      return true;
+    }
+    return false;
+  }
+  // A change of the text must be allowed first (it may start an edit).
+  if (ChangesText(e) && !CanEditModify()) {
+    e->accept();
+    return true;
+  }
+  return false;
+}
+
+void TCustomGrid::LeaveByTab(bool next) {
+  setFocus(Qt::TabFocusReason);
+  QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+bool TCustomGrid::FocusLeftGrid() const {
+  // A window of its own (a message box, a menu) takes the focus for a
+  // while; that is not leaving the grid.
+  const QWidget* f = QApplication::focusWidget();
+  if (!f || f->window() != window()) return false;
+  return f != this && !isAncestorOf(f);
+}
+
+bool TCustomGrid::eventFilter(QObject* watched, QEvent* e) {
+  if (editor_ && watched == editor_) {
+    if (e->type() == QEvent::KeyPress) return EditorKeyPress(static_cast<QKeyEvent*>(e));
+    if (e->type() == QEvent::FocusOut && FocusLeftGrid()) {
+      InvalidateRow(row_);
+      GridExit();
+    }
+    return false;
+  }
+  return QAbstractScrollArea::eventFilter(watched, e);
 }
 
 void TCustomGrid::keyPressEvent(QKeyEvent* e) { GridKeyDown(e); }
@@ -435,7 +559,10 @@ void TCustomGrid::GridMousePress(QMouseEvent* e) {
   int col, row;
   if (!CellAt(p, col, row)) return;
   if (e->button() == Qt::LeftButton && (options_ & goColMoving) && row < fixedRows_ && col >= fixedCols_) {
+    // A move only once the mouse has gone a drag distance: a plain click
+    // on a title stays a click.
     dragKind_ = Drag::Move;
+    dragMoved_ = false;
     dragCol_ = col;
     dragStartX_ = p.x();
     return;
@@ -451,8 +578,9 @@ void TCustomGrid::GridMouseRelease(QMouseEvent* e) {
   } else if (dragKind_ == Drag::Move) {
     dragKind_ = Drag::None;
     int col, row;
-    if (CellAt(QPoint(p.x(), RowTop(0) + 1), col, row) && col != dragCol_ && col >= fixedCols_)
+    if (dragMoved_ && CellAt(QPoint(p.x(), RowTop(0) + 1), col, row) && col != dragCol_ && col >= fixedCols_)
       ColumnMoved(dragCol_, col);
+    dragMoved_ = false;
   }
 }
 
@@ -462,6 +590,10 @@ void TCustomGrid::mouseMoveEvent(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
   if (dragKind_ == Drag::Size) {
     SetColWidth(dragCol_, std::max(1, dragStartWidth_ + p.x() - dragStartX_));
+    return;
+  }
+  if (dragKind_ == Drag::Move) {
+    if (std::abs(p.x() - dragStartX_) >= QApplication::startDragDistance()) dragMoved_ = true;
     return;
   }
   viewport()->setCursor(InSizingZone(p) ? Qt::SplitHCursor : Qt::ArrowCursor);
@@ -479,6 +611,7 @@ void TCustomGrid::focusInEvent(QFocusEvent* e) {
 void TCustomGrid::focusOutEvent(QFocusEvent* e) {
   QAbstractScrollArea::focusOutEvent(e);
   InvalidateRow(row_);
+  if (FocusLeftGrid()) GridExit();
 }
 
 void TCustomGrid::ColumnMoved(int from, int to) {
@@ -501,11 +634,20 @@ void TCustomGrid::ShowEditor() {
   if (!editor_) {
     editor_ = new QLineEdit(viewport());
     editor_->setFrame(false);
-    connect(editor_, &QLineEdit::textEdited, this, [this](const QString& t) { SetEditText(col_, row_, t); });
+    // Tab never takes the focus into the editor: it belongs to the grid.
+    editor_->setFocusPolicy(Qt::ClickFocus);
+    editor_->installEventFilter(this);
+    connect(editor_, &QLineEdit::textEdited, this, [this] { SetEditText(col_, row_, EditorText()); });
   }
   UpdateEditor();
   editor_->show();
-  editor_->setFocus();
+  if (hasFocus()) editor_->setFocus();
+}
+
+QString TCustomGrid::EditorText() const {
+  if (!editor_) return QString();
+  // With a mask, text() leaves the blanks out; displayText() keeps them.
+  return editor_->inputMask().isEmpty() ? editor_->text() : editor_->displayText();
 }
 
 void TCustomGrid::HideEditor() {

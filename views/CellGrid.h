@@ -7,6 +7,14 @@
 // the grid sets its range, page and position (SetVScroll) and answers its
 // requests (VScrollRequest). The rows below the fixed ones are all shown
 // from the first one; the grid never scrolls them by itself.
+//
+// The in-place editor: F2, Enter or a click on the current cell (through
+// the owner) shows it; typing a printable key on the grid shows it with
+// that key replacing the cell's text. Keys that move between cells (Up,
+// Down, Page Up, Page Down, Tab, Escape, Enter) typed in the editor are the
+// grid's; a key that would change the text is let through only when
+// CanEditModify agrees. When the focus leaves both the grid and its editor,
+// GridExit runs.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -85,13 +93,16 @@ class TCustomGrid : public QAbstractScrollArea {
   void InvalidateCell(int col, int row);
   void InvalidateRow(int row);
   void InvalidateGrid();
-  // Moves the pixels of the data rows (from the first data row down) up
-  // by `rows` row pitches (down when negative) and repaints only the strip
-  // that was uncovered.
-  void ScrollDataRows(int rows);
+  // Moves the pixels of the data rows (from the first data row down, from
+  // column `fromCol` to the right edge) up by `rows` row pitches (down when
+  // negative) and repaints only the rows that came into view and what lies
+  // below the last row. Fixed columns from `fromCol` on move with the rows.
+  void ScrollDataRows(int rows, int fromCol);
   int RowPitch() const;
 
   // --- The vertical scroll bar ---
+  // `max` is the last position the page can cover: with a page of n the
+  // thumb runs from min to max - n + 1 (a page of 0 counts as 1).
   void SetVScroll(int min, int max, int page, int pos);
   void VScrollInfo(int& min, int& max, int& page, int& pos) const;
   int VScrollWrites() const { return vscrollWrites_; }
@@ -102,6 +113,11 @@ class TCustomGrid : public QAbstractScrollArea {
   void ShowEditor();
   void HideEditor();
   void UpdateEditor();  // puts the current cell's text and mask into it
+  // A key that types a character into a cell (no Ctrl or Alt with it).
+  static bool TypesCharacter(const QKeyEvent* e);
+  // The editor's text as the grid reads it: with an input mask the blanks
+  // stand in it as blanks (a cleared date reads "  /  /  ").
+  QString EditorText() const;
 
  protected:
   virtual void DrawCell(QPainter& p, const QRect& rect, int col, int row, unsigned state) = 0;
@@ -117,14 +133,21 @@ class TCustomGrid : public QAbstractScrollArea {
   virtual QString GetEditMask(int col, int row) const;
   virtual int GetEditLimit() const { return 0; }
   virtual bool CanEditShow() const;
+  // Asked before a key changes the editor's text; false drops the key.
   virtual bool CanEditModify() { return true; }
+  // A key pressed in the editor, before the editor sees it: true when it
+  // was handled (the editor does not get it).
+  virtual bool EditorKeyPress(QKeyEvent* e);
+  // The focus left the grid and its editor.
+  virtual void GridExit() {}
   // The generic handling of a key: moves the current cell.
   virtual void GridKeyDown(QKeyEvent* e);
   virtual void GridMousePress(QMouseEvent* e);
   virtual void GridMouseRelease(QMouseEvent* e);
   virtual void GridDoubleClick(QMouseEvent* e) { (void)e; }
-  // True while a column is being sized or moved with the mouse.
-  bool Sizing() const { return dragKind_ != Drag::None; }
+  // True while a column is being sized, or moved with the mouse (a press
+  // on a title becomes a move once the mouse has gone a drag distance).
+  bool Sizing() const { return dragKind_ == Drag::Size || (dragKind_ == Drag::Move && dragMoved_); }
   // Whether a point lies in the zone where a column border can be dragged.
   bool InSizingZone(const QPoint& p) const;
 
@@ -139,6 +162,10 @@ class TCustomGrid : public QAbstractScrollArea {
   void focusOutEvent(QFocusEvent* e) override;
   bool focusNextPrevChild(bool next) override;
   bool viewportEvent(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+  // The bars do not scroll the contents: the grid moves its own pixels
+  // (ScrollDataRows) and repaints columns itself.
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
   enum class Drag { None, Size, Move };
@@ -148,6 +175,10 @@ class TCustomGrid : public QAbstractScrollArea {
   void OnSliderReleased();
   void OnHorizontalScroll(int value);
   void UpdateHorizontalBar();
+  // Whether the focus now stands outside the grid and its editor.
+  bool FocusLeftGrid() const;
+  // Tab without goTabs: the focus goes on from the grid to the next control.
+  void LeaveByTab(bool next);
 
   std::vector<int> colWidths_;
   std::vector<int> rowHeights_;
@@ -168,6 +199,7 @@ class TCustomGrid : public QAbstractScrollArea {
   int dragCol_ = -1;
   int dragStartX_ = 0;
   int dragStartWidth_ = 0;
+  bool dragMoved_ = false;
 };
 
 }  // namespace vz::views

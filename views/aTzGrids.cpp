@@ -50,6 +50,17 @@ QPixmap Indicator(int kind) {
 
 TTzDataSet* AsTable(data::TDataSet* d) { return dynamic_cast<TTzDataSet*>(d); }
 
+bool Editing(const data::TDataSet* d) {
+  return d && (d->State() == data::DataSetState::Edit || d->State() == data::DataSetState::Insert);
+}
+
+// The separator of a date pattern ("MM/dd/yy": '/').
+QChar DateSeparator(const std::string& pattern) {
+  for (char c : pattern)
+    if (c != 'y' && c != 'Y' && c != 'M' && c != 'd' && c != 'D') return QChar::fromLatin1(c);
+  return QLatin1Char('/');
+}
+
 }  // namespace
 
 // --- The data link ------------------------------------------------------------------------------
@@ -116,7 +127,9 @@ void TCustomTzGrid::SetFixedColor(const QColor& c) {
 
 void TCustomTzGrid::SetDataSource(data::TDataSource* s) {
   if (loading_) {
+    // Applied when loading ends.
     loadingSource_ = s;
+    loadingSourceSet_ = true;
     return;
   }
   link_.SetDataSource(s);
@@ -185,12 +198,21 @@ void TCustomTzGrid::BeginLoading() { loading_ = true; }
 
 void TCustomTzGrid::EndLoading() {
   loading_ = false;
-  if (loadingSource_) {
-    data::TDataSource* s = loadingSource_;
-    loadingSource_ = nullptr;
-    link_.SetDataSource(s);
+  // One layout pass for the data source and everything set while loading.
+  BeginLayout();
+  layoutWanted_ = true;
+  try {
+    if (loadingSourceSet_) {
+      data::TDataSource* s = loadingSource_;
+      loadingSource_ = nullptr;
+      loadingSourceSet_ = false;
+      link_.SetDataSource(s);
+    }
+  } catch (...) {
+    EndLayout();
+    throw;
   }
-  LayoutPass();
+  EndLayout();
 }
 
 // --- Layout -------------------------------------------------------------------------------------------------
@@ -207,7 +229,9 @@ void TCustomTzGrid::EndUpdate() {
 }
 
 void TCustomTzGrid::LayoutChangedRequest() {
-  if (loading_) return;
+  // A pass that is running takes in whatever it changes itself (the
+  // window of records it resizes reports a layout change back).
+  if (loading_ || inLayout_) return;
   if (layoutLock_ > 0 || updateLock_ > 0) {
     // Deferred: one posted message, never two.
     layoutWanted_ = true;
@@ -428,11 +452,12 @@ void TCustomTzGrid::LinkScrolled(int d) {
     if (std::abs(d) > VisibleRowCount()) {
       InvalidateGrid();
     } else {
-      // Move the pixels; only the strip that comes into view is painted.
+      // Move the pixels (the fixed data columns hold the same records, so
+      // they move as well); only the rows that come into view are painted.
       // The old current record now stands d rows higher, and the new
       // current row was drawn as an ordinary row: both need repainting
       // only when the current row is marked.
-      ScrollDataRows(d);
+      ScrollDataRows(d, indicatorOffset_);
       if (marked) {
         if (oldRow - d >= titleOffset_ && oldRow - d < RowCount()) InvalidateRow(oldRow - d);
         InvalidateRow(Row());
@@ -444,6 +469,7 @@ void TCustomTzGrid::LinkScrolled(int d) {
 }
 
 void TCustomTzGrid::LinkRecordChanged(data::TField* field) {
+  if (field && Editing(link_.DataSet())) recordChanged_ = true;
   if (field) {
     for (int i = 0; i < columns_->Count(); ++i) {
       if (columns_->Items(i)->Field() != field) continue;
@@ -462,13 +488,17 @@ void TCustomTzGrid::LinkLayoutChanged() {
 }
 
 void TCustomTzGrid::LinkEditingChanged() {
+  recordChanged_ = false;
   if (options_ & dgIndicator) InvalidateCell(0, Row());
 }
 
 void TCustomTzGrid::LinkUpdateData() {
   if (!editPending_) return;
   editPending_ = false;
-  if (data::TField* f = SelectedField()) f->SetEditText(FromQt(editText_));
+  if (data::TField* f = SelectedField()) {
+    f->SetEditText(FromQt(editText_));
+    recordChanged_ = true;
+  }
 }
 
 // --- Columns and fields -----------------------------------------------------------------------------------------
@@ -490,7 +520,10 @@ data::TField* TCustomTzGrid::SelectedField() const { return ColumnField(Selected
 void TCustomTzGrid::ColumnMoved(int from, int to) {
   const int a = DataColumn(from), b = DataColumn(to);
   if (a < 0 || b < 0) return;
+  // The depressed title stays on its column, wherever that column goes.
   if (depressed_ == a) depressed_ = b;
+  else if (a < depressed_ && depressed_ <= b) --depressed_;
+  else if (b <= depressed_ && depressed_ < a) ++depressed_;
   columns_->Move(a, b);
   TCustomGrid::ColumnMoved(from, to);
   if (OnColumnMoved) OnColumnMoved(*this, a, b);
@@ -517,8 +550,41 @@ bool TCustomTzGrid::AcquireFocus() {
   return ours();
 }
 
+bool TCustomTzGrid::UntouchedInsert() const {
+  const data::TDataSet* d = link_.DataSet();
+  return d && d->State() == data::DataSetState::Insert && !recordChanged_ && !editPending_;
+}
+
+void TCustomTzGrid::DropUntouchedInsert() {
+  if (UntouchedInsert()) link_.DataSet()->Cancel();
+}
+
 void TCustomTzGrid::MoveBy(int distance) {
-  if (data::TDataSet* d = link_.DataSet()) d->MoveBy(distance);
+  data::TDataSet* d = link_.DataSet();
+  if (!d) return;
+  DropUntouchedInsert();
+  d->MoveBy(distance);
+}
+
+void TCustomTzGrid::GoFirst() {
+  if (data::TDataSet* d = link_.DataSet()) {
+    DropUntouchedInsert();
+    d->First();
+  }
+}
+
+void TCustomTzGrid::GoLast() {
+  if (data::TDataSet* d = link_.DataSet()) {
+    DropUntouchedInsert();
+    d->Last();
+  }
+}
+
+void TCustomTzGrid::GoRecNo(int n) {
+  if (data::TDataSet* d = link_.DataSet()) {
+    DropUntouchedInsert();
+    d->SetRecNo(n);
+  }
 }
 
 void TCustomTzGrid::VScrollRequest(ScrollRequest kind, int pos) {
@@ -531,20 +597,20 @@ void TCustomTzGrid::VScrollRequest(ScrollRequest kind, int pos) {
     case ScrollRequest::LineDown: MoveBy(link_.RecordCount() - link_.ActiveRecord()); break;
     case ScrollRequest::PageUp: MoveBy(-visible); break;
     case ScrollRequest::PageDown: MoveBy(visible); break;
-    case ScrollRequest::Top: d->First(); break;
-    case ScrollRequest::Bottom: d->Last(); break;
+    case ScrollRequest::Top: GoFirst(); break;
+    case ScrollRequest::Bottom: GoLast(); break;
     case ScrollRequest::ThumbPosition: {
       TTzDataSet* t = AsTable(d);
       if (t && t->IsSequenced()) {
-        if (pos <= 1) d->First();
-        else if (pos >= d->RecordCount()) d->Last();
-        else d->SetRecNo(pos);
+        if (pos <= 1) GoFirst();
+        else if (pos >= d->RecordCount()) GoLast();
+        else GoRecNo(pos);
       } else {
         switch (pos) {
-          case 0: d->First(); break;
+          case 0: GoFirst(); break;
           case 1: MoveBy(-visible); break;
           case 3: MoveBy(visible); break;
-          case 4: d->Last(); break;
+          case 4: GoLast(); break;
           default: break;
         }
       }
@@ -586,11 +652,11 @@ void TCustomTzGrid::TabMove(bool backward) {
   for (;;) {
     if (backward) {
       if (--c < first) {
-        if (d) d->MoveBy(-1);
+        if (d) MoveBy(-1);
         c = last;
       }
     } else if (++c > last) {
-      if (d) d->MoveBy(1);
+      if (d) MoveBy(1);
       c = first;
     }
     if (c == start) break;
@@ -613,28 +679,32 @@ void TCustomTzGrid::GridKeyDown(QKeyEvent* e) {
   const bool shift = e->modifiers() & Qt::ShiftModifier;
   const bool alt = e->modifiers() & Qt::AltModifier;
   const bool single = columns_->Count() <= 1;
+  const bool logical = IsLogicalColumn(SelectedIndex());
   e->accept();
   if (ctrl) {
+    // With Ctrl only these keys mean something to the grid.
     switch (e->key()) {
       case Qt::Key_Up:
       case Qt::Key_PageUp: MoveBy(-link_.ActiveRecord()); return;
       case Qt::Key_Down:
       case Qt::Key_PageDown: MoveBy(link_.BufferCount() - link_.ActiveRecord() - 1); return;
-      case Qt::Key_Home: d->First(); return;
-      case Qt::Key_End: d->Last(); return;
+      case Qt::Key_Home: GoFirst(); return;
+      case Qt::Key_End: GoLast(); return;
       case Qt::Key_Left: SetCurrent(FixedCols(), Row()); return;
       case Qt::Key_Right: SetCurrent(ColCount() - 1, Row()); return;
       case Qt::Key_Delete: DeleteOrRestore(); return;
-      default: break;
+      default: e->ignore(); return;
     }
   }
   switch (e->key()) {
     case Qt::Key_Up:
-      if (d->State() == data::DataSetState::Insert && !editPending_) d->Cancel();
+      // An untouched record appended at the end is given up.
+      if (UntouchedInsert() && d->Eof()) d->Cancel();
       else MoveBy(-1);
       return;
     case Qt::Key_Down:
-      if (d->State() == data::DataSetState::Insert && !editPending_) {
+      if (UntouchedInsert()) {
+        // At the end of the data it stays: Down there would append it again.
         if (!d->Eof()) d->Cancel();
         return;
       }
@@ -650,11 +720,11 @@ void TCustomTzGrid::GridKeyDown(QKeyEvent* e) {
       else SetCurrent(Col() + 1, Row());
       return;
     case Qt::Key_Home:
-      if (single || (options_ & dgRowSelect)) d->First();
+      if (single || (options_ & dgRowSelect)) GoFirst();
       else SetCurrent(FixedCols(), Row());
       return;
     case Qt::Key_End:
-      if (single || (options_ & dgRowSelect)) d->Last();
+      if (single || (options_ & dgRowSelect)) GoLast();
       else SetCurrent(ColCount() - 1, Row());
       return;
     case Qt::Key_PageUp: MoveBy(-VisibleRowCount()); return;
@@ -671,7 +741,7 @@ void TCustomTzGrid::GridKeyDown(QKeyEvent* e) {
       if (editPending_) {
         editPending_ = false;
         UpdateEditor();
-      } else if (d->State() == data::DataSetState::Edit || d->State() == data::DataSetState::Insert) {
+      } else if (Editing(d)) {
         d->Cancel();
       }
       if (!(options_ & dgAlwaysShowEditor)) HideEditor();
@@ -679,19 +749,42 @@ void TCustomTzGrid::GridKeyDown(QKeyEvent* e) {
     case Qt::Key_F2: ShowEditor(); return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      if (IsLogicalColumn(SelectedIndex())) {
+      if (logical) {
         ToggleLogical();
         return;
       }
       if (!(options_ & dgAlwaysShowEditor)) link_.UpdateRecord();
+      TCustomGrid::GridKeyDown(e);
       return;
     case Qt::Key_Space:
-      if (IsLogicalColumn(SelectedIndex())) ToggleLogical();
+      if (logical) {
+        ToggleLogical();
+        return;
+      }
+      TCustomGrid::GridKeyDown(e);
+      return;
+    case Qt::Key_Backspace:
+      if (logical) return;  // ignored
+      TCustomGrid::GridKeyDown(e);
       return;
     default:
-      e->ignore();
+      // Other characters mean nothing in a logical column.
+      if (logical && TypesCharacter(e)) return;
+      TCustomGrid::GridKeyDown(e);
       return;
   }
+}
+
+bool TCustomTzGrid::EditorKeyPress(QKeyEvent* e) {
+  // Space toggles a logical cell; its other keys change nothing, as
+  // CanEditModify refuses them.
+  if (e->key() == Qt::Key_Space && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) &&
+      IsLogicalColumn(SelectedIndex())) {
+    ToggleLogical();
+    e->accept();
+    return true;
+  }
+  return TCustomGrid::EditorKeyPress(e);
 }
 
 // --- Mouse -----------------------------------------------------------------------------------------------------------
@@ -715,7 +808,7 @@ void TCustomTzGrid::GridMousePress(QMouseEvent* e) {
         if (IsLogicalColumn(DataColumn(col))) ToggleLogical();
         else ShowEditor();
       } else if (row != Row()) {
-        MoveBy(row - Row());
+        MoveToRow(row);
       }
       if (col >= FixedCols()) SetCurrent(col, Row());
     }
@@ -760,21 +853,52 @@ void TCustomTzGrid::GridMouseRelease(QMouseEvent* e) {
   }
 }
 
+void TCustomTzGrid::MoveToRow(int row) {
+  data::TDataSet* d = link_.DataSet();
+  if (!d) return;
+  if (!UntouchedInsert()) {
+    MoveBy(row - Row());
+    return;
+  }
+  // The untouched record goes away and the rows below it move up: the
+  // record that was pressed is found again by its bookmark.
+  auto bookmarkAt = [&](int r) {
+    const int saved = link_.ActiveRecord();
+    link_.SetActiveRecord(r);
+    const data::Bookmark b = d->GetBookmark();
+    link_.SetActiveRecord(saved);
+    return b;
+  };
+  const data::Bookmark target = bookmarkAt(row - titleOffset_);
+  d->Cancel();
+  if (target.empty()) return;
+  for (int r = 0; r < link_.RecordCount(); ++r) {
+    if (bookmarkAt(r) == target) {
+      MoveBy(r - link_.ActiveRecord());
+      return;
+    }
+  }
+  d->GotoBookmark(target);
+}
+
 void TCustomTzGrid::GridDoubleClick(QMouseEvent*) {
   if (OnDblClick) OnDblClick(*this);
 }
 
-void TCustomTzGrid::focusOutEvent(QFocusEvent* e) {
-  TCustomGrid::focusOutEvent(e);
-  if (Editor() && Editor()->hasFocus()) return;
-  if (editPending_) {
-    try {
-      link_.UpdateRecord();
-    } catch (...) {
-      setFocus();
-      throw;
-    }
+void TCustomTzGrid::GridExit() {
+  if (!editPending_) return;
+  try {
+    link_.UpdateRecord();
+  } catch (...) {
+    setFocus();
+    throw;
   }
+}
+
+bool TCustomTzGrid::SelectCell(int col, int) {
+  // What was typed belongs to the column it was typed in.
+  if (editPending_ && col != Col()) link_.UpdateRecord();
+  return true;
 }
 
 // --- Editing --------------------------------------------------------------------------------------------------------------
@@ -796,10 +920,33 @@ QString TCustomTzGrid::GetEditText(int, int) const {
   return f ? ToQt(f->EditText()) : QString();
 }
 
+bool TCustomTzGrid::BeginPendingEdit() {
+  if (editPending_) return true;
+  // Going into edit state tells the links that the record changed; the
+  // editor must keep what it holds meanwhile, so the edit counts as pending
+  // from the start.
+  editText_ = EditorText();
+  editPending_ = true;
+  bool ok = false;
+  try {
+    ok = link_.Edit();
+  } catch (...) {
+    editPending_ = false;
+    throw;
+  }
+  editPending_ = ok;
+  return ok;
+}
+
+bool TCustomTzGrid::CanEditModify() {
+  if (!CanEditShow() || IsLogicalColumn(SelectedIndex())) return false;
+  return BeginPendingEdit();
+}
+
 void TCustomTzGrid::SetEditText(int, int, const QString& text) {
-  if (!editPending_) {
-    if (!link_.Edit()) return;
-    editPending_ = true;
+  if (!editPending_ && !BeginPendingEdit()) {
+    UpdateEditor();  // the change is not taken
+    return;
   }
   editText_ = text;
 }
@@ -807,12 +954,18 @@ void TCustomTzGrid::SetEditText(int, int, const QString& text) {
 QString TCustomTzGrid::GetEditMask(int, int) const {
   data::TField* f = SelectedField();
   if (!f || f->DataType() != data::FieldType::Date) return QString();
+  // Digits that may stay blank ("9"), the date separator between them, the
+  // year first when the format starts with it, four year digits when the
+  // format has them; blanks show as spaces.
   const std::string pattern = data::GetShortDatePattern();
-  const bool fourDigits = pattern.find("yyyy") != std::string::npos;
-  const QString year = fourDigits ? "0000" : "00";
-  // Qt's mask: 0 a digit that may stay blank; the blank shows as a space.
-  if (!pattern.empty() && (pattern[0] == 'y' || pattern[0] == 'Y')) return year + "/00/00; ";
-  return "00/00/" + year + "; ";
+  const bool fourDigits = pattern.find("yyyy") != std::string::npos || pattern.find("YYYY") != std::string::npos;
+  const QString year = fourDigits ? QStringLiteral("9999") : QStringLiteral("99");
+  QString separator = DateSeparator(pattern);
+  if (QStringLiteral("AaNnXx90Dd#HhBb><!;[]{}\\").contains(separator)) separator.prepend(QLatin1Char('\\'));
+  const QString part = QStringLiteral("99");
+  if (!pattern.empty() && (pattern[0] == 'y' || pattern[0] == 'Y'))
+    return year + separator + part + separator + part + QStringLiteral("; ");
+  return part + separator + part + separator + year + QStringLiteral("; ");
 }
 
 int TCustomTzGrid::GetEditLimit() const {
@@ -836,6 +989,7 @@ void TCustomTzGrid::ToggleLogical() {
   editText_ = isTrue ? "False" : "True";
   editPending_ = true;
   link_.UpdateRecord();
+  if (EditorShown()) UpdateEditor();
 }
 
 // --- Drawing ---------------------------------------------------------------------------------------------------------------
@@ -996,8 +1150,19 @@ void TCustomTzGrid::DrawCell(QPainter& p, const QRect& cellRect, int col, int ro
           WriteText(p, rect, text, ToQtAlignment(column->Alignment()), back, fore, column->Font());
         }
       }
-      if (OnDrawDataCell) OnDrawDataCell(*this, rect, f, state);
-      if (OnDrawColumnCell) OnDrawColumnCell(*this, rect, dc, column, state);
+      if (OnDrawDataCell || OnDrawColumnCell) {
+        // The events draw with the cell's colours and font.
+        p.setBrush(back);
+        p.setPen(fore);
+        p.setFont(column->Font());
+        struct CanvasScope {
+          QPainter*& slot;
+          CanvasScope(QPainter*& s, QPainter* painter) : slot(s) { slot = painter; }
+          ~CanvasScope() { slot = nullptr; }
+        } scope(canvas_, &p);
+        if (OnDrawDataCell) OnDrawDataCell(*this, rect, f, state);
+        if (OnDrawColumnCell) OnDrawColumnCell(*this, rect, dc, column, state);
+      }
       if (defaultDrawing_ && highlighted && !(options_ & dgRowSelect) && focused) {
         p.setPen(QPen(fore, 1, Qt::DotLine));
         p.setBrush(Qt::NoBrush);

@@ -9,6 +9,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPainter>
 #include <QPixmap>
 #include <functional>
 #include <memory>
@@ -158,6 +159,10 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   bool AllRecordsFit() const { return allFit_; }
   int DepressedTitle() const { return depressed_; }
   const TTzRowColors& RowColors(int row) const;
+  // The painter of the cell being drawn, for OnDrawDataCell and
+  // OnDrawColumnCell (its brush, pen and font are the cell's colours and
+  // font); null outside the drawing of a data cell.
+  QPainter* Canvas() const { return canvas_; }
   // Runs a pending layout pass now (the posted one comes later).
   void LayoutNow() { LayoutPass(); }
 
@@ -201,8 +206,11 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   QString GetEditMask(int col, int row) const override;
   int GetEditLimit() const override;
   bool CanEditShow() const override;
+  bool CanEditModify() override;
+  bool EditorKeyPress(QKeyEvent* e) override;
+  bool SelectCell(int col, int row) override;
+  void GridExit() override;
   bool event(QEvent* e) override;
-  void focusOutEvent(QFocusEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void changeEvent(QEvent* e) override;
 
@@ -215,7 +223,20 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   void InvalidateEditor();
   void ApplyGridOptions();
   bool AcquireFocus();
+  // Moves of the data set made by the grid. A record being inserted that
+  // was never changed is given up first, so that moving away from it does
+  // not store an empty record.
   void MoveBy(int distance);
+  void GoFirst();
+  void GoLast();
+  void GoRecNo(int n);
+  void DropUntouchedInsert();
+  // A press on another data row: that row's record becomes current.
+  void MoveToRow(int row);
+  bool UntouchedInsert() const;
+  // Starts the pending edit: the data set goes into edit state (false when
+  // it cannot).
+  bool BeginPendingEdit();
   void DrawBooleanBox(QPainter& p, const QRect& rect, bool value, const QColor& fontColor);
   void WriteText(QPainter& p, const QRect& rect, const QString& text, Qt::Alignment a,
                  const QColor& back, const QColor& fore, const QFont& font);
@@ -251,12 +272,17 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   bool inRowCount_ = false;
   bool loading_ = false;
   data::TDataSource* loadingSource_ = nullptr;
+  bool loadingSourceSet_ = false;
   int depressed_ = -1;
   int pressedCol_ = -1;
   bool allFit_ = false;
   bool editPending_ = false;
+  // The record being edited or inserted was changed (a field written by
+  // the grid or by anyone else); cleared when the editing state changes.
+  bool recordChanged_ = false;
   QString editText_;
   std::vector<TTzRowColors> rowColors_;
+  QPainter* canvas_ = nullptr;
   int lastScroll_[4] = {-1, -1, -1, -1};
   QPixmap arrow_, edit_, insert_;
 };
