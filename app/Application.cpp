@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include <stdexcept>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
@@ -63,6 +65,21 @@ QString ExceptionText(const std::exception& error) {
 
 void ShowException(const std::exception& error, QWidget* owner) {
   MessageBox(owner, ExceptionText(error), ApplicationTitle(), QMessageBox::Critical, QMessageBox::Ok);
+}
+
+bool DeliverShowingErrors(const std::function<bool()>& deliver) {
+  try {
+    return deliver();
+  } catch (const std::exception& e) {
+    ShowException(e);
+  } catch (...) {
+    ShowException(std::runtime_error("An unknown error occurred"));
+  }
+  return false;
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  return DeliverShowingErrors([&] { return QApplication::notify(receiver, event); });
 }
 
 void SetScreenCursor(Qt::CursorShape shape) {

@@ -7,14 +7,31 @@
 // Their texts may break lines with CR, CR LF or LF.
 #pragma once
 
+#include <QApplication>
 #include <QFont>
 #include <QMessageBox>
 #include <QString>
 #include <exception>
+#include <functional>
 
 class QWidget;
 
 namespace vz::app {
+
+// The reader's application object. An exception that escapes an event
+// handler is shown as the application shows an exception nobody handled
+// (ShowException), the rest of that handler is skipped, and the program goes
+// on; without this, an exception unwinding through the window system's
+// event dispatch would end the program.
+class TApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// What TApplication::notify does around one delivery: runs `deliver` and
+// returns its result; when it throws, shows the error and returns false.
+bool DeliverShowingErrors(const std::function<bool()>& deliver);
 
 // The application's title: the caption of its plain message boxes, and part
 // of the version information's registry key. Until one is set it is the

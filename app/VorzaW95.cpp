@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (!std::strcmp(argv[i], "--no-splash")) splash = false;
 
-  QApplication application(argc, argv);
+  TApplication application(argc, argv);
   SetApplicationTitle(QStringLiteral("Vorza Cheat Reader for W95"));
   InitReader();
 

@@ -270,6 +270,25 @@ TEST(MainWindowDeathTest, NoMachineHaltsWithCode2) {
       ::testing::ExitedWithCode(2), "\\[Program halted.\\] Error # 2 \\(File not found\\)");
 }
 
+// An exception escaping an event handler is shown and the program goes on.
+TEST_F(MainWindowTest, AnExceptionInAHandlerIsShownAndTheProgramGoesOn) {
+  ModalWatcher watcher;
+  bool after = false;
+  const bool delivered = DeliverShowingErrors([&]() -> bool {
+    throw std::runtime_error("The cheat could not be read");
+    after = true;
+    return true;
+  });
+  EXPECT_FALSE(delivered);
+  EXPECT_FALSE(after);
+  ASSERT_EQ(watcher.seen.size(), 1u);
+  EXPECT_EQ(watcher.seen[0].text, "The cheat could not be read.");
+  EXPECT_EQ(watcher.seen[0].icon, QMessageBox::Critical);
+  // A delivery that does not throw passes its result on, with no box.
+  EXPECT_TRUE(DeliverShowingErrors([] { return true; }));
+  EXPECT_EQ(watcher.seen.size(), 1u);
+}
+
 // ---------------------------------------------------------------------------
 // The search box
 
