@@ -1069,12 +1069,17 @@ std::string_view PeekView(WorkArea& a, int i, std::int64_t r) {
   const std::size_t len = i == 0 ? 1 : a.Fields[i - 1].Len;
   ReadCache& c = a.Cache;
   if (offset < c.Start || offset + len > c.Start + c.Len) {
-    constexpr std::size_t kBlock = 256 * 1024;
-    if (c.Data.size() < kBlock) c.Data.resize(kBlock);
+    // A large block for scans, but never more than the records hold from
+    // here: a small table does not need a large buffer.
+    constexpr std::uint64_t kBlock = 256 * 1024;
+    const std::uint64_t end = RecordOffset(a, a.RecCount + 1);
+    const std::size_t block =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(end > offset ? end - offset : 0, len, kBlock));
+    if (c.Data.size() < block) c.Data.resize(block);
     c.Start = offset;
     c.Len = 0;
     std::size_t got = 0;
-    if (const int rc = a.File.ReadAt(offset, c.Data.data(), kBlock, got); rc != 0) {
+    if (const int rc = a.File.ReadAt(offset, c.Data.data(), block, got); rc != 0) {
       SetError(rc, "Error reading " + a.FileName + " [Peek]");
       return {};
     }

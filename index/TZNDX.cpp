@@ -13,6 +13,18 @@
 namespace vz {
 namespace {
 
+// SyncIndex, SoftSyncIndex and StoreCurrentKeys as the index engine uses
+// them itself: a failure leaves its error stored and raises IndexFailure
+// for the caller to decide on. The public procedures dispatch it.
+void SyncIndexRaising();
+void SoftSyncIndexRaising();
+void StoreCurrentKeysRaising();
+// The same for the moves of the controlling index (_FindFirstRec ...).
+std::int64_t FindFirstRaising();
+std::int64_t FindLastRaising();
+std::int64_t FindNextRaising();
+std::int64_t FindPriorRaising();
+
 AreaIndexes& Here() { return IndexAreas[static_cast<std::size_t>(Areas.Current)]; }
 
 IND* Controlling() {
@@ -255,7 +267,7 @@ void BeginRead() {
   if (!a.Sem.LoggedIn) return;
   if (HandleSemafore(*t, a, "INCREAD")) {
     ReReadAnchors(*t);
-    SoftSyncIndex();
+    SoftSyncIndexRaising();
   }
 }
 
@@ -511,6 +523,15 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
 
 // Runs an index operation for a hook: a failure ends the move as the end of
 // the index and leaves the index's error stored for the move to report.
+std::int64_t DispatchedMove(std::int64_t (*move)()) {
+  try {
+    return move();
+  } catch (const IndexFailure&) {
+    DispatchPending();
+    return 0;
+  }
+}
+
 template <typename F>
 std::int64_t Guarded(F f, std::int64_t onFailure) {
   try {
@@ -577,7 +598,7 @@ void SetIndexTo(const std::string& text, KeyMaker maker, int order) {
       IndexRaise(215, "Attempt to open " + platform::AsciiUpper(name) + " index file with no DBF file open." + where);
     if (Here().Opened[static_cast<std::size_t>(order)]) CloseIndex(order);
     OpenIndex(name, std::move(maker), options.NoCache, order, options.Descending, options.Soundex);
-    StoreCurrentKeys();
+    StoreCurrentKeysRaising();
     if (Err.ErrorCode != 0) return;
     Set_Order_To(1);
   } catch (const IndexFailure&) {
@@ -643,7 +664,9 @@ void CloseIndexes() {
   for (int i = 1; i <= kMaxOrders; ++i) CloseIndex(i);
 }
 
-std::int64_t _FindFirstRec() {
+namespace {
+
+std::int64_t FindFirstRaising() {
   IND* x = Controlling();
   if (!x) IndexRaise(221, "Index not open. [_FindFirstRec]");
   if (!PlaceAtEdge(*x, true)) {
@@ -657,7 +680,7 @@ std::int64_t _FindFirstRec() {
   return CurrentRecord(*x);
 }
 
-std::int64_t _FindLastRec() {
+std::int64_t FindLastRaising() {
   IND* x = Controlling();
   if (!x) IndexRaise(221, "Index not open. [_FindLastRec]");
   if (!PlaceAtEdge(*x, false)) {
@@ -671,7 +694,7 @@ std::int64_t _FindLastRec() {
   return CurrentRecord(*x);
 }
 
-std::int64_t _FindNextRec() {
+std::int64_t FindNextRaising() {
   WorkArea* t = CurrentTable();
   AreaIndexes& a = Here();
   IND* x = Controlling();
@@ -703,7 +726,7 @@ std::int64_t _FindNextRec() {
   return CurrentRecord(*x);
 }
 
-std::int64_t _FindPriorRec() {
+std::int64_t FindPriorRaising() {
   WorkArea* t = CurrentTable();
   AreaIndexes& a = Here();
   IND* x = Controlling();
@@ -733,6 +756,15 @@ std::int64_t _FindPriorRec() {
   CopyCurrentKey(*x);
   return CurrentRecord(*x);
 }
+
+}  // namespace
+
+// A public move of the controlling index: a failure is dispatched as an
+// engine error, and the move delivers no record.
+std::int64_t _FindFirstRec() { return DispatchedMove(FindFirstRaising); }
+std::int64_t _FindLastRec() { return DispatchedMove(FindLastRaising); }
+std::int64_t _FindNextRec() { return DispatchedMove(FindNextRaising); }
+std::int64_t _FindPriorRec() { return DispatchedMove(FindPriorRaising); }
 
 bool Find(const std::string& text) {
   ClearError();
@@ -783,7 +815,7 @@ bool Find(const std::string& text) {
                                      reinterpret_cast<const std::uint8_t*>(key.data())) == 0);
     if (found) {
       IndexSet.Found = true;
-      StoreCurrentKeys();
+      StoreCurrentKeysRaising();
     } else {
       x->Eof = true;
       x->Path.clear();
@@ -807,7 +839,9 @@ bool Find(const std::string& text) {
   return found;
 }
 
-void SyncIndex() {
+namespace {
+
+void SyncIndexRaising() {
   WorkArea* t = CurrentTable();
   if (!t) return;
   AreaIndexes& a = Here();
@@ -826,7 +860,7 @@ void SyncIndex() {
   a.Natural = natural;
 }
 
-void SoftSyncIndex() {
+void SoftSyncIndexRaising() {
   WorkArea* t = CurrentTable();
   IND* x = Controlling();
   if (!t || !x) return;
@@ -877,7 +911,7 @@ void SoftSyncIndex() {
   x->Bof = x->Eof = false;
 }
 
-void StoreCurrentKeys() {
+void StoreCurrentKeysRaising() {
   WorkArea* t = CurrentTable();
   if (!t) return;
   AreaIndexes& a = Here();
@@ -895,6 +929,32 @@ void StoreCurrentKeys() {
                           " RecNo: " + Str(t->RecNo));
     }
     x->CurKey = key;
+  }
+}
+
+}  // namespace
+
+void SyncIndex() {
+  try {
+    SyncIndexRaising();
+  } catch (const IndexFailure&) {
+    DispatchPending();
+  }
+}
+
+void SoftSyncIndex() {
+  try {
+    SoftSyncIndexRaising();
+  } catch (const IndexFailure&) {
+    DispatchPending();
+  }
+}
+
+void StoreCurrentKeys() {
+  try {
+    StoreCurrentKeysRaising();
+  } catch (const IndexFailure&) {
+    DispatchPending();
   }
 }
 
@@ -924,8 +984,8 @@ void Set_Order_To(int n) {
       if (t->RecCount == 0 || wasPastEnd) a.Work[1]->Eof = true;
     }
     const bool found = IndexSet.Found;
-    SyncIndex();
-    StoreCurrentKeys();
+    SyncIndexRaising();
+    StoreCurrentKeysRaising();
     IndexSet.Found = found;
   } catch (const IndexFailure&) {
     // Left for the caller.
@@ -1285,7 +1345,7 @@ bool HookActive() {
 // end, after it has closed its read bracket of the shared-use protocol.
 void HookSynchronise() {
   try {
-    SyncIndex();
+    SyncIndexRaising();
   } catch (const IndexFailure&) {
   }
 }
@@ -1293,7 +1353,7 @@ void HookSynchronise() {
 std::int64_t HookNext() {
   WorkArea* t = CurrentTable();
   const std::int64_t here = t ? t->RecNo : 0;
-  const std::int64_t r = Guarded([] { return _FindNextRec(); }, here);
+  const std::int64_t r = Guarded([] { return FindNextRaising(); }, here);
   if (t) RefreshForRecord(*t, r);
   return r;
 }
@@ -1301,19 +1361,19 @@ std::int64_t HookNext() {
 std::int64_t HookPrior() {
   WorkArea* t = CurrentTable();
   const std::int64_t here = t ? t->RecNo : 0;
-  const std::int64_t r = Guarded([] { return _FindPriorRec(); }, here);
+  const std::int64_t r = Guarded([] { return FindPriorRaising(); }, here);
   if (t) RefreshForRecord(*t, r);
   return r;
 }
 
 std::int64_t HookFirst() {
-  const std::int64_t r = Guarded([] { return _FindFirstRec(); }, 0);
+  const std::int64_t r = Guarded([] { return FindFirstRaising(); }, 0);
   if (WorkArea* t = CurrentTable()) RefreshForRecord(*t, r);
   return r;
 }
 
 std::int64_t HookLast() {
-  const std::int64_t r = Guarded([] { return _FindLastRec(); }, 0);
+  const std::int64_t r = Guarded([] { return FindLastRaising(); }, 0);
   if (WorkArea* t = CurrentTable()) RefreshForRecord(*t, r);
   return r;
 }
@@ -1330,7 +1390,7 @@ bool HookAtBof() {
 
 void HookStoreKeys() {
   try {
-    StoreCurrentKeys();
+    StoreCurrentKeysRaising();
   } catch (const IndexFailure&) {
     DispatchPending();
   }

@@ -162,10 +162,21 @@ class ValueReader {
 };
 
 QString ColorText(const QColor& c) { return c.name(QColor::HexArgb); }
-QString FontText(const QFont& f, const QColor& color) { return Quote(f.toString()) + ' ' + ColorText(color); }
+// A font is its description (QFont::toString) and its colour. The
+// description separates its parts with commas, so a family whose name holds
+// one (the older column list allows that) is written once more after the
+// colour, and the description carries the name with its commas made blanks.
+QString FontText(const QFont& f, const QColor& color) {
+  const QString family = f.family();
+  if (!family.contains(QLatin1Char(','))) return Quote(f.toString()) + ' ' + ColorText(color);
+  QFont described(f);
+  described.setFamily(QString(family).replace(QLatin1Char(','), QLatin1Char(' ')));
+  return Quote(described.toString()) + ' ' + ColorText(color) + ' ' + Quote(family);
+}
 void ReadFont(ValueReader& r, QFont& font, QColor& color) {
   if (!font.fromString(r.String())) r.Fail();
   color = r.Color();
+  if (!r.AtEnd()) font.setFamily(r.String());
   r.Finish();
 }
 
@@ -1022,7 +1033,8 @@ bool ParseLegacyColor(const QString& text, QColor& color) {
 // Each entry is "key=value" with one of the keys below at the start of the
 // trimmed entry (compared as written) followed directly by "="; anything
 // else is skipped, and so is an entry whose value cannot be read. Column
-// numbers count from 1: "cvColumn=n" adds columns until there are n.
+// numbers count from 1: "cvColumn=n" adds columns until there are n (n at
+// most kMaxSavedColumns).
 void TTzGridColumns::ReadSavedColumns(const QStringList& entries) {
   enum class Key { Column, Color, Width, Font, Alignment, ReadOnly, TitleColor, TitleCaption,
                    TitleAlignment, TitleFont, FieldName };
@@ -1059,7 +1071,8 @@ void TTzGridColumns::ReadSavedColumns(const QStringList& entries) {
     bool ok = false;
     if (match->second == Key::Column) {
       const int n = value.trimmed().toInt(&ok);
-      if (!ok) continue;
+      // More columns than a table can have fields is damage, not a list.
+      if (!ok || n > kMaxSavedColumns) continue;
       while (Count() < n) current = Add();
       continue;
     }

@@ -78,6 +78,10 @@ QColor ButtonFaceColor();  // the palette's button colour (fixed cells, titles)
 QColor WindowTextColor();  // the palette's text colour (fonts)
 inline constexpr int kColumnWidthWithoutGrid = 64;
 inline constexpr int kDefaultDropDownRows = 7;
+// The highest column number the older column list may name: as many
+// columns as a table can have fields. An entry naming a higher one is
+// skipped.
+inline constexpr int kMaxSavedColumns = 255;
 
 // Thrown by TTzGridColumns::ReadText for text that is not a columns text.
 class EColumnsTextError : public std::runtime_error {

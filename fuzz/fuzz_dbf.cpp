@@ -1,0 +1,72 @@
+// The input is a .dbf file. It is opened three ways: as the reader opens
+// its catalogue (shared, read-only, deleted records hidden, the record
+// count taken from the file size, OEM text), with settings taken from two
+// header bytes that the engine does not interpret (bytes 30 and 31: record
+// count repair, deleted records hidden, ANSI table, exclusive; the date
+// format and century), and through the table component. Each open table is
+// walked record by record in both directions with every field read. A
+// fixed memo file lies beside the table, so that tables with memo fields
+// open too.
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/Dbf4.h"
+#include "engine/TZCommon.h"
+#include "engine/TimeDate.h"
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/Walk.h"
+#include "platform/files.h"
+#include "tests/support/DbtBuilder.h"
+
+using namespace vz;
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::Initialize();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const test::Bytes kMemo = [] {
+    test::DbtBuilder m(false);
+    m.Add("first memo\r\nsecond line");
+    m.AddRaw(std::string("\xFF\xFF\x08\x00\x11\x00\x00\x00" "headered!", 17));
+    return m.Build();
+  }();
+  const std::string path = fuzz::File("fz.dbf");
+  fuzz::WriteFile(path, data, size);
+  fuzz::WriteFile(fuzz::File("fz.dbt"), kMemo.data(), kMemo.size());
+  const std::uint8_t flags = size > 30 ? data[30] : 0;
+  const std::uint8_t dates = size > 31 ? data[31] : 0;
+
+  // As the reader opens a table.
+  fuzz::ResetEngine();
+  Settings.HideDeleted = true;
+  Settings.FixRecCount = true;
+  Settings.ForcedFileMode = platform::kModeRead;
+  fuzz::Try([&] { USE(path); });
+  Settings.ForcedFileMode = -1;
+  Settings.FixRecCount = false;
+  fuzz::WalkTable();
+
+  // With the settings of the header's spare bytes.
+  fuzz::ResetEngine();
+  Settings.FixRecCount = flags & 1;
+  Settings.HideDeleted = flags & 2;
+  Settings.AnsiTables = flags & 4;
+  SetDateFormat(dates % 9);
+  SetCentury(dates & 0x10);
+  fuzz::Try([&] { USE(path + ((flags & 8) ? " EXCLUSIVE" : "") + " ALIAS FZ"); });
+  Settings.FixRecCount = false;
+  fuzz::WalkTable(false);
+
+  // Through the table component.
+  fuzz::ResetEngine();
+  fuzz::ComponentOptions options;
+  options.hideDeleted = !(flags & 2);
+  options.ansi = flags & 4;
+  fuzz::WalkComponent(path, options);
+
+  fuzz::ResetEngine();
+  fuzz::RemoveFiles();
+  return 0;
+}

@@ -1,0 +1,139 @@
+// The input is an .ndx file, opened as an index of a fixed generated table
+// (NAME C 12, QTY N 8 2, WHEN D 8, FLAG L 1, CODE N 5). Twice: as the
+// reader opens its index (shared, read-only, without node cache, deleted
+// records hidden), and exclusive with the node cache and a second copy of
+// the file open as order 2. Each open index is walked forwards and
+// backwards through the table's moves and through the index's own
+// first/next/last/prior, searched with Find (prefix and exact), and kept in
+// step with SyncIndex after moves in natural order.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "engine/Dbf4.h"
+#include "engine/TZCommon.h"
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzTables.h"
+#include "fuzz/Walk.h"
+#include "index/TZNDX.h"
+#include "platform/files.h"
+
+using namespace vz;
+
+namespace {
+
+volatile std::int64_t gSink = 0;
+
+void WalkIndexOwnMoves() {
+  fuzz::Try([] { gSink = gSink + _FindFirstRec(); });
+  for (int i = 0; i < fuzz::kMaxSteps; ++i) {
+    std::int64_t r = 0;
+    fuzz::Try([&] { r = _FindNextRec(); });
+    gSink = gSink + r;
+    bool eof = true;
+    fuzz::Try([&] { eof = Index.AtEof && Index.AtEof(); });
+    if (r == 0 || eof) break;
+  }
+  fuzz::Try([] { gSink = gSink + _FindLastRec(); });
+  for (int i = 0; i < fuzz::kMaxSteps; ++i) {
+    std::int64_t r = 0;
+    fuzz::Try([&] { r = _FindPriorRec(); });
+    gSink = gSink + r;
+    bool bof = true;
+    fuzz::Try([&] { bof = Index.AtBof && Index.AtBof(); });
+    if (r == 0 || bof) break;
+  }
+}
+
+void Searches() {
+  for (const std::string& key : fuzz::SearchKeys()) {
+    for (bool exact : {false, true}) {
+      IndexSet.ExactFind = exact;
+      fuzz::Try([&] { gSink = gSink + Find(key); });
+      fuzz::ReadCurrentRecord();
+      fuzz::Try([] { SKIP(1); });
+      fuzz::Try([] { SKIP(-2); });
+    }
+  }
+  IndexSet.ExactFind = false;
+}
+
+void KeepInStep(std::int64_t count) {
+  for (std::int64_t r : {std::int64_t{1}, std::int64_t{6}, count / 2, count, count + 1}) {
+    fuzz::Try([&] { Set_Order_To(0); });
+    fuzz::Try([&] { GO(r); });
+    fuzz::Try([] { Set_Order_To(1); });
+    fuzz::Try([] { SyncIndex(); });
+    fuzz::Try([] { StoreCurrentKeys(); });
+    fuzz::Try([] { SoftSyncIndex(); });
+    fuzz::Try([] { SKIP(1); });
+    fuzz::Try([] { gSink = gSink + CurrentOrder(); });
+  }
+}
+
+void OpenAndWalk(const std::string& table, const std::string& ndx, bool reader) {
+  fuzz::ResetEngine();
+  if (reader) {
+    Settings.HideDeleted = true;
+    Settings.ForcedFileMode = platform::kModeRead;
+  } else {
+    Settings.NetworkMode = false;
+  }
+  fuzz::Try([&] { USE(table); });
+  WorkArea* a = CurrentTable();
+  if (!a) {
+    Settings.ForcedFileMode = -1;
+    return;
+  }
+  fuzz::Try([&] {
+    const IndexInfoRecord info = IndexInfo(ndx);
+    gSink = gSink + info.Records + info.KeyLength + static_cast<std::int64_t>(info.Expression.size());
+  });
+  fuzz::Try([&] { SetIndexTo(ndx); });
+  if (!reader) {
+    // The same index under another name, as a second order.
+    const std::string copy = fuzz::File("copy.ndx");
+    std::error_code ec;
+    std::filesystem::copy_file(ndx, copy, std::filesystem::copy_options::overwrite_existing, ec);
+    fuzz::Try([&] { SetIndexTo(copy, nullptr, 2); });
+    fuzz::Try([] { Set_Order_To(1); });
+  }
+  Settings.ForcedFileMode = -1;
+  if (Err.ErrorCode != 0) return;  // the index did not open: nothing more to walk
+
+  const std::int64_t count = a->RecCount;
+  fuzz::WalkTable(false);
+  WalkIndexOwnMoves();
+  Searches();
+  KeepInStep(count);
+  if (!reader) {
+    fuzz::Try([] { Set_Order_To(2); });
+    fuzz::Try([] { GoBottom(); });
+    fuzz::Try([] { SKIP(-3); });
+    fuzz::Try([] { gSink = gSink + Find("Doom"); });
+  }
+  fuzz::Try([] { CloseIndex(1); });
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::Initialize();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const test::Bytes kTable = fuzz::IndexTable();
+  const std::string table = fuzz::File("ft.dbf");
+  const std::string ndx = fuzz::File("fz.ndx");
+  for (bool reader : {true, false}) {
+    fuzz::WriteFile(table, kTable.data(), kTable.size());
+    fuzz::WriteFile(ndx, data, size);
+    OpenAndWalk(table, ndx, reader);
+  }
+  fuzz::ResetEngine();
+  fuzz::RemoveFiles();
+  return 0;
+}
