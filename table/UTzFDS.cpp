@@ -173,9 +173,12 @@ bool TTzFileDataSet::OpenIndexes() {
     SetError(code, TakeErrorDetail());
   };
   vz::WorkArea& table = *CurrentTable();
+  // The table's file name as an index anchor stores it.
+  const std::string tableName = platform::AsciiUpper(platform::NameOf(table.FileName)).substr(0, 12);
   // Another program using the table's indexes holds the semaphore file:
   // then nothing is rebuilt in this open.
   TCreateIndexType mode = CreateIndex;
+  bool suspended = false;
   const std::string semaphore = SemaphoreFileName(table);
   if (platform::FileExists(semaphore)) {
     platform::File probe;
@@ -184,8 +187,10 @@ bool TTzFileDataSet::OpenIndexes() {
       busy = probe.IsRangeLockedByOther(18, 1);
     probe.Close();
     if (busy) {
-      if (mode == TCreateIndexType::ciAlways || mode == TCreateIndexType::ciVerifyHeader)
+      if (mode == TCreateIndexType::ciAlways || mode == TCreateIndexType::ciVerifyHeader) {
         mode = TCreateIndexType::ciNotFound;
+        suspended = true;
+      }
     } else {
       platform::DeleteFile(semaphore);
     }
@@ -197,6 +202,23 @@ bool TTzFileDataSet::OpenIndexes() {
       switch (mode) {
         case TCreateIndexType::ciNotFound:
         case TCreateIndexType::ciNever:
+          if (suspended) {
+            // A file whose anchor names another table is nobody's index of
+            // this one (several tables share one index file name, and a
+            // rebuild by another user of the folder replaced it): the other
+            // user of this table does not use it, and opening it would walk
+            // this table by another table's record numbers. It is built
+            // anew; the other user keeps the file it has open.
+            IndexOptions options;
+            const IndexInfoRecord info = IndexInfo(TakeIndexOptions(item.File, options));
+            const bool foreign = Err.ErrorCode == 0 && info.Records >= 0 &&
+                                 platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12) != tableName;
+            ClearError();
+            if (foreign) {
+              Err.ErrorCode = 2;
+              break;
+            }
+          }
           OpenIndexFile(item.File, 1);
           break;
         case TCreateIndexType::ciAlways:
@@ -210,10 +232,9 @@ bool TTzFileDataSet::OpenIndexes() {
           std::int64_t dataTime = 0, indexTime = 0;
           platform::ModificationTime(table.OpenName, dataTime);
           platform::ModificationTime(path, indexTime);
-          const std::string want = platform::AsciiUpper(platform::NameOf(table.FileName)).substr(0, 12);
           const std::string have = platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12);
           RefreshRecCount(table);
-          if (Err.ErrorCode == 0 && info.Records == table.RecCount && have == want && dataTime <= indexTime) {
+          if (Err.ErrorCode == 0 && info.Records == table.RecCount && have == tableName && dataTime <= indexTime) {
             OpenIndexFile(item.File, 1);
           } else {
             ClearError();
