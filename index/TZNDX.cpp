@@ -364,7 +364,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
       letter == 'C' || (letter != 'N' && letter != 'F' && letter != 'D' && an.TypeCode() == 0);
   const bool sane = keyLen >= 1 && keyLen <= 100 && (anchorChar || keyLen == 8) &&
                     an.EntrySize() >= keyLen + 8 && an.KeysPerNode() >= 1 &&
-                    4 + an.KeysPerNode() * an.EntrySize() + 4 <= static_cast<int>(kNodeSize) &&
+                    4 + std::int64_t{an.KeysPerNode()} * an.EntrySize() + 4 <= std::int64_t{kNodeSize} &&
                     an.Root() >= 1 && static_cast<std::uint64_t>(an.Root()) < blocks &&
                     an.NextFree() >= 2 && static_cast<std::uint64_t>(an.NextFree()) <= blocks;
   if (!sane) IndexRaise(222, "Unable to open index: " + upper + tail);

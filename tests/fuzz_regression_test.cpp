@@ -114,6 +114,35 @@ TEST_F(FuzzRegression, StoreCurrentKeysReportsAKeyOfTheWrongLength) {
   EXPECT_EQ(RaisedCode([] { SyncIndex(); }), 266);
 }
 
+// fuzz_ndx (undefined behaviour): an anchor whose keys per node and entry
+// size are both 65535 overflowed the node-size check before it could
+// refuse the file. Such an anchor is damage: code 222 when opened.
+TEST_F(FuzzRegression, HugeNodeLayoutInTheAnchorIsRefused) {
+  DbfBuilder table;
+  table.Field("NAME", 'C', 12).Record({"Doom"}).Record({"Zork"});
+  table.Write(dir_.File("t.dbf"));
+  NdxBuilder index('C', 12);
+  index.Expression("NAME").Key("Doom", 1).Key("Zork", 2);
+  Bytes ndx = index.Build();
+  test::Put16(ndx, 14, 0xFFFF);  // keys per node
+  test::Put16(ndx, 18, 0xFFFF);  // entry size
+  test::WriteFile(dir_.File("t.ndx"), ndx);
+  // (SetIndexTo leaves its failure in the error state for the caller.)
+  USE(dir_.File("t.dbf"));
+  SetIndexTo(dir_.File("t.ndx"));
+  EXPECT_EQ(Err.ErrorCode, 222);
+  // Sizes that overflow 16 bits only as a product are refused as well.
+  test::Put16(ndx, 14, 256);
+  test::Put16(ndx, 18, 256);
+  test::WriteFile(dir_.File("t.ndx"), ndx);
+  SetIndexTo(dir_.File("t.ndx"));
+  EXPECT_EQ(Err.ErrorCode, 222);
+  // The same file with its own layout opens.
+  test::WriteFile(dir_.File("t.ndx"), index.Build());
+  SetIndexTo(dir_.File("t.ndx"));
+  EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+}
+
 // The index moves asked for without an index: code 221, "Index not open."
 TEST_F(FuzzRegression, IndexMovesWithoutAnIndexReportCode221) {
   DbfBuilder table;
