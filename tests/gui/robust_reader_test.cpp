@@ -18,6 +18,7 @@
 #include "tests/support/TableFixture.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -508,7 +509,11 @@ TEST(RobustReaderDeathTest, NoWritableFolderForTheIndexEndsTheProgramWithTheEngi
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-          if (root && ::seteuid(65534) != 0) std::exit(99);
+          // The whole process becomes the other user (it ends here anyway),
+          // and dumpable again: otherwise the leak checker cannot inspect
+          // it at exit.
+          if (root && ::setresuid(65534, 65534, 65534) != 0) std::exit(99);
+          if (root) ::prctl(PR_SET_DUMPABLE, 1);
           test::ResetAll();
           SetRaiseErrors(false);
           platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
