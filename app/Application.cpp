@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QFrame>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QVBoxLayout>
 #include <QWidget>
 
 namespace vz::app {
@@ -119,6 +121,17 @@ QFont SansFont(int pixelHeight, bool bold) {
   font.setPixelSize(pixelHeight);
   font.setBold(bold);
   return font;
+}
+
+QFrame* FillWithRaisedPanel(QWidget* form) {
+  auto* layout = new QVBoxLayout(form);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto* panel = new QFrame(form);
+  panel->setObjectName(QStringLiteral("Panel1"));
+  panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  panel->setLineWidth(1);
+  layout->addWidget(panel);
+  return panel;
 }
 
 }  // namespace vz::app

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QFrame>
 #include <QMessageBox>
 #include <QString>
 #include <exception>
@@ -81,5 +82,9 @@ QString ProgramFileName();
 // The forms' sans-serif font at a pixel height (the layouts give heights as
 // negative numbers: -11 is 11 pixels).
 QFont SansFont(int pixelHeight, bool bold = false);
+
+// A raised panel named "Panel1" that fills a form to its edges (the
+// dialogs place their components on it).
+QFrame* FillWithRaisedPanel(QWidget* form);
 
 }  // namespace vz::app

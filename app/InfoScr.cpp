@@ -7,7 +7,6 @@
 #include <QFrame>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
 #include <cerrno>
 #include <string>
 
@@ -35,13 +34,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setWindowIcon(WindowIcon());
   resize(524, 294);
 
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  Panel1 = new QFrame(this);
-  Panel1->setObjectName(QStringLiteral("Panel1"));
-  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  Panel1->setLineWidth(1);
-  layout->addWidget(Panel1);
+  Panel1 = FillWithRaisedPanel(this);
 
   Memo1 = new QPlainTextEdit(Panel1);
   Memo1->setObjectName(QStringLiteral("Memo1"));

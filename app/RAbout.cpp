@@ -4,7 +4,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-#include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/Application.h"
@@ -73,13 +72,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   setWindowIcon(WindowIcon());
   resize(282, 187);
 
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  Panel1 = new QFrame(this);
-  Panel1->setObjectName(QStringLiteral("Panel1"));
-  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  Panel1->setLineWidth(1);
-  layout->addWidget(Panel1);
+  Panel1 = FillWithRaisedPanel(this);
 
   Label1 = MakeLabel(Panel1, "Label1", QRect(28, 22, 226, 29), QStringLiteral("Vorza for Windows"),
                      SansFont(24, true), Qt::blue);

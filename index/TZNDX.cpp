@@ -666,10 +666,12 @@ void CloseIndexes() {
 
 namespace {
 
-std::int64_t FindFirstRaising() {
+// The first (or last) entry of the controlling index, its key kept as the
+// current one; 0 with BOF and EOF set when the index is empty.
+std::int64_t FindEdgeRaising(bool first) {
   IND* x = Controlling();
-  if (!x) IndexRaise(221, "Index not open. [_FindFirstRec]");
-  if (!PlaceAtEdge(*x, true)) {
+  if (!x) IndexRaise(221, first ? "Index not open. [_FindFirstRec]" : "Index not open. [_FindLastRec]");
+  if (!PlaceAtEdge(*x, first)) {
     x->Bof = x->Eof = true;
     IndexSet.Found = false;
     return 0;
@@ -680,19 +682,8 @@ std::int64_t FindFirstRaising() {
   return CurrentRecord(*x);
 }
 
-std::int64_t FindLastRaising() {
-  IND* x = Controlling();
-  if (!x) IndexRaise(221, "Index not open. [_FindLastRec]");
-  if (!PlaceAtEdge(*x, false)) {
-    x->Bof = x->Eof = true;
-    IndexSet.Found = false;
-    return 0;
-  }
-  x->Bof = x->Eof = false;
-  IndexSet.Found = true;
-  CopyCurrentKey(*x);
-  return CurrentRecord(*x);
-}
+std::int64_t FindFirstRaising() { return FindEdgeRaising(true); }
+std::int64_t FindLastRaising() { return FindEdgeRaising(false); }
 
 std::int64_t FindNextRaising() {
   WorkArea* t = CurrentTable();
