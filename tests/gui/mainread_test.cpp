@@ -8,6 +8,7 @@
 #include "engine/tzmsg.h"
 #include "index/tzndxlow.h"
 #include "platform/hooks.h"
+#include "tests/gui/ReaderTestBase.h"
 #include "tests/support/TableFixture.h"
 
 #include <sys/stat.h>
@@ -82,26 +83,9 @@ std::string Name(const std::string& machine, int i) {
   return buffer;
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ReaderTestBase {
  protected:
-  void SetUp() override {
-    test::ResetAll();
-    ::chmod(dir_.path().c_str(), 0755);
-    programDir_ = dir_.path() + "/";
-    platform::SetHaltPresenter([this](const std::string& caption, const std::string& message) {
-      halts_.push_back(caption + ": " + message);
-    });
-    platform::SetMessagePresenter([this](const std::string& m) { messages_.push_back(m); });
-  }
-
-  void TearDown() override {
-    form_.reset();
-    platform::SetHaltPresenter(nullptr);
-    platform::SetMessagePresenter(nullptr);
-    IndexSet.SemaphoreDir.clear();
-    test::ResetAll();
-    EXPECT_TRUE(halts_.empty()) << halts_.front();
-  }
+  void CloseForms() override { form_.reset(); }
 
   // The machine's table with names in an order that differs from the record
   // order: records hold "<machine> game 020" down to "... 001", and records
@@ -156,25 +140,12 @@ class MainWindowTest : public ::testing::Test {
     form_->Edit1->selectAll();
     QTest::keyClick(form_->Edit1, Qt::Key_Backspace);
   }
-  // Picks a machine in the box as the user does: the box has the focus and
-  // the arrow keys move through its list.
-  void Pick(const QString& machine) {
-    QComboBox* box = form_->ComboBox1;
-    box->setFocus();
-    const int target = box->findText(machine);
-    ASSERT_GE(target, 0) << machine.toStdString();
-    while (box->currentIndex() != target)
-      QTest::keyClick(box, box->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
-  }
+  void Pick(const QString& machine) { PickMachine(*form_, machine); }
   static bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-  test::TempDir dir_;
-  std::string programDir_;
   std::unique_ptr<TForm1> form_;
   std::unique_ptr<TForm2> form2_;
   std::unique_ptr<TForm3> form3_;
-  std::vector<std::string> halts_;
-  std::vector<std::string> messages_;
 };
 
 // ---------------------------------------------------------------------------

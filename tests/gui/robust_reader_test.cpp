@@ -15,6 +15,7 @@
 #include "tests/support/DbtBuilder.h"
 #include "tests/support/NdxChecker.h"
 #include "tests/support/Processes.h"
+#include "tests/gui/ReaderTestBase.h"
 #include "tests/support/TableFixture.h"
 
 #include <signal.h>
@@ -140,25 +141,11 @@ Strings SortedNames(const std::vector<Cheat>& cheats) {
   return names;
 }
 
-class RobustReaderTest : public ::testing::Test {
+class RobustReaderTest : public ReaderTestBase {
  protected:
-  void SetUp() override {
-    test::ResetAll();
-    ::chmod(dir_.path().c_str(), 0755);
-    programDir_ = dir_.path() + "/";
-    platform::SetHaltPresenter([this](const std::string& caption, const std::string& message) {
-      halts_.push_back(caption + ": " + message);
-    });
-    platform::SetMessagePresenter([this](const std::string& m) { messages_.push_back(m); });
-  }
-
+  void CloseForms() override { forms_.clear(); }
   void TearDown() override {
-    forms_.clear();
-    platform::SetHaltPresenter(nullptr);
-    platform::SetMessagePresenter(nullptr);
-    IndexSet.SemaphoreDir.clear();
-    test::ResetAll();
-    EXPECT_TRUE(halts_.empty()) << halts_.front();
+    ReaderTestBase::TearDown();
     EXPECT_TRUE(messages_.empty()) << messages_.front();
     EXPECT_TRUE(modals_.seen.empty()) << modals_.seen.front();
   }
@@ -198,14 +185,7 @@ class RobustReaderTest : public ::testing::Test {
     if (text.isEmpty()) QTest::keyClick(f.Edit1, Qt::Key_Backspace);
     else QTest::keyClicks(f.Edit1, text);
   }
-  static void Pick(TForm1& f, const QString& machine) {
-    QComboBox* box = f.ComboBox1;
-    box->setFocus();
-    const int target = box->findText(machine);
-    ASSERT_GE(target, 0) << machine.toStdString();
-    while (box->currentIndex() != target)
-      QTest::keyClick(box, box->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
-  }
+  static void Pick(TForm1& f, const QString& machine) { PickMachine(f, machine); }
   // The names the grid shows, from its first row down, the current one
   // marked with ">".
   static Strings GridRows(TForm1& f) {
@@ -254,12 +234,8 @@ class RobustReaderTest : public ::testing::Test {
     }
   };
 
-  test::TempDir dir_;
-  std::string programDir_;
   std::map<std::string, std::vector<Cheat>> tables_;
   std::vector<std::unique_ptr<Forms>> forms_;
-  Strings halts_;
-  Strings messages_;
   ModalCounter modals_;
 };
 
