@@ -338,10 +338,7 @@ QString EngineText(const std::string& text) {
 }
 
 void InitReader() {
-  InitDateSettings();
-  MemoInit();
-  ParserInit();
-  IndexInit();
+  InitEngine();
   views::InstallStatusWindows();
   platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
     MessageBox(Form1, EngineText(message), EngineText(caption), QMessageBox::Critical);

@@ -49,10 +49,7 @@ int main(int argc, char** argv) {
   bench::CheatTableSpec spec;
   int reps = 5;
   bench::ParseArgs(argc, argv, spec, reps);
-  InitDateSettings();
-  MemoInit();
-  ParserInit();
-  IndexInit();
+  InitEngine();
   const std::string table = bench::CachedCheatTable(spec);
   const std::string ndx = platform::DirectoryOf(table) + "bench-grid-cheat.ndx";
 

@@ -67,10 +67,7 @@ int main(int argc, char** argv) {
     const std::string self = argv[0];
     gTool = self.substr(0, self.rfind('/') + 1) + "vorza-dbf";
   }
-  InitDateSettings();
-  MemoInit();
-  ParserInit();
-  IndexInit();
+  InitEngine();
   const std::string table = bench::CachedCheatTable(spec);
   const std::string dir = platform::DirectoryOf(table);
   const std::string ndx = dir + "bench-cheat.ndx";

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/Dbf4.h"
+#include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
@@ -1426,6 +1427,13 @@ void IndexInit() {
   Index.CloseIndexes = CloseIndexes;
   Index.Semaphore = HookSemaphore;
   Index.UpdateKeys = HookUpdateKeys;
+}
+
+void InitEngine() {
+  InitDateSettings();
+  MemoInit();
+  ParserInit();
+  IndexInit();
 }
 
 }  // namespace vz

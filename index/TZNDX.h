@@ -65,4 +65,9 @@ void CompareKeys();
 // Fills the storage engine's index hooks.
 void IndexInit();
 
+// Starts the whole engine as a program does once before its first table:
+// the date format from the user's language, the memo hooks, the
+// evaluator's hook and the index hooks.
+void InitEngine();
+
 }  // namespace vz

@@ -16,12 +16,9 @@ namespace vz {
 namespace {
 
 using test::BinPath;
+using test::RunTool;
 using test::ShellQuote;
 
-int Tool(const std::string& args, std::string* out, std::string* err = nullptr) {
-  std::string ignored;
-  return test::RunCommand(BinPath("vorza-dbf") + " " + args, out, err ? err : &ignored);
-}
 
 std::vector<std::string> Split(const std::string& s, char sep) {
   std::vector<std::string> out;
@@ -123,7 +120,7 @@ TEST(CliCorpus, ListAndMemoGiveWhatTheFilesHold) {
     const std::string table = test::CompatDir() + "/" + e["table"].get<std::string>();
     SCOPED_TRACE(table);
     std::string out, err;
-    const int rc = Tool("list --all --raw " + ShellQuote(table), &out, &err);
+    const int rc = RunTool("list --all --raw " + ShellQuote(table), &out, &err);
     const int version = std::stoi(e["header"]["version"].get<std::string>(), nullptr, 16);
     const int fieldCount = e["layout"]["field_count"].get<int>();
     if ((version & 0x80) && e["memo_file"].is_null()) {
@@ -169,7 +166,7 @@ TEST(CliCorpus, ListAndMemoGiveWhatTheFilesHold) {
         if (block == 0) continue;
         const std::string recno = std::to_string(r["recno"].get<long long>());
         std::string got;
-        const int mrc = Tool("memo " + ShellQuote(table) + " " + recno + " " + field + " --raw", &got);
+        const int mrc = RunTool("memo " + ShellQuote(table) + " " + recno + " " + field + " --raw", &got);
         std::string want;
         if (!MemoByTheRules(dbt, version, block, want)) {
           EXPECT_EQ(mrc, 1003 % 256) << "record " << recno;
@@ -218,44 +215,44 @@ class CliTable : public ::testing::Test {
 
 TEST_F(CliTable, List) {
   std::string out;
-  ASSERT_EQ(Tool("list " + table_, &out), 0);
+  ASSERT_EQ(RunTool("list " + table_, &out), 0);
   EXPECT_EQ(out, "1\t-\tDoom\t1.5\t19931210\tT\t1\n"
                  "3\t-\tPok\xC3\xA9mon Snap\\t\t-2.0\t19990321\t?\t2\n");
-  ASSERT_EQ(Tool("list " + table_ + " --all", &out), 0);
+  ASSERT_EQ(RunTool("list " + table_ + " --all", &out), 0);
   EXPECT_NE(out.find("2\t*\tQuake\\\\1\t\t        \tF\t0\n"), std::string::npos) << out;
-  ASSERT_EQ(Tool("list --raw " + table_, &out), 0);
+  ASSERT_EQ(RunTool("list --raw " + table_, &out), 0);
   EXPECT_NE(out.find("3\t-\tPok\\x82mon Snap\\x09\t"), std::string::npos) << out;
 }
 
 TEST_F(CliTable, Memo) {
   std::string out;
-  ASSERT_EQ(Tool("memo " + table_ + " 1", &out), 0);
+  ASSERT_EQ(RunTool("memo " + table_ + " 1", &out), 0);
   EXPECT_EQ(out, "God mode: iddqd\r\nAll keys: idkfa");
-  ASSERT_EQ(Tool("memo " + table_ + " 3 cheatmemo", &out), 0);
+  ASSERT_EQ(RunTool("memo " + table_ + " 3 cheatmemo", &out), 0);
   EXPECT_EQ(out, "Pok\xC3\xA9mon tips\ttab");
-  ASSERT_EQ(Tool("memo " + table_ + " 3 --raw", &out), 0);
+  ASSERT_EQ(RunTool("memo " + table_ + " 3 --raw", &out), 0);
   EXPECT_EQ(out, "Pok\x82mon tips\ttab");
-  ASSERT_EQ(Tool("memo " + table_ + " 2", &out), 0);  // deleted, and without memo
+  ASSERT_EQ(RunTool("memo " + table_ + " 2", &out), 0);  // deleted, and without memo
   EXPECT_EQ(out, "");
   std::string err;
-  EXPECT_EQ(Tool("memo " + table_ + " 9", &out, &err), 212);
+  EXPECT_EQ(RunTool("memo " + table_ + " 9", &out, &err), 212);
   EXPECT_NE(err.find("Error # 212 (Request beyond range)"), std::string::npos);
-  EXPECT_EQ(Tool("memo " + table_ + " 1 cheatname", &out, &err), 65);
-  EXPECT_EQ(Tool("memo " + table_ + " x", &out, &err), 64);
+  EXPECT_EQ(RunTool("memo " + table_ + " 1 cheatname", &out, &err), 65);
+  EXPECT_EQ(RunTool("memo " + table_ + " x", &out, &err), 64);
 }
 
 TEST_F(CliTable, Locate) {
   std::string out;
-  ASSERT_EQ(Tool("locate " + table_ + " cheatname pok\xC3\xA9", &out), 0);
+  ASSERT_EQ(RunTool("locate " + table_ + " cheatname pok\xC3\xA9", &out), 0);
   EXPECT_EQ(out, "3\n");
-  ASSERT_EQ(Tool("locate " + table_ + " cheatname quake", &out), 0);
+  ASSERT_EQ(RunTool("locate " + table_ + " cheatname quake", &out), 0);
   EXPECT_EQ(out, "2\n");  // record-number order, deleted or not
-  ASSERT_EQ(Tool("locate " + table_ + " cheatname zzz", &out), 0);
+  ASSERT_EQ(RunTool("locate " + table_ + " cheatname zzz", &out), 0);
   EXPECT_EQ(out, "0\n");
-  ASSERT_EQ(Tool("locate " + table_ + " 'cheatmemo contained' IDKFA", &out), 0);
+  ASSERT_EQ(RunTool("locate " + table_ + " 'cheatmemo contained' IDKFA", &out), 0);
   EXPECT_EQ(out, "1\n");
   std::string err;
-  EXPECT_EQ(Tool("locate " + table_ + " nofield x", &out, &err), 220);
+  EXPECT_EQ(RunTool("locate " + table_ + " nofield x", &out, &err), 220);
   EXPECT_NE(err.find("Unrecognized field name [Locate/Count/Sum(NOFIELD)]"), std::string::npos);
 }
 
@@ -268,17 +265,17 @@ TEST(CliImport, RoundTrip) {
                   "@@ Empty one\n");
   std::string out, err;
   const std::string t = ShellQuote(dir.File("pc.dbf"));
-  ASSERT_EQ(Tool("import " + t + " " + ShellQuote(dir.File("src.txt")), &out, &err), 0) << err;
-  ASSERT_EQ(Tool("info " + t, &out), 0);
+  ASSERT_EQ(RunTool("import " + t + " " + ShellQuote(dir.File("src.txt")), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("info " + t, &out), 0);
   EXPECT_EQ(out, "version 0x8b\nrecords 4\nheader_length 97\nrecord_length 46\nmemo yes\n"
                  "field CHEATNAME C 35 0\nfield CHEATMEMO M 10 0\n");
-  ASSERT_EQ(Tool("list " + t + " --all --raw", &out), 0);
+  ASSERT_EQ(RunTool("list " + t + " --all --raw", &out), 0);
   EXPECT_EQ(out, "1\t-\tDoom\t1\n2\t*\tQuake\t2\n3\t-\tPok\\x82mon Snap\t3\n4\t-\tEmpty one\t0\n");
-  ASSERT_EQ(Tool("memo " + t + " 1", &out), 0);
+  ASSERT_EQ(RunTool("memo " + t + " 1", &out), 0);
   EXPECT_EQ(out, "God mode: iddqd\r\n\r\nAll keys: idkfa");
-  ASSERT_EQ(Tool("memo " + t + " 3", &out), 0);
+  ASSERT_EQ(RunTool("memo " + t + " 3", &out), 0);
   EXPECT_EQ(out, "Press A - then B.");  // the dash has no OEM letter: its best fit
-  ASSERT_EQ(Tool("memo " + t + " 2 --raw", &out), 0);
+  ASSERT_EQ(RunTool("memo " + t + " 2 --raw", &out), 0);
   EXPECT_EQ(out, "impulse 9");
 }
 
@@ -287,19 +284,19 @@ TEST(CliImport, BadSources) {
   std::string out, err;
   const std::string t = ShellQuote(dir.File("x.dbf"));
   test::WriteFile(dir.File("long.txt"), "@@ " + std::string(36, 'n') + "\ntext\n");
-  EXPECT_EQ(Tool("import " + t + " " + ShellQuote(dir.File("long.txt")), &out, &err), 65);
+  EXPECT_EQ(RunTool("import " + t + " " + ShellQuote(dir.File("long.txt")), &out, &err), 65);
   EXPECT_NE(err.find("long.txt:1: the name is longer than 35 characters"), std::string::npos) << err;
   test::WriteFile(dir.File("early.txt"), "text first\n@@ A\n");
-  EXPECT_EQ(Tool("import " + t + " " + ShellQuote(dir.File("early.txt")), &out, &err), 65);
+  EXPECT_EQ(RunTool("import " + t + " " + ShellQuote(dir.File("early.txt")), &out, &err), 65);
   EXPECT_NE(err.find("early.txt:1: text before the first @@ entry"), std::string::npos) << err;
   test::WriteFile(dir.File("noname.txt"), "@@   \n");
-  EXPECT_EQ(Tool("import " + t + " " + ShellQuote(dir.File("noname.txt")), &out, &err), 65);
-  EXPECT_EQ(Tool("import " + t + " " + ShellQuote(dir.File("missing.txt")), &out, &err), 65);
+  EXPECT_EQ(RunTool("import " + t + " " + ShellQuote(dir.File("noname.txt")), &out, &err), 65);
+  EXPECT_EQ(RunTool("import " + t + " " + ShellQuote(dir.File("missing.txt")), &out, &err), 65);
   EXPECT_FALSE(platform::FileExists(dir.File("x.dbf")));
   // Accented names count characters, not bytes.
   test::WriteFile(dir.File("ok.txt"), "@@ " + std::string(34, 'e') + "\xC3\xA9\nx\n");
-  EXPECT_EQ(Tool("import " + t + " " + ShellQuote(dir.File("ok.txt")), &out, &err), 0) << err;
-  EXPECT_EQ(Tool("import " + t, &out, &err), 64);
+  EXPECT_EQ(RunTool("import " + t + " " + ShellQuote(dir.File("ok.txt")), &out, &err), 0) << err;
+  EXPECT_EQ(RunTool("import " + t, &out, &err), 64);
 }
 
 }  // namespace

@@ -17,12 +17,9 @@ namespace vz {
 namespace {
 
 using test::BinPath;
+using test::RunTool;
 using test::ShellQuote;
 
-int Tool(const std::string& args, std::string* out, std::string* err = nullptr) {
-  std::string ignored;
-  return test::RunCommand(BinPath("vorza-dbf") + " " + args, out, err ? err : &ignored);
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
@@ -58,7 +55,7 @@ class NdxCliTest : public ::testing::Test {
 
 TEST_F(NdxCliTest, IndexBuildsAFileTheFormatAccepts) {
   std::string out, err;
-  ASSERT_EQ(Tool("index " + table_ + " cheatname " + Ndx("names.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + table_ + " cheatname " + Ndx("names.ndx"), &out, &err), 0) << err;
   EXPECT_EQ(out, "");
   EXPECT_EQ(err, "");
   test::NdxCheckOptions o;
@@ -73,7 +70,7 @@ TEST_F(NdxCliTest, IndexBuildsAFileTheFormatAccepts) {
   // A name without a folder goes beside the table, whatever the current
   // directory; --unique keeps one record a key.
   test::TempDir elsewhere(true);
-  ASSERT_EQ(Tool("index " + table_ + " 'left(cheatname, 4)' short.ndx --unique", &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + table_ + " 'left(cheatname, 4)' short.ndx --unique", &out, &err), 0) << err;
   ASSERT_TRUE(std::filesystem::exists(dir_.File("short.ndx")));
   EXPECT_FALSE(std::filesystem::exists(elsewhere.File("short.ndx")));
   o.Records = -1;
@@ -89,7 +86,7 @@ TEST_F(NdxCliTest, IndexBuildsAFileTheFormatAccepts) {
   big.Field("N", 'N', 6);
   for (int i = 0; i < 250; ++i) big.Record({std::to_string((i * 7919) % 1000)});
   big.Write(dir_.File("big.dbf"));
-  ASSERT_EQ(Tool("index " + ShellQuote(dir_.File("big.dbf")) + " n " + Ndx("big.ndx") + " --progress", &out, &err), 0)
+  ASSERT_EQ(RunTool("index " + ShellQuote(dir_.File("big.dbf")) + " n " + Ndx("big.ndx") + " --progress", &out, &err), 0)
       << err;
   EXPECT_EQ(out, "");
   const std::vector<std::string> steps = Lines(err);
@@ -104,10 +101,10 @@ TEST_F(NdxCliTest, IndexBuildsAFileTheFormatAccepts) {
 
 TEST_F(NdxCliTest, FindAndListFollowTheIndex) {
   std::string out, err;
-  ASSERT_EQ(Tool("index " + table_ + " cheatname " + Ndx("names.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + table_ + " cheatname " + Ndx("names.ndx"), &out, &err), 0) << err;
   auto find = [&](const std::string& key, const std::string& flags = "") {
     std::string o, e;
-    const int rc = Tool("find " + table_ + " " + Ndx("names.ndx") + " " + ShellQuote(key) + flags, &o, &e);
+    const int rc = RunTool("find " + table_ + " " + Ndx("names.ndx") + " " + ShellQuote(key) + flags, &o, &e);
     EXPECT_EQ(rc, 0) << e;
     return o;
   };
@@ -123,25 +120,25 @@ TEST_F(NdxCliTest, FindAndListFollowTheIndex) {
   EXPECT_EQ(find("Mys", " --exact"), "0\n");
   EXPECT_EQ(find("Mys"), "6\n");
 
-  ASSERT_EQ(Tool("list " + table_ + " --index " + Ndx("names.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("list " + table_ + " --index " + Ndx("names.ndx"), &out, &err), 0) << err;
   EXPECT_EQ(ListedRecords(out), (std::vector<long>{2, 8, 6, 5, 1, 4}));
   EXPECT_EQ(Lines(out)[0], "2\t-\tDoom\t7");
-  ASSERT_EQ(Tool("list " + table_ + " --index " + Ndx("names.ndx") + " --all", &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("list " + table_ + " --index " + Ndx("names.ndx") + " --all", &out, &err), 0) << err;
   EXPECT_EQ(ListedRecords(out), (std::vector<long>{2, 7, 3, 8, 6, 5, 1, 4}));
   EXPECT_EQ(Lines(out)[1], "7\t*\tDoom 3\t2");
 
   // A numeric index.
-  ASSERT_EQ(Tool("index " + table_ + " level " + Ndx("level.ndx"), &out, &err), 0) << err;
-  ASSERT_EQ(Tool("list " + table_ + " --all --index " + Ndx("level.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + table_ + " level " + Ndx("level.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("list " + table_ + " --all --index " + Ndx("level.ndx"), &out, &err), 0) << err;
   EXPECT_EQ(ListedRecords(out), (std::vector<long>{8, 7, 6, 5, 4, 3, 2, 1}));
-  EXPECT_EQ(Tool("find " + table_ + " " + Ndx("level.ndx") + " 4", &out, &err), 0) << err;
+  EXPECT_EQ(RunTool("find " + table_ + " " + Ndx("level.ndx") + " 4", &out, &err), 0) << err;
   EXPECT_EQ(out, "5\n");
 }
 
 TEST_F(NdxCliTest, NdxInfoPrintsTheAnchor) {
   std::string out, err;
-  ASSERT_EQ(Tool("index " + table_ + " 'upper(cheatname)' " + Ndx("u.ndx") + " --unique", &out, &err), 0) << err;
-  ASSERT_EQ(Tool("ndxinfo " + Ndx("u.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + table_ + " 'upper(cheatname)' " + Ndx("u.ndx") + " --unique", &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("ndxinfo " + Ndx("u.ndx"), &out, &err), 0) << err;
   EXPECT_EQ(out,
             "expression UPPER(CHEATNAME)\nkey_length 35\nkey_type C\nunique 1\ntable CHEATS.DBF\nrecords 8\n");
 
@@ -152,7 +149,7 @@ TEST_F(NdxCliTest, NdxInfoPrintsTheAnchor) {
   test::Bytes bytes = b.Build();
   test::Put32(bytes, 488, 0);
   test::WriteFile(dir_.File("d.ndx"), bytes);
-  ASSERT_EQ(Tool("ndxinfo " + Ndx("d.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("ndxinfo " + Ndx("d.ndx"), &out, &err), 0) << err;
   EXPECT_EQ(out, "expression ADDED\nkey_length 8\nkey_type D\nunique 0\ntable \nrecords -1\n");
 
   // The corpus's indexes, read where they are: no type letter, expressions
@@ -164,7 +161,7 @@ TEST_F(NdxCliTest, NdxInfoPrintsTheAnchor) {
     ++seen;
     const nlohmann::json x = test::LoadJson(e.path().string());
     const std::string ndx = test::CompatDir() + "/" + x["index"].get<std::string>();
-    ASSERT_EQ(Tool("ndxinfo " + ShellQuote(ndx), &out, &err), 0) << err;
+    ASSERT_EQ(RunTool("ndxinfo " + ShellQuote(ndx), &out, &err), 0) << err;
     const std::vector<std::string> lines = Lines(out);
     ASSERT_EQ(lines.size(), 6u) << out;
     const auto& h = x["header"];
@@ -184,30 +181,30 @@ TEST_F(NdxCliTest, ErrorsEndWithTheEngineMessageAndCode) {
   std::string out, err;
   // Building: no such field (the expression language's error), a key too
   // long, an expression too long.
-  EXPECT_EQ(Tool("index " + table_ + " nosuchfield " + Ndx("x.ndx"), &out, &err), 351 % 256);
+  EXPECT_EQ(RunTool("index " + table_ + " nosuchfield " + Ndx("x.ndx"), &out, &err), 351 % 256);
   EXPECT_EQ(out, "");
   EXPECT_EQ(err.rfind("Error # 351", 0), 0u) << err;
-  EXPECT_EQ(Tool("index " + table_ + " cheatname+cheatname+cheatname " + Ndx("x.ndx"), &out, &err), 266 % 256);
+  EXPECT_EQ(RunTool("index " + table_ + " cheatname+cheatname+cheatname " + Ndx("x.ndx"), &out, &err), 266 % 256);
   EXPECT_EQ(err.rfind("Error # 266", 0), 0u) << err;
   EXPECT_NE(err.find("Incorrect key length: Must be 1 to 100."), std::string::npos) << err;
-  EXPECT_EQ(Tool("index " + table_ + " " + ShellQuote("cheatname" + std::string(95, ' ')) + " " + Ndx("x.ndx"), &out, &err),
+  EXPECT_EQ(RunTool("index " + table_ + " " + ShellQuote("cheatname" + std::string(95, ' ')) + " " + Ndx("x.ndx"), &out, &err),
             300 % 256);
   EXPECT_NE(err.find("Expression length exceeds 100 bytes"), std::string::npos) << err;
-  EXPECT_EQ(Tool("index " + ShellQuote(dir_.File("missing.dbf")) + " cheatname " + Ndx("x.ndx"), &out, &err), 2);
+  EXPECT_EQ(RunTool("index " + ShellQuote(dir_.File("missing.dbf")) + " cheatname " + Ndx("x.ndx"), &out, &err), 2);
 
   // Opening: a missing index, a damaged one, one of a KeyMaker.
-  EXPECT_EQ(Tool("find " + table_ + " " + Ndx("missing.ndx") + " Doom", &out, &err), 2);
+  EXPECT_EQ(RunTool("find " + table_ + " " + Ndx("missing.ndx") + " Doom", &out, &err), 2);
   EXPECT_EQ(out, "");
   EXPECT_EQ(err.rfind("Error # 2 (File not found)\n", 0), 0u) << err;
   test::WriteFile(dir_.File("short.ndx"), test::Bytes(1023, 0));
-  EXPECT_EQ(Tool("list " + table_ + " --index " + Ndx("short.ndx"), &out, &err), 222);
+  EXPECT_EQ(RunTool("list " + table_ + " --index " + Ndx("short.ndx"), &out, &err), 222);
   EXPECT_EQ(out, "");
   EXPECT_EQ(err.rfind("Error # 222 (Corrupted index file)\n", 0), 0u) << err;
   EXPECT_NE(err.find("Unable to open index: "), std::string::npos) << err;
   test::NdxBuilder marker('C', 4);
   marker.Expression("USERDEFINEDKEYMAKERWASUSEDTOBUILDTHISINDEX").Key("Doom", 2);
   marker.Write(dir_.File("maker.ndx"));
-  EXPECT_EQ(Tool("find " + table_ + " " + Ndx("maker.ndx") + " Doom", &out, &err), 223);
+  EXPECT_EQ(RunTool("find " + table_ + " " + Ndx("maker.ndx") + " Doom", &out, &err), 223);
   EXPECT_NE(err.find("Key maker function required, "), std::string::npos) << err;
 
   // A node damaged past the first leaf: list stops there with the error.
@@ -216,19 +213,19 @@ TEST_F(NdxCliTest, ErrorsEndWithTheEngineMessageAndCode) {
   b.Field("CHEATNAME", 'C', 35);
   for (int i = 0; i < 40; ++i) b.Record({"Cheat " + std::to_string(100 + i)});
   b.Write(dir_.File("many.dbf"));
-  ASSERT_EQ(Tool("index " + ShellQuote(dir_.File("many.dbf")) + " cheatname " + Ndx("many.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + ShellQuote(dir_.File("many.dbf")) + " cheatname " + Ndx("many.ndx"), &out, &err), 0) << err;
   test::Bytes m = test::ReadFile(dir_.File("many.ndx"));
   test::Put16(m, 3 * 512, 99);  // the third leaf
   test::WriteFile(dir_.File("many.ndx"), m);
-  EXPECT_EQ(Tool("list " + ShellQuote(dir_.File("many.dbf")) + " --index " + Ndx("many.ndx"), &out, &err), 222);
+  EXPECT_EQ(RunTool("list " + ShellQuote(dir_.File("many.dbf")) + " --index " + Ndx("many.ndx"), &out, &err), 222);
   EXPECT_EQ(ListedRecords(out).size(), 22u);
   EXPECT_NE(err.find("Corrupted index file: "), std::string::npos) << err;
 
   // Usage errors.
-  EXPECT_EQ(Tool("find " + table_ + " " + Ndx("names.ndx"), &out, &err), 64);
-  EXPECT_EQ(Tool("index " + table_ + " cheatname " + Ndx("x.ndx") + " --fast", &out, &err), 64);
-  EXPECT_EQ(Tool("ndxinfo", &out, &err), 64);
-  EXPECT_EQ(Tool("ndxinfo " + Ndx("missing.ndx"), &out, &err), 2);
+  EXPECT_EQ(RunTool("find " + table_ + " " + Ndx("names.ndx"), &out, &err), 64);
+  EXPECT_EQ(RunTool("index " + table_ + " cheatname " + Ndx("x.ndx") + " --fast", &out, &err), 64);
+  EXPECT_EQ(RunTool("ndxinfo", &out, &err), 64);
+  EXPECT_EQ(RunTool("ndxinfo " + Ndx("missing.ndx"), &out, &err), 2);
   EXPECT_EQ(out, "");
 }
 

@@ -28,6 +28,7 @@ namespace vz {
 namespace {
 
 using test::Cheat;
+using test::RunTool;
 using test::ShellQuote;
 using Strings = std::vector<std::string>;
 
@@ -35,13 +36,6 @@ using Strings = std::vector<std::string>;
 constexpr long kHeaderLength = 32 + 2 * 32 + 1;
 constexpr long kRecordLength = 1 + 35 + 10;
 
-int Tool(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
-  std::string o, e;
-  const int status = test::RunCommand(test::BinPath("vorza-dbf") + " " + args, &o, &e);
-  if (out) *out = o;
-  if (err) *err = e;
-  return status;
-}
 
 Strings Lines(const std::string& text) {
   Strings out;
@@ -91,22 +85,22 @@ TEST_F(CliDamagedTest, ATableCutInsideARecordIsReadUpToItsLastWholeRecord) {
   test::WriteCheatTable(dir_.File("pc"), TenGames());
   CutFile(dir_.File("pc.dbf"), kHeaderLength + 7 * kRecordLength + 20);
   std::string out, err;
-  ASSERT_EQ(Tool("info " + File("pc.dbf"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("info " + File("pc.dbf"), &out, &err), 0) << err;
   EXPECT_EQ(Lines(out).at(1), "records 7");
-  ASSERT_EQ(Tool("list " + File("pc.dbf"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("list " + File("pc.dbf"), &out, &err), 0) << err;
   EXPECT_EQ(ListedNames(out), (Strings{Name(0), Name(1), Name(2), Name(3), Name(4), Name(5), Name(6)}));
-  ASSERT_EQ(Tool("memo " + File("pc.dbf") + " 7", &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("memo " + File("pc.dbf") + " 7", &out, &err), 0) << err;
   EXPECT_EQ(out, "Text of game 6\r\nsecond line");
   // The cut record is beyond the table.
-  EXPECT_EQ(Tool("memo " + File("pc.dbf") + " 8", &out, &err), 212);
+  EXPECT_EQ(RunTool("memo " + File("pc.dbf") + " 8", &out, &err), 212);
   EXPECT_EQ(out, "");
   EXPECT_EQ(Lines(err).at(0), "Error # 212 (Request beyond range)");
   EXPECT_NE(err.find("[GO]"), std::string::npos) << err;
-  ASSERT_EQ(Tool("locate " + File("pc.dbf") + " cheatname 'Game 007'", &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("locate " + File("pc.dbf") + " cheatname 'Game 007'", &out, &err), 0) << err;
   EXPECT_EQ(out, "0\n");
   // An index of the readable part.
-  ASSERT_EQ(Tool("index " + File("pc.dbf") + " cheatname " + File("pc.ndx"), &out, &err), 0) << err;
-  ASSERT_EQ(Tool("ndxinfo " + File("pc.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + File("pc.dbf") + " cheatname " + File("pc.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("ndxinfo " + File("pc.ndx"), &out, &err), 0) << err;
   EXPECT_EQ(Lines(out).at(5), "records 7");
   test::NdxCheckOptions o;
   o.Records = 7;
@@ -128,15 +122,15 @@ TEST_F(CliDamagedTest, AHeaderCountBeyondTheFileCountsTheRecordsThatAreThere) {
     b.Write(dir_.File("big.dbf"));
     memo.Write(dir_.File("big.dbt"));
     std::string out, err;
-    ASSERT_EQ(Tool("info " + File("big.dbf"), &out, &err), 0) << err;
+    ASSERT_EQ(RunTool("info " + File("big.dbf"), &out, &err), 0) << err;
     EXPECT_EQ(Lines(out).at(1), "records 5");
-    ASSERT_EQ(Tool("list " + File("big.dbf"), &out, &err), 0) << err;
+    ASSERT_EQ(RunTool("list " + File("big.dbf"), &out, &err), 0) << err;
     EXPECT_EQ(ListedNames(out), (Strings{Name(4), Name(3), Name(2), Name(1), Name(0)}));
-    ASSERT_EQ(Tool("memo " + File("big.dbf") + " 5", &out, &err), 0) << err;
+    ASSERT_EQ(RunTool("memo " + File("big.dbf") + " 5", &out, &err), 0) << err;
     EXPECT_EQ(out, "text 0");
-    EXPECT_EQ(Tool("memo " + File("big.dbf") + " 6", &out, &err), 212);
-    ASSERT_EQ(Tool("index " + File("big.dbf") + " cheatname " + File("big.ndx"), &out, &err), 0) << err;
-    ASSERT_EQ(Tool("list " + File("big.dbf") + " --index " + File("big.ndx"), &out, &err), 0) << err;
+    EXPECT_EQ(RunTool("memo " + File("big.dbf") + " 6", &out, &err), 212);
+    ASSERT_EQ(RunTool("index " + File("big.dbf") + " cheatname " + File("big.ndx"), &out, &err), 0) << err;
+    ASSERT_EQ(RunTool("list " + File("big.dbf") + " --index " + File("big.ndx"), &out, &err), 0) << err;
     EXPECT_EQ(ListedNames(out), (Strings{Name(0), Name(1), Name(2), Name(3), Name(4)}));
   }
 }
@@ -149,26 +143,26 @@ TEST_F(CliDamagedTest, AMemoFileCutShort) {
   // Memo 4 (record 5) starts at block 5; six of its bytes are left.
   CutFile(dir_.File("pc.dbt"), 5 * 512 + 6);
   std::string out, err;
-  ASSERT_EQ(Tool("memo " + File("pc.dbf") + " 4", &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("memo " + File("pc.dbf") + " 4", &out, &err), 0) << err;
   EXPECT_EQ(out, "Text of game 3\r\nsecond line");
-  ASSERT_EQ(Tool("memo " + File("pc.dbf") + " 5", &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("memo " + File("pc.dbf") + " 5", &out, &err), 0) << err;
   EXPECT_EQ(out, "Text o");
-  EXPECT_EQ(Tool("memo " + File("pc.dbf") + " 6", &out, &err), 1003 % 256);
+  EXPECT_EQ(RunTool("memo " + File("pc.dbf") + " 6", &out, &err), 1003 % 256);
   EXPECT_EQ(out, "");
   EXPECT_EQ(Lines(err).at(0), "Error # 1003 (Invalid memo address)") << err;
   EXPECT_NE(err.find("Record # 6 [CreateBlobDescriptor]"), std::string::npos) << err;
-  ASSERT_EQ(Tool("list " + File("pc.dbf"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("list " + File("pc.dbf"), &out, &err), 0) << err;
   EXPECT_EQ(Lines(out).size(), 10u);
 
   // Nothing left of it at all.
   CutFile(dir_.File("pc.dbt"), 0);
-  ASSERT_EQ(Tool("list " + File("pc.dbf"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("list " + File("pc.dbf"), &out, &err), 0) << err;
   EXPECT_EQ(Lines(out).size(), 10u);
-  EXPECT_EQ(Tool("memo " + File("pc.dbf") + " 1", &out, &err), 1003 % 256);
+  EXPECT_EQ(RunTool("memo " + File("pc.dbf") + " 1", &out, &err), 1003 % 256);
   EXPECT_EQ(Lines(err).at(0), "Error # 1003 (Invalid memo address)") << err;
   // Gone: the table does not open.
   std::filesystem::remove(dir_.File("pc.dbt"));
-  EXPECT_EQ(Tool("list " + File("pc.dbf"), &out, &err), 2);
+  EXPECT_EQ(RunTool("list " + File("pc.dbf"), &out, &err), 2);
   EXPECT_EQ(Lines(err).at(0), "Error # 2 (File not found)") << err;
   EXPECT_NE(err.find("Memo file not found: "), std::string::npos) << err;
 }
@@ -196,7 +190,7 @@ TEST_F(CliDamagedTest, AHeaderCutShortIsRefusedWithTheEnginesCode) {
                                       "index " + File("pc.dbf") + " cheatname " + File("pc.ndx")}) {
       SCOPED_TRACE(command);
       std::string out, err;
-      EXPECT_EQ(Tool(command, &out, &err), c.status);
+      EXPECT_EQ(RunTool(command, &out, &err), c.status);
       EXPECT_EQ(out, "");
       const Strings lines = Lines(err);
       ASSERT_EQ(lines.size(), 2u) << err;
@@ -213,7 +207,7 @@ TEST_F(CliDamagedTest, AHeaderCutShortIsRefusedWithTheEnginesCode) {
 TEST_F(CliDamagedTest, IndexesCutOrEmptiedAreRefusedWhenOpened) {
   test::WriteCheatTable(dir_.File("pc"), TenGames());
   std::string out, err;
-  ASSERT_EQ(Tool("index " + File("pc.dbf") + " cheatname " + File("good.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + File("pc.dbf") + " cheatname " + File("good.ndx"), &out, &err), 0) << err;
   const test::Bytes good = test::ReadFile(dir_.File("good.ndx"));
   ASSERT_GE(good.size(), 1024u);
   struct Case {
@@ -233,16 +227,16 @@ TEST_F(CliDamagedTest, IndexesCutOrEmptiedAreRefusedWhenOpened) {
     SCOPED_TRACE(c.what);
     test::WriteFile(dir_.File("bad.ndx"), c.bytes);
     if (c.bytes.size() >= 512) {
-      ASSERT_EQ(Tool("ndxinfo " + File("bad.ndx"), &out, &err), 0) << err;
+      ASSERT_EQ(RunTool("ndxinfo " + File("bad.ndx"), &out, &err), 0) << err;
       EXPECT_EQ(Lines(out).at(5), "records " + std::to_string(c.records));
     } else {
-      EXPECT_EQ(Tool("ndxinfo " + File("bad.ndx"), &out, &err), 100);
+      EXPECT_EQ(RunTool("ndxinfo " + File("bad.ndx"), &out, &err), 100);
       EXPECT_NE(err.find("[IndexInfo(<>,"), std::string::npos) << err;
     }
     for (const std::string& command : {"list " + File("pc.dbf") + " --index " + File("bad.ndx"),
                                       "find " + File("pc.dbf") + " " + File("bad.ndx") + " Game"}) {
       SCOPED_TRACE(command);
-      EXPECT_EQ(Tool(command, &out, &err), 222);
+      EXPECT_EQ(RunTool(command, &out, &err), 222);
       EXPECT_EQ(out, "");
       EXPECT_EQ(Lines(err).at(0), "Error # 222 (Corrupted index file)") << err;
     }
@@ -285,9 +279,9 @@ TEST_F(KilledBuildTest, AnIndexLeftByAKilledBuildIsNeverTrustedAndIsRebuilt) {
   ASSERT_GT(left.size(), 512u);
   EXPECT_TRUE(std::all_of(left.begin(), left.begin() + 512, [](std::uint8_t b) { return b == 0; }));
   std::string out, err;
-  ASSERT_EQ(Tool("ndxinfo " + ShellQuote(ndx), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("ndxinfo " + ShellQuote(ndx), &out, &err), 0) << err;
   EXPECT_EQ(Lines(out).at(5), "records -1");
-  EXPECT_EQ(Tool("find " + ShellQuote(dir_.File("pc.dbf")) + " " + ShellQuote(ndx) + " Cheat", &out, &err), 222);
+  EXPECT_EQ(RunTool("find " + ShellQuote(dir_.File("pc.dbf")) + " " + ShellQuote(ndx) + " Cheat", &out, &err), 222);
 
   // The reader's table component builds it again.
   TTzDbf t;

@@ -532,10 +532,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  vz::InitDateSettings();
-  vz::MemoInit();
-  vz::ParserInit();
-  vz::IndexInit();
+  vz::InitEngine();
   for (const Command& c : kCommands) {
     if (args[0] != c.name) continue;
     std::vector<std::string> rest(args.begin() + 1, args.end());

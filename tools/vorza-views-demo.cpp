@@ -45,10 +45,7 @@ int main(int argc, char** argv) {
       table = argv[i];
     }
   }
-  InitDateSettings();
-  MemoInit();
-  ParserInit();
-  IndexInit();
+  InitEngine();
   views::InstallStatusWindows();
 
   char folder[] = "/tmp/vorza-demo-XXXXXX";

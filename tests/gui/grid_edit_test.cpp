@@ -30,26 +30,13 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "tests/gui/PaintLog.h"
 #include "views/aTzGrids.h"
 
 namespace vz::views {
 namespace {
 
-// Records the regions the grid's viewport is asked to paint.
-class PaintLog : public QObject {
- public:
-  QRegion painted;
-  int events = 0;
-
- protected:
-  bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Paint) {
-      painted += static_cast<QPaintEvent*>(e)->region();
-      ++events;
-    }
-    return false;
-  }
-};
+using test::PaintLog;
 
 // Counts the events of the program's own types (at or above QEvent::User)
 // that reach an object.

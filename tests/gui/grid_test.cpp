@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "platform/codepage.h"
+#include "tests/gui/PaintLog.h"
 #include "views/aTzGrids.h"
 #include "views/aTzMemo.h"
 
@@ -23,22 +24,7 @@ namespace vz::views {
 namespace {
 
 using test::Cheat;
-
-// Records the regions the grid's viewport is asked to paint.
-class PaintLog : public QObject {
- public:
-  QRegion painted;
-  int events = 0;
-
- protected:
-  bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Paint) {
-      painted += static_cast<QPaintEvent*>(e)->region();
-      ++events;
-    }
-    return false;
-  }
-};
+using test::PaintLog;
 
 std::string Name(int i) {
   char buffer[40];

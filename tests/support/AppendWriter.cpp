@@ -22,10 +22,7 @@ int main(int argc, char** argv) {
     std::fputs("usage: vorza-test-append TABLE NDX NAME=TEXT...\n", stderr);
     return 64;
   }
-  vz::InitDateSettings();
-  vz::MemoInit();
-  vz::ParserInit();
-  vz::IndexInit();
+  vz::InitEngine();
   vz::Settings.AnsiTables = false;
   vz::Select(1);
   vz::USE(std::string(argv[1]) + " ALIAS WRITER");

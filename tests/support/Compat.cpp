@@ -1,4 +1,5 @@
 #include "tests/support/Compat.h"
+#include "tests/support/TempDir.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -69,6 +70,10 @@ std::string BinPath(const std::string& program) {
 #else
   return program;
 #endif
+}
+
+int RunTool(const std::string& args, std::string* out, std::string* err) {
+  return RunCommand(BinPath("vorza-dbf") + " " + args, out, err);
 }
 
 std::string ShellQuote(const std::string& s) {

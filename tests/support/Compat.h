@@ -19,6 +19,10 @@ std::string Unescape(const std::string& escaped);
 std::string RawEscape(const std::string& bytes);
 // Path of a program built beside the tests.
 std::string BinPath(const std::string& program);
+// Runs `vorza-dbf ARGS` (ARGS as the shell reads them) and returns its
+// exit status; its output and error output go to `out` and `err` when
+// given, and are dropped otherwise.
+int RunTool(const std::string& args, std::string* out = nullptr, std::string* err = nullptr);
 // Quotes a word for the shell.
 std::string ShellQuote(const std::string& s);
 

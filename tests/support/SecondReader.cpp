@@ -23,10 +23,7 @@
 #include "table/UTzFDS.h"
 
 int main() {
-  vz::InitDateSettings();
-  vz::MemoInit();
-  vz::ParserInit();
-  vz::IndexInit();
+  vz::InitEngine();
   vz::TTzDbf table;
   vz::ConfigureAsCheatTable(table, "cheat.ndx");
   std::string line;
