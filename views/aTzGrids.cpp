@@ -225,7 +225,11 @@ void TCustomTzGrid::EndLayout() {
 
 void TCustomTzGrid::EndUpdate() {
   if (updateLock_ > 0) --updateLock_;
-  if (updateLock_ == 0 && layoutWanted_ && layoutLock_ == 0) LayoutPass();
+  if (updateLock_ > 0) return;
+  // Whatever was painted while the lock was held shows the current cell
+  // without its highlight: it is drawn again now that the lock is gone.
+  InvalidateRow(Row());
+  if (layoutWanted_ && layoutLock_ == 0) LayoutPass();
 }
 
 void TCustomTzGrid::LayoutChangedRequest() {

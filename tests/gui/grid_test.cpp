@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPaintEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -86,6 +87,18 @@ class GridTest : public ::testing::Test {
   void Key(int key, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(grid_, static_cast<Qt::Key>(key), m); }
   int Visible() const { return grid_->VisibleRowCount(); }
   QPoint RowCentre(int row) const { return grid_->CellRect(0, row).center(); }
+
+  // The colour a row shows on the screen: what was last painted into the
+  // window's backing store (grab() would paint the grid anew instead).
+  QColor ScreenColour(int row) {
+    QApplication::processEvents();
+    const QRect cell = grid_->CellRect(0, row).intersected(grid_->viewport()->rect());
+    const QPoint at =
+        grid_->viewport()->mapTo(form_.get(), QPoint(cell.right() - 3, cell.center().y()));
+    const QImage shot = form_->screen()->grabWindow(form_->winId(), at.x(), at.y(), 1, 1).toImage();
+    return shot.isNull() ? QColor() : QColor(shot.pixel(0, 0));
+  }
+  QColor Highlight() const { return grid_->palette().color(QPalette::Highlight); }
 
   test::TempDir dir_;
   std::unique_ptr<TTzDbf> table_;
@@ -322,6 +335,30 @@ TEST_F(GridTest, ClickingARowMovesTheTableAndTheMemoFollows) {
   EXPECT_EQ(Current(), "Game 002");
   EXPECT_EQ(MemoText(), "Text of Game 002");
   // A click below the last row of a short table does nothing.
+}
+
+// The press moves the table under an update lock; the row it lands on
+// must be painted highlighted once the lock is gone, and so must a press
+// on the current row.
+TEST_F(GridTest, AClickedRowIsHighlightedAtOnce) {
+  Open(40);
+  Show();
+  next_->setFocus();  // the first click brings the focus too
+  EXPECT_EQ(ScreenColour(0), grid_->Color());
+  QTest::mouseClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, RowCentre(4));
+  ASSERT_EQ(Current(), "Game 005");
+  EXPECT_EQ(ScreenColour(4), Highlight());
+  EXPECT_EQ(ScreenColour(0), grid_->Color());
+  QTest::mouseClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, RowCentre(2));
+  EXPECT_EQ(ScreenColour(2), Highlight());
+  EXPECT_EQ(ScreenColour(4), grid_->Color());
+  // Again on the current row: it stays highlighted.
+  QTest::mouseClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, RowCentre(2));
+  EXPECT_EQ(ScreenColour(2), Highlight());
+  // After a key the highlight follows as before.
+  Key(Qt::Key_Down);
+  EXPECT_EQ(ScreenColour(3), Highlight());
+  EXPECT_EQ(ScreenColour(2), grid_->Color());
 }
 
 TEST_F(GridTest, ClickBelowTheRowsOfAShortTableChangesNothing) {
