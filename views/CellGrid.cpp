@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPaintEvent>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 
 namespace vz::views {
@@ -57,6 +58,9 @@ TCustomGrid::TCustomGrid(QWidget* parent) : QAbstractScrollArea(parent) {
   connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TCustomGrid::OnScrollAction);
   connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, &TCustomGrid::OnSliderReleased);
   connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &TCustomGrid::OnHorizontalScroll);
+  // The wheel over the vertical bar moves the rows as it does over them,
+  // not the bar's thumb.
+  verticalScrollBar()->installEventFilter(this);
   colWidths_.assign(2, defaultColWidth_);
   rowCount_ = 2;
   fixedCols_ = 1;
@@ -512,6 +516,10 @@ bool TCustomGrid::FocusLeftGrid() const {
 }
 
 bool TCustomGrid::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == verticalScrollBar() && e->type() == QEvent::Wheel) {
+    wheelEvent(static_cast<QWheelEvent*>(e));
+    return true;
+  }
   if (editor_ && watched == editor_) {
     if (e->type() == QEvent::KeyPress) return EditorKeyPress(static_cast<QKeyEvent*>(e));
     if (e->type() == QEvent::FocusOut && FocusLeftGrid()) {
@@ -602,6 +610,25 @@ void TCustomGrid::mouseMoveEvent(QMouseEvent* e) {
 void TCustomGrid::mouseReleaseEvent(QMouseEvent* e) { GridMouseRelease(e); }
 
 void TCustomGrid::mouseDoubleClickEvent(QMouseEvent* e) { GridDoubleClick(e); }
+
+void TCustomGrid::wheelEvent(QWheelEvent* e) {
+  const int angle = e->angleDelta().y();
+  if (angle == 0) {
+    QAbstractScrollArea::wheelEvent(e);  // sideways: the horizontal bar's
+    return;
+  }
+  // A notch is 120; high-resolution wheels and touchpads send parts of one,
+  // which add up. A turn the other way starts afresh.
+  if (wheelRest_ != 0 && (wheelRest_ > 0) != (angle > 0)) wheelRest_ = 0;
+  wheelRest_ += angle * QApplication::wheelScrollLines();
+  const int rows = wheelRest_ / 120;
+  wheelRest_ -= rows * 120;
+  e->accept();
+  // Turning the wheel away from the user scrolls up.
+  if (rows != 0) WheelRows(-rows);
+}
+
+void TCustomGrid::WheelRows(int rows) { SetCurrent(col_, row_ + rows); }
 
 void TCustomGrid::focusInEvent(QFocusEvent* e) {
   QAbstractScrollArea::focusInEvent(e);

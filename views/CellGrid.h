@@ -145,6 +145,10 @@ class TCustomGrid : public QAbstractScrollArea {
   virtual void GridMousePress(QMouseEvent* e);
   virtual void GridMouseRelease(QMouseEvent* e);
   virtual void GridDoubleClick(QMouseEvent* e) { (void)e; }
+  // The mouse wheel turned over the grid or its vertical bar, by `rows`
+  // (the desktop's wheel-scroll lines per notch, parts of a notch added up;
+  // positive: down). By default the current cell moves as many rows.
+  virtual void WheelRows(int rows);
   // True while a column is being sized, or moved with the mouse (a press
   // on a title becomes a move once the mouse has gone a drag distance).
   bool Sizing() const { return dragKind_ == Drag::Size || (dragKind_ == Drag::Move && dragMoved_); }
@@ -158,6 +162,7 @@ class TCustomGrid : public QAbstractScrollArea {
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
   void focusInEvent(QFocusEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
   bool focusNextPrevChild(bool next) override;
@@ -200,6 +205,9 @@ class TCustomGrid : public QAbstractScrollArea {
   int dragStartX_ = 0;
   int dragStartWidth_ = 0;
   bool dragMoved_ = false;
+  // Wheel turns not yet made rows: angle (in eighths of a degree) times
+  // lines per notch.
+  int wheelRest_ = 0;
 };
 
 }  // namespace vz::views

@@ -885,6 +885,15 @@ void TCustomTzGrid::MoveToRow(int row) {
   d->GotoBookmark(target);
 }
 
+void TCustomTzGrid::WheelRows(int rows) {
+  // As that many presses of Down or Up, after taking the focus as the
+  // scroll bar's requests do; the wheel never appends a record.
+  if (!AcquireFocus() || !link_.Active()) return;
+  data::TDataSet* d = link_.DataSet();
+  if (!d || d->IsEmpty()) return;
+  MoveBy(rows);
+}
+
 void TCustomTzGrid::GridDoubleClick(QMouseEvent*) {
   if (OnDblClick) OnDblClick(*this);
 }

@@ -198,6 +198,7 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   void GridMousePress(QMouseEvent* e) override;
   void GridMouseRelease(QMouseEvent* e) override;
   void GridDoubleClick(QMouseEvent* e) override;
+  void WheelRows(int rows) override;
   void GridResized() override;
   void ColumnMoved(int from, int to) override;
   void ColWidthChanged(int col) override;

@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <memory>
 
 #include "platform/codepage.h"
@@ -99,6 +100,16 @@ class GridTest : public ::testing::Test {
     return shot.isNull() ? QColor() : QColor(shot.pixel(0, 0));
   }
   QColor Highlight() const { return grid_->palette().color(QPalette::Highlight); }
+
+  // Turns the mouse wheel over `target` (the rows or the bar) by `angle`
+  // eighths of a degree (120 a notch; positive: away from the user).
+  static void Wheel(QWidget* target, int angle) {
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent e(at, target->mapToGlobal(at), QPoint(), QPoint(0, angle), Qt::NoButton,
+                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &e);
+  }
+  int NameNumber() { return std::stoi(Current().substr(5)); }
 
   test::TempDir dir_;
   std::unique_ptr<TTzDbf> table_;
@@ -359,6 +370,57 @@ TEST_F(GridTest, AClickedRowIsHighlightedAtOnce) {
   Key(Qt::Key_Down);
   EXPECT_EQ(ScreenColour(3), Highlight());
   EXPECT_EQ(ScreenColour(2), grid_->Color());
+}
+
+// Each notch moves the current record by the desktop's wheel-scroll lines
+// as Down or Up would, over the rows and over the bar alike; parts of a
+// notch add up; the five-position thumb never decides where to go.
+TEST_F(GridTest, TheWheelMovesByTheDesktopsLinesPerNotch) {
+  Open(100);
+  Show();
+  QWidget* rows = grid_->viewport();
+  QWidget* bar = grid_->verticalScrollBar();
+  for (const int lines : {3, 5}) {
+    QApplication::setWheelScrollLines(lines);
+    Key(Qt::Key_Home);
+    // A fresh start: a notch down moves `lines` records.
+    Wheel(rows, -120);
+    EXPECT_EQ(NameNumber(), 1 + lines);
+    EXPECT_TRUE(grid_->hasFocus());
+    // Six quick notches: six times as far, nowhere near the last record.
+    for (int i = 0; i < 6; ++i) Wheel(rows, -120);
+    EXPECT_EQ(NameNumber(), 1 + 7 * lines);
+    EXPECT_EQ(MemoText(), QString::fromStdString("Text of " + Name(1 + 7 * lines)));
+    // Up again, over the bar.
+    Wheel(bar, 120);
+    EXPECT_EQ(NameNumber(), 1 + 6 * lines);
+    Wheel(rows, 2 * 120);
+    EXPECT_EQ(NameNumber(), 1 + 4 * lines);
+    // A high-resolution wheel: eight steps of 15 make one notch, and each
+    // row is moved as soon as its share of the turn is complete.
+    const int start = NameNumber();
+    int moved = 0;
+    for (int i = 1; i <= 8; ++i) {
+      Wheel(rows, -15);
+      moved = NameNumber() - start;
+      EXPECT_EQ(moved, 15 * i * lines / 120) << "step " << i;
+    }
+    EXPECT_EQ(moved, lines);
+    // Half a notch one way, then a notch the other way: the half is dropped.
+    Wheel(rows, -60);
+    const int after = NameNumber();
+    Wheel(rows, 120);
+    EXPECT_EQ(NameNumber(), after - lines);
+  }
+  QApplication::setWheelScrollLines(3);
+  // At either end the wheel stops there.
+  Key(Qt::Key_End);
+  Wheel(rows, -120);
+  EXPECT_EQ(Current(), "Game 100");
+  EXPECT_EQ(table_->RecordCount(), 100);
+  Key(Qt::Key_Home);
+  Wheel(bar, 120);
+  EXPECT_EQ(Current(), "Game 001");
 }
 
 TEST_F(GridTest, ClickBelowTheRowsOfAShortTableChangesNothing) {
