@@ -369,6 +369,22 @@ int TDataSet::MoveBy(int distance) {
   return moved;
 }
 
+bool TDataSet::AtEnd(GetMode towards) {
+  if (!Active() || recordCount_ == 0) return true;
+  const bool prior = towards == GetMode::Prior;
+  if (prior ? activeRecord_ > 0 : activeRecord_ < recordCount_ - 1) return false;
+  if (prior ? bof_ : eof_) return true;
+  // A record being edited or inserted has no neighbour to ask about yet.
+  if (state_ != DataSetState::Browse) return false;
+  SetCurrentRecord(activeRecord_);
+  const bool neighbour = GetRecord(TempBuffer(), towards) == GetResult::Ok;
+  // The cursor went to the neighbour (or past the end): back onto the
+  // active record.
+  CursorPosChanged();
+  UpdateCursorPos();
+  return !neighbour;
+}
+
 void TDataSet::Resync(bool keepRow) {
   const int oldActive = activeRecord_;
   std::uint8_t* first = buffers_.front().data();

@@ -76,6 +76,13 @@ class TDataSet {
   void Refresh();
   bool Bof() const { return bof_; }
   bool Eof() const { return eof_; }
+  // Whether the active record is the first / the last one in the current
+  // order, however it was reached. The flags above say so only when the
+  // last move ran into that end; otherwise, when the window holds no record
+  // before (after) the active one, the concrete dataset is asked for that
+  // neighbour. The window and the active record stay as they are.
+  bool AtFirstRecord() { return AtEnd(GetMode::Prior); }
+  bool AtLastRecord() { return AtEnd(GetMode::Next); }
   bool IsEmpty() const;
 
   Bookmark GetBookmark();
@@ -214,6 +221,7 @@ class TDataSet {
   void SetBufferCount(int n);
   void Notify(DataEvent e, std::intptr_t info);
   void MoveWindow(int shift);
+  bool AtEnd(GetMode towards);
 
   std::string name_;
   DataSetState state_ = DataSetState::Inactive;

@@ -374,7 +374,9 @@ void TCustomTzGrid::UpdateScrollBar() {
       v[0] = 0;
       v[1] = 4;
       v[2] = 1;
-      v[3] = d->Bof() ? 0 : d->Eof() ? 4 : 2;
+      // The thumb follows the record shown, not the flags of the last move
+      // (Home, Down, Up stands on the first record without the BOF flag).
+      v[3] = d->AtFirstRecord() ? 0 : d->AtLastRecord() ? 4 : 2;
     }
   }
   if (std::equal(v, v + 4, lastScroll_)) return;  // written only on change

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <memory>
+#include <random>
 
 #include "platform/codepage.h"
 #include "tests/gui/PaintLog.h"
@@ -421,6 +422,53 @@ TEST_F(GridTest, TheWheelMovesByTheDesktopsLinesPerNotch) {
   Key(Qt::Key_Home);
   Wheel(bar, 120);
   EXPECT_EQ(Current(), "Game 001");
+}
+
+// Wherever the current record came from, the thumb of an indexed table is
+// at the top exactly on the first record and at the bottom exactly on the
+// last: keys, wheel, clicks, the bar and searches in random order, with
+// deleted records at both ends.
+TEST_F(GridTest, TheThumbFollowsTheRecordShown) {
+  Open(60, {1, 2, 60});
+  Show();
+  grid_->setFocus();
+  QScrollBar* bar = grid_->verticalScrollBar();
+  auto expected = [&] { return Current() == "Game 003" ? 0 : Current() == "Game 059" ? 4 : 2; };
+  // The case that showed it: Home, Down, Up.
+  Key(Qt::Key_Home);
+  Key(Qt::Key_Down);
+  Key(Qt::Key_Up);
+  EXPECT_EQ(bar->value(), 0);
+  Key(Qt::Key_End);
+  Key(Qt::Key_Up);
+  Key(Qt::Key_Down);
+  EXPECT_EQ(bar->value(), 4);
+  std::mt19937 random(13);
+  for (int step = 0; step < 400; ++step) {
+    const int what = static_cast<int>(random() % 10);
+    switch (what) {
+      case 0: Key(Qt::Key_Down); break;
+      case 1: Key(Qt::Key_Up); break;
+      case 2: Key(random() % 2 ? Qt::Key_PageDown : Qt::Key_PageUp); break;
+      case 3:
+        Key(random() % 4 ? (random() % 2 ? Qt::Key_Down : Qt::Key_Up)
+                         : (random() % 2 ? Qt::Key_Home : Qt::Key_End));
+        break;
+      case 4: Wheel(grid_->viewport(), random() % 2 ? 120 : -120); break;
+      case 5: Wheel(grid_->viewport(), random() % 2 ? 40 : -40); break;
+      case 6:
+        QTest::mouseClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          RowCentre(static_cast<int>(random() % Visible())));
+        break;
+      case 7:
+        bar->triggerAction(random() % 2 ? QAbstractSlider::SliderSingleStepAdd
+                                        : QAbstractSlider::SliderSingleStepSub);
+        break;
+      case 8: table_->LocateRec("cheatname", Name(static_cast<int>(random() % 57) + 3)); break;
+      default: Key(random() % 2 ? Qt::Key_Up : Qt::Key_Down, Qt::ControlModifier); break;
+    }
+    ASSERT_EQ(bar->value(), expected()) << "step " << step << " (" << what << ") on " << Current();
+  }
 }
 
 TEST_F(GridTest, ClickBelowTheRowsOfAShortTableChangesNothing) {
