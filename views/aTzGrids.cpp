@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 
 #include "platform/codepage.h"
@@ -318,6 +320,7 @@ void TCustomTzGrid::LayoutPass() {
     // Column widths.
     if (indicatorOffset_) SetColWidth(0, 11);
     for (int i = 0; i < columns_->Count(); ++i) SetColWidth(RawColumn(i), columns_->Items(i)->Width());
+    FitLastColumn();
     UpdateRowCount();
     UpdateActive();
     InvalidateGrid();
@@ -400,7 +403,60 @@ void TCustomTzGrid::InvalidateEditor() {
   if (Editor()->text() != now && !editPending_) UpdateEditor();
 }
 
+void TCustomTzGrid::SetLastColumnFills(bool on) {
+  lastColumnFills_ = on;
+  LayoutChangedRequest();
+}
+
+void TCustomTzGrid::FitLastColumn() {
+  if (!lastColumnFills_ || columns_->Count() == 0) return;
+  // The column's own width stays as it is; only its cells are sized.
+  const int last = ColCount() - 1;
+  const QRect cell = CellRect(last, 0);
+  if (cell.isNull()) return;  // scrolled out of view
+  SetColWidth(last, std::max(1, viewport()->width() - cell.left()));
+}
+
+QString TCustomTzGrid::CutCellText(const QPoint& p, QRect* cellRect) {
+  int col, row;
+  if (!link_.Active() || !CellAt(p, col, row) || row < titleOffset_) return QString();
+  const int dc = DataColumn(col);
+  if (dc < 0 || dc >= columns_->Count() || row - titleOffset_ >= link_.RecordCount() ||
+      IsLogicalColumn(dc))
+    return QString();
+  TTzColumn* column = columns_->Items(dc);
+  data::TField* f = column->Field();
+  if (!f) return QString();
+  const int saved = link_.ActiveRecord();
+  link_.SetActiveRecord(row - titleOffset_);
+  QString text = ToQt(f->DisplayText());
+  link_.SetActiveRecord(saved);
+  while (!text.isEmpty() && text.back() == QLatin1Char(' ')) text.chop(1);
+  // What the window shows of the cell, less the 2 pixels before the text.
+  const QRect shown = CellRect(col, row).intersected(viewport()->rect());
+  if (cellRect) *cellRect = shown;
+  if (QFontMetrics(column->Font()).horizontalAdvance(text) <= shown.width() - 2) return QString();
+  return text;
+}
+
+bool TCustomTzGrid::viewportEvent(QEvent* e) {
+  if (e->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(e);
+    QRect cell;
+    const QString text = CutCellText(help->pos(), &cell);
+    if (text.isEmpty()) {
+      QToolTip::hideText();
+      e->ignore();
+    } else {
+      QToolTip::showText(help->globalPos(), text, viewport(), cell);
+    }
+    return true;
+  }
+  return TCustomGrid::viewportEvent(e);
+}
+
 void TCustomTzGrid::GridResized() {
+  FitLastColumn();
   UpdateRowCount();
   InvalidateGrid();
 }
@@ -1211,6 +1267,7 @@ void ConfigureCheatNameGrid(TTzGrid& grid) {
   grid.SetBooleanBox(TTzBooleanBox::bbCheckBox);
   grid.SetDepressDisabled(false);
   grid.SetDefaultDrawing(true);
+  grid.SetLastColumnFills(true);
   TTzGridColumns& columns = grid.Columns();
   columns.Clear();
   TTzColumn* name = columns.Add();

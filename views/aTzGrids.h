@@ -165,6 +165,15 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   QPainter* Canvas() const { return canvas_; }
   // Runs a pending layout pass now (the posted one comes later).
   void LayoutNow() { LayoutPass(); }
+  // Whether the last data column reaches the grid's right edge whatever its
+  // own width (a list of one column then takes the list's width). Off by
+  // default.
+  bool LastColumnFills() const { return lastColumnFills_; }
+  void SetLastColumnFills(bool on);
+  // The whole text of the data cell at a point of the rows' area when the
+  // cell shows it cut (it is then shown as the cell's tooltip); empty when
+  // it fits, and where there is no data cell.
+  QString CutCellText(const QPoint& viewportPoint, QRect* cell = nullptr);
 
   // --- For the data link ---
   void LinkActive(bool on);
@@ -212,6 +221,7 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   bool SelectCell(int col, int row) override;
   void GridExit() override;
   bool event(QEvent* e) override;
+  bool viewportEvent(QEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void changeEvent(QEvent* e) override;
 
@@ -247,6 +257,7 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   int DataColumn(int gridCol) const { return gridCol - indicatorOffset_; }
   int RawColumn(int dataCol) const { return dataCol + indicatorOffset_; }
   void ResetRowColors(int row);
+  void FitLastColumn();
   void TabMove(bool backward);
   void DeleteOrRestore();
   bool Confirm(const QString& question);
@@ -258,6 +269,7 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   bool autoAppend_ = true;
   bool defaultDrawing_ = true;
   bool depressDisabled_ = false;
+  bool lastColumnFills_ = false;
   TTzBooleanBox booleanBox_ = TTzBooleanBox::bbCheckBox;
   int fixedColumns_ = -1;  // -1: not stored
   QColor color_;
@@ -297,8 +309,8 @@ class TTzGrid : public TCustomTzGrid {
 };
 
 // The main window's list of cheat names: one column CHEATNAME titled
-// "Cheatname", no title row, no indicator, no grid lines, read-only, the
-// terminal font.
+// "Cheatname" that takes the list's width, no title row, no indicator, no
+// grid lines, read-only, the terminal font.
 void ConfigureCheatNameGrid(TTzGrid& grid);
 
 }  // namespace vz::views

@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <memory>
 #include <random>
@@ -469,6 +470,54 @@ TEST_F(GridTest, TheThumbFollowsTheRecordShown) {
     }
     ASSERT_EQ(bar->value(), expected()) << "step " << step << " (" << what << ") on " << Current();
   }
+}
+
+// The list's one column takes the list's width at every size; a name that
+// its cell cuts shows whole as the cell's tooltip, a name that fits shows
+// none.
+TEST_F(GridTest, TheColumnTakesTheListsWidthAndACutNameIsATooltip) {
+  const std::string longName = "Star Wars: Jedi Knight II - Outcast";  // 35 characters
+  test::WriteCheatTable(dir_.File("pc"),
+                        {{"Short", "a"}, {longName, "b"}, {"Star Wars: Jedi Knight", "c"}});
+  table_ = std::make_unique<TTzDbf>();
+  test::ConfigureLikeCheatDbf(*table_, "1," + dir_.File("cheat.ndx") + ",CHEATNAME");
+  source_.SetDataSet(table_.get());
+  table_->SetDbfFileName(dir_.File("pc"));
+  grid_->SetDataSource(&source_);
+  table_->Open();
+  table_->First();
+  Show();
+  // The tooltip the grid shows for a row: a stand-in tip is up before, and
+  // the grid either replaces it or hides it.
+  auto tipAt = [&](int row) {
+    const QPoint at = RowCentre(row);
+    const QPoint global = grid_->viewport()->mapToGlobal(at);
+    QToolTip::showText(global, QStringLiteral("stand-in"));
+    QHelpEvent help(QEvent::ToolTip, at, global);
+    QApplication::sendEvent(grid_->viewport(), &help);
+    const QString text = QToolTip::text();
+    return text == QStringLiteral("stand-in") ? QString() : text;
+  };
+  for (const int width : {169, 260, 420}) {
+    grid_->resize(width, grid_->height());
+    QApplication::processEvents();
+    EXPECT_EQ(grid_->ColWidth(0), grid_->viewport()->width()) << width;
+    const QFontMetrics metrics(grid_->font());
+    const bool fits = metrics.horizontalAdvance(QString::fromStdString(longName)) + 2 <=
+                      grid_->viewport()->width();
+    // Rows in name order: Short, the long name's beginning, the long name.
+    EXPECT_EQ(tipAt(0), "") << width;
+    EXPECT_EQ(tipAt(1), "") << width;
+    EXPECT_EQ(tipAt(2), fits ? QString() : QString::fromStdString(longName)) << width;
+  }
+  grid_->resize(169, grid_->height());
+  QApplication::processEvents();
+  EXPECT_EQ(tipAt(2), QString::fromStdString(longName));
+  // Where there is no row, no tooltip.
+  QToolTip::showText(QPoint(), QStringLiteral("stand-in"));
+  QHelpEvent below(QEvent::ToolTip, QPoint(10, grid_->CellRect(0, 2).bottom() + 20), QPoint());
+  QApplication::sendEvent(grid_->viewport(), &below);
+  EXPECT_EQ(QToolTip::text(), "stand-in");
 }
 
 TEST_F(GridTest, ClickBelowTheRowsOfAShortTableChangesNothing) {
