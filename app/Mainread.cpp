@@ -10,19 +10,21 @@
 #include "platform/files.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QSettings>
 
 #include "app/Application.h"
 #include "app/InfoScr.h"
 #include "app/MachineCatalogue.h"
+#include "app/MainLayout.h"
 #include "app/Pictures.h"
 #include "app/RAbout.h"
 #include "app/Shell.h"
@@ -38,9 +40,7 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-// The client area and the main window's colour.
-constexpr int kClientWidth = 658;
-constexpr int kClientHeight = 363;
+// The main window's colour.
 const QColor kPurple(0x80, 0x00, 0x80);
 
 QFont TerminalFontOf(int pixelHeight) {
@@ -68,12 +68,14 @@ QLabel* WhiteLabel(QWidget* parent, const char* name, const char* caption, const
 }  // namespace
 
 TForm1::TForm1(const std::string& programDir, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                              Qt::WindowMinimizeButtonHint),
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       programDir_(programDir) {
   setObjectName(QStringLiteral("Form1"));
   CreateComponents();
   CreateMenu();
+  // The form's own size is the default and the smallest one.
+  resize(minimumSizeHint());
   // The first form made is the application's main window.
   if (!Form1) Form1 = this;
   try {
@@ -109,7 +111,8 @@ void TForm1::CreateComponents() {
   setWindowIcon(WindowIcon());
   auto* client = new QWidget(this);
   client->setObjectName(QStringLiteral("ClientArea"));
-  client->setFixedSize(kClientWidth, kClientHeight);
+  client->setMinimumSize(kMainClientWidth, kMainClientHeight);
+  client->resize(kMainClientWidth, kMainClientHeight);
   client->setAutoFillBackground(true);
   QPalette purple = client->palette();
   purple.setColor(QPalette::Window, kPurple);
@@ -118,8 +121,9 @@ void TForm1::CreateComponents() {
 
   Image1 = new QLabel(client);
   Image1->setObjectName(QStringLiteral("Image1"));
-  Image1->setGeometry(0, 0, kClientWidth, kClientHeight);
+  Image1->setGeometry(0, 0, kMainClientWidth, kMainClientHeight);
   Image1->setPixmap(MainBackground());
+  backgroundSize_ = QSize(kMainClientWidth, kMainClientHeight);
 
   Label4 = WhiteLabel(client, "Label4", "Machine :", QRect(3, 15, 57, 13));
   Label3 = WhiteLabel(client, "Label3", "<-Search", QRect(173, 341, 52, 13));
@@ -180,8 +184,40 @@ void TForm1::CreateComponents() {
 
   VersionInfo1 = new TVersionInfo(this);
 
-  // The window cannot be resized: its client area is the picture's size.
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  // The controls follow the client area's size.
+  client->installEventFilter(this);
+}
+
+void TForm1::ArrangeControls() {
+  QWidget* client = centralWidget();
+  const TMainLayout l = MainLayoutFor(client->size());
+  Image1->setGeometry(QRect(QPoint(0, 0), client->size()));
+  if (backgroundSize_ != l.Client) {
+    Image1->setPixmap(MainBackground(l));
+    backgroundSize_ = l.Client;
+  }
+  Label4->move(l.MachineLabel);
+  ComboBox1->setGeometry(l.MachineBox);
+  TzGrid1->setGeometry(l.Grid);
+  Edit1->setGeometry(l.SearchBox);
+  Label3->move(l.SearchLabel);
+  TzMemo1->setGeometry(l.Memo);
+  BitBtn1->setGeometry(l.PrintButton);
+}
+
+std::unique_ptr<QSettings> UserSettings() {
+  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                     QStringLiteral("vorza"), QStringLiteral("vorza"));
+}
+
+void TForm1::PlaceOnScreen() {
+  const QByteArray saved = UserSettings()->value(QLatin1String(kPlacementKey)).toByteArray();
+  if (saved.isEmpty() || !restoreGeometry(saved)) CentreOnScreen(this);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  UserSettings()->setValue(QLatin1String(kPlacementKey), saveGeometry());
+  QMainWindow::closeEvent(event);
 }
 
 void TForm1::CreateMenu() {
@@ -201,6 +237,7 @@ void TForm1::CreateMenu() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == centralWidget() && event->type() == QEvent::Resize) ArrangeControls();
   // A text field takes Ctrl+X as Cut before the menu sees it; the menu's
   // File/Exit comes first here, from every control of the window.
   if (event->type() == QEvent::ShortcutOverride) {

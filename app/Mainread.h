@@ -20,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QPrinter;
 class QPushButton;
+class QSettings;
 
 namespace vz::views {
 class TTzGrid;
@@ -82,6 +83,14 @@ class TForm1 : public QMainWindow {
   const std::string& ProgramDir() const { return programDir_; }
   const std::string& IndexPath() const { return indexPath_; }
 
+  // Shows the window where it stood when it was last closed (its size and
+  // position are kept in the user's settings), else at its default size in
+  // the middle of the screen.
+  void PlaceOnScreen();
+  // Where the window's size and position are kept: the group and key in the
+  // user's settings ("vorza" in the user's configuration folder).
+  static constexpr const char* kPlacementKey = "MainWindow/Geometry";
+
   // The printer the print button prints on: by default the desktop's
   // default printer; nothing when there is none.
   using PrinterSource = std::function<std::unique_ptr<QPrinter>()>;
@@ -91,10 +100,14 @@ class TForm1 : public QMainWindow {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateComponents();
   void CreateMenu();
+  // Places the controls for the client area's size (and draws the
+  // background for it when the size changed).
+  void ArrangeControls();
   // The machine box's text changed by typing into it.
   void ComboBox1TextEdited(const QString& text);
   // The index lives beside the tables unless the program directory cannot
@@ -107,7 +120,11 @@ class TForm1 : public QMainWindow {
   TForm2* form2_ = nullptr;
   TForm3* form3_ = nullptr;
   bool firstShow_ = true;
+  QSize backgroundSize_;  // the size the background was drawn for
 };
+
+// The user's settings of the reader (size and place of its window).
+std::unique_ptr<QSettings> UserSettings();
 
 // The main window of the running program.
 extern TForm1* Form1;

@@ -29,15 +29,6 @@ constexpr QRgb kBlue = 0xff0000ff;
 constexpr QRgb kFuchsia = 0xffff00ff;
 constexpr QRgb kWhite = 0xffffffff;
 
-// The main window's controls. Around them, and under its two white labels
-// (left of the machine box's top and right of the search box), the
-// background is plain dark purple.
-const QRect kMachineBox(1, 29, 169, 20);
-const QRect kGrid(0, 53, 169, 277);
-const QRect kSearchBox(0, 335, 170, 24);
-const QRect kMemo(229, 52, 372, 309);
-const QRect kPrintButton(616, 332, 29, 25);
-
 QFont Sans(int pixelSize, bool bold = false) {
   QFont font(QStringLiteral("DejaVu Sans"));
   font.setPixelSize(pixelSize);
@@ -257,15 +248,22 @@ void Sparkle(QPainter& p, const QPointF& centre, qreal radius, const QColor& col
 
 }  // namespace
 
-QPixmap MainBackground() {
-  QImage image(658, 363, QImage::Format_RGB32);
+QPixmap MainBackground(const TMainLayout& layout) {
+  // Around the controls, and under the two white labels (left of the
+  // machine box's top and right of the search box), the ground stays plain
+  // dark purple.
+  const int w = layout.Client.width(), h = layout.Client.height();
+  const QRect& grid = layout.Grid;
+  const QRect& memo = layout.Memo;
+  const QRect& printButton = layout.PrintButton;
+  QImage image(w, h, QImage::Format_RGB32);
   image.fill(Qt::black);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
 
   // Ground: purple, darkening towards the bottom right.
-  QLinearGradient ground(0, 0, 420, 560);
+  QLinearGradient ground(0, 0, w * 420.0 / 658, h * 560.0 / 363);
   ground.setColorAt(0.0, QColor(120, 14, 128));
   ground.setColorAt(0.5, QColor(86, 6, 100));
   ground.setColorAt(1.0, QColor(34, 0, 52));
@@ -273,33 +271,33 @@ QPixmap MainBackground() {
 
   // Fine diagonal pinstripes over the whole ground.
   p.setPen(QPen(QColor(255, 255, 255, 9), 1));
-  for (int x = -363; x < 658; x += 7) p.drawLine(x, 363, x + 363, 0);
+  for (int x = -h; x < w; x += 7) p.drawLine(x, h, x + h, 0);
 
   // A glow behind the title, reaching neither the machine label nor the
   // machine box.
-  QRadialGradient glow(QPointF(430, 22), 230);
+  QRadialGradient glow(QPointF(memo.left() + 201, 22), 230);
   glow.setColorAt(0.0, QColor(255, 110, 255, 80));
   glow.setColorAt(1.0, QColor(255, 110, 255, 0));
-  p.fillRect(QRect(175, 0, 483, 52), glow);
+  p.fillRect(QRect(grid.right() + 7, 0, w - grid.right() - 7, 52), glow);
 
   // Title band: the icon and the program's name above the cheat text.
-  p.drawPixmap(QPoint(kMemo.left(), 10), WindowIconPixmap(32));
-  Title(p, QPointF(kMemo.left() + 42, 36), Sans(27, true), QStringLiteral("Vorza Cheat Reader"));
-  Sparkle(p, QPointF(596, 15), 7, QColor(255, 245, 200, 230));
-  Sparkle(p, QPointF(614, 34), 4, QColor(255, 220, 255, 170));
-  Sparkle(p, QPointF(640, 20), 5, QColor(255, 235, 180, 200));
+  p.drawPixmap(QPoint(memo.left(), 10), WindowIconPixmap(32));
+  Title(p, QPointF(memo.left() + 42, 36), Sans(27, true), QStringLiteral("Vorza Cheat Reader"));
+  Sparkle(p, QPointF(w - 62, 15), 7, QColor(255, 245, 200, 230));
+  Sparkle(p, QPointF(w - 44, 34), 4, QColor(255, 220, 255, 170));
+  Sparkle(p, QPointF(w - 18, 20), 5, QColor(255, 235, 180, 200));
   // A rule under the band, fading out at both ends.
-  QLinearGradient rule(QPointF(kMemo.left(), 0), QPointF(658, 0));
+  QLinearGradient rule(QPointF(memo.left(), 0), QPointF(w, 0));
   rule.setColorAt(0.0, QColor(255, 200, 60, 0));
   rule.setColorAt(0.25, QColor(255, 200, 60, 200));
   rule.setColorAt(0.8, QColor(255, 120, 230, 160));
   rule.setColorAt(1.0, QColor(255, 120, 230, 0));
-  p.fillRect(QRect(kMemo.left(), 46, 658 - kMemo.left(), 2), rule);
+  p.fillRect(QRect(memo.left(), 46, w - memo.left(), 2), rule);
 
   // The strip between the grid and the cheat text: what the catalogue
   // holds, written upwards in faint capitals.
   p.save();
-  p.translate(kGrid.right() + 30, kGrid.center().y());
+  p.translate(grid.right() + 30, grid.center().y());
   p.rotate(-90);
   QFont capitals = Sans(12, true);
   capitals.setLetterSpacing(QFont::AbsoluteSpacing, 2.0);
@@ -311,7 +309,7 @@ QPixmap MainBackground() {
   // and the print button's caption.
   const QStringList marks{QStringLiteral("PC"), QStringLiteral("N64"), QStringLiteral("PSX"),
                           QStringLiteral("DC")};
-  const qreal stripCentre = (kMemo.right() + 1 + 658) / 2.0;
+  const qreal stripCentre = (memo.right() + 1 + w) / 2.0;
   const QFont markFont = Sans(12, true);
   for (int i = 0; i < marks.size(); ++i) {
     const qreal top = 92 + i * 52;
@@ -319,10 +317,10 @@ QPixmap MainBackground() {
     if (i + 1 < marks.size())
       Sparkle(p, QPointF(stripCentre, top + 22), 4, QColor(240, 190, 255, 110));
   }
-  CentredText(p, kPrintButton.center().x() + 0.5, kPrintButton.top() - 6, Sans(10, true),
+  CentredText(p, printButton.center().x() + 0.5, printButton.top() - 6, Sans(10, true),
               QColor(255, 255, 255, 190), QStringLiteral("Print"));
 
-  for (const QRect& control : {kMachineBox, kGrid, kSearchBox, kMemo, kPrintButton})
+  for (const QRect& control : {layout.MachineBox, grid, layout.SearchBox, memo, printButton})
     ControlShadow(p, control);
   p.end();
   return QPixmap::fromImage(image);

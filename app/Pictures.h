@@ -13,13 +13,16 @@
 #include <QPixmap>
 #include <QString>
 
+#include "app/MainLayout.h"
+
 namespace vz::app {
 
-// The main window's background: 658 x 363, opaque, covering the whole
-// client area. It stays dark and plain where the controls and the two white
-// labels ("Machine :" at the top left, "<-Search" beside the search box)
-// lie, and carries the program's name in the band above the cheat text.
-QPixmap MainBackground();
+// The main window's background for a layout of its controls (by default
+// the form's own, 658 x 363): opaque, covering the whole client area. It
+// stays dark and plain where the controls and the two white labels
+// ("Machine :" at the top left, "<-Search" beside the search box) lie, and
+// carries the program's name in the band above the cheat text.
+QPixmap MainBackground(const TMainLayout& layout = DefaultMainLayout());
 
 // The splash picture: 289 x 127, opaque. It shows the program's name, what
 // it holds, the four machines and, unless `version` is empty, "Version "

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
 
   int status = 0;
   if (!Terminated()) {
-    CentreOnScreen(form1);
+    form1->PlaceOnScreen();
     form1->show();
     status = application.exec();
   }

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 
 #include <QComboBox>
+#include <QSettings>
 #include <QString>
 #include <QTest>
 #include <string>
@@ -31,6 +32,9 @@ class ReaderTestBase : public ::testing::Test {
     test::ResetAll();
     ::chmod(dir_.path().c_str(), 0755);
     programDir_ = dir_.path() + "/";
+    // The user's settings of this test, nowhere else.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(config_.path()));
     platform::SetHaltPresenter([this](const std::string& caption, const std::string& message) {
       halts_.push_back(caption + ": " + message);
     });
@@ -61,6 +65,7 @@ class ReaderTestBase : public ::testing::Test {
   }
 
   test::TempDir dir_;
+  test::TempDir config_;
   std::string programDir_;
   std::vector<std::string> halts_;
   std::vector<std::string> messages_;

@@ -25,6 +25,8 @@
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -210,16 +212,92 @@ TEST_F(MainWindowTest, ComponentsWhereTheLayoutPutsThem) {
   EXPECT_EQ(f.Help2->shortcut(), QKeySequence(Qt::Key_F1));
   EXPECT_EQ(f.About1->text(), "Web links");
   EXPECT_EQ(f.Emailyourcomments1->text(), "E-mail your comments");
-  // The window cannot be resized; it has no close box.
-  EXPECT_EQ(f.minimumSize(), f.maximumSize());
-  EXPECT_FALSE(f.windowFlags() & Qt::WindowCloseButtonHint);
-  EXPECT_TRUE(f.windowFlags() & Qt::WindowMinimizeButtonHint);
+  // The form's size is the window's default and smallest one; the window
+  // has the usual close, minimise and maximise buttons.
+  EXPECT_EQ(f.minimumSize(), f.size());
+  EXPECT_GT(f.maximumWidth(), f.width());
+  EXPECT_GT(f.maximumHeight(), f.height());
+  for (auto hint :
+       {Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint})
+    EXPECT_TRUE(f.windowFlags() & hint) << hint;
   // The grid has the focus; the memo and the machine box are no tab stops.
   EXPECT_TRUE(f.TzGrid1->hasFocus());
   QTest::keyClick(f.TzGrid1, Qt::Key_Tab);
   EXPECT_TRUE(f.Edit1->hasFocus());
   QTest::keyClick(f.Edit1, Qt::Key_Tab);
   EXPECT_TRUE(f.BitBtn1->hasFocus());
+}
+
+// The window grows from the form's layout: the list (with the machine box
+// and the search box) takes the extra width, the list and the text the
+// extra height, and the strip right of the text follows the right edge;
+// the background is drawn for the size. It never gets smaller than the
+// form.
+TEST_F(MainWindowTest, TheListAndTheTextGrowWithTheWindow) {
+  WriteAll();
+  TForm1& f = Start();
+  const QSize outside = f.size() - f.centralWidget()->size();
+  const int shownBefore = f.TzGrid1->VisibleRowCount();
+  for (const QSize client : {QSize(900, 500), QSize(1200, 800), QSize(700, 400), QSize(658, 363)}) {
+    f.resize(client + outside);
+    QApplication::processEvents();
+    ASSERT_EQ(f.centralWidget()->size(), client);
+    const int wider = client.width() - 658, taller = client.height() - 363;
+    EXPECT_EQ(f.ComboBox1->geometry(), QRect(1, 29, 169 + wider, 20));
+    EXPECT_EQ(f.TzGrid1->geometry(), QRect(0, 53, 169 + wider, 277 + taller));
+    EXPECT_EQ(f.Edit1->geometry(), QRect(0, 335 + taller, 170 + wider, 24));
+    EXPECT_EQ(f.Label3->pos(), QPoint(173 + wider, 341 + taller));
+    EXPECT_EQ(f.TzMemo1->geometry(), QRect(229 + wider, 52, 372, 309 + taller));
+    EXPECT_EQ(f.BitBtn1->geometry(), QRect(616 + wider, 332 + taller, 29, 25));
+    EXPECT_EQ(f.Label4->pos(), QPoint(3, 15));
+    EXPECT_EQ(f.Image1->geometry(), QRect(QPoint(0, 0), client));
+    EXPECT_EQ(f.Image1->pixmap().size(), client);
+    // The list's one column takes its width; more rows are shown.
+    EXPECT_EQ(f.TzGrid1->ColWidth(0), f.TzGrid1->viewport()->width());
+    EXPECT_EQ(f.TzGrid1->DataLink().BufferCount(), f.TzGrid1->VisibleRowCount());
+    if (taller > 0) {
+      EXPECT_GT(f.TzGrid1->VisibleRowCount(), shownBefore);
+    }
+  }
+  EXPECT_EQ(f.TzGrid1->VisibleRowCount(), shownBefore);
+  // Smaller than the form: the form's size.
+  f.resize(300, 200);
+  QApplication::processEvents();
+  EXPECT_EQ(f.centralWidget()->size(), QSize(658, 363));
+  EXPECT_EQ(f.TzGrid1->geometry(), QRect(0, 53, 169, 277));
+}
+
+// Closing the window by its close box ends the program as any path but
+// File/Exit: the index stays for the next start. Its size and place are
+// kept for the next start; the first start centres the form's size.
+TEST_F(MainWindowTest, TheWindowsPlaceIsKeptAndTheCloseBoxLeavesTheIndex) {
+  WriteAll();
+  TForm1& f = Start();
+  f.hide();
+  f.PlaceOnScreen();
+  const QRect screen = f.screen()->geometry();
+  EXPECT_EQ(f.centralWidget()->size(), QSize(658, 363));
+  EXPECT_NEAR(f.frameGeometry().center().x(), screen.center().x(), 2);
+  EXPECT_NEAR(f.frameGeometry().center().y(), screen.center().y(), 2);
+  f.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  f.setGeometry(QRect(40, 60, 900, 600));
+  QApplication::processEvents();
+  const QRect placed = f.geometry();
+  EXPECT_TRUE(f.close());
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_TRUE(Exists(programDir_ + "cheat.ndx"));
+  EXPECT_FALSE(UserSettings()->value(TForm1::kPlacementKey).toByteArray().isEmpty());
+  EXPECT_TRUE(Exists(config_.path() + "/vorza/vorza.conf"));
+  form_.reset();
+  test::ResetAll();
+  TForm1& again = Start();
+  again.hide();
+  again.PlaceOnScreen();
+  again.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
+  EXPECT_EQ(again.geometry(), placed);
+  EXPECT_EQ(again.TzGrid1->width(), 169 + 900 - 658);
 }
 
 // No machine: the engine's file error halts the program with code 2

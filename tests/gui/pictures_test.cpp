@@ -133,40 +133,49 @@ TEST(Pictures, MainBackgroundIsPurple) {
 }
 
 TEST(Pictures, TheWhiteLabelsStayReadableOnTheBackground) {
-  const QImage image = Argb(MainBackground());
-  // The labels' places, with room for a font wider than the designer's.
-  const QMap<QString, QRect> labels{{"Machine :", QRect(3, 13, 90, 16)},
-                                    {"<-Search", QRect(171, 338, 58, 20)}};
-  for (auto it = labels.begin(); it != labels.end(); ++it) {
-    double sum = 0, worst = 0;
-    for (int y = it->top(); y <= it->bottom(); ++y)
-      for (int x = it->left(); x <= it->right(); ++x) {
-        const double l = Luminance(image.pixel(x, y));
-        sum += l;
-        worst = std::max(worst, l);
-      }
-    const double average = sum / (it->width() * it->height());
-    EXPECT_GE(ContrastWithWhite(average), 7.0) << it.key().toStdString();
-    EXPECT_GE(ContrastWithWhite(worst), 4.5) << it.key().toStdString();
+  // At the form's size and in larger windows.
+  for (const QSize client : {QSize(658, 363), QSize(1100, 760)}) {
+    const TMainLayout layout = MainLayoutFor(client);
+    const QImage image = Argb(MainBackground(layout));
+    ASSERT_EQ(image.size(), client);
+    // The labels' places, with room for a font wider than the designer's.
+    const QMap<QString, QRect> labels{
+        {"Machine :", QRect(layout.MachineLabel - QPoint(0, 2), QSize(90, 16))},
+        {"<-Search", QRect(layout.SearchLabel - QPoint(2, 3), QSize(58, 20))}};
+    for (auto it = labels.begin(); it != labels.end(); ++it) {
+      double sum = 0, worst = 0;
+      for (int y = it->top(); y <= it->bottom(); ++y)
+        for (int x = it->left(); x <= it->right(); ++x) {
+          const double l = Luminance(image.pixel(x, y));
+          sum += l;
+          worst = std::max(worst, l);
+        }
+      const double average = sum / (it->width() * it->height());
+      EXPECT_GE(ContrastWithWhite(average), 7.0) << it.key().toStdString() << " " << client.width();
+      EXPECT_GE(ContrastWithWhite(worst), 4.5) << it.key().toStdString() << " " << client.width();
+    }
   }
 }
 
 TEST(Pictures, TheNameStandsBrightInTheTitleBand) {
-  const QImage image = Argb(MainBackground());
-  int bright = 0, elsewhere = 0;
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x) {
-      const QRgb c = image.pixel(x, y);
-      // Yellow to orange lettering.
-      if (qRed(c) > 220 && qGreen(c) > 110 && qBlue(c) < 120) {
-        if (y < 50 && x >= 175)
-          ++bright;
-        else
-          ++elsewhere;
+  for (const QSize client : {QSize(658, 363), QSize(1100, 760)}) {
+    const TMainLayout layout = MainLayoutFor(client);
+    const QImage image = Argb(MainBackground(layout));
+    int bright = 0, elsewhere = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) {
+        const QRgb c = image.pixel(x, y);
+        // Yellow to orange lettering.
+        if (qRed(c) > 220 && qGreen(c) > 110 && qBlue(c) < 120) {
+          if (y < 50 && x >= layout.Grid.right() + 7)
+            ++bright;
+          else
+            ++elsewhere;
+        }
       }
-    }
-  EXPECT_GT(bright, 1500);
-  EXPECT_EQ(elsewhere, 0);
+    EXPECT_GT(bright, 1500) << client.width();
+    EXPECT_EQ(elsewhere, 0) << client.width();
+  }
 }
 
 TEST(Pictures, SplashPictureCarriesTheVersion) {
