@@ -20,6 +20,7 @@
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 
 #include "app/Application.h"
 #include "app/InfoScr.h"
@@ -125,7 +126,8 @@ void TForm1::CreateComponents() {
   Image1->setPixmap(MainBackground());
   backgroundSize_ = QSize(kMainClientWidth, kMainClientHeight);
 
-  Label4 = WhiteLabel(client, "Label4", "Machine :", QRect(3, 15, 57, 13));
+  // Alt+M: the machine box (its buddy, set below).
+  Label4 = WhiteLabel(client, "Label4", "&Machine :", QRect(3, 15, 57, 13));
   Label3 = WhiteLabel(client, "Label3", "<-Search", QRect(173, 341, 52, 13));
 
   TzMemo1 = new views::TTzMemo(client);
@@ -148,7 +150,6 @@ void TForm1::CreateComponents() {
   Edit1->setFont(TerminalFontOf(16));
   // Every change of the text, typed or set, runs the search.
   connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
-  Edit1->installEventFilter(this);
 
   ComboBox1 = new QComboBox(client);
   ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
@@ -163,7 +164,7 @@ void TForm1::CreateComponents() {
   connect(ComboBox1, qOverload<int>(&QComboBox::activated), this, [this] { ComboBox1Change(); });
   connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this,
           [this](const QString& text) { ComboBox1TextEdited(text); });
-  ComboBox1->lineEdit()->installEventFilter(this);
+  Label4->setBuddy(ComboBox1);
 
   BitBtn1 = new QPushButton(client);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
@@ -173,10 +174,17 @@ void TForm1::CreateComponents() {
   BitBtn1->setToolTip(QStringLiteral("Print the cheat"));
   connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
 
-  // Tab order: the memo (not a tab stop), the grid, the search box, the
-  // machine box (not a tab stop), the print button.
-  setTabOrder(TzGrid1, Edit1);
+  // Tab order: the grid, the cheat text, the search box, the machine box
+  // (not a tab stop; Alt+M), the print button. Alt+T also reaches the text,
+  // whose keys then scroll it; Tab goes on from it.
+  TzMemo1->setFocusPolicy(Qt::StrongFocus);
+  TzMemo1->setTabChangesFocus(true);
+  setTabOrder(TzGrid1, TzMemo1);
+  setTabOrder(TzMemo1, Edit1);
   setTabOrder(Edit1, BitBtn1);
+  auto* toText = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_T), this);
+  connect(toText, &QShortcut::activated, this,
+          [this] { TzMemo1->setFocus(Qt::ShortcutFocusReason); });
 
   CheatDbf = std::make_unique<TTzDbf>();
   ConfigureAsCheatTable(*CheatDbf, kIndexFileName);
@@ -186,6 +194,10 @@ void TForm1::CreateComponents() {
 
   // The controls follow the client area's size.
   client->installEventFilter(this);
+  // Ctrl+X is File/Exit from every control: seen before any control (the
+  // machine box hands the key to its text field directly, past the field's
+  // own filters).
+  qApp->installEventFilter(this);
 }
 
 void TForm1::ArrangeControls() {
@@ -242,7 +254,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   // File/Exit comes first here, from every control of the window.
   if (event->type() == QEvent::ShortcutOverride) {
     auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() == Qt::Key_X && (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && widget->window() == this && key->key() == Qt::Key_X &&
+        (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
       event->ignore();
       return true;
     }
@@ -321,6 +335,8 @@ void TForm1::ComboBox1Change() {
   CheatDbf->Open();
   CheatDbf->First();
   Edit1->setText(QString());
+  // What is typed next searches the machine just chosen.
+  Edit1->setFocus(Qt::OtherFocusReason);
 }
 
 void TForm1::ComboBox1TextEdited(const QString& text) {

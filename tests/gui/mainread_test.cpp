@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -201,7 +202,7 @@ TEST_F(MainWindowTest, ComponentsWhereTheLayoutPutsThem) {
   EXPECT_EQ(f.ComboBox1->geometry(), QRect(1, 29, 169, 20));
   EXPECT_EQ(f.BitBtn1->geometry(), QRect(616, 332, 29, 25));
   EXPECT_EQ(f.BitBtn1->toolTip(), "Print the cheat");
-  EXPECT_EQ(f.Label4->text(), "Machine :");
+  EXPECT_EQ(f.Label4->text(), "&Machine :");  // shown as "Machine :", M underlined
   EXPECT_EQ(f.Label3->text(), "<-Search");
   EXPECT_EQ(f.Label4->pos(), QPoint(3, 15));
   EXPECT_EQ(f.Image1->pixmap().size(), QSize(658, 363));
@@ -220,12 +221,96 @@ TEST_F(MainWindowTest, ComponentsWhereTheLayoutPutsThem) {
   for (auto hint :
        {Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint})
     EXPECT_TRUE(f.windowFlags() & hint) << hint;
-  // The grid has the focus; the memo and the machine box are no tab stops.
-  EXPECT_TRUE(f.TzGrid1->hasFocus());
-  QTest::keyClick(f.TzGrid1, Qt::Key_Tab);
-  EXPECT_TRUE(f.Edit1->hasFocus());
-  QTest::keyClick(f.Edit1, Qt::Key_Tab);
-  EXPECT_TRUE(f.BitBtn1->hasFocus());
+}
+
+// Every control can be reached from the keyboard: Tab goes from the list to
+// the text, the search box and the print button; Alt+M reaches the machine
+// box and Alt+T the text, whose keys scroll a long cheat.
+TEST_F(MainWindowTest, TheKeyboardReachesEveryControl) {
+  WriteAll();
+  TForm1& f = Start();
+  auto focused = [] { return QApplication::focusWidget(); };
+  EXPECT_EQ(focused(), f.TzGrid1);
+  const std::vector<QWidget*> ring{f.TzMemo1, f.Edit1, f.BitBtn1, f.TzGrid1};
+  for (QWidget* next : ring) {
+    QTest::keyClick(focused(), Qt::Key_Tab);
+    EXPECT_EQ(focused(), next) << next->objectName().toStdString();
+  }
+  for (auto it = ring.rbegin() + 1; it != ring.rend(); ++it) {
+    QTest::keyClick(focused(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(focused(), *it) << (*it)->objectName().toStdString();
+  }
+  QTest::keyClick(focused(), Qt::Key_M, Qt::AltModifier);
+  EXPECT_EQ(focused(), f.ComboBox1);
+  QTest::keyClick(focused(), Qt::Key_T, Qt::AltModifier);
+  EXPECT_EQ(focused(), f.TzMemo1);
+  // A long cheat scrolls with the keys.
+  f.TzGrid1->setFocus();
+  QTest::keyClick(f.TzGrid1, Qt::Key_Down);
+  ASSERT_EQ(Current(), "Long PC");
+  QTest::keyClick(focused(), Qt::Key_T, Qt::AltModifier);
+  ASSERT_EQ(focused(), f.TzMemo1);
+  QScrollBar* bar = f.TzMemo1->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), 0);
+  QTest::keyClick(f.TzMemo1, Qt::Key_PageDown);
+  const int page = bar->value();
+  EXPECT_GT(page, 0);
+  QTest::keyClick(f.TzMemo1, Qt::Key_Down);
+  QTest::keyClick(f.TzMemo1, Qt::Key_PageDown);
+  EXPECT_GT(bar->value(), page);
+  QTest::keyClick(f.TzMemo1, Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  EXPECT_EQ(Current(), "Long PC");
+}
+
+// After a machine switch the focus is in the search box, so the letters
+// typed next search the new machine instead of going into the machine box.
+TEST_F(MainWindowTest, AfterAMachineSwitchTheLettersSearch) {
+  WriteAll();
+  TForm1& f = Start();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_M, Qt::AltModifier);
+  ASSERT_EQ(QApplication::focusWidget(), f.ComboBox1);
+  QTest::keyClick(f.ComboBox1, Qt::Key_Down);
+  EXPECT_EQ(OpenFile(), "n64.dbf");
+  EXPECT_EQ(QApplication::focusWidget(), f.Edit1);
+  QTest::keyClicks(QApplication::focusWidget(), "sn");
+  EXPECT_EQ(f.ComboBox1->currentText(), "Nintendo N64");
+  EXPECT_EQ(f.Edit1->text(), "sn");
+  EXPECT_EQ(Current(), "Snake N64");
+  // Picking from the box's list does the same.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_M, Qt::AltModifier);
+  f.ComboBox1->showPopup();
+  QApplication::processEvents();
+  QAbstractItemView* list = f.ComboBox1->view();
+  list->setCurrentIndex(list->model()->index(f.ComboBox1->findText("Sony Playstation"), 0));
+  QTest::keyClick(list, Qt::Key_Return);
+  QApplication::processEvents();
+  EXPECT_EQ(OpenFile(), "psx.dbf");
+  EXPECT_EQ(QApplication::focusWidget(), f.Edit1);
+  QTest::keyClicks(QApplication::focusWidget(), "sni");
+  EXPECT_EQ(f.ComboBox1->currentText(), "Sony Playstation");
+  EXPECT_EQ(Current(), "sniper PSX");
+}
+
+// Ctrl+X is File/Exit from every control of the window, the machine box's
+// text field and the read-only text included.
+TEST_F(MainWindowTest, CtrlXIsExitFromEveryControl) {
+  WriteAll();
+  for (int control = 0; control < 5; ++control) {
+    TForm1& f = Start();
+    QWidget* const controls[] = {f.ComboBox1, f.TzMemo1, f.TzGrid1, f.Edit1, f.BitBtn1};
+    QWidget* target = controls[control];
+    target->setFocus();
+    ASSERT_TRUE(target->hasFocus()) << control;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::ControlModifier);
+    EXPECT_FALSE(f.CheatDbf->Active()) << target->objectName().toStdString();
+    EXPECT_FALSE(f.isVisible()) << target->objectName().toStdString();
+    EXPECT_FALSE(Exists(programDir_ + "cheat.ndx")) << target->objectName().toStdString();
+    EXPECT_EQ(f.ComboBox1->currentText(), "IBM/PC") << "the box's text was cut";
+    form_.reset();
+    test::ResetAll();
+  }
 }
 
 // The window grows from the form's layout: the list (with the machine box
