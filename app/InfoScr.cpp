@@ -25,7 +25,11 @@ QString ReadErrorMessage(int code) {
 
 }  // namespace
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+TForm3::TForm3(QWidget* parent) : TForm3(std::string(), parent) {}
+
+TForm3::TForm3(const std::string& catalogueDir, QWidget* parent)
+    : QDialog(parent), catalogueDir_(catalogueDir) {
+  if (!catalogueDir_.empty() && catalogueDir_.back() != '/') catalogueDir_ += '/';
   setObjectName(QStringLiteral("Form3"));
   setWindowTitle(QStringLiteral("Vorza for Windows Help"));
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
@@ -66,10 +70,19 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   }
 }
 
+std::string TForm3::ReleaseInfoPath() const {
+  if (platform::FileExists(kFileName)) return kFileName;
+  // Started from a terminal in another folder: the catalogue's own copy.
+  if (!catalogueDir_.empty() && platform::FileExists(catalogueDir_ + kFileName))
+    return catalogueDir_ + kFileName;
+  return std::string();
+}
+
 void TForm3::FormCreate() {
   Memo1->clear();
-  if (!platform::FileExists(kFileName)) return;
-  const int fd = ::open(kFileName, O_RDONLY | O_CLOEXEC);
+  const std::string path = ReleaseInfoPath();
+  if (path.empty()) return;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     const int code = platform::DosErrorFromErrno(errno);
     throw EInOutError(code, ReadErrorMessage(code).toStdString());
@@ -110,7 +123,7 @@ void TForm3::AppendLines(QIODevice& device) {
 }
 
 void Help2Click(QWidget* owner, TForm3* form) {
-  if (platform::FileExists(TForm3::kFileName)) {
+  if (form && !form->ReleaseInfoPath().empty()) {
     form->exec();
   } else {
     ShowMessage(QString::fromLatin1(TForm3::kNotFoundText), owner);

@@ -1,9 +1,11 @@
 // The release-information window: shows the text file "vorzaw95.doc" of the
-// current directory, read once when the window is created.
+// current directory (or, when it is not there, of the catalogue's folder),
+// read once when the window is created.
 #pragma once
 
 #include <QDialog>
 #include <stdexcept>
+#include <string>
 
 class QFrame;
 class QIODevice;
@@ -35,6 +37,13 @@ class TForm3 : public QDialog {
   // read error is shown in the application's error box and the lines read
   // before it stay.
   explicit TForm3(QWidget* parent = nullptr);
+  // The same, looking in `catalogueDir` (ending in its separator) when the
+  // current directory has no release information.
+  explicit TForm3(const std::string& catalogueDir, QWidget* parent = nullptr);
+
+  // Where the release information is read from: the file of the current
+  // directory, else the catalogue folder's; empty when neither exists.
+  std::string ReleaseInfoPath() const;
 
   QFrame* Panel1 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
@@ -48,11 +57,14 @@ class TForm3 : public QDialog {
 
  private:
   void FormCreate();
+
+  std::string catalogueDir_;
 };
 
 // The "Information about this release" command: shows the window modally
-// when the release information exists in the current directory, else says
-// that it does not (a plain message owned by `owner`).
+// when the release information exists in the current directory or the
+// window's catalogue folder, else says that it does not (a plain message
+// owned by `owner`).
 void Help2Click(QWidget* owner, TForm3* form);
 
 }  // namespace vz::app

@@ -293,7 +293,9 @@ void TForm1::FormCreate() {
   // 1. The program directory.
   if (programDir_.empty()) programDir_ = platform::ProgramDirectory();
   if (programDir_.back() != '/') programDir_ += '/';
-  CheatDbf->SetDbfFileName(programDir_ + "no machine.dbf");  // when no machine is offered
+  // When no machine is offered the open fails on the first catalogue
+  // entry's data file: a name the user can look for.
+  CheatDbf->SetDbfFileName(programDir_ + kMachines.front().DataFile);
   PlaceIndex();
   // 2. The machines offered, sorted.
   ComboBox1->clear();

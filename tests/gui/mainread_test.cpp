@@ -120,7 +120,7 @@ class MainWindowTest : public ReaderTestBase {
   TForm1& Start() {
     form_ = std::make_unique<TForm1>(programDir_);
     form2_ = std::make_unique<TForm2>();
-    form3_ = std::make_unique<TForm3>();
+    form3_ = std::make_unique<TForm3>(programDir_);
     form_->SetHelpWindows(form2_.get(), form3_.get());
     form_->show();
     form_->activateWindow();
@@ -386,7 +386,9 @@ TEST_F(MainWindowTest, TheWindowsPlaceIsKeptAndTheCloseBoxLeavesTheIndex) {
 }
 
 // No machine: the engine's file error halts the program with code 2
-// before the main window is shown.
+// before the main window is shown. The file it names is the first
+// catalogue entry's data file in the folder, one the user can look for
+// (the engine's message writes the path in capitals).
 TEST(MainWindowDeathTest, NoMachineHaltsWithCode2) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   test::TempDir dir;
@@ -401,7 +403,7 @@ TEST(MainWindowDeathTest, NoMachineHaltsWithCode2) {
         std::fprintf(stderr, "the window was made\n");
         std::exit(0);
       },
-      ::testing::ExitedWithCode(2), "\\[Program halted.\\] Error # 2 \\(File not found\\)");
+      ::testing::ExitedWithCode(2), "\\[Program halted.\\] Error # 2 \\(File not found\\)\r\nFailure to open /.*/PC\\.DBF ");
 }
 
 // An exception escaping an event handler is shown and the program goes on.
@@ -639,6 +641,35 @@ TEST_F(MainWindowTest, F1WithReleaseInformationShowsTheHelpWindow) {
   // It opens on its first line.
   EXPECT_EQ(form3_->Memo1->textCursor().position(), 0);
   EXPECT_EQ(form3_->Memo1->verticalScrollBar()->value(), 0);
+}
+
+// Started from a terminal in another folder: F1 reads the release
+// information of the catalogue's folder; a copy in the current folder comes
+// first.
+TEST_F(MainWindowTest, F1ReadsTheCataloguesReleaseInformationWhenTheCurrentFolderHasNone) {
+  WriteAll();
+  test::TempDir elsewhere(true);
+  auto write = [](const std::string& path, const char* first) {
+    std::ofstream doc(path, std::ios::binary);
+    doc << first << "\r\nmore\r\n";
+  };
+  write(programDir_ + "vorzaw95.doc", "Catalogue copy");
+  {
+    TForm1& f = Start();
+    ModalWatcher watcher;
+    QTest::keyClick(&f, Qt::Key_F1);
+    ASSERT_EQ(watcher.seen.size(), 1u);
+    EXPECT_EQ(watcher.seen[0].title, "Vorza for Windows Help");
+    EXPECT_EQ(form3_->Memo1->toPlainText(), "Catalogue copy\nmore");
+  }
+  form_.reset();
+  test::ResetAll();
+  write(elsewhere.File("vorzaw95.doc"), "Current folder");
+  TForm1& f = Start();
+  ModalWatcher watcher;
+  QTest::keyClick(&f, Qt::Key_F1);
+  ASSERT_EQ(watcher.seen.size(), 1u);
+  EXPECT_EQ(form3_->Memo1->toPlainText(), "Current folder\nmore");
 }
 
 TEST_F(MainWindowTest, WebLinksShowTheVersion) {
