@@ -110,6 +110,13 @@ void CentreOnScreen(QWidget* window) {
   window->move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
 }
 
+void SetDesktopIdentity() {
+  // The X11 window class is the application's name; Wayland uses the
+  // desktop entry's name.
+  QCoreApplication::setApplicationName(QString::fromLatin1(kDesktopName));
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopName));
+}
+
 QString ProgramFileName() {
   const QString path = QCoreApplication::applicationFilePath();
   return path.isEmpty() ? QStringLiteral("/proc/self/exe") : path;

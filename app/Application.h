@@ -79,6 +79,13 @@ void CentreOnScreen(QWidget* window);
 // The running program's own file.
 QString ProgramFileName();
 
+// The name the desktop knows the reader by: its command, its desktop entry
+// (vorza.desktop) and the class of its windows, which docks match to the
+// entry to show its icon.
+inline constexpr const char* kDesktopName = "vorza";
+// Gives the application that name (before its first window is made).
+void SetDesktopIdentity();
+
 // The forms' sans-serif font at a pixel height (the layouts give heights as
 // negative numbers: -11 is 11 pixels).
 QFont SansFont(int pixelHeight, bool bold = false);

@@ -10,6 +10,8 @@
 // --gtest_filter=PicturesManual.*
 #include "app/Pictures.h"
 
+#include "app/Application.h"
+
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -299,7 +301,14 @@ TEST(DesktopFiles, TheDesktopEntryStartsTheReader) {
   EXPECT_EQ(entry.value("Type"), QStringLiteral("Application"));
   EXPECT_EQ(entry.value("Name"), QStringLiteral("Vorza Cheat Reader"));
   EXPECT_FALSE(entry.value("Comment").isEmpty());
-  EXPECT_EQ(entry.value("Exec"), QStringLiteral("vorzaw95"));
+  EXPECT_EQ(entry.value("Exec"), QStringLiteral("vorza"));
+  // Docks match the running window to this entry by its class.
+  EXPECT_EQ(entry.value("StartupWMClass"), QString::fromLatin1(kDesktopName));
+  const QString name = QCoreApplication::applicationName();
+  SetDesktopIdentity();
+  EXPECT_EQ(QGuiApplication::desktopFileName(), entry.value("StartupWMClass"));
+  EXPECT_EQ(QCoreApplication::applicationName(), entry.value("StartupWMClass"));
+  QCoreApplication::setApplicationName(name);
   EXPECT_EQ(entry.value("Icon"), QStringLiteral("vorza"));
   EXPECT_EQ(entry.value("Terminal"), QStringLiteral("false"));
   EXPECT_EQ(entry.value("Categories"), QStringLiteral("Game;Utility;"));

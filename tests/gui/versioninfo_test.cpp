@@ -80,7 +80,7 @@ TEST_F(VersionInfoTest, ProgramsOwnRecord) {
   EXPECT_EQ(info.ProductName(), "Vorza Cheat Reader");
   EXPECT_EQ(info.FileDescription(), "Vorza Cheat Reader");
   EXPECT_EQ(info.InternalName(), "VorzaW95");
-  EXPECT_EQ(info.OriginalFilename(), "vorzaw95");
+  EXPECT_EQ(info.OriginalFilename(), "vorza");
   EXPECT_EQ(info.LegalCopyright(), "Copyright (C) 1999 Vantu");
   EXPECT_FALSE(info.Comments().isEmpty());
   EXPECT_EQ(info.LegalTradeMarks(), "");
