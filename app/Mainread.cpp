@@ -363,6 +363,13 @@ std::unique_ptr<QPrinter> TForm1::DefaultPrinter() {
 }
 
 void TForm1::BitBtn1Click() {
+  // An empty cheat gives no blank page.
+  const QStringList lines = DisplayedLines(*TzMemo1);
+  if (lines.join(QString()).trimmed().isEmpty()) {
+    MessageBox(this, QStringLiteral("This cheat has no text to print."), ApplicationTitle(),
+               QMessageBox::Information);
+    return;
+  }
   std::unique_ptr<QPrinter> printer = printerSource_ ? printerSource_() : DefaultPrinter();
   if (!printer) {
     MessageBox(this, QStringLiteral("There is no default printer.\rSet one up in the printer settings of your "
@@ -370,8 +377,15 @@ void TForm1::BitBtn1Click() {
                ApplicationTitle(), QMessageBox::Warning);
     return;
   }
+  // The job is named after the program and the cheat (a PDF printer names
+  // its file after it); the lines keep the width they are shown in.
+  QString name;
+  if (data::TField* field = CheatDbf->FindField("CHEATNAME"))
+    name = QString::fromStdString(platform::AnsiToUtf8(field->AsString())).trimmed();
+  const QString job = name.isEmpty() ? QStringLiteral("Vorza Cheat Reader")
+                                     : QStringLiteral("Vorza Cheat Reader - ") + name;
   QString error;
-  if (!PrintLines(*printer, TzMemo1->font(), DisplayedLines(*TzMemo1), &error))
+  if (!PrintLines(*printer, TzMemo1->font(), lines, &error, job, TzMemo1->viewport()->width()))
     MessageBox(this, error, ApplicationTitle(), QMessageBox::Warning);
 }
 

@@ -2,11 +2,13 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontMetrics>
+#include <QPageLayout>
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <algorithm>
 
 namespace vz::app {
 
@@ -24,6 +26,13 @@ TTextPrinter::~TTextPrinter() {
 }
 
 bool TTextPrinter::Begin(QString* error) {
+  QPageLayout layout = printer_.pageLayout();
+  layout.setUnits(QPageLayout::Millimeter);
+  const QMarginsF least = layout.minimumMargins();
+  printer_.setPageMargins(
+      QMarginsF(std::max(kMarginMm, least.left()), std::max(kMarginMm, least.top()),
+                std::max(kMarginMm, least.right()), std::max(kMarginMm, least.bottom())),
+      QPageLayout::Millimeter);
   if (!painter_.begin(&printer_)) {
     if (error) *error = QStringLiteral("The printer could not start the print job.");
     return false;
@@ -36,12 +45,18 @@ bool TTextPrinter::Begin(QString* error) {
   return true;
 }
 
-void TTextPrinter::SetFont(const QFont& font) {
+void TTextPrinter::SetFont(const QFont& font, int shownWidth) {
   if (!active_) return;
   // A font sized in screen pixels keeps its size on paper: its pixels are
   // taken at the screen's usual 96 per inch.
   QFont onPaper = font;
   if (font.pixelSize() > 0) onPaper.setPointSizeF(font.pixelSize() * 72.0 / 96.0);
+  if (shownWidth > 0 && onPaper.pointSizeF() > 0) {
+    // The page's width in points against the shown width in points.
+    const double page = painter_.viewport().width() * 72.0 / printer_.resolution();
+    const double shown = shownWidth * 72.0 / 96.0;
+    onPaper.setPointSizeF(std::min(kLargestPoints, onPaper.pointSizeF() * page / shown));
+  }
   painter_.setFont(onPaper);
 }
 
@@ -120,10 +135,12 @@ QStringList DisplayedLines(const QPlainTextEdit& edit) {
   return lines;
 }
 
-bool PrintLines(QPrinter& printer, const QFont& font, const QStringList& lines, QString* error) {
+bool PrintLines(QPrinter& printer, const QFont& font, const QStringList& lines, QString* error,
+                const QString& jobName, int shownWidth) {
+  if (!jobName.isEmpty()) printer.setDocName(jobName);
   TTextPrinter device(printer);
   if (!device.Begin(error)) return false;
-  device.SetFont(font);
+  device.SetFont(font, shownWidth);
   for (const QString& line : lines) device.WriteLine(line.left(kMaxPrintedLine));
   if (!device.End()) {
     if (error) *error = QStringLiteral("The print job failed.");

@@ -34,6 +34,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <regex>
 
 #include "app/Application.h"
 #include "app/InfoScr.h"
@@ -403,7 +404,8 @@ TEST(MainWindowDeathTest, NoMachineHaltsWithCode2) {
         std::fprintf(stderr, "the window was made\n");
         std::exit(0);
       },
-      ::testing::ExitedWithCode(2), "\\[Program halted.\\] Error # 2 \\(File not found\\)\r\nFailure to open /.*/PC\\.DBF ");
+      ::testing::ExitedWithCode(2),
+      "\\[Program halted.\\] Error # 2 \\(File not found\\)\r\nFailure to open /.*/PC\\.DBF ");
 }
 
 // An exception escaping an event handler is shown and the program goes on.
@@ -723,6 +725,40 @@ class PrintFromWindowTest : public MainWindowTest {
     }
     return lines;
   }
+  // The words of the printout with their boxes in points (pdftotext -bbox),
+  // and the page's size.
+  struct Word {
+    double xMin, yMin, xMax, yMax;
+    std::string text;
+  };
+  std::vector<Word> PrintedWords(double& pageWidth, double& pageHeight) {
+    std::string html;
+    EXPECT_EQ(test::RunCommand("pdftotext -bbox '" + pdf_ + "' -", &html), 0);
+    std::vector<Word> words;
+    pageWidth = pageHeight = 0;
+    const std::regex page(R"re(<page width="([0-9.]+)" height="([0-9.]+)")re");
+    const std::regex word(
+        R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="([0-9.]+)" yMax="([0-9.]+)">([^<]*)</word>)re");
+    std::smatch m;
+    if (std::regex_search(html, m, page)) {
+      pageWidth = std::stod(m[1]);
+      pageHeight = std::stod(m[2]);
+    }
+    for (auto it = std::sregex_iterator(html.begin(), html.end(), word);
+         it != std::sregex_iterator(); ++it)
+      words.push_back({std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]),
+                       std::stod((*it)[4]), (*it)[5].str()});
+    return words;
+  }
+  std::string PdfTitle() {
+    std::string info;
+    test::RunCommand("pdfinfo '" + pdf_ + "'", &info);
+    const auto at = info.find("Title:");
+    if (at == std::string::npos) return std::string();
+    const auto end = info.find('\n', at);
+    const auto first = info.find_first_not_of(' ', at + 6);
+    return info.substr(first, end - first);
+  }
   std::string pdf_ = dir_.File("printed.pdf");
   int jobs_ = 0;
 };
@@ -742,25 +778,58 @@ TEST_F(PrintFromWindowTest, PrintsTheMemosDisplayedLinesInOrder) {
   ASSERT_EQ(printed.size(), static_cast<std::size_t>(shown.size()));
   for (int i = 0; i < shown.size(); ++i)
     EXPECT_EQ(printed[static_cast<std::size_t>(i)], shown.at(i).trimmed().toStdString()) << "line " << i;
-  std::string pages;
-  test::RunCommand("pdfinfo '" + pdf_ + "' | grep Pages", &pages);
-  EXPECT_EQ(std::atoi(pages.substr(pages.find(':') + 1).c_str()), 3) << pages;
+  // The job is named after the program and the cheat.
+  EXPECT_EQ(PdfTitle(), "Vorza Cheat Reader - Long PC");
+  // Every word keeps 15 mm from the page's edges; the lines start at the
+  // left margin, in a readable size, and the widest shown line takes at
+  // most the width between the margins.
+  double width = 0, height = 0;
+  const std::vector<Word> words = PrintedWords(width, height);
+  ASSERT_FALSE(words.empty());
+  ASSERT_GT(width, 500);
+  const double margin = 15 / 25.4 * 72;
+  double left = width, right = 0;
+  for (const Word& w : words) {
+    EXPECT_GE(w.xMin, margin - 0.5) << w.text;
+    EXPECT_LE(w.xMax, width - margin + 0.5) << w.text;
+    EXPECT_GE(w.yMin, margin - 0.5) << w.text;
+    EXPECT_LE(w.yMax, height - margin + 0.5) << w.text;
+    EXPECT_GT(w.yMax - w.yMin, 9.0) << w.text;
+    EXPECT_LT(w.yMax - w.yMin, 16.0) << w.text;
+    left = std::min(left, w.xMin);
+    right = std::max(right, w.xMax);
+  }
+  EXPECT_NEAR(left, margin, 1.5);
+  // The text is no longer a narrow column at the left: it reaches past the
+  // middle of the page.
+  EXPECT_GT(right, width / 2);
 }
 
-TEST_F(PrintFromWindowTest, AnEmptyTextPrintsAJobWithoutLines) {
+TEST_F(PrintFromWindowTest, AnEmptyTextPrintsNothingAndSaysSo) {
   WriteAll();
   TForm1& f = Start();
   UsePdf();
   ASSERT_EQ(Current(), "Empty PC");
+  ModalWatcher watcher;
+  QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+  EXPECT_EQ(jobs_, 0);
+  EXPECT_FALSE(Exists(pdf_));
+  ASSERT_EQ(watcher.seen.size(), 1u);
+  EXPECT_EQ(watcher.seen[0].text, "This cheat has no text to print.");
+  // The next cheat prints.
+  f.TzGrid1->setFocus();
+  QTest::keyClick(f.TzGrid1, Qt::Key_Down);
   QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
   EXPECT_EQ(jobs_, 1);
-  EXPECT_TRUE(PrintedLines().empty());
+  EXPECT_FALSE(PrintedLines().empty());
 }
 
 TEST_F(PrintFromWindowTest, NoDefaultPrinterIsAClearError) {
   WriteAll();
   TForm1& f = Start();
   f.SetPrinterSource([] { return std::unique_ptr<QPrinter>(); });
+  f.TzGrid1->setFocus();
+  QTest::keyClick(f.TzGrid1, Qt::Key_Down);  // a cheat with text
   ModalWatcher watcher;
   QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
   ASSERT_EQ(watcher.seen.size(), 1u);
