@@ -1,7 +1,9 @@
 // The reader's main window: the machine box, the list of cheat names, the
 // cheat text, the search box and the print button over the program's
 // picture, with the File and Help menus. It opens the alphabetically first
-// machine offered in the program directory when it is created.
+// machine offered in the program directory when it is created. The form's
+// size is its default and smallest; a larger window gives the list and the
+// text more room (MainLayout.h).
 #pragma once
 
 // The table's headers come before Qt's.
@@ -83,9 +85,9 @@ class TForm1 : public QMainWindow {
   const std::string& ProgramDir() const { return programDir_; }
   const std::string& IndexPath() const { return indexPath_; }
 
-  // Shows the window where it stood when it was last closed (its size and
-  // position are kept in the user's settings), else at its default size in
-  // the middle of the screen.
+  // Puts the window where it stood, as large as it was, when it was last
+  // closed (its size and position are kept in the user's settings), else at
+  // its default size in the middle of the screen. Call before showing it.
   void PlaceOnScreen();
   // Where the window's size and position are kept: the group and key in the
   // user's settings ("vorza" in the user's configuration folder).
