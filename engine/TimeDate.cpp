@@ -280,6 +280,14 @@ bool DisplayToStored(std::string_view display, std::string& stored8) {
   return true;
 }
 
+bool SearchDateToStored(std::string_view text, std::string& stored8) {
+  if (text.size() == 8 && AllDigits(text)) {
+    stored8.assign(text);
+    return true;
+  }
+  return DisplayToStored(text, stored8);
+}
+
 bool DateCheck(std::string_view text, std::string& out) {
   int year = 0, month = 0, day = 0;
   bool blank = false;

@@ -1215,9 +1215,9 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
     case kCtod: {
       const Slot x = PopSlot();
       const std::string t(TextOf(x).substr(0, 10));
-      std::string checked, stored;
+      std::string stored;
       double j = 0;
-      if (DateCheck(t, checked) && DisplayToStored(checked, stored)) j = static_cast<double>(JulianOfStored(stored));
+      if (DisplayToStored(t, stored)) j = static_cast<double>(JulianOfStored(stored));
       PushValue(kTypeD, j);
       break;
     }

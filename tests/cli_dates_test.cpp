@@ -1,0 +1,92 @@
+// vorza-dbf with dates and languages, end to end: index searches and the
+// locate scan read a year written with four digits as that year, `eval`
+// prints dates past the calendar's ends as DTOS gives them, and the OEM code
+// page comes from --codepage, VORZA_OEM_CODEPAGE or the locale.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "tests/support/Compat.h"
+#include "tests/support/DateTexts.h"
+#include "tests/support/DbfBuilder.h"
+#include "tests/support/TempDir.h"
+
+namespace vz {
+namespace {
+
+using test::BinPath;
+using test::ShellQuote;
+
+// Runs the tool with exactly the locale variables given ("LANG=ru_RU.UTF-8
+// VORZA_OEM_CODEPAGE=866"), every other one of them unset.
+int Tool(const std::string& environment, const std::string& args, std::string* out,
+         std::string* err = nullptr) {
+  const std::string clean = "env -u LC_ALL -u LC_CTYPE -u LC_TIME -u LANG -u VORZA_OEM_CODEPAGE ";
+  return test::RunCommand(clean + environment + " " + BinPath("vorza-dbf") + " " + args, out, err);
+}
+
+std::string TrimNewline(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+// The tool's date format under a locale: the format code and the locale.
+struct LocaleFormat {
+  int code;
+  const char* locale;
+};
+const LocaleFormat kLocales[] = {{0, "en_US.UTF-8"}, {2, "en_GB.UTF-8"}, {3, "it_IT.UTF-8"},
+                                 {4, "fr_FR.UTF-8"}, {5, "de_DE.UTF-8"}, {6, "es_ES.UTF-8"},
+                                 {7, "fr_CA.UTF-8"}, {8, "ru_RU.UTF-8"}};
+
+TEST(CliDates, FindAndLocateReadTheYearAsWritten) {
+  test::TempDir dir;
+  const std::vector<std::string> dates = test::SampleStoredDates(10, 1776);
+  test::DbfBuilder b;
+  b.Field("NAME", 'C', 10).Field("BORN", 'D', 8);
+  for (std::size_t i = 0; i < dates.size(); ++i) b.Record({"d" + std::to_string(i + 1), dates[i]});
+  b.Write(dir.File("t.dbf"));
+  const std::string table = ShellQuote(dir.File("t.dbf")), ndx = ShellQuote(dir.File("d.ndx"));
+  std::string out, err;
+  ASSERT_EQ(Tool("LANG=C", "index " + table + " BORN " + ndx, &out, &err), 0) << err;
+  auto recordOf = [&](const std::string& stored) {
+    for (std::size_t i = 0; i < dates.size(); ++i)
+      if (dates[i] == stored) return std::to_string(i + 1);
+    return std::string("0");
+  };
+
+  // The tool keeps the century switch off; the window starts 70 years back.
+  const int windowBase = platform::Today().year - 70;
+  for (const LocaleFormat& l : kLocales) {
+    for (const test::DateWriting& w : test::DateWritings(dates, {l.code}, windowBase)) {
+      const std::string what = std::string(l.locale) + ": \"" + w.text + "\" for " + w.stored;
+      const std::string env = std::string("LC_ALL=") + l.locale;
+      ASSERT_EQ(Tool(env, "find " + table + " " + ndx + " " + ShellQuote(w.text), &out, &err), 0)
+          << err;
+      EXPECT_EQ(TrimNewline(out), recordOf(w.expected)) << "find, " << what;
+      ASSERT_EQ(Tool(env, "locate " + table + " BORN " + ShellQuote(w.text), &out, &err), 0) << err;
+      EXPECT_EQ(TrimNewline(out), recordOf(w.expected)) << "locate, " << what;
+    }
+  }
+  // The issue's own case: 1920 and 2020 side by side.
+  test::DbfBuilder two;
+  two.Field("BORN", 'D', 8).Record({"20200101"}).Record({"19200101"});
+  two.Write(dir.File("two.dbf"));
+  ASSERT_EQ(Tool("LANG=C", "index " + ShellQuote(dir.File("two.dbf")) + " BORN " + ndx, &out, &err),
+            0)
+      << err;
+  ASSERT_EQ(Tool("LANG=C", "find " + ShellQuote(dir.File("two.dbf")) + " " + ndx + " 01/01/1920",
+                 &out, &err),
+            0);
+  EXPECT_EQ(out, "2\n");
+  ASSERT_EQ(Tool("LANG=C", "find " + ShellQuote(dir.File("two.dbf")) + " " + ndx + " 01/01/20",
+                 &out, &err),
+            0);
+  EXPECT_EQ(out, windowBase % 100 > 20 ? "1\n" : "2\n");
+}
+
+}  // namespace
+}  // namespace vz
