@@ -73,6 +73,13 @@ bool DisplayToStored(std::string_view display, std::string& stored8);
 // taken as the stored form as they are; anything else goes through
 // DisplayToStored. False when the text is neither.
 bool SearchDateToStored(std::string_view text, std::string& stored8);
+// The displayed form of a stored date that reads back as the same date
+// through DisplayToStored: the current picture, except that while the
+// century switch is off a year keeps its four digits where two would be
+// read as another century, or where they would show the same text as
+// `unlike8` (another stored date, such as the one a record holds now, which
+// a record write keeps when the text is unchanged).
+std::string StoredToDisplayKeepingCentury(const char* stored8, const char* unlike8 = nullptr);
 
 // The date check of date fields: trims, cuts to 10 characters, takes the
 // three parts in the order of the format, checks month and day ranges with
