@@ -179,6 +179,13 @@ std::string StrOf(double v, int width, int decimals) {
   return std::string(width - s.size(), ' ') + s;
 }
 
+// ROUND(x, n) cuts x to n decimals towards zero (no rounding of halves):
+// ROUND(2.567, 2) is 2.56. A negative n cuts whole digits before the point
+// instead, working on tens, hundreds, ...: ROUND(123.456, -1) is 120,
+// ROUND(1234.5, -2) is 1200, ROUND(50, -2) is 0 and ROUND(150, -2) is 100.
+// A fractional n counts as its whole part. The correction below works on
+// 12 significant digits, so a number with more digits than that loses the
+// ones past the twelfth.
 double TruncatedRound(double x, double n) {
   // The value corrected to 12 significant digits, so that the binary error
   // of a decimal fraction does not cost a digit, then cut to n decimals.
@@ -189,7 +196,7 @@ double TruncatedRound(double x, double n) {
   };
   const int places = std::isnan(n) ? 0 : ClampedInt(n, -300, 300);
   if (places < 0) {
-    // Negative places cut digits before the point: ROUND(1234.5, -2) is 1200.
+    // x / 10^-n corrected, cut to a whole number, then scaled back.
     const double unit = std::pow(10.0, -places);
     return correct(std::trunc(correct(x / unit)) * unit);
   }
