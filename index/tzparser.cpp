@@ -206,6 +206,17 @@ double TruncatedRound(double x, double n) {
   return correct(r);
 }
 
+}  // namespace
+
+std::string DateToStored(double julian) {
+  if (NoDate(julian)) return std::string(8, ' ');
+  int y, m, d;
+  DateParts(julian, y, m, d);
+  return Digits(y, 4) + Digits(m, 2) + Digits(d, 2);
+}
+
+namespace {
+
 // The block number in a memo field's text, read as the storage engine reads
 // it: an optional sign and digits between blanks, anything else 0; a number
 // that does not fit 32 bits names no block.
@@ -1236,12 +1247,7 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
     }
     case kDtos: {
       const Slot x = PopSlot();
-      std::string t(8, ' ');
-      if (!NoDate(x.number)) {
-        int y, m, d;
-        DateParts(x.number, y, m, d);
-        t = Digits(y, 4) + Digits(m, 2) + Digits(d, 2);
-      }
+      const std::string t = DateToStored(x.number);
       PushText(t.data(), t.size());
       break;
     }

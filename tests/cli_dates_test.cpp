@@ -88,5 +88,53 @@ TEST(CliDates, FindAndLocateReadTheYearAsWritten) {
   EXPECT_EQ(out, windowBase % 100 > 20 ? "1\n" : "2\n");
 }
 
+TEST(CliDates, EvalPrintsDatesPastTheCalendarsEndsAsDtosGivesThem) {
+  test::TempDir dir;
+  test::DbfBuilder b;
+  b.Field("BORN", 'D', 8).Record({"99991231"}).Record({""});
+  b.Write(dir.File("t.dbf"));
+  const std::string table = ShellQuote(dir.File("t.dbf"));
+  const char* const dates[] = {
+      "BORN+1",  // past 31 December 9999
+      "BORN+1E308",
+      "BORN+1E308+1E308",  // infinite
+      "BORN-1E308-1E308",  // minus infinity
+      "BORN-5373484",      // Julian day 0 is the empty date
+      "BORN-5373485",      // before 1 January 1
+      "CTOD('01/01/0001')-1",
+      "CTOD('')+1",  // the empty date plus a day: before the calendar
+      "CTOD('')-1",
+      "CTOD('')+0*10^999",  // no number at all
+      "BORN",
+      "CTOD('02/29/2400')",
+  };
+  std::string out, err;
+  for (const char* date : dates) {
+    for (const char* recno : {"1", "2"}) {
+      ASSERT_EQ(Tool("LANG=C", std::string("eval ") + table + " " + recno + " " + ShellQuote(date),
+                     &out, &err),
+                0)
+          << date << "\n"
+          << err;
+      std::string dtos;
+      ASSERT_EQ(Tool("LANG=C",
+                     std::string("eval ") + table + " " + recno + " " +
+                         ShellQuote(std::string("DTOS(") + date + ")"),
+                     &dtos, &err),
+                0)
+          << err;
+      ASSERT_EQ(dtos.substr(0, 2), "C\t") << date;
+      EXPECT_EQ(out, "D\t" + dtos.substr(2)) << date << " on record " << recno;
+      EXPECT_EQ(out.size(), 11u) << date << " on record " << recno << ": " << out;
+    }
+  }
+  ASSERT_EQ(Tool("LANG=C", "eval " + table + " 1 'BORN+1'", &out, &err), 0);
+  EXPECT_EQ(out, "D\t99991231\n");
+  ASSERT_EQ(Tool("LANG=C", "eval " + table + " 2 'BORN+1'", &out, &err), 0);
+  EXPECT_EQ(out, "D\t00010101\n");
+  ASSERT_EQ(Tool("LANG=C", "eval " + table + " 2 'BORN'", &out, &err), 0);
+  EXPECT_EQ(out, "D\t        \n");
+}
+
 }  // namespace
 }  // namespace vz

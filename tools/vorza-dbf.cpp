@@ -306,18 +306,11 @@ int RunEval(const std::vector<std::string>& argv) {
       out += buf;
       break;
     }
-    case vz::expr::kTypeD: {
-      if (v.number == 0) {
-        out += "        ";
-      } else {
-        int y, m, d;
-        vz::CalendarDate(static_cast<std::int64_t>(v.number), y, m, d);
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
-        out += buf;
-      }
+    case vz::expr::kTypeD:
+      // As DTOS gives it: dates past the calendar's ends are its first or
+      // last day, never a number cast out of range.
+      out += vz::DateToStored(v.number);
       break;
-    }
     default:
       out += v.logical ? "T" : "F";
       break;
