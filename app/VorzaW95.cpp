@@ -4,16 +4,21 @@
 // usage: vorzaw95 [--no-splash]
 //   --no-splash   starts without the splash window (which otherwise stays
 //                 at least 4.5 seconds)
+// The tables' OEM code page comes from VORZA_OEM_CODEPAGE (437, 850 or
+// 866), else from the locale (866 for Russian, Ukrainian and Belarusian).
 #include "app/Mainread.h"
 
 #include <QApplication>
 #include <cstring>
+#include <string>
 
 #include "app/Application.h"
 #include "app/InfoScr.h"
 #include "app/RAbout.h"
 #include "app/Splash.h"
 #include "app/VersionInfo.h"
+#include "platform/codepage.h"
+#include "platform/hooks.h"
 
 using namespace vz::app;
 
@@ -25,6 +30,14 @@ int main(int argc, char** argv) {
   TApplication application(argc, argv);
   SetApplicationTitle(QStringLiteral("Vorza Cheat Reader for W95"));
   InitReader();
+  // The OEM code page of the tables: VORZA_OEM_CODEPAGE, else the locale's.
+  // A value it does not know is reported, and the locale's page used.
+  std::string problem;
+  const int codePage = vz::platform::OemCodePageFromEnvironment(&problem);
+  vz::platform::SetOemCodePage(codePage);
+  if (!problem.empty())
+    vz::platform::ShowMessage(problem + ".\r\nThe tables are read in code page " +
+                              std::to_string(codePage) + ".");
 
   TSplashScreen* splashScreen = nullptr;
   if (splash) {

@@ -136,5 +136,118 @@ TEST(CliDates, EvalPrintsDatesPastTheCalendarsEndsAsDtosGivesThem) {
   EXPECT_EQ(out, "D\t        \n");
 }
 
+// --- Code pages -------------------------------------------------------------------------------
+
+// The bytes 8C A8 E0 ("Мир" in code page 866) read in another OEM page, as
+// the tool prints them.
+std::string ReadIn(int codePage) {
+  platform::SetOemCodePage(codePage);
+  const std::string shown = platform::AnsiToUtf8(platform::OemToAnsi("\x8C\xA8\xE0"));
+  platform::SetOemCodePage(437);
+  return shown;
+}
+
+class CliCodePage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // NAME holds "Мир" in code page 866 (8C A8 E0); BORN is Thursday,
+    // 29 February 2024.
+    test::DbfBuilder b;
+    b.Field("NAME", 'C', 10).Field("BORN", 'D', 8).Record({"\x8C\xA8\xE0", "20240229"});
+    b.Write(dir_.File("t.dbf"));
+    table_ = ShellQuote(dir_.File("t.dbf"));
+  }
+
+  // `eval` of EXPR on record 1 under an environment, trailing blanks and
+  // the line break removed; the exit status must be 0.
+  std::string Eval(const std::string& environment, const std::string& expr,
+                   const std::string& options = "") {
+    std::string out, err;
+    const int rc =
+        Tool(environment, options + " eval " + table_ + " 1 " + ShellQuote(expr), &out, &err);
+    EXPECT_EQ(rc, 0) << environment << " " << expr << "\n" << err;
+    out = TrimNewline(out);
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+  }
+
+  test::TempDir dir_;
+  std::string table_;
+};
+
+TEST_F(CliCodePage, ARussianLocaleGivesCyrillicNamesAndText) {
+  for (const char* env :
+       {"LANG=ru_RU.UTF-8", "LC_ALL=ru_RU.UTF-8 LANG=en_US.UTF-8", "LC_TIME=ru_RU.UTF-8",
+        "LC_CTYPE=uk_UA.UTF-8 LC_TIME=ru_RU", "LANG=ru_RU.KOI8-R"}) {
+    EXPECT_EQ(Eval(env, "CMONTH(BORN)"), "C\tФевраль") << env;
+    EXPECT_EQ(Eval(env, "CDOW(BORN)"), "C\tЧетверг") << env;
+    EXPECT_EQ(Eval(env, "NAME"), "C\tМир") << env;
+  }
+  // Ukrainian and Belarusian: the page of Cyrillic text, English names.
+  for (const char* env :
+       {"LANG=uk_UA.UTF-8", "LC_ALL=be_BY.UTF-8", "LC_CTYPE=ru_RU.UTF-8 LANG=en_US.UTF-8"}) {
+    EXPECT_EQ(Eval(env, "CMONTH(BORN)"), "C\tFebruary") << env;
+    EXPECT_EQ(Eval(env, "NAME"), "C\tМир") << env;
+  }
+}
+
+TEST_F(CliCodePage, OtherLocalesGiveTheirNamesAndCodePage437) {
+  EXPECT_EQ(Eval("LANG=en_US.UTF-8", "CMONTH(BORN)"), "C\tFebruary");
+  EXPECT_EQ(Eval("LANG=en_US.UTF-8", "CDOW(BORN)"), "C\tThursday");
+  EXPECT_EQ(Eval("LANG=de_DE.UTF-8", "CDOW(BORN)"), "C\tDonnerstag");
+  EXPECT_EQ(Eval("", "CMONTH(BORN)"), "C\tFebruary");
+  ASSERT_NE(ReadIn(437), ReadIn(866));
+  for (const char* env : {"LANG=en_US.UTF-8", "LANG=de_DE.UTF-8", "LANG=C", "",
+                          "LC_ALL=en_GB.UTF-8 LANG=ru_RU.UTF-8"})
+    EXPECT_EQ(Eval(env, "NAME"), "C\t" + ReadIn(437)) << env;
+}
+
+TEST_F(CliCodePage, TheVariableAndTheOptionOverrideTheLocale) {
+  // The variable over the locale.
+  EXPECT_EQ(Eval("LANG=en_US.UTF-8 VORZA_OEM_CODEPAGE=866", "NAME"), "C\tМир");
+  EXPECT_EQ(Eval("LANG=ru_RU.UTF-8 VORZA_OEM_CODEPAGE=437", "NAME"), "C\t" + ReadIn(437));
+  EXPECT_EQ(Eval("LANG=ru_RU.UTF-8 VORZA_OEM_CODEPAGE=437", "CMONTH(BORN)"), "C\t???????");
+  EXPECT_EQ(Eval("LANG=ru_RU.UTF-8 VORZA_OEM_CODEPAGE=850", "NAME"), "C\t" + ReadIn(850));
+  // The option over both, before or after the command, in either spelling.
+  EXPECT_EQ(Eval("LANG=en_US.UTF-8", "NAME", "--codepage 866"), "C\tМир");
+  EXPECT_EQ(Eval("LANG=ru_RU.UTF-8 VORZA_OEM_CODEPAGE=866", "NAME", "--codepage=437"),
+            "C\t" + ReadIn(437));
+  std::string out, err;
+  ASSERT_EQ(Tool("LANG=en_US.UTF-8", "eval " + table_ + " 1 NAME --codepage 866", &out, &err), 0)
+      << err;
+  EXPECT_EQ(out, "C\tМир       \n");
+  ASSERT_EQ(Tool("LANG=ru_RU.UTF-8", "list " + table_ + " --codepage 437", &out, &err), 0) << err;
+  EXPECT_EQ(out, "1\t-\t" + ReadIn(437) + "\t20240229\n");
+  ASSERT_EQ(Tool("LANG=C", "list --codepage 866 " + table_, &out, &err), 0) << err;
+  EXPECT_EQ(out, "1\t-\tМир\t20240229\n");
+  // A valid option wins over a variable the program does not know.
+  ASSERT_EQ(Tool("VORZA_OEM_CODEPAGE=1251", "--codepage 866 list " + table_, &out, &err), 0) << err;
+  EXPECT_EQ(out, "1\t-\tМир\t20240229\n");
+}
+
+TEST_F(CliCodePage, AnUnknownCodePageIsAUsageError) {
+  std::string out, err;
+  for (const char* bad :
+       {"--codepage 1251", "--codepage=12", "--codepage", "--codepage=", "--codepage 866x"}) {
+    EXPECT_EQ(Tool("LANG=C", "list " + table_ + " " + bad, &out, &err), 64) << bad;
+    EXPECT_EQ(out, "") << bad;
+    EXPECT_NE(err.find("code page"), std::string::npos) << bad << ": " << err;
+    EXPECT_NE(err.find("437, 850 or 866"), std::string::npos) << bad << ": " << err;
+  }
+  for (const char* bad : {"VORZA_OEM_CODEPAGE=1251", "VORZA_OEM_CODEPAGE=ru",
+                          "LANG=ru_RU.UTF-8 VORZA_OEM_CODEPAGE=8666"}) {
+    EXPECT_EQ(Tool(bad, "list " + table_, &out, &err), 64) << bad;
+    EXPECT_EQ(out, "") << bad;
+    EXPECT_NE(err.find("VORZA_OEM_CODEPAGE="), std::string::npos) << bad << ": " << err;
+  }
+  // An empty variable counts as not set.
+  ASSERT_EQ(Tool("VORZA_OEM_CODEPAGE= LANG=ru_RU.UTF-8", "list " + table_, &out, &err), 0) << err;
+  EXPECT_EQ(out, "1\t-\tМир\t20240229\n");
+  // The usage tells of the option.
+  ASSERT_EQ(Tool("LANG=C", "--help", &out, &err), 0);
+  EXPECT_NE(out.find("--codepage N"), std::string::npos) << out;
+  EXPECT_NE(out.find("VORZA_OEM_CODEPAGE"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace vz
