@@ -11,6 +11,8 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "platform/hooks.h"
+
 namespace vz::app {
 namespace {
 
@@ -60,7 +62,7 @@ void ShowMessage(const QString& text, QWidget* owner) {
 }
 
 QString ExceptionText(const std::exception& error) {
-  QString text = QString::fromUtf8(error.what());
+  QString text = QString::fromUtf8(platform::VisibleText(error.what()));
   if (!text.isEmpty() && text.back().isLetterOrNumber()) text += QLatin1Char('.');
   return text;
 }

@@ -409,10 +409,14 @@ QString EngineText(const std::string& text) {
 void InitReader() {
   InitEngine();
   views::InstallStatusWindows();
+  // Every byte of a message shows, a NUL from a damaged file included.
   platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
-    MessageBox(Form1, EngineText(message), EngineText(caption), QMessageBox::Critical);
+    MessageBox(Form1, EngineText(platform::VisibleText(message)), EngineText(caption),
+               QMessageBox::Critical);
   });
-  platform::SetMessagePresenter([](const std::string& message) { ShowMessage(EngineText(message), Form1); });
+  platform::SetMessagePresenter([](const std::string& message) {
+    ShowMessage(EngineText(platform::VisibleText(message)), Form1);
+  });
 }
 
 }  // namespace vz::app

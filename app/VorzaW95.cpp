@@ -8,6 +8,8 @@
 //                 at least 4.5 seconds)
 //   --help        prints the usage and exits
 //   --version     prints the version and exits
+// The tables' OEM code page comes from VORZA_OEM_CODEPAGE (437, 850 or
+// 866), else from the locale (866 for Russian, Ukrainian and Belarusian).
 #include "app/Mainread.h"
 
 #include <sys/stat.h>
@@ -23,6 +25,8 @@
 #include "app/RAbout.h"
 #include "app/Splash.h"
 #include "app/VersionInfo.h"
+#include "platform/codepage.h"
+#include "platform/hooks.h"
 
 using namespace vz::app;
 
@@ -122,6 +126,14 @@ int main(int argc, char** argv) {
     catalogue = std::filesystem::absolute(options.folder).lexically_normal().string();
   }
   InitReader();
+  // The OEM code page of the tables: VORZA_OEM_CODEPAGE, else the locale's.
+  // A value it does not know is reported, and the locale's page used.
+  std::string problem;
+  const int codePage = vz::platform::OemCodePageFromEnvironment(&problem);
+  vz::platform::SetOemCodePage(codePage);
+  if (!problem.empty())
+    vz::platform::ShowMessage(problem + ".\r\nThe tables are read in code page " +
+                              std::to_string(codePage) + ".");
 
   TSplashScreen* splashScreen = nullptr;
   if (options.splash) {

@@ -150,6 +150,12 @@ std::string& ShortDatePattern() {
   return pattern;
 }
 
+// The first year of the hundred that a two-digit year falls in.
+int& TwoDigitYearBase() {
+  static int base = 1950;
+  return base;
+}
+
 }  // namespace
 
 DayNumber DayNumberOf(int y, int m, int d) {
@@ -207,7 +213,12 @@ bool ParseDate(const std::string& text, const std::string& pattern, DayNumber& o
   if (k != 2) return false;
   int y = 0, m = 0, d = 0;
   for (int i = 0; i < 3; ++i) {
-    if (order[i] == 'y') y = widths[i] <= 2 ? (parts[i] < 50 ? 2000 + parts[i] : 1900 + parts[i]) : parts[i];
+    if (order[i] == 'y') {
+      const int base = TwoDigitYearBase(), century = base / 100 * 100;
+      y = widths[i] > 2           ? parts[i]
+          : parts[i] < base % 100 ? century + 100 + parts[i]
+                                  : century + parts[i];
+    }
     if (order[i] == 'M') m = parts[i];
     if (order[i] == 'd') d = parts[i];
   }
@@ -241,6 +252,9 @@ void TDateField::SetAsString(const std::string& text) {
 }
 
 void SetShortDatePattern(const std::string& pattern) { ShortDatePattern() = pattern; }
+void SetTwoDigitYearBase(int firstYear) {
+  TwoDigitYearBase() = firstYear;
+}
 const std::string& GetShortDatePattern() { return ShortDatePattern(); }
 
 // --- Memo -----------------------------------------------------------------------------------

@@ -199,6 +199,10 @@ bool ParseDate(const std::string& text, const std::string& pattern, DayNumber& d
 // The runtime's short date pattern that date fields show (the table
 // component sets it from the engine's date format).
 void SetShortDatePattern(const std::string& pattern);
+// Where ParseDate puts a year written with one or two digits: in the hundred
+// years from `firstYear` on (1950 at first: 00 to 49 are 2000 to 2049). The
+// table component sets the engine's window, so both read a year alike.
+void SetTwoDigitYearBase(int firstYear);
 const std::string& GetShortDatePattern();
 
 }  // namespace vz::data

@@ -1465,8 +1465,7 @@ bool Locate(const std::string& fieldText, const std::string& valueText) {
   switch (f.Type) {
     case 'D': {
       std::string stored;
-      if (v.size() == 8 && v.find_first_not_of("0123456789") == std::string::npos) break;
-      if (DisplayToStored(v, stored)) v = stored;
+      if (SearchDateToStored(v, stored)) v = stored;
       break;
     }
     case 'N':

@@ -280,6 +280,26 @@ bool DisplayToStored(std::string_view display, std::string& stored8) {
   return true;
 }
 
+bool SearchDateToStored(std::string_view text, std::string& stored8) {
+  if (text.size() == 8 && AllDigits(text)) {
+    stored8.assign(text);
+    return true;
+  }
+  return DisplayToStored(text, stored8);
+}
+
+std::string StoredToDisplayKeepingCentury(const char* stored8, const char* unlike8) {
+  const std::string shown = StoredToDisplay(stored8);
+  if (Dates.Century || !AllDigits(std::string_view(stored8, 4))) return shown;
+  std::string back;
+  const bool readsBack = DisplayToStored(shown, back) && back.compare(0, 8, stored8, 8) == 0;
+  const bool mistakable =
+      unlike8 && std::memcmp(unlike8, stored8, 8) != 0 && StoredToDisplay(unlike8) == shown;
+  if (readsBack && !mistakable) return shown;
+  const std::string yyyy(stored8, 4), mm(stored8 + 4, 2), dd(stored8 + 6, 2);
+  return Compose(Dates.DateFormat, mm, dd, yyyy);
+}
+
 bool DateCheck(std::string_view text, std::string& out) {
   int year = 0, month = 0, day = 0;
   bool blank = false;

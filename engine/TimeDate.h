@@ -64,8 +64,22 @@ int DaysInMonth(int year, int month);
 std::string StoredToDisplay(const char* stored8);
 // Displayed form (any of the current format's pictures, 2- or 4-digit year)
 // back to YYYYMMDD; the blank picture, or an empty text, gives 8 blanks.
-// False when the text is not a date of the current format.
+// False when the text is not a date of the current format. This is the one
+// conversion of a date a user wrote: the window of YearOfTwoDigits applies
+// to a year written with two digits only, whatever the century switch says
+// ("01/01/1920" is 1920, "01/01/20" is 2020).
 bool DisplayToStored(std::string_view display, std::string& stored8);
+// A search value for a date (Locate, index searches): eight digits are
+// taken as the stored form as they are; anything else goes through
+// DisplayToStored. False when the text is neither.
+bool SearchDateToStored(std::string_view text, std::string& stored8);
+// The displayed form of a stored date that reads back as the same date
+// through DisplayToStored: the current picture, except that while the
+// century switch is off a year keeps its four digits where two would be
+// read as another century, or where they would show the same text as
+// `unlike8` (another stored date, such as the one a record holds now, which
+// a record write keeps when the text is unchanged).
+std::string StoredToDisplayKeepingCentury(const char* stored8, const char* unlike8 = nullptr);
 
 // The date check of date fields: trims, cuts to 10 characters, takes the
 // three parts in the order of the format, checks month and day ranges with

@@ -10,6 +10,9 @@ namespace vz {
 
 ErrorState Err;
 
+EZavodError::EZavodError(const std::string& message)
+    : std::runtime_error(platform::VisibleText(message)), message_(message) {}
+
 void ResetErrorState() { Err = ErrorState{}; }
 
 std::string Str(long long n) { return std::to_string(n); }

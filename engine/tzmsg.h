@@ -23,9 +23,17 @@ class File;
 
 namespace vz {
 
+// An engine error raised as an exception. what() shows every byte of the
+// message (control bytes as \xNN, as platform::VisibleText writes them), so
+// a NUL from a damaged file cannot cut it short; Message() is the message
+// as it was built.
 class EZavodError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EZavodError(const std::string& message);
+  const std::string& Message() const { return message_; }
+
+ private:
+  std::string message_;
 };
 
 struct ErrorState {

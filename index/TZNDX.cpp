@@ -473,9 +473,8 @@ std::string SearchKey(const IND& x, const std::string& k, bool exact, bool oem) 
     if (!x.CharKey) {
       double v = 0;
       if (x.Anchor.TypeLetter() == 'D') {
-        std::string checked, stored;
-        if (DateCheck(k, checked) && DisplayToStored(checked, stored)) v = static_cast<double>(JulianOfStored(stored));
-        else if (k.size() == 8) v = static_cast<double>(JulianOfStored(k));
+        std::string stored;
+        if (SearchDateToStored(k, stored)) v = static_cast<double>(JulianOfStored(stored));
       } else {
         v = std::strtod(Trim(k).c_str(), nullptr);
       }

@@ -179,6 +179,13 @@ std::string StrOf(double v, int width, int decimals) {
   return std::string(width - s.size(), ' ') + s;
 }
 
+// ROUND(x, n) cuts x to n decimals towards zero (no rounding of halves):
+// ROUND(2.567, 2) is 2.56. A negative n cuts whole digits before the point
+// instead, working on tens, hundreds, ...: ROUND(123.456, -1) is 120,
+// ROUND(1234.5, -2) is 1200, ROUND(50, -2) is 0 and ROUND(150, -2) is 100.
+// A fractional n counts as its whole part. The correction below works on
+// 12 significant digits, so a number with more digits than that loses the
+// ones past the twelfth.
 double TruncatedRound(double x, double n) {
   // The value corrected to 12 significant digits, so that the binary error
   // of a decimal fraction does not cost a digit, then cut to n decimals.
@@ -189,7 +196,7 @@ double TruncatedRound(double x, double n) {
   };
   const int places = std::isnan(n) ? 0 : ClampedInt(n, -300, 300);
   if (places < 0) {
-    // Negative places cut digits before the point: ROUND(1234.5, -2) is 1200.
+    // x / 10^-n corrected, cut to a whole number, then scaled back.
     const double unit = std::pow(10.0, -places);
     return correct(std::trunc(correct(x / unit)) * unit);
   }
@@ -198,6 +205,17 @@ double TruncatedRound(double x, double n) {
   const double r = ip + std::trunc(scaled) * std::pow(0.1, places);
   return correct(r);
 }
+
+}  // namespace
+
+std::string DateToStored(double julian) {
+  if (NoDate(julian)) return std::string(8, ' ');
+  int y, m, d;
+  DateParts(julian, y, m, d);
+  return Digits(y, 4) + Digits(m, 2) + Digits(d, 2);
+}
+
+namespace {
 
 // The block number in a memo field's text, read as the storage engine reads
 // it: an optional sign and digits between blanks, anything else 0; a number
@@ -1215,9 +1233,9 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
     case kCtod: {
       const Slot x = PopSlot();
       const std::string t(TextOf(x).substr(0, 10));
-      std::string checked, stored;
+      std::string stored;
       double j = 0;
-      if (DateCheck(t, checked) && DisplayToStored(checked, stored)) j = static_cast<double>(JulianOfStored(stored));
+      if (DisplayToStored(t, stored)) j = static_cast<double>(JulianOfStored(stored));
       PushValue(kTypeD, j);
       break;
     }
@@ -1229,12 +1247,7 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
     }
     case kDtos: {
       const Slot x = PopSlot();
-      std::string t(8, ' ');
-      if (!NoDate(x.number)) {
-        int y, m, d;
-        DateParts(x.number, y, m, d);
-        t = Digits(y, 4) + Digits(m, 2) + Digits(d, 2);
-      }
+      const std::string t = DateToStored(x.number);
       PushText(t.data(), t.size());
       break;
     }

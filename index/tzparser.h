@@ -130,6 +130,11 @@ void ParserInit();
 bool SetFilterExpr(const std::string& text);
 bool SetWhileExpr(const std::string& text);
 
+// DTOS of a date value: eight digits YYYYMMDD, or eight blanks for the empty
+// date (also a value that is no number). Dates before 1 January 1 and after
+// 31 December 9999, infinite ones included, are taken as those days.
+std::string DateToStored(double julian);
+
 // The Soundex code of a text: 4 characters (also the SOUNDEX index option).
 std::string Soundex(std::string_view text);
 

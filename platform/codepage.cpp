@@ -1,7 +1,11 @@
 #include "platform/codepage.h"
 
 #include <array>
+#include <cstdlib>
+#include <initializer_list>
 #include <unordered_map>
+
+#include "platform/clock.h"
 
 namespace vz::platform {
 namespace {
@@ -87,6 +91,42 @@ bool SetOemCodePage(int codePage) {
 }
 
 int OemCodePage() { return Current().oem; }
+
+int ParseOemCodePage(std::string_view text) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
+  while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
+  const std::string_view t = text.substr(b, e - b);
+  if (t == "437") return 437;
+  if (t == "850") return 850;
+  if (t == "866") return 866;
+  return 0;
+}
+
+int OemCodePageOfLocale(const std::string& localeName) {
+  const std::string language = ParseLocaleName(localeName).language;
+  return language == "ru" || language == "uk" || language == "be" ? 866 : 437;
+}
+
+int OemCodePageFromEnvironment(std::string* problem) {
+  if (problem) problem->clear();
+  // The first of the variables that is set and not empty.
+  auto locale = [](std::initializer_list<const char*> names) {
+    for (const char* name : names)
+      if (const char* v = std::getenv(name); v && *v) return std::string(v);
+    return std::string();
+  };
+  const int ctype = OemCodePageOfLocale(locale({"LC_ALL", "LC_CTYPE", "LANG"}));
+  const int time = OemCodePageOfLocale(locale({"LC_ALL", "LC_TIME", "LANG"}));
+  const int ofLocale = ctype == 866 || time == 866 ? 866 : 437;
+  const char* chosen = std::getenv(kOemCodePageVariable);
+  if (!chosen || !*chosen) return ofLocale;
+  if (const int page = ParseOemCodePage(chosen)) return page;
+  if (problem)
+    *problem = std::string(kOemCodePageVariable) + "=" + chosen +
+               ": not a code page this program knows (437, 850 or 866)";
+  return ofLocale;
+}
 int AnsiCodePage() { return Current().ansi; }
 
 std::uint8_t OemToAnsiByte(std::uint8_t b) { return Current().oemToAnsi[b]; }

@@ -19,6 +19,22 @@ namespace vz::platform {
 // nothing, for any other number.
 bool SetOemCodePage(int codePage);
 int OemCodePage();
+
+// The name of the environment variable that picks the OEM code page.
+inline constexpr const char* kOemCodePageVariable = "VORZA_OEM_CODEPAGE";
+// A code page number as a user writes it ("866", blanks around allowed):
+// 437, 850 or 866; 0 for anything else.
+int ParseOemCodePage(std::string_view text);
+// The OEM code page the user's environment asks for: VORZA_OEM_CODEPAGE
+// when it is set and not empty; otherwise the locale's page: 866 when the
+// language of character types (LC_ALL, else LC_CTYPE, else LANG) or of
+// dates (LC_ALL, else LC_TIME, else LANG) is Russian, Ukrainian or
+// Belarusian (their month and day names need it), 437 for every other one.
+// A variable that names no known page gives the locale's page, and
+// `problem` (when given) a message that says so; it is emptied otherwise.
+int OemCodePageFromEnvironment(std::string* problem = nullptr);
+// The locale's page alone, from a locale name such as "ru_RU.UTF-8".
+int OemCodePageOfLocale(const std::string& localeName);
 int AnsiCodePage();  // 1252, or 1251 while the OEM page is 866
 
 // In-place and copying conversions between the two pages.

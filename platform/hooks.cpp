@@ -19,6 +19,14 @@ Hooks& TheHooks() {
   return hooks;
 }
 
+// Every byte of a message, one line break per CR LF, ended by a line break.
+void WriteToStandardError(const std::string& message) {
+  std::string text = ToLines(VisibleText(message));
+  if (text.empty() || text.back() != '\n') text += '\n';
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 std::string ToLines(const std::string& message) {
@@ -30,6 +38,23 @@ std::string ToLines(const std::string& message) {
       if (i + 1 < message.size() && message[i + 1] == '\n') ++i;
     } else {
       out += message[i];
+    }
+  }
+  return out;
+}
+
+std::string VisibleText(std::string_view message) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(message.size());
+  for (const char c : message) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b < 0x20 && c != '\r' && c != '\n' && c != '\t') || b == 0x7F) {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
     }
   }
   return out;
@@ -60,10 +85,7 @@ void PresentHalt(const std::string& caption, const std::string& message) {
     TheHooks().halt(caption, message);
     return;
   }
-  std::string text = ToLines(message);
-  if (text.empty() || text.back() != '\n') text += '\n';
-  std::fputs(text.c_str(), stderr);
-  std::fflush(stderr);
+  WriteToStandardError(message);
 }
 
 void ShowMessage(const std::string& message) {
@@ -71,10 +93,7 @@ void ShowMessage(const std::string& message) {
     TheHooks().message(message);
     return;
   }
-  std::string text = ToLines(message);
-  if (text.empty() || text.back() != '\n') text += '\n';
-  std::fputs(text.c_str(), stderr);
-  std::fflush(stderr);
+  WriteToStandardError(message);
 }
 
 int ExitStatusFor(int code) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace vz::platform {
 
@@ -45,5 +46,13 @@ int ExitStatusFor(int code);
 
 // Writes a message with CR LF pairs (and lone CRs) turned into line feeds.
 std::string ToLines(const std::string& message);
+
+// A message with every byte shown: each control byte other than CR, LF and
+// TAB (a NUL among them, and DEL) is written as \xNN (two lower-case hex
+// digits); every other byte stays. Messages can carry bytes from damaged
+// files (a field type byte, an index key), and a NUL must not cut them
+// short wherever they are shown. Showing an already shown text again
+// changes nothing.
+std::string VisibleText(std::string_view message);
 
 }  // namespace vz::platform

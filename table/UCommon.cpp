@@ -46,6 +46,21 @@ double DateValueOfText(const std::string& text) {
   return j == 0 ? 0 : static_cast<double>(j - data::kJulianOfDayZero);
 }
 
+// The stored form (YYYYMMDD) of a framework date (days since 30 December
+// 1899, the time of day left out); empty for a day outside the years 1 to
+// 9999.
+std::string StoredOfDays(double days) {
+  constexpr double kFirst = 1721426 - data::kJulianOfDayZero;  // 1 January 1
+  constexpr double kLast = 5373484 - data::kJulianOfDayZero;   // 31 December 9999
+  const double day = std::floor(days);
+  if (!(day >= kFirst && day <= kLast)) return std::string();
+  int y = 0, m = 0, d = 0;
+  CalendarDate(static_cast<std::int64_t>(day) + data::kJulianOfDayZero, y, m, d);
+  char stored[16];
+  std::snprintf(stored, sizeof stored, "%04d%02d%02d", y, m, d);
+  return stored;
+}
+
 }  // namespace
 
 // --- Field properties --------------------------------------------------------------------
@@ -172,6 +187,7 @@ void TTzDataSet::InternalOpen() {
   // Display set-up: date masks, float precisions.
   const std::string& shortFormat = Dates.ShortDateFormat;
   data::SetShortDatePattern(shortFormat);
+  data::SetTwoDigitYearBase(Dates.WindowBase);
   const std::string year = Dates.Century ? "9999" : "99";
   for (auto& f : Fields()) {
     if (f->DataType() == FieldType::Date && f->EditMask().empty()) {
@@ -279,8 +295,9 @@ void TTzDataSet::CopyIn(std::uint8_t* buffer) {
         double v = DateValueOfText(text);
         // Without the century the shown text names the year by two digits
         // only; when the record's stored date is what the text shows, the
-        // stored date gives the year (1900 is not 2000).
-        if (v != 0 && f.Len >= 8 && a->RawRec.size() >= f.Offset + 8u) {
+        // stored date gives the year (1900 is not 2000, and 29 February 2000
+        // stays a date when the window reads 00 as 1900).
+        if (f.Len >= 8 && a->RawRec.size() >= f.Offset + 8u) {
           const char* stored = reinterpret_cast<const char*>(a->RawRec.data()) + f.Offset;
           const std::int64_t j = JulianOfStored(std::string_view(stored, 8));
           if (j != 0 && StoredToDisplay(stored) == TrimRight(text))
@@ -333,14 +350,21 @@ void TTzDataSet::CopyOut(int field) {
       case 'D': {
         double v;
         std::memcpy(&v, in, 8);
-        std::string text;
-        if (v != 0) {
-          text = TrimRight(data::FormatDate(static_cast<data::DayNumber>(std::floor(v)), Dates.ShortDateFormat));
-          if (text.size() > 10) text.resize(10);
-        }
-        if (text.empty()) text = BlankDate();
+        // The slot takes the date in the engine's format, so that writing the
+        // record stores this very day: without the century a year keeps its
+        // four digits where the two-digit window would misread it, or where
+        // the record's present date shows the same two digits (writing keeps
+        // a date whose text is unchanged).
         std::string checked;
-        if (!DateCheck(text, checked)) {
+        if (v == 0) {
+          checked = BlankDate();
+        } else if (const std::string stored = StoredOfDays(v); !stored.empty()) {
+          const bool present = f.Len >= 8 && a->RawRec.size() >= f.Offset + 8u;
+          checked = StoredToDisplayKeepingCentury(
+              stored.c_str(),
+              present ? reinterpret_cast<const char*>(a->RawRec.data()) + f.Offset : nullptr);
+        }
+        if (checked.empty()) {
           platform::ShowMessage("        Invalid date       ");
           checked = BlankDate();
         }

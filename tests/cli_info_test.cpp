@@ -85,6 +85,27 @@ TEST(CliInfo, DamagedAndMissingFiles) {
   EXPECT_EQ(err.rfind("Error # 2 (File not found)\nFailure to open ", 0), 0u) << err;
 }
 
+// A damaged header's bytes go into the message whole: the type byte 0 is
+// shown as \x00 and the rest of the message follows it.
+TEST(CliInfo, AMessageShowsEveryByteOfADamagedHeader) {
+  test::TempDir dir;
+  for (const char type : {'\0', '\x01', '\x7f'}) {
+    test::DbfBuilder b;
+    b.Field("NAME", 'C', 10).Field("ODD", type, 4).Record({"a", "b"});
+    b.Write(dir.File("odd.dbf"));
+    std::string out, err;
+    EXPECT_EQ(Info(dir.File("odd.dbf"), &out, &err), 211);
+    EXPECT_EQ(out, "");
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(type));
+    EXPECT_EQ(err,
+              std::string("Error # 211 (Invalid database field type encountered)\nField: ODD [") +
+                  hex + "] in " + platform::AsciiUpper(dir.File("odd.dbf")) +
+                  " is not a valid field type\n")
+        << err;
+  }
+}
+
 TEST(CliInfo, OwnTableWithEveryFieldType) {
   test::TempDir dir;
   test::DbfBuilder b;

@@ -178,5 +178,55 @@ TEST(HaltDeathTest, PresenterGetsCaptionAndMessageBeforeTheEnd) {
   test::ResetEngineForTest();
 }
 
+// Messages can carry bytes from damaged files: a field type byte of 0, a
+// key of an index. Every byte reaches the user; control bytes other than
+// CR, LF and TAB are written \xNN.
+TEST_F(ErrorTest, EveryByteOfAMessageReachesTheUser) {
+  const std::string detail =
+      std::string("Field: X [") + '\0' + "] in T.DBF \x01\x1b\x7f" + "end\ttab [USE]";
+  const std::string shown = "Field: X [\\x00] in T.DBF \\x01\\x1b\\x7fend\ttab [USE]";
+  EXPECT_EQ(platform::VisibleText(detail), shown);
+  EXPECT_EQ(platform::VisibleText(shown), shown);  // shown once more: the same
+  std::string everyByte;
+  for (int b = 0; b < 256; ++b) everyByte += static_cast<char>(b);
+  const std::string all = platform::VisibleText(everyByte);
+  EXPECT_EQ(all.size(), 256u + 3 * (32 - 3 + 1));
+  EXPECT_EQ(all.substr(0, 12), "\\x00\\x01\\x02");
+  EXPECT_NE(all.find("\\x08\t\n\\x0b\\x0c\r\\x0e"), std::string::npos);
+  EXPECT_NE(all.find("}~\\x7f\x80\x81"), std::string::npos);
+
+  // The terminal: the default presenters write all of it.
+  ::testing::internal::CaptureStderr();
+  platform::ShowMessage(detail);
+  platform::PresentHalt(kHaltCaption, ErrorText(211) + "\r\n" + detail);
+  EXPECT_EQ(
+      ::testing::internal::GetCapturedStderr(),
+      shown + "\n" + "Error # 211 (Invalid database field type encountered)\n" + shown + "\n");
+
+  // An error raised as an exception: what() shows every byte, Message()
+  // keeps them as they were.
+  SetRaiseErrors(true);
+  try {
+    SetError(211, detail);
+    FAIL() << "no exception";
+  } catch (const EZavodError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Error # 211 (Invalid database field type encountered)\r\n" + shown);
+    EXPECT_EQ(e.Message(), "Error # 211 (Invalid database field type encountered)\r\n" + detail);
+  }
+}
+
+TEST(HaltDeathTest, AHaltingMessageIsNotCutAtANul) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test::ResetEngineForTest();
+  SetRaiseErrors(false);
+  EXPECT_EXIT(
+      SetError(211, std::string("Field:  [") + '\0' + "] in T.DBF is not a valid field type"),
+      ::testing::ExitedWithCode(211),
+      "Error # 211 \\(Invalid database field type encountered\\)\n"
+      "Field:  \\[\\\\x00\\] in T.DBF is not a valid field type\n");
+  test::ResetEngineForTest();
+}
+
 }  // namespace
 }  // namespace vz

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <string>
 
 #include "engine/Dbf4.h"
@@ -1218,6 +1221,69 @@ TEST(ExprStrRounding, HalvesGoAwayFromZero) {
   EXPECT_EQ(str("STR(-0.4)"), "         0");
   EXPECT_EQ(str("STR(12.5,3,1)"), "***");
   EXPECT_EQ(str("STR(7)"), "         7");
+  test::ResetEngineForTest();
+}
+
+}  // namespace
+}  // namespace vz
+
+namespace vz {
+namespace {
+
+double Round(const std::string& x, double places) {
+  char n[32];
+  std::snprintf(n, sizeof n, "%g", places);
+  const std::string text = "ROUND(" + x + ", " + n + ")";
+  CompiledExpr* e = AssignExpr(text);
+  EXPECT_NE(e, nullptr) << text;
+  if (!e) return 0;
+  const double v = e->Evaluate().number;
+  ReleaseExpr(e);
+  return v;
+}
+
+// ROUND cuts towards zero; negative places cut whole digits: tens,
+// hundreds, ... Binary noise (0.7 * 100 is 70.00000000000001) does not cost
+// a digit.
+TEST(ExprRound, NegativePlacesCutWholeDigitsTowardsZero) {
+  test::ResetEngineForTest();
+  EXPECT_EQ(Round("123.456", -1), 120);
+  EXPECT_EQ(Round("50", -2), 0);
+  EXPECT_EQ(Round("150", -2), 100);
+  EXPECT_EQ(Round("-150", -2), -100);
+  EXPECT_EQ(Round("99999.99", -5), 0);
+  EXPECT_EQ(Round("100000", -5), 100000);
+  EXPECT_EQ(Round("0.7 * 100", -1), 70);
+  EXPECT_EQ(Round("0.3 * 3000", -2), 900);  // 899.9999999999999 in binary
+  EXPECT_EQ(Round("123.456", -1.9), 120);   // places count by their whole part
+
+  // Generated: numbers of up to 11 significant digits (whole parts of up
+  // to 8 digits, three decimals) cut to -9 .. 0 places, and numbers below
+  // 1000 cut to 0 .. 2 decimals, against the same cut made on their
+  // decimal digits.
+  std::mt19937_64 random(37);
+  for (int i = 0; i < 5000; ++i) {
+    const bool decimals = i % 4 == 0;
+    const int places = decimals ? static_cast<int>(random() % 3) : -static_cast<int>(random() % 10);
+    long long whole = static_cast<long long>(random() % 100000000ULL);
+    for (int d = 1 + static_cast<int>(random() % (decimals ? 3 : 8)); d < 8; ++d) whole /= 10;
+    const int thousandths = static_cast<int>(random() % 1000);
+    const char* sign = random() % 2 ? "-" : "";
+    char x[64];
+    std::snprintf(x, sizeof x, "%s%lld.%03d", sign, whole, thousandths);
+    char want[64];
+    if (places <= 0) {
+      long long unit = 1;
+      for (int k = 0; k < -places; ++k) unit *= 10;
+      std::snprintf(want, sizeof want, "%s%lld", sign, whole / unit * unit);
+    } else {
+      int kept = thousandths;
+      for (int k = places; k < 3; ++k) kept /= 10;
+      std::snprintf(want, sizeof want, "%s%lld.%0*d", sign, whole, places, kept);
+    }
+    ASSERT_EQ(Round(x, places), std::strtod(want, nullptr))
+        << "ROUND(" << x << ", " << places << ") is " << want;
+  }
   test::ResetEngineForTest();
 }
 

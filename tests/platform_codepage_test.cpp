@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/codepage.h"
 
@@ -119,6 +122,61 @@ TEST(CodePage, Utf8) {
   EXPECT_EQ(OemToUtf8("\x81"), "\xC3\xBC");
   EXPECT_EQ(Utf8ToCodePage("\xD0\x90", 866), "\x80");
   EXPECT_EQ(Utf8ToCodePage("\xC3\xA9", 437), "\x82");
+}
+
+// The environment's page: the variable, else the locale's language of
+// character types or of dates.
+TEST(CodePage, FromTheEnvironment) {
+  const char* const names[] = {"LC_ALL", "LC_CTYPE", "LC_TIME", "LANG", "VORZA_OEM_CODEPAGE"};
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char* n : names)
+    if (const char* v = std::getenv(n)) saved.emplace_back(n, v);
+  struct Case {
+    std::vector<std::pair<const char*, const char*>> env;
+    int page;
+    bool problem;
+  };
+  const Case cases[] = {
+      {{}, 437, false},
+      {{{"LANG", "ru_RU.UTF-8"}}, 866, false},
+      {{{"LANG", "uk_UA"}}, 866, false},
+      {{{"LANG", "be_BY.UTF-8"}}, 866, false},
+      {{{"LANG", "de_DE.UTF-8"}}, 437, false},
+      {{{"LANG", "C"}}, 437, false},
+      {{{"LC_ALL", "en_US.UTF-8"}, {"LANG", "ru_RU.UTF-8"}}, 437, false},
+      {{{"LC_ALL", "ru_RU.UTF-8"}, {"LANG", "en_US.UTF-8"}}, 866, false},
+      {{{"LC_CTYPE", "ru_RU.UTF-8"}, {"LANG", "en_US.UTF-8"}}, 866, false},
+      {{{"LC_TIME", "ru_RU.UTF-8"}, {"LANG", "en_US.UTF-8"}}, 866, false},
+      {{{"LC_CTYPE", "en_US.UTF-8"}, {"LANG", "ru_RU.UTF-8"}},
+       866,
+       false},  // the dates still Russian
+      {{{"LC_CTYPE", "en_US.UTF-8"}, {"LC_TIME", "C"}, {"LANG", "ru_RU.UTF-8"}}, 437, false},
+      {{{"LC_ALL", ""}, {"LANG", "ru_RU"}}, 866, false},
+      {{{"VORZA_OEM_CODEPAGE", "850"}, {"LANG", "ru_RU.UTF-8"}}, 850, false},
+      {{{"VORZA_OEM_CODEPAGE", " 866 "}}, 866, false},
+      {{{"VORZA_OEM_CODEPAGE", "437"}, {"LC_ALL", "ru_RU"}}, 437, false},
+      {{{"VORZA_OEM_CODEPAGE", ""}, {"LC_ALL", "ru_RU"}}, 866, false},
+      {{{"VORZA_OEM_CODEPAGE", "1251"}, {"LC_ALL", "ru_RU"}}, 866, true},
+      {{{"VORZA_OEM_CODEPAGE", "cp850"}}, 437, true},
+  };
+  for (const Case& c : cases) {
+    for (const char* n : names) unsetenv(n);
+    std::string what;
+    for (const auto& [name, value] : c.env) {
+      setenv(name, value, 1);
+      what += std::string(name) + "=" + value + " ";
+    }
+    std::string problem = "old";
+    EXPECT_EQ(OemCodePageFromEnvironment(&problem), c.page) << what;
+    EXPECT_EQ(!problem.empty(), c.problem) << what << problem;
+    if (c.problem) EXPECT_NE(problem.find("437, 850 or 866"), std::string::npos) << problem;
+  }
+  for (const char* n : names) unsetenv(n);
+  for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
+  EXPECT_EQ(ParseOemCodePage("866"), 866);
+  EXPECT_EQ(ParseOemCodePage("8 66"), 0);
+  EXPECT_EQ(ParseOemCodePage("-437"), 0);
+  EXPECT_EQ(ParseOemCodePage(""), 0);
 }
 
 }  // namespace

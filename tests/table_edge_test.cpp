@@ -1544,11 +1544,19 @@ TEST_F(TableWriteTest, DatesThroughTheDateField) {
   EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), std::string(8, ' '));
   EXPECT_TRUE(messages_.empty());
 
-  // A date the engine cannot show: with 00 read as 1900, 29 February 2000
-  // is no date.
+  // A date whose two digits the window reads as another century keeps its
+  // year: with 00 read as 1900, 29 February 2000 is still stored.
   Dates.WindowBase = 1900;
   t.Edit();
   born->SetAsDate(data::DayNumberOf(2000, 2, 29));
+  t.Post();
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), "20000229");
+  EXPECT_EQ(born->AsDate(), data::DayNumberOf(2000, 2, 29));
+
+  // A day past the year 9999 is no date the table can hold.
+  t.Edit();
+  born->SetAsDate(data::DayNumberOf(10000, 1, 1));
   EXPECT_EQ(messages_, Strings{"        Invalid date       "});
   t.Post();
   EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), std::string(8, ' '));

@@ -22,13 +22,14 @@
 #include "index/tzparser.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/hooks.h"
 
 namespace {
 
 constexpr int kUsageError = 64;
 
 const char* const kUsage =
-    "usage: vorza-dbf COMMAND [ARGUMENTS]\n"
+    "usage: vorza-dbf [--codepage N] COMMAND [ARGUMENTS]\n"
     "\n"
     "commands:\n"
     "  info TABLE                  the header and the fields of a table\n"
@@ -43,6 +44,12 @@ const char* const kUsage =
     "  find TABLE NDX KEY [--exact] the record an index search finds (0: none)\n"
     "  ndxinfo NDX                 the anchor of an index\n"
     "  import TABLE SOURCE         creates a cheat table from a text source\n"
+    "\n"
+    "options (before or after the command):\n"
+    "  --codepage N                the OEM code page of the tables' text: 437, 850\n"
+    "                              or 866 (866 goes with windows-1251 text). Without\n"
+    "                              it: VORZA_OEM_CODEPAGE when set, else 866 under a\n"
+    "                              Russian, Ukrainian or Belarusian locale, else 437.\n"
     "\n"
     "vorza-dbf COMMAND --help shows the usage of one command.\n";
 
@@ -306,18 +313,11 @@ int RunEval(const std::vector<std::string>& argv) {
       out += buf;
       break;
     }
-    case vz::expr::kTypeD: {
-      if (v.number == 0) {
-        out += "        ";
-      } else {
-        int y, m, d;
-        vz::CalendarDate(static_cast<std::int64_t>(v.number), y, m, d);
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
-        out += buf;
-      }
+    case vz::expr::kTypeD:
+      // As DTOS gives it: dates past the calendar's ends are its first or
+      // last day, never a number cast out of range.
+      out += vz::DateToStored(v.number);
       break;
-    }
     default:
       out += v.logical ? "T" : "F";
       break;
@@ -520,10 +520,61 @@ const Command kCommands[] = {
      RunImport},
 };
 
+// Takes the global option --codepage N (or --codepage=N) out of the
+// arguments, wherever it stands, and selects the OEM code page: N when
+// given, else VORZA_OEM_CODEPAGE, else the locale's. False, after a message,
+// when the page asked for is none this program knows.
+bool SelectCodePage(std::vector<std::string>& args) {
+  std::string given;
+  bool seen = false;
+  for (std::size_t i = 0; i < args.size();) {
+    if (args[i] == "--codepage") {
+      if (i + 1 >= args.size()) {
+        std::fputs("vorza-dbf: --codepage needs a code page (437, 850 or 866)\n", stderr);
+        return false;
+      }
+      given = args[i + 1];
+      seen = true;
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                 args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    } else if (args[i].rfind("--codepage=", 0) == 0) {
+      given = args[i].substr(std::strlen("--codepage="));
+      seen = true;
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+  int page = 0;
+  if (seen) {
+    page = vz::platform::ParseOemCodePage(given);
+    if (page == 0) {
+      std::fprintf(
+          stderr,
+          "vorza-dbf: --codepage %s: not a code page this program knows (437, 850 or 866)\n",
+          vz::platform::VisibleText(given).c_str());
+      return false;
+    }
+  } else {
+    std::string problem;
+    page = vz::platform::OemCodePageFromEnvironment(&problem);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "vorza-dbf: %s\n", vz::platform::VisibleText(problem).c_str());
+      return false;
+    }
+  }
+  vz::platform::SetOemCodePage(page);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (!SelectCodePage(args)) {
+    std::fputs(kUsage, stderr);
+    return kUsageError;
+  }
   if (args.empty()) {
     std::fputs(kUsage, stderr);
     return kUsageError;

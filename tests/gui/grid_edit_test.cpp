@@ -9,6 +9,7 @@
 
 // The table's headers come before Qt's.
 #include "engine/TimeDate.h"
+#include "tests/support/DateTexts.h"
 #include "tests/support/DbtBuilder.h"
 #include "tests/support/TableFixture.h"
 
@@ -476,6 +477,54 @@ INSTANTIATE_TEST_SUITE_P(
                       DateCase{kGerman, true, "99.99.9999", "02.02.2024", "29022028", "20280229"},
                       DateCase{kAnsi, true, "9999.99.99", "2024.02.02", "19991231", "19991231"},
                       DateCase{kAnsi, false, "99.99.99", "24.02.02", "070704", "20070704"}));
+
+// Dates typed into a date cell's editor, over many dates in every format:
+// a year typed with four digits (the century on) is that year, also far
+// from today (1776, 2400); one typed with two digits takes the century of
+// the window, as everywhere else a user writes a date.
+TEST_F(GridEditorTest, TypedDatesAreStoredAsWritten) {
+  const std::vector<std::string> dates = test::SampleStoredDates(4, 29);
+  bool shown = false;
+  for (const bool century : {false, true}) {
+    for (int code = kAmerican; code <= kRussian; ++code) {
+      SetDateFormat(code);
+      SetCentury(century);
+      Open(3);
+      if (!shown) Show();
+      shown = true;
+      grid_->setFocus();
+      grid_->SetSelectedIndex(kBorn);
+      for (const test::DateWriting& w : test::DateWritings(dates, {code}, Dates.WindowBase)) {
+        if (w.fourDigits != century || w.expected.empty()) continue;
+        if (!century && w.expected.substr(4) != "0229") {
+          // The record first holds the same day a century earlier, which
+          // shows the same two digits: what is typed must still count.
+          const int earlier = std::stoi(w.expected.substr(0, 4)) - 100;
+          table_->Edit();
+          F("BORN")->SetAsString(
+              test::WrittenDate(std::to_string(earlier) + w.expected.substr(4), code, true));
+          table_->Post();
+          ASSERT_EQ(Stored(1).substr(kBornAt, 8), std::to_string(earlier) + w.expected.substr(4));
+        }
+        Key(Qt::Key_F2);
+        ASSERT_TRUE(grid_->EditorShown());
+        Key(Qt::Key_Home);
+        QString digits;
+        for (const char c : w.text)
+          if (c >= '0' && c <= '9') digits += QLatin1Char(c);
+        Type(digits);
+        EXPECT_EQ(grid_->Editor()->displayText(), QString::fromStdString(w.text));
+        Key(Qt::Key_Return);
+        table_->Post();
+        EXPECT_EQ(Stored(1).substr(kBornAt, 8), w.expected)
+            << "format " << code << (century ? ", century on: " : ", century off: ") << w.text;
+        EXPECT_EQ(F("BORN")->DisplayText(),
+                  w.fourDigits ? w.text : test::WrittenDate(w.expected, code, false));
+      }
+      table_->Close();
+    }
+  }
+}
 
 TEST_F(GridEditorTest, MemoReadOnlyColumnsAndAReadOnlyGridAreNotEdited) {
   Open(5);

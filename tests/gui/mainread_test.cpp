@@ -408,6 +408,32 @@ TEST(MainWindowDeathTest, NoMachineHaltsWithCode2) {
       "\\[Program halted.\\] Error # 2 \\(File not found\\)\r\nFailure to open /.*/PC\\.DBF ");
 }
 
+// The reader's message boxes show every byte of an engine message, as the
+// terminal does: a NUL from a damaged header does not cut it short.
+TEST_F(MainWindowTest, MessageBoxesShowEveryByteOfAMessage) {
+  InitReader();
+  ModalWatcher watcher;
+  const std::string detail =
+      std::string("Field:  [") + '\0' + "] in T.DBF \x01is\tnot a valid field type";
+  const QString shown = QStringLiteral("Field:  [\\x00] in T.DBF \\x01is\tnot a valid field type");
+  platform::ShowMessage(detail);
+  platform::PresentHalt(kHaltCaption, ErrorText(211) + "\r\n" + detail);
+  // An engine error escaping a handler.
+  EXPECT_FALSE(
+      DeliverShowingErrors([&]() -> bool { throw EZavodError(ErrorText(211) + "\r\n" + detail); }));
+  platform::SetHaltPresenter(nullptr);
+  platform::SetMessagePresenter(nullptr);
+  platform::SetStatusWindowFactory(nullptr);
+  ASSERT_EQ(watcher.seen.size(), 3u);
+  EXPECT_EQ(watcher.seen[0].text, shown);
+  EXPECT_EQ(watcher.seen[1].text,
+            "Error # 211 (Invalid database field type encountered)\n" + shown);
+  EXPECT_EQ(watcher.seen[1].title, "Program halted.");
+  EXPECT_EQ(watcher.seen[1].icon, QMessageBox::Critical);
+  EXPECT_EQ(watcher.seen[2].text,
+            "Error # 211 (Invalid database field type encountered)\n" + shown + ".");
+}
+
 // An exception escaping an event handler is shown and the program goes on.
 TEST_F(MainWindowTest, AnExceptionInAHandlerIsShownAndTheProgramGoesOn) {
   ModalWatcher watcher;
