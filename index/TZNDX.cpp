@@ -239,6 +239,20 @@ bool Reposition(IND& x, std::int64_t recNo) {
   }
 }
 
+// The record number of the current entry, checked against the table: an
+// entry naming a record past the table's last one (after a fresh look at
+// the file, where another program may just have appended) means the index
+// belongs to another state of the table: it is damaged.
+std::int64_t CheckedRecord(const IND& x, std::int64_t r, const char* where) {
+  WorkArea* t = CurrentTable();
+  if (!t || r == 0) return r;
+  if (r > t->RecCount) RefreshRecCount(*t);
+  if (r < 0 || r > t->RecCount)
+    IndexRaise(222, "Corrupted index file: " + x.Name + " (record " + Str(r) + " past the end of " +
+                        t->FileName + ", " + Str(t->RecCount) + " records) [" + where + "]");
+  return r;
+}
+
 // A character key of the wrong length.
 std::string LengthMessage(const IND& x, const std::string& key, const char* where) {
   char width[8];
@@ -680,7 +694,7 @@ std::int64_t FindEdgeRaising(bool first) {
   x->Bof = x->Eof = false;
   IndexSet.Found = true;
   CopyCurrentKey(*x);
-  return CurrentRecord(*x);
+  return CheckedRecord(*x, CurrentRecord(*x), first ? "_FindFirstRec" : "_FindLastRec");
 }
 
 std::int64_t FindFirstRaising() { return FindEdgeRaising(true); }
@@ -700,7 +714,7 @@ std::int64_t FindNextRaising() {
   if (x->Eof) {
     if (!PlaceAtEdge(*x, false)) return 0;
     x->Eof = true;
-    return CurrentRecord(*x);
+    return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
   }
   if (!x->Positioned || x->Path.empty()) {
     // The position was lost: when the record's entry is gone, the entry
@@ -709,13 +723,13 @@ std::int64_t FindNextRaising() {
       if (x->Eof) return t->RecNo;  // nothing follows: the end
       IndexSet.Found = true;
       CopyCurrentKey(*x);
-      return CurrentRecord(*x);
+      return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
     }
   }
   if (!StepForward(*x)) x->Eof = true;
   IndexSet.Found = !x->Eof;
   CopyCurrentKey(*x);
-  return CurrentRecord(*x);
+  return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
 }
 
 std::int64_t FindPriorRaising() {
@@ -728,7 +742,7 @@ std::int64_t FindPriorRaising() {
     return 0;
   }
   if (a.Natural || !x) return t->RecNo > 1 ? t->RecNo - 1 : t->RecNo;
-  if (x->Bof) return CurrentRecord(*x);
+  if (x->Bof) return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
   const bool onRecord = t->RecNo >= 1 && t->RecNo <= t->RecCount;
   if (!x->Eof && onRecord && (!x->Positioned || x->Path.empty())) {
     // The position was lost: the entry before the record's place is the
@@ -741,12 +755,12 @@ std::int64_t FindPriorRaising() {
     if (!PlaceAtEdge(*x, false)) return 0;
     IndexSet.Found = true;
     CopyCurrentKey(*x);
-    return CurrentRecord(*x);
+    return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
   }
   if (!StepBackward(*x)) x->Bof = true;
   IndexSet.Found = !x->Bof;
   CopyCurrentKey(*x);
-  return CurrentRecord(*x);
+  return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
 }
 
 }  // namespace
@@ -785,16 +799,14 @@ bool Find(const std::string& text) {
       x->Eof = false;
       if (!PlaceAtEdge(*x, false)) x->Eof = true;
     }
-    std::int64_t r = CurrentRecord(*x);
-    RefreshForRecord(*t, r);
+    std::int64_t r = CheckedRecord(*x, CurrentRecord(*x), "Find");
     if (r >= 1) Dbf4RawGo(r);
     while (!x->Eof && t->RecNo >= 1 && t->RecNo <= t->RecCount && !IsVisible(*t)) {
       if (!StepForward(*x)) {
         x->Eof = true;
         break;
       }
-      r = CurrentRecord(*x);
-      RefreshForRecord(*t, r);
+      r = CheckedRecord(*x, CurrentRecord(*x), "Find");
       Dbf4RawGo(r);
     }
     // Outside exact mode a character search is a prefix search.

@@ -135,6 +135,40 @@ TEST_F(NdxCliTest, FindAndListFollowTheIndex) {
   EXPECT_EQ(out, "5\n");
 }
 
+// A table cut short under its index (60 records, then 20): the entries of
+// the records that are gone end a walk and a search with the engine's
+// damaged-index error naming the index, never with a short list or a
+// record that does not exist.
+TEST_F(NdxCliTest, EntriesPastTheTablesEndAreReportedAsDamage) {
+  auto table = [&](int records) {
+    test::DbfBuilder b;
+    b.Field("CHEATNAME", 'C', 35).Field("LEVEL", 'N', 3);
+    for (int i = 0; i < records; ++i) b.Record({"K" + std::to_string(10 + i), "1"});
+    b.Write(dir_.File("cut.dbf"));
+  };
+  table(60);
+  const std::string cut = ShellQuote(dir_.File("cut.dbf"));
+  std::string out, err;
+  ASSERT_EQ(RunTool("index " + cut + " cheatname " + Ndx("cut.ndx"), &out, &err), 0) << err;
+  table(20);
+  std::string name = dir_.File("cut.ndx");
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  for (const char* all : {"", " --all"}) {
+    EXPECT_EQ(RunTool("list " + cut + all + " --index " + Ndx("cut.ndx"), &out, &err), 222);
+    EXPECT_EQ(Lines(out).size(), 20u);
+    EXPECT_EQ(Lines(err).at(0), "Error # 222 (Corrupted index file)") << err;
+    EXPECT_NE(err.find(name), std::string::npos) << err;
+  }
+  for (const char* key : {"K45", "K69", "K3"}) {
+    EXPECT_EQ(RunTool("find " + cut + " " + Ndx("cut.ndx") + " " + key, &out, &err), 222) << key;
+    EXPECT_EQ(out, "") << key;
+    EXPECT_NE(err.find(name), std::string::npos) << err;
+  }
+  ASSERT_EQ(RunTool("find " + cut + " " + Ndx("cut.ndx") + " K15", &out, &err), 0) << err;
+  EXPECT_EQ(out, "6\n");
+}
+
 TEST_F(NdxCliTest, NdxInfoPrintsTheAnchor) {
   std::string out, err;
   ASSERT_EQ(RunTool("index " + table_ + " 'upper(cheatname)' " + Ndx("u.ndx") + " --unique", &out, &err), 0) << err;

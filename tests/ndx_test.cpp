@@ -1509,6 +1509,67 @@ TEST_F(NdxDamageTest, AnIndexOutOfDateWithItsTable) {
   EXPECT_EQ(IndexAreas[1].Sem.Reads, 0);
 }
 
+// A table cut short under its index: the entries of the records that are
+// gone are damage, reported with the index's name by the open, by a walk
+// and by Find; no walk ends early as if the table ended there, and Find
+// never lands past the end.
+TEST_F(NdxDamageTest, EntriesPastTheTablesEndAreDamage) {
+  // Keys ascend with the record numbers: the first 30 entries name records
+  // that stay.
+  std::vector<std::string> names;
+  for (int i = 0; i < 60; ++i) names.push_back("K" + std::to_string(10 + i));
+  CheatTable("cut.dbf", names);
+  USE("cut.dbf");
+  Index_On("cut.ndx", "cheatname");
+  ASSERT_EQ(Err.ErrorCode, 0);
+  CloseAll();
+  CheatTable("cut.dbf", std::vector<std::string>(names.begin(), names.begin() + 30));
+  const std::string index = platform::AsciiUpper(dir_.File("cut.ndx"));
+  USE("cut.dbf");
+  SetIndexTo("cut.ndx");
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  Recs walked;
+  std::string message;
+  try {
+    for (GoTop(); !dEOF() && walked.size() < kWalkLimit; SKIP(1)) walked.push_back(RecNo());
+  } catch (const EZavodError& e) {
+    message = e.what();
+  }
+  EXPECT_EQ(Err.ErrorCode, 222);
+  EXPECT_NE(message.find(index), std::string::npos) << message;
+  EXPECT_EQ(walked.size(), 30u);
+  for (const char* key : {"K45", "K69"}) {
+    message.clear();
+    bool found = false;
+    try {
+      found = Find(key);
+    } catch (const EZavodError& e) {
+      message = e.what();
+    }
+    EXPECT_FALSE(found) << key;
+    EXPECT_EQ(Err.ErrorCode, 222) << key;
+    EXPECT_NE(message.find(index), std::string::npos) << message;
+    EXPECT_LE(RecNo(), 31) << key;
+  }
+  EXPECT_TRUE(Find("K20"));
+  EXPECT_EQ(RecNo(), 11);
+  CloseAll();
+
+  // Keys descend with the record numbers: the first entry already names a
+  // record that is gone, and the open reports it.
+  std::reverse(names.begin(), names.end());
+  CheatTable("cut.dbf", names);
+  USE("cut.dbf");
+  Index_On("cut.ndx", "cheatname");
+  CloseAll();
+  CheatTable("cut.dbf", std::vector<std::string>(names.begin(), names.begin() + 30));
+  USE("cut.dbf");
+  SetIndexTo("cut.ndx");
+  EXPECT_EQ(Err.ErrorCode, 222);
+  EXPECT_NE(Err.ErrorDetail.find(index), std::string::npos) << Err.ErrorDetail;
+  EXPECT_EQ(CurrentOrder(), 0);
+}
+
 // ===================================================================================
 // Keeping indexes up to date
 // ===================================================================================
