@@ -239,6 +239,20 @@ bool Reposition(IND& x, std::int64_t recNo) {
   }
 }
 
+// Brings a character key computed for the current record to the key
+// length, as the build stores it: a short one (TRIM(NAME), a shorter field)
+// is padded with blanks, a long one cut. False when the key cannot belong to
+// this index: a plain field's text longer than the key length means the
+// field was widened after the build. (The texts of other expressions vary in
+// length from record to record, and the build cut them the same way.)
+bool FitComputedKey(const IND& x, std::string& key) {
+  if (!x.CharKey) return true;
+  const std::size_t len = static_cast<std::size_t>(x.Anchor.KeyLen());
+  if (key.size() > len && x.Expr && x.Expr->Width() > 0) return false;
+  key = FitKey(key, x.Anchor.KeyLen());
+  return true;
+}
+
 // The record number of the current entry, checked against the table: an
 // entry naming a record past the table's last one (after a fresh look at
 // the file, where another program may just have appended) means the index
@@ -452,10 +466,9 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
         if (code != 0) throw IndexFailure{};
       }
       if (raw->CharKey) {
-        std::string key;
         if (t->RecNo >= 1 && t->RecNo <= t->RecCount) {
-          key = ComputeKey(*raw, t->Oem);
-          if (static_cast<int>(key.size()) != keyLen)
+          std::string key = ComputeKey(*raw, t->Oem);
+          if (!FitComputedKey(*raw, key))
             IndexRaise(266, LengthMessage(*raw, key, "SetIndexTo/OpenIndex"));
           raw->CurKey = key;
         }
@@ -516,9 +529,8 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
     return;
   }
   std::string key = ComputeKey(x, t.Oem);
-  if (x.CharKey && static_cast<int>(key.size()) != x.Anchor.KeyLen())
-    IndexRaise(266, LengthMessage(x, key, zero));
-  const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
+  if (!FitComputedKey(x, key)) IndexRaise(266, LengthMessage(x, key, zero));
+  const std::uint8_t* k = reinterpret_cast<const std::uint8_t*>(key.data());
   auto matches = [&] {
     return !x.Eof && !x.Path.empty() && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0;
   };
@@ -927,8 +939,8 @@ void StoreCurrentKeysRaising() {
       std::fill(x->CurKey.begin(), x->CurKey.end(), '\0');
       continue;
     }
-    const std::string key = ComputeKey(*x, t->Oem);
-    if (x->CharKey && static_cast<int>(key.size()) != x->Anchor.KeyLen()) {
+    std::string key = ComputeKey(*x, t->Oem);
+    if (!FitComputedKey(*x, key)) {
       IndexRaise(266, LengthMessage(*x, key, "StoreCurrentKeys") + "\n\rRecCount: " + Str(t->RecCount) +
                           " RecNo: " + Str(t->RecNo));
     }

@@ -135,6 +135,31 @@ TEST_F(NdxCliTest, FindAndListFollowTheIndex) {
   EXPECT_EQ(out, "5\n");
 }
 
+// An index on TRIM(CHEATNAME) takes its key length from the first record
+// ("Quake", 5): shorter names are padded and longer ones cut, as the build
+// stores them, and the index can be walked and searched.
+TEST_F(NdxCliTest, AnIndexOnTrimmedNamesIsWalkedAndSearched) {
+  std::string out, err;
+  ASSERT_EQ(RunTool("index " + table_ + " 'trim(cheatname)' " + Ndx("trim.ndx"), &out, &err), 0)
+      << err;
+  ASSERT_EQ(RunTool("ndxinfo " + Ndx("trim.ndx"), &out, &err), 0) << err;
+  EXPECT_EQ(Lines(out).at(1), "key_length 5");
+  ASSERT_EQ(RunTool("list " + table_ + " --index " + Ndx("trim.ndx"), &out, &err), 0) << err;
+  EXPECT_EQ(ListedRecords(out), (std::vector<long>{2, 8, 6, 5, 1, 4}));
+  ASSERT_EQ(RunTool("list " + table_ + " --all --index " + Ndx("trim.ndx"), &out, &err), 0) << err;
+  EXPECT_EQ(ListedRecords(out), (std::vector<long>{2, 3, 7, 8, 6, 5, 1, 4}));
+  for (const auto& [key, recno] :
+       std::vector<std::pair<std::string, std::string>>{{"Doom", "2"},
+                                                        {"Hex", "8"},
+                                                        {"Zork --exact", "4"},
+                                                        {"Myst --exact", "6"},
+                                                        {"Zz", "0"}}) {
+    ASSERT_EQ(RunTool("find " + table_ + " " + Ndx("trim.ndx") + " " + key, &out, &err), 0)
+        << key << err;
+    EXPECT_EQ(out, recno + "\n") << key;
+  }
+}
+
 // A table cut short under its index (60 records, then 20): the entries of
 // the records that are gone end a walk and a search with the engine's
 // damaged-index error naming the index, never with a short list or a

@@ -1570,6 +1570,50 @@ TEST_F(NdxDamageTest, EntriesPastTheTablesEndAreDamage) {
   EXPECT_EQ(CurrentOrder(), 0);
 }
 
+// Keys shorter than the key length (an index on TRIM(NAME) built on a long
+// name) are padded wherever a key is computed: the index opens, walks,
+// follows GO and finds, and a changed record moves to its place.
+TEST_F(NdxDamageTest, ShortKeysArePaddedWhereverAKeyIsComputed) {
+  const std::vector<std::string> names = {
+      "Wolfenstein 3D: Spear", "Doom", "Hexen", "Doom II", "A", "Myst"};
+  CheatTable("trim.dbf", names);
+  USE("trim.dbf");
+  Index_On("trim.ndx", "trim(cheatname)");
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  CloseAll();
+  const NdxReport built = CheckNdxFile("trim.ndx");
+  ASSERT_TRUE(built.Ok()) << built.Text();
+  EXPECT_EQ(built.KeyLen, 21);
+  USE("trim.dbf");
+  SetIndexTo("trim.ndx");
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  const Recs order = {5, 2, 4, 3, 6, 1};
+  EXPECT_EQ(WalkForward(), order);
+  EXPECT_EQ(WalkBackward(), Reversed(order));
+  for (std::int64_t r = 1; r <= 6; ++r) {
+    GO(r);
+    EXPECT_EQ(Err.ErrorCode, 0) << r;
+    StoreCurrentKeys();
+    SKIP(0);
+    EXPECT_EQ(RecNo(), r);
+  }
+  IndexSet.ExactFind = true;
+  EXPECT_TRUE(Find("Doom"));
+  EXPECT_EQ(RecNo(), 2);
+  IndexSet.ExactFind = false;
+  EXPECT_TRUE(Find("Hex"));
+  EXPECT_EQ(RecNo(), 3);
+  GO(3);
+  SetName("Zork");
+  Replace();
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(WalkForward(), (Recs{5, 2, 4, 6, 1, 3}));
+  CloseAll();
+  const NdxReport changed = CheckNdxFile("trim.ndx");
+  ASSERT_EQ(changed.Entries.size(), 6u);
+  EXPECT_EQ(changed.Entries.back().Key, Pad("Zork", 21));
+}
+
 // ===================================================================================
 // Keeping indexes up to date
 // ===================================================================================
