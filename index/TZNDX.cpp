@@ -26,6 +26,16 @@ std::int64_t FindLastRaising();
 std::int64_t FindNextRaising();
 std::int64_t FindPriorRaising();
 
+// The index whose open is positioning the table: its key check is the
+// open's own, so the moves of that positioning leave its key alone.
+const IND* Opening = nullptr;
+struct OpeningScope {
+  explicit OpeningScope(const IND* x) { Opening = x; }
+  ~OpeningScope() { Opening = nullptr; }
+  OpeningScope(const OpeningScope&) = delete;
+  OpeningScope& operator=(const OpeningScope&) = delete;
+};
+
 AreaIndexes& Here() { return IndexAreas[static_cast<std::size_t>(Areas.Current)]; }
 
 IND* Controlling() {
@@ -457,6 +467,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
         RebuildWork(a);
         {
           ScopedErrorDispatch quiet(false);
+          const OpeningScope opening(raw);
           GoTop();
         }
         const int code = Err.ErrorCode;
@@ -934,7 +945,7 @@ void StoreCurrentKeysRaising() {
   const bool onRecord = t->RecCount > 0 && t->RecNo >= 1 && t->RecNo <= t->RecCount;
   for (int i = 1; i <= kMaxOrders; ++i) {
     IND* x = a.Opened[static_cast<std::size_t>(i)].get();
-    if (!x) continue;
+    if (!x || x == Opening) continue;
     if (!onRecord) {
       std::fill(x->CurKey.begin(), x->CurKey.end(), '\0');
       continue;
