@@ -1114,8 +1114,12 @@ void Reindex() {
     plans.push_back(p);
   }
   const int order = a.Natural ? 0 : a.LastOrder;
+  const std::int64_t recNo = t->RecNo;
   CloseIndexes();
   for (const Plan& p : plans) {
+    // Every build stands on the record the table stood on (a character
+    // key's length comes from it), not where reopening an order left it.
+    if (recNo >= 1 && recNo <= t->RecCount && t->RecNo != recNo) Dbf4RawGo(recNo);
     MakeIndex(p.name, p.build);
     if (Err.ErrorCode != 0) return;
     std::string words = p.name;

@@ -1808,6 +1808,25 @@ TEST_F(NdxWriteTest, SplitsAndNewRootsFromAnEmptyIndex) {
   EXPECT_GE(r.MaxLeafDepth, 2);
 }
 
+// Reindex builds each index standing on the record the table stood on: an
+// index on TRIM(...) takes its key length from there, not from where
+// reopening an order before it left the table.
+TEST_F(NdxWriteTest, ReindexBuildsEveryIndexOnTheRecordItStartedFrom) {
+  CheatTable("r.dbf", {"Zork, with a long cheat name", "Doom", "B"});
+  USE("r.dbf exclusive");
+  Index_On("r2.ndx", "trim(cheatname)");
+  Index_On("r1.ndx", "cheatname");
+  CloseIndexes();
+  Set_Index_To("r1.ndx r2.ndx");
+  GO(1);
+  Reindex();
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(RecNo(), 1);
+  CloseAll();
+  EXPECT_EQ(CheckNdxFile("r2.ndx").KeyLen, 28);
+  EXPECT_EQ(ReportRecords(CheckNdxFile("r2.ndx")), (Recs{3, 2, 1}));
+}
+
 TEST_F(NdxWriteTest, UniqueIndexesKeepOneRecordAKey) {
   Settings.NetworkMode = false;
   CheatTable("w.dbf", {"Doom", "Quake"});
