@@ -1449,6 +1449,10 @@ void HookUpdateKeys(bool appended) {
   else CompareKeys();
 }
 
+void HookRebuild() {
+  if (CurrentTable() && Here().Any()) Reindex();
+}
+
 }  // namespace
 
 void IndexInit() {
@@ -1466,6 +1470,7 @@ void IndexInit() {
   Index.CloseIndexes = CloseIndexes;
   Index.Semaphore = HookSemaphore;
   Index.UpdateKeys = HookUpdateKeys;
+  Index.Rebuild = HookRebuild;
 }
 
 void InitEngine() {

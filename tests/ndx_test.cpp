@@ -1827,6 +1827,55 @@ TEST_F(NdxWriteTest, ReindexBuildsEveryIndexOnTheRecordItStartedFrom) {
   EXPECT_EQ(ReportRecords(CheckNdxFile("r2.ndx")), (Recs{3, 2, 1}));
 }
 
+// PACK removes the deleted records of an exclusive table and builds its
+// open indexes anew, each standing on the first record: an index on
+// TRIM(...) takes its key length from there, not from where reopening an
+// order before it left the table.
+TEST_F(NdxWriteTest, PackRemovesDeletedRecordsAndRebuildsTheIndexes) {
+  const std::vector<std::string> names = {
+      "Zork, with a long cheat name", "Doom", "Abc", "Hexen", "B", "Myst"};
+  CheatTable("p.dbf", names, {3});
+  USE("p.dbf");
+  {
+    ScopedErrorDispatch quiet(false);
+    PACK();
+    EXPECT_EQ(Err.ErrorCode, 225);
+  }
+  CloseAll();
+  USE("p.dbf exclusive");
+  Index_On("o2.ndx", "trim(cheatname)");
+  Index_On("o1.ndx", "cheatname");
+  CloseIndexes();
+  Set_Index_To("o1.ndx o2.ndx");
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  PACK();
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(RecCount(), 5);
+  // On the first record in name order.
+  EXPECT_EQ(RecNo(), 4);
+  const Recs order = {4, 2, 3, 5, 1};
+  EXPECT_EQ(WalkForward(), order);
+  Set_Order_To(2);
+  EXPECT_EQ(WalkForward(), order);
+  CloseAll();
+  const std::size_t header = DbfBuilder()
+                                 .Field("CHEATNAME", 'C', 35)
+                                 .Field("LEVEL", 'N', 8, 2)
+                                 .Field("ADDED", 'D', 8)
+                                 .ComputedHeaderLength();
+  EXPECT_EQ(test::ReadFile("p.dbf").size(), header + 5u * 52u + 1u);
+  NdxCheckOptions o;
+  o.Records = 5;
+  o.AnchorCount = 5;
+  const NdxReport trimmed = CheckNdxFile("o2.ndx", o);
+  EXPECT_TRUE(trimmed.Ok()) << trimmed.Text();
+  EXPECT_EQ(trimmed.KeyLen, 28);
+  EXPECT_EQ(ReportRecords(trimmed), order);
+  const NdxReport plain = CheckNdxFile("o1.ndx", o);
+  EXPECT_TRUE(plain.Ok()) << plain.Text();
+  EXPECT_EQ(ReportRecords(plain), order);
+}
+
 TEST_F(NdxWriteTest, UniqueIndexesKeepOneRecordAKey) {
   Settings.NetworkMode = false;
   CheatTable("w.dbf", {"Doom", "Quake"});
