@@ -1239,6 +1239,8 @@ void MarkRecord(bool deleted, const char* op) {
     SetError(1200, std::string("Record not locked. [") + op + "]");
     return;
   }
+  // The keys before the mark changes: a key expression may use DELETED().
+  if (Index.StoreKeys) Index.StoreKeys();
   const std::uint8_t flag = deleted ? '*' : ' ';
   const std::uint64_t offset = RecordOffset(*a, a->RecNo);
   if (const int rc = a->File.WriteAt(offset, &flag, 1); rc != 0) {
@@ -1249,6 +1251,7 @@ void MarkRecord(bool deleted, const char* op) {
   a->RawRec[0] = flag;
   a->Native[0] = deleted;
   if (a->State < 2) a->State = 2;
+  if (Index.UpdateKeys) Index.UpdateKeys(false);
 }
 
 }  // namespace

@@ -1808,6 +1808,31 @@ TEST_F(NdxWriteTest, SplitsAndNewRootsFromAnEmptyIndex) {
   EXPECT_GE(r.MaxLeafDepth, 2);
 }
 
+// Deleting and recalling a record keeps an index whose key uses DELETED()
+// in step.
+TEST_F(NdxWriteTest, DeletionsKeepAnIndexOnDeletedInStep) {
+  CheatTable("d.dbf", {"Doom", "Abuse", "Myst", "Hexen"});
+  USE("d.dbf exclusive");
+  Index_On("d.ndx", "iif(deleted(), 'zz', cheatname)");
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(WalkForward(), (Recs{2, 1, 4, 3}));
+  GO(2);
+  DeleteRec();
+  GO(4);
+  DeleteRec();
+  EXPECT_EQ(WalkForward(), (Recs{1, 3, 2, 4}));
+  GO(2);
+  RecallRec();
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(WalkForward(), (Recs{2, 1, 3, 4}));
+  CloseAll();
+  NdxCheckOptions o;
+  o.Records = 4;
+  const NdxReport r = CheckNdxFile("d.ndx", o);
+  EXPECT_TRUE(r.Ok()) << r.Text();
+  EXPECT_EQ(ReportRecords(r), (Recs{2, 1, 3, 4}));
+}
+
 // Reindex builds each index standing on the record the table stood on: an
 // index on TRIM(...) takes its key length from there, not from where
 // reopening an order before it left the table.
