@@ -1257,14 +1257,23 @@ void BackOverHigherRecords(IND& x, const std::uint8_t* key, std::int64_t rec) {
   }
 }
 
-// Inserts a key for a record into one index.
+bool RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec);
+
+// Inserts a key for a record into one index. A UNIQUE index keeps, for each
+// key, the entry of the lowest record that has it (as a build does): a
+// record below the present holder takes its place.
 void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
   if (x.CharKey) key = FitKey(key, x.Anchor.KeyLen());
   const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
   WriteLock lock(t);
   if (x.Anchor.Unique()) {
     // Is the key there already?
-    if (Descend(x, k, false) && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0) return;
+    if (Descend(x, k, false) &&
+        KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0) {
+      const std::int64_t holder = CurrentRecord(x);
+      if (holder <= rec) return;
+      RemoveEntry(x, t, key, holder);
+    }
   }
   // After every entry with the same key, then back in front of the higher
   // records of that key.
@@ -1283,29 +1292,21 @@ void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
   x.CurKey = key;
 }
 
-// Removes the entry of (key, record) from one index. In a UNIQUE index a
-// record may have no entry (another record holds its key): nothing to do.
-void RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec) {
+// Removes the entry of (key, record) from one index; true when there was
+// one. In a UNIQUE index a record may have no entry (a lower record holds
+// its key): nothing to do.
+bool RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec) {
   const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
   WriteLock lock(t);
   auto missing = [&] {
-    if (x.Anchor.Unique()) return true;
+    if (x.Anchor.Unique()) return false;
     IndexRaise(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [CompareKeys]");
   };
-  if (!Descend(x, k, false)) {
-    missing();
-    return;
-  }
+  if (!Descend(x, k, false)) return missing();
   for (;;) {
-    if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) {
-      missing();
-      return;
-    }
+    if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) return missing();
     if (CurrentRecord(x) == rec) break;
-    if (!StepForward(x)) {
-      missing();
-      return;
-    }
+    if (!StepForward(x)) return missing();
   }
   PathLevel& leaf = x.Path.back();
   std::uint8_t* img = leaf.image.data();
@@ -1317,6 +1318,60 @@ void RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec) 
   SetCount(img, count - 1);
   // An emptied leaf stays in the tree; walks pass over it.
   SeekAndWrite(x, leaf.node, img);
+  return true;
+}
+
+// Puts the table's current record back as it was after a scan of the file.
+class RecordKeeper {
+ public:
+  explicit RecordKeeper(WorkArea& t)
+      : t_(t),
+        raw_(t.RawRec),
+        native_(t.Native, t.Native + t.NativeSize),
+        recNo_(t.RecNo),
+        eof_(t.Eof),
+        bof_(t.Bof) {}
+  ~RecordKeeper() {
+    t_.RawRec = raw_;
+    std::copy(native_.begin(), native_.end(), t_.Native);
+    t_.RecNo = recNo_;
+    t_.Eof = eof_;
+    t_.Bof = bof_;
+  }
+  RecordKeeper(const RecordKeeper&) = delete;
+  RecordKeeper& operator=(const RecordKeeper&) = delete;
+
+ private:
+  WorkArea& t_;
+  std::vector<std::uint8_t> raw_, native_;
+  std::int64_t recNo_;
+  bool eof_, bof_;
+};
+
+// The lowest record other than `except` whose key is `key` (key-length
+// bytes), 0 when no record has it: the record a build of a UNIQUE index
+// enters for that key. Reads every record from the file, deleted or not,
+// as a build does; the current record stays as it was.
+std::int64_t LowestRecordWithKey(IND& x, WorkArea& t, const std::string& key, std::int64_t except) {
+  const RecordKeeper keep(t);
+  ForgetCachedRecords(t);
+  RefreshRecCount(t);
+  for (std::int64_t r = 1; r <= t.RecCount; ++r) {
+    if (r == except) continue;
+    if (const int rc = ReadRecordBytes(t, r, t.RawRec.data()); rc != 0)
+      IndexRaise(rc, "File:  " + t.FileName + "  [CompareKeys]");
+    if (t.RecordLen > 1) {
+      if (t.Decode) t.Decode(t.RawRec.data() + 1, t.RecordLen - 1);
+      if (t.Oem) platform::OemToAnsi(t.RawRec.data() + 1, t.RecordLen - 1);
+    }
+    t.RecNo = r;
+    t.Eof = t.Bof = false;
+    if (!x.ExprIndex) Unpack(t);
+    std::string k = ComputeKey(x, t.Oem);
+    if (x.CharKey) k = FitKey(k, x.Anchor.KeyLen());
+    if (k == key) return r;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -1329,6 +1384,7 @@ void AppendNewKey() {
     for (int i = 1; i <= kMaxOrders; ++i) {
       IND* x = a.Opened[static_cast<std::size_t>(i)].get();
       if (!x) continue;
+      const WriteLock lock(*t);
       AppendIndex(*x, *t, ComputeKey(*x, t->Oem), t->RecNo);
       // The table's record count, kept in the anchor, changed: the anchor
       // is written when the index closes.
@@ -1353,7 +1409,15 @@ void CompareKeys() {
       std::string old = x->CurKey;
       if (x->CharKey) old = FitKey(old, x->Anchor.KeyLen());
       if (old == key) continue;
-      RemoveEntry(*x, *t, old, t->RecNo);
+      // One change of the index for other programs: its steps under one lock.
+      const WriteLock lock(*t);
+      const bool held = RemoveEntry(*x, *t, old, t->RecNo);
+      if (held && x->Anchor.Unique()) {
+        // The record leaves a key of a UNIQUE index: the next record that
+        // has that key takes its place, as in a build.
+        if (const std::int64_t next = LowestRecordWithKey(*x, *t, old, t->RecNo); next != 0)
+          AppendIndex(*x, *t, old, next);
+      }
       AppendIndex(*x, *t, key, t->RecNo);
     }
   } catch (const IndexFailure&) {

@@ -2087,6 +2087,198 @@ TEST_F(NdxWriteTest, AnIndexWithoutTypeLetterKeepsItsTypeWhenReadAgain) {
   EXPECT_EQ(WalkForward(), (Recs{3, 1, 2, 4}));
 }
 
+// A catalogue's life in random steps (appends, changes of every kind of
+// key, deletions, recalls, packs), with plain, UNIQUE, TRIM(), numeric and
+// date indexes open; shared lives take the locks, and pack in them opens
+// the table exclusively for a moment. After each life every index holds
+// what a build of the table holds: the same entries (record and key bytes)
+// in the same order, and a walk through the engine follows them.
+class NdxLifeTest : public NdxTest {
+ protected:
+  struct Order {
+    const char* file;
+    const char* expression;
+    bool unique;
+  };
+  static constexpr Order kOrders[] = {
+      {"name.ndx", "name", false},
+      {"uname.ndx", "name", true},
+      {"trim.ndx", "trim(name)", false},
+      {"utrim.ndx", "upper(trim(name))", true},
+      {"ulevel.ndx", "level", true},
+      {"added.ndx", "added", false},
+      {"gone.ndx", "iif(deleted(), 'x', name)", false},
+  };
+  static constexpr int kOrderCount = static_cast<int>(std::size(kOrders));
+  // Record 1 keeps a name of the full width for ever: TRIM(NAME) takes its
+  // key length from the record a build stands on, the first one.
+  static constexpr const char* kPinned = "Pinned names";
+
+  static std::string RandomName(std::mt19937& rng) {
+    static const char* const kNames[] = {"doom",  "Doom", "DOOM", "hex",  "Hex",
+                                         "quake", "Myst", "myst", "Zork", "A"};
+    std::string n = kNames[rng() % std::size(kNames)];
+    if (rng() % 4 == 0) n += " " + std::to_string(rng() % 3);
+    return n;
+  }
+  static double RandomLevel(std::mt19937& rng) {
+    static const double kLevels[] = {1.5, 2.25, -3, 0, 7.75, 99.5};
+    return kLevels[rng() % std::size(kLevels)];
+  }
+  static std::string RandomDate(std::mt19937& rng) {
+    static const char* const kDates[] = {"19991231", "20000229", "19700101", "20380119",
+                                         "        "};
+    return kDates[rng() % std::size(kDates)];
+  }
+
+  void Open(bool exclusive) {
+    USE(std::string("life.dbf") + (exclusive ? " exclusive" : ""));
+    std::string list;
+    for (const Order& o : kOrders) list += std::string(o.file) + " ";
+    Set_Index_To(list);
+    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  }
+
+  void SetFields(std::mt19937& rng, bool all) {
+    if (all || rng() % 2) SetName(RandomName(rng));
+    if (all || rng() % 2) DoubleToReal48(RandomLevel(rng), FieldAddress(2));
+    if (all || rng() % 2) {
+      const std::string shown = StoredToDisplay(RandomDate(rng).c_str());
+      std::uint8_t* slot = FieldAddress(3);
+      slot[0] = static_cast<std::uint8_t>(shown.size());
+      std::memset(slot + 1, ' ', 10);
+      std::memcpy(slot + 1, shown.data(), shown.size());
+    }
+  }
+
+  void Live(unsigned seed, bool exclusive, int steps) {
+    std::mt19937 rng(seed);
+    DbfBuilder b;
+    b.Field("NAME", 'C', 12).Field("LEVEL", 'N', 6, 2).Field("ADDED", 'D', 8);
+    b.Record({kPinned, "5.00", "19931210"});
+    for (int i = 0; i < 8; ++i) b.Record({RandomName(rng), "1.50", "20000229"});
+    b.Write("life.dbf");
+    USE("life.dbf exclusive");
+    for (const Order& o : kOrders) {
+      BuildOptions options;
+      options.Expression = o.expression;
+      options.Unique = o.unique;
+      MakeIndex(o.file, options);
+      ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    }
+    CloseAll();
+    Open(exclusive);
+    for (int step = 0; step < steps; ++step) {
+      const std::int64_t count = RecCount();
+      const unsigned what = rng() % 20;
+      const std::int64_t r = count > 1 ? 2 + static_cast<std::int64_t>(rng() % (count - 1)) : 0;
+      if (what < 7 || r == 0) {
+        ASSERT_TRUE(ALock());
+        ClearRecord();
+        SetFields(rng, true);
+        Append();
+      } else if (what < 14) {
+        GO(r);
+        ASSERT_TRUE(RLock());
+        SetFields(rng, false);
+        Replace();
+      } else if (what < 17) {
+        GO(r);
+        ASSERT_TRUE(RLock());
+        DeleteRec();
+      } else if (what < 19) {
+        GO(r);
+        ASSERT_TRUE(RLock());
+        RecallRec();
+      } else {
+        if (!exclusive) {
+          CloseAll();
+          Open(true);
+        }
+        PACK();
+        ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+        if (!exclusive) {
+          CloseAll();
+          Open(false);
+        }
+      }
+      ASSERT_EQ(Err.ErrorCode, 0) << "step " << step << ": " << Err.ErrorDetail;
+      Unlock();
+    }
+    // Walks through the engine, in every order.
+    std::map<int, Recs> walked;
+    for (int order = 1; order <= kOrderCount; ++order) {
+      Set_Order_To(order);
+      walked[order] = WalkForward();
+    }
+    CloseAll();
+    NdxCheckOptions o;
+    o.AllowEmptyLeaves = true;
+    for (int order = 1; order <= kOrderCount; ++order) {
+      const Order& x = kOrders[order - 1];
+      SCOPED_TRACE(std::string(x.expression) + (x.unique ? " UNIQUE" : ""));
+      const NdxReport kept = CheckNdxFile(x.file, o);
+      EXPECT_TRUE(kept.Ok()) << kept.Text();
+      USE("life.dbf exclusive");
+      BuildOptions options;
+      options.Expression = x.expression;
+      options.Unique = x.unique;
+      MakeIndex("fresh.ndx", options);
+      CloseAll();
+      const NdxReport fresh = CheckNdxFile("fresh.ndx");
+      ASSERT_TRUE(fresh.Ok()) << fresh.Text();
+      ASSERT_EQ(kept.KeyLen, fresh.KeyLen);
+      EXPECT_EQ(ReportRecords(kept), ReportRecords(fresh));
+      std::vector<std::string> keptKeys, freshKeys;
+      for (const auto& e : kept.Entries) keptKeys.push_back(e.Key);
+      for (const auto& e : fresh.Entries) freshKeys.push_back(e.Key);
+      EXPECT_EQ(keptKeys, freshKeys);
+      EXPECT_EQ(walked[order], ReportRecords(fresh));
+    }
+  }
+};
+
+TEST_F(NdxLifeTest, ExclusiveLivesLeaveEveryIndexAsABuildMakesIt) {
+  Settings.NetworkMode = false;
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE(seed);
+    Live(seed, true, 70);
+    if (HasFailure()) break;
+  }
+}
+
+TEST_F(NdxLifeTest, SharedLivesLeaveEveryIndexAsABuildMakesIt) {
+  for (unsigned seed = 101; seed <= 110; ++seed) {
+    SCOPED_TRACE(seed);
+    Live(seed, false, 60);
+    if (HasFailure()) break;
+  }
+}
+
+// Records 1 and 2 hold one key of a UNIQUE index; record 1 leaves it:
+// record 2 takes its place, and going to it finds it. A lower record taking
+// a key replaces the one that held it.
+TEST_F(NdxLifeTest, AnotherRecordTakesTheKeyARecordLeaves) {
+  CheatTable("u.dbf", {"A", "A", "C", "B"});
+  USE("u.dbf");
+  Index_On("u.ndx UNIQUE", "cheatname");
+  ASSERT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(WalkForward(), (Recs{1, 4, 3}));
+  GO(1);
+  ASSERT_TRUE(RLock());
+  SetName("B");
+  Replace();
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  Unlock();
+  GO(2);
+  EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(WalkForward(), (Recs{2, 1, 3}));
+  CloseAll();
+  const NdxReport r = CheckNdxFile("u.ndx");
+  EXPECT_TRUE(r.Ok()) << r.Text();
+  EXPECT_EQ(ReportRecords(r), (Recs{2, 1, 3}));
+}
+
 // ===================================================================================
 // IndexInfo
 // ===================================================================================
