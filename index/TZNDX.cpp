@@ -1,7 +1,9 @@
 #include "index/TZNDX.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "engine/Dbf4.h"
 #include "engine/Memo.h"
@@ -533,6 +535,30 @@ std::string SearchKey(const IND& x, const std::string& k, bool exact, bool oem) 
   return key;
 }
 
+// How often a shared table's record is read again when its key is not in
+// the index (10 ms apart).
+constexpr int kSyncAttempts = 50;
+
+// Reads the current record again from the file (not from what was read of
+// it before); false when that fails. The error state stays as it was.
+bool ReadRecordAgain(WorkArea& t) {
+  const std::uint16_t code = Err.ErrorCode, message = Err.MessageCode;
+  const std::string detail = Err.ErrorDetail;
+  const bool undispatched = Err.Undispatched;
+  bool read;
+  {
+    ScopedErrorDispatch quiet(false);
+    ForgetCachedRecords(t);
+    read = GetDbfRecord(t, t.RecNo);
+    if (read) Unpack(t);
+  }
+  Err.ErrorCode = code;
+  Err.MessageCode = message;
+  Err.ErrorDetail = detail;
+  Err.Undispatched = undispatched;
+  return read;
+}
+
 // Positions one index on the table's current record.
 void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char* two) {
   if (t.RecNo < 1 || t.RecNo > t.RecCount || t.RecCount == 0) {
@@ -547,6 +573,21 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
   };
   Descend(x, k, false);
   if (!matches()) Descend(x, k, false);
+  if (!matches() && SharedUse(t)) {
+    // Another program may have changed the record after it was read here:
+    // the index holds its new key, or soon will (a writer stores the
+    // record before the keys). Read the record and the anchor again, and
+    // give the other program a moment to finish.
+    for (int attempt = 0; attempt < kSyncAttempts && !matches(); ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!ReadRecordAgain(t)) break;
+      key = ComputeKey(x, t.Oem);
+      if (!FitComputedKey(x, key)) IndexRaise(266, LengthMessage(x, key, zero));
+      k = reinterpret_cast<const std::uint8_t*>(key.data());
+      ReadAnchor(x);
+      Descend(x, k, false);
+    }
+  }
   if (!matches())
     IndexRaise(212, "Key: \"" + key + "\" not in index: " + x.Name + ". [" + one + "] Record: " + Str(t.RecNo));
   if (!x.Anchor.Unique()) {

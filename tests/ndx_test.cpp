@@ -2048,6 +2048,47 @@ TEST_F(NdxWriteTest, AMoveFromARecordWhoseEntryAnotherAreaRemoved) {
   }
 }
 
+// Area 2 has read record 5; area 1 (another program as far as the shared
+// protocol goes) then gives it another key. Going to that record from
+// area 2 finds the record's new key in the index: the record is read again
+// instead of the move halting with "not in index". (The index stays one
+// node: area 2 is not asked to see nodes it has not heard of yet.)
+TEST_F(NdxWriteTest, ARecordAnotherProgramChangedIsReadAgainToFindItsKey) {
+  std::vector<std::string> names = RandomNames(6, 5);
+  CheatTable("w.dbf", names);
+  std::filesystem::create_directory("sub");
+  std::filesystem::create_directory_symlink("..", "sub/up");
+  USE("w.dbf");
+  Index_On("w.ndx", "cheatname");
+  Select(2);
+  USE("sub/up/w.dbf alias other");
+  SetIndexTo("w.ndx");
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    Select(2);
+    GO(5);
+    Select(1);
+    GO(5);
+    ASSERT_TRUE(RLock());
+    names[4] = "Changed " + std::to_string(round);
+    SetName(names[4]);
+    Replace();
+    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    Unlock();
+    Select(2);
+    SyncIndex();
+    EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    EXPECT_EQ(TrimRight(NativeText(1)), names[4]);
+    SKIP(1);
+    const Recs order = OrderOf(Keys35(names));
+    const auto at = std::find(order.begin(), order.end(), 5) - order.begin();
+    if (at + 1 < static_cast<std::ptrdiff_t>(order.size())) {
+      EXPECT_EQ(RecNo(), order[static_cast<std::size_t>(at + 1)]);
+    }
+  }
+}
+
 TEST_F(NdxWriteTest, AnIndexWithoutTypeLetterKeepsItsTypeWhenReadAgain) {
   // A date index whose writer left the type letter out; another area's
   // append makes this one read the anchor again.
