@@ -822,90 +822,76 @@ int RunPack(const std::vector<std::string>& argv) {
 }
 
 const Command kCommands[] = {
-    {"info",
-     "usage: vorza-dbf info TABLE\n"
-     "  Prints the header (version, records, header_length, record_length, memo)\n"
-     "  and one line 'field NAME TYPE LENGTH DECIMALS' per field.\n",
+    {"info", "usage: vorza-dbf info TABLE\n"
+             "  Prints the header (version, records, header_length, record_length, memo)\n"
+             "  and one line 'field NAME TYPE LENGTH DECIMALS' per field.\n",
      RunInfo},
-    {"list",
-     "usage: vorza-dbf list TABLE [--index NDX] [--all] [--raw]\n"
-     "  One line per record in record-number order (or in the order of NDX):\n"
-     "  RECNO, a tab, * for a deleted\n"
-     "  record or - , then a tab and the value of each field. Deleted records are\n"
-     "  left out unless --all. --raw writes the bytes as stored (\\xNN escapes).\n",
+    {"list", "usage: vorza-dbf list TABLE [--index NDX] [--all] [--raw]\n"
+             "  One line per record in record-number order (or in the order of NDX):\n"
+             "  RECNO, a tab, * for a deleted\n"
+             "  record or - , then a tab and the value of each field. Deleted records are\n"
+             "  left out unless --all. --raw writes the bytes as stored (\\xNN escapes).\n",
      RunList},
-    {"memo",
-     "usage: vorza-dbf memo TABLE RECNO [FIELD] [--raw]\n"
-     "  The memo text of record RECNO (the first memo field unless FIELD).\n"
-     "  --raw writes the bytes exactly as stored.\n",
+    {"memo", "usage: vorza-dbf memo TABLE RECNO [FIELD] [--raw]\n"
+             "  The memo text of record RECNO (the first memo field unless FIELD).\n"
+             "  --raw writes the bytes exactly as stored.\n",
      RunMemo},
-    {"locate",
-     "usage: vorza-dbf locate TABLE FIELD VALUE\n"
-     "  The first record, in record-number order, whose FIELD begins with VALUE\n"
-     "  (letter case not counting; FIELD may carry the words NOCASE, EXACT and\n"
-     "  CONTAINED). Prints its record number, or 0.\n",
+    {"locate", "usage: vorza-dbf locate TABLE FIELD VALUE\n"
+               "  The first record, in record-number order, whose FIELD begins with VALUE\n"
+               "  (letter case not counting; FIELD may carry the words NOCASE, EXACT and\n"
+               "  CONTAINED). Prints its record number, or 0.\n",
      RunLocate},
-    {"eval",
-     "usage: vorza-dbf eval TABLE RECNO EXPR\n"
-     "  Evaluates the key expression EXPR on record RECNO and prints its type\n"
-     "  letter (C, N, D, L), a tab and its value.\n",
+    {"eval", "usage: vorza-dbf eval TABLE RECNO EXPR\n"
+             "  Evaluates the key expression EXPR on record RECNO and prints its type\n"
+             "  letter (C, N, D, L), a tab and its value.\n",
      RunEval},
-    {"index",
-     "usage: vorza-dbf index TABLE EXPR NDX [--unique] [--progress]\n"
-     "  Builds the index NDX of TABLE on the key expression EXPR (placed in the\n"
-     "  table's folder when NDX names no folder). Prints nothing on success;\n"
-     "  --progress writes the build's progress to standard error.\n",
+    {"index", "usage: vorza-dbf index TABLE EXPR NDX [--unique] [--progress]\n"
+              "  Builds the index NDX of TABLE on the key expression EXPR (placed in the\n"
+              "  table's folder when NDX names no folder). Prints nothing on success;\n"
+              "  --progress writes the build's progress to standard error.\n",
      RunIndex},
-    {"find",
-     "usage: vorza-dbf find TABLE NDX KEY [--exact]\n"
-     "  Searches NDX for KEY (a prefix of the key, or the whole key with --exact)\n"
-     "  and prints the record number found, or 0.\n",
+    {"find", "usage: vorza-dbf find TABLE NDX KEY [--exact]\n"
+             "  Searches NDX for KEY (a prefix of the key, or the whole key with --exact)\n"
+             "  and prints the record number found, or 0.\n",
      RunFind},
-    {"ndxinfo",
-     "usage: vorza-dbf ndxinfo NDX\n"
-     "  Prints the anchor of NDX: expression, key_length, key_type, unique,\n"
-     "  table and records (-1 and no table when the record-count check fails).\n",
+    {"ndxinfo", "usage: vorza-dbf ndxinfo NDX\n"
+                "  Prints the anchor of NDX: expression, key_length, key_type, unique,\n"
+                "  table and records (-1 and no table when the record-count check fails).\n",
      RunNdxInfo},
-    {"import",
-     "usage: vorza-dbf import TABLE SOURCE\n"
-     "  Creates TABLE (.dbf and .dbt) with the fields cheatname (C 35) and\n"
-     "  cheatmemo (M 10) from SOURCE, a UTF-8 text:\n"
-     "    # comment lines, only before the first entry\n"
-     "    @@ Name of a cheat (at most 35 characters)\n"
-     "    The cheat's text, any number of lines.\n"
-     "    @@* Name of a cheat stored as a deleted record\n"
-     "    Its text.\n"
-     "  Leading and trailing blank lines of a text are dropped; its lines are\n"
-     "  joined with CR LF. Text is stored in the OEM code page.\n",
+    {"import", "usage: vorza-dbf import TABLE SOURCE\n"
+               "  Creates TABLE (.dbf and .dbt) with the fields cheatname (C 35) and\n"
+               "  cheatmemo (M 10) from SOURCE, a UTF-8 text:\n"
+               "    # comment lines, only before the first entry\n"
+               "    @@ Name of a cheat (at most 35 characters)\n"
+               "    The cheat's text, any number of lines.\n"
+               "    @@* Name of a cheat stored as a deleted record\n"
+               "    Its text.\n"
+               "  Leading and trailing blank lines of a text are dropped; its lines are\n"
+               "  joined with CR LF. Text is stored in the OEM code page.\n",
      RunImport},
-    {"append",
-     "usage: vorza-dbf append TABLE FIELD=VALUE... [--index NDX]...\n"
-     "  Appends one record (the table locked meanwhile; other programs may go on\n"
-     "  using it) and prints its record number. Fields not named are blank.\n"
-     "  Every NDX named (repeat --index) is kept in step with the table.\n"
-     "  Values: C a text (UTF-8; cut to the field's length); N, F a decimal number;\n"
-     "  D YYYYMMDD, or empty for no date; L T, F or ?; M the memo text, or @FILE\n"
-     "  for the bytes of FILE as they are. A field that does not exist or a value\n"
-     "  that does not fit its field ends the command with status 65, nothing written.\n",
+    {"append", "usage: vorza-dbf append TABLE FIELD=VALUE... [--index NDX]...\n"
+               "  Appends one record (the table locked meanwhile; other programs may go on\n"
+               "  using it) and prints its record number. Fields not named are blank.\n"
+               "  Every NDX named (repeat --index) is kept in step with the table.\n"
+               "  Values: C a text (UTF-8; cut to the field's length); N, F a decimal number;\n"
+               "  D YYYYMMDD, or empty for no date; L T, F or ?; M the memo text, or @FILE\n"
+               "  for the bytes of FILE as they are. A field that does not exist or a value\n"
+               "  that does not fit its field ends the command with status 65, nothing written.\n",
      RunAppend},
-    {"replace",
-     "usage: vorza-dbf replace TABLE RECNO FIELD=VALUE... [--index NDX]...\n"
-     "  Changes the fields named of record RECNO (the record locked meanwhile),\n"
-     "  keeping every NDX named in step. Values as for append; a record number\n"
-     "  that is not in the table ends the command with status 65, nothing written.\n",
+    {"replace", "usage: vorza-dbf replace TABLE RECNO FIELD=VALUE... [--index NDX]...\n"
+                "  Changes the fields named of record RECNO (the record locked meanwhile),\n"
+                "  keeping every NDX named in step. Values as for append; a record number\n"
+                "  that is not in the table ends the command with status 65, nothing written.\n",
      RunReplace},
-    {"delete",
-     "usage: vorza-dbf delete TABLE RECNO [--index NDX]...\n"
-     "  Marks record RECNO deleted (it stays in the table until pack).\n",
+    {"delete", "usage: vorza-dbf delete TABLE RECNO [--index NDX]...\n"
+               "  Marks record RECNO deleted (it stays in the table until pack).\n",
      RunDelete},
-    {"recall",
-     "usage: vorza-dbf recall TABLE RECNO [--index NDX]...\n"
-     "  Marks the deleted record RECNO live again.\n",
+    {"recall", "usage: vorza-dbf recall TABLE RECNO [--index NDX]...\n"
+               "  Marks the deleted record RECNO live again.\n",
      RunRecall},
-    {"pack",
-     "usage: vorza-dbf pack TABLE [--index NDX]...\n"
-     "  Removes the deleted records for good (nobody else may have the table open)\n"
-     "  and builds every NDX named anew. Indexes not named are out of date after.\n",
+    {"pack", "usage: vorza-dbf pack TABLE [--index NDX]...\n"
+             "  Removes the deleted records for good (nobody else may have the table open)\n"
+             "  and builds every NDX named anew. Indexes not named are out of date after.\n",
      RunPack},
 };
 
