@@ -1239,6 +1239,8 @@ void MarkRecord(bool deleted, const char* op) {
     SetError(1200, std::string("Record not locked. [") + op + "]");
     return;
   }
+  // The keys before the mark changes: a key expression may use DELETED().
+  if (Index.StoreKeys) Index.StoreKeys();
   const std::uint8_t flag = deleted ? '*' : ' ';
   const std::uint64_t offset = RecordOffset(*a, a->RecNo);
   if (const int rc = a->File.WriteAt(offset, &flag, 1); rc != 0) {
@@ -1249,12 +1251,66 @@ void MarkRecord(bool deleted, const char* op) {
   a->RawRec[0] = flag;
   a->Native[0] = deleted;
   if (a->State < 2) a->State = 2;
+  if (Index.UpdateKeys) Index.UpdateKeys(false);
 }
 
 }  // namespace
 
 void DeleteRec() { MarkRecord(true, "DeleteRec"); }
 void RecallRec() { MarkRecord(false, "RecallRec"); }
+
+void PACK() {
+  ClearError();
+  WorkArea* a = NeedTable("PACK");
+  if (!a) return;
+  if (!a->Exclusive) {
+    SetError(225, a->FileName + " [PACK]");
+    return;
+  }
+  std::vector<std::uint8_t> record(a->RecordLen);
+  std::int64_t kept = 0;
+  for (std::int64_t r = 1; r <= a->RecCount; ++r) {
+    if (const int rc = ReadRecordBytes(*a, r, record.data()); rc != 0) {
+      SetError(rc, "Record #" + Str(r) + " in " + a->FileName + " [PACK]");
+      return;
+    }
+    if (record[0] == '*') continue;
+    if (++kept == r) continue;
+    const std::uint64_t offset = RecordOffset(*a, kept);
+    if (const int rc = a->File.WriteAt(offset, record.data(), record.size()); rc != 0) {
+      SetError(rc, "Record #" + Str(kept) + " in " + a->FileName + " [PACK]");
+      return;
+    }
+    UpdateCaches(*a, offset, record.data(), record.size());
+  }
+  const std::uint64_t end = RecordOffset(*a, kept + 1);
+  const std::uint8_t eof = 0x1A;
+  int rc = a->File.WriteAt(end, &eof, 1);
+  if (rc == 0) rc = a->File.Truncate(end + 1);
+  a->RecCount = kept;
+  ForgetCachedRecords(*a);
+  a->Cache.Drop();
+  a->State = 2;
+  if (rc == 0) rc = WriteHeaderCounts(*a);
+  if (rc != 0) {
+    SetError(rc, a->FileName + " [PACK]");
+    return;
+  }
+  // The builds take a character key's length from the current record, as
+  // an index built on the packed table would: the first one.
+  if (kept > 0) {
+    if (!ReadUnpack(*a, 1)) return;
+  } else {
+    a->RecNo = 0;
+    a->Bof = a->Eof = true;
+    BlankNative(*a);
+  }
+  if (Index.Rebuild) {
+    Index.Rebuild();
+    if (Err.ErrorCode != 0) return;
+  }
+  GoTop();
+}
 
 bool ALock() {
   ClearError();

@@ -114,6 +114,12 @@ void AppendBlank();
 // Marks the current record deleted / live again (locked first when shared).
 void DeleteRec();
 void RecallRec();
+// Removes the records marked deleted from a table open exclusively (code
+// 225 otherwise): the others close up in their order, the file is cut
+// after them, and the open indexes are built anew. The pointer stands on
+// the first record afterwards. Memo texts of removed records stay in the
+// memo file, unreferenced.
+void PACK();
 
 // Locks: the whole file, or one record. In an exclusive area they always
 // succeed. Lock regions lie beyond any real file size (from kLockBase), so

@@ -188,6 +188,8 @@ struct IndexHooks {
   // Keeps every open index of the current area in step after a record was
   // appended (true) or rewritten (false).
   void (*UpdateKeys)(bool appended) = nullptr;
+  // Rebuilds every open index of the current area (after a PACK).
+  void (*Rebuild)() = nullptr;
 };
 extern IndexHooks Index;
 

@@ -1,7 +1,9 @@
 #include "index/TZNDX.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "engine/Dbf4.h"
 #include "engine/Memo.h"
@@ -25,6 +27,16 @@ std::int64_t FindFirstRaising();
 std::int64_t FindLastRaising();
 std::int64_t FindNextRaising();
 std::int64_t FindPriorRaising();
+
+// The index whose open is positioning the table: its key check is the
+// open's own, so the moves of that positioning leave its key alone.
+const IND* Opening = nullptr;
+struct OpeningScope {
+  explicit OpeningScope(const IND* x) { Opening = x; }
+  ~OpeningScope() { Opening = nullptr; }
+  OpeningScope(const OpeningScope&) = delete;
+  OpeningScope& operator=(const OpeningScope&) = delete;
+};
 
 AreaIndexes& Here() { return IndexAreas[static_cast<std::size_t>(Areas.Current)]; }
 
@@ -239,6 +251,34 @@ bool Reposition(IND& x, std::int64_t recNo) {
   }
 }
 
+// Brings a character key computed for the current record to the key
+// length, as the build stores it: a short one (TRIM(NAME), a shorter field)
+// is padded with blanks, a long one cut. False when the key cannot belong to
+// this index: a plain field's text longer than the key length means the
+// field was widened after the build. (The texts of other expressions vary in
+// length from record to record, and the build cut them the same way.)
+bool FitComputedKey(const IND& x, std::string& key) {
+  if (!x.CharKey) return true;
+  const std::size_t len = static_cast<std::size_t>(x.Anchor.KeyLen());
+  if (key.size() > len && x.Expr && x.Expr->Width() > 0) return false;
+  key = FitKey(key, x.Anchor.KeyLen());
+  return true;
+}
+
+// The record number of the current entry, checked against the table: an
+// entry naming a record past the table's last one (after a fresh look at
+// the file, where another program may just have appended) means the index
+// belongs to another state of the table: it is damaged.
+std::int64_t CheckedRecord(const IND& x, std::int64_t r, const char* where) {
+  WorkArea* t = CurrentTable();
+  if (!t || r == 0) return r;
+  if (r > t->RecCount) RefreshRecCount(*t);
+  if (r < 0 || r > t->RecCount)
+    IndexRaise(222, "Corrupted index file: " + x.Name + " (record " + Str(r) + " past the end of " +
+                        t->FileName + ", " + Str(t->RecCount) + " records) [" + where + "]");
+  return r;
+}
+
 // A character key of the wrong length.
 std::string LengthMessage(const IND& x, const std::string& key, const char* where) {
   char width[8];
@@ -429,6 +469,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
         RebuildWork(a);
         {
           ScopedErrorDispatch quiet(false);
+          const OpeningScope opening(raw);
           GoTop();
         }
         const int code = Err.ErrorCode;
@@ -438,10 +479,9 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
         if (code != 0) throw IndexFailure{};
       }
       if (raw->CharKey) {
-        std::string key;
         if (t->RecNo >= 1 && t->RecNo <= t->RecCount) {
-          key = ComputeKey(*raw, t->Oem);
-          if (static_cast<int>(key.size()) != keyLen)
+          std::string key = ComputeKey(*raw, t->Oem);
+          if (!FitComputedKey(*raw, key))
             IndexRaise(266, LengthMessage(*raw, key, "SetIndexTo/OpenIndex"));
           raw->CurKey = key;
         }
@@ -494,6 +534,30 @@ std::string SearchKey(const IND& x, const std::string& k, bool exact, bool oem) 
   return key;
 }
 
+// How often a shared table's record is read again when its key is not in
+// the index (10 ms apart).
+constexpr int kSyncAttempts = 50;
+
+// Reads the current record again from the file (not from what was read of
+// it before); false when that fails. The error state stays as it was.
+bool ReadRecordAgain(WorkArea& t) {
+  const std::uint16_t code = Err.ErrorCode, message = Err.MessageCode;
+  const std::string detail = Err.ErrorDetail;
+  const bool undispatched = Err.Undispatched;
+  bool read;
+  {
+    ScopedErrorDispatch quiet(false);
+    ForgetCachedRecords(t);
+    read = GetDbfRecord(t, t.RecNo);
+    if (read) Unpack(t);
+  }
+  Err.ErrorCode = code;
+  Err.MessageCode = message;
+  Err.ErrorDetail = detail;
+  Err.Undispatched = undispatched;
+  return read;
+}
+
 // Positions one index on the table's current record.
 void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char* two) {
   if (t.RecNo < 1 || t.RecNo > t.RecCount || t.RecCount == 0) {
@@ -501,14 +565,28 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
     return;
   }
   std::string key = ComputeKey(x, t.Oem);
-  if (x.CharKey && static_cast<int>(key.size()) != x.Anchor.KeyLen())
-    IndexRaise(266, LengthMessage(x, key, zero));
-  const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
+  if (!FitComputedKey(x, key)) IndexRaise(266, LengthMessage(x, key, zero));
+  const std::uint8_t* k = reinterpret_cast<const std::uint8_t*>(key.data());
   auto matches = [&] {
     return !x.Eof && !x.Path.empty() && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0;
   };
   Descend(x, k, false);
   if (!matches()) Descend(x, k, false);
+  if (!matches() && SharedUse(t)) {
+    // Another program may have changed the record after it was read here:
+    // the index holds its new key, or soon will (a writer stores the
+    // record before the keys). Read the record and the anchor again, and
+    // give the other program a moment to finish.
+    for (int attempt = 0; attempt < kSyncAttempts && !matches(); ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!ReadRecordAgain(t)) break;
+      key = ComputeKey(x, t.Oem);
+      if (!FitComputedKey(x, key)) IndexRaise(266, LengthMessage(x, key, zero));
+      k = reinterpret_cast<const std::uint8_t*>(key.data());
+      ReadAnchor(x);
+      Descend(x, k, false);
+    }
+  }
   if (!matches())
     IndexRaise(212, "Key: \"" + key + "\" not in index: " + x.Name + ". [" + one + "] Record: " + Str(t.RecNo));
   if (!x.Anchor.Unique()) {
@@ -679,7 +757,7 @@ std::int64_t FindEdgeRaising(bool first) {
   x->Bof = x->Eof = false;
   IndexSet.Found = true;
   CopyCurrentKey(*x);
-  return CurrentRecord(*x);
+  return CheckedRecord(*x, CurrentRecord(*x), first ? "_FindFirstRec" : "_FindLastRec");
 }
 
 std::int64_t FindFirstRaising() { return FindEdgeRaising(true); }
@@ -699,7 +777,7 @@ std::int64_t FindNextRaising() {
   if (x->Eof) {
     if (!PlaceAtEdge(*x, false)) return 0;
     x->Eof = true;
-    return CurrentRecord(*x);
+    return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
   }
   if (!x->Positioned || x->Path.empty()) {
     // The position was lost: when the record's entry is gone, the entry
@@ -708,13 +786,13 @@ std::int64_t FindNextRaising() {
       if (x->Eof) return t->RecNo;  // nothing follows: the end
       IndexSet.Found = true;
       CopyCurrentKey(*x);
-      return CurrentRecord(*x);
+      return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
     }
   }
   if (!StepForward(*x)) x->Eof = true;
   IndexSet.Found = !x->Eof;
   CopyCurrentKey(*x);
-  return CurrentRecord(*x);
+  return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
 }
 
 std::int64_t FindPriorRaising() {
@@ -727,7 +805,7 @@ std::int64_t FindPriorRaising() {
     return 0;
   }
   if (a.Natural || !x) return t->RecNo > 1 ? t->RecNo - 1 : t->RecNo;
-  if (x->Bof) return CurrentRecord(*x);
+  if (x->Bof) return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
   const bool onRecord = t->RecNo >= 1 && t->RecNo <= t->RecCount;
   if (!x->Eof && onRecord && (!x->Positioned || x->Path.empty())) {
     // The position was lost: the entry before the record's place is the
@@ -740,12 +818,12 @@ std::int64_t FindPriorRaising() {
     if (!PlaceAtEdge(*x, false)) return 0;
     IndexSet.Found = true;
     CopyCurrentKey(*x);
-    return CurrentRecord(*x);
+    return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
   }
   if (!StepBackward(*x)) x->Bof = true;
   IndexSet.Found = !x->Bof;
   CopyCurrentKey(*x);
-  return CurrentRecord(*x);
+  return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
 }
 
 }  // namespace
@@ -784,16 +862,14 @@ bool Find(const std::string& text) {
       x->Eof = false;
       if (!PlaceAtEdge(*x, false)) x->Eof = true;
     }
-    std::int64_t r = CurrentRecord(*x);
-    RefreshForRecord(*t, r);
+    std::int64_t r = CheckedRecord(*x, CurrentRecord(*x), "Find");
     if (r >= 1) Dbf4RawGo(r);
     while (!x->Eof && t->RecNo >= 1 && t->RecNo <= t->RecCount && !IsVisible(*t)) {
       if (!StepForward(*x)) {
         x->Eof = true;
         break;
       }
-      r = CurrentRecord(*x);
-      RefreshForRecord(*t, r);
+      r = CheckedRecord(*x, CurrentRecord(*x), "Find");
       Dbf4RawGo(r);
     }
     // Outside exact mode a character search is a prefix search.
@@ -909,13 +985,13 @@ void StoreCurrentKeysRaising() {
   const bool onRecord = t->RecCount > 0 && t->RecNo >= 1 && t->RecNo <= t->RecCount;
   for (int i = 1; i <= kMaxOrders; ++i) {
     IND* x = a.Opened[static_cast<std::size_t>(i)].get();
-    if (!x) continue;
+    if (!x || x == Opening) continue;
     if (!onRecord) {
       std::fill(x->CurKey.begin(), x->CurKey.end(), '\0');
       continue;
     }
-    const std::string key = ComputeKey(*x, t->Oem);
-    if (x->CharKey && static_cast<int>(key.size()) != x->Anchor.KeyLen()) {
+    std::string key = ComputeKey(*x, t->Oem);
+    if (!FitComputedKey(*x, key)) {
       IndexRaise(266, LengthMessage(*x, key, "StoreCurrentKeys") + "\n\rRecCount: " + Str(t->RecCount) +
                           " RecNo: " + Str(t->RecNo));
     }
@@ -1078,8 +1154,12 @@ void Reindex() {
     plans.push_back(p);
   }
   const int order = a.Natural ? 0 : a.LastOrder;
+  const std::int64_t recNo = t->RecNo;
   CloseIndexes();
   for (const Plan& p : plans) {
+    // Every build stands on the record the table stood on (a character
+    // key's length comes from it), not where reopening an order left it.
+    if (recNo >= 1 && recNo <= t->RecCount && t->RecNo != recNo) Dbf4RawGo(recNo);
     MakeIndex(p.name, p.build);
     if (Err.ErrorCode != 0) return;
     std::string words = p.name;
@@ -1217,14 +1297,23 @@ void BackOverHigherRecords(IND& x, const std::uint8_t* key, std::int64_t rec) {
   }
 }
 
-// Inserts a key for a record into one index.
+bool RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec);
+
+// Inserts a key for a record into one index. A UNIQUE index keeps, for each
+// key, the entry of the lowest record that has it (as a build does): a
+// record below the present holder takes its place.
 void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
   if (x.CharKey) key = FitKey(key, x.Anchor.KeyLen());
   const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
   WriteLock lock(t);
   if (x.Anchor.Unique()) {
     // Is the key there already?
-    if (Descend(x, k, false) && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0) return;
+    if (Descend(x, k, false) &&
+        KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0) {
+      const std::int64_t holder = CurrentRecord(x);
+      if (holder <= rec) return;
+      RemoveEntry(x, t, key, holder);
+    }
   }
   // After every entry with the same key, then back in front of the higher
   // records of that key.
@@ -1243,29 +1332,21 @@ void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
   x.CurKey = key;
 }
 
-// Removes the entry of (key, record) from one index. In a UNIQUE index a
-// record may have no entry (another record holds its key): nothing to do.
-void RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec) {
+// Removes the entry of (key, record) from one index; true when there was
+// one. In a UNIQUE index a record may have no entry (a lower record holds
+// its key): nothing to do.
+bool RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec) {
   const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
   WriteLock lock(t);
   auto missing = [&] {
-    if (x.Anchor.Unique()) return true;
+    if (x.Anchor.Unique()) return false;
     IndexRaise(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [CompareKeys]");
   };
-  if (!Descend(x, k, false)) {
-    missing();
-    return;
-  }
+  if (!Descend(x, k, false)) return missing();
   for (;;) {
-    if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) {
-      missing();
-      return;
-    }
+    if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) return missing();
     if (CurrentRecord(x) == rec) break;
-    if (!StepForward(x)) {
-      missing();
-      return;
-    }
+    if (!StepForward(x)) return missing();
   }
   PathLevel& leaf = x.Path.back();
   std::uint8_t* img = leaf.image.data();
@@ -1277,6 +1358,60 @@ void RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec) 
   SetCount(img, count - 1);
   // An emptied leaf stays in the tree; walks pass over it.
   SeekAndWrite(x, leaf.node, img);
+  return true;
+}
+
+// Puts the table's current record back as it was after a scan of the file.
+class RecordKeeper {
+ public:
+  explicit RecordKeeper(WorkArea& t)
+      : t_(t),
+        raw_(t.RawRec),
+        native_(t.Native, t.Native + t.NativeSize),
+        recNo_(t.RecNo),
+        eof_(t.Eof),
+        bof_(t.Bof) {}
+  ~RecordKeeper() {
+    t_.RawRec = raw_;
+    std::copy(native_.begin(), native_.end(), t_.Native);
+    t_.RecNo = recNo_;
+    t_.Eof = eof_;
+    t_.Bof = bof_;
+  }
+  RecordKeeper(const RecordKeeper&) = delete;
+  RecordKeeper& operator=(const RecordKeeper&) = delete;
+
+ private:
+  WorkArea& t_;
+  std::vector<std::uint8_t> raw_, native_;
+  std::int64_t recNo_;
+  bool eof_, bof_;
+};
+
+// The lowest record other than `except` whose key is `key` (key-length
+// bytes), 0 when no record has it: the record a build of a UNIQUE index
+// enters for that key. Reads every record from the file, deleted or not,
+// as a build does; the current record stays as it was.
+std::int64_t LowestRecordWithKey(IND& x, WorkArea& t, const std::string& key, std::int64_t except) {
+  const RecordKeeper keep(t);
+  ForgetCachedRecords(t);
+  RefreshRecCount(t);
+  for (std::int64_t r = 1; r <= t.RecCount; ++r) {
+    if (r == except) continue;
+    if (const int rc = ReadRecordBytes(t, r, t.RawRec.data()); rc != 0)
+      IndexRaise(rc, "File:  " + t.FileName + "  [CompareKeys]");
+    if (t.RecordLen > 1) {
+      if (t.Decode) t.Decode(t.RawRec.data() + 1, t.RecordLen - 1);
+      if (t.Oem) platform::OemToAnsi(t.RawRec.data() + 1, t.RecordLen - 1);
+    }
+    t.RecNo = r;
+    t.Eof = t.Bof = false;
+    if (!x.ExprIndex) Unpack(t);
+    std::string k = ComputeKey(x, t.Oem);
+    if (x.CharKey) k = FitKey(k, x.Anchor.KeyLen());
+    if (k == key) return r;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -1289,6 +1424,7 @@ void AppendNewKey() {
     for (int i = 1; i <= kMaxOrders; ++i) {
       IND* x = a.Opened[static_cast<std::size_t>(i)].get();
       if (!x) continue;
+      const WriteLock lock(*t);
       AppendIndex(*x, *t, ComputeKey(*x, t->Oem), t->RecNo);
       // The table's record count, kept in the anchor, changed: the anchor
       // is written when the index closes.
@@ -1313,7 +1449,15 @@ void CompareKeys() {
       std::string old = x->CurKey;
       if (x->CharKey) old = FitKey(old, x->Anchor.KeyLen());
       if (old == key) continue;
-      RemoveEntry(*x, *t, old, t->RecNo);
+      // One change of the index for other programs: its steps under one lock.
+      const WriteLock lock(*t);
+      const bool held = RemoveEntry(*x, *t, old, t->RecNo);
+      if (held && x->Anchor.Unique()) {
+        // The record leaves a key of a UNIQUE index: the next record that
+        // has that key takes its place, as in a build.
+        if (const std::int64_t next = LowestRecordWithKey(*x, *t, old, t->RecNo); next != 0)
+          AppendIndex(*x, *t, old, next);
+      }
       AppendIndex(*x, *t, key, t->RecNo);
     }
   } catch (const IndexFailure&) {
@@ -1409,6 +1553,10 @@ void HookUpdateKeys(bool appended) {
   else CompareKeys();
 }
 
+void HookRebuild() {
+  if (CurrentTable() && Here().Any()) Reindex();
+}
+
 }  // namespace
 
 void IndexInit() {
@@ -1426,6 +1574,7 @@ void IndexInit() {
   Index.CloseIndexes = CloseIndexes;
   Index.Semaphore = HookSemaphore;
   Index.UpdateKeys = HookUpdateKeys;
+  Index.Rebuild = HookRebuild;
 }
 
 void InitEngine() {

@@ -135,6 +135,65 @@ TEST_F(NdxCliTest, FindAndListFollowTheIndex) {
   EXPECT_EQ(out, "5\n");
 }
 
+// An index on TRIM(CHEATNAME) takes its key length from the first record
+// ("Quake", 5): shorter names are padded and longer ones cut, as the build
+// stores them, and the index can be walked and searched.
+TEST_F(NdxCliTest, AnIndexOnTrimmedNamesIsWalkedAndSearched) {
+  std::string out, err;
+  ASSERT_EQ(RunTool("index " + table_ + " 'trim(cheatname)' " + Ndx("trim.ndx"), &out, &err), 0)
+      << err;
+  ASSERT_EQ(RunTool("ndxinfo " + Ndx("trim.ndx"), &out, &err), 0) << err;
+  EXPECT_EQ(Lines(out).at(1), "key_length 5");
+  ASSERT_EQ(RunTool("list " + table_ + " --index " + Ndx("trim.ndx"), &out, &err), 0) << err;
+  EXPECT_EQ(ListedRecords(out), (std::vector<long>{2, 8, 6, 5, 1, 4}));
+  ASSERT_EQ(RunTool("list " + table_ + " --all --index " + Ndx("trim.ndx"), &out, &err), 0) << err;
+  EXPECT_EQ(ListedRecords(out), (std::vector<long>{2, 3, 7, 8, 6, 5, 1, 4}));
+  for (const auto& [key, recno] :
+       std::vector<std::pair<std::string, std::string>>{{"Doom", "2"},
+                                                        {"Hex", "8"},
+                                                        {"Zork --exact", "4"},
+                                                        {"Myst --exact", "6"},
+                                                        {"Zz", "0"}}) {
+    ASSERT_EQ(RunTool("find " + table_ + " " + Ndx("trim.ndx") + " " + key, &out, &err), 0)
+        << key << err;
+    EXPECT_EQ(out, recno + "\n") << key;
+  }
+}
+
+// A table cut short under its index (60 records, then 20): the entries of
+// the records that are gone end a walk and a search with the engine's
+// damaged-index error naming the index, never with a short list or a
+// record that does not exist.
+TEST_F(NdxCliTest, EntriesPastTheTablesEndAreReportedAsDamage) {
+  auto table = [&](int records) {
+    test::DbfBuilder b;
+    b.Field("CHEATNAME", 'C', 35).Field("LEVEL", 'N', 3);
+    for (int i = 0; i < records; ++i) b.Record({"K" + std::to_string(10 + i), "1"});
+    b.Write(dir_.File("cut.dbf"));
+  };
+  table(60);
+  const std::string cut = ShellQuote(dir_.File("cut.dbf"));
+  std::string out, err;
+  ASSERT_EQ(RunTool("index " + cut + " cheatname " + Ndx("cut.ndx"), &out, &err), 0) << err;
+  table(20);
+  std::string name = dir_.File("cut.ndx");
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  for (const char* all : {"", " --all"}) {
+    EXPECT_EQ(RunTool("list " + cut + all + " --index " + Ndx("cut.ndx"), &out, &err), 222);
+    EXPECT_EQ(Lines(out).size(), 20u);
+    EXPECT_EQ(Lines(err).at(0), "Error # 222 (Corrupted index file)") << err;
+    EXPECT_NE(err.find(name), std::string::npos) << err;
+  }
+  for (const char* key : {"K45", "K69", "K3"}) {
+    EXPECT_EQ(RunTool("find " + cut + " " + Ndx("cut.ndx") + " " + key, &out, &err), 222) << key;
+    EXPECT_EQ(out, "") << key;
+    EXPECT_NE(err.find(name), std::string::npos) << err;
+  }
+  ASSERT_EQ(RunTool("find " + cut + " " + Ndx("cut.ndx") + " K15", &out, &err), 0) << err;
+  EXPECT_EQ(out, "6\n");
+}
+
 TEST_F(NdxCliTest, NdxInfoPrintsTheAnchor) {
   std::string out, err;
   ASSERT_EQ(RunTool("index " + table_ + " 'upper(cheatname)' " + Ndx("u.ndx") + " --unique", &out, &err), 0) << err;

@@ -658,6 +658,46 @@ TEST_F(TableEdgeTest, EmptyTable) {
   EXPECT_TRUE(t.GetBookmark().empty());
 }
 
+// A name index whose entries name records past the table's end (the table
+// was cut short under it, and the component is told never to build): the
+// open reports it when the first entry is gone, a walk when a later one
+// is, instead of showing a short list.
+TEST_F(TableEdgeTest, IndexEntriesPastTheTablesEndAreReported) {
+  for (bool descending : {false, true}) {
+    SCOPED_TRACE(descending);
+    std::vector<Cheat> cheats;
+    for (int i = 0; i < 40; ++i)
+      cheats.push_back({"Game " + std::to_string(descending ? 90 - i : 10 + i), "t"});
+    Machine("pc", cheats);
+    USE(dir_.File("pc.dbf"));
+    Index_On(Ndx(), "cheatname");
+    ASSERT_EQ(Err.ErrorCode, 0);
+    CloseAll();
+    Machine("pc", std::vector<Cheat>(cheats.begin(), cheats.begin() + 15));
+    TTzDbf& t = Reader(3);
+    t.CreateIndex = TCreateIndexType::ciNever;
+    t.SetDbfFileName(dir_.File("pc.dbf"));
+    Strings names;
+    std::string message;
+    try {
+      t.Open();
+      for (t.First(); !t.Eof() && names.size() < 100; t.Next())
+        names.push_back(t.FieldByName("cheatname")->AsString());
+      ADD_FAILURE() << "a walk of " << names.size() << " names";
+    } catch (const EZavodError& e) {
+      message = e.what();
+    }
+    EXPECT_EQ(Err.ErrorCode, 222);
+    EXPECT_NE(message.find(platform::AsciiUpper(Ndx())), std::string::npos) << message;
+    EXPECT_LE(names.size(), 15u);
+    EXPECT_TRUE(built_.empty());
+    link_.SetDataSource(nullptr);
+    source_.SetDataSet(nullptr);
+    table_.reset();
+    test::ResetAll();
+  }
+}
+
 TEST_F(TableEdgeTest, FirstRecordInNameOrderDeleted) {
   std::vector<Cheat> games = Games();
   games[3].deleted = true;  // Abuse
