@@ -287,17 +287,21 @@ std::int64_t ReadBlobStream(void* buffer, std::int64_t count) {
     if (got == 0) break;
     std::uint8_t* piece = out + done;
     if (a && a->Decode) a->Decode(piece, got);
+    // In the terminator layout the text ends at the first terminator; what
+    // follows it (a second terminator, the block's zero padding) is not
+    // delivered and must not decide anything.
+    std::size_t text = got;
+    const void* t = d.Length == -1 ? std::memchr(piece, kMemoTerminator, got) : nullptr;
+    if (t) text = static_cast<std::size_t>(static_cast<const std::uint8_t*>(t) - piece);
     // Conversion is decided from the delivered bytes: a piece without a NUL
     // byte switches it on for the rest of the text.
-    if (d.Conversion == -1 && std::memchr(piece, 0, got) == nullptr) d.Conversion = 1;
-    if (d.Conversion == 1) platform::OemToAnsi(piece, got);
-    if (d.Length == -1) {
-      if (const void* t = std::memchr(piece, kMemoTerminator, got)) {
-        const std::int64_t delivered = done + (static_cast<const std::uint8_t*>(t) - piece);
-        d.Length = d.Position + delivered;
-        d.Position = d.Length;
-        return delivered;
-      }
+    if (d.Conversion == -1 && std::memchr(piece, 0, text) == nullptr) d.Conversion = 1;
+    if (d.Conversion == 1) platform::OemToAnsi(piece, text);
+    if (t) {
+      const std::int64_t delivered = done + static_cast<std::int64_t>(text);
+      d.Length = d.Position + delivered;
+      d.Position = d.Length;
+      return delivered;
     }
     done += static_cast<std::int64_t>(got);
   }

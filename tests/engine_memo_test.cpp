@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <random>
 
 #include "engine/Dbf4.h"
 #include "engine/Memo.h"
@@ -169,6 +170,48 @@ TEST_F(MemoTest, ConversionIsDecidedByTheDeliveredBytes) {
   ASSERT_EQ(got.size(), mixed.size());
   EXPECT_EQ(got.substr(0, 32767), mixed.substr(0, 32767));          // first piece untouched
   EXPECT_EQ(got.substr(32767), std::string(40001 - 32767, '\xE9'));  // later pieces converted
+}
+
+// In the terminator layout a request larger than the text reads on past the
+// terminator into the rest of the block (another 0x1A, zero padding, the
+// next memo): none of it is delivered, so none of it may keep the text from
+// being converted. Every text, every terminator count and every request
+// size gives the converted text.
+TEST_F(MemoTest, ConversionLooksOnlyAtTheTextNotPastItsTerminator) {
+  std::mt19937 random(12);
+  std::vector<std::string> texts = {"Caf\x82 au lait", "\x82", std::string(511, '\x81'),
+                                    std::string(700, '\x84')};
+  for (int i = 0; i < 12; ++i) {
+    std::string t(1 + static_cast<std::size_t>(random() % 900), ' ');
+    for (char& c : t) c = static_cast<char>(0x20 + random() % 0xE0);  // no NUL, no 0x1A
+    texts.push_back(t);
+  }
+  DbtBuilder m(false);
+  std::vector<int> blocks;
+  for (std::size_t i = 0; i < texts.size(); ++i)
+    blocks.push_back(m.Add(texts[i], 1 + static_cast<int>(i % 2)));
+  m.Write("t.dbt");
+  Table("t.dbf", 0x83, blocks);
+  USE("t.dbf");
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    SCOPED_TRACE("memo " + std::to_string(i));
+    GO(static_cast<std::int64_t>(i) + 1);
+    const std::string want = platform::OemToAnsi(texts[i]);
+    EXPECT_EQ(ReadCurrent(true), want);
+    for (const std::int64_t request :
+         {std::int64_t{1}, std::int64_t{13}, std::int64_t{600}, std::int64_t{4096},
+          static_cast<std::int64_t>(texts[i].size()),
+          static_cast<std::int64_t>(texts[i].size() + 1 + random() % 1200)}) {
+      SCOPED_TRACE("request " + std::to_string(request));
+      ASSERT_NE(CreateBlobDescriptor(true, BlockOfCurrent(), 1), 0);
+      std::string got;
+      std::vector<char> buffer(static_cast<std::size_t>(request));
+      for (std::int64_t n; (n = ReadBlobStream(buffer.data(), request)) > 0;)
+        got.append(buffer.data(), static_cast<std::size_t>(n));
+      DestroyBlobDescriptor();
+      EXPECT_EQ(got, want);
+    }
+  }
 }
 
 TEST_F(MemoTest, DamagedAndOddMemoFiles) {
