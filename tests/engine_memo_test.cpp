@@ -381,6 +381,68 @@ TEST_F(MemoTest, WritingMemos) {
   EXPECT_EQ(ReadCurrent(false), big);
 }
 
+// A writer with a descriptor of its own goes on writing while the same
+// table's memos are read (through the work area's descriptor and through
+// other descriptors, also of the memo being written), in a shared table
+// whose memo file lock the writer holds throughout. A second writer waits
+// its turn (1017), and a descriptor of an earlier opening of the file
+// touches nothing.
+TEST_F(MemoTest, AWritersDescriptorIsNotDisturbedByReaders) {
+  for (const std::uint8_t version : {std::uint8_t{0x83}, std::uint8_t{0x8B}}) {
+    SCOPED_TRACE(version);
+    DbtBuilder m(version == 0x8B);
+    const int old = m.Add("old text");
+    m.Write("s.dbt");
+    Table("s.dbf", version, {old});
+    USE("s.dbf");
+    BlobDescriptor writer;
+    const std::int64_t made = CreateBlobDescriptor(writer, false, old, 2);
+    ASSERT_NE(made, 0);
+    const std::int64_t block = made < 0 ? -made : made;
+    // Another program cannot place a memo meanwhile.
+    platform::File other;
+    ASSERT_EQ(other.Open("s.dbt", platform::kModeShared), 0);
+    EXPECT_NE(other.Lock(0x7FFFFFFEULL, 1), 0);
+    std::string written;
+    for (int piece = 0; piece < 4; ++piece) {
+      const std::string part = "piece " + std::to_string(piece) + ";";
+      ASSERT_EQ(WriteBlobStream(writer, part.data(), static_cast<std::int64_t>(part.size())),
+                static_cast<std::int64_t>(part.size()));
+      written += part;
+      EXPECT_EQ(ReadCurrent(), "old text");
+      EXPECT_EQ(ReadMemoText(block, false), written);
+      BlobDescriptor reader;
+      ASSERT_EQ(CreateBlobDescriptor(reader, false, block, 1), made);
+      char buf[64] = {};
+      EXPECT_EQ(ReadBlobStream(reader, buf, sizeof buf), static_cast<std::int64_t>(written.size()));
+      DestroyBlobDescriptor(reader);
+      BlobDescriptor second;
+      EXPECT_THROW(CreateBlobDescriptor(second, false, 0, 2), EZavodError);
+      EXPECT_EQ(Err.ErrorCode, 1017);
+      EXPECT_FALSE(second.InUse);
+      ClearError();
+    }
+    EXPECT_NE(other.Lock(0x7FFFFFFEULL, 1), 0);
+    DestroyBlobDescriptor(writer);
+    EXPECT_EQ(other.Lock(0x7FFFFFFEULL, 1), 0);
+    other.Unlock(0x7FFFFFFEULL, 1);
+    EXPECT_EQ(ReadMemoText(block, false), written);
+    // A writer made for an earlier opening of the file writes nothing.
+    BlobDescriptor stale;
+    ASSERT_NE(CreateBlobDescriptor(stale, false, 0, 2), 0);
+    CloseAll();
+    const test::Bytes before = test::ReadFile("s.dbt");
+    USE("s.dbf");
+    EXPECT_EQ(WriteBlobStream(stale, "lost", 4), 0);
+    DestroyBlobDescriptor(stale);
+    EXPECT_EQ(test::ReadFile("s.dbt"), before);
+    BlobDescriptor next;
+    EXPECT_NE(CreateBlobDescriptor(next, false, 0, 2), 0);
+    DestroyBlobDescriptor(next);
+    CloseAll();
+  }
+}
+
 TEST_F(MemoTest, EngineWrittenMemosInATerminatorFileCarryABlockHeader) {
   DbtBuilder m(false);
   const int old = m.Add("old text");
