@@ -784,6 +784,9 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     for (auto& a : IndexAreas)
       for (auto& slot : a.Opened)
         if (slot && (slot->Name == upper || SameFile(slot->OpenName, name))) IndexRaise(214, name + suffix);
+    // A pipe, socket or device of that name is neither emptied nor removed.
+    if (platform::IsSpecialFile(name))
+      IndexRaise(platform::kAccessDenied, "File not open" + name + suffix);
     if (!table->Exclusive) platform::DeleteFile(name);
     if (const int rc = x.File.Create(name, platform::kModeReadWrite); rc != 0)
       IndexRaise(rc, "File not open" + name + suffix);

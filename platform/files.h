@@ -107,6 +107,12 @@ class File {
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
+// Whether a path names something that is neither a regular file nor a
+// folder: a named pipe, a socket or a device.
+bool IsSpecialFile(const std::string& path);
+// The code for a file that is not there: 3 when its folder does not exist
+// either, else 2.
+int MissingFileCode(const std::string& path);
 // Deletes a file. Returns 0 or a DOS-style code.
 int DeleteFile(const std::string& path);
 int RenameFile(const std::string& from, const std::string& to);
