@@ -361,10 +361,19 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
   if (act == "LOGIN") {
     if (s.LoggedIn) return false;
     s.Name = SemaphoreFileName(table);
-    int rc = s.File.Open(s.Name, platform::kModeShared);
-    if (rc == platform::kFileNotFound) rc = s.File.Create(s.Name, platform::kModeShared);
-    // A table in a folder we may only read: take part as a reader.
-    if (rc == platform::kAccessDenied) rc = s.File.Open(s.Name, platform::kModeRead | platform::kShareDenyNone);
+    int rc = 0;
+    if (IndexSet.ReadOnlyUse) {
+      // Nobody uses the indexes while there is no semaphore file: nothing
+      // to take part in, and nothing is made.
+      rc = s.File.Open(s.Name, platform::kModeRead | platform::kShareDenyNone);
+      if (rc == platform::kFileNotFound || rc == platform::kPathNotFound) return false;
+    } else {
+      rc = s.File.Open(s.Name, platform::kModeShared);
+      if (rc == platform::kFileNotFound) rc = s.File.Create(s.Name, platform::kModeShared);
+      // A table in a folder we may only read: take part as a reader.
+      if (rc == platform::kAccessDenied)
+        rc = s.File.Open(s.Name, platform::kModeRead | platform::kShareDenyNone);
+    }
     if (rc != 0) SemError(rc, "Cannot open/create: ", s.Name, action);
     LockWithRetries(s, kCounterLock, action, false);
     std::uint8_t head[12] = {};

@@ -139,6 +139,9 @@ struct IndexSettings {
   bool UniqueDefault = false; // every new index is UNIQUE
   std::string SemaphoreDir;   // where semaphore files live (empty: beside the table)
   bool Found = false;         // result of the last search or move
+  // A program that only reads: it takes part in an index's semaphore file
+  // read-only where the file is, and makes none where it is not.
+  bool ReadOnlyUse = false;
 };
 extern IndexSettings IndexSet;
 
