@@ -112,7 +112,6 @@ struct SemaphoreState {
   int Reads = 0;   // nesting of INCREAD / DECREAD
   int Locks = 0;   // nesting of LOCKSEMAPHORE / UNLOCKSEMAPHORE
   std::uint32_t SeenCounter = 0;
-  std::int64_t CheckedAtNs = 0;
 };
 
 // The indexes of one work area.
