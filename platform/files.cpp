@@ -331,10 +331,6 @@ int ModificationTime(const std::string& path, std::int64_t& nanoseconds) {
   return kOk;
 }
 
-bool IsDirectoryWritable(const std::string& dir) {
-  return ::access(dir.empty() ? "." : dir.c_str(), W_OK | X_OK) == 0;
-}
-
 std::string ProgramDirectory() {
   std::vector<char> buf(4096);
   for (;;) {

@@ -121,7 +121,6 @@ int RenameFile(const std::string& from, const std::string& to);
 int FreeDiskSpace(const std::string& path, std::uint64_t& bytes);
 // Last-modification time in nanoseconds since the epoch.
 int ModificationTime(const std::string& path, std::int64_t& nanoseconds);
-bool IsDirectoryWritable(const std::string& dir);
 
 // Finds an existing file for a name given by a caller that thinks letter
 // case does not matter: the exact spelling when it exists, else the name

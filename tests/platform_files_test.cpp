@@ -142,7 +142,7 @@ TEST(Files, DeleteAndFreeSpace) {
   EXPECT_EQ(FreeDiskSpace(dir.File("not-yet.ndx"), bytes), 0);
   EXPECT_GT(bytes, 0u);
   EXPECT_TRUE(DirectoryExists(dir.path()));
-  EXPECT_TRUE(IsDirectoryWritable(dir.path()));
+  EXPECT_TRUE(DirectoryWritable(dir.path()));
   EXPECT_FALSE(ProgramDirectory().empty());
   EXPECT_EQ(ProgramDirectory().back(), '/');
 }
