@@ -191,7 +191,9 @@ bool TTzFileDataSet::OpenIndexes() {
         mode = TCreateIndexType::ciNotFound;
         suspended = true;
       }
-    } else {
+    } else if (!platform::IsSpecialFile(semaphore)) {
+      // (A pipe or device of that name is nobody's semaphore file to
+      // remove: the open below refuses it.)
       platform::DeleteFile(semaphore);
     }
   }
