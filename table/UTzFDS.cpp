@@ -502,6 +502,16 @@ TTzBlobStream::~TTzBlobStream() {
     }
     if (modified_ && field_) table_->DataChanged(field_);
   } catch (const std::exception& e) {
+    // The descriptor ends all the same: a writer left in use would keep
+    // every later memo of the table from being written.
+    if (blob_.InUse) {
+      try {
+        ScopedErrorDispatch quiet(false);
+        table_->SelectWorkArea("DestroyBlobStream");
+        DestroyBlobDescriptor(blob_);
+      } catch (const std::exception&) {
+      }
+    }
     platform::ShowMessage(e.what());
   }
 }
