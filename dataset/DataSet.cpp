@@ -569,7 +569,6 @@ void TDataSet::EnableControls() {
   if (--disableCount_ > 0) return;
   // The controls missed whatever happened meanwhile (also moves made behind
   // the dataset's back): one change brings them up to date.
-  changedWhileDisabled_ = false;
   if (Active()) Notify(DataEvent::DataSetChange, 0);
 }
 
@@ -584,10 +583,9 @@ void TDataSet::RemoveDataSource(TDataSource* s) {
 void TDataSet::NotifyLinks(DataEvent e, std::intptr_t info) { Notify(e, info); }
 
 void TDataSet::Notify(DataEvent e, std::intptr_t info) {
-  if (disableCount_ > 0 && e != DataEvent::UpdateState && e != DataEvent::ActiveChange) {
-    changedWhileDisabled_ = true;
-    return;
-  }
+  // While the controls are disabled they hear of nothing but state and
+  // activity changes; EnableControls brings them up to date.
+  if (disableCount_ > 0 && e != DataEvent::UpdateState && e != DataEvent::ActiveChange) return;
   DataEventHook(e, info);
 }
 

@@ -174,9 +174,6 @@ class TDataSet {
   virtual void InternalPost() {}
   virtual void InternalCancel() {}
   virtual void InternalDelete() {}
-  virtual void InternalAddRecord(std::uint8_t* buffer, bool append) {
-    (void)buffer, (void)append;
-  }
   virtual void InternalInitFieldDefs() = 0;
   // The field object for a definition when the dataset makes its default
   // fields (a concrete dataset may use its own field classes).
@@ -203,7 +200,6 @@ class TDataSet {
   // Moves the cursor to the active record (when it stands elsewhere).
   void UpdateCursorPos();
   void CalculateFields(std::uint8_t* buffer);
-  void SetCalcFieldsSize(std::size_t n) { calcFieldsSize_ = n; }
   std::vector<TFieldDef>& MutableFieldDefs() { return fieldDefs_; }
   void CreateDefaultFields();
   void DestroyDefaultFields();
@@ -211,7 +207,6 @@ class TDataSet {
   void BindFields();
   bool Destroying() const { return destroying_; }
   void SetDestroying() { destroying_ = true; }
-  std::uint8_t* TempBuffer() { return buffers_.back().data(); }
   bool GetNextRecord();
   bool GetPriorRecord();
 
@@ -220,7 +215,6 @@ class TDataSet {
   void CloseCursor();
   void SetBufferCount(int n);
   void Notify(DataEvent e, std::intptr_t info);
-  void MoveWindow(int shift);
   bool AtEnd(GetMode towards);
 
   std::string name_;
@@ -236,12 +230,10 @@ class TDataSet {
   bool bof_ = true;
   bool eof_ = true;
   int disableCount_ = 0;
-  bool changedWhileDisabled_ = false;
   std::vector<TDataSource*> sources_;
   std::uint8_t* calcBuffer_ = nullptr;
   std::size_t calcFieldsSize_ = 0;
   bool destroying_ = false;
-  int drawRecord_ = -1;
 };
 
 }  // namespace vz::data

@@ -62,20 +62,32 @@ MemoArea* CheckMemo(const char* op) {
   return m;
 }
 
-void ReleaseLock(MemoArea& m) {
-  if (m.Locked) {
-    m.File.Unlock(kMemoLockOffset, 1);
-    m.Locked = false;
+// Whether a descriptor works on this opening of the memo file (a memo
+// stream may outlive the table it was made for).
+bool Owns(const MemoArea& m, const BlobDescriptor& d) {
+  return d.File == m.Serial;
+}
+
+// Ends a descriptor's work: a writer gives back the memo file lock and its
+// place as the file's writer. A descriptor of another opening of the file
+// is only reset.
+void Release(MemoArea& m, BlobDescriptor& d) {
+  if (Owns(m, d)) {
+    if (d.InUse && d.Mode == 2 && m.Writers > 0) --m.Writers;
+    if (d.HoldsLock && m.Locked) {
+      m.File.Unlock(kMemoLockOffset, 1);
+      m.Locked = false;
+    }
   }
+  d.Reset();
 }
 
 // A failing descriptor operation: reset, release the lock, report.
-void DescriptorError(MemoArea& m, int code, const char* op) {
+void DescriptorError(MemoArea& m, BlobDescriptor& d, int code, const char* op) {
   const WorkArea* a = CurrentTable();
-  const std::string msg = Str(m.Blob.BlockNumber) + " " + m.Name + " Record # " +
-                          Str(a ? a->RecNo : 0) + " [" + op + "]";
-  m.Blob.Reset();
-  ReleaseLock(m);
+  const std::string msg =
+      Str(d.BlockNumber) + " " + m.Name + " Record # " + Str(a ? a->RecNo : 0) + " [" + op + "]";
+  Release(m, d);
   SetError(code, msg);
 }
 
@@ -116,7 +128,9 @@ bool OpenMemoFile(WorkArea& a) {
     SetError(1007, name + " [USE]");
     return false;
   }
+  static std::uint64_t openings = 0;
   auto memo = std::make_unique<MemoArea>();
+  memo->Serial = ++openings;
   memo->Name = name;
   memo->OpenName = platform::ResolveFileName(MemoNameOf(a.OpenName));
   int mode = platform::kModeReadWrite;
@@ -146,7 +160,7 @@ bool OpenMemoFile(WorkArea& a) {
 void CloseMemoFile(WorkArea& a) {
   MemoArea* m = MemoOf(a);
   if (!m) return;
-  ReleaseLock(*m);
+  if (m->Locked) m->File.Unlock(kMemoLockOffset, 1);
   const int rc = m->File.Close();
   const std::string name = m->Name;
   a.MemoData.reset();
@@ -174,13 +188,12 @@ int CreateMemoFile(const std::string& tableName, std::uint8_t version) {
   return rc;
 }
 
-std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode) {
-  ClearError();
-  MemoArea* m = CheckMemo("CreateBlobDescriptor");
-  if (!m) return 0;
-  BlobDescriptor& d = m->Blob;
-  ReleaseLock(*m);
-  d.Reset();
+namespace {
+
+std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std::int64_t block,
+                              int mode) {
+  Release(*m, d);
+  d.File = m->Serial;
   if (convert) d.Conversion = -1;
   const bool outOfRange = block == kMemoOutOfRange;
   const std::int64_t b = block < 0 && !outOfRange ? -block : block;
@@ -189,7 +202,7 @@ std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode) {
   const std::int64_t size = FileSize(*m);
   if (mode == 1) {
     if (outOfRange) {
-      DescriptorError(*m, 1003, "CreateBlobDescriptor");
+      DescriptorError(*m, d, 1003, "CreateBlobDescriptor");
       return 0;
     }
     if (b == 0) {
@@ -200,13 +213,13 @@ std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode) {
     }
     std::int64_t offset = b * static_cast<std::int64_t>(m->BlockSize);
     if (offset >= size - 1) {
-      DescriptorError(*m, 1003, "CreateBlobDescriptor");
+      DescriptorError(*m, d, 1003, "CreateBlobDescriptor");
       return 0;
     }
     std::uint8_t head[8] = {};
     std::size_t got = 0;
     if (const int rc = m->File.ReadAt(static_cast<std::uint64_t>(offset), head, 8, got); rc != 0) {
-      DescriptorError(*m, rc, "CreateBlobDescriptor");
+      DescriptorError(*m, d, rc, "CreateBlobDescriptor");
       return 0;
     }
     if (got == 8 && IsBlockHeader(head)) {
@@ -217,6 +230,11 @@ std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode) {
     }
     d.Start = static_cast<std::uint64_t>(offset);
   } else if (mode == 2) {
+    // Two writers would both place their text at the end of the file.
+    if (m->Writers > 0) {
+      DescriptorError(*m, d, 1017, "CreateBlobDescriptor");
+      return 0;
+    }
     WorkArea* a = CurrentTable();
     if (!a->Exclusive && !m->Locked) {
       int rc = 0;
@@ -226,14 +244,15 @@ std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
       if (rc != 0) {
-        DescriptorError(*m, 1017, "CreateBlobDescriptor");
+        DescriptorError(*m, d, 1017, "CreateBlobDescriptor");
         return 0;
       }
       m->Locked = true;
+      d.HoldsLock = true;
     }
     std::uint64_t free = 0;
     if (platform::FreeDiskSpace(m->OpenName, free) == 0 && free < 2ULL * m->BlockSize) {
-      DescriptorError(*m, 1004, "CreateBlobDescriptor");
+      DescriptorError(*m, d, 1004, "CreateBlobDescriptor");
       return 0;
     }
     // The new memo goes at the end, after zero bytes up to a whole block.
@@ -244,28 +263,26 @@ std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode) {
       std::vector<std::uint8_t> zeros(static_cast<std::size_t>(offset - size), 0);
       if (const int rc = m->File.WriteAt(static_cast<std::uint64_t>(size), zeros.data(), zeros.size());
           rc != 0) {
-        DescriptorError(*m, rc, "CreateBlobDescriptor");
+        DescriptorError(*m, d, rc, "CreateBlobDescriptor");
         return 0;
       }
     }
     std::uint8_t head[8] = {0xFF, 0xFF, 0x08, 0x00, 8, 0, 0, 0};
     if (const int rc = m->File.WriteAt(static_cast<std::uint64_t>(offset), head, 8); rc != 0) {
-      DescriptorError(*m, rc, "CreateBlobDescriptor");
+      DescriptorError(*m, d, rc, "CreateBlobDescriptor");
       return 0;
     }
     d.BlockNumber = next;
     d.Start = static_cast<std::uint64_t>(offset + 8);
     d.Length = 0;
+    ++m->Writers;
   }
   d.InUse = 1;
   return m->Layout == 0x8B ? d.BlockNumber : -d.BlockNumber;
 }
 
-std::int64_t ReadBlobStream(void* buffer, std::int64_t count) {
-  MemoArea* m = CurrentMemo();
-  if (!m) return 0;
-  BlobDescriptor& d = m->Blob;
-  if (!d.InUse || d.Mode != 1 || count <= 0) return 0;
+std::int64_t ReadDescriptor(MemoArea* m, BlobDescriptor& d, void* buffer, std::int64_t count) {
+  if (!d.InUse || !Owns(*m, d) || d.Mode != 1 || count <= 0) return 0;
   if (d.BlockNumber == 0) return 0;
   const std::int64_t size = FileSize(*m);
   const std::int64_t here = static_cast<std::int64_t>(d.Start) + d.Position;
@@ -281,23 +298,27 @@ std::int64_t ReadBlobStream(void* buffer, std::int64_t count) {
     const int rc = m->File.ReadAt(static_cast<std::uint64_t>(here + done), out + done,
                                   static_cast<std::size_t>(want), got);
     if (rc != 0) {
-      DescriptorError(*m, rc, "ReadBlobStream");
+      DescriptorError(*m, d, rc, "ReadBlobStream");
       return 0;
     }
     if (got == 0) break;
     std::uint8_t* piece = out + done;
     if (a && a->Decode) a->Decode(piece, got);
+    // In the terminator layout the text ends at the first terminator; what
+    // follows it (a second terminator, the block's zero padding) is not
+    // delivered and must not decide anything.
+    std::size_t text = got;
+    const void* t = d.Length == -1 ? std::memchr(piece, kMemoTerminator, got) : nullptr;
+    if (t) text = static_cast<std::size_t>(static_cast<const std::uint8_t*>(t) - piece);
     // Conversion is decided from the delivered bytes: a piece without a NUL
     // byte switches it on for the rest of the text.
-    if (d.Conversion == -1 && std::memchr(piece, 0, got) == nullptr) d.Conversion = 1;
-    if (d.Conversion == 1) platform::OemToAnsi(piece, got);
-    if (d.Length == -1) {
-      if (const void* t = std::memchr(piece, kMemoTerminator, got)) {
-        const std::int64_t delivered = done + (static_cast<const std::uint8_t*>(t) - piece);
-        d.Length = d.Position + delivered;
-        d.Position = d.Length;
-        return delivered;
-      }
+    if (d.Conversion == -1 && std::memchr(piece, 0, text) == nullptr) d.Conversion = 1;
+    if (d.Conversion == 1) platform::OemToAnsi(piece, text);
+    if (t) {
+      const std::int64_t delivered = done + static_cast<std::int64_t>(text);
+      d.Length = d.Position + delivered;
+      d.Position = d.Length;
+      return delivered;
     }
     done += static_cast<std::int64_t>(got);
   }
@@ -308,11 +329,8 @@ std::int64_t ReadBlobStream(void* buffer, std::int64_t count) {
   return done;
 }
 
-std::int64_t SeekBlobStream(std::int64_t offset, int origin) {
-  MemoArea* m = CurrentMemo();
-  if (!m) return 0;
-  BlobDescriptor& d = m->Blob;
-  if (!d.InUse || d.BlockNumber == 0 || d.Mode == 0) return 0;
+std::int64_t SeekDescriptor(MemoArea* m, BlobDescriptor& d, std::int64_t offset, int origin) {
+  if (!d.InUse || !Owns(*m, d) || d.BlockNumber == 0 || d.Mode == 0) return 0;
   switch (origin) {
     case 0:
       break;
@@ -326,7 +344,7 @@ std::int64_t SeekBlobStream(std::int64_t offset, int origin) {
         const BlobDescriptor saved = d;
         std::vector<std::uint8_t> scratch(static_cast<std::size_t>(m->BlockSize) + 1);
         d.Position = 0;
-        while (d.InUse && ReadBlobStream(scratch.data(), m->BlockSize) > 0) {
+        while (d.InUse && ReadDescriptor(m, d, scratch.data(), m->BlockSize) > 0) {
         }
         if (!d.InUse) return 0;  // a read error reset the descriptor
         const std::int64_t length = d.Length < 0 ? d.Position : d.Length;
@@ -346,11 +364,9 @@ std::int64_t SeekBlobStream(std::int64_t offset, int origin) {
   return offset;
 }
 
-std::int64_t WriteBlobStream(const void* buffer, std::int64_t count) {
-  MemoArea* m = CurrentMemo();
-  if (!m) return 0;
-  BlobDescriptor& d = m->Blob;
-  if (!d.InUse || d.Mode != 2 || count <= 0) return 0;
+std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
+                             std::int64_t count) {
+  if (!d.InUse || !Owns(*m, d) || d.Mode != 2 || count <= 0) return 0;
   std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t*>(buffer),
                                   static_cast<const std::uint8_t*>(buffer) + count);
   if (d.Conversion == -1 && std::memchr(bytes.data(), 0, bytes.size()) == nullptr)
@@ -360,7 +376,7 @@ std::int64_t WriteBlobStream(const void* buffer, std::int64_t count) {
   if (a && a->Encode) a->Encode(bytes.data(), bytes.size());
   const std::uint64_t at = d.Start + static_cast<std::uint64_t>(d.Position);
   if (const int rc = m->File.WriteAt(at, bytes.data(), bytes.size()); rc != 0) {
-    DescriptorError(*m, rc == platform::kDiskWriteError ? 1005 : rc, "WriteBlobStream");
+    DescriptorError(*m, d, rc == platform::kDiskWriteError ? 1005 : rc, "WriteBlobStream");
     return 0;
   }
   d.Position += count;
@@ -382,18 +398,77 @@ std::int64_t WriteBlobStream(const void* buffer, std::int64_t count) {
     rc = m->File.WriteAt(0, next, 4);
   }
   if (rc != 0) {
-    DescriptorError(*m, 1005, "WriteBlobStream");
+    DescriptorError(*m, d, 1005, "WriteBlobStream");
     return 0;
   }
   return count;
 }
 
+void DestroyDescriptor(MemoArea* m, BlobDescriptor& d) {
+  if (d.InUse && Owns(*m, d) && d.Mode == 2) FlushFile(m->File);
+  Release(*m, d);
+}
+
+}  // namespace
+
+std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode) {
+  ClearError();
+  MemoArea* m = CheckMemo("CreateBlobDescriptor");
+  return m ? CreateDescriptor(m, m->Blob, convert, block, mode) : 0;
+}
+
+std::int64_t CreateBlobDescriptor(BlobDescriptor& d, bool convert, std::int64_t block, int mode) {
+  ClearError();
+  MemoArea* m = CheckMemo("CreateBlobDescriptor");
+  if (!m) {
+    d.Reset();
+    return 0;
+  }
+  return CreateDescriptor(m, d, convert, block, mode);
+}
+
+std::int64_t ReadBlobStream(void* buffer, std::int64_t count) {
+  MemoArea* m = CurrentMemo();
+  return m ? ReadDescriptor(m, m->Blob, buffer, count) : 0;
+}
+
+std::int64_t ReadBlobStream(BlobDescriptor& d, void* buffer, std::int64_t count) {
+  MemoArea* m = CurrentMemo();
+  return m ? ReadDescriptor(m, d, buffer, count) : 0;
+}
+
+std::int64_t SeekBlobStream(std::int64_t offset, int origin) {
+  MemoArea* m = CurrentMemo();
+  return m ? SeekDescriptor(m, m->Blob, offset, origin) : 0;
+}
+
+std::int64_t SeekBlobStream(BlobDescriptor& d, std::int64_t offset, int origin) {
+  MemoArea* m = CurrentMemo();
+  return m ? SeekDescriptor(m, d, offset, origin) : 0;
+}
+
+std::int64_t WriteBlobStream(const void* buffer, std::int64_t count) {
+  MemoArea* m = CurrentMemo();
+  return m ? WriteDescriptor(m, m->Blob, buffer, count) : 0;
+}
+
+std::int64_t WriteBlobStream(BlobDescriptor& d, const void* buffer, std::int64_t count) {
+  MemoArea* m = CurrentMemo();
+  return m ? WriteDescriptor(m, d, buffer, count) : 0;
+}
+
 void DestroyBlobDescriptor() {
   MemoArea* m = CheckMemo("DestroyBlobDescriptor");
-  if (!m) return;
-  if (m->Blob.Mode != 1) ReleaseLock(*m);
-  if (m->Blob.Mode == 2) FlushFile(m->File);
-  m->Blob.Reset();
+  if (m) DestroyDescriptor(m, m->Blob);
+}
+
+void DestroyBlobDescriptor(BlobDescriptor& d) {
+  MemoArea* m = CheckMemo("DestroyBlobDescriptor");
+  if (m) {
+    DestroyDescriptor(m, d);
+  } else {
+    d.Reset();
+  }
 }
 
 std::string ReadMemoText(std::int64_t block, bool convert) {

@@ -29,6 +29,8 @@ struct BlobDescriptor {
   std::int64_t Position = 0;   // of the next byte, counted from Start
   std::int64_t BlockNumber = 0;
   int Conversion = 0;          // 0 none, -1 convert once text without NUL comes, 1 convert
+  std::uint64_t File = 0;      // the MemoArea::Serial of the memo file it was made for
+  bool HoldsLock = false;      // a writer that took the memo file lock
   void Reset() { *this = BlobDescriptor{}; }
 };
 
@@ -37,10 +39,12 @@ struct MemoArea : AreaExtension {
   platform::File File;
   std::string Name;      // upper-cased, for messages
   std::string OpenName;  // the caller's spelling
+  std::uint64_t Serial = 0;  // tells this opening of the file from every other
+  int Writers = 0;           // write descriptors in use (at most one)
   bool Locked = false;
   std::uint8_t Layout = 0x83;  // 0x8B block headers, 0x83 terminators
   std::uint32_t BlockSize = 512;
-  BlobDescriptor Blob;
+  BlobDescriptor Blob;  // the work area's own descriptor
 };
 
 inline constexpr std::uint8_t kMemoTerminator = 0x1A;
@@ -60,11 +64,25 @@ int CreateMemoFile(const std::string& tableName, std::uint8_t version);
 // The blob descriptor operations on the current work area's memo file.
 // CreateBlobDescriptor returns the block number: positive for a block-header
 // file, negative for a terminator file (0 on failure).
+//
+// The forms without a descriptor use the work area's own one; a second
+// CreateBlobDescriptor there ends the first one's work. A caller that may
+// read and write the same table at once (a memo stream beside a control
+// that shows the field) keeps a descriptor of its own: then a reader can
+// neither take over nor end a writer's memo. One write descriptor at a time
+// per memo file: a second one is refused with 1017 while the first writes,
+// since both would place their text at the file's end.
 std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode);
 std::int64_t ReadBlobStream(void* buffer, std::int64_t count);
 std::int64_t SeekBlobStream(std::int64_t offset, int origin);
 std::int64_t WriteBlobStream(const void* buffer, std::int64_t count);
 void DestroyBlobDescriptor();
+
+std::int64_t CreateBlobDescriptor(BlobDescriptor& d, bool convert, std::int64_t block, int mode);
+std::int64_t ReadBlobStream(BlobDescriptor& d, void* buffer, std::int64_t count);
+std::int64_t SeekBlobStream(BlobDescriptor& d, std::int64_t offset, int origin);
+std::int64_t WriteBlobStream(BlobDescriptor& d, const void* buffer, std::int64_t count);
+void DestroyBlobDescriptor(BlobDescriptor& d);
 
 // Reads a whole memo as the framework does (create, size by seeking to the
 // end, read, destroy). Errors go through the dispatcher.

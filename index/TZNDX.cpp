@@ -351,7 +351,8 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   const std::string resolved = platform::ResolveFileName(file);
   const std::string tail = " [OpenIndex/Set_Index_To]";
   if (!platform::FileExists(resolved))
-    IndexRaise(2, "Attempt to open " + upper + " [SetIndexTo(...," + Str(order) + ")]");
+    IndexRaise(platform::MissingFileCode(resolved),
+               "Attempt to open " + upper + " [SetIndexTo(...," + Str(order) + ")]");
   // The same file (under any spelling) may serve the same table in other
   // areas, never another table nor two orders of one area.
   for (int area = 1; area <= kMaxAreas + 1; ++area) {

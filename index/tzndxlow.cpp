@@ -126,15 +126,25 @@ namespace {
   IndexRaise(222, "Corrupted index file: " + x.Name + " (node " + Str(n) + ") [SeekAndRead]");
 }
 
+// Whether node n lies inside the index file. The node count known is the
+// file's size when it was last looked at; another program may have added
+// nodes since (in shared use it can begin while a read is under way), so a
+// node beyond it is looked for in the file as it is now before it counts
+// as damage.
+bool InsideFile(IND& x, std::int32_t n) {
+  if (static_cast<std::uint64_t>(n) < x.Blocks) return true;
+  std::uint64_t size = 0;
+  if (x.File.Size(size) == 0 && size / kNodeSize > x.Blocks) x.Blocks = size / kNodeSize;
+  return static_cast<std::uint64_t>(n) < x.Blocks;
+}
+
 // Checks a node read from the file: its entry count, and that every child
 // of an interior node lies inside the file.
-void CheckNode(const IND& x, std::int32_t n, const std::uint8_t* image) {
+void CheckNode(IND& x, std::int32_t n, const std::uint8_t* image) {
   const int count = NodeCount(image);
   if (count > x.Anchor.KeysPerNode()) Damaged(x, n);
   if (IsLeaf(image)) return;
-  const auto inside = [&](std::int32_t c) {
-    return c >= 1 && static_cast<std::uint64_t>(c) < x.Blocks;
-  };
+  const auto inside = [&](std::int32_t c) { return c >= 1 && InsideFile(x, c); };
   for (int i = 0; i < count; ++i)
     if (!inside(EntryChild(EntryAt(x, image, i)))) Damaged(x, n);
   if (!inside(RightChild(x, image))) Damaged(x, n);
@@ -169,7 +179,7 @@ void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
     IndexRaise(254, "Invalid Node Number (0) in DBF Area " + Str(x.Area) + ", Order " +
                         Str(x.Order) + " " + x.Name + " [GetNode]");
   }
-  if (n < 0 || static_cast<std::uint64_t>(n) >= x.Blocks) Damaged(x, n);
+  if (n < 0 || !InsideFile(x, n)) Damaged(x, n);
   for (const PathLevel& l : x.Path) {
     if (l.node == n) {
       std::memcpy(image, l.image.data(), kNodeSize);
@@ -288,9 +298,11 @@ void ReadAnchor(IND& x) {
 //       works and even again when it is done);
 //   18  presence: shared by every program logged in, so an exclusive probe
 //       tells whether anybody else uses the table.
-// Readers look at the counter at most every 10 ms (the window in which a
-// shared table's records are trusted too); a changed counter makes them
-// re-read their anchors.
+// Readers look at the counter at the start of every read (a nested read
+// counts with the outermost one); a changed counter makes them re-read
+// their anchors. No view of an index is trusted past that: a reader that
+// went on with an anchor a few milliseconds old would walk another
+// program's new nodes from its old root and node count.
 
 namespace {
 
@@ -361,10 +373,19 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
   if (act == "LOGIN") {
     if (s.LoggedIn) return false;
     s.Name = SemaphoreFileName(table);
-    int rc = s.File.Open(s.Name, platform::kModeShared);
-    if (rc == platform::kFileNotFound) rc = s.File.Create(s.Name, platform::kModeShared);
-    // A table in a folder we may only read: take part as a reader.
-    if (rc == platform::kAccessDenied) rc = s.File.Open(s.Name, platform::kModeRead | platform::kShareDenyNone);
+    int rc = 0;
+    if (IndexSet.ReadOnlyUse) {
+      // Nobody uses the indexes while there is no semaphore file: nothing
+      // to take part in, and nothing is made.
+      rc = s.File.Open(s.Name, platform::kModeRead | platform::kShareDenyNone);
+      if (rc == platform::kFileNotFound || rc == platform::kPathNotFound) return false;
+    } else {
+      rc = s.File.Open(s.Name, platform::kModeShared);
+      if (rc == platform::kFileNotFound) rc = s.File.Create(s.Name, platform::kModeShared);
+      // A table in a folder we may only read: take part as a reader.
+      if (rc == platform::kAccessDenied)
+        rc = s.File.Open(s.Name, platform::kModeRead | platform::kShareDenyNone);
+    }
     if (rc != 0) SemError(rc, "Cannot open/create: ", s.Name, action);
     LockWithRetries(s, kCounterLock, action, false);
     std::uint8_t head[12] = {};
@@ -379,7 +400,6 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
     Unlock(s, kCounterLock, action);
     s.File.LockShared(kPresenceLock, 1);
     s.SeenCounter = U32(head + 4);
-    s.CheckedAtNs = CoarseNowNs();
     s.LoggedIn = true;
     return false;
   }
@@ -399,7 +419,6 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
   if (act == "INCREAD") {
     ++s.Reads;
     if (s.Reads > 1) return false;
-    if (CoarseNowNs() - s.CheckedAtNs < kSharedWindowNs) return false;
     std::uint32_t counter = ReadCounter(s, action);
     if (counter & 1) {
       // A writer is at work: wait until it is done.
@@ -407,7 +426,6 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
       counter = ReadCounter(s, action);
       Unlock(s, kIndexLock, action);
     }
-    s.CheckedAtNs = CoarseNowNs();
     const bool changed = counter != s.SeenCounter;
     s.SeenCounter = counter;
     return changed;
@@ -433,7 +451,6 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
     const std::uint32_t next = (counter | 1) + 1;
     WriteCounter(s, 4, next, action);
     s.SeenCounter = next;
-    s.CheckedAtNs = CoarseNowNs();
     Unlock(s, kIndexLock, action);
     return false;
   }
@@ -784,6 +801,9 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     for (auto& a : IndexAreas)
       for (auto& slot : a.Opened)
         if (slot && (slot->Name == upper || SameFile(slot->OpenName, name))) IndexRaise(214, name + suffix);
+    // A pipe, socket or device of that name is neither emptied nor removed.
+    if (platform::IsSpecialFile(name))
+      IndexRaise(platform::kAccessDenied, "File not open" + name + suffix);
     if (!table->Exclusive) platform::DeleteFile(name);
     if (const int rc = x.File.Create(name, platform::kModeReadWrite); rc != 0)
       IndexRaise(rc, "File not open" + name + suffix);

@@ -112,7 +112,6 @@ struct SemaphoreState {
   int Reads = 0;   // nesting of INCREAD / DECREAD
   int Locks = 0;   // nesting of LOCKSEMAPHORE / UNLOCKSEMAPHORE
   std::uint32_t SeenCounter = 0;
-  std::int64_t CheckedAtNs = 0;
 };
 
 // The indexes of one work area.
@@ -139,6 +138,9 @@ struct IndexSettings {
   bool UniqueDefault = false; // every new index is UNIQUE
   std::string SemaphoreDir;   // where semaphore files live (empty: beside the table)
   bool Found = false;         // result of the last search or move
+  // A program that only reads: it takes part in an index's semaphore file
+  // read-only where the file is, and makes none where it is not.
+  bool ReadOnlyUse = false;
 };
 extern IndexSettings IndexSet;
 

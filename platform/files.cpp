@@ -92,21 +92,43 @@ int TakeShareLock(int fd, int mode) {
   return 0;
 }
 
+// The code of a failed open: a missing file is 2 in a folder that exists
+// and 3 when the folder itself is missing; a socket (ENXIO) is no file to
+// open.
+int OpenError(const std::string& path, int err) {
+  if (err == ENXIO) return kAccessDenied;
+  if (err == ENOENT) return MissingFileCode(path);
+  return DosErrorFromErrno(err);
+}
+
+// Opens a path that must name a regular file. The open does not wait (a
+// named pipe would otherwise block until a writer comes); what was opened
+// is looked at through the descriptor, so that a file swapped in between
+// cannot slip through, and anything but a regular file (a folder, a pipe,
+// a socket, a device) is refused with 5. Returns the descriptor or -code.
+int OpenRegular(const std::string& path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -OpenError(path, errno);
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -kAccessDenied;
+  }
+  const int fl = fcntl(fd, F_GETFL);
+  if (fl != -1) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return fd;
+}
+
 }  // namespace
 
 int File::Open(const std::string& path, int mode) {
   Close();
   if ((mode & 3) == 3) return kInvalidAccessCode;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return DosErrorFromErrno(errno);
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return kAccessDenied;
-  }
+  const int fd = OpenRegular(path, OpenFlags(mode));
+  if (fd < 0) return -fd;
   if (int rc = TakeShareLock(fd, mode); rc != 0) {
     ::close(fd);
     return rc;
@@ -119,11 +141,8 @@ int File::Open(const std::string& path, int mode) {
 int File::Create(const std::string& path, int mode) {
   Close();
   if ((mode & 3) == kModeRead) mode |= kModeReadWrite;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), OpenFlags(mode) | O_CREAT | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return DosErrorFromErrno(errno);
+  const int fd = OpenRegular(path, OpenFlags(mode) | O_CREAT);
+  if (fd < 0) return -fd;
   if (int rc = TakeShareLock(fd, mode); rc != 0) {
     ::close(fd);
     return rc;
@@ -263,6 +282,19 @@ bool FileExists(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool IsSpecialFile(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+         !S_ISDIR(st.st_mode);
+}
+
+int MissingFileCode(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash != std::string::npos && !DirectoryExists(path.substr(0, slash + 1)))
+    return kPathNotFound;
+  return kFileNotFound;
+}
+
 bool DirectoryExists(const std::string& path) {
   struct stat st;
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -297,10 +329,6 @@ int ModificationTime(const std::string& path, std::int64_t& nanoseconds) {
   if (stat(path.c_str(), &st) != 0) return DosErrorFromErrno(errno);
   nanoseconds = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   return kOk;
-}
-
-bool IsDirectoryWritable(const std::string& dir) {
-  return ::access(dir.empty() ? "." : dir.c_str(), W_OK | X_OK) == 0;
 }
 
 std::string ProgramDirectory() {

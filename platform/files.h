@@ -107,6 +107,12 @@ class File {
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
+// Whether a path names something that is neither a regular file nor a
+// folder: a named pipe, a socket or a device.
+bool IsSpecialFile(const std::string& path);
+// The code for a file that is not there: 3 when its folder does not exist
+// either, else 2.
+int MissingFileCode(const std::string& path);
 // Deletes a file. Returns 0 or a DOS-style code.
 int DeleteFile(const std::string& path);
 int RenameFile(const std::string& from, const std::string& to);
@@ -115,7 +121,6 @@ int RenameFile(const std::string& from, const std::string& to);
 int FreeDiskSpace(const std::string& path, std::uint64_t& bytes);
 // Last-modification time in nanoseconds since the epoch.
 int ModificationTime(const std::string& path, std::int64_t& nanoseconds);
-bool IsDirectoryWritable(const std::string& dir);
 
 // Finds an existing file for a name given by a caller that thinks letter
 // case does not matter: the exact spelling when it exists, else the name

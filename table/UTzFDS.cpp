@@ -191,7 +191,9 @@ bool TTzFileDataSet::OpenIndexes() {
         mode = TCreateIndexType::ciNotFound;
         suspended = true;
       }
-    } else {
+    } else if (!platform::IsSpecialFile(semaphore)) {
+      // (A pipe or device of that name is nobody's semaphore file to
+      // remove: the open below refuses it.)
       platform::DeleteFile(semaphore);
     }
   }
@@ -436,14 +438,14 @@ TTzBlobStream::TTzBlobStream(data::TField* field, TTzFileDataSet* table, data::B
     // Read errors deliver nothing instead of ending the program.
     ScopedErrorDispatch quiet(false);
     ClearError();
-    CreateBlobDescriptor(convert, block_, 1);
+    CreateBlobDescriptor(blob_, convert, block_, 1);
     described_ = Err.ErrorCode == 0;
     return;
   }
   // A memo that cannot be written is reported: silently losing the text
   // (and the record's old memo with it) is no option.
   ClearError();
-  const std::int64_t made = CreateBlobDescriptor(convert, block_, 2);
+  const std::int64_t made = CreateBlobDescriptor(blob_, convert, block_, 2);
   described_ = Err.ErrorCode == 0 && made != 0;
   if (!described_) return;
   block_ = static_cast<std::int32_t>(made < 0 ? -made : made);
@@ -455,20 +457,20 @@ std::int64_t TTzBlobStream::Read(void* buffer, std::int64_t count) {
   if (!described_) return 0;
   table_->SelectWorkArea("ReadBlobStream");
   ScopedErrorDispatch quiet(false);
-  return ReadBlobStream(buffer, count);
+  return ReadBlobStream(blob_, buffer, count);
 }
 
 std::int64_t TTzBlobStream::Seek(std::int64_t offset, int origin) {
   if (!described_) return 0;
   table_->SelectWorkArea("SeekBlobStream");
   ScopedErrorDispatch quiet(false);
-  return SeekBlobStream(offset, origin);
+  return SeekBlobStream(blob_, offset, origin);
 }
 
 std::int64_t TTzBlobStream::Write(const void* buffer, std::int64_t count) {
   if (!described_) return 0;
   table_->SelectWorkArea("WriteBlobStream");
-  const std::int64_t n = WriteBlobStream(buffer, count);
+  const std::int64_t n = WriteBlobStream(blob_, buffer, count);
   if (n > 0) modified_ = true;
   return n;
 }
@@ -496,10 +498,20 @@ TTzBlobStream::~TTzBlobStream() {
     if (described_) {
       std::optional<ScopedErrorDispatch> quiet;
       if (mode_ == data::BlobMode::Read) quiet.emplace(false);
-      DestroyBlobDescriptor();
+      DestroyBlobDescriptor(blob_);
     }
     if (modified_ && field_) table_->DataChanged(field_);
   } catch (const std::exception& e) {
+    // The descriptor ends all the same: a writer left in use would keep
+    // every later memo of the table from being written.
+    if (blob_.InUse) {
+      try {
+        ScopedErrorDispatch quiet(false);
+        table_->SelectWorkArea("DestroyBlobStream");
+        DestroyBlobDescriptor(blob_);
+      } catch (const std::exception&) {
+      }
+    }
     platform::ShowMessage(e.what());
   }
 }

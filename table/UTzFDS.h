@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/Memo.h"
 #include "index/tzndxlow.h"
 #include "platform/hooks.h"
 #include "table/UTzCDS.h"
@@ -114,6 +115,9 @@ class TTzBlobStream : public data::TStream {
   data::BlobMode mode_ = data::BlobMode::Read;
   bool described_ = false;
   std::int32_t block_ = 0;
+  // The stream's own: a control that shows the field while this stream
+  // writes it reads through a descriptor of its own and cannot end this one.
+  BlobDescriptor blob_;
 };
 
 }  // namespace vz

@@ -82,7 +82,7 @@ TEST_F(CreateTest, Refusals) {
   EXPECT_FALSE(CreateDBF("x.dbf", {}));
   EXPECT_FALSE(platform::FileExists("x.dbf"));
   EXPECT_FALSE(CreateDBF("no/such/folder/x.dbf", {{"A", 'C', 5, 0}}));
-  EXPECT_EQ(Err.ErrorCode, 2);
+  EXPECT_EQ(Err.ErrorCode, 3);  // "Path not found"
   EXPECT_EQ(Err.ErrorDetail.rfind("Error writing ", 0), 0u);
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <random>
 
 #include "engine/Dbf4.h"
 #include "engine/Memo.h"
@@ -171,6 +172,48 @@ TEST_F(MemoTest, ConversionIsDecidedByTheDeliveredBytes) {
   EXPECT_EQ(got.substr(32767), std::string(40001 - 32767, '\xE9'));  // later pieces converted
 }
 
+// In the terminator layout a request larger than the text reads on past the
+// terminator into the rest of the block (another 0x1A, zero padding, the
+// next memo): none of it is delivered, so none of it may keep the text from
+// being converted. Every text, every terminator count and every request
+// size gives the converted text.
+TEST_F(MemoTest, ConversionLooksOnlyAtTheTextNotPastItsTerminator) {
+  std::mt19937 random(12);
+  std::vector<std::string> texts = {"Caf\x82 au lait", "\x82", std::string(511, '\x81'),
+                                    std::string(700, '\x84')};
+  for (int i = 0; i < 12; ++i) {
+    std::string t(1 + static_cast<std::size_t>(random() % 900), ' ');
+    for (char& c : t) c = static_cast<char>(0x20 + random() % 0xE0);  // no NUL, no 0x1A
+    texts.push_back(t);
+  }
+  DbtBuilder m(false);
+  std::vector<int> blocks;
+  for (std::size_t i = 0; i < texts.size(); ++i)
+    blocks.push_back(m.Add(texts[i], 1 + static_cast<int>(i % 2)));
+  m.Write("t.dbt");
+  Table("t.dbf", 0x83, blocks);
+  USE("t.dbf");
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    SCOPED_TRACE("memo " + std::to_string(i));
+    GO(static_cast<std::int64_t>(i) + 1);
+    const std::string want = platform::OemToAnsi(texts[i]);
+    EXPECT_EQ(ReadCurrent(true), want);
+    for (const std::int64_t request :
+         {std::int64_t{1}, std::int64_t{13}, std::int64_t{600}, std::int64_t{4096},
+          static_cast<std::int64_t>(texts[i].size()),
+          static_cast<std::int64_t>(texts[i].size() + 1 + random() % 1200)}) {
+      SCOPED_TRACE("request " + std::to_string(request));
+      ASSERT_NE(CreateBlobDescriptor(true, BlockOfCurrent(), 1), 0);
+      std::string got;
+      std::vector<char> buffer(static_cast<std::size_t>(request));
+      for (std::int64_t n; (n = ReadBlobStream(buffer.data(), request)) > 0;)
+        got.append(buffer.data(), static_cast<std::size_t>(n));
+      DestroyBlobDescriptor();
+      EXPECT_EQ(got, want);
+    }
+  }
+}
+
 TEST_F(MemoTest, DamagedAndOddMemoFiles) {
   DbtBuilder m(false);
   const int good = m.Add("fine", 2);
@@ -336,6 +379,68 @@ TEST_F(MemoTest, WritingMemos) {
   EXPECT_EQ(ReadCurrent(true), "Pok\xE9mon");
   SKIP(1);
   EXPECT_EQ(ReadCurrent(false), big);
+}
+
+// A writer with a descriptor of its own goes on writing while the same
+// table's memos are read (through the work area's descriptor and through
+// other descriptors, also of the memo being written), in a shared table
+// whose memo file lock the writer holds throughout. A second writer waits
+// its turn (1017), and a descriptor of an earlier opening of the file
+// touches nothing.
+TEST_F(MemoTest, AWritersDescriptorIsNotDisturbedByReaders) {
+  for (const std::uint8_t version : {std::uint8_t{0x83}, std::uint8_t{0x8B}}) {
+    SCOPED_TRACE(version);
+    DbtBuilder m(version == 0x8B);
+    const int old = m.Add("old text");
+    m.Write("s.dbt");
+    Table("s.dbf", version, {old});
+    USE("s.dbf");
+    BlobDescriptor writer;
+    const std::int64_t made = CreateBlobDescriptor(writer, false, old, 2);
+    ASSERT_NE(made, 0);
+    const std::int64_t block = made < 0 ? -made : made;
+    // Another program cannot place a memo meanwhile.
+    platform::File other;
+    ASSERT_EQ(other.Open("s.dbt", platform::kModeShared), 0);
+    EXPECT_NE(other.Lock(0x7FFFFFFEULL, 1), 0);
+    std::string written;
+    for (int piece = 0; piece < 4; ++piece) {
+      const std::string part = "piece " + std::to_string(piece) + ";";
+      ASSERT_EQ(WriteBlobStream(writer, part.data(), static_cast<std::int64_t>(part.size())),
+                static_cast<std::int64_t>(part.size()));
+      written += part;
+      EXPECT_EQ(ReadCurrent(), "old text");
+      EXPECT_EQ(ReadMemoText(block, false), written);
+      BlobDescriptor reader;
+      ASSERT_EQ(CreateBlobDescriptor(reader, false, block, 1), made);
+      char buf[64] = {};
+      EXPECT_EQ(ReadBlobStream(reader, buf, sizeof buf), static_cast<std::int64_t>(written.size()));
+      DestroyBlobDescriptor(reader);
+      BlobDescriptor second;
+      EXPECT_THROW(CreateBlobDescriptor(second, false, 0, 2), EZavodError);
+      EXPECT_EQ(Err.ErrorCode, 1017);
+      EXPECT_FALSE(second.InUse);
+      ClearError();
+    }
+    EXPECT_NE(other.Lock(0x7FFFFFFEULL, 1), 0);
+    DestroyBlobDescriptor(writer);
+    EXPECT_EQ(other.Lock(0x7FFFFFFEULL, 1), 0);
+    other.Unlock(0x7FFFFFFEULL, 1);
+    EXPECT_EQ(ReadMemoText(block, false), written);
+    // A writer made for an earlier opening of the file writes nothing.
+    BlobDescriptor stale;
+    ASSERT_NE(CreateBlobDescriptor(stale, false, 0, 2), 0);
+    CloseAll();
+    const test::Bytes before = test::ReadFile("s.dbt");
+    USE("s.dbf");
+    EXPECT_EQ(WriteBlobStream(stale, "lost", 4), 0);
+    DestroyBlobDescriptor(stale);
+    EXPECT_EQ(test::ReadFile("s.dbt"), before);
+    BlobDescriptor next;
+    EXPECT_NE(CreateBlobDescriptor(next, false, 0, 2), 0);
+    DestroyBlobDescriptor(next);
+    CloseAll();
+  }
 }
 
 TEST_F(MemoTest, EngineWrittenMemosInATerminatorFileCarryABlockHeader) {

@@ -370,7 +370,7 @@ TEST_F(UseTest, MissingFilesReportTheSystemsCode) {
   EXPECT_EQ(TryUse("nothing.dbf"), 2);
   EXPECT_EQ(Err.ErrorDetail, "Failure to open " + platform::AsciiUpper(dir_.path()) +
                                  "/NOTHING.DBF [USE/OpenDbf]");
-  EXPECT_EQ(TryUse("no/such/folder/x.dbf"), 2);
+  EXPECT_EQ(TryUse("no/such/folder/x.dbf"), 3);  // the folder is missing
   std::filesystem::create_directory("folder.dbf");
   EXPECT_EQ(TryUse("folder.dbf"), 5);
 }

@@ -1933,6 +1933,48 @@ TEST_F(NdxWriteTest, UniqueIndexesKeepOneRecordAKey) {
   EXPECT_TRUE(r.Ok()) << r.Text();
 }
 
+TEST_F(NdxWriteTest, AnotherAreasChangesShowAtTheVeryNextMove) {
+  // As another program's: area 2 has just moved (and so looked at the
+  // semaphore file) when area 1 appends enough to split leaves and grow
+  // the tree; area 2's next moves, at once, walk and search the grown
+  // index whole, without calling its new nodes damage.
+  std::vector<std::string> names = RandomNames(12, 5);
+  CheatTable("g.dbf", names);
+  std::filesystem::create_directory("sub");
+  std::filesystem::create_directory_symlink("..", "sub/up");
+  USE("g.dbf");
+  Index_On("g.ndx", "cheatname");
+  Select(2);
+  USE("sub/up/g.dbf alias reader");
+  SetIndexTo("g.ndx");
+  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  std::mt19937 rng(11);
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Select(2);
+    GoBottom();
+    GoTop();
+    Select(1);
+    ASSERT_TRUE(ALock());
+    for (int i = 0; i < 25; ++i) {
+      ClearRecord();
+      names.push_back(SyllableName(rng, 3, 15));
+      SetName(names.back());
+      Append();
+      ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    }
+    Unlock();
+    Select(2);
+    const std::string last = names.back();
+    EXPECT_TRUE(Find(last));
+    EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    EXPECT_EQ(TrimRight(Peek(1, RecNo())), TrimRight(last.substr(0, 35)));
+    EXPECT_EQ(WalkForward(), OrderOf(Keys35(names)));
+    EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  }
+  CloseAll();
+}
+
 TEST_F(NdxWriteTest, AnotherAreaOfTheSameTableSeesTheChanges) {
   // Two areas share one table (through two paths) and its index, in shared
   // use: each sees the other's appends and changes, splits and new roots

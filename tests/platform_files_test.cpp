@@ -29,7 +29,9 @@ TEST(Files, OpenReadWriteAndSize) {
   const std::string name = dir.File("a.bin");
   File f;
   EXPECT_EQ(f.Open(name, kModeRead), 2);
-  EXPECT_EQ(f.Open(dir.File("no/such/a.bin"), kModeRead), 2);
+  // A folder that does not exist is "Path not found", for opening and making.
+  EXPECT_EQ(f.Open(dir.File("no/such/a.bin"), kModeRead), 3);
+  EXPECT_EQ(f.Create(dir.File("no/such/a.bin"), kModeReadWrite), 3);
   ASSERT_EQ(f.Create(name, kModeReadWrite), 0);
   EXPECT_EQ(f.WriteAt(10, "hello", 5), 0);
   std::uint64_t size = 0;
@@ -140,7 +142,7 @@ TEST(Files, DeleteAndFreeSpace) {
   EXPECT_EQ(FreeDiskSpace(dir.File("not-yet.ndx"), bytes), 0);
   EXPECT_GT(bytes, 0u);
   EXPECT_TRUE(DirectoryExists(dir.path()));
-  EXPECT_TRUE(IsDirectoryWritable(dir.path()));
+  EXPECT_TRUE(DirectoryWritable(dir.path()));
   EXPECT_FALSE(ProgramDirectory().empty());
   EXPECT_EQ(ProgramDirectory().back(), '/');
 }

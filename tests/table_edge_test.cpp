@@ -3,9 +3,9 @@
 // and when it is trusted), the search box's LocateRec, memo streams, empty
 // and damaged situations, the open sequence's index and create steps, the
 // write paths with their locks, field objects and what the data links hear.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -930,6 +930,28 @@ TEST_F(TableEdgeTest, SemaphoreHeldByAnotherUserSuspendsRebuildsForOneOpen) {
   }
   t.Open();
   EXPECT_EQ(built_.size(), 3u);
+}
+
+// A named pipe where the semaphore file belongs is refused with code 5 at
+// once (nothing waits for a writer) and left where it is.
+TEST_F(TableEdgeTest, ASemaphoreFileThatIsAPipeIsRefusedAndLeftAlone) {
+  Machine("pc", Games());
+  const std::string semaphore = dir_.File("pc.@S@");
+  ASSERT_EQ(::mkfifo(semaphore.c_str(), 0644), 0);
+  TTzDbf& t = Reader();
+  t.SetDbfFileName(dir_.File("pc"));
+  try {
+    t.Open();
+    ADD_FAILURE() << "opened beside a pipe as its semaphore file";
+  } catch (const EZavodError& e) {
+    const std::string what = e.what();
+    EXPECT_EQ(what.rfind("Error # 5 ", 0), 0u) << what;
+    EXPECT_NE(what.find("Cannot open/create: "), std::string::npos) << what;
+  }
+  EXPECT_FALSE(t.Active());
+  struct stat st {};
+  ASSERT_EQ(::stat(semaphore.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(TableEdgeTest, MakeIndexEvents) {

@@ -96,16 +96,21 @@ std::string Shown(const std::string& oem) {
 }
 
 // Opens a table the way the reader does, in work area 1. Engine errors end
-// the program through the engine's dispatcher.
-void OpenLikeTheReader(const std::string& table) {
+// the program through the engine's dispatcher. A command that only reads
+// keeps every file it opens afterwards read-only too (memo file, indexes,
+// semaphore file), so that nothing it reads is ever written, not even the
+// repairs an index open makes on a writable file; `writes` gives a command
+// that makes files the engine's usual modes after the table is open.
+void OpenLikeTheReader(const std::string& table, bool writes = false) {
   vz::Settings.ForcedFileMode = vz::platform::kModeRead;
+  vz::IndexSet.ReadOnlyUse = !writes;
   vz::Settings.FixRecCount = true;
   vz::Settings.AnsiTables = false;
   vz::Settings.HideDeleted = true;
   vz::Select(1);
   vz::USE(table);
   vz::Settings.FixRecCount = false;
-  vz::Settings.ForcedFileMode = -1;
+  if (writes) vz::Settings.ForcedFileMode = -1;
 }
 
 int UsageError(const Command& c) {
@@ -347,7 +352,7 @@ int RunEval(const std::vector<std::string>& argv) {
 int RunIndex(const std::vector<std::string>& argv) {
   const Args a = SplitArgs(argv);
   if (a.words.size() != 3 || !OnlyFlags(a, {"--unique", "--progress"})) return -1;
-  OpenLikeTheReader(a.words[0]);
+  OpenLikeTheReader(a.words[0], true);
   if (a.Has("--progress")) {
     static int done = 0;
     vz::Progress.Steps = 100;

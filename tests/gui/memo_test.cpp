@@ -319,6 +319,64 @@ TEST_F(MemoTest, TypingEditsTheRecordAndLeavingWritesIt) {
   EXPECT_EQ(text->AsString(), "Caf\xE9 au lait");
 }
 
+// A text set through the field object while controls show the field: the
+// write stream tells them that the field changed, they read it at once
+// (and again when the stream is done), and the new text must still be the
+// one stored, with every other record's text as it was.
+TEST_F(MemoTest, ATextSetThroughTheFieldIsStoredWhileControlsShowIt) {
+  Show();
+  auto* second = new TTzMemo(form_.get());
+  second->setGeometry(10, 100, 180, 200);
+  struct Case {
+    const char* name;
+    int controls;
+    bool autoDisplay;
+  };
+  for (const Case& c : {Case{"one control", 1, true}, Case{"two controls", 2, true},
+                        Case{"without AutoDisplay", 1, false}, Case{"no control", 0, true}}) {
+    SCOPED_TRACE(c.name);
+    memo_->SetAutoDisplay(c.autoDisplay);
+    TTzDbf& t = Open(true);
+    if (c.controls >= 1) Bind();
+    if (c.controls == 2) {
+      second->SetDataSource(&source_);
+      second->SetDataField("CHEATMEMO");
+    }
+    data::TField* text = t.FieldByName("cheatmemo");
+    const std::string written = std::string("Written with ") + c.name + "\r\nand a second line";
+    // Abuse, Blood (a long text) and Doom (no memo before).
+    for (int record = 0; record < 3; ++record) {
+      t.Edit();
+      text->SetAsString(written + " " + std::to_string(record));
+      t.Post();
+      EXPECT_EQ(text->AsString(), written + " " + std::to_string(record));
+      if (c.controls >= 1 && c.autoDisplay) {
+        EXPECT_EQ(Text().toStdString(), Lf(written + " " + std::to_string(record)).toStdString());
+      }
+      if (c.controls == 2) {
+        EXPECT_EQ(second->toPlainText().toStdString(),
+                  Lf(written + " " + std::to_string(record)).toStdString());
+      }
+      t.Next();
+    }
+    memo_->SetDataSource(nullptr);
+    second->SetDataSource(nullptr);
+    table_.reset();
+    test::ResetAll();
+    TTzDbf& fresh = OpenExisting(false);
+    const char* const kNames[] = {"Abuse", "Blood", "Doom"};
+    data::TField* stored = fresh.FieldByName("cheatmemo");
+    for (int record = 0; record < 3; ++record) {
+      EXPECT_EQ(fresh.FieldByName("cheatname")->AsString(), kNames[record]);
+      EXPECT_EQ(stored->AsString(), written + " " + std::to_string(record));
+      fresh.Next();
+    }
+    EXPECT_EQ(stored->AsString(), "Caf\xE9 au lait");
+    table_.reset();
+    test::ResetAll();
+  }
+}
+
 TEST_F(MemoTest, EscapeDropsThePendingChangeAndUnstorableCharactersAreRefused) {
   Show();
   TTzDbf& t = Open(true);

@@ -8,19 +8,12 @@
 #include <gtest/gtest.h>
 
 // The table's headers come before Qt's.
-#include "engine/tzmsg.h"
-#include "index/tzndxlow.h"
-#include "platform/files.h"
-#include "platform/hooks.h"
-#include "tests/support/DbtBuilder.h"
-#include "tests/support/NdxChecker.h"
-#include "tests/support/Processes.h"
-#include "tests/gui/ReaderTestBase.h"
-#include "tests/support/TableFixture.h"
-
+#include <linux/capability.h>
+#include <linux/securebits.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -33,8 +26,10 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -43,6 +38,15 @@
 #include "app/InfoScr.h"
 #include "app/Mainread.h"
 #include "app/RAbout.h"
+#include "engine/tzmsg.h"
+#include "index/tzndxlow.h"
+#include "platform/files.h"
+#include "platform/hooks.h"
+#include "tests/gui/ReaderTestBase.h"
+#include "tests/support/DbtBuilder.h"
+#include "tests/support/NdxChecker.h"
+#include "tests/support/Processes.h"
+#include "tests/support/TableFixture.h"
 #include "views/aTzGrids.h"
 #include "views/aTzMemo.h"
 
@@ -78,23 +82,41 @@ class ModalCounter {
   QTimer timer_;
 };
 
-// Takes another user's rights while it lives when the tests run as root
-// (root may write anywhere, so only another user shows what is refused).
+// Takes another user's rights for writing while it lives, when the tests
+// run as root (root may write anywhere, so only another user shows what is
+// refused). Reading and searching folders stays open: the reader reads its
+// version record from its own program file, which must not depend on
+// whether that user may read the folder the build tree lives in (a
+// developer's home directory). The capabilities are kept across the change
+// of user, and all but the one that reads everything are set aside.
 class Unprivileged {
  public:
   Unprivileged() : root_(::geteuid() == 0) {
-    if (root_) {
-      EXPECT_EQ(::seteuid(65534), 0);
-    }
+    if (!root_) return;
+    EXPECT_EQ(::prctl(PR_SET_SECUREBITS, SECBIT_NO_SETUID_FIXUP), 0) << std::strerror(errno);
+    EXPECT_EQ(::seteuid(65534), 0);
+    EXPECT_TRUE(SetEffective(CAP_TO_MASK(CAP_DAC_READ_SEARCH)));
   }
   ~Unprivileged() {
-    if (root_) {
-      EXPECT_EQ(::seteuid(0), 0);
-    }
+    if (!root_) return;
+    EXPECT_EQ(::seteuid(0), 0);
+    EXPECT_TRUE(SetEffective(~0U));
+    EXPECT_EQ(::prctl(PR_SET_SECUREBITS, 0), 0);
   }
   bool root() const { return root_; }
 
  private:
+  // The effective capabilities: those of `low` (capabilities 0 to 31) that
+  // are permitted; every one permitted above 31 with ~0U, none otherwise.
+  static bool SetEffective(std::uint32_t low) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    data[0].effective = data[0].permitted & low;
+    data[1].effective = low == ~0U ? data[1].permitted : 0;
+    return ::syscall(SYS_capset, &header, data) == 0;
+  }
+
   bool root_;
 };
 
