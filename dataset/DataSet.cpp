@@ -377,7 +377,8 @@ bool TDataSet::AtEnd(GetMode towards) {
   // A record being edited or inserted has no neighbour to ask about yet.
   if (state_ != DataSetState::Browse) return false;
   SetCurrentRecord(activeRecord_);
-  const bool neighbour = GetRecord(TempBuffer(), towards) == GetResult::Ok;
+  // The spare buffer past the window receives the neighbour.
+  const bool neighbour = GetRecord(buffers_.back().data(), towards) == GetResult::Ok;
   // The cursor went to the neighbour (or past the end): back onto the
   // active record.
   CursorPosChanged();
