@@ -1279,7 +1279,10 @@ TEST(ExprRound, NegativePlacesCutWholeDigitsTowardsZero) {
     } else {
       int kept = thousandths;
       for (int k = places; k < 3; ++k) kept /= 10;
-      std::snprintf(want, sizeof want, "%s%lld.%0*d", sign, whole, places, kept);
+      // places is 1 to 3 here, so kept has at most three digits.
+      std::string digits = std::to_string(kept);
+      digits.insert(0, static_cast<std::size_t>(places) - digits.size(), '0');
+      std::snprintf(want, sizeof want, "%s%lld.%s", sign, whole, digits.c_str());
     }
     ASSERT_EQ(Round(x, places), std::strtod(want, nullptr))
         << "ROUND(" << x << ", " << places << ") is " << want;

@@ -169,7 +169,9 @@ TEST(CodePage, FromTheEnvironment) {
     std::string problem = "old";
     EXPECT_EQ(OemCodePageFromEnvironment(&problem), c.page) << what;
     EXPECT_EQ(!problem.empty(), c.problem) << what << problem;
-    if (c.problem) EXPECT_NE(problem.find("437, 850 or 866"), std::string::npos) << problem;
+    if (c.problem) {
+      EXPECT_NE(problem.find("437, 850 or 866"), std::string::npos) << problem;
+    }
   }
   for (const char* n : names) unsetenv(n);
   for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
