@@ -21,13 +21,13 @@ using namespace vz;
 namespace {
 
 void OpenLikeTheReader(const std::string& table) {
-  Settings.ForcedFileMode = platform::kModeRead;
-  Settings.FixRecCount = true;
-  Settings.HideDeleted = true;
+  Engine().Settings.ForcedFileMode = platform::kModeRead;
+  Engine().Settings.FixRecCount = true;
+  Engine().Settings.HideDeleted = true;
   Select(1);
   USE(table);
-  Settings.FixRecCount = false;
-  Settings.ForcedFileMode = -1;
+  Engine().Settings.FixRecCount = false;
+  Engine().Settings.ForcedFileMode = -1;
 }
 
 }  // namespace

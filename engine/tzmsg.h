@@ -36,6 +36,7 @@ class EZavodError : public std::runtime_error {
   std::string message_;
 };
 
+// The engine-wide error state; its one instance is in the engine context.
 struct ErrorState {
   std::uint16_t ErrorCode = 0;
   std::string ErrorDetail;
@@ -49,21 +50,12 @@ struct ErrorState {
   bool Undispatched = false;
 };
 
-// The engine-wide error state (one instance).
-extern ErrorState Err;
-// Puts the error state back to its initial values (tests).
-void ResetErrorState();
-
 // Caption of the box that presents a halting error.
 inline constexpr const char* kHaltCaption = "Program halted.";
 
 void SetError(int code, const std::string& detail);
 void HandleError();
-// Clears the error code; procedures call it on entry.
-inline void ClearError() {
-  Err.ErrorCode = 0;
-  Err.Undispatched = false;
-}
+// (ClearError, which procedures call on entry, is in engine_context.h.)
 // Stores an error without dispatching it; DispatchPending acts on it later.
 void StoreError(int code, const std::string& detail);
 // Dispatches a stored error that was not dispatched yet.

@@ -65,11 +65,11 @@ void ReadMemo(std::int64_t block, bool convert) {
 
 void ReadAllMemos(const std::string& dbf, std::uint64_t dbtSize) {
   fuzz::ResetEngine();
-  Settings.FixRecCount = true;
-  Settings.ForcedFileMode = platform::kModeRead;
+  Engine().Settings.FixRecCount = true;
+  Engine().Settings.ForcedFileMode = platform::kModeRead;
   fuzz::Try([&] { USE(dbf); });
-  Settings.ForcedFileMode = -1;
-  Settings.FixRecCount = false;
+  Engine().Settings.ForcedFileMode = -1;
+  Engine().Settings.FixRecCount = false;
   WorkArea* a = CurrentTable();
   if (!a) return;
 

@@ -33,7 +33,7 @@ void WalkIndexOwnMoves() {
     fuzz::Try([&] { r = _FindNextRec(); });
     gSink = gSink + r;
     bool eof = true;
-    fuzz::Try([&] { eof = Index.AtEof && Index.AtEof(); });
+    fuzz::Try([&] { eof = Engine().Index.AtEof && Engine().Index.AtEof(); });
     if (r == 0 || eof) break;
   }
   fuzz::Try([] { gSink = gSink + _FindLastRec(); });
@@ -42,7 +42,7 @@ void WalkIndexOwnMoves() {
     fuzz::Try([&] { r = _FindPriorRec(); });
     gSink = gSink + r;
     bool bof = true;
-    fuzz::Try([&] { bof = Index.AtBof && Index.AtBof(); });
+    fuzz::Try([&] { bof = Engine().Index.AtBof && Engine().Index.AtBof(); });
     if (r == 0 || bof) break;
   }
 }
@@ -76,15 +76,15 @@ void KeepInStep(std::int64_t count) {
 void OpenAndWalk(const std::string& table, const std::string& ndx, bool reader) {
   fuzz::ResetEngine();
   if (reader) {
-    Settings.HideDeleted = true;
-    Settings.ForcedFileMode = platform::kModeRead;
+    Engine().Settings.HideDeleted = true;
+    Engine().Settings.ForcedFileMode = platform::kModeRead;
   } else {
-    Settings.NetworkMode = false;
+    Engine().Settings.NetworkMode = false;
   }
   fuzz::Try([&] { USE(table); });
   WorkArea* a = CurrentTable();
   if (!a) {
-    Settings.ForcedFileMode = -1;
+    Engine().Settings.ForcedFileMode = -1;
     return;
   }
   fuzz::Try([&] {
@@ -100,8 +100,8 @@ void OpenAndWalk(const std::string& table, const std::string& ndx, bool reader) 
     fuzz::Try([&] { SetIndexTo(copy, nullptr, 2); });
     fuzz::Try([] { Set_Order_To(1); });
   }
-  Settings.ForcedFileMode = -1;
-  if (Err.ErrorCode != 0) return;  // the index did not open: nothing more to walk
+  Engine().Settings.ForcedFileMode = -1;
+  if (Engine().Errors.ErrorCode != 0) return;  // the index did not open: nothing more to walk
 
   const std::int64_t count = a->RecCount;
   fuzz::WalkTable(false);

@@ -38,7 +38,9 @@ struct OpeningScope {
   OpeningScope& operator=(const OpeningScope&) = delete;
 };
 
-AreaIndexes& Here() { return IndexAreas[static_cast<std::size_t>(Areas.Current)]; }
+AreaIndexes& Here() {
+  return IndexAreas[static_cast<std::size_t>(Engine().Areas.Current)];
+}
 
 IND* Controlling() {
   AreaIndexes& a = Here();
@@ -359,8 +361,9 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
     for (int o = 1; o <= kMaxOrders; ++o) {
       const IND* other = IndexAreas[static_cast<std::size_t>(area)].Opened[static_cast<std::size_t>(o)].get();
       if (!other || (other->Name != upper && !SameFile(other->OpenName, resolved))) continue;
-      const WorkArea* otherTable = area <= kMaxAreas ? Areas.Slot[static_cast<std::size_t>(area)].get() : nullptr;
-      const bool sameArea = area == Areas.Current;
+      const WorkArea* otherTable =
+          area <= kMaxAreas ? Engine().Areas.Slot[static_cast<std::size_t>(area)].get() : nullptr;
+      const bool sameArea = area == Engine().Areas.Current;
       const bool sameTable = otherTable && (otherTable->FileName == t->FileName ||
                                             SameFile(otherTable->OpenName, t->OpenName));
       if ((sameArea && o != order) || (!sameArea && !sameTable)) {
@@ -374,13 +377,13 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   const bool shared = SharedUse(*t);
   if (shared && !a.Sem.LoggedIn) HandleSemafore(*t, a, "LOGIN");
   int mode = shared ? platform::kModeShared : platform::kModeReadWrite;
-  if (Settings.ForcedFileMode != -1) mode = Settings.ForcedFileMode;
-  if (Settings.NetworkMode) noCache = true;
+  if (Engine().Settings.ForcedFileMode != -1) mode = Engine().Settings.ForcedFileMode;
+  if (Engine().Settings.NetworkMode) noCache = true;
 
   auto x = std::make_unique<IND>();
   x->Name = upper;
   x->OpenName = resolved;
-  x->Area = Areas.Current;
+  x->Area = Engine().Areas.Current;
   x->Order = order;
   x->NoCache = noCache;
   if (const int rc = x->File.Open(resolved, mode); rc != 0)
@@ -473,7 +476,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
           const OpeningScope opening(raw);
           GoTop();
         }
-        const int code = Err.ErrorCode;
+        const int code = Engine().Errors.ErrorCode;
         a.Natural = natural;
         a.LastOrder = last;
         RebuildWork(a);
@@ -542,9 +545,9 @@ constexpr int kSyncAttempts = 50;
 // Reads the current record again from the file (not from what was read of
 // it before); false when that fails. The error state stays as it was.
 bool ReadRecordAgain(WorkArea& t) {
-  const std::uint16_t code = Err.ErrorCode, message = Err.MessageCode;
-  const std::string detail = Err.ErrorDetail;
-  const bool undispatched = Err.Undispatched;
+  const std::uint16_t code = Engine().Errors.ErrorCode, message = Engine().Errors.MessageCode;
+  const std::string detail = Engine().Errors.ErrorDetail;
+  const bool undispatched = Engine().Errors.Undispatched;
   bool read;
   {
     ScopedErrorDispatch quiet(false);
@@ -552,10 +555,10 @@ bool ReadRecordAgain(WorkArea& t) {
     read = GetDbfRecord(t, t.RecNo);
     if (read) Unpack(t);
   }
-  Err.ErrorCode = code;
-  Err.MessageCode = message;
-  Err.ErrorDetail = detail;
-  Err.Undispatched = undispatched;
+  Engine().Errors.ErrorCode = code;
+  Engine().Errors.MessageCode = message;
+  Engine().Errors.ErrorDetail = detail;
+  Engine().Errors.Undispatched = undispatched;
   return read;
 }
 
@@ -678,7 +681,7 @@ void SetIndexTo(const std::string& text, KeyMaker maker, int order) {
     if (Here().Opened[static_cast<std::size_t>(order)]) CloseIndex(order);
     OpenIndex(name, std::move(maker), options.NoCache, order, options.Descending, options.Soundex);
     StoreCurrentKeysRaising();
-    if (Err.ErrorCode != 0) return;
+    if (Engine().Errors.ErrorCode != 0) return;
     Set_Order_To(1);
   } catch (const IndexFailure&) {
     // Left for the caller: the code and message stay in the error state.
@@ -698,8 +701,8 @@ void Set_Index_To(const std::string& names) {
     pos = end + 1;
     if (one.empty()) continue;
     SetIndexTo(one, nullptr, ++order);
-    if (Err.ErrorCode != 0) {
-      lastCode = Err.ErrorCode;
+    if (Engine().Errors.ErrorCode != 0) {
+      lastCode = Engine().Errors.ErrorCode;
       detail = TakeErrorDetail();
     }
   }
@@ -936,20 +939,20 @@ void SoftSyncIndexRaising() {
     x->Eof = true;
     return;
   }
-  const std::uint16_t code = Err.ErrorCode, message = Err.MessageCode;
-  const std::string detail = Err.ErrorDetail;
-  const bool undispatched = Err.Undispatched;
+  const std::uint16_t code = Engine().Errors.ErrorCode, message = Engine().Errors.MessageCode;
+  const std::string detail = Engine().Errors.ErrorDetail;
+  const bool undispatched = Engine().Errors.Undispatched;
   const auto restore = [&] {
-    Err.ErrorCode = code;
-    Err.MessageCode = message;
-    Err.ErrorDetail = detail;
-    Err.Undispatched = undispatched;
+    Engine().Errors.ErrorCode = code;
+    Engine().Errors.MessageCode = message;
+    Engine().Errors.ErrorDetail = detail;
+    Engine().Errors.Undispatched = undispatched;
   };
   try {
     SyncOne(*x, *t, "SoftSyncIndex", "SoftSyncIndex", "SoftSyncIndex");
     return;
   } catch (const IndexFailure&) {
-    if (Err.ErrorCode != 212) throw;
+    if (Engine().Errors.ErrorCode != 212) throw;
     restore();
   }
   // Another program changed the current record's key: the record in memory
@@ -968,7 +971,7 @@ void SoftSyncIndexRaising() {
       SyncOne(*x, *t, "SoftSyncIndex", "SoftSyncIndex", "SoftSyncIndex");
       return;
     } catch (const IndexFailure&) {
-      if (Err.ErrorCode != 212) throw;
+      if (Engine().Errors.ErrorCode != 212) throw;
       restore();
     }
   }
@@ -1092,7 +1095,7 @@ void IndexOnImpl(const std::string& text, const BuildOptions& build) {
     b.Descending = options.Descending;
   }
   MakeIndex(name, b);
-  if (Err.ErrorCode != 0) return;
+  if (Engine().Errors.ErrorCode != 0) return;
   SetIndexTo(text, b.Maker, 1);
   DispatchPending();
 }
@@ -1162,14 +1165,14 @@ void Reindex() {
     // key's length comes from it), not where reopening an order left it.
     if (recNo >= 1 && recNo <= t->RecCount && t->RecNo != recNo) Dbf4RawGo(recNo);
     MakeIndex(p.name, p.build);
-    if (Err.ErrorCode != 0) return;
+    if (Engine().Errors.ErrorCode != 0) return;
     std::string words = p.name;
     if (p.build.Unique) words += " UNIQUE";
     if (p.noCache) words += " NOCACHE";
     if (p.build.Soundex) words += " SOUNDEX";
     if (p.build.Descending) words += " DESCENDING";
     SetIndexTo(words, p.build.Maker, p.order);
-    if (Err.ErrorCode != 0) {
+    if (Engine().Errors.ErrorCode != 0) {
       DispatchPending();
       return;
     }
@@ -1561,21 +1564,21 @@ void HookRebuild() {
 }  // namespace
 
 void IndexInit() {
-  Index.Active = HookActive;
-  Index.Synchronise = HookSynchronise;
-  Index.NextEntry = HookNext;
-  Index.PriorEntry = HookPrior;
-  Index.FirstEntry = HookFirst;
-  Index.LastEntry = HookLast;
-  Index.AtEof = HookAtEof;
-  Index.AtBof = HookAtBof;
-  Index.StoreKeys = HookStoreKeys;
-  Index.SetBof = HookSetBof;
-  Index.SetEof = HookSetEof;
-  Index.CloseIndexes = CloseIndexes;
-  Index.Semaphore = HookSemaphore;
-  Index.UpdateKeys = HookUpdateKeys;
-  Index.Rebuild = HookRebuild;
+  Engine().Index.Active = HookActive;
+  Engine().Index.Synchronise = HookSynchronise;
+  Engine().Index.NextEntry = HookNext;
+  Engine().Index.PriorEntry = HookPrior;
+  Engine().Index.FirstEntry = HookFirst;
+  Engine().Index.LastEntry = HookLast;
+  Engine().Index.AtEof = HookAtEof;
+  Engine().Index.AtBof = HookAtBof;
+  Engine().Index.StoreKeys = HookStoreKeys;
+  Engine().Index.SetBof = HookSetBof;
+  Engine().Index.SetEof = HookSetEof;
+  Engine().Index.CloseIndexes = CloseIndexes;
+  Engine().Index.Semaphore = HookSemaphore;
+  Engine().Index.UpdateKeys = HookUpdateKeys;
+  Engine().Index.Rebuild = HookRebuild;
 }
 
 void InitEngine() {

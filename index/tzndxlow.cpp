@@ -351,7 +351,9 @@ void WriteCounter(SemaphoreState& s, std::uint64_t offset, std::uint32_t v, cons
 
 }  // namespace
 
-bool SharedUse(const WorkArea& table) { return Settings.NetworkMode && !table.Exclusive; }
+bool SharedUse(const WorkArea& table) {
+  return Engine().Settings.NetworkMode && !table.Exclusive;
+}
 
 std::string SemaphoreFileName(const WorkArea& table) {
   std::string base = table.OpenName;
@@ -570,7 +572,7 @@ class IndexBuilder {
         table_.Eof = table_.Bof = false;
         if (!x_.ExprIndex) Unpack(table_);
         std::string key = ComputeKey(x_, table_.Oem);
-        if (Err.ErrorCode != 0) throw IndexFailure{};
+        if (Engine().Errors.ErrorCode != 0) throw IndexFailure{};
         if (x_.CharKey) key = FitKey(key, static_cast<int>(keyLen_));
         if (order_.size() == runItems) SpillRun();
         std::uint8_t* item = items_.data() + order_.size() * itemSize_;
@@ -746,22 +748,22 @@ struct TablePosition {
   explicit TablePosition(WorkArea& t) : table(t), recNo(t.RecNo), eof(t.Eof), bof(t.Bof) {}
   ~TablePosition() {
     ScopedErrorDispatch quiet(false);
-    const std::uint16_t code = Err.ErrorCode;
-    const std::string detail = Err.ErrorDetail;
-    const std::uint16_t message = Err.MessageCode;
+    const std::uint16_t code = Engine().Errors.ErrorCode;
+    const std::string detail = Engine().Errors.ErrorDetail;
+    const std::uint16_t message = Engine().Errors.MessageCode;
     if (recNo >= 1 && recNo <= table.RecCount && !eof) {
       if (GetDbfRecord(table, recNo)) Unpack(table);
     } else {
       table.RecNo = recNo;
-      const int saved = Areas.Current;
+      const int saved = Engine().Areas.Current;
       ClearRecord();
-      Areas.Current = saved;
+      Engine().Areas.Current = saved;
     }
     table.Eof = eof;
     table.Bof = bof;
-    Err.ErrorCode = code;
-    Err.ErrorDetail = detail;
-    Err.MessageCode = message;
+    Engine().Errors.ErrorCode = code;
+    Engine().Errors.ErrorDetail = detail;
+    Engine().Errors.MessageCode = message;
   }
   WorkArea& table;
   std::int64_t recNo;
@@ -788,7 +790,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     IND x;
     x.Name = upper;
     x.OpenName = name;
-    x.Area = Areas.Current;
+    x.Area = Engine().Areas.Current;
     x.ExprIndex = !options.Maker;
     x.Maker = options.Maker;
     x.Soundex = options.Soundex && !x.ExprIndex;
@@ -828,7 +830,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
         keyLen = 4;
       } else {
         const std::string key = ComputeKey(x, table->Oem);
-        if (Err.ErrorCode != 0) throw IndexFailure{};
+        if (Engine().Errors.ErrorCode != 0) throw IndexFailure{};
         keyLen = static_cast<int>(key.size());
       }
     }

@@ -79,8 +79,8 @@ namespace {
 
 // Puts the engine's forced open mode back, whatever happens.
 struct ForcedModeGuard {
-  int saved = Settings.ForcedFileMode;
-  ~ForcedModeGuard() { Settings.ForcedFileMode = saved; }
+  int saved = Engine().Settings.ForcedFileMode;
+  ~ForcedModeGuard() { Engine().Settings.ForcedFileMode = saved; }
 };
 
 }  // namespace
@@ -93,28 +93,28 @@ bool TTzFileDataSet::OpenFileStep(const std::string& name) {
   if (exclusive_) command += " EXCLUSIVE";
   if (!Trim(Name()).empty()) command += " ALIAS " + Trim(Name());
   ForcedModeGuard guard;
-  const bool fix = Settings.FixRecCount;
-  Settings.FixRecCount = AutoFixRecCount;
-  if (ReadOnly) Settings.ForcedFileMode = platform::kModeRead;
+  const bool fix = Engine().Settings.FixRecCount;
+  Engine().Settings.FixRecCount = AutoFixRecCount;
+  if (ReadOnly) Engine().Settings.ForcedFileMode = platform::kModeRead;
   try {
     USE(command);
   } catch (...) {
-    Settings.FixRecCount = fix;
+    Engine().Settings.FixRecCount = fix;
     throw;
   }
-  Settings.FixRecCount = fix;
-  if (Err.ErrorCode != 0) return false;
+  Engine().Settings.FixRecCount = fix;
+  if (Engine().Errors.ErrorCode != 0) return false;
   // The table opened but its indexes did not: nothing stays open, whether
   // the failure was reported or raised.
   auto closeKeepingError = [] {
     ScopedErrorDispatch quiet(false);
-    const std::uint16_t code = Err.ErrorCode;
-    const std::uint16_t messageCode = Err.MessageCode;
-    const std::string detail = Err.ErrorDetail;
+    const std::uint16_t code = Engine().Errors.ErrorCode;
+    const std::uint16_t messageCode = Engine().Errors.MessageCode;
+    const std::string detail = Engine().Errors.ErrorDetail;
     CloseArea();
-    Err.ErrorCode = code;
-    Err.MessageCode = messageCode != 0 ? messageCode : code;
-    Err.ErrorDetail = detail;
+    Engine().Errors.ErrorCode = code;
+    Engine().Errors.MessageCode = messageCode != 0 ? messageCode : code;
+    Engine().Errors.ErrorDetail = detail;
   };
   bool ok = false;
   try {
@@ -161,7 +161,7 @@ bool TTzFileDataSet::BuildIndex(const TIndexItem& item) {
   Progress = BuildProgress{};
   progress.reset();
   if (OnAfterMakeIndex) OnAfterMakeIndex(item.File);
-  if (Err.ErrorCode == 0) OpenIndexFile(item.File, 1);
+  if (Engine().Errors.ErrorCode == 0) OpenIndexFile(item.File, 1);
   return true;
 }
 
@@ -169,7 +169,7 @@ bool TTzFileDataSet::OpenIndexes() {
   const bool dispatch = SetErrorDispatch(false);
   auto reissue = [&] {
     SetErrorDispatch(dispatch);
-    const int code = Err.ErrorCode;
+    const int code = Engine().Errors.ErrorCode;
     SetError(code, TakeErrorDetail());
   };
   vz::WorkArea& table = *CurrentTable();
@@ -213,19 +213,18 @@ bool TTzFileDataSet::OpenIndexes() {
             // anew; the other user keeps the file it has open.
             IndexOptions options;
             const IndexInfoRecord info = IndexInfo(TakeIndexOptions(item.File, options));
-            const bool foreign = Err.ErrorCode == 0 && info.Records >= 0 &&
-                                 platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12) != tableName;
+            const bool foreign =
+                Engine().Errors.ErrorCode == 0 && info.Records >= 0 &&
+                platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12) != tableName;
             ClearError();
             if (foreign) {
-              Err.ErrorCode = 2;
+              Engine().Errors.ErrorCode = 2;
               break;
             }
           }
           OpenIndexFile(item.File, 1);
           break;
-        case TCreateIndexType::ciAlways:
-          Err.ErrorCode = 2;
-          break;
+        case TCreateIndexType::ciAlways: Engine().Errors.ErrorCode = 2; break;
         case TCreateIndexType::ciVerifyHeader: {
           IndexOptions options;
           const std::string bare = TakeIndexOptions(item.File, options);
@@ -236,21 +235,22 @@ bool TTzFileDataSet::OpenIndexes() {
           platform::ModificationTime(path, indexTime);
           const std::string have = platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12);
           RefreshRecCount(table);
-          if (Err.ErrorCode == 0 && info.Records == table.RecCount && have == tableName && dataTime <= indexTime) {
+          if (Engine().Errors.ErrorCode == 0 && info.Records == table.RecCount &&
+              have == tableName && dataTime <= indexTime) {
             OpenIndexFile(item.File, 1);
           } else {
             ClearError();
-            Err.ErrorCode = 2;
+            Engine().Errors.ErrorCode = 2;
           }
           break;
         }
       }
-      const int code = Err.ErrorCode;
+      const int code = Engine().Errors.ErrorCode;
       if (mode != TCreateIndexType::ciNever && (code == 2 || code == 222 || code == 223 || code == 266)) {
         ClearError();
         BuildIndex(item);
       }
-      if (Err.ErrorCode != 0) {
+      if (Engine().Errors.ErrorCode != 0) {
         reissue();
         return false;
       }
@@ -259,12 +259,12 @@ bool TTzFileDataSet::OpenIndexes() {
     for (const std::string& line : IndexList) {
       const TIndexItem item = ParseIndexLine(line);
       OpenIndexFile(item.File, item.Order);
-      if (Err.ErrorCode != 0) {
-        const int code = Err.ErrorCode;
+      if (Engine().Errors.ErrorCode != 0) {
+        const int code = Engine().Errors.ErrorCode;
         const std::string detail = TakeErrorDetail();
         CloseIndexes();
-        Err.ErrorCode = static_cast<std::uint16_t>(code);
-        Err.ErrorDetail = detail;
+        Engine().Errors.ErrorCode = static_cast<std::uint16_t>(code);
+        Engine().Errors.ErrorDetail = detail;
         reissue();
         return false;
       }
@@ -307,7 +307,7 @@ bool TTzFileDataSet::CreateTable() {
   }
   ScopedErrorDispatch quiet(false);
   CreateDBF(DbfFileName(), specs);
-  return Err.ErrorCode == 0;
+  return Engine().Errors.ErrorCode == 0;
 }
 
 // --- Write paths -----------------------------------------------------------------------------
@@ -319,7 +319,7 @@ bool TTzFileDataSet::WithLock(const char* label, bool fileLock, const LockFailed
     SelectWorkArea(label);
     if (fileLock ? ALock() : RLock()) {
       operation();
-      const bool ok = Err.ErrorCode == 0;
+      const bool ok = Engine().Errors.ErrorCode == 0;
       Unlock();
       return ok;
     }
@@ -439,14 +439,14 @@ TTzBlobStream::TTzBlobStream(data::TField* field, TTzFileDataSet* table, data::B
     ScopedErrorDispatch quiet(false);
     ClearError();
     CreateBlobDescriptor(blob_, convert, block_, 1);
-    described_ = Err.ErrorCode == 0;
+    described_ = Engine().Errors.ErrorCode == 0;
     return;
   }
   // A memo that cannot be written is reported: silently losing the text
   // (and the record's old memo with it) is no option.
   ClearError();
   const std::int64_t made = CreateBlobDescriptor(blob_, convert, block_, 2);
-  described_ = Err.ErrorCode == 0 && made != 0;
+  described_ = Engine().Errors.ErrorCode == 0 && made != 0;
   if (!described_) return;
   block_ = static_cast<std::int32_t>(made < 0 ? -made : made);
   std::int32_t v = block_;

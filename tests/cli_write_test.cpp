@@ -74,7 +74,7 @@ class CliWriteTest : public ::testing::Test {
   }
   void TearDown() override {
     test::ResetEngineForTest();
-    MemoUnit = MemoHooks{};
+    Engine().MemoUnit = MemoHooks{};
   }
 
   std::string Q(const std::string& name) const { return ShellQuote(dir_.File(name)); }

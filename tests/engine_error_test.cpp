@@ -51,20 +51,20 @@ TEST_F(ErrorTest, CodeTextsFollowTheTable) {
 
 TEST_F(ErrorTest, CodeZeroWithoutHandlerOnlyStores) {
   SetError(0, "nothing wrong");
-  EXPECT_EQ(Err.ErrorCode, 0);
-  EXPECT_EQ(Err.ErrorDetail, "nothing wrong");
-  EXPECT_FALSE(Err.Halting);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "nothing wrong");
+  EXPECT_FALSE(Engine().Errors.Halting);
 }
 
 TEST_F(ErrorTest, HandlerIsCalledEvenForCodeZeroAndKeepsTheDetail) {
   int calls = 0;
-  Err.ErrorHandler = [&] { ++calls; };
+  Engine().Errors.ErrorHandler = [&] { ++calls; };
   SetError(0, "zero");
   SetError(220, "Invalid workarea selected = [Select(34)]");
   EXPECT_EQ(calls, 2);
-  EXPECT_EQ(Err.ErrorCode, 220);
-  EXPECT_EQ(Err.ErrorDetail, "Invalid workarea selected = [Select(34)]");
-  EXPECT_EQ(Err.MessageCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid workarea selected = [Select(34)]");
+  EXPECT_EQ(Engine().Errors.MessageCode, 220);
 }
 
 TEST_F(ErrorTest, ErrorMessageIsDeliveredOnce) {
@@ -72,15 +72,15 @@ TEST_F(ErrorTest, ErrorMessageIsDeliveredOnce) {
   SetError(2, "Failure to open X [USE/OpenDbf]");
   EXPECT_EQ(ErrorMessage(), "Error # 2 (File not found)\r\nFailure to open X [USE/OpenDbf]");
   EXPECT_EQ(ErrorMessage(), "");
-  EXPECT_EQ(Err.ErrorCode, 2);  // the code stays readable
+  EXPECT_EQ(Engine().Errors.ErrorCode, 2);  // the code stays readable
 }
 
 TEST_F(ErrorTest, TakeErrorDetailEmptiesDetailAndMessageCode) {
   SetErrorDispatch(false);
   SetError(5, "detail");
   EXPECT_EQ(TakeErrorDetail(), "detail");
-  EXPECT_EQ(Err.ErrorDetail, "");
-  EXPECT_EQ(Err.MessageCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "");
+  EXPECT_EQ(Engine().Errors.MessageCode, 0);
 }
 
 TEST_F(ErrorTest, SwitchesReturnTheirPreviousValue) {
@@ -98,7 +98,7 @@ TEST_F(ErrorTest, RaiseErrorsThrowsWithTheFullMessage) {
   } catch (const EZavodError& e) {
     EXPECT_STREQ(e.what(), "Error # 214 (File already in use)\r\nFile: X is already in use. [USE]");
   }
-  EXPECT_EQ(Err.ErrorDetail, "");  // the detail went into the message
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "");  // the detail went into the message
 }
 
 TEST_F(ErrorTest, DispatchOffReturnsWithTheCodeAndAFreeArea) {
@@ -106,15 +106,15 @@ TEST_F(ErrorTest, DispatchOffReturnsWithTheCodeAndAFreeArea) {
   SetErrorDispatch(false);
   Select(1);
   USE(dir.File("missing.dbf"));
-  EXPECT_EQ(Err.ErrorCode, 2);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 2);
   EXPECT_EQ(CurrentTable(), nullptr);
   EXPECT_NE(ErrorMessage().find("Failure to open"), std::string::npos);
 }
 
 TEST_F(ErrorTest, HaltingFlagSilencesTheDispatcher) {
   int calls = 0;
-  Err.ErrorHandler = [&] { ++calls; };
-  Err.Halting = true;
+  Engine().Errors.ErrorHandler = [&] { ++calls; };
+  Engine().Errors.Halting = true;
   SetError(210, "x");
   EXPECT_EQ(calls, 0);
 }
@@ -123,22 +123,22 @@ TEST_F(ErrorTest, FreeingNothingFailsWithCode9) {
   SetErrorDispatch(false);
   void* p = nullptr;
   FreeMem(p);
-  EXPECT_EQ(Err.ErrorCode, 9);
-  EXPECT_EQ(Err.ErrorDetail, "Attempt to free NIL pointer [FreeMem()]");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 9);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Attempt to free NIL pointer [FreeMem()]");
   p = GetMem(100);
   ASSERT_NE(p, nullptr);
   ClearError();
   FreeMem(p);
   EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
 }
 
 TEST_F(ErrorTest, FlushingAClosedFileFails) {
   SetErrorDispatch(false);
   platform::File f;
   FlushFile(f);
-  EXPECT_NE(Err.ErrorCode, 0);
-  EXPECT_EQ(Err.ErrorDetail, "Unable to flush file [FlushFile]");
+  EXPECT_NE(Engine().Errors.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Unable to flush file [FlushFile]");
 }
 
 TEST(ExitStatus, NeverZeroForAnError) {

@@ -102,15 +102,15 @@ std::string Shown(const std::string& oem) {
 // repairs an index open makes on a writable file; `writes` gives a command
 // that makes files the engine's usual modes after the table is open.
 void OpenLikeTheReader(const std::string& table, bool writes = false) {
-  vz::Settings.ForcedFileMode = vz::platform::kModeRead;
+  vz::Engine().Settings.ForcedFileMode = vz::platform::kModeRead;
   vz::IndexSet.ReadOnlyUse = !writes;
-  vz::Settings.FixRecCount = true;
-  vz::Settings.AnsiTables = false;
-  vz::Settings.HideDeleted = true;
+  vz::Engine().Settings.FixRecCount = true;
+  vz::Engine().Settings.AnsiTables = false;
+  vz::Engine().Settings.HideDeleted = true;
   vz::Select(1);
   vz::USE(table);
-  vz::Settings.FixRecCount = false;
-  if (writes) vz::Settings.ForcedFileMode = -1;
+  vz::Engine().Settings.FixRecCount = false;
+  if (writes) vz::Engine().Settings.ForcedFileMode = -1;
 }
 
 int UsageError(const Command& c) {
@@ -231,7 +231,7 @@ int RunList(const std::vector<std::string>& argv) {
   if (a.words.size() != 1 || !OnlyFlags(a, {"--all", "--raw"})) return -1;
   const bool all = a.Has("--all"), raw = a.Has("--raw");
   OpenLikeTheReader(a.words[0]);
-  vz::Settings.HideDeleted = !all;
+  vz::Engine().Settings.HideDeleted = !all;
   if (!ndx.empty()) OpenIndexLikeTheReader(ndx);
   vz::WorkArea& w = *vz::CurrentTable();
   std::string line;
@@ -268,7 +268,7 @@ int RunMemo(const std::vector<std::string>& argv) {
     return -1;
   }
   OpenLikeTheReader(a.words[0]);
-  vz::Settings.HideDeleted = false;
+  vz::Engine().Settings.HideDeleted = false;
   vz::WorkArea& w = *vz::CurrentTable();
   int field = 0;
   if (a.words.size() == 3) {
@@ -316,7 +316,7 @@ int RunEval(const std::vector<std::string>& argv) {
     return -1;
   }
   OpenLikeTheReader(argv[0]);
-  vz::Settings.HideDeleted = false;
+  vz::Engine().Settings.HideDeleted = false;
   vz::GO(recno);
   vz::CompiledExpr* e = vz::AssignExpr(vz::platform::Utf8ToAnsi(argv[2]));
   const vz::ExprValue v = e->Evaluate();
@@ -469,7 +469,7 @@ int RunImport(const std::vector<std::string>& argv) {
     return 65;
   }
   if (!vz::CreateDBF(argv[0], {{"cheatname", 'C', 35, 0}, {"cheatmemo", 'M', 10, 0}})) return 1;
-  vz::Settings.AnsiTables = false;
+  vz::Engine().Settings.AnsiTables = false;
   vz::Select(1);
   vz::USE(argv[0] + " exclusive");
   const int nameField = vz::FieldNo("cheatname");
@@ -529,13 +529,13 @@ bool SplitWriteArgs(const std::vector<std::string>& args, WriteArgs& out) {
 // reachable, dates kept with their century between the record and the
 // engine's display form.
 void OpenForWriting(const std::string& table, bool exclusive) {
-  vz::Settings.FixRecCount = true;
-  vz::Settings.AnsiTables = false;
-  vz::Settings.HideDeleted = false;
+  vz::Engine().Settings.FixRecCount = true;
+  vz::Engine().Settings.AnsiTables = false;
+  vz::Engine().Settings.HideDeleted = false;
   vz::SetCentury(true);
   vz::Select(1);
   vz::USE(table + (exclusive ? " EXCLUSIVE" : ""));
-  vz::Settings.FixRecCount = false;
+  vz::Engine().Settings.FixRecCount = false;
 }
 
 // Opens the named indexes as orders 1, 2, ...; engine errors end the program.
