@@ -275,7 +275,7 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::PlaceIndex() {
   indexPath_ = programDir_ + kIndexFileName;
-  IndexSet.SemaphoreDir.clear();
+  IndexEngine().Settings.SemaphoreDir.clear();
   if (platform::DirectoryWritable(programDir_)) return;
   // An installed copy's folder is often not writable by its user: the
   // index (and the semaphore file) then live in the user's cache folder,
@@ -283,7 +283,7 @@ void TForm1::PlaceIndex() {
   const std::string cache = platform::UserCacheDirectory("vorza");
   if (cache.empty()) return;
   indexPath_ = cache + kIndexFileName;
-  IndexSet.SemaphoreDir = cache;
+  IndexEngine().Settings.SemaphoreDir = cache;
   ConfigureAsCheatTable(*CheatDbf, indexPath_);
 }
 

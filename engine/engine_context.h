@@ -63,6 +63,10 @@ struct EngineContext {
   // See the file comment.
   void Reset();
 
+  // The index layer's state (see index/tzndxlow.h); empty until it is used.
+  // It comes before the areas so that it outlives them: a filter expression
+  // of an area gives itself back to the index layer when the area goes.
+  std::unique_ptr<ContextExtension> IndexLayer;
   EngineSettings Settings;
   WorkAreaTable Areas;
   IndexHooks Index;
@@ -76,8 +80,6 @@ struct EngineContext {
   // one opening is never taken for another. It only counts up, Reset too:
   // a descriptor made before a Reset must not match an opening after it.
   std::uint64_t MemoOpenings = 0;
-  // The index layer's state (see index/tzndxlow.h); empty until it is used.
-  std::unique_ptr<ContextExtension> IndexLayer;
 };
 
 namespace detail {

@@ -50,14 +50,14 @@ void WalkIndexOwnMoves() {
 void Searches() {
   for (const std::string& key : fuzz::SearchKeys()) {
     for (bool exact : {false, true}) {
-      IndexSet.ExactFind = exact;
+      IndexEngine().Settings.ExactFind = exact;
       fuzz::Try([&] { gSink = gSink + Find(key); });
       fuzz::ReadCurrentRecord();
       fuzz::Try([] { SKIP(1); });
       fuzz::Try([] { SKIP(-2); });
     }
   }
-  IndexSet.ExactFind = false;
+  IndexEngine().Settings.ExactFind = false;
 }
 
 void KeepInStep(std::int64_t count) {

@@ -28,18 +28,17 @@ std::int64_t FindLastRaising();
 std::int64_t FindNextRaising();
 std::int64_t FindPriorRaising();
 
-// The index whose open is positioning the table: its key check is the
+// Marks the index whose open is positioning the table: its key check is the
 // open's own, so the moves of that positioning leave its key alone.
-const IND* Opening = nullptr;
 struct OpeningScope {
-  explicit OpeningScope(const IND* x) { Opening = x; }
-  ~OpeningScope() { Opening = nullptr; }
+  explicit OpeningScope(const IND* x) { IndexEngine().Opening = x; }
+  ~OpeningScope() { IndexEngine().Opening = nullptr; }
   OpeningScope(const OpeningScope&) = delete;
   OpeningScope& operator=(const OpeningScope&) = delete;
 };
 
 AreaIndexes& Here() {
-  return IndexAreas[static_cast<std::size_t>(Engine().Areas.Current)];
+  return IndexEngine().Areas[static_cast<std::size_t>(Engine().Areas.Current)];
 }
 
 IND* Controlling() {
@@ -359,7 +358,10 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   // areas, never another table nor two orders of one area.
   for (int area = 1; area <= kMaxAreas + 1; ++area) {
     for (int o = 1; o <= kMaxOrders; ++o) {
-      const IND* other = IndexAreas[static_cast<std::size_t>(area)].Opened[static_cast<std::size_t>(o)].get();
+      const IND* other = IndexEngine()
+                             .Areas[static_cast<std::size_t>(area)]
+                             .Opened[static_cast<std::size_t>(o)]
+                             .get();
       if (!other || (other->Name != upper && !SameFile(other->OpenName, resolved))) continue;
       const WorkArea* otherTable =
           area <= kMaxAreas ? Engine().Areas.Slot[static_cast<std::size_t>(area)].get() : nullptr;
@@ -457,7 +459,8 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   }
   if (order == 1) {
     if (a.Cache.Enabled() && a.Opened[1]) IndexRaise(254, "Internal error: Cache already allocated" + tail);
-    SetUpNodeCache(a, (noCache || IndexSet.NoCache) ? 0 : IndexSet.CacheBytes);
+    SetUpNodeCache(
+        a, (noCache || IndexEngine().Settings.NoCache) ? 0 : IndexEngine().Settings.CacheBytes);
   }
   IND* raw = x.get();
   a.Opened[static_cast<std::size_t>(order)] = std::move(x);
@@ -755,11 +758,11 @@ std::int64_t FindEdgeRaising(bool first) {
   if (!x) IndexRaise(221, first ? "Index not open. [_FindFirstRec]" : "Index not open. [_FindLastRec]");
   if (!PlaceAtEdge(*x, first)) {
     x->Bof = x->Eof = true;
-    IndexSet.Found = false;
+    IndexEngine().Settings.Found = false;
     return 0;
   }
   x->Bof = x->Eof = false;
-  IndexSet.Found = true;
+  IndexEngine().Settings.Found = true;
   CopyCurrentKey(*x);
   return CheckedRecord(*x, CurrentRecord(*x), first ? "_FindFirstRec" : "_FindLastRec");
 }
@@ -788,13 +791,13 @@ std::int64_t FindNextRaising() {
     // that follows its place is the next one.
     if (!Reposition(*x, t->RecNo)) {
       if (x->Eof) return t->RecNo;  // nothing follows: the end
-      IndexSet.Found = true;
+      IndexEngine().Settings.Found = true;
       CopyCurrentKey(*x);
       return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
     }
   }
   if (!StepForward(*x)) x->Eof = true;
-  IndexSet.Found = !x->Eof;
+  IndexEngine().Settings.Found = !x->Eof;
   CopyCurrentKey(*x);
   return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
 }
@@ -820,12 +823,12 @@ std::int64_t FindPriorRaising() {
     // From past the end (or a position never set) the last entry comes first.
     x->Eof = false;
     if (!PlaceAtEdge(*x, false)) return 0;
-    IndexSet.Found = true;
+    IndexEngine().Settings.Found = true;
     CopyCurrentKey(*x);
     return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
   }
   if (!StepBackward(*x)) x->Bof = true;
-  IndexSet.Found = !x->Bof;
+  IndexEngine().Settings.Found = !x->Bof;
   CopyCurrentKey(*x);
   return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
 }
@@ -851,11 +854,11 @@ bool Find(const std::string& text) {
     if (a.Natural) IndexRaise(254, "Cannot use Find() with index order 0 (natural order) [Find]");
     IND* x = a.Work[1];
     if (!x) IndexRaise(221, "Index not open. while searching for " + k + " in " + t->FileName + " [Find]");
-    IndexSet.Found = false;
+    IndexEngine().Settings.Found = false;
     if (!x->Positioned && !PlaceAtEdge(*x, true)) return false;
     if (x->CharKey && k.empty()) return false;
     if (t->RecCount == 0) return false;
-    const bool exact = IndexSet.ExactFind;
+    const bool exact = IndexEngine().Settings.ExactFind;
     const std::string key = SearchKey(*x, k, exact, t->Oem);
     std::string full = key;
     full.resize(static_cast<std::size_t>(x->Anchor.KeyLen()), '\0');
@@ -885,7 +888,7 @@ bool Find(const std::string& text) {
                         : KeyCompare(*x, KeyOf(*x, x->Path.back(), x->Path.back().entry),
                                      reinterpret_cast<const std::uint8_t*>(key.data())) == 0);
     if (found) {
-      IndexSet.Found = true;
+      IndexEngine().Settings.Found = true;
       StoreCurrentKeysRaising();
     } else {
       x->Eof = true;
@@ -919,7 +922,7 @@ void SyncIndexRaising() {
   const bool natural = a.Natural;
   a.Natural = false;
   try {
-    const int last = IndexSet.AllOrders ? kMaxOrders : 1;
+    const int last = IndexEngine().Settings.AllOrders ? kMaxOrders : 1;
     for (int i = 1; i <= last; ++i) {
       IND* x = a.Work[static_cast<std::size_t>(i)];
       if (x) SyncOne(*x, *t, "SyncIndex-0", "SyncIndex-1", "SyncIndex-2");
@@ -989,7 +992,7 @@ void StoreCurrentKeysRaising() {
   const bool onRecord = t->RecCount > 0 && t->RecNo >= 1 && t->RecNo <= t->RecCount;
   for (int i = 1; i <= kMaxOrders; ++i) {
     IND* x = a.Opened[static_cast<std::size_t>(i)].get();
-    if (!x || x == Opening) continue;
+    if (!x || x == IndexEngine().Opening) continue;
     if (!onRecord) {
       std::fill(x->CurKey.begin(), x->CurKey.end(), '\0');
       continue;
@@ -1054,10 +1057,10 @@ void Set_Order_To(int n) {
       for (NodeCache::Slot& s : a.Cache.Slots) s.used = false;
       if (t->RecCount == 0 || wasPastEnd) a.Work[1]->Eof = true;
     }
-    const bool found = IndexSet.Found;
+    const bool found = IndexEngine().Settings.Found;
     SyncIndexRaising();
     StoreCurrentKeysRaising();
-    IndexSet.Found = found;
+    IndexEngine().Settings.Found = found;
   } catch (const IndexFailure&) {
     // Left for the caller.
   }
@@ -1089,7 +1092,7 @@ void IndexOnImpl(const std::string& text, const BuildOptions& build) {
   const std::string name = TakeIndexOptions(text, options);
   if (name.empty()) return;
   BuildOptions b = build;
-  b.Unique = options.Unique || IndexSet.UniqueDefault;
+  b.Unique = options.Unique || IndexEngine().Settings.UniqueDefault;
   if (b.Maker) {
     b.Soundex = options.Soundex;
     b.Descending = options.Descending;

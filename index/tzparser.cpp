@@ -11,6 +11,7 @@
 #include "engine/Memo.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
+#include "index/tzndxlow.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 
@@ -78,8 +79,7 @@ enum Op : int {
 };
 
 std::unordered_set<CompiledExpr*>& Chain() {
-  static std::unordered_set<CompiledExpr*> chain;
-  return chain;
+  return IndexEngine().Expressions;
 }
 
 bool IsWordStart(unsigned char c) {

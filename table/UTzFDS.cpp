@@ -149,16 +149,16 @@ bool TTzFileDataSet::BuildIndex(const TIndexItem& item) {
   if (ShowProgress) {
     progress = std::make_unique<TTzProgress100>("Indexing " + item.File + "...");
     TTzProgress100* p = progress.get();
-    Progress.Step = [p] { p->Step(); };
-    Progress.Steps = 100;
+    IndexEngine().Progress.Step = [p] { p->Step(); };
+    IndexEngine().Progress.Steps = 100;
   }
   try {
     Index_On(item.File, item.Expression);
   } catch (...) {
-    Progress = BuildProgress{};
+    IndexEngine().Progress = BuildProgress{};
     throw;
   }
-  Progress = BuildProgress{};
+  IndexEngine().Progress = BuildProgress{};
   progress.reset();
   if (OnAfterMakeIndex) OnAfterMakeIndex(item.File);
   if (Engine().Errors.ErrorCode == 0) OpenIndexFile(item.File, 1);
@@ -361,7 +361,7 @@ bool TTzFileDataSet::Find(const std::string& key) {
   CheckBrowseMode();
   SelectWorkArea("Find");
   vz::Find(key.substr(0, 100));
-  const bool found = IndexSet.Found;
+  const bool found = IndexEngine().Settings.Found;
   ResyncFromEngine();
   return found;
 }
@@ -369,16 +369,16 @@ bool TTzFileDataSet::Find(const std::string& key) {
 bool TTzFileDataSet::FindExact(const std::string& key) {
   CheckBrowseMode();
   SelectWorkArea("FindExact");
-  const bool exact = IndexSet.ExactFind;
-  IndexSet.ExactFind = true;
+  const bool exact = IndexEngine().Settings.ExactFind;
+  IndexEngine().Settings.ExactFind = true;
   try {
     vz::Find(key.substr(0, 100));
   } catch (...) {
-    IndexSet.ExactFind = exact;
+    IndexEngine().Settings.ExactFind = exact;
     throw;
   }
-  IndexSet.ExactFind = exact;
-  const bool found = IndexSet.Found;
+  IndexEngine().Settings.ExactFind = exact;
+  const bool found = IndexEngine().Settings.Found;
   ResyncFromEngine();
   return found;
 }

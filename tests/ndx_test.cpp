@@ -175,10 +175,10 @@ class NdxTest : public ::testing::Test {
 
   static void ResetIndexState() {
     CloseAll();
-    IndexAreas = {};
-    IndexSet = IndexSettings{};
-    Progress = {};
-    RunItems = 8189;
+    IndexEngine().Areas = {};
+    IndexEngine().Settings = IndexSettings{};
+    IndexEngine().Progress = {};
+    IndexEngine().RunItems = 8189;
   }
 
   // Points TMPDIR (where the run file of a spilled build goes) at a folder
@@ -498,19 +498,19 @@ TEST_F(NdxBuildTest, UniqueKeepsTheLowestRecordOfEqualKeys) {
   EXPECT_EQ(ReportRecords(r), (Recs{1, 4, 7, 2}));
 
   // The engine-wide default makes every new index UNIQUE.
-  IndexSet.UniqueDefault = true;
+  IndexEngine().Settings.UniqueDefault = true;
   USE("u.dbf");
   Index_On("d.ndx", "cheatname");
   CloseAll();
   r = CheckNdxFile("d.ndx", o);
   EXPECT_TRUE(r.Ok()) << r.Text();
   EXPECT_EQ(r.UniqueByte, 1);
-  IndexSet.UniqueDefault = false;
+  IndexEngine().Settings.UniqueDefault = false;
 
   // Many duplicates across runs that spill.
   const std::vector<std::string> dupes = RandomNames(400, 3, 2, 3);
   CheatTable("dupes.dbf", dupes);
-  RunItems = 9;
+  IndexEngine().RunItems = 9;
   UseOwnTmp(dir_.File("tmp"));
   USE("dupes.dbf");
   BuildOptions u;
@@ -584,11 +584,11 @@ TEST_F(NdxBuildTest, SpilledRunsGiveTheSameBytesAsOneRun) {
     b.Expression = c.expression;
     b.Unique = c.unique;
     USE("s.dbf");
-    RunItems = 8189;
+    IndexEngine().RunItems = 8189;
     MakeIndex("one.ndx", b);
     ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     for (std::size_t items : {7, 1, 64, 299, 300}) {
-      RunItems = items;
+      IndexEngine().RunItems = items;
       MakeIndex("spilled.ndx", b);
       ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
       EXPECT_EQ(test::ReadFile("spilled.ndx"), test::ReadFile("one.ndx")) << items;
@@ -607,10 +607,10 @@ TEST_F(NdxBuildTest, SpilledRunsGiveTheSameBytesAsOneRun) {
   USE("s.dbf");
   BuildOptions b;
   b.Expression = "cheatname";
-  RunItems = 300;
+  IndexEngine().RunItems = 300;
   MakeIndex("fits.ndx", b);
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
-  RunItems = 7;
+  IndexEngine().RunItems = 7;
   {
     ScopedErrorDispatch quiet(false);
     MakeIndex("spills.ndx", b);
@@ -629,7 +629,7 @@ TEST_F(NdxBuildTest, SpilledRunsGiveTheSameBytesAsOneRun) {
   test::WriteFile("short.dbf", shortTable);
   USE("short.dbf exclusive");
   ASSERT_EQ(RecCount(), 1200);
-  RunItems = 7;
+  IndexEngine().RunItems = 7;
   {
     ScopedErrorDispatch quiet(false);
     MakeIndex("short.ndx", b);
@@ -646,9 +646,9 @@ TEST_F(NdxBuildTest, ProgressIsReportedAHundredTimes) {
     for (bool unique : {false, true}) {
       for (std::size_t items : {std::size_t{8189}, std::size_t{13}}) {
         steps = 0;
-        Progress.Steps = 100;
-        Progress.Step = [&steps] { ++steps; };
-        RunItems = items;
+        IndexEngine().Progress.Steps = 100;
+        IndexEngine().Progress.Step = [&steps] { ++steps; };
+        IndexEngine().RunItems = items;
         USE("p.dbf");
         BuildOptions b;
         b.Expression = "cheatname";
@@ -665,7 +665,7 @@ TEST_F(NdxBuildTest, ProgressIsReportedAHundredTimes) {
   USE("p.dbf");
   Index_On("q.ndx", "level");
   EXPECT_EQ(steps, 100);
-  Progress = {};
+  IndexEngine().Progress = {};
   steps = 0;
   Index_On("q.ndx", "level");
   EXPECT_EQ(steps, 0);
@@ -774,7 +774,8 @@ TEST_F(NdxOpenTest, RefusalsAreLeftForTheCaller) {
     }
     const int code = Engine().Errors.ErrorCode;
     if (CurrentTable() && code != 0) {
-      EXPECT_FALSE(IndexAreas[static_cast<std::size_t>(Engine().Areas.Current)]
+      EXPECT_FALSE(IndexEngine()
+                       .Areas[static_cast<std::size_t>(Engine().Areas.Current)]
                        .Opened[static_cast<std::size_t>(std::clamp(order, 1, kMaxOrders))])
           << name;
     }
@@ -1175,7 +1176,7 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
 
   EXPECT_TRUE(Find("Doom"));  // a prefix: the first of four
   EXPECT_EQ(RecNo(), 1);
-  EXPECT_TRUE(IndexSet.Found);
+  EXPECT_TRUE(IndexEngine().Settings.Found);
   SKIP(1);
   EXPECT_EQ(RecNo(), 8);
   EXPECT_TRUE(Find("Doom "));  // "Doom" and its blanks
@@ -1193,7 +1194,7 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
   EXPECT_FALSE(Find("Zzz"));
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(RecNo(), 13);
-  EXPECT_FALSE(IndexSet.Found);
+  EXPECT_FALSE(IndexEngine().Settings.Found);
   EXPECT_FALSE(Find("Mysz"));
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(RecNo(), 13);
@@ -1216,7 +1217,7 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
   EXPECT_EQ(RecNo(), 10);
 
   // Exact: the whole key, padded with blanks.
-  IndexSet.ExactFind = true;
+  IndexEngine().Settings.ExactFind = true;
   EXPECT_TRUE(Find("Doom"));
   EXPECT_EQ(RecNo(), 1);
   EXPECT_FALSE(Find("Doo"));
@@ -1224,7 +1225,7 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
   EXPECT_TRUE(Find("Doom II"));
   EXPECT_EQ(RecNo(), 3);
   EXPECT_TRUE(Find(Pad("Zork", 35)));
-  IndexSet.ExactFind = false;
+  IndexEngine().Settings.ExactFind = false;
 
   // A hidden first match: the next visible one, found only if it matches.
   Engine().Settings.HideDeleted = true;
@@ -1233,10 +1234,10 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
   EXPECT_FALSE(Find("Hex"));   // 4 is deleted, the next visible is Myst
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(RecNo(), 13);
-  IndexSet.ExactFind = true;
+  IndexEngine().Settings.ExactFind = true;
   EXPECT_FALSE(Find("Quake"));
   EXPECT_TRUE(dEOF());
-  IndexSet.ExactFind = false;
+  IndexEngine().Settings.ExactFind = false;
   Engine().Settings.HideDeleted = false;
 
   // Numeric and date keys.
@@ -1508,14 +1509,14 @@ TEST_F(NdxDamageTest, AnIndexOutOfDateWithItsTable) {
     EXPECT_NE(std::string(e.what()).find("Key: \"Renamed"), std::string::npos) << e.what();
   }
   // The move's read bracket of the shared protocol is closed all the same.
-  EXPECT_TRUE(IndexAreas[1].Sem.LoggedIn);
-  EXPECT_EQ(IndexAreas[1].Sem.Reads, 0);
+  EXPECT_TRUE(IndexEngine().Areas[1].Sem.LoggedIn);
+  EXPECT_EQ(IndexEngine().Areas[1].Sem.Reads, 0);
   GO(6);
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   // The old key still finds the record.
   EXPECT_TRUE(Find(names_[4]));
   EXPECT_EQ(RecNo(), 5);
-  EXPECT_EQ(IndexAreas[1].Sem.Reads, 0);
+  EXPECT_EQ(IndexEngine().Areas[1].Sem.Reads, 0);
 }
 
 // A table cut short under its index: the entries of the records that are
@@ -1607,10 +1608,10 @@ TEST_F(NdxDamageTest, ShortKeysArePaddedWhereverAKeyIsComputed) {
     SKIP(0);
     EXPECT_EQ(RecNo(), r);
   }
-  IndexSet.ExactFind = true;
+  IndexEngine().Settings.ExactFind = true;
   EXPECT_TRUE(Find("Doom"));
   EXPECT_EQ(RecNo(), 2);
-  IndexSet.ExactFind = false;
+  IndexEngine().Settings.ExactFind = false;
   EXPECT_TRUE(Find("Hex"));
   EXPECT_EQ(RecNo(), 3);
   GO(3);
@@ -1724,7 +1725,7 @@ TEST_F(NdxWriteTest, AnExclusiveTableWithTheNodeCache) {
   Engine().Settings.NetworkMode = false;  // exclusive tables, node cache on
   CheatTable("w.dbf", {"Doom", "Quake"});
   OpenThree("w.dbf");
-  ASSERT_TRUE(IndexAreas[1].Cache.Enabled());
+  ASSERT_TRUE(IndexEngine().Areas[1].Cache.Enabled());
   Churn(1, 400, 250);
   CloseAll();
   CompareWithRebuilds(402);
@@ -2457,7 +2458,7 @@ TEST_F(NdxCompatTest, CorpusIndexesWalkInTheirOrder) {
   ASSERT_EQ(files.size(), 3u);
   // Nothing may be written beside the corpus: read-only opens, semaphore
   // files in our own folder.
-  IndexSet.SemaphoreDir = dir_.path();
+  IndexEngine().Settings.SemaphoreDir = dir_.path();
   Engine().Settings.ForcedFileMode = platform::kModeRead;
   Engine().Settings.FixRecCount = true;
   Engine().Settings.HideDeleted = false;

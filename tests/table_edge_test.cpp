@@ -792,11 +792,11 @@ TEST_F(TableEdgeTest, FindFindExactAndIsSequenced) {
   EXPECT_TRUE(t.FindExact("Doom II"));
   EXPECT_EQ(t.RecNo(), 8);
   EXPECT_EQ(vz::RecNo(), 8);
-  EXPECT_FALSE(IndexSet.ExactFind);  // switched back off
-  IndexSet.ExactFind = true;
+  EXPECT_FALSE(IndexEngine().Settings.ExactFind);  // switched back off
+  IndexEngine().Settings.ExactFind = true;
   EXPECT_TRUE(t.Find("Heretic"));
-  EXPECT_TRUE(IndexSet.ExactFind);  // left as it was
-  IndexSet.ExactFind = false;
+  EXPECT_TRUE(IndexEngine().Settings.ExactFind);  // left as it was
+  IndexEngine().Settings.ExactFind = false;
   EXPECT_FALSE(t.Find("Zork"));  // deleted, hidden
   EXPECT_FALSE(t.Find("Wolfenstein"));
 
@@ -1048,7 +1048,7 @@ TEST_F(TableEdgeTest, IndexBuildShowsItsProgress) {
   for (std::size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i], std::string(100 - i, '|'));
   EXPECT_FALSE(openWhileBuilt);  // closed before the after-build event
   EXPECT_FALSE(open);
-  EXPECT_FALSE(static_cast<bool>(Progress.Step));
+  EXPECT_FALSE(static_cast<bool>(IndexEngine().Progress.Step));
   EXPECT_EQ(Browse(t), kNameOrder);
 
   // Without progress no window is made.

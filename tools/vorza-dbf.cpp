@@ -103,7 +103,7 @@ std::string Shown(const std::string& oem) {
 // that makes files the engine's usual modes after the table is open.
 void OpenLikeTheReader(const std::string& table, bool writes = false) {
   vz::Engine().Settings.ForcedFileMode = vz::platform::kModeRead;
-  vz::IndexSet.ReadOnlyUse = !writes;
+  vz::IndexEngine().Settings.ReadOnlyUse = !writes;
   vz::Engine().Settings.FixRecCount = true;
   vz::Engine().Settings.AnsiTables = false;
   vz::Engine().Settings.HideDeleted = true;
@@ -355,8 +355,8 @@ int RunIndex(const std::vector<std::string>& argv) {
   OpenLikeTheReader(a.words[0], true);
   if (a.Has("--progress")) {
     static int done = 0;
-    vz::Progress.Steps = 100;
-    vz::Progress.Step = [] { std::fprintf(stderr, "%d%%\n", ++done); };
+    vz::IndexEngine().Progress.Steps = 100;
+    vz::IndexEngine().Progress.Step = [] { std::fprintf(stderr, "%d%%\n", ++done); };
   }
   vz::BuildOptions options;
   options.Expression = vz::platform::Utf8ToAnsi(a.words[1]);
@@ -371,7 +371,7 @@ int RunFind(const std::vector<std::string>& argv) {
   if (a.words.size() != 3 || !OnlyFlags(a, {"--exact"})) return -1;
   OpenLikeTheReader(a.words[0]);
   OpenIndexLikeTheReader(a.words[1]);
-  vz::IndexSet.ExactFind = a.Has("--exact");
+  vz::IndexEngine().Settings.ExactFind = a.Has("--exact");
   const bool found = vz::Find(vz::platform::Utf8ToAnsi(a.words[2]));
   std::printf("%lld\n", found ? static_cast<long long>(vz::RecNo()) : 0LL);
   vz::CloseAll();

@@ -57,10 +57,10 @@ void ResetAll() {
     ScopedErrorDispatch quiet(false);
     CloseAll();
   }
-  IndexAreas = {};
-  IndexSet = IndexSettings{};
-  Progress = {};
-  RunItems = 8189;
+  IndexEngine().Areas = {};
+  IndexEngine().Settings = IndexSettings{};
+  IndexEngine().Progress = {};
+  IndexEngine().RunItems = 8189;
   ResetEngineForTest();
   MemoInit();
   ParserInit();
