@@ -40,7 +40,6 @@ class LocateTest : public ::testing::Test {
     SetErrorDispatch(false);
     CloseAll();
     test::ResetEngineForTest();
-    Engine().MemoUnit = MemoHooks{};
   }
 
   // The record found, or 0 (then the pointer must stand past the end).

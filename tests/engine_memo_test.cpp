@@ -33,7 +33,6 @@ class MemoTest : public ::testing::Test {
     SetErrorDispatch(false);
     CloseAll();
     test::ResetEngineForTest();
-    Engine().MemoUnit = MemoHooks{};
   }
 
   // A table with one memo field whose records point at `blocks`.

@@ -130,16 +130,11 @@ struct FakeIndex {
 
 class NavTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test::ResetEngineForTest();
-    Engine().Index = {};
-  }
+  void SetUp() override { test::ResetEngineForTest(); }
   void TearDown() override {
     SetRaiseErrors(false);
     SetErrorDispatch(false);
-    Engine().Index = {};
-    Engine().Evaluator = {};
-    Engine().CustomSkip = nullptr;
+    Engine().Index = {};  // the closing below must not reach the test's index
     CloseAll();
     test::ResetEngineForTest();
   }

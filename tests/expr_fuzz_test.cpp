@@ -405,8 +405,6 @@ class ExprFuzzTest : public ::testing::Test {
     CloseAll();
     EXPECT_EQ(LiveExpressions(), live_);
     test::ResetEngineForTest();
-    Engine().MemoUnit = MemoHooks{};
-    Engine().Evaluator = EvaluatorHooks{};
   }
 
   // Compiles a text and evaluates it on every record and past the end;

@@ -154,8 +154,6 @@ class ExprTest : public ::testing::Test {
     CloseAll();
     EXPECT_EQ(LiveExpressions(), live_);
     test::ResetEngineForTest();
-    Engine().MemoUnit = MemoHooks{};
-    Engine().Evaluator = EvaluatorHooks{};
   }
 
   // A second table in area 2 under the alias OTH; area 1 stays current.

@@ -156,7 +156,6 @@ class NdxTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::ResetEngineForTest();
-    ResetIndexState();
     MemoInit();
     ParserInit();
     IndexInit();
@@ -165,20 +164,8 @@ class NdxTest : public ::testing::Test {
     SetRaiseErrors(false);
     SetErrorDispatch(false);
     CloseAll();
-    ResetIndexState();
     test::ResetEngineForTest();
-    Engine().Index = {};
-    Engine().MemoUnit = MemoHooks{};
-    Engine().Evaluator = EvaluatorHooks{};
     if (savedTmp_) setenv("TMPDIR", tmp_.c_str(), 1);
-  }
-
-  static void ResetIndexState() {
-    CloseAll();
-    IndexEngine().Areas = {};
-    IndexEngine().Settings = IndexSettings{};
-    IndexEngine().Progress = {};
-    IndexEngine().RunItems = 8189;
   }
 
   // Points TMPDIR (where the run file of a spilled build goes) at a folder

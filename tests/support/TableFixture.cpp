@@ -57,10 +57,6 @@ void ResetAll() {
     ScopedErrorDispatch quiet(false);
     CloseAll();
   }
-  IndexEngine().Areas = {};
-  IndexEngine().Settings = IndexSettings{};
-  IndexEngine().Progress = {};
-  IndexEngine().RunItems = 8189;
   ResetEngineForTest();
   MemoInit();
   ParserInit();
