@@ -22,8 +22,9 @@
 //     the date settings, the error state (the halting presentation
 //     included) and the Locate terms take their initial values; the
 //     program installs its units again (InitEngine).
-//   - the platform layer's selections go back too: code page 437, and no
-//     presenters, terminator or status-window factory.
+//   - the platform layer's code page goes back to 437. The presenters,
+//     the terminator and the status-window factory (platform/hooks.h) stay:
+//     they are the program's way to the user, installed and removed by it.
 // Objects the caller holds (a table component, a compiled expression, a
 // memo stream) are not the context's and outlive it unchanged.
 #pragma once
