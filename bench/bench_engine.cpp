@@ -21,13 +21,12 @@ using namespace vz;
 namespace {
 
 void OpenLikeTheReader(const std::string& table) {
-  Engine().Settings.ForcedFileMode = platform::kModeRead;
-  Engine().Settings.FixRecCount = true;
-  Engine().Settings.HideDeleted = true;
+  EngineSettings& settings = Engine().Settings;
+  settings.HideDeleted = true;
+  ScopedSetting<int> readOnly(settings.ForcedFileMode, platform::kModeRead);
+  ScopedSetting<bool> fix(settings.FixRecCount, true);
   Select(1);
   USE(table);
-  Engine().Settings.FixRecCount = false;
-  Engine().Settings.ForcedFileMode = -1;
 }
 
 }  // namespace

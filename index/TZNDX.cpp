@@ -919,19 +919,12 @@ void SyncIndexRaising() {
   WorkArea* t = CurrentTable();
   if (!t) return;
   AreaIndexes& a = Here();
-  const bool natural = a.Natural;
-  a.Natural = false;
-  try {
-    const int last = IndexEngine().Settings.AllOrders ? kMaxOrders : 1;
-    for (int i = 1; i <= last; ++i) {
-      IND* x = a.Work[static_cast<std::size_t>(i)];
-      if (x) SyncOne(*x, *t, "SyncIndex-0", "SyncIndex-1", "SyncIndex-2");
-    }
-  } catch (...) {
-    a.Natural = natural;
-    throw;
+  ScopedSetting<bool> keyOrder(a.Natural, false);
+  const int last = IndexEngine().Settings.AllOrders ? kMaxOrders : 1;
+  for (int i = 1; i <= last; ++i) {
+    IND* x = a.Work[static_cast<std::size_t>(i)];
+    if (x) SyncOne(*x, *t, "SyncIndex-0", "SyncIndex-1", "SyncIndex-2");
   }
-  a.Natural = natural;
 }
 
 void SoftSyncIndexRaising() {

@@ -75,16 +75,6 @@ void TTzFileDataSet::SetExclusive(bool on) {
   }
 }
 
-namespace {
-
-// Puts the engine's forced open mode back, whatever happens.
-struct ForcedModeGuard {
-  int saved = Engine().Settings.ForcedFileMode;
-  ~ForcedModeGuard() { Engine().Settings.ForcedFileMode = saved; }
-};
-
-}  // namespace
-
 bool TTzFileDataSet::OpenFileStep(const std::string& name) {
   if (CreateIfNotFound && !platform::FileExists(platform::ResolveFileName(name))) {
     if (!CreateTable()) platform::ShowMessage("Could not create '" + DbfFileName() + "'");
@@ -92,17 +82,14 @@ bool TTzFileDataSet::OpenFileStep(const std::string& name) {
   std::string command = name;
   if (exclusive_) command += " EXCLUSIVE";
   if (!Trim(Name()).empty()) command += " ALIAS " + Trim(Name());
-  ForcedModeGuard guard;
-  const bool fix = Engine().Settings.FixRecCount;
-  Engine().Settings.FixRecCount = AutoFixRecCount;
-  if (ReadOnly) Engine().Settings.ForcedFileMode = platform::kModeRead;
-  try {
+  // A read-only table opens its indexes and memo file read-only too.
+  EngineSettings& settings = Engine().Settings;
+  ScopedSetting<int> forcedMode(settings.ForcedFileMode,
+                                ReadOnly ? platform::kModeRead : settings.ForcedFileMode);
+  {
+    ScopedSetting<bool> fix(settings.FixRecCount, AutoFixRecCount);
     USE(command);
-  } catch (...) {
-    Engine().Settings.FixRecCount = fix;
-    throw;
   }
-  Engine().Settings.FixRecCount = fix;
   if (Engine().Errors.ErrorCode != 0) return false;
   // The table opened but its indexes did not: nothing stays open, whether
   // the failure was reported or raised.
@@ -146,19 +133,18 @@ bool TTzFileDataSet::BuildIndex(const TIndexItem& item) {
   if (OnBeforeMakeIndex) OnBeforeMakeIndex(item.File, canMake);
   if (!canMake) return false;
   std::unique_ptr<TTzProgress100> progress;
+  BuildProgress steps = IndexEngine().Progress;
   if (ShowProgress) {
     progress = std::make_unique<TTzProgress100>("Indexing " + item.File + "...");
     TTzProgress100* p = progress.get();
-    IndexEngine().Progress.Step = [p] { p->Step(); };
-    IndexEngine().Progress.Steps = 100;
+    steps.Step = [p] { p->Step(); };
+    steps.Steps = 100;
   }
-  try {
+  {
+    // The window takes the build's steps while the build lasts.
+    ScopedSetting<BuildProgress> shown(IndexEngine().Progress, std::move(steps));
     Index_On(item.File, item.Expression);
-  } catch (...) {
-    IndexEngine().Progress = BuildProgress{};
-    throw;
   }
-  IndexEngine().Progress = BuildProgress{};
   progress.reset();
   if (OnAfterMakeIndex) OnAfterMakeIndex(item.File);
   if (Engine().Errors.ErrorCode == 0) OpenIndexFile(item.File, 1);
@@ -166,9 +152,10 @@ bool TTzFileDataSet::BuildIndex(const TIndexItem& item) {
 }
 
 bool TTzFileDataSet::OpenIndexes() {
-  const bool dispatch = SetErrorDispatch(false);
+  // Quiet while the indexes open; a failure is dispatched again afterwards.
+  std::optional<ScopedErrorDispatch> quiet(std::in_place, false);
   auto reissue = [&] {
-    SetErrorDispatch(dispatch);
+    quiet.reset();
     const int code = Engine().Errors.ErrorCode;
     SetError(code, TakeErrorDetail());
   };
@@ -198,82 +185,78 @@ bool TTzFileDataSet::OpenIndexes() {
     }
   }
   ClearError();
-  try {
-    for (const std::string& line : IndexList) {
-      const TIndexItem item = ParseIndexLine(line);
-      switch (mode) {
-        case TCreateIndexType::ciNotFound:
-        case TCreateIndexType::ciNever:
-          if (suspended) {
-            // A file whose anchor names another table is nobody's index of
-            // this one (several tables share one index file name, and a
-            // rebuild by another user of the folder replaced it): the other
-            // user of this table does not use it, and opening it would walk
-            // this table by another table's record numbers. It is built
-            // anew; the other user keeps the file it has open.
-            IndexOptions options;
-            const IndexInfoRecord info = IndexInfo(TakeIndexOptions(item.File, options));
-            const bool foreign =
-                Engine().Errors.ErrorCode == 0 && info.Records >= 0 &&
-                platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12) != tableName;
-            ClearError();
-            if (foreign) {
-              Engine().Errors.ErrorCode = 2;
-              break;
-            }
-          }
-          OpenIndexFile(item.File, 1);
-          break;
-        case TCreateIndexType::ciAlways: Engine().Errors.ErrorCode = 2; break;
-        case TCreateIndexType::ciVerifyHeader: {
+  for (const std::string& line : IndexList) {
+    const TIndexItem item = ParseIndexLine(line);
+    switch (mode) {
+      case TCreateIndexType::ciNotFound:
+      case TCreateIndexType::ciNever:
+        if (suspended) {
+          // A file whose anchor names another table is nobody's index of
+          // this one (several tables share one index file name, and a
+          // rebuild by another user of the folder replaced it): the other
+          // user of this table does not use it, and opening it would walk
+          // this table by another table's record numbers. It is built
+          // anew; the other user keeps the file it has open.
           IndexOptions options;
-          const std::string bare = TakeIndexOptions(item.File, options);
-          const IndexInfoRecord info = IndexInfo(bare);
-          const std::string path = platform::ResolveFileName(IndexFileName(bare, &table));
-          std::int64_t dataTime = 0, indexTime = 0;
-          platform::ModificationTime(table.OpenName, dataTime);
-          platform::ModificationTime(path, indexTime);
-          const std::string have = platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12);
-          RefreshRecCount(table);
-          if (Engine().Errors.ErrorCode == 0 && info.Records == table.RecCount &&
-              have == tableName && dataTime <= indexTime) {
-            OpenIndexFile(item.File, 1);
-          } else {
-            ClearError();
+          const IndexInfoRecord info = IndexInfo(TakeIndexOptions(item.File, options));
+          const bool foreign =
+              Engine().Errors.ErrorCode == 0 && info.Records >= 0 &&
+              platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12) != tableName;
+          ClearError();
+          if (foreign) {
             Engine().Errors.ErrorCode = 2;
+            break;
           }
-          break;
         }
+        OpenIndexFile(item.File, 1);
+        break;
+      case TCreateIndexType::ciAlways: Engine().Errors.ErrorCode = 2; break;
+      case TCreateIndexType::ciVerifyHeader: {
+        IndexOptions options;
+        const std::string bare = TakeIndexOptions(item.File, options);
+        const IndexInfoRecord info = IndexInfo(bare);
+        const std::string path = platform::ResolveFileName(IndexFileName(bare, &table));
+        std::int64_t dataTime = 0, indexTime = 0;
+        platform::ModificationTime(table.OpenName, dataTime);
+        platform::ModificationTime(path, indexTime);
+        const std::string have =
+            platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12);
+        RefreshRecCount(table);
+        if (Engine().Errors.ErrorCode == 0 && info.Records == table.RecCount && have == tableName &&
+            dataTime <= indexTime) {
+          OpenIndexFile(item.File, 1);
+        } else {
+          ClearError();
+          Engine().Errors.ErrorCode = 2;
+        }
+        break;
       }
-      const int code = Engine().Errors.ErrorCode;
-      if (mode != TCreateIndexType::ciNever && (code == 2 || code == 222 || code == 223 || code == 266)) {
-        ClearError();
-        BuildIndex(item);
-      }
-      if (Engine().Errors.ErrorCode != 0) {
-        reissue();
-        return false;
-      }
-      CloseIndexes();
     }
-    for (const std::string& line : IndexList) {
-      const TIndexItem item = ParseIndexLine(line);
-      OpenIndexFile(item.File, item.Order);
-      if (Engine().Errors.ErrorCode != 0) {
-        const int code = Engine().Errors.ErrorCode;
-        const std::string detail = TakeErrorDetail();
-        CloseIndexes();
-        Engine().Errors.ErrorCode = static_cast<std::uint16_t>(code);
-        Engine().Errors.ErrorDetail = detail;
-        reissue();
-        return false;
-      }
+    const int code = Engine().Errors.ErrorCode;
+    if (mode != TCreateIndexType::ciNever &&
+        (code == 2 || code == 222 || code == 223 || code == 266)) {
+      ClearError();
+      BuildIndex(item);
     }
-  } catch (...) {
-    SetErrorDispatch(dispatch);
-    throw;
+    if (Engine().Errors.ErrorCode != 0) {
+      reissue();
+      return false;
+    }
+    CloseIndexes();
   }
-  SetErrorDispatch(dispatch);
+  for (const std::string& line : IndexList) {
+    const TIndexItem item = ParseIndexLine(line);
+    OpenIndexFile(item.File, item.Order);
+    if (Engine().Errors.ErrorCode != 0) {
+      const int code = Engine().Errors.ErrorCode;
+      const std::string detail = TakeErrorDetail();
+      CloseIndexes();
+      Engine().Errors.ErrorCode = static_cast<std::uint16_t>(code);
+      Engine().Errors.ErrorDetail = detail;
+      reissue();
+      return false;
+    }
+  }
   return true;
 }
 
@@ -369,15 +352,10 @@ bool TTzFileDataSet::Find(const std::string& key) {
 bool TTzFileDataSet::FindExact(const std::string& key) {
   CheckBrowseMode();
   SelectWorkArea("FindExact");
-  const bool exact = IndexEngine().Settings.ExactFind;
-  IndexEngine().Settings.ExactFind = true;
-  try {
+  {
+    ScopedSetting<bool> exact(IndexEngine().Settings.ExactFind, true);
     vz::Find(key.substr(0, 100));
-  } catch (...) {
-    IndexEngine().Settings.ExactFind = exact;
-    throw;
   }
-  IndexEngine().Settings.ExactFind = exact;
   const bool found = IndexEngine().Settings.Found;
   ResyncFromEngine();
   return found;

@@ -1156,11 +1156,13 @@ TEST_F(TableEdgeTest, ReadOnlyRestoresTheForcedFileMode) {
   EXPECT_EQ(Engine().Settings.ForcedFileMode, platform::kModeShared);
   t.Close();
 
-  // A missing table.
+  // A missing table: the open raises inside USE.
+  ASSERT_TRUE(t.AutoFixRecCount);
   t.SetDbfFileName(dir_.File("nothing"));
   EXPECT_THROW(t.Open(), EZavodError);
   EXPECT_EQ(Engine().Errors.ErrorCode, 2);
   EXPECT_EQ(Engine().Settings.ForcedFileMode, platform::kModeShared);
+  EXPECT_FALSE(Engine().Settings.FixRecCount);
   // A failing index.
   t.SetDbfFileName(dir_.File("pc"));
   t.IndexList = {"0," + Ndx() + ",CHEATNAME"};

@@ -102,15 +102,16 @@ std::string Shown(const std::string& oem) {
 // repairs an index open makes on a writable file; `writes` gives a command
 // that makes files the engine's usual modes after the table is open.
 void OpenLikeTheReader(const std::string& table, bool writes = false) {
-  vz::Engine().Settings.ForcedFileMode = vz::platform::kModeRead;
+  vz::EngineSettings& settings = vz::Engine().Settings;
   vz::IndexEngine().Settings.ReadOnlyUse = !writes;
-  vz::Engine().Settings.FixRecCount = true;
-  vz::Engine().Settings.AnsiTables = false;
-  vz::Engine().Settings.HideDeleted = true;
+  settings.AnsiTables = false;
+  settings.HideDeleted = true;
+  if (!writes) settings.ForcedFileMode = vz::platform::kModeRead;  // for the whole command
+  // The table itself is always opened read-only, its record count repaired.
+  vz::ScopedSetting<int> readOnly(settings.ForcedFileMode, vz::platform::kModeRead);
+  vz::ScopedSetting<bool> fix(settings.FixRecCount, true);
   vz::Select(1);
   vz::USE(table);
-  vz::Engine().Settings.FixRecCount = false;
-  if (writes) vz::Engine().Settings.ForcedFileMode = -1;
 }
 
 int UsageError(const Command& c) {
@@ -529,13 +530,13 @@ bool SplitWriteArgs(const std::vector<std::string>& args, WriteArgs& out) {
 // reachable, dates kept with their century between the record and the
 // engine's display form.
 void OpenForWriting(const std::string& table, bool exclusive) {
-  vz::Engine().Settings.FixRecCount = true;
-  vz::Engine().Settings.AnsiTables = false;
-  vz::Engine().Settings.HideDeleted = false;
+  vz::EngineSettings& settings = vz::Engine().Settings;
+  settings.AnsiTables = false;
+  settings.HideDeleted = false;
   vz::SetCentury(true);
+  vz::ScopedSetting<bool> fix(settings.FixRecCount, true);
   vz::Select(1);
   vz::USE(table + (exclusive ? " EXCLUSIVE" : ""));
-  vz::Engine().Settings.FixRecCount = false;
 }
 
 // Opens the named indexes as orders 1, 2, ...; engine errors end the program.
