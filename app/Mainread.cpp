@@ -408,6 +408,9 @@ QString EngineText(const std::string& text) {
 
 void InitReader() {
   InitEngine();
+  // An engine error that nobody handles ends the reader: the "Program
+  // halted." box, then the exit with the error's code.
+  InstallHaltingPresentation();
   views::InstallStatusWindows();
   // Every byte of a message shows, a NUL from a damaged file included.
   platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {

@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
   bench::ParseArgs(argc, argv, spec, reps);
   InitDateSettings();
   MemoInit();
+  InstallHaltingPresentation();  // an engine error ends the run with its message
   const std::string table = bench::CachedCheatTable(spec);
   const std::string memo = table.substr(0, table.size() - 4) + ".dbt";
   const std::string cat = table;

@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
     gTool = self.substr(0, self.rfind('/') + 1) + "vorza-dbf";
   }
   InitEngine();
+  InstallHaltingPresentation();  // an engine error ends the run with its message
   const std::string table = bench::CachedCheatTable(spec);
   const std::string dir = platform::DirectoryOf(table);
   const std::string ndx = dir + "bench-cheat.ndx";

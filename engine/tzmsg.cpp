@@ -182,9 +182,17 @@ void HandleError() {
   if (Engine().Errors.ErrorCode == 0) return;
   const std::string message = ErrorText(Engine().Errors.ErrorCode) + "\r\n" + TakeErrorDetail();
   if (Engine().Errors.RaiseErrors) throw EZavodError(message);
+  Halt(Engine().Errors.ErrorCode, message);
+}
+
+void InstallHaltingPresentation() { Engine().Errors.PresentHalts = true; }
+
+void Halt(int code, const std::string& message) {
+  ErrorState& e = Engine().Errors;
+  if (!e.PresentHalts) throw EZavodError(message);
   platform::PresentHalt(kHaltCaption, message);
-  Engine().Errors.Halting = true;
-  platform::Terminate(Engine().Errors.ErrorCode);
+  e.Halting = true;
+  platform::Terminate(code);
 }
 
 std::string TakeErrorDetail() {

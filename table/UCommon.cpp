@@ -147,10 +147,8 @@ void TTzDataSet::SelectWorkArea(const std::string& label) {
       ScopedErrorDispatch on(true);
       SetError(1103, message);
     }
-    // Reached only when a handler took the error: the program ends anyway.
-    platform::PresentHalt(kHaltCaption, ErrorText(1103) + "\r\n" + message);
-    Engine().Errors.Halting = true;
-    platform::Terminate(1103);
+    // Reached only when a handler took the error: the work ends anyway.
+    Halt(1103, ErrorText(1103) + "\r\n" + message);
   }
   if (Engine().Areas.Current != workArea_) Select(workArea_);
   Engine().Settings.HideDeleted = HideDeletedRecs;

@@ -2,6 +2,11 @@
 // life cycle, the halting path and its exit status.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "engine/Dbf4.h"
 #include "engine/tzmsg.h"
 #include "platform/files.h"
@@ -155,6 +160,7 @@ TEST(HaltDeathTest, HaltingErrorEndsTheProgramWithItsCode) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   test::ResetEngineForTest();
   SetRaiseErrors(false);
+  InstallHaltingPresentation();
   EXPECT_EXIT(SetError(210, "PC.DBF is not a dBASE database. [USE/OpenDBF]"),
               ::testing::ExitedWithCode(210),
               "Error # 210 \\(Not a dBASE data file\\)\nPC.DBF is not a dBASE database");
@@ -166,6 +172,7 @@ TEST(HaltDeathTest, PresenterGetsCaptionAndMessageBeforeTheEnd) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   test::ResetEngineForTest();
   SetRaiseErrors(false);
+  InstallHaltingPresentation();
   EXPECT_EXIT(
       {
         platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
@@ -176,6 +183,59 @@ TEST(HaltDeathTest, PresenterGetsCaptionAndMessageBeforeTheEnd) {
       ::testing::ExitedWithCode(2),
       "\\[Program halted.\\] Error # 2 \\(File not found\\)\nFailure to open");
   test::ResetEngineForTest();
+}
+
+// Without the halting presentation (the library's default) a halting
+// error is reported to the caller: nothing is presented, the process goes
+// on, and every later error is reported the same way.
+TEST_F(ErrorTest, WithoutThePresentationAHaltingErrorIsReportedToTheCaller) {
+  test::TempDir dir;
+  std::vector<std::string> halts;
+  std::vector<int> ends;
+  platform::SetHaltPresenter([&](const std::string&, const std::string& m) { halts.push_back(m); });
+  platform::SetTerminator([&](int status) { ends.push_back(status); });
+  const auto expectReported = [](const std::function<void()>& call, const std::string& start) {
+    try {
+      call();
+      ADD_FAILURE() << "not reported: " << start;
+    } catch (const EZavodError& e) {
+      EXPECT_EQ(e.Message().substr(0, start.size()), start);
+    }
+  };
+  expectReported([] { SetError(210, "PC.DBF is not a dBASE database. [USE/OpenDBF]"); },
+                 "Error # 210 (Not a dBASE data file)\r\nPC.DBF is not a dBASE database.");
+  expectReported([&] { USE(dir.path() + "/NONE.DBF"); }, "Error # 2 (File not found)\r\n");
+  expectReported(
+      [] {
+        {
+          ScopedErrorDispatch quiet(false);
+          SetError(1103, "stored");
+        }
+        DispatchPending();
+      },
+      "Error # 1103");
+  expectReported([] { Halt(1103, "Error # 1103 (x)\r\ny"); }, "Error # 1103 (x)");
+  EXPECT_TRUE(halts.empty());
+  EXPECT_TRUE(ends.empty());
+  EXPECT_FALSE(Engine().Errors.Halting);
+
+  // Installed, the same error is presented and ends the program; Reset
+  // takes the presentation back.
+  InstallHaltingPresentation();
+  EXPECT_THROW(
+      {
+        platform::SetTerminator([](int status) { throw std::runtime_error(std::to_string(status)); });
+        SetError(210, "again");
+      },
+      std::runtime_error);
+  ASSERT_EQ(halts.size(), 1u);
+  EXPECT_EQ(halts[0], "Error # 210 (Not a dBASE data file)\r\nagain");
+  test::ResetEngineForTest();
+  SetRaiseErrors(false);
+  expectReported([] { SetError(2, "after the reset"); }, "Error # 2 (File not found)\r\nafter");
+  EXPECT_EQ(halts.size(), 1u);
+  platform::SetHaltPresenter(nullptr);
+  platform::SetTerminator(nullptr);
 }
 
 // Messages can carry bytes from damaged files: a field type byte of 0, a
@@ -220,6 +280,7 @@ TEST(HaltDeathTest, AHaltingMessageIsNotCutAtANul) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   test::ResetEngineForTest();
   SetRaiseErrors(false);
+  InstallHaltingPresentation();
   EXPECT_EXIT(
       SetError(211, std::string("Field:  [") + '\0' + "] in T.DBF is not a valid field type"),
       ::testing::ExitedWithCode(211),

@@ -577,6 +577,7 @@ TEST_F(TableEdgeTest, MemoStreamsOfBothLayouts) {
 TEST_F(TableEdgeTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
   // As in the program: errors are not raised, a halting error would end it.
   SetRaiseErrors(false);
+  InstallHaltingPresentation();
   Strings halts;
   platform::SetHaltPresenter([&](const std::string&, const std::string& m) { halts.push_back(m); });
   platform::SetTerminator([](int status) { throw std::runtime_error("terminated " + std::to_string(status)); });
@@ -1288,6 +1289,7 @@ TEST(TableEdgeDeathTest, TableOperationOnAClosedComponentEndsTheProgram) {
   auto closed = [](const std::function<void(TTzDbf&)>& operation, int mode) {
     test::ResetAll();
     SetRaiseErrors(false);
+    InstallHaltingPresentation();
     if (mode == 1) SetErrorDispatch(false);
     if (mode == 2) Engine().Errors.ErrorHandler = [] {};
     TTzDbf t;

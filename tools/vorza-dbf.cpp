@@ -965,6 +965,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   vz::InitEngine();
+  // An engine error ends the command with its message and code.
+  vz::InstallHaltingPresentation();
   for (const Command& c : kCommands) {
     if (args[0] != c.name) continue;
     std::vector<std::string> rest(args.begin() + 1, args.end());

@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     return 64;
   }
   vz::InitEngine();
+  vz::InstallHaltingPresentation();
   vz::Engine().Settings.AnsiTables = false;
   vz::Select(1);
   vz::USE(std::string(argv[1]) + " ALIAS WRITER");
