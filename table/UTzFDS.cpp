@@ -494,6 +494,15 @@ TTzBlobStream::~TTzBlobStream() {
   }
 }
 
+void StartEngine(HaltingErrors halting) {
+  InitEngine();
+  if (halting == HaltingErrors::Presented) InstallHaltingPresentation();
+}
+
+void SetIndexSemaphoreFolder(const std::string& folder) {
+  IndexEngine().Settings.SemaphoreDir = folder;
+}
+
 void ConfigureAsCheatTable(TTzDbf& t, const std::string& indexFile) {
   t.SetName("CheatDbf");
   t.DbfFields = {"cheatname, C, 35, 0", "cheatmemo, M, 10, 0"};
