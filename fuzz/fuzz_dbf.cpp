@@ -41,11 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // As the reader opens a table.
   fuzz::ResetEngine();
   Engine().Settings.HideDeleted = true;
-  Engine().Settings.FixRecCount = true;
-  Engine().Settings.ForcedFileMode = platform::kModeRead;
-  fuzz::Try([&] { USE(path); });
-  Engine().Settings.ForcedFileMode = -1;
-  Engine().Settings.FixRecCount = false;
+  {
+    ScopedSetting<bool> fix(Engine().Settings.FixRecCount, true);
+    ScopedSetting<int> readOnly(Engine().Settings.ForcedFileMode, platform::kModeRead);
+    fuzz::Try([&] { USE(path); });
+  }
   fuzz::WalkTable();
 
   // With the settings of the header's spare bytes.

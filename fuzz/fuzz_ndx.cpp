@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "engine/Dbf4.h"
@@ -50,14 +51,13 @@ void WalkIndexOwnMoves() {
 void Searches() {
   for (const std::string& key : fuzz::SearchKeys()) {
     for (bool exact : {false, true}) {
-      IndexEngine().Settings.ExactFind = exact;
+      ScopedSetting<bool> exactFind(IndexEngine().Settings.ExactFind, exact);
       fuzz::Try([&] { gSink = gSink + Find(key); });
       fuzz::ReadCurrentRecord();
       fuzz::Try([] { SKIP(1); });
       fuzz::Try([] { SKIP(-2); });
     }
   }
-  IndexEngine().Settings.ExactFind = false;
 }
 
 void KeepInStep(std::int64_t count) {
@@ -75,18 +75,17 @@ void KeepInStep(std::int64_t count) {
 
 void OpenAndWalk(const std::string& table, const std::string& ndx, bool reader) {
   fuzz::ResetEngine();
+  // The reader opens read-only; the walk below goes on with the default.
+  std::optional<ScopedSetting<int>> readOnly;
   if (reader) {
     Engine().Settings.HideDeleted = true;
-    Engine().Settings.ForcedFileMode = platform::kModeRead;
+    readOnly.emplace(Engine().Settings.ForcedFileMode, platform::kModeRead);
   } else {
     Engine().Settings.NetworkMode = false;
   }
   fuzz::Try([&] { USE(table); });
   WorkArea* a = CurrentTable();
-  if (!a) {
-    Engine().Settings.ForcedFileMode = -1;
-    return;
-  }
+  if (!a) return;
   fuzz::Try([&] {
     const IndexInfoRecord info = IndexInfo(ndx);
     gSink = gSink + info.Records + info.KeyLength + static_cast<std::int64_t>(info.Expression.size());
@@ -100,7 +99,7 @@ void OpenAndWalk(const std::string& table, const std::string& ndx, bool reader) 
     fuzz::Try([&] { SetIndexTo(copy, nullptr, 2); });
     fuzz::Try([] { Set_Order_To(1); });
   }
-  Engine().Settings.ForcedFileMode = -1;
+  readOnly.reset();
   if (Engine().Errors.ErrorCode != 0) return;  // the index did not open: nothing more to walk
 
   const std::int64_t count = a->RecCount;
