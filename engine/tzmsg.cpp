@@ -185,7 +185,9 @@ void HandleError() {
   Halt(Engine().Errors.ErrorCode, message);
 }
 
-void InstallHaltingPresentation() { Engine().Errors.PresentHalts = true; }
+void InstallHaltingPresentation() {
+  Engine().Errors.PresentHalts = true;
+}
 
 void Halt(int code, const std::string& message) {
   ErrorState& e = Engine().Errors;

@@ -224,7 +224,8 @@ TEST_F(ErrorTest, WithoutThePresentationAHaltingErrorIsReportedToTheCaller) {
   InstallHaltingPresentation();
   EXPECT_THROW(
       {
-        platform::SetTerminator([](int status) { throw std::runtime_error(std::to_string(status)); });
+        platform::SetTerminator(
+            [](int status) { throw std::runtime_error(std::to_string(status)); });
         SetError(210, "again");
       },
       std::runtime_error);
