@@ -16,6 +16,10 @@
 namespace vz::app {
 namespace {
 
+// The state behind the application's services. They are free functions
+// that the forms call with or without a TApplication (the tests run the
+// forms under a plain QApplication), so their state is kept once per
+// process here, as Qt keeps its application's own.
 QString gTitle;
 bool gTitleSet = false;
 bool gTerminated = false;

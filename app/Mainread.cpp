@@ -1,10 +1,5 @@
 #include "app/Mainread.h"
 
-#include "engine/Memo.h"
-#include "engine/TimeDate.h"
-#include "index/TZNDX.h"
-#include "index/tzndxlow.h"
-#include "index/tzparser.h"
 #include "platform/hooks.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -275,7 +270,7 @@ void TForm1::showEvent(QShowEvent* event) {
 
 void TForm1::PlaceIndex() {
   indexPath_ = programDir_ + kIndexFileName;
-  IndexSet.SemaphoreDir.clear();
+  SetIndexSemaphoreFolder("");
   if (platform::DirectoryWritable(programDir_)) return;
   // An installed copy's folder is often not writable by its user: the
   // index (and the semaphore file) then live in the user's cache folder,
@@ -283,7 +278,7 @@ void TForm1::PlaceIndex() {
   const std::string cache = platform::UserCacheDirectory("vorza");
   if (cache.empty()) return;
   indexPath_ = cache + kIndexFileName;
-  IndexSet.SemaphoreDir = cache;
+  SetIndexSemaphoreFolder(cache);
   ConfigureAsCheatTable(*CheatDbf, indexPath_);
 }
 
@@ -407,7 +402,9 @@ QString EngineText(const std::string& text) {
 }
 
 void InitReader() {
-  InitEngine();
+  // An engine error that nobody handles ends the reader: the "Program
+  // halted." box, then the exit with the error's code.
+  StartEngine(HaltingErrors::Presented);
   views::InstallStatusWindows();
   // Every byte of a message shows, a NUL from a damaged file included.
   platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {

@@ -128,7 +128,9 @@ class TForm1 : public QMainWindow {
 // The user's settings of the reader (size and place of its window).
 std::unique_ptr<QSettings> UserSettings();
 
-// The main window of the running program.
+// The main window of the running program. One per process, and Qt keeps no
+// main window of its own: the engine's presenters, installed once at
+// start-up before the window exists, find the owner of their boxes here.
 extern TForm1* Form1;
 
 // Readies the engines for the reader (date settings, memo files, the

@@ -21,13 +21,12 @@ using namespace vz;
 namespace {
 
 void OpenLikeTheReader(const std::string& table) {
-  Settings.ForcedFileMode = platform::kModeRead;
-  Settings.FixRecCount = true;
-  Settings.HideDeleted = true;
+  EngineSettings& settings = Engine().Settings;
+  settings.HideDeleted = true;
+  ScopedSetting<int> readOnly(settings.ForcedFileMode, platform::kModeRead);
+  ScopedSetting<bool> fix(settings.FixRecCount, true);
   Select(1);
   USE(table);
-  Settings.FixRecCount = false;
-  Settings.ForcedFileMode = -1;
 }
 
 }  // namespace
@@ -39,6 +38,7 @@ int main(int argc, char** argv) {
   bench::ParseArgs(argc, argv, spec, reps);
   InitDateSettings();
   MemoInit();
+  InstallHaltingPresentation();  // an engine error ends the run with its message
   const std::string table = bench::CachedCheatTable(spec);
   const std::string memo = table.substr(0, table.size() - 4) + ".dbt";
   const std::string cat = table;

@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
   int reps = 5;
   bench::ParseArgs(argc, argv, spec, reps);
   InitEngine();
+  InstallHaltingPresentation();  // an engine error ends the run with its message
   const std::string table = bench::CachedCheatTable(spec);
   const std::string ndx = platform::DirectoryOf(table) + "bench-grid-cheat.ndx";
 

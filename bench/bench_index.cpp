@@ -29,13 +29,12 @@ using namespace vz;
 namespace {
 
 void OpenLikeTheReader(const std::string& table) {
-  Settings.ForcedFileMode = platform::kModeRead;
-  Settings.FixRecCount = true;
-  Settings.HideDeleted = true;
+  EngineSettings& settings = Engine().Settings;
+  settings.HideDeleted = true;
+  ScopedSetting<int> readOnly(settings.ForcedFileMode, platform::kModeRead);
+  ScopedSetting<bool> fix(settings.FixRecCount, true);
   Select(1);
   USE(table);
-  Settings.FixRecCount = false;
-  Settings.ForcedFileMode = -1;
 }
 
 std::string gTool;  // vorza-dbf beside this program
@@ -68,6 +67,7 @@ int main(int argc, char** argv) {
     gTool = self.substr(0, self.rfind('/') + 1) + "vorza-dbf";
   }
   InitEngine();
+  InstallHaltingPresentation();  // an engine error ends the run with its message
   const std::string table = bench::CachedCheatTable(spec);
   const std::string dir = platform::DirectoryOf(table);
   const std::string ndx = dir + "bench-cheat.ndx";

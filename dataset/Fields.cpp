@@ -144,6 +144,11 @@ std::string Digits(int v, int width) {
   return s;
 }
 
+// The date format of the runtime, one per process like the runtime's own
+// format settings: the framework lies below the engine and links without it,
+// so it keeps them itself. The table component sets them from the engine's
+// date settings whenever a table opens.
+
 // The date pattern of the runtime, set by the engine's date format.
 std::string& ShortDatePattern() {
   static std::string pattern = "MM/dd/yy";

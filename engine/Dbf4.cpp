@@ -19,7 +19,8 @@ namespace {
 WorkArea* NeedTable(const char* op) {
   WorkArea* a = CurrentTable();
   if (!a)
-    SetError(215, std::string("No database in use [") + op + "]  WorkArea = " + Str(Areas.Current));
+    SetError(215, std::string("No database in use [") + op +
+                      "]  WorkArea = " + Str(Engine().Areas.Current));
   return a;
 }
 
@@ -30,10 +31,12 @@ bool IsWordChar(char c) {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-bool IndexActive() { return Index.Active && Index.Active(); }
+bool IndexActive() {
+  return Engine().Index.Active && Engine().Index.Active();
+}
 
 void Semaphore(bool begin) {
-  if (Index.Semaphore) Index.Semaphore(begin);
+  if (Engine().Index.Semaphore) Engine().Index.Semaphore(begin);
 }
 
 // Reads and unpacks record n; false when the read failed.
@@ -51,7 +54,8 @@ bool ReadUnpackStored(WorkArea& a, std::int64_t n) {
 }
 
 bool WhileHolds(WorkArea& a) {
-  if (a.WhileExpr) return Evaluator.IsTrue ? Evaluator.IsTrue(*a.WhileExpr) : true;
+  if (a.WhileExpr)
+    return Engine().Evaluator.IsTrue ? Engine().Evaluator.IsTrue(*a.WhileExpr) : true;
   if (a.WhileProc) return a.WhileProc();
   return true;
 }
@@ -96,8 +100,8 @@ void Select(int n) {
   ClearError();
   if (n == 0) {
     for (int i = 1; i <= kMaxAreas; ++i) {
-      if (!Areas.Slot[i]) {
-        Areas.Current = i;
+      if (!Engine().Areas.Slot[i]) {
+        Engine().Areas.Current = i;
         return;
       }
     }
@@ -108,10 +112,12 @@ void Select(int n) {
     SetError(220, "Invalid workarea selected = [Select(" + Str(n) + ")]");
     return;
   }
-  Areas.Current = n;
+  Engine().Areas.Current = n;
 }
 
-int SelectedArea() { return Areas.Current; }
+int SelectedArea() {
+  return Engine().Areas.Current;
+}
 
 std::string Alias() {
   const WorkArea* a = CurrentTable();
@@ -153,7 +159,8 @@ void FinishUse(WorkArea& a, const std::string& up, const std::string& alias, boo
   }
 
   for (int i = 1; i <= kMaxAreas; ++i) {
-    if (i != Areas.Current && Areas.Slot[i] && Areas.Slot[i]->Alias == alias) {
+    if (i != Engine().Areas.Current && Engine().Areas.Slot[i] &&
+        Engine().Areas.Slot[i]->Alias == alias) {
       CloseArea();
       SetError(220, "Alias name \"" + alias + "\" already in use." + " [USE]");
       return;
@@ -177,9 +184,9 @@ void FinishUse(WorkArea& a, const std::string& up, const std::string& alias, boo
     SetError(217, "[USE(" + up + ",<@Buffer>," + Str(static_cast<long long>(size)) + ")]");
     return;
   }
-  if (a.Memo && MemoUnit.Open) {
-    if (!MemoUnit.Open(a)) {
-      const int code = Err.ErrorCode ? Err.ErrorCode : 2;
+  if (a.Memo && Engine().MemoUnit.Open) {
+    if (!Engine().MemoUnit.Open(a)) {
+      const int code = Engine().Errors.ErrorCode ? Engine().Errors.ErrorCode : 2;
       CloseArea();
       SetError(code, "Problem with memo [USE(" + up + ",<@Buffer>," +
                          Str(static_cast<long long>(size)) + ")]");
@@ -249,19 +256,20 @@ void USE(const std::string& commandText, std::uint8_t* buffer, std::size_t size,
   }
 
   for (int i = 1; i <= kMaxAreas; ++i) {
-    if (i != Areas.Current && Areas.Slot[i] && Areas.Slot[i]->FileName == fileName) {
+    if (i != Engine().Areas.Current && Engine().Areas.Slot[i] &&
+        Engine().Areas.Slot[i]->FileName == fileName) {
       SetError(214, "File: " + fileName + " is already in use." + " [" + "USE" + "]");
       return;
     }
   }
 
-  if (Settings.DefaultFileMode == platform::kModeExclusive) exclusive = true;
-  int mode = exclusive ? platform::kModeExclusive : Settings.DefaultFileMode;
-  if (!Settings.NetworkMode) {
+  if (Engine().Settings.DefaultFileMode == platform::kModeExclusive) exclusive = true;
+  int mode = exclusive ? platform::kModeExclusive : Engine().Settings.DefaultFileMode;
+  if (!Engine().Settings.NetworkMode) {
     mode = platform::kModeReadWrite;
     exclusive = true;
   }
-  if (Settings.ForcedFileMode != -1) mode = Settings.ForcedFileMode;
+  if (Engine().Settings.ForcedFileMode != -1) mode = Engine().Settings.ForcedFileMode;
 
   std::unique_ptr<WorkArea> area;
   try {
@@ -273,11 +281,11 @@ void USE(const std::string& commandText, std::uint8_t* buffer, std::size_t size,
   area->FileName = fileName;
   area->OpenName = openName;
   area->FileMode = mode;
-  area->Oem = !Settings.AnsiTables;
+  area->Oem = !Engine().Settings.AnsiTables;
   if (!OpenDBF(*area)) return;
 
   WorkArea& a = *area;
-  Areas.Slot[Areas.Current] = std::move(area);
+  Engine().Areas.Slot[Engine().Areas.Current] = std::move(area);
   // From here a raised error must not leave a half-opened table behind.
   try {
     FinishUse(a, up, alias, exclusive, buffer, size, std::move(encode), std::move(decode));
@@ -292,9 +300,9 @@ void USE(const std::string& commandText, std::uint8_t* buffer, std::size_t size,
 
 void CloseArea() {
   if (!CurrentTable()) return;
-  if (Index.CloseIndexes) Index.CloseIndexes();
+  if (Engine().Index.CloseIndexes) Engine().Index.CloseIndexes();
   // From here the area leaves its slot whatever happens below.
-  std::unique_ptr<WorkArea> owned = std::move(Areas.Slot[Areas.Current]);
+  std::unique_ptr<WorkArea> owned = std::move(Engine().Areas.Slot[Engine().Areas.Current]);
   WorkArea& a = *owned;
   RefreshRecCount(a);
   if (a.FileLocked || !a.RecordLocks.empty()) {
@@ -303,7 +311,7 @@ void CloseArea() {
     a.RecordLocks.clear();
   }
   a.Swap.clear();
-  if (a.Memo && MemoUnit.Close) MemoUnit.Close(a);
+  if (a.Memo && Engine().MemoUnit.Close) Engine().MemoUnit.Close(a);
   a.FilterExpr.reset();
   a.WhileExpr.reset();
   a.FilterProc = nullptr;
@@ -316,10 +324,10 @@ void CloseArea() {
 void CloseAll() {
   ClearError();
   for (int i = 1; i <= kMaxAreas; ++i) {
-    Areas.Current = i;
+    Engine().Areas.Current = i;
     CloseArea();
   }
-  Areas.Current = 1;
+  Engine().Areas.Current = 1;
 }
 
 // --- Records -------------------------------------------------------------------
@@ -550,9 +558,9 @@ void Pack(WorkArea& a) {
 }
 
 bool IsVisible(WorkArea& a) {
-  if (Settings.HideDeleted && a.RawRec[0] == '*') return false;
+  if (Engine().Settings.HideDeleted && a.RawRec[0] == '*') return false;
   if (a.FilterProc) return a.FilterProc();
-  if (a.FilterExpr && Evaluator.IsTrue) return Evaluator.IsTrue(*a.FilterExpr);
+  if (a.FilterExpr && Engine().Evaluator.IsTrue) return Engine().Evaluator.IsTrue(*a.FilterExpr);
   return true;
 }
 
@@ -560,25 +568,25 @@ void CallAfterMove(WorkArea& a) {
   if (!a.AfterMove) return;
   VoidProc proc = std::move(a.AfterMove);
   a.AfterMove = nullptr;
-  const int area = Areas.Current;
+  const int area = Engine().Areas.Current;
   const std::int64_t recNo = a.RecNo;
   try {
     proc();
   } catch (...) {
     // A raised error leaves the caller's area current and the procedure
     // installed, as a normal return does.
-    Areas.Current = area;
+    Engine().Areas.Current = area;
     if (CurrentTable() == &a) a.AfterMove = std::move(proc);
     throw;
   }
-  Areas.Current = area;
+  Engine().Areas.Current = area;
   // The procedure may have closed the area.
   WorkArea* still = CurrentTable();
   if (still != &a) return;
   a.AfterMove = std::move(proc);
   // An error already pending (the move's own, or the procedure's) has been
   // reported by whoever set it; only a cycle is reported here.
-  if (Err.ErrorCode == 0 && a.RecNo != recNo) SetError(224, a.FileName);
+  if (Engine().Errors.ErrorCode == 0 && a.RecNo != recNo) SetError(224, a.FileName);
 }
 
 void GO(std::int64_t n) {
@@ -610,8 +618,8 @@ void GO(std::int64_t n) {
       if (read) {
         Unpack(*a);
         if (indexed) {
-          if (Index.Synchronise) Index.Synchronise();
-          if (Index.StoreKeys) Index.StoreKeys();
+          if (Engine().Index.Synchronise) Engine().Index.Synchronise();
+          if (Engine().Index.StoreKeys) Engine().Index.StoreKeys();
         }
       }
       if (indexed) Semaphore(false);
@@ -626,7 +634,7 @@ void Dbf4RawGo(std::int64_t n) { Dbf4RawGo(n, false); }
 void Dbf4RawGo(std::int64_t n, bool callAfterMove) {
   WorkArea* a = CurrentTable();
   if (!a) {
-    SetError(215, "No database in use [Dbf4RawGo]  WorkArea = " + Str(Areas.Current));
+    SetError(215, "No database in use [Dbf4RawGo]  WorkArea = " + Str(Engine().Areas.Current));
     return;
   }
   if (n > a->RecCount) {
@@ -643,7 +651,7 @@ void Dbf4RawGo(std::int64_t n, bool callAfterMove) {
       ok = GetDbfRecord(*a, n);
     }
     if (!ok) {
-      SetError(Err.ErrorCode, TakeErrorDetail() + " [Dbf4RawGo]");
+      SetError(Engine().Errors.ErrorCode, TakeErrorDetail() + " [Dbf4RawGo]");
       return;
     }
     Unpack(*a);
@@ -683,8 +691,8 @@ void SKIP(std::int64_t n) {
 
   bool endReached = false;
   bool whileOk = true;
-  if (CustomSkip) {
-    const std::int64_t target = CustomSkip(n, endReached);
+  if (Engine().CustomSkip) {
+    const std::int64_t target = Engine().CustomSkip(n, endReached);
     if (!endReached && !ReadUnpackStored(*a, target)) {
       if (indexed) Semaphore(false);
       DispatchPending();
@@ -696,7 +704,7 @@ void SKIP(std::int64_t n) {
       std::int64_t next;
       if (n > 0) {
         if (indexed) {
-          next = Index.NextEntry ? Index.NextEntry() : a->RecNo;
+          next = Engine().Index.NextEntry ? Engine().Index.NextEntry() : a->RecNo;
           if (next == a->RecNo) endReached = true;
         } else {
           RefreshRecCountSoon(*a);
@@ -712,7 +720,7 @@ void SKIP(std::int64_t n) {
       } else {
         if (IsVisible(*a)) lastVisible = a->RecNo;
         if (indexed) {
-          next = Index.PriorEntry ? Index.PriorEntry() : a->RecNo;
+          next = Engine().Index.PriorEntry ? Engine().Index.PriorEntry() : a->RecNo;
           if (next == a->RecNo) endReached = true;
         } else {
           next = a->RecNo - 1;
@@ -743,7 +751,7 @@ void SKIP(std::int64_t n) {
       a->RecNo = a->RecCount + 1;
       SetEOF(true);
       BlankNative(*a);
-      if (indexed && Index.Synchronise) Index.Synchronise();
+      if (indexed && Engine().Index.Synchronise) Engine().Index.Synchronise();
     } else {
       // GoTop's own after-move call would come before BOF is set, and twice
       // for one move: the procedure is held back for the call below.
@@ -772,14 +780,14 @@ void SKIP(std::int64_t n) {
       }
       a->Bof = true;
       if (indexed) {
-        if (Index.Synchronise) Index.Synchronise();
-        if (Index.SetBof) Index.SetBof(true);
+        if (Engine().Index.Synchronise) Engine().Index.Synchronise();
+        if (Engine().Index.SetBof) Engine().Index.SetBof(true);
       }
     }
   }
   if (indexed) {
     Semaphore(false);
-    if (Index.StoreKeys) Index.StoreKeys();
+    if (Engine().Index.StoreKeys) Engine().Index.StoreKeys();
   }
   DispatchPending();
   CallAfterMove(*a);
@@ -793,9 +801,9 @@ void NoVisibleRecord(WorkArea& a, bool indexed) {
   a.RecNo = a.RecCount + 1;
   a.Bof = a.Eof = true;
   if (indexed) {
-    if (Index.Synchronise) Index.Synchronise();
-    if (Index.SetBof) Index.SetBof(true);
-    if (Index.SetEof) Index.SetEof(true);
+    if (Engine().Index.Synchronise) Engine().Index.Synchronise();
+    if (Engine().Index.SetBof) Engine().Index.SetBof(true);
+    if (Engine().Index.SetEof) Engine().Index.SetEof(true);
   }
 }
 
@@ -810,7 +818,7 @@ void GoTop() {
   std::int64_t r = 1;
   if (indexed) {
     Semaphore(true);
-    r = Index.FirstEntry ? Index.FirstEntry() : 1;
+    r = Engine().Index.FirstEntry ? Engine().Index.FirstEntry() : 1;
   }
   bool ok = true;
   if (r < 1 || r > a->RecCount) {
@@ -818,11 +826,12 @@ void GoTop() {
   } else if (!ReadUnpackStored(*a, r)) {
     ok = false;
   } else {
-    while (!IsVisible(*a) && !a->Eof && Err.ErrorCode == 0) {
+    while (!IsVisible(*a) && !a->Eof && Engine().Errors.ErrorCode == 0) {
       std::int64_t next;
       if (indexed) {
-        next = Index.NextEntry ? Index.NextEntry() : a->RecNo;
-        if ((Index.AtEof && Index.AtEof()) || next == a->RecNo) next = a->RecCount + 1;
+        next = Engine().Index.NextEntry ? Engine().Index.NextEntry() : a->RecNo;
+        if ((Engine().Index.AtEof && Engine().Index.AtEof()) || next == a->RecNo)
+          next = a->RecCount + 1;
       } else {
         next = a->RecNo + 1;
       }
@@ -835,7 +844,7 @@ void GoTop() {
     }
   }
   if (indexed) {
-    if (ok && Index.StoreKeys) Index.StoreKeys();
+    if (ok && Engine().Index.StoreKeys) Engine().Index.StoreKeys();
     Semaphore(false);
   }
   // An index that failed during the move left its own error.
@@ -853,7 +862,7 @@ void GoBottom() {
   std::int64_t r = a->RecCount;
   if (indexed) {
     Semaphore(true);
-    r = Index.LastEntry ? Index.LastEntry() : a->RecCount;
+    r = Engine().Index.LastEntry ? Engine().Index.LastEntry() : a->RecCount;
   }
   bool ok = true;
   if (r < 1 || r > a->RecCount) {
@@ -861,12 +870,12 @@ void GoBottom() {
   } else if (!ReadUnpackStored(*a, r)) {
     ok = false;
   } else {
-    while (!IsVisible(*a) && Err.ErrorCode == 0) {
+    while (!IsVisible(*a) && Engine().Errors.ErrorCode == 0) {
       std::int64_t next;
       bool atBof;
       if (indexed) {
-        next = Index.PriorEntry ? Index.PriorEntry() : a->RecNo;
-        atBof = (Index.AtBof && Index.AtBof()) || next == a->RecNo;
+        next = Engine().Index.PriorEntry ? Engine().Index.PriorEntry() : a->RecNo;
+        atBof = (Engine().Index.AtBof && Engine().Index.AtBof()) || next == a->RecNo;
       } else {
         next = a->RecNo - 1;
         atBof = a->Bof;
@@ -882,7 +891,7 @@ void GoBottom() {
     }
   }
   if (indexed) {
-    if (ok && Index.StoreKeys) Index.StoreKeys();
+    if (ok && Engine().Index.StoreKeys) Engine().Index.StoreKeys();
     Semaphore(false);
   }
   // An index that failed during the move left its own error.
@@ -894,14 +903,14 @@ void SetBOF(bool on) {
   WorkArea* a = CurrentTable();
   if (!a) return;
   a->Bof = on;
-  if (IndexActive() && Index.SetBof) Index.SetBof(on);
+  if (IndexActive() && Engine().Index.SetBof) Engine().Index.SetBof(on);
 }
 
 void SetEOF(bool on) {
   WorkArea* a = CurrentTable();
   if (!a) return;
   a->Eof = on;
-  if (IndexActive() && Index.SetEof) Index.SetEof(on);
+  if (IndexActive() && Engine().Index.SetEof) Engine().Index.SetEof(on);
 }
 
 bool dEOF() {
@@ -910,7 +919,7 @@ bool dEOF() {
   if (!a) return false;
   RefreshRecCountSoon(*a);
   if (a->RecNo > a->RecCount) SetEOF(true);
-  if (IndexActive() && Index.AtEof) return Index.AtEof();
+  if (IndexActive() && Engine().Index.AtEof) return Engine().Index.AtEof();
   return a->Eof;
 }
 
@@ -918,7 +927,7 @@ bool dBOF() {
   ClearError();
   WorkArea* a = NeedTable("dBOF");
   if (!a) return false;
-  if (IndexActive() && Index.AtBof) return Index.AtBof();
+  if (IndexActive() && Engine().Index.AtBof) return Engine().Index.AtBof();
   return a->Bof;
 }
 
@@ -982,7 +991,7 @@ int FieldLen(int i) {
   ClearError();
   const FieldDesc* f = FieldOf("FieldLen()", i);
   if (!f) return 0;
-  if (f->Type == 'D') return Dates.Century ? 10 : 8;
+  if (f->Type == 'D') return Engine().Dates.Century ? 10 : 8;
   return f->Len;
 }
 
@@ -1104,7 +1113,7 @@ bool WhileConditionHolds() {
 int LenientInt(const std::string& text) {
   std::string s = TrimLeft(text);
   if (!s.empty() && s[0] == '+') s = TrimLeft(s.substr(1));
-  const char thousands = Dates.DecimalSeparator == '.' ? ',' : '.';
+  const char thousands = Engine().Dates.DecimalSeparator == '.' ? ',' : '.';
   std::string t;
   for (char c : s)
     if (c != thousands) t += c;
@@ -1179,14 +1188,14 @@ void Replace() {
     return;
   }
   // The keys of the record as it stands in the file, before it changes.
-  if (Index.StoreKeys) Index.StoreKeys();
+  if (Engine().Index.StoreKeys) Engine().Index.StoreKeys();
   Pack(*a);
   if (const int rc = WriteRawRecord(*a, a->RecNo); rc != 0) {
     SetError(rc, "Record #" + Str(a->RecNo) + " in " + a->FileName + " [REPLACE]");
     return;
   }
   if (a->State < 2) a->State = 2;
-  if (Index.UpdateKeys) Index.UpdateKeys(false);
+  if (Engine().Index.UpdateKeys) Engine().Index.UpdateKeys(false);
 }
 
 void Append() {
@@ -1215,7 +1224,7 @@ void Append() {
   a->State = 3;
   // Other programs that trust the header see the new count at once.
   if (Shared(*a)) WriteHeaderCounts(*a);
-  if (Index.UpdateKeys) Index.UpdateKeys(true);
+  if (Engine().Index.UpdateKeys) Engine().Index.UpdateKeys(true);
 }
 
 void AppendBlank() {
@@ -1240,7 +1249,7 @@ void MarkRecord(bool deleted, const char* op) {
     return;
   }
   // The keys before the mark changes: a key expression may use DELETED().
-  if (Index.StoreKeys) Index.StoreKeys();
+  if (Engine().Index.StoreKeys) Engine().Index.StoreKeys();
   const std::uint8_t flag = deleted ? '*' : ' ';
   const std::uint64_t offset = RecordOffset(*a, a->RecNo);
   if (const int rc = a->File.WriteAt(offset, &flag, 1); rc != 0) {
@@ -1251,7 +1260,7 @@ void MarkRecord(bool deleted, const char* op) {
   a->RawRec[0] = flag;
   a->Native[0] = deleted;
   if (a->State < 2) a->State = 2;
-  if (Index.UpdateKeys) Index.UpdateKeys(false);
+  if (Engine().Index.UpdateKeys) Engine().Index.UpdateKeys(false);
 }
 
 }  // namespace
@@ -1305,9 +1314,9 @@ void PACK() {
     a->Bof = a->Eof = true;
     BlankNative(*a);
   }
-  if (Index.Rebuild) {
-    Index.Rebuild();
-    if (Err.ErrorCode != 0) return;
+  if (Engine().Index.Rebuild) {
+    Engine().Index.Rebuild();
+    if (Engine().Errors.ErrorCode != 0) return;
   }
   GoTop();
 }
@@ -1402,14 +1411,6 @@ void Poke(int i, std::int64_t r, const std::string& bytes) {
 
 namespace {
 
-struct LocateTerms {
-  int field = 0;  // 0: no locate to continue
-  std::string value;
-  bool nocase = false, exact = false, contained = false;
-  int area = 0;
-};
-LocateTerms gLocate;
-
 // Takes an option word out of the text; true when it was there.
 bool TakeOption(std::string& up, const char* word) {
   const std::size_t n = std::strlen(word);
@@ -1426,7 +1427,7 @@ bool TakeOption(std::string& up, const char* word) {
 }
 
 bool LocateScan(WorkArea& a, std::int64_t from) {
-  const LocateTerms& t = gLocate;
+  const LocateTerms& t = Engine().LastLocate;
   const FieldDesc& f = a.Fields[t.field - 1];
   // One table takes a stored byte to the compared one: OEM to ANSI on an
   // OEM table, then upper case unless NOCASE.
@@ -1445,14 +1446,14 @@ bool LocateScan(WorkArea& a, std::int64_t from) {
     bool pass = false;
     if (f.Type == 'M') {
       const std::string_view block = PeekView(a, t.field, r);
-      if (Err.ErrorCode) return false;
+      if (Engine().Errors.ErrorCode) return false;
       std::int32_t number = 0;
       if (!ParseInt32(Trim(block), number) || number == 0) continue;
       std::vector<std::string> lines;
       {
         // A memo that cannot be read is one that does not match.
         ScopedErrorDispatch quiet(false);
-        if (MemoUnit.TextLines) MemoUnit.TextLines(number, lines);
+        if (Engine().MemoUnit.TextLines) Engine().MemoUnit.TextLines(number, lines);
         ClearError();
       }
       for (const std::string& line : lines) {
@@ -1466,7 +1467,7 @@ bool LocateScan(WorkArea& a, std::int64_t from) {
       }
     } else {
       const std::string_view raw = PeekView(a, t.field, r);
-      if (Err.ErrorCode) return false;
+      if (Engine().Errors.ErrorCode) return false;
       if (!t.exact && !t.contained) {
         if (raw.size() >= l) {
           pass = true;
@@ -1491,7 +1492,7 @@ bool LocateScan(WorkArea& a, std::int64_t from) {
   }
   GoBottom();
   if (a.RecCount > 0 && !a.Eof) SKIP(1);
-  gLocate.field = 0;
+  Engine().LastLocate.field = 0;
   return false;
 }
 
@@ -1546,8 +1547,8 @@ bool Locate(const std::string& fieldText, const std::string& valueText) {
     while (!v.empty() && v.back() == ' ') v.pop_back();
   if (!t.nocase) v = platform::AnsiUpper(v);
   t.value = v;
-  t.area = Areas.Current;
-  gLocate = t;
+  t.area = Engine().Areas.Current;
+  Engine().LastLocate = t;
   return LocateScan(*a, 1);
 }
 
@@ -1555,7 +1556,8 @@ bool Continue() {
   ClearError();
   WorkArea* a = NeedTable("Continue");
   if (!a) return false;
-  if (gLocate.field == 0 || gLocate.area != Areas.Current || gLocate.field > a->FieldCount) {
+  if (Engine().LastLocate.field == 0 || Engine().LastLocate.area != Engine().Areas.Current ||
+      Engine().LastLocate.field > a->FieldCount) {
     SetError(220, "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
     return false;
   }

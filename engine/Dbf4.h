@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/TZCommon.h"
+#include "engine/engine_context.h"
 
 namespace vz {
 

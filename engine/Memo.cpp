@@ -111,10 +111,10 @@ void CloseMemoHook(WorkArea& a) { CloseMemoFile(a); }
 }  // namespace
 
 void MemoInit() {
-  MemoUnit.Open = OpenMemoHook;
-  MemoUnit.Close = CloseMemoHook;
-  MemoUnit.Create = CreateMemoFile;
-  MemoUnit.TextLines = TextLinesHook;
+  Engine().MemoUnit.Open = OpenMemoHook;
+  Engine().MemoUnit.Close = CloseMemoHook;
+  Engine().MemoUnit.Create = CreateMemoFile;
+  Engine().MemoUnit.TextLines = TextLinesHook;
 }
 
 MemoArea* CurrentMemo() {
@@ -128,15 +128,14 @@ bool OpenMemoFile(WorkArea& a) {
     SetError(1007, name + " [USE]");
     return false;
   }
-  static std::uint64_t openings = 0;
   auto memo = std::make_unique<MemoArea>();
-  memo->Serial = ++openings;
+  memo->Serial = ++Engine().MemoOpenings;
   memo->Name = name;
   memo->OpenName = platform::ResolveFileName(MemoNameOf(a.OpenName));
   int mode = platform::kModeReadWrite;
-  if ((Settings.NetworkMode && !a.Exclusive) || Settings.ForceSharedMemo)
+  if ((Engine().Settings.NetworkMode && !a.Exclusive) || Engine().Settings.ForceSharedMemo)
     mode = platform::kModeShared;
-  if (Settings.ForcedFileMode != -1) mode = Settings.ForcedFileMode;
+  if (Engine().Settings.ForcedFileMode != -1) mode = Engine().Settings.ForcedFileMode;
   if (const int rc = memo->File.Open(memo->OpenName, mode); rc != 0) {
     SetError(rc, "Memo file not found: " + name + " [USE]");
     return false;
@@ -478,7 +477,7 @@ std::string ReadMemoText(std::int64_t block, bool convert) {
     return text;
   }
   CreateBlobDescriptor(convert, block, 1);
-  if (Err.ErrorCode != 0) return text;
+  if (Engine().Errors.ErrorCode != 0) return text;
   const std::int64_t size = SeekBlobStream(0, 2);
   SeekBlobStream(0, 0);
   text.resize(static_cast<std::size_t>(size));
@@ -501,7 +500,7 @@ std::int64_t WriteMemoText(const std::string& text, bool convert) {
 bool MemoLines::Assign(std::int64_t block) {
   pos_ = 0;
   text_ = ReadMemoText(block, false);
-  return Err.ErrorCode == 0;
+  return Engine().Errors.ErrorCode == 0;
 }
 
 bool MemoLines::GetMemo(std::string& line) {

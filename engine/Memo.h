@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/TZCommon.h"
+#include "engine/engine_context.h"
 
 namespace vz {
 

@@ -2,13 +2,6 @@
 
 namespace vz {
 
-EngineSettings Settings;
-WorkAreaTable Areas;
-IndexHooks Index;
-MemoHooks MemoUnit;
-EvaluatorHooks Evaluator;
-CustomSkipProc CustomSkip;
-
 WorkArea::WorkArea() = default;
 WorkArea::~WorkArea() = default;
 
@@ -28,13 +21,6 @@ std::uint32_t NativeSlotSize(const FieldDesc& f) {
     default:
       return 0;
   }
-}
-
-void ResetEngine() {
-  for (auto& slot : Areas.Slot) slot.reset();
-  Areas.Current = 1;
-  Settings = EngineSettings{};
-  CustomSkip = nullptr;
 }
 
 std::string TrimLeft(std::string_view s) {

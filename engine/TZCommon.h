@@ -1,10 +1,8 @@
-// Engine-wide state of the storage engine: the settings, the 33 work areas
+// The types of the storage engine's state: the settings, the work areas
 // and the record each open table keeps in its area, and the hook tables
 // through which the optional units (memo files, indexes, the expression
-// evaluator) join in without the storage engine knowing them.
-//
-// The engine is single-threaded by design: one current work area, one error
-// state (tzmsg.h), one set of settings.
+// evaluator) join in without the storage engine knowing them. The one
+// instance of each lives in the engine context (engine_context.h).
 #pragma once
 
 #include <array>
@@ -35,7 +33,6 @@ struct EngineSettings {
   bool HideDeleted = false;
   bool ForceSharedMemo = false;  // opens memo files shared even when exclusive
 };
-extern EngineSettings Settings;
 
 // One field of a table, in descriptor order.
 struct FieldDesc {
@@ -164,10 +161,6 @@ struct WorkAreaTable {
   std::array<std::unique_ptr<WorkArea>, kMaxAreas + 1> Slot;  // [0] unused
   int Current = 1;
 };
-extern WorkAreaTable Areas;
-
-// The table of the current work area, or null when the area is free.
-inline WorkArea* CurrentTable() { return Areas.Slot[Areas.Current].get(); }
 
 // Index hooks, filled by the index engine at start-up. An empty entry means
 // there is no index layer: moves use record-number order.
@@ -191,7 +184,6 @@ struct IndexHooks {
   // Rebuilds every open index of the current area (after a PACK).
   void (*Rebuild)() = nullptr;
 };
-extern IndexHooks Index;
 
 // Memo hooks, filled by the memo unit at start-up.
 struct MemoHooks {
@@ -205,23 +197,16 @@ struct MemoHooks {
   // stored (no character-set conversion).
   bool (*TextLines)(std::int64_t block, std::vector<std::string>& lines) = nullptr;
 };
-extern MemoHooks MemoUnit;
 
 // The expression evaluator, installed by the expression engine: evaluates
 // a filter or while expression on the current record.
 struct EvaluatorHooks {
   bool (*IsTrue)(AreaExpression& expr) = nullptr;
 };
-extern EvaluatorHooks Evaluator;
 
 // A custom skip procedure: given the step, returns the target record and
 // whether the end was reached.
 using CustomSkipProc = std::function<std::int64_t(std::int64_t n, bool& endReached)>;
-extern CustomSkipProc CustomSkip;
-
-// Puts every engine-wide state back to its initial values: closes nothing,
-// drops every open area (tests).
-void ResetEngine();
 
 // Text helpers shared by the engine's units: they remove the characters
 // below 33 (blanks and control characters) at one or both ends.

@@ -122,7 +122,7 @@ bool ReadCurrentLayout(WorkArea& area) {
                         area.FileName + " is not a valid field type");
       // Reached only with dispatching off (or a handler): the open then
       // reports the general reading failure.
-      Err.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
+      Engine().Errors.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
       return false;
     }
   }
@@ -163,7 +163,7 @@ bool ReadOldLayout(WorkArea& area, std::uint64_t fileSize) {
     if (!ValidType(f.Type)) {
       SetError(211, "Field: " + f.Name + " [" + std::string(1, f.Type) + "] in " +
                         area.FileName + " is not a valid field type");
-      Err.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
+      Engine().Errors.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
       return false;
     }
     area.Fields.push_back(f);
@@ -238,7 +238,7 @@ bool OpenDBF(WorkArea& area) {
     ReleaseHeader(area);
     return false;
   }
-  if (Settings.FixRecCount) area.RecCount = RecordsInFile(area, size);
+  if (Engine().Settings.FixRecCount) area.RecCount = RecordsInFile(area, size);
   if (area.RecCount >= 1) {
     area.RecNo = 1;
     area.Bof = area.Eof = false;
@@ -478,8 +478,8 @@ bool CreateDBF(const std::string& fileName, const std::vector<FieldSpec>& fields
     SetError(rc, "Error writing " + shown + " [CreateDBF]");
     return false;
   }
-  if (memo && MemoUnit.Create) {
-    if (const int code = MemoUnit.Create(name, header[0]); code != 0) {
+  if (memo && Engine().MemoUnit.Create) {
+    if (const int code = Engine().MemoUnit.Create(name, header[0]); code != 0) {
       platform::DeleteFile(name);
       SetError(code, "Cannot create memo file " + shown + " [CreateDBF]");
       return false;

@@ -4,11 +4,10 @@
 #include <cstring>
 
 #include "engine/TZCommon.h"
+#include "engine/engine_context.h"
 #include "platform/codepage.h"
 
 namespace vz {
-
-DateSettings Dates;
 
 namespace {
 
@@ -166,8 +165,8 @@ bool ParseDate(std::string_view text, int& year, int& month, int& day, bool& bla
   blank = false;
   std::string t = Trim(text);
   if (t.size() > 10) t.resize(10);
-  const std::string blank2 = BlankDate(Dates.DateFormat, false);
-  const std::string blank4 = BlankDate(Dates.DateFormat, true);
+  const std::string blank2 = BlankDate(Engine().Dates.DateFormat, false);
+  const std::string blank4 = BlankDate(Engine().Dates.DateFormat, true);
   if (t.empty() || t == Trim(blank2) || t == Trim(blank4)) {
     blank = true;
     return true;
@@ -184,7 +183,7 @@ bool ParseDate(std::string_view text, int& year, int& month, int& day, bool& bla
   }
   if (k != 2) return false;
   std::string mm, dd, yy;
-  OrderParts(Dates.DateFormat, parts[0], parts[1], parts[2], mm, dd, yy);
+  OrderParts(Engine().Dates.DateFormat, parts[0], parts[1], parts[2], mm, dd, yy);
   if (mm.size() == 1) mm = "0" + mm;
   if (dd.size() == 1) dd = "0" + dd;
   if (yy.size() == 1) yy = "0" + yy;
@@ -203,21 +202,21 @@ bool ParseDate(std::string_view text, int& year, int& month, int& day, bool& bla
 
 void SetDateFormat(int code) {
   code = Clamp(code);
-  Dates.DateFormat = code;
+  Engine().Dates.DateFormat = code;
   if (code >= kItalian && code <= kSpanish) {
-    Dates.DecimalSeparator = ',';
-    Dates.ThousandSeparator = '.';
+    Engine().Dates.DecimalSeparator = ',';
+    Engine().Dates.ThousandSeparator = '.';
   } else {
-    Dates.DecimalSeparator = '.';
-    Dates.ThousandSeparator = code == kRussian ? ' ' : ',';
+    Engine().Dates.DecimalSeparator = '.';
+    Engine().Dates.ThousandSeparator = code == kRussian ? ' ' : ',';
   }
-  Dates.ShortDateFormat = ShortFormatOf(code, Dates.Century);
-  Dates.DateSeparator = SeparatorOf(code);
+  Engine().Dates.ShortDateFormat = ShortFormatOf(code, Engine().Dates.Century);
+  Engine().Dates.DateSeparator = SeparatorOf(code);
 }
 
 void SetCentury(bool on) {
-  Dates.Century = on;
-  Dates.ShortDateFormat = ShortFormatOf(Dates.DateFormat, on);
+  Engine().Dates.Century = on;
+  Engine().Dates.ShortDateFormat = ShortFormatOf(Engine().Dates.DateFormat, on);
 }
 
 int DateFormatForLanguage(const platform::UserLanguage& language) {
@@ -233,8 +232,8 @@ int DateFormatForLanguage(const platform::UserLanguage& language) {
 }
 
 void InitDateSettings() {
-  Dates = DateSettings{};
-  Dates.WindowBase = platform::Today().year - 70;
+  Engine().Dates = DateSettings{};
+  Engine().Dates.WindowBase = platform::Today().year - 70;
   SetDateFormat(DateFormatForLanguage(platform::DefaultUserLanguage()));
 }
 
@@ -242,11 +241,20 @@ std::string DatePicture(int code, bool century) {
   return Compose(code, "MM", "DD", century ? "YYYY" : "YY");
 }
 
+std::string BlankDate() {
+  const DateSettings& d = Engine().Dates;
+  return BlankDate(d.DateFormat, d.Century);
+}
+
 std::string BlankDate(int code, bool century) {
   return Compose(code, "  ", "  ", century ? "    " : "  ");
 }
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int YearOfTwoDigits(int yy) {
+  return YearOfTwoDigits(yy, Engine().Dates.WindowBase);
+}
 
 int YearOfTwoDigits(int yy, int windowBase) {
   const int century = (windowBase / 100) * 100;
@@ -262,8 +270,8 @@ int DaysInMonth(int year, int month) {
 std::string StoredToDisplay(const char* stored8) {
   if (std::memcmp(stored8, "        ", 8) == 0) return BlankDate();
   const std::string yyyy(stored8, 4), mm(stored8 + 4, 2), dd(stored8 + 6, 2);
-  const std::string year = Dates.Century ? yyyy : yyyy.substr(2);
-  return Compose(Dates.DateFormat, mm, dd, year);
+  const std::string year = Engine().Dates.Century ? yyyy : yyyy.substr(2);
+  return Compose(Engine().Dates.DateFormat, mm, dd, year);
 }
 
 bool DisplayToStored(std::string_view display, std::string& stored8) {
@@ -290,14 +298,14 @@ bool SearchDateToStored(std::string_view text, std::string& stored8) {
 
 std::string StoredToDisplayKeepingCentury(const char* stored8, const char* unlike8) {
   const std::string shown = StoredToDisplay(stored8);
-  if (Dates.Century || !AllDigits(std::string_view(stored8, 4))) return shown;
+  if (Engine().Dates.Century || !AllDigits(std::string_view(stored8, 4))) return shown;
   std::string back;
   const bool readsBack = DisplayToStored(shown, back) && back.compare(0, 8, stored8, 8) == 0;
   const bool mistakable =
       unlike8 && std::memcmp(unlike8, stored8, 8) != 0 && StoredToDisplay(unlike8) == shown;
   if (readsBack && !mistakable) return shown;
   const std::string yyyy(stored8, 4), mm(stored8 + 4, 2), dd(stored8 + 6, 2);
-  return Compose(Dates.DateFormat, mm, dd, yyyy);
+  return Compose(Engine().Dates.DateFormat, mm, dd, yyyy);
 }
 
 bool DateCheck(std::string_view text, std::string& out) {
@@ -308,8 +316,8 @@ bool DateCheck(std::string_view text, std::string& out) {
     out = BlankDate();
     return true;
   }
-  const std::string shownYear = Dates.Century ? FourDigits(year) : TwoDigits(year);
-  out = Compose(Dates.DateFormat, TwoDigits(month), TwoDigits(day), shownYear);
+  const std::string shownYear = Engine().Dates.Century ? FourDigits(year) : TwoDigits(year);
+  out = Compose(Engine().Dates.DateFormat, TwoDigits(month), TwoDigits(day), shownYear);
   return true;
 }
 
@@ -380,5 +388,24 @@ std::string MonthNameAnsi(int month, int code) {
 
 int DayNameWidth(int code) { return LanguageOf(code).dayWidth; }
 int MonthNameWidth(int code) { return LanguageOf(code).monthWidth; }
+
+std::string DayName(int weekday) {
+  return DayName(weekday, Engine().Dates.DateFormat);
+}
+std::string MonthName(int month) {
+  return MonthName(month, Engine().Dates.DateFormat);
+}
+int DayNameWidth() {
+  return DayNameWidth(Engine().Dates.DateFormat);
+}
+std::string DayNameAnsi(int weekday) {
+  return DayNameAnsi(weekday, Engine().Dates.DateFormat);
+}
+std::string MonthNameAnsi(int month) {
+  return MonthNameAnsi(month, Engine().Dates.DateFormat);
+}
+int MonthNameWidth() {
+  return MonthNameWidth(Engine().Dates.DateFormat);
+}
 
 }  // namespace vz

@@ -35,7 +35,6 @@ struct DateSettings {
   std::string ShortDateFormat = "MM/dd/yy";
   char DateSeparator = '/';
 };
-extern DateSettings Dates;
 
 // Sets the date format (a code above 8 counts as 0), the separators and
 // the short date format.
@@ -48,14 +47,17 @@ int DateFormatForLanguage(const platform::UserLanguage& language);
 
 // The picture with blanks for the digits ("  /  /  ", "    .  .  ", ...).
 std::string BlankDate(int code, bool century);
-inline std::string BlankDate() { return BlankDate(Dates.DateFormat, Dates.Century); }
+// ... of the current date format and century switch.
+std::string BlankDate();
 // Picture letters of a format ("MM/DD/YY", "YYYY.MM.DD").
 std::string DatePicture(int code, bool century);
 
 bool IsLeapYear(int year);
 // The full year of a two-digit year by the window that starts at the base
 // year: 00 to 55 are 2000 to 2055 and 56 to 99 are 1956 to 1999 in 2026.
-int YearOfTwoDigits(int yy, int windowBase = Dates.WindowBase);
+int YearOfTwoDigits(int yy, int windowBase);
+// ... by the current window.
+int YearOfTwoDigits(int yy);
 int DaysInMonth(int year, int month);
 
 // Stored form (8 bytes YYYYMMDD) to the displayed form of the current
@@ -99,14 +101,21 @@ std::int64_t JulianOfStored(std::string_view stored8);
 // Day names (0 Sunday) and month names (1 January), blank-padded to their
 // language's width and in that language's OEM code page. The language
 // follows the date format: 3 Italian, 4 and 7 French, 5 German, 6 Spanish,
-// 8 Russian, every other code English.
-std::string DayName(int weekday, int code = Dates.DateFormat);
-std::string MonthName(int month, int code = Dates.DateFormat);
-int DayNameWidth(int code = Dates.DateFormat);
+// 8 Russian, every other code English. The forms without a code take the
+// current date format.
+std::string DayName(int weekday, int code);
+std::string MonthName(int month, int code);
+int DayNameWidth(int code);
+std::string DayName(int weekday);
+std::string MonthName(int month);
+int DayNameWidth();
 // The same names in the current ANSI code page (texts of the expression
 // language are ANSI), blank-padded to the same widths.
-std::string DayNameAnsi(int weekday, int code = Dates.DateFormat);
-std::string MonthNameAnsi(int month, int code = Dates.DateFormat);
-int MonthNameWidth(int code = Dates.DateFormat);
+std::string DayNameAnsi(int weekday, int code);
+std::string MonthNameAnsi(int month, int code);
+int MonthNameWidth(int code);
+std::string DayNameAnsi(int weekday);
+std::string MonthNameAnsi(int month);
+int MonthNameWidth();
 
 }  // namespace vz

@@ -3,17 +3,14 @@
 #include <cstdlib>
 #include <new>
 
+#include "engine/engine_context.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
 
 namespace vz {
 
-ErrorState Err;
-
 EZavodError::EZavodError(const std::string& message)
     : std::runtime_error(platform::VisibleText(message)), message_(message) {}
-
-void ResetErrorState() { Err = ErrorState{}; }
 
 std::string Str(long long n) { return std::to_string(n); }
 
@@ -154,62 +151,74 @@ std::string ErrorText(int code) {
 }
 
 void SetError(int code, const std::string& detail) {
-  Err.ErrorCode = static_cast<std::uint16_t>(code);
-  Err.MessageCode = static_cast<std::uint16_t>(code);
-  Err.ErrorDetail = detail;
-  Err.Undispatched = !Err.ErrorDispatch;
-  if (Err.ErrorDispatch) HandleError();
+  Engine().Errors.ErrorCode = static_cast<std::uint16_t>(code);
+  Engine().Errors.MessageCode = static_cast<std::uint16_t>(code);
+  Engine().Errors.ErrorDetail = detail;
+  Engine().Errors.Undispatched = !Engine().Errors.ErrorDispatch;
+  if (Engine().Errors.ErrorDispatch) HandleError();
 }
 
 void StoreError(int code, const std::string& detail) {
-  Err.ErrorCode = static_cast<std::uint16_t>(code);
-  Err.MessageCode = static_cast<std::uint16_t>(code);
-  Err.ErrorDetail = detail;
-  Err.Undispatched = true;
+  Engine().Errors.ErrorCode = static_cast<std::uint16_t>(code);
+  Engine().Errors.MessageCode = static_cast<std::uint16_t>(code);
+  Engine().Errors.ErrorDetail = detail;
+  Engine().Errors.Undispatched = true;
 }
 
 void DispatchPending() {
-  if (Err.Undispatched && Err.ErrorCode != 0 && Err.ErrorDispatch) HandleError();
+  if (Engine().Errors.Undispatched && Engine().Errors.ErrorCode != 0 &&
+      Engine().Errors.ErrorDispatch)
+    HandleError();
 }
 
 void HandleError() {
-  Err.Undispatched = false;
-  if (Err.Halting) return;
-  Err.MessageCode = Err.ErrorCode;
-  if (Err.ErrorHandler) {
-    Err.ErrorHandler();
+  Engine().Errors.Undispatched = false;
+  if (Engine().Errors.Halting) return;
+  Engine().Errors.MessageCode = Engine().Errors.ErrorCode;
+  if (Engine().Errors.ErrorHandler) {
+    Engine().Errors.ErrorHandler();
     return;
   }
-  if (Err.ErrorCode == 0) return;
-  const std::string message = ErrorText(Err.ErrorCode) + "\r\n" + TakeErrorDetail();
-  if (Err.RaiseErrors) throw EZavodError(message);
+  if (Engine().Errors.ErrorCode == 0) return;
+  const std::string message = ErrorText(Engine().Errors.ErrorCode) + "\r\n" + TakeErrorDetail();
+  if (Engine().Errors.RaiseErrors) throw EZavodError(message);
+  Halt(Engine().Errors.ErrorCode, message);
+}
+
+void InstallHaltingPresentation() {
+  Engine().Errors.PresentHalts = true;
+}
+
+void Halt(int code, const std::string& message) {
+  ErrorState& e = Engine().Errors;
+  if (!e.PresentHalts) throw EZavodError(message);
   platform::PresentHalt(kHaltCaption, message);
-  Err.Halting = true;
-  platform::Terminate(Err.ErrorCode);
+  e.Halting = true;
+  platform::Terminate(code);
 }
 
 std::string TakeErrorDetail() {
-  std::string detail = std::move(Err.ErrorDetail);
-  Err.ErrorDetail.clear();
-  Err.MessageCode = 0;
+  std::string detail = std::move(Engine().Errors.ErrorDetail);
+  Engine().Errors.ErrorDetail.clear();
+  Engine().Errors.MessageCode = 0;
   return detail;
 }
 
 std::string ErrorMessage() {
-  if (Err.MessageCode == 0) return std::string();
-  const std::string text = ErrorText(Err.MessageCode);
+  if (Engine().Errors.MessageCode == 0) return std::string();
+  const std::string text = ErrorText(Engine().Errors.MessageCode);
   return text + "\r\n" + TakeErrorDetail();
 }
 
 bool SetErrorDispatch(bool on) {
-  const bool previous = Err.ErrorDispatch;
-  Err.ErrorDispatch = on;
+  const bool previous = Engine().Errors.ErrorDispatch;
+  Engine().Errors.ErrorDispatch = on;
   return previous;
 }
 
 bool SetRaiseErrors(bool on) {
-  const bool previous = Err.RaiseErrors;
-  Err.RaiseErrors = on;
+  const bool previous = Engine().Errors.RaiseErrors;
+  Engine().Errors.RaiseErrors = on;
   return previous;
 }
 

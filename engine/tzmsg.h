@@ -4,11 +4,18 @@
 //
 // Every failing procedure stores a code and a detail text with SetError.
 // With dispatching on (the default), HandleError then acts: an installed
-// ErrorHandler is called; otherwise, with RaiseErrors on, EZavodError is
-// thrown; otherwise the message is presented through the platform's halt
-// presenter (the GUI shows a "Program halted." box) and the program ends
-// with the code as its exit status. With dispatching off the procedure goes
-// on to its own clean-up and returns; the caller tests ErrorCode.
+// ErrorHandler is called; otherwise the error halts the work. A halting
+// error is reported to the caller as EZavodError, unless the program has
+// installed the halting presentation (InstallHaltingPresentation) and
+// RaiseErrors is off: then the message is presented through the platform's
+// halt presenter (standard error, or the GUI's "Program halted." box) and
+// the program ends with the code as its exit status. With dispatching off
+// the procedure goes on to its own clean-up and returns; the caller tests
+// ErrorCode.
+//
+// So a library user (a test, another program) always gets its errors back;
+// the reader and vorza-dbf install the presentation at start-up, and end
+// as their users know them to.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +43,7 @@ class EZavodError : public std::runtime_error {
   std::string message_;
 };
 
+// The engine-wide error state; its one instance is in the engine context.
 struct ErrorState {
   std::uint16_t ErrorCode = 0;
   std::string ErrorDetail;
@@ -43,27 +51,32 @@ struct ErrorState {
   bool ErrorDispatch = true;
   bool RaiseErrors = false;
   std::function<void()> ErrorHandler;
+  // Set once a halting error is being presented: the program is ending, and
+  // further errors are not dispatched.
   bool Halting = false;
+  // A halting error is presented and ends the program (see the top).
+  bool PresentHalts = false;
   // The stored error has not been dispatched yet (procedures that dispatch
   // once, at their end, store first).
   bool Undispatched = false;
 };
-
-// The engine-wide error state (one instance).
-extern ErrorState Err;
-// Puts the error state back to its initial values (tests).
-void ResetErrorState();
 
 // Caption of the box that presents a halting error.
 inline constexpr const char* kHaltCaption = "Program halted.";
 
 void SetError(int code, const std::string& detail);
 void HandleError();
-// Clears the error code; procedures call it on entry.
-inline void ClearError() {
-  Err.ErrorCode = 0;
-  Err.Undispatched = false;
-}
+
+// Makes a halting error end the program: presented with kHaltCaption, then
+// the exit with the code. A program calls it once at start-up; the engine
+// context's Reset takes it back.
+void InstallHaltingPresentation();
+// Ends the work with an error that the caller cannot go on from (the
+// message is the full text, ErrorText and detail): presented and the
+// program ended when the halting presentation is installed, otherwise
+// raised as EZavodError.
+[[noreturn]] void Halt(int code, const std::string& message);
+// (ClearError, which procedures call on entry, is in engine_context.h.)
 // Stores an error without dispatching it; DispatchPending acts on it later.
 void StoreError(int code, const std::string& detail);
 // Dispatches a stored error that was not dispatched yet.

@@ -40,23 +40,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // As the reader opens a table.
   fuzz::ResetEngine();
-  Settings.HideDeleted = true;
-  Settings.FixRecCount = true;
-  Settings.ForcedFileMode = platform::kModeRead;
-  fuzz::Try([&] { USE(path); });
-  Settings.ForcedFileMode = -1;
-  Settings.FixRecCount = false;
+  Engine().Settings.HideDeleted = true;
+  {
+    ScopedSetting<bool> fix(Engine().Settings.FixRecCount, true);
+    ScopedSetting<int> readOnly(Engine().Settings.ForcedFileMode, platform::kModeRead);
+    fuzz::Try([&] { USE(path); });
+  }
   fuzz::WalkTable();
 
   // With the settings of the header's spare bytes.
   fuzz::ResetEngine();
-  Settings.FixRecCount = flags & 1;
-  Settings.HideDeleted = flags & 2;
-  Settings.AnsiTables = flags & 4;
+  Engine().Settings.FixRecCount = flags & 1;
+  Engine().Settings.HideDeleted = flags & 2;
+  Engine().Settings.AnsiTables = flags & 4;
   SetDateFormat(dates % 9);
   SetCentury(dates & 0x10);
   fuzz::Try([&] { USE(path + ((flags & 8) ? " EXCLUSIVE" : "") + " ALIAS FZ"); });
-  Settings.FixRecCount = false;
+  Engine().Settings.FixRecCount = false;
   fuzz::WalkTable(false);
 
   // Through the table component.

@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::ResetEngine();
   SetDateFormat((settings & 0x0F) % 9);
   SetCentury(settings & 0x10);
-  Settings.AnsiTables = settings & 0x20;
+  Engine().Settings.AnsiTables = settings & 0x20;
   const fuzz::ExprTableFiles files = fuzz::ExprTable(record.empty() && nul != std::string::npos ? " " : record);
   const test::Bytes other = fuzz::OtherTable();
   const std::string table = fuzz::File("fx.dbf");

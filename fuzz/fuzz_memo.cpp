@@ -65,11 +65,11 @@ void ReadMemo(std::int64_t block, bool convert) {
 
 void ReadAllMemos(const std::string& dbf, std::uint64_t dbtSize) {
   fuzz::ResetEngine();
-  Settings.FixRecCount = true;
-  Settings.ForcedFileMode = platform::kModeRead;
-  fuzz::Try([&] { USE(dbf); });
-  Settings.ForcedFileMode = -1;
-  Settings.FixRecCount = false;
+  {
+    ScopedSetting<bool> fix(Engine().Settings.FixRecCount, true);
+    ScopedSetting<int> readOnly(Engine().Settings.ForcedFileMode, platform::kModeRead);
+    fuzz::Try([&] { USE(dbf); });
+  }
   WorkArea* a = CurrentTable();
   if (!a) return;
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "engine/Dbf4.h"
@@ -33,7 +34,7 @@ void WalkIndexOwnMoves() {
     fuzz::Try([&] { r = _FindNextRec(); });
     gSink = gSink + r;
     bool eof = true;
-    fuzz::Try([&] { eof = Index.AtEof && Index.AtEof(); });
+    fuzz::Try([&] { eof = Engine().Index.AtEof && Engine().Index.AtEof(); });
     if (r == 0 || eof) break;
   }
   fuzz::Try([] { gSink = gSink + _FindLastRec(); });
@@ -42,7 +43,7 @@ void WalkIndexOwnMoves() {
     fuzz::Try([&] { r = _FindPriorRec(); });
     gSink = gSink + r;
     bool bof = true;
-    fuzz::Try([&] { bof = Index.AtBof && Index.AtBof(); });
+    fuzz::Try([&] { bof = Engine().Index.AtBof && Engine().Index.AtBof(); });
     if (r == 0 || bof) break;
   }
 }
@@ -50,14 +51,13 @@ void WalkIndexOwnMoves() {
 void Searches() {
   for (const std::string& key : fuzz::SearchKeys()) {
     for (bool exact : {false, true}) {
-      IndexSet.ExactFind = exact;
+      ScopedSetting<bool> exactFind(IndexEngine().Settings.ExactFind, exact);
       fuzz::Try([&] { gSink = gSink + Find(key); });
       fuzz::ReadCurrentRecord();
       fuzz::Try([] { SKIP(1); });
       fuzz::Try([] { SKIP(-2); });
     }
   }
-  IndexSet.ExactFind = false;
 }
 
 void KeepInStep(std::int64_t count) {
@@ -75,18 +75,17 @@ void KeepInStep(std::int64_t count) {
 
 void OpenAndWalk(const std::string& table, const std::string& ndx, bool reader) {
   fuzz::ResetEngine();
+  // The reader opens read-only; the walk below goes on with the default.
+  std::optional<ScopedSetting<int>> readOnly;
   if (reader) {
-    Settings.HideDeleted = true;
-    Settings.ForcedFileMode = platform::kModeRead;
+    Engine().Settings.HideDeleted = true;
+    readOnly.emplace(Engine().Settings.ForcedFileMode, platform::kModeRead);
   } else {
-    Settings.NetworkMode = false;
+    Engine().Settings.NetworkMode = false;
   }
   fuzz::Try([&] { USE(table); });
   WorkArea* a = CurrentTable();
-  if (!a) {
-    Settings.ForcedFileMode = -1;
-    return;
-  }
+  if (!a) return;
   fuzz::Try([&] {
     const IndexInfoRecord info = IndexInfo(ndx);
     gSink = gSink + info.Records + info.KeyLength + static_cast<std::int64_t>(info.Expression.size());
@@ -100,8 +99,8 @@ void OpenAndWalk(const std::string& table, const std::string& ndx, bool reader) 
     fuzz::Try([&] { SetIndexTo(copy, nullptr, 2); });
     fuzz::Try([] { Set_Order_To(1); });
   }
-  Settings.ForcedFileMode = -1;
-  if (Err.ErrorCode != 0) return;  // the index did not open: nothing more to walk
+  readOnly.reset();
+  if (Engine().Errors.ErrorCode != 0) return;  // the index did not open: nothing more to walk
 
   const std::int64_t count = a->RecCount;
   fuzz::WalkTable(false);

@@ -28,17 +28,18 @@ std::int64_t FindLastRaising();
 std::int64_t FindNextRaising();
 std::int64_t FindPriorRaising();
 
-// The index whose open is positioning the table: its key check is the
+// Marks the index whose open is positioning the table: its key check is the
 // open's own, so the moves of that positioning leave its key alone.
-const IND* Opening = nullptr;
 struct OpeningScope {
-  explicit OpeningScope(const IND* x) { Opening = x; }
-  ~OpeningScope() { Opening = nullptr; }
+  explicit OpeningScope(const IND* x) { IndexEngine().Opening = x; }
+  ~OpeningScope() { IndexEngine().Opening = nullptr; }
   OpeningScope(const OpeningScope&) = delete;
   OpeningScope& operator=(const OpeningScope&) = delete;
 };
 
-AreaIndexes& Here() { return IndexAreas[static_cast<std::size_t>(Areas.Current)]; }
+AreaIndexes& Here() {
+  return IndexEngine().Areas[static_cast<std::size_t>(Engine().Areas.Current)];
+}
 
 IND* Controlling() {
   AreaIndexes& a = Here();
@@ -357,10 +358,14 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   // areas, never another table nor two orders of one area.
   for (int area = 1; area <= kMaxAreas + 1; ++area) {
     for (int o = 1; o <= kMaxOrders; ++o) {
-      const IND* other = IndexAreas[static_cast<std::size_t>(area)].Opened[static_cast<std::size_t>(o)].get();
+      const IND* other = IndexEngine()
+                             .Areas[static_cast<std::size_t>(area)]
+                             .Opened[static_cast<std::size_t>(o)]
+                             .get();
       if (!other || (other->Name != upper && !SameFile(other->OpenName, resolved))) continue;
-      const WorkArea* otherTable = area <= kMaxAreas ? Areas.Slot[static_cast<std::size_t>(area)].get() : nullptr;
-      const bool sameArea = area == Areas.Current;
+      const WorkArea* otherTable =
+          area <= kMaxAreas ? Engine().Areas.Slot[static_cast<std::size_t>(area)].get() : nullptr;
+      const bool sameArea = area == Engine().Areas.Current;
       const bool sameTable = otherTable && (otherTable->FileName == t->FileName ||
                                             SameFile(otherTable->OpenName, t->OpenName));
       if ((sameArea && o != order) || (!sameArea && !sameTable)) {
@@ -374,13 +379,13 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   const bool shared = SharedUse(*t);
   if (shared && !a.Sem.LoggedIn) HandleSemafore(*t, a, "LOGIN");
   int mode = shared ? platform::kModeShared : platform::kModeReadWrite;
-  if (Settings.ForcedFileMode != -1) mode = Settings.ForcedFileMode;
-  if (Settings.NetworkMode) noCache = true;
+  if (Engine().Settings.ForcedFileMode != -1) mode = Engine().Settings.ForcedFileMode;
+  if (Engine().Settings.NetworkMode) noCache = true;
 
   auto x = std::make_unique<IND>();
   x->Name = upper;
   x->OpenName = resolved;
-  x->Area = Areas.Current;
+  x->Area = Engine().Areas.Current;
   x->Order = order;
   x->NoCache = noCache;
   if (const int rc = x->File.Open(resolved, mode); rc != 0)
@@ -454,7 +459,8 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   }
   if (order == 1) {
     if (a.Cache.Enabled() && a.Opened[1]) IndexRaise(254, "Internal error: Cache already allocated" + tail);
-    SetUpNodeCache(a, (noCache || IndexSet.NoCache) ? 0 : IndexSet.CacheBytes);
+    SetUpNodeCache(
+        a, (noCache || IndexEngine().Settings.NoCache) ? 0 : IndexEngine().Settings.CacheBytes);
   }
   IND* raw = x.get();
   a.Opened[static_cast<std::size_t>(order)] = std::move(x);
@@ -473,7 +479,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
           const OpeningScope opening(raw);
           GoTop();
         }
-        const int code = Err.ErrorCode;
+        const int code = Engine().Errors.ErrorCode;
         a.Natural = natural;
         a.LastOrder = last;
         RebuildWork(a);
@@ -542,9 +548,9 @@ constexpr int kSyncAttempts = 50;
 // Reads the current record again from the file (not from what was read of
 // it before); false when that fails. The error state stays as it was.
 bool ReadRecordAgain(WorkArea& t) {
-  const std::uint16_t code = Err.ErrorCode, message = Err.MessageCode;
-  const std::string detail = Err.ErrorDetail;
-  const bool undispatched = Err.Undispatched;
+  const std::uint16_t code = Engine().Errors.ErrorCode, message = Engine().Errors.MessageCode;
+  const std::string detail = Engine().Errors.ErrorDetail;
+  const bool undispatched = Engine().Errors.Undispatched;
   bool read;
   {
     ScopedErrorDispatch quiet(false);
@@ -552,10 +558,10 @@ bool ReadRecordAgain(WorkArea& t) {
     read = GetDbfRecord(t, t.RecNo);
     if (read) Unpack(t);
   }
-  Err.ErrorCode = code;
-  Err.MessageCode = message;
-  Err.ErrorDetail = detail;
-  Err.Undispatched = undispatched;
+  Engine().Errors.ErrorCode = code;
+  Engine().Errors.MessageCode = message;
+  Engine().Errors.ErrorDetail = detail;
+  Engine().Errors.Undispatched = undispatched;
   return read;
 }
 
@@ -678,7 +684,7 @@ void SetIndexTo(const std::string& text, KeyMaker maker, int order) {
     if (Here().Opened[static_cast<std::size_t>(order)]) CloseIndex(order);
     OpenIndex(name, std::move(maker), options.NoCache, order, options.Descending, options.Soundex);
     StoreCurrentKeysRaising();
-    if (Err.ErrorCode != 0) return;
+    if (Engine().Errors.ErrorCode != 0) return;
     Set_Order_To(1);
   } catch (const IndexFailure&) {
     // Left for the caller: the code and message stay in the error state.
@@ -698,8 +704,8 @@ void Set_Index_To(const std::string& names) {
     pos = end + 1;
     if (one.empty()) continue;
     SetIndexTo(one, nullptr, ++order);
-    if (Err.ErrorCode != 0) {
-      lastCode = Err.ErrorCode;
+    if (Engine().Errors.ErrorCode != 0) {
+      lastCode = Engine().Errors.ErrorCode;
       detail = TakeErrorDetail();
     }
   }
@@ -752,11 +758,11 @@ std::int64_t FindEdgeRaising(bool first) {
   if (!x) IndexRaise(221, first ? "Index not open. [_FindFirstRec]" : "Index not open. [_FindLastRec]");
   if (!PlaceAtEdge(*x, first)) {
     x->Bof = x->Eof = true;
-    IndexSet.Found = false;
+    IndexEngine().Settings.Found = false;
     return 0;
   }
   x->Bof = x->Eof = false;
-  IndexSet.Found = true;
+  IndexEngine().Settings.Found = true;
   CopyCurrentKey(*x);
   return CheckedRecord(*x, CurrentRecord(*x), first ? "_FindFirstRec" : "_FindLastRec");
 }
@@ -785,13 +791,13 @@ std::int64_t FindNextRaising() {
     // that follows its place is the next one.
     if (!Reposition(*x, t->RecNo)) {
       if (x->Eof) return t->RecNo;  // nothing follows: the end
-      IndexSet.Found = true;
+      IndexEngine().Settings.Found = true;
       CopyCurrentKey(*x);
       return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
     }
   }
   if (!StepForward(*x)) x->Eof = true;
-  IndexSet.Found = !x->Eof;
+  IndexEngine().Settings.Found = !x->Eof;
   CopyCurrentKey(*x);
   return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
 }
@@ -817,12 +823,12 @@ std::int64_t FindPriorRaising() {
     // From past the end (or a position never set) the last entry comes first.
     x->Eof = false;
     if (!PlaceAtEdge(*x, false)) return 0;
-    IndexSet.Found = true;
+    IndexEngine().Settings.Found = true;
     CopyCurrentKey(*x);
     return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
   }
   if (!StepBackward(*x)) x->Bof = true;
-  IndexSet.Found = !x->Bof;
+  IndexEngine().Settings.Found = !x->Bof;
   CopyCurrentKey(*x);
   return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
 }
@@ -848,11 +854,11 @@ bool Find(const std::string& text) {
     if (a.Natural) IndexRaise(254, "Cannot use Find() with index order 0 (natural order) [Find]");
     IND* x = a.Work[1];
     if (!x) IndexRaise(221, "Index not open. while searching for " + k + " in " + t->FileName + " [Find]");
-    IndexSet.Found = false;
+    IndexEngine().Settings.Found = false;
     if (!x->Positioned && !PlaceAtEdge(*x, true)) return false;
     if (x->CharKey && k.empty()) return false;
     if (t->RecCount == 0) return false;
-    const bool exact = IndexSet.ExactFind;
+    const bool exact = IndexEngine().Settings.ExactFind;
     const std::string key = SearchKey(*x, k, exact, t->Oem);
     std::string full = key;
     full.resize(static_cast<std::size_t>(x->Anchor.KeyLen()), '\0');
@@ -882,7 +888,7 @@ bool Find(const std::string& text) {
                         : KeyCompare(*x, KeyOf(*x, x->Path.back(), x->Path.back().entry),
                                      reinterpret_cast<const std::uint8_t*>(key.data())) == 0);
     if (found) {
-      IndexSet.Found = true;
+      IndexEngine().Settings.Found = true;
       StoreCurrentKeysRaising();
     } else {
       x->Eof = true;
@@ -913,19 +919,12 @@ void SyncIndexRaising() {
   WorkArea* t = CurrentTable();
   if (!t) return;
   AreaIndexes& a = Here();
-  const bool natural = a.Natural;
-  a.Natural = false;
-  try {
-    const int last = IndexSet.AllOrders ? kMaxOrders : 1;
-    for (int i = 1; i <= last; ++i) {
-      IND* x = a.Work[static_cast<std::size_t>(i)];
-      if (x) SyncOne(*x, *t, "SyncIndex-0", "SyncIndex-1", "SyncIndex-2");
-    }
-  } catch (...) {
-    a.Natural = natural;
-    throw;
+  ScopedSetting<bool> keyOrder(a.Natural, false);
+  const int last = IndexEngine().Settings.AllOrders ? kMaxOrders : 1;
+  for (int i = 1; i <= last; ++i) {
+    IND* x = a.Work[static_cast<std::size_t>(i)];
+    if (x) SyncOne(*x, *t, "SyncIndex-0", "SyncIndex-1", "SyncIndex-2");
   }
-  a.Natural = natural;
 }
 
 void SoftSyncIndexRaising() {
@@ -936,20 +935,20 @@ void SoftSyncIndexRaising() {
     x->Eof = true;
     return;
   }
-  const std::uint16_t code = Err.ErrorCode, message = Err.MessageCode;
-  const std::string detail = Err.ErrorDetail;
-  const bool undispatched = Err.Undispatched;
+  const std::uint16_t code = Engine().Errors.ErrorCode, message = Engine().Errors.MessageCode;
+  const std::string detail = Engine().Errors.ErrorDetail;
+  const bool undispatched = Engine().Errors.Undispatched;
   const auto restore = [&] {
-    Err.ErrorCode = code;
-    Err.MessageCode = message;
-    Err.ErrorDetail = detail;
-    Err.Undispatched = undispatched;
+    Engine().Errors.ErrorCode = code;
+    Engine().Errors.MessageCode = message;
+    Engine().Errors.ErrorDetail = detail;
+    Engine().Errors.Undispatched = undispatched;
   };
   try {
     SyncOne(*x, *t, "SoftSyncIndex", "SoftSyncIndex", "SoftSyncIndex");
     return;
   } catch (const IndexFailure&) {
-    if (Err.ErrorCode != 212) throw;
+    if (Engine().Errors.ErrorCode != 212) throw;
     restore();
   }
   // Another program changed the current record's key: the record in memory
@@ -968,7 +967,7 @@ void SoftSyncIndexRaising() {
       SyncOne(*x, *t, "SoftSyncIndex", "SoftSyncIndex", "SoftSyncIndex");
       return;
     } catch (const IndexFailure&) {
-      if (Err.ErrorCode != 212) throw;
+      if (Engine().Errors.ErrorCode != 212) throw;
       restore();
     }
   }
@@ -986,7 +985,7 @@ void StoreCurrentKeysRaising() {
   const bool onRecord = t->RecCount > 0 && t->RecNo >= 1 && t->RecNo <= t->RecCount;
   for (int i = 1; i <= kMaxOrders; ++i) {
     IND* x = a.Opened[static_cast<std::size_t>(i)].get();
-    if (!x || x == Opening) continue;
+    if (!x || x == IndexEngine().Opening) continue;
     if (!onRecord) {
       std::fill(x->CurKey.begin(), x->CurKey.end(), '\0');
       continue;
@@ -1051,10 +1050,10 @@ void Set_Order_To(int n) {
       for (NodeCache::Slot& s : a.Cache.Slots) s.used = false;
       if (t->RecCount == 0 || wasPastEnd) a.Work[1]->Eof = true;
     }
-    const bool found = IndexSet.Found;
+    const bool found = IndexEngine().Settings.Found;
     SyncIndexRaising();
     StoreCurrentKeysRaising();
-    IndexSet.Found = found;
+    IndexEngine().Settings.Found = found;
   } catch (const IndexFailure&) {
     // Left for the caller.
   }
@@ -1086,13 +1085,13 @@ void IndexOnImpl(const std::string& text, const BuildOptions& build) {
   const std::string name = TakeIndexOptions(text, options);
   if (name.empty()) return;
   BuildOptions b = build;
-  b.Unique = options.Unique || IndexSet.UniqueDefault;
+  b.Unique = options.Unique || IndexEngine().Settings.UniqueDefault;
   if (b.Maker) {
     b.Soundex = options.Soundex;
     b.Descending = options.Descending;
   }
   MakeIndex(name, b);
-  if (Err.ErrorCode != 0) return;
+  if (Engine().Errors.ErrorCode != 0) return;
   SetIndexTo(text, b.Maker, 1);
   DispatchPending();
 }
@@ -1162,14 +1161,14 @@ void Reindex() {
     // key's length comes from it), not where reopening an order left it.
     if (recNo >= 1 && recNo <= t->RecCount && t->RecNo != recNo) Dbf4RawGo(recNo);
     MakeIndex(p.name, p.build);
-    if (Err.ErrorCode != 0) return;
+    if (Engine().Errors.ErrorCode != 0) return;
     std::string words = p.name;
     if (p.build.Unique) words += " UNIQUE";
     if (p.noCache) words += " NOCACHE";
     if (p.build.Soundex) words += " SOUNDEX";
     if (p.build.Descending) words += " DESCENDING";
     SetIndexTo(words, p.build.Maker, p.order);
-    if (Err.ErrorCode != 0) {
+    if (Engine().Errors.ErrorCode != 0) {
       DispatchPending();
       return;
     }
@@ -1561,21 +1560,21 @@ void HookRebuild() {
 }  // namespace
 
 void IndexInit() {
-  Index.Active = HookActive;
-  Index.Synchronise = HookSynchronise;
-  Index.NextEntry = HookNext;
-  Index.PriorEntry = HookPrior;
-  Index.FirstEntry = HookFirst;
-  Index.LastEntry = HookLast;
-  Index.AtEof = HookAtEof;
-  Index.AtBof = HookAtBof;
-  Index.StoreKeys = HookStoreKeys;
-  Index.SetBof = HookSetBof;
-  Index.SetEof = HookSetEof;
-  Index.CloseIndexes = CloseIndexes;
-  Index.Semaphore = HookSemaphore;
-  Index.UpdateKeys = HookUpdateKeys;
-  Index.Rebuild = HookRebuild;
+  Engine().Index.Active = HookActive;
+  Engine().Index.Synchronise = HookSynchronise;
+  Engine().Index.NextEntry = HookNext;
+  Engine().Index.PriorEntry = HookPrior;
+  Engine().Index.FirstEntry = HookFirst;
+  Engine().Index.LastEntry = HookLast;
+  Engine().Index.AtEof = HookAtEof;
+  Engine().Index.AtBof = HookAtBof;
+  Engine().Index.StoreKeys = HookStoreKeys;
+  Engine().Index.SetBof = HookSetBof;
+  Engine().Index.SetEof = HookSetEof;
+  Engine().Index.CloseIndexes = CloseIndexes;
+  Engine().Index.Semaphore = HookSemaphore;
+  Engine().Index.UpdateKeys = HookUpdateKeys;
+  Engine().Index.Rebuild = HookRebuild;
 }
 
 void InitEngine() {

@@ -17,10 +17,19 @@
 
 namespace vz {
 
-std::array<AreaIndexes, kMaxAreas + 2> IndexAreas;
-IndexSettings IndexSet;
-BuildProgress Progress;
-std::size_t RunItems = 8189;
+IndexState& CreateIndexState() {
+  std::unique_ptr<ContextExtension>& slot = Engine().IndexLayer;
+  if (!slot) slot = std::make_unique<IndexState>();
+  return static_cast<IndexState&>(*slot);
+}
+
+void IndexState::Reset() {
+  for (AreaIndexes& a : Areas) a = AreaIndexes{};
+  Settings = IndexSettings{};
+  Progress = BuildProgress{};
+  RunItems = kDefaultRunItems;
+  Opening = nullptr;
+}
 
 namespace {
 
@@ -151,7 +160,7 @@ void CheckNode(IND& x, std::int32_t n, const std::uint8_t* image) {
 }
 
 bool UsesCache(const IND& x) {
-  const AreaIndexes& a = IndexAreas[static_cast<std::size_t>(x.Area)];
+  const AreaIndexes& a = IndexEngine().Areas[static_cast<std::size_t>(x.Area)];
   return a.Cache.Enabled() && a.Work[1] == &x && !x.NoCache;
 }
 
@@ -186,7 +195,7 @@ void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
       return;
     }
   }
-  NodeCache& cache = IndexAreas[static_cast<std::size_t>(x.Area)].Cache;
+  NodeCache& cache = IndexEngine().Areas[static_cast<std::size_t>(x.Area)].Cache;
   const bool cached = UsesCache(x);
   if (cached) {
     ClaimCache(cache, x);
@@ -240,7 +249,7 @@ void SeekAndWrite(IND& x, std::int32_t n, const std::uint8_t* image) {
     if (l.node == n) std::memcpy(l.image.data(), out.data(), kNodeSize);
   // Only this index's own nodes in the cache are refreshed: the cache may
   // hold another order's node of the same number.
-  NodeCache& cache = IndexAreas[static_cast<std::size_t>(x.Area)].Cache;
+  NodeCache& cache = IndexEngine().Areas[static_cast<std::size_t>(x.Area)].Cache;
   if (cache.owner != x.Order) return;
   for (NodeCache::Slot& s : cache.Slots)
     if (s.used && s.node == n) {
@@ -265,7 +274,7 @@ void WriteAnchorNode(IND& x, WorkArea& table) {
   std::memcpy(block.data() + 496, name.data(), name.size());
   const int rc = x.File.WriteAt(0, block.data(), kNodeSize);
   if (rc != 0) IndexRaise(rc, "Error writing index file: " + x.Name + " [WriteAnchorNode]");
-  if (IndexSet.Flush) x.File.Commit();
+  if (IndexEngine().Settings.Flush) x.File.Commit();
   x.AnchorChanged = false;
 }
 
@@ -351,7 +360,9 @@ void WriteCounter(SemaphoreState& s, std::uint64_t offset, std::uint32_t v, cons
 
 }  // namespace
 
-bool SharedUse(const WorkArea& table) { return Settings.NetworkMode && !table.Exclusive; }
+bool SharedUse(const WorkArea& table) {
+  return Engine().Settings.NetworkMode && !table.Exclusive;
+}
 
 std::string SemaphoreFileName(const WorkArea& table) {
   std::string base = table.OpenName;
@@ -359,8 +370,8 @@ std::string SemaphoreFileName(const WorkArea& table) {
   const std::size_t dot = base.rfind('.');
   if (dot != std::string::npos && dot >= start) base.resize(dot);
   std::string name = base + ".@S@";
-  if (!IndexSet.SemaphoreDir.empty()) {
-    std::string dir = IndexSet.SemaphoreDir;
+  if (!IndexEngine().Settings.SemaphoreDir.empty()) {
+    std::string dir = IndexEngine().Settings.SemaphoreDir;
     if (dir.back() != '/') dir += '/';
     name = dir + platform::NameOf(name);
   }
@@ -374,7 +385,7 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
     if (s.LoggedIn) return false;
     s.Name = SemaphoreFileName(table);
     int rc = 0;
-    if (IndexSet.ReadOnlyUse) {
+    if (IndexEngine().Settings.ReadOnlyUse) {
       // Nobody uses the indexes while there is no semaphore file: nothing
       // to take part in, and nothing is made.
       rc = s.File.Open(s.Name, platform::kModeRead | platform::kShareDenyNone);
@@ -521,7 +532,7 @@ class IndexBuilder {
 
   void Build(std::int64_t records) {
     records_ = records;
-    const int steps = Progress.Step ? Progress.Steps : 0;
+    const int steps = IndexEngine().Progress.Step ? IndexEngine().Progress.Steps : 0;
     interval_ = std::max<std::int64_t>(2, (records / std::max(1, steps)) * 2);
     stepsLeft_ = steps;
     ExtractKeys();
@@ -535,7 +546,7 @@ class IndexBuilder {
   void Step() {
     if (stepsLeft_ <= 0) return;
     --stepsLeft_;
-    Progress.Step();
+    IndexEngine().Progress.Step();
   }
 
   bool Less(const std::uint8_t* a, const std::uint8_t* b) const {
@@ -545,7 +556,7 @@ class IndexBuilder {
   }
 
   void ExtractKeys() {
-    const std::size_t runItems = std::max<std::size_t>(1, RunItems);
+    const std::size_t runItems = std::max<std::size_t>(1, IndexEngine().RunItems);
     items_.resize(runItems * itemSize_);
     order_.reserve(runItems);
     const std::size_t recLen = table_.RecordLen;
@@ -570,7 +581,7 @@ class IndexBuilder {
         table_.Eof = table_.Bof = false;
         if (!x_.ExprIndex) Unpack(table_);
         std::string key = ComputeKey(x_, table_.Oem);
-        if (Err.ErrorCode != 0) throw IndexFailure{};
+        if (Engine().Errors.ErrorCode != 0) throw IndexFailure{};
         if (x_.CharKey) key = FitKey(key, static_cast<int>(keyLen_));
         if (order_.size() == runItems) SpillRun();
         std::uint8_t* item = items_.data() + order_.size() * itemSize_;
@@ -746,22 +757,22 @@ struct TablePosition {
   explicit TablePosition(WorkArea& t) : table(t), recNo(t.RecNo), eof(t.Eof), bof(t.Bof) {}
   ~TablePosition() {
     ScopedErrorDispatch quiet(false);
-    const std::uint16_t code = Err.ErrorCode;
-    const std::string detail = Err.ErrorDetail;
-    const std::uint16_t message = Err.MessageCode;
+    const std::uint16_t code = Engine().Errors.ErrorCode;
+    const std::string detail = Engine().Errors.ErrorDetail;
+    const std::uint16_t message = Engine().Errors.MessageCode;
     if (recNo >= 1 && recNo <= table.RecCount && !eof) {
       if (GetDbfRecord(table, recNo)) Unpack(table);
     } else {
       table.RecNo = recNo;
-      const int saved = Areas.Current;
+      const int saved = Engine().Areas.Current;
       ClearRecord();
-      Areas.Current = saved;
+      Engine().Areas.Current = saved;
     }
     table.Eof = eof;
     table.Bof = bof;
-    Err.ErrorCode = code;
-    Err.ErrorDetail = detail;
-    Err.MessageCode = message;
+    Engine().Errors.ErrorCode = code;
+    Engine().Errors.ErrorDetail = detail;
+    Engine().Errors.MessageCode = message;
   }
   WorkArea& table;
   std::int64_t recNo;
@@ -788,7 +799,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     IND x;
     x.Name = upper;
     x.OpenName = name;
-    x.Area = Areas.Current;
+    x.Area = Engine().Areas.Current;
     x.ExprIndex = !options.Maker;
     x.Maker = options.Maker;
     x.Soundex = options.Soundex && !x.ExprIndex;
@@ -798,7 +809,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
       x.Expr = AssignExpr(options.Expression);
       if (!x.Expr) throw IndexFailure{};
     }
-    for (auto& a : IndexAreas)
+    for (auto& a : IndexEngine().Areas)
       for (auto& slot : a.Opened)
         if (slot && (slot->Name == upper || SameFile(slot->OpenName, name))) IndexRaise(214, name + suffix);
     // A pipe, socket or device of that name is neither emptied nor removed.
@@ -810,7 +821,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     // The anchor: type, compare routine, key length.
     x.Anchor.SetRoot(1);
     x.Anchor.SetNextFree(2);
-    x.Anchor.SetUnique(options.Unique || IndexSet.UniqueDefault);
+    x.Anchor.SetUnique(options.Unique || IndexEngine().Settings.UniqueDefault);
     char type = 'C';
     if (x.ExprIndex) {
       type = x.Expr->ResultType();
@@ -828,7 +839,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
         keyLen = 4;
       } else {
         const std::string key = ComputeKey(x, table->Oem);
-        if (Err.ErrorCode != 0) throw IndexFailure{};
+        if (Engine().Errors.ErrorCode != 0) throw IndexFailure{};
         keyLen = static_cast<int>(key.size());
       }
     }
@@ -850,7 +861,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
       IndexRaise(227, "Available disk space: " + Str(static_cast<long long>(freeHere / 1024)) +
                           " KBytes;" + "needed: " + Str(static_cast<long long>(nodes / 1024)) +
                           " KBytes [MakeIndex]");
-    if (static_cast<std::size_t>(records) > RunItems) {
+    if (static_cast<std::size_t>(records) > IndexEngine().RunItems) {
       const char* tmp = std::getenv("TMPDIR");
       std::uint64_t freeTmp = 0;
       const double runs = itemSize * static_cast<double>(records);

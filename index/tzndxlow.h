@@ -21,7 +21,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/TZCommon.h"
+#include "engine/engine_context.h"
 #include "index/tzparser.h"
 
 namespace vz {
@@ -125,9 +125,6 @@ struct AreaIndexes {
   bool Any() const;
 };
 
-// Work areas 1 to 34 (34 stays empty).
-extern std::array<AreaIndexes, kMaxAreas + 2> IndexAreas;
-
 // Engine-wide settings of the index engine.
 struct IndexSettings {
   bool Flush = false;         // commit the file after every anchor write
@@ -142,7 +139,6 @@ struct IndexSettings {
   // read-only where the file is, and makes none where it is not.
   bool ReadOnlyUse = false;
 };
-extern IndexSettings IndexSet;
 
 // Raised inside the index engine after the error was stored (not
 // dispatched); public entry points decide what to do with it.
@@ -196,9 +192,35 @@ struct BuildProgress {
   std::function<void()> Step;
   int Steps = 0;
 };
-extern BuildProgress Progress;
-// Items sorted in memory per run (lowered by tests to force spilling).
-extern std::size_t RunItems;
+
+// The index layer's state, kept in the engine context's extension slot.
+struct IndexState : ContextExtension {
+  // The expressions AssignExpr handed out and ReleaseExpr did not take back
+  // yet. First, so that it outlives the indexes that hold expressions.
+  std::unordered_set<CompiledExpr*> Expressions;
+  // Work areas 1 to 34 (34 stays empty).
+  std::array<AreaIndexes, kMaxAreas + 2> Areas;
+  IndexSettings Settings;
+  BuildProgress Progress;
+  // Items sorted in memory per run (lowered by tests to force spilling).
+  std::size_t RunItems = kDefaultRunItems;
+  // The index whose open is positioning the table (its key check is the
+  // open's own), or null.
+  const IND* Opening = nullptr;
+
+  static constexpr std::size_t kDefaultRunItems = 8189;
+  // Drops every open index (nothing is written) and puts the settings back.
+  // The expressions still handed out stay counted: their holders release
+  // them.
+  void Reset() override;
+};
+
+IndexState& CreateIndexState();
+// The index layer's state in the engine context (made on first use).
+inline IndexState& IndexEngine() {
+  ContextExtension* e = Engine().IndexLayer.get();
+  return e ? static_cast<IndexState&>(*e) : CreateIndexState();
+}
 
 void MakeIndex(const std::string& fileName, const BuildOptions& options);
 

@@ -11,6 +11,7 @@
 #include "engine/Memo.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
+#include "index/tzndxlow.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 
@@ -78,8 +79,7 @@ enum Op : int {
 };
 
 std::unordered_set<CompiledExpr*>& Chain() {
-  static std::unordered_set<CompiledExpr*> chain;
-  return chain;
+  return IndexEngine().Expressions;
 }
 
 bool IsWordStart(unsigned char c) {
@@ -130,8 +130,8 @@ std::string Digits(int v, int width) {
 
 // DTOC: the date in the engine's date format.
 std::string DateText(double julian) {
-  const int code = Dates.DateFormat;
-  const bool century = Dates.Century;
+  const int code = Engine().Dates.DateFormat;
+  const bool century = Engine().Dates.Century;
   const int yw = century ? 4 : 2;
   char sep = '/';
   int order = 0;  // 0 MDY, 1 YMD, 2 DMY
@@ -422,14 +422,14 @@ class ExprCompiler {
   }
 
   bool LookUpField(const std::string& alias, const std::string& word) {
-    int area = Areas.Current;
+    int area = Engine().Areas.Current;
     if (!alias.empty()) {
       area = 0;
       for (int i = 1; i <= kMaxAreas && area == 0; ++i)
-        if (Areas.Slot[i] && Areas.Slot[i]->Alias == alias) area = i;
+        if (Engine().Areas.Slot[i] && Engine().Areas.Slot[i]->Alias == alias) area = i;
       if (area == 0) return false;
     }
-    WorkArea* w = Areas.Slot[area].get();
+    WorkArea* w = Engine().Areas.Slot[area].get();
     if (!w) return false;
     const std::string wanted = platform::AsciiUpper(TrimRight(word.substr(0, 10)));
     for (int i = 0; i < w->FieldCount; ++i) {
@@ -634,7 +634,7 @@ class ExprCompiler {
     if (result == kTypeD && token == kMax) op = kOpMaxD;
     if (result == kTypeD && token == kMin) op = kOpMinD;
     Emit(op, count);
-    if (token == kDeleted || token == kRecno) out_.code_.back().area = Areas.Current;
+    if (token == kDeleted || token == kRecno) out_.code_.back().area = Engine().Areas.Current;
     pool_ += static_cast<std::size_t>(reserve);
     return result;
   }
@@ -741,7 +741,7 @@ class ExprCompiler {
 };
 
 CompiledExpr* AssignExpr(const std::string& text) {
-  if (Err.ErrorCode >= 350 && Err.ErrorCode <= 363) ClearError();
+  if (Engine().Errors.ErrorCode >= 350 && Engine().Errors.ErrorCode <= 363) ClearError();
   auto e = std::unique_ptr<CompiledExpr>(new CompiledExpr());
   e->source_ = text.substr(0, kMaxSource);
   ExprCompiler compiler(*e, text);
@@ -790,7 +790,7 @@ bool CompiledExpr::PushText(const char* data, std::size_t length) {
 
 ExprValue CompiledExpr::Evaluate() {
   // A failure of an earlier evaluation must not show after this one.
-  if (Err.ErrorCode >= 350 && Err.ErrorCode <= 363) ClearError();
+  if (Engine().Errors.ErrorCode >= 350 && Engine().Errors.ErrorCode <= 363) ClearError();
   stack_.clear();
   top_ = 0;
   failed_ = false;
@@ -825,7 +825,8 @@ ExprValue CompiledExpr::Evaluate() {
       case kOpFieldL:
       case kOpFieldD:
       case kOpFieldM: {
-        WorkArea* w = in.area >= 1 && in.area <= kMaxAreas ? Areas.Slot[in.area].get() : nullptr;
+        WorkArea* w =
+            in.area >= 1 && in.area <= kMaxAreas ? Engine().Areas.Slot[in.area].get() : nullptr;
         const FieldDesc* f = w && in.field >= 1 && in.field <= w->FieldCount &&
                                      w->RawRec.size() >= w->RecordLen
                                  ? &w->Fields[in.field - 1]
@@ -859,18 +860,19 @@ ExprValue CompiledExpr::Evaluate() {
               // A memo that cannot be read is an empty text; the error state
               // the caller had stays as it was.
               const std::int64_t block = MemoBlock(raw);
-              const int saved = Areas.Current;
-              const std::uint16_t savedCode = Err.ErrorCode, savedMessage = Err.MessageCode;
-              std::string savedDetail = Err.ErrorDetail;
-              Areas.Current = in.area;
+              const int saved = Engine().Areas.Current;
+              const std::uint16_t savedCode = Engine().Errors.ErrorCode,
+                                  savedMessage = Engine().Errors.MessageCode;
+              std::string savedDetail = Engine().Errors.ErrorDetail;
+              Engine().Areas.Current = in.area;
               {
                 ScopedErrorDispatch quiet(false);
                 memo = ReadMemoText(block, w->Oem);
               }
-              Areas.Current = saved;
-              Err.ErrorCode = savedCode;
-              Err.MessageCode = savedMessage;
-              Err.ErrorDetail = std::move(savedDetail);
+              Engine().Areas.Current = saved;
+              Engine().Errors.ErrorCode = savedCode;
+              Engine().Errors.MessageCode = savedMessage;
+              Engine().Errors.ErrorDetail = std::move(savedDetail);
             }
             if (memo.size() > kMemoBuffer - 1) memo.resize(kMemoBuffer - 1);
             if (PushText(memo.data(), memo.size())) stack_.back().type = kTypeM;
@@ -1284,14 +1286,16 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
       break;
     }
     case kDeleted: {
-      WorkArea* w = in.area >= 1 && in.area <= kMaxAreas ? Areas.Slot[in.area].get() : nullptr;
+      WorkArea* w =
+          in.area >= 1 && in.area <= kMaxAreas ? Engine().Areas.Slot[in.area].get() : nullptr;
       const bool del = w && !w->RawRec.empty() && !w->Eof && w->RecNo >= 1 &&
                        w->RecNo <= w->RecCount && w->RawRec[0] == '*';
       PushValue(kTypeL, del);
       break;
     }
     case kRecno: {
-      WorkArea* w = in.area >= 1 && in.area <= kMaxAreas ? Areas.Slot[in.area].get() : nullptr;
+      WorkArea* w =
+          in.area >= 1 && in.area <= kMaxAreas ? Engine().Areas.Slot[in.area].get() : nullptr;
       PushValue(kTypeN, w ? static_cast<double>(w->RecNo) : 0);
       break;
     }
@@ -1330,7 +1334,7 @@ bool SetAreaExpr(const std::string& text, bool filter) {
   WorkArea* a = CurrentTable();
   if (!a) {
     SetError(215, std::string("No database in use [") + (filter ? "SetFilter" : "SetWhile") +
-                      "]  WorkArea = " + Str(Areas.Current));
+                      "]  WorkArea = " + Str(Engine().Areas.Current));
     return false;
   }
   std::unique_ptr<AreaExpression>& slot = filter ? a->FilterExpr : a->WhileExpr;
@@ -1352,7 +1356,9 @@ bool SetAreaExpr(const std::string& text, bool filter) {
 
 }  // namespace
 
-void ParserInit() { Evaluator.IsTrue = IsTrueHook; }
+void ParserInit() {
+  Engine().Evaluator.IsTrue = IsTrueHook;
+}
 bool SetFilterExpr(const std::string& text) { return SetAreaExpr(text, true); }
 bool SetWhileExpr(const std::string& text) { return SetAreaExpr(text, false); }
 

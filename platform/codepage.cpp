@@ -23,12 +23,16 @@ struct Pages {
   const unsigned char* lower = kLower1252;
 };
 
+// The code pages selected for this process. The platform layer lies below
+// the engine and is used without it, so it keeps the selection itself; the
+// engine context's Reset puts 437 back.
 Pages& Current() {
   static Pages pages;
   return pages;
 }
 
-// Unicode -> ANSI byte for the current ANSI page, built on first use.
+// Unicode -> ANSI byte for the current ANSI page, built on first use: a
+// cache of what the constant tables say, not a setting.
 const std::unordered_map<char32_t, std::uint8_t>& UnicodeToAnsiMap() {
   static std::unordered_map<char32_t, std::uint8_t> maps[2];
   static bool built[2] = {false, false};

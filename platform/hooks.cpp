@@ -14,6 +14,10 @@ struct Hooks {
   StatusWindowFactory status;
 };
 
+// The hooks installed in this process. They are the program's way to the
+// user, not engine state: the platform layer lies below the engine and is
+// used without it (the catalogue tool, the forms), so it keeps them itself,
+// and the engine context's Reset leaves them to whoever installed them.
 Hooks& TheHooks() {
   static Hooks hooks;
   return hooks;

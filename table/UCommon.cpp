@@ -66,14 +66,18 @@ std::string StoredOfDays(double days) {
 // --- Field properties --------------------------------------------------------------------
 
 TDbfFieldProps::TDbfFieldProps(int workArea) : area_(workArea) {
-  const vz::WorkArea* a = workArea >= 1 && workArea <= kMaxAreas ? Areas.Slot[static_cast<std::size_t>(workArea)].get() : nullptr;
+  const vz::WorkArea* a = workArea >= 1 && workArea <= kMaxAreas
+                              ? Engine().Areas.Slot[static_cast<std::size_t>(workArea)].get()
+                              : nullptr;
   if (!a) return;
   for (const FieldDesc& f : a->Fields)
     fields_.push_back(TDTField{f.Name, f.Type, f.Len, f.Dec, static_cast<int>(f.NativeOffset)});
 }
 
 std::uint8_t* TDbfFieldProps::Address(int i) const {
-  const vz::WorkArea* a = area_ >= 1 && area_ <= kMaxAreas ? Areas.Slot[static_cast<std::size_t>(area_)].get() : nullptr;
+  const vz::WorkArea* a = area_ >= 1 && area_ <= kMaxAreas
+                              ? Engine().Areas.Slot[static_cast<std::size_t>(area_)].get()
+                              : nullptr;
   if (!a || !a->Native || i < 0 || i > Count()) return nullptr;
   return a->Native + (i == 0 ? 0 : At(i).Offset);
 }
@@ -143,31 +147,29 @@ void TTzDataSet::SelectWorkArea(const std::string& label) {
       ScopedErrorDispatch on(true);
       SetError(1103, message);
     }
-    // Reached only when a handler took the error: the program ends anyway.
-    platform::PresentHalt(kHaltCaption, ErrorText(1103) + "\r\n" + message);
-    Err.Halting = true;
-    platform::Terminate(1103);
+    // Reached only when a handler took the error: the work ends anyway.
+    Halt(1103, ErrorText(1103) + "\r\n" + message);
   }
-  if (Areas.Current != workArea_) Select(workArea_);
-  Settings.HideDeleted = HideDeletedRecs;
-  Settings.AnsiTables = TableLanguage == TTzTableLanguage::tlAnsi;
+  if (Engine().Areas.Current != workArea_) Select(workArea_);
+  Engine().Settings.HideDeleted = HideDeletedRecs;
+  Engine().Settings.AnsiTables = TableLanguage == TTzTableLanguage::tlAnsi;
 }
 
 bool TTzDataSet::OpenTable(const std::string& name) {
   fieldProps_.reset();
-  const int previous = Areas.Current;
+  const int previous = Engine().Areas.Current;
   {
     ScopedErrorDispatch quiet(false);
     Select(workArea_);
-    if (Err.ErrorCode != 0) {
+    if (Engine().Errors.ErrorCode != 0) {
       Select(previous);
       return false;
     }
   }
-  Settings.AnsiTables = TableLanguage == TTzTableLanguage::tlAnsi;
+  Engine().Settings.AnsiTables = TableLanguage == TTzTableLanguage::tlAnsi;
   const bool ok = OpenFileStep(name);
   if (ok) {
-    workArea_ = Areas.Current;
+    workArea_ = Engine().Areas.Current;
     fieldProps_ = std::make_unique<TDbfFieldProps>(workArea_);
   }
   return ok;
@@ -180,15 +182,15 @@ void TTzDataSet::InternalOpen() {
   } else {
     cursorOpen_ = OpenTable(dbfFileName_);
   }
-  if (Err.ErrorCode != 0) throw EZavodError(ErrorMessage());
+  if (Engine().Errors.ErrorCode != 0) throw EZavodError(ErrorMessage());
   if (!cursorOpen_) throw data::EDatabaseError(Name() + ": the table did not open");
   InternalInitFieldDefs();
   if (Fields().empty() || DefaultFields()) CreateDefaultFields();
   // Display set-up: date masks, float precisions.
-  const std::string& shortFormat = Dates.ShortDateFormat;
+  const std::string& shortFormat = Engine().Dates.ShortDateFormat;
   data::SetShortDatePattern(shortFormat);
-  data::SetTwoDigitYearBase(Dates.WindowBase);
-  const std::string year = Dates.Century ? "9999" : "99";
+  data::SetTwoDigitYearBase(Engine().Dates.WindowBase);
+  const std::string year = Engine().Dates.Century ? "9999" : "99";
   for (auto& f : Fields()) {
     if (f->DataType() == FieldType::Date && f->EditMask().empty()) {
       if (!shortFormat.empty() && (shortFormat[0] == 'Y' || shortFormat[0] == 'y'))
@@ -208,7 +210,7 @@ void TTzDataSet::InternalInitFieldDefs() {
   auto& defs = MutableFieldDefs();
   defs.clear();
   fieldOffsets_.clear();
-  const vz::WorkArea* a = Areas.Slot[static_cast<std::size_t>(workArea_)].get();
+  const vz::WorkArea* a = Engine().Areas.Slot[static_cast<std::size_t>(workArea_)].get();
   std::size_t offset = 1;
   int n = 0;
   for (const FieldDesc& f : a->Fields) {
@@ -279,7 +281,7 @@ void TTzDataSet::SetBookmarkFlag(std::uint8_t* buffer, data::BookmarkFlag f) {
 }
 
 void TTzDataSet::CopyIn(std::uint8_t* buffer) {
-  const vz::WorkArea* a = Areas.Slot[static_cast<std::size_t>(workArea_)].get();
+  const vz::WorkArea* a = Engine().Areas.Slot[static_cast<std::size_t>(workArea_)].get();
   const std::uint8_t* native = a->Native;
   buffer[0] = native[0] ? 1 : 0;
   for (std::size_t i = 0; i < a->Fields.size(); ++i) {
@@ -332,7 +334,7 @@ void TTzDataSet::CopyIn(std::uint8_t* buffer) {
 }
 
 void TTzDataSet::CopyOut(int field) {
-  vz::WorkArea* a = Areas.Slot[static_cast<std::size_t>(workArea_)].get();
+  vz::WorkArea* a = Engine().Areas.Slot[static_cast<std::size_t>(workArea_)].get();
   const std::uint8_t* buffer = ActiveBuffer();
   if (!a || !buffer) return;
   std::uint8_t* native = a->Native;
@@ -441,7 +443,9 @@ void TTzDataSet::SetFieldData(data::TField* field, const void* value) {
     const int n = field->FieldNo();
     if (n < 1 || static_cast<std::size_t>(n) > fieldOffsets_.size()) return;
     std::uint8_t* at = target + fieldOffsets_[static_cast<std::size_t>(n - 1)];
-    const FieldDesc& f = Areas.Slot[static_cast<std::size_t>(workArea_)]->Fields[static_cast<std::size_t>(n - 1)];
+    const FieldDesc& f =
+        Engine().Areas.Slot[static_cast<std::size_t>(workArea_)]->Fields[static_cast<std::size_t>(
+            n - 1)];
     if (!value) {
       std::memset(at, 0, BufferBytes(f));
     } else if (field->DataType() == FieldType::String) {
@@ -549,7 +553,7 @@ bool TTzDataSet::BookmarkValid(const data::Bookmark& b) {
     if (n <= 0 || n > s_RecCount()) return false;
     ScopedErrorDispatch quiet(false);
     s_Go(n);
-    if (Err.ErrorCode != 0) return false;
+    if (Engine().Errors.ErrorCode != 0) return false;
     return !HideDeletedRecs || !Deleted();
   } catch (...) {
     return false;
@@ -839,7 +843,7 @@ void TTzDataSet::s_HandleWhileAfterPost() {
 }
 
 void TTzDataSet::ResyncFromEngine() {
-  if (ControlsDisabled() || Err.ErrorCode != 0) {
+  if (ControlsDisabled() || Engine().Errors.ErrorCode != 0) {
     resyncPending_ = true;
     return;
   }

@@ -75,16 +75,6 @@ void TTzFileDataSet::SetExclusive(bool on) {
   }
 }
 
-namespace {
-
-// Puts the engine's forced open mode back, whatever happens.
-struct ForcedModeGuard {
-  int saved = Settings.ForcedFileMode;
-  ~ForcedModeGuard() { Settings.ForcedFileMode = saved; }
-};
-
-}  // namespace
-
 bool TTzFileDataSet::OpenFileStep(const std::string& name) {
   if (CreateIfNotFound && !platform::FileExists(platform::ResolveFileName(name))) {
     if (!CreateTable()) platform::ShowMessage("Could not create '" + DbfFileName() + "'");
@@ -92,29 +82,26 @@ bool TTzFileDataSet::OpenFileStep(const std::string& name) {
   std::string command = name;
   if (exclusive_) command += " EXCLUSIVE";
   if (!Trim(Name()).empty()) command += " ALIAS " + Trim(Name());
-  ForcedModeGuard guard;
-  const bool fix = Settings.FixRecCount;
-  Settings.FixRecCount = AutoFixRecCount;
-  if (ReadOnly) Settings.ForcedFileMode = platform::kModeRead;
-  try {
+  // A read-only table opens its indexes and memo file read-only too.
+  EngineSettings& settings = Engine().Settings;
+  ScopedSetting<int> forcedMode(settings.ForcedFileMode,
+                                ReadOnly ? platform::kModeRead : settings.ForcedFileMode);
+  {
+    ScopedSetting<bool> fix(settings.FixRecCount, AutoFixRecCount);
     USE(command);
-  } catch (...) {
-    Settings.FixRecCount = fix;
-    throw;
   }
-  Settings.FixRecCount = fix;
-  if (Err.ErrorCode != 0) return false;
+  if (Engine().Errors.ErrorCode != 0) return false;
   // The table opened but its indexes did not: nothing stays open, whether
   // the failure was reported or raised.
   auto closeKeepingError = [] {
     ScopedErrorDispatch quiet(false);
-    const std::uint16_t code = Err.ErrorCode;
-    const std::uint16_t messageCode = Err.MessageCode;
-    const std::string detail = Err.ErrorDetail;
+    const std::uint16_t code = Engine().Errors.ErrorCode;
+    const std::uint16_t messageCode = Engine().Errors.MessageCode;
+    const std::string detail = Engine().Errors.ErrorDetail;
     CloseArea();
-    Err.ErrorCode = code;
-    Err.MessageCode = messageCode != 0 ? messageCode : code;
-    Err.ErrorDetail = detail;
+    Engine().Errors.ErrorCode = code;
+    Engine().Errors.MessageCode = messageCode != 0 ? messageCode : code;
+    Engine().Errors.ErrorDetail = detail;
   };
   bool ok = false;
   try {
@@ -146,30 +133,30 @@ bool TTzFileDataSet::BuildIndex(const TIndexItem& item) {
   if (OnBeforeMakeIndex) OnBeforeMakeIndex(item.File, canMake);
   if (!canMake) return false;
   std::unique_ptr<TTzProgress100> progress;
+  BuildProgress steps = IndexEngine().Progress;
   if (ShowProgress) {
     progress = std::make_unique<TTzProgress100>("Indexing " + item.File + "...");
     TTzProgress100* p = progress.get();
-    Progress.Step = [p] { p->Step(); };
-    Progress.Steps = 100;
+    steps.Step = [p] { p->Step(); };
+    steps.Steps = 100;
   }
-  try {
+  {
+    // The window takes the build's steps while the build lasts.
+    ScopedSetting<BuildProgress> shown(IndexEngine().Progress, std::move(steps));
     Index_On(item.File, item.Expression);
-  } catch (...) {
-    Progress = BuildProgress{};
-    throw;
   }
-  Progress = BuildProgress{};
   progress.reset();
   if (OnAfterMakeIndex) OnAfterMakeIndex(item.File);
-  if (Err.ErrorCode == 0) OpenIndexFile(item.File, 1);
+  if (Engine().Errors.ErrorCode == 0) OpenIndexFile(item.File, 1);
   return true;
 }
 
 bool TTzFileDataSet::OpenIndexes() {
-  const bool dispatch = SetErrorDispatch(false);
+  // Quiet while the indexes open; a failure is dispatched again afterwards.
+  std::optional<ScopedErrorDispatch> quiet(std::in_place, false);
   auto reissue = [&] {
-    SetErrorDispatch(dispatch);
-    const int code = Err.ErrorCode;
+    quiet.reset();
+    const int code = Engine().Errors.ErrorCode;
     SetError(code, TakeErrorDetail());
   };
   vz::WorkArea& table = *CurrentTable();
@@ -198,82 +185,78 @@ bool TTzFileDataSet::OpenIndexes() {
     }
   }
   ClearError();
-  try {
-    for (const std::string& line : IndexList) {
-      const TIndexItem item = ParseIndexLine(line);
-      switch (mode) {
-        case TCreateIndexType::ciNotFound:
-        case TCreateIndexType::ciNever:
-          if (suspended) {
-            // A file whose anchor names another table is nobody's index of
-            // this one (several tables share one index file name, and a
-            // rebuild by another user of the folder replaced it): the other
-            // user of this table does not use it, and opening it would walk
-            // this table by another table's record numbers. It is built
-            // anew; the other user keeps the file it has open.
-            IndexOptions options;
-            const IndexInfoRecord info = IndexInfo(TakeIndexOptions(item.File, options));
-            const bool foreign = Err.ErrorCode == 0 && info.Records >= 0 &&
-                                 platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12) != tableName;
-            ClearError();
-            if (foreign) {
-              Err.ErrorCode = 2;
-              break;
-            }
-          }
-          OpenIndexFile(item.File, 1);
-          break;
-        case TCreateIndexType::ciAlways:
-          Err.ErrorCode = 2;
-          break;
-        case TCreateIndexType::ciVerifyHeader: {
+  for (const std::string& line : IndexList) {
+    const TIndexItem item = ParseIndexLine(line);
+    switch (mode) {
+      case TCreateIndexType::ciNotFound:
+      case TCreateIndexType::ciNever:
+        if (suspended) {
+          // A file whose anchor names another table is nobody's index of
+          // this one (several tables share one index file name, and a
+          // rebuild by another user of the folder replaced it): the other
+          // user of this table does not use it, and opening it would walk
+          // this table by another table's record numbers. It is built
+          // anew; the other user keeps the file it has open.
           IndexOptions options;
-          const std::string bare = TakeIndexOptions(item.File, options);
-          const IndexInfoRecord info = IndexInfo(bare);
-          const std::string path = platform::ResolveFileName(IndexFileName(bare, &table));
-          std::int64_t dataTime = 0, indexTime = 0;
-          platform::ModificationTime(table.OpenName, dataTime);
-          platform::ModificationTime(path, indexTime);
-          const std::string have = platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12);
-          RefreshRecCount(table);
-          if (Err.ErrorCode == 0 && info.Records == table.RecCount && have == tableName && dataTime <= indexTime) {
-            OpenIndexFile(item.File, 1);
-          } else {
-            ClearError();
-            Err.ErrorCode = 2;
+          const IndexInfoRecord info = IndexInfo(TakeIndexOptions(item.File, options));
+          const bool foreign =
+              Engine().Errors.ErrorCode == 0 && info.Records >= 0 &&
+              platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12) != tableName;
+          ClearError();
+          if (foreign) {
+            Engine().Errors.ErrorCode = 2;
+            break;
           }
-          break;
         }
+        OpenIndexFile(item.File, 1);
+        break;
+      case TCreateIndexType::ciAlways: Engine().Errors.ErrorCode = 2; break;
+      case TCreateIndexType::ciVerifyHeader: {
+        IndexOptions options;
+        const std::string bare = TakeIndexOptions(item.File, options);
+        const IndexInfoRecord info = IndexInfo(bare);
+        const std::string path = platform::ResolveFileName(IndexFileName(bare, &table));
+        std::int64_t dataTime = 0, indexTime = 0;
+        platform::ModificationTime(table.OpenName, dataTime);
+        platform::ModificationTime(path, indexTime);
+        const std::string have =
+            platform::AsciiUpper(platform::OemToAnsi(info.Table)).substr(0, 12);
+        RefreshRecCount(table);
+        if (Engine().Errors.ErrorCode == 0 && info.Records == table.RecCount && have == tableName &&
+            dataTime <= indexTime) {
+          OpenIndexFile(item.File, 1);
+        } else {
+          ClearError();
+          Engine().Errors.ErrorCode = 2;
+        }
+        break;
       }
-      const int code = Err.ErrorCode;
-      if (mode != TCreateIndexType::ciNever && (code == 2 || code == 222 || code == 223 || code == 266)) {
-        ClearError();
-        BuildIndex(item);
-      }
-      if (Err.ErrorCode != 0) {
-        reissue();
-        return false;
-      }
-      CloseIndexes();
     }
-    for (const std::string& line : IndexList) {
-      const TIndexItem item = ParseIndexLine(line);
-      OpenIndexFile(item.File, item.Order);
-      if (Err.ErrorCode != 0) {
-        const int code = Err.ErrorCode;
-        const std::string detail = TakeErrorDetail();
-        CloseIndexes();
-        Err.ErrorCode = static_cast<std::uint16_t>(code);
-        Err.ErrorDetail = detail;
-        reissue();
-        return false;
-      }
+    const int code = Engine().Errors.ErrorCode;
+    if (mode != TCreateIndexType::ciNever &&
+        (code == 2 || code == 222 || code == 223 || code == 266)) {
+      ClearError();
+      BuildIndex(item);
     }
-  } catch (...) {
-    SetErrorDispatch(dispatch);
-    throw;
+    if (Engine().Errors.ErrorCode != 0) {
+      reissue();
+      return false;
+    }
+    CloseIndexes();
   }
-  SetErrorDispatch(dispatch);
+  for (const std::string& line : IndexList) {
+    const TIndexItem item = ParseIndexLine(line);
+    OpenIndexFile(item.File, item.Order);
+    if (Engine().Errors.ErrorCode != 0) {
+      const int code = Engine().Errors.ErrorCode;
+      const std::string detail = TakeErrorDetail();
+      CloseIndexes();
+      Engine().Errors.ErrorCode = static_cast<std::uint16_t>(code);
+      Engine().Errors.ErrorDetail = detail;
+      reissue();
+      return false;
+    }
+  }
   return true;
 }
 
@@ -307,7 +290,7 @@ bool TTzFileDataSet::CreateTable() {
   }
   ScopedErrorDispatch quiet(false);
   CreateDBF(DbfFileName(), specs);
-  return Err.ErrorCode == 0;
+  return Engine().Errors.ErrorCode == 0;
 }
 
 // --- Write paths -----------------------------------------------------------------------------
@@ -319,7 +302,7 @@ bool TTzFileDataSet::WithLock(const char* label, bool fileLock, const LockFailed
     SelectWorkArea(label);
     if (fileLock ? ALock() : RLock()) {
       operation();
-      const bool ok = Err.ErrorCode == 0;
+      const bool ok = Engine().Errors.ErrorCode == 0;
       Unlock();
       return ok;
     }
@@ -361,7 +344,7 @@ bool TTzFileDataSet::Find(const std::string& key) {
   CheckBrowseMode();
   SelectWorkArea("Find");
   vz::Find(key.substr(0, 100));
-  const bool found = IndexSet.Found;
+  const bool found = IndexEngine().Settings.Found;
   ResyncFromEngine();
   return found;
 }
@@ -369,16 +352,11 @@ bool TTzFileDataSet::Find(const std::string& key) {
 bool TTzFileDataSet::FindExact(const std::string& key) {
   CheckBrowseMode();
   SelectWorkArea("FindExact");
-  const bool exact = IndexSet.ExactFind;
-  IndexSet.ExactFind = true;
-  try {
+  {
+    ScopedSetting<bool> exact(IndexEngine().Settings.ExactFind, true);
     vz::Find(key.substr(0, 100));
-  } catch (...) {
-    IndexSet.ExactFind = exact;
-    throw;
   }
-  IndexSet.ExactFind = exact;
-  const bool found = IndexSet.Found;
+  const bool found = IndexEngine().Settings.Found;
   ResyncFromEngine();
   return found;
 }
@@ -439,14 +417,14 @@ TTzBlobStream::TTzBlobStream(data::TField* field, TTzFileDataSet* table, data::B
     ScopedErrorDispatch quiet(false);
     ClearError();
     CreateBlobDescriptor(blob_, convert, block_, 1);
-    described_ = Err.ErrorCode == 0;
+    described_ = Engine().Errors.ErrorCode == 0;
     return;
   }
   // A memo that cannot be written is reported: silently losing the text
   // (and the record's old memo with it) is no option.
   ClearError();
   const std::int64_t made = CreateBlobDescriptor(blob_, convert, block_, 2);
-  described_ = Err.ErrorCode == 0 && made != 0;
+  described_ = Engine().Errors.ErrorCode == 0 && made != 0;
   if (!described_) return;
   block_ = static_cast<std::int32_t>(made < 0 ? -made : made);
   std::int32_t v = block_;
@@ -514,6 +492,15 @@ TTzBlobStream::~TTzBlobStream() {
     }
     platform::ShowMessage(e.what());
   }
+}
+
+void StartEngine(HaltingErrors halting) {
+  InitEngine();
+  if (halting == HaltingErrors::Presented) InstallHaltingPresentation();
+}
+
+void SetIndexSemaphoreFolder(const std::string& folder) {
+  IndexEngine().Settings.SemaphoreDir = folder;
 }
 
 void ConfigureAsCheatTable(TTzDbf& t, const std::string& indexFile) {

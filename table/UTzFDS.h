@@ -98,6 +98,23 @@ class TTzDbf : public TTzFileDataSet {};
 // and built when it does not fit.
 void ConfigureAsCheatTable(TTzDbf& table, const std::string& indexFile);
 
+// What an engine error that nobody handles does in a program.
+enum class HaltingErrors {
+  Reported,   // raised to the caller as EZavodError (the library's default)
+  Presented,  // presented in a "Program halted." message, then the program
+              // ends with the error's code as its exit status
+};
+
+// Starts the engine for a program built on the table components, once
+// before its first table: the engine's units join in (InitEngine) and
+// halting errors are handled as asked.
+void StartEngine(HaltingErrors halting);
+
+// The folder of the indexes' semaphore files: empty (the start) keeps each
+// beside its index; a program whose indexes live elsewhere than its tables
+// (a folder it cannot write) names that folder.
+void SetIndexSemaphoreFolder(const std::string& folder);
+
 // A memo field's text as a stream, through the memo unit's blob descriptor.
 class TTzBlobStream : public data::TStream {
  public:

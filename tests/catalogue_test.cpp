@@ -139,7 +139,7 @@ TEST(SampleCatalogue, BuiltBesideTheReader) {
     MemoInit();
     Select(1);
     USE(table);
-    ASSERT_EQ(Err.ErrorCode, 0);
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0);
     const int memo = FieldNo("CHEATMEMO");
     for (const std::int64_t recno : live_records) {
       GO(recno);

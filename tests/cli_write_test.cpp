@@ -72,10 +72,7 @@ class CliWriteTest : public ::testing::Test {
                                                {"note", 'M', 10, 0}}));
     table_ = ShellQuote(dir_.File("t.dbf"));
   }
-  void TearDown() override {
-    test::ResetEngineForTest();
-    MemoUnit = MemoHooks{};
-  }
+  void TearDown() override { test::ResetEngineForTest(); }
 
   std::string Q(const std::string& name) const { return ShellQuote(dir_.File(name)); }
   std::string IndexArgs() const {

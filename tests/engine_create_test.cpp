@@ -31,7 +31,7 @@ class CreateTest : public ::testing::Test {
 TEST_F(CreateTest, WritesTheFormatByteForByte) {
   ASSERT_TRUE(CreateDBF("games", {{"cheatname", 'C', 35, 0}, {"Score", 'n', 7, 2}, {"ok", 'L', 1, 0},
                                   {"when", 'D', 8, 0}}));
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   const test::Bytes b = test::ReadFile("games.dbf");
   ASSERT_EQ(b.size(), 32u + 4 * 32 + 1 + 1);
   const platform::LocalDate today = platform::Today();
@@ -69,21 +69,21 @@ TEST_F(CreateTest, MemoFieldsMakeTheMemoVersion) {
 
 TEST_F(CreateTest, Refusals) {
   EXPECT_FALSE(CreateDBF("x.dbf", {{"  ", 'C', 10, 0}}));
-  EXPECT_EQ(Err.ErrorCode, 220);
-  EXPECT_EQ(Err.ErrorDetail,
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
             "Empty field name [CreateDbf(" + platform::AsciiUpper(dir_.path()) + "/X.DBF)]");
   for (const FieldSpec& bad : {FieldSpec{"A", 'G', 10, 0}, FieldSpec{"A", 'C', 0, 0},
                                FieldSpec{"A", 'C', 256, 0}, FieldSpec{"A", 'N', 5, 5},
                                FieldSpec{"ELEVENCHARS", 'C', 5, 0}, FieldSpec{"A", 'N', -1, 0}}) {
     EXPECT_FALSE(CreateDBF("x.dbf", {bad})) << bad.Name << bad.Type << bad.Len;
-    EXPECT_EQ(Err.ErrorCode, 220);
-    EXPECT_EQ(Err.ErrorDetail, "Invalid dBASE field definition [CreateDBF]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+    EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid dBASE field definition [CreateDBF]");
   }
   EXPECT_FALSE(CreateDBF("x.dbf", {}));
   EXPECT_FALSE(platform::FileExists("x.dbf"));
   EXPECT_FALSE(CreateDBF("no/such/folder/x.dbf", {{"A", 'C', 5, 0}}));
-  EXPECT_EQ(Err.ErrorCode, 3);  // "Path not found"
-  EXPECT_EQ(Err.ErrorDetail.rfind("Error writing ", 0), 0u);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 3);  // "Path not found"
+  EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Error writing ", 0), 0u);
 }
 
 }  // namespace

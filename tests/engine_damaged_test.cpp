@@ -35,22 +35,22 @@ class DamagedTest : public ::testing::Test {
   int Exercise(const Bytes& bytes, bool fixCount, bool exclusive) {
     test::WriteFile(path_, bytes);
     ScopedErrorDispatch quiet(false);
-    Settings.FixRecCount = fixCount;
+    Engine().Settings.FixRecCount = fixCount;
     USE(path_ + (exclusive ? " exclusive" : ""));
-    Settings.FixRecCount = false;
-    const int openCode = Err.ErrorCode;
+    Engine().Settings.FixRecCount = false;
+    const int openCode = Engine().Errors.ErrorCode;
     if (!CurrentTable()) return openCode;
     WorkArea& a = *CurrentTable();
     EXPECT_GE(a.RecCount, 0);
     // Walk forward: every step must either move on or end; an unreadable
     // record stops the walk with an error.
     int steps = 0;
-    for (GoTop(); Err.ErrorCode == 0 && !dEOF() && steps < 200; SKIP(1), ++steps) {
+    for (GoTop(); Engine().Errors.ErrorCode == 0 && !dEOF() && steps < 200; SKIP(1), ++steps) {
       for (int i = 0; i <= FieldCount(); ++i) (void)FieldAddress(i);
       for (int i = 1; i <= FieldCount(); ++i) (void)Peek(i, RecNo());
     }
     GoBottom();
-    for (steps = 0; Err.ErrorCode == 0 && !dBOF() && steps < 200; SKIP(-1), ++steps) {
+    for (steps = 0; Engine().Errors.ErrorCode == 0 && !dBOF() && steps < 200; SKIP(-1), ++steps) {
     }
     GO(1);
     GO(a.RecCount);
@@ -156,9 +156,9 @@ TEST_F(DamagedTest, HugeHeaderCountOnAnExclusiveOpenStopsAtTheFileEnd) {
   SKIP(1);
   EXPECT_EQ(RecNo(), 2);
   SKIP(1);  // record 3 is not in the file: the read fails, nothing is invented
-  EXPECT_EQ(Err.ErrorCode, 213);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 213);
   GO(3);
-  EXPECT_EQ(Err.ErrorCode, 213);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 213);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/TimeDate.h"
+#include "engine/engine_context.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "tests/support/TempDir.h"
@@ -87,22 +88,22 @@ TEST_F(DateTest, FormatCodesSetPicturesSeparatorsAndShortFormat) {
     SetDateFormat(row.decimal == '.' ? kGerman : kAmerican);
     SetCentury(false);
     SetDateFormat(row.code);
-    EXPECT_EQ(Dates.DateFormat, row.code);
-    EXPECT_EQ(Dates.DecimalSeparator, row.decimal);
-    EXPECT_EQ(Dates.ThousandSeparator, row.thousands);
-    EXPECT_EQ(Dates.DateSeparator, row.separator);
-    EXPECT_EQ(Dates.ShortDateFormat, row.short2);
+    EXPECT_EQ(Engine().Dates.DateFormat, row.code);
+    EXPECT_EQ(Engine().Dates.DecimalSeparator, row.decimal);
+    EXPECT_EQ(Engine().Dates.ThousandSeparator, row.thousands);
+    EXPECT_EQ(Engine().Dates.DateSeparator, row.separator);
+    EXPECT_EQ(Engine().Dates.ShortDateFormat, row.short2);
     EXPECT_EQ(BlankDate(), row.blank2);
 
     // The century switch changes the short format in either order.
     SetCentury(true);
-    EXPECT_EQ(Dates.ShortDateFormat, row.short4);
+    EXPECT_EQ(Engine().Dates.ShortDateFormat, row.short4);
     EXPECT_EQ(BlankDate(), row.blank4);
     SetDateFormat(kAmerican);
     SetDateFormat(row.code);
-    EXPECT_EQ(Dates.ShortDateFormat, row.short4);
+    EXPECT_EQ(Engine().Dates.ShortDateFormat, row.short4);
     SetCentury(false);
-    EXPECT_EQ(Dates.ShortDateFormat, row.short2);
+    EXPECT_EQ(Engine().Dates.ShortDateFormat, row.short2);
   }
 
   // Codes outside 0 to 8 count as American.
@@ -110,11 +111,11 @@ TEST_F(DateTest, FormatCodesSetPicturesSeparatorsAndShortFormat) {
     SCOPED_TRACE("code " + std::to_string(code));
     SetDateFormat(kRussian);
     SetDateFormat(code);
-    EXPECT_EQ(Dates.DateFormat, kAmerican);
-    EXPECT_EQ(Dates.DecimalSeparator, '.');
-    EXPECT_EQ(Dates.ThousandSeparator, ',');
-    EXPECT_EQ(Dates.DateSeparator, '/');
-    EXPECT_EQ(Dates.ShortDateFormat, "MM/dd/yy");
+    EXPECT_EQ(Engine().Dates.DateFormat, kAmerican);
+    EXPECT_EQ(Engine().Dates.DecimalSeparator, '.');
+    EXPECT_EQ(Engine().Dates.ThousandSeparator, ',');
+    EXPECT_EQ(Engine().Dates.DateSeparator, '/');
+    EXPECT_EQ(Engine().Dates.ShortDateFormat, "MM/dd/yy");
     EXPECT_EQ(DatePicture(code, true), "MM/DD/YYYY");
     EXPECT_EQ(BlankDate(code, false), "  /  /  ");
   }
@@ -225,7 +226,7 @@ TEST_F(DateTest, LeapYearsWindowAndMonthLengths) {
   // The default base is the setting.
   EXPECT_EQ(YearOfTwoDigits(55), 2055);
   EXPECT_EQ(YearOfTwoDigits(56), 1956);
-  Dates.WindowBase = 1970;
+  Engine().Dates.WindowBase = 1970;
   EXPECT_EQ(YearOfTwoDigits(69), 2069);
   EXPECT_EQ(YearOfTwoDigits(70), 1970);
   // Other bases, including those on a century boundary.
@@ -314,11 +315,11 @@ TEST_F(DateTest, DateCheckAcceptsOnlyRealDates) {
   EXPECT_EQ(Check("  /  /  "), "  /  /    ");
   EXPECT_EQ(Check(""), "  /  /    ");
   // 29 February of a two-digit year depends on the century it lands in.
-  Dates.WindowBase = 1901;  // 00 is 2000
+  Engine().Dates.WindowBase = 1901;  // 00 is 2000
   EXPECT_EQ(Check("02/29/00"), "02/29/2000");
-  Dates.WindowBase = 1900;  // 00 is 1900
+  Engine().Dates.WindowBase = 1900;  // 00 is 1900
   EXPECT_EQ(Check("02/29/00"), std::nullopt);
-  Dates.WindowBase = 1956;
+  Engine().Dates.WindowBase = 1956;
 
   // The parts are taken in the order of the format.
   Use(kBritish, false);
@@ -437,15 +438,15 @@ TEST_F(DateTest, StartUpFormatFollowsTheUserLanguage) {
     LocaleEnvironment::Set(env.all, env.time, env.lang);
     SetDateFormat(kRussian);
     SetCentury(true);
-    Dates.WindowBase = 1800;
+    Engine().Dates.WindowBase = 1800;
     InitDateSettings();
-    EXPECT_EQ(Dates.DateFormat, env.code);
-    EXPECT_FALSE(Dates.Century);
-    EXPECT_EQ(Dates.WindowBase, base);
-    EXPECT_EQ(Dates.ShortDateFormat, kFormats[env.code].short2);
-    EXPECT_EQ(Dates.DateSeparator, kFormats[env.code].separator);
-    EXPECT_EQ(Dates.DecimalSeparator, kFormats[env.code].decimal);
-    EXPECT_EQ(Dates.ThousandSeparator, kFormats[env.code].thousands);
+    EXPECT_EQ(Engine().Dates.DateFormat, env.code);
+    EXPECT_FALSE(Engine().Dates.Century);
+    EXPECT_EQ(Engine().Dates.WindowBase, base);
+    EXPECT_EQ(Engine().Dates.ShortDateFormat, kFormats[env.code].short2);
+    EXPECT_EQ(Engine().Dates.DateSeparator, kFormats[env.code].separator);
+    EXPECT_EQ(Engine().Dates.DecimalSeparator, kFormats[env.code].decimal);
+    EXPECT_EQ(Engine().Dates.ThousandSeparator, kFormats[env.code].thousands);
   }
 }
 

@@ -2,6 +2,11 @@
 // life cycle, the halting path and its exit status.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "engine/Dbf4.h"
 #include "engine/tzmsg.h"
 #include "platform/files.h"
@@ -51,20 +56,20 @@ TEST_F(ErrorTest, CodeTextsFollowTheTable) {
 
 TEST_F(ErrorTest, CodeZeroWithoutHandlerOnlyStores) {
   SetError(0, "nothing wrong");
-  EXPECT_EQ(Err.ErrorCode, 0);
-  EXPECT_EQ(Err.ErrorDetail, "nothing wrong");
-  EXPECT_FALSE(Err.Halting);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "nothing wrong");
+  EXPECT_FALSE(Engine().Errors.Halting);
 }
 
 TEST_F(ErrorTest, HandlerIsCalledEvenForCodeZeroAndKeepsTheDetail) {
   int calls = 0;
-  Err.ErrorHandler = [&] { ++calls; };
+  Engine().Errors.ErrorHandler = [&] { ++calls; };
   SetError(0, "zero");
   SetError(220, "Invalid workarea selected = [Select(34)]");
   EXPECT_EQ(calls, 2);
-  EXPECT_EQ(Err.ErrorCode, 220);
-  EXPECT_EQ(Err.ErrorDetail, "Invalid workarea selected = [Select(34)]");
-  EXPECT_EQ(Err.MessageCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid workarea selected = [Select(34)]");
+  EXPECT_EQ(Engine().Errors.MessageCode, 220);
 }
 
 TEST_F(ErrorTest, ErrorMessageIsDeliveredOnce) {
@@ -72,15 +77,15 @@ TEST_F(ErrorTest, ErrorMessageIsDeliveredOnce) {
   SetError(2, "Failure to open X [USE/OpenDbf]");
   EXPECT_EQ(ErrorMessage(), "Error # 2 (File not found)\r\nFailure to open X [USE/OpenDbf]");
   EXPECT_EQ(ErrorMessage(), "");
-  EXPECT_EQ(Err.ErrorCode, 2);  // the code stays readable
+  EXPECT_EQ(Engine().Errors.ErrorCode, 2);  // the code stays readable
 }
 
 TEST_F(ErrorTest, TakeErrorDetailEmptiesDetailAndMessageCode) {
   SetErrorDispatch(false);
   SetError(5, "detail");
   EXPECT_EQ(TakeErrorDetail(), "detail");
-  EXPECT_EQ(Err.ErrorDetail, "");
-  EXPECT_EQ(Err.MessageCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "");
+  EXPECT_EQ(Engine().Errors.MessageCode, 0);
 }
 
 TEST_F(ErrorTest, SwitchesReturnTheirPreviousValue) {
@@ -98,7 +103,7 @@ TEST_F(ErrorTest, RaiseErrorsThrowsWithTheFullMessage) {
   } catch (const EZavodError& e) {
     EXPECT_STREQ(e.what(), "Error # 214 (File already in use)\r\nFile: X is already in use. [USE]");
   }
-  EXPECT_EQ(Err.ErrorDetail, "");  // the detail went into the message
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "");  // the detail went into the message
 }
 
 TEST_F(ErrorTest, DispatchOffReturnsWithTheCodeAndAFreeArea) {
@@ -106,15 +111,15 @@ TEST_F(ErrorTest, DispatchOffReturnsWithTheCodeAndAFreeArea) {
   SetErrorDispatch(false);
   Select(1);
   USE(dir.File("missing.dbf"));
-  EXPECT_EQ(Err.ErrorCode, 2);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 2);
   EXPECT_EQ(CurrentTable(), nullptr);
   EXPECT_NE(ErrorMessage().find("Failure to open"), std::string::npos);
 }
 
 TEST_F(ErrorTest, HaltingFlagSilencesTheDispatcher) {
   int calls = 0;
-  Err.ErrorHandler = [&] { ++calls; };
-  Err.Halting = true;
+  Engine().Errors.ErrorHandler = [&] { ++calls; };
+  Engine().Errors.Halting = true;
   SetError(210, "x");
   EXPECT_EQ(calls, 0);
 }
@@ -123,22 +128,22 @@ TEST_F(ErrorTest, FreeingNothingFailsWithCode9) {
   SetErrorDispatch(false);
   void* p = nullptr;
   FreeMem(p);
-  EXPECT_EQ(Err.ErrorCode, 9);
-  EXPECT_EQ(Err.ErrorDetail, "Attempt to free NIL pointer [FreeMem()]");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 9);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Attempt to free NIL pointer [FreeMem()]");
   p = GetMem(100);
   ASSERT_NE(p, nullptr);
   ClearError();
   FreeMem(p);
   EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
 }
 
 TEST_F(ErrorTest, FlushingAClosedFileFails) {
   SetErrorDispatch(false);
   platform::File f;
   FlushFile(f);
-  EXPECT_NE(Err.ErrorCode, 0);
-  EXPECT_EQ(Err.ErrorDetail, "Unable to flush file [FlushFile]");
+  EXPECT_NE(Engine().Errors.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Unable to flush file [FlushFile]");
 }
 
 TEST(ExitStatus, NeverZeroForAnError) {
@@ -155,6 +160,7 @@ TEST(HaltDeathTest, HaltingErrorEndsTheProgramWithItsCode) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   test::ResetEngineForTest();
   SetRaiseErrors(false);
+  InstallHaltingPresentation();
   EXPECT_EXIT(SetError(210, "PC.DBF is not a dBASE database. [USE/OpenDBF]"),
               ::testing::ExitedWithCode(210),
               "Error # 210 \\(Not a dBASE data file\\)\nPC.DBF is not a dBASE database");
@@ -166,6 +172,7 @@ TEST(HaltDeathTest, PresenterGetsCaptionAndMessageBeforeTheEnd) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   test::ResetEngineForTest();
   SetRaiseErrors(false);
+  InstallHaltingPresentation();
   EXPECT_EXIT(
       {
         platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
@@ -176,6 +183,60 @@ TEST(HaltDeathTest, PresenterGetsCaptionAndMessageBeforeTheEnd) {
       ::testing::ExitedWithCode(2),
       "\\[Program halted.\\] Error # 2 \\(File not found\\)\nFailure to open");
   test::ResetEngineForTest();
+}
+
+// Without the halting presentation (the library's default) a halting
+// error is reported to the caller: nothing is presented, the process goes
+// on, and every later error is reported the same way.
+TEST_F(ErrorTest, WithoutThePresentationAHaltingErrorIsReportedToTheCaller) {
+  test::TempDir dir;
+  std::vector<std::string> halts;
+  std::vector<int> ends;
+  platform::SetHaltPresenter([&](const std::string&, const std::string& m) { halts.push_back(m); });
+  platform::SetTerminator([&](int status) { ends.push_back(status); });
+  const auto expectReported = [](const std::function<void()>& call, const std::string& start) {
+    try {
+      call();
+      ADD_FAILURE() << "not reported: " << start;
+    } catch (const EZavodError& e) {
+      EXPECT_EQ(e.Message().substr(0, start.size()), start);
+    }
+  };
+  expectReported([] { SetError(210, "PC.DBF is not a dBASE database. [USE/OpenDBF]"); },
+                 "Error # 210 (Not a dBASE data file)\r\nPC.DBF is not a dBASE database.");
+  expectReported([&] { USE(dir.path() + "/NONE.DBF"); }, "Error # 2 (File not found)\r\n");
+  expectReported(
+      [] {
+        {
+          ScopedErrorDispatch quiet(false);
+          SetError(1103, "stored");
+        }
+        DispatchPending();
+      },
+      "Error # 1103");
+  expectReported([] { Halt(1103, "Error # 1103 (x)\r\ny"); }, "Error # 1103 (x)");
+  EXPECT_TRUE(halts.empty());
+  EXPECT_TRUE(ends.empty());
+  EXPECT_FALSE(Engine().Errors.Halting);
+
+  // Installed, the same error is presented and ends the program; Reset
+  // takes the presentation back.
+  InstallHaltingPresentation();
+  EXPECT_THROW(
+      {
+        platform::SetTerminator(
+            [](int status) { throw std::runtime_error(std::to_string(status)); });
+        SetError(210, "again");
+      },
+      std::runtime_error);
+  ASSERT_EQ(halts.size(), 1u);
+  EXPECT_EQ(halts[0], "Error # 210 (Not a dBASE data file)\r\nagain");
+  test::ResetEngineForTest();
+  SetRaiseErrors(false);
+  expectReported([] { SetError(2, "after the reset"); }, "Error # 2 (File not found)\r\nafter");
+  EXPECT_EQ(halts.size(), 1u);
+  platform::SetHaltPresenter(nullptr);
+  platform::SetTerminator(nullptr);
 }
 
 // Messages can carry bytes from damaged files: a field type byte of 0, a
@@ -220,6 +281,7 @@ TEST(HaltDeathTest, AHaltingMessageIsNotCutAtANul) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   test::ResetEngineForTest();
   SetRaiseErrors(false);
+  InstallHaltingPresentation();
   EXPECT_EXIT(
       SetError(211, std::string("Field:  [") + '\0' + "] in T.DBF is not a valid field type"),
       ::testing::ExitedWithCode(211),

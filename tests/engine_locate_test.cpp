@@ -32,7 +32,7 @@ class LocateTest : public ::testing::Test {
     b.Record({"Pok\x82mon Snap", "3", "19990321", "T", test::MemoField(m2)});
     b.Record({"Doom II", "3", "19941010", "F", ""});
     b.Write("pc.dbf");
-    Settings.HideDeleted = true;
+    Engine().Settings.HideDeleted = true;
     USE("pc.dbf");
   }
   void TearDown() override {
@@ -40,7 +40,6 @@ class LocateTest : public ::testing::Test {
     SetErrorDispatch(false);
     CloseAll();
     test::ResetEngineForTest();
-    MemoUnit = MemoHooks{};
   }
 
   // The record found, or 0 (then the pointer must stand past the end).
@@ -77,16 +76,18 @@ TEST_F(LocateTest, Options) {
 TEST_F(LocateTest, Messages) {
   ScopedErrorDispatch quiet(false);
   Locate("  ", "x");
-  EXPECT_EQ(Err.ErrorCode, 220);
-  EXPECT_EQ(Err.ErrorDetail, "No field name specified [Locate/Count/Sum]");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "No field name specified [Locate/Count/Sum]");
   Locate("level nocasex", "x");  // an option word only when a word ends there
-  EXPECT_EQ(Err.ErrorCode, 220);
-  EXPECT_EQ(Err.ErrorDetail, "Unrecognized field name [Locate/Count/Sum(LEVEL NOCASEX)]");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "Unrecognized field name [Locate/Count/Sum(LEVEL NOCASEX)]");
   Locate("nothing", "x");
-  EXPECT_EQ(Err.ErrorDetail, "Unrecognized field name [Locate/Count/Sum(NOTHING)]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Unrecognized field name [Locate/Count/Sum(NOTHING)]");
   Continue();
-  EXPECT_EQ(Err.ErrorCode, 220);
-  EXPECT_EQ(Err.ErrorDetail, "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "Call to CONTINUE not preceeded by call to LOCATE. [Continue]");
 }
 
 TEST_F(LocateTest, AccentedLettersAreComparedInOneCharacterSet) {
@@ -124,7 +125,7 @@ TEST_F(LocateTest, ContinueGoesOn) {
   EXPECT_TRUE(dEOF());
   ScopedErrorDispatch quiet(false);
   Continue();  // the failed scan forgot its terms
-  EXPECT_EQ(Err.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
 }
 
 TEST_F(LocateTest, NothingVisibleStillEndsPastTheEndWithoutAnError) {
@@ -135,7 +136,7 @@ TEST_F(LocateTest, NothingVisibleStillEndsPastTheEndWithoutAnError) {
   USE("gone.dbf");
   ScopedErrorDispatch quiet(false);
   EXPECT_FALSE(Locate("cheatname", "z"));
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_TRUE(dEOF());
   EXPECT_TRUE(Locate("cheatname", "b"));
   EXPECT_EQ(RecNo(), 2);
@@ -146,7 +147,7 @@ TEST_F(LocateTest, AnsiTablesAreComparedAsStored) {
   DbfBuilder b;
   b.Field("CHEATNAME", 'C', 10).Record({"Caf\xE9"});
   b.Write("ansi.dbf");
-  Settings.AnsiTables = true;
+  Engine().Settings.AnsiTables = true;
   USE("ansi.dbf");
   EXPECT_EQ(Find("cheatname", "caf\xE9"), 1);
 }

@@ -33,7 +33,6 @@ class MemoTest : public ::testing::Test {
     SetErrorDispatch(false);
     CloseAll();
     test::ResetEngineForTest();
-    MemoUnit = MemoHooks{};
   }
 
   // A table with one memo field whose records point at `blocks`.
@@ -232,8 +231,9 @@ TEST_F(MemoTest, DamagedAndOddMemoFiles) {
   {
     ScopedErrorDispatch quiet(false);
     EXPECT_EQ(CreateBlobDescriptor(false, BlockOfCurrent(), 1), 0);
-    EXPECT_EQ(Err.ErrorCode, 1003);
-    EXPECT_EQ(Err.ErrorDetail, "99 " + platform::AsciiUpper(dir_.path()) + "/D.DBT Record # 3 [CreateBlobDescriptor]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 1003);
+    EXPECT_EQ(Engine().Errors.ErrorDetail, "99 " + platform::AsciiUpper(dir_.path()) +
+                                               "/D.DBT Record # 3 [CreateBlobDescriptor]");
     EXPECT_EQ(CurrentMemo()->Blob.InUse, 0);
   }
   SKIP(1);
@@ -241,7 +241,7 @@ TEST_F(MemoTest, DamagedAndOddMemoFiles) {
   {
     ScopedErrorDispatch quiet(false);
     CreateBlobDescriptor(false, BlockOfCurrent(), 1);
-    EXPECT_EQ(Err.ErrorCode, 1003);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 1003);
   }
   SKIP(1);
   EXPECT_EQ(ReadCurrent(), "fine");  // a negative number is taken by its size
@@ -319,24 +319,25 @@ TEST_F(MemoTest, MissingAndAbsentMemoFiles) {
   {
     ScopedErrorDispatch quiet(false);
     USE("nomemo.dbf");
-    EXPECT_EQ(Err.ErrorCode, 2);
-    EXPECT_EQ(Err.ErrorDetail.rfind("Problem with memo [USE(NOMEMO.DBF,<@Buffer>,", 0), 0u)
-        << Err.ErrorDetail;
+    EXPECT_EQ(Engine().Errors.ErrorCode, 2);
+    EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Problem with memo [USE(NOMEMO.DBF,<@Buffer>,", 0),
+              0u)
+        << Engine().Errors.ErrorDetail;
     EXPECT_EQ(CurrentTable(), nullptr);
     // Operations on a table without memo file, and without a table.
     DbfBuilder b;
     b.Field("NAME", 'C', 10).Record({"x"}).Write("plain.dbf");
     USE("plain.dbf");
     CreateBlobDescriptor(false, 1, 1);
-    EXPECT_EQ(Err.ErrorCode, 1019);
-    EXPECT_EQ(Err.ErrorDetail,
-              platform::AsciiUpper(dir_.path()) + "/PLAIN.DBF No Memo Field [CreateBlobDescriptor]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 1019);
+    EXPECT_EQ(Engine().Errors.ErrorDetail, platform::AsciiUpper(dir_.path()) +
+                                               "/PLAIN.DBF No Memo Field [CreateBlobDescriptor]");
     DestroyBlobDescriptor();
-    EXPECT_EQ(Err.ErrorCode, 1019);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 1019);
     Select(9);
     CreateBlobDescriptor(false, 1, 1);
-    EXPECT_EQ(Err.ErrorCode, 215);
-    EXPECT_EQ(Err.ErrorDetail, " [CreateBlobDescriptor]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 215);
+    EXPECT_EQ(Engine().Errors.ErrorDetail, " [CreateBlobDescriptor]");
   }
 }
 
@@ -418,7 +419,7 @@ TEST_F(MemoTest, AWritersDescriptorIsNotDisturbedByReaders) {
       DestroyBlobDescriptor(reader);
       BlobDescriptor second;
       EXPECT_THROW(CreateBlobDescriptor(second, false, 0, 2), EZavodError);
-      EXPECT_EQ(Err.ErrorCode, 1017);
+      EXPECT_EQ(Engine().Errors.ErrorCode, 1017);
       EXPECT_FALSE(second.InUse);
       ClearError();
     }
@@ -470,9 +471,9 @@ TEST_F(MemoTest, ReadingChangesNothing) {
   const test::Bytes dbf = test::ReadFile("r.dbf"), dbt = test::ReadFile("r.dbt");
   struct stat before;
   ASSERT_EQ(stat("r.dbt", &before), 0);
-  Settings.ForcedFileMode = platform::kModeRead;
+  Engine().Settings.ForcedFileMode = platform::kModeRead;
   USE("r.dbf");
-  Settings.ForcedFileMode = -1;
+  Engine().Settings.ForcedFileMode = -1;
   for (GoTop(); !dEOF(); SKIP(1)) {
     (void)ReadCurrent(true);
     (void)ReadCurrent(false);

@@ -54,19 +54,19 @@ struct FakeIndex {
     depth = begins = ends = 0;
     endedUnopened = false;
     log.clear();
-    Index = {};
-    Index.Active = &Active;
-    Index.Synchronise = &Synchronise;
-    Index.NextEntry = &NextEntry;
-    Index.PriorEntry = &PriorEntry;
-    Index.FirstEntry = &FirstEntry;
-    Index.LastEntry = &LastEntry;
-    Index.AtEof = &AtEof;
-    Index.AtBof = &AtBof;
-    Index.StoreKeys = &StoreKeys;
-    Index.SetBof = &SetBofHook;
-    Index.SetEof = &SetEofHook;
-    Index.Semaphore = &Semaphore;
+    Engine().Index = {};
+    Engine().Index.Active = &Active;
+    Engine().Index.Synchronise = &Synchronise;
+    Engine().Index.NextEntry = &NextEntry;
+    Engine().Index.PriorEntry = &PriorEntry;
+    Engine().Index.FirstEntry = &FirstEntry;
+    Engine().Index.LastEntry = &LastEntry;
+    Engine().Index.AtEof = &AtEof;
+    Engine().Index.AtBof = &AtBof;
+    Engine().Index.StoreKeys = &StoreKeys;
+    Engine().Index.SetBof = &SetBofHook;
+    Engine().Index.SetEof = &SetEofHook;
+    Engine().Index.Semaphore = &Semaphore;
   }
   static bool Balanced() { return depth == 0 && begins == ends && !endedUnopened; }
 
@@ -130,16 +130,11 @@ struct FakeIndex {
 
 class NavTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test::ResetEngineForTest();
-    Index = {};
-  }
+  void SetUp() override { test::ResetEngineForTest(); }
   void TearDown() override {
     SetRaiseErrors(false);
     SetErrorDispatch(false);
-    Index = {};
-    Evaluator = {};
-    CustomSkip = nullptr;
+    Engine().Index = {};  // the closing below must not reach the test's index
     CloseAll();
     test::ResetEngineForTest();
   }
@@ -153,7 +148,7 @@ class NavTest : public ::testing::Test {
   static int Quiet(const std::function<void()>& op) {
     ScopedErrorDispatch quiet(false);
     op();
-    return Err.ErrorCode;
+    return Engine().Errors.ErrorCode;
   }
 
   // The text of a C or D slot of the native record (its length byte first).
@@ -204,8 +199,8 @@ TEST_F(NavTest, EveryOperationNeedsATable) {
   Select(7);
   ScopedErrorDispatch quiet(false);
   const auto expect215 = [](const std::string& op) {
-    EXPECT_EQ(Err.ErrorCode, 215) << op;
-    EXPECT_EQ(Err.ErrorDetail, "No database in use [" + op + "]  WorkArea = 7");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 215) << op;
+    EXPECT_EQ(Engine().Errors.ErrorDetail, "No database in use [" + op + "]  WorkArea = 7");
   };
   GO(1);
   expect215("GO()");
@@ -274,12 +269,12 @@ TEST_F(NavTest, EveryOperationNeedsATable) {
   expect215("RecCount");
   Select(1);
   EXPECT_EQ(RecCount(), 2);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
 }
 
 TEST_F(NavTest, GoAndRawGoPositionByRecordNumber) {
   Numbered("nav.dbf", 5, {3});
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   USE("nav.dbf");
   const std::string name = Shown("NAV.DBF");
   EXPECT_EQ(RecCount(), 5);
@@ -304,7 +299,7 @@ TEST_F(NavTest, GoAndRawGoPositionByRecordNumber) {
   for (std::int64_t bad : {std::int64_t{0}, std::int64_t{-1}, std::int64_t{6}, std::int64_t{1000}}) {
     GO(2);
     EXPECT_EQ(Quiet([&] { GO(bad); }), 212) << bad;
-    EXPECT_EQ(Err.ErrorDetail,
+    EXPECT_EQ(Engine().Errors.ErrorDetail,
               "Invalid record number = " + std::to_string(bad) + " Database \"" + name + "\" [GO]");
     EXPECT_EQ(RecNo(), 6) << bad;
     EXPECT_TRUE(dEOF()) << bad;
@@ -313,7 +308,7 @@ TEST_F(NavTest, GoAndRawGoPositionByRecordNumber) {
   // Raised when dispatching is on; a good GO clears the flags and the error.
   EXPECT_THROW(GO(0), EZavodError);
   GO(1);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_FALSE(dEOF());
   EXPECT_EQ(RecNo(), 1);
 
@@ -322,14 +317,16 @@ TEST_F(NavTest, GoAndRawGoPositionByRecordNumber) {
   {
     ScopedErrorDispatch quiet(false);
     EXPECT_FALSE(GetDbfRecord(a, 0));
-    EXPECT_EQ(Err.ErrorCode, 212);
-    EXPECT_EQ(Err.ErrorDetail, "Invalid record number = 0 (" + name + ")  [GetDbfRecord]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 212);
+    EXPECT_EQ(Engine().Errors.ErrorDetail,
+              "Invalid record number = 0 (" + name + ")  [GetDbfRecord]");
     EXPECT_FALSE(GetDbfRecord(a, 6));
-    EXPECT_EQ(Err.ErrorDetail, "Invalid record number = 6 (" + name + ")  [GetDbfRecord]");
+    EXPECT_EQ(Engine().Errors.ErrorDetail,
+              "Invalid record number = 6 (" + name + ")  [GetDbfRecord]");
     EXPECT_EQ(a.RecNo, 1);
     ClearError();
     EXPECT_TRUE(GetDbfRecord(a, 2));
-    EXPECT_EQ(Err.ErrorCode, 0);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0);
     EXPECT_EQ(a.RecNo, 2);
     // Reading does not unpack: the native record still holds record 1.
     EXPECT_EQ(Text(1), "Rec1      ");
@@ -340,22 +337,22 @@ TEST_F(NavTest, GoAndRawGoPositionByRecordNumber) {
   // Dbf4RawGo: no filter, no message of its own past the end.
   SetFilterProc([] { return false; });
   Dbf4RawGo(2);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 2);
   EXPECT_EQ(Text(1), "Rec2      ");
   Dbf4RawGo(3);
   EXPECT_TRUE(Deleted());
   Dbf4RawGo(9);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 6);
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(Text(1), Blanks(10));
   EXPECT_EQ(Int(2), 0);
   EXPECT_FALSE(Deleted());
   EXPECT_EQ(Quiet([] { Dbf4RawGo(0); }), 212);
-  EXPECT_EQ(Err.ErrorDetail, "Invalid record number = 0 [Dbf4RawGo]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid record number = 0 [Dbf4RawGo]");
   EXPECT_EQ(Quiet([] { Dbf4RawGo(-4); }), 212);
-  EXPECT_EQ(Err.ErrorDetail, "Invalid record number = -4 [Dbf4RawGo]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid record number = -4 [Dbf4RawGo]");
   EXPECT_THROW(Dbf4RawGo(0), EZavodError);
   SetFilterProc(nullptr);
 
@@ -365,13 +362,14 @@ TEST_F(NavTest, GoAndRawGoPositionByRecordNumber) {
   USE("empty.dbf");
   const std::string emptyName = Shown("EMPTY.DBF");
   EXPECT_EQ(Quiet([] { GO(1); }), 212);
-  EXPECT_EQ(Err.ErrorDetail, "Invalid record number = 1 Database \"" + emptyName + "\" [GO]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "Invalid record number = 1 Database \"" + emptyName + "\" [GO]");
   EXPECT_TRUE(dEOF());
   EXPECT_TRUE(dBOF());
   EXPECT_EQ(Text(1), Blanks(10));
   EXPECT_EQ(Int(2), 0);
   Dbf4RawGo(1);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 1);
   EXPECT_TRUE(dEOF());
 }
@@ -389,19 +387,19 @@ TEST_F(NavTest, ShortReadsReport213) {
   {
     ScopedErrorDispatch quiet(false);
     EXPECT_FALSE(GetDbfRecord(a, 4));
-    EXPECT_EQ(Err.ErrorCode, 213);
-    EXPECT_EQ(Err.ErrorDetail, "File:  " + name + "  [GetDbfRecord]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 213);
+    EXPECT_EQ(Engine().Errors.ErrorDetail, "File:  " + name + "  [GetDbfRecord]");
     EXPECT_FALSE(GetDbfRecord(a, 5));
-    EXPECT_EQ(Err.ErrorCode, 213);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 213);
   }
   GO(3);
   EXPECT_EQ(Quiet([] { GO(4); }), 213);
-  EXPECT_EQ(Err.ErrorDetail, "File:  " + name + "  [GetDbfRecord]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "File:  " + name + "  [GetDbfRecord]");
   EXPECT_EQ(RecNo(), 3);  // the pointer did not move
   EXPECT_EQ(Text(1), "three     ");
   EXPECT_THROW(GO(5), EZavodError);
   EXPECT_EQ(Quiet([] { Dbf4RawGo(4); }), 213);
-  EXPECT_EQ(Err.ErrorDetail, "File:  " + name + "  [GetDbfRecord] [Dbf4RawGo]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "File:  " + name + "  [GetDbfRecord] [Dbf4RawGo]");
   GO(3);
   EXPECT_EQ(Quiet([] { SKIP(1); }), 213);
   EXPECT_EQ(RecNo(), 3);
@@ -409,11 +407,11 @@ TEST_F(NavTest, ShortReadsReport213) {
 
   // An installed handler hears of each failure once.
   int handled = 0;
-  Err.ErrorHandler = [&handled] { ++handled; };
+  Engine().Errors.ErrorHandler = [&handled] { ++handled; };
   GO(3);
   GO(4);
   EXPECT_EQ(handled, 1);
-  EXPECT_EQ(Err.ErrorCode, 213);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 213);
   EXPECT_EQ(RecNo(), 3);
   SKIP(1);
   EXPECT_EQ(handled, 2);
@@ -424,7 +422,7 @@ TEST_F(NavTest, ShortReadsReport213) {
   GO(2);
   EXPECT_EQ(handled, 4);
   EXPECT_EQ(Text(1), "two       ");
-  Err.ErrorHandler = nullptr;
+  Engine().Errors.ErrorHandler = nullptr;
 }
 
 TEST_F(NavTest, SkipMovesOverVisibleRecords) {
@@ -437,7 +435,7 @@ TEST_F(NavTest, SkipMovesOverVisibleRecords) {
   EXPECT_EQ(Forward(), (Recs{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
   EXPECT_EQ(Backward(), (Recs{11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
 
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   EXPECT_EQ(Forward(), (Recs{3, 5, 8, 9}));
   EXPECT_EQ(Backward(), (Recs{9, 8, 5, 3}));
 
@@ -459,12 +457,12 @@ TEST_F(NavTest, SkipMovesOverVisibleRecords) {
   EXPECT_EQ(Int(2), 0);
   EXPECT_FALSE(Deleted());
   EXPECT_EQ(Quiet([] { SKIP(1); }), 212);
-  EXPECT_EQ(Err.ErrorDetail, "Database \"" + name + "\" is past EOF. [SKIP]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Database \"" + name + "\" is past EOF. [SKIP]");
   EXPECT_EQ(RecNo(), 12);
   EXPECT_THROW(SKIP(2), EZavodError);
   // Back from the end: the last visible record.
   SKIP(-1);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 9);
   EXPECT_FALSE(dEOF());
   SKIP(-2);
@@ -481,7 +479,7 @@ TEST_F(NavTest, SkipMovesOverVisibleRecords) {
   EXPECT_EQ(Text(1), "Rec3      ");
   // A further step back does nothing, and reports nothing.
   SKIP(-1);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 3);
   EXPECT_TRUE(dBOF());
   // Forward again from BOF.
@@ -518,7 +516,7 @@ TEST_F(NavTest, SkipMovesOverVisibleRecords) {
   GoBottom();
   SKIP(1);
   SKIP(0);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 12);
   EXPECT_EQ(Text(1), Blanks(10));
 
@@ -537,7 +535,7 @@ TEST_F(NavTest, SkipMovesOverVisibleRecords) {
 
 TEST_F(NavTest, NoVisibleRecordAndEmptyTables) {
   Numbered("gone.dbf", 4, {1, 2, 3, 4});
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   USE("gone.dbf");
   const std::string name = Shown("GONE.DBF");
   GoTop();
@@ -547,7 +545,7 @@ TEST_F(NavTest, NoVisibleRecordAndEmptyTables) {
   EXPECT_EQ(Text(1), Blanks(10));
   EXPECT_FALSE(Deleted());
   EXPECT_EQ(Quiet([] { SKIP(1); }), 212);
-  EXPECT_EQ(Err.ErrorDetail, "Database \"" + name + "\" is past EOF. [SKIP]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Database \"" + name + "\" is past EOF. [SKIP]");
   EXPECT_EQ(Quiet([] { SKIP(-1); }), 0);
   EXPECT_EQ(RecNo(), 5);
   GO(2);
@@ -559,7 +557,7 @@ TEST_F(NavTest, NoVisibleRecordAndEmptyTables) {
   EXPECT_EQ(Text(1), Blanks(10));
   EXPECT_EQ(Forward(), Recs{});
   // A filter that rejects everything hides the records just as well.
-  Settings.HideDeleted = false;
+  Engine().Settings.HideDeleted = false;
   EXPECT_EQ(Forward(), (Recs{1, 2, 3, 4}));
   SetFilterProc([] { return false; });
   GoTop();
@@ -579,9 +577,9 @@ TEST_F(NavTest, NoVisibleRecordAndEmptyTables) {
   EXPECT_TRUE(dBOF());
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(Quiet([] { SKIP(1); }), 212);
-  EXPECT_EQ(Err.ErrorDetail, "Database \"" + emptyName + "\" is past EOF. [SKIP]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Database \"" + emptyName + "\" is past EOF. [SKIP]");
   EXPECT_EQ(Quiet([] { SKIP(-1); }), 212);
-  EXPECT_EQ(Err.ErrorDetail, "Database \"" + emptyName + "\" is empty. [SKIP]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Database \"" + emptyName + "\" is empty. [SKIP]");
   EXPECT_TRUE(dBOF());
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(Quiet([] { GoTop(); }), 0);
@@ -624,7 +622,7 @@ TEST_F(NavTest, FieldsAndTheNativeRecord) {
     EXPECT_EQ(FieldLen(i), lens[i - 1]) << i;
     EXPECT_EQ(FieldDec(i), decs[i - 1]) << i;
     EXPECT_EQ(Field(i), names[i - 1]) << i;
-    EXPECT_EQ(Err.ErrorCode, 0);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   }
   // Slots follow one another: flag, C len+1, D 11, N with decimals 6,
   // N without 4, L 1, M 4.
@@ -647,7 +645,7 @@ TEST_F(NavTest, FieldsAndTheNativeRecord) {
   EXPECT_EQ(FieldNo("NAM"), 0);
   EXPECT_EQ(FieldNo(""), 0);
   EXPECT_EQ(FieldNo("BIGGER"), 0);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
 
   // Bad field numbers.
   {
@@ -655,22 +653,22 @@ TEST_F(NavTest, FieldsAndTheNativeRecord) {
     for (int bad : {0, -1, 9}) {
       const std::string n = std::to_string(bad);
       EXPECT_EQ(FieldType(bad), ' ');
-      EXPECT_EQ(Err.ErrorCode, 220);
-      EXPECT_EQ(Err.ErrorDetail, "Invalid field number. [FieldType(" + n + ")]");
+      EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+      EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid field number. [FieldType(" + n + ")]");
       EXPECT_EQ(FieldLen(bad), 0);
-      EXPECT_EQ(Err.ErrorDetail, "Invalid field number. [FieldLen(" + n + ")]");
+      EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid field number. [FieldLen(" + n + ")]");
       EXPECT_EQ(FieldDec(bad), 0);
-      EXPECT_EQ(Err.ErrorDetail, "Invalid field number. [FieldDec(" + n + ")]");
+      EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid field number. [FieldDec(" + n + ")]");
       EXPECT_EQ(Field(bad), "");
-      EXPECT_EQ(Err.ErrorDetail, "Invalid field number. [Field(" + n + ")]");
+      EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid field number. [Field(" + n + ")]");
       if (bad != 0) {
         EXPECT_EQ(FieldAddress(bad), nullptr);
-        EXPECT_EQ(Err.ErrorCode, 220);
-        EXPECT_EQ(Err.ErrorDetail, "Invalid field number. [FieldAddress(" + n + ")]");
+        EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+        EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid field number. [FieldAddress(" + n + ")]");
       }
     }
     EXPECT_NE(FieldAddress(0), nullptr);
-    EXPECT_EQ(Err.ErrorCode, 0);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   }
   EXPECT_THROW(FieldType(9), EZavodError);
   EXPECT_THROW(FieldAddress(-2), EZavodError);
@@ -751,7 +749,7 @@ TEST_F(NavTest, FieldsAndTheNativeRecord) {
   GO(2);
   ASSERT_TRUE(Deleted());
   ClearRecord();
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_FALSE(Deleted());
   EXPECT_EQ(FieldAddress(1)[0], 8);
   EXPECT_EQ(Text(1), Blanks(8));
@@ -865,7 +863,7 @@ TEST_F(NavTest, CharacterSetsDecodingAndPeek) {
   EXPECT_EQ(Peek(1, 3), "");
   EXPECT_EQ(Peek(-1, 1), "");
   EXPECT_EQ(Peek(3, 1), "");
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   // Peek sees what another program wrote once the count is refreshed.
   {
     std::fstream f("oem.dbf", std::ios::in | std::ios::out | std::ios::binary);
@@ -877,11 +875,11 @@ TEST_F(NavTest, CharacterSetsDecodingAndPeek) {
   CloseArea();
 
   // A table declared ANSI is read as it is.
-  Settings.AnsiTables = true;
+  Engine().Settings.AnsiTables = true;
   USE("oem.dbf");
   EXPECT_EQ(Text(1), "Z\x81nz  ");
   CloseArea();
-  Settings.AnsiTables = false;
+  Engine().Settings.AnsiTables = false;
 
   // A decode procedure: it sees the stored bytes after the flag, before the
   // conversion. Here the text is stored with every byte XOR 0x20.
@@ -936,7 +934,7 @@ TEST_F(NavTest, SharedTablesSeeRecordsOfOtherWriters) {
   // GO above the known count looks at the file first.
   appendRecord("Six", 6);
   GO(6);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(Text(1), "Six       ");
   // GoBottom too.
   appendRecord("Seven", 7);
@@ -1026,7 +1024,8 @@ TEST_F(NavTest, AfterMoveProcedure) {
   SetAfterMove([&] { ++calls; });
   EXPECT_EQ(Quiet([] { GO(0); }), 212);
   EXPECT_EQ(calls, 1);
-  EXPECT_EQ(Err.ErrorDetail, "Invalid record number = 0 Database \"" + name + "\" [GO]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "Invalid record number = 0 Database \"" + name + "\" [GO]");
   EXPECT_THROW(GO(99), EZavodError);
 
   // Moving another area inside the call: the current area comes back.
@@ -1038,7 +1037,7 @@ TEST_F(NavTest, AfterMoveProcedure) {
   });
   GO(4);
   EXPECT_EQ(SelectedArea(), 1);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 4);
   EXPECT_EQ(childRec, 3);
   // Moving its own area (no recursion, but the relation is cyclical).
@@ -1049,8 +1048,8 @@ TEST_F(NavTest, AfterMoveProcedure) {
   });
   EXPECT_EQ(Quiet([] { GO(4); }), 224);
   EXPECT_EQ(calls, 1);
-  EXPECT_EQ(Err.ErrorDetail, a.FileName);
-  EXPECT_EQ(Err.ErrorDetail, name);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, a.FileName);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, name);
   EXPECT_EQ(RecNo(), 1);
   try {
     GO(4);
@@ -1070,7 +1069,7 @@ TEST_F(NavTest, AfterMoveProcedure) {
   // An error of the procedure itself is left as it reported it.
   SetAfterMove([] { SetError(100, "from the procedure"); });
   EXPECT_EQ(Quiet([] { GO(3); }), 100);
-  EXPECT_EQ(Err.ErrorDetail, "from the procedure");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "from the procedure");
   // A raised error leaves the area current and the procedure installed.
   calls = 0;
   SetAfterMove([&] {
@@ -1099,7 +1098,7 @@ TEST_F(NavTest, FilterAndWhileProcedures) {
   SetFilterProc([&] { return level() % 2 == 0; });
   EXPECT_EQ(Forward(), (Recs{2, 4, 6, 8}));
   EXPECT_EQ(Backward(), (Recs{8, 6, 4, 2}));
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   EXPECT_EQ(Forward(), (Recs{2, 4, 8}));
   EXPECT_EQ(Backward(), (Recs{8, 4, 2}));
   GO(3);  // GO lands on a filtered record
@@ -1111,7 +1110,7 @@ TEST_F(NavTest, FilterAndWhileProcedures) {
   EXPECT_TRUE(dBOF());
   EXPECT_EQ(RecNo(), 2);
   SetFilterProc(nullptr);
-  Settings.HideDeleted = false;
+  Engine().Settings.HideDeleted = false;
   EXPECT_EQ(Forward(), (Recs{1, 2, 3, 4, 5, 6, 7, 8}));
 
   // A while condition that fails forward: EOF on the failing record.
@@ -1140,7 +1139,7 @@ TEST_F(NavTest, FilterAndWhileProcedures) {
   EXPECT_FALSE(dEOF());
   EXPECT_EQ(Text(1), "Rec4      ");
   // With a filter: odd levels hidden, deleted 6 hidden.
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   SetFilterProc([&] { return level() % 2 == 0; });
   SetWhileProc([&] { return level() >= 5; });
   GO(8);
@@ -1148,7 +1147,7 @@ TEST_F(NavTest, FilterAndWhileProcedures) {
   EXPECT_EQ(RecNo(), 8);
   EXPECT_TRUE(dBOF());
   SetFilterProc(nullptr);
-  Settings.HideDeleted = false;
+  Engine().Settings.HideDeleted = false;
   // None met: past the end, BOF set.
   SetWhileProc([] { return false; });
   GoBottom();
@@ -1171,7 +1170,7 @@ TEST_F(NavTest, FilterAndWhileProcedures) {
   EXPECT_TRUE(IsWhileOn());
   EXPECT_EQ(Forward(), (Recs{1, 2, 3, 4, 5, 6, 7, 8}));
   static int evaluations = 0;
-  Evaluator.IsTrue = [](AreaExpression&) {
+  Engine().Evaluator.IsTrue = [](AreaExpression&) {
     ++evaluations;
     return Int(2) % 3 != 0;
   };
@@ -1187,11 +1186,11 @@ TEST_F(NavTest, FilterAndWhileProcedures) {
 
 TEST_F(NavTest, CustomSkipProcedure) {
   Numbered("nav.dbf", 9, {1});
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   USE("nav.dbf");
   std::vector<std::int64_t> steps;
   // Moves two records per step.
-  CustomSkip = [&steps](std::int64_t n, bool& end) -> std::int64_t {
+  Engine().CustomSkip = [&steps](std::int64_t n, bool& end) -> std::int64_t {
     steps.push_back(n);
     const std::int64_t target = CurrentTable()->RecNo + 2 * n;
     end = target < 1 || target > CurrentTable()->RecCount;
@@ -1235,7 +1234,7 @@ TEST_F(NavTest, MovesFollowTheIndexOrder) {
   EXPECT_EQ(Backward(), (Recs{7, 4, 6, 3, 1, 8, 5, 2}));
   EXPECT_TRUE(FakeIndex::Balanced());
 
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   EXPECT_EQ(Forward(), (Recs{5, 8, 1, 3, 6, 4}));
   EXPECT_EQ(Backward(), (Recs{4, 6, 3, 1, 8, 5}));
   EXPECT_TRUE(FakeIndex::Balanced());
@@ -1474,7 +1473,7 @@ TEST_F(NavTest, LenientIntegerReading) {
   EXPECT_EQ(LenientInt("1,000,000"), 32767);
   EXPECT_EQ(LenientInt("\t 9"), 9);
   // With a decimal comma the point separates thousands.
-  Dates.DecimalSeparator = ',';
+  Engine().Dates.DecimalSeparator = ',';
   EXPECT_EQ(LenientInt("1.234"), 1234);
   EXPECT_EQ(LenientInt("12,9"), 12);
   EXPECT_EQ(LenientInt("$2.500,75"), 2500);

@@ -34,7 +34,7 @@ class UseTest : public ::testing::Test {
   int TryUse(const std::string& command) {
     ScopedErrorDispatch quiet(false);
     USE(command);
-    return Err.ErrorCode;
+    return Engine().Errors.ErrorCode;
   }
 
   static DbfBuilder Cheats() {
@@ -72,9 +72,10 @@ TEST_F(UseTest, OpensAndReadsTheHeader) {
 TEST_F(UseTest, ShortPrologIsNotADbaseFile) {
   test::WriteFile("short.dbf", std::string(10, '\x03'));
   EXPECT_EQ(TryUse("short.dbf"), 210);
-  EXPECT_EQ(Err.ErrorDetail, platform::AsciiUpper(dir_.path()) +
-                                 "/SHORT.DBF is not a dBASE database. (Prolog is less than 32 "
-                                 "bytes) [USE/OpenDBF]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            platform::AsciiUpper(dir_.path()) +
+                "/SHORT.DBF is not a dBASE database. (Prolog is less than 32 "
+                "bytes) [USE/OpenDBF]");
   EXPECT_EQ(CurrentTable(), nullptr);
 }
 
@@ -90,9 +91,10 @@ TEST_F(UseTest, VersionBytes) {
   for (std::uint8_t v : {0x04, 0x30, 0xF5, 0x00, 0x05}) {
     Cheats().Version(v).Record({"a", "1"}).Write("bad.dbf");
     EXPECT_EQ(TryUse("bad.dbf"), 210) << int(v);
-    EXPECT_EQ(Err.ErrorDetail, platform::AsciiUpper(dir_.path()) +
-                                   "/BAD.DBF is not a dBASE database.(Invalid version byte)+ "
-                                   "[USE/OpenDBF]");
+    EXPECT_EQ(Engine().Errors.ErrorDetail,
+              platform::AsciiUpper(dir_.path()) +
+                  "/BAD.DBF is not a dBASE database.(Invalid version byte)+ "
+                  "[USE/OpenDBF]");
   }
 }
 
@@ -101,13 +103,13 @@ TEST_F(UseTest, FieldCountComesFromTheHeaderLength) {
       "X.DBF is not a dBASE database. (Number of fields is out of range) [Use/OpenDbf]";
   Cheats().HeaderLength(33).Write("x.dbf");
   EXPECT_EQ(TryUse("x.dbf"), 210);
-  EXPECT_EQ(Err.ErrorDetail, outOfRange);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, outOfRange);
   Cheats().HeaderLength(8192 + 33).Write("x.dbf");
   EXPECT_EQ(TryUse("x.dbf"), 210);
-  EXPECT_EQ(Err.ErrorDetail, outOfRange);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, outOfRange);
   Cheats().HeaderLength(20).Write("x.dbf");  // wraps round below 32
   EXPECT_EQ(TryUse("x.dbf"), 210);
-  EXPECT_EQ(Err.ErrorDetail, outOfRange);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, outOfRange);
   // 65 bytes: exactly one field, the second descriptor is not read.
   Cheats().HeaderLength(65).RecordLength(36).Write("x.dbf");
   EXPECT_EQ(TryUse("x.dbf"), 0);
@@ -126,8 +128,8 @@ TEST_F(UseTest, ShortDescriptorsAreAReadError) {
   bytes.resize(70);
   test::WriteFile("cut.dbf", bytes);
   EXPECT_EQ(TryUse("cut.dbf"), 100);
-  EXPECT_EQ(Err.ErrorDetail, "Error reading " + platform::AsciiUpper(dir_.path()) +
-                                 "/CUT.DBF [Use/OpenDbf]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "Error reading " + platform::AsciiUpper(dir_.path()) + "/CUT.DBF [Use/OpenDbf]");
 }
 
 TEST_F(UseTest, UnknownFieldTypeNamesTheField) {
@@ -145,17 +147,17 @@ TEST_F(UseTest, UnknownFieldTypeNamesTheField) {
   EXPECT_EQ(CurrentTable(), nullptr);
   // With dispatching off the open reports the general reading failure.
   EXPECT_EQ(TryUse("g.dbf"), 211);
-  EXPECT_EQ(Err.ErrorDetail, "Error reading " + platform::AsciiUpper(dir_.path()) +
-                                 "/G.DBF [Use/OpenDbf]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "Error reading " + platform::AsciiUpper(dir_.path()) + "/G.DBF [Use/OpenDbf]");
 }
 
 TEST_F(UseTest, RecordLengthMustHoldTheFields) {
   Cheats().RecordLength(0).Record({"a", "1"}).Write("zero.dbf");
   EXPECT_EQ(TryUse("zero.dbf"), 210);
-  EXPECT_NE(Err.ErrorDetail.find("[USE/OpenDBF]"), std::string::npos);
+  EXPECT_NE(Engine().Errors.ErrorDetail.find("[USE/OpenDBF]"), std::string::npos);
   Cheats().RecordLength(38).Record({"a", "1"}).Write("short.dbf");
   EXPECT_EQ(TryUse("short.dbf"), 210);
-  EXPECT_NE(Err.ErrorDetail.find("is not a dBASE database."), std::string::npos);
+  EXPECT_NE(Engine().Errors.ErrorDetail.find("is not a dBASE database."), std::string::npos);
   // A longer record is padding and stays readable.
   DbfBuilder b = Cheats();
   b.RecordLength(41).RawRecord(" Doom" + std::string(31, ' ') + "  7XY").Write("long.dbf");
@@ -173,11 +175,11 @@ TEST_F(UseTest, RecordCountFromHeaderOrFileSize) {
   EXPECT_EQ(RecCount(), 10);  // exclusive: the header's count stands
   CloseArea();
 
-  Settings.FixRecCount = true;
+  Engine().Settings.FixRecCount = true;
   USE("ten.dbf exclusive");
   EXPECT_EQ(CurrentTable()->RecCount, 12);
   CloseArea();
-  Settings.FixRecCount = false;
+  Engine().Settings.FixRecCount = false;
 
   USE("ten.dbf");  // shared: the first end-of-file test refreshes it
   EXPECT_EQ(CurrentTable()->RecCount, 10);
@@ -189,7 +191,7 @@ TEST_F(UseTest, HeaderLengthBeyondTheFileGivesNoRecords) {
   DbfBuilder b = Cheats();
   b.Record({"a", "1"}).Record({"b", "2"});
   b.Write("cut.dbf");
-  Settings.FixRecCount = true;
+  Engine().Settings.FixRecCount = true;
   USE("cut.dbf");
   EXPECT_EQ(CurrentTable()->RecCount, 2);
   // Another program cuts the file inside the header: no records, never a
@@ -244,7 +246,7 @@ TEST_F(UseTest, ExclusiveOpenFailsWhileAnotherHoldsTheFile) {
   platform::File other;
   ASSERT_EQ(other.Open("pc.dbf", platform::kModeRead), 0);
   EXPECT_EQ(TryUse("pc exclusive"), 32);
-  EXPECT_EQ(Err.ErrorDetail,
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
             "Failure to open " + platform::AsciiUpper(dir_.path()) + "/PC.DBF [USE/OpenDbf]");
   EXPECT_EQ(TryUse("pc"), 0);  // shared opens live side by side
 }
@@ -298,11 +300,11 @@ TEST_F(UseTest, SameFileTwiceAndSameAliasTwice) {
   USE("pc");
   Select(2);
   EXPECT_EQ(TryUse("PC.DBF"), 214);
-  EXPECT_EQ(Err.ErrorDetail, "File: " + platform::AsciiUpper(dir_.path()) +
-                                 "/PC.DBF is already in use. [USE]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "File: " + platform::AsciiUpper(dir_.path()) + "/PC.DBF is already in use. [USE]");
   EXPECT_EQ(CurrentTable(), nullptr);
   EXPECT_EQ(TryUse("n64 alias pc"), 220);
-  EXPECT_EQ(Err.ErrorDetail, "Alias name \"PC\" already in use. [USE]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Alias name \"PC\" already in use. [USE]");
   EXPECT_EQ(CurrentTable(), nullptr);
   // The same file again in the area that holds it is a reopen.
   Select(1);
@@ -319,15 +321,15 @@ TEST_F(UseTest, SelectingWorkAreas) {
     EXPECT_EQ(SelectedArea(), i);
     USE(name);
   }
-  for (int i = 1; i <= kMaxAreas; ++i) EXPECT_NE(Areas.Slot[i], nullptr) << i;
+  for (int i = 1; i <= kMaxAreas; ++i) EXPECT_NE(Engine().Areas.Slot[i], nullptr) << i;
   {
     ScopedErrorDispatch quiet(false);
     Select(0);
-    EXPECT_EQ(Err.ErrorCode, 220);
-    EXPECT_EQ(Err.ErrorDetail, "No free workarea available [Select(0)]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+    EXPECT_EQ(Engine().Errors.ErrorDetail, "No free workarea available [Select(0)]");
     Select(34);
-    EXPECT_EQ(Err.ErrorCode, 220);
-    EXPECT_EQ(Err.ErrorDetail, "Invalid workarea selected = [Select(34)]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+    EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid workarea selected = [Select(34)]");
   }
   Select(7);
   CloseArea();
@@ -335,7 +337,7 @@ TEST_F(UseTest, SelectingWorkAreas) {
   EXPECT_EQ(SelectedArea(), 7);
   CloseAll();
   EXPECT_EQ(SelectedArea(), 1);
-  for (int i = 1; i <= kMaxAreas; ++i) EXPECT_EQ(Areas.Slot[i], nullptr);
+  for (int i = 1; i <= kMaxAreas; ++i) EXPECT_EQ(Engine().Areas.Slot[i], nullptr);
 }
 
 TEST_F(UseTest, CallerBuffers) {
@@ -349,15 +351,17 @@ TEST_F(UseTest, CallerBuffers) {
   {
     ScopedErrorDispatch quiet(false);
     USE("pc", buffer, 10);
-    EXPECT_EQ(Err.ErrorCode, 266);
-    EXPECT_EQ(Err.ErrorDetail, "Database record/buffer size mismatch: PC [USE()]\n\rRecord "
-                               "Size=41, Buffer Size=10");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 266);
+    EXPECT_EQ(Engine().Errors.ErrorDetail,
+              "Database record/buffer size mismatch: PC [USE()]\n\rRecord "
+              "Size=41, Buffer Size=10");
     EXPECT_EQ(CurrentTable(), nullptr);
     USE("pc", buffer, 0);
-    EXPECT_EQ(Err.ErrorCode, 220);
-    EXPECT_EQ(Err.ErrorDetail, "Buffer is NIL or size is zero, attempting to open PC  [USE]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+    EXPECT_EQ(Engine().Errors.ErrorDetail,
+              "Buffer is NIL or size is zero, attempting to open PC  [USE]");
     USE("pc", nullptr, 41);
-    EXPECT_EQ(Err.ErrorCode, 220);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 220);
   }
 }
 
@@ -368,8 +372,8 @@ TEST_F(UseTest, TablesKeptInMemoryAreRefused) {
 
 TEST_F(UseTest, MissingFilesReportTheSystemsCode) {
   EXPECT_EQ(TryUse("nothing.dbf"), 2);
-  EXPECT_EQ(Err.ErrorDetail, "Failure to open " + platform::AsciiUpper(dir_.path()) +
-                                 "/NOTHING.DBF [USE/OpenDbf]");
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "Failure to open " + platform::AsciiUpper(dir_.path()) + "/NOTHING.DBF [USE/OpenDbf]");
   EXPECT_EQ(TryUse("no/such/folder/x.dbf"), 3);  // the folder is missing
   std::filesystem::create_directory("folder.dbf");
   EXPECT_EQ(TryUse("folder.dbf"), 5);
@@ -390,7 +394,7 @@ TEST_F(UseTest, FieldNamesFoundWithoutRegardToCase) {
   EXPECT_EQ(FieldNo("point_id  "), 1);
   EXPECT_EQ(FieldNo("CheatName"), 2);
   EXPECT_EQ(FieldNo("unknown"), 0);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(Field(1), "Point_ID");
   EXPECT_EQ(Field(2), "cheatname");
 }
@@ -428,7 +432,7 @@ TEST_F(UseTest, OldLayoutTablesAreRead) {
   b.resize(300);
   test::WriteFile("old.dbf", b);
   EXPECT_EQ(TryUse("old.dbf"), 210);
-  EXPECT_NE(Err.ErrorDetail.find("(Header is less than 521 bytes) [Use/OpenDBF]"),
+  EXPECT_NE(Engine().Errors.ErrorDetail.find("(Header is less than 521 bytes) [Use/OpenDBF]"),
             std::string::npos);
 }
 
@@ -439,11 +443,11 @@ TEST_F(UseTest, ReadOnlyOpenLeavesTheFileUntouched) {
   const auto before = test::ReadFile("pc.dbf");
   struct stat st0;
   ASSERT_EQ(stat("pc.dbf", &st0), 0);
-  Settings.ForcedFileMode = platform::kModeRead;
-  Settings.FixRecCount = true;
-  Settings.HideDeleted = true;
+  Engine().Settings.ForcedFileMode = platform::kModeRead;
+  Engine().Settings.FixRecCount = true;
+  Engine().Settings.HideDeleted = true;
   USE("pc.dbf");
-  Settings.ForcedFileMode = -1;
+  Engine().Settings.ForcedFileMode = -1;
   EXPECT_EQ(CurrentTable()->FileMode, 0);
   int seen = 0;
   for (GoTop(); !dEOF(); SKIP(1)) ++seen;
@@ -464,12 +468,12 @@ TEST_F(UseTest, OperationsWithoutATableReport215) {
   ScopedErrorDispatch quiet(false);
   Select(5);
   GO(1);
-  EXPECT_EQ(Err.ErrorCode, 215);
-  EXPECT_EQ(Err.ErrorDetail, "No database in use [GO()]  WorkArea = 5");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 215);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "No database in use [GO()]  WorkArea = 5");
   EXPECT_EQ(RecCount(), 0);
-  EXPECT_EQ(Err.ErrorDetail, "No database in use [RecCount]  WorkArea = 5");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "No database in use [RecCount]  WorkArea = 5");
   EXPECT_EQ(FieldType(1), ' ');
-  EXPECT_EQ(Err.ErrorDetail, "No database in use [FieldType()]  WorkArea = 5");
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "No database in use [FieldType()]  WorkArea = 5");
 }
 
 }  // namespace

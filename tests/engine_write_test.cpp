@@ -92,7 +92,7 @@ TEST_F(WriteTest, ReplaceWritesNewValues) {
   std::memcpy(FieldAddress(4) + 1, when, 8);
   FieldAddress(5)[0] = 0;
   Replace();
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   CloseAll();
   EXPECT_EQ(RecordBytes("t.dbf", 1), " Doom II       100.00*****20000229F    0.5000");
 }
@@ -105,23 +105,24 @@ TEST_F(WriteTest, ReplaceRefusals) {
   GoBottom();
   SKIP(1);
   Replace();
-  EXPECT_EQ(Err.ErrorCode, 212);
-  EXPECT_EQ(Err.ErrorDetail,
+  EXPECT_EQ(Engine().Errors.ErrorCode, 212);
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
             "Database \"" + platform::AsciiUpper(dir_.path()) + "/T.DBF\" is at EOF. [REPLACE]");
   Select(2);
   USE("empty.dbf");
   Replace();
-  EXPECT_EQ(Err.ErrorCode, 212);
-  EXPECT_EQ(Err.ErrorDetail, "Database \"" + platform::AsciiUpper(dir_.path()) +
-                                 "/EMPTY.DBF\" is empty. [REPLACE]");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 212);
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "Database \"" + platform::AsciiUpper(dir_.path()) + "/EMPTY.DBF\" is empty. [REPLACE]");
   Select(1);
   USE("t.dbf");  // a table opened for reading cannot be written
-  Settings.ForcedFileMode = platform::kModeRead;
+  Engine().Settings.ForcedFileMode = platform::kModeRead;
   USE("t.dbf");
-  Settings.ForcedFileMode = -1;
+  Engine().Settings.ForcedFileMode = -1;
   Replace();
-  EXPECT_EQ(Err.ErrorCode, 5);
-  EXPECT_EQ(Err.ErrorDetail, "Record #1 in " + platform::AsciiUpper(dir_.path()) + "/T.DBF [REPLACE]");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 5);
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "Record #1 in " + platform::AsciiUpper(dir_.path()) + "/T.DBF [REPLACE]");
 }
 
 TEST_F(WriteTest, AppendNeedsTheFileLockWhenShared) {
@@ -130,9 +131,10 @@ TEST_F(WriteTest, AppendNeedsTheFileLockWhenShared) {
   {
     ScopedErrorDispatch quiet(false);
     Append();
-    EXPECT_EQ(Err.ErrorCode, 1201);
-    EXPECT_EQ(Err.ErrorDetail, "File must be locked to append: " +
-                                   platform::AsciiUpper(dir_.path()) + "/T.DBF [APPEND]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 1201);
+    EXPECT_EQ(
+        Engine().Errors.ErrorDetail,
+        "File must be locked to append: " + platform::AsciiUpper(dir_.path()) + "/T.DBF [APPEND]");
   }
   // Somebody else's lock keeps us out.
   platform::File other;
@@ -184,8 +186,8 @@ TEST_F(WriteTest, DeleteAndRecall) {
   {
     ScopedErrorDispatch quiet(false);
     DeleteRec();
-    EXPECT_EQ(Err.ErrorCode, 1200);
-    EXPECT_EQ(Err.ErrorDetail, "Record not locked. [DeleteRec]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 1200);
+    EXPECT_EQ(Engine().Errors.ErrorDetail, "Record not locked. [DeleteRec]");
   }
   ASSERT_TRUE(RLock());
   EXPECT_TRUE(IsLocked(1));
@@ -201,13 +203,13 @@ TEST_F(WriteTest, DeleteAndRecall) {
   {
     ScopedErrorDispatch quiet(false);
     UnlockRec(1);
-    EXPECT_EQ(Err.ErrorCode, 1200);
-    EXPECT_EQ(Err.ErrorDetail, "Record not locked. [UnlockRec(1)]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 1200);
+    EXPECT_EQ(Engine().Errors.ErrorDetail, "Record not locked. [UnlockRec(1)]");
     GoBottom();
     SKIP(1);
     RLock(1);
     DeleteRec();
-    EXPECT_EQ(Err.ErrorCode, 212);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 212);
   }
 }
 
@@ -244,7 +246,7 @@ TEST_F(WriteTest, PokeWritesRawBytesThroughTheCache) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(FieldAddress(1)) + 1, 7), "Pok\xE9mon");
   ScopedErrorDispatch quiet(false);
   Poke(1, 9, "x");
-  EXPECT_EQ(Err.ErrorCode, 212);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 212);
 }
 
 TEST_F(WriteTest, WritesConvertBackAndEncode) {

@@ -405,8 +405,6 @@ class ExprFuzzTest : public ::testing::Test {
     CloseAll();
     EXPECT_EQ(LiveExpressions(), live_);
     test::ResetEngineForTest();
-    MemoUnit = MemoHooks{};
-    Evaluator = EvaluatorHooks{};
   }
 
   // Compiles a text and evaluates it on every record and past the end;
@@ -416,11 +414,14 @@ class ExprFuzzTest : public ::testing::Test {
     ClearError();
     CompiledExpr* e = AssignExpr(text);
     if (!e) {
-      if (Err.ErrorCode != 351 || Err.ErrorDetail.rfind("Error in expression : ", 0) != 0)
-        Report(text, "compile: code " + std::to_string(Err.ErrorCode) + " " + Err.ErrorDetail);
+      if (Engine().Errors.ErrorCode != 351 ||
+          Engine().Errors.ErrorDetail.rfind("Error in expression : ", 0) != 0)
+        Report(text, "compile: code " + std::to_string(Engine().Errors.ErrorCode) + " " +
+                         Engine().Errors.ErrorDetail);
       return false;
     }
-    if (Err.ErrorCode != 0) Report(text, "compiled with code " + std::to_string(Err.ErrorCode));
+    if (Engine().Errors.ErrorCode != 0)
+      Report(text, "compiled with code " + std::to_string(Engine().Errors.ErrorCode));
     const char type = e->ResultType();
     if (std::string("CNLDM").find(type) == std::string::npos) Report(text, "result type ?");
     if (e->Source().size() > 255) Report(text, "source longer than 255 bytes");
@@ -428,14 +429,14 @@ class ExprFuzzTest : public ::testing::Test {
       GO(r);
       ClearError();
       const ExprValue v = e->Evaluate();
-      const int code = Err.ErrorCode;
+      const int code = Engine().Errors.ErrorCode;
       ++evaluations_;
       if (code == 354 || code == 358) {
         ++failedEvaluations_;
         continue;
       }
       if (code != 0) {
-        Report(text, "evaluate: code " + std::to_string(code) + " " + Err.ErrorDetail);
+        Report(text, "evaluate: code " + std::to_string(code) + " " + Engine().Errors.ErrorDetail);
         continue;
       }
       if (v.type != e->ResultTypeCode()) Report(text, "value of another type");
@@ -525,7 +526,8 @@ TEST_F(ExprFuzzTest, NestingToTheLengthLimit) {
       ScopedErrorDispatch quiet(false);
       ClearError();
       CompiledExpr* e = AssignExpr(text);
-      if (!e && Err.ErrorDetail.find("Parser_stack_overflow") != std::string::npos) ++overflows;
+      if (!e && Engine().Errors.ErrorDetail.find("Parser_stack_overflow") != std::string::npos)
+        ++overflows;
       ReleaseExpr(e);
     }
     compiled += Exercise(text);
@@ -581,7 +583,7 @@ TEST_F(ExprFuzzTest, ExpressionsOutliveTheirTable) {
       for (int pass = 0; pass < 2; ++pass) {
         ClearError();
         const ExprValue v = e->Evaluate();
-        const int code = Err.ErrorCode;
+        const int code = Engine().Errors.ErrorCode;
         if (code != 0 && code != 354 && code != 358) Report(e->Source(), "code " + std::to_string(code));
         if (code == 0 && v.text.size() >= e->PoolSize() && !v.text.empty())
           Report(e->Source(), "text larger than the pool");
@@ -594,7 +596,7 @@ TEST_F(ExprFuzzTest, ExpressionsOutliveTheirTable) {
     for (CompiledExpr* e : kept) {
       ClearError();
       e->Evaluate();
-      const int code = Err.ErrorCode;
+      const int code = Engine().Errors.ErrorCode;
       if (code != 0 && code != 354 && code != 358) Report(e->Source(), "code " + std::to_string(code));
     }
   }

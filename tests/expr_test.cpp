@@ -46,7 +46,7 @@ Outcome Compute(const std::string& source) {
   ClearError();
   CompiledExpr* e = AssignExpr(source);
   if (!e) {
-    ADD_FAILURE() << "does not compile: " << source << "\n" << Err.ErrorDetail;
+    ADD_FAILURE() << "does not compile: " << source << "\n" << Engine().Errors.ErrorDetail;
     return o;
   }
   o.compiled = true;
@@ -55,7 +55,7 @@ Outcome Compute(const std::string& source) {
   o.decimals = e->Decimals();
   o.pool = e->PoolSize();
   const ExprValue v = e->Evaluate();
-  EXPECT_EQ(Err.ErrorCode, 0) << source << "\n" << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0) << source << "\n" << Engine().Errors.ErrorDetail;
   EXPECT_EQ(v.type, e->ResultTypeCode()) << source;
   o.text.assign(v.text);
   o.number = v.number;
@@ -98,9 +98,9 @@ std::string Problem(const std::string& source) {
     ReleaseExpr(e);
     return {};
   }
-  EXPECT_EQ(Err.ErrorCode, 351) << source;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 351) << source;
   EXPECT_EQ(LiveExpressions(), live) << source;
-  return Err.ErrorDetail;
+  return Engine().Errors.ErrorDetail;
 }
 
 // The specific text of a compile error ("Syntax error", ...).
@@ -154,8 +154,6 @@ class ExprTest : public ::testing::Test {
     CloseAll();
     EXPECT_EQ(LiveExpressions(), live_);
     test::ResetEngineForTest();
-    MemoUnit = MemoHooks{};
-    Evaluator = EvaluatorHooks{};
   }
 
   // A second table in area 2 under the alias OTH; area 1 stays current.
@@ -545,20 +543,20 @@ TEST_F(ExprTest, Arithmetic) {
   ClearError();
   CompiledExpr* e = AssignExpr("10/0");
   ASSERT_NE(e, nullptr);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   e->Evaluate();
-  EXPECT_EQ(Err.ErrorCode, 358);
-  EXPECT_EQ(Err.ErrorDetail, "Error during evaluation: Divide by 0 [Evaluate/Engine]");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 358);
+  EXPECT_EQ(Engine().Errors.ErrorDetail, "Error during evaluation: Divide by 0 [Evaluate/Engine]");
   ReleaseExpr(e);
 
   // A success after a failure leaves no error behind.
   e = AssignExpr("LEVEL / (LEVEL - 12)");
   ASSERT_NE(e, nullptr);
   e->Evaluate();
-  EXPECT_EQ(Err.ErrorCode, 358);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 358);
   GO(2);
   ExprValue v = e->Evaluate();
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_DOUBLE_EQ(v.number, 3.0 / -9.0);
   ReleaseExpr(e);
 
@@ -711,8 +709,8 @@ TEST_F(ExprTest, Functions) {
     CompiledExpr* e = AssignExpr(text);
     ASSERT_NE(e, nullptr) << text;
     const ExprValue v = e->Evaluate();
-    EXPECT_EQ(Err.ErrorCode, 354) << text;
-    EXPECT_EQ(Err.ErrorDetail, "Working pool overflow [PARSER/Allocate]") << text;
+    EXPECT_EQ(Engine().Errors.ErrorCode, 354) << text;
+    EXPECT_EQ(Engine().Errors.ErrorDetail, "Working pool overflow [PARSER/Allocate]") << text;
     EXPECT_TRUE(v.text.empty()) << text;
     ReleaseExpr(e);
   }
@@ -923,9 +921,9 @@ TEST_F(ExprTest, MemoFields) {
     const char* expected[] = {"first memo", "", "", ""};
     for (int r = 1; r <= 4; ++r) {
       GO(r);
-      Err.ErrorCode = 212;  // an earlier error stays what it was
+      Engine().Errors.ErrorCode = 212;  // an earlier error stays what it was
       EXPECT_EQ(e->Evaluate().text, expected[r - 1]) << r;
-      EXPECT_EQ(Err.ErrorCode, 212) << r;
+      EXPECT_EQ(Engine().Errors.ErrorCode, 212) << r;
     }
     ReleaseExpr(e);
   }
@@ -976,7 +974,7 @@ TEST_F(ExprTest, Aliases) {
   Select(1);
   ClearError();
   EXPECT_EQ(e->Evaluate().text, "  3");
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   ReleaseExpr(e);
 
   // Compiled in area 2, the fields are those of area 2.
@@ -1135,9 +1133,9 @@ TEST_F(ExprTest, FilterAndWhileConditions) {
   {
     ScopedErrorDispatch quiet(false);
     EXPECT_FALSE(SetFilterExpr("LEVEL"));  // a condition must be logical
-    EXPECT_EQ(Err.ErrorCode, 351);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 351);
     EXPECT_FALSE(SetFilterExpr("LEVEL >"));
-    EXPECT_EQ(Err.ErrorCode, 351);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 351);
     EXPECT_EQ(LiveExpressions(), live_);
   }
 
@@ -1193,7 +1191,7 @@ TEST_F(ExprTest, WithoutATable) {
   EXPECT_EQ(Reason("CHEATNAME"), "Syntax error");
   ScopedErrorDispatch quiet(false);
   EXPECT_FALSE(SetFilterExpr(".T."));
-  EXPECT_EQ(Err.ErrorCode, 215);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 215);
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ class FuzzRegression : public ::testing::Test {
     try {
       f();
     } catch (const EZavodError&) {
-      return Err.ErrorCode;
+      return Engine().Errors.ErrorCode;
     } catch (...) {
       return -2;
     }
@@ -77,7 +77,7 @@ TEST_F(FuzzRegression, SyncIndexReportsADamagedNodeAsAnEngineError) {
 
   USE(dir_.File("t.dbf"));
   SetIndexTo(dir_.File("t.ndx"));
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   Set_Order_To(0);
   GO(12);
   Set_Order_To(1);  // leaves its failure for the caller
@@ -100,7 +100,7 @@ TEST_F(FuzzRegression, StoreCurrentKeysReportsAKeyThatDoesNotFit) {
 
   USE(dir_.File("t.dbf"));
   SetIndexTo(dir_.File("t.ndx"));
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   Set_Order_To(0);
   DbfBuilder table;
   table.Field("NAME", 'C', 10);
@@ -113,7 +113,7 @@ TEST_F(FuzzRegression, StoreCurrentKeysReportsAKeyThatDoesNotFit) {
   } catch (const EZavodError& e) {
     message = e.what();
   }
-  EXPECT_EQ(Err.ErrorCode, 266);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 266);
   EXPECT_NE(message.find("[StoreCurrentKeys]"), std::string::npos) << message;
   EXPECT_EQ(RaisedCode([] { SyncIndex(); }), 266);
 }
@@ -134,17 +134,17 @@ TEST_F(FuzzRegression, HugeNodeLayoutInTheAnchorIsRefused) {
   // (SetIndexTo leaves its failure in the error state for the caller.)
   USE(dir_.File("t.dbf"));
   SetIndexTo(dir_.File("t.ndx"));
-  EXPECT_EQ(Err.ErrorCode, 222);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 222);
   // Sizes that overflow 16 bits only as a product are refused as well.
   test::Put16(ndx, 14, 256);
   test::Put16(ndx, 18, 256);
   test::WriteFile(dir_.File("t.ndx"), ndx);
   SetIndexTo(dir_.File("t.ndx"));
-  EXPECT_EQ(Err.ErrorCode, 222);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 222);
   // The same file with its own layout opens.
   test::WriteFile(dir_.File("t.ndx"), index.Build());
   SetIndexTo(dir_.File("t.ndx"));
-  EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
 }
 
 // The index moves asked for without an index: code 221, "Index not open."
@@ -157,9 +157,9 @@ TEST_F(FuzzRegression, IndexMovesWithoutAnIndexReportCode221) {
   EXPECT_EQ(RaisedCode([] { _FindLastRec(); }), 221);
   // With raising off, the move reports no record and leaves the code.
   SetRaiseErrors(false);
-  Err.ErrorHandler = [] {};
+  Engine().Errors.ErrorHandler = [] {};
   EXPECT_EQ(_FindFirstRec(), 0);
-  EXPECT_EQ(Err.ErrorCode, 221);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 221);
 }
 
 // fuzz_dbf (excessive memory): every table, however small, took a scan

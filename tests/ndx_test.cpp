@@ -156,7 +156,6 @@ class NdxTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::ResetEngineForTest();
-    ResetIndexState();
     MemoInit();
     ParserInit();
     IndexInit();
@@ -165,20 +164,8 @@ class NdxTest : public ::testing::Test {
     SetRaiseErrors(false);
     SetErrorDispatch(false);
     CloseAll();
-    ResetIndexState();
     test::ResetEngineForTest();
-    Index = {};
-    MemoUnit = MemoHooks{};
-    Evaluator = EvaluatorHooks{};
     if (savedTmp_) setenv("TMPDIR", tmp_.c_str(), 1);
-  }
-
-  static void ResetIndexState() {
-    CloseAll();
-    IndexAreas = {};
-    IndexSet = IndexSettings{};
-    Progress = {};
-    RunItems = 8189;
   }
 
   // Points TMPDIR (where the run file of a spilled build goes) at a folder
@@ -355,11 +342,11 @@ TEST_F(NdxBuildTest, NumericAndDateKeys) {
   // The engine walks them in the same order.
   USE("prices.dbf");
   SetIndexTo("price.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), OrderOfNumbers(priceKeys));
   EXPECT_EQ(WalkBackward(), Reversed(OrderOfNumbers(priceKeys)));
   SetIndexTo("added.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), OrderOfNumbers(dateKeys));
 }
 
@@ -482,12 +469,12 @@ TEST_F(NdxBuildTest, UniqueKeepsTheLowestRecordOfEqualKeys) {
   CheatTable("u.dbf", names, {1, 4});
   USE("u.dbf");
   Index_On("u.ndx UNIQUE", "cheatname");
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   // Deleted or not, the lowest record of each key stays.
   EXPECT_EQ(WalkForward(), (Recs{1, 4, 7, 2}));
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   EXPECT_EQ(WalkForward(), (Recs{7, 2}));
-  Settings.HideDeleted = false;
+  Engine().Settings.HideDeleted = false;
   CloseAll();
   NdxCheckOptions o;
   o.Occurrences = {{1, 1}, {2, 1}, {4, 1}, {7, 1}};
@@ -498,26 +485,26 @@ TEST_F(NdxBuildTest, UniqueKeepsTheLowestRecordOfEqualKeys) {
   EXPECT_EQ(ReportRecords(r), (Recs{1, 4, 7, 2}));
 
   // The engine-wide default makes every new index UNIQUE.
-  IndexSet.UniqueDefault = true;
+  IndexEngine().Settings.UniqueDefault = true;
   USE("u.dbf");
   Index_On("d.ndx", "cheatname");
   CloseAll();
   r = CheckNdxFile("d.ndx", o);
   EXPECT_TRUE(r.Ok()) << r.Text();
   EXPECT_EQ(r.UniqueByte, 1);
-  IndexSet.UniqueDefault = false;
+  IndexEngine().Settings.UniqueDefault = false;
 
   // Many duplicates across runs that spill.
   const std::vector<std::string> dupes = RandomNames(400, 3, 2, 3);
   CheatTable("dupes.dbf", dupes);
-  RunItems = 9;
+  IndexEngine().RunItems = 9;
   UseOwnTmp(dir_.File("tmp"));
   USE("dupes.dbf");
   BuildOptions u;
   u.Expression = "cheatname";
   u.Unique = true;
   MakeIndex("dupes.ndx", u);
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   std::map<std::string, std::int32_t> first;
   for (std::size_t i = 0; i < dupes.size(); ++i) first.emplace(Pad(dupes[i], 35), static_cast<std::int32_t>(i) + 1);
   NdxCheckOptions uo;
@@ -541,7 +528,7 @@ TEST_F(NdxBuildTest, DeletedRecordsAreIndexedAndHiddenWhenAsked) {
   Index_On("d.ndx", "cheatname");
   const Recs order = OrderOf(Keys35(names));
   EXPECT_EQ(WalkForward(), order);
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   const Recs visible = Without(order, deleted);
   EXPECT_EQ(WalkForward(), visible);
   EXPECT_EQ(WalkBackward(), Reversed(visible));
@@ -584,13 +571,13 @@ TEST_F(NdxBuildTest, SpilledRunsGiveTheSameBytesAsOneRun) {
     b.Expression = c.expression;
     b.Unique = c.unique;
     USE("s.dbf");
-    RunItems = 8189;
+    IndexEngine().RunItems = 8189;
     MakeIndex("one.ndx", b);
-    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     for (std::size_t items : {7, 1, 64, 299, 300}) {
-      RunItems = items;
+      IndexEngine().RunItems = items;
       MakeIndex("spilled.ndx", b);
-      ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+      ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
       EXPECT_EQ(test::ReadFile("spilled.ndx"), test::ReadFile("one.ndx")) << items;
       EXPECT_FALSE(HasSpillFiles(tmp));
     }
@@ -607,15 +594,16 @@ TEST_F(NdxBuildTest, SpilledRunsGiveTheSameBytesAsOneRun) {
   USE("s.dbf");
   BuildOptions b;
   b.Expression = "cheatname";
-  RunItems = 300;
+  IndexEngine().RunItems = 300;
   MakeIndex("fits.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 0);
-  RunItems = 7;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
+  IndexEngine().RunItems = 7;
   {
     ScopedErrorDispatch quiet(false);
     MakeIndex("spills.ndx", b);
-    EXPECT_NE(Err.ErrorCode, 0);
-    EXPECT_NE(Err.ErrorDetail.find("sort file"), std::string::npos) << Err.ErrorDetail;
+    EXPECT_NE(Engine().Errors.ErrorCode, 0);
+    EXPECT_NE(Engine().Errors.ErrorDetail.find("sort file"), std::string::npos)
+        << Engine().Errors.ErrorDetail;
   }
   CloseAll();
 
@@ -628,11 +616,11 @@ TEST_F(NdxBuildTest, SpilledRunsGiveTheSameBytesAsOneRun) {
   test::WriteFile("short.dbf", shortTable);
   USE("short.dbf exclusive");
   ASSERT_EQ(RecCount(), 1200);
-  RunItems = 7;
+  IndexEngine().RunItems = 7;
   {
     ScopedErrorDispatch quiet(false);
     MakeIndex("short.ndx", b);
-    EXPECT_NE(Err.ErrorCode, 0);
+    EXPECT_NE(Engine().Errors.ErrorCode, 0);
   }
   EXPECT_FALSE(HasSpillFiles(tmp));
 }
@@ -645,15 +633,15 @@ TEST_F(NdxBuildTest, ProgressIsReportedAHundredTimes) {
     for (bool unique : {false, true}) {
       for (std::size_t items : {std::size_t{8189}, std::size_t{13}}) {
         steps = 0;
-        Progress.Steps = 100;
-        Progress.Step = [&steps] { ++steps; };
-        RunItems = items;
+        IndexEngine().Progress.Steps = 100;
+        IndexEngine().Progress.Step = [&steps] { ++steps; };
+        IndexEngine().RunItems = items;
         USE("p.dbf");
         BuildOptions b;
         b.Expression = "cheatname";
         b.Unique = unique;
         MakeIndex("p.ndx", b);
-        ASSERT_EQ(Err.ErrorCode, 0);
+        ASSERT_EQ(Engine().Errors.ErrorCode, 0);
         EXPECT_EQ(steps, 100) << records << " records, unique " << unique << ", run " << items;
         CloseAll();
       }
@@ -664,7 +652,7 @@ TEST_F(NdxBuildTest, ProgressIsReportedAHundredTimes) {
   USE("p.dbf");
   Index_On("q.ndx", "level");
   EXPECT_EQ(steps, 100);
-  Progress = {};
+  IndexEngine().Progress = {};
   steps = 0;
   Index_On("q.ndx", "level");
   EXPECT_EQ(steps, 0);
@@ -675,56 +663,58 @@ TEST_F(NdxBuildTest, BuildRefusals) {
   BuildOptions b;
   b.Expression = "cheatname";
   MakeIndex("x.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 215);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 215);
 
   CheatTable("r.dbf", {"Doom", "", "Quake", std::string(35, 'x')});
   USE("r.dbf");
   // 100 characters are allowed, 101 are not.
   b.Expression = "cheatname" + std::string(91, ' ');
   MakeIndex("x.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   b.Expression += " ";
   MakeIndex("x.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 300);
-  EXPECT_EQ(Err.ErrorDetail, "Expression length exceeds 100 bytes [MakeIndex(<...>,x.ndx)]");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 300);
+  EXPECT_EQ(Engine().Errors.ErrorDetail,
+            "Expression length exceeds 100 bytes [MakeIndex(<...>,x.ndx)]");
 
   // An empty key of the current record.
   GO(2);
   b.Expression = "trim(cheatname)";
   MakeIndex("x.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 266);
-  EXPECT_EQ(Err.ErrorDetail.rfind("Incorrect key length: Must be 1 to 100.", 0), 0u) << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 266);
+  EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Incorrect key length: Must be 1 to 100.", 0), 0u)
+      << Engine().Errors.ErrorDetail;
   // A key longer than 100 bytes.
   b.Expression = "cheatname+cheatname+cheatname";
   MakeIndex("x.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 266);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 266);
   // A logical key.
   b.Expression = "cheatname = 'Doom'";
   MakeIndex("x.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 254);
-  EXPECT_NE(Err.ErrorDetail.find("Wrong parser return type"), std::string::npos);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 254);
+  EXPECT_NE(Engine().Errors.ErrorDetail.find("Wrong parser return type"), std::string::npos);
   // Neither an expression nor a KeyMaker.
   b.Expression = "  ";
   MakeIndex("x.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 254);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 254);
   b.Expression = "cheatname";
   MakeIndex("  ", b);
-  EXPECT_EQ(Err.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
   // An index open in any area cannot be rebuilt under it.
   MakeIndex("x.ndx", b);
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   SetIndexTo("x.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   MakeIndex("x.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 214);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 214);
   MakeIndex(dir_.File("X.NDX"), b);  // the same file, spelt differently
-  EXPECT_EQ(Err.ErrorCode, 214);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 214);
   MakeIndex("./x.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 214);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 214);
   std::filesystem::create_directory("sub");
   std::filesystem::create_directory_symlink("..", "sub/up");
   MakeIndex("sub/up/x.ndx", b);
-  EXPECT_EQ(Err.ErrorCode, 214);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 214);
   CloseIndexes();
 
   // A key shorter than the key length is padded with blanks; the key length
@@ -732,10 +722,10 @@ TEST_F(NdxBuildTest, BuildRefusals) {
   GO(4);
   b.Expression = "trim(cheatname)";
   MakeIndex("trim.ndx", b);
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   GO(1);
   MakeIndex("trim4.ndx", b);
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   CloseAll();
   NdxCheckOptions o;
   o.Records = 4;
@@ -769,9 +759,11 @@ TEST_F(NdxOpenTest, RefusalsAreLeftForTheCaller) {
     } catch (const EZavodError& e) {
       ADD_FAILURE() << "SetIndexTo dispatched: " << e.what();
     }
-    const int code = Err.ErrorCode;
+    const int code = Engine().Errors.ErrorCode;
     if (CurrentTable() && code != 0) {
-      EXPECT_FALSE(IndexAreas[static_cast<std::size_t>(Areas.Current)].Opened[static_cast<std::size_t>(std::clamp(order, 1, kMaxOrders))])
+      EXPECT_FALSE(IndexEngine()
+                       .Areas[static_cast<std::size_t>(Engine().Areas.Current)]
+                       .Opened[static_cast<std::size_t>(std::clamp(order, 1, kMaxOrders))])
           << name;
     }
     return code;
@@ -824,23 +816,25 @@ TEST_F(NdxOpenTest, RefusalsAreLeftForTheCaller) {
     ++made;
     return NativeText(1).substr(0, 6);
   });
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_GE(made, 3);
   EXPECT_EQ(WalkForward(), (Recs{1, 3, 2}));
   CloseIndexes();
   EXPECT_EQ(test::CheckNdxFile("maker.ndx").Expression, "USERDEFINEDKEYMAKERWASUSEDTOBUILDTHISINDEX");
   EXPECT_EQ(refused("maker.ndx"), 223);
-  EXPECT_EQ(Err.ErrorDetail.rfind("Key maker function required, ", 0), 0u) << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Key maker function required, ", 0), 0u)
+      << Engine().Errors.ErrorDetail;
   EXPECT_EQ(refused("t.ndx", [] { return std::string("x"); }), 223);
   SetIndexTo("maker.ndx", [] { return NativeText(1).substr(0, 6); });
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   CloseIndexes();
 
   // The same file under a second order of one area.
   SetIndexTo("t.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(refused("t.ndx", nullptr, 2), 220);
-  EXPECT_EQ(Err.ErrorDetail.rfind("Index file already open: ", 0), 0u) << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Index file already open: ", 0), 0u)
+      << Engine().Errors.ErrorDetail;
   EXPECT_EQ(refused("./t.ndx", nullptr, 2), 220);
   EXPECT_EQ(refused(dir_.File("T.NDX"), nullptr, 3), 220);
   EXPECT_EQ(CurrentOrder(), 1);
@@ -853,7 +847,7 @@ TEST_F(NdxOpenTest, RefusalsAreLeftForTheCaller) {
   narrow.Write("codes.dbf");
   USE("codes.dbf");
   Index_On("codes.ndx", "code");
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   CloseAll();
   DbfBuilder wide;
   wide.Field("CODE", 'C', 12).Record({"abc"}).Record({"xyz"});
@@ -862,7 +856,7 @@ TEST_F(NdxOpenTest, RefusalsAreLeftForTheCaller) {
   EXPECT_EQ(refused("codes.ndx"), 266);
   // The open's own key check reports it, not the moves of its positioning.
   EXPECT_EQ(
-      Err.ErrorDetail,
+      Engine().Errors.ErrorDetail,
       "Incorrect key length: Must be 1 to 100.\n\rExpected Length=  10\n\rKey= [abc         ] " +
           platform::AsciiUpper(dir_.File("codes.ndx")) + " [SetIndexTo/OpenIndex]");
   EXPECT_EQ(CurrentOrder(), 0);
@@ -881,24 +875,24 @@ TEST_F(NdxOpenTest, ALongerFileIsCorrectedOnlyWhenTheOpenMayWrite) {
   const Recs order = OrderOf(Keys35(names));
 
   // Read-only: nothing is written, the walk works.
-  Settings.ForcedFileMode = platform::kModeRead;
+  Engine().Settings.ForcedFileMode = platform::kModeRead;
   USE("t.dbf");
   SetIndexTo("long.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), order);
   EXPECT_EQ(WalkBackward(), Reversed(order));
   EXPECT_TRUE(Find(names[9].substr(0, 3)));
   GO(17);
   SKIP(1);
   CloseAll();
-  Settings.ForcedFileMode = -1;
+  Engine().Settings.ForcedFileMode = -1;
   EXPECT_EQ(test::ReadFile("long.ndx"), before);
 
   // Writable: the anchor's next free becomes the file's block count; the
   // nodes stay as they were.
   USE("t.dbf");
   SetIndexTo("long.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), order);
   CloseAll();
   const Bytes after = test::ReadFile("long.ndx");
@@ -923,13 +917,13 @@ TEST_F(NdxOpenTest, OneIndexInTwoAreasOfTheSameTable) {
   std::filesystem::create_directory_symlink("..", "sub/up");
   USE("t.dbf");
   Index_On("t.ndx", "cheatname");
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   // The same table through another path.
   Select(2);
   USE("sub/up/t.dbf alias t2");
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   SetIndexTo("t.ndx");
-  EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), (Recs{1, 4, 3, 2}));
   Select(1);
   EXPECT_EQ(WalkBackward(), (Recs{2, 3, 4, 1}));
@@ -939,11 +933,13 @@ TEST_F(NdxOpenTest, OneIndexInTwoAreasOfTheSameTable) {
   Select(3);
   USE("other.dbf");
   SetIndexTo(dir_.File("t.ndx"));
-  EXPECT_EQ(Err.ErrorCode, 220);
-  EXPECT_EQ(Err.ErrorDetail.rfind("Index file already open: ", 0), 0u) << Err.ErrorDetail;
-  EXPECT_NE(Err.ErrorDetail.find("Attempting to set index of same name for " + platform::AsciiUpper(dir_.File("OTHER.DBF"))),
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Index file already open: ", 0), 0u)
+      << Engine().Errors.ErrorDetail;
+  EXPECT_NE(Engine().Errors.ErrorDetail.find("Attempting to set index of same name for " +
+                                             platform::AsciiUpper(dir_.File("OTHER.DBF"))),
             std::string::npos)
-      << Err.ErrorDetail;
+      << Engine().Errors.ErrorDetail;
   EXPECT_EQ(CurrentOrder(), 0);
 }
 
@@ -996,12 +992,12 @@ TEST_F(NdxOpenTest, FilesWrittenTheWayOtherProgramsWriteThem) {
 
     USE("codes.dbf exclusive");
     Set_Index_To("code.ndx num.ndx");
-    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     EXPECT_EQ(WalkForward(), order);
     EXPECT_EQ(WalkBackward(), Reversed(order));
     for (std::size_t at : {std::size_t{0}, std::size_t{17}, std::size_t{63}, std::size_t{98}}) {
       GO(order[at]);
-      ASSERT_EQ(Err.ErrorCode, 0);
+      ASSERT_EQ(Engine().Errors.ErrorCode, 0);
       SKIP(1);
       EXPECT_EQ(RecNo(), order[at + 1]);
       EXPECT_TRUE(Find(codes[static_cast<std::size_t>(order[at] - 1)]));
@@ -1025,7 +1021,7 @@ TEST_F(NdxOpenTest, FilesWrittenTheWayOtherProgramsWriteThem) {
       SetName(c);  // blank-padded, as this engine stores texts
       SetNativeInt(FieldAddress(2), i - 30);  // N 6 0: an integer slot
       Append();
-      ASSERT_EQ(Err.ErrorCode, 0);
+      ASSERT_EQ(Engine().Errors.ErrorCode, 0);
       allKeys.push_back(Pad(c, 12));
       allNums.push_back(i - 30);
     }
@@ -1052,7 +1048,7 @@ TEST_F(NdxOpenTest, FilesWrittenTheWayOtherProgramsWriteThem) {
   wide.Write("wide.ndx");
   USE("codes.dbf");
   SetIndexTo("wide.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), order);
   EXPECT_EQ(WalkBackward(), Reversed(order));
 }
@@ -1072,7 +1068,7 @@ TEST_F(NdxNavTest, MovesFollowTheControllingIndex) {
   Index_On("lvl.ndx", "level");
   CloseIndexes();
   Set_Index_To("t.ndx lvl.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   const Recs order = OrderOf(Keys35(names));
   EXPECT_EQ(CurrentOrder(), 1);
 
@@ -1114,11 +1110,11 @@ TEST_F(NdxNavTest, MovesFollowTheControllingIndex) {
   EXPECT_EQ(RecNo(), order[0]);
 
   // Deleted records hidden: moves pass over them.
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   const Recs visible = Without(order, deleted);
   EXPECT_EQ(WalkForward(), visible);
   EXPECT_EQ(WalkBackward(), Reversed(visible));
-  Settings.HideDeleted = false;
+  Engine().Settings.HideDeleted = false;
 
   // The second order, natural order and back.
   Set_Order_To(2);
@@ -1134,8 +1130,9 @@ TEST_F(NdxNavTest, MovesFollowTheControllingIndex) {
   {
     ScopedErrorDispatch quiet(false);
     EXPECT_FALSE(Find("Doom"));
-    EXPECT_EQ(Err.ErrorCode, 254);
-    EXPECT_EQ(Err.ErrorDetail, "Cannot use Find() with index order 0 (natural order) [Find]");
+    EXPECT_EQ(Engine().Errors.ErrorCode, 254);
+    EXPECT_EQ(Engine().Errors.ErrorDetail,
+              "Cannot use Find() with index order 0 (natural order) [Find]");
   }
   GO(order[40]);
   Set_Order_To(1);
@@ -1145,9 +1142,9 @@ TEST_F(NdxNavTest, MovesFollowTheControllingIndex) {
   {
     ScopedErrorDispatch quiet(false);
     Set_Order_To(5);
-    EXPECT_EQ(Err.ErrorCode, 221);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 221);
     Set_Order_To(17);
-    EXPECT_EQ(Err.ErrorCode, 220);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 220);
   }
   EXPECT_EQ(CurrentOrder(), 1);
   CloseIndex(1);
@@ -1166,7 +1163,7 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
 
   EXPECT_TRUE(Find("Doom"));  // a prefix: the first of four
   EXPECT_EQ(RecNo(), 1);
-  EXPECT_TRUE(IndexSet.Found);
+  EXPECT_TRUE(IndexEngine().Settings.Found);
   SKIP(1);
   EXPECT_EQ(RecNo(), 8);
   EXPECT_TRUE(Find("Doom "));  // "Doom" and its blanks
@@ -1184,7 +1181,7 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
   EXPECT_FALSE(Find("Zzz"));
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(RecNo(), 13);
-  EXPECT_FALSE(IndexSet.Found);
+  EXPECT_FALSE(IndexEngine().Settings.Found);
   EXPECT_FALSE(Find("Mysz"));
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(RecNo(), 13);
@@ -1201,13 +1198,13 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
   // An empty text changes nothing.
   GO(6);
   EXPECT_FALSE(Find(""));
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 6);
   SKIP(1);
   EXPECT_EQ(RecNo(), 10);
 
   // Exact: the whole key, padded with blanks.
-  IndexSet.ExactFind = true;
+  IndexEngine().Settings.ExactFind = true;
   EXPECT_TRUE(Find("Doom"));
   EXPECT_EQ(RecNo(), 1);
   EXPECT_FALSE(Find("Doo"));
@@ -1215,20 +1212,20 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
   EXPECT_TRUE(Find("Doom II"));
   EXPECT_EQ(RecNo(), 3);
   EXPECT_TRUE(Find(Pad("Zork", 35)));
-  IndexSet.ExactFind = false;
+  IndexEngine().Settings.ExactFind = false;
 
   // A hidden first match: the next visible one, found only if it matches.
-  Settings.HideDeleted = true;
+  Engine().Settings.HideDeleted = true;
   EXPECT_TRUE(Find("Quake"));  // 2 is deleted
   EXPECT_EQ(RecNo(), 12);
   EXPECT_FALSE(Find("Hex"));   // 4 is deleted, the next visible is Myst
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(RecNo(), 13);
-  IndexSet.ExactFind = true;
+  IndexEngine().Settings.ExactFind = true;
   EXPECT_FALSE(Find("Quake"));
   EXPECT_TRUE(dEOF());
-  IndexSet.ExactFind = false;
-  Settings.HideDeleted = false;
+  IndexEngine().Settings.ExactFind = false;
+  Engine().Settings.HideDeleted = false;
 
   // Numeric and date keys.
   DbfBuilder nb;
@@ -1287,7 +1284,7 @@ class NdxDamageTest : public NdxTest {
     ScopedErrorDispatch quiet(false);
     int first = 0;
     auto note = [&first] {
-      if (first == 0) first = Err.ErrorCode;
+      if (first == 0) first = Engine().Errors.ErrorCode;
     };
     USE("t.dbf");
     note();
@@ -1298,7 +1295,7 @@ class NdxDamageTest : public NdxTest {
       std::size_t steps = 0;
       GoTop();
       note();
-      while (Err.ErrorCode == 0 && !dEOF() && ++steps < 1000) {
+      while (Engine().Errors.ErrorCode == 0 && !dEOF() && ++steps < 1000) {
         SKIP(1);
         note();
       }
@@ -1306,7 +1303,7 @@ class NdxDamageTest : public NdxTest {
       steps = 0;
       GoBottom();
       note();
-      while (Err.ErrorCode == 0 && !dBOF() && !dEOF() && ++steps < 1000) {
+      while (Engine().Errors.ErrorCode == 0 && !dBOF() && !dEOF() && ++steps < 1000) {
         SKIP(-1);
         note();
       }
@@ -1448,7 +1445,7 @@ TEST_F(NdxDamageTest, ADamagedNodeMetMidWalkEndsTheMoveWithItsError) {
   test::WriteFile("bad.ndx", b);
   USE("t.dbf");
   SetIndexTo("bad.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   GoTop();
   for (int i = 1; i < 55; ++i) SKIP(1);
   EXPECT_EQ(RecNo(), order_[54]);
@@ -1457,7 +1454,7 @@ TEST_F(NdxDamageTest, ADamagedNodeMetMidWalkEndsTheMoveWithItsError) {
     SKIP(1);
     ADD_FAILURE() << "no error";
   } catch (const EZavodError& e) {
-    EXPECT_EQ(Err.ErrorCode, 222);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 222);
     EXPECT_NE(std::string(e.what()).find("Corrupted index file: " + platform::AsciiUpper(dir_.File("bad.ndx")) +
                                           " (node 6)"),
               std::string::npos)
@@ -1468,14 +1465,14 @@ TEST_F(NdxDamageTest, ADamagedNodeMetMidWalkEndsTheMoveWithItsError) {
     ScopedErrorDispatch quiet(false);
     GO(order_[54]);
     SKIP(1);
-    EXPECT_EQ(Err.ErrorCode, 222);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 222);
     EXPECT_TRUE(dEOF());
     EXPECT_EQ(RecNo(), 61);
     GoBottom();
-    EXPECT_EQ(Err.ErrorCode, 222);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 222);
     EXPECT_TRUE(dEOF());
     GoTop();  // the healthy part still works
-    EXPECT_EQ(Err.ErrorCode, 0);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0);
     EXPECT_EQ(RecNo(), order_[0]);
   }
 }
@@ -1487,7 +1484,7 @@ TEST_F(NdxDamageTest, AnIndexOutOfDateWithItsTable) {
   CheatTable("t.dbf", changed);
   USE("t.dbf");
   SetIndexTo("good.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   // Walks follow the index.
   EXPECT_EQ(WalkForward(), order_);
   // Going to the changed record: its key is not in the index.
@@ -1495,18 +1492,18 @@ TEST_F(NdxDamageTest, AnIndexOutOfDateWithItsTable) {
     GO(5);
     ADD_FAILURE() << "no error";
   } catch (const EZavodError& e) {
-    EXPECT_EQ(Err.ErrorCode, 212);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 212);
     EXPECT_NE(std::string(e.what()).find("Key: \"Renamed"), std::string::npos) << e.what();
   }
   // The move's read bracket of the shared protocol is closed all the same.
-  EXPECT_TRUE(IndexAreas[1].Sem.LoggedIn);
-  EXPECT_EQ(IndexAreas[1].Sem.Reads, 0);
+  EXPECT_TRUE(IndexEngine().Areas[1].Sem.LoggedIn);
+  EXPECT_EQ(IndexEngine().Areas[1].Sem.Reads, 0);
   GO(6);
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   // The old key still finds the record.
   EXPECT_TRUE(Find(names_[4]));
   EXPECT_EQ(RecNo(), 5);
-  EXPECT_EQ(IndexAreas[1].Sem.Reads, 0);
+  EXPECT_EQ(IndexEngine().Areas[1].Sem.Reads, 0);
 }
 
 // A table cut short under its index: the entries of the records that are
@@ -1521,13 +1518,13 @@ TEST_F(NdxDamageTest, EntriesPastTheTablesEndAreDamage) {
   CheatTable("cut.dbf", names);
   USE("cut.dbf");
   Index_On("cut.ndx", "cheatname");
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   CloseAll();
   CheatTable("cut.dbf", std::vector<std::string>(names.begin(), names.begin() + 30));
   const std::string index = platform::AsciiUpper(dir_.File("cut.ndx"));
   USE("cut.dbf");
   SetIndexTo("cut.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   Recs walked;
   std::string message;
   try {
@@ -1535,7 +1532,7 @@ TEST_F(NdxDamageTest, EntriesPastTheTablesEndAreDamage) {
   } catch (const EZavodError& e) {
     message = e.what();
   }
-  EXPECT_EQ(Err.ErrorCode, 222);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 222);
   EXPECT_NE(message.find(index), std::string::npos) << message;
   EXPECT_EQ(walked.size(), 30u);
   for (const char* key : {"K45", "K69"}) {
@@ -1547,7 +1544,7 @@ TEST_F(NdxDamageTest, EntriesPastTheTablesEndAreDamage) {
       message = e.what();
     }
     EXPECT_FALSE(found) << key;
-    EXPECT_EQ(Err.ErrorCode, 222) << key;
+    EXPECT_EQ(Engine().Errors.ErrorCode, 222) << key;
     EXPECT_NE(message.find(index), std::string::npos) << message;
     EXPECT_LE(RecNo(), 31) << key;
   }
@@ -1565,8 +1562,9 @@ TEST_F(NdxDamageTest, EntriesPastTheTablesEndAreDamage) {
   CheatTable("cut.dbf", std::vector<std::string>(names.begin(), names.begin() + 30));
   USE("cut.dbf");
   SetIndexTo("cut.ndx");
-  EXPECT_EQ(Err.ErrorCode, 222);
-  EXPECT_NE(Err.ErrorDetail.find(index), std::string::npos) << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 222);
+  EXPECT_NE(Engine().Errors.ErrorDetail.find(index), std::string::npos)
+      << Engine().Errors.ErrorDetail;
   EXPECT_EQ(CurrentOrder(), 0);
 }
 
@@ -1579,34 +1577,34 @@ TEST_F(NdxDamageTest, ShortKeysArePaddedWhereverAKeyIsComputed) {
   CheatTable("trim.dbf", names);
   USE("trim.dbf");
   Index_On("trim.ndx", "trim(cheatname)");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   CloseAll();
   const NdxReport built = CheckNdxFile("trim.ndx");
   ASSERT_TRUE(built.Ok()) << built.Text();
   EXPECT_EQ(built.KeyLen, 21);
   USE("trim.dbf");
   SetIndexTo("trim.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   const Recs order = {5, 2, 4, 3, 6, 1};
   EXPECT_EQ(WalkForward(), order);
   EXPECT_EQ(WalkBackward(), Reversed(order));
   for (std::int64_t r = 1; r <= 6; ++r) {
     GO(r);
-    EXPECT_EQ(Err.ErrorCode, 0) << r;
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0) << r;
     StoreCurrentKeys();
     SKIP(0);
     EXPECT_EQ(RecNo(), r);
   }
-  IndexSet.ExactFind = true;
+  IndexEngine().Settings.ExactFind = true;
   EXPECT_TRUE(Find("Doom"));
   EXPECT_EQ(RecNo(), 2);
-  IndexSet.ExactFind = false;
+  IndexEngine().Settings.ExactFind = false;
   EXPECT_TRUE(Find("Hex"));
   EXPECT_EQ(RecNo(), 3);
   GO(3);
   SetName("Zork");
   Replace();
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), (Recs{5, 2, 4, 6, 1, 3}));
   CloseAll();
   const NdxReport changed = CheckNdxFile("trim.ndx");
@@ -1636,7 +1634,7 @@ class NdxWriteTest : public NdxTest {
         ASSERT_TRUE(ALock());
       }
       Append();
-      ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+      ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
       names.push_back(name);
       // Each open index stands on the new record.
       if (i % 17 == 0) {
@@ -1656,7 +1654,7 @@ class NdxWriteTest : public NdxTest {
       SetName(name);
       if (i % 3 == 0) DoubleToReal48(static_cast<double>(rng() % 50), FieldAddress(2));
       Replace();
-      ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+      ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
       names[static_cast<std::size_t>(r - 1)] = name;
       Unlock();
     }
@@ -1698,23 +1696,23 @@ class NdxWriteTest : public NdxTest {
 
   void OpenThree(const std::string& use) {
     USE(use);
-    ASSERT_EQ(Err.ErrorCode, 0);
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0);
     Index_On("o2.ndx", "level");
     Index_On("o3.ndx", "upper(cheatname)");
     Index_On("o1.ndx", "cheatname");
     CloseIndexes();
     Set_Index_To("o1.ndx o2.ndx o3.ndx");
-    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   }
 
   std::map<int, Recs> maintained_;
 };
 
 TEST_F(NdxWriteTest, AnExclusiveTableWithTheNodeCache) {
-  Settings.NetworkMode = false;  // exclusive tables, node cache on
+  Engine().Settings.NetworkMode = false;  // exclusive tables, node cache on
   CheatTable("w.dbf", {"Doom", "Quake"});
   OpenThree("w.dbf");
-  ASSERT_TRUE(IndexAreas[1].Cache.Enabled());
+  ASSERT_TRUE(IndexEngine().Areas[1].Cache.Enabled());
   Churn(1, 400, 250);
   CloseAll();
   CompareWithRebuilds(402);
@@ -1731,7 +1729,7 @@ TEST_F(NdxWriteTest, ASharedTableLockedForAppends) {
     ClearRecord();
     SetName("Unlocked");
     Append();
-    EXPECT_EQ(Err.ErrorCode, 1201);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 1201);
     EXPECT_EQ(test::ReadFile("o1.ndx"), before);
   }
   Churn(2, 300, 300);
@@ -1740,7 +1738,7 @@ TEST_F(NdxWriteTest, ASharedTableLockedForAppends) {
 }
 
 TEST_F(NdxWriteTest, SplitsAndNewRootsFromAnEmptyIndex) {
-  Settings.NetworkMode = false;
+  Engine().Settings.NetworkMode = false;
   CheatTable("w.dbf", {});
   OpenThree("w.dbf");
   // Ascending, then descending, then equal keys: splits at both ends and
@@ -1753,7 +1751,7 @@ TEST_F(NdxWriteTest, SplitsAndNewRootsFromAnEmptyIndex) {
     ClearRecord();
     SetName(names[i]);
     Append();
-    ASSERT_EQ(Err.ErrorCode, 0);
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0);
     if (i == 11 || i == 12 || i == 131 || i == 132) {
       // Standing on the new record, in key order.
       SKIP(-1);
@@ -1786,7 +1784,7 @@ TEST_F(NdxWriteTest, SplitsAndNewRootsFromAnEmptyIndex) {
   const Bytes o2 = test::ReadFile("o2.ndx");
   USE("w.dbf");
   Set_Index_To("o1.ndx o2.ndx o3.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   GO(5);
   DoubleToReal48(3, FieldAddress(2));  // LEVEL changes, CHEATNAME does not
   Replace();
@@ -1814,7 +1812,7 @@ TEST_F(NdxWriteTest, DeletionsKeepAnIndexOnDeletedInStep) {
   CheatTable("d.dbf", {"Doom", "Abuse", "Myst", "Hexen"});
   USE("d.dbf exclusive");
   Index_On("d.ndx", "iif(deleted(), 'zz', cheatname)");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), (Recs{2, 1, 4, 3}));
   GO(2);
   DeleteRec();
@@ -1823,7 +1821,7 @@ TEST_F(NdxWriteTest, DeletionsKeepAnIndexOnDeletedInStep) {
   EXPECT_EQ(WalkForward(), (Recs{1, 3, 2, 4}));
   GO(2);
   RecallRec();
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), (Recs{2, 1, 3, 4}));
   CloseAll();
   NdxCheckOptions o;
@@ -1845,7 +1843,7 @@ TEST_F(NdxWriteTest, ReindexBuildsEveryIndexOnTheRecordItStartedFrom) {
   Set_Index_To("r1.ndx r2.ndx");
   GO(1);
   Reindex();
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(RecNo(), 1);
   CloseAll();
   EXPECT_EQ(CheckNdxFile("r2.ndx").KeyLen, 28);
@@ -1864,7 +1862,7 @@ TEST_F(NdxWriteTest, PackRemovesDeletedRecordsAndRebuildsTheIndexes) {
   {
     ScopedErrorDispatch quiet(false);
     PACK();
-    EXPECT_EQ(Err.ErrorCode, 225);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 225);
   }
   CloseAll();
   USE("p.dbf exclusive");
@@ -1872,9 +1870,9 @@ TEST_F(NdxWriteTest, PackRemovesDeletedRecordsAndRebuildsTheIndexes) {
   Index_On("o1.ndx", "cheatname");
   CloseIndexes();
   Set_Index_To("o1.ndx o2.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   PACK();
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(RecCount(), 5);
   // On the first record in name order.
   EXPECT_EQ(RecNo(), 4);
@@ -1902,16 +1900,16 @@ TEST_F(NdxWriteTest, PackRemovesDeletedRecordsAndRebuildsTheIndexes) {
 }
 
 TEST_F(NdxWriteTest, UniqueIndexesKeepOneRecordAKey) {
-  Settings.NetworkMode = false;
+  Engine().Settings.NetworkMode = false;
   CheatTable("w.dbf", {"Doom", "Quake"});
   USE("w.dbf");
   Index_On("u.ndx UNIQUE", "cheatname");
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   for (const char* n : {"Doom", "Myst", "Quake", "Myst"}) {
     ClearRecord();
     SetName(n);
     Append();
-    ASSERT_EQ(Err.ErrorCode, 0);
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   }
   EXPECT_EQ(WalkForward(), (Recs{1, 4, 2}));
   // A record that has no entry (its key was taken) gets one when its key
@@ -1919,12 +1917,12 @@ TEST_F(NdxWriteTest, UniqueIndexesKeepOneRecordAKey) {
   GO(3);
   SetName("Zork");
   Replace();
-  EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), (Recs{1, 4, 2, 3}));
   GO(6);
   SetName("Hexen");
   Replace();
-  EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), (Recs{1, 6, 4, 2, 3}));
   CloseAll();
   NdxCheckOptions o;
@@ -1947,7 +1945,7 @@ TEST_F(NdxWriteTest, AnotherAreasChangesShowAtTheVeryNextMove) {
   Select(2);
   USE("sub/up/g.dbf alias reader");
   SetIndexTo("g.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   std::mt19937 rng(11);
   for (int round = 0; round < 6; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
@@ -1961,16 +1959,16 @@ TEST_F(NdxWriteTest, AnotherAreasChangesShowAtTheVeryNextMove) {
       names.push_back(SyllableName(rng, 3, 15));
       SetName(names.back());
       Append();
-      ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+      ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     }
     Unlock();
     Select(2);
     const std::string last = names.back();
     EXPECT_TRUE(Find(last));
-    EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     EXPECT_EQ(TrimRight(Peek(1, RecNo())), TrimRight(last.substr(0, 35)));
     EXPECT_EQ(WalkForward(), OrderOf(Keys35(names)));
-    EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   }
   CloseAll();
 }
@@ -1988,7 +1986,7 @@ TEST_F(NdxWriteTest, AnotherAreaOfTheSameTableSeesTheChanges) {
   Select(2);
   USE("sub/up/w.dbf alias other");
   SetIndexTo("w.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   std::mt19937 rng(4);
   for (int round = 0; round < 4; ++round) {
     Select(round % 2 ? 1 : 2);
@@ -1998,7 +1996,7 @@ TEST_F(NdxWriteTest, AnotherAreaOfTheSameTableSeesTheChanges) {
       names.push_back(SyllableName(rng, 3, 15));
       SetName(names.back());
       Append();
-      ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+      ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     }
     Unlock();
     GO(3);
@@ -2006,7 +2004,7 @@ TEST_F(NdxWriteTest, AnotherAreaOfTheSameTableSeesTheChanges) {
     names[2] = "Changed in round " + std::to_string(round);
     SetName(names[2]);
     Replace();
-    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     Unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
     const Recs order = OrderOf(Keys35(names));
@@ -2016,7 +2014,7 @@ TEST_F(NdxWriteTest, AnotherAreaOfTheSameTableSeesTheChanges) {
       Select(round % 2 ? 2 : 1);
       const auto at = std::find(order.begin(), order.end(), 3) - order.begin();
       SKIP(1);
-      EXPECT_EQ(Err.ErrorCode, 0);
+      EXPECT_EQ(Engine().Errors.ErrorCode, 0);
       if (at + 1 < static_cast<std::ptrdiff_t>(order.size())) {
         EXPECT_EQ(RecNo(), order[static_cast<std::size_t>(at + 1)]) << "round " << round;
       }
@@ -2055,7 +2053,7 @@ TEST_F(NdxWriteTest, AMoveFromARecordWhoseEntryAnotherAreaRemoved) {
   Select(2);
   USE("sub/up/w.dbf alias other");
   SetIndexTo("l.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   const Recs before = OrderOfNumbers(levels);
   const auto at = std::find(before.begin(), before.end(), 3) - before.begin();
   ASSERT_GT(at, 0);
@@ -2073,7 +2071,7 @@ TEST_F(NdxWriteTest, AMoveFromARecordWhoseEntryAnotherAreaRemoved) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
     Select(2);
     SKIP(direction);
-    EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     EXPECT_EQ(RecNo(), before[static_cast<std::size_t>(at + direction)]);
     // Put record 3 back as it was, in the file and in the index.
     Select(1);
@@ -2083,7 +2081,7 @@ TEST_F(NdxWriteTest, AMoveFromARecordWhoseEntryAnotherAreaRemoved) {
     DoubleToReal48(levels[2], FieldAddress(2));
     Replace();
     Unlock();
-    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     EXPECT_EQ(WalkForward(), before);
     // Area 2 trusts the record it read for a short window.
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
@@ -2105,7 +2103,7 @@ TEST_F(NdxWriteTest, ARecordAnotherProgramChangedIsReadAgainToFindItsKey) {
   Select(2);
   USE("sub/up/w.dbf alias other");
   SetIndexTo("w.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
     Select(2);
@@ -2116,11 +2114,11 @@ TEST_F(NdxWriteTest, ARecordAnotherProgramChangedIsReadAgainToFindItsKey) {
     names[4] = "Changed " + std::to_string(round);
     SetName(names[4]);
     Replace();
-    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     Unlock();
     Select(2);
     SyncIndex();
-    EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     EXPECT_EQ(TrimRight(NativeText(1)), names[4]);
     SKIP(1);
     const Recs order = OrderOf(Keys35(names));
@@ -2147,17 +2145,17 @@ TEST_F(NdxWriteTest, AnIndexWithoutTypeLetterKeepsItsTypeWhenReadAgain) {
   std::filesystem::create_directory_symlink("..", "sub/up");
   USE("d.dbf");
   SetIndexTo("d.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), (Recs{3, 1, 2}));
   Select(2);
   USE("sub/up/d.dbf alias other");
   SetIndexTo("d.ndx");
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   ASSERT_TRUE(ALock());
   ClearRecord();
   std::memcpy(FieldAddress(1) + 1, "01/02/03", 8);
   Append();
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   Unlock();
   std::this_thread::sleep_for(std::chrono::milliseconds(25));
   Select(1);
@@ -2219,7 +2217,7 @@ class NdxLifeTest : public NdxTest {
     std::string list;
     for (const Order& o : kOrders) list += std::string(o.file) + " ";
     Set_Index_To(list);
-    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   }
 
   void SetFields(std::mt19937& rng, bool all) {
@@ -2247,7 +2245,7 @@ class NdxLifeTest : public NdxTest {
       options.Expression = o.expression;
       options.Unique = o.unique;
       MakeIndex(o.file, options);
-      ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+      ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     }
     CloseAll();
     Open(exclusive);
@@ -2279,13 +2277,14 @@ class NdxLifeTest : public NdxTest {
           Open(true);
         }
         PACK();
-        ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+        ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
         if (!exclusive) {
           CloseAll();
           Open(false);
         }
       }
-      ASSERT_EQ(Err.ErrorCode, 0) << "step " << step << ": " << Err.ErrorDetail;
+      ASSERT_EQ(Engine().Errors.ErrorCode, 0)
+          << "step " << step << ": " << Engine().Errors.ErrorDetail;
       Unlock();
     }
     // Walks through the engine, in every order.
@@ -2322,7 +2321,7 @@ class NdxLifeTest : public NdxTest {
 };
 
 TEST_F(NdxLifeTest, ExclusiveLivesLeaveEveryIndexAsABuildMakesIt) {
-  Settings.NetworkMode = false;
+  Engine().Settings.NetworkMode = false;
   for (unsigned seed = 1; seed <= 12; ++seed) {
     SCOPED_TRACE(seed);
     Live(seed, true, 70);
@@ -2345,16 +2344,16 @@ TEST_F(NdxLifeTest, AnotherRecordTakesTheKeyARecordLeaves) {
   CheatTable("u.dbf", {"A", "A", "C", "B"});
   USE("u.dbf");
   Index_On("u.ndx UNIQUE", "cheatname");
-  ASSERT_EQ(Err.ErrorCode, 0);
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(WalkForward(), (Recs{1, 4, 3}));
   GO(1);
   ASSERT_TRUE(RLock());
   SetName("B");
   Replace();
-  ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   Unlock();
   GO(2);
-  EXPECT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
   EXPECT_EQ(WalkForward(), (Recs{2, 1, 3}));
   CloseAll();
   const NdxReport r = CheckNdxFile("u.ndx");
@@ -2378,7 +2377,7 @@ TEST_F(NdxInfoTest, TheAnchorReadWithoutOpening) {
   ASSERT_TRUE(std::filesystem::exists("names.ndx"));
 
   IndexInfoRecord r = IndexInfo("names");
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(r.Expression, "UPPER(CHEATNAME)");
   EXPECT_EQ(r.KeyLength, 35);
   EXPECT_EQ(r.KeyType, 'C');
@@ -2399,7 +2398,7 @@ TEST_F(NdxInfoTest, TheAnchorReadWithoutOpening) {
   test::Put32(b, 488, 12345);
   test::WriteFile("bad.ndx", b);
   r = IndexInfo("bad.ndx");
-  EXPECT_EQ(Err.ErrorCode, 0);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(r.Records, -1);
   EXPECT_EQ(r.Table, "");
   EXPECT_EQ(r.Expression, "UPPER(CHEATNAME)");
@@ -2420,13 +2419,13 @@ TEST_F(NdxInfoTest, TheAnchorReadWithoutOpening) {
   // Errors.
   ScopedErrorDispatch quiet(false);
   r = IndexInfo("missing.ndx");
-  EXPECT_EQ(Err.ErrorCode, 2);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 2);
   EXPECT_EQ(r.Records, -1);
   test::WriteFile("tiny.ndx", Bytes(100, 0));
   IndexInfo("tiny.ndx");
-  EXPECT_NE(Err.ErrorCode, 0);
+  EXPECT_NE(Engine().Errors.ErrorCode, 0);
   IndexInfo("  ");
-  EXPECT_EQ(Err.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
 }
 
 // ===================================================================================
@@ -2446,10 +2445,10 @@ TEST_F(NdxCompatTest, CorpusIndexesWalkInTheirOrder) {
   ASSERT_EQ(files.size(), 3u);
   // Nothing may be written beside the corpus: read-only opens, semaphore
   // files in our own folder.
-  IndexSet.SemaphoreDir = dir_.path();
-  Settings.ForcedFileMode = platform::kModeRead;
-  Settings.FixRecCount = true;
-  Settings.HideDeleted = false;
+  IndexEngine().Settings.SemaphoreDir = dir_.path();
+  Engine().Settings.ForcedFileMode = platform::kModeRead;
+  Engine().Settings.FixRecCount = true;
+  Engine().Settings.HideDeleted = false;
   for (const std::string& json : files) {
     SCOPED_TRACE(json);
     const nlohmann::json x = test::LoadJson(json);
@@ -2466,22 +2465,22 @@ TEST_F(NdxCompatTest, CorpusIndexesWalkInTheirOrder) {
     ScopedErrorDispatch quiet(false);
     Select(1);
     USE(table);
-    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     // The walk follows the index's entries, so even the index that is out of
     // date with its table (records rewritten since, one record that the
     // header does not count) walks in its writer's order: FixRecCount makes
     // that record readable.
     SetIndexTo(index);
-    ASSERT_EQ(Err.ErrorCode, 0) << Err.ErrorDetail;
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
     Recs walked;
     GoTop();
-    int walkCode = Err.ErrorCode;
+    int walkCode = Engine().Errors.ErrorCode;
     while (walkCode == 0 && !dEOF() && walked.size() < 4 * expected.size() + 10) {
       walked.push_back(RecNo());
       SKIP(1);
-      walkCode = Err.ErrorCode;
+      walkCode = Engine().Errors.ErrorCode;
     }
-    EXPECT_EQ(walkCode, 0) << Err.ErrorDetail;
+    EXPECT_EQ(walkCode, 0) << Engine().Errors.ErrorDetail;
     EXPECT_EQ(walked, expected);
     EXPECT_EQ(WalkBackward(4 * expected.size() + 10), Reversed(expected));
     // Every key is found where the index puts it (keys padded with NULs are
@@ -2500,7 +2499,7 @@ TEST_F(NdxCompatTest, CorpusIndexesWalkInTheirOrder) {
     }
     // IndexInfo reads the anchor as written.
     const IndexInfoRecord info = IndexInfo(index);
-    EXPECT_EQ(Err.ErrorCode, 0);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0);
     EXPECT_EQ(Trim(info.Expression), x["header"]["key_expression"].get<std::string>());
     EXPECT_EQ(info.KeyLength, x["header"]["key_length"].get<int>());
     EXPECT_EQ(info.KeyType, numeric ? 'N' : 'C');

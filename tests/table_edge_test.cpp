@@ -52,7 +52,7 @@ void SetModified(const std::string& path, int seconds) {
 
 bool NoAreaFilled() {
   for (int i = 1; i <= kMaxAreas; ++i)
-    if (Areas.Slot[static_cast<std::size_t>(i)]) return false;
+    if (Engine().Areas.Slot[static_cast<std::size_t>(i)]) return false;
   return true;
 }
 
@@ -136,7 +136,7 @@ TEST_F(TableEdgeTest, ReaderSessionOpensReadOnlyAndWritesNothing) {
   ASSERT_NE(CurrentMemo(), nullptr);
   EXPECT_FALSE(CurrentMemo()->File.Writable());
   EXPECT_FALSE(t.CanModify());
-  EXPECT_EQ(Settings.ForcedFileMode, -1);
+  EXPECT_EQ(Engine().Settings.ForcedFileMode, -1);
 
   // A session: browsing, searching, reading memos, refused edits.
   EXPECT_EQ(Browse(t), kNameOrder);
@@ -309,7 +309,7 @@ TEST_F(TableEdgeTest, DbfFileNameSetter) {
   t.SetDbfFileName("");
   EXPECT_FALSE(t.Active());
   EXPECT_EQ(t.WorkArea(), 0);
-  EXPECT_EQ(Areas.Slot[static_cast<std::size_t>(area)], nullptr);
+  EXPECT_EQ(Engine().Areas.Slot[static_cast<std::size_t>(area)], nullptr);
   try {
     t.Open();
     ADD_FAILURE() << "opened without a file name";
@@ -499,11 +499,11 @@ TEST_F(TableEdgeTest, TwoTablesShareTheEngine) {
   // Each operation works on its own table with its own settings.
   EXPECT_EQ(macLink.Rows("cheatname"), (Strings{">Tetris", " Elite"}));
   pc.Next();
-  EXPECT_EQ(Settings.HideDeleted, true);
-  EXPECT_EQ(Settings.AnsiTables, false);
+  EXPECT_EQ(Engine().Settings.HideDeleted, true);
+  EXPECT_EQ(Engine().Settings.AnsiTables, false);
   mac.Next();
-  EXPECT_EQ(Settings.HideDeleted, false);
-  EXPECT_EQ(Settings.AnsiTables, true);
+  EXPECT_EQ(Engine().Settings.HideDeleted, false);
+  EXPECT_EQ(Engine().Settings.AnsiTables, true);
   EXPECT_TRUE(mac.RecordDeleted());
   EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
   pc.LocateRec("cheatname", "zork");  // deleted and hidden in pc
@@ -577,6 +577,7 @@ TEST_F(TableEdgeTest, MemoStreamsOfBothLayouts) {
 TEST_F(TableEdgeTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
   // As in the program: errors are not raised, a halting error would end it.
   SetRaiseErrors(false);
+  InstallHaltingPresentation();
   Strings halts;
   platform::SetHaltPresenter([&](const std::string&, const std::string& m) { halts.push_back(m); });
   platform::SetTerminator([](int status) { throw std::runtime_error("terminated " + std::to_string(status)); });
@@ -671,7 +672,7 @@ TEST_F(TableEdgeTest, IndexEntriesPastTheTablesEndAreReported) {
     Machine("pc", cheats);
     USE(dir_.File("pc.dbf"));
     Index_On(Ndx(), "cheatname");
-    ASSERT_EQ(Err.ErrorCode, 0);
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0);
     CloseAll();
     Machine("pc", std::vector<Cheat>(cheats.begin(), cheats.begin() + 15));
     TTzDbf& t = Reader(3);
@@ -687,7 +688,7 @@ TEST_F(TableEdgeTest, IndexEntriesPastTheTablesEndAreReported) {
     } catch (const EZavodError& e) {
       message = e.what();
     }
-    EXPECT_EQ(Err.ErrorCode, 222);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 222);
     EXPECT_NE(message.find(platform::AsciiUpper(Ndx())), std::string::npos) << message;
     EXPECT_LE(names.size(), 15u);
     EXPECT_TRUE(built_.empty());
@@ -792,11 +793,11 @@ TEST_F(TableEdgeTest, FindFindExactAndIsSequenced) {
   EXPECT_TRUE(t.FindExact("Doom II"));
   EXPECT_EQ(t.RecNo(), 8);
   EXPECT_EQ(vz::RecNo(), 8);
-  EXPECT_FALSE(IndexSet.ExactFind);  // switched back off
-  IndexSet.ExactFind = true;
+  EXPECT_FALSE(IndexEngine().Settings.ExactFind);  // switched back off
+  IndexEngine().Settings.ExactFind = true;
   EXPECT_TRUE(t.Find("Heretic"));
-  EXPECT_TRUE(IndexSet.ExactFind);  // left as it was
-  IndexSet.ExactFind = false;
+  EXPECT_TRUE(IndexEngine().Settings.ExactFind);  // left as it was
+  IndexEngine().Settings.ExactFind = false;
   EXPECT_FALSE(t.Find("Zork"));  // deleted, hidden
   EXPECT_FALSE(t.Find("Wolfenstein"));
 
@@ -971,7 +972,7 @@ TEST_F(TableEdgeTest, MakeIndexEvents) {
 
   // Refused and missing: the second pass fails with "File not found".
   EXPECT_THROW(t.Open(), EZavodError);
-  EXPECT_EQ(Err.ErrorCode, 2);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 2);
   EXPECT_EQ(asked, Strings{Ndx()});
   EXPECT_TRUE(built_.empty());
   EXPECT_FALSE(t.Active());
@@ -1015,7 +1016,7 @@ TEST_F(TableEdgeTest, MakeIndexEvents) {
   t.CreateIndex = TCreateIndexType::ciNever;
   asked.clear();
   EXPECT_THROW(t.Open(), EZavodError);
-  EXPECT_EQ(Err.ErrorCode, 2);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 2);
   EXPECT_TRUE(asked.empty());
   EXPECT_TRUE(NoAreaFilled());
 }
@@ -1048,7 +1049,7 @@ TEST_F(TableEdgeTest, IndexBuildShowsItsProgress) {
   for (std::size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i], std::string(100 - i, '|'));
   EXPECT_FALSE(openWhileBuilt);  // closed before the after-build event
   EXPECT_FALSE(open);
-  EXPECT_FALSE(static_cast<bool>(Progress.Step));
+  EXPECT_FALSE(static_cast<bool>(IndexEngine().Progress.Step));
   EXPECT_EQ(Browse(t), kNameOrder);
 
   // Without progress no window is made.
@@ -1117,7 +1118,7 @@ TEST_F(TableEdgeTest, IndexLines) {
   t.CreateIndex = TCreateIndexType::ciVerifyHeader;
   t.IndexList = {"0," + dir_.File("zero.ndx") + ",CHEATNAME"};
   EXPECT_THROW(t.Open(), EZavodError);
-  EXPECT_EQ(Err.ErrorCode, 220);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 220);
   EXPECT_FALSE(t.Active());
   EXPECT_EQ(t.WorkArea(), 0);
   EXPECT_TRUE(NoAreaFilled());
@@ -1133,8 +1134,8 @@ TEST_F(TableEdgeTest, IndexLines) {
   EXPECT_FALSE(t.Active());
   EXPECT_EQ(t.WorkArea(), 0);
   EXPECT_TRUE(NoAreaFilled());
-  EXPECT_EQ(Settings.ForcedFileMode, -1);
-  EXPECT_TRUE(Err.ErrorDispatch);
+  EXPECT_EQ(Engine().Settings.ForcedFileMode, -1);
+  EXPECT_TRUE(Engine().Errors.ErrorDispatch);
 
   // Two good lines: both open, in their orders.
   t.IndexList = {"1," + Ndx() + ",CHEATNAME", "2," + dir_.File("upper.ndx") + ",UPPER(CHEATNAME)"};
@@ -1146,37 +1147,39 @@ TEST_F(TableEdgeTest, IndexLines) {
 
 TEST_F(TableEdgeTest, ReadOnlyRestoresTheForcedFileMode) {
   Machine("pc", Games());
-  Settings.ForcedFileMode = platform::kModeShared;
+  Engine().Settings.ForcedFileMode = platform::kModeShared;
   TTzDbf& t = Reader();
   t.SetDbfFileName(dir_.File("pc"));
   t.Open();
   Select(t.WorkArea());
   EXPECT_FALSE(CurrentTable()->File.Writable());
   EXPECT_FALSE(CurrentMemo()->File.Writable());
-  EXPECT_EQ(Settings.ForcedFileMode, platform::kModeShared);
+  EXPECT_EQ(Engine().Settings.ForcedFileMode, platform::kModeShared);
   t.Close();
 
-  // A missing table.
+  // A missing table: the open raises inside USE.
+  ASSERT_TRUE(t.AutoFixRecCount);
   t.SetDbfFileName(dir_.File("nothing"));
   EXPECT_THROW(t.Open(), EZavodError);
-  EXPECT_EQ(Err.ErrorCode, 2);
-  EXPECT_EQ(Settings.ForcedFileMode, platform::kModeShared);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 2);
+  EXPECT_EQ(Engine().Settings.ForcedFileMode, platform::kModeShared);
+  EXPECT_FALSE(Engine().Settings.FixRecCount);
   // A failing index.
   t.SetDbfFileName(dir_.File("pc"));
   t.IndexList = {"0," + Ndx() + ",CHEATNAME"};
   EXPECT_THROW(t.Open(), EZavodError);
-  EXPECT_EQ(Settings.ForcedFileMode, platform::kModeShared);
+  EXPECT_EQ(Engine().Settings.ForcedFileMode, platform::kModeShared);
   EXPECT_TRUE(NoAreaFilled());
   // An index build that fails (a bad expression).
   t.IndexList = {"1," + dir_.File("bad.ndx") + ",NOSUCHFIELD"};
   EXPECT_THROW(t.Open(), EZavodError);
-  EXPECT_NE(Err.ErrorCode, 0);
-  EXPECT_EQ(Settings.ForcedFileMode, platform::kModeShared);
+  EXPECT_NE(Engine().Errors.ErrorCode, 0);
+  EXPECT_EQ(Engine().Settings.ForcedFileMode, platform::kModeShared);
   EXPECT_TRUE(NoAreaFilled());
   EXPECT_FALSE(t.Active());
 
   // Writable: the forced mode is left alone during the open as well.
-  Settings.ForcedFileMode = -1;
+  Engine().Settings.ForcedFileMode = -1;
   t.ReadOnly = false;
   t.IndexList = {"1," + Ndx() + ",CHEATNAME"};
   t.Open();
@@ -1248,7 +1251,7 @@ TEST_F(TableEdgeTest, CreateTableRefusals) {
     EXPECT_FALSE(platform::FileExists(dir_.File("new.DBF")));
     EXPECT_FALSE(t.Active());
     EXPECT_TRUE(NoAreaFilled());
-    EXPECT_EQ(Settings.ForcedFileMode, -1);
+    EXPECT_EQ(Engine().Settings.ForcedFileMode, -1);
   }
   EXPECT_TRUE(messages_.empty());
 
@@ -1259,7 +1262,7 @@ TEST_F(TableEdgeTest, CreateTableRefusals) {
     messages_.clear();
     t.DbfFields = {"ok, C, 3, 0", bad};
     EXPECT_THROW(t.Open(), EZavodError);
-    EXPECT_EQ(Err.ErrorCode, 2);
+    EXPECT_EQ(Engine().Errors.ErrorCode, 2);
     EXPECT_EQ(messages_, Strings{shown});
     EXPECT_FALSE(platform::FileExists(dir_.File("new.DBF")));
     EXPECT_TRUE(NoAreaFilled());
@@ -1276,7 +1279,7 @@ TEST_F(TableEdgeTest, CreateTableRefusals) {
   EXPECT_THROW(t.Open(), EZavodError);
   EXPECT_EQ(messages_, Strings{"Could not create '" + dir_.File("no/such/folder/new.DBF") + "'"});
   EXPECT_TRUE(NoAreaFilled());
-  EXPECT_TRUE(Err.ErrorDispatch);
+  EXPECT_TRUE(Engine().Errors.ErrorDispatch);
 }
 
 // A table operation on a component without a work area ends the program.
@@ -1286,8 +1289,9 @@ TEST(TableEdgeDeathTest, TableOperationOnAClosedComponentEndsTheProgram) {
   auto closed = [](const std::function<void(TTzDbf&)>& operation, int mode) {
     test::ResetAll();
     SetRaiseErrors(false);
+    InstallHaltingPresentation();
     if (mode == 1) SetErrorDispatch(false);
-    if (mode == 2) Err.ErrorHandler = [] {};
+    if (mode == 2) Engine().Errors.ErrorHandler = [] {};
     TTzDbf t;
     t.SetName("CheatDbf");
     operation(t);
@@ -1608,7 +1612,7 @@ TEST_F(TableWriteTest, DatesThroughTheDateField) {
 
   // A date whose two digits the window reads as another century keeps its
   // year: with 00 read as 1900, 29 February 2000 is still stored.
-  Dates.WindowBase = 1900;
+  Engine().Dates.WindowBase = 1900;
   t.Edit();
   born->SetAsDate(data::DayNumberOf(2000, 2, 29));
   t.Post();
@@ -1748,7 +1752,7 @@ TEST_F(TableWriteTest, MemoThatCannotBeWrittenIsReportedAndKeepsTheOldOne) {
   ASSERT_EQ(holder.Lock(0x7FFFFFFEULL, 1), 0);
   t.Edit();
   EXPECT_THROW(text->SetAsString("new text"), EZavodError);
-  EXPECT_EQ(Err.ErrorCode, 1017);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 1017);
   EXPECT_EQ(text->AsString(), "d text");
   t.Post();
   EXPECT_EQ(Stored(2), before);

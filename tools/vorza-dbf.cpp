@@ -102,15 +102,16 @@ std::string Shown(const std::string& oem) {
 // repairs an index open makes on a writable file; `writes` gives a command
 // that makes files the engine's usual modes after the table is open.
 void OpenLikeTheReader(const std::string& table, bool writes = false) {
-  vz::Settings.ForcedFileMode = vz::platform::kModeRead;
-  vz::IndexSet.ReadOnlyUse = !writes;
-  vz::Settings.FixRecCount = true;
-  vz::Settings.AnsiTables = false;
-  vz::Settings.HideDeleted = true;
+  vz::EngineSettings& settings = vz::Engine().Settings;
+  vz::IndexEngine().Settings.ReadOnlyUse = !writes;
+  settings.AnsiTables = false;
+  settings.HideDeleted = true;
+  if (!writes) settings.ForcedFileMode = vz::platform::kModeRead;  // for the whole command
+  // The table itself is always opened read-only, its record count repaired.
+  vz::ScopedSetting<int> readOnly(settings.ForcedFileMode, vz::platform::kModeRead);
+  vz::ScopedSetting<bool> fix(settings.FixRecCount, true);
   vz::Select(1);
   vz::USE(table);
-  vz::Settings.FixRecCount = false;
-  if (writes) vz::Settings.ForcedFileMode = -1;
 }
 
 int UsageError(const Command& c) {
@@ -231,7 +232,7 @@ int RunList(const std::vector<std::string>& argv) {
   if (a.words.size() != 1 || !OnlyFlags(a, {"--all", "--raw"})) return -1;
   const bool all = a.Has("--all"), raw = a.Has("--raw");
   OpenLikeTheReader(a.words[0]);
-  vz::Settings.HideDeleted = !all;
+  vz::Engine().Settings.HideDeleted = !all;
   if (!ndx.empty()) OpenIndexLikeTheReader(ndx);
   vz::WorkArea& w = *vz::CurrentTable();
   std::string line;
@@ -268,7 +269,7 @@ int RunMemo(const std::vector<std::string>& argv) {
     return -1;
   }
   OpenLikeTheReader(a.words[0]);
-  vz::Settings.HideDeleted = false;
+  vz::Engine().Settings.HideDeleted = false;
   vz::WorkArea& w = *vz::CurrentTable();
   int field = 0;
   if (a.words.size() == 3) {
@@ -316,7 +317,7 @@ int RunEval(const std::vector<std::string>& argv) {
     return -1;
   }
   OpenLikeTheReader(argv[0]);
-  vz::Settings.HideDeleted = false;
+  vz::Engine().Settings.HideDeleted = false;
   vz::GO(recno);
   vz::CompiledExpr* e = vz::AssignExpr(vz::platform::Utf8ToAnsi(argv[2]));
   const vz::ExprValue v = e->Evaluate();
@@ -355,8 +356,8 @@ int RunIndex(const std::vector<std::string>& argv) {
   OpenLikeTheReader(a.words[0], true);
   if (a.Has("--progress")) {
     static int done = 0;
-    vz::Progress.Steps = 100;
-    vz::Progress.Step = [] { std::fprintf(stderr, "%d%%\n", ++done); };
+    vz::IndexEngine().Progress.Steps = 100;
+    vz::IndexEngine().Progress.Step = [] { std::fprintf(stderr, "%d%%\n", ++done); };
   }
   vz::BuildOptions options;
   options.Expression = vz::platform::Utf8ToAnsi(a.words[1]);
@@ -371,7 +372,7 @@ int RunFind(const std::vector<std::string>& argv) {
   if (a.words.size() != 3 || !OnlyFlags(a, {"--exact"})) return -1;
   OpenLikeTheReader(a.words[0]);
   OpenIndexLikeTheReader(a.words[1]);
-  vz::IndexSet.ExactFind = a.Has("--exact");
+  vz::IndexEngine().Settings.ExactFind = a.Has("--exact");
   const bool found = vz::Find(vz::platform::Utf8ToAnsi(a.words[2]));
   std::printf("%lld\n", found ? static_cast<long long>(vz::RecNo()) : 0LL);
   vz::CloseAll();
@@ -469,7 +470,7 @@ int RunImport(const std::vector<std::string>& argv) {
     return 65;
   }
   if (!vz::CreateDBF(argv[0], {{"cheatname", 'C', 35, 0}, {"cheatmemo", 'M', 10, 0}})) return 1;
-  vz::Settings.AnsiTables = false;
+  vz::Engine().Settings.AnsiTables = false;
   vz::Select(1);
   vz::USE(argv[0] + " exclusive");
   const int nameField = vz::FieldNo("cheatname");
@@ -529,13 +530,13 @@ bool SplitWriteArgs(const std::vector<std::string>& args, WriteArgs& out) {
 // reachable, dates kept with their century between the record and the
 // engine's display form.
 void OpenForWriting(const std::string& table, bool exclusive) {
-  vz::Settings.FixRecCount = true;
-  vz::Settings.AnsiTables = false;
-  vz::Settings.HideDeleted = false;
+  vz::EngineSettings& settings = vz::Engine().Settings;
+  settings.AnsiTables = false;
+  settings.HideDeleted = false;
   vz::SetCentury(true);
+  vz::ScopedSetting<bool> fix(settings.FixRecCount, true);
   vz::Select(1);
   vz::USE(table + (exclusive ? " EXCLUSIVE" : ""));
-  vz::Settings.FixRecCount = false;
 }
 
 // Opens the named indexes as orders 1, 2, ...; engine errors end the program.
@@ -964,6 +965,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   vz::InitEngine();
+  // An engine error ends the command with its message and code.
+  vz::InstallHaltingPresentation();
   for (const Command& c : kCommands) {
     if (args[0] != c.name) continue;
     std::vector<std::string> rest(args.begin() + 1, args.end());

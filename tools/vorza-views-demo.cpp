@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     }
   }
   InitEngine();
+  InstallHaltingPresentation();
   views::InstallStatusWindows();
 
   char folder[] = "/tmp/vorza-demo-XXXXXX";

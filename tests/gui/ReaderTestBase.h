@@ -45,7 +45,7 @@ class ReaderTestBase : public ::testing::Test {
     CloseForms();
     platform::SetHaltPresenter(nullptr);
     platform::SetMessagePresenter(nullptr);
-    IndexSet.SemaphoreDir.clear();
+    IndexEngine().Settings.SemaphoreDir.clear();
     test::ResetAll();
     EXPECT_TRUE(halts_.empty()) << halts_.front();
   }

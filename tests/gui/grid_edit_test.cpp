@@ -494,7 +494,8 @@ TEST_F(GridEditorTest, TypedDatesAreStoredAsWritten) {
       shown = true;
       grid_->setFocus();
       grid_->SetSelectedIndex(kBorn);
-      for (const test::DateWriting& w : test::DateWritings(dates, {code}, Dates.WindowBase)) {
+      for (const test::DateWriting& w :
+           test::DateWritings(dates, {code}, Engine().Dates.WindowBase)) {
         if (w.fourDigits != century || w.expected.empty()) continue;
         if (!century && w.expected.substr(4) != "0229") {
           // The record first holds the same day a century earlier, which

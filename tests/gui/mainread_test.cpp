@@ -397,6 +397,7 @@ TEST(MainWindowDeathTest, NoMachineHaltsWithCode2) {
       {
         test::ResetAll();
         SetRaiseErrors(false);
+        InstallHaltingPresentation();
         platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
           std::fprintf(stderr, "[%s] %s\n", caption.c_str(), message.c_str());
         });

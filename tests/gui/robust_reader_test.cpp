@@ -403,6 +403,7 @@ void ExpectHalt(const std::string& dir, const std::function<void(TForm1&)>& then
       {
         test::ResetAll();
         SetRaiseErrors(false);
+        InstallHaltingPresentation();
         platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
           std::fprintf(stderr, "[%s] %s\n", caption.c_str(), platform::ToLines(message).c_str());
         });
@@ -514,6 +515,7 @@ TEST(RobustReaderDeathTest, NoWritableFolderForTheIndexEndsTheProgramWithTheEngi
           if (root) ::prctl(PR_SET_DUMPABLE, 1);
           test::ResetAll();
           SetRaiseErrors(false);
+          InstallHaltingPresentation();
           platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
             std::fprintf(stderr, "[%s] %s\n", caption.c_str(), platform::ToLines(message).c_str());
           });

@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     return 64;
   }
   vz::InitEngine();
-  vz::Settings.AnsiTables = false;
+  vz::InstallHaltingPresentation();
+  vz::Engine().Settings.AnsiTables = false;
   vz::Select(1);
   vz::USE(std::string(argv[1]) + " ALIAS WRITER");
   vz::SetIndexTo(argv[2]);

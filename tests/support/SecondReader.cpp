@@ -24,6 +24,7 @@
 
 int main() {
   vz::InitEngine();
+  vz::InstallHaltingPresentation();
   vz::TTzDbf table;
   vz::ConfigureAsCheatTable(table, "cheat.ndx");
   std::string line;

@@ -57,10 +57,6 @@ void ResetAll() {
     ScopedErrorDispatch quiet(false);
     CloseAll();
   }
-  IndexAreas = {};
-  IndexSet = IndexSettings{};
-  Progress = {};
-  RunItems = 8189;
   ResetEngineForTest();
   MemoInit();
   ParserInit();

@@ -41,13 +41,8 @@ TempDir::~TempDir() {
 }
 
 void ResetEngineForTest() {
-  ResetEngine();
-  ResetErrorState();
+  Engine().Reset();
   SetRaiseErrors(true);
-  platform::SetOemCodePage(437);
-  Dates = DateSettings{};
-  Dates.WindowBase = 1956;
-  SetDateFormat(kAmerican);
 }
 
 int RunCommand(const std::string& command, std::string* out, std::string* err) {

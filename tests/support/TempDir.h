@@ -22,8 +22,9 @@ class TempDir {
   std::string previous_;
 };
 
-// Resets the engine's global state (areas, settings, error state) and sets
-// the defaults tests expect: raising errors instead of ending the program.
+// Puts the engine context back to its initial state (Engine().Reset(): no
+// table is closed properly, every area is dropped, no unit is installed)
+// and sets the default tests expect: errors raised as exceptions.
 void ResetEngineForTest();
 
 // Runs a command line and returns its exit status; stdout and stderr are
