@@ -63,7 +63,8 @@ const char* const kUsage =
     "  eval TABLE RECNO EXPR       a key expression evaluated on a record\n"
     "  index TABLE EXPR NDX [--unique] [--progress]\n"
     "                              builds an index\n"
-    "  find TABLE NDX KEY [--exact] the record an index search finds (0: none)\n"
+    "  find TABLE NDX KEY [--exact]\n"
+    "                              the record an index search finds (0: none)\n"
     "  ndxinfo NDX                 the anchor of an index\n"
     "  export TABLE [--format csv|jsonl] [--index NDX] [--all]\n"
     "                              writes a table as CSV or JSON Lines\n"
@@ -82,7 +83,7 @@ const char* const kUsage =
     "Options (before or after the command):\n"
     "  --codepage N                the OEM code page of the tables' text: 437, 850\n"
     "                              or 866 (866 goes with windows-1251 text)\n"
-    "  --help                      prints this text; after a command, that command's\n"
+    "  --help                      prints this text, or after a command its usage\n"
     "  --version                   prints the version\n"
     "\n"
     "Environment:\n"
@@ -104,9 +105,7 @@ const char* const kUsage =
     "  $XDG_DATA_HOME/vorza) when it holds a table, else the sample installed\n"
     "  with it. Start your own with import, for example\n"
     "    mkdir -p ~/.local/share/vorza\n"
-    "    vorza-dbf import ~/.local/share/vorza/pc.dbf my-pc-cheats.txt\n"
-    "\n"
-    "vorza-dbf COMMAND --help shows the usage of one command.\n";
+    "    vorza-dbf import ~/.local/share/vorza/pc.dbf my-pc-cheats.txt\n";
 
 struct Command {
   const char* name;
@@ -940,7 +939,9 @@ const Command kCommands[] = {
                "  output as UTF-8. Character and memo fields are texts without trailing\n"
                "  blanks, N and F fields numbers, dates YYYY-MM-DD, logical fields true\n"
                "  or false; a blank or unreadable number, date or logical value is null\n"
-               "  (an empty CSV cell).\n"
+               "  (an empty CSV cell), and so is a memo the engine cannot read (with a\n"
+               "  warning on standard error). A field name that repeats an earlier one\n"
+               "  gets _2, _3, ... after it.\n"
                "\n"
                "  --format csv    CSV after RFC 4180 (the default): a header row of the\n"
                "                  field names, then one row per record, rows ended by\n"
@@ -972,8 +973,10 @@ const Command kCommands[] = {
                "                  columns cheatname and cheatmemo, and _deleted\n"
                "                  (true or false) if you like, in any order\n"
                "  --format jsonl  JSON Lines as export writes it: one object a line\n"
-               "                  with \"cheatname\", \"cheatmemo\" and \"_deleted\" if\n"
-               "                  you like (\"_recno\" is ignored)\n"
+               "                  with \"cheatname\", \"cheatmemo\" and, if you like,\n"
+               "                  \"_deleted\" and \"_recno\" (record numbers left out\n"
+               "                  become blank deleted records, so that records keep\n"
+               "                  their numbers)\n"
                "  --progress      writes the progress (1% to 100%) to standard error\n",
      RunImport},
     {"append", "usage: vorza-dbf append TABLE FIELD=VALUE... [--index NDX]...\n"
