@@ -13,7 +13,12 @@
 // 866), else from the locale (866 for Russian, Ukrainian and Belarusian).
 #include "app/Mainread.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -159,6 +164,39 @@ void StartupMessages(QtMsgType type, const QMessageLogContext& context, const QS
   if (qtMessages) qtMessages(type, context, message);
 }
 
+// SIGTERM and SIGINT end the reader as File/Exit does (the table closed,
+// its index removed), between two events rather than in the middle of one:
+// the handler only writes to a pipe the event loop watches.
+int endSignalPipe[2] = {-1, -1};
+
+void OnEndSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] const ssize_t n = ::write(endSignalPipe[1], &c, 1);
+}
+
+// Catches the signals from the start; `form` acts on them once it exists
+// (one that came earlier waits in the pipe).
+void CatchEndSignals() {
+  if (::pipe2(endSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = OnEndSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
+void ExitOnEndSignals(TForm1* form) {
+  if (endSignalPipe[0] < 0) return;
+  auto* notifier = new QSocketNotifier(endSignalPipe[0], QSocketNotifier::Read, form);
+  QObject::connect(notifier, &QSocketNotifier::activated, form, [form] {
+    char c;
+    while (::read(endSignalPipe[0], &c, 1) > 0) {
+    }
+    form->Exit1->trigger();
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,6 +210,7 @@ int main(int argc, char** argv) {
   qtMessages = qInstallMessageHandler(StartupMessages);
   TApplication application(argc, argv);
   qInstallMessageHandler(qtMessages);
+  CatchEndSignals();
   SetDesktopIdentity();
   SetApplicationTitle(QStringLiteral("Vorza Cheat Reader for W95"));
 
@@ -214,6 +253,7 @@ int main(int argc, char** argv) {
   auto* form3 = new TForm3(
       ReleaseInformationFolder(form1->ProgramDir(), vz::platform::ProgramDirectory()));
   form1->SetHelpWindows(form2, form3);
+  ExitOnEndSignals(form1);
   if (splashScreen) WaitWhileSplashTimerRuns(*splashScreen);
 
   if (!Terminated()) {
