@@ -325,5 +325,42 @@ TEST(ImportAllOrNothing, AFailedWriteLeavesTheOldTableAndNoTemporaries) {
   EXPECT_NE(Export(table).find("new game 399,"), std::string::npos);
 }
 
+// Killed in the instant between putting the new memo file in place and
+// the new table: the old table stands beside the new memo file. The kept
+// old memo file goes back in place before anything else is written, here by
+// an import that then fails (the disk full): the old table is whole again.
+TEST(ImportAllOrNothing, KilledBetweenTheRenamesTheOldMemoFileGoesBack) {
+  test::TempDir dir;
+  test::WriteFile(dir.File("old.txt"), LargeSource(50, "old"));
+  test::WriteFile(dir.File("new.txt"), LargeSource(400, "new"));
+  const std::string table = dir.File("pc.dbf");
+  std::string out, err;
+  ASSERT_EQ(Import(table, dir.File("old.txt"), &err), 0) << err;
+  const std::string older = Export(table, "--format jsonl --all");
+  test::TempDir other;
+  ASSERT_EQ(Import(other.File("pc.dbf"), dir.File("new.txt"), &err), 0) << err;
+
+  // What such an import leaves: its folder with the new table and the kept
+  // old memo file, the new memo file in place.
+  const std::string work = dir.File(".pc.dbf.import-k1LLed");
+  ASSERT_TRUE(std::filesystem::create_directory(work));
+  ASSERT_EQ(::link(dir.File("pc.dbt").c_str(), (work + "/previous-pc.dbt").c_str()), 0);
+  std::filesystem::copy_file(other.File("pc.dbf"), work + "/pc.dbf");
+  std::filesystem::copy_file(other.File("pc.dbt"), work + "/pc.dbt");
+  ASSERT_EQ(::rename((work + "/pc.dbt").c_str(), dir.File("pc.dbt").c_str()), 0);
+  const int damaged =
+      RunTool("--codepage 437 export " + ShellQuote(table) + " --format jsonl --all", &out, &err);
+  ASSERT_FALSE(damaged == 0 && out == older) << "the old table beside the new memo file";
+
+  const int status =
+      test::RunCommand("ulimit -f 128 && trap '' XFSZ && exec " + test::BinPath("vorza-dbf") +
+                           " import " + ShellQuote(table) + " " + ShellQuote(dir.File("new.txt")),
+                       &out, &err);
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(Export(table, "--format jsonl --all"), older);
+  EXPECT_EQ(Strays(dir.path()), "");
+  EXPECT_FALSE(std::filesystem::exists(work));
+}
+
 }  // namespace
 }  // namespace vz

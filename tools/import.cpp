@@ -8,9 +8,11 @@
 // name). Once complete they are flushed to disk and renamed over the old
 // files, the memo file first, and the folder is flushed. Until the second
 // rename the old .dbf is in place; a failure after the first restores the
-// old memo file from a hard link kept for that. A folder left behind by an
-// import that was killed is removed by the next import of that table (its
-// lock is free then).
+// old memo file from a hard link kept for that ("previous-" and the memo
+// file's name). A folder left behind by an import that was killed is
+// removed by the next import of that table (its lock is free then); when
+// the import was killed between the two renames (the new .dbf still in
+// that folder), the old memo file goes back in place first.
 #include "tools/import.h"
 
 #include <dirent.h>
@@ -430,7 +432,9 @@ class ImportFolder {
   }
 
   // Removes the folders of earlier imports of `name` that were stopped
-  // before they could remove them (nobody holds their lock).
+  // before they could remove them (nobody holds their lock). One stopped
+  // before its table was renamed into place may have put its memo file in
+  // place already: the old memo file goes back beside the old table.
   static void RemoveAbandoned(const std::string& folder, const std::string& name) {
     const std::string prefix = "." + name + ".import-";
     DIR* d = ::opendir(folder.c_str());
@@ -446,8 +450,34 @@ class ImportFolder {
       ::close(fd);
     }
     ::closedir(d);
-    for (const std::string& path : stale) RemoveFolder(path);
+    for (const std::string& path : stale) {
+      RestoreMemo(folder, path, name);
+      RemoveFolder(path);
+    }
   }
+
+  // In the abandoned folder `path`: a kept old memo file while the new
+  // table is still there goes back in place.
+  static void RestoreMemo(const std::string& folder, const std::string& path,
+                          const std::string& name) {
+    if (::access((path + "/" + name).c_str(), F_OK) != 0) return;
+    DIR* d = ::opendir(path.c_str());
+    if (!d) return;
+    std::string memo;
+    while (const dirent* e = ::readdir(d)) {
+      const std::string entry = e->d_name;
+      if (entry.rfind(kKeptPrefix, 0) == 0 && entry.size() > std::strlen(kKeptPrefix))
+        memo = entry.substr(std::strlen(kKeptPrefix));
+    }
+    ::closedir(d);
+    if (memo.empty() || memo.find('/') != std::string::npos) return;
+    // (If the memo file was not renamed yet, both names are the same file
+    // and the rename does nothing.)
+    ::rename((path + "/" + kKeptPrefix + memo).c_str(), (folder + "/" + memo).c_str());
+  }
+
+  // The name of the kept old memo file: this and the memo file's name.
+  static constexpr const char* kKeptPrefix = "previous-";
 
  private:
   std::string path_;
@@ -557,7 +587,7 @@ int WriteCheatTable(const std::string& table, const std::vector<CheatEntry>& ent
 
   // A second name of the old memo file, to put it back if the table's
   // rename fails.
-  const std::string keptDbt = work.path() + "/previous-memo";
+  const std::string keptDbt = work.path() + "/" + ImportFolder::kKeptPrefix + memoName;
   const bool kept = ::link(finalDbt.c_str(), keptDbt.c_str()) == 0;
   const bool hadDbt = kept || ::access(finalDbt.c_str(), F_OK) == 0;
   if (::rename(newDbt.c_str(), finalDbt.c_str()) != 0)
