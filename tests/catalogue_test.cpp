@@ -1,10 +1,13 @@
 // The machine catalogue: offered machines and the name-to-file mapping.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 
+#include "app/CatalogueFolder.h"
 #include "app/MachineCatalogue.h"
 #include "tests/support/DbfBuilder.h"
 #include "engine/Dbf4.h"
@@ -228,6 +231,75 @@ TEST(SampleCatalogue, SourcesFitTheReadersWidths) {
     const std::size_t length = CharacterCount(info[i]);
     EXPECT_LE(length, 68u) << where << ": a line of " << length << " characters: " << info[i];
   }
+}
+
+}  // namespace
+}  // namespace vz::app
+
+namespace vz::app {
+namespace {
+
+// One rule for the folder on the command line and the one opened without
+// it, over real folders: the user's data folder when it holds a machine,
+// else the sample installed under the prefix, else the program's folder.
+TEST(CatalogueFolder, TheGivenFolderElseTheUsersElseTheInstalledSample) {
+  test::TempDir root;
+  namespace fs = std::filesystem;
+  const std::string prefix = root.File("usr");
+  fs::create_directories(prefix + "/bin");
+  fs::create_directories(prefix + "/share/vorza");
+  fs::create_directories(root.File("home/.local/share/vorza"));
+  fs::create_directories(root.File("data/vorza"));
+  const auto touch = [](const std::string& path) { std::ofstream(path) << "x"; };
+  const std::string programDir = prefix + "/bin/";
+  std::map<std::string, std::string> vars{{"HOME", root.File("home")}};
+  const Environment env = [&](const char* name) -> const char* {
+    const auto it = vars.find(name);
+    return it == vars.end() ? nullptr : it->second.c_str();
+  };
+  const auto chosen = [&](const std::string& given = "") {
+    const CatalogueChoice c = ChooseCatalogueFolder(given, programDir, env);
+    return c.problem.empty() ? c.folder : "problem: " + c.problem;
+  };
+
+  // Nothing anywhere: the program's own folder.
+  EXPECT_EQ(chosen(), programDir);
+  // The installed sample.
+  touch(prefix + "/share/vorza/psx.dbf");
+  EXPECT_EQ(chosen(), programDir) << "a table without its memo file is no machine";
+  touch(prefix + "/share/vorza/psx.dbt");
+  EXPECT_EQ(chosen(), prefix + "/share/vorza/");
+  // The user's data folder, once it holds a machine.
+  EXPECT_EQ(UserCatalogueFolder(env), root.File("home/.local/share/vorza/"));
+  touch(root.File("home/.local/share/vorza/notes.txt"));
+  EXPECT_EQ(chosen(), prefix + "/share/vorza/");
+  touch(root.File("home/.local/share/vorza/n64.dbf"));
+  touch(root.File("home/.local/share/vorza/n64.dbt"));
+  EXPECT_EQ(chosen(), root.File("home/.local/share/vorza/"));
+  // XDG_DATA_HOME, when absolute, names the data folder instead.
+  vars["XDG_DATA_HOME"] = root.File("data");
+  EXPECT_EQ(chosen(), prefix + "/share/vorza/");
+  touch(root.File("data/vorza/pc.dbf"));
+  touch(root.File("data/vorza/pc.dbt"));
+  EXPECT_EQ(chosen(), root.File("data/vorza/"));
+  vars["XDG_DATA_HOME"] = "relative/data";
+  EXPECT_EQ(chosen(), root.File("home/.local/share/vorza/"));
+  vars.clear();
+  EXPECT_EQ(UserCatalogueFolder(env), "");
+  EXPECT_EQ(chosen(), prefix + "/share/vorza/");
+  // A folder given wins whatever it holds, made absolute; it must exist.
+  EXPECT_EQ(chosen(root.File("data")), root.File("data/"));
+  EXPECT_EQ(chosen(root.File("data/../home/")), root.File("home/"));
+  EXPECT_EQ(chosen(root.File("nothing")), "problem: " + root.File("nothing") + ": no such folder");
+  EXPECT_EQ(chosen(prefix + "/share/vorza/psx.dbf"),
+            "problem: " + prefix + "/share/vorza/psx.dbf: no such folder");
+
+  // The release information: the catalogue's, else the installed one.
+  EXPECT_EQ(ReleaseInformationFolder(root.File("data/vorza/"), programDir), root.File("data/vorza/"));
+  touch(prefix + "/share/vorza/vorzaw95.doc");
+  EXPECT_EQ(ReleaseInformationFolder(root.File("data/vorza/"), programDir), prefix + "/share/vorza/");
+  touch(root.File("data/vorza/vorzaw95.doc"));
+  EXPECT_EQ(ReleaseInformationFolder(root.File("data/vorza/"), programDir), root.File("data/vorza/"));
 }
 
 }  // namespace

@@ -36,6 +36,14 @@ struct Pair {
   int bestFits;
 };
 
+// A pair's name, in the test's name too: "CP437_CP1252".
+std::string PairName(const Pair& p) {
+  return std::string(p.oemName) + "_" + p.ansiName;
+}
+void PrintTo(const Pair& p, std::ostream* os) {
+  *os << PairName(p);
+}
+
 class CodePageTest : public ::testing::TestWithParam<Pair> {
  protected:
   void SetUp() override { ASSERT_TRUE(SetOemCodePage(GetParam().oem)); }
@@ -81,7 +89,10 @@ TEST_P(CodePageTest, AsciiIsTheSameInEveryPage) {
 INSTANTIATE_TEST_SUITE_P(Pages, CodePageTest,
                          ::testing::Values(Pair{437, "CP437", 1252, "CP1252", 74},
                                            Pair{850, "CP850", 1252, "CP1252", 31},
-                                           Pair{866, "CP866", 1251, "CP1251", 51}));
+                                           Pair{866, "CP866", 1251, "CP1251", 51}),
+                         [](const ::testing::TestParamInfo<Pair>& info) {
+                           return PairName(info.param);
+                         });
 
 TEST(CodePage, KnownBytes) {
   SetOemCodePage(437);

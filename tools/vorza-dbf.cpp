@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,15 +30,30 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
+#include "tools/export.h"
+#include "tools/import.h"
 
 namespace {
 
 constexpr int kUsageError = 64;
 
+// The help texts are also the source of the manual page (man_page.cpp
+// turns them into troff at build time): a "usage:" line or lines, text,
+// headings ending in a colon at the start of a line, and items of two
+// blanks, a term, two or more blanks and its description. A command's own
+// help is its usage line, then text and options indented by two blanks;
+// lines indented further after a text line are kept as they stand.
 const char* const kUsage =
     "usage: vorza-dbf [--codepage N] COMMAND [ARGUMENTS]\n"
+    "       vorza-dbf COMMAND --help | --help | --version\n"
+    "Reads and writes dBase tables and NDX indexes.\n"
+    "A table is a .dbf file with its .dbt memo file; a cheat catalogue is one\n"
+    "such table per games machine (pc, n64, psx and dream), with the fields\n"
+    "cheatname and cheatmemo. Tables are opened as the reader opens them\n"
+    "(shared, read-only, text in the OEM code page) except where a command\n"
+    "writes. Output is UTF-8 text, one item a line.\n"
     "\n"
-    "commands:\n"
+    "Commands:\n"
     "  info TABLE                  the header and the fields of a table\n"
     "  list TABLE [--index NDX] [--all] [--raw]\n"
     "                              one line per record\n"
@@ -47,9 +63,13 @@ const char* const kUsage =
     "  eval TABLE RECNO EXPR       a key expression evaluated on a record\n"
     "  index TABLE EXPR NDX [--unique] [--progress]\n"
     "                              builds an index\n"
-    "  find TABLE NDX KEY [--exact] the record an index search finds (0: none)\n"
+    "  find TABLE NDX KEY [--exact]\n"
+    "                              the record an index search finds (0: none)\n"
     "  ndxinfo NDX                 the anchor of an index\n"
-    "  import TABLE SOURCE         creates a cheat table from a text source\n"
+    "  export TABLE [--format csv|jsonl] [--index NDX] [--all]\n"
+    "                              writes a table as CSV or JSON Lines\n"
+    "  import TABLE SOURCE [--format text|csv|jsonl] [--progress]\n"
+    "                              makes a cheat table from a text, CSV or JSON Lines file\n"
     "  append TABLE FIELD=VALUE... [--index NDX]...\n"
     "                              appends a record, keeping the indexes in step\n"
     "  replace TABLE RECNO FIELD=VALUE... [--index NDX]...\n"
@@ -60,13 +80,32 @@ const char* const kUsage =
     "                              marks a deleted record live again\n"
     "  pack TABLE [--index NDX]...  removes the deleted records, rebuilds the indexes\n"
     "\n"
-    "options (before or after the command):\n"
+    "Options (before or after the command):\n"
     "  --codepage N                the OEM code page of the tables' text: 437, 850\n"
-    "                              or 866 (866 goes with windows-1251 text). Without\n"
-    "                              it: VORZA_OEM_CODEPAGE when set, else 866 under a\n"
-    "                              Russian, Ukrainian or Belarusian locale, else 437.\n"
+    "                              or 866 (866 goes with windows-1251 text)\n"
+    "  --help                      prints this text, or after a command its usage\n"
+    "  --version                   prints the version\n"
     "\n"
-    "vorza-dbf COMMAND --help shows the usage of one command.\n";
+    "Environment:\n"
+    "  VORZA_OEM_CODEPAGE          the code page when --codepage is not given\n"
+    "  LC_ALL, LC_CTYPE, LANG      without either: 866 under a Russian, Ukrainian or\n"
+    "                              Belarusian locale, else 437; the locale also sets\n"
+    "                              the date format and the names of days and months\n"
+    "\n"
+    "Exit status:\n"
+    "  0                           done\n"
+    "  64                          wrong usage (the usage is printed)\n"
+    "  65                          a source, field, value or record number that cannot\n"
+    "                              be used; nothing was written\n"
+    "  other                       an engine error's code (cut to 8 bits), after its\n"
+    "                              message: Error # CODE (text) and the detail\n"
+    "\n"
+    "Cheat catalogues:\n"
+    "  The reader opens the catalogue in ~/.local/share/vorza (or\n"
+    "  $XDG_DATA_HOME/vorza) when it holds a table, else the sample installed\n"
+    "  with it. Start your own with import, for example\n"
+    "    mkdir -p ~/.local/share/vorza\n"
+    "    vorza-dbf import ~/.local/share/vorza/pc.dbf my-pc-cheats.txt\n";
 
 struct Command {
   const char* name;
@@ -393,12 +432,7 @@ int RunNdxInfo(const std::vector<std::string>& argv) {
 }
 
 // One entry of an import source.
-struct SourceEntry {
-  std::string name;
-  std::string text;
-  bool deleted = false;
-  int line = 0;
-};
+using SourceEntry = vz::tool::CheatEntry;
 
 // Reads an import source (see the usage of `import`). Returns false with a
 // message on a malformed source.
@@ -462,31 +496,61 @@ bool ReadSource(const std::string& path, std::vector<SourceEntry>& entries, std:
 }
 
 int RunImport(const std::vector<std::string>& argv) {
-  if (argv.size() != 2) return -1;
+  std::vector<std::string> words;
+  std::optional<vz::tool::SourceFormat> format;
+  bool progress = false;
+  for (std::size_t i = 0; i < argv.size(); ++i) {
+    if (argv[i] == "--format" && i + 1 < argv.size()) {
+      format = vz::tool::SourceFormatNamed(argv[++i]);
+      if (!format) return -1;
+    } else if (argv[i] == "--progress") {
+      progress = true;
+    } else if (argv[i].rfind("--", 0) == 0) {
+      return -1;
+    } else {
+      words.push_back(argv[i]);
+    }
+  }
+  if (words.size() != 2) return -1;
+  const std::string& source = words[1];
   std::vector<SourceEntry> entries;
   std::string error;
-  if (!ReadSource(argv[1], entries, error)) {
+  bool read = false;
+  switch (format.value_or(vz::tool::SourceFormatOf(source))) {
+    case vz::tool::SourceFormat::kText: read = ReadSource(source, entries, error); break;
+    case vz::tool::SourceFormat::kCsv: read = vz::tool::ReadCsvSource(source, entries, error); break;
+    case vz::tool::SourceFormat::kJsonLines:
+      read = vz::tool::ReadJsonLinesSource(source, entries, error);
+      break;
+  }
+  if (!read) {
     std::fprintf(stderr, "vorza-dbf import: %s\n", error.c_str());
     return 65;
   }
-  if (!vz::CreateDBF(argv[0], {{"cheatname", 'C', 35, 0}, {"cheatmemo", 'M', 10, 0}})) return 1;
-  vz::Engine().Settings.AnsiTables = false;
-  vz::Select(1);
-  vz::USE(argv[0] + " exclusive");
-  const int nameField = vz::FieldNo("cheatname");
-  const int memoField = vz::FieldNo("cheatmemo");
-  for (const SourceEntry& e : entries) {
-    vz::ClearRecord();
-    const std::string name = vz::platform::Utf8ToAnsi(e.name);
-    std::uint8_t* slot = vz::FieldAddress(nameField);
-    std::memset(slot + 1, ' ', slot[0]);
-    std::memcpy(slot + 1, name.data(), name.size());
-    const std::string text = vz::platform::Utf8ToAnsi(e.text);
-    const std::int64_t block = text.empty() ? 0 : vz::WriteMemoText(text, true);
-    vz::SetNativeInt(vz::FieldAddress(memoField), static_cast<std::int32_t>(block));
-    vz::Append();
-    if (e.deleted) vz::DeleteRec();
+  std::function<void(int)> report;
+  if (progress) report = [](int percent) { std::fprintf(stderr, "%d%%\n", percent); };
+  return vz::tool::WriteCheatTable(words[0], entries, report);
+}
+
+int RunExport(const std::vector<std::string>& argv) {
+  std::string ndx;
+  std::optional<vz::tool::ExportFormat> format = vz::tool::ExportFormat::kCsv;
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < argv.size(); ++i) {
+    if (argv[i] == "--format" && i + 1 < argv.size()) {
+      format = vz::tool::ExportFormatNamed(argv[++i]);
+      if (!format) return -1;
+    } else {
+      rest.push_back(argv[i]);
+    }
   }
+  const Args a = SplitArgs(rest, &ndx);
+  if (a.words.size() != 1 || !OnlyFlags(a, {"--all"})) return -1;
+  const bool all = a.Has("--all");
+  OpenLikeTheReader(a.words[0]);
+  vz::Engine().Settings.HideDeleted = !all;
+  if (!ndx.empty()) OpenIndexLikeTheReader(ndx);
+  vz::tool::ExportCurrentTable(*format, all, stdout);
   vz::CloseAll();
   return 0;
 }
@@ -833,14 +897,17 @@ const Command kCommands[] = {
              "  and one line 'field NAME TYPE LENGTH DECIMALS' per field.\n",
      RunInfo},
     {"list", "usage: vorza-dbf list TABLE [--index NDX] [--all] [--raw]\n"
-             "  One line per record in record-number order (or in the order of NDX):\n"
-             "  RECNO, a tab, * for a deleted\n"
-             "  record or - , then a tab and the value of each field. Deleted records are\n"
-             "  left out unless --all. --raw writes the bytes as stored (\\xNN escapes).\n",
+             "  One line per record in record-number order: RECNO, a tab, * for a\n"
+             "  deleted record or - , then a tab and the value of each field.\n"
+             "\n"
+             "  --index NDX  in the order of the index NDX\n"
+             "  --all        the deleted records too (left out otherwise)\n"
+             "  --raw        the bytes as stored (\\xNN escapes), not converted\n",
      RunList},
     {"memo", "usage: vorza-dbf memo TABLE RECNO [FIELD] [--raw]\n"
              "  The memo text of record RECNO (the first memo field unless FIELD).\n"
-             "  --raw writes the bytes exactly as stored.\n",
+             "\n"
+             "  --raw  the bytes exactly as stored, not converted\n",
      RunMemo},
     {"locate", "usage: vorza-dbf locate TABLE FIELD VALUE\n"
                "  The first record, in record-number order, whose FIELD begins with VALUE\n"
@@ -853,51 +920,98 @@ const Command kCommands[] = {
      RunEval},
     {"index", "usage: vorza-dbf index TABLE EXPR NDX [--unique] [--progress]\n"
               "  Builds the index NDX of TABLE on the key expression EXPR (placed in the\n"
-              "  table's folder when NDX names no folder). Prints nothing on success;\n"
-              "  --progress writes the build's progress to standard error.\n",
+              "  table's folder when NDX names no folder). Prints nothing on success.\n"
+              "\n"
+              "  --unique    one entry per key (the first record that has it)\n"
+              "  --progress  writes the build's progress (1% to 100%) to standard error\n",
      RunIndex},
     {"find", "usage: vorza-dbf find TABLE NDX KEY [--exact]\n"
-             "  Searches NDX for KEY (a prefix of the key, or the whole key with --exact)\n"
-             "  and prints the record number found, or 0.\n",
+             "  Searches NDX for KEY, a prefix of the key, and prints the record number\n"
+             "  found, or 0.\n"
+             "\n"
+             "  --exact  the whole key must be equal\n",
      RunFind},
     {"ndxinfo", "usage: vorza-dbf ndxinfo NDX\n"
                 "  Prints the anchor of NDX: expression, key_length, key_type, unique,\n"
                 "  table and records (-1 and no table when the record-count check fails).\n",
      RunNdxInfo},
-    {"import", "usage: vorza-dbf import TABLE SOURCE\n"
-               "  Creates TABLE (.dbf and .dbt) with the fields cheatname (C 35) and\n"
-               "  cheatmemo (M 10) from SOURCE, a UTF-8 text:\n"
-               "    # comment lines, only before the first entry\n"
-               "    @@ Name of a cheat (at most 35 characters)\n"
-               "    The cheat's text, any number of lines.\n"
-               "    @@* Name of a cheat stored as a deleted record\n"
-               "    Its text.\n"
-               "  Leading and trailing blank lines of a text are dropped; its lines are\n"
-               "  joined with CR LF. Text is stored in the OEM code page.\n",
+    {"export", "usage: vorza-dbf export TABLE [--format csv|jsonl] [--index NDX] [--all]\n"
+               "  Writes every live record of TABLE, memo texts included, to standard\n"
+               "  output as UTF-8. Character and memo fields are texts without trailing\n"
+               "  blanks, N and F fields numbers, dates YYYY-MM-DD, logical fields true\n"
+               "  or false; a blank or unreadable number, date or logical value is null\n"
+               "  (an empty CSV cell), and so is a memo the engine cannot read (with a\n"
+               "  warning on standard error). A field name that repeats an earlier one\n"
+               "  gets _2, _3, ... after it.\n"
+               "\n"
+               "  --format csv    CSV after RFC 4180 (the default): a header row of the\n"
+               "                  field names, then one row per record, rows ended by\n"
+               "                  CR LF\n"
+               "  --format jsonl  JSON Lines: one object per record with \"_recno\" and\n"
+               "                  \"_deleted\", then the fields by name\n"
+               "  --index NDX     in the order of the index NDX\n"
+               "  --all           the deleted records too; in CSV a first column\n"
+               "                  _deleted says true or false\n",
+     RunExport},
+    {"import", "usage: vorza-dbf import TABLE SOURCE [--format text|csv|jsonl] [--progress]\n"
+               "  Makes the cheat table TABLE (.dbf and .dbt, the fields cheatname C 35\n"
+               "  and cheatmemo M) from SOURCE, UTF-8 text stored in the OEM code page.\n"
+               "  An existing table of that name is replaced whole, or not at all: the\n"
+               "  new files are written beside it and renamed over it at the end. A\n"
+               "  fault in SOURCE is reported with its line and column, and nothing is\n"
+               "  written.\n"
+               "\n"
+               "  --format text   the tool's text format (the default, but for a name\n"
+               "                  ending in .csv, .jsonl or .ndjson):\n"
+               "                    # comment lines, only before the first entry\n"
+               "                    @@ Name of a cheat (at most 35 characters)\n"
+               "                    The cheat's text, any number of lines.\n"
+               "                    @@* Name of a cheat stored as a deleted record\n"
+               "                    Its text.\n"
+               "                  Leading and trailing blank lines of a text are\n"
+               "                  dropped; its lines are joined with CR LF.\n"
+               "  --format csv    CSV as export writes it: a header row naming the\n"
+               "                  columns cheatname and cheatmemo, and _deleted\n"
+               "                  (true or false) if you like, in any order\n"
+               "  --format jsonl  JSON Lines as export writes it: one object a line\n"
+               "                  with \"cheatname\", \"cheatmemo\" and, if you like,\n"
+               "                  \"_deleted\" and \"_recno\" (record numbers left out\n"
+               "                  become blank deleted records, so that records keep\n"
+               "                  their numbers)\n"
+               "  --progress      writes the progress (1% to 100%) to standard error\n",
      RunImport},
     {"append", "usage: vorza-dbf append TABLE FIELD=VALUE... [--index NDX]...\n"
                "  Appends one record (the table locked meanwhile; other programs may go on\n"
                "  using it) and prints its record number. Fields not named are blank.\n"
-               "  Every NDX named (repeat --index) is kept in step with the table.\n"
                "  Values: C a text (UTF-8; cut to the field's length); N, F a decimal number;\n"
                "  D YYYYMMDD, or empty for no date; L T, F or ?; M the memo text, or @FILE\n"
                "  for the bytes of FILE as they are. A field that does not exist or a value\n"
-               "  that does not fit its field ends the command with status 65, nothing written.\n",
+               "  that does not fit its field ends the command with status 65, nothing written.\n"
+               "\n"
+               "  --index NDX  an index kept in step with the table (repeat it for more)\n",
      RunAppend},
     {"replace", "usage: vorza-dbf replace TABLE RECNO FIELD=VALUE... [--index NDX]...\n"
-                "  Changes the fields named of record RECNO (the record locked meanwhile),\n"
-                "  keeping every NDX named in step. Values as for append; a record number\n"
-                "  that is not in the table ends the command with status 65, nothing written.\n",
+                "  Changes the fields named of record RECNO (the record locked meanwhile).\n"
+                "  Values as for append; a record number that is not in the table ends the\n"
+                "  command with status 65, nothing written.\n"
+                "\n"
+                "  --index NDX  an index kept in step with the table (repeat it for more)\n",
      RunReplace},
     {"delete", "usage: vorza-dbf delete TABLE RECNO [--index NDX]...\n"
-               "  Marks record RECNO deleted (it stays in the table until pack).\n",
+               "  Marks record RECNO deleted (it stays in the table until pack).\n"
+               "\n"
+               "  --index NDX  an index kept in step with the table (repeat it for more)\n",
      RunDelete},
     {"recall", "usage: vorza-dbf recall TABLE RECNO [--index NDX]...\n"
-               "  Marks the deleted record RECNO live again.\n",
+               "  Marks the deleted record RECNO live again.\n"
+               "\n"
+               "  --index NDX  an index kept in step with the table (repeat it for more)\n",
      RunRecall},
     {"pack", "usage: vorza-dbf pack TABLE [--index NDX]...\n"
-             "  Removes the deleted records for good (nobody else may have the table open)\n"
-             "  and builds every NDX named anew. Indexes not named are out of date after.\n",
+             "  Removes the deleted records for good (nobody else may have the table\n"
+             "  open). Indexes not named are out of date after.\n"
+             "\n"
+             "  --index NDX  an index built anew afterwards (repeat it for more)\n",
      RunPack},
 };
 
@@ -962,6 +1076,10 @@ int main(int argc, char** argv) {
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (args[0] == "--version") {
+    std::printf("vorza-dbf %s\n", VORZA_VERSION);
     return 0;
   }
   vz::InitEngine();

@@ -436,6 +436,16 @@ struct DateCase {
   const char* stored;  // YYYYMMDD
 };
 
+// A case's name, in the test's name too: the format and the year's digits.
+std::string DateCaseName(const DateCase& c) {
+  const char* names[] = {"American", "Ansi",    "British",  "Italian", "French",
+                         "German",   "Spanish", "FrenchCa", "Russian"};
+  return std::string(names[c.format]) + (c.century ? "Century" : "TwoDigitYear");
+}
+void PrintTo(const DateCase& c, std::ostream* os) {
+  *os << DateCaseName(c);
+}
+
 class GridDateTest : public GridEditFixture, public ::testing::WithParamInterface<DateCase> {};
 
 TEST_P(GridDateTest, ADateEditsThroughItsMask) {
@@ -476,7 +486,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DateCase{kBritish, false, "99/99/99", "02/02/24", "311298", "19981231"},
                       DateCase{kGerman, true, "99.99.9999", "02.02.2024", "29022028", "20280229"},
                       DateCase{kAnsi, true, "9999.99.99", "2024.02.02", "19991231", "19991231"},
-                      DateCase{kAnsi, false, "99.99.99", "24.02.02", "070704", "20070704"}));
+                      DateCase{kAnsi, false, "99.99.99", "24.02.02", "070704", "20070704"}),
+    [](const ::testing::TestParamInfo<DateCase>& info) { return DateCaseName(info.param); });
 
 // Dates typed into a date cell's editor, over many dates in every format:
 // a year typed with four digits (the century on) is that year, also far

@@ -24,6 +24,11 @@ namespace vz::test {
 
 KilledBuild KillIndexBuild(const std::string& table, const std::string& expression, const std::string& ndx,
                            int percent, const std::string& tempDir) {
+  return KillAtProgress({"index", table, expression, ndx, "--progress"}, percent, tempDir, ndx);
+}
+
+KilledBuild KillAtProgress(const std::vector<std::string>& toolArgs, int percent,
+                           const std::string& tempDir, const std::string& watched) {
   KilledBuild result;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -50,7 +55,8 @@ KilledBuild KillIndexBuild(const std::string& table, const std::string& expressi
 
   // Everything the child needs is made before the fork.
   const std::string program = BinPath("vorza-dbf");
-  std::vector<std::string> args = {program, "index", table, expression, ndx, "--progress"};
+  std::vector<std::string> args = {program};
+  args.insert(args.end(), toolArgs.begin(), toolArgs.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -82,9 +88,10 @@ KilledBuild KillIndexBuild(const std::string& table, const std::string& expressi
     if (queued > capacity - 4) break;
     int status = 0;
     if (::waitpid(pid, &status, WNOHANG) == pid) {
+      ::close(fds[0]);
+      if (percent >= 100 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return result;
       result.problem = "the build ended by itself before it reached " + std::to_string(percent) + "% (status " +
                        std::to_string(status) + ")";
-      ::close(fds[0]);
       return result;
     }
     if (std::chrono::steady_clock::now() > deadline) {
@@ -94,14 +101,16 @@ KilledBuild KillIndexBuild(const std::string& table, const std::string& expressi
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   struct stat st {};
-  if (::stat(ndx.c_str(), &st) == 0) result.sizeAtKill = static_cast<long long>(st.st_size);
+  if (::stat(watched.c_str(), &st) == 0) result.sizeAtKill = static_cast<long long>(st.st_size);
   ::kill(pid, SIGKILL);
   int status = 0;
   ::waitpid(pid, &status, 0);
   ::close(fds[0]);
   if (result.problem.empty()) {
     result.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    if (!result.killed) result.problem = "the build ended with status " + std::to_string(status);
+    const bool finished = percent >= 100 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!result.killed && !finished)
+      result.problem = "the build ended with status " + std::to_string(status);
   }
   return result;
 }

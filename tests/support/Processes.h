@@ -22,6 +22,16 @@ struct KilledBuild {
 KilledBuild KillIndexBuild(const std::string& table, const std::string& expression, const std::string& ndx,
                            int percent, const std::string& tempDir);
 
+// The same for any command of vorza-dbf that reports its progress with
+// --progress ("N%" lines on standard error): runs `vorza-dbf ARGS` and
+// kills it when it waits to report `percent` + 1 per cent. With `percent`
+// 100 nothing holds it back after its last report: it is killed as soon as
+// that report is seen, wherever it then is, and may have ended by itself
+// (then `killed` is false and `problem` empty).
+// `watched` is the file whose size is taken at the kill.
+KilledBuild KillAtProgress(const std::vector<std::string>& args, int percent,
+                           const std::string& tempDir, const std::string& watched);
+
 // Runs the test program that appends cheats ("NAME=TEXT" each) to a shared
 // table through its index. Returns its exit status; `err` gets what it
 // wrote to standard error.

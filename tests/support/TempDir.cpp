@@ -18,9 +18,27 @@
 
 namespace vz::test {
 
-TempDir::TempDir(bool enter) {
+namespace {
+
+std::string DefaultParent() {
   const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vorza-test-XXXXXX";
+  return base && *base ? base : "/tmp";
+}
+
+}  // namespace
+
+TempDir::TempDir(const std::string& parent) : TempDir(false) {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+  std::string tmpl = parent + "/vorza-test-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed in " + parent);
+  path_ = buf.data();
+}
+
+TempDir::TempDir(bool enter) {
+  std::string tmpl = DefaultParent() + "/vorza-test-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
   if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");

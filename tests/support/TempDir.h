@@ -9,6 +9,8 @@ namespace vz::test {
 class TempDir {
  public:
   explicit TempDir(bool enter = false);
+  // A folder inside `parent` instead of $TMPDIR (or /tmp).
+  explicit TempDir(const std::string& parent);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
