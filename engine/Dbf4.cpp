@@ -318,6 +318,7 @@ void CloseArea() {
   a.WhileProc = nullptr;
   a.Cache = ReadCache{};
   a.Blocks.Clear();
+  a.Map.Unmap();
   CloseDbf(a);
 }
 
@@ -1076,6 +1077,9 @@ std::string_view PeekView(WorkArea& a, int i, std::int64_t r) {
   if (r < 1 || r > a.RecCount || i < 0 || i > a.FieldCount) return {};
   const std::uint64_t offset = RecordOffset(a, r) + (i == 0 ? 0 : a.Fields[i - 1].Offset);
   const std::size_t len = i == 0 ? 1 : a.Fields[i - 1].Len;
+  if (a.PeekBytes.size() < len) a.PeekBytes.resize(len);
+  if (CopyMapped(a, offset, a.PeekBytes.data(), len))
+    return std::string_view(reinterpret_cast<const char*>(a.PeekBytes.data()), len);
   ReadCache& c = a.Cache;
   if (offset < c.Start || offset + len > c.Start + c.Len) {
     // A large block for scans, but never more than the records hold from
@@ -1296,6 +1300,7 @@ void PACK() {
   const std::uint8_t eof = 0x1A;
   int rc = a->File.WriteAt(end, &eof, 1);
   if (rc == 0) rc = a->File.Truncate(end + 1);
+  a->Map.Unmap();  // its pages past the new end are gone
   a->RecCount = kept;
   ForgetCachedRecords(*a);
   a->Cache.Drop();

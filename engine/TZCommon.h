@@ -148,6 +148,13 @@ struct WorkArea {
   std::vector<std::int64_t> RecordLocks;
   ReadCache Cache;        // large blocks for scans (Peek)
   RecordBlockCache Blocks;    // records read before
+  // The table file mapped for reads (ReadRecordBytes, PeekView): records
+  // are copied out of it with no system call. When a mapping cannot be
+  // made, the reads go through the caches above; it is tried again when
+  // the file's size has changed.
+  platform::FileMapping Map;
+  std::uint64_t MapRefusedSize = UINT64_MAX;
+  std::vector<std::uint8_t> PeekBytes;  // what PeekView hands out from the mapping
   std::uint64_t Generation = 1;  // changes whenever the file may have changed
   // What the last look at the file saw (shared tables).
   std::int64_t CheckedAtNs = 0;       // for the record count

@@ -1,0 +1,200 @@
+// Reads out of file order: tables that other programs rewrite, shrink and
+// replace while they are read through their mappings.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "engine/Dbf4.h"
+#include "engine/Memo.h"
+#include "engine/TZDbfLow.h"
+#include "engine/tzmsg.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/hooks.h"
+#include "tests/support/DbfBuilder.h"
+#include "tests/support/DbtBuilder.h"
+#include "tests/support/TempDir.h"
+
+namespace vz {
+namespace {
+
+using test::DbfBuilder;
+using test::DbtBuilder;
+using test::MemoField;
+
+class MappedReadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ResetEngineForTest();
+    MemoInit();
+  }
+  void TearDown() override {
+    SetRaiseErrors(false);
+    SetErrorDispatch(false);
+    CloseAll();
+    platform::SetOemCodePage(437);
+    test::ResetEngineForTest();
+  }
+
+  static void Table(const std::string& name, std::uint8_t version, const std::vector<int>& blocks) {
+    DbfBuilder b;
+    b.Version(version).Field("NAME", 'C', 10).Field("NOTES", 'M', 10);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+      b.Record({"r" + std::to_string(i + 1), MemoField(blocks[i])});
+    b.Write(name);
+  }
+
+  test::TempDir dir_{true};
+};
+
+// --- Other programs at work -----------------------------------------------------------
+
+// A table whose every record is one letter repeated: a record read half
+// before and half after another program rewrote it shows two letters.
+constexpr int kRecords = 3000;
+constexpr int kNameLen = 60;
+
+std::string Letters(char c) { return std::string(kNameLen, c); }
+
+void UniformTable(const std::string& name, char c, int records) {
+  DbfBuilder b;
+  b.Field("NAME", 'C', kNameLen);
+  for (int i = 0; i < records; ++i) b.Record({Letters(c)});
+  b.Write(name);
+}
+
+// The current record's name: one letter repeated, or empty when it mixes.
+char UniformLetter() {
+  const std::uint8_t* slot = FieldAddress(1);
+  const char first = static_cast<char>(slot[1]);
+  for (int i = 1; i < kNameLen; ++i)
+    if (static_cast<char>(slot[1 + i]) != first) return '\0';
+  return first;
+}
+
+// Runs `work` in a child process until the parent is done; the child ends
+// with the test.
+class Writer {
+ public:
+  explicit Writer(std::function<void()> work) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      for (;;) work();
+    }
+  }
+  ~Writer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+void PutRecord(int fd, std::uint32_t headerLen, int n, char c) {
+  const std::string rec = " " + Letters(c);
+  const off_t at = static_cast<off_t>(headerLen) + static_cast<off_t>(n - 1) * static_cast<off_t>(rec.size());
+  (void)!pwrite(fd, rec.data(), rec.size(), at);
+}
+
+TEST_F(MappedReadTest, ASharedWalkSeesNoTornRecordWhileAnotherProgramRewritesThem) {
+  UniformTable("w.dbf", 'A', kRecords);
+  USE("w.dbf");
+  const std::uint32_t headerLen = CurrentTable()->HeaderLen;
+  Writer writer([&, flip = false]() mutable {
+    const int fd = open("w.dbf", O_WRONLY);
+    flip = !flip;
+    for (int n = 1; n <= kRecords; n += 7) PutRecord(fd, headerLen, n, flip ? 'B' : 'A');
+    close(fd);
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
+  int seenB = 0, walked = 0;
+  while (std::chrono::steady_clock::now() < until) {
+    for (GoTop(); !dEOF(); SKIP(1)) {
+      const char c = UniformLetter();
+      ASSERT_TRUE(c == 'A' || c == 'B') << "record " << RecNo() << " is torn";
+      seenB += c == 'B';
+      ++walked;
+    }
+    // Random-order reads too.
+    for (int k = 0; k < 500; ++k) {
+      GO(1 + (k * 7919) % kRecords);
+      const char c = UniformLetter();
+      ASSERT_TRUE(c == 'A' || c == 'B') << "record " << RecNo() << " is torn";
+    }
+  }
+  EXPECT_GT(walked, kRecords);
+  EXPECT_GT(seenB, 0) << "the other program's rewrites never showed";
+}
+
+TEST_F(MappedReadTest, ASharedTableThatShrinksOrIsReplacedUnderAWalkGivesNoStaleRecord) {
+  UniformTable("s.dbf", 'A', kRecords);
+  const test::Bytes original = test::ReadFile("s.dbf");
+  UniformTable("s.dbf", 'C', kRecords / 2);
+  const test::Bytes shorter = test::ReadFile("s.dbf");
+  test::WriteFile("s.dbf", original);
+  USE("s.dbf");
+  // Read every record once, so that all of them were seen through the
+  // mapping, then let another program cut the table to half its records.
+  for (GoTop(); !dEOF(); SKIP(1)) ASSERT_EQ(UniformLetter(), 'A');
+  {
+    const int fd = open("s.dbf", O_WRONLY | O_TRUNC);
+    ASSERT_EQ(write(fd, shorter.data(), shorter.size()), static_cast<ssize_t>(shorter.size()));
+    close(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(3 * kSharedWindowNs / 1000000));
+  EXPECT_EQ(RecCount(), kRecords / 2);
+  std::vector<std::uint8_t> bytes(CurrentTable()->RecordLen);
+  // A record the file no longer holds is not read from what was mapped.
+  EXPECT_NE(ReadRecordBytes(*CurrentTable(), kRecords - 1, bytes.data()), 0);
+  EXPECT_NE(ReadRecordBytes(*CurrentTable(), kRecords / 2 + 1, bytes.data()), 0);
+  for (GoTop(); !dEOF(); SKIP(1)) ASSERT_EQ(UniformLetter(), 'C') << RecNo();
+
+  // Now another program keeps cutting the file and writing it anew (the
+  // original, then the shorter one) while this one walks: every record read
+  // is whole and one of the two tables', or its read fails; nothing
+  // crashes.
+  Writer writer([&, flip = false]() mutable {
+    flip = !flip;
+    const test::Bytes& b = flip ? original : shorter;
+    const int fd = open("s.dbf", O_WRONLY | O_TRUNC);
+    for (std::size_t at = 0; at < b.size(); at += 4096)
+      (void)!write(fd, b.data() + at, std::min<std::size_t>(4096, b.size() - at));
+    close(fd);
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
+  int records = 0;
+  SetRaiseErrors(false);
+  SetErrorDispatch(false);
+  while (std::chrono::steady_clock::now() < until) {
+    for (GoTop(); Engine().Errors.ErrorCode == 0 && !dEOF(); SKIP(1)) {
+      const char c = UniformLetter();
+      ASSERT_TRUE(c == 'A' || c == 'C') << "record " << RecNo() << " is torn or stale: "
+                                        << static_cast<int>(c);
+      ++records;
+    }
+    ClearError();
+    for (int k = 0; k < 300; ++k) {
+      const std::int64_t r = 1 + (k * 7919) % kRecords;
+      if (ReadRecordBytes(*CurrentTable(), r, bytes.data()) != 0) continue;
+      // Zero bytes past the end of the file are no record.
+      ASSERT_TRUE(bytes[1] == 'A' || bytes[1] == 'C') << "record " << r << ": " << static_cast<int>(bytes[1]);
+      ASSERT_EQ(std::count(bytes.begin() + 1, bytes.end(), bytes[1]), kNameLen) << "record " << r << " is torn";
+    }
+  }
+  EXPECT_GT(records, 0);
+}
+
+}  // namespace
+}  // namespace vz
