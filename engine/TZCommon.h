@@ -203,6 +203,13 @@ struct MemoHooks {
   // The memo text device: the lines of a memo of the current area, as
   // stored (no character-set conversion).
   bool (*TextLines)(std::int64_t block, std::vector<std::string>& lines) = nullptr;
+  // The bytes of a memo text of `area` as stored (decoded, not converted),
+  // handed to `use`. `use` may be called a second time when the bytes of
+  // the first call could not be trusted (the file changed under the read):
+  // only what the last call gives counts. False, with the error set, when
+  // the text cannot be read.
+  bool (*WithText)(WorkArea& area, std::int64_t block,
+                   const std::function<void(const std::uint8_t*, std::size_t)>& use) = nullptr;
 };
 
 // The expression evaluator, installed by the expression engine: evaluates

@@ -1,5 +1,6 @@
-// Reads out of file order: tables that other programs rewrite, shrink and
-// replace while they are read through their mappings.
+// Reads out of file order and in bulk: tables that other programs rewrite,
+// shrink and replace while they are read through their mappings, and memo
+// texts read in bulk against the descriptor's own reading.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -50,6 +51,24 @@ class MappedReadTest : public ::testing::Test {
     for (std::size_t i = 0; i < blocks.size(); ++i)
       b.Record({"r" + std::to_string(i + 1), MemoField(blocks[i])});
     b.Write(name);
+  }
+
+  // The text as a descriptor of its own reads it (size by seeking to the
+  // end, then every byte): the reading the bulk path must agree with.
+  static std::string DescriptorRead(std::int64_t block, bool convert, int& code) {
+    BlobDescriptor d;
+    ScopedErrorDispatch quiet(false);
+    CreateBlobDescriptor(d, convert, block, 1);
+    code = Engine().Errors.ErrorCode;
+    if (code != 0) return {};
+    const std::int64_t size = SeekBlobStream(d, 0, 2);
+    SeekBlobStream(d, 0, 0);
+    std::string text(static_cast<std::size_t>(std::max<std::int64_t>(0, size)), '\0');
+    const std::int64_t got = size > 0 ? ReadBlobStream(d, text.data(), size) : 0;
+    text.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, got)));
+    code = Engine().Errors.ErrorCode;
+    DestroyBlobDescriptor(d);
+    return text;
   }
 
   test::TempDir dir_{true};
@@ -194,6 +213,82 @@ TEST_F(MappedReadTest, ASharedTableThatShrinksOrIsReplacedUnderAWalkGivesNoStale
     }
   }
   EXPECT_GT(records, 0);
+}
+
+// Random texts with the bytes that decide things: NULs (no conversion),
+// terminators (the end of a text in one layout, a plain byte in the other),
+// line ends, OEM letters with accents, and lengths around the block size
+// and the reading piece.
+std::string RandomText(std::mt19937& rng) {
+  static const int kLengths[] = {0, 1, 7, 8, 9, 500, 503, 504, 505, 511, 512, 513, 1023, 1024,
+                                 1025, 32766, 32767, 32768, 32769, 70000};
+  const int len = (rng() % 3 == 0) ? kLengths[rng() % (sizeof kLengths / sizeof kLengths[0])]
+                                   : static_cast<int>(rng() % 2000);
+  static const std::uint8_t kBytes[] = {'a', 'B', 'c', ' ', '\r', '\n', 0x8D, 0x82, 0x90, 0xA4, 0x00, 0x1A, 'z'};
+  std::string t(static_cast<std::size_t>(len), 'x');
+  for (char& c : t) {
+    const unsigned r = rng() % 100;
+    c = r < 85 ? static_cast<char>('a' + rng() % 26)
+               : static_cast<char>(kBytes[rng() % (sizeof kBytes / sizeof kBytes[0])]);
+  }
+  return t;
+}
+
+TEST_F(MappedReadTest, BulkMemoReadsAgreeWithTheDescriptorInBothLayouts) {
+  std::mt19937 rng(15);
+  for (const bool headers : {true, false}) {
+    for (const int blockSize : {512, 64}) {
+      if (!headers && blockSize != 512) continue;  // that layout has 512-byte blocks
+      SCOPED_TRACE(std::string(headers ? "block headers " : "terminators ") + std::to_string(blockSize));
+      CloseAll();
+      DbtBuilder m(headers, blockSize);
+      std::vector<int> blocks;
+      for (int i = 0; i < 120; ++i) blocks.push_back(m.Add(RandomText(rng), 1 + static_cast<int>(rng() % 2)));
+      // A text whose header states more than the file holds, a text that
+      // runs to the end of the file, an address past the end, no memo.
+      blocks.push_back(m.AddRaw(std::string("\xFF\xFF\x08\x00\xFF\xFF\x00\x00" "cut short", 17)));
+      blocks.push_back(m.AddRaw("no terminator to the end of the file"));
+      blocks.push_back(blocks.back() + 50);
+      blocks.push_back(0);
+      m.Write("t.dbt");
+      Table("t.dbf", headers ? 0x8B : 0x83, blocks);
+      USE("t.dbf");
+      ASSERT_NE(CurrentMemo(), nullptr);
+      for (std::size_t i = 0; i < blocks.size(); ++i) {
+        GO(static_cast<std::int64_t>(i) + 1);
+        const std::int32_t block = NativeInt(FieldAddress(2));
+        for (const bool convert : {false, true}) {
+          int code = 0;
+          const std::string expected = DescriptorRead(block, convert, code);
+          std::string got;
+          int gotCode = 0;
+          {
+            ScopedErrorDispatch quiet(false);
+            got = ReadMemoText(block, convert);
+            gotCode = Engine().Errors.ErrorCode;
+            ClearError();
+          }
+          ASSERT_EQ(gotCode, code) << "record " << i + 1;
+          ASSERT_EQ(got, expected) << "record " << i + 1 << (convert ? " converted" : "");
+          // The text the finder sees is the stored one.
+          std::string seen;
+          bool read = false;
+          {
+            ScopedErrorDispatch quiet(false);
+            read = Engine().MemoUnit.WithText(*CurrentTable(), block,
+                                              [&](const std::uint8_t* p, std::size_t n) {
+                                                seen.assign(reinterpret_cast<const char*>(p), n);
+                                              });
+            ClearError();
+          }
+          EXPECT_EQ(read, code == 0);
+          if (read && !convert) {
+            EXPECT_EQ(seen, expected) << "record " << i + 1;
+          }
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
