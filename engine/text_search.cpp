@@ -166,15 +166,27 @@ bool RecordHoldsText(WorkArea& a, const std::vector<TextFinder>& finders, bool n
   if (n == 0) return true;
   const std::uint64_t all = n == 64 ? ~0ULL : (1ULL << n) - 1;
   std::uint64_t got = 0;
+  // Where the words may still be: the memo fields (and character fields)
+  // not looked at yet. In the last place a missing word ends the search.
+  int placesLeft = 0;
+  for (const FieldDesc& f : a.Fields)
+    if (f.Type == 'M' || (names && f.Type == 'C')) ++placesLeft;
   const auto look = [&](const std::uint8_t* bytes, std::size_t count) {
     std::uint64_t here = 0;
-    for (std::size_t i = 0; i < n; ++i)
-      if (!(got >> i & 1) && finders[i].In(bytes, count)) here |= 1ULL << i;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (got >> i & 1) continue;
+      if (finders[i].In(bytes, count)) {
+        here |= 1ULL << i;
+      } else if (placesLeft == 0) {
+        break;
+      }
+    }
     return here;
   };
   if (a.Memo && Engine().MemoUnit.WithText && a.Native) {
     for (const FieldDesc& f : a.Fields) {
       if (f.Type != 'M') continue;
+      --placesLeft;
       const std::int32_t block = NativeInt(a.Native + f.NativeOffset);
       if (block == 0) continue;
       std::uint64_t here = 0;
@@ -196,6 +208,7 @@ bool RecordHoldsText(WorkArea& a, const std::vector<TextFinder>& finders, bool n
       if (a.Decode && stored.size() > 1) a.Decode(stored.data() + 1, stored.size() - 1);
       for (const FieldDesc& f : a.Fields) {
         if (f.Type != 'C') continue;
+        --placesLeft;
         got |= look(stored.data() + f.Offset, f.Len);
         if (got == all) return true;
       }
