@@ -11,11 +11,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHBoxLayout>
+#include <QPointer>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
+#include <QStatusBar>
+#include <QTextCursor>
+#include <QTextEdit>
 
 #include "app/Application.h"
 #include "app/InfoScr.h"
@@ -181,6 +189,28 @@ void TForm1::CreateComponents() {
   connect(toText, &QShortcut::activated, this,
           [this] { TzMemo1->setFocus(Qt::ShortcutFocusReason); });
 
+  // The find bar, under the list while it is shown (Edit / Find in texts).
+  FindBar1 = new QWidget(client);
+  FindBar1->setObjectName(QStringLiteral("FindBar1"));
+  FindBar1->setAutoFillBackground(true);
+  auto* findLayout = new QHBoxLayout(FindBar1);
+  findLayout->setContentsMargins(2, 1, 2, 1);
+  findLayout->setSpacing(3);
+  auto* findLabel = new QLabel(QStringLiteral("Find:"), FindBar1);
+  findLabel->setObjectName(QStringLiteral("FindLabel1"));
+  FindEdit1 = new QLineEdit(FindBar1);
+  FindEdit1->setObjectName(QStringLiteral("FindEdit1"));
+  FindEdit1->setToolTip(QStringLiteral("Words to find in the cheat texts: Enter or F3 finds the next cheat, "
+                                       "Shift+F3 the previous one, Escape closes the bar"));
+  findLabel->setBuddy(FindEdit1);
+  findLayout->addWidget(findLabel);
+  findLayout->addWidget(FindEdit1, 1);
+  FindBar1->hide();
+  connect(FindEdit1, &QLineEdit::returnPressed, this, [this] { FindNextClick(true); });
+  FindEdit1->installEventFilter(this);
+  connect(TzMemo1, &QPlainTextEdit::textChanged, this, [this] { HighlightFoundWords(); });
+  statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+
   CheatDbf = std::make_unique<TTzDbf>();
   ConfigureAsCheatTable(*CheatDbf, kIndexFileName);
   DataSource1.SetDataSet(CheatDbf.get());
@@ -205,7 +235,16 @@ void TForm1::ArrangeControls() {
   }
   Label4->move(l.MachineLabel);
   ComboBox1->setGeometry(l.MachineBox);
-  TzGrid1->setGeometry(l.Grid);
+  if (FindBar1->isVisible()) {
+    // The find bar takes the bottom of the list's place.
+    constexpr int kBarHeight = 26;
+    QRect grid = l.Grid;
+    grid.setHeight(grid.height() - kBarHeight);
+    TzGrid1->setGeometry(grid);
+    FindBar1->setGeometry(grid.left(), grid.bottom() + 1, grid.width(), kBarHeight);
+  } else {
+    TzGrid1->setGeometry(l.Grid);
+  }
   Edit1->setGeometry(l.SearchBox);
   Label3->move(l.SearchLabel);
   TzMemo1->setGeometry(l.Memo);
@@ -232,6 +271,16 @@ void TForm1::CreateMenu() {
   Exit1 = file->addAction(QStringLiteral("Exit"));
   Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
   connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  Findintexts1 = edit->addAction(QStringLiteral("&Find in texts..."));
+  Findintexts1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  connect(Findintexts1, &QAction::triggered, this, [this] { Findintexts1Click(); });
+  Findnext1 = edit->addAction(QStringLiteral("Find &next"));
+  Findnext1->setShortcut(QKeySequence(Qt::Key_F3));
+  connect(Findnext1, &QAction::triggered, this, [this] { FindNextClick(true); });
+  Findprevious1 = edit->addAction(QStringLiteral("Find &previous"));
+  Findprevious1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
+  connect(Findprevious1, &QAction::triggered, this, [this] { FindNextClick(false); });
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   Help2 = help->addAction(QStringLiteral("&Information about this release"));
   Help2->setShortcut(QKeySequence(Qt::Key_F1));
@@ -245,6 +294,15 @@ void TForm1::CreateMenu() {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == centralWidget() && event->type() == QEvent::Resize) ArrangeControls();
+  // Escape in the find bar closes it; the list has the focus again.
+  if (watched == FindEdit1 && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    FindBar1->hide();
+    ArrangeControls();
+    HighlightFoundWords();
+    TzGrid1->setFocus(Qt::OtherFocusReason);
+    return true;
+  }
   // A text field takes Ctrl+X as Cut before the menu sees it; the menu's
   // File/Exit comes first here, from every control of the window.
   if (event->type() == QEvent::ShortcutOverride) {
@@ -343,6 +401,114 @@ void TForm1::ComboBox1TextEdited(const QString& text) {
   if (index < 0) return;
   ComboBox1->setCurrentIndex(index);
   ComboBox1Change();
+}
+
+// --- Find in texts ---------------------------------------------------------------------------
+
+void TForm1::Findintexts1Click() {
+  if (!FindBar1->isVisible()) {
+    FindBar1->show();
+    ArrangeControls();
+  }
+  FindEdit1->setFocus(Qt::ShortcutFocusReason);
+  FindEdit1->selectAll();
+}
+
+void TForm1::FindNextClick(bool forward) {
+  const QString words = FindEdit1->text().simplified();
+  if (!FindBar1->isVisible() || words.isEmpty()) {
+    Findintexts1Click();
+    return;
+  }
+  statusBar()->clearMessage();
+  HighlightFoundWords();
+  // A scan that takes a while shows its progress and can be cancelled.
+  QElapsedTimer clock;
+  clock.start();
+  std::unique_ptr<QProgressDialog> progress;
+  bool cancelled = false;
+  qint64 shownAt = -1;  // when the window was last brought up to date
+  const std::int64_t total = std::max<std::int64_t>(1, CheatDbf->RecordCount());
+  const auto onProgress = [&](std::int64_t looked) {
+    if (!progress) {
+      if (clock.elapsed() < FindProgressDelayMs) return true;
+      progress = std::make_unique<QProgressDialog>(QStringLiteral("Searching the cheat texts..."),
+                                                   QStringLiteral("Cancel"), 0, 1000, this);
+      progress->setObjectName(QStringLiteral("FindProgress1"));
+      progress->setWindowTitle(ApplicationTitle());
+      progress->setWindowModality(Qt::WindowModal);
+      progress->setMinimumDuration(0);
+      progress->setAutoClose(false);
+      progress->setAutoReset(false);
+      // Cancel, and Escape (which rejects the window), stop the search.
+      connect(progress.get(), &QProgressDialog::canceled, this, [&cancelled] { cancelled = true; });
+      connect(progress.get(), &QDialog::rejected, this, [&cancelled] { cancelled = true; });
+      progress->show();
+    }
+    // The window (and Escape) are seen to every 30 ms: more often would
+    // slow the search down.
+    if (shownAt >= 0 && clock.elapsed() - shownAt < 30) return true;
+    shownAt = clock.elapsed();
+    progress->setValue(static_cast<int>(std::min<std::int64_t>(1000, looked * 1000 / total)));
+    QApplication::processEvents();
+    return !cancelled && !progress->wasCanceled();
+  };
+  const TTzDbf::TextSearch result =
+      CheatDbf->FindText(platform::Utf8ToAnsi(words.toStdString()), forward, onProgress);
+  progress.reset();
+  switch (result) {
+    case TTzDbf::TextSearch::Found:
+      break;
+    case TTzDbf::TextSearch::FoundAfterWrap:
+      statusBar()->showMessage(QString::fromLatin1(forward ? kWrappedForward : kWrappedBackward));
+      break;
+    case TTzDbf::TextSearch::NotFound:
+      statusBar()->showMessage(QString::fromLatin1(kNothingFound));
+      break;
+    case TTzDbf::TextSearch::Cancelled:
+      statusBar()->showMessage(QString::fromLatin1(kSearchCancelled));
+      break;
+  }
+  HighlightFoundWords();
+}
+
+namespace {
+
+// A character as the search compares it: without its accent, upper-cased.
+QChar FoldedChar(QChar c) {
+  if (c.unicode() < 0x80) return c.toUpper();
+  const QString d = QString(c).normalized(QString::NormalizationForm_D);
+  return (d.isEmpty() ? c : d.at(0)).toUpper();
+}
+
+QString Folded(const QString& text) {
+  QString out = text;
+  for (QChar& c : out) c = FoldedChar(c);
+  return out;
+}
+
+}  // namespace
+
+void TForm1::HighlightFoundWords() {
+  QList<QTextEdit::ExtraSelection> marks;
+  if (FindBar1->isVisible()) {
+    const QString text = Folded(TzMemo1->toPlainText());
+    QTextCharFormat format;
+    format.setBackground(QColor(0xFF, 0xE0, 0x40));
+    format.setForeground(Qt::black);
+    for (const QString& word : FindEdit1->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+      const QString wanted = Folded(word);
+      for (int at = text.indexOf(wanted); at >= 0 && !wanted.isEmpty(); at = text.indexOf(wanted, at + wanted.size())) {
+        QTextEdit::ExtraSelection mark;
+        mark.format = format;
+        mark.cursor = QTextCursor(TzMemo1->document());
+        mark.cursor.setPosition(at);
+        mark.cursor.setPosition(at + static_cast<int>(wanted.size()), QTextCursor::KeepAnchor);
+        marks.append(mark);
+      }
+    }
+  }
+  TzMemo1->setExtraSelections(marks);
 }
 
 void TForm1::Edit1Change() {

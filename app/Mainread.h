@@ -64,6 +64,13 @@ class TForm1 : public QMainWindow {
   data::TDataSource DataSource1;
   TVersionInfo* VersionInfo1 = nullptr;
   QAction* Exit1 = nullptr;
+  // Edit / Find in texts (Ctrl+F), Find next (F3), Find previous (Shift+F3).
+  QAction* Findintexts1 = nullptr;
+  QAction* Findnext1 = nullptr;
+  QAction* Findprevious1 = nullptr;
+  // The find bar under the list: the words to find in the cheat texts.
+  QWidget* FindBar1 = nullptr;
+  QLineEdit* FindEdit1 = nullptr;
   QAction* Help2 = nullptr;
   QAction* About1 = nullptr;
   QAction* Emailyourcomments1 = nullptr;
@@ -74,6 +81,11 @@ class TForm1 : public QMainWindow {
   // --- Event handlers ---
   void FormCreate();
   void Exit1Click();
+  void Findintexts1Click();
+  // Goes to the next (or the previous) cheat in name order whose text holds
+  // every word of the find bar, wrapping at the end; the status bar says
+  // when it wrapped, found nothing or was cancelled.
+  void FindNextClick(bool forward);
   void ComboBox1Change();
   void Edit1Change();
   void BitBtn1Click();
@@ -92,6 +104,15 @@ class TForm1 : public QMainWindow {
   // Where the window's size and position are kept: the group and key in the
   // user's settings ("vorza" in the user's configuration folder).
   static constexpr const char* kPlacementKey = "MainWindow/Geometry";
+
+  // A search of the texts that runs longer than this shows its progress
+  // window (with Cancel; Escape cancels too).
+  int FindProgressDelayMs = 250;
+  // The status bar's notes about a search of the texts.
+  static constexpr const char* kWrappedForward = "Passed the end of the list: went on from the top.";
+  static constexpr const char* kWrappedBackward = "Passed the top of the list: went on from the end.";
+  static constexpr const char* kNothingFound = "No cheat text holds these words.";
+  static constexpr const char* kSearchCancelled = "The search was cancelled.";
 
   // The printer the print button prints on: by default the desktop's
   // default printer; nothing when there is none.
@@ -115,6 +136,8 @@ class TForm1 : public QMainWindow {
   // The index lives beside the tables unless the program directory cannot
   // be written; then in the user's cache folder.
   void PlaceIndex();
+  // Marks the find bar's words in the cheat text.
+  void HighlightFoundWords();
 
   std::string programDir_;
   std::string indexPath_;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,31 @@ inline long long ReadFileOnce(const std::string& path) {
   for (ssize_t n; (n = ::read(fd, buffer.data(), buffer.size())) > 0;) total += n;
   ::close(fd);
   return total;
+}
+
+// Runs a program (argv[0] a path) with its standard output going to
+// /dev/null and waits for it. Returns its exit status (-1 when it did not
+// exit normally).
+inline int RunProcess(const std::vector<std::string>& args) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) ::dup2(null, 1);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    std::_Exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) < 0) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The folder of the running benchmark program (where vorza-dbf lives too).
+inline std::string ProgramFolder(const char* argv0) {
+  const std::string self = argv0;
+  return self.substr(0, self.rfind('/') + 1);
 }
 
 struct Case {

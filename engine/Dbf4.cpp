@@ -1,6 +1,7 @@
 #include "engine/Dbf4.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "engine/TZDbfLow.h"
 #include "engine/TimeDate.h"
+#include "engine/text_search.h"
 #include "engine/tzmsg.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -318,6 +320,7 @@ void CloseArea() {
   a.WhileProc = nullptr;
   a.Cache = ReadCache{};
   a.Blocks.Clear();
+  a.Map.Unmap();
   CloseDbf(a);
 }
 
@@ -1076,6 +1079,9 @@ std::string_view PeekView(WorkArea& a, int i, std::int64_t r) {
   if (r < 1 || r > a.RecCount || i < 0 || i > a.FieldCount) return {};
   const std::uint64_t offset = RecordOffset(a, r) + (i == 0 ? 0 : a.Fields[i - 1].Offset);
   const std::size_t len = i == 0 ? 1 : a.Fields[i - 1].Len;
+  if (a.PeekBytes.size() < len) a.PeekBytes.resize(len);
+  if (CopyMapped(a, offset, a.PeekBytes.data(), len))
+    return std::string_view(reinterpret_cast<const char*>(a.PeekBytes.data()), len);
   ReadCache& c = a.Cache;
   if (offset < c.Start || offset + len > c.Start + c.Len) {
     // A large block for scans, but never more than the records hold from
@@ -1296,6 +1302,7 @@ void PACK() {
   const std::uint8_t eof = 0x1A;
   int rc = a->File.WriteAt(end, &eof, 1);
   if (rc == 0) rc = a->File.Truncate(end + 1);
+  a->Map.Unmap();  // its pages past the new end are gone
   a->RecCount = kept;
   ForgetCachedRecords(*a);
   a->Cache.Drop();
@@ -1442,6 +1449,19 @@ bool LocateScan(WorkArea& a, std::int64_t from) {
   const std::size_t l = v.size();
   const std::int64_t count = RecCount();
   std::string text;
+  // A memo field is searched in the stored text as a whole: a text that
+  // holds no line end cannot be found across one, so it is found where the
+  // memo's lines would show it. A text with control bytes is looked for
+  // line by line.
+  bool wholeText = f.Type == 'M' && t.contained && !v.empty() && Engine().MemoUnit.WithText;
+  for (char c : v)
+    if (static_cast<std::uint8_t>(c) < 0x20) wholeText = false;
+  TextFinder finder;
+  if (wholeText) {
+    std::array<std::uint8_t, 256> table{};
+    std::copy(std::begin(map), std::end(map), table.begin());
+    finder = TextFinder(table, v);
+  }
   for (std::int64_t r = from; r <= count; ++r) {
     bool pass = false;
     if (f.Type == 'M') {
@@ -1449,6 +1469,22 @@ bool LocateScan(WorkArea& a, std::int64_t from) {
       if (Engine().Errors.ErrorCode) return false;
       std::int32_t number = 0;
       if (!ParseInt32(Trim(block), number) || number == 0) continue;
+      if (wholeText) {
+        bool held = false;
+        {
+          // A memo that cannot be read is one that does not match.
+          ScopedErrorDispatch quiet(false);
+          if (!Engine().MemoUnit.WithText(
+                  a, number, [&](const std::uint8_t* bytes, std::size_t n) { held = finder.In(bytes, n); }))
+            held = false;
+          ClearError();
+        }
+        if (held) {
+          GO(r);
+          return true;
+        }
+        continue;
+      }
       std::vector<std::string> lines;
       {
         // A memo that cannot be read is one that does not match.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "engine/TZDbfLow.h"
@@ -99,6 +100,174 @@ std::int64_t FileSize(MemoArea& m) {
 
 bool OpenMemoHook(WorkArea& a) { return OpenMemoFile(a); }
 
+// --- Texts straight out of the mapping -------------------------------------------
+//
+// A memo file is mapped whole. Its size is looked at again at most
+// kSharedWindowNs after the last look, and at once whenever a text seems to
+// reach past the mapping: so texts other programs append show, and a file
+// that shrank is never read past its end. Reads from the mapping happen
+// inside a MappingGuard; when the guard reports a page the file no longer
+// holds (another program cut the file), the text is read again the file's
+// way.
+
+// Looks at the file's size (`now`, or when the last look is too old) and
+// maps the file again when its size changed. False when no mapping serves.
+bool FreshMapping(MemoArea& m, bool now) {
+  const std::int64_t t = CoarseNowNs();
+  if (!now && m.Map.IsMapped() && t - m.MapCheckedAtNs < kSharedWindowNs) return true;
+  std::uint64_t size = 0;
+  if (m.File.Size(size) != 0) {
+    m.Map.Unmap();
+    return false;
+  }
+  m.MapCheckedAtNs = t;
+  if (m.Map.IsMapped() && size == m.Map.Length()) return true;
+  m.Map.Unmap();
+  if (size == m.MapRefusedSize) return false;
+  if (m.Map.Map(m.File, size) != 0) {
+    m.MapRefusedSize = size;
+    return false;
+  }
+  m.MapRefusedSize = UINT64_MAX;
+  return m.Map.IsMapped();
+}
+
+// Where the text of block b (1 or more) lies in the mapping, as a
+// descriptor would find it: after a block header by its length, else up to
+// the first terminator (or the end of the file). 0: found; 1003: no text
+// at that address; -1: the mapping cannot tell (read the file's way). The
+// caller holds a MappingGuard while it uses the bytes.
+int MappedText(MemoArea& m, std::int64_t b, const std::uint8_t*& text, std::size_t& len) {
+  if (!FreshMapping(m, false)) return -1;
+  const std::uint64_t offset = static_cast<std::uint64_t>(b) * m.BlockSize;
+  for (int pass = 0; pass < 2; ++pass) {
+    const std::uint64_t size = m.Map.Length();
+    const std::uint8_t* base = m.Map.Data();
+    if (offset + 1 >= size) {
+      if (pass == 1) return 1003;
+    } else if (offset + 8 <= size && IsBlockHeader(base + offset)) {
+      const std::int64_t stated = static_cast<std::int64_t>(U32(base + offset + 4)) - 8;
+      const std::int64_t left = static_cast<std::int64_t>(size - (offset + 8));
+      if (stated <= left || pass == 1) {
+        text = base + offset + 8;
+        len = static_cast<std::size_t>(std::max<std::int64_t>(0, std::min(stated, left)));
+        return 0;
+      }
+    } else {
+      const void* end = std::memchr(base + offset, kMemoTerminator, size - offset);
+      if (end || pass == 1) {
+        text = base + offset;
+        len = end ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(end) - text)
+                  : static_cast<std::size_t>(size - offset);
+        return 0;
+      }
+    }
+    // The text seems to reach past the mapping: the file may have grown.
+    if (!FreshMapping(m, true)) return -1;
+  }
+  return -1;
+}
+
+// The OEM to ANSI table of the current code page.
+const std::uint8_t* OemToAnsiTable(bool& lowSame) {
+  static std::uint8_t table[256];
+  static int page = 0;
+  static bool same = true;
+  const int now = platform::OemCodePage();
+  if (page != now) {
+    same = true;
+    for (int b = 0; b < 256; ++b) {
+      table[b] = platform::OemToAnsiByte(static_cast<std::uint8_t>(b));
+      if (b < 0x80 && table[b] != b) same = false;
+    }
+    page = now;
+  }
+  lowSame = same;
+  return table;
+}
+
+// Copies bytes through a conversion table; runs of bytes below 0x80 (the
+// same in both pages) are copied eight at a time.
+void CopyConverted(std::uint8_t* out, const std::uint8_t* in, std::size_t n) {
+  bool lowSame = false;
+  const std::uint8_t* table = OemToAnsiTable(lowSame);
+  std::size_t i = 0;
+  if (lowSame) {
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, in + i, 8);
+      if ((w & 0x8080808080808080ULL) == 0) {
+        std::memcpy(out + i, &w, 8);
+        continue;
+      }
+      for (std::size_t k = 0; k < 8; ++k) out[i + k] = table[in[i + k]];
+    }
+  }
+  for (; i < n; ++i) out[i] = table[in[i]];
+}
+
+// The delivered form of a stored text, as a descriptor delivers it: read
+// in pieces of kPiece bytes, converted from the first piece without a NUL
+// byte on when `convert`.
+void DeliverText(const std::uint8_t* bytes, std::size_t len, bool convert, std::string& text) {
+  text.resize(len);
+  auto* out = reinterpret_cast<std::uint8_t*>(text.data());
+  int conversion = convert ? -1 : 0;
+  for (std::size_t done = 0; done < len;) {
+    const std::size_t piece = std::min<std::size_t>(static_cast<std::size_t>(kPiece), len - done);
+    if (conversion == -1 && std::memchr(bytes + done, 0, piece) == nullptr) conversion = 1;
+    if (conversion == 1) {
+      CopyConverted(out + done, bytes + done, piece);
+    } else {
+      std::memcpy(out + done, bytes + done, piece);
+    }
+    done += piece;
+  }
+}
+
+std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std::int64_t block,
+                              int mode);
+std::int64_t ReadDescriptor(MemoArea* m, BlobDescriptor& d, void* buffer, std::int64_t count);
+std::int64_t SeekDescriptor(MemoArea* m, BlobDescriptor& d, std::int64_t offset, int origin);
+
+bool WithTextHook(WorkArea& a, std::int64_t block,
+                  const std::function<void(const std::uint8_t*, std::size_t)>& use) {
+  MemoArea* m = MemoOf(a);
+  if (!m) {
+    SetError(1019, a.FileName + " No Memo Field [CreateBlobDescriptor]");
+    return false;
+  }
+  if (block == 0) {
+    use(nullptr, 0);
+    return true;
+  }
+  if (!a.Decode && block != kMemoOutOfRange) {
+    platform::MappingGuard guard;
+    const std::uint8_t* bytes = nullptr;
+    std::size_t len = 0;
+    if (MappedText(*m, block < 0 ? -block : block, bytes, len) == 0) {
+      use(bytes, len);
+      if (!guard.Faulted()) return true;
+      m->Map.Unmap();
+    }
+  }
+  // The file's way, through a descriptor of its own: the area's own one
+  // stays as it is. The descriptor works on the current area's table.
+  if (CurrentTable() != &a) return false;
+  BlobDescriptor d;
+  CreateDescriptor(m, d, false, block, 1);
+  if (Engine().Errors.ErrorCode != 0) return false;
+  const std::int64_t size = SeekDescriptor(m, d, 0, 2);
+  SeekDescriptor(m, d, 0, 0);
+  std::string text(static_cast<std::size_t>(std::max<std::int64_t>(0, size)), '\0');
+  const std::int64_t got = size > 0 ? ReadDescriptor(m, d, text.data(), size) : 0;
+  Release(*m, d);
+  if (Engine().Errors.ErrorCode != 0) return false;
+  use(reinterpret_cast<const std::uint8_t*>(text.data()),
+      static_cast<std::size_t>(std::max<std::int64_t>(0, got)));
+  return true;
+}
+
 bool TextLinesHook(std::int64_t block, std::vector<std::string>& lines) {
   MemoLines reader;
   if (!reader.Assign(block)) return false;
@@ -115,6 +284,7 @@ void MemoInit() {
   Engine().MemoUnit.Close = CloseMemoHook;
   Engine().MemoUnit.Create = CreateMemoFile;
   Engine().MemoUnit.TextLines = TextLinesHook;
+  Engine().MemoUnit.WithText = WithTextHook;
 }
 
 MemoArea* CurrentMemo() {
@@ -472,19 +642,44 @@ void DestroyBlobDescriptor(BlobDescriptor& d) {
 
 std::string ReadMemoText(std::int64_t block, bool convert) {
   std::string text;
+  ReadMemoText(block, convert, text);
+  return text;
+}
+
+void ReadMemoText(std::int64_t block, bool convert, std::string& text) {
+  text.clear();
   if (!CurrentMemo()) {
     CheckMemo("CreateBlobDescriptor");
-    return text;
+    return;
+  }
+  WorkArea* a = CurrentTable();
+  MemoArea* m = CurrentMemo();
+  if (!a->Decode && block != kMemoOutOfRange) {
+    // What CreateBlobDescriptor does first: the area's descriptor ends its
+    // work (and the error code is cleared).
+    ClearError();
+    Release(*m, m->Blob);
+    if (block == 0) return;
+    platform::MappingGuard guard;
+    const std::uint8_t* bytes = nullptr;
+    std::size_t len = 0;
+    if (MappedText(*m, block < 0 ? -block : block, bytes, len) == 0) {
+      DeliverText(bytes, len, convert, text);
+      if (!guard.Faulted()) return;
+      m->Map.Unmap();
+    }
+    // Anything else (no text at that address included) the descriptor
+    // reads and reports.
+    text.clear();
   }
   CreateBlobDescriptor(convert, block, 1);
-  if (Engine().Errors.ErrorCode != 0) return text;
+  if (Engine().Errors.ErrorCode != 0) return;
   const std::int64_t size = SeekBlobStream(0, 2);
   SeekBlobStream(0, 0);
   text.resize(static_cast<std::size_t>(size));
   const std::int64_t got = size > 0 ? ReadBlobStream(text.data(), size) : 0;
   text.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, got)));
   if (CurrentMemo()) DestroyBlobDescriptor();
-  return text;
 }
 
 std::int64_t WriteMemoText(const std::string& text, bool convert) {

@@ -45,6 +45,12 @@ struct MemoArea : AreaExtension {
   std::uint8_t Layout = 0x83;  // 0x8B block headers, 0x83 terminators
   std::uint32_t BlockSize = 512;
   BlobDescriptor Blob;  // the work area's own descriptor
+  // The file mapped for reading texts in bulk; looked at again (its size)
+  // at most kSharedWindowNs after the last look, and whenever a text
+  // reaches past the mapping.
+  platform::FileMapping Map;
+  std::uint64_t MapRefusedSize = UINT64_MAX;
+  std::int64_t MapCheckedAtNs = 0;
 };
 
 inline constexpr std::uint8_t kMemoTerminator = 0x1A;
@@ -85,8 +91,12 @@ std::int64_t WriteBlobStream(BlobDescriptor& d, const void* buffer, std::int64_t
 void DestroyBlobDescriptor(BlobDescriptor& d);
 
 // Reads a whole memo as the framework does (create, size by seeking to the
-// end, read, destroy). Errors go through the dispatcher.
+// end, read, destroy). Errors go through the dispatcher. A text is taken
+// straight out of the memo file's mapping where it can be (one copy, the
+// conversion by table), with the same outcome.
 std::string ReadMemoText(std::int64_t block, bool convert);
+// The same into a caller's string, whose storage is used again.
+void ReadMemoText(std::int64_t block, bool convert, std::string& text);
 // Writes a text as a new memo and returns its block number (0 on failure).
 std::int64_t WriteMemoText(const std::string& text, bool convert);
 

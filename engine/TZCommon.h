@@ -148,6 +148,13 @@ struct WorkArea {
   std::vector<std::int64_t> RecordLocks;
   ReadCache Cache;        // large blocks for scans (Peek)
   RecordBlockCache Blocks;    // records read before
+  // The table file mapped for reads (ReadRecordBytes, PeekView): records
+  // are copied out of it with no system call. When a mapping cannot be
+  // made, the reads go through the caches above; it is tried again when
+  // the file's size has changed.
+  platform::FileMapping Map;
+  std::uint64_t MapRefusedSize = UINT64_MAX;
+  std::vector<std::uint8_t> PeekBytes;  // what PeekView hands out from the mapping
   std::uint64_t Generation = 1;  // changes whenever the file may have changed
   // What the last look at the file saw (shared tables).
   std::int64_t CheckedAtNs = 0;       // for the record count
@@ -196,6 +203,13 @@ struct MemoHooks {
   // The memo text device: the lines of a memo of the current area, as
   // stored (no character-set conversion).
   bool (*TextLines)(std::int64_t block, std::vector<std::string>& lines) = nullptr;
+  // The bytes of a memo text of `area` as stored (decoded, not converted),
+  // handed to `use`. `use` may be called a second time when the bytes of
+  // the first call could not be trusted (the file changed under the read):
+  // only what the last call gives counts. False, with the error set, when
+  // the text cannot be read.
+  bool (*WithText)(WorkArea& area, std::int64_t block,
+                   const std::function<void(const std::uint8_t*, std::size_t)>& use) = nullptr;
 };
 
 // The expression evaluator, installed by the expression engine: evaluates

@@ -268,6 +268,8 @@ bool LookAtFile(WorkArea& area, std::uint64_t& size) {
     return false;
   }
   size = static_cast<std::uint64_t>(st.st_size);
+  // Pages of the mapping past the file's end must not be touched again.
+  if (size < area.Map.Length()) area.Map.Unmap();
   const std::int64_t mtime =
       static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   struct timespec wall;
@@ -302,6 +304,36 @@ void RefreshRecCountSoon(WorkArea& area) {
   RefreshRecCount(area);
 }
 
+bool CopyMapped(WorkArea& area, std::uint64_t offset, void* out, std::size_t count) {
+  const std::uint64_t end = offset + count;
+  if (end > area.Map.Length()) {
+    std::uint64_t size = 0;
+    if (area.File.Size(size) != 0 || end > size || size == area.MapRefusedSize) return false;
+    if (area.Map.Map(area.File, size) != 0) {
+      area.MapRefusedSize = size;
+      return false;
+    }
+    area.MapRefusedSize = UINT64_MAX;
+  }
+  if (area.Map.Copy(offset, out, count)) {
+    // Bytes past the end of a file that shrank lately (or is being written
+    // anew) read as zeros where they share a page with bytes the file still
+    // holds. Bytes with a zero among them are only trusted when the file
+    // held them before and after they were copied again.
+    if (std::memchr(out, 0, count) == nullptr) return true;
+    std::uint64_t before = 0, after = 0;
+    if (area.File.Size(before) == 0 && end <= before && area.Map.Copy(offset, out, count) &&
+        area.File.Size(after) == 0 && end <= after)
+      return true;
+    area.Map.Unmap();
+  }
+  // The file shrank under the mapping (Copy let the mapping go): nothing
+  // kept of the file is trusted any more.
+  area.Cache.Drop();
+  ForgetCachedRecords(area);
+  return false;
+}
+
 int ReadRecordBytes(WorkArea& area, std::int64_t n, std::uint8_t* out) {
   const std::size_t len = area.RecordLen;
   if (!area.Exclusive && CoarseNowNs() - area.CacheCheckedAtNs >= kSharedWindowNs) {
@@ -309,6 +341,7 @@ int ReadRecordBytes(WorkArea& area, std::int64_t n, std::uint8_t* out) {
     std::uint64_t size = 0;
     LookAtFile(area, size);
   }
+  if (CopyMapped(area, RecordOffset(area, n), out, len)) return 0;
   RecordBlockCache& c = area.Blocks;
   if (c.Slots.empty()) {
     c.RecordsPerBlock = std::max<std::size_t>(1, RecordBlockCache::kBlockBytes / std::max<std::size_t>(1, len));

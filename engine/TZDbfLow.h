@@ -51,14 +51,33 @@ void RefreshRecCount(WorkArea& area);
 void RefreshRecCountSoon(WorkArea& area);
 inline constexpr std::int64_t kSharedWindowNs = 10'000'000;  // 10 ms
 
-// Reads record n's bytes as stored, through the area's record block cache.
-// An exclusive table trusts its cache (its own writes update it). A shared
+// Reads record n's bytes as stored: out of the table's mapping, which shows
+// what any program writes at once, else through the area's record block
+// cache. An exclusive table trusts its cache (its own writes update it). A shared
 // table trusts a cached block only while the file is unchanged since the
 // block was read, as seen by a look at the file at most kSharedWindowNs
 // old; while the file was written within the last 2 x kSharedWindowNs,
 // every look counts as a change. Returns 0, a DOS-style code, or 213 for a
 // short read.
 int ReadRecordBytes(WorkArea& area, std::int64_t n, std::uint8_t* out);
+
+// Copies bytes of the table file out of its mapping, mapping the file (or
+// mapping it again when it grew) as needed. False when the mapping cannot
+// serve them (no mapping could be made, the bytes lie past the end of the
+// file, or the file shrank under the mapping): the caller reads the file.
+bool CopyMapped(WorkArea& area, std::uint64_t offset, void* out, std::size_t count);
+
+// A hint that record n will be read soon: its bytes in the mapping are
+// asked of the memory ahead of time. Nothing is read and nothing can fail.
+inline void PrefetchRecord(const WorkArea& area, std::int64_t n) {
+  if (n < 1 || !area.Map.IsMapped()) return;
+  const std::uint64_t at = static_cast<std::uint64_t>(area.HeaderLen) +
+                           static_cast<std::uint64_t>(n - 1) * area.RecordLen;
+  if (at + area.RecordLen > area.Map.Length()) return;
+  const std::uint8_t* p = area.Map.Data() + at;
+  __builtin_prefetch(p);
+  __builtin_prefetch(p + area.RecordLen - 1);
+}
 
 // Forgets every cached record of the area (the next reads ask the file).
 inline void ForgetCachedRecords(WorkArea& area) { ++area.Generation; }

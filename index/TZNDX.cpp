@@ -124,12 +124,31 @@ void StartRun(IND& x) {
   x.RunLeaves.clear();
 }
 
+// Records a walk in key order will read a few steps on are asked of the
+// memory ahead (the table's order is not the key order: each read would
+// otherwise wait for its own).
+constexpr int kPrefetchAhead = 8;
+
+void PrefetchFrom(const IND& x, int from, int direction) {
+  const WorkArea* t = Engine().Areas.Slot[static_cast<std::size_t>(x.Area)].get();
+  if (!t || x.Path.empty()) return;
+  const PathLevel& leaf = x.Path.back();
+  const int count = Count(leaf);
+  const int first = from == leaf.entry ? 1 : kPrefetchAhead;
+  for (int k = first; k <= kPrefetchAhead; ++k) {
+    const int e = leaf.entry + direction * k;
+    if (e < 0 || e >= count) break;
+    PrefetchRecord(*t, EntryRecord(EntryOf(x, leaf, e)));
+  }
+}
+
 // One entry forward; false at the end (the position stays on the last entry).
 bool StepForward(IND& x) {
   if (x.Path.empty()) return false;
   PathLevel& leaf = x.Path.back();
   if (leaf.entry + 1 < Count(leaf)) {
     ++leaf.entry;
+    PrefetchFrom(x, leaf.entry - 1, 1);
     return true;
   }
   const std::vector<PathLevel> saved = x.Path;
@@ -144,7 +163,10 @@ bool StepForward(IND& x) {
       ++p.entry;
       DescendEdge(x, ChildAt(x, p, p.entry), true);
       EnterLeaf(x, 1, saved.back().node);
-      if (Count(x.Path.back()) > 0) return true;
+      if (Count(x.Path.back()) > 0) {
+        PrefetchFrom(x, x.Path.back().entry, 1);
+        return true;
+      }
     }
   }
 }
@@ -155,6 +177,7 @@ bool StepBackward(IND& x) {
   PathLevel& leaf = x.Path.back();
   if (leaf.entry > 0 && leaf.entry <= Count(leaf)) {
     --leaf.entry;
+    PrefetchFrom(x, leaf.entry + 1, -1);
     return true;
   }
   const std::vector<PathLevel> saved = x.Path;
@@ -169,7 +192,10 @@ bool StepBackward(IND& x) {
       --p.entry;
       DescendEdge(x, ChildAt(x, p, p.entry), false);
       EnterLeaf(x, -1, saved.back().node);
-      if (Count(x.Path.back()) > 0) return true;
+      if (Count(x.Path.back()) > 0) {
+        PrefetchFrom(x, x.Path.back().entry, -1);
+        return true;
+      }
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "index/tzndxlow.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -92,8 +93,8 @@ int KeyCompare(const IND& x, const std::uint8_t* a, const std::uint8_t* b) {
 std::string ComputeKey(IND& x, bool oemTable) {
   if (x.ExprIndex) {
     if (!x.Expr) return std::string();
-    const KeyValue k = EvaluateKey(*x.Expr, oemTable);
-    if (x.CharKey) return k.text;
+    KeyValue k = EvaluateKey(*x.Expr, oemTable);
+    if (x.CharKey) return std::move(k.text);
     std::string bytes(8, '\0');
     std::memcpy(bytes.data(), &k.number, 8);
     return bytes;
@@ -172,6 +173,22 @@ void ClaimCache(NodeCache& cache, const IND& x) {
   cache.owner = x.Order;
 }
 
+// Copies node bytes out of the index's mapping (mapping the file, or
+// mapping it again when it grew). False when the mapping cannot serve
+// them: the caller reads the file.
+bool MappedNode(IND& x, std::uint64_t at, std::uint8_t* image) {
+  if (at + kNodeSize > x.Map.Length()) {
+    std::uint64_t size = 0;
+    if (x.File.Size(size) != 0 || at + kNodeSize > size || size == x.MapRefusedSize) return false;
+    if (x.Map.Map(x.File, size) != 0) {
+      x.MapRefusedSize = size;
+      return false;
+    }
+    x.MapRefusedSize = UINT64_MAX;
+  }
+  return x.Map.Copy(at, image, kNodeSize);
+}
+
 }  // namespace
 
 void SetUpNodeCache(AreaIndexes& a, int bytes) {
@@ -209,8 +226,13 @@ void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
     }
   }
   std::size_t got = 0;
-  const int rc = x.File.ReadAt(static_cast<std::uint64_t>(n) * kNodeSize, image, kNodeSize, got);
-  if (rc != 0) IndexRaise(rc, "Error reading index file: " + x.Name + " [SeekAndRead]");
+  const std::uint64_t at = static_cast<std::uint64_t>(n) * kNodeSize;
+  if (MappedNode(x, at, image)) {
+    got = kNodeSize;
+  } else {
+    const int rc = x.File.ReadAt(at, image, kNodeSize, got);
+    if (rc != 0) IndexRaise(rc, "Error reading index file: " + x.Name + " [SeekAndRead]");
+  }
   if (got < kNodeSize) Damaged(x, n);
   image[2] = image[3] = 0;  // the modified mark is clear after a read
   CheckNode(x, n, image);
@@ -344,6 +366,15 @@ void Unlock(SemaphoreState& s, std::uint64_t offset, const char* action) {
 }
 
 std::uint32_t ReadCounter(SemaphoreState& s, const char* action) {
+  if (s.Map.Length() >= 8) {
+    // Writers store the counter with one 4-byte write: it is read whole.
+    platform::MappingGuard guard;
+    const auto* at = reinterpret_cast<const std::uint32_t*>(s.Map.Data() + 4);
+    std::uint32_t v = __atomic_load_n(at, __ATOMIC_ACQUIRE);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+    if (!guard.Faulted()) return v;
+    s.Map.Unmap();  // the file was cut: ask it
+  }
   std::uint8_t b[4] = {};
   std::size_t got = 0;
   if (const int rc = s.File.ReadAt(4, b, 4, got); rc != 0) SemError(rc, "Cannot read: ", s.Name, action);
@@ -410,6 +441,8 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
     if (s.File.Writable()) s.File.WriteAt(0, head, sizeof head);
     Unlock(s, kCounterLock, action);
     s.File.LockShared(kPresenceLock, 1);
+    std::uint64_t size = 0;
+    if (s.File.Size(size) == 0 && size >= 8) s.Map.Map(s.File, 8);
     s.SeenCounter = U32(head + 4);
     s.LoggedIn = true;
     return false;

@@ -88,6 +88,10 @@ struct IND {
   // a walk in one direction meets every leaf once at most.
   std::unordered_set<std::int32_t> RunLeaves;
   int RunDirection = 0;
+  // The file mapped for node reads (mapped again when it grew; the size at
+  // which mapping failed, so that it is tried again only at another size).
+  platform::FileMapping Map;
+  std::uint64_t MapRefusedSize = UINT64_MAX;
   ~IND();
 };
 
@@ -112,6 +116,9 @@ struct SemaphoreState {
   int Reads = 0;   // nesting of INCREAD / DECREAD
   int Locks = 0;   // nesting of LOCKSEMAPHORE / UNLOCKSEMAPHORE
   std::uint32_t SeenCounter = 0;
+  // The file's first bytes mapped, so that a look at the change counter
+  // (at the start of every read) costs no system call.
+  platform::FileMapping Map;
 };
 
 // The indexes of one work area.

@@ -3,14 +3,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -455,6 +459,182 @@ void TempFile::Remove() {
     ::unlink(name_.c_str());
     name_.clear();
   }
+}
+
+// --- Mappings --------------------------------------------------------------------
+//
+// Views are mapped shared and read-only. Touching a page of a view past the
+// end of its file raises SIGBUS; the handler below turns that into a page
+// of zeros plus a mark for the guard of the thread, when the thread is
+// inside a guard and the page belongs to a live view. Any other SIGBUS goes
+// to whatever handled it before.
+
+namespace {
+
+constexpr std::size_t kMaxViews = 512;
+// The live views, for the handler (which may only look at plain memory).
+std::atomic<std::uintptr_t> gViewStart[kMaxViews];
+std::atomic<std::uintptr_t> gViewEnd[kMaxViews];
+std::mutex gViewsMutex;
+struct sigaction gPreviousBusAction;
+std::uintptr_t gPageSize = 4096;
+std::once_flag gHandlerOnce;
+
+__attribute__((tls_model("initial-exec"))) thread_local int tGuardDepth = 0;
+__attribute__((tls_model("initial-exec"))) thread_local volatile sig_atomic_t tFaulted = 0;
+
+bool InLiveView(std::uintptr_t at) {
+  for (std::size_t i = 0; i < kMaxViews; ++i) {
+    const std::uintptr_t start = gViewStart[i].load(std::memory_order_acquire);
+    if (start != 0 && at >= start && at < gViewEnd[i].load(std::memory_order_acquire)) return true;
+  }
+  return false;
+}
+
+void OnBusError(int sig, siginfo_t* info, void* context) {
+  const auto at = reinterpret_cast<std::uintptr_t>(info ? info->si_addr : nullptr);
+  if (tGuardDepth > 0 && at != 0 && InLiveView(at)) {
+    void* page = reinterpret_cast<void*>(at & ~(gPageSize - 1));
+    if (::mmap(page, gPageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+        MAP_FAILED) {
+      tFaulted = 1;
+      return;  // the access runs again and reads zeros
+    }
+  }
+  // Not a guarded read of a view: the earlier disposition takes the fault.
+  if (gPreviousBusAction.sa_flags & SA_SIGINFO) {
+    if (gPreviousBusAction.sa_sigaction) {
+      gPreviousBusAction.sa_sigaction(sig, info, context);
+      return;
+    }
+  } else if (gPreviousBusAction.sa_handler != SIG_DFL && gPreviousBusAction.sa_handler != SIG_IGN) {
+    gPreviousBusAction.sa_handler(sig);
+    return;
+  }
+  ::signal(SIGBUS, SIG_DFL);  // the access runs again and ends the program
+}
+
+void InstallBusHandler() {
+  std::call_once(gHandlerOnce, [] {
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page > 0) gPageSize = static_cast<std::uintptr_t>(page);
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &gPreviousBusAction);
+  });
+}
+
+bool RegisterView(std::uintptr_t start, std::uintptr_t end) {
+  std::lock_guard<std::mutex> lock(gViewsMutex);
+  for (std::size_t i = 0; i < kMaxViews; ++i) {
+    if (gViewStart[i].load(std::memory_order_relaxed) == 0) {
+      gViewEnd[i].store(end, std::memory_order_release);
+      gViewStart[i].store(start, std::memory_order_release);
+      return true;
+    }
+  }
+  return false;
+}
+
+void ForgetView(std::uintptr_t start) {
+  std::lock_guard<std::mutex> lock(gViewsMutex);
+  for (std::size_t i = 0; i < kMaxViews; ++i) {
+    if (gViewStart[i].load(std::memory_order_relaxed) == start) {
+      gViewStart[i].store(0, std::memory_order_release);
+      gViewEnd[i].store(0, std::memory_order_release);
+      return;
+    }
+  }
+}
+
+inline void CompilerBarrier() { asm volatile("" ::: "memory"); }
+
+}  // namespace
+
+MappingGuard::MappingGuard() {
+  if (tGuardDepth++ == 0) tFaulted = 0;
+  CompilerBarrier();
+}
+
+MappingGuard::~MappingGuard() {
+  CompilerBarrier();
+  --tGuardDepth;
+}
+
+bool MappingGuard::Faulted() const {
+  CompilerBarrier();
+  return tFaulted != 0;
+}
+
+FileMapping::~FileMapping() { Unmap(); }
+
+FileMapping::FileMapping(FileMapping&& other) noexcept
+    : data_(other.data_), length_(other.length_), mapped_(other.mapped_) {
+  other.data_ = nullptr;
+  other.length_ = 0;
+  other.mapped_ = 0;
+}
+
+FileMapping& FileMapping::operator=(FileMapping&& other) noexcept {
+  if (this != &other) {
+    Unmap();
+    data_ = other.data_;
+    length_ = other.length_;
+    mapped_ = other.mapped_;
+    other.data_ = nullptr;
+    other.length_ = 0;
+    other.mapped_ = 0;
+  }
+  return *this;
+}
+
+void FileMapping::Unmap() {
+  if (!data_) return;
+  ForgetView(reinterpret_cast<std::uintptr_t>(data_));
+  ::munmap(data_, mapped_);
+  data_ = nullptr;
+  length_ = 0;
+  mapped_ = 0;
+}
+
+int FileMapping::Map(const File& file, std::uint64_t length) {
+  Unmap();
+  if (length == 0) return kOk;
+  if (!file.IsOpen()) return kFileNotOpen;
+  if (length > static_cast<std::uint64_t>(SIZE_MAX / 2)) return kNotEnoughMemory;
+  InstallBusHandler();
+  const std::size_t size = static_cast<std::size_t>(length);
+  void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, file.Descriptor(), 0);
+  if (p == MAP_FAILED) return DosErrorFromErrno(errno);
+  const auto start = reinterpret_cast<std::uintptr_t>(p);
+  if (!RegisterView(start, start + size)) {
+    ::munmap(p, size);
+    return kTooManyOpenFiles;
+  }
+  data_ = static_cast<std::uint8_t*>(p);
+  length_ = length;
+  mapped_ = size;
+  return kOk;
+}
+
+bool FileMapping::Copy(std::uint64_t offset, void* out, std::size_t count) {
+  if (!data_ || offset > length_ || count > length_ - offset) return false;
+  const std::uint8_t* from = data_ + offset;
+  MappingGuard guard;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::memcpy(out, from, count);
+    CompilerBarrier();
+    const bool same = std::memcmp(out, from, count) == 0;
+    if (guard.Faulted()) {
+      Unmap();
+      return false;
+    }
+    if (same) return true;
+  }
+  return false;
 }
 
 }  // namespace vz::platform

@@ -175,4 +175,56 @@ std::size_t NameStart(std::string_view path);
 // relative one); letter case and the spelling of each component are kept.
 std::string ExpandFileName(const std::string& path);
 
+// A read-only view of the first bytes of an open file, mapped shared: what
+// any program writes into the file shows in the view at once, with no
+// system call per read. A view never grows by itself: a caller that wants
+// bytes past its end maps the file again.
+//
+// Pages of a view that the file no longer holds (another program cut the
+// file) must only be touched inside a MappingGuard: outside one, touching
+// them ends the program.
+class FileMapping {
+ public:
+  FileMapping() = default;
+  ~FileMapping();
+  FileMapping(const FileMapping&) = delete;
+  FileMapping& operator=(const FileMapping&) = delete;
+  FileMapping(FileMapping&& other) noexcept;
+  FileMapping& operator=(FileMapping&& other) noexcept;
+
+  // Maps the first `length` bytes of the file (0 unmaps). Returns 0 or a
+  // DOS-style code; on failure nothing stays mapped and the caller reads
+  // through File::ReadAt.
+  int Map(const File& file, std::uint64_t length);
+  void Unmap();
+  bool IsMapped() const { return data_ != nullptr; }
+  const std::uint8_t* Data() const { return data_; }
+  std::uint64_t Length() const { return length_; }
+
+  // Copies `count` bytes at `offset` (inside the view) to `out`, inside a
+  // guard. Bytes that another program is rewriting while they are copied
+  // are not delivered half old, half new: the copy is taken again until
+  // two copies agree. False when the file no longer holds the bytes (the
+  // view is then unmapped) or when they never stood still.
+  bool Copy(std::uint64_t offset, void* out, std::size_t count);
+
+ private:
+  std::uint8_t* data_ = nullptr;
+  std::uint64_t length_ = 0;
+  std::size_t mapped_ = 0;  // the length given to the system
+};
+
+// While a guard lives, a page of a FileMapping that the file no longer
+// holds reads as zeros instead of ending the program, and the guard says
+// so: whatever was read from a view under a guard that Faulted() is to be
+// thrown away (and the view unmapped). Guards nest.
+class MappingGuard {
+ public:
+  MappingGuard();
+  ~MappingGuard();
+  MappingGuard(const MappingGuard&) = delete;
+  MappingGuard& operator=(const MappingGuard&) = delete;
+  bool Faulted() const;
+};
+
 }  // namespace vz::platform

@@ -1,5 +1,7 @@
 #include "table/UTzCDS.h"
 
+#include <utility>
+
 #include "engine/Dbf4.h"
 #include "engine/tzmsg.h"
 
@@ -16,6 +18,63 @@ void TTzCDataSet::LocateRec(const std::string& fieldName, const std::string& val
     CursorPosChanged();
     UpdateCursorPos();
   }
+}
+
+TTzCDataSet::TextSearch TTzCDataSet::FindText(const std::string& ansiWords, bool forward,
+                                              const std::function<bool(std::int64_t)>& progress) {
+  CheckBrowseMode();
+  SelectWorkArea("FindText");
+  TextSearch result = TextSearch::NotFound;
+  vz::WorkArea* a = CurrentTable();
+  const std::vector<TextFinder> words = FoldedWords(ansiWords, a->Oem);
+  if (words.empty()) return result;
+  // The engine stands on the record shown; the moves of the scan tell no
+  // control (the dataset shows the outcome once).
+  UpdateCursorPos();
+  const VoidProc after = std::exchange(a->AfterMove, nullptr);
+  try {
+    const std::int64_t start = dEOF() ? 0 : a->RecNo;
+    bool wrapped = false;
+    std::int64_t looked = 0;
+    for (bool first = true; a->RecCount > 0; first = false) {
+      if (first && start == 0) {
+        // Nothing shown: the scan starts at one end.
+        wrapped = true;
+        forward ? GoTop() : GoBottom();
+        if (Engine().Errors.ErrorCode != 0 || dEOF()) break;
+      } else {
+        SKIP(forward ? 1 : -1);
+      }
+      if (Engine().Errors.ErrorCode != 0) break;
+      if (forward ? dEOF() : dBOF()) {
+        if (wrapped) break;
+        wrapped = true;
+        forward ? GoTop() : GoBottom();
+        if (Engine().Errors.ErrorCode != 0 || dEOF()) break;
+      }
+      if (RecordHoldsText(*a, words, false)) {
+        result = wrapped ? TextSearch::FoundAfterWrap : TextSearch::Found;
+        break;
+      }
+      if (wrapped && a->RecNo == start) break;
+      if (progress && ++looked % 1000 == 0 && !progress(looked)) {
+        result = TextSearch::Cancelled;
+        break;
+      }
+    }
+  } catch (...) {
+    if (CurrentTable() == a) a->AfterMove = after;
+    throw;
+  }
+  if (CurrentTable() == a) a->AfterMove = after;
+  if (result == TextSearch::Found || result == TextSearch::FoundAfterWrap) {
+    ResyncFromEngine();
+  } else {
+    // The engine goes back onto the record the dataset shows.
+    CursorPosChanged();
+    UpdateCursorPos();
+  }
+  return result;
 }
 
 bool TTzCDataSet::EngineLocate(const std::string& field, const std::string& value, LocateOptions options) {

@@ -3,8 +3,12 @@
 // search) and Locate.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "engine/text_search.h"
 #include "table/UCommon.h"
 
 namespace vz {
@@ -25,6 +29,18 @@ class TTzCDataSet : public TTzDataSet {
   // The framework's locate: each field of KeyFields (separated by ";") in
   // turn, with the whole of KeyValues.
   virtual bool Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options);
+
+  // How a search of the texts ended.
+  enum class TextSearch { Found, FoundAfterWrap, NotFound, Cancelled };
+  // Finds the next record (`forward`) or the one before, in the table's
+  // order, from the record shown, whose memo texts hold every word of
+  // `ansiWords` (split at blanks; letter case and accents do not count);
+  // at the end it goes on from the other end, up to the record shown
+  // (which is looked at last). `progress` is called about every 1,000
+  // records with the records looked at; false stops the search. Found: the
+  // dataset shows the record. Otherwise the record shown stays.
+  TextSearch FindText(const std::string& ansiWords, bool forward,
+                      const std::function<bool(std::int64_t)>& progress = nullptr);
 
  protected:
   bool ReadOnlyFlag() const override { return ReadOnly; }

@@ -24,6 +24,7 @@
 #include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
 #include "engine/TimeDate.h"
+#include "engine/text_search.h"
 #include "engine/tzmsg.h"
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
@@ -57,6 +58,8 @@ const char* const kUsage =
     "  info TABLE                  the header and the fields of a table\n"
     "  list TABLE [--index NDX] [--all] [--raw]\n"
     "                              one line per record\n"
+    "  grep TABLE TEXT [--index NDX] [--names]\n"
+    "                              the records whose text holds TEXT\n"
     "  memo TABLE RECNO [FIELD] [--raw]\n"
     "                              the memo text of a record\n"
     "  locate TABLE FIELD VALUE    the record the search box's scan finds (0: none)\n"
@@ -265,6 +268,24 @@ void OpenIndexLikeTheReader(const std::string& ndx) {
   vz::DispatchPending();
 }
 
+// Writes the current record as a line of `list`.
+void WriteListLine(vz::WorkArea& w, bool raw, std::string& line) {
+  line = std::to_string(w.RecNo);
+  line += '\t';
+  line += w.RawRec[0] == '*' ? '*' : '-';
+  for (int i = 1; i <= w.FieldCount; ++i) {
+    const vz::FieldDesc& f = w.Fields[i - 1];
+    line += '\t';
+    if (raw) {
+      line += ListValue(f, vz::PeekView(w, i, w.RecNo), true);
+    } else {
+      line += ListValue(f, std::string_view(reinterpret_cast<const char*>(w.RawRec.data()) + f.Offset, f.Len), false);
+    }
+  }
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
 int RunList(const std::vector<std::string>& argv) {
   std::string ndx;
   const Args a = SplitArgs(argv, &ndx);
@@ -275,22 +296,25 @@ int RunList(const std::vector<std::string>& argv) {
   if (!ndx.empty()) OpenIndexLikeTheReader(ndx);
   vz::WorkArea& w = *vz::CurrentTable();
   std::string line;
-  for (vz::GoTop(); !vz::dEOF(); vz::SKIP(1)) {
-    line = std::to_string(w.RecNo);
-    line += '\t';
-    line += w.RawRec[0] == '*' ? '*' : '-';
-    for (int i = 1; i <= w.FieldCount; ++i) {
-      const vz::FieldDesc& f = w.Fields[i - 1];
-      line += '\t';
-      if (raw) {
-        line += ListValue(f, vz::PeekView(w, i, w.RecNo), true);
-      } else {
-        line += ListValue(f, std::string_view(reinterpret_cast<const char*>(w.RawRec.data()) + f.Offset, f.Len), false);
-      }
-    }
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stdout);
-  }
+  for (vz::GoTop(); !vz::dEOF(); vz::SKIP(1)) WriteListLine(w, raw, line);
+  vz::CloseAll();
+  return 0;
+}
+
+int RunGrep(const std::vector<std::string>& argv) {
+  std::string ndx;
+  const Args a = SplitArgs(argv, &ndx);
+  if (a.words.size() != 2 || a.words[1].empty() || !OnlyFlags(a, {"--names"})) return -1;
+  const bool names = a.Has("--names");
+  OpenLikeTheReader(a.words[0]);
+  if (!ndx.empty()) OpenIndexLikeTheReader(ndx);
+  vz::WorkArea& w = *vz::CurrentTable();
+  // The command line brings UTF-8; the finder compares ANSI letters.
+  const std::vector<vz::TextFinder> finders{
+      vz::TextFinder::Folded(vz::platform::Utf8ToAnsi(a.words[1]), w.Oem)};
+  std::string line;
+  for (vz::GoTop(); !vz::dEOF(); vz::SKIP(1))
+    if (vz::RecordHoldsText(w, finders, names)) WriteListLine(w, false, line);
   vz::CloseAll();
   return 0;
 }
@@ -904,6 +928,11 @@ const Command kCommands[] = {
              "  --all        the deleted records too (left out otherwise)\n"
              "  --raw        the bytes as stored (\\xNN escapes), not converted\n",
      RunList},
+    {"grep", "usage: vorza-dbf grep TABLE TEXT [--index NDX] [--names]\n"
+             "  Every live record whose memo text holds TEXT (with --names: or whose\n"
+             "  name does), letter case and accents not counting, as list writes it,\n"
+             "  in record-number order or in the order of NDX.\n",
+     RunGrep},
     {"memo", "usage: vorza-dbf memo TABLE RECNO [FIELD] [--raw]\n"
              "  The memo text of record RECNO (the first memo field unless FIELD).\n"
              "\n"

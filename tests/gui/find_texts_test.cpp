@@ -1,0 +1,172 @@
+// The reader's Find in texts, driven through its widgets with real keys:
+// the find bar, the next and previous cheat in name order, wrapping with
+// its note, accents and letter case, the words marked in the text, a
+// search that finds nothing, the progress window cancelled with Escape, and
+// the name search box beside it.
+
+// The table's headers come before Qt's.
+#include "tests/gui/ReaderTestBase.h"
+
+#include <QApplication>
+#include <QProgressDialog>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <memory>
+
+#include "app/InfoScr.h"
+#include "app/RAbout.h"
+#include "views/aTzGrids.h"
+#include "views/aTzMemo.h"
+
+namespace vz::app {
+namespace {
+
+using test::Cheat;
+
+class FindInTextsTest : public ReaderTestBase {
+ protected:
+  void CloseForms() override { form_.reset(); }
+
+  TForm1& Start() {
+    form_ = std::make_unique<TForm1>(programDir_);
+    form_->show();
+    form_->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    return *form_;
+  }
+
+  std::string Current() const {
+    std::string name = form_->CheatDbf->FieldByName("CHEATNAME")->AsString();
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    return name;
+  }
+  QString Note() const { return form_->statusBar()->currentMessage(); }
+  // The words marked in the cheat text.
+  QStringList Marked() const {
+    QStringList out;
+    for (const QTextEdit::ExtraSelection& s : form_->TzMemo1->extraSelections()) out << s.cursor.selectedText();
+    return out;
+  }
+  void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* target = QApplication::focusWidget();
+    QTest::keyClick(target ? target : form_.get(), static_cast<Qt::Key>(key), modifiers);
+  }
+  void FindWords(const QString& words) {
+    Key(Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(form_->FindBar1->isVisible());
+    ASSERT_EQ(QApplication::focusWidget(), form_->FindEdit1);
+    QTest::keyClicks(form_->FindEdit1, words);
+    Key(Qt::Key_Return);
+  }
+
+  std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
+  // Record order is not name order: Alpha 2, Beta 4, Mario 3, Omega 5, Zelda 1.
+  test::WriteCheatTable(programDir_ + "pc", {
+      {"Zelda code", "Press START at the title screen"},
+      {"Alpha mode", "Hold L1 and enter the caf\x82 code"},  // OEM 437: e acute
+      {"Mario lives", "Infinite lives: press Start twice"},
+      {"Beta secret", "Nothing to see here"},
+      {"Omega", "start the CAFE music\r\nthen hold start"},
+      {"Gone", "start but deleted", true},
+  });
+  TForm1& f = Start();
+  ASSERT_EQ(Current(), "Alpha mode");
+  EXPECT_FALSE(f.FindBar1->isVisible());
+
+  FindWords("start");
+  EXPECT_EQ(Current(), "Mario lives");
+  EXPECT_EQ(Note(), QString());
+  EXPECT_EQ(Marked(), QStringList{"Start"});
+  Key(Qt::Key_F3);
+  EXPECT_EQ(Current(), "Omega");
+  EXPECT_EQ(Marked(), (QStringList{"start", "start"}));
+  Key(Qt::Key_F3);
+  EXPECT_EQ(Current(), "Zelda code");
+  // Past the end: on from the top (the deleted record never shows).
+  Key(Qt::Key_F3);
+  EXPECT_EQ(Current(), "Mario lives");
+  EXPECT_EQ(Note(), QString::fromLatin1(TForm1::kWrappedForward));
+  Key(Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_EQ(Current(), "Zelda code");
+  EXPECT_EQ(Note(), QString::fromLatin1(TForm1::kWrappedBackward));
+  Key(Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_EQ(Current(), "Omega");
+  EXPECT_EQ(Note(), QString());
+
+  // Every word, accents and letter case not counting; the words are marked.
+  f.FindEdit1->clear();
+  FindWords(QString::fromUtf8("CAFÉ code"));
+  EXPECT_EQ(Current(), "Alpha mode");
+  EXPECT_EQ(Marked(), (QStringList{QString::fromUtf8("café"), "code"}));
+
+  // Nothing found: the place is kept and the status area says so.
+  f.FindEdit1->clear();
+  FindWords("start nothing");
+  EXPECT_EQ(Current(), "Alpha mode");
+  EXPECT_EQ(Note(), QString::fromLatin1(TForm1::kNothingFound));
+  EXPECT_EQ(f.TzMemo1->toPlainText(), QString::fromUtf8("Hold L1 and enter the café code"));
+
+  // Escape closes the bar and the marks go; the name search box is as it was.
+  Key(Qt::Key_Escape);
+  EXPECT_FALSE(f.FindBar1->isVisible());
+  EXPECT_TRUE(Marked().isEmpty());
+  EXPECT_EQ(f.Edit1->text(), QString());
+  f.Edit1->setFocus();
+  QTest::keyClicks(f.Edit1, "Be");
+  EXPECT_EQ(Current(), "Beta secret");
+  QTest::keyClicks(f.Edit1, "x");
+  EXPECT_EQ(Current(), "Beta secret");
+  // F3 with the bar closed opens it again with its words.
+  Key(Qt::Key_F3);
+  EXPECT_TRUE(f.FindBar1->isVisible());
+  EXPECT_EQ(f.FindEdit1->text(), "start nothing");
+}
+
+TEST_F(FindInTextsTest, ALongSearchShowsItsProgressAndEscapeCancelsIt) {
+  std::vector<Cheat> cheats;
+  for (int i = 0; i < 30000; ++i) {
+    char name[40];
+    std::snprintf(name, sizeof name, "Cheat %05d", i);
+    cheats.push_back({name, "Nothing to find in this text, line after line of it"});
+  }
+  test::WriteCheatTable(programDir_ + "pc", cheats);
+  TForm1& f = Start();
+  f.FindProgressDelayMs = 0;
+  f.TzGrid1->setFocus();
+  Key(Qt::Key_Down);
+  Key(Qt::Key_Down);
+  const std::string before = Current();
+  ASSERT_EQ(before, "Cheat 00002");
+  // Escape as soon as the progress window shows.
+  QString seen;
+  QTimer escape;
+  escape.setInterval(0);
+  QObject::connect(&escape, &QTimer::timeout, [&] {
+    QWidget* w = QApplication::activeModalWidget();
+    if (auto* dialog = qobject_cast<QProgressDialog*>(w)) {
+      seen = dialog->objectName() + ": " + dialog->labelText();
+      QTest::keyClick(dialog, Qt::Key_Escape);
+    }
+  });
+  escape.start();
+  FindWords("treasure");
+  escape.stop();
+  EXPECT_EQ(seen, "FindProgress1: Searching the cheat texts...");
+  EXPECT_EQ(Note().toStdString(), TForm1::kSearchCancelled);
+  EXPECT_EQ(Current(), before);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  // Without Escape the same search runs to its end and finds nothing (the
+  // window has the keyboard again, as the desktop gives it back).
+  form_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  Key(Qt::Key_F3);
+  EXPECT_EQ(Note().toStdString(), TForm1::kNothingFound);
+  EXPECT_EQ(Current(), before);
+}
+
+}  // namespace
+}  // namespace vz::app
