@@ -757,9 +757,12 @@ struct TablePosition {
   explicit TablePosition(WorkArea& t) : table(t), recNo(t.RecNo), eof(t.Eof), bof(t.Bof) {}
   ~TablePosition() {
     ScopedErrorDispatch quiet(false);
+    // The build's error, stored to be dispatched at its end, must outlive
+    // the move back (a GO clears the error state on entry).
     const std::uint16_t code = Engine().Errors.ErrorCode;
     const std::string detail = Engine().Errors.ErrorDetail;
     const std::uint16_t message = Engine().Errors.MessageCode;
+    const bool undispatched = Engine().Errors.Undispatched;
     if (recNo >= 1 && recNo <= table.RecCount && !eof) {
       if (GetDbfRecord(table, recNo)) Unpack(table);
     } else {
@@ -773,6 +776,7 @@ struct TablePosition {
     Engine().Errors.ErrorCode = code;
     Engine().Errors.ErrorDetail = detail;
     Engine().Errors.MessageCode = message;
+    Engine().Errors.Undispatched = undispatched;
   }
   WorkArea& table;
   std::int64_t recNo;
@@ -789,6 +793,9 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     return;
   }
   const std::string suffix = " [MakeIndex(<...>," + trimmed + ")]";
+  // The file this build made: a build that fails removes it, so that no
+  // half-written index is left for a later open to trust.
+  std::string made;
   try {
     WorkArea* table = CurrentTable();
     if (!table) IndexRaise(215, "database not open attempting to index to" + trimmed + "." + suffix);
@@ -818,6 +825,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     if (!table->Exclusive) platform::DeleteFile(name);
     if (const int rc = x.File.Create(name, platform::kModeReadWrite); rc != 0)
       IndexRaise(rc, "File not open" + name + suffix);
+    made = name;
     // The anchor: type, compare routine, key length.
     x.Anchor.SetRoot(1);
     x.Anchor.SetNextFree(2);
@@ -841,6 +849,9 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
         const std::string key = ComputeKey(x, table->Oem);
         if (Engine().Errors.ErrorCode != 0) throw IndexFailure{};
         keyLen = static_cast<int>(key.size());
+        // An empty table has no record to measure (TRIM of a blank field is
+        // empty): the most the expression can hold serves.
+        if (records == 0 && x.Expr) keyLen = std::max(keyLen, x.Expr->TextWidth());
       }
     }
     if (keyLen < 1 || keyLen > 100) IndexRaise(266, "Incorrect key length: Must be 1 to 100." + suffix);
@@ -879,6 +890,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     WriteAnchorNode(x, *table);
     if (const int rc = x.File.Close(); rc != 0) IndexRaise(rc, "Error writing index file: " + x.Name + suffix);
   } catch (const IndexFailure&) {
+    if (!made.empty()) platform::DeleteFile(made);
     DispatchPending();
   }
 }
