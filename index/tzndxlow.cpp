@@ -29,6 +29,7 @@ void IndexState::Reset() {
   Progress = BuildProgress{};
   RunItems = kDefaultRunItems;
   Opening = nullptr;
+  Journal = nullptr;
 }
 
 namespace {
@@ -238,7 +239,67 @@ void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
   }
 }
 
+// --- Journal -------------------------------------------------------------------------
+
+IndexJournal::IndexJournal(AreaIndexes& area) : area_(area), outer_(IndexEngine().Journal) {
+  for (auto& slot : area.Opened) {
+    if (!slot) continue;
+    Saved s;
+    s.Index = slot.get();
+    s.Anchor = slot->Anchor;
+    s.AnchorChanged = slot->AnchorChanged;
+    s.CurKey = slot->CurKey;
+    slot->File.Size(s.FileSize);
+    s.Blocks = slot->Blocks;
+    saved_.push_back(std::move(s));
+  }
+  IndexEngine().Journal = this;
+}
+
+IndexJournal::~IndexJournal() { IndexEngine().Journal = outer_; }
+
+void IndexJournal::Keep(IND& x, std::int32_t n) {
+  for (Saved& s : saved_) {
+    if (s.Index != &x) continue;
+    if (static_cast<std::uint64_t>(n) * kNodeSize >= s.FileSize) return;  // new: the cut takes it
+    for (const auto& kept : s.Images)
+      if (kept.first == n) return;
+    std::array<std::uint8_t, kNodeSize> image{};
+    std::size_t got = 0;
+    x.File.ReadAt(static_cast<std::uint64_t>(n) * kNodeSize, image.data(), kNodeSize, got);
+    s.Images.emplace_back(n, image);
+    return;
+  }
+}
+
+bool IndexJournal::TakeBack() {
+  bool ok = true;
+  for (Saved& s : saved_) {
+    IND& x = *s.Index;
+    for (auto it = s.Images.rbegin(); it != s.Images.rend(); ++it) {
+      const std::uint64_t at = static_cast<std::uint64_t>(it->first) * kNodeSize;
+      const std::uint64_t len = std::min<std::uint64_t>(kNodeSize, s.FileSize - at);
+      if (x.File.WriteAt(at, it->second.data(), static_cast<std::size_t>(len)) != 0) ok = false;
+    }
+    std::uint64_t size = 0;
+    if (x.File.Size(size) == 0 && size > s.FileSize && x.File.Truncate(s.FileSize) != 0) ok = false;
+    x.Anchor = s.Anchor;
+    x.AnchorChanged = s.AnchorChanged;
+    x.CurKey = s.CurKey;
+    x.Blocks = s.Blocks;
+    x.Path.clear();
+    x.Positioned = false;
+    // Nodes read or written during the change are no longer what the file
+    // holds.
+    if (area_.Cache.owner == x.Order) {
+      for (NodeCache::Slot& slot : area_.Cache.Slots) slot.used = slot.modified = false;
+    }
+  }
+  return ok;
+}
+
 void SeekAndWrite(IND& x, std::int32_t n, const std::uint8_t* image) {
+  if (IndexJournal* j = IndexEngine().Journal) j->Keep(x, n);
   std::array<std::uint8_t, kNodeSize> out;
   std::memcpy(out.data(), image, kNodeSize);
   out[2] = out[3] = 0;
@@ -272,6 +333,7 @@ void WriteAnchorNode(IND& x, WorkArea& table) {
   std::string name = platform::NameOf(table.FileName).substr(0, 12);
   if (table.Oem) name = platform::AnsiToOem(name);
   std::memcpy(block.data() + 496, name.data(), name.size());
+  if (IndexJournal* j = IndexEngine().Journal) j->Keep(x, 0);
   const int rc = x.File.WriteAt(0, block.data(), kNodeSize);
   if (rc != 0) IndexRaise(rc, "Error writing index file: " + x.Name + " [WriteAnchorNode]");
   if (IndexEngine().Settings.Flush) x.File.Commit();
@@ -458,9 +520,19 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
     if (s.Locks <= 0) IndexRaise(1202, "Unbalanced Lock/Unlock for semaphore file: " + s.Name);
     --s.Locks;
     if (s.Locks > 0) return false;
-    const std::uint32_t counter = ReadCounter(s, action);
+    // The change is made. The lock is given up whatever happens to the
+    // counter: a counter that cannot be read or written (a full disk, a
+    // failing device) stays odd, and other programs take an odd counter
+    // they did not see before for a change too.
+    std::uint8_t b[4] = {};
+    std::size_t got = 0;
+    std::uint32_t counter = s.SeenCounter;
+    if (s.File.ReadAt(4, b, 4, got) == 0 && got == 4) counter = U32(b);
     const std::uint32_t next = (counter | 1) + 1;
-    WriteCounter(s, 4, next, action);
+    if (s.File.Writable()) {
+      PutU32(b, next);
+      s.File.WriteAt(4, b, 4);
+    }
     s.SeenCounter = next;
     Unlock(s, kIndexLock, action);
     return false;
