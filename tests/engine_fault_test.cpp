@@ -228,10 +228,13 @@ class FaultTest : public ::testing::Test {
   }
 
   struct Operation {
+    Operation(std::string n, bool x, std::function<void()> r, std::string built = "")
+        : name(std::move(n)), exclusive(x), run(std::move(r)), builtIndex(std::move(built)) {}
     std::string name;
     bool exclusive;
     std::function<void()> run;
     std::string builtIndex;  // the index file the operation makes
+    bool tool = false;       // runs vorza-dbf (run sets toolStatus_)
   };
 
   std::vector<Operation> Operations() {
@@ -278,6 +281,29 @@ class FaultTest : public ::testing::Test {
                    "new.ndx"});
     return ops;
   }
+
+  // The tool's write commands, each keeping the three indexes.
+  std::vector<Operation> ToolOperations() {
+    std::string indexes;
+    for (const Order& o : kOrders) indexes += " --index " + test::ShellQuote(File(o.file));
+    const std::string table = test::ShellQuote(File("t.dbf"));
+    const auto tool = [this](const std::string& args) {
+      return [this, args] { toolStatus_ = test::RunTool(args, nullptr, &toolError_); };
+    };
+    std::vector<Operation> ops;
+    ops.push_back({"vorza-dbf append", false,
+                   tool("append " + table + " NAME=CCcaa LEVEL=25 'NOTE=a memo text from the tool'" + indexes)});
+    ops.push_back({"vorza-dbf replace", false, tool("replace " + table + " 10 NAME=FFFf LEVEL=49 NOTE=changed" + indexes)});
+    ops.push_back({"vorza-dbf delete", false, tool("delete " + table + " 11" + indexes)});
+    ops.push_back({"vorza-dbf pack", false, tool("pack " + table + indexes)});
+    ops.push_back({"vorza-dbf index", false,
+                   tool("index " + table + " " + test::ShellQuote("UPPER(NAME)") + " " + test::ShellQuote(File("new.ndx"))), "new.ndx"});
+    for (Operation& op : ops) op.tool = true;
+    return ops;
+  }
+
+  int toolStatus_ = 0;
+  std::string toolError_;
 
   std::string dir_;
   std::map<std::string, Bytes> pristine_;
@@ -330,6 +356,106 @@ TEST_F(FaultTest, EachWriteOfEachOperationFailingLeavesTheTableWhole) {
     indexesGone_ = 0;
     std::printf("%s: %lld writes;%s\n", op.name.c_str(), static_cast<long long>(writes), summary.c_str());
   }
+}
+
+// A small file system mounted for a test (root only), unmounted after it.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const std::string& dir) : dir_(dir) {
+    if (geteuid() != 0) {
+      why_ = "not running as root";
+      return;
+    }
+    if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=2m") != 0) {
+      why_ = std::string("mount: ") + std::strerror(errno);
+      return;
+    }
+    mounted_ = true;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& why() const { return why_; }
+
+  // Fills the file system with a filler file, then gives `pages` pages of
+  // 4 KiB back.
+  void LeaveFree(int pages) {
+    const std::string filler = dir_ + "/filler";
+    platform::File f;
+    f.Create(filler, platform::kModeReadWrite);
+    const std::string chunk(65536, 'x');
+    std::uint64_t at = 0;
+    for (std::size_t size = chunk.size(); size > 0;) {
+      if (f.WriteAt(at, chunk.data(), size) == 0) {
+        at += size;
+      } else {
+        size /= 2;
+      }
+    }
+    std::uint64_t size = 0;
+    f.Size(size);
+    f.Truncate(size > static_cast<std::uint64_t>(pages) * 4096 ? size - static_cast<std::uint64_t>(pages) * 4096 : 0);
+  }
+  void Empty() { fs::remove(dir_ + "/filler"); }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+  std::string why_;
+};
+
+// A real full disk: a small tmpfs filled up to a few pages, under the
+// engine's operations and the tool's write commands.
+TEST_F(FaultTest, AFullFileSystemLeavesTheTableWhole) {
+  test::TempDir tmp;
+  SmallFileSystem small(tmp.path());
+  if (!small.mounted()) GTEST_SKIP() << "the full-disk test mounts a small tmpfs: " << small.why();
+  MakeFixture(tmp.path());
+  // The sort files of index builds go there too.
+  const char* oldTmp = std::getenv("TMPDIR");
+  const std::string savedTmp = oldTmp ? oldTmp : "";
+  setenv("TMPDIR", tmp.path().c_str(), 1);
+  std::vector<Operation> ops = Operations();
+  for (Operation& op : ToolOperations()) ops.push_back(op);
+  for (const Operation& op : ops) {
+    SCOPED_TRACE(op.name);
+    Restore();
+    const TableState before = ReadTable(File("t.dbf"));
+    if (!op.tool) Open(op.exclusive);
+    ASSERT_EQ(op.tool ? (op.run(), toolStatus_) : Run(op.run), 0) << toolError_;
+    CloseAll();
+    const TableState after = ReadTable(File("t.dbf"));
+    std::map<int, int> outcomes;
+    for (const int pages : {0, 1, 2, 3, 4, 5, 6, 8, 10, 12, 16, 24}) {
+      SCOPED_TRACE(std::to_string(pages) + " pages free");
+      Restore();
+      small.LeaveFree(pages);
+      int code = 0;
+      if (op.tool) {
+        op.run();
+        code = toolStatus_;
+        // Exit statuses: the codes modulo 256.
+        EXPECT_TRUE(code == 0 || code == 101 || code == 1004 % 256 || code == 1005 % 256 || code == 227)
+            << "status " << code << "\n" << toolError_;
+      } else {
+        Open(op.exclusive);
+        code = Run(op.run);
+        CloseAll();
+        EXPECT_TRUE(code == 0 || code == 101 || code == 1004 || code == 1005 || code == 227) << "code " << code;
+      }
+      ++outcomes[code];
+      small.Empty();
+      ExpectConsistent(before, after, code != 0, op.builtIndex, op.name.find("pack") != std::string::npos);
+      if (HasFailure()) break;
+    }
+    std::string summary;
+    for (const auto& [code, n] : outcomes) summary += " code " + std::to_string(code) + ": " + std::to_string(n);
+    std::printf("%s on a full disk:%s\n", op.name.c_str(), summary.c_str());
+    if (HasFailure()) break;
+  }
+  if (oldTmp) setenv("TMPDIR", savedTmp.c_str(), 1);
+  else unsetenv("TMPDIR");
 }
 
 }  // namespace
