@@ -254,23 +254,26 @@ std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std:
       DescriptorError(*m, d, 1004, "CreateBlobDescriptor");
       return 0;
     }
-    // The new memo goes at the end, after zero bytes up to a whole block.
+    // The new memo goes at the end, after zero bytes up to a whole block:
+    // the end as it is now that the lock is held (another program may have
+    // added a text while this one waited for the lock).
+    const std::int64_t end = FileSize(*m);
     const std::int64_t bs = m->BlockSize;
-    const std::int64_t next = std::max<std::int64_t>(1, (size + bs - 1) / bs);
+    const std::int64_t next = std::max<std::int64_t>(1, (end + bs - 1) / bs);
     const std::int64_t offset = next * bs;
     // A write refused (a full disk) leaves the file as it was.
-    if (offset > size) {
-      std::vector<std::uint8_t> zeros(static_cast<std::size_t>(offset - size), 0);
-      if (const int rc = m->File.WriteAt(static_cast<std::uint64_t>(size), zeros.data(), zeros.size());
+    if (offset > end) {
+      std::vector<std::uint8_t> zeros(static_cast<std::size_t>(offset - end), 0);
+      if (const int rc = m->File.WriteAt(static_cast<std::uint64_t>(end), zeros.data(), zeros.size());
           rc != 0) {
-        m->File.Truncate(static_cast<std::uint64_t>(size));
+        m->File.Truncate(static_cast<std::uint64_t>(end));
         DescriptorError(*m, d, rc, "CreateBlobDescriptor");
         return 0;
       }
     }
     std::uint8_t head[8] = {0xFF, 0xFF, 0x08, 0x00, 8, 0, 0, 0};
     if (const int rc = m->File.WriteAt(static_cast<std::uint64_t>(offset), head, 8); rc != 0) {
-      m->File.Truncate(static_cast<std::uint64_t>(size));
+      m->File.Truncate(static_cast<std::uint64_t>(end));
       DescriptorError(*m, d, rc, "CreateBlobDescriptor");
       return 0;
     }

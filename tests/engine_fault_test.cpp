@@ -9,6 +9,7 @@
 // is taken back whole).
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -356,6 +357,50 @@ TEST_F(FaultTest, EachWriteOfEachOperationFailingLeavesTheTableWhole) {
     indexesGone_ = 0;
     std::printf("%s: %lld writes;%s\n", op.name.c_str(), static_cast<long long>(writes), summary.c_str());
   }
+}
+
+// Two programs write memo texts to one shared memo file: a text written
+// after waiting for the memo file's lock goes after the text the other
+// program added meanwhile, not over it (the soak of shared use found texts
+// of one record under the block of another).
+TEST(SharedMemoWrites, ATextWrittenAfterWaitingForTheLockGoesAfterTheOther) {
+  test::TempDir dir;
+  test::ResetEngineForTest();
+  InitEngine();
+  ASSERT_TRUE(CreateDBF(dir.File("t.dbf"), {{"name", 'C', 10, 0}, {"note", 'M', 10, 0}}));
+  Select(1);
+  USE(dir.File("t.dbf"));
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const std::string theirs(3 * 512 - 8, 'Z');
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // The other program: takes the memo file's lock, says so, and adds a
+    // text of three blocks at the end a moment later.
+    platform::File f;
+    if (f.Open(dir.File("t.dbt"), platform::kModeShared) != 0 || f.Lock(0x7FFFFFFE, 1) != 0) _exit(1);
+    (void)!write(ready[1], "x", 1);
+    usleep(100000);
+    std::string block = std::string("\xFF\xFF\x08\x00", 4) + std::string("\x00\x06\x00\x00", 4) + theirs;
+    if (f.WriteAt(512, block.data(), block.size()) != 0) _exit(2);
+    f.Unlock(0x7FFFFFFE, 1);
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  const std::int64_t block = WriteMemoText("mine", false);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_GE(block, 4) << "the text went over the other program's";
+  EXPECT_EQ(ReadMemoText(block, false), "mine");
+  CloseAll();
+  const Bytes memo = test::ReadFile(dir.File("t.dbt"));
+  ASSERT_GE(memo.size(), 2048u);
+  EXPECT_EQ(std::string(memo.begin() + 520, memo.begin() + 2048), theirs);
+  close(ready[0]);
+  close(ready[1]);
 }
 
 // A small file system mounted for a test (root only), unmounted after it.
