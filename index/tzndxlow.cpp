@@ -511,9 +511,20 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
   if (act == "LOCKSEMAPHORE") {
     ++s.Locks;
     if (s.Locks > 1) return false;
-    LockWithRetries(s, kIndexLock, action, false);
-    const std::uint32_t counter = ReadCounter(s, action);
-    WriteCounter(s, 4, (counter | 1), action);
+    std::uint32_t counter = 0;
+    bool locked = false;
+    try {
+      LockWithRetries(s, kIndexLock, action, false);
+      locked = true;
+      counter = ReadCounter(s, action);
+      WriteCounter(s, 4, (counter | 1), action);
+    } catch (const IndexFailure&) {
+      // Nothing was changed: the lock is not kept (other programs would
+      // wait for it), and the next change takes it anew.
+      --s.Locks;
+      if (locked) s.File.Unlock(kIndexLock, 1);
+      throw;
+    }
     return counter != s.SeenCounter && !(counter & 1) && counter != (s.SeenCounter | 1);
   }
   if (act == "UNLOCKSEMAPHORE") {

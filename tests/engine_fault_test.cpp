@@ -403,6 +403,42 @@ TEST(SharedMemoWrites, ATextWrittenAfterWaitingForTheLockGoesAfterTheOther) {
   close(ready[1]);
 }
 
+// A change of the indexes whose first write (the semaphore's counter, that
+// tells other programs a change is under way) is refused leaves the
+// semaphore's lock free: other programs are not kept waiting, and the next
+// change takes and gives up the lock as usual.
+TEST_F(FaultTest, ARefusedSemaphoreWriteGivesTheLockUp) {
+  test::TempDir tmp;
+  MakeFixture(tmp.path());
+  Restore();
+  Open(false);
+  const auto append = [](const char* name) {
+    ALock();
+    ClearRecord();
+    SetText(1, name);
+    Append();
+    Unlock();
+  };
+  // The append's writes: the record, its end mark, the header, then the
+  // counter at the start of the index change.
+  platform::SetWriteFault(4, ENOSPC);
+  EXPECT_EQ(Run([&] { append("Refused"); }), 101);
+  platform::ClearWriteFault();
+  platform::File other;
+  ASSERT_EQ(other.Open(File("t.@S@"), platform::kModeShared), 0);
+  EXPECT_FALSE(other.IsRangeLockedByOther(17, 1)) << "the index lock is still held";
+  EXPECT_EQ(Run([&] { append("Accepted"); }), 0);
+  EXPECT_FALSE(other.IsRangeLockedByOther(17, 1)) << "the index lock is still held";
+  CloseAll();
+  const TableState now = ReadTable(File("t.dbf"));
+  EXPECT_EQ(now.records.size(), 661u);
+  EXPECT_EQ(now.records.back().substr(1, 8), "Accepted");
+  for (const Order& o : kOrders) {
+    SCOPED_TRACE(o.expression);
+    ExpectLikeFreshBuild(File(o.file), o.expression, o.unique);
+  }
+}
+
 // A small file system mounted for a test (root only), unmounted after it.
 class SmallFileSystem {
  public:
