@@ -1444,6 +1444,26 @@ void KeepIndexesInStep(bool appended) {
   if (!t) return;
   AreaIndexes& a = Here();
   if (!a.Any()) return;
+  // The key a rewritten record has in an index now, and the one it had.
+  const auto keys = [t](IND& x) {
+    std::string key = ComputeKey(x, t->Oem), old = x.CurKey;
+    if (x.CharKey) {
+      key = FitKey(key, x.Anchor.KeyLen());
+      old = FitKey(old, x.Anchor.KeyLen());
+    }
+    return std::make_pair(key, old);
+  };
+  if (!appended) {
+    // Nothing to change (and nothing for other programs to learn) when no
+    // key moved.
+    bool moved = false;
+    for (int i = 1; i <= kMaxOrders && !moved; ++i)
+      if (IND* x = a.Opened[static_cast<std::size_t>(i)].get()) {
+        const auto [key, old] = keys(*x);
+        moved = key != old;
+      }
+    if (!moved) return;
+  }
   try {
     const WriteLock whole(*t);
     IndexJournal journal(a);
@@ -1458,10 +1478,7 @@ void KeepIndexesInStep(bool appended) {
           x->AnchorChanged = true;
           continue;
         }
-        std::string key = ComputeKey(*x, t->Oem);
-        if (x->CharKey) key = FitKey(key, x->Anchor.KeyLen());
-        std::string old = x->CurKey;
-        if (x->CharKey) old = FitKey(old, x->Anchor.KeyLen());
+        const auto [key, old] = keys(*x);
         if (old == key) continue;
         const bool held = RemoveEntry(*x, *t, old, t->RecNo);
         if (held && x->Anchor.Unique()) {
