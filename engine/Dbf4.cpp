@@ -1183,7 +1183,8 @@ std::vector<std::uint8_t> BytesAt(WorkArea& a, std::uint64_t offset, std::size_t
 // Puts bytes read before a change back at `offset` and cuts the file to
 // `size` when it grew past it; the caches forget what they held. A write
 // that fails here leaves the error of the change as the one reported.
-void PutBack(WorkArea& a, std::uint64_t offset, const std::vector<std::uint8_t>& bytes, std::uint64_t size) {
+void PutBack(WorkArea& a, std::uint64_t offset, const std::vector<std::uint8_t>& bytes,
+             std::uint64_t size) {
   std::uint64_t now = 0;
   if (a.File.Size(now) == 0 && now > size) a.File.Truncate(std::max<std::uint64_t>(size, offset));
   if (!bytes.empty()) a.File.WriteAt(offset, bytes.data(), bytes.size());
@@ -1366,7 +1367,8 @@ void PACK() {
   std::vector<std::uint8_t> originals;
   const auto putBack = [&] {
     for (std::int64_t slot = firstGap; firstGap > 0 && slot <= kept; ++slot) {
-      const std::uint8_t* bytes = originals.data() + static_cast<std::size_t>(slot - firstGap) * a->RecordLen;
+      const std::uint8_t* bytes =
+          originals.data() + static_cast<std::size_t>(slot - firstGap) * a->RecordLen;
       a->File.WriteAt(RecordOffset(*a, slot), bytes, a->RecordLen);
     }
     ForgetCachedRecords(*a);

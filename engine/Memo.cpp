@@ -264,7 +264,8 @@ std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std:
     // A write refused (a full disk) leaves the file as it was.
     if (offset > end) {
       std::vector<std::uint8_t> zeros(static_cast<std::size_t>(offset - end), 0);
-      if (const int rc = m->File.WriteAt(static_cast<std::uint64_t>(end), zeros.data(), zeros.size());
+      if (const int rc =
+              m->File.WriteAt(static_cast<std::uint64_t>(end), zeros.data(), zeros.size());
           rc != 0) {
         m->File.Truncate(static_cast<std::uint64_t>(end));
         DescriptorError(*m, d, rc, "CreateBlobDescriptor");
@@ -391,7 +392,8 @@ std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
       // An earlier piece of the text may have moved it past the text's
       // block already.
       std::uint8_t next[4];
-      PutU32(next, std::min<std::uint32_t>(U32(nextBefore), static_cast<std::uint32_t>(start / m->BlockSize)));
+      PutU32(next, std::min<std::uint32_t>(U32(nextBefore),
+                                           static_cast<std::uint32_t>(start / m->BlockSize)));
       m->File.WriteAt(0, next, 4);
     }
     m->File.Truncate(start);

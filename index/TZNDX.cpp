@@ -1598,7 +1598,9 @@ void HookSemaphore(bool begin) {
 
 // The table layer dispatches the error itself, after it has taken its
 // record back.
-void HookUpdateKeys(bool appended) { KeepIndexesInStep(appended); }
+void HookUpdateKeys(bool appended) {
+  KeepIndexesInStep(appended);
+}
 
 void HookRebuild() {
   if (CurrentTable() && Here().Any()) Reindex();

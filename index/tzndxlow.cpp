@@ -256,7 +256,9 @@ IndexJournal::IndexJournal(AreaIndexes& area) : area_(area), outer_(IndexEngine(
   IndexEngine().Journal = this;
 }
 
-IndexJournal::~IndexJournal() { IndexEngine().Journal = outer_; }
+IndexJournal::~IndexJournal() {
+  IndexEngine().Journal = outer_;
+}
 
 void IndexJournal::Keep(IND& x, std::int32_t n) {
   for (Saved& s : saved_) {

@@ -745,25 +745,22 @@ class ExprCompiler {
     for (const ExprInstr& in : out_.code_) {
       Value v;
       switch (in.op) {
-        case kOpEnd:
-          continue;
-        case kOpConstC:
-          v.width = static_cast<int>(in.text.size());
-          break;
+        case kOpEnd: continue;
+        case kOpConstC: v.width = static_cast<int>(in.text.size()); break;
         case kOpConstN:
           v.number = in.number;
           v.constant = true;
           break;
         case kOpFieldC: {
-          const WorkArea* w = in.area >= 1 && in.area <= kMaxAreas ? Engine().Areas.Slot[in.area].get() : nullptr;
+          const WorkArea* w =
+              in.area >= 1 && in.area <= kMaxAreas ? Engine().Areas.Slot[in.area].get() : nullptr;
           if (!w || in.field < 1 || in.field > w->FieldCount) return 0;
           v.width = w->Fields[static_cast<std::size_t>(in.field - 1)].Len;
           break;
         }
         case kOpFieldN:
         case kOpFieldL:
-        case kOpFieldD:
-          break;
+        case kOpFieldD: break;
         case kOpAddCC:
         case kOpSubCC: {
           if (stack.size() < 2) return 0;
@@ -777,7 +774,9 @@ class ExprCompiler {
           std::vector<Value> args(stack.end() - in.argc, stack.end());
           stack.resize(stack.size() - static_cast<std::size_t>(in.argc));
           const auto count = [&](std::size_t i, int otherwise) {
-            return i < args.size() && args[i].constant ? std::max(0, static_cast<int>(args[i].number)) : otherwise;
+            return i < args.size() && args[i].constant
+                       ? std::max(0, static_cast<int>(args[i].number))
+                       : otherwise;
           };
           switch (in.op - kOpFunction) {
             case kTrim:
@@ -795,17 +794,10 @@ class ExprCompiler {
               v.width = std::min(args[0].width, count(args.size() - 1, args[0].width));
               if (in.op - kOpFunction == kSubstr && args.size() < 3) v.width = args[0].width;
               break;
-            case kSpace:
-              v.width = count(0, -1);
-              break;
-            case kStr:
-              v.width = count(1, 10);
-              break;
-            case kDtos:
-              v.width = 8;
-              break;
-            default:
-              return 0;
+            case kSpace: v.width = count(0, -1); break;
+            case kStr: v.width = count(1, 10); break;
+            case kDtos: v.width = 8; break;
+            default: return 0;
           }
           if (v.width < 0) return 0;
         }

@@ -219,11 +219,17 @@ void SetWriteFault(std::int64_t nth, int err, bool persistent) {
   TheWriteFault() = WriteFaultState{true, nth, err, persistent, 0, false};
 }
 
-void ClearWriteFault() { TheWriteFault() = WriteFaultState{}; }
+void ClearWriteFault() {
+  TheWriteFault() = WriteFaultState{};
+}
 
-std::int64_t WritesCounted() { return TheWriteFault().count; }
+std::int64_t WritesCounted() {
+  return TheWriteFault().count;
+}
 
-bool WriteFaultHit() { return TheWriteFault().hit; }
+bool WriteFaultHit() {
+  return TheWriteFault().hit;
+}
 
 int File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
   if (fd_ < 0) return kFileNotOpen;

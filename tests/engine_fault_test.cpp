@@ -44,11 +44,13 @@ struct Order {
   bool unique;
 };
 // A character key, a numeric key and a UNIQUE key of an expression.
-const Order kOrders[] = {
-    {"name.ndx", "NAME", false}, {"lvl.ndx", "LEVEL", false}, {"uname.ndx", "UPPER(TRIM(NAME))", true}};
+const Order kOrders[] = {{"name.ndx", "NAME", false},
+                         {"lvl.ndx", "LEVEL", false},
+                         {"uname.ndx", "UPPER(TRIM(NAME))", true}};
 
 std::uint32_t U32(const Bytes& b, std::size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+         (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
 // A name of letters from a seeded generator (the UNIQUE index sees some
@@ -67,7 +69,9 @@ void SetText(int field, const std::string& text) {
 }
 
 // A numeric field without decimals is a 32-bit integer in the native record.
-void SetNumber(int field, int value) { SetNativeInt(FieldAddress(field), value); }
+void SetNumber(int field, int value) {
+  SetNativeInt(FieldAddress(field), value);
+}
 
 // The records of the table as stored: the bytes after the header, whole
 // records only.
@@ -87,7 +91,8 @@ TableState ReadTable(const std::string& path) {
   s.wholeRecords = body / recordLen;
   s.leftover = body % recordLen;
   for (std::uint64_t r = 0; r < s.wholeRecords; ++r)
-    s.records.emplace_back(reinterpret_cast<const char*>(b.data() + headerLen + r * recordLen), recordLen);
+    s.records.emplace_back(reinterpret_cast<const char*>(b.data() + headerLen + r * recordLen),
+                           recordLen);
   return s;
 }
 
@@ -101,7 +106,8 @@ class FaultTest : public ::testing::Test {
     dir_ = dir;
     test::ResetEngineForTest();
     InitEngine();
-    ASSERT_TRUE(CreateDBF(File("t.dbf"), {{"name", 'C', 12, 0}, {"level", 'N', 5, 0}, {"note", 'M', 10, 0}}));
+    ASSERT_TRUE(CreateDBF(File("t.dbf"),
+                          {{"name", 'C', 12, 0}, {"level", 'N', 5, 0}, {"note", 'M', 10, 0}}));
     Select(1);
     USE(File("t.dbf") + " exclusive");
     std::mt19937 rng(17);
@@ -111,7 +117,9 @@ class FaultTest : public ::testing::Test {
       // its key length from the record a build stands on, the first.
       SetText(1, i == 1 ? std::string("Pinned names") : NameFor(rng));
       SetNumber(2, static_cast<int>(rng() % 50));
-      if (i % 3 == 0) SetNativeInt(FieldAddress(3), static_cast<std::int32_t>(WriteMemoText("memo " + std::to_string(i), true)));
+      if (i % 3 == 0)
+        SetNativeInt(FieldAddress(3),
+                     static_cast<std::int32_t>(WriteMemoText("memo " + std::to_string(i), true)));
       Append();
       if (i % 7 == 0) DeleteRec();
     }
@@ -135,7 +143,8 @@ class FaultTest : public ::testing::Test {
     test::ResetEngineForTest();
     InitEngine();
     for (const auto& e : fs::directory_iterator(dir_))
-      if (!pristine_.count(e.path().filename().string()) && e.path().filename() != "filler") fs::remove(e.path());
+      if (!pristine_.count(e.path().filename().string()) && e.path().filename() != "filler")
+        fs::remove(e.path());
     for (const auto& [name, bytes] : pristine_) test::WriteFile(File(name), bytes);
   }
 
@@ -167,7 +176,8 @@ class FaultTest : public ::testing::Test {
   void ExpectConsistent(const TableState& before, const TableState& after, bool failed,
                         const std::string& builtIndex = "", bool packing = false) {
     const TableState now = ReadTable(File("t.dbf"));
-    EXPECT_EQ(now.headerCount, now.wholeRecords) << "the header's count and the records in the file";
+    EXPECT_EQ(now.headerCount, now.wholeRecords)
+        << "the header's count and the records in the file";
     EXPECT_LE(now.leftover, 1u) << "a partial record after the last whole one";
     const bool packed = packing && failed && now.records == after.records;
     if (!packed) {
@@ -246,7 +256,8 @@ class FaultTest : public ::testing::Test {
                      ClearRecord();
                      SetText(1, "CCcaa");
                      SetNumber(2, 25);
-                     SetNativeInt(FieldAddress(3), static_cast<std::int32_t>(WriteMemoText("a new memo text", true)));
+                     SetNativeInt(FieldAddress(3), static_cast<std::int32_t>(
+                                                       WriteMemoText("a new memo text", true)));
                      Append();
                      Unlock();
                    }});
@@ -262,7 +273,8 @@ class FaultTest : public ::testing::Test {
                      RLock();
                      SetText(1, "FFFf");
                      SetNumber(2, 49);
-                     SetNativeInt(FieldAddress(3), static_cast<std::int32_t>(WriteMemoText("replaced memo", true)));
+                     SetNativeInt(FieldAddress(3),
+                                  static_cast<std::int32_t>(WriteMemoText("replaced memo", true)));
                      Replace();
                      Unlock();
                    }});
@@ -273,7 +285,8 @@ class FaultTest : public ::testing::Test {
                      Unlock();
                    }});
     ops.push_back({"pack", true, [] { PACK(); }});
-    ops.push_back({"index build", false, [this] {
+    ops.push_back({"index build", false,
+                   [this] {
                      IndexEngine().RunItems = 100;  // the build spills sorted runs
                      BuildOptions b;
                      b.Expression = "UPPER(NAME)";
@@ -293,12 +306,16 @@ class FaultTest : public ::testing::Test {
     };
     std::vector<Operation> ops;
     ops.push_back({"vorza-dbf append", false,
-                   tool("append " + table + " NAME=CCcaa LEVEL=25 'NOTE=a memo text from the tool'" + indexes)});
-    ops.push_back({"vorza-dbf replace", false, tool("replace " + table + " 10 NAME=FFFf LEVEL=49 NOTE=changed" + indexes)});
+                   tool("append " + table +
+                        " NAME=CCcaa LEVEL=25 'NOTE=a memo text from the tool'" + indexes)});
+    ops.push_back({"vorza-dbf replace", false,
+                   tool("replace " + table + " 10 NAME=FFFf LEVEL=49 NOTE=changed" + indexes)});
     ops.push_back({"vorza-dbf delete", false, tool("delete " + table + " 11" + indexes)});
     ops.push_back({"vorza-dbf pack", false, tool("pack " + table + indexes)});
     ops.push_back({"vorza-dbf index", false,
-                   tool("index " + table + " " + test::ShellQuote("UPPER(NAME)") + " " + test::ShellQuote(File("new.ndx"))), "new.ndx"});
+                   tool("index " + table + " " + test::ShellQuote("UPPER(NAME)") + " " +
+                        test::ShellQuote(File("new.ndx"))),
+                   "new.ndx"});
     for (Operation& op : ops) op.tool = true;
     return ops;
   }
@@ -332,8 +349,10 @@ TEST_F(FaultTest, EachWriteOfEachOperationFailingLeavesTheTableWhole) {
     const std::int64_t stride = std::max<std::int64_t>(1, writes / 60);
     std::map<int, int> outcomes;
     for (const int err : {ENOSPC, EIO}) {
-      for (std::int64_t nth = 1; nth <= writes; nth += (nth < 40 || nth + 40 > writes) ? 1 : stride) {
-        SCOPED_TRACE("write " + std::to_string(nth) + " of " + std::to_string(writes) + ", errno " + std::to_string(err));
+      for (std::int64_t nth = 1; nth <= writes;
+           nth += (nth < 40 || nth + 40 > writes) ? 1 : stride) {
+        SCOPED_TRACE("write " + std::to_string(nth) + " of " + std::to_string(writes) + ", errno " +
+                     std::to_string(err));
         Restore();
         Open(op.exclusive);
         platform::SetWriteFault(nth, err);
@@ -352,10 +371,13 @@ TEST_F(FaultTest, EachWriteOfEachOperationFailingLeavesTheTableWhole) {
       }
     }
     std::string summary;
-    for (const auto& [code, n] : outcomes) summary += " code " + std::to_string(code) + ": " + std::to_string(n);
-    if (indexesGone_ > 0) summary += "; index builds that failed and left no file: " + std::to_string(indexesGone_);
+    for (const auto& [code, n] : outcomes)
+      summary += " code " + std::to_string(code) + ": " + std::to_string(n);
+    if (indexesGone_ > 0)
+      summary += "; index builds that failed and left no file: " + std::to_string(indexesGone_);
     indexesGone_ = 0;
-    std::printf("%s: %lld writes;%s\n", op.name.c_str(), static_cast<long long>(writes), summary.c_str());
+    std::printf("%s: %lld writes;%s\n", op.name.c_str(), static_cast<long long>(writes),
+                summary.c_str());
   }
 }
 
@@ -379,10 +401,12 @@ TEST(SharedMemoWrites, ATextWrittenAfterWaitingForTheLockGoesAfterTheOther) {
     // The other program: takes the memo file's lock, says so, and adds a
     // text of three blocks at the end a moment later.
     platform::File f;
-    if (f.Open(dir.File("t.dbt"), platform::kModeShared) != 0 || f.Lock(0x7FFFFFFE, 1) != 0) _exit(1);
+    if (f.Open(dir.File("t.dbt"), platform::kModeShared) != 0 || f.Lock(0x7FFFFFFE, 1) != 0)
+      _exit(1);
     (void)!write(ready[1], "x", 1);
     usleep(100000);
-    std::string block = std::string("\xFF\xFF\x08\x00", 4) + std::string("\x00\x06\x00\x00", 4) + theirs;
+    std::string block =
+        std::string("\xFF\xFF\x08\x00", 4) + std::string("\x00\x06\x00\x00", 4) + theirs;
     if (f.WriteAt(512, block.data(), block.size()) != 0) _exit(2);
     f.Unlock(0x7FFFFFFE, 1);
     _exit(0);
@@ -476,7 +500,9 @@ class SmallFileSystem {
     }
     std::uint64_t size = 0;
     f.Size(size);
-    f.Truncate(size > static_cast<std::uint64_t>(pages) * 4096 ? size - static_cast<std::uint64_t>(pages) * 4096 : 0);
+    f.Truncate(size > static_cast<std::uint64_t>(pages) * 4096
+                   ? size - static_cast<std::uint64_t>(pages) * 4096
+                   : 0);
   }
   void Empty() { fs::remove(dir_ + "/filler"); }
 
@@ -517,26 +543,33 @@ TEST_F(FaultTest, AFullFileSystemLeavesTheTableWhole) {
         op.run();
         code = toolStatus_;
         // Exit statuses: the codes modulo 256.
-        EXPECT_TRUE(code == 0 || code == 101 || code == 1004 % 256 || code == 1005 % 256 || code == 227)
-            << "status " << code << "\n" << toolError_;
+        EXPECT_TRUE(code == 0 || code == 101 || code == 1004 % 256 || code == 1005 % 256 ||
+                    code == 227)
+            << "status " << code << "\n"
+            << toolError_;
       } else {
         Open(op.exclusive);
         code = Run(op.run);
         CloseAll();
-        EXPECT_TRUE(code == 0 || code == 101 || code == 1004 || code == 1005 || code == 227) << "code " << code;
+        EXPECT_TRUE(code == 0 || code == 101 || code == 1004 || code == 1005 || code == 227)
+            << "code " << code;
       }
       ++outcomes[code];
       small.Empty();
-      ExpectConsistent(before, after, code != 0, op.builtIndex, op.name.find("pack") != std::string::npos);
+      ExpectConsistent(before, after, code != 0, op.builtIndex,
+                       op.name.find("pack") != std::string::npos);
       if (HasFailure()) break;
     }
     std::string summary;
-    for (const auto& [code, n] : outcomes) summary += " code " + std::to_string(code) + ": " + std::to_string(n);
+    for (const auto& [code, n] : outcomes)
+      summary += " code " + std::to_string(code) + ": " + std::to_string(n);
     std::printf("%s on a full disk:%s\n", op.name.c_str(), summary.c_str());
     if (HasFailure()) break;
   }
-  if (oldTmp) setenv("TMPDIR", savedTmp.c_str(), 1);
-  else unsetenv("TMPDIR");
+  if (oldTmp)
+    setenv("TMPDIR", savedTmp.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
 }
 
 }  // namespace

@@ -175,8 +175,8 @@ TEST_F(NdxCliTest, AnEmptyTableTakesTheKeyLengthFromTheExpression) {
     const char* expression;
     int keyLength;  // 0: cannot be told
   };
-  const Case cases[] = {{"TRIM(CHEATNAME)", 35},         {"UPPER(TRIM(CHEATNAME))", 35},
-                        {"LEFT(CHEATNAME,5)+'x'", 6},     {"SUBSTR(CHEATNAME,2,4)", 4},
+  const Case cases[] = {{"TRIM(CHEATNAME)", 35},           {"UPPER(TRIM(CHEATNAME))", 35},
+                        {"LEFT(CHEATNAME,5)+'x'", 6},      {"SUBSTR(CHEATNAME,2,4)", 4},
                         {"TRIM(CHEATNAME)+CHEATNAME", 70}, {"IIF(.T.,TRIM(CHEATNAME),'a')", 0}};
   const std::string ndx = dir_.File("e.ndx");
   for (const Case& c : cases) {
@@ -184,8 +184,9 @@ TEST_F(NdxCliTest, AnEmptyTableTakesTheKeyLengthFromTheExpression) {
     makeEmpty();
     std::filesystem::remove(ndx);
     std::string err;
-    const int status =
-        RunTool("index " + ShellQuote(empty) + " " + ShellQuote(c.expression) + " " + ShellQuote(ndx), nullptr, &err);
+    const int status = RunTool(
+        "index " + ShellQuote(empty) + " " + ShellQuote(c.expression) + " " + ShellQuote(ndx),
+        nullptr, &err);
     if (c.keyLength == 0) {
       EXPECT_EQ(status, 266 % 256) << err;
       EXPECT_NE(err.find("Error # 266"), std::string::npos) << err;
@@ -200,14 +201,16 @@ TEST_F(NdxCliTest, AnEmptyTableTakesTheKeyLengthFromTheExpression) {
     EXPECT_EQ(built.KeyLen, c.keyLength);
     // Names appended through it land where a build puts them.
     for (const char* name : {"Doom", "Hexen", "Abuse"})
-      ASSERT_EQ(RunTool("append " + ShellQuote(empty) + " CHEATNAME=" + name + " --index " + ShellQuote(ndx), nullptr,
-                        &err),
+      ASSERT_EQ(RunTool("append " + ShellQuote(empty) + " CHEATNAME=" + name + " --index " +
+                            ShellQuote(ndx),
+                        nullptr, &err),
                 0)
           << err;
     const test::NdxReport after = test::CheckNdxFile(ndx);
     EXPECT_TRUE(after.Ok()) << after.Text();
-    ASSERT_EQ(RunTool("index " + ShellQuote(empty) + " " + ShellQuote(c.expression) + " " + Ndx("fresh.ndx"), nullptr,
-                      &err),
+    ASSERT_EQ(RunTool("index " + ShellQuote(empty) + " " + ShellQuote(c.expression) + " " +
+                          Ndx("fresh.ndx"),
+                      nullptr, &err),
               0)
         << err;
     EXPECT_EQ(after.Records(), test::CheckNdxFile(dir_.File("fresh.ndx")).Records());

@@ -76,13 +76,16 @@ std::string NoteOf(std::int32_t serial, const std::string& name) {
 }
 
 std::string RandomName(std::mt19937& rng) {
-  static const char* const kParts[] = {"Doom", "Hex", "Myst", "Zork", "Quake", "Abuse", "Lemm", "Tetr"};
+  static const char* const kParts[] = {"Doom",  "Hex",   "Myst", "Zork",
+                                       "Quake", "Abuse", "Lemm", "Tetr"};
   return std::string(kParts[rng() % 8]) + " " + std::to_string(rng() % 400);
 }
 
 std::string RandomText(std::mt19937& rng) {
-  static const char* const kWords[] = {"god", "ammo", "keys", "level", "warp", "lives", "map", "skip"};
-  return std::string(kWords[rng() % 8]) + " " + kWords[rng() % 8] + " " + std::to_string(rng() % 1000);
+  static const char* const kWords[] = {"god",  "ammo",  "keys", "level",
+                                       "warp", "lives", "map",  "skip"};
+  return std::string(kWords[rng() % 8]) + " " + kWords[rng() % 8] + " " +
+         std::to_string(rng() % 1000);
 }
 
 // Checks the record in the buffer: its sum, and its memo text when
@@ -103,11 +106,16 @@ std::string WholeRecordProblem(bool memo) {
   return {};
 }
 
-bool TimeLeft(std::chrono::steady_clock::time_point end) { return std::chrono::steady_clock::now() < end; }
+bool TimeLeft(std::chrono::steady_clock::time_point end) {
+  return std::chrono::steady_clock::now() < end;
+}
 
 int Init(const Soak& s) {
-  if (!vz::CreateDBF(s.table(), {{"name", 'C', 16, 0}, {"text", 'C', 24, 0}, {"serial", 'N', 9, 0},
-                                 {"sum", 'N', 9, 0}, {"note", 'M', 10, 0}}))
+  if (!vz::CreateDBF(s.table(), {{"name", 'C', 16, 0},
+                                 {"text", 'C', 24, 0},
+                                 {"serial", 'N', 9, 0},
+                                 {"sum", 'N', 9, 0},
+                                 {"note", 'M', 10, 0}}))
     return 1;
   vz::Select(1);
   vz::USE(s.table() + " exclusive");
@@ -125,7 +133,8 @@ int Writer(const Soak& s, double seconds, int id) {
   long long appends = 0, replaces = 0, waits = 0;
   std::int32_t next = id * 100000000;
   const auto end = std::chrono::steady_clock::now() +
-                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(seconds));
   while (TimeLeft(end)) {
     const std::int64_t count = vz::RecCount();
     if (count == 0 || rng() % 3 != 0) {
@@ -140,33 +149,39 @@ int Writer(const Soak& s, double seconds, int id) {
       SetText(kText, text);
       vz::SetNativeInt(vz::FieldAddress(kSerial), serial);
       vz::SetNativeInt(vz::FieldAddress(kSum), SumOf(name, text, serial));
-      vz::SetNativeInt(vz::FieldAddress(kNote), static_cast<std::int32_t>(vz::WriteMemoText(NoteOf(serial, name), false)));
+      vz::SetNativeInt(vz::FieldAddress(kNote),
+                       static_cast<std::int32_t>(vz::WriteMemoText(NoteOf(serial, name), false)));
       vz::Append();
       vz::Unlock();
       ++appends;
     } else {
-      const std::int64_t r = 1 + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(count));
+      const std::int64_t r =
+          1 + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(count));
       while (!vz::RLock(r)) {
         ++waits;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
       vz::GO(r);  // read again under the lock
-      if (const std::string p = WholeRecordProblem(false); !p.empty()) Problem("writer " + std::to_string(id) + ": " + p);
+      if (const std::string p = WholeRecordProblem(false); !p.empty())
+        Problem("writer " + std::to_string(id) + ": " + p);
       const std::int32_t serial = vz::NativeInt(vz::FieldAddress(kSerial));
-      const std::string name = rng() % 2 ? RandomName(rng) : FieldText(kName), text = RandomText(rng);
+      const std::string name = rng() % 2 ? RandomName(rng) : FieldText(kName),
+                        text = RandomText(rng);
       SetText(kName, name);
       SetText(kText, text);
       vz::SetNativeInt(vz::FieldAddress(kSum), SumOf(name, text, serial));
       // The memo text follows the name.
-      vz::SetNativeInt(vz::FieldAddress(kNote), static_cast<std::int32_t>(vz::WriteMemoText(NoteOf(serial, name), false)));
+      vz::SetNativeInt(vz::FieldAddress(kNote),
+                       static_cast<std::int32_t>(vz::WriteMemoText(NoteOf(serial, name), false)));
       vz::Replace();
       vz::Unlock();
       ++replaces;
     }
   }
   vz::CloseAll();
-  std::printf("SOAK role=writer id=%d ops=%lld appends=%lld replaces=%lld lockwaits=%lld problems=%d\n", id,
-              appends + replaces, appends, replaces, waits, problems);
+  std::printf(
+      "SOAK role=writer id=%d ops=%lld appends=%lld replaces=%lld lockwaits=%lld problems=%d\n", id,
+      appends + replaces, appends, replaces, waits, problems);
   return problems == 0 ? 0 : 1;
 }
 
@@ -186,12 +201,13 @@ int Reader(const Soak& s, double seconds, int id) {
   std::int64_t lastCount = 0;
   std::vector<std::string> seenNames, seenTexts;
   const auto end = std::chrono::steady_clock::now() +
-                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(seconds));
   while (TimeLeft(end)) {
     const std::int64_t count = vz::RecCount();
     if (count < lastCount)
-      Problem("reader " + std::to_string(id) + ": the count went from " + std::to_string(lastCount) + " to " +
-              std::to_string(count));
+      Problem("reader " + std::to_string(id) + ": the count went from " +
+              std::to_string(lastCount) + " to " + std::to_string(count));
     lastCount = std::max(lastCount, count);
     const unsigned what = rng() % 4;
     if (what < 2) {
@@ -229,13 +245,15 @@ int Reader(const Soak& s, double seconds, int id) {
       (byName ? nameFinds : textFinds)++;
       if (vz::Find(key)) {
         ++found;
-        if (const std::string p = WholeRecordProblem(true); !p.empty()) Problem("reader " + std::to_string(id) + ": " + p);
+        if (const std::string p = WholeRecordProblem(true); !p.empty())
+          Problem("reader " + std::to_string(id) + ": " + p);
       }
     }
   }
   vz::CloseAll();
   std::printf(
-      "SOAK role=reader id=%d ops=%lld walks=%lld walked=%lld namefinds=%lld textfinds=%lld found=%lld "
+      "SOAK role=reader id=%d ops=%lld walks=%lld walked=%lld namefinds=%lld textfinds=%lld "
+      "found=%lld "
       "records=%lld problems=%d\n",
       id, walks + nameFinds + textFinds, walks, walked, nameFinds, textFinds, found,
       static_cast<long long>(lastCount), problems);
@@ -254,12 +272,14 @@ int Check(const Soak& s) {
     f.Open(s.table(), vz::platform::kModeRead);
     f.ReadAt(0, h, sizeof h, got);
     f.Size(size);
-    const std::uint32_t count = h[4] | (h[5] << 8) | (h[6] << 16) | (static_cast<std::uint32_t>(h[7]) << 24);
+    const std::uint32_t count =
+        h[4] | (h[5] << 8) | (h[6] << 16) | (static_cast<std::uint32_t>(h[7]) << 24);
     const std::uint32_t headerLen = h[8] | (h[9] << 8), recordLen = h[10] | (h[11] << 8);
     const std::uint64_t whole = (size - headerLen) / recordLen;
     if (count != whole || (size - headerLen) % recordLen > 1)
-      Problem("the header counts " + std::to_string(count) + " records, the file holds " + std::to_string(whole) +
-              " and " + std::to_string((size - headerLen) % recordLen) + " bytes");
+      Problem("the header counts " + std::to_string(count) + " records, the file holds " +
+              std::to_string(whole) + " and " + std::to_string((size - headerLen) % recordLen) +
+              " bytes");
   }
   vz::Select(1);
   vz::USE(s.table() + " exclusive");
@@ -291,7 +311,8 @@ int Check(const Soak& s) {
     vz::platform::DeleteFile(s.dir + "/fresh.ndx");
   }
   vz::CloseAll();
-  std::printf("SOAK role=check records=%lld problems=%d\n", static_cast<long long>(records), problems);
+  std::printf("SOAK role=check records=%lld problems=%d\n", static_cast<long long>(records),
+              problems);
   return problems == 0 ? 0 : 1;
 }
 
