@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 
@@ -1175,6 +1176,47 @@ int WriteRawRecord(WorkArea& a, std::int64_t n) {
   return rc;
 }
 
+// The bytes of the file from `offset` on, as far as they go (at most
+// `count`), to put back if a change is taken back.
+std::vector<std::uint8_t> BytesAt(WorkArea& a, std::uint64_t offset, std::size_t count) {
+  std::vector<std::uint8_t> bytes(count);
+  std::size_t got = 0;
+  if (a.File.ReadAt(offset, bytes.data(), count, got) != 0) got = 0;
+  bytes.resize(got);
+  return bytes;
+}
+
+// Puts bytes read before a change back at `offset` and cuts the file to
+// `size` when it grew past it; the caches forget what they held. A write
+// that fails here leaves the error of the change as the one reported.
+void PutBack(WorkArea& a, std::uint64_t offset, const std::vector<std::uint8_t>& bytes,
+             std::uint64_t size) {
+  std::uint64_t now = 0;
+  if (a.File.Size(now) == 0 && now > size) a.File.Truncate(std::max<std::uint64_t>(size, offset));
+  if (!bytes.empty()) a.File.WriteAt(offset, bytes.data(), bytes.size());
+  if (a.File.Size(now) == 0 && now > size) a.File.Truncate(size);
+  ForgetCachedRecords(a);
+  a.Cache.Drop();
+}
+
+// Keeps the open indexes in step after a record was written (appended or
+// rewritten). False when they could not be: the indexes were left as they
+// were (the index layer takes its change back), and the caller takes its
+// record back before the error is dispatched.
+bool UpdateIndexes(bool appended, const std::function<void()>& takeBack) {
+  if (!Engine().Index.UpdateKeys) return true;
+  try {
+    Engine().Index.UpdateKeys(appended);
+  } catch (...) {
+    takeBack();
+    throw;
+  }
+  if (Engine().Errors.ErrorCode == 0) return true;
+  takeBack();
+  DispatchPending();
+  return false;
+}
+
 }  // namespace
 
 void Replace() {
@@ -1196,12 +1238,20 @@ void Replace() {
   // The keys of the record as it stands in the file, before it changes.
   if (Engine().Index.StoreKeys) Engine().Index.StoreKeys();
   Pack(*a);
+  // A REPLACE is all or nothing: when the record or a key cannot be
+  // written, the record goes back to what it was.
+  const std::uint64_t offset = RecordOffset(*a, a->RecNo);
+  std::uint64_t size = 0;
+  a->File.Size(size);
+  const std::vector<std::uint8_t> before = BytesAt(*a, offset, a->RecordLen);
+  const auto takeBack = [&] { PutBack(*a, offset, before, size); };
   if (const int rc = WriteRawRecord(*a, a->RecNo); rc != 0) {
+    takeBack();
     SetError(rc, "Record #" + Str(a->RecNo) + " in " + a->FileName + " [REPLACE]");
     return;
   }
   if (a->State < 2) a->State = 2;
-  if (Engine().Index.UpdateKeys) Engine().Index.UpdateKeys(false);
+  UpdateIndexes(false, takeBack);
 }
 
 void Append() {
@@ -1215,22 +1265,48 @@ void Append() {
   RefreshRecCount(*a);
   const std::int64_t n = a->RecCount + 1;
   Pack(*a);
+  // An APPEND is all or nothing: when the record, its end mark, the header
+  // or a key cannot be written (a full disk), the file goes back to what it
+  // was, so that no partial record and no record without its keys stays.
+  const std::uint64_t offset = RecordOffset(*a, n);
+  std::uint64_t size = 0;
+  a->File.Size(size);
+  const std::vector<std::uint8_t> before = BytesAt(*a, offset, a->RecordLen + 1);
+  const std::int64_t recNo = a->RecNo;
+  const bool bof = a->Bof, eof = a->Eof;
+  const std::uint8_t state = a->State;
+  bool counted = false;
+  const auto takeBack = [&] {
+    PutBack(*a, offset, before, size);
+    a->RecCount = n - 1;
+    a->RecNo = recNo;
+    a->Bof = bof;
+    a->Eof = eof;
+    a->State = state;
+    if (counted) WriteHeaderCounts(*a);
+  };
   int rc = WriteRawRecord(*a, n);
   if (rc == 0) {
-    const std::uint8_t eof = 0x1A;
-    rc = a->File.WriteAt(RecordOffset(*a, n + 1), &eof, 1);
+    const std::uint8_t mark = 0x1A;
+    rc = a->File.WriteAt(RecordOffset(*a, n + 1), &mark, 1);
+  }
+  if (rc == 0) {
+    a->RecCount = n;
+    // Other programs that trust the header see the new count at once.
+    if (Shared(*a)) {
+      counted = true;
+      rc = WriteHeaderCounts(*a);
+    }
   }
   if (rc != 0) {
+    takeBack();
     SetError(rc, "Record #" + Str(n) + " in " + a->FileName + " [APPEND]");
     return;
   }
-  a->RecCount = n;
   a->RecNo = n;
   a->Bof = a->Eof = false;
   a->State = 3;
-  // Other programs that trust the header see the new count at once.
-  if (Shared(*a)) WriteHeaderCounts(*a);
-  if (Engine().Index.UpdateKeys) Engine().Index.UpdateKeys(true);
+  UpdateIndexes(true, takeBack);
 }
 
 void AppendBlank() {
@@ -1258,6 +1334,7 @@ void MarkRecord(bool deleted, const char* op) {
   if (Engine().Index.StoreKeys) Engine().Index.StoreKeys();
   const std::uint8_t flag = deleted ? '*' : ' ';
   const std::uint64_t offset = RecordOffset(*a, a->RecNo);
+  const std::uint8_t was = a->RawRec[0];
   if (const int rc = a->File.WriteAt(offset, &flag, 1); rc != 0) {
     SetError(rc, "Record #" + Str(a->RecNo) + " in " + a->FileName + " [" + op + "]");
     return;
@@ -1266,7 +1343,12 @@ void MarkRecord(bool deleted, const char* op) {
   a->RawRec[0] = flag;
   a->Native[0] = deleted;
   if (a->State < 2) a->State = 2;
-  if (Engine().Index.UpdateKeys) Engine().Index.UpdateKeys(false);
+  // When the keys cannot follow, the mark goes back to what it was.
+  UpdateIndexes(false, [&] {
+    if (a->File.WriteAt(offset, &was, 1) == 0) UpdateCaches(*a, offset, &was, 1);
+    a->RawRec[0] = was;
+    a->Native[0] = was == '*';
+  });
 }
 
 }  // namespace
@@ -1284,30 +1366,58 @@ void PACK() {
   }
   std::vector<std::uint8_t> record(a->RecordLen);
   std::int64_t kept = 0;
+  // What the slots from the first removed record on held: a pack that
+  // cannot finish (a write refused) puts them back, and the table is as it
+  // was before.
+  std::int64_t firstGap = 0;
+  std::vector<std::uint8_t> originals;
+  const auto putBack = [&] {
+    for (std::int64_t slot = firstGap; firstGap > 0 && slot <= kept; ++slot) {
+      const std::uint8_t* bytes =
+          originals.data() + static_cast<std::size_t>(slot - firstGap) * a->RecordLen;
+      a->File.WriteAt(RecordOffset(*a, slot), bytes, a->RecordLen);
+    }
+    ForgetCachedRecords(*a);
+    a->Cache.Drop();
+  };
   for (std::int64_t r = 1; r <= a->RecCount; ++r) {
     if (const int rc = ReadRecordBytes(*a, r, record.data()); rc != 0) {
+      putBack();
       SetError(rc, "Record #" + Str(r) + " in " + a->FileName + " [PACK]");
       return;
     }
+    if (firstGap == 0 && record[0] == '*') firstGap = r;
+    if (firstGap > 0) originals.insert(originals.end(), record.begin(), record.end());
     if (record[0] == '*') continue;
     if (++kept == r) continue;
     const std::uint64_t offset = RecordOffset(*a, kept);
     if (const int rc = a->File.WriteAt(offset, record.data(), record.size()); rc != 0) {
+      putBack();
       SetError(rc, "Record #" + Str(kept) + " in " + a->FileName + " [PACK]");
       return;
     }
     UpdateCaches(*a, offset, record.data(), record.size());
   }
+  // The count first: while it cannot be written the records go back.
+  const std::int64_t count = a->RecCount;
+  a->RecCount = kept;
+  if (const int rc = WriteHeaderCounts(*a); rc != 0) {
+    putBack();
+    a->RecCount = count;
+    WriteHeaderCounts(*a);
+    SetError(rc, a->FileName + " [PACK]");
+    return;
+  }
+  // The end mark needs no new space (it lies where a record or the old
+  // mark was); a table cut without it still holds its whole records.
   const std::uint64_t end = RecordOffset(*a, kept + 1);
   const std::uint8_t eof = 0x1A;
-  int rc = a->File.WriteAt(end, &eof, 1);
-  if (rc == 0) rc = a->File.Truncate(end + 1);
+  const bool marked = a->File.WriteAt(end, &eof, 1) == 0;
+  const int rc = a->File.Truncate(marked ? end + 1 : end);
   a->Map.Unmap();  // its pages past the new end are gone
-  a->RecCount = kept;
   ForgetCachedRecords(*a);
   a->Cache.Drop();
   a->State = 2;
-  if (rc == 0) rc = WriteHeaderCounts(*a);
   if (rc != 0) {
     SetError(rc, a->FileName + " [PACK]");
     return;

@@ -424,20 +424,27 @@ std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std:
       DescriptorError(*m, d, 1004, "CreateBlobDescriptor");
       return 0;
     }
-    // The new memo goes at the end, after zero bytes up to a whole block.
+    // The new memo goes at the end, after zero bytes up to a whole block:
+    // the end as it is now that the lock is held (another program may have
+    // added a text while this one waited for the lock).
+    const std::int64_t end = FileSize(*m);
     const std::int64_t bs = m->BlockSize;
-    const std::int64_t next = std::max<std::int64_t>(1, (size + bs - 1) / bs);
+    const std::int64_t next = std::max<std::int64_t>(1, (end + bs - 1) / bs);
     const std::int64_t offset = next * bs;
-    if (offset > size) {
-      std::vector<std::uint8_t> zeros(static_cast<std::size_t>(offset - size), 0);
-      if (const int rc = m->File.WriteAt(static_cast<std::uint64_t>(size), zeros.data(), zeros.size());
+    // A write refused (a full disk) leaves the file as it was.
+    if (offset > end) {
+      std::vector<std::uint8_t> zeros(static_cast<std::size_t>(offset - end), 0);
+      if (const int rc =
+              m->File.WriteAt(static_cast<std::uint64_t>(end), zeros.data(), zeros.size());
           rc != 0) {
+        m->File.Truncate(static_cast<std::uint64_t>(end));
         DescriptorError(*m, d, rc, "CreateBlobDescriptor");
         return 0;
       }
     }
     std::uint8_t head[8] = {0xFF, 0xFF, 0x08, 0x00, 8, 0, 0, 0};
     if (const int rc = m->File.WriteAt(static_cast<std::uint64_t>(offset), head, 8); rc != 0) {
+      m->File.Truncate(static_cast<std::uint64_t>(end));
       DescriptorError(*m, d, rc, "CreateBlobDescriptor");
       return 0;
     }
@@ -543,8 +550,27 @@ std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
   if (d.Conversion == 1) platform::AnsiToOem(bytes.data(), bytes.size());
   WorkArea* a = CurrentTable();
   if (a && a->Encode) a->Encode(bytes.data(), bytes.size());
+  // A write refused (a full disk) takes the whole text back: the file ends
+  // where the text's block began, and the header's next free block is what
+  // it was. The text is at the file's end (one writer at a time).
+  std::uint8_t nextBefore[4] = {};
+  std::size_t nextGot = 0;
+  m->File.ReadAt(0, nextBefore, 4, nextGot);
+  const auto takeBack = [&] {
+    const std::uint64_t start = d.Start - 8;
+    if (nextGot == 4) {
+      // An earlier piece of the text may have moved it past the text's
+      // block already.
+      std::uint8_t next[4];
+      PutU32(next, std::min<std::uint32_t>(U32(nextBefore),
+                                           static_cast<std::uint32_t>(start / m->BlockSize)));
+      m->File.WriteAt(0, next, 4);
+    }
+    m->File.Truncate(start);
+  };
   const std::uint64_t at = d.Start + static_cast<std::uint64_t>(d.Position);
   if (const int rc = m->File.WriteAt(at, bytes.data(), bytes.size()); rc != 0) {
+    takeBack();
     DescriptorError(*m, d, rc == platform::kDiskWriteError ? 1005 : rc, "WriteBlobStream");
     return 0;
   }
@@ -567,6 +593,7 @@ std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
     rc = m->File.WriteAt(0, next, 4);
   }
   if (rc != 0) {
+    takeBack();
     DescriptorError(*m, d, 1005, "WriteBlobStream");
     return 0;
   }

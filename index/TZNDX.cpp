@@ -1182,22 +1182,37 @@ void Reindex() {
   const int order = a.Natural ? 0 : a.LastOrder;
   const std::int64_t recNo = t->RecNo;
   CloseIndexes();
-  for (const Plan& p : plans) {
-    // Every build stands on the record the table stood on (a character
-    // key's length comes from it), not where reopening an order left it.
-    if (recNo >= 1 && recNo <= t->RecCount && t->RecNo != recNo) Dbf4RawGo(recNo);
-    MakeIndex(p.name, p.build);
-    if (Engine().Errors.ErrorCode != 0) return;
-    std::string words = p.name;
-    if (p.build.Unique) words += " UNIQUE";
-    if (p.noCache) words += " NOCACHE";
-    if (p.build.Soundex) words += " SOUNDEX";
-    if (p.build.Descending) words += " DESCENDING";
-    SetIndexTo(words, p.build.Maker, p.order);
-    if (Engine().Errors.ErrorCode != 0) {
-      DispatchPending();
-      return;
+  // Every index is built even when one build fails (a full disk): an index
+  // left from before would no longer match the table. A build that fails
+  // leaves no file; the first failure is reported once all were tried.
+  int firstCode = 0;
+  std::string firstDetail;
+  {
+    const ScopedErrorDispatch quiet(false);
+    for (const Plan& p : plans) {
+      // Every build stands on the record the table stood on (a character
+      // key's length comes from it), not where reopening an order left it.
+      if (recNo >= 1 && recNo <= t->RecCount && t->RecNo != recNo) Dbf4RawGo(recNo);
+      MakeIndex(p.name, p.build);
+      if (Engine().Errors.ErrorCode == 0) {
+        std::string words = p.name;
+        if (p.build.Unique) words += " UNIQUE";
+        if (p.noCache) words += " NOCACHE";
+        if (p.build.Soundex) words += " SOUNDEX";
+        if (p.build.Descending) words += " DESCENDING";
+        SetIndexTo(words, p.build.Maker, p.order);
+      }
+      if (Engine().Errors.ErrorCode != 0 && firstCode == 0) {
+        firstCode = Engine().Errors.ErrorCode;
+        firstDetail = Engine().Errors.ErrorDetail;
+      }
+      ClearError();
     }
+  }
+  if (firstCode != 0) {
+    StoreError(firstCode, firstDetail);
+    DispatchPending();
+    return;
   }
   Set_Order_To(order);
 }
@@ -1442,53 +1457,86 @@ std::int64_t LowestRecordWithKey(IND& x, WorkArea& t, const std::string& key, st
 
 }  // namespace
 
-void AppendNewKey() {
+namespace {
+
+// Keeps every open index of the current area in step with the record at
+// the pointer after it was appended (true) or rewritten (false), all or
+// nothing: the whole change is one change for other programs (one lock of
+// the semaphore), and a change that fails part-way (a write the disk
+// refused) is taken back, so that each index is left as it was. The error
+// is stored, not dispatched.
+void KeepIndexesInStep(bool appended) {
   WorkArea* t = CurrentTable();
   if (!t) return;
   AreaIndexes& a = Here();
-  try {
-    for (int i = 1; i <= kMaxOrders; ++i) {
-      IND* x = a.Opened[static_cast<std::size_t>(i)].get();
-      if (!x) continue;
-      const WriteLock lock(*t);
-      AppendIndex(*x, *t, ComputeKey(*x, t->Oem), t->RecNo);
-      // The table's record count, kept in the anchor, changed: the anchor
-      // is written when the index closes.
-      x->AnchorChanged = true;
+  if (!a.Any()) return;
+  // The key a rewritten record has in an index now, and the one it had.
+  const auto keys = [t](IND& x) {
+    std::string key = ComputeKey(x, t->Oem), old = x.CurKey;
+    if (x.CharKey) {
+      key = FitKey(key, x.Anchor.KeyLen());
+      old = FitKey(old, x.Anchor.KeyLen());
     }
-    if (IND* c = Controlling()) c->Bof = c->Eof = false;
+    return std::make_pair(key, old);
+  };
+  if (!appended) {
+    // Nothing to change (and nothing for other programs to learn) when no
+    // key moved.
+    bool moved = false;
+    for (int i = 1; i <= kMaxOrders && !moved; ++i)
+      if (IND* x = a.Opened[static_cast<std::size_t>(i)].get()) {
+        const auto [key, old] = keys(*x);
+        moved = key != old;
+      }
+    if (!moved) return;
+  }
+  try {
+    const WriteLock whole(*t);
+    IndexJournal journal(a);
+    try {
+      for (int i = 1; i <= kMaxOrders; ++i) {
+        IND* x = a.Opened[static_cast<std::size_t>(i)].get();
+        if (!x) continue;
+        if (appended) {
+          AppendIndex(*x, *t, ComputeKey(*x, t->Oem), t->RecNo);
+          // The table's record count, kept in the anchor, changed: the
+          // anchor is written when the index closes.
+          x->AnchorChanged = true;
+          continue;
+        }
+        const auto [key, old] = keys(*x);
+        if (old == key) continue;
+        const bool held = RemoveEntry(*x, *t, old, t->RecNo);
+        if (held && x->Anchor.Unique()) {
+          // The record leaves a key of a UNIQUE index: the next record that
+          // has that key takes its place, as in a build.
+          if (const std::int64_t next = LowestRecordWithKey(*x, *t, old, t->RecNo); next != 0)
+            AppendIndex(*x, *t, old, next);
+        }
+        AppendIndex(*x, *t, key, t->RecNo);
+      }
+      // A key expression that failed has reported already.
+      if (Engine().Errors.ErrorCode != 0) throw IndexFailure{};
+    } catch (...) {
+      journal.TakeBack();
+      throw;
+    }
+    if (appended)
+      if (IND* c = Controlling()) c->Bof = c->Eof = false;
   } catch (const IndexFailure&) {
-    DispatchPending();
   }
 }
 
+}  // namespace
+
+void AppendNewKey() {
+  KeepIndexesInStep(true);
+  DispatchPending();
+}
+
 void CompareKeys() {
-  WorkArea* t = CurrentTable();
-  if (!t) return;
-  AreaIndexes& a = Here();
-  try {
-    for (int i = 1; i <= kMaxOrders; ++i) {
-      IND* x = a.Opened[static_cast<std::size_t>(i)].get();
-      if (!x) continue;
-      std::string key = ComputeKey(*x, t->Oem);
-      if (x->CharKey) key = FitKey(key, x->Anchor.KeyLen());
-      std::string old = x->CurKey;
-      if (x->CharKey) old = FitKey(old, x->Anchor.KeyLen());
-      if (old == key) continue;
-      // One change of the index for other programs: its steps under one lock.
-      const WriteLock lock(*t);
-      const bool held = RemoveEntry(*x, *t, old, t->RecNo);
-      if (held && x->Anchor.Unique()) {
-        // The record leaves a key of a UNIQUE index: the next record that
-        // has that key takes its place, as in a build.
-        if (const std::int64_t next = LowestRecordWithKey(*x, *t, old, t->RecNo); next != 0)
-          AppendIndex(*x, *t, old, next);
-      }
-      AppendIndex(*x, *t, key, t->RecNo);
-    }
-  } catch (const IndexFailure&) {
-    DispatchPending();
-  }
+  KeepIndexesInStep(false);
+  DispatchPending();
 }
 
 // --- Hooks ---------------------------------------------------------------------------
@@ -1574,9 +1622,10 @@ void HookSemaphore(bool begin) {
   }
 }
 
+// The table layer dispatches the error itself, after it has taken its
+// record back.
 void HookUpdateKeys(bool appended) {
-  if (appended) AppendNewKey();
-  else CompareKeys();
+  KeepIndexesInStep(appended);
 }
 
 void HookRebuild() {

@@ -30,6 +30,7 @@ void IndexState::Reset() {
   Progress = BuildProgress{};
   RunItems = kDefaultRunItems;
   Opening = nullptr;
+  Journal = nullptr;
 }
 
 namespace {
@@ -260,7 +261,69 @@ void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
   }
 }
 
+// --- Journal -------------------------------------------------------------------------
+
+IndexJournal::IndexJournal(AreaIndexes& area) : area_(area), outer_(IndexEngine().Journal) {
+  for (auto& slot : area.Opened) {
+    if (!slot) continue;
+    Saved s;
+    s.Index = slot.get();
+    s.Anchor = slot->Anchor;
+    s.AnchorChanged = slot->AnchorChanged;
+    s.CurKey = slot->CurKey;
+    slot->File.Size(s.FileSize);
+    s.Blocks = slot->Blocks;
+    saved_.push_back(std::move(s));
+  }
+  IndexEngine().Journal = this;
+}
+
+IndexJournal::~IndexJournal() {
+  IndexEngine().Journal = outer_;
+}
+
+void IndexJournal::Keep(IND& x, std::int32_t n) {
+  for (Saved& s : saved_) {
+    if (s.Index != &x) continue;
+    if (static_cast<std::uint64_t>(n) * kNodeSize >= s.FileSize) return;  // new: the cut takes it
+    for (const auto& kept : s.Images)
+      if (kept.first == n) return;
+    std::array<std::uint8_t, kNodeSize> image{};
+    std::size_t got = 0;
+    x.File.ReadAt(static_cast<std::uint64_t>(n) * kNodeSize, image.data(), kNodeSize, got);
+    s.Images.emplace_back(n, image);
+    return;
+  }
+}
+
+bool IndexJournal::TakeBack() {
+  bool ok = true;
+  for (Saved& s : saved_) {
+    IND& x = *s.Index;
+    for (auto it = s.Images.rbegin(); it != s.Images.rend(); ++it) {
+      const std::uint64_t at = static_cast<std::uint64_t>(it->first) * kNodeSize;
+      const std::uint64_t len = std::min<std::uint64_t>(kNodeSize, s.FileSize - at);
+      if (x.File.WriteAt(at, it->second.data(), static_cast<std::size_t>(len)) != 0) ok = false;
+    }
+    std::uint64_t size = 0;
+    if (x.File.Size(size) == 0 && size > s.FileSize && x.File.Truncate(s.FileSize) != 0) ok = false;
+    x.Anchor = s.Anchor;
+    x.AnchorChanged = s.AnchorChanged;
+    x.CurKey = s.CurKey;
+    x.Blocks = s.Blocks;
+    x.Path.clear();
+    x.Positioned = false;
+    // Nodes read or written during the change are no longer what the file
+    // holds.
+    if (area_.Cache.owner == x.Order) {
+      for (NodeCache::Slot& slot : area_.Cache.Slots) slot.used = slot.modified = false;
+    }
+  }
+  return ok;
+}
+
 void SeekAndWrite(IND& x, std::int32_t n, const std::uint8_t* image) {
+  if (IndexJournal* j = IndexEngine().Journal) j->Keep(x, n);
   std::array<std::uint8_t, kNodeSize> out;
   std::memcpy(out.data(), image, kNodeSize);
   out[2] = out[3] = 0;
@@ -294,6 +357,7 @@ void WriteAnchorNode(IND& x, WorkArea& table) {
   std::string name = platform::NameOf(table.FileName).substr(0, 12);
   if (table.Oem) name = platform::AnsiToOem(name);
   std::memcpy(block.data() + 496, name.data(), name.size());
+  if (IndexJournal* j = IndexEngine().Journal) j->Keep(x, 0);
   const int rc = x.File.WriteAt(0, block.data(), kNodeSize);
   if (rc != 0) IndexRaise(rc, "Error writing index file: " + x.Name + " [WriteAnchorNode]");
   if (IndexEngine().Settings.Flush) x.File.Commit();
@@ -482,18 +546,39 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
   if (act == "LOCKSEMAPHORE") {
     ++s.Locks;
     if (s.Locks > 1) return false;
-    LockWithRetries(s, kIndexLock, action, false);
-    const std::uint32_t counter = ReadCounter(s, action);
-    WriteCounter(s, 4, (counter | 1), action);
+    std::uint32_t counter = 0;
+    bool locked = false;
+    try {
+      LockWithRetries(s, kIndexLock, action, false);
+      locked = true;
+      counter = ReadCounter(s, action);
+      WriteCounter(s, 4, (counter | 1), action);
+    } catch (const IndexFailure&) {
+      // Nothing was changed: the lock is not kept (other programs would
+      // wait for it), and the next change takes it anew.
+      --s.Locks;
+      if (locked) s.File.Unlock(kIndexLock, 1);
+      throw;
+    }
     return counter != s.SeenCounter && !(counter & 1) && counter != (s.SeenCounter | 1);
   }
   if (act == "UNLOCKSEMAPHORE") {
     if (s.Locks <= 0) IndexRaise(1202, "Unbalanced Lock/Unlock for semaphore file: " + s.Name);
     --s.Locks;
     if (s.Locks > 0) return false;
-    const std::uint32_t counter = ReadCounter(s, action);
+    // The change is made. The lock is given up whatever happens to the
+    // counter: a counter that cannot be read or written (a full disk, a
+    // failing device) stays odd, and other programs take an odd counter
+    // they did not see before for a change too.
+    std::uint8_t b[4] = {};
+    std::size_t got = 0;
+    std::uint32_t counter = s.SeenCounter;
+    if (s.File.ReadAt(4, b, 4, got) == 0 && got == 4) counter = U32(b);
     const std::uint32_t next = (counter | 1) + 1;
-    WriteCounter(s, 4, next, action);
+    if (s.File.Writable()) {
+      PutU32(b, next);
+      s.File.WriteAt(4, b, 4);
+    }
     s.SeenCounter = next;
     Unlock(s, kIndexLock, action);
     return false;
@@ -790,9 +875,12 @@ struct TablePosition {
   explicit TablePosition(WorkArea& t) : table(t), recNo(t.RecNo), eof(t.Eof), bof(t.Bof) {}
   ~TablePosition() {
     ScopedErrorDispatch quiet(false);
+    // The build's error, stored to be dispatched at its end, must outlive
+    // the move back (a GO clears the error state on entry).
     const std::uint16_t code = Engine().Errors.ErrorCode;
     const std::string detail = Engine().Errors.ErrorDetail;
     const std::uint16_t message = Engine().Errors.MessageCode;
+    const bool undispatched = Engine().Errors.Undispatched;
     if (recNo >= 1 && recNo <= table.RecCount && !eof) {
       if (GetDbfRecord(table, recNo)) Unpack(table);
     } else {
@@ -806,6 +894,7 @@ struct TablePosition {
     Engine().Errors.ErrorCode = code;
     Engine().Errors.ErrorDetail = detail;
     Engine().Errors.MessageCode = message;
+    Engine().Errors.Undispatched = undispatched;
   }
   WorkArea& table;
   std::int64_t recNo;
@@ -822,6 +911,9 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     return;
   }
   const std::string suffix = " [MakeIndex(<...>," + trimmed + ")]";
+  // The file this build made: a build that fails removes it, so that no
+  // half-written index is left for a later open to trust.
+  std::string made;
   try {
     WorkArea* table = CurrentTable();
     if (!table) IndexRaise(215, "database not open attempting to index to" + trimmed + "." + suffix);
@@ -851,6 +943,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     if (!table->Exclusive) platform::DeleteFile(name);
     if (const int rc = x.File.Create(name, platform::kModeReadWrite); rc != 0)
       IndexRaise(rc, "File not open" + name + suffix);
+    made = name;
     // The anchor: type, compare routine, key length.
     x.Anchor.SetRoot(1);
     x.Anchor.SetNextFree(2);
@@ -874,6 +967,9 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
         const std::string key = ComputeKey(x, table->Oem);
         if (Engine().Errors.ErrorCode != 0) throw IndexFailure{};
         keyLen = static_cast<int>(key.size());
+        // An empty table has no record to measure (TRIM of a blank field is
+        // empty): the most the expression can hold serves.
+        if (records == 0 && x.Expr) keyLen = std::max(keyLen, x.Expr->TextWidth());
       }
     }
     if (keyLen < 1 || keyLen > 100) IndexRaise(266, "Incorrect key length: Must be 1 to 100." + suffix);
@@ -912,6 +1008,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     WriteAnchorNode(x, *table);
     if (const int rc = x.File.Close(); rc != 0) IndexRaise(rc, "Error writing index file: " + x.Name + suffix);
   } catch (const IndexFailure&) {
+    if (!made.empty()) platform::DeleteFile(made);
     DispatchPending();
   }
 }

@@ -200,6 +200,42 @@ struct BuildProgress {
   int Steps = 0;
 };
 
+// What one change of a table's indexes overwrote, so that a change cut
+// short by a failed write (a full disk, a failing device) can be taken back
+// and leave every index as it was. While a journal is active, the first
+// write of each node and of the anchor keeps the block as the file held it;
+// nodes past the file's end were new and go with a cut of the file.
+class IndexJournal {
+ public:
+  // Starts keeping the open indexes of a work area (their anchors as held
+  // in memory and the sizes of their files).
+  explicit IndexJournal(AreaIndexes& area);
+  ~IndexJournal();
+  IndexJournal(const IndexJournal&) = delete;
+  IndexJournal& operator=(const IndexJournal&) = delete;
+
+  // Called before block n of x is written.
+  void Keep(IND& x, std::int32_t n);
+  // Writes back every kept block, cuts every file to its former size and
+  // puts the anchors held in memory back. False when a write back failed
+  // (the error state is not touched either way).
+  bool TakeBack();
+
+ private:
+  struct Saved {
+    IND* Index = nullptr;
+    NdxAnchor Anchor;
+    bool AnchorChanged = false;
+    std::string CurKey;
+    std::uint64_t FileSize = 0;
+    std::uint64_t Blocks = 0;
+    std::vector<std::pair<std::int32_t, std::array<std::uint8_t, kNodeSize>>> Images;
+  };
+  AreaIndexes& area_;
+  std::vector<Saved> saved_;
+  IndexJournal* outer_ = nullptr;
+};
+
 // The index layer's state, kept in the engine context's extension slot.
 struct IndexState : ContextExtension {
   // The expressions AssignExpr handed out and ReleaseExpr did not take back
@@ -214,6 +250,8 @@ struct IndexState : ContextExtension {
   // The index whose open is positioning the table (its key check is the
   // open's own), or null.
   const IND* Opening = nullptr;
+  // The journal of the index change under way, or null.
+  IndexJournal* Journal = nullptr;
 
   static constexpr std::size_t kDefaultRunItems = 8189;
   // Drops every open index (nothing is written) and puts the settings back.

@@ -722,7 +722,89 @@ class ExprCompiler {
         break;
       default: out_.width_ = single ? lastField_.len : 0; break;
     }
+    out_.textWidth_ = type == kTypeC ? (single ? lastField_.len : TextWidth()) : 0;
     out_.pool_.assign(pool_, '\0');
+  }
+
+  // The most characters a text result can have, read off the code: fields
+  // and literals have theirs, TRIM, UPPER and their kin keep their
+  // argument's, a sum adds, LEFT, SUBSTR, SPACE and STR with constant counts
+  // have those. 0 when the code holds anything else.
+  int TextWidth() const {
+    struct Value {
+      int width = -1;  // -1: not a text of known width
+      double number = 0;
+      bool constant = false;
+    };
+    std::vector<Value> stack;
+    auto pop = [&stack]() {
+      Value v = stack.back();
+      stack.pop_back();
+      return v;
+    };
+    for (const ExprInstr& in : out_.code_) {
+      Value v;
+      switch (in.op) {
+        case kOpEnd: continue;
+        case kOpConstC: v.width = static_cast<int>(in.text.size()); break;
+        case kOpConstN:
+          v.number = in.number;
+          v.constant = true;
+          break;
+        case kOpFieldC: {
+          const WorkArea* w =
+              in.area >= 1 && in.area <= kMaxAreas ? Engine().Areas.Slot[in.area].get() : nullptr;
+          if (!w || in.field < 1 || in.field > w->FieldCount) return 0;
+          v.width = w->Fields[static_cast<std::size_t>(in.field - 1)].Len;
+          break;
+        }
+        case kOpFieldN:
+        case kOpFieldL:
+        case kOpFieldD: break;
+        case kOpAddCC:
+        case kOpSubCC: {
+          if (stack.size() < 2) return 0;
+          const Value b = pop(), a = pop();
+          if (a.width < 0 || b.width < 0) return 0;
+          v.width = a.width + b.width;
+          break;
+        }
+        default: {
+          if (in.op <= kOpFunction || stack.size() < static_cast<std::size_t>(in.argc)) return 0;
+          std::vector<Value> args(stack.end() - in.argc, stack.end());
+          stack.resize(stack.size() - static_cast<std::size_t>(in.argc));
+          const auto count = [&](std::size_t i, int otherwise) {
+            return i < args.size() && args[i].constant
+                       ? std::max(0, static_cast<int>(args[i].number))
+                       : otherwise;
+          };
+          switch (in.op - kOpFunction) {
+            case kTrim:
+            case kLtrim:
+            case kRtrim:
+            case kUpper:
+            case kLower:
+              if (args.empty()) return 0;
+              v.width = args[0].width;
+              break;
+            case kLeft:
+            case kRight:
+            case kSubstr:
+              if (args.empty() || args[0].width < 0) return 0;
+              v.width = std::min(args[0].width, count(args.size() - 1, args[0].width));
+              if (in.op - kOpFunction == kSubstr && args.size() < 3) v.width = args[0].width;
+              break;
+            case kSpace: v.width = count(0, -1); break;
+            case kStr: v.width = count(1, 10); break;
+            case kDtos: v.width = 8; break;
+            default: return 0;
+          }
+          if (v.width < 0) return 0;
+        }
+      }
+      stack.push_back(v);
+    }
+    return stack.size() == 1 && stack.back().width > 0 ? stack.back().width : 0;
   }
 
   CompiledExpr& out_;

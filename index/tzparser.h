@@ -51,6 +51,10 @@ class CompiledExpr {
   char ResultType() const { return expr::TypeLetter(resultType_); }
   int ResultTypeCode() const { return resultType_; }
   int Width() const { return width_; }
+  // The most characters a text result can have (a field's length for
+  // TRIM(NAME)), 0 when that cannot be told from the code or the result is
+  // no text. Width() is 0 for every text but a plain field.
+  int TextWidth() const { return textWidth_; }
   int Decimals() const { return decimals_; }
   std::size_t PoolSize() const { return pool_.size(); }
   const std::vector<ExprInstr>& Code() const { return code_; }
@@ -83,6 +87,7 @@ class CompiledExpr {
   std::string source_;
   int resultType_ = 0;
   int width_ = 0;
+  int textWidth_ = 0;
   int decimals_ = 0;
   std::vector<ExprInstr> code_;
   std::vector<char> pool_;

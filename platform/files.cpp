@@ -191,9 +191,58 @@ int File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count, std::siz
   return kOk;
 }
 
+namespace {
+
+struct WriteFaultState {
+  bool counting = false;
+  std::int64_t nth = 0;
+  int err = 0;
+  bool persistent = false;
+  std::int64_t count = 0;
+  bool hit = false;
+};
+
+WriteFaultState& TheWriteFault() {
+  static WriteFaultState state;
+  return state;
+}
+
+// Counts a write; the errno value it must fail with, or 0.
+int InjectedWriteError() {
+  WriteFaultState& f = TheWriteFault();
+  if (!f.counting) return 0;
+  ++f.count;
+  if (f.nth <= 0 || f.count < f.nth || (f.count > f.nth && !f.persistent)) return 0;
+  f.hit = true;
+  return f.err;
+}
+
+}  // namespace
+
+void SetWriteFault(std::int64_t nth, int err, bool persistent) {
+  TheWriteFault() = WriteFaultState{true, nth, err, persistent, 0, false};
+}
+
+void ClearWriteFault() {
+  TheWriteFault() = WriteFaultState{};
+}
+
+std::int64_t WritesCounted() {
+  return TheWriteFault().count;
+}
+
+bool WriteFaultHit() {
+  return TheWriteFault().hit;
+}
+
 int File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
   if (fd_ < 0) return kFileNotOpen;
   if (!Writable()) return kAccessDenied;
+  if (const int err = InjectedWriteError(); err != 0) {
+    if (count / 2 > 0 && offset <= static_cast<std::uint64_t>(INT64_MAX))
+      (void)!::pwrite(fd_, buffer, count / 2, static_cast<off_t>(offset));
+    return err == EBADF ? kAccessDenied : kDiskWriteError;
+  }
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) return kDiskWriteError;
   const auto* p = static_cast<const char*>(buffer);
   std::size_t done = 0;

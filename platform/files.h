@@ -151,6 +151,22 @@ class TempFile {
   std::string name_;
 };
 
+// A test hook that makes writes fail as a full disk or a failing device
+// does. Once set, every File::WriteAt of the process is counted; the `nth`
+// (from 1) fails with the errno value `err` after writing the first half of
+// its bytes (a full disk takes what fits), and so does every one after it
+// when `persistent` is true. An `nth` of 0 only
+// counts. Making a file shorter (Truncate) is not a write: it needs no
+// space and is how a failed write is taken back. Not for threads: the
+// engine is single-threaded.
+void SetWriteFault(std::int64_t nth, int err, bool persistent = false);
+// Writes go through again; the count stops.
+void ClearWriteFault();
+// The writes counted since SetWriteFault.
+std::int64_t WritesCounted();
+// Whether a set fault has failed a write since SetWriteFault.
+bool WriteFaultHit();
+
 // The folder of the running program's own file, with its trailing "/".
 std::string ProgramDirectory();
 

@@ -160,6 +160,64 @@ TEST_F(NdxCliTest, AnIndexOnTrimmedNamesIsWalkedAndSearched) {
   }
 }
 
+// An index of an empty table: a character key's length comes from what
+// the expression can hold (there is no record to measure, and TRIM of a
+// blank name is empty); where that cannot be told, the build fails with
+// its code as the tool's exit status and leaves no file behind.
+TEST_F(NdxCliTest, AnEmptyTableTakesTheKeyLengthFromTheExpression) {
+  const std::string empty = dir_.File("empty.dbf");
+  const auto makeEmpty = [&] {
+    test::DbfBuilder b;
+    b.Field("CHEATNAME", 'C', 35);
+    b.Write(empty);
+  };
+  struct Case {
+    const char* expression;
+    int keyLength;  // 0: cannot be told
+  };
+  const Case cases[] = {{"TRIM(CHEATNAME)", 35},           {"UPPER(TRIM(CHEATNAME))", 35},
+                        {"LEFT(CHEATNAME,5)+'x'", 6},      {"SUBSTR(CHEATNAME,2,4)", 4},
+                        {"TRIM(CHEATNAME)+CHEATNAME", 70}, {"IIF(.T.,TRIM(CHEATNAME),'a')", 0}};
+  const std::string ndx = dir_.File("e.ndx");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expression);
+    makeEmpty();
+    std::filesystem::remove(ndx);
+    std::string err;
+    const int status = RunTool(
+        "index " + ShellQuote(empty) + " " + ShellQuote(c.expression) + " " + ShellQuote(ndx),
+        nullptr, &err);
+    if (c.keyLength == 0) {
+      EXPECT_EQ(status, 266 % 256) << err;
+      EXPECT_NE(err.find("Error # 266"), std::string::npos) << err;
+      EXPECT_FALSE(std::filesystem::exists(ndx)) << "a failed build left its file";
+      continue;
+    }
+    ASSERT_EQ(status, 0) << err;
+    test::NdxCheckOptions o;
+    o.Records = 0;
+    const test::NdxReport built = test::CheckNdxFile(ndx, o);
+    EXPECT_TRUE(built.Ok()) << built.Text();
+    EXPECT_EQ(built.KeyLen, c.keyLength);
+    // Names appended through it land where a build puts them.
+    for (const char* name : {"Doom", "Hexen", "Abuse"})
+      ASSERT_EQ(RunTool("append " + ShellQuote(empty) + " CHEATNAME=" + name + " --index " +
+                            ShellQuote(ndx),
+                        nullptr, &err),
+                0)
+          << err;
+    const test::NdxReport after = test::CheckNdxFile(ndx);
+    EXPECT_TRUE(after.Ok()) << after.Text();
+    ASSERT_EQ(RunTool("index " + ShellQuote(empty) + " " + ShellQuote(c.expression) + " " +
+                          Ndx("fresh.ndx"),
+                      nullptr, &err),
+              0)
+        << err;
+    EXPECT_EQ(after.Records(), test::CheckNdxFile(dir_.File("fresh.ndx")).Records());
+    EXPECT_EQ(after.Records().size(), 3u);
+  }
+}
+
 // A table cut short under its index (60 records, then 20): the entries of
 // the records that are gone end a walk and a search with the engine's
 // damaged-index error naming the index, never with a short list or a

@@ -149,3 +149,45 @@ TEST(Files, DeleteAndFreeSpace) {
 
 }  // namespace
 }  // namespace vz::platform
+
+namespace vz::platform {
+namespace {
+
+// The write-fault hook: the chosen write fails with the code of its errno
+// after half its bytes, once or from then on; truncation is never counted.
+TEST(Files, WriteFaultHookFailsTheChosenWrites) {
+  test::TempDir dir;
+  File f;
+  ASSERT_EQ(f.Create(dir.File("w.bin"), kModeReadWrite), 0);
+  SetWriteFault(2, ENOSPC);
+  EXPECT_EQ(f.WriteAt(0, "abcd", 4), 0);
+  EXPECT_EQ(f.WriteAt(4, "efgh", 4), kDiskWriteError);
+  EXPECT_TRUE(WriteFaultHit());
+  EXPECT_EQ(f.WriteAt(4, "EFGH", 4), 0);  // once only
+  EXPECT_EQ(f.Truncate(6), 0);
+  EXPECT_EQ(WritesCounted(), 3);
+  std::uint64_t size = 0;
+  f.Size(size);
+  EXPECT_EQ(size, 6u);
+
+  SetWriteFault(1, EIO, true);
+  EXPECT_EQ(f.WriteAt(0, "xxxxxxxx", 8), kDiskWriteError);
+  EXPECT_EQ(f.WriteAt(0, "y", 1), kDiskWriteError);
+  char buf[8] = {};
+  std::size_t got = 0;
+  f.ReadAt(0, buf, 8, got);
+  EXPECT_EQ(std::string(buf, got), "xxxxEF");  // half of the failed write landed
+  ClearWriteFault();
+  EXPECT_FALSE(WriteFaultHit());
+  EXPECT_EQ(f.WriteAt(0, "z", 1), 0);
+  EXPECT_EQ(WritesCounted(), 0);  // not counting any more
+
+  SetWriteFault(0, ENOSPC);  // counting only
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(f.WriteAt(0, "q", 1), 0);
+  EXPECT_EQ(WritesCounted(), 5);
+  EXPECT_FALSE(WriteFaultHit());
+  ClearWriteFault();
+}
+
+}  // namespace
+}  // namespace vz::platform

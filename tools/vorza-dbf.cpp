@@ -931,7 +931,10 @@ const Command kCommands[] = {
     {"grep", "usage: vorza-dbf grep TABLE TEXT [--index NDX] [--names]\n"
              "  Every live record whose memo text holds TEXT (with --names: or whose\n"
              "  name does), letter case and accents not counting, as list writes it,\n"
-             "  in record-number order or in the order of NDX.\n",
+             "  in record-number order or in the order of NDX.\n"
+             "\n"
+             "  --index NDX  in the order of the index NDX\n"
+             "  --names      the names are searched as well as the texts\n",
      RunGrep},
     {"memo", "usage: vorza-dbf memo TABLE RECNO [FIELD] [--raw]\n"
              "  The memo text of record RECNO (the first memo field unless FIELD).\n"
