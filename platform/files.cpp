@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -455,6 +456,35 @@ void TempFile::Remove() {
     ::unlink(name_.c_str());
     name_.clear();
   }
+}
+
+MemoryFile::~MemoryFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int MemoryFile::Create(const std::string& label) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = ::memfd_create(label.c_str(), MFD_CLOEXEC);
+  if (fd_ < 0) {
+    path_.clear();
+    return DosErrorFromErrno(errno);
+  }
+  path_ = "/proc/self/fd/" + std::to_string(fd_);
+  return kOk;
+}
+
+int MemoryFile::Assign(const void* data, std::size_t size) {
+  if (fd_ < 0) return kFileNotOpen;
+  if (::ftruncate(fd_, 0) != 0) return DosErrorFromErrno(errno);
+  const auto* p = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(fd_, p + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return kDiskWriteError;
+    done += static_cast<std::size_t>(n);
+  }
+  return kOk;
 }
 
 }  // namespace vz::platform

@@ -151,6 +151,32 @@ class TempFile {
   std::string name_;
 };
 
+// A file held in memory only (memfd_create): it lies in no folder and goes
+// when the object dies. Path() names it for the normal open path
+// (/proc/self/fd/N), so File::Open reaches it as any other file, with its
+// own open modes, sharing locks and byte-range locks; a symbolic link to
+// Path() makes it appear under a name of the caller's choosing (a table
+// and its memo file side by side, say).
+class MemoryFile {
+ public:
+  MemoryFile() = default;
+  ~MemoryFile();
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+
+  // Makes a new, empty file; `label` only names it in /proc/self/fd.
+  // Returns 0 or a DOS-style code.
+  int Create(const std::string& label);
+  // Replaces the whole content with `size` bytes. Returns 0 or a code.
+  int Assign(const void* data, std::size_t size);
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
 // The folder of the running program's own file, with its trailing "/".
 std::string ProgramDirectory();
 

@@ -147,5 +147,60 @@ TEST(Files, DeleteAndFreeSpace) {
   EXPECT_EQ(ProgramDirectory().back(), '/');
 }
 
+TEST(Files, MemoryFilesOpenAsFilesUnderAnyName) {
+  test::TempDir dir;
+  const std::string link = dir.File("fz.dbf");
+  std::string path;
+  {
+    MemoryFile m;
+    EXPECT_FALSE(m.IsOpen());
+    EXPECT_EQ(m.Assign("x", 1), kFileNotOpen);
+    ASSERT_EQ(m.Create("fz.dbf"), 0);
+    path = m.Path();
+    ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+    EXPECT_TRUE(FileExists(link));
+    EXPECT_EQ(ResolveFileName(link), link);
+    // Contents of several sizes, each replacing the whole of the one
+    // before, read back through the name and through the path.
+    for (std::size_t size : {std::size_t{70000}, std::size_t{0}, std::size_t{3}, std::size_t{513}}) {
+      std::string bytes(size, '\0');
+      for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + size);
+      ASSERT_EQ(m.Assign(bytes.data(), bytes.size()), 0);
+      for (const std::string& name : {link, path}) {
+        File f;
+        ASSERT_EQ(f.Open(name, kModeShared), 0) << name;
+        std::uint64_t got = 0;
+        EXPECT_EQ(f.Size(got), 0);
+        EXPECT_EQ(got, size);
+        std::string back(size + 10, '?');
+        std::size_t n = 0;
+        EXPECT_EQ(f.ReadAt(0, back.data(), back.size(), n), 0);
+        EXPECT_EQ(back.substr(0, n), bytes);
+      }
+    }
+    // Each open is a file of its own: sharing and byte-range locks hold
+    // between two opens as between two opens of a file on disk.
+    File a, b;
+    ASSERT_EQ(a.Open(link, kModeExclusive), 0);
+    EXPECT_EQ(b.Open(path, kModeShared), kSharingViolation);
+    a.Close();
+    ASSERT_EQ(a.Open(link, kModeShared), 0);
+    ASSERT_EQ(b.Open(link, kModeShared), 0);
+    ASSERT_EQ(a.Lock(100, 1), 0);
+    EXPECT_EQ(b.Lock(100, 1), kLockViolation);
+    EXPECT_TRUE(b.IsRangeLockedByOther(100, 1));
+    // What is written through an open is the file's content.
+    EXPECT_EQ(a.WriteAt(0, "ABC", 3), 0);
+    char head[3] = {};
+    std::size_t n = 0;
+    EXPECT_EQ(b.ReadAt(0, head, 3, n), 0);
+    EXPECT_EQ(std::string(head, n), "ABC");
+  }
+  // Gone with its object: the name leads nowhere.
+  EXPECT_FALSE(FileExists(link));
+  File f;
+  EXPECT_NE(f.Open(link, kModeRead), 0);
+}
+
 }  // namespace
 }  // namespace vz::platform
