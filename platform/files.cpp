@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vz::platform {
@@ -276,6 +277,25 @@ bool File::IsRangeLockedByOther(std::uint64_t offset, std::uint64_t length) {
   fl.l_len = static_cast<off_t>(length);
   if (fcntl(fd_, F_OFD_GETLK, &fl) != 0) return false;
   return fl.l_type != F_UNLCK;
+}
+
+namespace {
+
+RetryPause& TheRetryPause() {
+  static RetryPause pause;
+  return pause;
+}
+
+}  // namespace
+
+RetryPause SetRetryPause(RetryPause pause) { return std::exchange(TheRetryPause(), std::move(pause)); }
+
+void PauseBeforeRetry(std::chrono::milliseconds duration) {
+  if (TheRetryPause()) {
+    TheRetryPause()(duration);
+    return;
+  }
+  std::this_thread::sleep_for(duration);
 }
 
 bool FileExists(const std::string& path) {

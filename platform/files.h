@@ -20,8 +20,10 @@
 // part of this program does.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace vz::platform {
@@ -104,6 +106,14 @@ class File {
   int fd_ = -1;
   int mode_ = 0;
 };
+
+// The wait before an operation that met another program's lock (or a
+// record another program is writing) is tried again. The default sleeps
+// for the duration; a process that knows nobody shares its files (a fuzz
+// target) may install one that returns at once. Returns the one before.
+using RetryPause = std::function<void(std::chrono::milliseconds)>;
+RetryPause SetRetryPause(RetryPause pause);
+void PauseBeforeRetry(std::chrono::milliseconds duration);
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);

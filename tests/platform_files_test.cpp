@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
+#include <vector>
 
 #include "platform/files.h"
 #include "tests/support/DbfBuilder.h"
@@ -200,6 +202,22 @@ TEST(Files, MemoryFilesOpenAsFilesUnderAnyName) {
   EXPECT_FALSE(FileExists(link));
   File f;
   EXPECT_NE(f.Open(link, kModeRead), 0);
+}
+
+// The pause before a retry is the installed one, or a sleep of its length.
+TEST(Files, RetryPauses) {
+  std::vector<std::chrono::milliseconds> seen;
+  const RetryPause previous = SetRetryPause([&](std::chrono::milliseconds d) { seen.push_back(d); });
+  const auto start = std::chrono::steady_clock::now();
+  PauseBeforeRetry(std::chrono::milliseconds(5000));
+  PauseBeforeRetry(std::chrono::milliseconds(7));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4000));
+  EXPECT_EQ(seen, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(5000), std::chrono::milliseconds(7)}));
+  EXPECT_TRUE(SetRetryPause(previous));
+  const auto slept = std::chrono::steady_clock::now();
+  PauseBeforeRetry(std::chrono::milliseconds(30));
+  EXPECT_GE(std::chrono::steady_clock::now() - slept, std::chrono::milliseconds(30));
+  EXPECT_EQ(seen.size(), 2u);
 }
 
 }  // namespace
