@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/Dbf4.h"
 #include "engine/TZCommon.h"
@@ -73,7 +73,7 @@ void KeepInStep(std::int64_t count) {
   }
 }
 
-void OpenAndWalk(const std::string& table, const std::string& ndx, bool reader) {
+void OpenAndWalk(const std::string& table, const std::string& ndx, std::string_view input, bool reader) {
   fuzz::ResetEngine();
   // The reader opens read-only; the walk below goes on with the default.
   std::optional<ScopedSetting<int>> readOnly;
@@ -94,8 +94,7 @@ void OpenAndWalk(const std::string& table, const std::string& ndx, bool reader) 
   if (!reader) {
     // The same index under another name, as a second order.
     const std::string copy = fuzz::File("copy.ndx");
-    std::error_code ec;
-    std::filesystem::copy_file(ndx, copy, std::filesystem::copy_options::overwrite_existing, ec);
+    fuzz::WriteFile(copy, input);
     fuzz::Try([&] { SetIndexTo(copy, nullptr, 2); });
     fuzz::Try([] { Set_Order_To(1); });
   }
@@ -130,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (bool reader : {true, false}) {
     fuzz::WriteFile(table, kTable.data(), kTable.size());
     fuzz::WriteFile(ndx, data, size);
-    OpenAndWalk(table, ndx, reader);
+    OpenAndWalk(table, ndx, std::string_view(reinterpret_cast<const char*>(data), size), reader);
   }
   fuzz::ResetEngine();
   fuzz::RemoveFiles();
