@@ -76,7 +76,8 @@ void KeepInStep(std::int64_t count) {
   }
 }
 
-void OpenAndWalk(const std::string& table, const std::string& ndx, std::string_view input, bool reader) {
+void OpenAndWalk(const std::string& table, const std::string& ndx, std::string_view input,
+                 bool reader) {
   fuzz::ResetEngine();
   // The reader opens read-only; the walk below goes on with the default.
   std::optional<ScopedSetting<int>> readOnly;

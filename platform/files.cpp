@@ -288,7 +288,9 @@ RetryPause& TheRetryPause() {
 
 }  // namespace
 
-RetryPause SetRetryPause(RetryPause pause) { return std::exchange(TheRetryPause(), std::move(pause)); }
+RetryPause SetRetryPause(RetryPause pause) {
+  return std::exchange(TheRetryPause(), std::move(pause));
+}
 
 void PauseBeforeRetry(std::chrono::milliseconds duration) {
   if (TheRetryPause()) {

@@ -151,7 +151,9 @@ TEST_F(ErrorTest, CodeTextsFollowTheTable) {
       {1103, "Invalid Operation"},
       {1200, "Record not locked"},
       {1201, "File not locked"},
-      {1202, "Semaphore file error. Possible solutions: log into network or load SHARE.EXE before running Windows"},
+      {1202,
+       "Semaphore file error. Possible solutions: log into network or load SHARE.EXE before "
+       "running Windows"},
       {1300, "File format not supported"},
   };
   EXPECT_EQ(ErrorText(0), "");

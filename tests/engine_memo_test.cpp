@@ -414,7 +414,8 @@ TEST_F(MemoTest, AMemoWriterWaitsForAnotherProgramsLock) {
     platform::SetRetryPause(previous);
     const bool gotIt = releaseAfter <= 10;
     EXPECT_EQ(made != 0, gotIt);
-    EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>(gotIt ? releaseAfter : 11, std::chrono::milliseconds(20)));
+    EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>(gotIt ? releaseAfter : 11,
+                                                             std::chrono::milliseconds(20)));
     // The writer holds the lock until it is done; after a failure, the
     // other program still does unless it let go during the last pause,
     // which comes after the last try.

@@ -164,7 +164,8 @@ TEST(Files, MemoryFilesOpenAsFilesUnderAnyName) {
     EXPECT_EQ(ResolveFileName(link), link);
     // Contents of several sizes, each replacing the whole of the one
     // before, read back through the name and through the path.
-    for (std::size_t size : {std::size_t{70000}, std::size_t{0}, std::size_t{3}, std::size_t{513}}) {
+    for (std::size_t size :
+         {std::size_t{70000}, std::size_t{0}, std::size_t{3}, std::size_t{513}}) {
       std::string bytes(size, '\0');
       for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + size);
       ASSERT_EQ(m.Assign(bytes.data(), bytes.size()), 0);
@@ -207,12 +208,14 @@ TEST(Files, MemoryFilesOpenAsFilesUnderAnyName) {
 // The pause before a retry is the installed one, or a sleep of its length.
 TEST(Files, RetryPauses) {
   std::vector<std::chrono::milliseconds> seen;
-  const RetryPause previous = SetRetryPause([&](std::chrono::milliseconds d) { seen.push_back(d); });
+  const RetryPause previous =
+      SetRetryPause([&](std::chrono::milliseconds d) { seen.push_back(d); });
   const auto start = std::chrono::steady_clock::now();
   PauseBeforeRetry(std::chrono::milliseconds(5000));
   PauseBeforeRetry(std::chrono::milliseconds(7));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4000));
-  EXPECT_EQ(seen, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(5000), std::chrono::milliseconds(7)}));
+  EXPECT_EQ(seen, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(5000),
+                                                          std::chrono::milliseconds(7)}));
   EXPECT_TRUE(SetRetryPause(previous));
   const auto slept = std::chrono::steady_clock::now();
   PauseBeforeRetry(std::chrono::milliseconds(30));
