@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <thread>
 
 #include "engine/TZDbfLow.h"
 #include "engine/tzmsg.h"
@@ -410,7 +409,7 @@ std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std:
       for (int attempt = 0; attempt < 11; ++attempt) {
         rc = m->File.Lock(kMemoLockOffset, 1);
         if (rc == 0) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        platform::PauseBeforeRetry(std::chrono::milliseconds(20));
       }
       if (rc != 0) {
         DescriptorError(*m, d, 1017, "CreateBlobDescriptor");

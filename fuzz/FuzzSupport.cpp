@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/hooks.h"
 #include "tests/support/TableFixture.h"
 
@@ -53,6 +55,30 @@ void RemoveStaleFolders(const std::string& base) {
   }
 }
 
+// The names an input is written to, each a symbolic link to a file held in
+// memory: made at the first write, refilled by every later one, kept from
+// one input to the next.
+struct MemoryName {
+  std::string path;
+  std::unique_ptr<platform::MemoryFile> file;
+};
+
+std::vector<MemoryName>& MemoryNames() {
+  static std::vector<MemoryName> names;
+  return names;
+}
+
+bool IsMemoryName(const std::string& path) {
+  for (const MemoryName& m : MemoryNames())
+    if (m.path == path) return true;
+  return false;
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::perror(("fuzz: " + what).c_str());
+  std::abort();
+}
+
 void RemoveDir() {
   if (TheDir().empty()) return;
   std::error_code ec;
@@ -80,6 +106,9 @@ void Initialize() {
   platform::SetHaltPresenter([](const std::string&, const std::string&) {});
   platform::SetMessagePresenter([](const std::string&) {});
   platform::SetTerminator([](int) { throw Halted(); });
+  // No other program shares the private folder: a lock or record that
+  // looks busy stays so, and waiting for it only slows the run.
+  platform::SetRetryPause([](std::chrono::milliseconds) {});
   ResetEngine();
 }
 
@@ -88,22 +117,23 @@ const std::string& Dir() { return TheDir(); }
 std::string File(const std::string& name) { return TheDir() + "/" + name; }
 
 void WriteFile(const std::string& path, const void* data, std::size_t size) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    std::perror(("fuzz: " + path).c_str());
-    std::abort();
+  platform::MemoryFile* file = nullptr;
+  for (MemoryName& m : MemoryNames())
+    if (m.path == path) file = m.file.get();
+  if (!file) {
+    auto made = std::make_unique<platform::MemoryFile>();
+    if (made->Create(path.substr(path.rfind('/') + 1)) != 0) Fail(path);
+    file = made.get();
+    MemoryNames().push_back({path, std::move(made)});
   }
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = write(fd, p, size);
-    if (n <= 0) {
-      std::perror(("fuzz: " + path).c_str());
-      std::abort();
-    }
-    p += n;
-    size -= static_cast<std::size_t>(n);
+  // The engine may have put a file of its own in the link's place.
+  char target[64];
+  const ssize_t n = readlink(path.c_str(), target, sizeof target);
+  if (n < 0 || std::string_view(target, static_cast<std::size_t>(n)) != file->Path()) {
+    unlink(path.c_str());
+    if (symlink(file->Path().c_str(), path.c_str()) != 0) Fail(path);
   }
-  close(fd);
+  if (file->Assign(data, size) != 0) Fail(path);
 }
 
 void RemoveFiles() {
@@ -112,7 +142,7 @@ void RemoveFiles() {
   std::vector<std::string> names;
   while (const dirent* e = readdir(d)) {
     const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+    if (name != "." && name != ".." && !IsMemoryName(TheDir() + "/" + name)) names.push_back(name);
   }
   closedir(d);
   for (const std::string& name : names) {

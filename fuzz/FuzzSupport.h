@@ -21,21 +21,26 @@ struct Halted : std::exception {
 // Called once from LLVMFuzzerInitialize: creates the private folder (in
 // /dev/shm when there is one), removes the folders of earlier runs whose
 // process has gone, and arranges for the folder to go at exit. Installs the
-// halt presenter, message presenter and terminator hooks.
+// halt presenter, message presenter and terminator hooks, and a retry pause
+// that does not wait.
 void Initialize();
 
 // The private folder, and a file in it.
 const std::string& Dir();
 std::string File(const std::string& name);
 
-// Writes bytes to a file (replacing it).
+// Gives a file of the private folder these bytes as its whole content. The
+// file is held in memory: its name is a symbolic link to an in-memory file
+// (made at the first write, refilled by the next), so an input reaches the
+// engine's normal open path without a file being made or removed.
 void WriteFile(const std::string& path, const void* data, std::size_t size);
 inline void WriteFile(const std::string& path, std::string_view bytes) {
   WriteFile(path, bytes.data(), bytes.size());
 }
 
-// Removes every file of the private folder (after each input, so nothing
-// of one input is seen by the next).
+// Removes every file of the private folder but the in-memory ones that
+// WriteFile fills (after each input, so nothing of one input is seen by the
+// next: each input gives those their content anew).
 void RemoveFiles();
 
 // Closes every work area and puts the engine, the index engine and the

@@ -26,8 +26,10 @@ void Try(F&& f) {
 }
 
 // The longest walk of one direction: damaged tables may claim billions of
-// records, and a damaged index may list a record many times.
-inline constexpr int kMaxSteps = 512;
+// records, and a damaged index may list a record many times. Records past
+// the first few dozen take the same paths as those before them, and each
+// step costs the whole run time.
+inline constexpr int kMaxSteps = 64;
 
 // Reads every field of the current record of the current work area: the
 // field functions, each slot of the native buffer as its type says, and

@@ -42,6 +42,32 @@ void Seed(const std::string& target, const std::string& name, const Bytes& bytes
   std::filesystem::create_directories(dir);
   test::WriteFile(dir + "/" + name, bytes);
   ++gCount;
+  // The table target opens its input one of three ways, chosen by bits 4
+  // and 5 of header byte 30: each table seeds all three.
+  if (target == "fuzz_dbf" && bytes.size() > 31) {
+    for (int way = 1; way <= 2; ++way) {
+      Bytes variant = bytes;
+      variant[30] = static_cast<std::uint8_t>((variant[30] & 0xCF) | (way << 4));
+      test::WriteFile(dir + "/" + name + "-way" + std::to_string(way), variant);
+      ++gCount;
+    }
+  }
+  // The memo target reads in the layout of the table's version byte (the
+  // input's third byte): each table seeds both layouts.
+  if (target == "fuzz_memo" && bytes.size() > 2) {
+    Bytes variant = bytes;
+    variant[2] = variant[2] == 0x8B ? 0x83 : 0x8B;
+    test::WriteFile(dir + "/" + name + "-other-layout", variant);
+    ++gCount;
+  }
+  // The index target opens its input one of two ways, chosen by bit 0 of
+  // byte 511: each index seeds both.
+  if (target == "fuzz_ndx" && bytes.size() > 511) {
+    Bytes variant = bytes;
+    variant[511] ^= 1;
+    test::WriteFile(dir + "/" + name + "-other-way", variant);
+    ++gCount;
+  }
 }
 
 void Seed(const std::string& target, const std::string& name, const std::string& bytes) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "engine/Dbf4.h"
 #include "engine/Memo.h"
@@ -611,7 +610,7 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
     // record before the keys). Read the record and the anchor again, and
     // give the other program a moment to finish.
     for (int attempt = 0; attempt < kSyncAttempts && !matches(); ++attempt) {
-      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (attempt > 0) platform::PauseBeforeRetry(std::chrono::milliseconds(10));
       if (!ReadRecordAgain(t)) break;
       key = ComputeKey(x, t.Oem);
       if (!FitComputedKey(x, key)) IndexRaise(266, LengthMessage(x, key, zero));

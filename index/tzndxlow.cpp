@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <queue>
-#include <thread>
 
 #include "engine/Dbf4.h"
 #include "engine/TZDbfLow.h"
@@ -416,7 +415,7 @@ void LockWithRetries(SemaphoreState& s, std::uint64_t offset, const char* action
   for (int attempt = 0; attempt < 1000; ++attempt) {
     rc = shared ? s.File.LockShared(offset, 1) : s.File.Lock(offset, 1);
     if (rc == 0) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    platform::PauseBeforeRetry(std::chrono::milliseconds(10));
   }
   IndexRaise(1202, "10 second timeout: Cannot lock index semaphore file: " + s.Name + " " + action +
                        "\r\nPossible cause: Network lock limit exceeded\r\n Lock result code: " +

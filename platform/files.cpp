@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vz::platform {
@@ -328,6 +329,27 @@ bool File::IsRangeLockedByOther(std::uint64_t offset, std::uint64_t length) {
   fl.l_len = static_cast<off_t>(length);
   if (fcntl(fd_, F_OFD_GETLK, &fl) != 0) return false;
   return fl.l_type != F_UNLCK;
+}
+
+namespace {
+
+RetryPause& TheRetryPause() {
+  static RetryPause pause;
+  return pause;
+}
+
+}  // namespace
+
+RetryPause SetRetryPause(RetryPause pause) {
+  return std::exchange(TheRetryPause(), std::move(pause));
+}
+
+void PauseBeforeRetry(std::chrono::milliseconds duration) {
+  if (TheRetryPause()) {
+    TheRetryPause()(duration);
+    return;
+  }
+  std::this_thread::sleep_for(duration);
 }
 
 bool FileExists(const std::string& path) {
@@ -684,6 +706,35 @@ bool FileMapping::Copy(std::uint64_t offset, void* out, std::size_t count) {
     if (same) return true;
   }
   return false;
+}
+
+MemoryFile::~MemoryFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int MemoryFile::Create(const std::string& label) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = ::memfd_create(label.c_str(), MFD_CLOEXEC);
+  if (fd_ < 0) {
+    path_.clear();
+    return DosErrorFromErrno(errno);
+  }
+  path_ = "/proc/self/fd/" + std::to_string(fd_);
+  return kOk;
+}
+
+int MemoryFile::Assign(const void* data, std::size_t size) {
+  if (fd_ < 0) return kFileNotOpen;
+  if (::ftruncate(fd_, 0) != 0) return DosErrorFromErrno(errno);
+  const auto* p = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(fd_, p + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return kDiskWriteError;
+    done += static_cast<std::size_t>(n);
+  }
+  return kOk;
 }
 
 }  // namespace vz::platform

@@ -20,8 +20,10 @@
 // part of this program does.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace vz::platform {
@@ -105,6 +107,14 @@ class File {
   int mode_ = 0;
 };
 
+// The wait before an operation that met another program's lock (or a
+// record another program is writing) is tried again. The default sleeps
+// for the duration; a process that knows nobody shares its files (a fuzz
+// target) may install one that returns at once. Returns the one before.
+using RetryPause = std::function<void(std::chrono::milliseconds)>;
+RetryPause SetRetryPause(RetryPause pause);
+void PauseBeforeRetry(std::chrono::milliseconds duration);
+
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // Whether a path names something that is neither a regular file nor a
@@ -166,6 +176,32 @@ void ClearWriteFault();
 std::int64_t WritesCounted();
 // Whether a set fault has failed a write since SetWriteFault.
 bool WriteFaultHit();
+
+// A file held in memory only (memfd_create): it lies in no folder and goes
+// when the object dies. Path() names it for the normal open path
+// (/proc/self/fd/N), so File::Open reaches it as any other file, with its
+// own open modes, sharing locks and byte-range locks; a symbolic link to
+// Path() makes it appear under a name of the caller's choosing (a table
+// and its memo file side by side, say).
+class MemoryFile {
+ public:
+  MemoryFile() = default;
+  ~MemoryFile();
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+
+  // Makes a new, empty file; `label` only names it in /proc/self/fd.
+  // Returns 0 or a DOS-style code.
+  int Create(const std::string& label);
+  // Replaces the whole content with `size` bytes. Returns 0 or a code.
+  int Assign(const void* data, std::size_t size);
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
 
 // The folder of the running program's own file, with its trailing "/".
 std::string ProgramDirectory();

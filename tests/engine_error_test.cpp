@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,32 +27,144 @@ class ErrorTest : public ::testing::Test {
   void TearDown() override { test::ResetEngineForTest(); }
 };
 
+// Every code from 0 to beyond the last one has its standard text: the
+// texts listed here, "Network Error" for the whole range 1203 to 1299, and
+// "Undefined error" for every other code; code 0 has no text at all.
 TEST_F(ErrorTest, CodeTextsFollowTheTable) {
+  const std::map<int, std::string> kTexts = {
+      {1, "Invalid DOS function code"},
+      {2, "File not found"},
+      {3, "Path not found"},
+      {4, "Too many open files"},
+      {5, "File access denied"},
+      {6, "Invalid file handle"},
+      {8, "Not enough memory"},
+      {9, "Memory block address invalid"},
+      {10, "Environment invalid"},
+      {11, "Format invalid"},
+      {12, "Invalid file access code"},
+      {13, "Data invalid"},
+      {14, "Unknown unit"},
+      {15, "Invalid drive number"},
+      {16, "Cannot remove current directory"},
+      {17, "Cannot rename across drives"},
+      {18, "Too many open files"},
+      {19, "Disk write-protected"},
+      {20, "Unknown unit"},
+      {21, "Drive not ready"},
+      {22, "Unknown command"},
+      {23, "CRC error in data"},
+      {24, "Bad drive request structure length"},
+      {25, "Disk seek error"},
+      {26, "Unknown media type"},
+      {27, "Disk sector not found"},
+      {28, "Printer out of paper"},
+      {29, "Device write fault"},
+      {30, "Device read fault"},
+      {31, "General failure"},
+      {32, "File sharing violation"},
+      {33, "File lock violation"},
+      {34, "Disk change invalid"},
+      {35, "File Control Block unavailable"},
+      {36, "File sharing buffer overflow"},
+      {50, "Unsupported network request"},
+      {51, "Remote machine not listening"},
+      {52, "Duplicate name on network"},
+      {53, "Network name not found"},
+      {54, "Network busy"},
+      {55, "Device no longer exists on network"},
+      {56, "Net-Bios command limit exceeded"},
+      {57, "Error in network adapter hardware"},
+      {58, "Incorrect response from network"},
+      {59, "Unexpected network error"},
+      {60, "Remote adapter incompatible"},
+      {100, "Disk read error"},
+      {101, "Disk write error (probable cause: Disk Full)."},
+      {102, "File not assigned"},
+      {103, "File not open"},
+      {104, "File not open for input"},
+      {105, "File not open for output"},
+      {106, "Invalid numeric format"},
+      {150, "Disk write-protected"},
+      {151, "Unknown unit"},
+      {152, "Drive not ready"},
+      {153, "Unknown command"},
+      {154, "CRC error in data"},
+      {155, "Bad drive request structure length"},
+      {156, "Disk seek error"},
+      {157, "Unknown media type"},
+      {158, "Disk sector not found"},
+      {159, "Printer out of paper"},
+      {160, "Device write fault"},
+      {161, "Device read fault"},
+      {162, "File sharing violation"},
+      {200, "Division by zero error"},
+      {201, "Range check error"},
+      {202, "Stack overflow error"},
+      {203, "Heap overflow error"},
+      {204, "Invalid pointer operation"},
+      {205, "Floating point overflow"},
+      {206, "Floating point underflow"},
+      {207, "Invalid floating point operation"},
+      {208, "Overlay-manager not installed"},
+      {209, "Overlay file read error"},
+      {210, "Not a dBASE data file"},
+      {211, "Invalid database field type encountered"},
+      {212, "Request beyond range"},
+      {213, "End of file found unexpectedly"},
+      {214, "File already in use"},
+      {215, "No database in use"},
+      {216, "GP Fault"},
+      {217, "Insufficient memory"},
+      {218, "Invalid pointer specified"},
+      {219, "Cannot duplicate file handle"},
+      {220, "Invalid parameter"},
+      {221, "Index file not open"},
+      {222, "Corrupted index file"},
+      {223, "Index version mismatch"},
+      {224, "Cyclical relationship detected"},
+      {225, "Exclusive Use() required"},
+      {226, "BROWSE not active"},
+      {227, "Insufficient disk space"},
+      {228, "Unbalanced Push/Pop operation"},
+      {229, "dBASE IV memo files not supported"},
+      {230, "No dBASE memory variables loaded"},
+      {231, "Screen library not open"},
+      {239, "Missing colon in time"},
+      {240, "Non-numeric character in time"},
+      {241, "Invalid time specified"},
+      {242, "Negative time specified"},
+      {243, "TimeDiff result negative"},
+      {254, "Zavod internal error"},
+      {266, "Invalid size"},
+      {1003, "Invalid memo address"},
+      {1004, "Disk full"},
+      {1005, "Memo file write error"},
+      {1007, "Memo file is already open"},
+      {1012, "Insufficient disk space to pack memo file"},
+      {1017, "Cannot lock memo file"},
+      {1018, "Cannot unlock memo file"},
+      {1019, "Invalid memo operation: database not open or no memo field in database"},
+      {1100, "Not a valid operation on Linked List"},
+      {1101, "Virtual File Manager Unit not Linked in"},
+      {1102, "Virtual File Memory Management Error"},
+      {1103, "Invalid Operation"},
+      {1200, "Record not locked"},
+      {1201, "File not locked"},
+      {1202,
+       "Semaphore file error. Possible solutions: log into network or load SHARE.EXE before "
+       "running Windows"},
+      {1300, "File format not supported"},
+  };
   EXPECT_EQ(ErrorText(0), "");
-  EXPECT_EQ(ErrorText(7), "Error # 7 (Undefined error)");
-  EXPECT_EQ(ErrorText(2), "Error # 2 (File not found)");
-  EXPECT_EQ(ErrorText(1250), "Error # 1250 (Network Error)");
-  EXPECT_EQ(ErrorText(1203), "Error # 1203 (Network Error)");
-  EXPECT_EQ(ErrorText(1299), "Error # 1299 (Network Error)");
-  EXPECT_EQ(ErrorText(101), "Error # 101 (Disk write error (probable cause: Disk Full).)");
-  EXPECT_EQ(ErrorText(210), "Error # 210 (Not a dBASE data file)");
-  EXPECT_EQ(ErrorText(254), "Error # 254 (Zavod internal error)");
-  EXPECT_EQ(ErrorText(266), "Error # 266 (Invalid size)");
-  EXPECT_EQ(ErrorText(1019),
-            "Error # 1019 (Invalid memo operation: database not open or no memo field in "
-            "database)");
-  EXPECT_EQ(ErrorText(1202),
-            "Error # 1202 (Semaphore file error. Possible solutions: log into network or load "
-            "SHARE.EXE before running Windows)");
-  EXPECT_EQ(ErrorText(1300), "Error # 1300 (File format not supported)");
-  // The gaps of the table are all undefined.
-  for (int code : {37, 49, 61, 99, 107, 149, 163, 199, 232, 238, 244, 253, 255, 265, 267, 1002,
-                   1006, 1008, 1011, 1013, 1016, 1020, 1099, 1104, 1199, 1301, 65535})
-    EXPECT_EQ(StandardErrorText(code), "Undefined error") << code;
-  // Codes that share a text.
-  EXPECT_EQ(StandardErrorText(18), StandardErrorText(4));
-  EXPECT_EQ(StandardErrorText(162), StandardErrorText(32));
-  EXPECT_EQ(StandardErrorText(150), "Disk write-protected");
+  for (int code = 1; code <= 1400; ++code) {
+    std::string text = "Undefined error";
+    if (const auto it = kTexts.find(code); it != kTexts.end()) text = it->second;
+    if (code >= 1203 && code <= 1299) text = "Network Error";
+    EXPECT_EQ(StandardErrorText(code), text) << code;
+    EXPECT_EQ(ErrorText(code), "Error # " + std::to_string(code) + " (" + text + ")") << code;
+  }
+  EXPECT_EQ(StandardErrorText(65535), "Undefined error");
 }
 
 TEST_F(ErrorTest, CodeZeroWithoutHandlerOnlyStores) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstring>
 #include <random>
 
@@ -380,6 +381,58 @@ TEST_F(MemoTest, WritingMemos) {
   EXPECT_EQ(ReadCurrent(true), "Pok\xE9mon");
   SKIP(1);
   EXPECT_EQ(ReadCurrent(false), big);
+}
+
+// A memo writer that finds the memo file locked by another program tries
+// again, 20 ms apart, eleven times in all: it gets the lock when the other
+// program lets go before the last try, and fails with 1017 otherwise.
+TEST_F(MemoTest, AMemoWriterWaitsForAnotherProgramsLock) {
+  DbtBuilder m(false);
+  const int old = m.Add("old text");
+  m.Write("s.dbt");
+  Table("s.dbf", 0x83, {old});
+  USE("s.dbf");
+  platform::File other;
+  ASSERT_EQ(other.Open("s.dbt", platform::kModeShared), 0);
+  constexpr std::uint64_t kLock = 0x7FFFFFFEULL;
+  for (const int releaseAfter : {1, 4, 10, 11, 1000}) {
+    SCOPED_TRACE(releaseAfter);
+    ASSERT_EQ(other.Lock(kLock, 1), 0);
+    std::vector<std::chrono::milliseconds> pauses;
+    const platform::RetryPause previous = platform::SetRetryPause([&](std::chrono::milliseconds d) {
+      pauses.push_back(d);
+      if (static_cast<int>(pauses.size()) == releaseAfter) other.Unlock(kLock, 1);
+    });
+    BlobDescriptor writer;
+    std::int64_t made = 0;
+    try {
+      made = CreateBlobDescriptor(writer, false, 0, 2);
+    } catch (const EZavodError&) {
+      EXPECT_EQ(Engine().Errors.ErrorCode, 1017);
+      ClearError();
+    }
+    platform::SetRetryPause(previous);
+    const bool gotIt = releaseAfter <= 10;
+    EXPECT_EQ(made != 0, gotIt);
+    EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>(gotIt ? releaseAfter : 11,
+                                                             std::chrono::milliseconds(20)));
+    // The writer holds the lock until it is done; after a failure, the
+    // other program still does unless it let go during the last pause,
+    // which comes after the last try.
+    const bool otherHolds = releaseAfter > 11;
+    platform::File probe;
+    ASSERT_EQ(probe.Open("s.dbt", platform::kModeShared), 0);
+    EXPECT_EQ(probe.Lock(kLock, 1) != 0, gotIt || otherHolds);
+    probe.Unlock(kLock, 1);
+    if (gotIt) {
+      ASSERT_EQ(WriteBlobStream(writer, "new", 3), 3);
+      DestroyBlobDescriptor(writer);
+    } else if (otherHolds) {
+      other.Unlock(kLock, 1);
+    }
+    EXPECT_EQ(probe.Lock(kLock, 1), 0);
+    probe.Unlock(kLock, 1);
+  }
 }
 
 // A writer with a descriptor of its own goes on writing while the same

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
+#include <vector>
 
 #include "platform/files.h"
 #include "tests/support/DbfBuilder.h"
@@ -145,6 +147,80 @@ TEST(Files, DeleteAndFreeSpace) {
   EXPECT_TRUE(DirectoryWritable(dir.path()));
   EXPECT_FALSE(ProgramDirectory().empty());
   EXPECT_EQ(ProgramDirectory().back(), '/');
+}
+
+TEST(Files, MemoryFilesOpenAsFilesUnderAnyName) {
+  test::TempDir dir;
+  const std::string link = dir.File("fz.dbf");
+  std::string path;
+  {
+    MemoryFile m;
+    EXPECT_FALSE(m.IsOpen());
+    EXPECT_EQ(m.Assign("x", 1), kFileNotOpen);
+    ASSERT_EQ(m.Create("fz.dbf"), 0);
+    path = m.Path();
+    ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+    EXPECT_TRUE(FileExists(link));
+    EXPECT_EQ(ResolveFileName(link), link);
+    // Contents of several sizes, each replacing the whole of the one
+    // before, read back through the name and through the path.
+    for (std::size_t size :
+         {std::size_t{70000}, std::size_t{0}, std::size_t{3}, std::size_t{513}}) {
+      std::string bytes(size, '\0');
+      for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + size);
+      ASSERT_EQ(m.Assign(bytes.data(), bytes.size()), 0);
+      for (const std::string& name : {link, path}) {
+        File f;
+        ASSERT_EQ(f.Open(name, kModeShared), 0) << name;
+        std::uint64_t got = 0;
+        EXPECT_EQ(f.Size(got), 0);
+        EXPECT_EQ(got, size);
+        std::string back(size + 10, '?');
+        std::size_t n = 0;
+        EXPECT_EQ(f.ReadAt(0, back.data(), back.size(), n), 0);
+        EXPECT_EQ(back.substr(0, n), bytes);
+      }
+    }
+    // Each open is a file of its own: sharing and byte-range locks hold
+    // between two opens as between two opens of a file on disk.
+    File a, b;
+    ASSERT_EQ(a.Open(link, kModeExclusive), 0);
+    EXPECT_EQ(b.Open(path, kModeShared), kSharingViolation);
+    a.Close();
+    ASSERT_EQ(a.Open(link, kModeShared), 0);
+    ASSERT_EQ(b.Open(link, kModeShared), 0);
+    ASSERT_EQ(a.Lock(100, 1), 0);
+    EXPECT_EQ(b.Lock(100, 1), kLockViolation);
+    EXPECT_TRUE(b.IsRangeLockedByOther(100, 1));
+    // What is written through an open is the file's content.
+    EXPECT_EQ(a.WriteAt(0, "ABC", 3), 0);
+    char head[3] = {};
+    std::size_t n = 0;
+    EXPECT_EQ(b.ReadAt(0, head, 3, n), 0);
+    EXPECT_EQ(std::string(head, n), "ABC");
+  }
+  // Gone with its object: the name leads nowhere.
+  EXPECT_FALSE(FileExists(link));
+  File f;
+  EXPECT_NE(f.Open(link, kModeRead), 0);
+}
+
+// The pause before a retry is the installed one, or a sleep of its length.
+TEST(Files, RetryPauses) {
+  std::vector<std::chrono::milliseconds> seen;
+  const RetryPause previous =
+      SetRetryPause([&](std::chrono::milliseconds d) { seen.push_back(d); });
+  const auto start = std::chrono::steady_clock::now();
+  PauseBeforeRetry(std::chrono::milliseconds(5000));
+  PauseBeforeRetry(std::chrono::milliseconds(7));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4000));
+  EXPECT_EQ(seen, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(5000),
+                                                          std::chrono::milliseconds(7)}));
+  EXPECT_TRUE(SetRetryPause(previous));
+  const auto slept = std::chrono::steady_clock::now();
+  PauseBeforeRetry(std::chrono::milliseconds(30));
+  EXPECT_GE(std::chrono::steady_clock::now() - slept, std::chrono::milliseconds(30));
+  EXPECT_EQ(seen.size(), 2u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "engine/TZCommon.h"
 #include "engine/tzmsg.h"
 #include "index/TZNDX.h"
+#include "index/tzparser.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
 #include "tests/support/TableFixture.h"
@@ -109,6 +110,45 @@ TEST_F(TableTest, LocateRecIsTheSearchBox) {
   // A match on a deleted record shows the next visible one in name order.
   t.LocateRec("cheatname", "zo");
   EXPECT_EQ(link_.ActiveText("cheatname"), "Quake");
+}
+
+// A while condition on the component's work area limits the browse to the
+// run of records, in name order, around the current one for which it
+// holds: each name prefix of the table, taken as the condition, gives
+// exactly the names that start with it; a condition the current record
+// fails leaves nothing to browse.
+TEST_F(TableTest, BrowsingKeepsToTheWhileRange) {
+  Machine("pc", Games());
+  TTzDbf& t = Open("pc");
+  const std::vector<std::string> names = {"Abuse", "Blood",  "Doom", "Doom II",
+                                          "Heretic", "Myst", "Quake"};
+  auto browse = [&] {
+    std::vector<std::string> seen;
+    t.First();
+    for (int i = 0; i < 20 && !t.Eof(); ++i, t.Next())
+      seen.push_back(link_.ActiveText("cheatname"));
+    return seen;
+  };
+  for (const std::string prefix : {"A", "B", "D", "Doom", "Doom I", "H", "M", "Q"}) {
+    SCOPED_TRACE(prefix);
+    std::vector<std::string> expected;
+    for (const std::string& n : names)
+      if (n.rfind(prefix, 0) == 0) expected.push_back(n);
+    t.LocateRec("cheatname", prefix);
+    ASSERT_EQ(link_.ActiveText("cheatname"), expected.front());
+    t.SelectWorkArea("test");
+    ASSERT_TRUE(SetWhileExpr("CHEATNAME = '" + prefix + "'"));
+    EXPECT_EQ(browse(), expected);
+    // Standing on a record outside the range: nothing to browse.
+    t.SelectWorkArea("test");
+    ASSERT_TRUE(SetWhileExpr("CHEATNAME = 'Zz'"));
+    t.First();
+    EXPECT_TRUE(t.Eof());
+    t.SelectWorkArea("test");
+    ASSERT_TRUE(SetWhileExpr(""));
+    t.First();
+    EXPECT_EQ(link_.ActiveText("cheatname"), "Abuse");
+  }
 }
 
 TEST_F(TableTest, MemoStreams) {
