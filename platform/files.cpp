@@ -693,6 +693,7 @@ int FileMapping::Map(const File& file, std::uint64_t length) {
 
 bool FileMapping::Copy(std::uint64_t offset, void* out, std::size_t count) {
   if (!data_ || offset > length_ || count > length_ - offset) return false;
+  if (count == 0) return true;  // `out` may be null then
   const std::uint8_t* from = data_ + offset;
   MappingGuard guard;
   for (int attempt = 0; attempt < 1000; ++attempt) {

@@ -53,6 +53,38 @@ TEST(Files, OpenReadWriteAndSize) {
   EXPECT_EQ(f.Truncate(0), 5);
 }
 
+// A mapped copy gives what a read at the same place gives, for every place
+// and length inside the view, an empty copy into no buffer included, and
+// refuses what lies outside the view.
+TEST(Files, MappedCopiesAgreeWithReads) {
+  test::TempDir dir;
+  const std::string name = dir.File("m.bin");
+  std::vector<std::uint8_t> bytes(300);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  File f;
+  ASSERT_EQ(f.Create(name, kModeReadWrite), 0);
+  ASSERT_EQ(f.WriteAt(0, bytes.data(), bytes.size()), 0);
+  FileMapping view;
+  ASSERT_EQ(view.Map(f, bytes.size()), 0);
+  std::vector<std::uint8_t> none;
+  for (std::uint64_t offset = 0; offset <= bytes.size(); ++offset) {
+    EXPECT_TRUE(view.Copy(offset, none.data(), 0)) << offset;
+    for (std::size_t count : {1u, 2u, 7u, 64u, 300u}) {
+      if (offset + count > bytes.size()) {
+        std::uint8_t spare[300];
+        EXPECT_FALSE(view.Copy(offset, spare, count)) << offset << "+" << count;
+        continue;
+      }
+      std::vector<std::uint8_t> mapped(count), read(count);
+      ASSERT_TRUE(view.Copy(offset, mapped.data(), count)) << offset << "+" << count;
+      std::size_t got = 0;
+      ASSERT_EQ(f.ReadAt(offset, read.data(), count, got), 0);
+      ASSERT_EQ(got, count);
+      EXPECT_EQ(mapped, read) << offset << "+" << count;
+    }
+  }
+}
+
 TEST(Files, SharingLocks) {
   test::TempDir dir;
   const std::string name = dir.File("t.dbf");
