@@ -305,6 +305,7 @@ void RefreshRecCountSoon(WorkArea& area) {
 }
 
 bool CopyMapped(WorkArea& area, std::uint64_t offset, void* out, std::size_t count) {
+  if (count == 0) return true;  // nothing to copy (and `out` may be null)
   const std::uint64_t end = offset + count;
   if (end > area.Map.Length()) {
     std::uint64_t size = 0;

@@ -142,6 +142,22 @@ TEST_F(LocateTest, NothingVisibleStillEndsPastTheEndWithoutAnError) {
   EXPECT_EQ(RecNo(), 2);
 }
 
+// Damaged headers may declare a field of no width; looking in it finds
+// nothing and reads nothing.
+TEST_F(LocateTest, AFieldOfNoWidthHoldsNothing) {
+  CloseAll();
+  DbfBuilder b;
+  b.Field("CHEATNAME", 'C', 10).Field("EMPTY", 'C', 0);
+  for (const char* name : {"a", "b", "c"}) b.Record({name, ""});
+  b.Write("narrow.dbf");
+  USE("narrow.dbf");
+  ScopedErrorDispatch quiet(false);
+  EXPECT_FALSE(Locate("empty", "x"));
+  EXPECT_TRUE(dEOF());
+  EXPECT_TRUE(Locate("cheatname", "b"));
+  EXPECT_EQ(RecNo(), 2);
+}
+
 TEST_F(LocateTest, AnsiTablesAreComparedAsStored) {
   CloseAll();
   DbfBuilder b;
