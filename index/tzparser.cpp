@@ -731,6 +731,8 @@ class ExprCompiler {
   // argument's, a sum adds, LEFT, SUBSTR, SPACE and STR with constant counts
   // have those. 0 when the code holds anything else.
   int TextWidth() const {
+    // Far beyond any key; keeps the sums of widths from overflowing.
+    constexpr int kWidthLimit = 1 << 20;
     struct Value {
       int width = -1;  // -1: not a text of known width
       double number = 0;
@@ -766,17 +768,19 @@ class ExprCompiler {
           if (stack.size() < 2) return 0;
           const Value b = pop(), a = pop();
           if (a.width < 0 || b.width < 0) return 0;
-          v.width = a.width + b.width;
+          v.width = std::min(a.width + b.width, kWidthLimit);
           break;
         }
         default: {
           if (in.op <= kOpFunction || stack.size() < static_cast<std::size_t>(in.argc)) return 0;
           std::vector<Value> args(stack.end() - in.argc, stack.end());
           stack.resize(stack.size() - static_cast<std::size_t>(in.argc));
+          // A count as the function takes it, held to what a text can be
+          // (a constant may be any number, NaN included).
           const auto count = [&](std::size_t i, int otherwise) {
-            return i < args.size() && args[i].constant
-                       ? std::max(0, static_cast<int>(args[i].number))
-                       : otherwise;
+            if (i >= args.size() || !args[i].constant) return otherwise;
+            const double n = args[i].number;
+            return n >= 1 ? static_cast<int>(std::min(n, double{kWidthLimit})) : 0;
           };
           switch (in.op - kOpFunction) {
             case kTrim:
