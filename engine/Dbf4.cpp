@@ -447,7 +447,10 @@ void UnpackField(const FieldDesc& f, const std::uint8_t* raw, std::uint8_t* slot
         for (char c : t)
           if (c >= '0' && c <= '9') {
             check = check * 10 + (c - '0');
-            if (check > INT32_MAX) big = true;
+            if (check > INT32_MAX) {
+              big = true;
+              break;  // more digits only make it bigger
+            }
           }
         if (big) v = kMemoOutOfRange;
       }

@@ -591,6 +591,22 @@ TEST_F(NavTest, NoVisibleRecordAndEmptyTables) {
   EXPECT_EQ(Text(1), Blanks(10));
 }
 
+// A damaged header may make a memo field wide enough for any number of
+// digits; no count of them names a block.
+TEST_F(NavTest, AMemoNumberOfAnyLengthBeyond32BitsIsOutOfRange) {
+  DbfBuilder b;
+  b.Field("NAME", 'C', 4).Field("NOTES", 'M', 40);
+  const std::vector<std::string> numbers = {"2147483648", "66666666666666666666",
+                                            std::string(40, '9'), " 7" + std::string(30, '6')};
+  for (const std::string& n : numbers) b.Record({"x", n});
+  b.Write("wide.dbf");
+  USE("wide.dbf");
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    GO(static_cast<std::int64_t>(i) + 1);
+    EXPECT_EQ(Int(2), kMemoOutOfRange) << numbers[i];
+  }
+}
+
 TEST_F(NavTest, FieldsAndTheNativeRecord) {
   DbfBuilder b;
   b.Field("NAME", 'C', 8)
