@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <unordered_map>
 
@@ -136,15 +137,27 @@ int AnsiCodePage() { return Current().ansi; }
 std::uint8_t OemToAnsiByte(std::uint8_t b) { return Current().oemToAnsi[b]; }
 std::uint8_t AnsiToOemByte(std::uint8_t b) { return Current().ansiToOem[b]; }
 
-void OemToAnsi(std::uint8_t* bytes, std::size_t count) {
-  const unsigned char* t = Current().oemToAnsi;
-  for (std::size_t i = 0; i < count; ++i) bytes[i] = t[bytes[i]];
+namespace {
+
+// Every table here leaves the bytes below 0x80 as they are (the pages share
+// ASCII), so eight such bytes in a row are passed over at once: names and
+// texts are mostly ASCII.
+void Translate(const unsigned char* table, std::uint8_t* bytes, std::size_t count) {
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    if ((word & 0x8080808080808080ULL) == 0) continue;
+    for (std::size_t k = i; k < i + 8; ++k) bytes[k] = table[bytes[k]];
+  }
+  for (; i < count; ++i) bytes[i] = table[bytes[i]];
 }
 
-void AnsiToOem(std::uint8_t* bytes, std::size_t count) {
-  const unsigned char* t = Current().ansiToOem;
-  for (std::size_t i = 0; i < count; ++i) bytes[i] = t[bytes[i]];
-}
+}  // namespace
+
+void OemToAnsi(std::uint8_t* bytes, std::size_t count) { Translate(Current().oemToAnsi, bytes, count); }
+
+void AnsiToOem(std::uint8_t* bytes, std::size_t count) { Translate(Current().ansiToOem, bytes, count); }
 
 std::string OemToAnsi(std::string_view text) {
   std::string out(text);

@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,6 +84,25 @@ TEST_P(CodePageTest, AsciiIsTheSameInEveryPage) {
   for (int b = 0; b < 128; ++b) {
     EXPECT_EQ(OemToAnsiByte(static_cast<std::uint8_t>(b)), b);
     EXPECT_EQ(AnsiToOemByte(static_cast<std::uint8_t>(b)), b);
+  }
+}
+
+// Whole texts convert as their bytes do one by one, whatever mix of ASCII
+// and other bytes, length and alignment they have.
+TEST_P(CodePageTest, TextsConvertAsTheirBytesDo) {
+  std::mt19937 rng(GetParam().oem);
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<std::uint8_t> text(rng() % 40);
+    const unsigned highShare = rng() % 4;  // none, a few, many, most
+    for (auto& b : text) b = static_cast<std::uint8_t>(rng() % 4 < highShare ? 0x80 + rng() % 128 : rng() % 128);
+    const std::size_t from = text.empty() ? 0 : rng() % text.size();
+    std::vector<std::uint8_t> toAnsi = text, toOem = text;
+    OemToAnsi(toAnsi.data() + from, text.size() - from);
+    AnsiToOem(toOem.data() + from, text.size() - from);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      ASSERT_EQ(toAnsi[i], i < from ? text[i] : OemToAnsiByte(text[i])) << "round " << round << " byte " << i;
+      ASSERT_EQ(toOem[i], i < from ? text[i] : AnsiToOemByte(text[i])) << "round " << round << " byte " << i;
+    }
   }
 }
 
