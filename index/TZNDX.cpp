@@ -332,7 +332,7 @@ void BeginRead() {
   if (!t || !SharedUse(*t)) return;
   AreaIndexes& a = Here();
   if (!a.Sem.LoggedIn) return;
-  if (HandleSemafore(*t, a, "INCREAD")) {
+  if (HandleSemafore(*t, a, SemaphoreAction::IncRead)) {
     ReReadAnchors(*t);
     SoftSyncIndexRaising();
   }
@@ -343,7 +343,7 @@ void EndRead() {
   if (!t || !SharedUse(*t)) return;
   AreaIndexes& a = Here();
   if (!a.Sem.LoggedIn) return;
-  HandleSemafore(*t, a, "DECREAD");
+  HandleSemafore(*t, a, SemaphoreAction::DecRead);
 }
 
 // Brackets a change of the indexes in shared use.
@@ -353,14 +353,14 @@ struct WriteLock {
   explicit WriteLock(WorkArea& table) : t(table) {
     AreaIndexes& a = Here();
     if (SharedUse(t) && a.Sem.LoggedIn) {
-      if (HandleSemafore(t, a, "LOCKSEMAPHORE")) ReReadAnchors(t);
+      if (HandleSemafore(t, a, SemaphoreAction::Lock)) ReReadAnchors(t);
       held = true;
     }
   }
   ~WriteLock() {
     if (held) {
       try {
-        HandleSemafore(t, Here(), "UNLOCKSEMAPHORE");
+        HandleSemafore(t, Here(), SemaphoreAction::Unlock);
       } catch (const IndexFailure&) {
       }
     }
@@ -402,7 +402,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   }
   AreaIndexes& a = Here();
   const bool shared = SharedUse(*t);
-  if (shared && !a.Sem.LoggedIn) HandleSemafore(*t, a, "LOGIN");
+  if (shared && !a.Sem.LoggedIn) HandleSemafore(*t, a, SemaphoreAction::Login);
   int mode = shared ? platform::kModeShared : platform::kModeReadWrite;
   if (Engine().Settings.ForcedFileMode != -1) mode = Engine().Settings.ForcedFileMode;
   if (Engine().Settings.NetworkMode) noCache = true;
@@ -529,7 +529,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
     RebuildWork(a);
     if (!a.Any() && a.Sem.LoggedIn) {
       try {
-        HandleSemafore(*t, a, "LOGOUT");
+        HandleSemafore(*t, a, SemaphoreAction::Logout);
       } catch (const IndexFailure&) {
       }
     }
@@ -762,7 +762,7 @@ void CloseIndex(int order) {
   if (!a.Any()) {
     if (a.Sem.LoggedIn && t) {
       try {
-        HandleSemafore(*t, a, "LOGOUT");
+        HandleSemafore(*t, a, SemaphoreAction::Logout);
       } catch (const IndexFailure&) {
       }
     }

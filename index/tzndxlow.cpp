@@ -472,10 +472,22 @@ std::string SemaphoreFileName(const WorkArea& table) {
   return name;
 }
 
-bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
+const char* ActionName(SemaphoreAction action) {
+  switch (action) {
+    case SemaphoreAction::Login: return "LOGIN";
+    case SemaphoreAction::Logout: return "LOGOUT";
+    case SemaphoreAction::IncRead: return "INCREAD";
+    case SemaphoreAction::DecRead: return "DECREAD";
+    case SemaphoreAction::Lock: return "LOCKSEMAPHORE";
+    case SemaphoreAction::Unlock: return "UNLOCKSEMAPHORE";
+  }
+  return "";
+}
+
+bool HandleSemafore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
   SemaphoreState& s = a.Sem;
-  const std::string act(action);
-  if (act == "LOGIN") {
+  const char* action = ActionName(step);
+  if (step == SemaphoreAction::Login) {
     if (s.LoggedIn) return false;
     s.Name = SemaphoreFileName(table);
     int rc = 0;
@@ -511,7 +523,7 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
     return false;
   }
   if (!s.LoggedIn) return false;
-  if (act == "LOGOUT") {
+  if (step == SemaphoreAction::Logout) {
     if (s.File.Writable() && s.File.Lock(kCounterLock, 1) == 0) {
       std::uint8_t n[4] = {};
       std::size_t got = 0;
@@ -523,7 +535,7 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
     s = SemaphoreState{};
     return false;
   }
-  if (act == "INCREAD") {
+  if (step == SemaphoreAction::IncRead) {
     ++s.Reads;
     if (s.Reads > 1) return false;
     std::uint32_t counter = ReadCounter(s, action);
@@ -537,12 +549,12 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
     s.SeenCounter = counter;
     return changed;
   }
-  if (act == "DECREAD") {
+  if (step == SemaphoreAction::DecRead) {
     if (s.Reads <= 0) IndexRaise(1202, "Unbalanced IncRead/DecRead for semaphore file: " + s.Name);
     --s.Reads;
     return false;
   }
-  if (act == "LOCKSEMAPHORE") {
+  if (step == SemaphoreAction::Lock) {
     ++s.Locks;
     if (s.Locks > 1) return false;
     std::uint32_t counter = 0;
@@ -561,7 +573,7 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action) {
     }
     return counter != s.SeenCounter && !(counter & 1) && counter != (s.SeenCounter | 1);
   }
-  if (act == "UNLOCKSEMAPHORE") {
+  if (step == SemaphoreAction::Unlock) {
     if (s.Locks <= 0) IndexRaise(1202, "Unbalanced Lock/Unlock for semaphore file: " + s.Name);
     --s.Locks;
     if (s.Locks > 0) return false;

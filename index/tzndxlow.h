@@ -181,10 +181,14 @@ void ReadAnchor(IND& x);
 // --- Semaphores of shared use ---
 bool SharedUse(const WorkArea& table);
 std::string SemaphoreFileName(const WorkArea& table);
-// Actions: "LOGIN", "LOGOUT", "INCREAD", "DECREAD", "LOCKSEMAPHORE",
-// "UNLOCKSEMAPHORE". Returns true when another program changed the
-// indexes since this one last looked (INCREAD only).
-bool HandleSemafore(WorkArea& table, AreaIndexes& a, const char* action);
+// The steps of the semaphore protocol: taking part and leaving, the start
+// and end of a read, the start and end of a change.
+enum class SemaphoreAction { Login, Logout, IncRead, DecRead, Lock, Unlock };
+// The action's name in messages ("INCREAD", "LOCKSEMAPHORE", ...).
+const char* ActionName(SemaphoreAction action);
+// Returns true when another program changed the indexes since this one last
+// looked (IncRead and Lock only).
+bool HandleSemafore(WorkArea& table, AreaIndexes& a, SemaphoreAction step);
 
 // --- Build ---
 struct BuildOptions {
