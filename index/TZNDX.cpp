@@ -20,7 +20,8 @@ namespace {
 // for the caller to decide on. The public procedures dispatch it.
 void SyncIndexRaising();
 void SoftSyncIndexRaising();
-void StoreCurrentKeysRaising();
+void StoreCurrentKeysRaising(bool whenNeeded = false);
+void StoreKeyOf(IND& x, const WorkArea& t);
 // The same for the moves of the controlling index (_FindFirstRec ...).
 std::int64_t FindFirstRaising();
 std::int64_t FindLastRaising();
@@ -68,6 +69,7 @@ void CopyCurrentKey(IND& x) {
   const std::size_t len = static_cast<std::size_t>(x.Anchor.KeyLen());
   if (x.Path.empty() || x.Path.back().entry >= Count(x.Path.back())) return;
   x.CurKey.assign(reinterpret_cast<const char*>(KeyOf(x, x.Path.back(), x.Path.back().entry)), len);
+  x.CurKeyPending = false;
 }
 
 [[noreturn]] void Corrupt(const IND& x, const char* where) {
@@ -258,6 +260,9 @@ bool Descend(IND& x, const std::uint8_t* key, bool insertMode, bool after = fals
 // when the entry is gone (another program changed the record): it then
 // stands on the entry that follows the record's place (Eof when none does).
 bool Reposition(IND& x, std::int64_t recNo) {
+  if (x.CurKeyPending) {
+    if (const WorkArea* t = CurrentTable()) StoreKeyOf(x, *t);
+  }
   const std::string key = x.CurKey;
   const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
   if (static_cast<int>(key.size()) < x.Anchor.KeyLen()) {
@@ -516,11 +521,13 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
           if (!FitComputedKey(*raw, key))
             IndexRaise(266, LengthMessage(*raw, key, "SetIndexTo/OpenIndex"));
           raw->CurKey = key;
+          raw->CurKeyPending = false;
         }
       }
     } else {
       raw->Bof = raw->Eof = true;
       if (raw->CharKey) raw->CurKey.assign(static_cast<std::size_t>(keyLen), ' ');
+      raw->CurKeyPending = false;
       raw->Path.clear();
     }
   } catch (...) {
@@ -598,6 +605,12 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
   }
   std::string key = ComputeKey(x, t.Oem);
   if (!FitComputedKey(x, key)) IndexRaise(266, LengthMessage(x, key, zero));
+  if (x.CurKeyPending) {
+    // The record as it was read: its key is the last known one, should the
+    // record be read again below and its entry not be found.
+    x.CurKey = key;
+    x.CurKeyPending = false;
+  }
   const std::uint8_t* k = reinterpret_cast<const std::uint8_t*>(key.data());
   auto matches = [&] {
     return !x.Eof && !x.Path.empty() && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0;
@@ -629,6 +642,7 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
   }
   x.Bof = x.Eof = false;
   x.CurKey = key;
+  x.CurKeyPending = false;
 }
 
 // Runs an index operation for a hook: a failure ends the move as the end of
@@ -1003,24 +1017,39 @@ void SoftSyncIndexRaising() {
   x->Bof = x->Eof = false;
 }
 
-void StoreCurrentKeysRaising() {
+void StoreKeyOf(IND& x, const WorkArea& t) {
+  std::string key = ComputeKey(x, t.Oem);
+  if (!FitComputedKey(x, key)) {
+    IndexRaise(266, LengthMessage(x, key, "StoreCurrentKeys") + "\n\rRecCount: " + Str(t.RecCount) +
+                        " RecNo: " + Str(t.RecNo));
+  }
+  x.CurKey = std::move(key);
+  x.CurKeyPending = false;
+}
+
+// Every open index keeps the key of the current record: a write needs the
+// old key of the record it rewrites, and a place lost to another program's
+// changes is found again by it. A table opened read-only is never written,
+// so after a move its keys are only marked as due and worked out from the
+// record when a lost place is looked for (Reposition): a walk then does
+// not evaluate every key of every record it passes.
+void StoreCurrentKeysRaising(bool whenNeeded) {
   WorkArea* t = CurrentTable();
   if (!t) return;
   AreaIndexes& a = Here();
   const bool onRecord = t->RecCount > 0 && t->RecNo >= 1 && t->RecNo <= t->RecCount;
+  const bool later = whenNeeded && !t->File.Writable();
   for (int i = 1; i <= kMaxOrders; ++i) {
     IND* x = a.Opened[static_cast<std::size_t>(i)].get();
     if (!x || x == IndexEngine().Opening) continue;
     if (!onRecord) {
       std::fill(x->CurKey.begin(), x->CurKey.end(), '\0');
-      continue;
+      x->CurKeyPending = false;
+    } else if (later) {
+      x->CurKeyPending = true;
+    } else {
+      StoreKeyOf(*x, *t);
     }
-    std::string key = ComputeKey(*x, t->Oem);
-    if (!FitComputedKey(*x, key)) {
-      IndexRaise(266, LengthMessage(*x, key, "StoreCurrentKeys") + "\n\rRecCount: " + Str(t->RecCount) +
-                          " RecNo: " + Str(t->RecNo));
-    }
-    x->CurKey = key;
   }
 }
 
@@ -1370,6 +1399,7 @@ void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
   while (!x.Eof && CurrentRecord(x) != rec && StepForward(x)) {
   }
   x.CurKey = key;
+  x.CurKeyPending = false;
 }
 
 // Removes the entry of (key, record) from one index; true when there was
@@ -1598,7 +1628,7 @@ bool HookAtBof() {
 
 void HookStoreKeys() {
   try {
-    StoreCurrentKeysRaising();
+    StoreCurrentKeysRaising(true);
   } catch (const IndexFailure&) {
     DispatchPending();
   }

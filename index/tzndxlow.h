@@ -81,6 +81,7 @@ struct IND {
   KeyMaker Maker;
   CompiledExpr* Expr = nullptr;
   std::string CurKey;              // key of the current record
+  bool CurKeyPending = false;      // CurKey is still to be worked out (read-only tables)
   std::vector<PathLevel> Path;     // root first; the last level is the current leaf
   std::uint64_t Blocks = 0;        // blocks the file holds (next free, corrected)
   bool Positioned = false;         // a current node exists

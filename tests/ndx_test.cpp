@@ -1973,6 +1973,67 @@ TEST_F(NdxWriteTest, AnotherAreasChangesShowAtTheVeryNextMove) {
   CloseAll();
 }
 
+TEST_F(NdxWriteTest, AReadOnlyReaderFollowsAnotherAreasRewritesAsAWritingOneDoes) {
+  // A reader walks in key order while another area (as another program)
+  // rewrites names, its current record's among them, and appends. A table
+  // opened read-only works the keys of its records out only when it has to
+  // find its place again; it must walk exactly as a reader that may write.
+  auto walk = [&](bool readOnly) {
+    const std::string name = readOnly ? "r1" : "r0";
+    std::vector<std::string> names = RandomNames(40, 9);
+    CheatTable(name + ".dbf", names);
+    Select(1);
+    USE(name + ".dbf");
+    Index_On(name + ".ndx", "cheatname");
+    Select(2);
+    {
+      ScopedSetting<int> mode(Engine().Settings.ForcedFileMode,
+                              readOnly ? platform::kModeRead : Engine().Settings.ForcedFileMode);
+      USE("sub/up/" + name + ".dbf alias reader");
+      SetIndexTo(name + ".ndx");
+    }
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
+    EXPECT_EQ(CurrentTable()->File.Writable(), !readOnly);
+    std::mt19937 rng(5);
+    std::vector<std::string> seen;
+    GoTop();
+    for (int step = 0; !dEOF() && step < 400; ++step) {
+      seen.push_back(Str(RecNo()) + " " + TrimRight(Peek(1, RecNo())));
+      if (step % 6 == 2) {
+        const std::int64_t here = RecNo();
+        Select(1);
+        for (int i = 0; i < 3; ++i) {
+          const std::int64_t r = i == 0 ? here : 1 + static_cast<std::int64_t>(rng() % RecCount());
+          GO(r);
+          EXPECT_TRUE(RLock());
+          SetName(SyllableName(rng, 2, 4));
+          Replace();
+          Unlock();
+        }
+        if (step % 12 == 2) {
+          EXPECT_TRUE(ALock());
+          ClearRecord();
+          SetName(SyllableName(rng, 2, 4));
+          Append();
+          Unlock();
+        }
+        EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
+        Select(2);
+      }
+      SKIP(1);
+      EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
+    }
+    CloseAll();
+    return seen;
+  };
+  std::filesystem::create_directory("sub");
+  std::filesystem::create_directory_symlink("..", "sub/up");
+  const std::vector<std::string> writing = walk(false);
+  const std::vector<std::string> reading = walk(true);
+  EXPECT_GT(writing.size(), 30u);
+  EXPECT_EQ(reading, writing);
+}
+
 TEST_F(NdxWriteTest, AnotherAreaOfTheSameTableSeesTheChanges) {
   // Two areas share one table (through two paths) and its index, in shared
   // use: each sees the other's appends and changes, splits and new roots
