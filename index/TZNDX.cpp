@@ -143,63 +143,42 @@ void PrefetchFrom(const IND& x, int from, int direction) {
   }
 }
 
-// One entry forward; false at the end (the position stays on the last entry).
-bool StepForward(IND& x) {
+// One entry forward (direction 1) or back (-1); false at the end of the
+// index in that direction, where the position stays where it was.
+bool Step(IND& x, int direction) {
   if (x.Path.empty()) return false;
   PathLevel& leaf = x.Path.back();
-  if (leaf.entry + 1 < Count(leaf)) {
-    ++leaf.entry;
-    PrefetchFrom(x, leaf.entry - 1, 1);
+  if (direction > 0 ? leaf.entry + 1 < Count(leaf) : leaf.entry > 0 && leaf.entry <= Count(leaf)) {
+    leaf.entry += direction;
+    PrefetchFrom(x, leaf.entry - direction, direction);
     return true;
   }
-  const std::vector<PathLevel> saved = x.Path;
+  // Up to the nearest node with a child beyond this one, then down its near
+  // edge (past leaves that hold nothing). The path is kept to be put back
+  // at the end; its buffer is reused from step to step.
+  std::vector<PathLevel>& saved = x.SavedPath;
+  saved = x.Path;
   for (;;) {
     x.Path.pop_back();
     if (x.Path.empty()) {
-      x.Path = saved;
+      x.Path.swap(saved);
       return false;
     }
     PathLevel& p = x.Path.back();
-    if (p.entry < Count(p)) {
-      ++p.entry;
-      DescendEdge(x, ChildAt(x, p, p.entry), true);
-      EnterLeaf(x, 1, saved.back().node);
+    if (direction > 0 ? p.entry < Count(p) : p.entry > 0) {
+      p.entry += direction;
+      DescendEdge(x, ChildAt(x, p, p.entry), direction > 0);
+      EnterLeaf(x, direction, saved.back().node);
       if (Count(x.Path.back()) > 0) {
-        PrefetchFrom(x, x.Path.back().entry, 1);
+        PrefetchFrom(x, x.Path.back().entry, direction);
         return true;
       }
     }
   }
 }
 
-// One entry back; false at the beginning (the position stays on the first).
-bool StepBackward(IND& x) {
-  if (x.Path.empty()) return false;
-  PathLevel& leaf = x.Path.back();
-  if (leaf.entry > 0 && leaf.entry <= Count(leaf)) {
-    --leaf.entry;
-    PrefetchFrom(x, leaf.entry + 1, -1);
-    return true;
-  }
-  const std::vector<PathLevel> saved = x.Path;
-  for (;;) {
-    x.Path.pop_back();
-    if (x.Path.empty()) {
-      x.Path = saved;
-      return false;
-    }
-    PathLevel& p = x.Path.back();
-    if (p.entry > 0) {
-      --p.entry;
-      DescendEdge(x, ChildAt(x, p, p.entry), false);
-      EnterLeaf(x, -1, saved.back().node);
-      if (Count(x.Path.back()) > 0) {
-        PrefetchFrom(x, x.Path.back().entry, -1);
-        return true;
-      }
-    }
-  }
-}
+bool StepForward(IND& x) { return Step(x, 1); }
+bool StepBackward(IND& x) { return Step(x, -1); }
 
 // First or last entry; false when the index holds none.
 bool PlaceAtEdge(IND& x, bool first) {

@@ -83,6 +83,7 @@ struct IND {
   std::string CurKey;              // key of the current record
   bool CurKeyPending = false;      // CurKey is still to be worked out (read-only tables)
   std::vector<PathLevel> Path;     // root first; the last level is the current leaf
+  std::vector<PathLevel> SavedPath;  // a step's copy of Path (its buffer is reused)
   std::uint64_t Blocks = 0;        // blocks the file holds (next free, corrected)
   bool Positioned = false;         // a current node exists
   // Guard against damaged files whose nodes are shared by several parents:
