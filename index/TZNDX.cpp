@@ -68,6 +68,13 @@ std::int64_t CurrentRecord(const IND& x) {
 void CopyCurrentKey(IND& x) {
   const std::size_t len = static_cast<std::size_t>(x.Anchor.KeyLen());
   if (x.Path.empty() || x.Path.back().entry >= Count(x.Path.back())) return;
+  const WorkArea* t = Engine().Areas.Slot[static_cast<std::size_t>(x.Area)].get();
+  if (t && !t->File.Writable()) {
+    // A read-only table is never written: its key is worked out when it is
+    // needed (see StoreCurrentKeysRaising).
+    x.CurKeyPending = true;
+    return;
+  }
   x.CurKey.assign(reinterpret_cast<const char*>(KeyOf(x, x.Path.back(), x.Path.back().entry)), len);
   x.CurKeyPending = false;
 }
