@@ -414,6 +414,25 @@ std::string_view TrimView(std::string_view v) {
   return v.substr(b, e - b);
 }
 
+// The common memo field: blanks, at most nine digits, blanks. False for
+// anything else (signs, long numbers, other bytes), which the general
+// reading below decides.
+bool ShortBlockNumber(std::string_view bytes, std::int32_t& out) {
+  std::size_t i = 0;
+  const std::size_t n = bytes.size();
+  while (i < n && static_cast<unsigned char>(bytes[i]) < 33) ++i;
+  std::int32_t v = 0;
+  int digits = 0;
+  for (; i < n && bytes[i] >= '0' && bytes[i] <= '9'; ++i) {
+    if (++digits > 9) return false;
+    v = v * 10 + (bytes[i] - '0');
+  }
+  for (; i < n; ++i)
+    if (static_cast<unsigned char>(bytes[i]) >= 33) return false;
+  out = v;
+  return true;
+}
+
 // Unpacks one field's stored bytes into its native slot.
 void UnpackField(const FieldDesc& f, const std::uint8_t* raw, std::uint8_t* slot) {
   const char* text = reinterpret_cast<const char*>(raw + f.Offset);
@@ -438,6 +457,10 @@ void UnpackField(const FieldDesc& f, const std::uint8_t* raw, std::uint8_t* slot
       break;
     case 'M': {
       std::int32_t v = 0;
+      if (ShortBlockNumber(bytes, v)) {
+        SetNativeInt(slot, v);
+        break;
+      }
       const std::string_view t = TrimView(bytes);
       if (!ParseInt32(t, v)) v = 0;
       // A number beyond 32 bits cannot name a block: mark it out of range.

@@ -17,6 +17,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -604,6 +605,47 @@ TEST_F(NavTest, AMemoNumberOfAnyLengthBeyond32BitsIsOutOfRange) {
   for (std::size_t i = 0; i < numbers.size(); ++i) {
     GO(static_cast<std::int64_t>(i) + 1);
     EXPECT_EQ(Int(2), kMemoOutOfRange) << numbers[i];
+  }
+}
+
+// Memo block numbers as other programs write them: blanks on either side,
+// signs, zeros in front, too many digits, stray bytes. A number is read when
+// the field holds one whole (a value beyond 32 bits names no block); any
+// other text names no memo.
+TEST_F(NavTest, MemoNumbersAreReadAsWrittenInEveryShape) {
+  std::mt19937 rng(21);
+  const std::string pieces[] = {" ", "  ", "0", "7", "42", "123456789", "2147483647", "2147483648",
+                                "-", "+", "x", ".", "\t", std::string(1, '\0')};
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3000; ++i) {
+    std::string t;
+    const int parts = 1 + static_cast<int>(rng() % 4);
+    for (int k = 0; k < parts; ++k) t += pieces[rng() % std::size(pieces)];
+    texts.push_back(t.substr(0, 12));
+  }
+  const auto expected = [](std::string t) -> std::int32_t {
+    while (!t.empty() && static_cast<unsigned char>(t.back()) < 33) t.pop_back();
+    std::size_t b = 0;
+    while (b < t.size() && static_cast<unsigned char>(t[b]) < 33) ++b;
+    t = t.substr(b);
+    std::size_t d = !t.empty() && (t[0] == '-' || t[0] == '+') ? 1 : 0;
+    if (d == t.size()) return 0;
+    for (std::size_t i = d; i < t.size(); ++i)
+      if (t[i] < '0' || t[i] > '9') return 0;
+    long double v = 0;
+    for (std::size_t i = d; i < t.size(); ++i) v = v * 10 + (t[i] - '0');
+    if (v > 2147483647.0L) return kMemoOutOfRange;
+    return static_cast<std::int32_t>(t[0] == '-' ? -v : v);
+  };
+  DbfBuilder b;
+  b.Field("NAME", 'C', 4).Field("NOTES", 'M', 12);
+  for (const std::string& t : texts) b.Record({"x", t});
+  b.Write("shapes.dbf");
+  USE("shapes.dbf");
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    GO(static_cast<std::int64_t>(i) + 1);
+    ASSERT_EQ(Int(2), expected(texts[i]))
+        << "memo field [" << texts[i] << "]";
   }
 }
 
