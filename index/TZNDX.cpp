@@ -1025,9 +1025,10 @@ void StoreCurrentKeysRaising(bool whenNeeded) {
   AreaIndexes& a = Here();
   const bool onRecord = t->RecCount > 0 && t->RecNo >= 1 && t->RecNo <= t->RecCount;
   const bool later = whenNeeded && !t->File.Writable();
+  const IND* opening = IndexEngine().Opening;
   for (int i = 1; i <= kMaxOrders; ++i) {
     IND* x = a.Opened[static_cast<std::size_t>(i)].get();
-    if (!x || x == IndexEngine().Opening) continue;
+    if (!x || x == opening) continue;
     if (!onRecord) {
       std::fill(x->CurKey.begin(), x->CurKey.end(), '\0');
       x->CurKeyPending = false;
