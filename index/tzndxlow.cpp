@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <queue>
 
 #include "engine/Dbf4.h"
 #include "engine/TZDbfLow.h"
@@ -776,19 +775,40 @@ class IndexBuilder {
       run.have = got;
       return got > 0;
     };
-    auto greater = [&](std::size_t a, std::size_t b) {
-      return Less(runs_[b].buffer.data() + runs_[b].at, runs_[a].buffer.data() + runs_[a].at);
+    // A tournament over the runs' first items: every inner node of the tree
+    // (the runs are its leaves, k + i for run i) keeps the run that lost the
+    // match played there, slot 0 the overall winner. When the winner's next
+    // item comes up, only the matches on its way to the root are played
+    // again: log2(k) comparisons per item, about half of what a heap needs.
+    const std::size_t k = runs_.size();
+    std::vector<char> live(k);
+    for (std::size_t i = 0; i < k; ++i) live[i] = fill(runs_[i]);
+    auto first = [&](std::size_t a, std::size_t b) {  // a's item comes before b's
+      if (!live[a]) return false;
+      if (!live[b]) return true;
+      return Less(runs_[a].buffer.data() + runs_[a].at, runs_[b].buffer.data() + runs_[b].at);
     };
-    std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(greater)> heap(greater);
-    for (std::size_t i = 0; i < runs_.size(); ++i)
-      if (fill(runs_[i])) heap.push(i);
-    while (!heap.empty()) {
-      const std::size_t i = heap.top();
-      heap.pop();
-      Run& run = runs_[i];
+    std::vector<std::size_t> losers(k);
+    {
+      std::vector<std::size_t> winners(2 * k);
+      for (std::size_t i = 0; i < k; ++i) winners[k + i] = i;
+      for (std::size_t node = k - 1; node >= 1; --node) {
+        const std::size_t a = winners[2 * node], b = winners[2 * node + 1];
+        const bool aFirst = first(a, b);
+        winners[node] = aFirst ? a : b;
+        losers[node] = aFirst ? b : a;
+      }
+      losers[0] = k > 1 ? winners[1] : 0;
+    }
+    while (live[losers[0]]) {
+      std::size_t winner = losers[0];
+      Run& run = runs_[winner];
       emit(run.buffer.data() + run.at);
       run.at += itemSize_;
-      if (run.at < run.have || fill(run)) heap.push(i);
+      if (run.at >= run.have) live[winner] = fill(run);
+      for (std::size_t node = (k + winner) / 2; node >= 1; node /= 2)
+        if (first(losers[node], winner)) std::swap(losers[node], winner);
+      losers[0] = winner;
     }
   }
 
