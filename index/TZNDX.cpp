@@ -334,7 +334,11 @@ void EndRead() {
   if (!t || !SharedUse(*t)) return;
   AreaIndexes& a = Here();
   if (!a.Sem.LoggedIn) return;
-  HandleSemafore(*t, a, SemaphoreAction::DecRead);
+  if (a.Sem.Reads > 0) {
+    --a.Sem.Reads;  // the end of a read changes nothing in the file
+    return;
+  }
+  HandleSemafore(*t, a, SemaphoreAction::DecRead);  // reports the imbalance
 }
 
 // Brackets a change of the indexes in shared use.
