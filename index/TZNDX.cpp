@@ -72,11 +72,11 @@ void CopyCurrentKey(IND& x) {
   if (t && !t->File.Writable()) {
     // A read-only table is never written: its key is worked out when it is
     // needed (see StoreCurrentKeysRaising).
-    x.CurKeyPending = true;
+    MarkKeyDue(x);
     return;
   }
   x.CurKey.assign(reinterpret_cast<const char*>(KeyOf(x, x.Path.back(), x.Path.back().entry)), len);
-  x.CurKeyPending = false;
+  MarkKeyWorkedOut(x);
 }
 
 [[noreturn]] void Corrupt(const IND& x, const char* where) {
@@ -246,7 +246,7 @@ bool Descend(IND& x, const std::uint8_t* key, bool insertMode, bool after = fals
 // when the entry is gone (another program changed the record): it then
 // stands on the entry that follows the record's place (Eof when none does).
 bool Reposition(IND& x, std::int64_t recNo) {
-  if (x.CurKeyPending) {
+  if (KeyDue(x)) {
     if (const WorkArea* t = CurrentTable()) StoreKeyOf(x, *t);
   }
   const std::string key = x.CurKey;
@@ -511,13 +511,13 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
           if (!FitComputedKey(*raw, key))
             IndexRaise(266, LengthMessage(*raw, key, "SetIndexTo/OpenIndex"));
           raw->CurKey = key;
-          raw->CurKeyPending = false;
+          MarkKeyWorkedOut(*raw);
         }
       }
     } else {
       raw->Bof = raw->Eof = true;
       if (raw->CharKey) raw->CurKey.assign(static_cast<std::size_t>(keyLen), ' ');
-      raw->CurKeyPending = false;
+      MarkKeyWorkedOut(*raw);
       raw->Path.clear();
     }
   } catch (...) {
@@ -595,11 +595,11 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
   }
   std::string key = ComputeKey(x, t.Oem);
   if (!FitComputedKey(x, key)) IndexRaise(266, LengthMessage(x, key, zero));
-  if (x.CurKeyPending) {
+  if (KeyDue(x)) {
     // The record as it was read: its key is the last known one, should the
     // record be read again below and its entry not be found.
     x.CurKey = key;
-    x.CurKeyPending = false;
+    MarkKeyWorkedOut(x);
   }
   const std::uint8_t* k = reinterpret_cast<const std::uint8_t*>(key.data());
   auto matches = [&] {
@@ -632,7 +632,7 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
   }
   x.Bof = x.Eof = false;
   x.CurKey = key;
-  x.CurKeyPending = false;
+  MarkKeyWorkedOut(x);
 }
 
 // Runs an index operation for a hook: a failure ends the move as the end of
@@ -1014,7 +1014,7 @@ void StoreKeyOf(IND& x, const WorkArea& t) {
                         " RecNo: " + Str(t.RecNo));
   }
   x.CurKey = std::move(key);
-  x.CurKeyPending = false;
+  MarkKeyWorkedOut(x);
 }
 
 // Every open index keeps the key of the current record: a write needs the
@@ -1028,16 +1028,17 @@ void StoreCurrentKeysRaising(bool whenNeeded) {
   if (!t) return;
   AreaIndexes& a = Here();
   const bool onRecord = t->RecCount > 0 && t->RecNo >= 1 && t->RecNo <= t->RecCount;
-  const bool later = whenNeeded && !t->File.Writable();
+  if (onRecord && whenNeeded && !t->File.Writable()) {
+    ++a.KeysMoved;  // every index's key is due
+    return;
+  }
   const IND* opening = IndexEngine().Opening;
   for (int i = 1; i <= kMaxOrders; ++i) {
     IND* x = a.Opened[static_cast<std::size_t>(i)].get();
     if (!x || x == opening) continue;
     if (!onRecord) {
       std::fill(x->CurKey.begin(), x->CurKey.end(), '\0');
-      x->CurKeyPending = false;
-    } else if (later) {
-      x->CurKeyPending = true;
+      MarkKeyWorkedOut(*x);
     } else {
       StoreKeyOf(*x, *t);
     }
@@ -1390,7 +1391,7 @@ void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
   while (!x.Eof && CurrentRecord(x) != rec && StepForward(x)) {
   }
   x.CurKey = key;
-  x.CurKeyPending = false;
+  MarkKeyWorkedOut(x);
 }
 
 // Removes the entry of (key, record) from one index; true when there was

@@ -308,7 +308,7 @@ bool IndexJournal::TakeBack() {
     x.Anchor = s.Anchor;
     x.AnchorChanged = s.AnchorChanged;
     x.CurKey = s.CurKey;
-    x.CurKeyPending = false;
+    MarkKeyWorkedOut(x);
     x.Blocks = s.Blocks;
     x.Path.clear();
     x.Positioned = false;

@@ -81,7 +81,7 @@ struct IND {
   KeyMaker Maker;
   CompiledExpr* Expr = nullptr;
   std::string CurKey;              // key of the current record
-  bool CurKeyPending = false;      // CurKey is still to be worked out (read-only tables)
+  std::uint64_t KeyMove = 0;       // the area's KeysMoved when CurKey was worked out
   std::vector<PathLevel> Path;     // root first; the last level is the current leaf
   std::vector<PathLevel> SavedPath;  // a step's copy of Path (its buffer is reused)
   std::uint64_t Blocks = 0;        // blocks the file holds (next free, corrected)
@@ -131,6 +131,10 @@ struct AreaIndexes {
   int LastOrder = 0;
   NodeCache Cache;
   SemaphoreState Sem;
+  // Counts the moves of a read-only table after which the keys of every
+  // open index were left to be worked out when needed (an index whose
+  // KeyMove differs holds a key that is due).
+  std::uint64_t KeysMoved = 0;
   bool Any() const;
 };
 
@@ -271,6 +275,18 @@ IndexState& CreateIndexState();
 inline IndexState& IndexEngine() {
   ContextExtension* e = Engine().IndexLayer.get();
   return e ? static_cast<IndexState&>(*e) : CreateIndexState();
+}
+
+// Whether an index's key of the current record is still to be worked out,
+// and the marks that say it is or is not.
+inline bool KeyDue(const IND& x) {
+  return x.KeyMove != IndexEngine().Areas[static_cast<std::size_t>(x.Area)].KeysMoved;
+}
+inline void MarkKeyWorkedOut(IND& x) {
+  x.KeyMove = IndexEngine().Areas[static_cast<std::size_t>(x.Area)].KeysMoved;
+}
+inline void MarkKeyDue(IND& x) {
+  x.KeyMove = IndexEngine().Areas[static_cast<std::size_t>(x.Area)].KeysMoved - 1;
 }
 
 void MakeIndex(const std::string& fileName, const BuildOptions& options);
