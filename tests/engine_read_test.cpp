@@ -22,6 +22,7 @@
 #include "platform/hooks.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
+#include "tests/support/MemoTableTest.h"
 #include "tests/support/TempDir.h"
 
 namespace vz {
@@ -31,28 +32,8 @@ using test::DbfBuilder;
 using test::DbtBuilder;
 using test::MemoField;
 
-class MappedReadTest : public ::testing::Test {
+class MappedReadTest : public test::MemoTableTest {
  protected:
-  void SetUp() override {
-    test::ResetEngineForTest();
-    MemoInit();
-  }
-  void TearDown() override {
-    SetRaiseErrors(false);
-    SetErrorDispatch(false);
-    CloseAll();
-    platform::SetOemCodePage(437);
-    test::ResetEngineForTest();
-  }
-
-  static void Table(const std::string& name, std::uint8_t version, const std::vector<int>& blocks) {
-    DbfBuilder b;
-    b.Version(version).Field("NAME", 'C', 10).Field("NOTES", 'M', 10);
-    for (std::size_t i = 0; i < blocks.size(); ++i)
-      b.Record({"r" + std::to_string(i + 1), MemoField(blocks[i])});
-    b.Write(name);
-  }
-
   // The text as a descriptor of its own reads it (size by seeking to the
   // end, then every byte): the reading the bulk path must agree with.
   static std::string DescriptorRead(std::int64_t block, bool convert, int& code) {
@@ -70,8 +51,6 @@ class MappedReadTest : public ::testing::Test {
     DestroyBlobDescriptor(d);
     return text;
   }
-
-  test::TempDir dir_{true};
 };
 
 // --- Other programs at work -----------------------------------------------------------

@@ -25,6 +25,7 @@
 #include "tests/support/Compat.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
+#include "tests/support/MemoTableTest.h"
 #include "tests/support/TempDir.h"
 
 namespace vz {
@@ -34,30 +35,7 @@ using test::DbfBuilder;
 using test::DbtBuilder;
 using test::MemoField;
 
-class SearchTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    test::ResetEngineForTest();
-    MemoInit();
-  }
-  void TearDown() override {
-    SetRaiseErrors(false);
-    SetErrorDispatch(false);
-    CloseAll();
-    platform::SetOemCodePage(437);
-    test::ResetEngineForTest();
-  }
-
-  static void Table(const std::string& name, std::uint8_t version, const std::vector<int>& blocks) {
-    DbfBuilder b;
-    b.Version(version).Field("NAME", 'C', 10).Field("NOTES", 'M', 10);
-    for (std::size_t i = 0; i < blocks.size(); ++i)
-      b.Record({"r" + std::to_string(i + 1), MemoField(blocks[i])});
-    b.Write(name);
-  }
-
-  test::TempDir dir_{true};
-};
+class SearchTest : public test::MemoTableTest {};
 
 // A plain search of the folded text: every position, byte by byte, no line
 // end inside the match.
