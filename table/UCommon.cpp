@@ -826,8 +826,16 @@ void TTzDataSet::s_UpdateCursorPos() {
   if (s_InWhileRange()) savedRecNo_ = s_RecNo();
 }
 
+bool TTzDataSet::RecordInWhileRange() {
+  SelectWorkArea("s_InWhileRange");
+  return WhileConditionHolds();
+}
+
+// The handling after a write or a cancel runs while the dataset is still in
+// its editing state, in which s_InWhileRange holds for any record: it asks
+// about the engine's record itself.
 void TTzDataSet::s_HandleWhileAfterInsert() {
-  if (s_InWhileRange()) return;
+  if (RecordInWhileRange()) return;
   if (savedRecNo_ > 0 && savedRecNo_ <= s_RecCount()) {
     const std::int64_t n = savedRecNo_;
     WithoutNotification([n] { GO(n); });
@@ -835,11 +843,11 @@ void TTzDataSet::s_HandleWhileAfterInsert() {
 }
 
 void TTzDataSet::s_HandleWhileAfterPost() {
-  if (s_InWhileRange()) return;
+  if (RecordInWhileRange()) return;
   if (!s_dBOF()) s_Skip(-1);
-  if (s_InWhileRange()) return;
+  if (RecordInWhileRange()) return;
   if (!s_dEOF()) s_Skip(1);
-  if (!s_InWhileRange()) s_GoBottomWhile();
+  if (!RecordInWhileRange()) s_GoBottomWhile();
 }
 
 void TTzDataSet::ResyncFromEngine() {

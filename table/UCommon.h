@@ -213,6 +213,8 @@ class TTzDataSet : public data::TDataSet {
   // Runs an engine move with the record-change notification taken off.
   template <typename F>
   void WithoutNotification(F f);
+  // Whether the engine's record is in the while range, whatever the state.
+  bool RecordInWhileRange();
 };
 
 }  // namespace vz

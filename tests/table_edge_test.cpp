@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
 #include "index/TZNDX.h"
+#include "index/tzparser.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
@@ -1788,6 +1790,82 @@ TEST_F(TableWriteTest, ExclusiveSetterReopensAnOpenTable) {
   t.Open();
   Select(t.WorkArea());
   EXPECT_FALSE(CurrentTable()->Exclusive);
+}
+
+// Edits under a while range: a record posted out of the range leaves it
+// and the dataset shows a neighbour that is in it (none when the range is
+// now empty); a record added outside the range, or an insert cancelled,
+// puts the dataset back on the record it showed; one added inside the
+// range joins it.
+TEST_F(TableWriteTest, EditsUnderAWhileRangeKeepTheDatasetInTheRange) {
+  // In name order: Abuse, Blood, Doom, Doom II, Heretic, Myst, Quake.
+  auto openInRange = [&](const std::string& prefix, const std::string& at) -> TTzDbf& {
+    table_.reset();
+    Machine("pc", Games());
+    std::filesystem::remove(dir_.File("w.ndx"));
+    TTzDbf& t = OpenWritable("pc", true);
+    t.LocateRec("cheatname", at);
+    t.SelectWorkArea("test");
+    EXPECT_TRUE(SetWhileExpr("CHEATNAME = '" + prefix + "'"));
+    t.First();
+    t.LocateRec("cheatname", at);
+    return t;
+  };
+  struct Case {
+    std::string prefix, edited, newName;
+    Strings rangeAfter;
+  };
+  const std::vector<Case> cases = {
+      {"D", "Doom", "Cx", {"Doom II"}},           // moves before the range
+      {"D", "Doom II", "E", {"Doom"}},            // just after the range
+      {"D", "Doom", "Dx", {"Doom II", "Dx"}},     // stays in the range
+      {"H", "Heretic", "B", {}},                  // the range is left empty
+      {"Q", "Quake", "M", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prefix + ": " + c.edited + " -> " + c.newName);
+    TTzDbf& t = openInRange(c.prefix, c.edited);
+    ASSERT_EQ(link_.ActiveText("cheatname"), c.edited);
+    t.Edit();
+    t.FieldByName("cheatname")->SetAsString(c.newName);
+    t.Post();
+    if (c.rangeAfter.empty()) {
+      EXPECT_TRUE(t.IsEmpty());
+    } else {
+      const std::string shown = t.FieldByName("cheatname")->AsString();
+      EXPECT_NE(std::find(c.rangeAfter.begin(), c.rangeAfter.end(), shown), c.rangeAfter.end()) << shown;
+      EXPECT_EQ(Browse(t), c.rangeAfter);
+    }
+  }
+
+  // Cancelling an edit puts the record back; the range is as it was.
+  TTzDbf& t = openInRange("D", "Doom II");
+  t.Edit();
+  t.FieldByName("cheatname")->SetAsString("Xx");
+  t.Cancel();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
+  EXPECT_EQ(Browse(t), (Strings{"Doom", "Doom II"}));
+  // Added outside the range: back on the record shown before.
+  t.LocateRec("cheatname", "doom ii");
+  t.Append();
+  t.FieldByName("cheatname")->SetAsString("Wolf");
+  t.Post();
+  EXPECT_EQ(t.RecordCount(), 9);
+  EXPECT_EQ(vz::RecNo(), 8);
+  EXPECT_EQ(Browse(t), (Strings{"Doom", "Doom II"}));
+  // A cancelled insert: the same.
+  t.LocateRec("cheatname", "doom ii");
+  t.Insert();
+  t.FieldByName("cheatname")->SetAsString("Never");
+  t.Cancel();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
+  EXPECT_EQ(vz::RecNo(), 8);
+  // Added inside the range: it joins it.
+  t.Append();
+  t.FieldByName("cheatname")->SetAsString("Descent");
+  t.Post();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Descent");
+  EXPECT_EQ(Browse(t), (Strings{"Descent", "Doom", "Doom II"}));
 }
 
 // --- Field objects ---------------------------------------------------------------------------
