@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <stdexcept>
 
 #include "engine/Dbf4.h"
@@ -1790,6 +1791,63 @@ TEST_F(TableWriteTest, ExclusiveSetterReopensAnOpenTable) {
   t.Open();
   Select(t.WorkArea());
   EXPECT_FALSE(CurrentTable()->Exclusive);
+}
+
+// The component's own index operations over generated names: an index
+// built from an expression or from a key function, opened again by list,
+// by file and order, or with its key function, orders the browse as its
+// keys sort; Locate goes through the controlling index (a prefix for a
+// partial key, the whole name otherwise).
+TEST_F(TableWriteTest, IndexOperationsOrderTheBrowseAndLocate) {
+  std::mt19937 random(17);
+  std::vector<Cheat> cheats;
+  for (int i = 0; i < 40; ++i) {
+    std::string name;
+    for (int n = 3 + static_cast<int>(random() % 8); n > 0; --n) name += static_cast<char>('A' + random() % 6);
+    cheats.push_back({name, ""});
+  }
+  Machine("pc", cheats);
+  TTzDbf& t = OpenWritable("pc", true);
+  Strings byName, byReversed;
+  for (const Cheat& c : cheats) byName.push_back(c.name);
+  std::sort(byName.begin(), byName.end());
+  // The key function: the name read from its end.
+  auto reversed = [](std::string s) { return std::string(s.rbegin(), s.rend()); };
+  std::vector<std::pair<std::string, std::string>> keyed;
+  for (const Cheat& c : cheats) keyed.emplace_back(reversed(Padded(c.name, 35)), c.name);
+  std::sort(keyed.begin(), keyed.end());
+  for (const auto& [key, name] : keyed) byReversed.push_back(name);
+  const KeyMaker maker = [&] {
+    const std::uint8_t* slot = FieldAddress(1);
+    return reversed(std::string(reinterpret_cast<const char*>(slot) + 1, 35));
+  };
+  const std::string a = dir_.File("a.ndx"), b = dir_.File("b.ndx");
+
+  t.IndexOn("SUBSTR(CHEATNAME, 1, 35)", a);
+  EXPECT_EQ(Browse(t), byName);
+  t.IndexOnCB(maker, b);
+  EXPECT_EQ(Browse(t), byReversed);
+  t.SetIndexTo(a);
+  EXPECT_EQ(Browse(t), byName);
+  t.SetIndexToCB(maker, b, 1);
+  EXPECT_EQ(Browse(t), byReversed);
+  t.SetIndexToLFN(a, 1);
+  EXPECT_EQ(Browse(t), byName);
+  EXPECT_FALSE(t.IsSequenced());
+
+  for (const std::string& name : byName) {
+    SCOPED_TRACE(name);
+    const std::string prefix = name.substr(0, 2);
+    EXPECT_TRUE(t.Locate("cheatname", prefix, {false, true}));
+    // The first name in index order with that prefix.
+    EXPECT_EQ(t.FieldByName("cheatname")->AsString(),
+              *std::lower_bound(byName.begin(), byName.end(), prefix));
+    EXPECT_TRUE(t.Locate("cheatname", name, {}));
+    EXPECT_EQ(t.FieldByName("cheatname")->AsString(), name);
+    EXPECT_EQ(t.Locate("cheatname", name.substr(0, name.size() - 1), {}),
+              std::binary_search(byName.begin(), byName.end(), name.substr(0, name.size() - 1)));
+  }
+  EXPECT_FALSE(t.Locate("cheatname", "Z", {false, true}));
 }
 
 // Edits under a while range: a record posted out of the range leaves it
