@@ -1215,6 +1215,23 @@ TEST_F(TableEdgeTest, CreatingAMissingTable) {
   EXPECT_EQ(t.FieldProps()->Decimals(3), 2);
   EXPECT_EQ(t.FieldProps()->Decimals(7), 15);
   EXPECT_EQ(t.FieldProps()->Length(8), 254);
+  // Every field as the engine has it, its slot in the engine's record
+  // included (0: the deleted flag), found again by its name in any case.
+  const TDbfFieldProps& props = *t.FieldProps();
+  t.SelectWorkArea("test");
+  ASSERT_EQ(props.Count(), FieldCount());
+  for (int i = 0; i <= props.Count(); ++i) {
+    EXPECT_EQ(props.Address(i), FieldAddress(i)) << i;
+    if (i == 0) continue;
+    EXPECT_EQ(props.Name(i), Field(i));
+    EXPECT_EQ(props.Type(i), FieldType(i));
+    EXPECT_EQ(props.Length(i), FieldLen(i));
+    EXPECT_EQ(props.Decimals(i), FieldDec(i));
+    EXPECT_EQ(props.Number(platform::AnsiLower(props.Name(i))), i);
+  }
+  EXPECT_EQ(props.Address(props.Count() + 1), nullptr);
+  EXPECT_EQ(props.Address(-1), nullptr);
+  EXPECT_EQ(props.Number("nosuchfield"), 0);
   EXPECT_TRUE(messages_.empty());
   // The new table takes records, inserted into it empty or appended.
   t.Insert();
