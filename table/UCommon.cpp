@@ -250,15 +250,6 @@ void TTzDataSet::InternalClose() {
   cursorOpen_ = false;
 }
 
-void TTzDataSet::InternalHandleException() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    platform::ShowMessage(e.what());
-  } catch (...) {
-  }
-}
-
 // --- Buffers ---------------------------------------------------------------------------------
 
 std::size_t TTzDataSet::RecordBufferSize() { return recordDataSize_ + CalcFieldsSize() + 9; }
@@ -482,8 +473,6 @@ void TTzDataSet::ActivateRow() {
   CopyOut(0);
 }
 
-std::unique_ptr<data::TStream> TTzDataSet::CreateBlobStream(data::TField*, data::BlobMode) { return nullptr; }
-
 // --- Record fetch ---------------------------------------------------------------------------
 
 GetResult TTzDataSet::GetRecord(std::uint8_t* buffer, GetMode mode) {
@@ -593,12 +582,6 @@ void TTzDataSet::InternalEdit() { s_Skip(0); }
 void TTzDataSet::InternalInitRecord(std::uint8_t* buffer) {
   std::memset(buffer, 0, RecordBufferSize());
   s_ClearRecord();
-}
-
-bool TTzDataSet::GetCurrentRecord(std::uint8_t* buffer) {
-  if (WindowRecordCount() == 0) return false;
-  std::memcpy(buffer, ActiveBuffer(), recordDataSize_);
-  return true;
 }
 
 int TTzDataSet::GetNextRecords() {
