@@ -651,10 +651,6 @@ void TTzDataSet::SetRecordDeleted(bool on) {
     if (WindowRecordCount() > 0) Delete();
     return;
   }
-  if (State() == DataSetState::Insert || State() == DataSetState::SetKey) {
-    Cancel();
-    return;
-  }
   NotifyLinks(data::DataEvent::CheckBrowseMode);
   DoBeforeRestore();
   UpdateCursorPos();

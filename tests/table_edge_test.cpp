@@ -934,6 +934,7 @@ TEST_F(TableEdgeTest, SemaphoreHeldByAnotherUserSuspendsRebuildsForOneOpen) {
   }
   t.Open();
   EXPECT_EQ(built_.size(), 3u);
+
 }
 
 // A named pipe where the semaphore file belongs is refused with code 5 at
@@ -1463,9 +1464,11 @@ TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
   EXPECT_EQ(Stored(6)[0], '*');
   t.LocateRec("cheatname", "blood");
   EXPECT_TRUE(t.RecordDeleted());
-  // In insert state, restoring only cancels.
+  // A record being inserted carries no deleted mark: nothing to restore.
   t.Insert();
   EXPECT_FALSE(t.RecordDeleted());
+  t.SetRecordDeleted(false);
+  EXPECT_EQ(t.State(), data::DataSetState::Insert);
   t.Cancel();
   EXPECT_EQ(t.RecordCount(), 10);
   EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
