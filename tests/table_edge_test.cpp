@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -1807,6 +1808,47 @@ TEST_F(TableWriteTest, MemoThatCannotBeWrittenIsReportedAndKeepsTheOldOne) {
   t.Post();
   EXPECT_EQ(text->AsString(), "new text");
   EXPECT_NE(Stored(2), before);
+}
+
+// A memo write that fails part-way, at each of the writes it makes in
+// turn: the failure is reported (raised or shown), the memo descriptor ends
+// all the same, and the table takes the next memo and reads it back whole.
+TEST_F(TableWriteTest, MemoWriteFailingAtAnyWriteLeavesTheTableWritable) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenWritable("pc", true);
+  data::TField* text = t.FieldByName("cheatmemo");
+  const std::string big(1500, 'x');
+  bool completed = false;
+  for (int n = 1; n < 40 && !completed; ++n) {
+    SCOPED_TRACE(n);
+    t.LocateRec("cheatname", "doom");
+    messages_.clear();
+    bool raised = false;
+    platform::SetWriteFault(n, ENOSPC);
+    try {
+      t.Edit();
+      text->SetAsString(big + std::to_string(n));
+      t.Post();
+    } catch (const std::exception&) {
+      raised = true;
+    }
+    const bool hit = platform::WriteFaultHit();
+    platform::ClearWriteFault();
+    if (t.State() != data::DataSetState::Browse) t.Cancel();
+    if (!hit) {
+      completed = true;
+      EXPECT_FALSE(raised);
+      EXPECT_TRUE(messages_.empty());
+      EXPECT_EQ(text->AsString(), big + std::to_string(n));
+      continue;
+    }
+    EXPECT_TRUE(raised || !messages_.empty());
+    t.Edit();
+    text->SetAsString("after " + std::to_string(n));
+    t.Post();
+    EXPECT_EQ(text->AsString(), "after " + std::to_string(n));
+  }
+  EXPECT_TRUE(completed);
 }
 
 TEST_F(TableWriteTest, ExclusiveSetterReopensAnOpenTable) {
