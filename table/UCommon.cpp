@@ -23,6 +23,7 @@ using data::GetResult;
 
 namespace {
 
+// The engine opens no table with field types other than these.
 std::size_t BufferBytes(const FieldDesc& f) {
   switch (f.Type) {
     case 'C': return static_cast<std::size_t>(f.Len) + 1;
@@ -224,7 +225,6 @@ void TTzDataSet::InternalInitFieldDefs() {
       case 'F': d.DataType = f.Dec > 0 ? FieldType::Float : FieldType::Integer; break;
       case 'L': d.DataType = FieldType::Boolean; break;
       case 'M': d.DataType = FieldType::Memo; break;
-      default: d.DataType = FieldType::Unknown; break;
     }
     defs.push_back(d);
     fieldOffsets_.push_back(offset);
@@ -318,8 +318,6 @@ void TTzDataSet::CopyIn(std::uint8_t* buffer) {
         out[0] = slot[0];
         out[1] = 0;
         break;
-      default:
-        break;
     }
   }
 }
@@ -381,8 +379,6 @@ void TTzDataSet::CopyOut(int field) {
         break;
       case 'L':
         slot[0] = in[0];
-        break;
-      default:
         break;
     }
   }
