@@ -527,6 +527,7 @@ TEST_F(TableEdgeTest, TwoTablesShareTheEngine) {
   EXPECT_TRUE(pc.Active());
   EXPECT_EQ(Browse(pc), kNameOrder);
   macLink.SetDataSource(nullptr);
+
 }
 
 // --- Memo streams ----------------------------------------------------------------------------
@@ -781,6 +782,9 @@ TEST_F(TableEdgeTest, BookmarksRecordNumbersAndCounts) {
   EXPECT_EQ(t.RecNo(), 7);
   t.EnableControls();
   EXPECT_EQ(t.RecNo(), 4);
+  // A closed table has no valid bookmark.
+  t.Close();
+  EXPECT_FALSE(t.BookmarkValid(mark(1)));
 }
 
 TEST_F(TableEdgeTest, FindFindExactAndIsSequenced) {
@@ -2122,15 +2126,24 @@ TEST_F(TableEdgeTest, CalculatedFieldsBesideTableFields) {
   length->SetKind(data::FieldKind::Calculated);
   data::TIntegerField* len = length.get();
   t.AddField(std::move(length));
+  // A calculated number with decimals shows them to its display width.
+  auto share = std::make_unique<data::TFloatField>("SHARE");
+  share->SetKind(data::FieldKind::Calculated);
+  data::TFloatField* part = share.get();
+  const int width = part->DisplayWidth();
+  t.AddField(std::move(share));
   t.OnCalcFields = [&](data::TDataSet& d) {
     len->SetAsInteger(static_cast<std::int32_t>(d.FieldByName("cheatname")->AsString().size()));
+    part->SetAsFloat(len->AsInteger() / 35.0);
   };
   t.SetDbfFileName(dir_.File("pc"));
   t.Open();
   t.First();
-  EXPECT_EQ(t.Fields().size(), 2u);
+  EXPECT_EQ(t.Fields().size(), 3u);
   EXPECT_EQ(t.FindField("cheatmemo"), nullptr);
   EXPECT_EQ(len->AsInteger(), 5);
+  EXPECT_EQ(part->Precision(), width);
+  EXPECT_DOUBLE_EQ(part->AsFloat(), 5 / 35.0);
   t.Next();
   t.Next();
   t.Next();
