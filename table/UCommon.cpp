@@ -163,7 +163,15 @@ bool TTzDataSet::OpenTable(const std::string& name) {
     ScopedErrorDispatch quiet(false);
     Select(workArea_);
     if (Engine().Errors.ErrorCode != 0) {
+      // The open fails for the engine's reason (no free work area), which
+      // going back to the previous area must not clear.
+      const std::uint16_t code = Engine().Errors.ErrorCode;
+      const std::uint16_t messageCode = Engine().Errors.MessageCode;
+      const std::string detail = Engine().Errors.ErrorDetail;
       Select(previous);
+      Engine().Errors.ErrorCode = code;
+      Engine().Errors.MessageCode = messageCode;
+      Engine().Errors.ErrorDetail = detail;
       return false;
     }
   }

@@ -528,6 +528,30 @@ TEST_F(TableEdgeTest, TwoTablesShareTheEngine) {
   EXPECT_EQ(Browse(pc), kNameOrder);
   macLink.SetDataSource(nullptr);
 
+  // Tables in every other work area: one more finds none free, its open
+  // fails with the engine's reason, and the open ones go on.
+  std::vector<std::unique_ptr<TTzDbf>> more;
+  for (int i = 2; i <= kMaxAreas + 1; ++i) {
+    const std::string base = "t" + std::to_string(i);
+    Machine(base, {{base, ""}});
+    more.push_back(std::make_unique<TTzDbf>());
+    more.back()->CreateIfNotFound = false;
+    more.back()->SetDbfFileName(dir_.File(base));
+    if (i <= kMaxAreas) {
+      more.back()->Open();
+      continue;
+    }
+    try {
+      more.back()->Open();
+      ADD_FAILURE() << "opened without a free work area";
+    } catch (const std::exception& e) {
+      EXPECT_NE(std::string(e.what()).find("No free workarea"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(more.back()->Active());
+    EXPECT_EQ(more.back()->WorkArea(), 0);
+  }
+  EXPECT_TRUE(more.front()->Active());
+  EXPECT_EQ(Browse(pc), kNameOrder);
 }
 
 // --- Memo streams ----------------------------------------------------------------------------
