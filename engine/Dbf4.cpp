@@ -722,8 +722,13 @@ void SKIP(std::int64_t n) {
     return;
   }
   if (a->Bof && n < 0) return;
+  // A move forward that a while condition ended stands on the record that
+  // failed it, with EOF set; a move back goes on from that record, in index
+  // order as in record order, not from past the last key.
+  const bool endedByWhile = a->Eof && a->RecNo >= 1 && a->RecNo <= a->RecCount;
   a->Bof = a->Eof = false;
   const bool indexed = IndexActive();
+  if (indexed && endedByWhile && n < 0 && Engine().Index.SetEof) Engine().Index.SetEof(false);
   if (indexed) Semaphore(true);
 
   bool endReached = false;

@@ -23,6 +23,7 @@ using data::GetResult;
 
 namespace {
 
+// The engine opens no table with field types other than these.
 std::size_t BufferBytes(const FieldDesc& f) {
   switch (f.Type) {
     case 'C': return static_cast<std::size_t>(f.Len) + 1;
@@ -162,7 +163,15 @@ bool TTzDataSet::OpenTable(const std::string& name) {
     ScopedErrorDispatch quiet(false);
     Select(workArea_);
     if (Engine().Errors.ErrorCode != 0) {
+      // The open fails for the engine's reason (no free work area), which
+      // going back to the previous area must not clear.
+      const std::uint16_t code = Engine().Errors.ErrorCode;
+      const std::uint16_t messageCode = Engine().Errors.MessageCode;
+      const std::string detail = Engine().Errors.ErrorDetail;
       Select(previous);
+      Engine().Errors.ErrorCode = code;
+      Engine().Errors.MessageCode = messageCode;
+      Engine().Errors.ErrorDetail = detail;
       return false;
     }
   }
@@ -224,7 +233,6 @@ void TTzDataSet::InternalInitFieldDefs() {
       case 'F': d.DataType = f.Dec > 0 ? FieldType::Float : FieldType::Integer; break;
       case 'L': d.DataType = FieldType::Boolean; break;
       case 'M': d.DataType = FieldType::Memo; break;
-      default: d.DataType = FieldType::Unknown; break;
     }
     defs.push_back(d);
     fieldOffsets_.push_back(offset);
@@ -248,15 +256,6 @@ void TTzDataSet::InternalClose() {
     workArea_ = 0;
   }
   cursorOpen_ = false;
-}
-
-void TTzDataSet::InternalHandleException() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    platform::ShowMessage(e.what());
-  } catch (...) {
-  }
 }
 
 // --- Buffers ---------------------------------------------------------------------------------
@@ -327,8 +326,6 @@ void TTzDataSet::CopyIn(std::uint8_t* buffer) {
         out[0] = slot[0];
         out[1] = 0;
         break;
-      default:
-        break;
     }
   }
 }
@@ -390,8 +387,6 @@ void TTzDataSet::CopyOut(int field) {
         break;
       case 'L':
         slot[0] = in[0];
-        break;
-      default:
         break;
     }
   }
@@ -481,8 +476,6 @@ void TTzDataSet::ActivateRow() {
   SelectWorkArea("ActivateRow");
   CopyOut(0);
 }
-
-std::unique_ptr<data::TStream> TTzDataSet::CreateBlobStream(data::TField*, data::BlobMode) { return nullptr; }
 
 // --- Record fetch ---------------------------------------------------------------------------
 
@@ -595,12 +588,6 @@ void TTzDataSet::InternalInitRecord(std::uint8_t* buffer) {
   s_ClearRecord();
 }
 
-bool TTzDataSet::GetCurrentRecord(std::uint8_t* buffer) {
-  if (WindowRecordCount() == 0) return false;
-  std::memcpy(buffer, ActiveBuffer(), recordDataSize_);
-  return true;
-}
-
 int TTzDataSet::GetNextRecords() {
   const int n = TDataSet::GetNextRecords();
   s_UpdateCursorPos();
@@ -666,10 +653,6 @@ void TTzDataSet::SetRecordDeleted(bool on) {
   if (on == RecordDeleted()) return;
   if (on) {
     if (WindowRecordCount() > 0) Delete();
-    return;
-  }
-  if (State() == DataSetState::Insert || State() == DataSetState::SetKey) {
-    Cancel();
     return;
   }
   NotifyLinks(data::DataEvent::CheckBrowseMode);
@@ -826,8 +809,16 @@ void TTzDataSet::s_UpdateCursorPos() {
   if (s_InWhileRange()) savedRecNo_ = s_RecNo();
 }
 
+bool TTzDataSet::RecordInWhileRange() {
+  SelectWorkArea("s_InWhileRange");
+  return WhileConditionHolds();
+}
+
+// The handling after a write or a cancel runs while the dataset is still in
+// its editing state, in which s_InWhileRange holds for any record: it asks
+// about the engine's record itself.
 void TTzDataSet::s_HandleWhileAfterInsert() {
-  if (s_InWhileRange()) return;
+  if (RecordInWhileRange()) return;
   if (savedRecNo_ > 0 && savedRecNo_ <= s_RecCount()) {
     const std::int64_t n = savedRecNo_;
     WithoutNotification([n] { GO(n); });
@@ -835,11 +826,11 @@ void TTzDataSet::s_HandleWhileAfterInsert() {
 }
 
 void TTzDataSet::s_HandleWhileAfterPost() {
-  if (s_InWhileRange()) return;
+  if (RecordInWhileRange()) return;
   if (!s_dBOF()) s_Skip(-1);
-  if (s_InWhileRange()) return;
+  if (RecordInWhileRange()) return;
   if (!s_dEOF()) s_Skip(1);
-  if (!s_InWhileRange()) s_GoBottomWhile();
+  if (!RecordInWhileRange()) s_GoBottomWhile();
 }
 
 void TTzDataSet::ResyncFromEngine() {

@@ -101,7 +101,6 @@ class TTzDataSet : public data::TDataSet {
   // --- Framework queries ---
   bool GetFieldData(const data::TField* field, void* buffer) override;
   void SetFieldData(data::TField* field, const void* buffer) override;
-  std::unique_ptr<data::TStream> CreateBlobStream(data::TField* field, data::BlobMode mode) override;
   // The type letter of the table field with the field's name, or `fallback`.
   char FieldTypeLetter(const data::TField* field, char fallback) const;
   // The grid makes another row the active record: the engine's native
@@ -158,14 +157,12 @@ class TTzDataSet : public data::TDataSet {
   void InternalDelete() override;
   void InternalInitFieldDefs() override;
   std::unique_ptr<data::TField> CreateField(const data::TFieldDef& def) override;
-  void InternalHandleException() override;
   int GetNextRecords() override;
   int GetPriorRecords() override;
   void DoAfterScroll() override;
   void DoAfterDelete() override;
   void DoBeforeCancel() override;
   void DataEventHook(data::DataEvent e, std::intptr_t info) override;
-  bool GetCurrentRecord(std::uint8_t* buffer) override;
 
  public:
   // Bookmark validity and comparison (the grid's questions).
@@ -213,6 +210,8 @@ class TTzDataSet : public data::TDataSet {
   // Runs an engine move with the record-change notification taken off.
   template <typename F>
   void WithoutNotification(F f);
+  // Whether the engine's record is in the while range, whatever the state.
+  bool RecordInWhileRange();
 };
 
 }  // namespace vz

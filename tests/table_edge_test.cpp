@@ -9,10 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <stdexcept>
 
 #include "engine/Dbf4.h"
@@ -21,6 +24,7 @@
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
 #include "index/TZNDX.h"
+#include "index/tzparser.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
@@ -523,6 +527,31 @@ TEST_F(TableEdgeTest, TwoTablesShareTheEngine) {
   EXPECT_TRUE(pc.Active());
   EXPECT_EQ(Browse(pc), kNameOrder);
   macLink.SetDataSource(nullptr);
+
+  // Tables in every other work area: one more finds none free, its open
+  // fails with the engine's reason, and the open ones go on.
+  std::vector<std::unique_ptr<TTzDbf>> more;
+  for (int i = 2; i <= kMaxAreas + 1; ++i) {
+    const std::string base = "t" + std::to_string(i);
+    Machine(base, {{base, ""}});
+    more.push_back(std::make_unique<TTzDbf>());
+    more.back()->CreateIfNotFound = false;
+    more.back()->SetDbfFileName(dir_.File(base));
+    if (i <= kMaxAreas) {
+      more.back()->Open();
+      continue;
+    }
+    try {
+      more.back()->Open();
+      ADD_FAILURE() << "opened without a free work area";
+    } catch (const std::exception& e) {
+      EXPECT_NE(std::string(e.what()).find("No free workarea"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(more.back()->Active());
+    EXPECT_EQ(more.back()->WorkArea(), 0);
+  }
+  EXPECT_TRUE(more.front()->Active());
+  EXPECT_EQ(Browse(pc), kNameOrder);
 }
 
 // --- Memo streams ----------------------------------------------------------------------------
@@ -777,6 +806,9 @@ TEST_F(TableEdgeTest, BookmarksRecordNumbersAndCounts) {
   EXPECT_EQ(t.RecNo(), 7);
   t.EnableControls();
   EXPECT_EQ(t.RecNo(), 4);
+  // A closed table has no valid bookmark.
+  t.Close();
+  EXPECT_FALSE(t.BookmarkValid(mark(1)));
 }
 
 TEST_F(TableEdgeTest, FindFindExactAndIsSequenced) {
@@ -931,6 +963,26 @@ TEST_F(TableEdgeTest, SemaphoreHeldByAnotherUserSuspendsRebuildsForOneOpen) {
   }
   t.Open();
   EXPECT_EQ(built_.size(), 3u);
+  t.Close();
+
+  // An index file that a build for another table of the folder replaced is
+  // nobody's index of this table, and walking this table by the other's
+  // record numbers is no option: it is built anew even then.
+  Machine("n64", {{"Mario", "m"}, {"Zelda", "z"}});
+  t.SetDbfFileName(dir_.File("n64"));
+  t.Open();
+  EXPECT_EQ(built_.size(), 4u);
+  EXPECT_EQ(Browse(t), (Strings{"Mario", "Zelda"}));
+  t.Close();
+  {
+    LockingChild child(semaphore);
+    ASSERT_TRUE(child.locked());
+    t.SetDbfFileName(dir_.File("pc"));
+    t.Open();
+    EXPECT_EQ(built_.size(), 5u);
+    EXPECT_EQ(Browse(t), kNameOrder);
+    t.Close();
+  }
 }
 
 // A named pipe where the semaphore file belongs is refused with code 5 at
@@ -1212,6 +1264,23 @@ TEST_F(TableEdgeTest, CreatingAMissingTable) {
   EXPECT_EQ(t.FieldProps()->Decimals(3), 2);
   EXPECT_EQ(t.FieldProps()->Decimals(7), 15);
   EXPECT_EQ(t.FieldProps()->Length(8), 254);
+  // Every field as the engine has it, its slot in the engine's record
+  // included (0: the deleted flag), found again by its name in any case.
+  const TDbfFieldProps& props = *t.FieldProps();
+  t.SelectWorkArea("test");
+  ASSERT_EQ(props.Count(), FieldCount());
+  for (int i = 0; i <= props.Count(); ++i) {
+    EXPECT_EQ(props.Address(i), FieldAddress(i)) << i;
+    if (i == 0) continue;
+    EXPECT_EQ(props.Name(i), Field(i));
+    EXPECT_EQ(props.Type(i), FieldType(i));
+    EXPECT_EQ(props.Length(i), FieldLen(i));
+    EXPECT_EQ(props.Decimals(i), FieldDec(i));
+    EXPECT_EQ(props.Number(platform::AnsiLower(props.Name(i))), i);
+  }
+  EXPECT_EQ(props.Address(props.Count() + 1), nullptr);
+  EXPECT_EQ(props.Address(-1), nullptr);
+  EXPECT_EQ(props.Number("nosuchfield"), 0);
   EXPECT_TRUE(messages_.empty());
   // The new table takes records, inserted into it empty or appended.
   t.Insert();
@@ -1443,9 +1512,11 @@ TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
   EXPECT_EQ(Stored(6)[0], '*');
   t.LocateRec("cheatname", "blood");
   EXPECT_TRUE(t.RecordDeleted());
-  // In insert state, restoring only cancels.
+  // A record being inserted carries no deleted mark: nothing to restore.
   t.Insert();
   EXPECT_FALSE(t.RecordDeleted());
+  t.SetRecordDeleted(false);
+  EXPECT_EQ(t.State(), data::DataSetState::Insert);
   t.Cancel();
   EXPECT_EQ(t.RecordCount(), 10);
   EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
@@ -1767,6 +1838,47 @@ TEST_F(TableWriteTest, MemoThatCannotBeWrittenIsReportedAndKeepsTheOldOne) {
   EXPECT_NE(Stored(2), before);
 }
 
+// A memo write that fails part-way, at each of the writes it makes in
+// turn: the failure is reported (raised or shown), the memo descriptor ends
+// all the same, and the table takes the next memo and reads it back whole.
+TEST_F(TableWriteTest, MemoWriteFailingAtAnyWriteLeavesTheTableWritable) {
+  Machine("pc", Games());
+  TTzDbf& t = OpenWritable("pc", true);
+  data::TField* text = t.FieldByName("cheatmemo");
+  const std::string big(1500, 'x');
+  bool completed = false;
+  for (int n = 1; n < 40 && !completed; ++n) {
+    SCOPED_TRACE(n);
+    t.LocateRec("cheatname", "doom");
+    messages_.clear();
+    bool raised = false;
+    platform::SetWriteFault(n, ENOSPC);
+    try {
+      t.Edit();
+      text->SetAsString(big + std::to_string(n));
+      t.Post();
+    } catch (const std::exception&) {
+      raised = true;
+    }
+    const bool hit = platform::WriteFaultHit();
+    platform::ClearWriteFault();
+    if (t.State() != data::DataSetState::Browse) t.Cancel();
+    if (!hit) {
+      completed = true;
+      EXPECT_FALSE(raised);
+      EXPECT_TRUE(messages_.empty());
+      EXPECT_EQ(text->AsString(), big + std::to_string(n));
+      continue;
+    }
+    EXPECT_TRUE(raised || !messages_.empty());
+    t.Edit();
+    text->SetAsString("after " + std::to_string(n));
+    t.Post();
+    EXPECT_EQ(text->AsString(), "after " + std::to_string(n));
+  }
+  EXPECT_TRUE(completed);
+}
+
 TEST_F(TableWriteTest, ExclusiveSetterReopensAnOpenTable) {
   Machine("pc", Games());
   TTzDbf& t = OpenWritable("pc", false);
@@ -1788,6 +1900,139 @@ TEST_F(TableWriteTest, ExclusiveSetterReopensAnOpenTable) {
   t.Open();
   Select(t.WorkArea());
   EXPECT_FALSE(CurrentTable()->Exclusive);
+}
+
+// The component's own index operations over generated names: an index
+// built from an expression or from a key function, opened again by list,
+// by file and order, or with its key function, orders the browse as its
+// keys sort; Locate goes through the controlling index (a prefix for a
+// partial key, the whole name otherwise).
+TEST_F(TableWriteTest, IndexOperationsOrderTheBrowseAndLocate) {
+  std::mt19937 random(17);
+  std::vector<Cheat> cheats;
+  for (int i = 0; i < 40; ++i) {
+    std::string name;
+    for (int n = 3 + static_cast<int>(random() % 8); n > 0; --n) name += static_cast<char>('A' + random() % 6);
+    cheats.push_back({name, ""});
+  }
+  Machine("pc", cheats);
+  TTzDbf& t = OpenWritable("pc", true);
+  Strings byName, byReversed;
+  for (const Cheat& c : cheats) byName.push_back(c.name);
+  std::sort(byName.begin(), byName.end());
+  // The key function: the name read from its end.
+  auto reversed = [](std::string s) { return std::string(s.rbegin(), s.rend()); };
+  std::vector<std::pair<std::string, std::string>> keyed;
+  for (const Cheat& c : cheats) keyed.emplace_back(reversed(Padded(c.name, 35)), c.name);
+  std::sort(keyed.begin(), keyed.end());
+  for (const auto& [key, name] : keyed) byReversed.push_back(name);
+  const KeyMaker maker = [&] {
+    const std::uint8_t* slot = FieldAddress(1);
+    return reversed(std::string(reinterpret_cast<const char*>(slot) + 1, 35));
+  };
+  const std::string a = dir_.File("a.ndx"), b = dir_.File("b.ndx");
+
+  t.IndexOn("SUBSTR(CHEATNAME, 1, 35)", a);
+  EXPECT_EQ(Browse(t), byName);
+  t.IndexOnCB(maker, b);
+  EXPECT_EQ(Browse(t), byReversed);
+  t.SetIndexTo(a);
+  EXPECT_EQ(Browse(t), byName);
+  t.SetIndexToCB(maker, b, 1);
+  EXPECT_EQ(Browse(t), byReversed);
+  t.SetIndexToLFN(a, 1);
+  EXPECT_EQ(Browse(t), byName);
+  EXPECT_FALSE(t.IsSequenced());
+
+  for (const std::string& name : byName) {
+    SCOPED_TRACE(name);
+    const std::string prefix = name.substr(0, 2);
+    EXPECT_TRUE(t.Locate("cheatname", prefix, {false, true}));
+    // The first name in index order with that prefix.
+    EXPECT_EQ(t.FieldByName("cheatname")->AsString(),
+              *std::lower_bound(byName.begin(), byName.end(), prefix));
+    EXPECT_TRUE(t.Locate("cheatname", name, {}));
+    EXPECT_EQ(t.FieldByName("cheatname")->AsString(), name);
+    EXPECT_EQ(t.Locate("cheatname", name.substr(0, name.size() - 1), {}),
+              std::binary_search(byName.begin(), byName.end(), name.substr(0, name.size() - 1)));
+  }
+  EXPECT_FALSE(t.Locate("cheatname", "Z", {false, true}));
+}
+
+// Edits under a while range: a record posted out of the range leaves it
+// and the dataset shows a neighbour that is in it (none when the range is
+// now empty); a record added outside the range, or an insert cancelled,
+// puts the dataset back on the record it showed; one added inside the
+// range joins it.
+TEST_F(TableWriteTest, EditsUnderAWhileRangeKeepTheDatasetInTheRange) {
+  // In name order: Abuse, Blood, Doom, Doom II, Heretic, Myst, Quake.
+  auto openInRange = [&](const std::string& prefix, const std::string& at) -> TTzDbf& {
+    table_.reset();
+    Machine("pc", Games());
+    std::filesystem::remove(dir_.File("w.ndx"));
+    TTzDbf& t = OpenWritable("pc", true);
+    t.LocateRec("cheatname", at);
+    t.SelectWorkArea("test");
+    EXPECT_TRUE(SetWhileExpr("CHEATNAME = '" + prefix + "'"));
+    t.First();
+    t.LocateRec("cheatname", at);
+    return t;
+  };
+  struct Case {
+    std::string prefix, edited, newName;
+    Strings rangeAfter;
+  };
+  const std::vector<Case> cases = {
+      {"D", "Doom", "Cx", {"Doom II"}},           // moves before the range
+      {"D", "Doom II", "E", {"Doom"}},            // just after the range
+      {"D", "Doom", "Dx", {"Doom II", "Dx"}},     // stays in the range
+      {"H", "Heretic", "B", {}},                  // the range is left empty
+      {"Q", "Quake", "M", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prefix + ": " + c.edited + " -> " + c.newName);
+    TTzDbf& t = openInRange(c.prefix, c.edited);
+    ASSERT_EQ(link_.ActiveText("cheatname"), c.edited);
+    t.Edit();
+    t.FieldByName("cheatname")->SetAsString(c.newName);
+    t.Post();
+    if (c.rangeAfter.empty()) {
+      EXPECT_TRUE(t.IsEmpty());
+    } else {
+      const std::string shown = t.FieldByName("cheatname")->AsString();
+      EXPECT_NE(std::find(c.rangeAfter.begin(), c.rangeAfter.end(), shown), c.rangeAfter.end()) << shown;
+      EXPECT_EQ(Browse(t), c.rangeAfter);
+    }
+  }
+
+  // Cancelling an edit puts the record back; the range is as it was.
+  TTzDbf& t = openInRange("D", "Doom II");
+  t.Edit();
+  t.FieldByName("cheatname")->SetAsString("Xx");
+  t.Cancel();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
+  EXPECT_EQ(Browse(t), (Strings{"Doom", "Doom II"}));
+  // Added outside the range: back on the record shown before.
+  t.LocateRec("cheatname", "doom ii");
+  t.Append();
+  t.FieldByName("cheatname")->SetAsString("Wolf");
+  t.Post();
+  EXPECT_EQ(t.RecordCount(), 9);
+  EXPECT_EQ(vz::RecNo(), 8);
+  EXPECT_EQ(Browse(t), (Strings{"Doom", "Doom II"}));
+  // A cancelled insert: the same.
+  t.LocateRec("cheatname", "doom ii");
+  t.Insert();
+  t.FieldByName("cheatname")->SetAsString("Never");
+  t.Cancel();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
+  EXPECT_EQ(vz::RecNo(), 8);
+  // Added inside the range: it joins it.
+  t.Append();
+  t.FieldByName("cheatname")->SetAsString("Descent");
+  t.Post();
+  EXPECT_EQ(link_.ActiveText("cheatname"), "Descent");
+  EXPECT_EQ(Browse(t), (Strings{"Descent", "Doom", "Doom II"}));
 }
 
 // --- Field objects ---------------------------------------------------------------------------
@@ -1905,15 +2150,24 @@ TEST_F(TableEdgeTest, CalculatedFieldsBesideTableFields) {
   length->SetKind(data::FieldKind::Calculated);
   data::TIntegerField* len = length.get();
   t.AddField(std::move(length));
+  // A calculated number with decimals shows them to its display width.
+  auto share = std::make_unique<data::TFloatField>("SHARE");
+  share->SetKind(data::FieldKind::Calculated);
+  data::TFloatField* part = share.get();
+  const int width = part->DisplayWidth();
+  t.AddField(std::move(share));
   t.OnCalcFields = [&](data::TDataSet& d) {
     len->SetAsInteger(static_cast<std::int32_t>(d.FieldByName("cheatname")->AsString().size()));
+    part->SetAsFloat(len->AsInteger() / 35.0);
   };
   t.SetDbfFileName(dir_.File("pc"));
   t.Open();
   t.First();
-  EXPECT_EQ(t.Fields().size(), 2u);
+  EXPECT_EQ(t.Fields().size(), 3u);
   EXPECT_EQ(t.FindField("cheatmemo"), nullptr);
   EXPECT_EQ(len->AsInteger(), 5);
+  EXPECT_EQ(part->Precision(), width);
+  EXPECT_DOUBLE_EQ(part->AsFloat(), 5 / 35.0);
   t.Next();
   t.Next();
   t.Next();

@@ -115,8 +115,9 @@ TEST_F(TableTest, LocateRecIsTheSearchBox) {
 // A while condition on the component's work area limits the browse to the
 // run of records, in name order, around the current one for which it
 // holds: each name prefix of the table, taken as the condition, gives
-// exactly the names that start with it; a condition the current record
-// fails leaves nothing to browse.
+// exactly the names that start with it, from First forwards and from Last
+// backwards, and the moves at both ends stop at the range's ends; a
+// condition the current record fails leaves nothing to browse.
 TEST_F(TableTest, BrowsingKeepsToTheWhileRange) {
   Machine("pc", Games());
   TTzDbf& t = Open("pc");
@@ -129,6 +130,13 @@ TEST_F(TableTest, BrowsingKeepsToTheWhileRange) {
       seen.push_back(link_.ActiveText("cheatname"));
     return seen;
   };
+  auto browseBack = [&] {
+    std::vector<std::string> seen;
+    t.Last();
+    for (int i = 0; i < 20 && !t.Bof(); ++i, t.Prior())
+      seen.insert(seen.begin(), link_.ActiveText("cheatname"));
+    return seen;
+  };
   for (const std::string prefix : {"A", "B", "D", "Doom", "Doom I", "H", "M", "Q"}) {
     SCOPED_TRACE(prefix);
     std::vector<std::string> expected;
@@ -138,12 +146,33 @@ TEST_F(TableTest, BrowsingKeepsToTheWhileRange) {
     ASSERT_EQ(link_.ActiveText("cheatname"), expected.front());
     t.SelectWorkArea("test");
     ASSERT_TRUE(SetWhileExpr("CHEATNAME = '" + prefix + "'"));
+    // Each browse ends with a move that stepped out of the range; First
+    // and Last from there find the whole range again.
     EXPECT_EQ(browse(), expected);
+    t.First();
+    EXPECT_EQ(link_.ActiveText("cheatname"), expected.front());
+    EXPECT_EQ(browse(), expected);
+    EXPECT_EQ(browseBack(), expected);
+    t.Last();
+    EXPECT_EQ(link_.ActiveText("cheatname"), expected.back());
+    EXPECT_EQ(browseBack(), expected);
+    t.First();
+    EXPECT_EQ(link_.ActiveText("cheatname"), expected.front());
+    EXPECT_EQ(browse(), expected);
+    t.Last();
+    EXPECT_FALSE(t.IsEmpty());
+    EXPECT_EQ(link_.ActiveText("cheatname"), expected.back());
+    EXPECT_EQ(t.MoveBy(-100), 1 - static_cast<int>(expected.size()));
+    EXPECT_EQ(link_.ActiveText("cheatname"), expected.front());
+    EXPECT_EQ(t.MoveBy(100), static_cast<int>(expected.size()) - 1);
+    EXPECT_EQ(link_.ActiveText("cheatname"), expected.back());
     // Standing on a record outside the range: nothing to browse.
     t.SelectWorkArea("test");
     ASSERT_TRUE(SetWhileExpr("CHEATNAME = 'Zz'"));
     t.First();
     EXPECT_TRUE(t.Eof());
+    t.Last();
+    EXPECT_TRUE(t.IsEmpty());
     t.SelectWorkArea("test");
     ASSERT_TRUE(SetWhileExpr(""));
     t.First();
