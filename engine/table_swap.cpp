@@ -153,15 +153,21 @@ void RemoveFoldersOfTheEarlierKind(const std::string& dir, const std::string& na
   }
 }
 
+// Where the file name of a path starts (only "/" separates folders here).
+std::size_t NameStartOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
 }  // namespace
 
 std::string SwapFolderOf(const std::string& table) {
-  const std::size_t start = platform::NameStart(table);
+  const std::size_t start = NameStartOf(table);
   return table.substr(0, start) + "." + table.substr(start) + ".import";
 }
 
 int FinishCutSwap(const std::string& table, std::string& message) {
-  const std::size_t start = platform::NameStart(table);
+  const std::size_t start = NameStartOf(table);
   const std::string dir = table.substr(0, start);
   const std::string name = table.substr(start);
   if (name.empty()) return 0;
@@ -198,7 +204,7 @@ int FinishCutSwap(const std::string& table, std::string& message) {
 }
 
 TableSwap::TableSwap(std::string table) : table_(std::move(table)) {
-  const std::size_t start = platform::NameStart(table_);
+  const std::size_t start = NameStartOf(table_);
   dir_ = table_.substr(0, start);
   name_ = table_.substr(start);
   folder_ = SwapFolderOf(table_);
