@@ -7,6 +7,7 @@
 #include <ctime>
 #include <new>
 
+#include "engine/table_swap.h"
 #include "engine/tzmsg.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -202,7 +203,24 @@ std::int64_t RecordsInFile(const WorkArea& area, std::uint64_t size) {
 bool OpenDBF(WorkArea& area) {
   area.FileName = AddDefaultExtension(area.FileName, "DBF");
   area.OpenName = AddDefaultExtension(area.OpenName, "DBF");
+  // An import that was cut short while it put a new table in place is
+  // finished (or taken back) first, so no open sees the old table beside the
+  // new memo file. Every open does it, one that only reads too: finishing a
+  // committed import completes a write its user asked for, and where the
+  // folder cannot be written the open fails rather than show a mismatched
+  // pair. An ordinary table costs one look-up of a name that is not there.
+  std::string cut;
+  if (const int rc = FinishCutSwap(area.OpenName, cut); rc != 0) {
+    SetError(rc, cut + " [USE/OpenDbf]");
+    return false;
+  }
   const std::string path = platform::ResolveFileName(area.OpenName);
+  if (path != area.OpenName) {
+    if (const int rc = FinishCutSwap(path, cut); rc != 0) {
+      SetError(rc, cut + " [USE/OpenDbf]");
+      return false;
+    }
+  }
   if (const int rc = area.File.Open(path, area.FileMode); rc != 0) {
     SetError(rc, "Failure to open " + area.FileName + " [USE/OpenDbf]");
     return false;

@@ -3,16 +3,29 @@
 // and no file is touched; and writing a table is all or nothing: an import
 // that fails (the disk full) or is killed at any point leaves the old
 // table whole, or the new one.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
+#include <thread>
 
+#include "engine/Dbf4.h"
+#include "engine/Memo.h"
+#include "engine/engine_context.h"
+#include "engine/table_swap.h"
+#include "engine/tzmsg.h"
+#include "platform/files.h"
 #include "tests/support/Compat.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
@@ -227,14 +240,13 @@ std::string LargeSource(int n, const std::string& tag) {
   return s;
 }
 
-// What is left in the folder besides the table: only an import's own
-// folder, which the next import removes.
+// What is left in the folder besides the table and the sources (an
+// import's folder is gone once the table was opened).
 std::string Strays(const std::string& dir) {
   std::string out;
   for (const auto& e : std::filesystem::directory_iterator(dir)) {
     const std::string name = e.path().filename().string();
     if (name == "pc.dbf" || name == "pc.dbt" || name == "old.txt" || name == "new.txt") continue;
-    if (e.is_directory() && name.rfind(".pc.dbf.import-", 0) == 0) continue;
     out += name + " ";
   }
   return out;
@@ -248,13 +260,33 @@ std::string QuickParent() {
                                          : std::filesystem::temp_directory_path().string();
 }
 
-// Disabled: a kill that lands between the import's two renames (the memo
-// file is in place, the table not yet) leaves the new memo file beside the
-// old table until the next import puts the old one back, and a reader that
-// opens the table meanwhile sees old names with new texts. This test hits
-// that moment in about one run of six; it comes back when opening a table
-// finishes or takes back an import that was cut short.
-TEST(ImportAllOrNothing, DISABLED_KilledAtAnyPointTheTableIsTheOldOrTheNewWhole) {
+// Runs the import with the table swap's test hook: the process kills
+// itself at `point` of putting the new files in place ("flushed", before
+// the commit mark; "committed"; "memo", between the two renames; "table",
+// after both). Returns its exit status.
+int ImportKilledAt(const std::string& point, const std::string& table, const std::string& source) {
+  std::string out, err;
+  return test::RunCommand("VORZA_SWAP_KILL_AT=" + point + " exec " + test::BinPath("vorza-dbf") +
+                              " --codepage 437 import " + ShellQuote(table) + " " +
+                              ShellQuote(source),
+                          &out, &err);
+}
+
+// What the folder of a cut import of `table` holds, its entries sorted;
+// "none" when there is no such folder.
+std::string SwapFolderHolds(const std::string& table) {
+  const std::string folder = SwapFolderOf(table);
+  if (!std::filesystem::is_directory(folder)) return "none";
+  std::vector<std::string> entries;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    entries.push_back(e.path().filename().string());
+  std::sort(entries.begin(), entries.end());
+  std::string out;
+  for (const std::string& e : entries) out += (out.empty() ? "" : " ") + e;
+  return out;
+}
+
+TEST(ImportAllOrNothing, KilledAtAnyPointTheTableIsTheOldOrTheNewWhole) {
   test::TempDir dir(QuickParent());
   test::WriteFile(dir.File("old.txt"), LargeSource(300, "old"));
   test::WriteFile(dir.File("new.txt"), LargeSource(700, "new"));
@@ -266,25 +298,59 @@ TEST(ImportAllOrNothing, DISABLED_KilledAtAnyPointTheTableIsTheOldOrTheNewWhole)
   const std::string older = Export(table, "--format jsonl --all");
   ASSERT_NE(older, newer);
 
-  std::vector<int> points;
-  for (int p = 1; p < 100; p += 7) points.push_back(p);
-  for (int i = 0; i < 4; ++i) points.push_back(99);
-  for (int i = 0; i < 6; ++i) points.push_back(100);
-  int killed = 0, replaced = 0;
-  for (const int percent : points) {
-    SCOPED_TRACE("killed after " + std::to_string(percent) + "%");
-    const test::KilledBuild run = test::KillAtProgress(
-        {"--codepage", "437", "import", table, dir.File("new.txt"), "--progress"}, percent,
-        dir.path(), table);
-    ASSERT_EQ(run.problem, "");
-    killed += run.killed;
-    const std::string now = Export(table, "--format jsonl --all");
-    if (percent < 100) {
-      ASSERT_EQ(now, older);
-    } else if (now == newer) {
-      ++replaced;
+  // Kill points: after a progress report (the import stopped by a full
+  // pipe; at 100 % killed wherever it then is), and at each step of
+  // putting the new files in place.
+  struct Point {
+    std::string name;
+    int percent;  // or -1 for a step of the swap
+    std::string step;
+  };
+  std::vector<Point> points;
+  for (int p = 1; p < 100; p += 7) points.push_back({std::to_string(p) + "%", p, ""});
+  for (int i = 0; i < 4; ++i) points.push_back({"99%", 99, ""});
+  for (int i = 0; i < 6; ++i) points.push_back({"100%", 100, ""});
+  for (const char* step : {"flushed", "committed", "memo", "table"})
+    for (int i = 0; i < 2; ++i) points.push_back({step, -1, step});
+
+  struct Outcome {
+    int runs = 0, killed = 0, leftNew = 0, leftOld = 0, rolledForward = 0, takenBack = 0;
+  };
+  std::map<std::string, Outcome> outcomes;
+  std::vector<std::string> order;
+  for (const Point& point : points) {
+    SCOPED_TRACE("killed at " + point.name);
+    Outcome& o = outcomes[point.name];
+    if (o.runs++ == 0) order.push_back(point.name);
+    if (point.percent >= 0) {
+      const test::KilledBuild run = test::KillAtProgress(
+          {"--codepage", "437", "import", table, dir.File("new.txt"), "--progress"}, point.percent,
+          dir.path(), table);
+      ASSERT_EQ(run.problem, "");
+      o.killed += run.killed;
     } else {
-      ASSERT_EQ(now, older);
+      ASSERT_EQ(ImportKilledAt(point.step, table, dir.File("new.txt")), 128 + SIGKILL);
+      ++o.killed;
+    }
+    // What the next open finds, and finishes.
+    const std::string left = SwapFolderHolds(table);
+    if (left != "none") {
+      if (left.find("commit") != std::string::npos)
+        ++o.rolledForward;
+      else
+        ++o.takenBack;
+    }
+    const std::string now = Export(table, "--format jsonl --all");
+    EXPECT_EQ(SwapFolderHolds(table), "none");
+    const bool mustBeOld = (point.percent >= 0 && point.percent < 100) || point.step == "flushed";
+    const bool mustBeNew = point.percent < 0 && point.step != "flushed";
+    if (now == newer) {
+      ++o.leftNew;
+      ASSERT_FALSE(mustBeOld) << "the new table after a kill before its commit";
+    } else {
+      ASSERT_EQ(now, older) << "neither the old nor the new table (" << left << ")";
+      ++o.leftOld;
+      ASSERT_FALSE(mustBeNew) << "the old table after a kill past the commit";
     }
     EXPECT_EQ(Strays(dir.path()), "");
     // Back to the old catalogue for the next point.
@@ -292,10 +358,21 @@ TEST(ImportAllOrNothing, DISABLED_KilledAtAnyPointTheTableIsTheOldOrTheNewWhole)
       ASSERT_EQ(Import(table, dir.File("old.txt"), &err), 0) << err;
     }
   }
+  int killed = 0;
+  for (const std::string& name : order) {
+    const Outcome& o = outcomes[name];
+    killed += o.killed;
+    std::printf(
+        "killed at %-9s %d of %d runs killed; new table %d, old table %d; finished by the next "
+        "open: %d rolled forward, %d taken back\n",
+        name.c_str(), o.killed, o.runs, o.leftNew, o.leftOld, o.rolledForward, o.takenBack);
+  }
   EXPECT_GE(killed, static_cast<int>(points.size()) - 6);
-  std::printf("%d of %zu imports killed; %d killed after their last report left the new table\n",
-              killed, points.size(), replaced);
-  // The next import completes and clears what the killed ones left.
+  // Every kill past the commit mark left a table that the next open made new.
+  for (const char* step : {"committed", "memo", "table"})
+    EXPECT_EQ(outcomes[step].rolledForward, 2);
+  EXPECT_EQ(outcomes["flushed"].takenBack, 2);
+  // The next import completes.
   ASSERT_EQ(Import(table, dir.File("new.txt"), &err), 0) << err;
   EXPECT_EQ(Export(table, "--format jsonl --all"), newer);
   std::vector<std::string> left;
@@ -331,10 +408,12 @@ TEST(ImportAllOrNothing, AFailedWriteLeavesTheOldTableAndNoTemporaries) {
   EXPECT_NE(Export(table).find("new game 399,"), std::string::npos);
 }
 
-// Killed in the instant between putting the new memo file in place and
-// the new table: the old table stands beside the new memo file. The kept
-// old memo file goes back in place before anything else is written, here by
-// an import that then fails (the disk full): the old table is whole again.
+// An import of the earlier kind (a folder of its own per import, named
+// ".NAME.import-XXXXXX", no commit mark), killed in the instant between
+// putting the new memo file in place and the new table: the old table
+// stands beside the new memo file. The next import puts the kept old memo
+// file back before anything else is written, here one that then fails (the
+// disk full): the old table is whole again.
 TEST(ImportAllOrNothing, KilledBetweenTheRenamesTheOldMemoFileGoesBack) {
   test::TempDir dir;
   test::WriteFile(dir.File("old.txt"), LargeSource(50, "old"));
@@ -366,6 +445,239 @@ TEST(ImportAllOrNothing, KilledBetweenTheRenamesTheOldMemoFileGoesBack) {
   EXPECT_EQ(Export(table, "--format jsonl --all"), older);
   EXPECT_EQ(Strays(dir.path()), "");
   EXPECT_FALSE(std::filesystem::exists(work));
+}
+
+// The table's records as the engine's USE reads them in this process
+// (read-only or read/write): each name, memo text and deletion mark; or
+// "error CODE: message" when it does not open.
+std::string ReadThroughUse(const std::string& table, bool readOnly) {
+  test::ResetEngineForTest();
+  MemoInit();
+  std::string out;
+  try {
+    ScopedSetting<int> mode(Engine().Settings.ForcedFileMode,
+                            readOnly ? platform::kModeRead : Engine().Settings.ForcedFileMode);
+    USE(table);
+    for (GoTop(); !dEOF(); SKIP()) {
+      const std::int32_t block = NativeInt(FieldAddress(2));
+      out += Field(1) + "\t" + (block ? ReadMemoText(block, false) : "") +
+             (Deleted() ? "\t*\n" : "\n");
+    }
+    CloseAll();
+  } catch (const EZavodError& e) {
+    out = "error " + std::to_string(Engine().Errors.ErrorCode) + ": " + e.Message();
+  }
+  test::ResetEngineForTest();
+  return out;
+}
+
+std::string List(const std::string& table, int* status = nullptr) {
+  std::string out, err;
+  const int rc = RunTool("--codepage 437 list " + ShellQuote(table), &out, &err);
+  if (status) *status = rc;
+  return rc == 0 ? out : "status " + std::to_string(rc) + ": " + err;
+}
+
+// The ways a table is opened: the tool's reading command, the engine's USE
+// read/write and read-only.
+const char* const kWaysToOpen[] = {"list", "use", "use read-only"};
+
+std::string ReadThe(const std::string& way, const std::string& table) {
+  if (way == "list") return List(table);
+  return ReadThroughUse(table, way == "use read-only");
+}
+
+// The states an import cut short leaves, made by killing a real import at
+// each step of putting its files in place, and what the folder then holds.
+struct CutState {
+  const char* step;
+  const char* holds;
+  bool becomesNew;
+};
+const CutState kCutStates[] = {
+    {"flushed", "pc.dbf pc.dbt previous-pc.dbt", false},          // no commit mark
+    {"committed", "commit pc.dbf pc.dbt previous-pc.dbt", true},  // mark, both files
+    {"memo", "commit pc.dbf previous-pc.dbt", true},              // mark, the memo file in place
+    {"table", "commit previous-pc.dbt", true},                    // both in place, not cleared
+};
+
+TEST(ImportAllOrNothing, EachStateACutImportLeavesOpensWholeEveryWay) {
+  test::TempDir refs(QuickParent());
+  test::WriteFile(refs.File("old.txt"), LargeSource(40, "old"));
+  test::WriteFile(refs.File("new.txt"), LargeSource(90, "new"));
+  std::string err;
+  ASSERT_EQ(Import(refs.File("old.dbf"), refs.File("old.txt"), &err), 0) << err;
+  ASSERT_EQ(Import(refs.File("new.dbf"), refs.File("new.txt"), &err), 0) << err;
+  std::map<std::string, std::string> older, newer;
+  for (const std::string way : kWaysToOpen) {
+    older[way] = ReadThe(way, refs.File("old.dbf"));
+    newer[way] = ReadThe(way, refs.File("new.dbf"));
+    ASSERT_NE(older[way], newer[way]) << way;
+    ASSERT_EQ(older[way].find("error"), std::string::npos) << older[way];
+  }
+  const std::string olderExport = Export(refs.File("old.dbf"), "--format jsonl --all");
+  const std::string newerExport = Export(refs.File("new.dbf"), "--format jsonl --all");
+
+  for (const CutState& state : kCutStates) {
+    for (const std::string way : kWaysToOpen) {
+      SCOPED_TRACE(std::string("cut at ") + state.step + ", opened by " + way);
+      test::TempDir dir(QuickParent());
+      const std::string table = dir.File("pc.dbf");
+      ASSERT_EQ(Import(table, refs.File("old.txt"), &err), 0) << err;
+      ASSERT_EQ(ImportKilledAt(state.step, table, refs.File("new.txt")), 128 + SIGKILL);
+      ASSERT_EQ(SwapFolderHolds(table), state.holds);
+      EXPECT_EQ(ReadThe(way, table), state.becomesNew ? newer[way] : older[way]);
+      EXPECT_EQ(SwapFolderHolds(table), "none");
+      EXPECT_EQ(Export(table, "--format jsonl --all"),
+                state.becomesNew ? newerExport : olderExport);
+      EXPECT_EQ(Strays(dir.path()), "");
+    }
+  }
+  // The first import of a table, cut between its renames: there is no
+  // table yet, only the new memo file; the open puts the table in place.
+  for (const std::string way : kWaysToOpen) {
+    SCOPED_TRACE("first import, opened by " + way);
+    test::TempDir dir(QuickParent());
+    const std::string table = dir.File("pc.dbf");
+    ASSERT_EQ(ImportKilledAt("memo", table, refs.File("new.txt")), 128 + SIGKILL);
+    ASSERT_FALSE(std::filesystem::exists(table));
+    EXPECT_EQ(ReadThe(way, table), newer[way]);
+    EXPECT_EQ(SwapFolderHolds(table), "none");
+  }
+}
+
+// A folder that can be made read-only for the program: a small tmpfs
+// mounted on it, remounted read-only (as root, whom file modes do not
+// stop), or else its mode.
+class FolderToLock {
+ public:
+  explicit FolderToLock(const std::string& dir) : dir_(dir) {
+    if (::geteuid() == 0)
+      mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=16m,mode=0755") == 0;
+  }
+  ~FolderToLock() {
+    if (mounted_)
+      ::umount2(dir_.c_str(), MNT_DETACH);
+    else
+      ::chmod(dir_.c_str(), 0755);
+  }
+  FolderToLock(const FolderToLock&) = delete;
+  FolderToLock& operator=(const FolderToLock&) = delete;
+  bool usable() const { return mounted_ || ::geteuid() != 0; }
+  bool Writable(bool on) {
+    if (mounted_)
+      return ::mount("tmpfs", dir_.c_str(), "tmpfs", MS_REMOUNT | (on ? 0 : MS_RDONLY), nullptr) ==
+             0;
+    return ::chmod(dir_.c_str(), on ? 0755 : 0555) == 0;
+  }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
+// Where the cut import cannot be finished (the folder cannot be written),
+// an open that would have to finish a committed one fails with a clear
+// error instead of showing the old table beside the new memo file; one cut
+// before its commit opens the old table and leaves the folder be.
+TEST(ImportAllOrNothing, ACutImportThatCannotBeFinishedFailsTheOpen) {
+  test::TempDir refs;
+  test::WriteFile(refs.File("old.txt"), LargeSource(40, "old"));
+  test::WriteFile(refs.File("new.txt"), LargeSource(90, "new"));
+  std::string err;
+  ASSERT_EQ(Import(refs.File("old.dbf"), refs.File("old.txt"), &err), 0) << err;
+  ASSERT_EQ(Import(refs.File("new.dbf"), refs.File("new.txt"), &err), 0) << err;
+  for (const char* step : {"memo", "flushed"}) {
+    SCOPED_TRACE(step);
+    test::TempDir dir;
+    FolderToLock lock(dir.path());
+    if (!lock.usable()) GTEST_SKIP() << "running as root, and no tmpfs can be mounted";
+    const std::string table = dir.File("pc.dbf");
+    ASSERT_EQ(Import(table, refs.File("old.txt"), &err), 0) << err;
+    ASSERT_EQ(ImportKilledAt(step, table, refs.File("new.txt")), 128 + SIGKILL);
+    const std::string holds = SwapFolderHolds(table);
+    ASSERT_TRUE(lock.Writable(false));
+    int status = 0;
+    const std::string listed = List(table, &status);
+    const std::string used = ReadThroughUse(table, true);
+    if (std::string(step) == "memo") {
+      EXPECT_EQ(status, 5) << listed;
+      EXPECT_NE(listed.find("Error # 5"), std::string::npos) << listed;
+      EXPECT_NE(
+          listed.find("An import into " + table +
+                      " was cut short and cannot be finished: cannot put " + table + " in place"),
+          std::string::npos)
+          << listed;
+      EXPECT_EQ(used.rfind("error 5: Error # 5", 0), 0u) << used;
+      EXPECT_NE(used.find("\nAn import into " + table + " was cut short"), std::string::npos)
+          << used;
+    } else {
+      EXPECT_EQ(listed, List(refs.File("old.dbf")));
+      EXPECT_EQ(used, ReadThroughUse(refs.File("old.dbf"), true));
+    }
+    EXPECT_EQ(SwapFolderHolds(table), holds);
+    // Writable again, the next open finishes it.
+    ASSERT_TRUE(lock.Writable(true));
+    EXPECT_EQ(List(table), List(refs.File(std::string(step) == "memo" ? "new.dbf" : "old.dbf")));
+    EXPECT_EQ(SwapFolderHolds(table), "none");
+  }
+}
+
+// An open that finds a live import (its folder locked) past its commit
+// mark waits until it is done; one that finds it still writing its files
+// opens the old table at once.
+TEST(ImportAllOrNothing, AnOpenWaitsForALiveImportPastItsCommitOnly) {
+  test::TempDir dir(QuickParent());
+  test::WriteFile(dir.File("old.txt"), LargeSource(40, "old"));
+  test::WriteFile(dir.File("new.txt"), LargeSource(90, "new"));
+  const std::string table = dir.File("pc.dbf");
+  std::string err;
+  ASSERT_EQ(Import(dir.File("old.dbf"), dir.File("old.txt"), &err), 0) << err;
+  ASSERT_EQ(Import(dir.File("new.dbf"), dir.File("new.txt"), &err), 0) << err;
+  const std::string older = ReadThroughUse(dir.File("old.dbf"), false);
+  const std::string newer = ReadThroughUse(dir.File("new.dbf"), false);
+
+  // Cut between its renames, its folder held as the import holds it.
+  ASSERT_EQ(Import(table, dir.File("old.txt"), &err), 0) << err;
+  ASSERT_EQ(ImportKilledAt("memo", table, dir.File("new.txt")), 128 + SIGKILL);
+  int held = ::open(SwapFolderOf(table).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  {
+    // Never released: the open gives up (its pauses made instant here).
+    const platform::RetryPause before = platform::SetRetryPause([](std::chrono::milliseconds) {});
+    const std::string used = ReadThroughUse(table, true);
+    platform::SetRetryPause(before);
+    EXPECT_EQ(used.rfind("error 32: Error # 32", 0), 0u) << used;
+    EXPECT_NE(
+        used.find("\nAn import into " + table + " does not finish putting its files in place"),
+        std::string::npos)
+        << used;
+    EXPECT_EQ(SwapFolderHolds(table), "commit pc.dbf previous-pc.dbt");
+  }
+  const auto start = std::chrono::steady_clock::now();
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ::close(held);
+  });
+  EXPECT_EQ(ReadThroughUse(table, true), newer);
+  release.join();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(140));
+  EXPECT_EQ(SwapFolderHolds(table), "none");
+
+  // Still writing its files (before its mark): the old table, at once.
+  ASSERT_EQ(Import(table, dir.File("old.txt"), &err), 0) << err;
+  ASSERT_EQ(ImportKilledAt("flushed", table, dir.File("new.txt")), 128 + SIGKILL);
+  held = ::open(SwapFolderOf(table).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  EXPECT_EQ(ReadThroughUse(table, false), older);
+  EXPECT_EQ(SwapFolderHolds(table), "pc.dbf pc.dbt previous-pc.dbt");
+  // And a second import is refused while the first runs.
+  EXPECT_EQ(Import(table, dir.File("new.txt"), &err), 1);
+  EXPECT_NE(err.find("another import into " + table + " is under way"), std::string::npos) << err;
+  ::close(held);
+  EXPECT_EQ(ReadThroughUse(table, false), older);
+  EXPECT_EQ(SwapFolderHolds(table), "none");
 }
 
 }  // namespace

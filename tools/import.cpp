@@ -1,25 +1,11 @@
 // Import of a cheat table: CSV and JSON Lines sources, and the writing of
 // the new table beside the old one.
 //
-// Writing is all or nothing. The new .dbf and .dbt are made in a folder of
-// their own beside the table (".NAME.import-XXXXXX", created atomically by
-// mkdtemp and held under an exclusive flock while the import runs), so they
-// carry the table's own names (the memo file's header records the table's
-// name). Once complete they are flushed to disk and renamed over the old
-// files, the memo file first, and the folder is flushed. Until the second
-// rename the old .dbf is in place; a failure after the first restores the
-// old memo file from a hard link kept for that ("previous-" and the memo
-// file's name). A folder left behind by an import that was killed is
-// removed by the next import of that table (its lock is free then); when
-// the import was killed between the two renames (the new .dbf still in
-// that folder), the old memo file goes back in place first.
+// Writing is all or nothing: the new .dbf and .dbt are made in a folder
+// beside the table and put in place by the engine's table swap
+// (engine/table_swap.h), which every later open of the table finishes or
+// takes back when the import is cut short.
 #include "tools/import.h"
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -34,6 +20,7 @@
 #include "engine/Dbf4.h"
 #include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
+#include "engine/table_swap.h"
 #include "engine/tzmsg.h"
 #include "platform/codepage.h"
 #include "platform/hooks.h"
@@ -394,105 +381,6 @@ bool ReadJsonLinesSource(const std::string& path, std::vector<CheatEntry>& entri
 
 namespace {
 
-// The folder the new files are made in, removed with whatever it holds
-// when the object dies; locked (flock) while it lives.
-class ImportFolder {
- public:
-  ~ImportFolder() { Remove(); }
-
-  // Makes the folder for `name` inside `folder`; false with errno set.
-  bool Make(const std::string& folder, const std::string& name) {
-    std::string pattern = folder + "/." + name + ".import-XXXXXX";
-    if (!::mkdtemp(pattern.data())) return false;
-    path_ = pattern;
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
-    return true;
-  }
-  const std::string& path() const { return path_; }
-
-  void Remove() {
-    if (path_.empty()) return;
-    RemoveFolder(path_);
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    path_.clear();
-  }
-
-  // Removes a folder and the files in it.
-  static void RemoveFolder(const std::string& path) {
-    if (DIR* d = ::opendir(path.c_str())) {
-      while (const dirent* e = ::readdir(d)) {
-        const std::string entry = e->d_name;
-        if (entry != "." && entry != "..") ::unlink((path + "/" + entry).c_str());
-      }
-      ::closedir(d);
-    }
-    ::rmdir(path.c_str());
-  }
-
-  // Removes the folders of earlier imports of `name` that were stopped
-  // before they could remove them (nobody holds their lock). One stopped
-  // before its table was renamed into place may have put its memo file in
-  // place already: the old memo file goes back beside the old table.
-  static void RemoveAbandoned(const std::string& folder, const std::string& name) {
-    const std::string prefix = "." + name + ".import-";
-    DIR* d = ::opendir(folder.c_str());
-    if (!d) return;
-    std::vector<std::string> stale;
-    while (const dirent* e = ::readdir(d)) {
-      const std::string entry = e->d_name;
-      if (entry.rfind(prefix, 0) != 0 || entry.size() != prefix.size() + 6) continue;
-      const std::string path = folder + "/" + entry;
-      const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-      if (fd < 0) continue;
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) stale.push_back(path);
-      ::close(fd);
-    }
-    ::closedir(d);
-    for (const std::string& path : stale) {
-      RestoreMemo(folder, path, name);
-      RemoveFolder(path);
-    }
-  }
-
-  // In the abandoned folder `path`: a kept old memo file while the new
-  // table is still there goes back in place.
-  static void RestoreMemo(const std::string& folder, const std::string& path,
-                          const std::string& name) {
-    if (::access((path + "/" + name).c_str(), F_OK) != 0) return;
-    DIR* d = ::opendir(path.c_str());
-    if (!d) return;
-    std::string memo;
-    while (const dirent* e = ::readdir(d)) {
-      const std::string entry = e->d_name;
-      if (entry.rfind(kKeptPrefix, 0) == 0 && entry.size() > std::strlen(kKeptPrefix))
-        memo = entry.substr(std::strlen(kKeptPrefix));
-    }
-    ::closedir(d);
-    if (memo.empty() || memo.find('/') != std::string::npos) return;
-    // (If the memo file was not renamed yet, both names are the same file
-    // and the rename does nothing.)
-    ::rename((path + "/" + kKeptPrefix + memo).c_str(), (folder + "/" + memo).c_str());
-  }
-
-  // The name of the kept old memo file: this and the memo file's name.
-  static constexpr const char* kKeptPrefix = "previous-";
-
- private:
-  std::string path_;
-  int fd_ = -1;
-};
-
-// Commits a file's (or a folder's) contents to disk. Returns 0 or errno.
-int Sync(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  const int rc = ::fsync(fd) == 0 ? 0 : errno;
-  ::close(fd);
-  return rc;
-}
-
 int Fail(const std::string& message, int status = 1) {
   std::fprintf(stderr, "vorza-dbf import: %s\n", message.c_str());
   return status;
@@ -544,21 +432,16 @@ int WriteCheatTable(const std::string& table, const std::vector<CheatEntry>& ent
                     const std::function<void(int)>& progress) {
   namespace fs = std::filesystem;
   const fs::path dbf = AddDefaultExtension(table, "DBF");
-  const std::string folder = dbf.has_parent_path() ? dbf.parent_path().string() : ".";
-  const std::string name = dbf.filename().string();
-  ImportFolder::RemoveAbandoned(folder, name);
-  ImportFolder work;
-  if (!work.Make(folder, name))
-    return Fail("cannot make a folder for the new files in " + folder + ": " +
-                std::strerror(errno));
-  const std::string newDbf = work.path() + "/" + name;
+  TableSwap swap(dbf.string());
+  std::string error;
+  if (!swap.Begin(error)) return Fail(error);
 
   {
     // Engine errors while the new files are written come back here, so the
     // temporaries go and the old table stays.
     ScopedSetting raise(Engine().Errors.RaiseErrors, true);
     try {
-      WriteRecords(newDbf, entries, progress);
+      WriteRecords(swap.NewTable(), entries, progress);
     } catch (const EZavodError& e) {
       const int code = Engine().Errors.ErrorCode ? Engine().Errors.ErrorCode : 1;
       try {
@@ -569,41 +452,7 @@ int WriteCheatTable(const std::string& table, const std::vector<CheatEntry>& ent
       return code;
     }
   }
-
-  // The memo file the engine made beside the new table.
-  std::string memoName;
-  for (const auto& entry : fs::directory_iterator(work.path()))
-    if (entry.path().filename() != name) memoName = entry.path().filename().string();
-  if (memoName.empty()) return Fail("the new table has no memo file");
-  const std::string newDbt = work.path() + "/" + memoName;
-  const std::string finalDbt = (fs::path(folder) / memoName).string();
-  const std::string finalDbf = (fs::path(folder) / name).string();
-
-  // The new files get the old ones' permissions.
-  struct stat old {};
-  if (::stat(finalDbf.c_str(), &old) == 0) ::chmod(newDbf.c_str(), old.st_mode & 07777);
-  if (::stat(finalDbt.c_str(), &old) == 0) ::chmod(newDbt.c_str(), old.st_mode & 07777);
-  for (const std::string& path : {newDbt, newDbf})
-    if (const int rc = Sync(path); rc != 0)
-      return Fail("cannot write " + path + ": " + std::strerror(rc));
-
-  // A second name of the old memo file, to put it back if the table's
-  // rename fails.
-  const std::string keptDbt = work.path() + "/" + ImportFolder::kKeptPrefix + memoName;
-  const bool kept = ::link(finalDbt.c_str(), keptDbt.c_str()) == 0;
-  const bool hadDbt = kept || ::access(finalDbt.c_str(), F_OK) == 0;
-  if (::rename(newDbt.c_str(), finalDbt.c_str()) != 0)
-    return Fail("cannot put " + finalDbt + " in place: " + std::strerror(errno));
-  if (::rename(newDbf.c_str(), finalDbf.c_str()) != 0) {
-    const int err = errno;
-    if (kept)
-      ::rename(keptDbt.c_str(), finalDbt.c_str());
-    else if (!hadDbt)
-      ::unlink(finalDbt.c_str());
-    return Fail("cannot put " + finalDbf + " in place: " + std::strerror(err));
-  }
-  work.Remove();
-  Sync(folder);
+  if (!swap.Commit(error)) return Fail(error);
   return 0;
 }
 
