@@ -1,7 +1,9 @@
 #include "platform/codepage.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <unordered_map>
 
@@ -136,15 +138,42 @@ int AnsiCodePage() { return Current().ansi; }
 std::uint8_t OemToAnsiByte(std::uint8_t b) { return Current().oemToAnsi[b]; }
 std::uint8_t AnsiToOemByte(std::uint8_t b) { return Current().ansiToOem[b]; }
 
-void OemToAnsi(std::uint8_t* bytes, std::size_t count) {
-  const unsigned char* t = Current().oemToAnsi;
-  for (std::size_t i = 0; i < count; ++i) bytes[i] = t[bytes[i]];
+namespace {
+
+// True when the table leaves the bytes below 0x80 as they are (every page
+// pair here does; a table that did not would be translated byte by byte).
+bool KeepsLowHalf(const unsigned char* table) {
+  static const unsigned char* checked = nullptr;
+  static bool keeps = false;
+  if (table != checked) {
+    keeps = true;
+    for (int b = 0; b < 0x80; ++b)
+      if (table[b] != b) keeps = false;
+    checked = table;
+  }
+  return keeps;
 }
 
-void AnsiToOem(std::uint8_t* bytes, std::size_t count) {
-  const unsigned char* t = Current().ansiToOem;
-  for (std::size_t i = 0; i < count; ++i) bytes[i] = t[bytes[i]];
+// Translates bytes in place through a table; runs of eight bytes below
+// 0x80 are skipped whole when the table keeps them.
+void Translate(std::uint8_t* bytes, std::size_t count, const unsigned char* table) {
+  std::size_t i = 0;
+  if (KeepsLowHalf(table)) {
+    for (; i + 8 <= count; i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, bytes + i, 8);
+      if ((w & 0x8080808080808080ULL) == 0) continue;
+      for (std::size_t k = i; k < i + 8; ++k) bytes[k] = table[bytes[k]];
+    }
+  }
+  for (; i < count; ++i) bytes[i] = table[bytes[i]];
 }
+
+}  // namespace
+
+void OemToAnsi(std::uint8_t* bytes, std::size_t count) { Translate(bytes, count, Current().oemToAnsi); }
+
+void AnsiToOem(std::uint8_t* bytes, std::size_t count) { Translate(bytes, count, Current().ansiToOem); }
 
 std::string OemToAnsi(std::string_view text) {
   std::string out(text);

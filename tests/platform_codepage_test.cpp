@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -83,6 +84,33 @@ TEST_P(CodePageTest, AsciiIsTheSameInEveryPage) {
   for (int b = 0; b < 128; ++b) {
     EXPECT_EQ(OemToAnsiByte(static_cast<std::uint8_t>(b)), b);
     EXPECT_EQ(AnsiToOemByte(static_cast<std::uint8_t>(b)), b);
+  }
+}
+
+// The conversion of a whole buffer (which passes runs of ASCII bytes
+// whole) agrees with the byte tables, whatever mix of bytes, length and
+// place of the high bytes.
+TEST_P(CodePageTest, BufferConversionAgreesWithTheByteTables) {
+  std::uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245 + 12345;
+    return seed >> 16;
+  };
+  for (int round = 0; round < 400; ++round) {
+    const std::size_t length = next() % 70;
+    const unsigned highOneIn = 1 + round % 9;  // from all high bytes to a rare one
+    std::vector<std::uint8_t> bytes(length);
+    for (std::uint8_t& b : bytes)
+      b = static_cast<std::uint8_t>(next() % highOneIn == 0 ? 0x80 | next() : next() & 0x7F);
+    std::vector<std::uint8_t> oem = bytes, ansi = bytes;
+    OemToAnsi(oem.data(), oem.size());
+    AnsiToOem(ansi.data(), ansi.size());
+    for (std::size_t i = 0; i < length; ++i) {
+      ASSERT_EQ(oem[i], OemToAnsiByte(bytes[i])) << "round " << round << " byte " << i;
+      ASSERT_EQ(ansi[i], AnsiToOemByte(bytes[i])) << "round " << round << " byte " << i;
+    }
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(OemToAnsi(text), std::string(oem.begin(), oem.end()));
   }
 }
 
