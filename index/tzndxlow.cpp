@@ -28,6 +28,7 @@ void IndexState::Reset() {
   Settings = IndexSettings{};
   Progress = BuildProgress{};
   RunItems = kDefaultRunItems;
+  SyncAttempts = kDefaultSyncAttempts;
   Opening = nullptr;
   Journal = nullptr;
 }
