@@ -31,11 +31,7 @@ namespace {
 
 volatile std::uint64_t gSink = 0;
 
-void Consume(std::string_view s) {
-  std::uint64_t h = gSink;
-  for (char c : s) h = h * 31 + static_cast<std::uint8_t>(c);
-  gSink = h;
-}
+void Consume(std::string_view s) { fuzz::ConsumeBytes(s.data(), s.size()); }
 
 void Evaluate(CompiledExpr& e) {
   fuzz::Try([&] {
