@@ -734,7 +734,8 @@ bool MemoLines::GetMemo(std::string& line) {
   // The line ends at the first carriage return, plain (0x0D) or soft (0x8D).
   const char* from = text_.data() + pos_;
   std::size_t len = text_.size() - pos_;
-  if (const void* cr = std::memchr(from, 0x0D, len)) len = static_cast<std::size_t>(static_cast<const char*>(cr) - from);
+  if (const void* cr = std::memchr(from, 0x0D, len))
+    len = static_cast<std::size_t>(static_cast<const char*>(cr) - from);
   if (const void* soft = std::memchr(from, 0x8D, len))
     len = static_cast<std::size_t>(static_cast<const char*>(soft) - from);
   line.assign(from, len);

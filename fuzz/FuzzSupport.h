@@ -53,7 +53,9 @@ void ResetEngine();
 // where the compiler cannot drop the read. A byte-by-byte hash would do the
 // same at the cost of an instrumented comparison per byte.
 void ConsumeBytes(const void* data, std::size_t size);
-inline void ConsumeBytes(std::string_view bytes) { ConsumeBytes(bytes.data(), bytes.size()); }
+inline void ConsumeBytes(std::string_view bytes) {
+  ConsumeBytes(bytes.data(), bytes.size());
+}
 
 // Splits an input into the parts a target needs: Take(n) gives the next n
 // bytes (fewer at the end), Byte() the next byte or 0, Rest() what is left.

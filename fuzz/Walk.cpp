@@ -17,7 +17,9 @@ namespace {
 // Keeps the compiler from dropping reads whose value nobody uses.
 volatile std::uint64_t gSink = 0;
 
-void Consume(const void* p, std::size_t n) { ConsumeBytes(p, n); }
+void Consume(const void* p, std::size_t n) {
+  ConsumeBytes(p, n);
+}
 
 void Consume(const std::string& s) { Consume(s.data(), s.size()); }
 

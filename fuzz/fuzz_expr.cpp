@@ -31,7 +31,9 @@ namespace {
 
 volatile std::uint64_t gSink = 0;
 
-void Consume(std::string_view s) { fuzz::ConsumeBytes(s.data(), s.size()); }
+void Consume(std::string_view s) {
+  fuzz::ConsumeBytes(s.data(), s.size());
+}
 
 void Evaluate(CompiledExpr& e) {
   fuzz::Try([&] {

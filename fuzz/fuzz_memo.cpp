@@ -26,7 +26,9 @@ using namespace vz;
 
 namespace {
 
-void Consume(const std::string& s) { fuzz::ConsumeBytes(s.data(), s.size()); }
+void Consume(const std::string& s) {
+  fuzz::ConsumeBytes(s.data(), s.size());
+}
 
 // One memo read every way the engine offers.
 void ReadMemo(std::int64_t block, bool convert) {

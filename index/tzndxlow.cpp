@@ -681,7 +681,8 @@ class IndexBuilder {
     items_.resize(std::min(runItems, records) * itemSize_);
     order_.reserve(std::min(runItems, records));
     const std::size_t recLen = table_.RecordLen;
-    const std::size_t chunkRecords = std::min(records, std::max<std::size_t>(1, (65512 / 2) / recLen));
+    const std::size_t chunkRecords =
+        std::min(records, std::max<std::size_t>(1, (65512 / 2) / recLen));
     std::vector<std::uint8_t> chunk(chunkRecords * recLen);
     std::int64_t r = 1;
     while (r <= records_) {

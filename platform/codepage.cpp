@@ -171,9 +171,13 @@ void Translate(std::uint8_t* bytes, std::size_t count, const unsigned char* tabl
 
 }  // namespace
 
-void OemToAnsi(std::uint8_t* bytes, std::size_t count) { Translate(bytes, count, Current().oemToAnsi); }
+void OemToAnsi(std::uint8_t* bytes, std::size_t count) {
+  Translate(bytes, count, Current().oemToAnsi);
+}
 
-void AnsiToOem(std::uint8_t* bytes, std::size_t count) { Translate(bytes, count, Current().ansiToOem); }
+void AnsiToOem(std::uint8_t* bytes, std::size_t count) {
+  Translate(bytes, count, Current().ansiToOem);
+}
 
 std::string OemToAnsi(std::string_view text) {
   std::string out(text);
