@@ -516,10 +516,14 @@ std::int64_t SeekDescriptor(MemoArea* m, BlobDescriptor& d, std::int64_t offset,
       if (d.Length > 0) {
         offset += d.Length;
       } else if (d.Mode == 1) {
+        // The length is found by reading to the text's end, unconverted
+        // (the descriptor, conversion state included, is put back
+        // afterwards).
         const BlobDescriptor saved = d;
-        std::vector<std::uint8_t> scratch(static_cast<std::size_t>(m->BlockSize) + 1);
+        std::uint8_t scratch[4096];
         d.Position = 0;
-        while (d.InUse && ReadDescriptor(m, d, scratch.data(), m->BlockSize) > 0) {
+        d.Conversion = 0;
+        while (d.InUse && ReadDescriptor(m, d, scratch, sizeof scratch) > 0) {
         }
         if (!d.InUse) return 0;  // a read error reset the descriptor
         const std::int64_t length = d.Length < 0 ? d.Position : d.Length;
@@ -727,13 +731,18 @@ bool MemoLines::Assign(std::int64_t block) {
 bool MemoLines::GetMemo(std::string& line) {
   line.clear();
   if (pos_ >= text_.size()) return false;
-  while (pos_ < text_.size()) {
-    const auto c = static_cast<unsigned char>(text_[pos_++]);
-    if (c == 0x0D || c == 0x8D) {
-      if (pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
-      return true;
-    }
-    line += static_cast<char>(c);
+  // The line ends at the first carriage return, plain (0x0D) or soft (0x8D).
+  const char* from = text_.data() + pos_;
+  std::size_t len = text_.size() - pos_;
+  if (const void* cr = std::memchr(from, 0x0D, len))
+    len = static_cast<std::size_t>(static_cast<const char*>(cr) - from);
+  if (const void* soft = std::memchr(from, 0x8D, len))
+    len = static_cast<std::size_t>(static_cast<const char*>(soft) - from);
+  line.assign(from, len);
+  pos_ += len;
+  if (pos_ < text_.size()) {
+    ++pos_;  // the carriage return
+    if (pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
   }
   return true;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "dataset/DataSource.h"
 #include "dataset/Stream.h"
@@ -17,10 +18,7 @@ namespace {
 volatile std::uint64_t gSink = 0;
 
 void Consume(const void* p, std::size_t n) {
-  const auto* b = static_cast<const std::uint8_t*>(p);
-  std::uint64_t h = gSink;
-  for (std::size_t i = 0; i < n; ++i) h = h * 31 + b[i];
-  gSink = h;
+  ConsumeBytes(p, n);
 }
 
 void Consume(const std::string& s) { Consume(s.data(), s.size()); }
@@ -200,8 +198,16 @@ void WalkComponent(const std::string& dbfPath, const ComponentOptions& options) 
   link.SetDataSource(&source);
   link.SetBufferCount(5);
 
+  // The memos of a record are read at its first visit only: the walk back
+  // passes the records of the walk forward again, and their memos take the
+  // same paths.
+  std::set<int> memosRead;
   auto readFields = [&] {
+    int record = 0;
+    Try([&] { record = t.RecNo(); });
+    const bool memos = memosRead.insert(record).second;
     for (const auto& f : t.Fields()) {
+      if (f->IsBlob() && !memos) continue;
       Try([&] {
         Consume(f->AsString());
         Consume(f->DisplayText());

@@ -563,10 +563,6 @@ std::string SearchKey(const IND& x, const std::string& k, bool exact, bool oem) 
   return key;
 }
 
-// How often a shared table's record is read again when its key is not in
-// the index (10 ms apart).
-constexpr int kSyncAttempts = 50;
-
 // Reads the current record again from the file (not from what was read of
 // it before); false when that fails. The error state stays as it was.
 bool ReadRecordAgain(WorkArea& t) {
@@ -611,8 +607,8 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
     // Another program may have changed the record after it was read here:
     // the index holds its new key, or soon will (a writer stores the
     // record before the keys). Read the record and the anchor again, and
-    // give the other program a moment to finish.
-    for (int attempt = 0; attempt < kSyncAttempts && !matches(); ++attempt) {
+    // give the other program a moment to finish (10 ms a try).
+    for (int attempt = 0; attempt < IndexEngine().SyncAttempts && !matches(); ++attempt) {
       if (attempt > 0) platform::PauseBeforeRetry(std::chrono::milliseconds(10));
       if (!ReadRecordAgain(t)) break;
       key = ComputeKey(x, t.Oem);

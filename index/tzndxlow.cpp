@@ -27,6 +27,7 @@ void IndexState::Reset() {
   Settings = IndexSettings{};
   Progress = BuildProgress{};
   RunItems = kDefaultRunItems;
+  SyncAttempts = kDefaultSyncAttempts;
   Opening = nullptr;
   Journal = nullptr;
 }
@@ -686,10 +687,14 @@ class IndexBuilder {
 
   void ExtractKeys() {
     const std::size_t runItems = std::max<std::size_t>(1, IndexEngine().RunItems);
-    items_.resize(runItems * itemSize_);
-    order_.reserve(runItems);
+    // A run never holds more items than the table has records, nor a chunk
+    // more records.
+    const std::size_t records = static_cast<std::size_t>(std::max<std::int64_t>(1, records_));
+    items_.resize(std::min(runItems, records) * itemSize_);
+    order_.reserve(std::min(runItems, records));
     const std::size_t recLen = table_.RecordLen;
-    const std::size_t chunkRecords = std::max<std::size_t>(1, (65512 / 2) / recLen);
+    const std::size_t chunkRecords =
+        std::min(records, std::max<std::size_t>(1, (65512 / 2) / recLen));
     std::vector<std::uint8_t> chunk(chunkRecords * recLen);
     std::int64_t r = 1;
     while (r <= records_) {

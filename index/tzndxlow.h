@@ -257,6 +257,10 @@ struct IndexState : ContextExtension {
   BuildProgress Progress;
   // Items sorted in memory per run (lowered by tests to force spilling).
   std::size_t RunItems = kDefaultRunItems;
+  // How often SyncIndex reads a shared table's record again when its key is
+  // not in the index, giving another program time to finish its change
+  // (lowered by the fuzz targets, where no other program runs).
+  int SyncAttempts = kDefaultSyncAttempts;
   // The index whose open is positioning the table (its key check is the
   // open's own), or null.
   const IND* Opening = nullptr;
@@ -264,6 +268,7 @@ struct IndexState : ContextExtension {
   IndexJournal* Journal = nullptr;
 
   static constexpr std::size_t kDefaultRunItems = 8189;
+  static constexpr int kDefaultSyncAttempts = 50;
   // Drops every open index (nothing is written) and puts the settings back.
   // The expressions still handed out stay counted: their holders release
   // them.

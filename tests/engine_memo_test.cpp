@@ -545,6 +545,10 @@ TEST(MemoLinesTest, LineEnds) {
   EXPECT_EQ(SplitMemoLines(""), std::vector<std::string>{});
   EXPECT_EQ(SplitMemoLines("\r\n\r\nx"), (std::vector<std::string>{"", "", "x"}));
   EXPECT_EQ(SplitMemoLines("no end"), std::vector<std::string>{"no end"});
+  // A soft return before a plain one, each with and without a line feed;
+  // a line feed alone is part of the line.
+  EXPECT_EQ(SplitMemoLines("a\x8D\nb\x8D\rc\rd\ne\n\x8D\x8D"),
+            (std::vector<std::string>{"a", "b", "", "c", "d\ne\n", ""}));
 }
 
 }  // namespace
