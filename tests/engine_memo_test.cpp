@@ -402,7 +402,8 @@ TEST_F(MemoTest, AnEncodedTablesMemoTextsGoThroughItsProcedures) {
   for (int i = 0; i < 12; ++i) {
     // Letters and blanks, then a word of its own ("w7x"): no word is part
     // of another's.
-    const std::size_t len = std::uniform_int_distribution<std::size_t>(1, i % 4 == 3 ? 70000 : 900)(rng);
+    const std::size_t len =
+        std::uniform_int_distribution<std::size_t>(1, i % 4 == 3 ? 70000 : 900)(rng);
     std::string t(len, ' ');
     for (char& c : t) c = rng() % 5 == 0 ? ' ' : static_cast<char>('a' + rng() % 26);
     t += " w" + std::to_string(i) + "x";
@@ -422,7 +423,8 @@ TEST_F(MemoTest, AnEncodedTablesMemoTextsGoThroughItsProcedures) {
     std::string encoded = texts[i];
     for (char& c : encoded) c = static_cast<char>(c ^ 0x5A);
     EXPECT_EQ(stored.find(texts[i]), std::string::npos) << i;
-    EXPECT_EQ(stored.compare(static_cast<std::size_t>(blocks[i]) * 512 + 8, encoded.size(), encoded), 0)
+    EXPECT_EQ(
+        stored.compare(static_cast<std::size_t>(blocks[i]) * 512 + 8, encoded.size(), encoded), 0)
         << i;
   }
 
@@ -434,7 +436,8 @@ TEST_F(MemoTest, AnEncodedTablesMemoTextsGoThroughItsProcedures) {
     EXPECT_EQ(ReadCurrent(), texts[i]) << i;
     WorkArea& a = *CurrentTable();
     EXPECT_TRUE(RecordHoldsText(a, FoldedWords("W" + std::to_string(i) + "X", false), false)) << i;
-    EXPECT_FALSE(RecordHoldsText(a, FoldedWords("w" + std::to_string(i + 1) + "x", false), false)) << i;
+    EXPECT_FALSE(RecordHoldsText(a, FoldedWords("w" + std::to_string(i + 1) + "x", false), false))
+        << i;
   }
   GoTop();
   ASSERT_TRUE(FindTextFrom(FoldedWords("w9x", false), false, true));
