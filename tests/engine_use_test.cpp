@@ -240,6 +240,18 @@ TEST_F(UseTest, OptionsAliasAndExclusive) {
   EXPECT_FALSE(CurrentTable()->Exclusive);
   EXPECT_EQ(CurrentTable()->FileMode, 0x42);
   EXPECT_EQ(CurrentTable()->Alias, "PC");
+  CloseArea();
+
+  // A word that only begins with the option is part of the name.
+  std::filesystem::copy_file("pc.dbf", "pc exclusively.dbf");
+  for (const bool option : {false, true}) {
+    USE(option ? "pc exclusively exclusive" : "pc exclusively");
+    ASSERT_NE(CurrentTable(), nullptr) << option;
+    EXPECT_EQ(CurrentTable()->Exclusive, option);
+    EXPECT_EQ(CurrentTable()->FileName,
+              platform::AsciiUpper(dir_.path()) + "/PC EXCLUSIVELY.DBF");
+    CloseArea();
+  }
 }
 
 TEST_F(UseTest, ExclusiveOpenFailsWhileAnotherHoldsTheFile) {
