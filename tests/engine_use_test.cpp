@@ -248,8 +248,7 @@ TEST_F(UseTest, OptionsAliasAndExclusive) {
     USE(option ? "pc exclusively exclusive" : "pc exclusively");
     ASSERT_NE(CurrentTable(), nullptr) << option;
     EXPECT_EQ(CurrentTable()->Exclusive, option);
-    EXPECT_EQ(CurrentTable()->FileName,
-              platform::AsciiUpper(dir_.path()) + "/PC EXCLUSIVELY.DBF");
+    EXPECT_EQ(CurrentTable()->FileName, platform::AsciiUpper(dir_.path()) + "/PC EXCLUSIVELY.DBF");
     CloseArea();
   }
 }
