@@ -509,8 +509,6 @@ void UnpackField(const FieldDesc& f, const std::uint8_t* raw, std::uint8_t* slot
       }
       break;
     }
-    default:
-      break;
   }
 }
 
@@ -588,8 +586,6 @@ void Pack(WorkArea& a) {
         }
         break;
       }
-      default:
-        break;
     }
   }
 }
@@ -1095,8 +1091,6 @@ void BlankNative(WorkArea& a) {
         break;
       case 'L':
         slot[0] = 0;
-        break;
-      default:
         break;
     }
   }

@@ -503,10 +503,6 @@ bool CreateDBF(const std::string& fileName, const std::vector<FieldSpec>& fields
     d[17] = static_cast<std::uint8_t>(dec);
     recordLen += static_cast<std::uint64_t>(len);
   }
-  if (recordLen > 0xFFFF) {
-    SetError(220, "Invalid dBASE field definition [CreateDBF]");
-    return false;
-  }
   const platform::LocalDate today = platform::Today();
   header[0] = memo ? 0x8B : 0x03;
   header[1] = static_cast<std::uint8_t>(today.year - 1900);

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 
 #include "engine/Dbf4.h"
+#include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
 #include "engine/tzmsg.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TempDir.h"
 
@@ -84,6 +86,47 @@ TEST_F(CreateTest, Refusals) {
   EXPECT_FALSE(CreateDBF("no/such/folder/x.dbf", {{"A", 'C', 5, 0}}));
   EXPECT_EQ(Engine().Errors.ErrorCode, 3);  // "Path not found"
   EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Error writing ", 0), 0u);
+}
+
+// Making a table is all or nothing: when any write of the table or of its
+// memo file fails, or the memo file cannot be made, CreateDBF reports the
+// system's code and leaves neither file behind.
+TEST_F(CreateTest, ATableThatCannotBeWrittenWholeIsNotLeft) {
+  MemoInit();
+  const std::vector<FieldSpec> fields = {{"NAME", 'C', 35, 0}, {"NOTES", 'M', 10, 0}};
+  platform::SetWriteFault(0, 0);
+  ASSERT_TRUE(CreateDBF("m.dbf", fields));
+  const std::int64_t writes = platform::WritesCounted();
+  platform::ClearWriteFault();
+  ASSERT_TRUE(platform::FileExists("m.dbt"));
+  ASSERT_GE(writes, 3);  // the table's header and end mark, the memo file's header
+  for (const int err : {ENOSPC, EIO}) {
+    for (std::int64_t nth = 1; nth <= writes; ++nth) {
+      SCOPED_TRACE("write " + std::to_string(nth) + ", errno " + std::to_string(err));
+      platform::SetWriteFault(nth, err);
+      EXPECT_FALSE(CreateDBF("f.dbf", fields));
+      const bool hit = platform::WriteFaultHit();
+      platform::ClearWriteFault();
+      EXPECT_TRUE(hit);
+      EXPECT_EQ(Engine().Errors.ErrorCode, 101);  // a refused write, whatever the cause
+      EXPECT_FALSE(platform::FileExists("f.dbf"));
+      EXPECT_FALSE(platform::FileExists("f.dbt"));
+    }
+  }
+  // A folder of the memo file's name: the table is taken back too.
+  ASSERT_EQ(mkdir("g.dbt", 0755), 0);
+  EXPECT_FALSE(CreateDBF("g.dbf", fields));
+  EXPECT_EQ(Engine().Errors.ErrorCode, 5);
+  EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Cannot create memo file ", 0), 0u);
+  EXPECT_FALSE(platform::FileExists("g.dbf"));
+  // The widest record the fields can make still fits the header's 16 bits.
+  std::vector<FieldSpec> widest;
+  for (int i = 1; i <= 255; ++i) widest.push_back({"F" + std::to_string(i), 'C', 255, 0});
+  ASSERT_TRUE(CreateDBF("wide.dbf", widest));
+  USE("wide.dbf");
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
+  EXPECT_EQ(FieldCount(), 255);
+  EXPECT_EQ(CurrentTable()->RecordLen, 1 + 255 * 255);
 }
 
 }  // namespace

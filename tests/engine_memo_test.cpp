@@ -10,6 +10,7 @@
 #include "engine/Dbf4.h"
 #include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
+#include "engine/text_search.h"
 #include "engine/tzmsg.h"
 #include "platform/codepage.h"
 #include "tests/support/DbfBuilder.h"
@@ -381,6 +382,66 @@ TEST_F(MemoTest, WritingMemos) {
   EXPECT_EQ(ReadCurrent(true), "Pok\xE9mon");
   SKIP(1);
   EXPECT_EQ(ReadCurrent(false), big);
+}
+
+// A table stored encoded (here every byte of a record and of a memo text
+// XOR 0x5A) is written and read through its procedures alone: each text,
+// short or longer than one read piece, is stored encoded, reads back whole
+// after the table is opened again, and is found by the word scan; no plain
+// text is in the memo file.
+TEST_F(MemoTest, AnEncodedTablesMemoTextsGoThroughItsProcedures) {
+  ASSERT_TRUE(CreateDBF("e.dbf", {{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}}));
+  const RecordProc flip = [](std::uint8_t* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) p[i] ^= 0x5A;
+  };
+  std::mt19937 rng(17);
+  std::vector<std::string> texts;
+  std::vector<std::int64_t> blocks;
+  USE("e.dbf exclusive", nullptr, 0, flip, flip);
+  ALock();
+  for (int i = 0; i < 12; ++i) {
+    // Letters and blanks, then a word of its own ("w7x"): no word is part
+    // of another's.
+    const std::size_t len =
+        std::uniform_int_distribution<std::size_t>(1, i % 4 == 3 ? 70000 : 900)(rng);
+    std::string t(len, ' ');
+    for (char& c : t) c = rng() % 5 == 0 ? ' ' : static_cast<char>('a' + rng() % 26);
+    t += " w" + std::to_string(i) + "x";
+    const std::int64_t blk = WriteMemoText(t, false);
+    ASSERT_GT(blk, 0) << i;
+    texts.push_back(t);
+    blocks.push_back(blk);
+    ClearRecord();
+    SetNativeInt(FieldAddress(2), static_cast<std::int32_t>(blk));
+    Append();
+    ASSERT_EQ(Engine().Errors.ErrorCode, 0);
+  }
+  CloseAll();
+  const test::Bytes file = test::ReadFile("e.dbt");
+  const std::string stored(file.begin(), file.end());
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    std::string encoded = texts[i];
+    for (char& c : encoded) c = static_cast<char>(c ^ 0x5A);
+    EXPECT_EQ(stored.find(texts[i]), std::string::npos) << i;
+    EXPECT_EQ(
+        stored.compare(static_cast<std::size_t>(blocks[i]) * 512 + 8, encoded.size(), encoded), 0)
+        << i;
+  }
+
+  USE("e.dbf", nullptr, 0, flip, flip);
+  ASSERT_EQ(RecCount(), static_cast<std::int64_t>(texts.size()));
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    GO(static_cast<std::int64_t>(i) + 1);
+    ASSERT_EQ(BlockOfCurrent(), blocks[i]);
+    EXPECT_EQ(ReadCurrent(), texts[i]) << i;
+    WorkArea& a = *CurrentTable();
+    EXPECT_TRUE(RecordHoldsText(a, FoldedWords("W" + std::to_string(i) + "X", false), false)) << i;
+    EXPECT_FALSE(RecordHoldsText(a, FoldedWords("w" + std::to_string(i + 1) + "x", false), false))
+        << i;
+  }
+  GoTop();
+  ASSERT_TRUE(FindTextFrom(FoldedWords("w9x", false), false, true));
+  EXPECT_EQ(RecNo(), 10);
 }
 
 // A memo writer that finds the memo file locked by another program tries

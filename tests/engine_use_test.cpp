@@ -10,6 +10,7 @@
 #include "engine/Dbf4.h"
 #include "engine/TZDbfLow.h"
 #include "engine/tzmsg.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "tests/support/DbfBuilder.h"
@@ -239,6 +240,17 @@ TEST_F(UseTest, OptionsAliasAndExclusive) {
   EXPECT_FALSE(CurrentTable()->Exclusive);
   EXPECT_EQ(CurrentTable()->FileMode, 0x42);
   EXPECT_EQ(CurrentTable()->Alias, "PC");
+  CloseArea();
+
+  // A word that only begins with the option is part of the name.
+  std::filesystem::copy_file("pc.dbf", "pc exclusively.dbf");
+  for (const bool option : {false, true}) {
+    USE(option ? "pc exclusively exclusive" : "pc exclusively");
+    ASSERT_NE(CurrentTable(), nullptr) << option;
+    EXPECT_EQ(CurrentTable()->Exclusive, option);
+    EXPECT_EQ(CurrentTable()->FileName, platform::AsciiUpper(dir_.path()) + "/PC EXCLUSIVELY.DBF");
+    CloseArea();
+  }
 }
 
 TEST_F(UseTest, ExclusiveOpenFailsWhileAnotherHoldsTheFile) {
@@ -399,7 +411,7 @@ TEST_F(UseTest, FieldNamesFoundWithoutRegardToCase) {
   EXPECT_EQ(Field(2), "cheatname");
 }
 
-TEST_F(UseTest, OldLayoutTablesAreRead) {
+TEST_F(UseTest, OldLayoutTablesAreReadAndWritten) {
   // 8-byte prolog, 16-byte descriptors from offset 8 ended by 0x0D, records
   // from 521.
   test::Bytes b(521, 0);
@@ -429,6 +441,41 @@ TEST_F(UseTest, OldLayoutTablesAreRead) {
   EXPECT_TRUE(Deleted());
   EXPECT_EQ(NativeInt(FieldAddress(2)), 22);
   CloseArea();
+
+  // Writes keep the layout: a 16-bit count at 1 and the day of the change
+  // as month, day, year at 3; the records stay at 521.
+  USE("old.dbf exclusive");
+  GO(1);
+  SetNativeInt(FieldAddress(2), 333);
+  ALock();
+  Append();
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
+  CloseArea();
+  const platform::LocalDate today = platform::Today();
+  const auto layoutKept = [&](int count, const std::string& records) {
+    const test::Bytes w = test::ReadFile("old.dbf");
+    ASSERT_GE(w.size(), 521 + records.size());
+    EXPECT_EQ(w[0], 0x02);
+    EXPECT_EQ(w[1] | (w[2] << 8), count);
+    EXPECT_EQ(w[3], today.month);
+    EXPECT_EQ(w[4], today.day);
+    EXPECT_EQ(w[5], today.year % 100);
+    EXPECT_EQ(w[6], 1 + 8 + 3);
+    EXPECT_EQ(std::string(w.begin() + 521, w.begin() + 521 + records.size()), records);
+  };
+  layoutKept(3, recs + " Alpha   333");
+  // Removing the deleted record rewrites the count the same way.
+  USE("old.dbf exclusive");
+  PACK();
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0);
+  EXPECT_EQ(RecCount(), 2);
+  CloseArea();
+  layoutKept(2, " Alpha     1 Alpha   333");
+  USE("old.dbf");
+  GoBottom();
+  EXPECT_EQ(NativeInt(FieldAddress(2)), 333);
+  CloseArea();
+
   b.resize(300);
   test::WriteFile("old.dbf", b);
   EXPECT_EQ(TryUse("old.dbf"), 210);

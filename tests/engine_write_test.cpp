@@ -95,6 +95,22 @@ TEST_F(WriteTest, ReplaceWritesNewValues) {
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   CloseAll();
   EXPECT_EQ(RecordBytes("t.dbf", 1), " Doom II       100.00*****20000229F    0.5000");
+  // A date the caller left in a form that is no day is stored blank; any
+  // day is stored as such.
+  const std::pair<std::string, std::string> dates[] = {
+      {"12/31/99", "19991231"}, {"02/29/96", "19960229"}, {"02/29/99", "        "},
+      {"13/01/99", "        "}, {"ab/cd/ef", "        "}, {"  /  /  ", "        "},
+      {"1/2/3", "20030102"},    {"00/00/00", "        "}};
+  USE("t.dbf exclusive");
+  for (const auto& [shown, stored] : dates) {
+    std::uint8_t* slot = FieldAddress(4);
+    slot[0] = static_cast<std::uint8_t>(shown.size());
+    std::memset(slot + 1, ' ', 10);
+    std::memcpy(slot + 1, shown.data(), shown.size());
+    Replace();
+    EXPECT_EQ(Engine().Errors.ErrorCode, 0) << shown;
+    EXPECT_EQ(RecordBytes("t.dbf", 1).substr(26, 8), stored) << shown;
+  }
 }
 
 TEST_F(WriteTest, ReplaceRefusals) {

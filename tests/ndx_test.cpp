@@ -1897,6 +1897,27 @@ TEST_F(NdxWriteTest, PackRemovesDeletedRecordsAndRebuildsTheIndexes) {
   const NdxReport plain = CheckNdxFile("o1.ndx", o);
   EXPECT_TRUE(plain.Ok()) << plain.Text();
   EXPECT_EQ(ReportRecords(plain), order);
+
+  // With every record deleted, PACK leaves an empty table standing at its
+  // end and beginning, and empty indexes.
+  USE("p.dbf exclusive");
+  Set_Index_To("o1.ndx o2.ndx");
+  for (GoTop(); !dEOF(); SKIP(1)) DeleteRec();
+  PACK();
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
+  EXPECT_EQ(RecCount(), 0);
+  EXPECT_TRUE(dEOF());
+  EXPECT_TRUE(dBOF());
+  EXPECT_EQ(WalkForward(), Recs{});
+  CloseAll();
+  EXPECT_EQ(test::ReadFile("p.dbf").size(), header + 1u);
+  o.Records = 0;
+  o.AnchorCount = 0;
+  for (const char* name : {"o1.ndx", "o2.ndx"}) {
+    const NdxReport empty = CheckNdxFile(name, o);
+    EXPECT_TRUE(empty.Ok()) << name << empty.Text();
+    EXPECT_EQ(ReportRecords(empty), Recs{}) << name;
+  }
 }
 
 TEST_F(NdxWriteTest, UniqueIndexesKeepOneRecordAKey) {
