@@ -163,14 +163,20 @@ class ValueReader {
 
 QString ColorText(const QColor& c) { return c.name(QColor::HexArgb); }
 // A font is its description (QFont::toString) and its colour. The
-// description separates its parts with commas, so a family whose name holds
-// one (the older column list allows that) is written once more after the
-// colour, and the description carries the name with its commas made blanks.
+// description separates its parts with commas and cannot carry an empty or
+// blank family (nor blanks around one), so a family the description would
+// not give back as it is (the older column list allows any) is written once
+// more after the colour; the description then carries a stand-in: the name
+// with its commas made blanks, or "-".
 QString FontText(const QFont& f, const QColor& color) {
   const QString family = f.family();
-  if (!family.contains(QLatin1Char(','))) return Quote(f.toString()) + ' ' + ColorText(color);
+  QString shown = QString(family).replace(QLatin1Char(','), QLatin1Char(' '));
+  if (shown == family && !family.isEmpty() && family.trimmed() == family)
+    return Quote(f.toString()) + ' ' + ColorText(color);
+  shown = shown.trimmed();
+  if (shown.isEmpty()) shown = QStringLiteral("-");
   QFont described(f);
-  described.setFamily(QString(family).replace(QLatin1Char(','), QLatin1Char(' ')));
+  described.setFamily(shown);
   return Quote(described.toString()) + ' ' + ColorText(color) + ' ' + Quote(family);
 }
 void ReadFont(ValueReader& r, QFont& font, QColor& color) {

@@ -696,6 +696,26 @@ TEST_F(ColumnsTest, TextFormWritesAndReadsBackExactlyTheStoredProperties) {
   EXPECT_EQ(back[2]->Color(), QColor(Qt::blue));
 }
 
+// Font families of every shape the older column list lets through (empty,
+// blank, blanks around a name, commas) are written so that reading gives
+// them back as they were.
+TEST_F(ColumnsTest, TextFormKeepsFontFamiliesOfAnyShape) {
+  for (const QString& family : {QString(), QString(" "), QString("Arial"), QString(" Arial "),
+                                QString("A, B"), QString(","), QString("Sans,"), QString(" , ")}) {
+    SCOPED_TRACE(family.toStdString());
+    TTzGridColumns columns(&grid_);
+    QFont font = Font("DejaVu Sans", 11);
+    font.setFamily(family);
+    columns.Add()->SetFont(font);
+    const QString text = columns.WriteText();
+    TTzGridColumns back(&grid_);
+    back.ReadText(text);
+    ASSERT_EQ(back.Count(), 1) << text.toStdString();
+    EXPECT_EQ(back[0]->Font().family(), family) << text.toStdString();
+    EXPECT_EQ(back.WriteText(), text);
+  }
+}
+
 TEST_F(ColumnsTest, TextFormOfDefaultColumnsIsEmptyAndBadTextChangesNothing) {
   columns_.AddPassthrough()->SetFieldName("X");
   EXPECT_EQ(columns_.WriteText(), QString());
