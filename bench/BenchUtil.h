@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,8 +48,9 @@ inline long long ReadFileOnce(const std::string& path) {
 
 // Runs a program (argv[0] a path) with its standard output going to
 // /dev/null and waits for it. Returns its exit status (-1 when it did not
-// exit normally).
-inline int RunProcess(const std::vector<std::string>& args) {
+// exit normally); `usage`, when given, receives what the program used
+// (its peak resident memory among it).
+inline int RunProcess(const std::vector<std::string>& args, struct rusage* usage = nullptr) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -60,7 +62,8 @@ inline int RunProcess(const std::vector<std::string>& args) {
     std::_Exit(127);
   }
   int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) < 0) return -1;
+  struct rusage ignored;
+  if (pid < 0 || ::wait4(pid, &status, 0, usage ? usage : &ignored) < 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

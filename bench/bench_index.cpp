@@ -44,17 +44,8 @@ std::string gTool;  // vorza-dbf beside this program
 // Peak resident memory (KB) of `vorza-dbf index` building the index of
 // `table` in a process of its own.
 long BuildPeakKb(const std::string& table, const std::string& ndx) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl(gTool.c_str(), gTool.c_str(), "index", table.c_str(), "CHEATNAME", ndx.c_str(),
-          static_cast<char*>(nullptr));
-    std::_Exit(127);
-  }
-  int status = 0;
   struct rusage ru;
-  wait4(pid, &status, 0, &ru);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  return ru.ru_maxrss;
+  return bench::RunProcess({gTool, "index", table, "CHEATNAME", ndx}, &ru) == 0 ? ru.ru_maxrss : -1;
 }
 
 }  // namespace

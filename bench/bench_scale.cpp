@@ -40,20 +40,8 @@ long long FileBytes(const std::string& path) {
 
 // Peak resident memory (KB) of a program run to its end.
 long PeakKb(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) ::dup2(null, 1);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    std::_Exit(127);
-  }
-  int status = 0;
   struct rusage ru;
-  wait4(pid, &status, 0, &ru);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ru.ru_maxrss : -1;
+  return bench::RunProcess(args, &ru) == 0 ? ru.ru_maxrss : -1;
 }
 
 }  // namespace
