@@ -84,7 +84,7 @@ void ReadCurrentRecord(bool peek) {
   }
 }
 
-void WalkTable(bool full) {
+void WalkTable(bool full, unsigned parts) {
   WorkArea* a = CurrentTable();
   if (!a) return;
   std::int64_t count = 0;
@@ -101,7 +101,7 @@ void WalkTable(bool full) {
   }
 
   // Every record as stored, unpacked.
-  if (full) {
+  if (full && (parts & kWalkForward)) {
     for (std::int64_t r = 1; r <= std::min<std::int64_t>(count, kMaxSteps); ++r) {
       bool read = false;
       Try([&] { read = GetDbfRecord(*a, r); });
@@ -113,9 +113,11 @@ void WalkTable(bool full) {
   }
 
   // Forward to the end, back to the start.
-  Try([] { GoTop(); });
-  ReadCurrentRecord();
-  for (int i = 0; i < kMaxSteps; ++i) {
+  if (parts & kWalkForward) {
+    Try([] { GoTop(); });
+    ReadCurrentRecord();
+  }
+  for (int i = 0; i < kMaxSteps && (parts & kWalkForward); ++i) {
     bool end = true;
     Try([&] { end = dEOF(); });
     if (end) break;
@@ -127,9 +129,11 @@ void WalkTable(bool full) {
     if (!moved) break;
     ReadCurrentRecord();
   }
-  Try([] { GoBottom(); });
-  ReadCurrentRecord();
-  for (int i = 0; i < kMaxSteps; ++i) {
+  if (parts & kWalkBackward) {
+    Try([] { GoBottom(); });
+    ReadCurrentRecord();
+  }
+  for (int i = 0; i < kMaxSteps && (parts & kWalkBackward); ++i) {
     bool start = true;
     Try([&] { start = dBOF(); });
     if (start) break;
@@ -142,6 +146,7 @@ void WalkTable(bool full) {
     ReadCurrentRecord();
   }
 
+  if (!(parts & kWalkJumps)) return;
   // Around the ends, and longer steps.
   for (std::int64_t r : {std::int64_t{0}, std::int64_t{1}, count / 2, count, count + 1, std::int64_t{-1},
                          std::int64_t{INT64_MAX}}) {
@@ -230,8 +235,8 @@ void WalkComponent(const std::string& dbfPath, const ComponentOptions& options) 
     t.Open();
   });
   if (t.Active()) {
-    Try([&] { t.First(); });
-    for (int i = 0; i < kMaxSteps && t.Active() && !t.Eof(); ++i) {
+    if (options.parts & kWalkForward) Try([&] { t.First(); });
+    for (int i = 0; i < kMaxComponentSteps && (options.parts & kWalkForward) && t.Active() && !t.Eof(); ++i) {
       readFields();
       bool moved = false;
       Try([&] {
@@ -240,8 +245,8 @@ void WalkComponent(const std::string& dbfPath, const ComponentOptions& options) 
       });
       if (!moved) break;
     }
-    Try([&] { t.Last(); });
-    for (int i = 0; i < kMaxSteps && t.Active() && !t.Bof(); ++i) {
+    if (options.parts & kWalkBackward) Try([&] { t.Last(); });
+    for (int i = 0; i < kMaxComponentSteps && (options.parts & kWalkBackward) && t.Active() && !t.Bof(); ++i) {
       readFields();
       bool moved = false;
       Try([&] {
@@ -251,7 +256,7 @@ void WalkComponent(const std::string& dbfPath, const ComponentOptions& options) 
       if (!moved) break;
     }
     // The search box: a prefix of the first field of the table.
-    if (t.Active() && !t.Fields().empty()) {
+    if ((options.parts & kWalkJumps) && t.Active() && !t.Fields().empty()) {
       std::string name = t.Fields().front()->FieldName();
       std::string text;
       Try([&] { text = t.Fields().front()->AsString().substr(0, 2); });

@@ -5,8 +5,9 @@
 // from the other bits of bytes 30 and 31 (record count repair, deleted
 // records hidden, ANSI table, exclusive; the date format and century), or
 // through the table component. One way per input keeps each run short; the
-// mutations of an input reach the other ways. The open table is walked
-// record by record in both directions with every field read. A fixed memo
+// mutations of an input reach the other ways. Bits 6 and 7 of byte 30 choose
+// the part of the walk, with every field read: forward record by record,
+// backward, the jumps (the ends, longer steps, searches), or all three. A fixed memo
 // file lies beside the table, so that tables with memo fields open too.
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::WriteFile(fuzz::File("fz.dbt"), kMemo.data(), kMemo.size());
   const std::uint8_t flags = size > 30 ? data[30] : 0;
   const std::uint8_t dates = size > 31 ? data[31] : 0;
+  const unsigned parts = fuzz::WalkParts(flags >> 6);
 
   switch ((flags >> 4) & 3) {
     case 0:
@@ -50,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ScopedSetting<int> readOnly(Engine().Settings.ForcedFileMode, platform::kModeRead);
         fuzz::Try([&] { USE(path); });
       }
-      fuzz::WalkTable();
+      fuzz::WalkTable(true, parts);
       break;
     }
     case 1:
@@ -63,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       SetCentury(dates & 0x10);
       fuzz::Try([&] { USE(path + ((flags & 8) ? " EXCLUSIVE" : "") + " ALIAS FZ"); });
       Engine().Settings.FixRecCount = false;
-      fuzz::WalkTable(false);
+      fuzz::WalkTable(false, parts);
       break;
     case 2: {
       // Through the table component.
@@ -71,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       fuzz::ComponentOptions options;
       options.hideDeleted = !(flags & 2);
       options.ansi = flags & 4;
+      options.parts = parts;
       fuzz::WalkComponent(path, options);
       break;
     }

@@ -5,10 +5,12 @@
 // reader opens its index (shared, read-only, without node cache, deleted
 // records hidden), or exclusive with the node cache and a second copy of
 // the file open as order 2. One way per input keeps each run short; the
-// mutations of an input reach the other. The open index is walked forwards and
-// backwards through the table's moves and through the index's own
-// first/next/last/prior, searched with Find (prefix and exact), and kept in
-// step with SyncIndex after moves in natural order.
+// mutations of an input reach the other. Bits 1 and 2 of that byte choose
+// what is done with the open index, in the same way: walked through the
+// table's moves (forwards, backwards, by jumps or all three, as bits 3 and 4
+// choose), walked through the index's own first/next/last/prior, searched
+// with Find (prefix and exact), or kept in step with SyncIndex after moves
+// in natural order.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -77,7 +79,8 @@ void KeepInStep(std::int64_t count) {
 }
 
 void OpenAndWalk(const std::string& table, const std::string& ndx, std::string_view input,
-                 bool reader) {
+                 std::uint8_t way) {
+  const bool reader = (way & 1) == 0;
   fuzz::ResetEngine();
   // The reader opens read-only; the walk below goes on with the default.
   std::optional<ScopedSetting<int>> readOnly;
@@ -106,10 +109,20 @@ void OpenAndWalk(const std::string& table, const std::string& ndx, std::string_v
   if (Engine().Errors.ErrorCode != 0) return;  // the index did not open: nothing more to walk
 
   const std::int64_t count = a->RecCount;
-  fuzz::WalkTable(false);
-  WalkIndexOwnMoves();
-  Searches();
-  KeepInStep(count);
+  switch ((way >> 1) & 3) {
+    case 0:
+      fuzz::WalkTable(false, fuzz::WalkParts(way >> 3));
+      break;
+    case 1:
+      WalkIndexOwnMoves();
+      break;
+    case 2:
+      Searches();
+      break;
+    case 3:
+      KeepInStep(count);
+      break;
+  }
   if (!reader) {
     fuzz::Try([] { Set_Order_To(2); });
     fuzz::Try([] { GoBottom(); });
@@ -130,10 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const test::Bytes kTable = fuzz::IndexTable();
   const std::string table = fuzz::File("ft.dbf");
   const std::string ndx = fuzz::File("fz.ndx");
-  const bool reader = ((size > 511 ? data[511] : size) & 1) == 0;
+  const std::uint8_t way = static_cast<std::uint8_t>(size > 511 ? data[511] : size);
   fuzz::WriteFile(table, kTable.data(), kTable.size());
   fuzz::WriteFile(ndx, data, size);
-  OpenAndWalk(table, ndx, std::string_view(reinterpret_cast<const char*>(data), size), reader);
+  OpenAndWalk(table, ndx, std::string_view(reinterpret_cast<const char*>(data), size), way);
   fuzz::ResetEngine();
   fuzz::RemoveFiles();
   return 0;

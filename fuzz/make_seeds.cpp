@@ -43,31 +43,46 @@ void Seed(const std::string& target, const std::string& name, const Bytes& bytes
   std::filesystem::create_directories(dir);
   test::WriteFile(dir + "/" + name, bytes);
   ++gCount;
+  auto variant = [&](const std::string& suffix, const Bytes& b) {
+    test::WriteFile(dir + "/" + name + suffix, b);
+    ++gCount;
+  };
   // The table target opens its input one of three ways, chosen by bits 4
-  // and 5 of header byte 30: each table seeds all three.
+  // and 5 of header byte 30, and walks it forward, backward or by jumps as
+  // bits 6 and 7 say: each table seeds every way with every part.
   if (target == "fuzz_dbf" && bytes.size() > 31) {
-    for (int way = 1; way <= 2; ++way) {
-      Bytes variant = bytes;
-      variant[30] = static_cast<std::uint8_t>((variant[30] & 0xCF) | (way << 4));
-      test::WriteFile(dir + "/" + name + "-way" + std::to_string(way), variant);
-      ++gCount;
-    }
+    for (int way = 0; way <= 2; ++way)
+      for (int part = 0; part <= 2; ++part) {
+        if (way == 0 && part == 0) continue;  // the seed as it is
+        Bytes b = bytes;
+        b[30] = static_cast<std::uint8_t>((b[30] & 0x0F) | (way << 4) | (part << 6));
+        variant("-way" + std::to_string(way) + "-part" + std::to_string(part), b);
+      }
   }
   // The memo target reads in the layout of the table's version byte (the
-  // input's third byte): each table seeds both layouts.
-  if (target == "fuzz_memo" && bytes.size() > 2) {
-    Bytes variant = bytes;
-    variant[2] = variant[2] == 0x8B ? 0x83 : 0x8B;
-    test::WriteFile(dir + "/" + name + "-other-layout", variant);
-    ++gCount;
+  // input's third byte), one of four ways chosen by bits 4 and 5 of the
+  // table's byte 30 (the input's byte 32): each table seeds both layouts
+  // and every way.
+  if (target == "fuzz_memo" && bytes.size() > 32) {
+    for (int layout = 0; layout <= 1; ++layout)
+      for (int way = 0; way <= 3; ++way) {
+        if (layout == 0 && way == 0) continue;  // the seed as it is
+        Bytes b = bytes;
+        if (layout == 1) b[2] = b[2] == 0x8B ? 0x83 : 0x8B;
+        b[32] = static_cast<std::uint8_t>((b[32] & 0x0F) | (way << 4) | ((way + layout) % 3) << 6);
+        variant("-layout" + std::to_string(layout) + "-way" + std::to_string(way), b);
+      }
   }
   // The index target opens its input one of two ways, chosen by bit 0 of
-  // byte 511: each index seeds both.
+  // byte 511, and does one of four things with it as bits 1 and 2 say (a
+  // walk's part in bits 3 and 4): each index seeds every pair.
   if (target == "fuzz_ndx" && bytes.size() > 511) {
-    Bytes variant = bytes;
-    variant[511] ^= 1;
-    test::WriteFile(dir + "/" + name + "-other-way", variant);
-    ++gCount;
+    for (int way = 0; way < 8; ++way) {
+      if (way == 0) continue;  // the seed as it is
+      Bytes b = bytes;
+      b[511] = static_cast<std::uint8_t>((b[511] & 0xE0) | way | (way % 3) << 3);
+      variant("-way" + std::to_string(way), b);
+    }
   }
 }
 
