@@ -61,28 +61,33 @@ void Seed(const std::string& target, const std::string& name, const Bytes& bytes
   }
   // The memo target reads in the layout of the table's version byte (the
   // input's third byte), one of four ways chosen by bits 4 and 5 of the
-  // table's byte 30 (the input's byte 32): each table seeds both layouts
-  // and every way.
+  // table's byte 30 (the input's byte 32), the table component's way in
+  // the part of its walk that bits 6 and 7 choose: each table seeds both
+  // layouts, every way and every part.
   if (target == "fuzz_memo" && bytes.size() > 32) {
     for (int layout = 0; layout <= 1; ++layout)
-      for (int way = 0; way <= 3; ++way) {
-        if (layout == 0 && way == 0) continue;  // the seed as it is
-        Bytes b = bytes;
-        if (layout == 1) b[2] = b[2] == 0x8B ? 0x83 : 0x8B;
-        b[32] = static_cast<std::uint8_t>((b[32] & 0x0F) | (way << 4) | ((way + layout) % 3) << 6);
-        variant("-layout" + std::to_string(layout) + "-way" + std::to_string(way), b);
-      }
+      for (int way = 0; way <= 3; ++way)
+        for (int part = 0; part <= (way == 3 ? 2 : 0); ++part) {
+          if (layout == 0 && way == 0) continue;  // the seed as it is
+          Bytes b = bytes;
+          if (layout == 1) b[2] = b[2] == 0x8B ? 0x83 : 0x8B;
+          b[32] = static_cast<std::uint8_t>((b[32] & 0x0F) | (way << 4) | (part << 6));
+          variant("-layout" + std::to_string(layout) + "-way" + std::to_string(way) + "-part" + std::to_string(part),
+                  b);
+        }
   }
   // The index target opens its input one of two ways, chosen by bit 0 of
   // byte 511, and does one of four things with it as bits 1 and 2 say (a
-  // walk's part in bits 3 and 4): each index seeds every pair.
+  // walk's part in bits 3 and 4): each index seeds every way, thing and
+  // part.
   if (target == "fuzz_ndx" && bytes.size() > 511) {
-    for (int way = 0; way < 8; ++way) {
-      if (way == 0) continue;  // the seed as it is
-      Bytes b = bytes;
-      b[511] = static_cast<std::uint8_t>((b[511] & 0xE0) | way | (way % 3) << 3);
-      variant("-way" + std::to_string(way), b);
-    }
+    for (int way = 0; way < 8; ++way)
+      for (int part = 0; part <= ((way >> 1) == 0 ? 2 : 0); ++part) {
+        Bytes b = bytes;
+        b[511] = static_cast<std::uint8_t>((b[511] & 0xE0) | way | part << 3);
+        if (b == bytes) continue;  // the seed as it is
+        variant("-way" + std::to_string(way) + "-part" + std::to_string(part), b);
+      }
   }
 }
 
