@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/TZDbfLow.h"
 #include "engine/tzmsg.h"
 #include "platform/codepage.h"
