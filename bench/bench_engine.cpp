@@ -12,7 +12,7 @@
 
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"

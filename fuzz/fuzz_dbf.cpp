@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/TZCommon.h"
 #include "engine/TimeDate.h"
 #include "fuzz/FuzzSupport.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <utility>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/TZCommon.h"
 #include "fuzz/FuzzSupport.h"

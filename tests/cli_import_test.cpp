@@ -20,7 +20,7 @@
 #include <random>
 #include <thread>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/engine_context.h"
 #include "engine/table_swap.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
 #include "index/TZNDX.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
 #include "engine/tzmsg.h"

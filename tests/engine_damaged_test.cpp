@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/TZDbfLow.h"
 #include "engine/tzmsg.h"
 #include "tests/support/DbfBuilder.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/tzmsg.h"
 #include "platform/files.h"
 #include "platform/hooks.h"

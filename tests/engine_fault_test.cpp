@@ -20,7 +20,7 @@
 #include <random>
 #include <set>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
 #include "engine/tzmsg.h"

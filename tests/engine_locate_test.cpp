@@ -2,7 +2,7 @@
 // set, memo fields, and where the pointer ends.
 #include <gtest/gtest.h>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/tzmsg.h"
 #include "tests/support/DbfBuilder.h"

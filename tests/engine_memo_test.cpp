@@ -7,7 +7,7 @@
 #include <cstring>
 #include <random>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
 #include "engine/text_search.h"

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/TZCommon.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"

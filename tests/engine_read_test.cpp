@@ -13,7 +13,7 @@
 #include <random>
 #include <thread>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
 #include "engine/tzmsg.h"

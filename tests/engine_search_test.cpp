@@ -14,7 +14,7 @@
 #include <random>
 #include <thread>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
 #include "engine/text_search.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/TZDbfLow.h"
 #include "engine/tzmsg.h"
 #include "platform/clock.h"

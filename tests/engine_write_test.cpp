@@ -6,7 +6,7 @@
 #include <cstring>
 #include <thread>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/TZDbfLow.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"

@@ -9,7 +9,7 @@
 
 // The engine's headers come before Qt's: Qt defines "slots" as a macro, and
 // the index layer has a member of that name.
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/TZCommon.h"
 #include "engine/tzmsg.h"
 #include "index/TZNDX.h"

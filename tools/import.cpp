@@ -17,7 +17,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
 #include "engine/table_swap.h"

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Dbf4.h"
+#include "engine/dbf.h"
 #include "engine/Memo.h"
 #include "engine/TZDbfLow.h"
 #include "engine/TimeDate.h"
