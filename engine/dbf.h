@@ -1,7 +1,10 @@
-// Work areas and the table operations on the current one: selecting an
-// area, USE (open) and closing, moving the record pointer (GO, SKIP, GoTop,
-// GoBottom) over visible records, in index order when an index controls,
-// and reading fields from the unpacked (native) record.
+// The table commands: what a caller may do with the work areas and the
+// table open in the current one. Selecting an area, USE (open) and
+// closing (work_areas.cpp); reading and unpacking records (record_codec.cpp);
+// moving the record pointer (GO, SKIP, GoTop, GoBottom) over visible
+// records, in index order when an index controls (navigation.cpp); reading
+// fields from the unpacked (native) record (fields.cpp); writing records and
+// locks (record_write.cpp); Locate and Continue (locate.cpp).
 //
 // Every table operation acts on the current work area and clears the error
 // code on entry; on failure it reports through SetError and returns a
@@ -51,9 +54,13 @@ bool IsVisible(WorkArea& area);
 
 void GO(std::int64_t n);
 // GO without index, filter or message of its own; the second form calls
-// the after-move procedure afterwards.
-void Dbf4RawGo(std::int64_t n);
-void Dbf4RawGo(std::int64_t n, bool callAfterMove);
+// the after-move procedure afterwards. Its messages name it "Dbf4RawGo",
+// as they always have.
+void RawGo(std::int64_t n);
+void RawGo(std::int64_t n, bool callAfterMove);
+// Forwarding header: removed by the restructure's final pass.
+inline void Dbf4RawGo(std::int64_t n) { RawGo(n); }
+inline void Dbf4RawGo(std::int64_t n, bool callAfterMove) { RawGo(n, callAfterMove); }
 void SKIP(std::int64_t n = 1);
 void GoTop();
 void GoBottom();

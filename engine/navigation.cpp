@@ -3,11 +3,11 @@
 // the record count.
 #include "engine/dbf.h"
 
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
+#include "engine/dbf_file.h"
+#include "engine/dates.h"
 #include "engine/dbf_internal.h"
 #include "engine/text_search.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -104,9 +104,9 @@ void GO(std::int64_t n) {
   if (CurrentTable() == a) CallAfterMove(*a);
 }
 
-void Dbf4RawGo(std::int64_t n) { Dbf4RawGo(n, false); }
+void RawGo(std::int64_t n) { RawGo(n, false); }
 
-void Dbf4RawGo(std::int64_t n, bool callAfterMove) {
+void RawGo(std::int64_t n, bool callAfterMove) {
   WorkArea* a = CurrentTable();
   if (!a) {
     SetError(215, "No database in use [Dbf4RawGo]  WorkArea = " + Str(Engine().Areas.Current));

@@ -8,11 +8,12 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
+#include "engine/dbf_file.h"
+#include "engine/trim.h"
+#include "engine/dates.h"
 #include "engine/dbf_internal.h"
 #include "engine/text_search.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -119,13 +120,6 @@ void SetNativeInt(std::uint8_t* p, std::int32_t v) { std::memcpy(p, &v, 4); }
 
 namespace {
 
-std::string_view TrimView(std::string_view v) {
-  std::size_t b = 0, e = v.size();
-  while (b < e && static_cast<unsigned char>(v[b]) < 33) ++b;
-  while (e > b && static_cast<unsigned char>(v[e - 1]) < 33) --e;
-  return v.substr(b, e - b);
-}
-
 // Copies a field's few bytes eight at a time (an inlined copy of unknown
 // length otherwise starts a string instruction, slow to start for so few).
 void CopyShort(std::uint8_t* to, const char* from, std::size_t n) {
@@ -180,7 +174,7 @@ void UnpackField(const FieldDesc& f, const std::uint8_t* raw, std::uint8_t* slot
         SetNativeInt(slot, v);
         break;
       }
-      const std::string_view t = TrimView(bytes);
+      const std::string_view t = TrimmedView(bytes);
       if (!ParseInt32(t, v)) v = 0;
       // A number beyond 32 bits cannot name a block: mark it out of range.
       if (!t.empty() && (v == INT32_MAX || v == INT32_MIN)) {
@@ -201,7 +195,7 @@ void UnpackField(const FieldDesc& f, const std::uint8_t* raw, std::uint8_t* slot
     }
     case 'N':
     case 'F': {
-      const std::string_view t = TrimView(bytes);
+      const std::string_view t = TrimmedView(bytes);
       if (f.Dec > 0) {
         double d = 0;
         if (!ParseDouble(t, d)) d = 0;

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <functional>
 
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
+#include "engine/dbf_file.h"
+#include "engine/dates.h"
 #include "engine/dbf_internal.h"
 #include "engine/text_search.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 

@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
+#include "engine/dbf_file.h"
+#include "engine/trim.h"
+#include "engine/dates.h"
 #include "engine/dbf_internal.h"
 #include "engine/text_search.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -216,7 +217,7 @@ void USE(const std::string& commandText, std::uint8_t* buffer, std::size_t size,
   area->OpenName = openName;
   area->FileMode = mode;
   area->Oem = !Engine().Settings.AnsiTables;
-  if (!OpenDBF(*area)) return;
+  if (!OpenDbf(*area)) return;
 
   WorkArea& a = *area;
   Engine().Areas.Slot[Engine().Areas.Current] = std::move(area);

@@ -12,8 +12,8 @@
 #include <cstdint>
 
 #include "engine/dbf.h"
-#include "engine/TZCommon.h"
-#include "engine/TimeDate.h"
+#include "engine/work_area.h"
+#include "engine/dates.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/Walk.h"
 #include "platform/files.h"

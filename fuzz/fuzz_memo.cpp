@@ -16,8 +16,8 @@
 #include <utility>
 
 #include "engine/dbf.h"
-#include "engine/Memo.h"
-#include "engine/TZCommon.h"
+#include "engine/dbt_file.h"
+#include "engine/work_area.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/Walk.h"
 #include "platform/files.h"

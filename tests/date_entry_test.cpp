@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/dbf.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/hooks.h"

@@ -10,8 +10,8 @@
 #include <set>
 
 #include "engine/dbf.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TempDir.h"
 

@@ -21,9 +21,9 @@
 #include <set>
 
 #include "engine/dbf.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "index/TZNDX.h"
 #include "index/tzndxlow.h"
 #include "platform/files.h"
@@ -106,7 +106,7 @@ class FaultTest : public ::testing::Test {
     dir_ = dir;
     test::ResetEngineForTest();
     InitEngine();
-    ASSERT_TRUE(CreateDBF(File("t.dbf"),
+    ASSERT_TRUE(CreateDbf(File("t.dbf"),
                           {{"name", 'C', 12, 0}, {"level", 'N', 5, 0}, {"note", 'M', 10, 0}}));
     Select(1);
     USE(File("t.dbf") + " exclusive");
@@ -160,7 +160,7 @@ class FaultTest : public ::testing::Test {
   int Run(const std::function<void()>& op) {
     try {
       op();
-    } catch (const EZavodError&) {
+    } catch (const EngineError&) {
     }
     return Engine().Errors.ErrorCode;
   }
@@ -389,7 +389,7 @@ TEST(SharedMemoWrites, ATextWrittenAfterWaitingForTheLockGoesAfterTheOther) {
   test::TempDir dir;
   test::ResetEngineForTest();
   InitEngine();
-  ASSERT_TRUE(CreateDBF(dir.File("t.dbf"), {{"name", 'C', 10, 0}, {"note", 'M', 10, 0}}));
+  ASSERT_TRUE(CreateDbf(dir.File("t.dbf"), {{"name", 'C', 10, 0}, {"note", 'M', 10, 0}}));
   Select(1);
   USE(dir.File("t.dbf"));
   int ready[2];

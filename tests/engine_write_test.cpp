@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "engine/dbf.h"
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "engine/dbf.h"
-#include "engine/Memo.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbt_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 
 namespace vz::tool {

@@ -21,11 +21,12 @@
 #include <vector>
 
 #include "engine/dbf.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
+#include "engine/trim.h"
+#include "engine/dates.h"
 #include "engine/text_search.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/codepage.h"

@@ -1,4 +1,5 @@
-#include "engine/TZDbfLow.h"
+#include "engine/dbf_file.h"
+#include "engine/trim.h"
 
 #include <sys/stat.h>
 
@@ -8,7 +9,7 @@
 #include <new>
 
 #include "engine/table_swap.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 
@@ -37,7 +38,7 @@ bool ValidType(char t) {
   return t == 'C' || t == 'D' || t == 'F' || t == 'L' || t == 'M' || t == 'N';
 }
 
-// Releases everything OpenDBF may have taken.
+// Releases everything OpenDbf may have taken.
 void ReleaseHeader(WorkArea& area) {
   area.File.Close();
   area.RawRec.clear();
@@ -200,7 +201,7 @@ std::int64_t RecordsInFile(const WorkArea& area, std::uint64_t size) {
   return static_cast<std::int64_t>((size - area.HeaderLen) / area.RecordLen);
 }
 
-bool OpenDBF(WorkArea& area) {
+bool OpenDbf(WorkArea& area) {
   area.FileName = AddDefaultExtension(area.FileName, "DBF");
   area.OpenName = AddDefaultExtension(area.OpenName, "DBF");
   // An import that was cut short while it put a new table in place is
@@ -464,7 +465,7 @@ void CloseDbf(WorkArea& area) {
   if (rc != 0) SetError(rc, "File:  " + area.FileName + " [CloseDbf(" + area.FileName + ")]");
 }
 
-bool CreateDBF(const std::string& fileName, const std::vector<FieldSpec>& fields) {
+bool CreateDbf(const std::string& fileName, const std::vector<FieldSpec>& fields) {
   ClearError();
   const std::string name = AddDefaultExtension(fileName, "DBF");
   const std::string shown = platform::AsciiUpper(platform::ExpandFileName(name));

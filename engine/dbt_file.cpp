@@ -1,12 +1,12 @@
-#include "engine/Memo.h"
+#include "engine/dbt_file.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
 
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -45,16 +45,16 @@ std::string MemoNameOf(const std::string& table) {
   return base + (capitals ? ".DBT" : ".dbt");
 }
 
-MemoArea* MemoOf(WorkArea& a) { return static_cast<MemoArea*>(a.MemoData.get()); }
+DbtFile* MemoOf(WorkArea& a) { return static_cast<DbtFile*>(a.MemoData.get()); }
 
 // The memo check that starts each descriptor operation.
-MemoArea* CheckMemo(const char* op) {
+DbtFile* CheckMemo(const char* op) {
   WorkArea* a = CurrentTable();
   if (!a) {
     SetError(215, std::string(" [") + op + "]");
     return nullptr;
   }
-  MemoArea* m = MemoOf(*a);
+  DbtFile* m = MemoOf(*a);
   if (!m) {
     SetError(1019, a->FileName + " No Memo Field [" + op + "]");
     return nullptr;
@@ -64,14 +64,14 @@ MemoArea* CheckMemo(const char* op) {
 
 // Whether a descriptor works on this opening of the memo file (a memo
 // stream may outlive the table it was made for).
-bool Owns(const MemoArea& m, const BlobDescriptor& d) {
+bool Owns(const DbtFile& m, const BlobDescriptor& d) {
   return d.File == m.Serial;
 }
 
 // Ends a descriptor's work: a writer gives back the memo file lock and its
 // place as the file's writer. A descriptor of another opening of the file
 // is only reset.
-void Release(MemoArea& m, BlobDescriptor& d) {
+void Release(DbtFile& m, BlobDescriptor& d) {
   if (Owns(m, d)) {
     if (d.InUse && d.Mode == 2 && m.Writers > 0) --m.Writers;
     if (d.HoldsLock && m.Locked) {
@@ -83,7 +83,7 @@ void Release(MemoArea& m, BlobDescriptor& d) {
 }
 
 // A failing descriptor operation: reset, release the lock, report.
-void DescriptorError(MemoArea& m, BlobDescriptor& d, int code, const char* op) {
+void DescriptorError(DbtFile& m, BlobDescriptor& d, int code, const char* op) {
   const WorkArea* a = CurrentTable();
   const std::string msg =
       Str(d.BlockNumber) + " " + m.Name + " Record # " + Str(a ? a->RecNo : 0) + " [" + op + "]";
@@ -91,7 +91,7 @@ void DescriptorError(MemoArea& m, BlobDescriptor& d, int code, const char* op) {
   SetError(code, msg);
 }
 
-std::int64_t FileSize(MemoArea& m) {
+std::int64_t FileSize(DbtFile& m) {
   std::uint64_t size = 0;
   if (m.File.Size(size) != 0) return 0;
   return static_cast<std::int64_t>(size);
@@ -111,7 +111,7 @@ bool OpenMemoHook(WorkArea& a) { return OpenMemoFile(a); }
 
 // Looks at the file's size (`now`, or when the last look is too old) and
 // maps the file again when its size changed. False when no mapping serves.
-bool FreshMapping(MemoArea& m, bool now) {
+bool FreshMapping(DbtFile& m, bool now) {
   const std::int64_t t = CoarseNowNs();
   if (!now && m.Map.IsMapped() && t - m.MapCheckedAtNs < kSharedWindowNs) return true;
   std::uint64_t size = 0;
@@ -136,7 +136,7 @@ bool FreshMapping(MemoArea& m, bool now) {
 // the first terminator (or the end of the file). 0: found; 1003: no text
 // at that address; -1: the mapping cannot tell (read the file's way). The
 // caller holds a MappingGuard while it uses the bytes.
-int MappedText(MemoArea& m, std::int64_t b, const std::uint8_t*& text, std::size_t& len) {
+int MappedText(DbtFile& m, std::int64_t b, const std::uint8_t*& text, std::size_t& len) {
   if (!FreshMapping(m, false)) return -1;
   const std::uint64_t offset = static_cast<std::uint64_t>(b) * m.BlockSize;
   for (int pass = 0; pass < 2; ++pass) {
@@ -224,14 +224,14 @@ void DeliverText(const std::uint8_t* bytes, std::size_t len, bool convert, std::
   }
 }
 
-std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std::int64_t block,
+std::int64_t CreateDescriptor(DbtFile* m, BlobDescriptor& d, bool convert, std::int64_t block,
                               int mode);
-std::int64_t ReadDescriptor(MemoArea* m, BlobDescriptor& d, void* buffer, std::int64_t count);
-std::int64_t SeekDescriptor(MemoArea* m, BlobDescriptor& d, std::int64_t offset, int origin);
+std::int64_t ReadDescriptor(DbtFile* m, BlobDescriptor& d, void* buffer, std::int64_t count);
+std::int64_t SeekDescriptor(DbtFile* m, BlobDescriptor& d, std::int64_t offset, int origin);
 
 bool WithTextHook(WorkArea& a, std::int64_t block,
                   const std::function<void(const std::uint8_t*, std::size_t)>& use) {
-  MemoArea* m = MemoOf(a);
+  DbtFile* m = MemoOf(a);
   if (!m) {
     SetError(1019, a.FileName + " No Memo Field [CreateBlobDescriptor]");
     return false;
@@ -278,7 +278,7 @@ void CloseMemoHook(WorkArea& a) { CloseMemoFile(a); }
 
 }  // namespace
 
-void MemoInit() {
+void InstallMemoUnit() {
   Engine().MemoUnit.Open = OpenMemoHook;
   Engine().MemoUnit.Close = CloseMemoHook;
   Engine().MemoUnit.Create = CreateMemoFile;
@@ -286,7 +286,7 @@ void MemoInit() {
   Engine().MemoUnit.WithText = WithTextHook;
 }
 
-MemoArea* CurrentMemo() {
+DbtFile* CurrentMemo() {
   WorkArea* a = CurrentTable();
   return a ? MemoOf(*a) : nullptr;
 }
@@ -297,7 +297,7 @@ bool OpenMemoFile(WorkArea& a) {
     SetError(1007, name + " [USE]");
     return false;
   }
-  auto memo = std::make_unique<MemoArea>();
+  auto memo = std::make_unique<DbtFile>();
   memo->Serial = ++Engine().MemoOpenings;
   memo->Name = name;
   memo->OpenName = platform::ResolveFileName(MemoNameOf(a.OpenName));
@@ -326,7 +326,7 @@ bool OpenMemoFile(WorkArea& a) {
 }
 
 void CloseMemoFile(WorkArea& a) {
-  MemoArea* m = MemoOf(a);
+  DbtFile* m = MemoOf(a);
   if (!m) return;
   if (m->Locked) m->File.Unlock(kMemoLockOffset, 1);
   const int rc = m->File.Close();
@@ -358,7 +358,7 @@ int CreateMemoFile(const std::string& tableName, std::uint8_t version) {
 
 namespace {
 
-std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std::int64_t block,
+std::int64_t CreateDescriptor(DbtFile* m, BlobDescriptor& d, bool convert, std::int64_t block,
                               int mode) {
   Release(*m, d);
   d.File = m->Serial;
@@ -456,7 +456,7 @@ std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std:
   return m->Layout == 0x8B ? d.BlockNumber : -d.BlockNumber;
 }
 
-std::int64_t ReadDescriptor(MemoArea* m, BlobDescriptor& d, void* buffer, std::int64_t count) {
+std::int64_t ReadDescriptor(DbtFile* m, BlobDescriptor& d, void* buffer, std::int64_t count) {
   if (!d.InUse || !Owns(*m, d) || d.Mode != 1 || count <= 0) return 0;
   if (d.BlockNumber == 0) return 0;
   const std::int64_t size = FileSize(*m);
@@ -504,7 +504,7 @@ std::int64_t ReadDescriptor(MemoArea* m, BlobDescriptor& d, void* buffer, std::i
   return done;
 }
 
-std::int64_t SeekDescriptor(MemoArea* m, BlobDescriptor& d, std::int64_t offset, int origin) {
+std::int64_t SeekDescriptor(DbtFile* m, BlobDescriptor& d, std::int64_t offset, int origin) {
   if (!d.InUse || !Owns(*m, d) || d.BlockNumber == 0 || d.Mode == 0) return 0;
   switch (origin) {
     case 0:
@@ -543,7 +543,7 @@ std::int64_t SeekDescriptor(MemoArea* m, BlobDescriptor& d, std::int64_t offset,
   return offset;
 }
 
-std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
+std::int64_t WriteDescriptor(DbtFile* m, BlobDescriptor& d, const void* buffer,
                              std::int64_t count) {
   if (!d.InUse || !Owns(*m, d) || d.Mode != 2 || count <= 0) return 0;
   std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t*>(buffer),
@@ -603,7 +603,7 @@ std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
   return count;
 }
 
-void DestroyDescriptor(MemoArea* m, BlobDescriptor& d) {
+void DestroyDescriptor(DbtFile* m, BlobDescriptor& d) {
   if (d.InUse && Owns(*m, d) && d.Mode == 2) FlushFile(m->File);
   Release(*m, d);
 }
@@ -612,13 +612,13 @@ void DestroyDescriptor(MemoArea* m, BlobDescriptor& d) {
 
 std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode) {
   ClearError();
-  MemoArea* m = CheckMemo("CreateBlobDescriptor");
+  DbtFile* m = CheckMemo("CreateBlobDescriptor");
   return m ? CreateDescriptor(m, m->Blob, convert, block, mode) : 0;
 }
 
 std::int64_t CreateBlobDescriptor(BlobDescriptor& d, bool convert, std::int64_t block, int mode) {
   ClearError();
-  MemoArea* m = CheckMemo("CreateBlobDescriptor");
+  DbtFile* m = CheckMemo("CreateBlobDescriptor");
   if (!m) {
     d.Reset();
     return 0;
@@ -627,42 +627,42 @@ std::int64_t CreateBlobDescriptor(BlobDescriptor& d, bool convert, std::int64_t 
 }
 
 std::int64_t ReadBlobStream(void* buffer, std::int64_t count) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? ReadDescriptor(m, m->Blob, buffer, count) : 0;
 }
 
 std::int64_t ReadBlobStream(BlobDescriptor& d, void* buffer, std::int64_t count) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? ReadDescriptor(m, d, buffer, count) : 0;
 }
 
 std::int64_t SeekBlobStream(std::int64_t offset, int origin) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? SeekDescriptor(m, m->Blob, offset, origin) : 0;
 }
 
 std::int64_t SeekBlobStream(BlobDescriptor& d, std::int64_t offset, int origin) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? SeekDescriptor(m, d, offset, origin) : 0;
 }
 
 std::int64_t WriteBlobStream(const void* buffer, std::int64_t count) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? WriteDescriptor(m, m->Blob, buffer, count) : 0;
 }
 
 std::int64_t WriteBlobStream(BlobDescriptor& d, const void* buffer, std::int64_t count) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? WriteDescriptor(m, d, buffer, count) : 0;
 }
 
 void DestroyBlobDescriptor() {
-  MemoArea* m = CheckMemo("DestroyBlobDescriptor");
+  DbtFile* m = CheckMemo("DestroyBlobDescriptor");
   if (m) DestroyDescriptor(m, m->Blob);
 }
 
 void DestroyBlobDescriptor(BlobDescriptor& d) {
-  MemoArea* m = CheckMemo("DestroyBlobDescriptor");
+  DbtFile* m = CheckMemo("DestroyBlobDescriptor");
   if (m) {
     DestroyDescriptor(m, d);
   } else {
@@ -683,7 +683,7 @@ void ReadMemoText(std::int64_t block, bool convert, std::string& text) {
     return;
   }
   WorkArea* a = CurrentTable();
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   if (!a->Decode && block != kMemoOutOfRange) {
     // What CreateBlobDescriptor does first: the area's descriptor ends its
     // work (and the error code is cleared).
