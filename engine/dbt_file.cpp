@@ -8,26 +8,21 @@
 #include "engine/dbf_file.h"
 #include "engine/errors.h"
 #include "platform/codepage.h"
+#include "platform/little_endian.h"
 #include "platform/files.h"
 
 namespace vz {
 namespace {
 
+using platform::LoadLe16;
+using platform::LoadLe32;
+using platform::StoreLe16;
+using platform::StoreLe32;
+
 // The memo file's lock lies beyond any real file size, so that it never
 // stands in the way of a reader.
 constexpr std::uint64_t kMemoLockOffset = 0x7FFFFFFEULL;
 constexpr std::int64_t kPiece = 32767;
-
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void PutU32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 bool IsBlockHeader(const std::uint8_t* p) {
   return p[0] == 0xFF && p[1] == 0xFF && p[2] == 0x08 && p[3] == 0x00;
@@ -145,7 +140,7 @@ int MappedText(DbtFile& m, std::int64_t b, const std::uint8_t*& text, std::size_
     if (offset + 1 >= size) {
       if (pass == 1) return 1003;
     } else if (offset + 8 <= size && IsBlockHeader(base + offset)) {
-      const std::int64_t stated = static_cast<std::int64_t>(U32(base + offset + 4)) - 8;
+      const std::int64_t stated = static_cast<std::int64_t>(LoadLe32(base + offset + 4)) - 8;
       const std::int64_t left = static_cast<std::int64_t>(size - (offset + 8));
       if (stated <= left || pass == 1) {
         text = base + offset + 8;
@@ -315,7 +310,7 @@ bool OpenMemoFile(WorkArea& a) {
     std::size_t got = 0;
     memo->File.ReadAt(0, head, sizeof head, got);
     // A file too short to hold its header keeps the standard block size.
-    memo->BlockSize = got >= 22 ? U16(head + 20) : 512;
+    memo->BlockSize = got >= 22 ? LoadLe16(head + 20) : 512;
   } else {
     memo->Layout = 0x83;
     memo->BlockSize = 512;
@@ -340,7 +335,7 @@ int CreateMemoFile(const std::string& tableName, std::uint8_t version) {
   platform::File f;
   if (const int rc = f.Create(name, platform::kModeExclusive); rc != 0) return rc;
   std::uint8_t header[512] = {};
-  PutU32(header, 1);  // the next free block
+  StoreLe32(header, 1);  // the next free block
   if (version == 0x8B) {
     // The table's name (without folder and extension) at 8, block size at 20.
     std::string base = platform::AsciiUpper(platform::NameOf(tableName));
@@ -391,7 +386,7 @@ std::int64_t CreateDescriptor(DbtFile* m, BlobDescriptor& d, bool convert, std::
       return 0;
     }
     if (got == 8 && IsBlockHeader(head)) {
-      const std::int64_t stated = static_cast<std::int64_t>(U32(head + 4)) - 8;
+      const std::int64_t stated = static_cast<std::int64_t>(LoadLe32(head + 4)) - 8;
       const std::int64_t left = size - (offset + 8);
       d.Length = std::max<std::int64_t>(0, std::min(stated, left));
       offset += 8;
@@ -565,7 +560,7 @@ std::int64_t WriteDescriptor(DbtFile* m, BlobDescriptor& d, const void* buffer,
       // An earlier piece of the text may have moved it past the text's
       // block already.
       std::uint8_t next[4];
-      PutU32(next, std::min<std::uint32_t>(U32(nextBefore),
+      StoreLe32(next, std::min<std::uint32_t>(LoadLe32(nextBefore),
                                            static_cast<std::uint32_t>(start / m->BlockSize)));
       m->File.WriteAt(0, next, 4);
     }
@@ -583,7 +578,7 @@ std::int64_t WriteDescriptor(DbtFile* m, BlobDescriptor& d, const void* buffer,
   // follows the text so that readers of the terminator layout stop there.
   std::uint8_t head[8] = {0xFF, 0xFF, 0x08, 0x00, 0, 0, 0, 0};
   const std::int64_t total = d.Length + 8;
-  PutU32(head + 4, static_cast<std::uint32_t>(std::min<std::int64_t>(total, 0xFFFFFFFFLL)));
+  StoreLe32(head + 4, static_cast<std::uint32_t>(std::min<std::int64_t>(total, 0xFFFFFFFFLL)));
   const std::uint8_t ends[2] = {kMemoTerminator, kMemoTerminator};
   const std::uint64_t end = d.Start + static_cast<std::uint64_t>(d.Length);
   int rc = m->File.WriteAt(d.Start - 8, head, 8);
@@ -592,7 +587,7 @@ std::int64_t WriteDescriptor(DbtFile* m, BlobDescriptor& d, const void* buffer,
     // The header's count of blocks in use.
     const std::uint64_t bs = m->BlockSize;
     std::uint8_t next[4];
-    PutU32(next, static_cast<std::uint32_t>((end + 2 + bs - 1) / bs));
+    StoreLe32(next, static_cast<std::uint32_t>((end + 2 + bs - 1) / bs));
     rc = m->File.WriteAt(0, next, 4);
   }
   if (rc != 0) {

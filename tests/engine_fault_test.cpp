@@ -27,6 +27,7 @@
 #include "index/TZNDX.h"
 #include "index/tzndxlow.h"
 #include "platform/files.h"
+#include "platform/little_endian.h"
 #include "tests/support/Compat.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/NdxChecker.h"
@@ -48,10 +49,7 @@ const Order kOrders[] = {{"name.ndx", "NAME", false},
                          {"lvl.ndx", "LEVEL", false},
                          {"uname.ndx", "UPPER(TRIM(NAME))", true}};
 
-std::uint32_t U32(const Bytes& b, std::size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
-         (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
+std::uint32_t U32(const Bytes& b, std::size_t at) { return platform::LoadLe32(&b[at]); }
 
 // A name of letters from a seeded generator (the UNIQUE index sees some
 // names twice, in other letter case).
@@ -85,7 +83,7 @@ struct TableState {
 TableState ReadTable(const std::string& path) {
   const Bytes b = test::ReadFile(path);
   TableState s;
-  const std::uint32_t headerLen = b[8] | (b[9] << 8), recordLen = b[10] | (b[11] << 8);
+  const std::uint32_t headerLen = platform::LoadLe16(&b[8]), recordLen = platform::LoadLe16(&b[10]);
   s.headerCount = U32(b, 4);
   const std::uint64_t body = b.size() > headerLen ? b.size() - headerLen : 0;
   s.wholeRecords = body / recordLen;
