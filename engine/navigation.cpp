@@ -10,6 +10,7 @@
 #include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/scope_guard.h"
 
 namespace vz {
 
@@ -45,20 +46,17 @@ void CallAfterMove(WorkArea& a) {
   a.AfterMove = nullptr;
   const int area = Engine().Areas.Current;
   const std::int64_t recNo = a.RecNo;
-  try {
+  {
+    // However the procedure ends (a raised error too), the caller's area
+    // is current again and the procedure installed again, unless the
+    // procedure closed the area.
+    ScopeGuard restore([&] {
+      Engine().Areas.Current = area;
+      if (CurrentTable() == &a) a.AfterMove = std::move(proc);
+    });
     proc();
-  } catch (...) {
-    // A raised error leaves the caller's area current and the procedure
-    // installed, as a normal return does.
-    Engine().Areas.Current = area;
-    if (CurrentTable() == &a) a.AfterMove = std::move(proc);
-    throw;
   }
-  Engine().Areas.Current = area;
-  // The procedure may have closed the area.
-  WorkArea* still = CurrentTable();
-  if (still != &a) return;
-  a.AfterMove = std::move(proc);
+  if (CurrentTable() != &a) return;
   // An error already pending (the move's own, or the procedure's) has been
   // reported by whoever set it; only a cycle is reported here.
   if (Engine().Errors.ErrorCode == 0 && a.RecNo != recNo) SetError(224, a.FileName);
@@ -237,13 +235,10 @@ void SKIP(std::int64_t n) {
       // for one move: the procedure is held back for the call below.
       VoidProc after = std::move(a->AfterMove);
       a->AfterMove = nullptr;
-      try {
+      {
+        ScopeGuard putBack([&] { a->AfterMove = std::move(after); });
         GoTop();
-      } catch (...) {
-        a->AfterMove = std::move(after);
-        throw;
       }
-      a->AfterMove = std::move(after);
       SetBOF(true);
     }
   } else if (!whileOk) {

@@ -13,6 +13,7 @@
 #include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/scope_guard.h"
 
 namespace vz {
 
@@ -67,11 +68,10 @@ void PutBack(WorkArea& a, std::uint64_t offset, const std::vector<std::uint8_t>&
 // record back before the error is dispatched.
 bool UpdateIndexes(bool appended, const std::function<void()>& takeBack) {
   if (!Engine().Index.UpdateKeys) return true;
-  try {
+  {
+    ScopeGuard takeBackOnRaise(takeBack);
     Engine().Index.UpdateKeys(appended);
-  } catch (...) {
-    takeBack();
-    throw;
+    takeBackOnRaise.Dismiss();
   }
   if (Engine().Errors.ErrorCode == 0) return true;
   takeBack();

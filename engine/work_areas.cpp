@@ -13,6 +13,7 @@
 #include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/scope_guard.h"
 
 namespace vz {
 
@@ -222,15 +223,14 @@ void USE(const std::string& commandText, std::uint8_t* buffer, std::size_t size,
   WorkArea& a = *area;
   Engine().Areas.Slot[Engine().Areas.Current] = std::move(area);
   // From here a raised error must not leave a half-opened table behind.
-  try {
-    FinishUse(a, up, alias, exclusive, buffer, size, std::move(encode), std::move(decode));
-  } catch (...) {
+  ScopeGuard closeOnRaise([&] {
     if (CurrentTable() == &a) {
       ScopedErrorDispatch quiet(false);
       CloseArea();
     }
-    throw;
-  }
+  });
+  FinishUse(a, up, alias, exclusive, buffer, size, std::move(encode), std::move(decode));
+  closeOnRaise.Dismiss();
 }
 
 void CloseArea() {
