@@ -282,62 +282,21 @@ void NoVisibleRecord(WorkArea& a, bool indexed) {
   }
 }
 
-}  // namespace
-
-void GoTop() {
+// GoTop (top) and GoBottom: to the first visible record from that edge of
+// the table, in index order when an index controls.
+void GoToEdge(bool top) {
   ClearError();
-  WorkArea* a = NeedTable("GoTop");
+  WorkArea* a = NeedTable(top ? "GoTop" : "GoBottom");
   if (!a) return;
+  // The last record depends on the count; the first does not.
+  if (!top) RefreshRecCount(*a);
   if (a->RecCount == 0) return;
+  const IndexHooks& index = Engine().Index;
   const bool indexed = IndexActive();
-  std::int64_t r = 1;
+  std::int64_t r = top ? 1 : a->RecCount;
   if (indexed) {
     IndexSemaphore(true);
-    r = Engine().Index.FirstEntry ? Engine().Index.FirstEntry() : 1;
-  }
-  bool ok = true;
-  if (r < 1 || r > a->RecCount) {
-    NoVisibleRecord(*a, indexed);
-  } else if (!ReadUnpackStored(*a, r)) {
-    ok = false;
-  } else {
-    while (!IsVisible(*a) && !a->Eof && Engine().Errors.ErrorCode == 0) {
-      std::int64_t next;
-      if (indexed) {
-        next = Engine().Index.NextEntry ? Engine().Index.NextEntry() : a->RecNo;
-        if ((Engine().Index.AtEof && Engine().Index.AtEof()) || next == a->RecNo)
-          next = a->RecCount + 1;
-      } else {
-        next = a->RecNo + 1;
-      }
-      if (next < 1 || next > a->RecCount) {
-        NoVisibleRecord(*a, indexed);
-      } else if (!ReadUnpackStored(*a, next)) {
-        ok = false;
-        break;
-      }
-    }
-  }
-  if (indexed) {
-    if (ok && Engine().Index.StoreKeys) Engine().Index.StoreKeys();
-    IndexSemaphore(false);
-  }
-  // An index that failed during the move left its own error.
-  DispatchPending();
-  if (ok) CallAfterMove(*a);
-}
-
-void GoBottom() {
-  ClearError();
-  WorkArea* a = NeedTable("GoBottom");
-  if (!a) return;
-  RefreshRecCount(*a);
-  if (a->RecCount == 0) return;
-  const bool indexed = IndexActive();
-  std::int64_t r = a->RecCount;
-  if (indexed) {
-    IndexSemaphore(true);
-    r = Engine().Index.LastEntry ? Engine().Index.LastEntry() : a->RecCount;
+    if (auto edgeEntry = top ? index.FirstEntry : index.LastEntry) r = edgeEntry();
   }
   bool ok = true;
   if (r < 1 || r > a->RecCount) {
@@ -347,15 +306,19 @@ void GoBottom() {
   } else {
     while (!IsVisible(*a) && Engine().Errors.ErrorCode == 0) {
       std::int64_t next;
-      bool atBof;
+      bool atEnd;
       if (indexed) {
-        next = Engine().Index.PriorEntry ? Engine().Index.PriorEntry() : a->RecNo;
-        atBof = (Engine().Index.AtBof && Engine().Index.AtBof()) || next == a->RecNo;
+        const auto step = top ? index.NextEntry : index.PriorEntry;
+        const auto atEdge = top ? index.AtEof : index.AtBof;
+        next = step ? step() : a->RecNo;
+        atEnd = (atEdge && atEdge()) || next == a->RecNo;
       } else {
-        next = a->RecNo - 1;
-        atBof = a->Bof;
+        next = a->RecNo + (top ? 1 : -1);
+        atEnd = top ? a->Eof : a->Bof;
       }
-      if (next < 1 || atBof) {
+      // Going down, a record past the count is no end: its read fails and
+      // reports it.
+      if (atEnd || next < 1 || (top && next > a->RecCount)) {
         NoVisibleRecord(*a, indexed);
         break;
       }
@@ -366,13 +329,19 @@ void GoBottom() {
     }
   }
   if (indexed) {
-    if (ok && Engine().Index.StoreKeys) Engine().Index.StoreKeys();
+    if (ok && index.StoreKeys) index.StoreKeys();
     IndexSemaphore(false);
   }
   // An index that failed during the move left its own error.
   DispatchPending();
   if (ok) CallAfterMove(*a);
 }
+
+}  // namespace
+
+void GoTop() { GoToEdge(true); }
+
+void GoBottom() { GoToEdge(false); }
 
 void SetBOF(bool on) {
   WorkArea* a = CurrentTable();
