@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-// The engine's headers come before Qt's: Qt defines "slots" as a macro, and
-// the index layer has a member of that name.
 #include "engine/dbf.h"
 #include "engine/work_area.h"
 #include "engine/errors.h"
