@@ -316,8 +316,8 @@ void GoToEdge(bool top) {
         next = a->RecNo + (top ? 1 : -1);
         atEnd = top ? a->Eof : a->Bof;
       }
-      // Going down, a record past the count is no end: its read fails and
-      // reports it.
+      // Moving back from the bottom, an entry past the count is damage, not
+      // the end: its read fails and reports it.
       if (atEnd || next < 1 || (top && next > a->RecCount)) {
         NoVisibleRecord(*a, indexed);
         break;
