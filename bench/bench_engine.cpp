@@ -12,10 +12,10 @@
 
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "platform/files.h"
 
 using namespace vz;
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   int reps = 5;
   bench::ParseArgs(argc, argv, spec, reps);
   InitDateSettings();
-  MemoInit();
+  InstallMemoUnit();
   InstallHaltingPresentation();  // an engine error ends the run with its message
   const std::string table = bench::CachedCheatTable(spec);
   const std::string memo = table.substr(0, table.size() - 4) + ".dbt";

@@ -30,15 +30,80 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 
-#include "engine/TZCommon.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
+#include "engine/work_area.h"
 
 namespace vz {
+
+// Engine-wide open and navigation settings.
+struct EngineSettings {
+  int DefaultFileMode = platform::kModeShared;  // 0x42
+  int ForcedFileMode = -1;                      // -1: none
+  bool NetworkMode = true;
+  bool FixRecCount = false;
+  bool AnsiTables = false;
+  bool HideDeleted = false;
+  bool ForceSharedMemo = false;  // opens memo files shared even when exclusive
+};
+
+// Index hooks, filled by the index engine at start-up. An empty entry means
+// there is no index layer: moves use record-number order.
+struct IndexHooks {
+  bool (*Active)() = nullptr;            // the current area has a controlling index
+  void (*Synchronise)() = nullptr;       // position the index on the current record
+  std::int64_t (*NextEntry)() = nullptr;
+  std::int64_t (*PriorEntry)() = nullptr;
+  std::int64_t (*FirstEntry)() = nullptr;
+  std::int64_t (*LastEntry)() = nullptr;
+  bool (*AtEof)() = nullptr;
+  bool (*AtBof)() = nullptr;
+  void (*StoreKeys)() = nullptr;
+  void (*SetBof)(bool) = nullptr;
+  void (*SetEof)(bool) = nullptr;
+  void (*CloseIndexes)() = nullptr;
+  void (*Semaphore)(bool begin) = nullptr;
+  // Keeps every open index of the current area in step after a record was
+  // appended (true) or rewritten (false).
+  void (*UpdateKeys)(bool appended) = nullptr;
+  // Rebuilds every open index of the current area (after a PACK).
+  void (*Rebuild)() = nullptr;
+};
+
+// Memo hooks, filled by the memo unit at start-up.
+struct MemoHooks {
+  // Opens the memo file of the current area's table; false with the error set.
+  bool (*Open)(WorkArea& area) = nullptr;
+  void (*Close)(WorkArea& area) = nullptr;
+  // Creates an empty memo file for a new table (version byte of the table).
+  // Returns 0 or a DOS-style code.
+  int (*Create)(const std::string& tableName, std::uint8_t version) = nullptr;
+  // The memo text device: the lines of a memo of the current area, as
+  // stored (no character-set conversion).
+  bool (*TextLines)(std::int64_t block, std::vector<std::string>& lines) = nullptr;
+  // The bytes of a memo text of `area` as stored (decoded, not converted),
+  // handed to `use`. `use` may be called a second time when the bytes of
+  // the first call could not be trusted (the file changed under the read):
+  // only what the last call gives counts. False, with the error set, when
+  // the text cannot be read.
+  bool (*WithText)(WorkArea& area, std::int64_t block,
+                   const std::function<void(const std::uint8_t*, std::size_t)>& use) = nullptr;
+};
+
+// The expression evaluator, installed by the expression engine: evaluates
+// a filter or while expression on the current record.
+struct EvaluatorHooks {
+  bool (*IsTrue)(AreaExpression& expr) = nullptr;
+};
+
+// A custom skip procedure: given the step, returns the target record and
+// whether the end was reached.
+using CustomSkipProc = std::function<std::int64_t(std::int64_t n, bool& endReached)>;
 
 // What the last Locate searched for, so that Continue goes on with it.
 struct LocateTerms {

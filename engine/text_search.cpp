@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 
 #if defined(__SSE2__)

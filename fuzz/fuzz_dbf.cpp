@@ -12,9 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/Dbf4.h"
-#include "engine/TZCommon.h"
-#include "engine/TimeDate.h"
+#include "engine/dbf.h"
+#include "engine/work_area.h"
+#include "engine/dates.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/Walk.h"
 #include "platform/files.h"

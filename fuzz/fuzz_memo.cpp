@@ -18,9 +18,9 @@
 #include <string>
 #include <utility>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZCommon.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
+#include "engine/work_area.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/Walk.h"
 #include "platform/files.h"

@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/little_endian.h"
+
 namespace vz::platform {
 namespace {
 
@@ -202,12 +204,6 @@ std::optional<SectionPlace> FindVersionSection(const InputFile& file) {
 
 // --- The record ---------------------------------------------------------------------------------
 
-std::uint32_t Le16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0] | (p[1] << 8)); }
-std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
 // A checked view of a record: every part lies inside the record, which lies
 // inside the bytes it was found in.
 struct RecordView {
@@ -226,8 +222,8 @@ bool ForEachString(const std::uint8_t* base, std::size_t size, std::size_t at, s
                    Visit visit) {
   for (std::size_t i = 0; i < count; ++i) {
     if (at > size || size - at < 4) return false;
-    const std::size_t keySize = Le16(base + at);
-    const std::size_t valueSize = Le16(base + at + 2);
+    const std::size_t keySize = LoadLe16(base + at);
+    const std::size_t valueSize = LoadLe16(base + at + 2);
     at += 4;
     if (keySize < 1 || valueSize < 1 || size - at < keySize || size - at - keySize < valueSize) return false;
     const std::uint8_t* key = base + at;
@@ -244,13 +240,13 @@ std::optional<RecordView> CheckRecord(const void* block, std::size_t available) 
   const auto* p = static_cast<const std::uint8_t*>(block);
   for (std::size_t i = 0; i < kVersionRecordMagic.size(); ++i)
     if (p[i] != kVersionRecordMagic[i]) return std::nullopt;
-  if (Le16(p + 4) != kVersionRecordFormat) return std::nullopt;
+  if (LoadLe16(p + 4) != kVersionRecordFormat) return std::nullopt;
   RecordView r;
   r.base = p;
-  const std::size_t headerSize = Le16(p + 6);
-  r.size = Le32(p + 8);
-  r.translationCount = Le16(p + 12);
-  r.stringCount = Le16(p + 14);
+  const std::size_t headerSize = LoadLe16(p + 6);
+  r.size = LoadLe32(p + 8);
+  r.translationCount = LoadLe16(p + 12);
+  r.stringCount = LoadLe16(p + 14);
   if (headerSize < kVersionRecordHeaderSize || r.size < headerSize || r.size > available ||
       r.size > kVersionRecordMaxSize)
     return std::nullopt;
@@ -281,7 +277,7 @@ std::vector<std::uint8_t> LoadRecord(const std::string& path) {
   if (!section || section->size < kVersionRecordHeaderSize) return {};
   std::uint8_t header[kVersionRecordHeaderSize];
   if (!file.ReadAt(section->offset, header, sizeof header)) return {};
-  const std::size_t total = Le32(header + 8);
+  const std::size_t total = LoadLe32(header + 8);
   if (total < kVersionRecordHeaderSize || total > kVersionRecordMaxSize || total > section->size) return {};
   std::vector<std::uint8_t> record(total);
   if (!file.ReadAt(section->offset, record.data(), record.size())) return {};
@@ -331,8 +327,8 @@ bool QueryVersionValue(const void* block, std::size_t size, std::string_view pat
 bool VersionTranslationAt(const void* table, std::size_t length, std::size_t index, VersionTranslation& out) {
   if (!table || index >= length / 4) return false;
   const auto* p = static_cast<const std::uint8_t*>(table) + 4 * index;
-  out.language = static_cast<std::uint16_t>(Le16(p));
-  out.codePage = static_cast<std::uint16_t>(Le16(p + 2));
+  out.language = static_cast<std::uint16_t>(LoadLe16(p));
+  out.codePage = static_cast<std::uint16_t>(LoadLe16(p + 2));
   return true;
 }
 

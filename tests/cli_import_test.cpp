@@ -20,11 +20,11 @@
 #include <random>
 #include <thread>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
 #include "engine/engine_context.h"
 #include "engine/table_swap.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "platform/files.h"
 #include "tests/support/Compat.h"
 #include "tests/support/DbfBuilder.h"
@@ -452,7 +452,7 @@ TEST(ImportAllOrNothing, KilledBetweenTheRenamesTheOldMemoFileGoesBack) {
 // "error CODE: message" when it does not open.
 std::string ReadThroughUse(const std::string& table, bool readOnly) {
   test::ResetEngineForTest();
-  MemoInit();
+  InstallMemoUnit();
   std::string out;
   try {
     ScopedSetting<int> mode(Engine().Settings.ForcedFileMode,
@@ -464,7 +464,7 @@ std::string ReadThroughUse(const std::string& table, bool readOnly) {
              (Deleted() ? "\t*\n" : "\n");
     }
     CloseAll();
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     out = "error " + std::to_string(Engine().Errors.ErrorCode) + ": " + e.Message();
   }
   test::ResetEngineForTest();

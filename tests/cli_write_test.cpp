@@ -9,9 +9,9 @@
 #include <random>
 #include <sstream>
 
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "tests/support/Compat.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/NdxChecker.h"
@@ -63,9 +63,9 @@ class CliWriteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::ResetEngineForTest();
-    MemoInit();  // CreateDBF writes the memo file through the memo unit
+    InstallMemoUnit();  // CreateDbf writes the memo file through the memo unit
     // NAME C 12, LEVEL N 6 2, ADDED D, OK L, NOTE M (.dbt beside it).
-    ASSERT_TRUE(CreateDBF(dir_.File("t.dbf"), {{"name", 'C', 12, 0},
+    ASSERT_TRUE(CreateDbf(dir_.File("t.dbf"), {{"name", 'C', 12, 0},
                                                {"level", 'N', 6, 2},
                                                {"added", 'D', 8, 0},
                                                {"ok", 'L', 1, 0},

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/Dbf4.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/hooks.h"

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -31,7 +31,7 @@ class CreateTest : public ::testing::Test {
 };
 
 TEST_F(CreateTest, WritesTheFormatByteForByte) {
-  ASSERT_TRUE(CreateDBF("games", {{"cheatname", 'C', 35, 0}, {"Score", 'n', 7, 2}, {"ok", 'L', 1, 0},
+  ASSERT_TRUE(CreateDbf("games", {{"cheatname", 'C', 35, 0}, {"Score", 'n', 7, 2}, {"ok", 'L', 1, 0},
                                   {"when", 'D', 8, 0}}));
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   const test::Bytes b = test::ReadFile("games.dbf");
@@ -63,39 +63,39 @@ TEST_F(CreateTest, WritesTheFormatByteForByte) {
 }
 
 TEST_F(CreateTest, MemoFieldsMakeTheMemoVersion) {
-  ASSERT_TRUE(CreateDBF("pc.dbf", {{"cheatname", 'C', 35, 0}, {"cheatmemo", 'M', 10, 0}}));
+  ASSERT_TRUE(CreateDbf("pc.dbf", {{"cheatname", 'C', 35, 0}, {"cheatmemo", 'M', 10, 0}}));
   const test::Bytes b = test::ReadFile("pc.dbf");
   EXPECT_EQ(b[0], 0x8B);
   EXPECT_EQ(b[10] | (b[11] << 8), 46);
 }
 
 TEST_F(CreateTest, Refusals) {
-  EXPECT_FALSE(CreateDBF("x.dbf", {{"  ", 'C', 10, 0}}));
+  EXPECT_FALSE(CreateDbf("x.dbf", {{"  ", 'C', 10, 0}}));
   EXPECT_EQ(Engine().Errors.ErrorCode, 220);
   EXPECT_EQ(Engine().Errors.ErrorDetail,
             "Empty field name [CreateDbf(" + platform::AsciiUpper(dir_.path()) + "/X.DBF)]");
   for (const FieldSpec& bad : {FieldSpec{"A", 'G', 10, 0}, FieldSpec{"A", 'C', 0, 0},
                                FieldSpec{"A", 'C', 256, 0}, FieldSpec{"A", 'N', 5, 5},
                                FieldSpec{"ELEVENCHARS", 'C', 5, 0}, FieldSpec{"A", 'N', -1, 0}}) {
-    EXPECT_FALSE(CreateDBF("x.dbf", {bad})) << bad.Name << bad.Type << bad.Len;
+    EXPECT_FALSE(CreateDbf("x.dbf", {bad})) << bad.Name << bad.Type << bad.Len;
     EXPECT_EQ(Engine().Errors.ErrorCode, 220);
     EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid dBASE field definition [CreateDBF]");
   }
-  EXPECT_FALSE(CreateDBF("x.dbf", {}));
+  EXPECT_FALSE(CreateDbf("x.dbf", {}));
   EXPECT_FALSE(platform::FileExists("x.dbf"));
-  EXPECT_FALSE(CreateDBF("no/such/folder/x.dbf", {{"A", 'C', 5, 0}}));
+  EXPECT_FALSE(CreateDbf("no/such/folder/x.dbf", {{"A", 'C', 5, 0}}));
   EXPECT_EQ(Engine().Errors.ErrorCode, 3);  // "Path not found"
   EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Error writing ", 0), 0u);
 }
 
 // Making a table is all or nothing: when any write of the table or of its
-// memo file fails, or the memo file cannot be made, CreateDBF reports the
+// memo file fails, or the memo file cannot be made, CreateDbf reports the
 // system's code and leaves neither file behind.
 TEST_F(CreateTest, ATableThatCannotBeWrittenWholeIsNotLeft) {
-  MemoInit();
+  InstallMemoUnit();
   const std::vector<FieldSpec> fields = {{"NAME", 'C', 35, 0}, {"NOTES", 'M', 10, 0}};
   platform::SetWriteFault(0, 0);
-  ASSERT_TRUE(CreateDBF("m.dbf", fields));
+  ASSERT_TRUE(CreateDbf("m.dbf", fields));
   const std::int64_t writes = platform::WritesCounted();
   platform::ClearWriteFault();
   ASSERT_TRUE(platform::FileExists("m.dbt"));
@@ -104,7 +104,7 @@ TEST_F(CreateTest, ATableThatCannotBeWrittenWholeIsNotLeft) {
     for (std::int64_t nth = 1; nth <= writes; ++nth) {
       SCOPED_TRACE("write " + std::to_string(nth) + ", errno " + std::to_string(err));
       platform::SetWriteFault(nth, err);
-      EXPECT_FALSE(CreateDBF("f.dbf", fields));
+      EXPECT_FALSE(CreateDbf("f.dbf", fields));
       const bool hit = platform::WriteFaultHit();
       platform::ClearWriteFault();
       EXPECT_TRUE(hit);
@@ -115,14 +115,14 @@ TEST_F(CreateTest, ATableThatCannotBeWrittenWholeIsNotLeft) {
   }
   // A folder of the memo file's name: the table is taken back too.
   ASSERT_EQ(mkdir("g.dbt", 0755), 0);
-  EXPECT_FALSE(CreateDBF("g.dbf", fields));
+  EXPECT_FALSE(CreateDbf("g.dbf", fields));
   EXPECT_EQ(Engine().Errors.ErrorCode, 5);
   EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Cannot create memo file ", 0), 0u);
   EXPECT_FALSE(platform::FileExists("g.dbf"));
   // The widest record the fields can make still fits the header's 16 bits.
   std::vector<FieldSpec> widest;
   for (int i = 1; i <= 255; ++i) widest.push_back({"F" + std::to_string(i), 'C', 255, 0});
-  ASSERT_TRUE(CreateDBF("wide.dbf", widest));
+  ASSERT_TRUE(CreateDbf("wide.dbf", widest));
   USE("wide.dbf");
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(FieldCount(), 255);

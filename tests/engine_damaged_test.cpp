@@ -9,9 +9,9 @@
 #include <map>
 #include <set>
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TempDir.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/TimeDate.h"
+#include "engine/dates.h"
 #include "engine/engine_context.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/Dbf4.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/errors.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
 #include "tests/support/DbfBuilder.h"
@@ -213,7 +213,7 @@ TEST_F(ErrorTest, RaiseErrorsThrowsWithTheFullMessage) {
   try {
     SetError(214, "File: X is already in use. [USE]");
     FAIL() << "no exception";
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     EXPECT_STREQ(e.what(), "Error # 214 (File already in use)\r\nFile: X is already in use. [USE]");
   }
   EXPECT_EQ(Engine().Errors.ErrorDetail, "");  // the detail went into the message
@@ -311,7 +311,7 @@ TEST_F(ErrorTest, WithoutThePresentationAHaltingErrorIsReportedToTheCaller) {
     try {
       call();
       ADD_FAILURE() << "not reported: " << start;
-    } catch (const EZavodError& e) {
+    } catch (const EngineError& e) {
       EXPECT_EQ(e.Message().substr(0, start.size()), start);
     }
   };
@@ -383,7 +383,7 @@ TEST_F(ErrorTest, EveryByteOfAMessageReachesTheUser) {
   try {
     SetError(211, detail);
     FAIL() << "no exception";
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     EXPECT_EQ(std::string(e.what()),
               "Error # 211 (Invalid database field type encountered)\r\n" + shown);
     EXPECT_EQ(e.Message(), "Error # 211 (Invalid database field type encountered)\r\n" + detail);

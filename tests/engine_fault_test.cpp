@@ -20,13 +20,14 @@
 #include <random>
 #include <set>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "index/TZNDX.h"
 #include "index/tzndxlow.h"
 #include "platform/files.h"
+#include "platform/little_endian.h"
 #include "tests/support/Compat.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/NdxChecker.h"
@@ -48,10 +49,7 @@ const Order kOrders[] = {{"name.ndx", "NAME", false},
                          {"lvl.ndx", "LEVEL", false},
                          {"uname.ndx", "UPPER(TRIM(NAME))", true}};
 
-std::uint32_t U32(const Bytes& b, std::size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
-         (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
+std::uint32_t U32(const Bytes& b, std::size_t at) { return platform::LoadLe32(&b[at]); }
 
 // A name of letters from a seeded generator (the UNIQUE index sees some
 // names twice, in other letter case).
@@ -85,7 +83,7 @@ struct TableState {
 TableState ReadTable(const std::string& path) {
   const Bytes b = test::ReadFile(path);
   TableState s;
-  const std::uint32_t headerLen = b[8] | (b[9] << 8), recordLen = b[10] | (b[11] << 8);
+  const std::uint32_t headerLen = platform::LoadLe16(&b[8]), recordLen = platform::LoadLe16(&b[10]);
   s.headerCount = U32(b, 4);
   const std::uint64_t body = b.size() > headerLen ? b.size() - headerLen : 0;
   s.wholeRecords = body / recordLen;
@@ -106,7 +104,7 @@ class FaultTest : public ::testing::Test {
     dir_ = dir;
     test::ResetEngineForTest();
     InitEngine();
-    ASSERT_TRUE(CreateDBF(File("t.dbf"),
+    ASSERT_TRUE(CreateDbf(File("t.dbf"),
                           {{"name", 'C', 12, 0}, {"level", 'N', 5, 0}, {"note", 'M', 10, 0}}));
     Select(1);
     USE(File("t.dbf") + " exclusive");
@@ -160,7 +158,7 @@ class FaultTest : public ::testing::Test {
   int Run(const std::function<void()>& op) {
     try {
       op();
-    } catch (const EZavodError&) {
+    } catch (const EngineError&) {
     }
     return Engine().Errors.ErrorCode;
   }
@@ -389,7 +387,7 @@ TEST(SharedMemoWrites, ATextWrittenAfterWaitingForTheLockGoesAfterTheOther) {
   test::TempDir dir;
   test::ResetEngineForTest();
   InitEngine();
-  ASSERT_TRUE(CreateDBF(dir.File("t.dbf"), {{"name", 'C', 10, 0}, {"note", 'M', 10, 0}}));
+  ASSERT_TRUE(CreateDbf(dir.File("t.dbf"), {{"name", 'C', 10, 0}, {"note", 'M', 10, 0}}));
   Select(1);
   USE(dir.File("t.dbf"));
   int ready[2];

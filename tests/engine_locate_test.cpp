@@ -2,9 +2,9 @@
 // set, memo fields, and where the pointer ends.
 #include <gtest/gtest.h>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
+#include "engine/errors.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
 #include "tests/support/TempDir.h"
@@ -18,7 +18,7 @@ class LocateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::ResetEngineForTest();
-    MemoInit();
+    InstallMemoUnit();
     test::DbtBuilder memo(false);
     const int m1 = memo.Add("Type IDDQD for god mode.\r\nIDKFA gives all keys.");
     const int m2 = memo.Add("Hold L and press \x82tape\r\nnothing else");

@@ -7,11 +7,11 @@
 #include <cstring>
 #include <random>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
 #include "engine/text_search.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
@@ -28,7 +28,7 @@ class MemoTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::ResetEngineForTest();
-    MemoInit();
+    InstallMemoUnit();
   }
   void TearDown() override {
     SetRaiseErrors(false);
@@ -312,7 +312,7 @@ TEST_F(MemoTest, MissingAndAbsentMemoFiles) {
   try {
     USE("nomemo.dbf");
     FAIL();
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     EXPECT_EQ(std::string(e.what()), "Error # 2 (File not found)\r\nMemo file not found: " +
                                          platform::AsciiUpper(dir_.path()) + "/NOMEMO.DBT [USE]");
   }
@@ -353,7 +353,7 @@ TEST_F(MemoTest, LowerCaseMemoFileBesideAnUpperCaseName) {
 }
 
 TEST_F(MemoTest, WritingMemos) {
-  ASSERT_TRUE(CreateDBF("w.dbf", {{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}}));
+  ASSERT_TRUE(CreateDbf("w.dbf", {{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}}));
   const test::Bytes header = test::ReadFile("w.dbt");
   ASSERT_EQ(header.size(), 512u);
   EXPECT_EQ(header[0], 1);               // next free block
@@ -390,7 +390,7 @@ TEST_F(MemoTest, WritingMemos) {
 // after the table is opened again, and is found by the word scan; no plain
 // text is in the memo file.
 TEST_F(MemoTest, AnEncodedTablesMemoTextsGoThroughItsProcedures) {
-  ASSERT_TRUE(CreateDBF("e.dbf", {{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}}));
+  ASSERT_TRUE(CreateDbf("e.dbf", {{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}}));
   const RecordProc flip = [](std::uint8_t* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) p[i] ^= 0x5A;
   };
@@ -468,7 +468,7 @@ TEST_F(MemoTest, AMemoWriterWaitsForAnotherProgramsLock) {
     std::int64_t made = 0;
     try {
       made = CreateBlobDescriptor(writer, false, 0, 2);
-    } catch (const EZavodError&) {
+    } catch (const EngineError&) {
       EXPECT_EQ(Engine().Errors.ErrorCode, 1017);
       ClearError();
     }
@@ -532,7 +532,7 @@ TEST_F(MemoTest, AWritersDescriptorIsNotDisturbedByReaders) {
       EXPECT_EQ(ReadBlobStream(reader, buf, sizeof buf), static_cast<std::int64_t>(written.size()));
       DestroyBlobDescriptor(reader);
       BlobDescriptor second;
-      EXPECT_THROW(CreateBlobDescriptor(second, false, 0, 2), EZavodError);
+      EXPECT_THROW(CreateBlobDescriptor(second, false, 0, 2), EngineError);
       EXPECT_EQ(Engine().Errors.ErrorCode, 1017);
       EXPECT_FALSE(second.InUse);
       ClearError();

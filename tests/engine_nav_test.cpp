@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/Dbf4.h"
-#include "engine/TZCommon.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/work_area.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TempDir.h"
@@ -245,7 +245,7 @@ TEST_F(NavTest, EveryOperationNeedsATable) {
   expect215("IsWhileOn");
   EXPECT_EQ(Peek(1, 1), "");
   expect215("Peek");
-  Dbf4RawGo(1);
+  RawGo(1);
   expect215("Dbf4RawGo");
   // Setting procedures on a free area is harmless.
   SetAfterMove([] {});
@@ -255,11 +255,11 @@ TEST_F(NavTest, EveryOperationNeedsATable) {
 
   // With dispatching on, the error is raised.
   SetErrorDispatch(true);
-  EXPECT_THROW(GO(1), EZavodError);
-  EXPECT_THROW(SKIP(-1), EZavodError);
-  EXPECT_THROW(RecCount(), EZavodError);
-  EXPECT_THROW(FieldNo("X"), EZavodError);
-  EXPECT_THROW(Peek(0, 1), EZavodError);
+  EXPECT_THROW(GO(1), EngineError);
+  EXPECT_THROW(SKIP(-1), EngineError);
+  EXPECT_THROW(RecCount(), EngineError);
+  EXPECT_THROW(FieldNo("X"), EngineError);
+  EXPECT_THROW(Peek(0, 1), EngineError);
   // A table in another area does not help.
   SetErrorDispatch(false);
   Numbered("nav.dbf", 2);
@@ -307,7 +307,7 @@ TEST_F(NavTest, GoAndRawGoPositionByRecordNumber) {
     EXPECT_FALSE(dBOF()) << bad;
   }
   // Raised when dispatching is on; a good GO clears the flags and the error.
-  EXPECT_THROW(GO(0), EZavodError);
+  EXPECT_THROW(GO(0), EngineError);
   GO(1);
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_FALSE(dEOF());
@@ -337,24 +337,24 @@ TEST_F(NavTest, GoAndRawGoPositionByRecordNumber) {
 
   // Dbf4RawGo: no filter, no message of its own past the end.
   SetFilterProc([] { return false; });
-  Dbf4RawGo(2);
+  RawGo(2);
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 2);
   EXPECT_EQ(Text(1), "Rec2      ");
-  Dbf4RawGo(3);
+  RawGo(3);
   EXPECT_TRUE(Deleted());
-  Dbf4RawGo(9);
+  RawGo(9);
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 6);
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(Text(1), Blanks(10));
   EXPECT_EQ(Int(2), 0);
   EXPECT_FALSE(Deleted());
-  EXPECT_EQ(Quiet([] { Dbf4RawGo(0); }), 212);
+  EXPECT_EQ(Quiet([] { RawGo(0); }), 212);
   EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid record number = 0 [Dbf4RawGo]");
-  EXPECT_EQ(Quiet([] { Dbf4RawGo(-4); }), 212);
+  EXPECT_EQ(Quiet([] { RawGo(-4); }), 212);
   EXPECT_EQ(Engine().Errors.ErrorDetail, "Invalid record number = -4 [Dbf4RawGo]");
-  EXPECT_THROW(Dbf4RawGo(0), EZavodError);
+  EXPECT_THROW(RawGo(0), EngineError);
   SetFilterProc(nullptr);
 
   // An empty table: both flags, a blank record, 212.
@@ -369,7 +369,7 @@ TEST_F(NavTest, GoAndRawGoPositionByRecordNumber) {
   EXPECT_TRUE(dBOF());
   EXPECT_EQ(Text(1), Blanks(10));
   EXPECT_EQ(Int(2), 0);
-  Dbf4RawGo(1);
+  RawGo(1);
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(RecNo(), 1);
   EXPECT_TRUE(dEOF());
@@ -398,8 +398,8 @@ TEST_F(NavTest, ShortReadsReport213) {
   EXPECT_EQ(Engine().Errors.ErrorDetail, "File:  " + name + "  [GetDbfRecord]");
   EXPECT_EQ(RecNo(), 3);  // the pointer did not move
   EXPECT_EQ(Text(1), "three     ");
-  EXPECT_THROW(GO(5), EZavodError);
-  EXPECT_EQ(Quiet([] { Dbf4RawGo(4); }), 213);
+  EXPECT_THROW(GO(5), EngineError);
+  EXPECT_EQ(Quiet([] { RawGo(4); }), 213);
   EXPECT_EQ(Engine().Errors.ErrorDetail, "File:  " + name + "  [GetDbfRecord] [Dbf4RawGo]");
   GO(3);
   EXPECT_EQ(Quiet([] { SKIP(1); }), 213);
@@ -418,7 +418,7 @@ TEST_F(NavTest, ShortReadsReport213) {
   EXPECT_EQ(handled, 2);
   GoBottom();
   EXPECT_EQ(handled, 3);
-  Dbf4RawGo(5);
+  RawGo(5);
   EXPECT_EQ(handled, 4);
   GO(2);
   EXPECT_EQ(handled, 4);
@@ -460,7 +460,7 @@ TEST_F(NavTest, SkipMovesOverVisibleRecords) {
   EXPECT_EQ(Quiet([] { SKIP(1); }), 212);
   EXPECT_EQ(Engine().Errors.ErrorDetail, "Database \"" + name + "\" is past EOF. [SKIP]");
   EXPECT_EQ(RecNo(), 12);
-  EXPECT_THROW(SKIP(2), EZavodError);
+  EXPECT_THROW(SKIP(2), EngineError);
   // Back from the end: the last visible record.
   SKIP(-1);
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
@@ -728,8 +728,8 @@ TEST_F(NavTest, FieldsAndTheNativeRecord) {
     EXPECT_NE(FieldAddress(0), nullptr);
     EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   }
-  EXPECT_THROW(FieldType(9), EZavodError);
-  EXPECT_THROW(FieldAddress(-2), EZavodError);
+  EXPECT_THROW(FieldType(9), EngineError);
+  EXPECT_THROW(FieldAddress(-2), EngineError);
 
   // Record 1.
   GO(1);
@@ -1056,9 +1056,9 @@ TEST_F(NavTest, AfterMoveProcedure) {
   SKIP(1);
   EXPECT_EQ(calls, 6);
   EXPECT_TRUE(seenEof);
-  Dbf4RawGo(2);
+  RawGo(2);
   EXPECT_EQ(calls, 6);
-  Dbf4RawGo(2, true);
+  RawGo(2, true);
   EXPECT_EQ(calls, 7);
   EXPECT_EQ(seenRec, 2);
   // One call per move, with the final state: stepping back before the
@@ -1084,7 +1084,7 @@ TEST_F(NavTest, AfterMoveProcedure) {
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(Engine().Errors.ErrorDetail,
             "Invalid record number = 0 Database \"" + name + "\" [GO]");
-  EXPECT_THROW(GO(99), EZavodError);
+  EXPECT_THROW(GO(99), EngineError);
 
   // Moving another area inside the call: the current area comes back.
   std::int64_t childRec = 0;
@@ -1112,7 +1112,7 @@ TEST_F(NavTest, AfterMoveProcedure) {
   try {
     GO(4);
     ADD_FAILURE() << "no error raised";
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     EXPECT_NE(std::string(e.what()).find("Cyclical relationship detected"), std::string::npos);
     EXPECT_NE(std::string(e.what()).find(name), std::string::npos);
   }
@@ -1135,10 +1135,10 @@ TEST_F(NavTest, AfterMoveProcedure) {
     Select(2);
     GO(99);
   });
-  EXPECT_THROW(GO(3), EZavodError);
+  EXPECT_THROW(GO(3), EngineError);
   EXPECT_EQ(SelectedArea(), 1);
   EXPECT_EQ(RecNo(), 3);
-  EXPECT_THROW(GO(4), EZavodError);
+  EXPECT_THROW(GO(4), EngineError);
   EXPECT_EQ(calls, 2);
   // Removed.
   SetAfterMove(nullptr);
@@ -1334,8 +1334,8 @@ TEST_F(NavTest, MovesFollowTheIndexOrder) {
   EXPECT_TRUE(FakeIndex::Balanced());
   // Dbf4RawGo leaves the index alone.
   FakeIndex::log.clear();
-  Dbf4RawGo(2);
-  Dbf4RawGo(20);
+  RawGo(2);
+  RawGo(20);
   EXPECT_TRUE(FakeIndex::log.empty());
   EXPECT_EQ(RecNo(), 9);
 
@@ -1382,12 +1382,12 @@ TEST_F(NavTest, TheIndexSemaphoreIsClosedOnEveryPath) {
   // A bad record number.
   EXPECT_EQ(Quiet([] { GO(0); }), 212);
   EXPECT_TRUE(FakeIndex::Balanced());
-  EXPECT_THROW(GO(7), EZavodError);
+  EXPECT_THROW(GO(7), EngineError);
   EXPECT_TRUE(FakeIndex::Balanced());
   // A short read, reported quietly and raised.
   EXPECT_EQ(Quiet([] { GO(5); }), 213);
   EXPECT_TRUE(FakeIndex::Balanced());
-  EXPECT_THROW(GO(6), EZavodError);
+  EXPECT_THROW(GO(6), EngineError);
   EXPECT_TRUE(FakeIndex::Balanced());
   EXPECT_EQ(FakeIndex::begins, 2);
 
@@ -1396,23 +1396,23 @@ TEST_F(NavTest, TheIndexSemaphoreIsClosedOnEveryPath) {
   EXPECT_TRUE(FakeIndex::Balanced());
   EXPECT_EQ(RecNo(), 4);
   GO(4);
-  EXPECT_THROW(SKIP(1), EZavodError);
+  EXPECT_THROW(SKIP(1), EngineError);
   EXPECT_TRUE(FakeIndex::Balanced());
 
   FakeIndex::Install({5, 1, 2, 3, 4, 6});
   EXPECT_EQ(Quiet([] { GoTop(); }), 213);
   EXPECT_TRUE(FakeIndex::Balanced());
-  EXPECT_THROW(GoTop(), EZavodError);
+  EXPECT_THROW(GoTop(), EngineError);
   EXPECT_TRUE(FakeIndex::Balanced());
   EXPECT_EQ(Quiet([] { GoBottom(); }), 213);
   EXPECT_TRUE(FakeIndex::Balanced());
-  EXPECT_THROW(GoBottom(), EZavodError);
+  EXPECT_THROW(GoBottom(), EngineError);
   EXPECT_TRUE(FakeIndex::Balanced());
   GO(1);
   EXPECT_EQ(Quiet([] { SKIP(-1); }), 213);
   EXPECT_TRUE(FakeIndex::Balanced());
   GO(1);
-  EXPECT_THROW(SKIP(-1), EZavodError);
+  EXPECT_THROW(SKIP(-1), EngineError);
   EXPECT_TRUE(FakeIndex::Balanced());
 }
 

@@ -14,11 +14,11 @@
 #include <random>
 #include <thread>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
 #include "engine/text_search.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"

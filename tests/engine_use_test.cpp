@@ -7,9 +7,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -140,7 +140,7 @@ TEST_F(UseTest, UnknownFieldTypeNamesTheField) {
   try {
     USE("g.dbf");
     FAIL();
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     EXPECT_EQ(std::string(e.what()),
               "Error # 211 (Invalid database field type encountered)\r\nField: PICTURE [G] in " +
                   platform::AsciiUpper(dir_.path()) + "/G.DBF is not a valid field type");

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <thread>
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"

@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-// The engine's headers come before Qt's: Qt defines "slots" as a macro, and
-// the index layer has a member of that name.
-#include "engine/Dbf4.h"
-#include "engine/TZCommon.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/work_area.h"
+#include "engine/errors.h"
 #include "index/TZNDX.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/NdxBuilder.h"
@@ -36,14 +34,14 @@ class FuzzRegression : public ::testing::Test {
   void SetUp() override { test::ResetAll(); }
   void TearDown() override { test::ResetAll(); }
 
-  // The error code that a statement reports, raised as EZavodError; -1
+  // The error code that a statement reports, raised as EngineError; -1
   // when it raises nothing, -2 when it raises anything else (an internal
   // exception of the engine that leaks out of a public procedure).
   template <typename F>
   static int RaisedCode(F f) {
     try {
       f();
-    } catch (const EZavodError&) {
+    } catch (const EngineError&) {
       return Engine().Errors.ErrorCode;
     } catch (...) {
       return -2;
@@ -110,7 +108,7 @@ TEST_F(FuzzRegression, StoreCurrentKeysReportsAKeyThatDoesNotFit) {
   std::string message;
   try {
     StoreCurrentKeys();
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     message = e.what();
   }
   EXPECT_EQ(Engine().Errors.ErrorCode, 266);

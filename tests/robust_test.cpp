@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "index/TZNDX.h"
 #include "platform/files.h"
 #include "tests/support/Compat.h"

@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 
 namespace vz::tool {

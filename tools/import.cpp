@@ -17,11 +17,11 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
 #include "engine/table_swap.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/hooks.h"
 
@@ -389,7 +389,7 @@ int Fail(const std::string& message, int status = 1) {
 // Writes the records into the table made at `dbf`; engine errors throw.
 void WriteRecords(const std::string& dbf, const std::vector<CheatEntry>& entries,
                   const std::function<void(int)>& progress) {
-  if (!CreateDBF(dbf, {{"cheatname", 'C', static_cast<int>(kCheatNameLength), 0},
+  if (!CreateDbf(dbf, {{"cheatname", 'C', static_cast<int>(kCheatNameLength), 0},
                        {"cheatmemo", 'M', 10, 0}}))
     return;
   Engine().Settings.AnsiTables = false;
@@ -442,11 +442,11 @@ int WriteCheatTable(const std::string& table, const std::vector<CheatEntry>& ent
     ScopedSetting raise(Engine().Errors.RaiseErrors, true);
     try {
       WriteRecords(swap.NewTable(), entries, progress);
-    } catch (const EZavodError& e) {
+    } catch (const EngineError& e) {
       const int code = Engine().Errors.ErrorCode ? Engine().Errors.ErrorCode : 1;
       try {
         CloseAll();
-      } catch (const EZavodError&) {
+      } catch (const EngineError&) {
       }
       platform::PresentHalt(kHaltCaption, e.Message());
       return code;

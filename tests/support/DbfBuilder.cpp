@@ -4,6 +4,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "platform/little_endian.h"
+
 namespace vz::test {
 
 DbfBuilder& DbfBuilder::Field(const std::string& name, char type, int len, int dec) {
@@ -46,11 +48,11 @@ Bytes DbfBuilder::Build() const {
   out[2] = static_cast<std::uint8_t>(date_[1]);
   out[3] = static_cast<std::uint8_t>(date_[2]);
   const std::uint32_t count = hasCount_ ? countOverride_ : static_cast<std::uint32_t>(records_.size());
-  for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<std::uint8_t>(count >> (8 * i));
+  platform::StoreLe32(&out[4], count);
   const std::uint16_t hl = hasHeaderLen_ ? headerLenOverride_ : ComputedHeaderLength();
   const std::uint16_t rl = hasRecordLen_ ? recordLenOverride_ : ComputedRecordLength();
-  out[8] = static_cast<std::uint8_t>(hl), out[9] = static_cast<std::uint8_t>(hl >> 8);
-  out[10] = static_cast<std::uint8_t>(rl), out[11] = static_cast<std::uint8_t>(rl >> 8);
+  platform::StoreLe16(&out[8], hl);
+  platform::StoreLe16(&out[10], rl);
   for (const FieldDef& f : fields_) {
     std::uint8_t d[32] = {};
     for (std::size_t i = 0; i < f.name.size() && i < 11; ++i)

@@ -1,5 +1,7 @@
 #include "tests/support/DbtBuilder.h"
 
+#include "platform/little_endian.h"
+
 namespace vz::test {
 
 DbtBuilder::DbtBuilder(bool blockHeaders, int blockSize)
@@ -32,11 +34,8 @@ int DbtBuilder::Add(const std::string& text, int terminators) {
 Bytes DbtBuilder::Build() const {
   Bytes out(static_cast<std::size_t>(blockSize_), 0);  // block 0: the header
   const std::uint32_t next = static_cast<std::uint32_t>(NextBlock());
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(next >> (8 * i));
-  if (blockHeaders_) {
-    out[20] = static_cast<std::uint8_t>(statedBlockSize_);
-    out[21] = static_cast<std::uint8_t>(statedBlockSize_ >> 8);
-  }
+  platform::StoreLe32(&out[0], next);
+  if (blockHeaders_) platform::StoreLe16(&out[20], statedBlockSize_);
   out.insert(out.end(), body_.begin(), body_.end());
   return out;
 }

@@ -1,33 +1,28 @@
-#include "engine/Memo.h"
+#include "engine/dbt_file.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
 
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
+#include "platform/little_endian.h"
 #include "platform/files.h"
 
 namespace vz {
 namespace {
 
+using platform::LoadLe16;
+using platform::LoadLe32;
+using platform::StoreLe16;
+using platform::StoreLe32;
+
 // The memo file's lock lies beyond any real file size, so that it never
 // stands in the way of a reader.
 constexpr std::uint64_t kMemoLockOffset = 0x7FFFFFFEULL;
 constexpr std::int64_t kPiece = 32767;
-
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void PutU32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 bool IsBlockHeader(const std::uint8_t* p) {
   return p[0] == 0xFF && p[1] == 0xFF && p[2] == 0x08 && p[3] == 0x00;
@@ -45,16 +40,16 @@ std::string MemoNameOf(const std::string& table) {
   return base + (capitals ? ".DBT" : ".dbt");
 }
 
-MemoArea* MemoOf(WorkArea& a) { return static_cast<MemoArea*>(a.MemoData.get()); }
+DbtFile* MemoOf(WorkArea& a) { return static_cast<DbtFile*>(a.MemoData.get()); }
 
 // The memo check that starts each descriptor operation.
-MemoArea* CheckMemo(const char* op) {
+DbtFile* CheckMemo(const char* op) {
   WorkArea* a = CurrentTable();
   if (!a) {
     SetError(215, std::string(" [") + op + "]");
     return nullptr;
   }
-  MemoArea* m = MemoOf(*a);
+  DbtFile* m = MemoOf(*a);
   if (!m) {
     SetError(1019, a->FileName + " No Memo Field [" + op + "]");
     return nullptr;
@@ -64,14 +59,14 @@ MemoArea* CheckMemo(const char* op) {
 
 // Whether a descriptor works on this opening of the memo file (a memo
 // stream may outlive the table it was made for).
-bool Owns(const MemoArea& m, const BlobDescriptor& d) {
+bool Owns(const DbtFile& m, const BlobDescriptor& d) {
   return d.File == m.Serial;
 }
 
 // Ends a descriptor's work: a writer gives back the memo file lock and its
 // place as the file's writer. A descriptor of another opening of the file
 // is only reset.
-void Release(MemoArea& m, BlobDescriptor& d) {
+void Release(DbtFile& m, BlobDescriptor& d) {
   if (Owns(m, d)) {
     if (d.InUse && d.Mode == 2 && m.Writers > 0) --m.Writers;
     if (d.HoldsLock && m.Locked) {
@@ -83,7 +78,7 @@ void Release(MemoArea& m, BlobDescriptor& d) {
 }
 
 // A failing descriptor operation: reset, release the lock, report.
-void DescriptorError(MemoArea& m, BlobDescriptor& d, int code, const char* op) {
+void DescriptorError(DbtFile& m, BlobDescriptor& d, int code, const char* op) {
   const WorkArea* a = CurrentTable();
   const std::string msg =
       Str(d.BlockNumber) + " " + m.Name + " Record # " + Str(a ? a->RecNo : 0) + " [" + op + "]";
@@ -91,7 +86,7 @@ void DescriptorError(MemoArea& m, BlobDescriptor& d, int code, const char* op) {
   SetError(code, msg);
 }
 
-std::int64_t FileSize(MemoArea& m) {
+std::int64_t FileSize(DbtFile& m) {
   std::uint64_t size = 0;
   if (m.File.Size(size) != 0) return 0;
   return static_cast<std::int64_t>(size);
@@ -111,7 +106,7 @@ bool OpenMemoHook(WorkArea& a) { return OpenMemoFile(a); }
 
 // Looks at the file's size (`now`, or when the last look is too old) and
 // maps the file again when its size changed. False when no mapping serves.
-bool FreshMapping(MemoArea& m, bool now) {
+bool FreshMapping(DbtFile& m, bool now) {
   const std::int64_t t = CoarseNowNs();
   if (!now && m.Map.IsMapped() && t - m.MapCheckedAtNs < kSharedWindowNs) return true;
   std::uint64_t size = 0;
@@ -136,7 +131,7 @@ bool FreshMapping(MemoArea& m, bool now) {
 // the first terminator (or the end of the file). 0: found; 1003: no text
 // at that address; -1: the mapping cannot tell (read the file's way). The
 // caller holds a MappingGuard while it uses the bytes.
-int MappedText(MemoArea& m, std::int64_t b, const std::uint8_t*& text, std::size_t& len) {
+int MappedText(DbtFile& m, std::int64_t b, const std::uint8_t*& text, std::size_t& len) {
   if (!FreshMapping(m, false)) return -1;
   const std::uint64_t offset = static_cast<std::uint64_t>(b) * m.BlockSize;
   for (int pass = 0; pass < 2; ++pass) {
@@ -145,7 +140,7 @@ int MappedText(MemoArea& m, std::int64_t b, const std::uint8_t*& text, std::size
     if (offset + 1 >= size) {
       if (pass == 1) return 1003;
     } else if (offset + 8 <= size && IsBlockHeader(base + offset)) {
-      const std::int64_t stated = static_cast<std::int64_t>(U32(base + offset + 4)) - 8;
+      const std::int64_t stated = static_cast<std::int64_t>(LoadLe32(base + offset + 4)) - 8;
       const std::int64_t left = static_cast<std::int64_t>(size - (offset + 8));
       if (stated <= left || pass == 1) {
         text = base + offset + 8;
@@ -224,14 +219,14 @@ void DeliverText(const std::uint8_t* bytes, std::size_t len, bool convert, std::
   }
 }
 
-std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std::int64_t block,
+std::int64_t CreateDescriptor(DbtFile* m, BlobDescriptor& d, bool convert, std::int64_t block,
                               int mode);
-std::int64_t ReadDescriptor(MemoArea* m, BlobDescriptor& d, void* buffer, std::int64_t count);
-std::int64_t SeekDescriptor(MemoArea* m, BlobDescriptor& d, std::int64_t offset, int origin);
+std::int64_t ReadDescriptor(DbtFile* m, BlobDescriptor& d, void* buffer, std::int64_t count);
+std::int64_t SeekDescriptor(DbtFile* m, BlobDescriptor& d, std::int64_t offset, int origin);
 
 bool WithTextHook(WorkArea& a, std::int64_t block,
                   const std::function<void(const std::uint8_t*, std::size_t)>& use) {
-  MemoArea* m = MemoOf(a);
+  DbtFile* m = MemoOf(a);
   if (!m) {
     SetError(1019, a.FileName + " No Memo Field [CreateBlobDescriptor]");
     return false;
@@ -278,7 +273,7 @@ void CloseMemoHook(WorkArea& a) { CloseMemoFile(a); }
 
 }  // namespace
 
-void MemoInit() {
+void InstallMemoUnit() {
   Engine().MemoUnit.Open = OpenMemoHook;
   Engine().MemoUnit.Close = CloseMemoHook;
   Engine().MemoUnit.Create = CreateMemoFile;
@@ -286,7 +281,7 @@ void MemoInit() {
   Engine().MemoUnit.WithText = WithTextHook;
 }
 
-MemoArea* CurrentMemo() {
+DbtFile* CurrentMemo() {
   WorkArea* a = CurrentTable();
   return a ? MemoOf(*a) : nullptr;
 }
@@ -297,7 +292,7 @@ bool OpenMemoFile(WorkArea& a) {
     SetError(1007, name + " [USE]");
     return false;
   }
-  auto memo = std::make_unique<MemoArea>();
+  auto memo = std::make_unique<DbtFile>();
   memo->Serial = ++Engine().MemoOpenings;
   memo->Name = name;
   memo->OpenName = platform::ResolveFileName(MemoNameOf(a.OpenName));
@@ -315,7 +310,7 @@ bool OpenMemoFile(WorkArea& a) {
     std::size_t got = 0;
     memo->File.ReadAt(0, head, sizeof head, got);
     // A file too short to hold its header keeps the standard block size.
-    memo->BlockSize = got >= 22 ? U16(head + 20) : 512;
+    memo->BlockSize = got >= 22 ? LoadLe16(head + 20) : 512;
   } else {
     memo->Layout = 0x83;
     memo->BlockSize = 512;
@@ -326,7 +321,7 @@ bool OpenMemoFile(WorkArea& a) {
 }
 
 void CloseMemoFile(WorkArea& a) {
-  MemoArea* m = MemoOf(a);
+  DbtFile* m = MemoOf(a);
   if (!m) return;
   if (m->Locked) m->File.Unlock(kMemoLockOffset, 1);
   const int rc = m->File.Close();
@@ -340,7 +335,7 @@ int CreateMemoFile(const std::string& tableName, std::uint8_t version) {
   platform::File f;
   if (const int rc = f.Create(name, platform::kModeExclusive); rc != 0) return rc;
   std::uint8_t header[512] = {};
-  PutU32(header, 1);  // the next free block
+  StoreLe32(header, 1);  // the next free block
   if (version == 0x8B) {
     // The table's name (without folder and extension) at 8, block size at 20.
     std::string base = platform::AsciiUpper(platform::NameOf(tableName));
@@ -358,7 +353,7 @@ int CreateMemoFile(const std::string& tableName, std::uint8_t version) {
 
 namespace {
 
-std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std::int64_t block,
+std::int64_t CreateDescriptor(DbtFile* m, BlobDescriptor& d, bool convert, std::int64_t block,
                               int mode) {
   Release(*m, d);
   d.File = m->Serial;
@@ -391,7 +386,7 @@ std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std:
       return 0;
     }
     if (got == 8 && IsBlockHeader(head)) {
-      const std::int64_t stated = static_cast<std::int64_t>(U32(head + 4)) - 8;
+      const std::int64_t stated = static_cast<std::int64_t>(LoadLe32(head + 4)) - 8;
       const std::int64_t left = size - (offset + 8);
       d.Length = std::max<std::int64_t>(0, std::min(stated, left));
       offset += 8;
@@ -456,7 +451,7 @@ std::int64_t CreateDescriptor(MemoArea* m, BlobDescriptor& d, bool convert, std:
   return m->Layout == 0x8B ? d.BlockNumber : -d.BlockNumber;
 }
 
-std::int64_t ReadDescriptor(MemoArea* m, BlobDescriptor& d, void* buffer, std::int64_t count) {
+std::int64_t ReadDescriptor(DbtFile* m, BlobDescriptor& d, void* buffer, std::int64_t count) {
   if (!d.InUse || !Owns(*m, d) || d.Mode != 1 || count <= 0) return 0;
   if (d.BlockNumber == 0) return 0;
   const std::int64_t size = FileSize(*m);
@@ -504,7 +499,7 @@ std::int64_t ReadDescriptor(MemoArea* m, BlobDescriptor& d, void* buffer, std::i
   return done;
 }
 
-std::int64_t SeekDescriptor(MemoArea* m, BlobDescriptor& d, std::int64_t offset, int origin) {
+std::int64_t SeekDescriptor(DbtFile* m, BlobDescriptor& d, std::int64_t offset, int origin) {
   if (!d.InUse || !Owns(*m, d) || d.BlockNumber == 0 || d.Mode == 0) return 0;
   switch (origin) {
     case 0:
@@ -543,7 +538,7 @@ std::int64_t SeekDescriptor(MemoArea* m, BlobDescriptor& d, std::int64_t offset,
   return offset;
 }
 
-std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
+std::int64_t WriteDescriptor(DbtFile* m, BlobDescriptor& d, const void* buffer,
                              std::int64_t count) {
   if (!d.InUse || !Owns(*m, d) || d.Mode != 2 || count <= 0) return 0;
   std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t*>(buffer),
@@ -565,7 +560,7 @@ std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
       // An earlier piece of the text may have moved it past the text's
       // block already.
       std::uint8_t next[4];
-      PutU32(next, std::min<std::uint32_t>(U32(nextBefore),
+      StoreLe32(next, std::min<std::uint32_t>(LoadLe32(nextBefore),
                                            static_cast<std::uint32_t>(start / m->BlockSize)));
       m->File.WriteAt(0, next, 4);
     }
@@ -583,7 +578,7 @@ std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
   // follows the text so that readers of the terminator layout stop there.
   std::uint8_t head[8] = {0xFF, 0xFF, 0x08, 0x00, 0, 0, 0, 0};
   const std::int64_t total = d.Length + 8;
-  PutU32(head + 4, static_cast<std::uint32_t>(std::min<std::int64_t>(total, 0xFFFFFFFFLL)));
+  StoreLe32(head + 4, static_cast<std::uint32_t>(std::min<std::int64_t>(total, 0xFFFFFFFFLL)));
   const std::uint8_t ends[2] = {kMemoTerminator, kMemoTerminator};
   const std::uint64_t end = d.Start + static_cast<std::uint64_t>(d.Length);
   int rc = m->File.WriteAt(d.Start - 8, head, 8);
@@ -592,7 +587,7 @@ std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
     // The header's count of blocks in use.
     const std::uint64_t bs = m->BlockSize;
     std::uint8_t next[4];
-    PutU32(next, static_cast<std::uint32_t>((end + 2 + bs - 1) / bs));
+    StoreLe32(next, static_cast<std::uint32_t>((end + 2 + bs - 1) / bs));
     rc = m->File.WriteAt(0, next, 4);
   }
   if (rc != 0) {
@@ -603,7 +598,7 @@ std::int64_t WriteDescriptor(MemoArea* m, BlobDescriptor& d, const void* buffer,
   return count;
 }
 
-void DestroyDescriptor(MemoArea* m, BlobDescriptor& d) {
+void DestroyDescriptor(DbtFile* m, BlobDescriptor& d) {
   if (d.InUse && Owns(*m, d) && d.Mode == 2) FlushFile(m->File);
   Release(*m, d);
 }
@@ -612,13 +607,13 @@ void DestroyDescriptor(MemoArea* m, BlobDescriptor& d) {
 
 std::int64_t CreateBlobDescriptor(bool convert, std::int64_t block, int mode) {
   ClearError();
-  MemoArea* m = CheckMemo("CreateBlobDescriptor");
+  DbtFile* m = CheckMemo("CreateBlobDescriptor");
   return m ? CreateDescriptor(m, m->Blob, convert, block, mode) : 0;
 }
 
 std::int64_t CreateBlobDescriptor(BlobDescriptor& d, bool convert, std::int64_t block, int mode) {
   ClearError();
-  MemoArea* m = CheckMemo("CreateBlobDescriptor");
+  DbtFile* m = CheckMemo("CreateBlobDescriptor");
   if (!m) {
     d.Reset();
     return 0;
@@ -627,42 +622,42 @@ std::int64_t CreateBlobDescriptor(BlobDescriptor& d, bool convert, std::int64_t 
 }
 
 std::int64_t ReadBlobStream(void* buffer, std::int64_t count) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? ReadDescriptor(m, m->Blob, buffer, count) : 0;
 }
 
 std::int64_t ReadBlobStream(BlobDescriptor& d, void* buffer, std::int64_t count) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? ReadDescriptor(m, d, buffer, count) : 0;
 }
 
 std::int64_t SeekBlobStream(std::int64_t offset, int origin) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? SeekDescriptor(m, m->Blob, offset, origin) : 0;
 }
 
 std::int64_t SeekBlobStream(BlobDescriptor& d, std::int64_t offset, int origin) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? SeekDescriptor(m, d, offset, origin) : 0;
 }
 
 std::int64_t WriteBlobStream(const void* buffer, std::int64_t count) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? WriteDescriptor(m, m->Blob, buffer, count) : 0;
 }
 
 std::int64_t WriteBlobStream(BlobDescriptor& d, const void* buffer, std::int64_t count) {
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   return m ? WriteDescriptor(m, d, buffer, count) : 0;
 }
 
 void DestroyBlobDescriptor() {
-  MemoArea* m = CheckMemo("DestroyBlobDescriptor");
+  DbtFile* m = CheckMemo("DestroyBlobDescriptor");
   if (m) DestroyDescriptor(m, m->Blob);
 }
 
 void DestroyBlobDescriptor(BlobDescriptor& d) {
-  MemoArea* m = CheckMemo("DestroyBlobDescriptor");
+  DbtFile* m = CheckMemo("DestroyBlobDescriptor");
   if (m) {
     DestroyDescriptor(m, d);
   } else {
@@ -683,7 +678,7 @@ void ReadMemoText(std::int64_t block, bool convert, std::string& text) {
     return;
   }
   WorkArea* a = CurrentTable();
-  MemoArea* m = CurrentMemo();
+  DbtFile* m = CurrentMemo();
   if (!a->Decode && block != kMemoOutOfRange) {
     // What CreateBlobDescriptor does first: the area's descriptor ends its
     // work (and the error code is cleared).

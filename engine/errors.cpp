@@ -1,4 +1,4 @@
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 
 #include <cstdlib>
 #include <new>
@@ -9,7 +9,7 @@
 
 namespace vz {
 
-EZavodError::EZavodError(const std::string& message)
+EngineError::EngineError(const std::string& message)
     : std::runtime_error(platform::VisibleText(message)), message_(message) {}
 
 std::string Str(long long n) { return std::to_string(n); }
@@ -181,7 +181,7 @@ void HandleError() {
   }
   if (Engine().Errors.ErrorCode == 0) return;
   const std::string message = ErrorText(Engine().Errors.ErrorCode) + "\r\n" + TakeErrorDetail();
-  if (Engine().Errors.RaiseErrors) throw EZavodError(message);
+  if (Engine().Errors.RaiseErrors) throw EngineError(message);
   Halt(Engine().Errors.ErrorCode, message);
 }
 
@@ -191,7 +191,7 @@ void InstallHaltingPresentation() {
 
 void Halt(int code, const std::string& message) {
   ErrorState& e = Engine().Errors;
-  if (!e.PresentHalts) throw EZavodError(message);
+  if (!e.PresentHalts) throw EngineError(message);
   platform::PresentHalt(kHaltCaption, message);
   e.Halting = true;
   platform::Terminate(code);

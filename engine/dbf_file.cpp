@@ -1,4 +1,5 @@
-#include "engine/TZDbfLow.h"
+#include "engine/dbf_file.h"
+#include "engine/trim.h"
 
 #include <sys/stat.h>
 
@@ -8,36 +9,24 @@
 #include <new>
 
 #include "engine/table_swap.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/little_endian.h"
 
 namespace vz {
 namespace {
 
-std::uint16_t U16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void PutU16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void PutU32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using platform::LoadLe16;
+using platform::LoadLe32;
+using platform::StoreLe16;
+using platform::StoreLe32;
 
 bool ValidType(char t) {
   return t == 'C' || t == 'D' || t == 'F' || t == 'L' || t == 'M' || t == 'N';
 }
 
-// Releases everything OpenDBF may have taken.
+// Releases everything OpenDbf may have taken.
 void ReleaseHeader(WorkArea& area) {
   area.File.Close();
   area.RawRec.clear();
@@ -81,16 +70,16 @@ bool FinishFields(WorkArea& area, std::uint64_t sumLengths) {
 
 bool ReadCurrentLayout(WorkArea& area) {
   const std::uint8_t* h = area.Header;
-  const std::uint16_t fieldCount = static_cast<std::uint16_t>(U16(h + 8) - 32) / 32;
+  const std::uint16_t fieldCount = static_cast<std::uint16_t>(LoadLe16(h + 8) - 32) / 32;
   if (fieldCount < 1 || fieldCount > 255) {
     SetError(210, platform::NameOf(area.FileName) +
                       " is not a dBASE database. (Number of fields is out of range) "
                       "[Use/OpenDbf]");
     return false;
   }
-  area.RecCount = U32(h + 4);
-  area.HeaderLen = U16(h + 8);
-  area.RecordLen = U16(h + 10);
+  area.RecCount = LoadLe32(h + 4);
+  area.HeaderLen = LoadLe16(h + 8);
+  area.RecordLen = LoadLe16(h + 10);
   try {
     area.RawRec.assign(area.RecordLen, ' ');
   } catch (const std::bad_alloc&) {
@@ -145,9 +134,9 @@ bool ReadOldLayout(WorkArea& area, std::uint64_t fileSize) {
     return false;
   }
   const std::uint8_t* h = area.Header;
-  area.RecCount = U16(h + 1);
+  area.RecCount = LoadLe16(h + 1);
   area.HeaderLen = 521;
-  area.RecordLen = U16(h + 6);
+  area.RecordLen = LoadLe16(h + 6);
   std::uint32_t offset = 1;
   std::uint64_t sum = 0;
   for (int i = 0; i < 32; ++i) {
@@ -200,7 +189,7 @@ std::int64_t RecordsInFile(const WorkArea& area, std::uint64_t size) {
   return static_cast<std::int64_t>((size - area.HeaderLen) / area.RecordLen);
 }
 
-bool OpenDBF(WorkArea& area) {
+bool OpenDbf(WorkArea& area) {
   area.FileName = AddDefaultExtension(area.FileName, "DBF");
   area.OpenName = AddDefaultExtension(area.OpenName, "DBF");
   // An import that was cut short while it put a new table in place is
@@ -432,7 +421,7 @@ int WriteHeaderCounts(WorkArea& area) {
   std::uint8_t* h = area.Header;
   const std::int64_t count = area.RecCount < 0 ? 0 : area.RecCount;
   if (area.Layout == DbfLayout::Old) {
-    PutU16(h + 1, static_cast<std::uint32_t>(count > 0xFFFF ? 0xFFFF : count));
+    StoreLe16(h + 1, static_cast<std::uint32_t>(count > 0xFFFF ? 0xFFFF : count));
     h[3] = static_cast<std::uint8_t>(today.month);
     h[4] = static_cast<std::uint8_t>(today.day);
     h[5] = static_cast<std::uint8_t>(today.year % 100);
@@ -441,7 +430,7 @@ int WriteHeaderCounts(WorkArea& area) {
   h[1] = static_cast<std::uint8_t>(today.year - 1900);
   h[2] = static_cast<std::uint8_t>(today.month);
   h[3] = static_cast<std::uint8_t>(today.day);
-  PutU32(h + 4, static_cast<std::uint32_t>(count > 0xFFFFFFFFLL ? 0xFFFFFFFFLL : count));
+  StoreLe32(h + 4, static_cast<std::uint32_t>(count > 0xFFFFFFFFLL ? 0xFFFFFFFFLL : count));
   return area.File.WriteAt(0, h, 8);
 }
 
@@ -464,7 +453,7 @@ void CloseDbf(WorkArea& area) {
   if (rc != 0) SetError(rc, "File:  " + area.FileName + " [CloseDbf(" + area.FileName + ")]");
 }
 
-bool CreateDBF(const std::string& fileName, const std::vector<FieldSpec>& fields) {
+bool CreateDbf(const std::string& fileName, const std::vector<FieldSpec>& fields) {
   ClearError();
   const std::string name = AddDefaultExtension(fileName, "DBF");
   const std::string shown = platform::AsciiUpper(platform::ExpandFileName(name));
@@ -508,8 +497,8 @@ bool CreateDBF(const std::string& fileName, const std::vector<FieldSpec>& fields
   header[1] = static_cast<std::uint8_t>(today.year - 1900);
   header[2] = static_cast<std::uint8_t>(today.month);
   header[3] = static_cast<std::uint8_t>(today.day);
-  PutU16(&header[8], static_cast<std::uint32_t>(32 * fields.size() + 33));
-  PutU16(&header[10], static_cast<std::uint32_t>(recordLen));
+  StoreLe16(&header[8], static_cast<std::uint32_t>(32 * fields.size() + 33));
+  StoreLe16(&header[10], static_cast<std::uint32_t>(recordLen));
   header.back() = 0x0D;
   platform::File file;
   if (const int rc = file.Create(name, platform::kModeExclusive); rc != 0) {

@@ -1,9 +1,10 @@
-#include "engine/TimeDate.h"
+#include "engine/dates.h"
+#include "engine/trim.h"
 
 #include <array>
 #include <cstring>
 
-#include "engine/TZCommon.h"
+#include "engine/work_area.h"
 #include "engine/engine_context.h"
 #include "platform/codepage.h"
 
