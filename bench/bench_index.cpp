@@ -23,7 +23,7 @@
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
 #include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
 #include "platform/files.h"
 
 using namespace vz;

@@ -23,7 +23,7 @@
 #include "fuzz/FuzzTables.h"
 #include "fuzz/Walk.h"
 #include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
 
 using namespace vz;
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "engine/engine_context.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
 
 namespace vz {
 

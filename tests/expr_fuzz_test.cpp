@@ -17,7 +17,7 @@
 #include "engine/Dbf4.h"
 #include "engine/Memo.h"
 #include "engine/tzmsg.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
 #include "tests/support/TempDir.h"

@@ -13,7 +13,7 @@
 #include "engine/Memo.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
 #include "platform/clock.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"

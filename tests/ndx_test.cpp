@@ -25,7 +25,7 @@
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
 #include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "tests/support/Compat.h"
