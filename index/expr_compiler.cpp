@@ -16,7 +16,7 @@
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
 #include "index/expr_code.h"
-#include "index/tzndxlow.h"
+#include "index/index_state.h"
 #include "platform/codepage.h"
 
 namespace vz {
