@@ -1,5 +1,5 @@
 // The dBase key-expression language, what a caller may do with it:
-// compile an expression text into a typed postfix code list (AssignExpr),
+// compile an expression text into a typed postfix code list (CompileExpr),
 // evaluate it against the current record, and release it. The grammar's
 // tables are in expr_grammar, the compiler in expr_compiler, the evaluator
 // in expr_eval and the functions in expr_functions.
@@ -66,7 +66,7 @@ class CompiledExpr {
   ExprValue Evaluate();
 
  private:
-  friend CompiledExpr* AssignExpr(const std::string& text);
+  friend CompiledExpr* CompileExpr(const std::string& text);
   friend class ExprCompiler;
   CompiledExpr() = default;
 
@@ -102,7 +102,9 @@ class CompiledExpr {
 // fields, and aliased fields of the others). Returns null after reporting
 // the error (code 351 for the language's errors). The expression belongs to
 // the engine-wide chain until ReleaseExpr.
-CompiledExpr* AssignExpr(const std::string& text);
+CompiledExpr* CompileExpr(const std::string& text);
+// Forwarding header: removed by the restructure's final pass.
+inline CompiledExpr* AssignExpr(const std::string& text) { return CompileExpr(text); }
 // Releases a compiled expression and empties the reference.
 void ReleaseExpr(CompiledExpr*& expr);
 // How many compiled expressions are alive (the chain's length).
@@ -132,7 +134,9 @@ struct AreaExpressionHandle : AreaExpression {
 
 // Installs the evaluator in the storage engine, so filter and while
 // expressions work in SKIP, GoTop and GoBottom.
-void ParserInit();
+void InstallEvaluator();
+// Forwarding header: removed by the restructure's final pass.
+inline void ParserInit() { InstallEvaluator(); }
 // Sets the current area's filter / while expression (empty text: none).
 bool SetFilterExpr(const std::string& text);
 bool SetWhileExpr(const std::string& text);

@@ -1,6 +1,6 @@
 // The compiler of the key-expression language: the text is read into
 // tokens and parsed by operator precedence into the typed postfix code the
-// evaluator runs. AssignExpr hands out the result and keeps it in the
+// evaluator runs. CompileExpr hands out the result and keeps it in the
 // engine-wide chain of live expressions until ReleaseExpr.
 #include "index/expr.h"
 
@@ -600,7 +600,7 @@ class ExprCompiler {
   bool failed_ = false;
 };
 
-CompiledExpr* AssignExpr(const std::string& text) {
+CompiledExpr* CompileExpr(const std::string& text) {
   if (Engine().Errors.ErrorCode >= 350 && Engine().Errors.ErrorCode <= 363) ClearError();
   auto e = std::unique_ptr<CompiledExpr>(new CompiledExpr());
   e->source_ = text.substr(0, kMaxSource);

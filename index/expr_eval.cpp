@@ -369,7 +369,7 @@ bool SetAreaExpr(const std::string& text, bool filter) {
     slot.reset();
     return true;
   }
-  CompiledExpr* e = AssignExpr(text);
+  CompiledExpr* e = CompileExpr(text);
   if (!e) return false;
   if (e->ResultTypeCode() != kTypeL) {
     ReleaseExpr(e);
@@ -383,7 +383,7 @@ bool SetAreaExpr(const std::string& text, bool filter) {
 
 }  // namespace
 
-void ParserInit() {
+void InstallEvaluator() {
   Engine().Evaluator.IsTrue = IsTrueHook;
 }
 bool SetFilterExpr(const std::string& text) { return SetAreaExpr(text, true); }

@@ -30,12 +30,12 @@ bool AreaIndexes::Any() const {
   return false;
 }
 
-void IndexRaise(int code, const std::string& detail) {
+void RaiseIndexError(int code, const std::string& detail) {
   StoreError(code, detail);
-  throw IndexFailure{};
+  throw IndexError{};
 }
 
-void RebuildWork(AreaIndexes& a) {
+void RebuildOrderSlots(AreaIndexes& a) {
   for (int i = 0; i <= kMaxOrders; ++i) a.Work[static_cast<std::size_t>(i)] = i ? a.Opened[static_cast<std::size_t>(i)].get() : nullptr;
   if (a.LastOrder > 1 && a.Opened[static_cast<std::size_t>(a.LastOrder)])
     std::swap(a.Work[1], a.Work[static_cast<std::size_t>(a.LastOrder)]);

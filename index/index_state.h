@@ -23,8 +23,8 @@ class IndexJournal;
 
 // The indexes of one work area.
 struct AreaIndexes {
-  std::array<std::unique_ptr<IND>, kMaxOrders + 1> Opened;  // by order given to SetIndexTo
-  std::array<IND*, kMaxOrders + 1> Work{};                  // slot 1 controls
+  std::array<std::unique_ptr<NdxFile>, kMaxOrders + 1> Opened;  // by order given to SetIndexTo
+  std::array<NdxFile*, kMaxOrders + 1> Work{};                  // slot 1 controls
   bool Natural = false;
   int LastOrder = 0;
   NodeCache Cache;
@@ -53,12 +53,12 @@ struct IndexSettings {
 
 // Raised inside the index engine after the error was stored (not
 // dispatched); public entry points decide what to do with it.
-struct IndexFailure {};
-[[noreturn]] void IndexRaise(int code, const std::string& detail);
+struct IndexError {};
+[[noreturn]] void RaiseIndexError(int code, const std::string& detail);
 
 // The index layer's state, kept in the engine context's extension slot.
 struct IndexState : ContextExtension {
-  // The expressions AssignExpr handed out and ReleaseExpr did not take back
+  // The expressions CompileExpr handed out and ReleaseExpr did not take back
   // yet. First, so that it outlives the indexes that hold expressions.
   std::unordered_set<CompiledExpr*> Expressions;
   // Work areas 1 to 34 (34 stays empty).
@@ -73,7 +73,7 @@ struct IndexState : ContextExtension {
   int SyncAttempts = kDefaultSyncAttempts;
   // The index whose open is positioning the table (its key check is the
   // open's own), or null.
-  const IND* Opening = nullptr;
+  const NdxFile* Opening = nullptr;
   // The journal of the index change under way, or null.
   IndexJournal* Journal = nullptr;
 
@@ -93,17 +93,17 @@ inline IndexState& IndexEngine() {
 }
 
 // The indexes of the current work area.
-inline AreaIndexes& Here() {
+inline AreaIndexes& CurrentAreaIndexes() {
   return IndexEngine().Areas[static_cast<std::size_t>(Engine().Areas.Current)];
 }
 
 // The controlling index of the current work area; null in natural order.
-inline IND* Controlling() {
-  AreaIndexes& a = Here();
+inline NdxFile* ControllingIndex() {
+  AreaIndexes& a = CurrentAreaIndexes();
   return a.Natural ? nullptr : a.Work[1];
 }
 
 // Puts the opened indexes into the order slots, the controlling one first.
-void RebuildWork(AreaIndexes& a);
+void RebuildOrderSlots(AreaIndexes& a);
 
 }  // namespace vz

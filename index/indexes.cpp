@@ -24,7 +24,7 @@ namespace {
 // Marks the index whose open is positioning the table: its key check is the
 // open's own, so the moves of that positioning leave its key alone.
 struct OpeningScope {
-  explicit OpeningScope(const IND* x) { IndexEngine().Opening = x; }
+  explicit OpeningScope(const NdxFile* x) { IndexEngine().Opening = x; }
   ~OpeningScope() { IndexEngine().Opening = nullptr; }
   OpeningScope(const OpeningScope&) = delete;
   OpeningScope& operator=(const OpeningScope&) = delete;
@@ -38,13 +38,13 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   const std::string resolved = platform::ResolveFileName(file);
   const std::string tail = " [OpenIndex/Set_Index_To]";
   if (!platform::FileExists(resolved))
-    IndexRaise(platform::MissingFileCode(resolved),
+    RaiseIndexError(platform::MissingFileCode(resolved),
                "Attempt to open " + upper + " [SetIndexTo(...," + Str(order) + ")]");
   // The same file (under any spelling) may serve the same table in other
   // areas, never another table nor two orders of one area.
   for (int area = 1; area <= kMaxAreas + 1; ++area) {
     for (int o = 1; o <= kMaxOrders; ++o) {
-      const IND* other = IndexEngine()
+      const NdxFile* other = IndexEngine()
                              .Areas[static_cast<std::size_t>(area)]
                              .Opened[static_cast<std::size_t>(o)]
                              .get();
@@ -55,33 +55,33 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
       const bool sameTable = otherTable && (otherTable->FileName == t->FileName ||
                                             SameFile(otherTable->OpenName, t->OpenName));
       if ((sameArea && o != order) || (!sameArea && !sameTable)) {
-        IndexRaise(220, "Index file already open: " + upper + " for " +
+        RaiseIndexError(220, "Index file already open: " + upper + " for " +
                             (otherTable ? otherTable->FileName : std::string()) + "\n\r" +
                             "Attempting to set index of same name for " + t->FileName + "." + tail);
       }
     }
   }
-  AreaIndexes& a = Here();
+  AreaIndexes& a = CurrentAreaIndexes();
   const bool shared = SharedUse(*t);
-  if (shared && !a.Sem.LoggedIn) HandleSemafore(*t, a, SemaphoreAction::Login);
+  if (shared && !a.Sem.LoggedIn) HandleSemaphore(*t, a, SemaphoreAction::Login);
   int mode = shared ? platform::kModeShared : platform::kModeReadWrite;
   if (Engine().Settings.ForcedFileMode != -1) mode = Engine().Settings.ForcedFileMode;
   if (Engine().Settings.NetworkMode) noCache = true;
 
-  auto x = std::make_unique<IND>();
+  auto x = std::make_unique<NdxFile>();
   x->Name = upper;
   x->OpenName = resolved;
   x->Area = Engine().Areas.Current;
   x->Order = order;
   x->NoCache = noCache;
   if (const int rc = x->File.Open(resolved, mode); rc != 0)
-    IndexRaise(rc, "Unable to open index: " + upper + tail);
+    RaiseIndexError(rc, "Unable to open index: " + upper + tail);
   std::uint64_t size = 0;
   x->File.Size(size);
   std::uint8_t head[125] = {};
   std::size_t got = 0;
   if (size <= 1023 || x->File.ReadAt(0, head, sizeof head, got) != 0 || got < sizeof head)
-    IndexRaise(222, "Unable to open index: " + upper + tail);
+    RaiseIndexError(222, "Unable to open index: " + upper + tail);
   std::memcpy(x->Anchor.raw, head, 24);
   head[124] = 0;
   std::string expr(reinterpret_cast<const char*>(head + 24));
@@ -100,29 +100,29 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
                     4 + std::int64_t{an.KeysPerNode()} * an.EntrySize() + 4 <= std::int64_t{kNodeSize} &&
                     an.Root() >= 1 && static_cast<std::uint64_t>(an.Root()) < blocks &&
                     an.NextFree() >= 2 && static_cast<std::uint64_t>(an.NextFree()) <= blocks;
-  if (!sane) IndexRaise(222, "Unable to open index: " + upper + tail);
+  if (!sane) RaiseIndexError(222, "Unable to open index: " + upper + tail);
   x->Expression = expr;
   const std::string normal = NormalizeExpression(expr);
   const bool marker = normal == NormalizeExpression(kKeyMakerMarker);
   if (!maker) {
     if (marker)
-      IndexRaise(223, "Key maker function required, \"" + upper + "\" was created using KeyMaker function." + tail);
+      RaiseIndexError(223, "Key maker function required, \"" + upper + "\" was created using KeyMaker function." + tail);
     CompiledExpr* e = nullptr;
     if (!Trim(expr).empty()) {
       ScopedErrorDispatch quiet(false);
-      e = AssignExpr(expr);
+      e = CompileExpr(expr);
       ClearError();
     }
-    if (!e) IndexRaise(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
+    if (!e) RaiseIndexError(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
     x->Expr = e;
     const char type = e->ResultType();
-    if (type != 'C' && type != 'D' && type != 'F' && type != 'N') IndexRaise(222, tail);
+    if (type != 'C' && type != 'D' && type != 'F' && type != 'N') RaiseIndexError(222, tail);
     x->CharKey = type == 'C';
     x->Anchor.SetTypeLetter(type);
-    if (x->CharKey != anchorChar) IndexRaise(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
+    if (x->CharKey != anchorChar) RaiseIndexError(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
   } else {
     if (!marker)
-      IndexRaise(223, "Attempted use of Key Maker function with index file created with a dBASE key "
+      RaiseIndexError(223, "Attempted use of Key Maker function with index file created with a dBASE key "
                       "expression [OpenIndex/Set_Index_ToCB(" + upper + ")]");
     x->ExprIndex = false;
     x->Maker = std::move(maker);
@@ -140,17 +140,17 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
     x->Blocks = blocks;
     if (x->File.Writable()) {
       WriteLock lock(*t);
-      WriteAnchorNode(*x, *t);
+      WriteAnchor(*x, *t);
     }
   }
   if (order == 1) {
-    if (a.Cache.Enabled() && a.Opened[1]) IndexRaise(254, "Internal error: Cache already allocated" + tail);
+    if (a.Cache.Enabled() && a.Opened[1]) RaiseIndexError(254, "Internal error: Cache already allocated" + tail);
     SetUpNodeCache(
         a, (noCache || IndexEngine().Settings.NoCache) ? 0 : IndexEngine().Settings.CacheBytes);
   }
-  IND* raw = x.get();
+  NdxFile* raw = x.get();
   a.Opened[static_cast<std::size_t>(order)] = std::move(x);
-  RebuildWork(a);
+  RebuildOrderSlots(a);
   try {
     if (t->RecCount > 0) {
       if (order == 1) {
@@ -159,7 +159,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
         const int last = a.LastOrder;
         a.Natural = false;
         a.LastOrder = 1;
-        RebuildWork(a);
+        RebuildOrderSlots(a);
         {
           ScopedErrorDispatch quiet(false);
           const OpeningScope opening(raw);
@@ -168,14 +168,14 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
         const int code = Engine().Errors.ErrorCode;
         a.Natural = natural;
         a.LastOrder = last;
-        RebuildWork(a);
-        if (code != 0) throw IndexFailure{};
+        RebuildOrderSlots(a);
+        if (code != 0) throw IndexError{};
       }
       if (raw->CharKey) {
         if (t->RecNo >= 1 && t->RecNo <= t->RecCount) {
           std::string key = ComputeKey(*raw, t->Oem);
           if (!FitComputedKey(*raw, key))
-            IndexRaise(266, LengthMessage(*raw, key, "SetIndexTo/OpenIndex"));
+            RaiseIndexError(266, LengthMessage(*raw, key, "SetIndexTo/OpenIndex"));
           raw->CurKey = key;
           MarkKeyWorkedOut(*raw);
         }
@@ -189,11 +189,11 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   } catch (...) {
     a.Opened[static_cast<std::size_t>(order)].reset();
     if (order == 1) a.Cache.Slots.clear();
-    RebuildWork(a);
+    RebuildOrderSlots(a);
     if (!a.Any() && a.Sem.LoggedIn) {
       try {
-        HandleSemafore(*t, a, SemaphoreAction::Logout);
-      } catch (const IndexFailure&) {
+        HandleSemaphore(*t, a, SemaphoreAction::Logout);
+      } catch (const IndexError&) {
       }
     }
     throw;
@@ -201,11 +201,11 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
 }
 
 template <typename F>
-std::int64_t Guarded(F f, std::int64_t onFailure) {
+std::int64_t GuardedMove(F f, std::int64_t onFailure) {
   try {
     return f();
-  } catch (const IndexFailure&) {
-    if (IND* x = Controlling()) x->Eof = true;
+  } catch (const IndexError&) {
+    if (NdxFile* x = ControllingIndex()) x->Eof = true;
     return onFailure;
   }
 }
@@ -306,15 +306,15 @@ void SetIndexTo(const std::string& text, KeyMaker maker, int order) {
   const std::string name = TakeIndexOptions(text, options);
   try {
     const std::string where = " [SetIndexTo(<>," + platform::AsciiUpper(name) + "," + Str(order) + ")]";
-    if (order < 1 || order > kMaxOrders) IndexRaise(220, "Index Order parameter out of range" + where);
+    if (order < 1 || order > kMaxOrders) RaiseIndexError(220, "Index Order parameter out of range" + where);
     if (!CurrentTable())
-      IndexRaise(215, "Attempt to open " + platform::AsciiUpper(name) + " index file with no DBF file open." + where);
-    if (Here().Opened[static_cast<std::size_t>(order)]) CloseIndex(order);
+      RaiseIndexError(215, "Attempt to open " + platform::AsciiUpper(name) + " index file with no DBF file open." + where);
+    if (CurrentAreaIndexes().Opened[static_cast<std::size_t>(order)]) CloseIndex(order);
     OpenIndex(name, std::move(maker), options.NoCache, order, options.Descending, options.Soundex);
     StoreCurrentKeysRaising();
     if (Engine().Errors.ErrorCode != 0) return;
     Set_Order_To(1);
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
     // Left for the caller: the code and message stay in the error state.
   }
 }
@@ -343,16 +343,16 @@ void Set_Index_To(const std::string& names) {
 
 void CloseIndex(int order) {
   if (order < 1 || order > kMaxOrders) return;
-  AreaIndexes& a = Here();
-  std::unique_ptr<IND>& slot = a.Opened[static_cast<std::size_t>(order)];
+  AreaIndexes& a = CurrentAreaIndexes();
+  std::unique_ptr<NdxFile>& slot = a.Opened[static_cast<std::size_t>(order)];
   if (!slot) return;
   WorkArea* t = CurrentTable();
   try {
     if (slot->AnchorChanged && slot->File.Writable() && t) {
       WriteLock lock(*t);
-      WriteAnchorNode(*slot, *t);
+      WriteAnchor(*slot, *t);
     }
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
   }
   if (order == 1) a.Cache.Slots.clear();
   const bool wasControlling = a.LastOrder == order;
@@ -361,12 +361,12 @@ void CloseIndex(int order) {
     a.LastOrder = 0;
     a.Natural = true;
   }
-  RebuildWork(a);
+  RebuildOrderSlots(a);
   if (!a.Any()) {
     if (a.Sem.LoggedIn && t) {
       try {
-        HandleSemafore(*t, a, SemaphoreAction::Logout);
-      } catch (const IndexFailure&) {
+        HandleSemaphore(*t, a, SemaphoreAction::Logout);
+      } catch (const IndexError&) {
       }
     }
     a = AreaIndexes{};
@@ -382,23 +382,23 @@ void Set_Order_To(int n) {
   WorkArea* t = CurrentTable();
   try {
     const std::string where = " [Set_Order_To(" + Str(n) + ")]";
-    if (!t) IndexRaise(215, "No database open in current work area" + where);
-    AreaIndexes& a = Here();
+    if (!t) RaiseIndexError(215, "No database open in current work area" + where);
+    AreaIndexes& a = CurrentAreaIndexes();
     if (n < 0 || n > kMaxOrders)
-      IndexRaise(220, "Invalid Index Order Specified: SET_ORDER_TO. (DBF=" + t->FileName + ")" + where);
+      RaiseIndexError(220, "Invalid Index Order Specified: SET_ORDER_TO. (DBF=" + t->FileName + ")" + where);
     if (n == 0) {
       a.Natural = true;
       a.LastOrder = 0;
       return;
     }
-    if (!a.Any()) IndexRaise(221, "No primary index active. (DBF=" + t->FileName + ")" + where);
+    if (!a.Any()) RaiseIndexError(221, "No primary index active. (DBF=" + t->FileName + ")" + where);
     if (!a.Opened[static_cast<std::size_t>(n)])
-      IndexRaise(221, "Index not open.. (DBF=" + t->FileName + ")" + where);
+      RaiseIndexError(221, "Index not open.. (DBF=" + t->FileName + ")" + where);
     const bool wasPastEnd = a.Work[1] && !a.Natural && a.Work[1]->Eof;
     if (n != a.LastOrder || a.Natural) {
       a.LastOrder = n;
       a.Natural = false;
-      RebuildWork(a);
+      RebuildOrderSlots(a);
       for (NodeCache::Slot& s : a.Cache.Slots) s.used = false;
       if (t->RecCount == 0 || wasPastEnd) a.Work[1]->Eof = true;
     }
@@ -406,7 +406,7 @@ void Set_Order_To(int n) {
     SyncIndexRaising();
     StoreCurrentKeysRaising();
     IndexEngine().Settings.Found = found;
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
     // Left for the caller.
   }
 }
@@ -417,7 +417,7 @@ int CurrentOrder() {
     SetError(215, "No database open in current work area [CurrentOrder]");
     return 0;
   }
-  const AreaIndexes& a = Here();
+  const AreaIndexes& a = CurrentAreaIndexes();
   if (a.Natural || !a.Any()) return 0;
   return a.LastOrder;
 }
@@ -429,7 +429,7 @@ namespace {
 bool HookActive() {
   const WorkArea* t = CurrentTable();
   if (!t) return false;
-  const AreaIndexes& a = Here();
+  const AreaIndexes& a = CurrentAreaIndexes();
   return !a.Natural && a.Work[1] != nullptr;
 }
 
@@ -438,14 +438,14 @@ bool HookActive() {
 void HookSynchronise() {
   try {
     SyncIndexRaising();
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
   }
 }
 
 std::int64_t HookNext() {
   WorkArea* t = CurrentTable();
   const std::int64_t here = t ? t->RecNo : 0;
-  const std::int64_t r = Guarded([] { return FindNextRaising(); }, here);
+  const std::int64_t r = GuardedMove([] { return FindNextRaising(); }, here);
   if (t) RefreshForRecord(*t, r);
   return r;
 }
@@ -453,54 +453,54 @@ std::int64_t HookNext() {
 std::int64_t HookPrior() {
   WorkArea* t = CurrentTable();
   const std::int64_t here = t ? t->RecNo : 0;
-  const std::int64_t r = Guarded([] { return FindPriorRaising(); }, here);
+  const std::int64_t r = GuardedMove([] { return FindPriorRaising(); }, here);
   if (t) RefreshForRecord(*t, r);
   return r;
 }
 
 std::int64_t HookFirst() {
-  const std::int64_t r = Guarded([] { return FindFirstRaising(); }, 0);
+  const std::int64_t r = GuardedMove([] { return FindFirstRaising(); }, 0);
   if (WorkArea* t = CurrentTable()) RefreshForRecord(*t, r);
   return r;
 }
 
 std::int64_t HookLast() {
-  const std::int64_t r = Guarded([] { return FindLastRaising(); }, 0);
+  const std::int64_t r = GuardedMove([] { return FindLastRaising(); }, 0);
   if (WorkArea* t = CurrentTable()) RefreshForRecord(*t, r);
   return r;
 }
 
 bool HookAtEof() {
-  IND* x = Controlling();
+  NdxFile* x = ControllingIndex();
   return x ? x->Eof : false;
 }
 
 bool HookAtBof() {
-  IND* x = Controlling();
+  NdxFile* x = ControllingIndex();
   return x ? x->Bof : false;
 }
 
 void HookStoreKeys() {
   try {
     StoreCurrentKeysRaising(true);
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
     DispatchPending();
   }
 }
 
 void HookSetBof(bool on) {
-  if (IND* x = Controlling()) x->Bof = on;
+  if (NdxFile* x = ControllingIndex()) x->Bof = on;
 }
 
 void HookSetEof(bool on) {
-  if (IND* x = Controlling()) x->Eof = on;
+  if (NdxFile* x = ControllingIndex()) x->Eof = on;
 }
 
 void HookSemaphore(bool begin) {
   try {
     if (begin) BeginRead();
     else EndRead();
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
     // The move goes on without the protocol; the error is reported at its end.
   }
 }
@@ -512,12 +512,12 @@ void HookUpdateKeys(bool appended) {
 }
 
 void HookRebuild() {
-  if (CurrentTable() && Here().Any()) Reindex();
+  if (CurrentTable() && CurrentAreaIndexes().Any()) Reindex();
 }
 
 }  // namespace
 
-void IndexInit() {
+void InstallIndexHooks() {
   Engine().Index.Active = HookActive;
   Engine().Index.Synchronise = HookSynchronise;
   Engine().Index.NextEntry = HookNext;
@@ -538,8 +538,8 @@ void IndexInit() {
 void InitEngine() {
   InitDateSettings();
   MemoInit();
-  ParserInit();
-  IndexInit();
+  InstallEvaluator();
+  InstallIndexHooks();
 }
 
 }  // namespace vz

@@ -1,6 +1,6 @@
 // NDX indexes of a work area: opening (SetIndexTo, Set_Index_To),
 // closing, reading an anchor without opening (IndexInfo), building
-// (Index_On, Reindex), moving in key order (_FindFirstRec ...), searching
+// (Index_On, Reindex), moving in key order (FindFirstRecord ...), searching
 // (Find), keeping the index in step with the table (SyncIndex,
 // StoreCurrentKeys), choosing the controlling order, and keeping the
 // indexes up to date when records are appended or changed.
@@ -45,10 +45,18 @@ void Index_On(const std::string& name, KeyMaker maker);
 // Rebuilds every open index of the current work area.
 void Reindex();
 
-std::int64_t _FindFirstRec();
-std::int64_t _FindLastRec();
-std::int64_t _FindNextRec();
-std::int64_t _FindPriorRec();
+// The moves of the controlling index: the record of its first, last, next
+// and prior entry (0 when there is none). A failure is dispatched as an
+// engine error, and the move delivers no record.
+std::int64_t FindFirstRecord();
+std::int64_t FindLastRecord();
+std::int64_t FindNextRecord();
+std::int64_t FindPriorRecord();
+// Forwarding header: removed by the restructure's final pass.
+inline std::int64_t _FindFirstRec() { return FindFirstRecord(); }
+inline std::int64_t _FindLastRec() { return FindLastRecord(); }
+inline std::int64_t _FindNextRec() { return FindNextRecord(); }
+inline std::int64_t _FindPriorRec() { return FindPriorRecord(); }
 // Searches the controlling index; true when found (the table stands on the
 // record), false otherwise (the table stands past its end).
 bool Find(const std::string& key);
@@ -59,8 +67,8 @@ void Set_Order_To(int order);
 int CurrentOrder();
 
 // Write paths: the keys of a newly appended record, and of a changed one.
-void AppendNewKey();
-void CompareKeys();
+void InsertAppendedKeys();
+void UpdateChangedKeys();
 
 // File names: the default extension and the table's directory.
 std::string IndexFileName(const std::string& name, const WorkArea* table);
@@ -74,7 +82,9 @@ struct IndexOptions {
 std::string TakeIndexOptions(const std::string& text, IndexOptions& options);
 
 // Fills the storage engine's index hooks.
-void IndexInit();
+void InstallIndexHooks();
+// Forwarding header: removed by the restructure's final pass.
+inline void IndexInit() { InstallIndexHooks(); }
 
 // Starts the whole engine as a program does once before its first table:
 // the date format from the user's language, the memo hooks, the

@@ -32,7 +32,7 @@ struct Run {
 
 class IndexBuilder {
  public:
-  IndexBuilder(WorkArea& table, IND& x, std::size_t itemSize)
+  IndexBuilder(WorkArea& table, NdxFile& x, std::size_t itemSize)
       : table_(table), x_(x), keyLen_(static_cast<std::size_t>(x.Anchor.KeyLen())), itemSize_(itemSize) {}
 
   void Build(std::int64_t records) {
@@ -78,7 +78,7 @@ class IndexBuilder {
       std::size_t got = 0;
       const int rc = table_.File.ReadAt(RecordOffset(table_, r), chunk.data(), want * recLen, got);
       if (rc != 0 || got < want * recLen)
-        IndexRaise(rc ? rc : 213, "File:  " + table_.FileName + "  [MakeIndex]");
+        RaiseIndexError(rc ? rc : 213, "File:  " + table_.FileName + "  [MakeIndex]");
       for (std::size_t i = 0; i < want; ++i, ++r) {
         std::uint8_t* rec = chunk.data() + i * recLen;
         std::memcpy(table_.RawRec.data(), rec, recLen);
@@ -90,7 +90,7 @@ class IndexBuilder {
         table_.Eof = table_.Bof = false;
         if (!x_.ExprIndex) Unpack(table_);
         std::string key = ComputeKey(x_, table_.Oem);
-        if (Engine().Errors.ErrorCode != 0) throw IndexFailure{};
+        if (Engine().Errors.ErrorCode != 0) throw IndexError{};
         if (x_.CharKey) key = FitKey(key, static_cast<int>(keyLen_));
         if (order_.size() == runItems) SpillRun();
         std::uint8_t* item = items_.data() + order_.size() * itemSize_;
@@ -112,7 +112,7 @@ class IndexBuilder {
     if (!spill_.file().IsOpen()) {
       const char* tmp = std::getenv("TMPDIR");
       const int rc = spill_.Create(tmp && *tmp ? tmp : "/tmp", "TZP");
-      if (rc != 0) IndexRaise(rc, "Cannot create the sort file [MakeIndex]");
+      if (rc != 0) RaiseIndexError(rc, "Cannot create the sort file [MakeIndex]");
     }
     SortRun();
     Run run;
@@ -124,7 +124,7 @@ class IndexBuilder {
       out.insert(out.end(), item, item + itemSize_);
     }
     const int rc = spill_.file().WriteAt(spilled_, out.data(), out.size());
-    if (rc != 0) IndexRaise(rc, "Cannot write the sort file [MakeIndex]");
+    if (rc != 0) RaiseIndexError(rc, "Cannot write the sort file [MakeIndex]");
     spilled_ += out.size();
     run.end = spilled_;
     runs_.push_back(std::move(run));
@@ -150,7 +150,7 @@ class IndexBuilder {
       const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(share, run.end - run.next));
       std::size_t got = 0;
       const int rc = spill_.file().ReadAt(run.next, run.buffer.data(), want, got);
-      if (rc != 0 || got < want) IndexRaise(rc ? rc : 100, "Cannot read the sort file [MakeIndex]");
+      if (rc != 0 || got < want) RaiseIndexError(rc ? rc : 100, "Cannot read the sort file [MakeIndex]");
       run.next += got;
       run.have = got;
       return got > 0;
@@ -196,7 +196,7 @@ class IndexBuilder {
     const std::size_t whole = all ? out_.size() : out_.size() - out_.size() % 65536;
     if (whole == 0) return;
     const int rc = x_.File.WriteAt(outAt_, out_.data(), whole);
-    if (rc != 0) IndexRaise(rc, "Error writing index file: " + x_.Name + " [MakeIndex]");
+    if (rc != 0) RaiseIndexError(rc, "Error writing index file: " + x_.Name + " [MakeIndex]");
     outAt_ += whole;
     out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(whole));
   }
@@ -266,7 +266,7 @@ class IndexBuilder {
   }
 
   WorkArea& table_;
-  IND& x_;
+  NdxFile& x_;
   std::size_t keyLen_;
   std::size_t itemSize_;
   std::int64_t records_ = 0;
@@ -328,12 +328,12 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
   std::string made;
   try {
     WorkArea* table = CurrentTable();
-    if (!table) IndexRaise(215, "database not open attempting to index to" + trimmed + "." + suffix);
+    if (!table) RaiseIndexError(215, "database not open attempting to index to" + trimmed + "." + suffix);
     const std::string name = IndexFileName(trimmed, table);
     const std::string upper = platform::AsciiUpper(name);
     if (!options.Maker && Trim(options.Expression).empty())
-      IndexRaise(254, "Neither Expression nor KeyMaker defined" + suffix);
-    IND x;
+      RaiseIndexError(254, "Neither Expression nor KeyMaker defined" + suffix);
+    NdxFile x;
     x.Name = upper;
     x.OpenName = name;
     x.Area = Engine().Areas.Current;
@@ -342,19 +342,19 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     x.Soundex = options.Soundex && !x.ExprIndex;
     x.Descending = options.Descending && !x.ExprIndex;
     if (x.ExprIndex) {
-      if (options.Expression.size() > 100) IndexRaise(300, "Expression length exceeds 100 bytes" + suffix);
-      x.Expr = AssignExpr(options.Expression);
-      if (!x.Expr) throw IndexFailure{};
+      if (options.Expression.size() > 100) RaiseIndexError(300, "Expression length exceeds 100 bytes" + suffix);
+      x.Expr = CompileExpr(options.Expression);
+      if (!x.Expr) throw IndexError{};
     }
     for (auto& a : IndexEngine().Areas)
       for (auto& slot : a.Opened)
-        if (slot && (slot->Name == upper || SameFile(slot->OpenName, name))) IndexRaise(214, name + suffix);
+        if (slot && (slot->Name == upper || SameFile(slot->OpenName, name))) RaiseIndexError(214, name + suffix);
     // A pipe, socket or device of that name is neither emptied nor removed.
     if (platform::IsSpecialFile(name))
-      IndexRaise(platform::kAccessDenied, "File not open" + name + suffix);
+      RaiseIndexError(platform::kAccessDenied, "File not open" + name + suffix);
     if (!table->Exclusive) platform::DeleteFile(name);
     if (const int rc = x.File.Create(name, platform::kModeReadWrite); rc != 0)
-      IndexRaise(rc, "File not open" + name + suffix);
+      RaiseIndexError(rc, "File not open" + name + suffix);
     made = name;
     // The anchor: type, compare routine, key length.
     x.Anchor.SetRoot(1);
@@ -364,7 +364,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     if (x.ExprIndex) {
       type = x.Expr->ResultType();
       if (type != 'C' && type != 'N' && type != 'F' && type != 'D')
-        IndexRaise(254, "Wrong parser return type" + suffix);
+        RaiseIndexError(254, "Wrong parser return type" + suffix);
     }
     x.Anchor.SetTypeLetter(type);
     x.CharKey = type == 'C';
@@ -377,14 +377,14 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
         keyLen = 4;
       } else {
         const std::string key = ComputeKey(x, table->Oem);
-        if (Engine().Errors.ErrorCode != 0) throw IndexFailure{};
+        if (Engine().Errors.ErrorCode != 0) throw IndexError{};
         keyLen = static_cast<int>(key.size());
         // An empty table has no record to measure (TRIM of a blank field is
         // empty): the most the expression can hold serves.
         if (records == 0 && x.Expr) keyLen = std::max(keyLen, x.Expr->TextWidth());
       }
     }
-    if (keyLen < 1 || keyLen > 100) IndexRaise(266, "Incorrect key length: Must be 1 to 100." + suffix);
+    if (keyLen < 1 || keyLen > 100) RaiseIndexError(266, "Incorrect key length: Must be 1 to 100." + suffix);
     const int entrySize = (keyLen + 3) / 4 * 4 + 8;
     x.Anchor.SetKeyLen(keyLen);
     x.Anchor.SetEntrySize(entrySize);
@@ -399,7 +399,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
       nodes += std::floor(n / (504 / entrySize)) * 512 + 512;
     std::uint64_t freeHere = 0;
     if (platform::FreeDiskSpace(name, freeHere) == 0 && freeHere / 1024 < nodes / 1024)
-      IndexRaise(227, "Available disk space: " + Str(static_cast<long long>(freeHere / 1024)) +
+      RaiseIndexError(227, "Available disk space: " + Str(static_cast<long long>(freeHere / 1024)) +
                           " KBytes;" + "needed: " + Str(static_cast<long long>(nodes / 1024)) +
                           " KBytes [MakeIndex]");
     if (static_cast<std::size_t>(records) > IndexEngine().RunItems) {
@@ -407,7 +407,7 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
       std::uint64_t freeTmp = 0;
       const double runs = itemSize * static_cast<double>(records);
       if (platform::FreeDiskSpace(tmp && *tmp ? tmp : "/tmp", freeTmp) == 0 && freeTmp / 1024 < runs / 1024)
-        IndexRaise(227, "Available disk space: " + Str(static_cast<long long>(freeTmp / 1024)) +
+        RaiseIndexError(227, "Available disk space: " + Str(static_cast<long long>(freeTmp / 1024)) +
                             " KBytes;" + "needed: " + Str(static_cast<long long>(runs / 1024)) +
                             " KBytes [MakeIndex]");
     }
@@ -417,9 +417,9 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     x.Anchor.SetNextFree(builder.NodesWritten() + 1);
     x.Expression = x.ExprIndex ? NormalizeExpression(options.Expression) : NormalizeExpression(kKeyMakerMarker);
     table->RecCount = records;
-    WriteAnchorNode(x, *table);
-    if (const int rc = x.File.Close(); rc != 0) IndexRaise(rc, "Error writing index file: " + x.Name + suffix);
-  } catch (const IndexFailure&) {
+    WriteAnchor(x, *table);
+    if (const int rc = x.File.Close(); rc != 0) RaiseIndexError(rc, "Error writing index file: " + x.Name + suffix);
+  } catch (const IndexError&) {
     if (!made.empty()) platform::DeleteFile(made);
     DispatchPending();
   }
@@ -429,10 +429,10 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
 
 namespace {
 
-void IndexOnImpl(const std::string& text, const BuildOptions& build) {
+void BuildAndOpenIndex(const std::string& text, const BuildOptions& build) {
   ClearError();
   CloseIndexes();
-  if (Here().Opened[1]) {
+  if (CurrentAreaIndexes().Opened[1]) {
     SetError(254, "Internal error: IND pointer already allocated [Index_On]");
     return;
   }
@@ -456,13 +456,13 @@ void IndexOnImpl(const std::string& text, const BuildOptions& build) {
 void Index_On(const std::string& name, const std::string& expression) {
   BuildOptions b;
   b.Expression = expression;
-  IndexOnImpl(name, b);
+  BuildAndOpenIndex(name, b);
 }
 
 void Index_On(const std::string& name, KeyMaker maker) {
   BuildOptions b;
   b.Maker = std::move(maker);
-  IndexOnImpl(name, b);
+  BuildAndOpenIndex(name, b);
 }
 
 void Reindex() {
@@ -472,7 +472,7 @@ void Reindex() {
     SetError(215, "No database open in current work area [Reindex]");
     return;
   }
-  AreaIndexes& a = Here();
+  AreaIndexes& a = CurrentAreaIndexes();
   if (!a.Any()) {
     SetError(221, "No open indexes with " + t->FileName + " [Reindex]");
     return;
@@ -485,7 +485,7 @@ void Reindex() {
   };
   std::vector<Plan> plans;
   for (int i = 1; i <= kMaxOrders; ++i) {
-    IND* x = a.Opened[static_cast<std::size_t>(i)].get();
+    NdxFile* x = a.Opened[static_cast<std::size_t>(i)].get();
     if (!x) continue;
     Plan p;
     p.order = i;

@@ -18,16 +18,16 @@
 
 namespace vz {
 
-std::int64_t CurrentRecord(const IND& x) {
+std::int64_t CurrentRecord(const NdxFile& x) {
   if (x.Path.empty()) return 0;
   const PathLevel& leaf = x.Path.back();
-  if (leaf.entry < 0 || leaf.entry >= Count(leaf)) return 0;
+  if (leaf.entry < 0 || leaf.entry >= EntryCount(leaf)) return 0;
   return EntryRecord(EntryOf(x, leaf, leaf.entry));
 }
 
-void CopyCurrentKey(IND& x) {
+void CopyCurrentKey(NdxFile& x) {
   const std::size_t len = static_cast<std::size_t>(x.Anchor.KeyLen());
-  if (x.Path.empty() || x.Path.back().entry >= Count(x.Path.back())) return;
+  if (x.Path.empty() || x.Path.back().entry >= EntryCount(x.Path.back())) return;
   const WorkArea* t = Engine().Areas.Slot[static_cast<std::size_t>(x.Area)].get();
   if (t && !t->File.Writable()) {
     // A read-only table is never written: its key is worked out when it is
@@ -39,31 +39,31 @@ void CopyCurrentKey(IND& x) {
   MarkKeyWorkedOut(x);
 }
 
-[[noreturn]] void Corrupt(const IND& x, const char* where) {
-  IndexRaise(222, "Corrupted index file: " + x.Name + " [" + where + "]");
+[[noreturn]] void Corrupt(const NdxFile& x, const char* where) {
+  RaiseIndexError(222, "Corrupted index file: " + x.Name + " [" + where + "]");
 }
 
-void PushNode(IND& x, std::int32_t node, int entryHint) {
+void PushNode(NdxFile& x, std::int32_t node, int entryHint) {
   if (x.Path.size() >= kMaxDepth) Corrupt(x, "GetNode");
   for (const PathLevel& l : x.Path)
     if (l.node == node) Corrupt(x, "GetNode");  // a cycle of child pointers
   PathLevel level;
   level.node = node;
-  SeekAndRead(x, node, level.image.data());
+  ReadNode(x, node, level.image.data());
   level.entry = entryHint;
   x.Path.push_back(level);
 }
 
-std::int32_t ChildAt(const IND& x, const PathLevel& l, int i) {
-  return i < Count(l) ? EntryChild(EntryOf(x, l, i)) : RightChild(x, l.image.data());
+std::int32_t ChildAt(const NdxFile& x, const PathLevel& l, int i) {
+  return i < EntryCount(l) ? EntryChild(EntryOf(x, l, i)) : RightChild(x, l.image.data());
 }
 
 // Follows first (or right-most) children from `node` down to a leaf.
-void DescendEdge(IND& x, std::int32_t node, bool first) {
+void DescendEdge(NdxFile& x, std::int32_t node, bool first) {
   for (;;) {
     PushNode(x, node, 0);
     PathLevel& l = x.Path.back();
-    const int c = Count(l);
+    const int c = EntryCount(l);
     if (IsLeaf(l.image.data())) {
       l.entry = first ? 0 : std::max(0, c - 1);
       return;
@@ -77,7 +77,7 @@ void DescendEdge(IND& x, std::int32_t node, bool first) {
 // direction meets each leaf once: meeting one again means a damaged file
 // whose nodes are shared by several parents (the walk would repeat itself,
 // or go on for ever).
-void EnterLeaf(IND& x, int direction, std::int32_t from) {
+void EnterLeaf(NdxFile& x, int direction, std::int32_t from) {
   if (direction != x.RunDirection) {
     x.RunDirection = direction;
     x.RunLeaves.clear();
@@ -87,7 +87,7 @@ void EnterLeaf(IND& x, int direction, std::int32_t from) {
     Corrupt(x, "_FindNextRec");
 }
 
-void StartRun(IND& x) {
+void StartRun(NdxFile& x) {
   x.RunDirection = 0;
   x.RunLeaves.clear();
 }
@@ -97,11 +97,11 @@ void StartRun(IND& x) {
 // otherwise wait for its own).
 constexpr int kPrefetchAhead = 8;
 
-void PrefetchFrom(const IND& x, int from, int direction) {
+void PrefetchFrom(const NdxFile& x, int from, int direction) {
   const WorkArea* t = Engine().Areas.Slot[static_cast<std::size_t>(x.Area)].get();
   if (!t || x.Path.empty()) return;
   const PathLevel& leaf = x.Path.back();
-  const int count = Count(leaf);
+  const int count = EntryCount(leaf);
   const int first = from == leaf.entry ? 1 : kPrefetchAhead;
   for (int k = first; k <= kPrefetchAhead; ++k) {
     const int e = leaf.entry + direction * k;
@@ -110,12 +110,12 @@ void PrefetchFrom(const IND& x, int from, int direction) {
   }
 }
 
-// One entry forward (direction 1) or back (-1); false at the end of the
+// One entry forward (kForward) or back (kBackward); false at the end of the
 // index in that direction, where the position stays where it was.
-bool Step(IND& x, int direction) {
+bool Step(NdxFile& x, int direction) {
   if (x.Path.empty()) return false;
   PathLevel& leaf = x.Path.back();
-  if (direction > 0 ? leaf.entry + 1 < Count(leaf) : leaf.entry > 0 && leaf.entry <= Count(leaf)) {
+  if (direction > 0 ? leaf.entry + 1 < EntryCount(leaf) : leaf.entry > 0 && leaf.entry <= EntryCount(leaf)) {
     leaf.entry += direction;
     PrefetchFrom(x, leaf.entry - direction, direction);
     return true;
@@ -132,11 +132,11 @@ bool Step(IND& x, int direction) {
       return false;
     }
     PathLevel& p = x.Path.back();
-    if (direction > 0 ? p.entry < Count(p) : p.entry > 0) {
+    if (direction > 0 ? p.entry < EntryCount(p) : p.entry > 0) {
       p.entry += direction;
       DescendEdge(x, ChildAt(x, p, p.entry), direction > 0);
       EnterLeaf(x, direction, saved.back().node);
-      if (Count(x.Path.back()) > 0) {
+      if (EntryCount(x.Path.back()) > 0) {
         PrefetchFrom(x, x.Path.back().entry, direction);
         return true;
       }
@@ -144,24 +144,22 @@ bool Step(IND& x, int direction) {
   }
 }
 
-bool StepForward(IND& x) { return Step(x, 1); }
-bool StepBackward(IND& x) { return Step(x, -1); }
 
 // First or last entry; false when the index holds none.
-bool PlaceAtEdge(IND& x, bool first) {
+bool PlaceAtEdge(NdxFile& x, bool first) {
   x.Path.clear();
   StartRun(x);
   DescendEdge(x, x.Anchor.Root(), first);
   x.Positioned = true;
-  if (Count(x.Path.back()) > 0) return true;
-  return first ? StepForward(x) : StepBackward(x);
+  if (EntryCount(x.Path.back()) > 0) return true;
+  return Step(x, first ? kForward : kBackward);
 }
 
 // The key search. Positions on the first entry whose key is at least `key`
 // (over the full key length). A key above every key moves on to the next
 // entry (EOF when there is none), or in insert mode stays past the last
 // entry. Returns false at EOF.
-bool Descend(IND& x, const std::uint8_t* key, bool insertMode, bool after) {
+bool Descend(NdxFile& x, const std::uint8_t* key, bool insertMode, bool after) {
   x.Path.clear();
   StartRun(x);
   x.Bof = x.Eof = false;
@@ -170,7 +168,7 @@ bool Descend(IND& x, const std::uint8_t* key, bool insertMode, bool after) {
   for (;;) {
     PushNode(x, node, 0);
     PathLevel& l = x.Path.back();
-    const int count = Count(l);
+    const int count = EntryCount(l);
     int lo = 0, hi = count;
     while (lo < hi) {
       const int mid = (lo + hi) / 2;
@@ -186,14 +184,14 @@ bool Descend(IND& x, const std::uint8_t* key, bool insertMode, bool after) {
     if (lo < count) return true;
     if (insertMode) return true;  // past the last entry
     if (count == 0) {
-      if (!StepForward(x)) {
+      if (!Step(x, kForward)) {
         x.Eof = true;
         return false;
       }
       return true;
     }
     l.entry = count - 1;
-    if (!StepForward(x)) {
+    if (!Step(x, kForward)) {
       x.Eof = true;
       return false;
     }
@@ -205,7 +203,7 @@ bool Descend(IND& x, const std::uint8_t* key, bool insertMode, bool after) {
 // record (after the path was lost). True when it stands on that entry; false
 // when the entry is gone (another program changed the record): it then
 // stands on the entry that follows the record's place (Eof when none does).
-bool Reposition(IND& x, std::int64_t recNo) {
+bool Reposition(NdxFile& x, std::int64_t recNo) {
   if (KeyDue(x)) {
     if (const WorkArea* t = CurrentTable()) StoreKeyOf(x, *t);
   }
@@ -221,7 +219,7 @@ bool Reposition(IND& x, std::int64_t recNo) {
     const std::int64_t r = CurrentRecord(x);
     if (r == recNo) return true;
     if (r > recNo) return false;  // equal keys ascend by record number
-    if (!StepForward(x)) {
+    if (!Step(x, kForward)) {
       x.Eof = true;
       return false;
     }
@@ -232,12 +230,12 @@ bool Reposition(IND& x, std::int64_t recNo) {
 // entry naming a record past the table's last one (after a fresh look at
 // the file, where another program may just have appended) means the index
 // belongs to another state of the table: it is damaged.
-std::int64_t CheckedRecord(const IND& x, std::int64_t r, const char* where) {
+std::int64_t CheckedRecord(const NdxFile& x, std::int64_t r, const char* where) {
   WorkArea* t = CurrentTable();
   if (!t || r == 0) return r;
   if (r > t->RecCount) RefreshRecCount(*t);
   if (r < 0 || r > t->RecCount)
-    IndexRaise(222, "Corrupted index file: " + x.Name + " (record " + Str(r) + " past the end of " +
+    RaiseIndexError(222, "Corrupted index file: " + x.Name + " (record " + Str(r) + " past the end of " +
                         t->FileName + ", " + Str(t->RecCount) + " records) [" + where + "]");
   return r;
 }
@@ -267,13 +265,13 @@ bool ReadRecordAgain(WorkArea& t) {
 }
 
 // Positions one index on the table's current record.
-void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char* two) {
+void SyncOne(NdxFile& x, WorkArea& t, const char* zero, const char* one, const char* two) {
   if (t.RecNo < 1 || t.RecNo > t.RecCount || t.RecCount == 0) {
     x.Eof = true;
     return;
   }
   std::string key = ComputeKey(x, t.Oem);
-  if (!FitComputedKey(x, key)) IndexRaise(266, LengthMessage(x, key, zero));
+  if (!FitComputedKey(x, key)) RaiseIndexError(266, LengthMessage(x, key, zero));
   if (KeyDue(x)) {
     // The record as it was read: its key is the last known one, should the
     // record be read again below and its entry not be found.
@@ -295,18 +293,18 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
       if (attempt > 0) platform::PauseBeforeRetry(std::chrono::milliseconds(10));
       if (!ReadRecordAgain(t)) break;
       key = ComputeKey(x, t.Oem);
-      if (!FitComputedKey(x, key)) IndexRaise(266, LengthMessage(x, key, zero));
+      if (!FitComputedKey(x, key)) RaiseIndexError(266, LengthMessage(x, key, zero));
       k = reinterpret_cast<const std::uint8_t*>(key.data());
       ReadAnchor(x);
       Descend(x, k, false);
     }
   }
   if (!matches())
-    IndexRaise(212, "Key: \"" + key + "\" not in index: " + x.Name + ". [" + one + "] Record: " + Str(t.RecNo));
+    RaiseIndexError(212, "Key: \"" + key + "\" not in index: " + x.Name + ". [" + one + "] Record: " + Str(t.RecNo));
   if (!x.Anchor.Unique()) {
     while (CurrentRecord(x) != t.RecNo) {
-      if (!StepForward(x) || !matches())
-        IndexRaise(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [" + two + "]");
+      if (!Step(x, kForward) || !matches())
+        RaiseIndexError(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [" + two + "]");
     }
   }
   x.Bof = x.Eof = false;
@@ -319,7 +317,7 @@ void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char*
 std::int64_t DispatchedMove(std::int64_t (*move)()) {
   try {
     return move();
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
     DispatchPending();
     return 0;
   }
@@ -328,8 +326,8 @@ std::int64_t DispatchedMove(std::int64_t (*move)()) {
 // The first (or last) entry of the controlling index, its key kept as the
 // current one; 0 with BOF and EOF set when the index is empty.
 std::int64_t FindEdgeRaising(bool first) {
-  IND* x = Controlling();
-  if (!x) IndexRaise(221, first ? "Index not open. [_FindFirstRec]" : "Index not open. [_FindLastRec]");
+  NdxFile* x = ControllingIndex();
+  if (!x) RaiseIndexError(221, first ? "Index not open. [_FindFirstRec]" : "Index not open. [_FindLastRec]");
   if (!PlaceAtEdge(*x, first)) {
     x->Bof = x->Eof = true;
     IndexEngine().Settings.Found = false;
@@ -346,8 +344,8 @@ std::int64_t FindLastRaising() { return FindEdgeRaising(false); }
 
 std::int64_t FindNextRaising() {
   WorkArea* t = CurrentTable();
-  AreaIndexes& a = Here();
-  IND* x = Controlling();
+  AreaIndexes& a = CurrentAreaIndexes();
+  NdxFile* x = ControllingIndex();
   if (!t) return 0;
   if (t->RecCount == 0) {
     if (x) x->Bof = x->Eof = true;
@@ -370,7 +368,7 @@ std::int64_t FindNextRaising() {
       return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
     }
   }
-  if (!StepForward(*x)) x->Eof = true;
+  if (!Step(*x, kForward)) x->Eof = true;
   IndexEngine().Settings.Found = !x->Eof;
   CopyCurrentKey(*x);
   return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
@@ -378,8 +376,8 @@ std::int64_t FindNextRaising() {
 
 std::int64_t FindPriorRaising() {
   WorkArea* t = CurrentTable();
-  AreaIndexes& a = Here();
-  IND* x = Controlling();
+  AreaIndexes& a = CurrentAreaIndexes();
+  NdxFile* x = ControllingIndex();
   if (!t) return 0;
   if (t->RecCount == 0) {
     if (x) x->Bof = x->Eof = true;
@@ -401,7 +399,7 @@ std::int64_t FindPriorRaising() {
     CopyCurrentKey(*x);
     return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
   }
-  if (!StepBackward(*x)) x->Bof = true;
+  if (!Step(*x, kBackward)) x->Bof = true;
   IndexEngine().Settings.Found = !x->Bof;
   CopyCurrentKey(*x);
   return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
@@ -409,10 +407,10 @@ std::int64_t FindPriorRaising() {
 
 // A public move of the controlling index: a failure is dispatched as an
 // engine error, and the move delivers no record.
-std::int64_t _FindFirstRec() { return DispatchedMove(FindFirstRaising); }
-std::int64_t _FindLastRec() { return DispatchedMove(FindLastRaising); }
-std::int64_t _FindNextRec() { return DispatchedMove(FindNextRaising); }
-std::int64_t _FindPriorRec() { return DispatchedMove(FindPriorRaising); }
+std::int64_t FindFirstRecord() { return DispatchedMove(FindFirstRaising); }
+std::int64_t FindLastRecord() { return DispatchedMove(FindLastRaising); }
+std::int64_t FindNextRecord() { return DispatchedMove(FindNextRaising); }
+std::int64_t FindPriorRecord() { return DispatchedMove(FindPriorRaising); }
 
 bool Find(const std::string& text) {
   ClearError();
@@ -421,11 +419,11 @@ bool Find(const std::string& text) {
   bool found = false;
   bool reading = false;
   try {
-    if (!t) IndexRaise(215, " [Find]");
-    AreaIndexes& a = Here();
-    if (a.Natural) IndexRaise(254, "Cannot use Find() with index order 0 (natural order) [Find]");
-    IND* x = a.Work[1];
-    if (!x) IndexRaise(221, "Index not open. while searching for " + k + " in " + t->FileName + " [Find]");
+    if (!t) RaiseIndexError(215, " [Find]");
+    AreaIndexes& a = CurrentAreaIndexes();
+    if (a.Natural) RaiseIndexError(254, "Cannot use Find() with index order 0 (natural order) [Find]");
+    NdxFile* x = a.Work[1];
+    if (!x) RaiseIndexError(221, "Index not open. while searching for " + k + " in " + t->FileName + " [Find]");
     IndexEngine().Settings.Found = false;
     if (!x->Positioned && !PlaceAtEdge(*x, true)) return false;
     if (x->CharKey && k.empty()) return false;
@@ -444,7 +442,7 @@ bool Find(const std::string& text) {
     std::int64_t r = CheckedRecord(*x, CurrentRecord(*x), "Find");
     if (r >= 1) Dbf4RawGo(r);
     while (!x->Eof && t->RecNo >= 1 && t->RecNo <= t->RecCount && !IsVisible(*t)) {
-      if (!StepForward(*x)) {
+      if (!Step(*x, kForward)) {
         x->Eof = true;
         break;
       }
@@ -472,11 +470,11 @@ bool Find(const std::string& text) {
     }
     EndRead();
     reading = false;
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
     if (reading) {
       try {
         EndRead();
-      } catch (const IndexFailure&) {
+      } catch (const IndexError&) {
       }
     }
     DispatchPending();
@@ -488,18 +486,18 @@ bool Find(const std::string& text) {
 void SyncIndexRaising() {
   WorkArea* t = CurrentTable();
   if (!t) return;
-  AreaIndexes& a = Here();
+  AreaIndexes& a = CurrentAreaIndexes();
   ScopedSetting<bool> keyOrder(a.Natural, false);
   const int last = IndexEngine().Settings.AllOrders ? kMaxOrders : 1;
   for (int i = 1; i <= last; ++i) {
-    IND* x = a.Work[static_cast<std::size_t>(i)];
+    NdxFile* x = a.Work[static_cast<std::size_t>(i)];
     if (x) SyncOne(*x, *t, "SyncIndex-0", "SyncIndex-1", "SyncIndex-2");
   }
 }
 
 void SoftSyncIndexRaising() {
   WorkArea* t = CurrentTable();
-  IND* x = Controlling();
+  NdxFile* x = ControllingIndex();
   if (!t || !x) return;
   if (t->RecNo > t->RecCount) {
     x->Eof = true;
@@ -517,7 +515,7 @@ void SoftSyncIndexRaising() {
   try {
     SyncOne(*x, *t, "SoftSyncIndex", "SoftSyncIndex", "SoftSyncIndex");
     return;
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
     if (Engine().Errors.ErrorCode != 212) throw;
     restore();
   }
@@ -536,7 +534,7 @@ void SoftSyncIndexRaising() {
     try {
       SyncOne(*x, *t, "SoftSyncIndex", "SoftSyncIndex", "SoftSyncIndex");
       return;
-    } catch (const IndexFailure&) {
+    } catch (const IndexError&) {
       if (Engine().Errors.ErrorCode != 212) throw;
       restore();
     }
@@ -551,7 +549,7 @@ void SoftSyncIndexRaising() {
 void SyncIndex() {
   try {
     SyncIndexRaising();
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
     DispatchPending();
   }
 }
@@ -559,7 +557,7 @@ void SyncIndex() {
 void SoftSyncIndex() {
   try {
     SoftSyncIndexRaising();
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
     DispatchPending();
   }
 }

@@ -12,46 +12,47 @@
 namespace vz {
 
 // The entries of a level of the path.
-inline int Count(const PathLevel& l) { return NodeCount(l.image.data()); }
-inline const std::uint8_t* EntryOf(const IND& x, const PathLevel& l, int i) { return EntryAt(x, l.image.data(), i); }
-inline const std::uint8_t* KeyOf(const IND& x, const PathLevel& l, int i) { return EntryOf(x, l, i) + 8; }
+inline int EntryCount(const PathLevel& l) { return NodeCount(l.image.data()); }
+inline const std::uint8_t* EntryOf(const NdxFile& x, const PathLevel& l, int i) { return EntryAt(x, l.image.data(), i); }
+inline const std::uint8_t* KeyOf(const NdxFile& x, const PathLevel& l, int i) { return EntryOf(x, l, i) + 8; }
 
 // The record number of the current entry; 0 when there is none.
-std::int64_t CurrentRecord(const IND& x);
+std::int64_t CurrentRecord(const NdxFile& x);
 // Keeps the current entry's key as the index's key of the current record.
-void CopyCurrentKey(IND& x);
+void CopyCurrentKey(NdxFile& x);
 
-// One entry forward (direction 1) or back (-1); false at the end of the
+// The directions of a step.
+inline constexpr int kForward = 1;
+inline constexpr int kBackward = -1;
+// One entry forward (kForward) or back (kBackward); false at the end of the
 // index in that direction, where the position stays where it was.
-bool Step(IND& x, int direction);
-bool StepForward(IND& x);
-bool StepBackward(IND& x);
+bool Step(NdxFile& x, int direction);
 // First or last entry; false when the index holds none.
-bool PlaceAtEdge(IND& x, bool first);
+bool PlaceAtEdge(NdxFile& x, bool first);
 // The key search. Positions on the first entry whose key is at least `key`
 // (over the full key length). A key above every key moves on to the next
 // entry (EOF when there is none), or in insert mode stays past the last
 // entry. Returns false at EOF.
-bool Descend(IND& x, const std::uint8_t* key, bool insertMode, bool after = false);
+bool Descend(NdxFile& x, const std::uint8_t* key, bool insertMode, bool after = false);
 // Brings the index back onto the entry of its current key and the table's
 // record (after the path was lost). True when it stands on that entry; false
 // when the entry is gone (another program changed the record): it then
 // stands on the entry that follows the record's place (Eof when none does).
-bool Reposition(IND& x, std::int64_t recNo);
+bool Reposition(NdxFile& x, std::int64_t recNo);
 // The record number of the current entry, checked against the table: an
 // entry naming a record past the table's last one (after a fresh look at
 // the file, where another program may just have appended) means the index
 // belongs to another state of the table: it is damaged.
-std::int64_t CheckedRecord(const IND& x, std::int64_t r, const char* where);
+std::int64_t CheckedRecord(const NdxFile& x, std::int64_t r, const char* where);
 // Looks at the table's record count again when r lies past it.
 void RefreshForRecord(WorkArea& t, std::int64_t r);
 
 // Positions one index on the table's current record (the texts name the
 // caller in the messages of its three failures).
-void SyncOne(IND& x, WorkArea& t, const char* zero, const char* one, const char* two);
+void SyncOne(NdxFile& x, WorkArea& t, const char* zero, const char* one, const char* two);
 
 // SyncIndex, SoftSyncIndex and StoreCurrentKeys as the index engine uses
-// them itself: a failure leaves its error stored and raises IndexFailure
+// them itself: a failure leaves its error stored and raises IndexError
 // for the caller to decide on. The public procedures dispatch it.
 void SyncIndexRaising();
 void SoftSyncIndexRaising();

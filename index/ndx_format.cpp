@@ -28,28 +28,28 @@ void NdxAnchor::SetTypeCode(int n) { PutU16(raw + 16, static_cast<std::uint32_t>
 int NdxAnchor::EntrySize() const { return U16(raw + 18); }
 void NdxAnchor::SetEntrySize(int n) { PutU16(raw + 18, static_cast<std::uint32_t>(n)); }
 
-IND::~IND() { ReleaseExpr(Expr); }
+NdxFile::~NdxFile() { ReleaseExpr(Expr); }
 
 // --- Nodes -------------------------------------------------------------------------
 
 int NodeCount(const std::uint8_t* image) { return U16(image); }
 
-std::uint8_t* EntryAt(IND& x, std::uint8_t* image, int i) {
+std::uint8_t* EntryAt(NdxFile& x, std::uint8_t* image, int i) {
   return image + 4 + static_cast<std::size_t>(i) * static_cast<std::size_t>(x.Anchor.EntrySize());
 }
-const std::uint8_t* EntryAt(const IND& x, const std::uint8_t* image, int i) {
+const std::uint8_t* EntryAt(const NdxFile& x, const std::uint8_t* image, int i) {
   return image + 4 + static_cast<std::size_t>(i) * static_cast<std::size_t>(x.Anchor.EntrySize());
 }
 std::int32_t EntryChild(const std::uint8_t* entry) { return static_cast<std::int32_t>(U32(entry)); }
 std::int32_t EntryRecord(const std::uint8_t* entry) { return static_cast<std::int32_t>(U32(entry + 4)); }
-std::int32_t RightChild(const IND& x, const std::uint8_t* image) {
+std::int32_t RightChild(const NdxFile& x, const std::uint8_t* image) {
   return static_cast<std::int32_t>(U32(EntryAt(x, image, NodeCount(image))));
 }
 bool IsLeaf(const std::uint8_t* image) { return NodeCount(image) == 0 || U32(image + 4) == 0; }
 
 // --- Anchor --------------------------------------------------------------------------
 
-void WriteAnchorNode(IND& x, WorkArea& table) {
+void WriteAnchor(NdxFile& x, WorkArea& table) {
   std::array<std::uint8_t, kNodeSize> block{};
   std::memcpy(block.data(), x.Anchor.raw, 24);
   std::string expr = x.Expression.substr(0, 100);
@@ -63,16 +63,16 @@ void WriteAnchorNode(IND& x, WorkArea& table) {
   std::memcpy(block.data() + 496, name.data(), name.size());
   if (IndexJournal* j = IndexEngine().Journal) j->Keep(x, 0);
   const int rc = x.File.WriteAt(0, block.data(), kNodeSize);
-  if (rc != 0) IndexRaise(rc, "Error writing index file: " + x.Name + " [WriteAnchorNode]");
+  if (rc != 0) RaiseIndexError(rc, "Error writing index file: " + x.Name + " [WriteAnchorNode]");
   if (IndexEngine().Settings.Flush) x.File.Commit();
   x.AnchorChanged = false;
 }
 
-void ReadAnchor(IND& x) {
+void ReadAnchor(NdxFile& x) {
   std::size_t got = 0;
   std::uint8_t raw[24];
   const int rc = x.File.ReadAt(0, raw, 24, got);
-  if (rc != 0 || got < 24) IndexRaise(rc ? rc : 100, "Error reading index file: " + x.Name + " [ReadAnchor]");
+  if (rc != 0 || got < 24) RaiseIndexError(rc ? rc : 100, "Error reading index file: " + x.Name + " [ReadAnchor]");
   // A file without a type letter keeps the one its expression gave at open.
   const char letter = x.Anchor.TypeLetter();
   std::memcpy(x.Anchor.raw, raw, 24);

@@ -91,7 +91,7 @@ struct PathLevel {
 };
 
 // An open index (one per order of a work area).
-struct IND {
+struct NdxFile {
   platform::File File;
   std::string Name;      // upper-cased, for messages and comparisons
   std::string OpenName;  // the caller's spelling
@@ -120,24 +120,24 @@ struct IND {
   // which mapping failed, so that it is tried again only at another size).
   platform::FileMapping Map;
   std::uint64_t MapRefusedSize = UINT64_MAX;
-  ~IND();
+  ~NdxFile();
 };
 
 // --- Nodes ---
 int NodeCount(const std::uint8_t* image);
-std::uint8_t* EntryAt(IND& x, std::uint8_t* image, int i);
-const std::uint8_t* EntryAt(const IND& x, const std::uint8_t* image, int i);
+std::uint8_t* EntryAt(NdxFile& x, std::uint8_t* image, int i);
+const std::uint8_t* EntryAt(const NdxFile& x, const std::uint8_t* image, int i);
 std::int32_t EntryChild(const std::uint8_t* entry);
 std::int32_t EntryRecord(const std::uint8_t* entry);
-std::int32_t RightChild(const IND& x, const std::uint8_t* image);
+std::int32_t RightChild(const NdxFile& x, const std::uint8_t* image);
 bool IsLeaf(const std::uint8_t* image);
 
 // --- Anchor ---
 // Writes the anchor block: the anchor, the key expression and the table's
 // record count and name.
-void WriteAnchorNode(IND& x, WorkArea& table);
+void WriteAnchor(NdxFile& x, WorkArea& table);
 // Reads the anchor again from the file (another program may have changed
 // it); the path of the current descent is dropped.
-void ReadAnchor(IND& x);
+void ReadAnchor(NdxFile& x);
 
 }  // namespace vz

@@ -13,7 +13,7 @@
 
 namespace vz {
 
-int KeyCompare(const IND& x, const std::uint8_t* a, const std::uint8_t* b) {
+int KeyCompare(const NdxFile& x, const std::uint8_t* a, const std::uint8_t* b) {
   if (x.CharKey) {
     const int c = std::memcmp(a, b, static_cast<std::size_t>(x.Anchor.KeyLen()));
     return c < 0 ? -1 : c > 0 ? 1 : 0;
@@ -24,7 +24,7 @@ int KeyCompare(const IND& x, const std::uint8_t* a, const std::uint8_t* b) {
   return da < db ? -1 : da > db ? 1 : 0;
 }
 
-std::string ComputeKey(IND& x, bool oemTable) {
+std::string ComputeKey(NdxFile& x, bool oemTable) {
   if (x.ExprIndex) {
     if (!x.Expr) return std::string();
     KeyValue k = EvaluateKey(*x.Expr, oemTable);
@@ -47,7 +47,7 @@ std::string FitKey(const std::string& key, int keyLen) {
   return k;
 }
 
-bool FitComputedKey(const IND& x, std::string& key) {
+bool FitComputedKey(const NdxFile& x, std::string& key) {
   if (!x.CharKey) return true;
   const std::size_t len = static_cast<std::size_t>(x.Anchor.KeyLen());
   if (key.size() > len && x.Expr && x.Expr->Width() > 0) return false;
@@ -55,14 +55,14 @@ bool FitComputedKey(const IND& x, std::string& key) {
   return true;
 }
 
-std::string LengthMessage(const IND& x, const std::string& key, const char* where) {
+std::string LengthMessage(const NdxFile& x, const std::string& key, const char* where) {
   char width[8];
   std::snprintf(width, sizeof width, "%3d", x.Anchor.KeyLen());
   return std::string("Incorrect key length: Must be 1 to 100.") + "\n\r" + "Expected Length= " + width +
          "\n\r" + "Key= [" + key + "] " + x.Name + " [" + where + "]";
 }
 
-std::string SearchKey(const IND& x, const std::string& k, bool exact, bool oem) {
+std::string SearchKey(const NdxFile& x, const std::string& k, bool exact, bool oem) {
   const int keyLen = x.Anchor.KeyLen();
   std::string key = k;
   if (x.ExprIndex) {
@@ -90,10 +90,10 @@ std::string SearchKey(const IND& x, const std::string& k, bool exact, bool oem) 
   return key;
 }
 
-void StoreKeyOf(IND& x, const WorkArea& t) {
+void StoreKeyOf(NdxFile& x, const WorkArea& t) {
   std::string key = ComputeKey(x, t.Oem);
   if (!FitComputedKey(x, key)) {
-    IndexRaise(266, LengthMessage(x, key, "StoreCurrentKeys") + "\n\rRecCount: " + Str(t.RecCount) +
+    RaiseIndexError(266, LengthMessage(x, key, "StoreCurrentKeys") + "\n\rRecCount: " + Str(t.RecCount) +
                         " RecNo: " + Str(t.RecNo));
   }
   x.CurKey = std::move(key);
@@ -103,15 +103,15 @@ void StoreKeyOf(IND& x, const WorkArea& t) {
 void StoreCurrentKeysRaising(bool whenNeeded) {
   WorkArea* t = CurrentTable();
   if (!t) return;
-  AreaIndexes& a = Here();
+  AreaIndexes& a = CurrentAreaIndexes();
   const bool onRecord = t->RecCount > 0 && t->RecNo >= 1 && t->RecNo <= t->RecCount;
   if (onRecord && whenNeeded && !t->File.Writable()) {
     ++a.KeysMoved;  // every index's key is due
     return;
   }
-  const IND* opening = IndexEngine().Opening;
+  const NdxFile* opening = IndexEngine().Opening;
   for (int i = 1; i <= kMaxOrders; ++i) {
-    IND* x = a.Opened[static_cast<std::size_t>(i)].get();
+    NdxFile* x = a.Opened[static_cast<std::size_t>(i)].get();
     if (!x || x == opening) continue;
     if (!onRecord) {
       std::fill(x->CurKey.begin(), x->CurKey.end(), '\0');
@@ -125,7 +125,7 @@ void StoreCurrentKeysRaising(bool whenNeeded) {
 void StoreCurrentKeys() {
   try {
     StoreCurrentKeysRaising();
-  } catch (const IndexFailure&) {
+  } catch (const IndexError&) {
     DispatchPending();
   }
 }

@@ -11,10 +11,10 @@
 
 namespace vz {
 
-int KeyCompare(const IND& x, const std::uint8_t* a, const std::uint8_t* b);
+int KeyCompare(const NdxFile& x, const std::uint8_t* a, const std::uint8_t* b);
 // The key of the current record: a character key as the expression (or
 // KeyMaker) gives it, any length; a numeric or date key as 8 bytes.
-std::string ComputeKey(IND& x, bool oemTable);
+std::string ComputeKey(NdxFile& x, bool oemTable);
 // A character key brought to the key length (padded with blanks, cut).
 std::string FitKey(const std::string& key, int keyLen);
 
@@ -24,35 +24,35 @@ std::string FitKey(const std::string& key, int keyLen);
 // this index: a plain field's text longer than the key length means the
 // field was widened after the build. (The texts of other expressions vary in
 // length from record to record, and the build cut them the same way.)
-bool FitComputedKey(const IND& x, std::string& key);
+bool FitComputedKey(const NdxFile& x, std::string& key);
 
 // A character key of the wrong length.
-std::string LengthMessage(const IND& x, const std::string& key, const char* where);
+std::string LengthMessage(const NdxFile& x, const std::string& key, const char* where);
 
 // The key text of a search in the index's kind.
-std::string SearchKey(const IND& x, const std::string& k, bool exact, bool oem);
+std::string SearchKey(const NdxFile& x, const std::string& k, bool exact, bool oem);
 
 // Whether an index's key of the current record is still to be worked out,
 // and the marks that say it is or is not.
-inline bool KeyDue(const IND& x) {
+inline bool KeyDue(const NdxFile& x) {
   return x.KeyMove != IndexEngine().Areas[static_cast<std::size_t>(x.Area)].KeysMoved;
 }
-inline void MarkKeyWorkedOut(IND& x) {
+inline void MarkKeyWorkedOut(NdxFile& x) {
   x.KeyMove = IndexEngine().Areas[static_cast<std::size_t>(x.Area)].KeysMoved;
 }
-inline void MarkKeyDue(IND& x) {
+inline void MarkKeyDue(NdxFile& x) {
   x.KeyMove = IndexEngine().Areas[static_cast<std::size_t>(x.Area)].KeysMoved - 1;
 }
 
 // Works out and keeps the key of the current record of one index.
-void StoreKeyOf(IND& x, const WorkArea& t);
+void StoreKeyOf(NdxFile& x, const WorkArea& t);
 // Every open index keeps the key of the current record: a write needs the
 // old key of the record it rewrites, and a place lost to another program's
 // changes is found again by it. A table opened read-only is never written,
 // so after a move its keys are only marked as due and worked out from the
 // record when a lost place is looked for (Reposition): a walk then does
 // not evaluate every key of every record it passes.
-// A failure leaves its error stored and raises IndexFailure.
+// A failure leaves its error stored and raises IndexError.
 void StoreCurrentKeysRaising(bool whenNeeded = false);
 
 }  // namespace vz

@@ -15,8 +15,8 @@ namespace vz {
 
 namespace {
 
-[[noreturn]] void Damaged(const IND& x, std::int32_t n) {
-  IndexRaise(222, "Corrupted index file: " + x.Name + " (node " + Str(n) + ") [SeekAndRead]");
+[[noreturn]] void Damaged(const NdxFile& x, std::int32_t n) {
+  RaiseIndexError(222, "Corrupted index file: " + x.Name + " (node " + Str(n) + ") [SeekAndRead]");
 }
 
 // Whether node n lies inside the index file. The node count known is the
@@ -24,7 +24,7 @@ namespace {
 // nodes since (in shared use it can begin while a read is under way), so a
 // node beyond it is looked for in the file as it is now before it counts
 // as damage.
-bool InsideFile(IND& x, std::int32_t n) {
+bool InsideFile(NdxFile& x, std::int32_t n) {
   if (static_cast<std::uint64_t>(n) < x.Blocks) return true;
   std::uint64_t size = 0;
   if (x.File.Size(size) == 0 && size / kNodeSize > x.Blocks) x.Blocks = size / kNodeSize;
@@ -33,7 +33,7 @@ bool InsideFile(IND& x, std::int32_t n) {
 
 // Checks a node read from the file: its entry count, and that every child
 // of an interior node lies inside the file.
-void CheckNode(IND& x, std::int32_t n, const std::uint8_t* image) {
+void CheckNode(NdxFile& x, std::int32_t n, const std::uint8_t* image) {
   const int count = NodeCount(image);
   if (count > x.Anchor.KeysPerNode()) Damaged(x, n);
   if (IsLeaf(image)) return;
@@ -43,14 +43,14 @@ void CheckNode(IND& x, std::int32_t n, const std::uint8_t* image) {
   if (!inside(RightChild(x, image))) Damaged(x, n);
 }
 
-bool UsesCache(const IND& x) {
+bool UsesCache(const NdxFile& x) {
   const AreaIndexes& a = IndexEngine().Areas[static_cast<std::size_t>(x.Area)];
   return a.Cache.Enabled() && a.Work[1] == &x && !x.NoCache;
 }
 
 // The cache holds the nodes of one order: another order taking it over
 // starts from an empty cache, since node numbers mean nothing across files.
-void ClaimCache(NodeCache& cache, const IND& x) {
+void ClaimCache(NodeCache& cache, const NdxFile& x) {
   if (cache.owner == x.Order) return;
   for (NodeCache::Slot& s : cache.Slots) s.used = s.modified = false;
   cache.owner = x.Order;
@@ -59,7 +59,7 @@ void ClaimCache(NodeCache& cache, const IND& x) {
 // Copies node bytes out of the index's mapping (mapping the file, or
 // mapping it again when it grew). False when the mapping cannot serve
 // them: the caller reads the file.
-bool MappedNode(IND& x, std::uint64_t at, std::uint8_t* image) {
+bool MappedNode(NdxFile& x, std::uint64_t at, std::uint8_t* image) {
   if (at + kNodeSize > x.Map.Length()) {
     std::uint64_t size = 0;
     if (x.File.Size(size) != 0 || at + kNodeSize > size || size == x.MapRefusedSize) return false;
@@ -83,9 +83,9 @@ void SetUpNodeCache(AreaIndexes& a, int bytes) {
   a.Cache.Slots.resize(static_cast<std::size_t>(size) / kNodeSize);
 }
 
-void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
+void ReadNode(NdxFile& x, std::int32_t n, std::uint8_t* image) {
   if (n == 0) {
-    IndexRaise(254, "Invalid Node Number (0) in DBF Area " + Str(x.Area) + ", Order " +
+    RaiseIndexError(254, "Invalid Node Number (0) in DBF Area " + Str(x.Area) + ", Order " +
                         Str(x.Order) + " " + x.Name + " [GetNode]");
   }
   if (n < 0 || !InsideFile(x, n)) Damaged(x, n);
@@ -114,7 +114,7 @@ void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
     got = kNodeSize;
   } else {
     const int rc = x.File.ReadAt(at, image, kNodeSize, got);
-    if (rc != 0) IndexRaise(rc, "Error reading index file: " + x.Name + " [SeekAndRead]");
+    if (rc != 0) RaiseIndexError(rc, "Error reading index file: " + x.Name + " [SeekAndRead]");
   }
   if (got < kNodeSize) Damaged(x, n);
   image[2] = image[3] = 0;  // the modified mark is clear after a read
@@ -132,7 +132,7 @@ void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
       if (old.modified) {
         const int wrc = x.File.WriteAt(static_cast<std::uint64_t>(old.node) * kNodeSize,
                                        old.image.data(), kNodeSize);
-        if (wrc != 0) IndexRaise(wrc, "Error writing index file: " + x.Name + " [SeekAndWrite]");
+        if (wrc != 0) RaiseIndexError(wrc, "Error writing index file: " + x.Name + " [SeekAndWrite]");
       }
     }
     NodeCache::Slot& s = cache.Slots[victim];
@@ -143,13 +143,13 @@ void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image) {
   }
 }
 
-void SeekAndWrite(IND& x, std::int32_t n, const std::uint8_t* image) {
+void WriteNode(NdxFile& x, std::int32_t n, const std::uint8_t* image) {
   if (IndexJournal* j = IndexEngine().Journal) j->Keep(x, n);
   std::array<std::uint8_t, kNodeSize> out;
   std::memcpy(out.data(), image, kNodeSize);
   out[2] = out[3] = 0;
   const int rc = x.File.WriteAt(static_cast<std::uint64_t>(n) * kNodeSize, out.data(), kNodeSize);
-  if (rc != 0) IndexRaise(rc, "Error writing index file: " + x.Name + " [SeekAndWrite]");
+  if (rc != 0) RaiseIndexError(rc, "Error writing index file: " + x.Name + " [SeekAndWrite]");
   if (static_cast<std::uint64_t>(n) >= x.Blocks) x.Blocks = static_cast<std::uint64_t>(n) + 1;
   for (PathLevel& l : x.Path)
     if (l.node == n) std::memcpy(l.image.data(), out.data(), kNodeSize);

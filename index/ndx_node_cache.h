@@ -28,9 +28,9 @@ struct NodeCache {
 
 // Reads node n (from the path, the node cache, or the file) and checks it;
 // 222 for a damaged node, 254 for node 0.
-void SeekAndRead(IND& x, std::int32_t n, std::uint8_t* image);
+void ReadNode(NdxFile& x, std::int32_t n, std::uint8_t* image);
 // Writes node n and refreshes its copies in the path and the node cache.
-void SeekAndWrite(IND& x, std::int32_t n, const std::uint8_t* image);
+void WriteNode(NdxFile& x, std::int32_t n, const std::uint8_t* image);
 // Sizes the node cache of a work area (none for 0 bytes).
 void SetUpNodeCache(AreaIndexes& a, int bytes);
 

@@ -23,7 +23,7 @@ constexpr std::uint64_t kPresenceLock = 18;
 
 [[noreturn]] void SemError(int code, const std::string& text, const std::string& name,
                            const char* action) {
-  IndexRaise(code, text + name + " Action=" + action + " [Database Semaphore]");
+  RaiseIndexError(code, text + name + " Action=" + action + " [Database Semaphore]");
 }
 
 // Takes an exclusive lock, trying up to 1000 times with a short pause.
@@ -34,14 +34,14 @@ void LockWithRetries(SemaphoreState& s, std::uint64_t offset, const char* action
     if (rc == 0) return;
     platform::PauseBeforeRetry(std::chrono::milliseconds(10));
   }
-  IndexRaise(1202, "10 second timeout: Cannot lock index semaphore file: " + s.Name + " " + action +
+  RaiseIndexError(1202, "10 second timeout: Cannot lock index semaphore file: " + s.Name + " " + action +
                        "\r\nPossible cause: Network lock limit exceeded\r\n Lock result code: " +
                        Str(rc));
 }
 
 void Unlock(SemaphoreState& s, std::uint64_t offset, const char* action) {
   if (const int rc = s.File.Unlock(offset, 1); rc != 0)
-    IndexRaise(1202, "Cannot unlock index semaphore file: " + s.Name + " " + action +
+    RaiseIndexError(1202, "Cannot unlock index semaphore file: " + s.Name + " " + action +
                          " Reason code: " + Str(rc));
 }
 
@@ -101,7 +101,7 @@ const char* ActionName(SemaphoreAction action) {
   return "";
 }
 
-bool HandleSemafore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
+bool HandleSemaphore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
   SemaphoreState& s = a.Sem;
   const char* action = ActionName(step);
   if (step == SemaphoreAction::Login) {
@@ -167,7 +167,7 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
     return changed;
   }
   if (step == SemaphoreAction::DecRead) {
-    if (s.Reads <= 0) IndexRaise(1202, "Unbalanced IncRead/DecRead for semaphore file: " + s.Name);
+    if (s.Reads <= 0) RaiseIndexError(1202, "Unbalanced IncRead/DecRead for semaphore file: " + s.Name);
     --s.Reads;
     return false;
   }
@@ -181,7 +181,7 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
       locked = true;
       counter = ReadCounter(s, action);
       WriteCounter(s, 4, (counter | 1), action);
-    } catch (const IndexFailure&) {
+    } catch (const IndexError&) {
       // Nothing was changed: the lock is not kept (other programs would
       // wait for it), and the next change takes it anew.
       --s.Locks;
@@ -191,7 +191,7 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
     return counter != s.SeenCounter && !(counter & 1) && counter != (s.SeenCounter | 1);
   }
   if (step == SemaphoreAction::Unlock) {
-    if (s.Locks <= 0) IndexRaise(1202, "Unbalanced Lock/Unlock for semaphore file: " + s.Name);
+    if (s.Locks <= 0) RaiseIndexError(1202, "Unbalanced Lock/Unlock for semaphore file: " + s.Name);
     --s.Locks;
     if (s.Locks > 0) return false;
     // The change is made. The lock is given up whatever happens to the
@@ -217,7 +217,7 @@ bool HandleSemafore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
 // --- Reads and changes in shared use ------------------------------------------
 
 void ReReadAnchors(WorkArea& t) {
-  AreaIndexes& a = Here();
+  AreaIndexes& a = CurrentAreaIndexes();
   for (int i = 1; i <= kMaxOrders; ++i)
     if (a.Opened[static_cast<std::size_t>(i)]) ReadAnchor(*a.Opened[static_cast<std::size_t>(i)]);
   for (NodeCache::Slot& s : a.Cache.Slots) s.used = false;
@@ -227,9 +227,9 @@ void ReReadAnchors(WorkArea& t) {
 void BeginRead() {
   WorkArea* t = CurrentTable();
   if (!t || !SharedUse(*t)) return;
-  AreaIndexes& a = Here();
+  AreaIndexes& a = CurrentAreaIndexes();
   if (!a.Sem.LoggedIn) return;
-  if (HandleSemafore(*t, a, SemaphoreAction::IncRead)) {
+  if (HandleSemaphore(*t, a, SemaphoreAction::IncRead)) {
     ReReadAnchors(*t);
     SoftSyncIndexRaising();
   }
@@ -238,19 +238,19 @@ void BeginRead() {
 void EndRead() {
   WorkArea* t = CurrentTable();
   if (!t || !SharedUse(*t)) return;
-  AreaIndexes& a = Here();
+  AreaIndexes& a = CurrentAreaIndexes();
   if (!a.Sem.LoggedIn) return;
   if (a.Sem.Reads > 0) {
     --a.Sem.Reads;  // the end of a read changes nothing in the file
     return;
   }
-  HandleSemafore(*t, a, SemaphoreAction::DecRead);  // reports the imbalance
+  HandleSemaphore(*t, a, SemaphoreAction::DecRead);  // reports the imbalance
 }
 
 WriteLock::WriteLock(WorkArea& table) : t(table) {
-  AreaIndexes& a = Here();
+  AreaIndexes& a = CurrentAreaIndexes();
   if (SharedUse(t) && a.Sem.LoggedIn) {
-    if (HandleSemafore(t, a, SemaphoreAction::Lock)) ReReadAnchors(t);
+    if (HandleSemaphore(t, a, SemaphoreAction::Lock)) ReReadAnchors(t);
     held = true;
   }
 }
@@ -258,8 +258,8 @@ WriteLock::WriteLock(WorkArea& table) : t(table) {
 WriteLock::~WriteLock() {
   if (held) {
     try {
-      HandleSemafore(t, Here(), SemaphoreAction::Unlock);
-    } catch (const IndexFailure&) {
+      HandleSemaphore(t, CurrentAreaIndexes(), SemaphoreAction::Unlock);
+    } catch (const IndexError&) {
     }
   }
 }

@@ -49,7 +49,7 @@ enum class SemaphoreAction { Login, Logout, IncRead, DecRead, Lock, Unlock };
 const char* ActionName(SemaphoreAction action);
 // Returns true when another program changed the indexes since this one last
 // looked (IncRead and Lock only).
-bool HandleSemafore(WorkArea& table, AreaIndexes& a, SemaphoreAction step);
+bool HandleSemaphore(WorkArea& table, AreaIndexes& a, SemaphoreAction step);
 
 // Reads the anchors of the current area's indexes again (another program
 // changed them) and forgets the cached nodes.

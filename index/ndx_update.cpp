@@ -35,7 +35,7 @@ IndexJournal::~IndexJournal() {
   IndexEngine().Journal = outer_;
 }
 
-void IndexJournal::Keep(IND& x, std::int32_t n) {
+void IndexJournal::Keep(NdxFile& x, std::int32_t n) {
   for (Saved& s : saved_) {
     if (s.Index != &x) continue;
     if (static_cast<std::uint64_t>(n) * kNodeSize >= s.FileSize) return;  // new: the cut takes it
@@ -52,7 +52,7 @@ void IndexJournal::Keep(IND& x, std::int32_t n) {
 bool IndexJournal::TakeBack() {
   bool ok = true;
   for (Saved& s : saved_) {
-    IND& x = *s.Index;
+    NdxFile& x = *s.Index;
     for (auto it = s.Images.rbegin(); it != s.Images.rend(); ++it) {
       const std::uint64_t at = static_cast<std::uint64_t>(it->first) * kNodeSize;
       const std::uint64_t len = std::min<std::uint64_t>(kNodeSize, s.FileSize - at);
@@ -78,7 +78,7 @@ bool IndexJournal::TakeBack() {
 
 namespace {
 
-void SetEntry(IND& x, std::uint8_t* image, int i, std::int32_t child, std::int32_t rec, const std::uint8_t* key) {
+void SetEntry(NdxFile& x, std::uint8_t* image, int i, std::int32_t child, std::int32_t rec, const std::uint8_t* key) {
   std::uint8_t* e = EntryAt(x, image, i);
   const std::size_t es = static_cast<std::size_t>(x.Anchor.EntrySize());
   std::memset(e, 0, es);
@@ -92,7 +92,7 @@ void SetCount(std::uint8_t* image, int c) {
   image[1] = static_cast<std::uint8_t>(c >> 8);
 }
 
-std::int32_t NewNode(IND& x) {
+std::int32_t NewNode(NdxFile& x) {
   const std::int32_t n = x.Anchor.NextFree();
   x.Anchor.SetNextFree(n + 1);
   x.AnchorChanged = true;
@@ -102,7 +102,7 @@ std::int32_t NewNode(IND& x) {
 
 // Inserts (child, rec, key) at position pos of the node at path level
 // `level`, splitting nodes up the path as needed.
-void InsertAt(IND& x, std::size_t level, int pos, std::int32_t child, std::int32_t rec, std::vector<std::uint8_t> key) {
+void InsertAt(NdxFile& x, std::size_t level, int pos, std::int32_t child, std::int32_t rec, std::vector<std::uint8_t> key) {
   const int kpn = x.Anchor.KeysPerNode();
   const std::size_t es = static_cast<std::size_t>(x.Anchor.EntrySize());
   const std::size_t keyLen = static_cast<std::size_t>(x.Anchor.KeyLen());
@@ -125,7 +125,7 @@ void InsertAt(IND& x, std::size_t level, int pos, std::int32_t child, std::int32
       std::memset(img, 0, kNodeSize);
       std::memcpy(img, big.data(), 4 + static_cast<std::size_t>(total) * es + (leaf ? 0 : 4));
       SetCount(img, total);
-      SeekAndWrite(x, l.node, img);
+      WriteNode(x, l.node, img);
       return;
     }
     // Split: the new node takes the left half, this node keeps the right.
@@ -153,8 +153,8 @@ void InsertAt(IND& x, std::size_t level, int pos, std::int32_t child, std::int32
       SetCount(rightImg.data(), right);
     }
     const std::int32_t newNode = NewNode(x);
-    SeekAndWrite(x, newNode, leftImg.data());
-    SeekAndWrite(x, l.node, rightImg.data());
+    WriteNode(x, newNode, leftImg.data());
+    WriteNode(x, l.node, rightImg.data());
     if (level == 0) {
       // A new root: one entry for the left node, the old root as right-most.
       const std::int32_t root = NewNode(x);
@@ -164,7 +164,7 @@ void InsertAt(IND& x, std::size_t level, int pos, std::int32_t child, std::int32
       const std::int32_t old = l.node;
       for (int b = 0; b < 4; ++b)
         rootImg[4 + es + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(old) >> (8 * b));
-      SeekAndWrite(x, root, rootImg.data());
+      WriteNode(x, root, rootImg.data());
       x.Anchor.SetRoot(root);
       x.AnchorChanged = true;
       return;
@@ -183,10 +183,10 @@ void InsertAt(IND& x, std::size_t level, int pos, std::int32_t child, std::int32
 // equal keys keep ascending record numbers (a changed record is not always
 // the highest of its key). The position stays in the leaf of the entry it
 // goes in front of, so the bounding keys above it still hold.
-void BackOverHigherRecords(IND& x, const std::uint8_t* key, std::int64_t rec) {
+void BackOverHigherRecords(NdxFile& x, const std::uint8_t* key, std::int64_t rec) {
   for (;;) {
     const std::vector<PathLevel> after = x.Path;
-    if (!StepBackward(x)) return;  // the position stayed where it was
+    if (!Step(x, kBackward)) return;  // the position stayed where it was
     const PathLevel& leaf = x.Path.back();
     if (KeyCompare(x, KeyOf(x, leaf, leaf.entry), key) != 0 || EntryRecord(EntryOf(x, leaf, leaf.entry)) < rec) {
       x.Path = after;
@@ -195,12 +195,12 @@ void BackOverHigherRecords(IND& x, const std::uint8_t* key, std::int64_t rec) {
   }
 }
 
-bool RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec);
+bool RemoveEntry(NdxFile& x, WorkArea& t, const std::string& key, std::int64_t rec);
 
 // Inserts a key for a record into one index. A UNIQUE index keeps, for each
 // key, the entry of the lowest record that has it (as a build does): a
 // record below the present holder takes its place.
-void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
+void AppendIndex(NdxFile& x, WorkArea& t, std::string key, std::int64_t rec) {
   if (x.CharKey) key = FitKey(key, x.Anchor.KeyLen());
   const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
   WriteLock lock(t);
@@ -222,10 +222,10 @@ void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
   InsertAt(x, leafLevel, x.Path.back().entry, 0, static_cast<std::int32_t>(rec),
            std::vector<std::uint8_t>(k, k + x.Anchor.KeyLen()));
   // New nodes or a new root reach the anchor at once.
-  if ((x.Anchor.Root() != root || x.Anchor.NextFree() != nextFree) && x.File.Writable()) WriteAnchorNode(x, t);
+  if ((x.Anchor.Root() != root || x.Anchor.NextFree() != nextFree) && x.File.Writable()) WriteAnchor(x, t);
   // Stand on the new entry.
   Descend(x, k, false);
-  while (!x.Eof && CurrentRecord(x) != rec && StepForward(x)) {
+  while (!x.Eof && CurrentRecord(x) != rec && Step(x, kForward)) {
   }
   x.CurKey = key;
   MarkKeyWorkedOut(x);
@@ -234,18 +234,18 @@ void AppendIndex(IND& x, WorkArea& t, std::string key, std::int64_t rec) {
 // Removes the entry of (key, record) from one index; true when there was
 // one. In a UNIQUE index a record may have no entry (a lower record holds
 // its key): nothing to do.
-bool RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec) {
+bool RemoveEntry(NdxFile& x, WorkArea& t, const std::string& key, std::int64_t rec) {
   const auto* k = reinterpret_cast<const std::uint8_t*>(key.data());
   WriteLock lock(t);
   auto missing = [&] {
     if (x.Anchor.Unique()) return false;
-    IndexRaise(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [CompareKeys]");
+    RaiseIndexError(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [CompareKeys]");
   };
   if (!Descend(x, k, false)) return missing();
   for (;;) {
     if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) return missing();
     if (CurrentRecord(x) == rec) break;
-    if (!StepForward(x)) return missing();
+    if (!Step(x, kForward)) return missing();
   }
   PathLevel& leaf = x.Path.back();
   std::uint8_t* img = leaf.image.data();
@@ -256,7 +256,7 @@ bool RemoveEntry(IND& x, WorkArea& t, const std::string& key, std::int64_t rec) 
   std::memset(img + 4 + static_cast<std::size_t>(count - 1) * es, 0, es);
   SetCount(img, count - 1);
   // An emptied leaf stays in the tree; walks pass over it.
-  SeekAndWrite(x, leaf.node, img);
+  WriteNode(x, leaf.node, img);
   return true;
 }
 
@@ -291,14 +291,14 @@ class RecordKeeper {
 // bytes), 0 when no record has it: the record a build of a UNIQUE index
 // enters for that key. Reads every record from the file, deleted or not,
 // as a build does; the current record stays as it was.
-std::int64_t LowestRecordWithKey(IND& x, WorkArea& t, const std::string& key, std::int64_t except) {
+std::int64_t LowestRecordWithKey(NdxFile& x, WorkArea& t, const std::string& key, std::int64_t except) {
   const RecordKeeper keep(t);
   ForgetCachedRecords(t);
   RefreshRecCount(t);
   for (std::int64_t r = 1; r <= t.RecCount; ++r) {
     if (r == except) continue;
     if (const int rc = ReadRecordBytes(t, r, t.RawRec.data()); rc != 0)
-      IndexRaise(rc, "File:  " + t.FileName + "  [CompareKeys]");
+      RaiseIndexError(rc, "File:  " + t.FileName + "  [CompareKeys]");
     if (t.RecordLen > 1) {
       if (t.Decode) t.Decode(t.RawRec.data() + 1, t.RecordLen - 1);
       if (t.Oem) platform::OemToAnsi(t.RawRec.data() + 1, t.RecordLen - 1);
@@ -324,10 +324,10 @@ std::int64_t LowestRecordWithKey(IND& x, WorkArea& t, const std::string& key, st
 void KeepIndexesInStep(bool appended) {
   WorkArea* t = CurrentTable();
   if (!t) return;
-  AreaIndexes& a = Here();
+  AreaIndexes& a = CurrentAreaIndexes();
   if (!a.Any()) return;
   // The key a rewritten record has in an index now, and the one it had.
-  const auto keys = [t](IND& x) {
+  const auto keys = [t](NdxFile& x) {
     std::string key = ComputeKey(x, t->Oem), old = x.CurKey;
     if (x.CharKey) {
       key = FitKey(key, x.Anchor.KeyLen());
@@ -340,7 +340,7 @@ void KeepIndexesInStep(bool appended) {
     // key moved.
     bool moved = false;
     for (int i = 1; i <= kMaxOrders && !moved; ++i)
-      if (IND* x = a.Opened[static_cast<std::size_t>(i)].get()) {
+      if (NdxFile* x = a.Opened[static_cast<std::size_t>(i)].get()) {
         const auto [key, old] = keys(*x);
         moved = key != old;
       }
@@ -351,7 +351,7 @@ void KeepIndexesInStep(bool appended) {
     IndexJournal journal(a);
     try {
       for (int i = 1; i <= kMaxOrders; ++i) {
-        IND* x = a.Opened[static_cast<std::size_t>(i)].get();
+        NdxFile* x = a.Opened[static_cast<std::size_t>(i)].get();
         if (!x) continue;
         if (appended) {
           AppendIndex(*x, *t, ComputeKey(*x, t->Oem), t->RecNo);
@@ -372,23 +372,23 @@ void KeepIndexesInStep(bool appended) {
         AppendIndex(*x, *t, key, t->RecNo);
       }
       // A key expression that failed has reported already.
-      if (Engine().Errors.ErrorCode != 0) throw IndexFailure{};
+      if (Engine().Errors.ErrorCode != 0) throw IndexError{};
     } catch (...) {
       journal.TakeBack();
       throw;
     }
     if (appended)
-      if (IND* c = Controlling()) c->Bof = c->Eof = false;
-  } catch (const IndexFailure&) {
+      if (NdxFile* c = ControllingIndex()) c->Bof = c->Eof = false;
+  } catch (const IndexError&) {
   }
 }
 
-void AppendNewKey() {
+void InsertAppendedKeys() {
   KeepIndexesInStep(true);
   DispatchPending();
 }
 
-void CompareKeys() {
+void UpdateChangedKeys() {
   KeepIndexesInStep(false);
   DispatchPending();
 }

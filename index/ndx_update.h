@@ -30,7 +30,7 @@ class IndexJournal {
   IndexJournal& operator=(const IndexJournal&) = delete;
 
   // Called before block n of x is written.
-  void Keep(IND& x, std::int32_t n);
+  void Keep(NdxFile& x, std::int32_t n);
   // Writes back every kept block, cuts every file to its former size and
   // puts the anchors held in memory back. False when a write back failed
   // (the error state is not touched either way).
@@ -38,7 +38,7 @@ class IndexJournal {
 
  private:
   struct Saved {
-    IND* Index = nullptr;
+    NdxFile* Index = nullptr;
     NdxAnchor Anchor;
     bool AnchorChanged = false;
     std::string CurKey;
