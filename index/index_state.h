@@ -5,9 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/engine_context.h"
 #include "index/ndx_build.h"
@@ -105,5 +107,23 @@ inline NdxFile* ControllingIndex() {
 
 // Puts the opened indexes into the order slots, the controlling one first.
 void RebuildOrderSlots(AreaIndexes& a);
+
+// Runs an undo action when its scope is left by an exception: a change cut
+// short is taken back, a change that completed stays.
+//   UndoOnException undo([&] { journal.TakeBack(); });
+template <typename F>
+class UndoOnException {
+ public:
+  explicit UndoOnException(F undo) : undo_(std::move(undo)) {}
+  ~UndoOnException() {
+    if (std::uncaught_exceptions() > exceptions_) undo_();
+  }
+  UndoOnException(const UndoOnException&) = delete;
+  UndoOnException& operator=(const UndoOnException&) = delete;
+
+ private:
+  F undo_;
+  int exceptions_ = std::uncaught_exceptions();
+};
 
 }  // namespace vz

@@ -151,42 +151,8 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   NdxFile* raw = x.get();
   a.Opened[static_cast<std::size_t>(order)] = std::move(x);
   RebuildOrderSlots(a);
-  try {
-    if (t->RecCount > 0) {
-      if (order == 1) {
-        // Stand on the first visible record in this index's order.
-        const bool natural = a.Natural;
-        const int last = a.LastOrder;
-        a.Natural = false;
-        a.LastOrder = 1;
-        RebuildOrderSlots(a);
-        {
-          ScopedErrorDispatch quiet(false);
-          const OpeningScope opening(raw);
-          GoTop();
-        }
-        const int code = Engine().Errors.ErrorCode;
-        a.Natural = natural;
-        a.LastOrder = last;
-        RebuildOrderSlots(a);
-        if (code != 0) throw IndexError{};
-      }
-      if (raw->CharKey) {
-        if (t->RecNo >= 1 && t->RecNo <= t->RecCount) {
-          std::string key = ComputeKey(*raw, t->Oem);
-          if (!FitComputedKey(*raw, key))
-            RaiseIndexError(266, LengthMessage(*raw, key, "SetIndexTo/OpenIndex"));
-          raw->CurKey = key;
-          MarkKeyWorkedOut(*raw);
-        }
-      }
-    } else {
-      raw->Bof = raw->Eof = true;
-      if (raw->CharKey) raw->CurKey.assign(static_cast<std::size_t>(keyLen), ' ');
-      MarkKeyWorkedOut(*raw);
-      raw->Path.clear();
-    }
-  } catch (...) {
+  // An open that fails leaves the area as it was.
+  const UndoOnException undo([&] {
     a.Opened[static_cast<std::size_t>(order)].reset();
     if (order == 1) a.Cache.Slots.clear();
     RebuildOrderSlots(a);
@@ -196,7 +162,35 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
       } catch (const IndexError&) {
       }
     }
-    throw;
+  });
+  if (t->RecCount > 0) {
+    if (order == 1) {
+      // Stand on the first visible record in this index's order.
+      {
+        const ScopedSetting<bool> keyOrder(a.Natural, false);
+        const ScopedSetting<int> controlling(a.LastOrder, 1);
+        RebuildOrderSlots(a);
+        ScopedErrorDispatch quiet(false);
+        const OpeningScope opening(raw);
+        GoTop();
+      }
+      RebuildOrderSlots(a);
+      if (Engine().Errors.ErrorCode != 0) throw IndexError{};
+    }
+    if (raw->CharKey) {
+      if (t->RecNo >= 1 && t->RecNo <= t->RecCount) {
+        std::string key = ComputeKey(*raw, t->Oem);
+        if (!FitComputedKey(*raw, key))
+          RaiseIndexError(266, LengthMessage(*raw, key, "SetIndexTo/OpenIndex"));
+        raw->CurKey = key;
+        MarkKeyWorkedOut(*raw);
+      }
+    }
+  } else {
+    raw->Bof = raw->Eof = true;
+    if (raw->CharKey) raw->CurKey.assign(static_cast<std::size_t>(keyLen), ' ');
+    MarkKeyWorkedOut(*raw);
+    raw->Path.clear();
   }
 }
 

@@ -176,17 +176,17 @@ bool HandleSemaphore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
     if (s.Locks > 1) return false;
     std::uint32_t counter = 0;
     bool locked = false;
-    try {
+    {
+      // Nothing was changed when this fails: the lock is not kept (other
+      // programs would wait for it), and the next change takes it anew.
+      const UndoOnException undo([&] {
+        --s.Locks;
+        if (locked) s.File.Unlock(kIndexLock, 1);
+      });
       LockWithRetries(s, kIndexLock, action, false);
       locked = true;
       counter = ReadCounter(s, action);
       WriteCounter(s, 4, (counter | 1), action);
-    } catch (const IndexError&) {
-      // Nothing was changed: the lock is not kept (other programs would
-      // wait for it), and the next change takes it anew.
-      --s.Locks;
-      if (locked) s.File.Unlock(kIndexLock, 1);
-      throw;
     }
     return counter != s.SeenCounter && !(counter & 1) && counter != (s.SeenCounter | 1);
   }

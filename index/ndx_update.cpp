@@ -349,7 +349,8 @@ void KeepIndexesInStep(bool appended) {
   try {
     const WriteLock whole(*t);
     IndexJournal journal(a);
-    try {
+    {
+      const UndoOnException undo([&] { journal.TakeBack(); });
       for (int i = 1; i <= kMaxOrders; ++i) {
         NdxFile* x = a.Opened[static_cast<std::size_t>(i)].get();
         if (!x) continue;
@@ -373,9 +374,6 @@ void KeepIndexesInStep(bool appended) {
       }
       // A key expression that failed has reported already.
       if (Engine().Errors.ErrorCode != 0) throw IndexError{};
-    } catch (...) {
-      journal.TakeBack();
-      throw;
     }
     if (appended)
       if (NdxFile* c = ControllingIndex()) c->Bof = c->Eof = false;
