@@ -82,7 +82,7 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   std::size_t got = 0;
   if (size <= 1023 || x->File.ReadAt(0, head, sizeof head, got) != 0 || got < sizeof head)
     RaiseIndexError(222, "Unable to open index: " + upper + tail);
-  std::memcpy(x->Anchor.raw, head, 24);
+  std::memcpy(x->Anchor.Raw, head, 24);
   head[124] = 0;
   std::string expr(reinterpret_cast<const char*>(head + 24));
   if (t->Oem) expr = platform::OemToAnsi(expr);
@@ -393,7 +393,7 @@ void Set_Order_To(int n) {
       a.LastOrder = n;
       a.Natural = false;
       RebuildOrderSlots(a);
-      for (NodeCache::Slot& s : a.Cache.Slots) s.used = false;
+      for (NodeCache::Slot& s : a.Cache.Slots) s.Used = false;
       if (t->RecCount == 0 || wasPastEnd) a.Work[1]->Eof = true;
     }
     const bool found = IndexEngine().Settings.Found;

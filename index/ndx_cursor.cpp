@@ -21,13 +21,13 @@ namespace vz {
 std::int64_t CurrentRecord(const NdxFile& x) {
   if (x.Path.empty()) return 0;
   const PathLevel& leaf = x.Path.back();
-  if (leaf.entry < 0 || leaf.entry >= EntryCount(leaf)) return 0;
-  return EntryRecord(EntryOf(x, leaf, leaf.entry));
+  if (leaf.Entry < 0 || leaf.Entry >= EntryCount(leaf)) return 0;
+  return EntryRecord(EntryOf(x, leaf, leaf.Entry));
 }
 
 void CopyCurrentKey(NdxFile& x) {
   const std::size_t len = static_cast<std::size_t>(x.Anchor.KeyLen());
-  if (x.Path.empty() || x.Path.back().entry >= EntryCount(x.Path.back())) return;
+  if (x.Path.empty() || x.Path.back().Entry >= EntryCount(x.Path.back())) return;
   const WorkArea* t = Engine().Areas.Slot[static_cast<std::size_t>(x.Area)].get();
   if (t && !t->File.Writable()) {
     // A read-only table is never written: its key is worked out when it is
@@ -35,7 +35,7 @@ void CopyCurrentKey(NdxFile& x) {
     MarkKeyDue(x);
     return;
   }
-  x.CurKey.assign(reinterpret_cast<const char*>(KeyOf(x, x.Path.back(), x.Path.back().entry)), len);
+  x.CurKey.assign(reinterpret_cast<const char*>(KeyOf(x, x.Path.back(), x.Path.back().Entry)), len);
   MarkKeyWorkedOut(x);
 }
 
@@ -46,16 +46,16 @@ void CopyCurrentKey(NdxFile& x) {
 void PushNode(NdxFile& x, std::int32_t node, int entryHint) {
   if (x.Path.size() >= kMaxDepth) Corrupt(x, "GetNode");
   for (const PathLevel& l : x.Path)
-    if (l.node == node) Corrupt(x, "GetNode");  // a cycle of child pointers
+    if (l.Node == node) Corrupt(x, "GetNode");  // a cycle of child pointers
   PathLevel level;
-  level.node = node;
-  ReadNode(x, node, level.image.data());
-  level.entry = entryHint;
+  level.Node = node;
+  ReadNode(x, node, level.Image.data());
+  level.Entry = entryHint;
   x.Path.push_back(level);
 }
 
 std::int32_t ChildAt(const NdxFile& x, const PathLevel& l, int i) {
-  return i < EntryCount(l) ? EntryChild(EntryOf(x, l, i)) : RightChild(x, l.image.data());
+  return i < EntryCount(l) ? EntryChild(EntryOf(x, l, i)) : RightChild(x, l.Image.data());
 }
 
 // Follows first (or right-most) children from `node` down to a leaf.
@@ -64,12 +64,12 @@ void DescendEdge(NdxFile& x, std::int32_t node, bool first) {
     PushNode(x, node, 0);
     PathLevel& l = x.Path.back();
     const int c = EntryCount(l);
-    if (IsLeaf(l.image.data())) {
-      l.entry = first ? 0 : std::max(0, c - 1);
+    if (IsLeaf(l.Image.data())) {
+      l.Entry = first ? 0 : std::max(0, c - 1);
       return;
     }
-    l.entry = first ? 0 : c;
-    node = ChildAt(x, l, l.entry);
+    l.Entry = first ? 0 : c;
+    node = ChildAt(x, l, l.Entry);
   }
 }
 
@@ -83,7 +83,7 @@ void EnterLeaf(NdxFile& x, int direction, std::int32_t from) {
     x.RunLeaves.clear();
     x.RunLeaves.insert(from);
   }
-  if (!x.RunLeaves.insert(x.Path.back().node).second || x.RunLeaves.size() > x.Blocks)
+  if (!x.RunLeaves.insert(x.Path.back().Node).second || x.RunLeaves.size() > x.Blocks)
     Corrupt(x, "_FindNextRec");
 }
 
@@ -102,9 +102,9 @@ void PrefetchFrom(const NdxFile& x, int from, int direction) {
   if (!t || x.Path.empty()) return;
   const PathLevel& leaf = x.Path.back();
   const int count = EntryCount(leaf);
-  const int first = from == leaf.entry ? 1 : kPrefetchAhead;
+  const int first = from == leaf.Entry ? 1 : kPrefetchAhead;
   for (int k = first; k <= kPrefetchAhead; ++k) {
-    const int e = leaf.entry + direction * k;
+    const int e = leaf.Entry + direction * k;
     if (e < 0 || e >= count) break;
     PrefetchRecord(*t, EntryRecord(EntryOf(x, leaf, e)));
   }
@@ -115,9 +115,9 @@ void PrefetchFrom(const NdxFile& x, int from, int direction) {
 bool Step(NdxFile& x, int direction) {
   if (x.Path.empty()) return false;
   PathLevel& leaf = x.Path.back();
-  if (direction > 0 ? leaf.entry + 1 < EntryCount(leaf) : leaf.entry > 0 && leaf.entry <= EntryCount(leaf)) {
-    leaf.entry += direction;
-    PrefetchFrom(x, leaf.entry - direction, direction);
+  if (direction > 0 ? leaf.Entry + 1 < EntryCount(leaf) : leaf.Entry > 0 && leaf.Entry <= EntryCount(leaf)) {
+    leaf.Entry += direction;
+    PrefetchFrom(x, leaf.Entry - direction, direction);
     return true;
   }
   // Up to the nearest node with a child beyond this one, then down its near
@@ -132,12 +132,12 @@ bool Step(NdxFile& x, int direction) {
       return false;
     }
     PathLevel& p = x.Path.back();
-    if (direction > 0 ? p.entry < EntryCount(p) : p.entry > 0) {
-      p.entry += direction;
-      DescendEdge(x, ChildAt(x, p, p.entry), direction > 0);
-      EnterLeaf(x, direction, saved.back().node);
+    if (direction > 0 ? p.Entry < EntryCount(p) : p.Entry > 0) {
+      p.Entry += direction;
+      DescendEdge(x, ChildAt(x, p, p.Entry), direction > 0);
+      EnterLeaf(x, direction, saved.back().Node);
       if (EntryCount(x.Path.back()) > 0) {
-        PrefetchFrom(x, x.Path.back().entry, direction);
+        PrefetchFrom(x, x.Path.back().Entry, direction);
         return true;
       }
     }
@@ -176,8 +176,8 @@ bool Descend(NdxFile& x, const std::uint8_t* key, bool insertMode, bool after) {
       if (after ? c > 0 : c >= 0) hi = mid;
       else lo = mid + 1;
     }
-    l.entry = lo;
-    if (!IsLeaf(l.image.data())) {
+    l.Entry = lo;
+    if (!IsLeaf(l.Image.data())) {
       node = ChildAt(x, l, lo);
       continue;
     }
@@ -190,7 +190,7 @@ bool Descend(NdxFile& x, const std::uint8_t* key, bool insertMode, bool after) {
       }
       return true;
     }
-    l.entry = count - 1;
+    l.Entry = count - 1;
     if (!Step(x, kForward)) {
       x.Eof = true;
       return false;
@@ -215,7 +215,7 @@ bool Reposition(NdxFile& x, std::int64_t recNo) {
   }
   if (!Descend(x, k, false)) return false;
   for (;;) {
-    if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) return false;
+    if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().Entry), k) != 0) return false;
     const std::int64_t r = CurrentRecord(x);
     if (r == recNo) return true;
     if (r > recNo) return false;  // equal keys ascend by record number
@@ -280,7 +280,7 @@ void SyncOne(NdxFile& x, WorkArea& t, const char* zero, const char* one, const c
   }
   const std::uint8_t* k = reinterpret_cast<const std::uint8_t*>(key.data());
   auto matches = [&] {
-    return !x.Eof && !x.Path.empty() && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0;
+    return !x.Eof && !x.Path.empty() && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().Entry), k) == 0;
   };
   Descend(x, k, false);
   if (!matches()) Descend(x, k, false);
@@ -454,8 +454,8 @@ bool Find(const std::string& text) {
                                                                      : static_cast<std::size_t>(x->Anchor.KeyLen()));
     // Numeric and date keys match by value (0 and -0 are one number).
     found = !x->Eof && !x->Path.empty() &&
-            (x->CharKey ? std::memcmp(KeyOf(*x, x->Path.back(), x->Path.back().entry), key.data(), n) == 0
-                        : KeyCompare(*x, KeyOf(*x, x->Path.back(), x->Path.back().entry),
+            (x->CharKey ? std::memcmp(KeyOf(*x, x->Path.back(), x->Path.back().Entry), key.data(), n) == 0
+                        : KeyCompare(*x, KeyOf(*x, x->Path.back(), x->Path.back().Entry),
                                      reinterpret_cast<const std::uint8_t*>(key.data())) == 0);
     if (found) {
       IndexEngine().Settings.Found = true;

@@ -15,18 +15,18 @@ namespace vz {
 
 // --- Anchor ------------------------------------------------------------------------
 
-std::int32_t NdxAnchor::Root() const { return static_cast<std::int32_t>(U32(raw)); }
-void NdxAnchor::SetRoot(std::int32_t n) { PutU32(raw, static_cast<std::uint32_t>(n)); }
-std::int32_t NdxAnchor::NextFree() const { return static_cast<std::int32_t>(U32(raw + 4)); }
-void NdxAnchor::SetNextFree(std::int32_t n) { PutU32(raw + 4, static_cast<std::uint32_t>(n)); }
-int NdxAnchor::KeyLen() const { return static_cast<std::int16_t>(U16(raw + 12)); }
-void NdxAnchor::SetKeyLen(int n) { PutU16(raw + 12, static_cast<std::uint32_t>(n)); }
-int NdxAnchor::KeysPerNode() const { return U16(raw + 14); }
-void NdxAnchor::SetKeysPerNode(int n) { PutU16(raw + 14, static_cast<std::uint32_t>(n)); }
-int NdxAnchor::TypeCode() const { return U16(raw + 16); }
-void NdxAnchor::SetTypeCode(int n) { PutU16(raw + 16, static_cast<std::uint32_t>(n)); }
-int NdxAnchor::EntrySize() const { return U16(raw + 18); }
-void NdxAnchor::SetEntrySize(int n) { PutU16(raw + 18, static_cast<std::uint32_t>(n)); }
+std::int32_t NdxAnchor::Root() const { return static_cast<std::int32_t>(U32(Raw)); }
+void NdxAnchor::SetRoot(std::int32_t n) { PutU32(Raw, static_cast<std::uint32_t>(n)); }
+std::int32_t NdxAnchor::NextFree() const { return static_cast<std::int32_t>(U32(Raw + 4)); }
+void NdxAnchor::SetNextFree(std::int32_t n) { PutU32(Raw + 4, static_cast<std::uint32_t>(n)); }
+int NdxAnchor::KeyLen() const { return static_cast<std::int16_t>(U16(Raw + 12)); }
+void NdxAnchor::SetKeyLen(int n) { PutU16(Raw + 12, static_cast<std::uint32_t>(n)); }
+int NdxAnchor::KeysPerNode() const { return U16(Raw + 14); }
+void NdxAnchor::SetKeysPerNode(int n) { PutU16(Raw + 14, static_cast<std::uint32_t>(n)); }
+int NdxAnchor::TypeCode() const { return U16(Raw + 16); }
+void NdxAnchor::SetTypeCode(int n) { PutU16(Raw + 16, static_cast<std::uint32_t>(n)); }
+int NdxAnchor::EntrySize() const { return U16(Raw + 18); }
+void NdxAnchor::SetEntrySize(int n) { PutU16(Raw + 18, static_cast<std::uint32_t>(n)); }
 
 NdxFile::~NdxFile() { ReleaseExpr(Expr); }
 
@@ -51,7 +51,7 @@ bool IsLeaf(const std::uint8_t* image) { return NodeCount(image) == 0 || U32(ima
 
 void WriteAnchor(NdxFile& x, WorkArea& table) {
   std::array<std::uint8_t, kNodeSize> block{};
-  std::memcpy(block.data(), x.Anchor.raw, 24);
+  std::memcpy(block.data(), x.Anchor.Raw, 24);
   std::string expr = x.Expression.substr(0, 100);
   if (table.Oem) expr = platform::AnsiToOem(expr);
   std::memcpy(block.data() + 24, expr.data(), expr.size());
@@ -75,7 +75,7 @@ void ReadAnchor(NdxFile& x) {
   if (rc != 0 || got < 24) RaiseIndexError(rc ? rc : 100, "Error reading index file: " + x.Name + " [ReadAnchor]");
   // A file without a type letter keeps the one its expression gave at open.
   const char letter = x.Anchor.TypeLetter();
-  std::memcpy(x.Anchor.raw, raw, 24);
+  std::memcpy(x.Anchor.Raw, raw, 24);
   const char read = x.Anchor.TypeLetter();
   if (read != 'C' && read != 'N' && read != 'F' && read != 'D') x.Anchor.SetTypeLetter(letter);
   std::uint64_t size = 0;

@@ -63,13 +63,13 @@ using KeyMaker = std::function<std::string()>;
 
 // The 24 bytes of the anchor that are kept in memory.
 struct NdxAnchor {
-  std::uint8_t raw[24] = {};
+  std::uint8_t Raw[24] = {};
   std::int32_t Root() const;
   void SetRoot(std::int32_t n);
   std::int32_t NextFree() const;
   void SetNextFree(std::int32_t n);
-  char TypeLetter() const { return static_cast<char>(raw[9]); }
-  void SetTypeLetter(char c) { raw[9] = static_cast<std::uint8_t>(c); }
+  char TypeLetter() const { return static_cast<char>(Raw[9]); }
+  void SetTypeLetter(char c) { Raw[9] = static_cast<std::uint8_t>(c); }
   int KeyLen() const;
   void SetKeyLen(int n);
   int KeysPerNode() const;
@@ -78,16 +78,16 @@ struct NdxAnchor {
   void SetTypeCode(int n);
   int EntrySize() const;
   void SetEntrySize(int n);
-  bool Unique() const { return raw[23] != 0; }
-  void SetUnique(bool u) { raw[23] = u ? 1 : 0; }
+  bool Unique() const { return Raw[23] != 0; }
+  void SetUnique(bool u) { Raw[23] = u ? 1 : 0; }
 };
 
 // One level of a descent: the node, its image, and the entry taken there
 // (in an interior node, count means the right-most child).
 struct PathLevel {
-  std::int32_t node = 0;
-  std::array<std::uint8_t, kNodeSize> image{};
-  int entry = 0;
+  std::int32_t Node = 0;
+  std::array<std::uint8_t, kNodeSize> Image{};
+  int Entry = 0;
 };
 
 // An open index (one per order of a work area).

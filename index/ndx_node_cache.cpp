@@ -51,9 +51,9 @@ bool UsesCache(const NdxFile& x) {
 // The cache holds the nodes of one order: another order taking it over
 // starts from an empty cache, since node numbers mean nothing across files.
 void ClaimCache(NodeCache& cache, const NdxFile& x) {
-  if (cache.owner == x.Order) return;
-  for (NodeCache::Slot& s : cache.Slots) s.used = s.modified = false;
-  cache.owner = x.Order;
+  if (cache.Owner == x.Order) return;
+  for (NodeCache::Slot& s : cache.Slots) s.Used = s.Modified = false;
+  cache.Owner = x.Order;
 }
 
 // Copies node bytes out of the index's mapping (mapping the file, or
@@ -76,7 +76,7 @@ bool MappedNode(NdxFile& x, std::uint64_t at, std::uint8_t* image) {
 
 void SetUpNodeCache(AreaIndexes& a, int bytes) {
   a.Cache.Slots.clear();
-  a.Cache.owner = 0;
+  a.Cache.Owner = 0;
   if (bytes <= 0) return;
   int size = bytes - bytes % static_cast<int>(kNodeSize);
   if (size < 2048) size = 2048;
@@ -90,8 +90,8 @@ void ReadNode(NdxFile& x, std::int32_t n, std::uint8_t* image) {
   }
   if (n < 0 || !InsideFile(x, n)) Damaged(x, n);
   for (const PathLevel& l : x.Path) {
-    if (l.node == n) {
-      std::memcpy(image, l.image.data(), kNodeSize);
+    if (l.Node == n) {
+      std::memcpy(image, l.Image.data(), kNodeSize);
       return;
     }
   }
@@ -100,10 +100,10 @@ void ReadNode(NdxFile& x, std::int32_t n, std::uint8_t* image) {
   if (cached) {
     ClaimCache(cache, x);
     for (std::size_t i = 0; i < cache.Slots.size(); ++i) {
-      if (cache.Slots[i].used && cache.Slots[i].node == n) {
+      if (cache.Slots[i].Used && cache.Slots[i].Node == n) {
         // A hit moves one place toward the front.
         if (i > 0) std::swap(cache.Slots[i], cache.Slots[i - 1]), --i;
-        std::memcpy(image, cache.Slots[i].image.data(), kNodeSize);
+        std::memcpy(image, cache.Slots[i].Image.data(), kNodeSize);
         return;
       }
     }
@@ -122,24 +122,24 @@ void ReadNode(NdxFile& x, std::int32_t n, std::uint8_t* image) {
   if (cached) {
     std::size_t victim = cache.Slots.size();
     for (std::size_t i = 0; i < cache.Slots.size(); ++i)
-      if (!cache.Slots[i].used) {
+      if (!cache.Slots[i].Used) {
         victim = i;
         break;
       }
     if (victim == cache.Slots.size()) {
       victim = cache.Slots.size() - 1;
       NodeCache::Slot& old = cache.Slots[victim];
-      if (old.modified) {
-        const int wrc = x.File.WriteAt(static_cast<std::uint64_t>(old.node) * kNodeSize,
-                                       old.image.data(), kNodeSize);
+      if (old.Modified) {
+        const int wrc = x.File.WriteAt(static_cast<std::uint64_t>(old.Node) * kNodeSize,
+                                       old.Image.data(), kNodeSize);
         if (wrc != 0) RaiseIndexError(wrc, "Error writing index file: " + x.Name + " [SeekAndWrite]");
       }
     }
     NodeCache::Slot& s = cache.Slots[victim];
-    s.used = true;
-    s.modified = false;
-    s.node = n;
-    std::memcpy(s.image.data(), image, kNodeSize);
+    s.Used = true;
+    s.Modified = false;
+    s.Node = n;
+    std::memcpy(s.Image.data(), image, kNodeSize);
   }
 }
 
@@ -152,15 +152,15 @@ void WriteNode(NdxFile& x, std::int32_t n, const std::uint8_t* image) {
   if (rc != 0) RaiseIndexError(rc, "Error writing index file: " + x.Name + " [SeekAndWrite]");
   if (static_cast<std::uint64_t>(n) >= x.Blocks) x.Blocks = static_cast<std::uint64_t>(n) + 1;
   for (PathLevel& l : x.Path)
-    if (l.node == n) std::memcpy(l.image.data(), out.data(), kNodeSize);
+    if (l.Node == n) std::memcpy(l.Image.data(), out.data(), kNodeSize);
   // Only this index's own nodes in the cache are refreshed: the cache may
   // hold another order's node of the same number.
   NodeCache& cache = IndexEngine().Areas[static_cast<std::size_t>(x.Area)].Cache;
-  if (cache.owner != x.Order) return;
+  if (cache.Owner != x.Order) return;
   for (NodeCache::Slot& s : cache.Slots)
-    if (s.used && s.node == n) {
-      std::memcpy(s.image.data(), out.data(), kNodeSize);
-      s.modified = false;
+    if (s.Used && s.Node == n) {
+      std::memcpy(s.Image.data(), out.data(), kNodeSize);
+      s.Modified = false;
     }
 }
 

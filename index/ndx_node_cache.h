@@ -16,13 +16,13 @@ struct AreaIndexes;
 // The node cache of a work area (used by the controlling order only).
 struct NodeCache {
   struct Slot {
-    std::int32_t node = 0;
-    bool used = false;
-    bool modified = false;
-    std::array<std::uint8_t, kNodeSize> image{};
+    std::int32_t Node = 0;
+    bool Used = false;
+    bool Modified = false;
+    std::array<std::uint8_t, kNodeSize> Image{};
   };
   std::vector<Slot> Slots;  // most useful first
-  int owner = 0;            // order whose nodes it holds (0: none yet)
+  int Owner = 0;            // order whose nodes it holds (0: none yet)
   bool Enabled() const { return !Slots.empty(); }
 };
 

@@ -220,7 +220,7 @@ void ReReadAnchors(WorkArea& t) {
   AreaIndexes& a = CurrentAreaIndexes();
   for (int i = 1; i <= kMaxOrders; ++i)
     if (a.Opened[static_cast<std::size_t>(i)]) ReadAnchor(*a.Opened[static_cast<std::size_t>(i)]);
-  for (NodeCache::Slot& s : a.Cache.Slots) s.used = false;
+  for (NodeCache::Slot& s : a.Cache.Slots) s.Used = false;
   (void)t;
 }
 

@@ -69,8 +69,8 @@ bool IndexJournal::TakeBack() {
     x.Positioned = false;
     // Nodes read or written during the change are no longer what the file
     // holds.
-    if (area_.Cache.owner == x.Order) {
-      for (NodeCache::Slot& slot : area_.Cache.Slots) slot.used = slot.modified = false;
+    if (area_.Cache.Owner == x.Order) {
+      for (NodeCache::Slot& slot : area_.Cache.Slots) slot.Used = slot.Modified = false;
     }
   }
   return ok;
@@ -108,7 +108,7 @@ void InsertAt(NdxFile& x, std::size_t level, int pos, std::int32_t child, std::i
   const std::size_t keyLen = static_cast<std::size_t>(x.Anchor.KeyLen());
   for (;;) {
     PathLevel& l = x.Path[level];
-    std::uint8_t* img = l.image.data();
+    std::uint8_t* img = l.Image.data();
     const int count = NodeCount(img);
     const bool leaf = IsLeaf(img) && (level + 1 == x.Path.size());
     // Work on a copy one entry larger than a node can hold.
@@ -125,7 +125,7 @@ void InsertAt(NdxFile& x, std::size_t level, int pos, std::int32_t child, std::i
       std::memset(img, 0, kNodeSize);
       std::memcpy(img, big.data(), 4 + static_cast<std::size_t>(total) * es + (leaf ? 0 : 4));
       SetCount(img, total);
-      WriteNode(x, l.node, img);
+      WriteNode(x, l.Node, img);
       return;
     }
     // Split: the new node takes the left half, this node keeps the right.
@@ -154,14 +154,14 @@ void InsertAt(NdxFile& x, std::size_t level, int pos, std::int32_t child, std::i
     }
     const std::int32_t newNode = NewNode(x);
     WriteNode(x, newNode, leftImg.data());
-    WriteNode(x, l.node, rightImg.data());
+    WriteNode(x, l.Node, rightImg.data());
     if (level == 0) {
       // A new root: one entry for the left node, the old root as right-most.
       const std::int32_t root = NewNode(x);
       std::array<std::uint8_t, kNodeSize> rootImg{};
       SetEntry(x, rootImg.data(), 0, newNode, 0, up.data());
       SetCount(rootImg.data(), 1);
-      const std::int32_t old = l.node;
+      const std::int32_t old = l.Node;
       for (int b = 0; b < 4; ++b)
         rootImg[4 + es + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(old) >> (8 * b));
       WriteNode(x, root, rootImg.data());
@@ -170,7 +170,7 @@ void InsertAt(NdxFile& x, std::size_t level, int pos, std::int32_t child, std::i
       return;
     }
     // One level up: the left node goes in front of this node's entry.
-    pos = x.Path[level - 1].entry;
+    pos = x.Path[level - 1].Entry;
     child = newNode;
     rec = 0;
     key = up;
@@ -188,7 +188,7 @@ void BackOverHigherRecords(NdxFile& x, const std::uint8_t* key, std::int64_t rec
     const std::vector<PathLevel> after = x.Path;
     if (!Step(x, kBackward)) return;  // the position stayed where it was
     const PathLevel& leaf = x.Path.back();
-    if (KeyCompare(x, KeyOf(x, leaf, leaf.entry), key) != 0 || EntryRecord(EntryOf(x, leaf, leaf.entry)) < rec) {
+    if (KeyCompare(x, KeyOf(x, leaf, leaf.Entry), key) != 0 || EntryRecord(EntryOf(x, leaf, leaf.Entry)) < rec) {
       x.Path = after;
       return;
     }
@@ -207,7 +207,7 @@ void AppendIndex(NdxFile& x, WorkArea& t, std::string key, std::int64_t rec) {
   if (x.Anchor.Unique()) {
     // Is the key there already?
     if (Descend(x, k, false) &&
-        KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) == 0) {
+        KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().Entry), k) == 0) {
       const std::int64_t holder = CurrentRecord(x);
       if (holder <= rec) return;
       RemoveEntry(x, t, key, holder);
@@ -219,7 +219,7 @@ void AppendIndex(NdxFile& x, WorkArea& t, std::string key, std::int64_t rec) {
   BackOverHigherRecords(x, k, rec);
   const std::size_t leafLevel = x.Path.size() - 1;
   const std::int32_t root = x.Anchor.Root(), nextFree = x.Anchor.NextFree();
-  InsertAt(x, leafLevel, x.Path.back().entry, 0, static_cast<std::int32_t>(rec),
+  InsertAt(x, leafLevel, x.Path.back().Entry, 0, static_cast<std::int32_t>(rec),
            std::vector<std::uint8_t>(k, k + x.Anchor.KeyLen()));
   // New nodes or a new root reach the anchor at once.
   if ((x.Anchor.Root() != root || x.Anchor.NextFree() != nextFree) && x.File.Writable()) WriteAnchor(x, t);
@@ -243,20 +243,20 @@ bool RemoveEntry(NdxFile& x, WorkArea& t, const std::string& key, std::int64_t r
   };
   if (!Descend(x, k, false)) return missing();
   for (;;) {
-    if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().entry), k) != 0) return missing();
+    if (KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().Entry), k) != 0) return missing();
     if (CurrentRecord(x) == rec) break;
     if (!Step(x, kForward)) return missing();
   }
   PathLevel& leaf = x.Path.back();
-  std::uint8_t* img = leaf.image.data();
+  std::uint8_t* img = leaf.Image.data();
   const int count = NodeCount(img);
   const std::size_t es = static_cast<std::size_t>(x.Anchor.EntrySize());
-  std::uint8_t* at = img + 4 + static_cast<std::size_t>(leaf.entry) * es;
-  std::memmove(at, at + es, static_cast<std::size_t>(count - leaf.entry - 1) * es);
+  std::uint8_t* at = img + 4 + static_cast<std::size_t>(leaf.Entry) * es;
+  std::memmove(at, at + es, static_cast<std::size_t>(count - leaf.Entry - 1) * es);
   std::memset(img + 4 + static_cast<std::size_t>(count - 1) * es, 0, es);
   SetCount(img, count - 1);
   // An emptied leaf stays in the tree; walks pass over it.
-  WriteNode(x, leaf.node, img);
+  WriteNode(x, leaf.Node, img);
   return true;
 }
 
