@@ -22,8 +22,8 @@
 #include "engine/Memo.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/files.h"
 
 using namespace vz;
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
       keys.push_back(name.substr(0, 6 + rng() % 10));
     }
   }
-  CompiledExpr* key = AssignExpr("CHEATNAME");
+  CompiledExpr* key = CompileExpr("CHEATNAME");
   GO(1);
   std::int64_t visible = 0;
   double findMs = 0;

@@ -22,8 +22,8 @@
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTables.h"
 #include "fuzz/Walk.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
+#include "index/indexes.h"
 
 using namespace vz;
 
@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   CompiledExpr* e = nullptr;
-  fuzz::Try([&] { e = AssignExpr(text); });
+  fuzz::Try([&] { e = CompileExpr(text); });
   char type = 0;
   if (e) {
     type = e->ResultType();

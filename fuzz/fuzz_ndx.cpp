@@ -23,7 +23,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTables.h"
 #include "fuzz/Walk.h"
-#include "index/TZNDX.h"
+#include "index/indexes.h"
 #include "platform/files.h"
 
 using namespace vz;
@@ -33,19 +33,19 @@ namespace {
 volatile std::int64_t gSink = 0;
 
 void WalkIndexOwnMoves() {
-  fuzz::Try([] { gSink = gSink + _FindFirstRec(); });
+  fuzz::Try([] { gSink = gSink + FindFirstRecord(); });
   for (int i = 0; i < fuzz::kMaxSteps; ++i) {
     std::int64_t r = 0;
-    fuzz::Try([&] { r = _FindNextRec(); });
+    fuzz::Try([&] { r = FindNextRecord(); });
     gSink = gSink + r;
     bool eof = true;
     fuzz::Try([&] { eof = Engine().Index.AtEof && Engine().Index.AtEof(); });
     if (r == 0 || eof) break;
   }
-  fuzz::Try([] { gSink = gSink + _FindLastRec(); });
+  fuzz::Try([] { gSink = gSink + FindLastRecord(); });
   for (int i = 0; i < fuzz::kMaxSteps; ++i) {
     std::int64_t r = 0;
-    fuzz::Try([&] { r = _FindPriorRec(); });
+    fuzz::Try([&] { r = FindPriorRecord(); });
     gSink = gSink + r;
     bool bof = true;
     fuzz::Try([&] { bof = Engine().Index.AtBof && Engine().Index.AtBof(); });

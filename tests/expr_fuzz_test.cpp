@@ -17,7 +17,7 @@
 #include "engine/Dbf4.h"
 #include "engine/Memo.h"
 #include "engine/tzmsg.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
 #include "tests/support/TempDir.h"
@@ -359,7 +359,7 @@ class ExprFuzzTest : public ::testing::Test {
   void SetUp() override {
     test::ResetEngineForTest();
     MemoInit();
-    ParserInit();
+    InstallEvaluator();
 
     test::DbtBuilder memo(false);
     const int shortMemo = memo.Add("short memo \x82");
@@ -412,7 +412,7 @@ class ExprFuzzTest : public ::testing::Test {
   bool Exercise(const std::string& text) {
     ScopedErrorDispatch quiet(false);
     ClearError();
-    CompiledExpr* e = AssignExpr(text);
+    CompiledExpr* e = CompileExpr(text);
     if (!e) {
       if (Engine().Errors.ErrorCode != 351 ||
           Engine().Errors.ErrorDetail.rfind("Error in expression : ", 0) != 0)
@@ -525,7 +525,7 @@ TEST_F(ExprFuzzTest, NestingToTheLengthLimit) {
     {
       ScopedErrorDispatch quiet(false);
       ClearError();
-      CompiledExpr* e = AssignExpr(text);
+      CompiledExpr* e = CompileExpr(text);
       if (!e && Engine().Errors.ErrorDetail.find("Parser_stack_overflow") != std::string::npos)
         ++overflows;
       ReleaseExpr(e);
@@ -562,7 +562,7 @@ TEST_F(ExprFuzzTest, ExpressionsOutliveTheirTable) {
   {
     ScopedErrorDispatch quiet(false);
     for (int i = 0; i < 300; ++i) {
-      CompiledExpr* e = AssignExpr(g.Typed(static_cast<int>(g.Below(4)), 3));
+      CompiledExpr* e = CompileExpr(g.Typed(static_cast<int>(g.Below(4)), 3));
       if (e) kept.push_back(e);
     }
   }

@@ -13,7 +13,7 @@
 #include "engine/Memo.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
 #include "platform/clock.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
@@ -44,7 +44,7 @@ Outcome Compute(const std::string& source) {
   Outcome o;
   ScopedErrorDispatch quiet(false);
   ClearError();
-  CompiledExpr* e = AssignExpr(source);
+  CompiledExpr* e = CompileExpr(source);
   if (!e) {
     ADD_FAILURE() << "does not compile: " << source << "\n" << Engine().Errors.ErrorDetail;
     return o;
@@ -92,7 +92,7 @@ std::string Problem(const std::string& source) {
   ScopedErrorDispatch quiet(false);
   ClearError();
   const std::size_t live = LiveExpressions();
-  CompiledExpr* e = AssignExpr(source);
+  CompiledExpr* e = CompileExpr(source);
   if (e) {
     ADD_FAILURE() << "compiles, but should not: " << source;
     ReleaseExpr(e);
@@ -127,7 +127,7 @@ class ExprTest : public ::testing::Test {
   void SetUp() override {
     test::ResetEngineForTest();
     MemoInit();
-    ParserInit();
+    InstallEvaluator();
     test::DbtBuilder memo(false);
     const int m1 = memo.Add("IDDQD\r\nIDKFA");
     memo.Write("games.dbt");
@@ -541,7 +541,7 @@ TEST_F(ExprTest, Arithmetic) {
   // Division by zero compiles; evaluating it fails.
   ScopedErrorDispatch quiet(false);
   ClearError();
-  CompiledExpr* e = AssignExpr("10/0");
+  CompiledExpr* e = CompileExpr("10/0");
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   e->Evaluate();
@@ -550,7 +550,7 @@ TEST_F(ExprTest, Arithmetic) {
   ReleaseExpr(e);
 
   // A success after a failure leaves no error behind.
-  e = AssignExpr("LEVEL / (LEVEL - 12)");
+  e = CompileExpr("LEVEL / (LEVEL - 12)");
   ASSERT_NE(e, nullptr);
   e->Evaluate();
   EXPECT_EQ(Engine().Errors.ErrorCode, 358);
@@ -562,11 +562,11 @@ TEST_F(ExprTest, Arithmetic) {
 
   // With dispatching on the failure is raised.
   SetErrorDispatch(true);
-  e = AssignExpr("1 / (LEVEL - 3)");
+  e = CompileExpr("1 / (LEVEL - 3)");
   ASSERT_NE(e, nullptr);
   EXPECT_THROW(e->Evaluate(), EZavodError);
   ReleaseExpr(e);
-  EXPECT_THROW(AssignExpr("1 +"), EZavodError);
+  EXPECT_THROW(CompileExpr("1 +"), EZavodError);
 }
 
 TEST_F(ExprTest, Functions) {
@@ -706,7 +706,7 @@ TEST_F(ExprTest, Functions) {
   for (const char* text : {"REPLICATE('x', 1000)", "SPACE(300)", "REPLICATE('ab', 200)",
                            "REPLICATE('x', 1E300)", "SPACE(1E300)"}) {
     ClearError();
-    CompiledExpr* e = AssignExpr(text);
+    CompiledExpr* e = CompileExpr(text);
     ASSERT_NE(e, nullptr) << text;
     const ExprValue v = e->Evaluate();
     EXPECT_EQ(Engine().Errors.ErrorCode, 354) << text;
@@ -835,22 +835,22 @@ TEST_F(ExprTest, FieldValues) {
   EXPECT_EQ(Text("DTOS(ADDED)"), "19990321");
   {
     ScopedErrorDispatch quiet(false);
-    CompiledExpr* e = AssignExpr("UPPER(TRIM(CHEATNAME))");
+    CompiledExpr* e = CompileExpr("UPPER(TRIM(CHEATNAME))");
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(EvaluateKey(*e, true).text, "POK\x90MON SNAP");
     EXPECT_EQ(EvaluateKey(*e, false).text, "POK\xC9MON SNAP");
     ReleaseExpr(e);
-    e = AssignExpr("LEVEL * 2");
+    e = CompileExpr("LEVEL * 2");
     ASSERT_NE(e, nullptr);
     const KeyValue k = EvaluateKey(*e, true);
     EXPECT_DOUBLE_EQ(k.number, 6);
     EXPECT_TRUE(k.text.empty());
     ReleaseExpr(e);
-    e = AssignExpr("ADDED");
+    e = CompileExpr("ADDED");
     ASSERT_NE(e, nullptr);
     EXPECT_DOUBLE_EQ(EvaluateKey(*e, true).number, kJan1st2000 - 286);
     ReleaseExpr(e);
-    e = AssignExpr("LEVEL = 3");
+    e = CompileExpr("LEVEL = 3");
     ASSERT_NE(e, nullptr);
     EXPECT_DOUBLE_EQ(EvaluateKey(*e, true).number, 1);
     ReleaseExpr(e);
@@ -883,7 +883,7 @@ TEST_F(ExprTest, FieldValues) {
 
   // One compiled expression follows the record pointer.
   ScopedErrorDispatch quiet(false);
-  CompiledExpr* e = AssignExpr("STR(RECNO(), 1) + '-' + TRIM(LEFT) + IIF(DELETED(), '*', '')");
+  CompiledExpr* e = CompileExpr("STR(RECNO(), 1) + '-' + TRIM(LEFT) + IIF(DELETED(), '*', '')");
   ASSERT_NE(e, nullptr);
   const char* expected[] = {"1-lft1", "2-lft2", "3-*", "4-"};
   for (int r = 1; r <= 4; ++r) {
@@ -915,7 +915,7 @@ TEST_F(ExprTest, MemoFields) {
   USE("notes.dbf");
   {
     ScopedErrorDispatch quiet(false);
-    CompiledExpr* e = AssignExpr("NOTE");
+    CompiledExpr* e = CompileExpr("NOTE");
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->ResultType(), 'M');
     const char* expected[] = {"first memo", "", "", ""};
@@ -955,7 +955,7 @@ TEST_F(ExprTest, Aliases) {
 
   // The aliased field follows the record of its own area.
   ScopedErrorDispatch quiet(false);
-  CompiledExpr* e = AssignExpr("TRIM(OTH->NAME) + STR(LEVEL, 3)");
+  CompiledExpr* e = CompileExpr("TRIM(OTH->NAME) + STR(LEVEL, 3)");
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->Evaluate().text, "first 12");
   Select(2);
@@ -1031,7 +1031,7 @@ TEST_F(ExprTest, ErrorMessages) {
   // With dispatching on, the message is raised with the error text.
   SetErrorDispatch(true);
   try {
-    AssignExpr("LEVEL + 'x'");
+    CompileExpr("LEVEL + 'x'");
     ADD_FAILURE() << "no error raised";
   } catch (const EZavodError& e) {
     EXPECT_NE(std::string(e.what()).find(Mismatch("+")), std::string::npos) << e.what();
@@ -1050,7 +1050,7 @@ TEST_F(ExprTest, LengthAndNesting) {
   EXPECT_EQ(o.pool, 254u);
   {
     ScopedErrorDispatch quiet(false);
-    CompiledExpr* e = AssignExpr(text + " rest");
+    CompiledExpr* e = CompileExpr(text + " rest");
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->Source(), text);
     ReleaseExpr(e);
@@ -1168,9 +1168,9 @@ TEST_F(ExprTest, FilterAndWhileConditions) {
 TEST_F(ExprTest, ReleasedExpressionsLeaveNothingBehind) {
   ScopedErrorDispatch quiet(false);
   const std::size_t before = LiveExpressions();
-  CompiledExpr* a = AssignExpr("CHEATNAME");
-  CompiledExpr* b = AssignExpr("LEVEL * 2");
-  CompiledExpr* c = AssignExpr("1 +");
+  CompiledExpr* a = CompileExpr("CHEATNAME");
+  CompiledExpr* b = CompileExpr("LEVEL * 2");
+  CompiledExpr* c = CompileExpr("1 +");
   EXPECT_EQ(c, nullptr);
   EXPECT_EQ(LiveExpressions(), before + 2);
   ReleaseExpr(a);
@@ -1205,7 +1205,7 @@ namespace {
 TEST(ExprStrRounding, HalvesGoAwayFromZero) {
   test::ResetEngineForTest();
   auto str = [](const std::string& text) {
-    CompiledExpr* e = AssignExpr(text);
+    CompiledExpr* e = CompileExpr(text);
     EXPECT_NE(e, nullptr) << text;
     if (!e) return std::string();
     const std::string out(e->Evaluate().text);
@@ -1232,7 +1232,7 @@ double Round(const std::string& x, double places) {
   char n[32];
   std::snprintf(n, sizeof n, "%g", places);
   const std::string text = "ROUND(" + x + ", " + n + ")";
-  CompiledExpr* e = AssignExpr(text);
+  CompiledExpr* e = CompileExpr(text);
   EXPECT_NE(e, nullptr) << text;
   if (!e) return 0;
   const double v = e->Evaluate().number;

@@ -24,8 +24,8 @@
 #include "engine/TZDbfLow.h"
 #include "engine/TimeDate.h"
 #include "engine/tzmsg.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "tests/support/Compat.h"
@@ -157,8 +157,8 @@ class NdxTest : public ::testing::Test {
   void SetUp() override {
     test::ResetEngineForTest();
     MemoInit();
-    ParserInit();
-    IndexInit();
+    InstallEvaluator();
+    InstallIndexHooks();
   }
   void TearDown() override {
     SetRaiseErrors(false);

@@ -1,4 +1,4 @@
-#include "index/uyactabl.h"
+#include "index/expr_grammar.h"
 
 namespace vz::expr {
 namespace {
