@@ -26,6 +26,8 @@
 #include <QTextEdit>
 
 #include "app/Application.h"
+#include "app/CheatTable.h"
+#include "app/CheatViews.h"
 #include "app/InfoScr.h"
 #include "app/MachineCatalogue.h"
 #include "app/MainLayout.h"
@@ -35,7 +37,7 @@
 #include "app/TextPrinter.h"
 #include "app/VersionInfo.h"
 #include "views/TzMsgWindow.h"
-#include "views/aTzGrids.h"
+#include "views/DataGrid.h"
 #include "views/aTzMemo.h"
 
 namespace vz::app {
@@ -136,7 +138,7 @@ void TForm1::CreateComponents() {
   TzMemo1 = new views::TTzMemo(client);
   TzMemo1->setObjectName(QStringLiteral("TzMemo1"));
   TzMemo1->setGeometry(229, 52, 372, 309);
-  views::ConfigureCheatTextMemo(*TzMemo1);
+  ConfigureCheatTextMemo(*TzMemo1);
   TzMemo1->SetCaptionPos(views::TTzCaptionPosType::cpLeft);
   TzMemo1->SetDataSource(&DataSource1);
   TzMemo1->SetDataField("CHEATMEMO");
@@ -144,7 +146,7 @@ void TForm1::CreateComponents() {
   TzGrid1 = new views::TTzGrid(client);
   TzGrid1->setObjectName(QStringLiteral("TzGrid1"));
   TzGrid1->setGeometry(0, 53, 169, 277);
-  views::ConfigureCheatNameGrid(*TzGrid1);
+  ConfigureCheatNameGrid(*TzGrid1);
   TzGrid1->SetDataSource(&DataSource1);
 
   Edit1 = new QLineEdit(QStringLiteral("Edit1"), client);

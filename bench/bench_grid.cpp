@@ -23,7 +23,9 @@
 #include <QApplication>
 #include <QKeyEvent>
 
-#include "views/aTzGrids.h"
+#include "app/CheatTable.h"
+#include "app/CheatViews.h"
+#include "views/DataGrid.h"
 #include "views/aTzMemo.h"
 
 using namespace vz;
@@ -55,7 +57,7 @@ int main(int argc, char** argv) {
   const std::string ndx = platform::DirectoryOf(table) + "bench-grid-cheat.ndx";
 
   TTzDbf t;
-  ConfigureAsCheatTable(t, ndx);
+  app::ConfigureAsCheatTable(t, ndx);
   data::TDataSource source;
   source.SetDataSet(&t);
 
@@ -63,10 +65,10 @@ int main(int argc, char** argv) {
   form.resize(658, 363);
   auto* grid = new views::TTzGrid(&form);
   grid->setGeometry(0, 53, 169, 277);
-  views::ConfigureCheatNameGrid(*grid);
+  app::ConfigureCheatNameGrid(*grid);
   auto* memo = new views::TTzMemo(&form);
   memo->setGeometry(229, 52, 372, 309);
-  views::ConfigureCheatTextMemo(*memo);
+  app::ConfigureCheatTextMemo(*memo);
   grid->SetDataSource(&source);
   memo->SetDataSource(&source);
   memo->SetDataField("CHEATMEMO");

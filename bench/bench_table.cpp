@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/CheatTable.h"
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
 #include "dataset/DataSource.h"
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
   bench::ReadFileOnce(cat);
 
   TTzDbf t;
-  ConfigureAsCheatTable(t, ndx);
+  app::ConfigureAsCheatTable(t, ndx);
   data::TDataSource source;
   source.SetDataSet(&t);
   Window window;

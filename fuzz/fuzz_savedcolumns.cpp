@@ -19,7 +19,7 @@
 #include <QGuiApplication>
 #include <QStringList>
 
-#include "views/aTzGridColumns.h"
+#include "views/GridColumns.h"
 
 using namespace vz;
 using namespace vz::views;

@@ -503,19 +503,4 @@ void SetIndexSemaphoreFolder(const std::string& folder) {
   IndexEngine().Settings.SemaphoreDir = folder;
 }
 
-void ConfigureAsCheatTable(TTzDbf& t, const std::string& indexFile) {
-  t.SetName("CheatDbf");
-  t.DbfFields = {"cheatname, C, 35, 0", "cheatmemo, M, 10, 0"};
-  t.HideDeletedRecs = true;
-  t.ShowProgress = false;
-  t.TableLanguage = TTzTableLanguage::tlOem;
-  t.ReadOnly = true;
-  t.AutoFixRecCount = true;
-  t.CreateIndex = TCreateIndexType::ciVerifyHeader;
-  t.CreateIfNotFound = false;
-  t.SetExclusive(false);
-  t.IndexList = {"1," + indexFile + ",CHEATNAME"};
-  t.AutoCalcFields = false;
-}
-
 }  // namespace vz

@@ -91,13 +91,6 @@ class TTzFileDataSet : public TTzCDataSet {
 
 class TTzDbf : public TTzFileDataSet {};
 
-// Sets a table up as the reader's cheat table: the two fields, read-only
-// and shared, deleted records hidden, the record count fixed when it is
-// wrong, no progress window, and the name index `indexFile` (a name without
-// folder lies beside the table) checked against the table at every open
-// and built when it does not fit.
-void ConfigureAsCheatTable(TTzDbf& table, const std::string& indexFile);
-
 // What an engine error that nobody handles does in a program.
 enum class HaltingErrors {
   Reported,   // raised to the caller as EZavodError (the library's default)

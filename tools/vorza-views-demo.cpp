@@ -26,7 +26,9 @@
 #include <QWidget>
 
 #include "views/TzMsgWindow.h"
-#include "views/aTzGrids.h"
+#include "app/CheatTable.h"
+#include "app/CheatViews.h"
+#include "views/DataGrid.h"
 #include "views/aTzMemo.h"
 
 using namespace vz;
@@ -57,7 +59,7 @@ int main(int argc, char** argv) {
   const std::string ndx = std::string(folder) + "/cheat.ndx";
 
   TTzDbf cheats;
-  ConfigureAsCheatTable(cheats, ndx);
+  app::ConfigureAsCheatTable(cheats, ndx);
   data::TDataSource source;
   source.SetDataSet(&cheats);
 
@@ -68,10 +70,10 @@ int main(int argc, char** argv) {
   window.setObjectName(QStringLiteral("demo"));
   auto* grid = new views::TTzGrid(&window);
   grid->setGeometry(6, 6, 169, 277);
-  views::ConfigureCheatNameGrid(*grid);
+  app::ConfigureCheatNameGrid(*grid);
   auto* memo = new views::TTzMemo(&window);
   memo->setGeometry(186, 6, 372, 288);
-  views::ConfigureCheatTextMemo(*memo);
+  app::ConfigureCheatTextMemo(*memo);
   grid->SetDataSource(&source);
   memo->SetDataSource(&source);
   memo->SetDataField("CHEATMEMO");

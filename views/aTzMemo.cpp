@@ -366,15 +366,6 @@ QFont TerminalFont() {
   return font;
 }
 
-void ConfigureCheatTextMemo(TTzMemo& memo) {
-  memo.SetReadOnly(true);
-  memo.SetScrollBars(TTzScrollStyle::ssVertical);
-  memo.setFont(TerminalFont());
-  memo.SetWordWrap(true);
-  // Not a tab stop: Tab skips it, a click still gives it the focus.
-  memo.setFocusPolicy(Qt::ClickFocus);
-}
-
 // --- Caption label --------------------------------------------------------------------------
 
 QWidget* TTzMemo::LabelOwner() const { return parentWidget() ? window() : nullptr; }

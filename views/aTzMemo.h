@@ -164,8 +164,4 @@ class TTzMemo : public QPlainTextEdit {
 // text: DejaVu Sans Mono where installed, else the system's fixed font.
 QFont TerminalFont();
 
-// The main window's cheat text: read-only, a vertical scroll bar, the
-// terminal font, word wrap.
-void ConfigureCheatTextMemo(TTzMemo& memo);
-
 }  // namespace vz::views

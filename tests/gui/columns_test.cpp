@@ -18,7 +18,7 @@
 
 #include <QFontMetrics>
 
-#include "views/aTzGridColumns.h"
+#include "views/GridColumns.h"
 
 namespace vz::views {
 namespace {

@@ -16,7 +16,7 @@
 
 #include "app/InfoScr.h"
 #include "app/RAbout.h"
-#include "views/aTzGrids.h"
+#include "views/DataGrid.h"
 #include "views/aTzMemo.h"
 
 namespace vz::app {

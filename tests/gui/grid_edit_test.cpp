@@ -32,7 +32,7 @@
 
 #include "platform/codepage.h"
 #include "tests/gui/PaintLog.h"
-#include "views/aTzGrids.h"
+#include "views/DataGrid.h"
 
 namespace vz::views {
 namespace {

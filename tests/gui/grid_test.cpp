@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 // The table's headers come before Qt's.
+#include "app/CheatViews.h"
 #include "tests/support/TableFixture.h"
 
 #include <QApplication>
@@ -21,7 +22,7 @@
 
 #include "platform/codepage.h"
 #include "tests/gui/PaintLog.h"
-#include "views/aTzGrids.h"
+#include "views/DataGrid.h"
 #include "views/aTzMemo.h"
 
 namespace vz::views {
@@ -48,8 +49,8 @@ class GridTest : public ::testing::Test {
     memo_->setGeometry(229, 52, 372, 309);
     next_ = new QLineEdit(form_.get());
     next_->setGeometry(0, 335, 170, 24);
-    ConfigureCheatNameGrid(*grid_);
-    ConfigureCheatTextMemo(*memo_);
+    app::ConfigureCheatNameGrid(*grid_);
+    app::ConfigureCheatTextMemo(*memo_);
   }
 
   void TearDown() override {

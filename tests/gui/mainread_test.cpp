@@ -41,7 +41,7 @@
 #include "app/Mainread.h"
 #include "app/RAbout.h"
 #include "app/TextPrinter.h"
-#include "views/aTzGrids.h"
+#include "views/DataGrid.h"
 #include "views/aTzMemo.h"
 
 namespace vz::app {

@@ -7,6 +7,7 @@
 // The table's headers come before Qt's: the index engine has a member
 // named like Qt's "slots" keyword macro.
 #include "platform/hooks.h"
+#include "app/CheatViews.h"
 #include "tests/support/TableFixture.h"
 
 #include <QApplication>
@@ -114,7 +115,7 @@ class MemoTest : public ::testing::Test {
 
 TEST_F(MemoTest, ShowsEachRecordsWholeTextFromItsFirstLine) {
   Show();
-  ConfigureCheatTextMemo(*memo_);
+  app::ConfigureCheatTextMemo(*memo_);
   TTzDbf& t = Open();
   Bind();
   EXPECT_EQ(Text(), "Line one\nLine two");
@@ -164,7 +165,7 @@ TEST_F(MemoTest, CheatTextIsReadOnlyButCanBeSelectedAndCopied) {
     TearDown();
     SetUp();
     Show();
-    ConfigureCheatTextMemo(*memo_);
+    app::ConfigureCheatTextMemo(*memo_);
     EXPECT_TRUE(memo_->ReadOnly());
     EXPECT_EQ(memo_->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(memo_->lineWrapMode(), QPlainTextEdit::WidgetWidth);

@@ -47,7 +47,7 @@
 #include "tests/support/NdxChecker.h"
 #include "tests/support/Processes.h"
 #include "tests/support/TableFixture.h"
-#include "views/aTzGrids.h"
+#include "views/DataGrid.h"
 #include "views/aTzMemo.h"
 
 namespace vz::app {

@@ -15,6 +15,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/CheatTable.h"
 #include "engine/Memo.h"
 #include "engine/TimeDate.h"
 #include "index/TZNDX.h"
@@ -26,7 +27,7 @@ int main() {
   vz::InitEngine();
   vz::InstallHaltingPresentation();
   vz::TTzDbf table;
-  vz::ConfigureAsCheatTable(table, "cheat.ndx");
+  vz::app::ConfigureAsCheatTable(table, "cheat.ndx");
   std::string line;
   std::string ndx;
   while (std::getline(std::cin, line)) {

@@ -1,4 +1,4 @@
-#include "views/aTzGrids.h"
+#include "views/DataGrid.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -12,8 +12,9 @@
 #include <QToolTip>
 #include <algorithm>
 
-#include "platform/codepage.h"
 #include "table/UCommon.h"
+#include "views/AnsiText.h"
+#include "views/DataGridPainter.h"
 #include "views/aTzMemo.h"
 
 namespace vz::views {
@@ -22,39 +23,6 @@ namespace {
 
 // The event that runs a deferred layout pass.
 const QEvent::Type kLayoutEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-QString ToQt(const std::string& ansi) { return QString::fromStdString(platform::AnsiToUtf8(ansi)); }
-std::string FromQt(const QString& text) { return platform::Utf8ToAnsi(text.toStdString()); }
-
-// The three row indicators, 6 x 11 pixels on a transparent ground.
-QPixmap Indicator(int kind) {
-  QPixmap pm(6, 11);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setPen(Qt::black);
-  p.setBrush(Qt::black);
-  if (kind == 0) {  // browsing: an arrow pointing right
-    const QPoint tri[3] = {QPoint(0, 1), QPoint(5, 5), QPoint(0, 9)};
-    p.drawPolygon(tri, 3);
-  } else if (kind == 1) {  // editing: an I-beam
-    p.drawLine(1, 0, 4, 0);
-    p.drawLine(2, 0, 2, 10);
-    p.drawLine(3, 0, 3, 10);
-    p.drawLine(1, 10, 4, 10);
-  } else {  // inserting: an asterisk
-    p.drawLine(3, 2, 3, 8);
-    p.drawLine(0, 5, 5, 5);
-    p.drawLine(1, 3, 5, 7);
-    p.drawLine(1, 7, 5, 3);
-  }
-  return pm;
-}
-
-TTzDataSet* AsTable(data::TDataSet* d) { return dynamic_cast<TTzDataSet*>(d); }
-
-bool Editing(const data::TDataSet* d) {
-  return d && (d->State() == data::DataSetState::Edit || d->State() == data::DataSetState::Insert);
-}
 
 // The separator of a date pattern ("MM/dd/yy": '/').
 QChar DateSeparator(const std::string& pattern) {
@@ -65,29 +33,11 @@ QChar DateSeparator(const std::string& pattern) {
 
 }  // namespace
 
-// --- The data link ------------------------------------------------------------------------------
+TTzDataSet* TCustomTzGrid::AsTable(data::TDataSet* d) { return dynamic_cast<TTzDataSet*>(d); }
 
-void TTzGridDataLink::AddMapping(int fieldIndex) {
-  if (map_.size() > 16379) throw data::EDatabaseError("Too many columns in grid");
-  if (map_.capacity() == 0) map_.reserve(8);
-  map_.push_back(fieldIndex);
+bool TCustomTzGrid::Editing(const data::TDataSet* d) {
+  return d && (d->State() == data::DataSetState::Edit || d->State() == data::DataSetState::Insert);
 }
-
-data::TField* TTzGridDataLink::MappedField(int column) const {
-  data::TDataSet* d = DataSet();
-  if (!d || column < 0 || column >= static_cast<int>(map_.size())) return nullptr;
-  const int i = map_[static_cast<std::size_t>(column)];
-  if (i < 0 || i >= static_cast<int>(d->Fields().size())) return nullptr;
-  return d->Fields()[static_cast<std::size_t>(i)].get();
-}
-
-void TTzGridDataLink::ActiveChanged() { grid_->LinkActive(Active()); }
-void TTzGridDataLink::DataSetChanged() { grid_->LinkDataChanged(); }
-void TTzGridDataLink::DataSetScrolled(int distance) { grid_->LinkScrolled(distance); }
-void TTzGridDataLink::RecordChanged(data::TField* field) { grid_->LinkRecordChanged(field); }
-void TTzGridDataLink::LayoutChanged() { grid_->LinkLayoutChanged(); }
-void TTzGridDataLink::EditingChanged() { grid_->LinkEditingChanged(); }
-void TTzGridDataLink::UpdateData() { grid_->LinkUpdateData(); }
 
 // --- Creation ---------------------------------------------------------------------------------------
 
@@ -96,9 +46,7 @@ TCustomTzGrid::TCustomTzGrid(QWidget* parent) : TCustomGrid(parent) {
   fixedColor_ = QApplication::palette().color(QPalette::Button);
   titleFont_ = font();
   columns_ = std::make_unique<TTzGridColumns>(this);
-  arrow_ = Indicator(0);
-  edit_ = Indicator(1);
-  insert_ = Indicator(2);
+  painter_ = std::make_unique<DataGridPainter>(*this);
   ApplyGridOptions();
   SetColCount(2);
   SetRowCount(2);
@@ -685,293 +633,6 @@ void TCustomTzGrid::VScrollRequest(ScrollRequest kind, int pos) {
   UpdateScrollBar();
 }
 
-// --- Keys -----------------------------------------------------------------------------------------------------------
-
-bool TCustomTzGrid::Confirm(const QString& question) {
-  return QMessageBox::question(this, QApplication::applicationDisplayName(), question,
-                               QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
-}
-
-void TCustomTzGrid::DeleteOrRestore() {
-  data::TDataSet* d = link_.DataSet();
-  if (!d || readOnly_ || !d->CanModify()) return;
-  if (TTzDataSet* t = AsTable(d)) {
-    if (t->RecordDeleted()) {
-      if (!(options_ & dgConfirmRestore) || Confirm("Restore Record ?")) t->SetRecordDeleted(false);
-    } else if (!(options_ & dgConfirmDelete) || Confirm("Delete Record ?")) {
-      t->SetRecordDeleted(true);
-    }
-    return;
-  }
-  if (!(options_ & dgConfirmDelete) || Confirm("Delete Record ?")) d->Delete();
-}
-
-void TCustomTzGrid::TabMove(bool backward) {
-  data::TDataSet* d = link_.DataSet();
-  const int first = FixedCols(), last = ColCount() - 1;
-  const int start = Col();
-  int c = start;
-  for (;;) {
-    if (backward) {
-      if (--c < first) {
-        if (d) MoveBy(-1);
-        c = last;
-      }
-    } else if (++c > last) {
-      if (d) MoveBy(1);
-      c = first;
-    }
-    if (c == start) break;
-    const int dc = DataColumn(c);
-    const bool stop = dc >= 0 && dc < columns_->Count() && !columns_->Items(dc)->ReadOnly() &&
-                      columns_->Items(dc)->Field() && !columns_->Items(dc)->Field()->Calculated();
-    if (stop) break;
-  }
-  SetCurrent(c, Row());
-}
-
-void TCustomTzGrid::GridKeyDown(QKeyEvent* e) {
-  if (OnKeyDown) OnKeyDown(*this, e);
-  data::TDataSet* d = link_.DataSet();
-  if (!link_.Active() || !d) {
-    e->ignore();
-    return;
-  }
-  const bool ctrl = e->modifiers() & Qt::ControlModifier;
-  const bool shift = e->modifiers() & Qt::ShiftModifier;
-  const bool alt = e->modifiers() & Qt::AltModifier;
-  const bool single = columns_->Count() <= 1;
-  const bool logical = IsLogicalColumn(SelectedIndex());
-  e->accept();
-  if (ctrl) {
-    // With Ctrl only these keys mean something to the grid.
-    switch (e->key()) {
-      case Qt::Key_Up:
-      case Qt::Key_PageUp: MoveBy(-link_.ActiveRecord()); return;
-      case Qt::Key_Down:
-      case Qt::Key_PageDown: MoveBy(link_.BufferCount() - link_.ActiveRecord() - 1); return;
-      case Qt::Key_Home: GoFirst(); return;
-      case Qt::Key_End: GoLast(); return;
-      case Qt::Key_Left: SetCurrent(FixedCols(), Row()); return;
-      case Qt::Key_Right: SetCurrent(ColCount() - 1, Row()); return;
-      case Qt::Key_Delete: DeleteOrRestore(); return;
-      default: e->ignore(); return;
-    }
-  }
-  switch (e->key()) {
-    case Qt::Key_Up:
-      // An untouched record appended at the end is given up.
-      if (UntouchedInsert() && d->Eof()) d->Cancel();
-      else MoveBy(-1);
-      return;
-    case Qt::Key_Down:
-      if (UntouchedInsert()) {
-        // At the end of the data it stays: Down there would append it again.
-        if (!d->Eof()) d->Cancel();
-        return;
-      }
-      MoveBy(1);
-      if (d->Eof() && d->CanModify() && (options_ & dgEditing) && autoAppend_ && !readOnly_) d->Append();
-      return;
-    case Qt::Key_Left:
-      if (options_ & dgRowSelect) MoveBy(-1);
-      else SetCurrent(Col() - 1, Row());
-      return;
-    case Qt::Key_Right:
-      if (options_ & dgRowSelect) MoveBy(1);
-      else SetCurrent(Col() + 1, Row());
-      return;
-    case Qt::Key_Home:
-      if (single || (options_ & dgRowSelect)) GoFirst();
-      else SetCurrent(FixedCols(), Row());
-      return;
-    case Qt::Key_End:
-      if (single || (options_ & dgRowSelect)) GoLast();
-      else SetCurrent(ColCount() - 1, Row());
-      return;
-    case Qt::Key_PageUp: MoveBy(-VisibleRowCount()); return;
-    case Qt::Key_PageDown: MoveBy(VisibleRowCount()); return;
-    case Qt::Key_Insert:
-      if (!readOnly_ && !shift && d->CanModify()) d->Insert();
-      return;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-      if (!alt && (options_ & dgTabs)) TabMove(shift || e->key() == Qt::Key_Backtab);
-      else e->ignore();
-      return;
-    case Qt::Key_Escape:
-      if (editPending_) {
-        editPending_ = false;
-        UpdateEditor();
-      } else if (Editing(d)) {
-        d->Cancel();
-      }
-      if (!(options_ & dgAlwaysShowEditor)) HideEditor();
-      return;
-    case Qt::Key_F2: ShowEditor(); return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      if (logical) {
-        ToggleLogical();
-        return;
-      }
-      if (!(options_ & dgAlwaysShowEditor)) link_.UpdateRecord();
-      TCustomGrid::GridKeyDown(e);
-      return;
-    case Qt::Key_Space:
-      if (logical) {
-        ToggleLogical();
-        return;
-      }
-      TCustomGrid::GridKeyDown(e);
-      return;
-    case Qt::Key_Backspace:
-      if (logical) return;  // ignored
-      TCustomGrid::GridKeyDown(e);
-      return;
-    default:
-      // Other characters mean nothing in a logical column.
-      if (logical && TypesCharacter(e)) return;
-      TCustomGrid::GridKeyDown(e);
-      return;
-  }
-}
-
-bool TCustomTzGrid::EditorKeyPress(QKeyEvent* e) {
-  // Space toggles a logical cell; its other keys change nothing, as
-  // CanEditModify refuses them.
-  if (e->key() == Qt::Key_Space && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) &&
-      IsLogicalColumn(SelectedIndex())) {
-    ToggleLogical();
-    e->accept();
-    return true;
-  }
-  return TCustomGrid::EditorKeyPress(e);
-}
-
-// --- Mouse -----------------------------------------------------------------------------------------------------------
-
-void TCustomTzGrid::GridMousePress(QMouseEvent* e) {
-  const QPoint p = e->position().toPoint();
-  if (!AcquireFocus()) return;
-  int col, row;
-  CellAt(p, col, row);
-  pressedCol_ = col;
-  if (InSizingZone(p) || (row >= 0 && row < titleOffset_ && (options_ & dgColumnResize))) {
-    link_.UpdateRecord();
-    TCustomGrid::GridMousePress(e);
-    return;
-  }
-  if (!link_.Active() || row < 0) return;
-  BeginUpdate();
-  try {
-    if (row >= titleOffset_) {
-      if (row == Row() && col == Col()) {
-        if (IsLogicalColumn(DataColumn(col))) ToggleLogical();
-        else ShowEditor();
-      } else if (row != Row()) {
-        MoveToRow(row);
-      }
-      if (col >= FixedCols()) SetCurrent(col, Row());
-    }
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
-}
-
-void TCustomTzGrid::GridMouseRelease(QMouseEvent* e) {
-  const bool wasSizing = Sizing();
-  TCustomGrid::GridMouseRelease(e);
-  if (wasSizing) return;
-  const QPoint p = e->position().toPoint();
-  if (EditorShown() && Editor()->geometry().contains(p)) return;
-  int col, row;
-  if (!CellAt(p, col, row)) return;
-  if (row < titleOffset_) {
-    if (col < indicatorOffset_) {
-      if (e->button() == Qt::LeftButton && OnCornerLeftClick) OnCornerLeftClick(*this);
-      if (e->button() == Qt::RightButton && OnCornerRightClick) OnCornerRightClick(*this);
-      return;
-    }
-    const int dc = DataColumn(col);
-    TTzColumn* column = dc >= 0 && dc < columns_->Count() ? columns_->Items(dc) : nullptr;
-    if (e->button() == Qt::LeftButton && col == pressedCol_) {
-      if (OnTitleClick) OnTitleClick(*this, column);
-    } else if (e->button() == Qt::RightButton && !depressDisabled_) {
-      depressed_ = dc;
-      InvalidateGrid();
-      if (OnDepressTitle) OnDepressTitle(*this, column);
-    }
-    return;
-  }
-  if (e->button() != Qt::LeftButton) return;
-  if (col < indicatorOffset_) {
-    if (OnIndicatorClick) OnIndicatorClick(*this);
-  } else if (OnCellClick) {
-    const int dc = SelectedIndex();
-    OnCellClick(*this, dc >= 0 && dc < columns_->Count() ? columns_->Items(dc) : nullptr);
-  }
-}
-
-void TCustomTzGrid::MoveToRow(int row) {
-  data::TDataSet* d = link_.DataSet();
-  if (!d) return;
-  if (!UntouchedInsert()) {
-    MoveBy(row - Row());
-    return;
-  }
-  // The untouched record goes away and the rows below it move up: the
-  // record that was pressed is found again by its bookmark.
-  auto bookmarkAt = [&](int r) {
-    const int saved = link_.ActiveRecord();
-    link_.SetActiveRecord(r);
-    const data::Bookmark b = d->GetBookmark();
-    link_.SetActiveRecord(saved);
-    return b;
-  };
-  const data::Bookmark target = bookmarkAt(row - titleOffset_);
-  d->Cancel();
-  if (target.empty()) return;
-  for (int r = 0; r < link_.RecordCount(); ++r) {
-    if (bookmarkAt(r) == target) {
-      MoveBy(r - link_.ActiveRecord());
-      return;
-    }
-  }
-  d->GotoBookmark(target);
-}
-
-void TCustomTzGrid::WheelRows(int rows) {
-  // As that many presses of Down or Up, after taking the focus as the
-  // scroll bar's requests do; the wheel never appends a record.
-  if (!AcquireFocus() || !link_.Active()) return;
-  data::TDataSet* d = link_.DataSet();
-  if (!d || d->IsEmpty()) return;
-  MoveBy(rows);
-}
-
-void TCustomTzGrid::GridDoubleClick(QMouseEvent*) {
-  if (OnDblClick) OnDblClick(*this);
-}
-
-void TCustomTzGrid::GridExit() {
-  if (!editPending_) return;
-  try {
-    link_.UpdateRecord();
-  } catch (...) {
-    setFocus();
-    throw;
-  }
-}
-
-bool TCustomTzGrid::SelectCell(int col, int) {
-  // What was typed belongs to the column it was typed in.
-  if (editPending_ && col != Col()) link_.UpdateRecord();
-  return true;
-}
-
 // --- Editing --------------------------------------------------------------------------------------------------------------
 
 bool TCustomTzGrid::CanEditCell() const {
@@ -1063,7 +724,7 @@ void TCustomTzGrid::ToggleLogical() {
   if (EditorShown()) UpdateEditor();
 }
 
-// --- Drawing ---------------------------------------------------------------------------------------------------------------
+// --- Row colours ---------------------------------------------------------------------------------------------------------------
 
 const TTzRowColors& TCustomTzGrid::RowColors(int row) const {
   static const TTzRowColors none;
@@ -1089,195 +750,8 @@ void TCustomTzGrid::ResetRowColors(int row) {
   }
 }
 
-void TCustomTzGrid::WriteText(QPainter& p, const QRect& rect, const QString& text, Qt::Alignment a,
-                              const QColor& back, const QColor& fore, const QFont& font) {
-  p.fillRect(rect, back);
-  p.setPen(fore);
-  p.setFont(font);
-  const int w = QFontMetrics(font).horizontalAdvance(text);
-  int x = rect.left() + 2;
-  if (a & Qt::AlignRight) x = rect.right() - w - 3;
-  else if (a & Qt::AlignHCenter) x = rect.left() + (rect.width() - w) / 2;
-  p.drawText(QRect(x, rect.top() + 2, rect.right() - x + 1, rect.height() - 2),
-             Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextExpandTabs, text);
-}
-
-void TCustomTzGrid::DrawBooleanBox(QPainter& p, const QRect& rect, bool value, const QColor& fore) {
-  int side = rect.height();
-  QRect box(rect.left() + (rect.width() - side) / 2, rect.top(), side, side);
-  if (rect.width() < rect.height()) box = QRect(rect.left(), rect.top(), rect.width(), rect.width());
-  const int inset = 1 + 1;
-  box.adjust(inset, inset, -inset, -inset);
-  p.save();
-  p.setRenderHint(QPainter::Antialiasing, false);
-  p.setPen(QPen(fore, 1));
-  p.setBrush(Qt::NoBrush);
-  switch (booleanBox_) {
-    case TTzBooleanBox::bbCheckBox:
-    case TTzBooleanBox::bbFillBox:
-    case TTzBooleanBox::bbFillBoxRed: p.drawRect(box); break;
-    case TTzBooleanBox::bbRButton:
-    case TTzBooleanBox::bbRButtonRed: p.drawEllipse(box); break;
-    default: break;
-  }
-  if (value) {
-    p.setPen(QPen(fore, 2));
-    switch (booleanBox_) {
-      case TTzBooleanBox::bbCheckBox:
-        p.drawLine(box.topLeft() + QPoint(3, 3), box.bottomRight() - QPoint(3, 3));
-        p.drawLine(QPoint(box.left() + 3, box.bottom() - 3), QPoint(box.right() - 3, box.top() + 3));
-        break;
-      case TTzBooleanBox::bbCheckMark: {
-        const QPoint a(box.left() + 2, box.top() + box.width() / 2);
-        const QPoint b(box.left() + box.width() / 3, box.bottom() - 2);
-        const QPoint c(box.right() - 2, box.top());
-        p.drawLine(a, b);
-        p.drawLine(b, c);
-        break;
-      }
-      case TTzBooleanBox::bbFillBox: p.fillRect(box.adjusted(1, 1, -1, -1), fore); break;
-      case TTzBooleanBox::bbFillBoxRed: p.fillRect(box.adjusted(1, 1, -1, -1), Qt::red); break;
-      case TTzBooleanBox::bbRButton:
-      case TTzBooleanBox::bbDot:
-        p.setBrush(fore);
-        p.drawEllipse(box.adjusted(2, 2, -2, -2));
-        break;
-      case TTzBooleanBox::bbRButtonRed:
-      case TTzBooleanBox::bbDotRed:
-        p.setBrush(Qt::red);
-        p.setPen(QPen(Qt::red, 2));
-        p.drawEllipse(box.adjusted(2, 2, -2, -2));
-        break;
-      default: break;
-    }
-  }
-  p.restore();
-}
-
-void TCustomTzGrid::DrawCell(QPainter& p, const QRect& cellRect, int col, int row, unsigned state) {
-  QRect rect = cellRect;
-  if (loading_) {
-    p.fillRect(rect, color_);
-    return;
-  }
-  if (col == 0) ResetRowColors(row);
-  const TTzRowColors& colors = RowColors(row);
-  const bool frame = (state & csFixed) && (options_ & dgColLines) && (options_ & dgRowLines);
-  if (frame) rect.adjust(1, 1, -1, -1);
-  // The indicator.
-  if (indicatorOffset_ && col == 0 && row >= titleOffset_) {
-    p.fillRect(rect, colors.Indicator);
-    if (link_.Active() && row - titleOffset_ == link_.ActiveRecord()) {
-      const data::DataSetState s = link_.DataSet()->State();
-      const QPixmap& pm = s == data::DataSetState::Edit ? edit_ : s == data::DataSetState::Insert ? insert_ : arrow_;
-      const int margin = frame ? 1 : 2;
-      p.drawPixmap(rect.right() - margin - pm.width() + 1, rect.top() + (rect.height() - pm.height()) / 2, pm);
-    }
-  } else if (row < titleOffset_) {
-    // A title.
-    const int dc = DataColumn(col);
-    if (dc >= 0 && dc < columns_->Count()) {
-      const TTzColumnTitle& t = columns_->Items(dc)->Title();
-      p.fillRect(rect, t.Color());
-      p.setFont(t.Font());
-      p.setPen(t.FontColor());
-      const int offset = frame ? 1 : 2;
-      p.drawText(rect.adjusted(offset, offset, -offset, 0),
-                 ToQtAlignment(t.Alignment()) | Qt::AlignTop | Qt::TextSingleLine, t.Caption());
-    } else {
-      p.fillRect(rect, fixedColor_);
-    }
-  } else {
-    const int dc = DataColumn(col);
-    if (!link_.Active() || dc < 0 || dc >= columns_->Count() || row - titleOffset_ >= link_.RecordCount()) {
-      p.fillRect(rect, color_);
-    } else {
-      TTzColumn* column = columns_->Items(dc);
-      QColor back = column->Color();
-      QColor fore = column->FontColor();
-      const int saved = link_.ActiveRecord();
-      link_.SetActiveRecord(row - titleOffset_);
-      if (colors.Cell.isValid()) back = colors.Cell;
-      if (colors.CellText.isValid()) fore = colors.CellText;
-      data::TField* f = column->Field();
-      const QString text = f ? ToQt(f->DisplayText()) : QString();
-      TTzDataSet* t = AsTable(link_.DataSet());
-      if (t && t->RecordDeleted()) {
-        back = colors.Deleted;
-        fore = colors.DeletedText;
-      }
-      const bool focused = hasFocus() || (Editor() && Editor()->hasFocus());
-      const bool highlighted = (state & csSelected) && (focused || (options_ & dgAlwaysShowSelection)) &&
-                               ((options_ & dgRowSelect) || updateLock_ == 0);
-      if (highlighted) {
-        back = colors.Hilite;
-        fore = colors.HiliteText;
-      }
-      if (defaultDrawing_) {
-        if (IsLogicalColumn(dc)) {
-          p.fillRect(rect, back);
-          DrawBooleanBox(p, rect, text.compare("True", Qt::CaseInsensitive) == 0, fore);
-        } else {
-          WriteText(p, rect, text, ToQtAlignment(column->Alignment()), back, fore, column->Font());
-        }
-      }
-      if (OnDrawDataCell || OnDrawColumnCell) {
-        // The events draw with the cell's colours and font.
-        p.setBrush(back);
-        p.setPen(fore);
-        p.setFont(column->Font());
-        struct CanvasScope {
-          QPainter*& slot;
-          CanvasScope(QPainter*& s, QPainter* painter) : slot(s) { slot = painter; }
-          ~CanvasScope() { slot = nullptr; }
-        } scope(canvas_, &p);
-        if (OnDrawDataCell) OnDrawDataCell(*this, rect, f, state);
-        if (OnDrawColumnCell) OnDrawColumnCell(*this, rect, dc, column, state);
-      }
-      if (defaultDrawing_ && highlighted && !(options_ & dgRowSelect) && focused) {
-        p.setPen(QPen(fore, 1, Qt::DotLine));
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(rect.adjusted(0, 0, -1, -1));
-      }
-      link_.SetActiveRecord(saved);
-    }
-  }
-  if (frame) {
-    const bool sunken = row < titleOffset_ && DataColumn(col) == depressed_ && depressed_ >= 0;
-    p.setPen(sunken ? palette().color(QPalette::Dark) : palette().color(QPalette::Light));
-    p.drawLine(cellRect.topLeft(), cellRect.topRight());
-    p.drawLine(cellRect.topLeft(), cellRect.bottomLeft());
-    p.setPen(sunken ? palette().color(QPalette::Light) : palette().color(QPalette::Dark));
-    p.drawLine(cellRect.bottomLeft(), cellRect.bottomRight());
-    p.drawLine(cellRect.topRight(), cellRect.bottomRight());
-  }
-}
-
-void ConfigureCheatNameGrid(TTzGrid& grid) {
-  grid.BeginLayout();
-  grid.SetGridFont(TerminalFont());
-  QFont title(QStringLiteral("DejaVu Sans"));
-  title.setPixelSize(13);
-  title.setBold(true);
-  grid.SetTitleFont(title);
-  grid.SetGridOptions(dgConfirmDelete | dgConfirmRestore);
-  grid.SetReadOnly(true);
-  grid.SetFixedColumns(0);
-  grid.SetAutoAppend(false);
-  grid.SetBooleanBox(TTzBooleanBox::bbCheckBox);
-  grid.SetDepressDisabled(false);
-  grid.SetDefaultDrawing(true);
-  grid.SetLastColumnFills(true);
-  TTzGridColumns& columns = grid.Columns();
-  columns.Clear();
-  TTzColumn* name = columns.Add();
-  name->SetFieldName("CHEATNAME");
-  name->Title().SetCaption(QStringLiteral("Cheatname"));
-  QFont captionFont(QStringLiteral("DejaVu Sans"));
-  captionFont.setPixelSize(13);
-  name->Title().SetFont(captionFont);
-  name->Title().SetFontColor(Qt::black);
-  grid.EndLayout();
+void TCustomTzGrid::DrawCell(QPainter& p, const QRect& rect, int col, int row, unsigned state) {
+  painter_->DrawCell(p, rect, col, row, state);
 }
 
 }  // namespace vz::views
