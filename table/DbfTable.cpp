@@ -1,4 +1,4 @@
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 
 #include <algorithm>
 #include <optional>
@@ -15,46 +15,6 @@
 namespace vz {
 
 using data::DataSetState;
-
-// --- Index lines ------------------------------------------------------------------------------
-
-TIndexItem ParseIndexLine(const std::string& line) {
-  TIndexItem item;
-  std::string rest = line;
-  std::size_t comma = rest.find(',');
-  if (comma != std::string::npos && comma >= 1) {
-    const std::string number = TrimLeft(rest.substr(0, comma));
-    std::size_t used = 0;
-    int value = 0;
-    bool ok = !number.empty();
-    try {
-      value = std::stoi(number, &used);
-      ok = ok && used == number.size();
-    } catch (...) {
-      ok = false;
-    }
-    if (!ok) throw data::EDatabaseError("'" + rest.substr(0, comma) + "' is not a valid integer value");
-    item.Order = value;
-    rest.erase(0, comma + 1);
-    comma = rest.find(',');
-    if (comma != std::string::npos && comma >= 1) {
-      item.File = rest.substr(0, comma);
-      rest.erase(0, comma + 1);
-    }
-  }
-  item.Expression = rest.substr(0, 100);
-  return item;
-}
-
-TTzProgress100::TTzProgress100(const std::string& caption)
-    : window_(platform::CreateStatusWindow(caption)), text_(100, '|') {
-  if (window_) window_->ShowMessage(text_);
-}
-
-void TTzProgress100::Step() {
-  if (!text_.empty()) text_.erase(0, 1);
-  if (window_) window_->ShowMessage(text_);
-}
 
 // --- The component ---------------------------------------------------------------------------
 
@@ -337,7 +297,7 @@ bool TTzFileDataSet::Locate(const std::string& keyFields, const std::string& key
     const std::string key = keyValues.substr(0, 255);
     return options.PartialKey ? Find(key) : FindExact(key);
   }
-  return TTzCDataSet::Locate(keyFields, keyValues, options);
+  return TTzDataSet::Locate(keyFields, keyValues, options);
 }
 
 bool TTzFileDataSet::Find(const std::string& key) {
@@ -400,107 +360,6 @@ std::unique_ptr<data::TStream> TTzFileDataSet::CreateBlobStream(data::TField* fi
   }
   SelectWorkArea("CreateBlobStream");
   return std::make_unique<TTzBlobStream>(field, this, mode);
-}
-
-TTzBlobStream::TTzBlobStream(data::TField* field, TTzFileDataSet* table, data::BlobMode mode)
-    : field_(field), table_(table) {
-  if (!field || field->Calculated() || field->FieldNo() < 1) return;
-  std::uint8_t* b = table->ActiveBuffer();
-  if (!b) return;
-  std::int32_t block = 0;
-  table->GetFieldData(field, &block);
-  block_ = block;
-  const bool convert = table->TableLanguage == TTzTableLanguage::tlOem;
-  mode_ = mode;
-  if (mode == data::BlobMode::Read) {
-    // Read errors deliver nothing instead of ending the program.
-    ScopedErrorDispatch quiet(false);
-    ClearError();
-    CreateBlobDescriptor(blob_, convert, block_, 1);
-    described_ = Engine().Errors.ErrorCode == 0;
-    return;
-  }
-  // A memo that cannot be written is reported: silently losing the text
-  // (and the record's old memo with it) is no option.
-  ClearError();
-  const std::int64_t made = CreateBlobDescriptor(blob_, convert, block_, 2);
-  described_ = Engine().Errors.ErrorCode == 0 && made != 0;
-  if (!described_) return;
-  block_ = static_cast<std::int32_t>(made < 0 ? -made : made);
-  std::int32_t v = block_;
-  table->SetFieldData(field, &v);
-}
-
-std::int64_t TTzBlobStream::Read(void* buffer, std::int64_t count) {
-  if (!described_) return 0;
-  table_->SelectWorkArea("ReadBlobStream");
-  ScopedErrorDispatch quiet(false);
-  return ReadBlobStream(blob_, buffer, count);
-}
-
-std::int64_t TTzBlobStream::Seek(std::int64_t offset, int origin) {
-  if (!described_) return 0;
-  table_->SelectWorkArea("SeekBlobStream");
-  ScopedErrorDispatch quiet(false);
-  return SeekBlobStream(blob_, offset, origin);
-}
-
-std::int64_t TTzBlobStream::Write(const void* buffer, std::int64_t count) {
-  if (!described_) return 0;
-  table_->SelectWorkArea("WriteBlobStream");
-  const std::int64_t n = WriteBlobStream(blob_, buffer, count);
-  if (n > 0) modified_ = true;
-  return n;
-}
-
-TTzBlobStream::~TTzBlobStream() {
-  if (!table_->Active() || table_->WorkArea() == 0) return;
-  try {
-    table_->SelectWorkArea("DestroyBlobStream");
-    // A write stream whose memo could not be made changed nothing.
-    if (mode_ == data::BlobMode::Write && described_) {
-      if (!modified_ && block_ != 0 && field_) {
-        // An emptied memo.
-        block_ = 0;
-        std::int32_t zero = 0;
-        table_->SetFieldData(field_, &zero);
-        modified_ = true;
-      }
-      const DataSetState s = table_->State();
-      if (s != DataSetState::Edit && s != DataSetState::Insert && s != DataSetState::SetKey &&
-          !table_->ControlsDisabled())
-        table_->Edit();
-      table_->SelectWorkArea("DestroyBlobStream");
-      table_->CopyOut(0);
-    }
-    if (described_) {
-      std::optional<ScopedErrorDispatch> quiet;
-      if (mode_ == data::BlobMode::Read) quiet.emplace(false);
-      DestroyBlobDescriptor(blob_);
-    }
-    if (modified_ && field_) table_->DataChanged(field_);
-  } catch (const std::exception& e) {
-    // The descriptor ends all the same: a writer left in use would keep
-    // every later memo of the table from being written.
-    if (blob_.InUse) {
-      try {
-        ScopedErrorDispatch quiet(false);
-        table_->SelectWorkArea("DestroyBlobStream");
-        DestroyBlobDescriptor(blob_);
-      } catch (const std::exception&) {
-      }
-    }
-    platform::ShowMessage(e.what());
-  }
-}
-
-void StartEngine(HaltingErrors halting) {
-  InitEngine();
-  if (halting == HaltingErrors::Presented) InstallHaltingPresentation();
-}
-
-void SetIndexSemaphoreFolder(const std::string& folder) {
-  IndexEngine().Settings.SemaphoreDir = folder;
 }
 
 }  // namespace vz

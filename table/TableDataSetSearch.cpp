@@ -1,4 +1,4 @@
-#include "table/UTzCDS.h"
+#include "table/TableDataSet.h"
 
 #include <utility>
 
@@ -7,7 +7,7 @@
 
 namespace vz {
 
-void TTzCDataSet::LocateRec(const std::string& fieldName, const std::string& value) {
+void TTzDataSet::LocateRec(const std::string& fieldName, const std::string& value) {
   CheckBrowseMode();
   SelectWorkArea("LocateRec");
   vz::Locate(fieldName, value);
@@ -20,7 +20,7 @@ void TTzCDataSet::LocateRec(const std::string& fieldName, const std::string& val
   }
 }
 
-TTzCDataSet::TextSearch TTzCDataSet::FindText(const std::string& ansiWords, bool forward,
+TTzDataSet::TextSearch TTzDataSet::FindText(const std::string& ansiWords, bool forward,
                                               const std::function<bool(std::int64_t)>& progress) {
   CheckBrowseMode();
   SelectWorkArea("FindText");
@@ -77,7 +77,7 @@ TTzCDataSet::TextSearch TTzCDataSet::FindText(const std::string& ansiWords, bool
   return result;
 }
 
-bool TTzCDataSet::EngineLocate(const std::string& field, const std::string& value, LocateOptions options) {
+bool TTzDataSet::EngineLocate(const std::string& field, const std::string& value, LocateOptions options) {
   // The scan compares without regard to case unless NOCASE is given.
   std::string spec = field;
   if (!options.CaseInsensitive) spec += " NOCASE";
@@ -96,7 +96,7 @@ bool TTzCDataSet::EngineLocate(const std::string& field, const std::string& valu
   return found && !dEOF();
 }
 
-bool TTzCDataSet::Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options) {
+bool TTzDataSet::Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options) {
   CheckBrowseMode();
   SelectWorkArea("Locate");
   bool found = false;
