@@ -2,15 +2,15 @@
 
 namespace vz::app {
 
-void ConfigureAsCheatTable(TTzDbf& t, const std::string& indexFile) {
+void ConfigureAsCheatTable(DbfTable& t, const std::string& indexFile) {
   t.SetName("CheatDbf");
   t.DbfFields = {"cheatname, C, 35, 0", "cheatmemo, M, 10, 0"};
   t.HideDeletedRecs = true;
   t.ShowProgress = false;
-  t.TableLanguage = TTzTableLanguage::tlOem;
+  t.TableLanguage = TableCharset::tlOem;
   t.ReadOnly = true;
   t.AutoFixRecCount = true;
-  t.CreateIndex = TCreateIndexType::ciVerifyHeader;
+  t.CreateIndex = CreateIndexMode::ciVerifyHeader;
   t.CreateIfNotFound = false;
   t.SetExclusive(false);
   t.IndexList = {"1," + indexFile + ",CHEATNAME"};

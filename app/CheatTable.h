@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 
 namespace vz::app {
 
@@ -13,6 +13,6 @@ namespace vz::app {
 // wrong, no progress window, and the name index `indexFile` (a name without
 // folder lies beside the table) checked against the table at every open
 // and built when it does not fit.
-void ConfigureAsCheatTable(TTzDbf& table, const std::string& indexFile);
+void ConfigureAsCheatTable(DbfTable& table, const std::string& indexFile);
 
 }  // namespace vz::app

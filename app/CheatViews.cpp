@@ -6,7 +6,7 @@ namespace vz::app {
 
 using namespace views;
 
-void ConfigureCheatNameGrid(TTzGrid& grid) {
+void ConfigureCheatNameGrid(DataGrid& grid) {
   grid.BeginLayout();
   grid.SetGridFont(TerminalFont());
   QFont title(QStringLiteral("DejaVu Sans"));
@@ -17,13 +17,13 @@ void ConfigureCheatNameGrid(TTzGrid& grid) {
   grid.SetReadOnly(true);
   grid.SetFixedColumns(0);
   grid.SetAutoAppend(false);
-  grid.SetBooleanBox(TTzBooleanBox::bbCheckBox);
+  grid.SetBooleanBox(BooleanBoxStyle::bbCheckBox);
   grid.SetDepressDisabled(false);
   grid.SetDefaultDrawing(true);
   grid.SetLastColumnFills(true);
-  TTzGridColumns& columns = grid.Columns();
+  GridColumns& columns = grid.Columns();
   columns.Clear();
-  TTzColumn* name = columns.Add();
+  GridColumn* name = columns.Add();
   name->SetFieldName("CHEATNAME");
   name->Title().SetCaption(QStringLiteral("Cheatname"));
   QFont captionFont(QStringLiteral("DejaVu Sans"));
@@ -33,9 +33,9 @@ void ConfigureCheatNameGrid(TTzGrid& grid) {
   grid.EndLayout();
 }
 
-void ConfigureCheatTextMemo(TTzMemo& memo) {
+void ConfigureCheatTextMemo(DataMemo& memo) {
   memo.SetReadOnly(true);
-  memo.SetScrollBars(TTzScrollStyle::ssVertical);
+  memo.SetScrollBars(ScrollStyle::ssVertical);
   memo.setFont(TerminalFont());
   memo.SetWordWrap(true);
   // Not a tab stop: Tab skips it, a click still gives it the focus.

@@ -18,7 +18,7 @@
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/files.h"
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -26,7 +26,7 @@
 #include "app/CheatTable.h"
 #include "app/CheatViews.h"
 #include "views/DataGrid.h"
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 using namespace vz;
 
@@ -56,17 +56,17 @@ int main(int argc, char** argv) {
   const std::string table = bench::CachedCheatTable(spec);
   const std::string ndx = platform::DirectoryOf(table) + "bench-grid-cheat.ndx";
 
-  TTzDbf t;
+  DbfTable t;
   app::ConfigureAsCheatTable(t, ndx);
-  data::TDataSource source;
+  data::DataSource source;
   source.SetDataSet(&t);
 
   QWidget form;
   form.resize(658, 363);
-  auto* grid = new views::TTzGrid(&form);
+  auto* grid = new views::DataGrid(&form);
   grid->setGeometry(0, 53, 169, 277);
   app::ConfigureCheatNameGrid(*grid);
-  auto* memo = new views::TTzMemo(&form);
+  auto* memo = new views::DataMemo(&form);
   memo->setGeometry(229, 52, 372, 309);
   app::ConfigureCheatTextMemo(*memo);
   grid->SetDataSource(&source);

@@ -25,9 +25,9 @@
 #include <QTimer>
 
 #include "app/Application.h"
-#include "app/InfoScr.h"
-#include "app/Mainread.h"
-#include "app/RAbout.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/MainWindow.h"
+#include "app/WebLinksDialog.h"
 
 using namespace vz;
 
@@ -47,9 +47,9 @@ void Link(const std::string& from, const std::string& to) {
 // Makes the three forms and shows the main window until it is painted.
 double StartUp(const std::string& programDir) {
   const double t0 = bench::NowMs();
-  auto* form1 = new app::TForm1(programDir);
-  auto* form2 = new app::TForm2();
-  auto* form3 = new app::TForm3();
+  auto* form1 = new app::MainWindow(programDir);
+  auto* form2 = new app::WebLinksDialog();
+  auto* form3 = new app::ReleaseInfoDialog();
   form1->SetHelpWindows(form2, form3);
   form1->show();
   (void)QTest::qWaitForWindowExposed(form1);
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   const std::vector<double> medians = bench::RunCases(cases, reps);
 
   // Keystrokes in the search box on the large catalogue.
-  auto* form = new app::TForm1(large);
+  auto* form = new app::MainWindow(large);
   form->show();
   (void)QTest::qWaitForWindowExposed(form);
   form->Edit1->setFocus();

@@ -18,13 +18,13 @@
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/files.h"
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 
 using namespace vz;
 
 namespace {
 
-class Window : public data::TDataLink {};
+class Window : public data::DataLink {};
 
 }  // namespace
 
@@ -40,9 +40,9 @@ int main(int argc, char** argv) {
   const std::string cat = table;
   bench::ReadFileOnce(cat);
 
-  TTzDbf t;
+  DbfTable t;
   app::ConfigureAsCheatTable(t, ndx);
-  data::TDataSource source;
+  data::DataSource source;
   source.SetDataSet(&t);
   Window window;
   window.SetDataSource(&source);

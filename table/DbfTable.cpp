@@ -18,7 +18,7 @@ using data::DataSetState;
 
 // --- The component ---------------------------------------------------------------------------
 
-TTzFileDataSet::~TTzFileDataSet() {
+DbfTable::~DbfTable() {
   SetDestroying();
   try {
     SetActive(false);
@@ -26,7 +26,7 @@ TTzFileDataSet::~TTzFileDataSet() {
   }
 }
 
-void TTzFileDataSet::SetExclusive(bool on) {
+void DbfTable::SetExclusive(bool on) {
   if (on == exclusive_) return;
   exclusive_ = on;
   if (Active()) {
@@ -35,7 +35,7 @@ void TTzFileDataSet::SetExclusive(bool on) {
   }
 }
 
-bool TTzFileDataSet::OpenFileStep(const std::string& name) {
+bool DbfTable::OpenFileStep(const std::string& name) {
   if (CreateIfNotFound && !platform::FileExists(platform::ResolveFileName(name))) {
     if (!CreateTable()) platform::ShowMessage("Could not create '" + DbfFileName() + "'");
   }
@@ -88,15 +88,15 @@ void OpenIndexFile(const std::string& file, int order) {
 
 }  // namespace
 
-bool TTzFileDataSet::BuildIndex(const TIndexItem& item) {
+bool DbfTable::BuildIndex(const IndexItem& item) {
   bool canMake = true;
   if (OnBeforeMakeIndex) OnBeforeMakeIndex(item.File, canMake);
   if (!canMake) return false;
-  std::unique_ptr<TTzProgress100> progress;
+  std::unique_ptr<IndexBuildProgress> progress;
   BuildProgress steps = IndexEngine().Progress;
   if (ShowProgress) {
-    progress = std::make_unique<TTzProgress100>("Indexing " + item.File + "...");
-    TTzProgress100* p = progress.get();
+    progress = std::make_unique<IndexBuildProgress>("Indexing " + item.File + "...");
+    IndexBuildProgress* p = progress.get();
     steps.Step = [p] { p->Step(); };
     steps.Steps = 100;
   }
@@ -111,7 +111,7 @@ bool TTzFileDataSet::BuildIndex(const TIndexItem& item) {
   return true;
 }
 
-bool TTzFileDataSet::OpenIndexes() {
+bool DbfTable::OpenIndexes() {
   // Quiet while the indexes open; a failure is dispatched again afterwards.
   std::optional<ScopedErrorDispatch> quiet(std::in_place, false);
   auto reissue = [&] {
@@ -124,7 +124,7 @@ bool TTzFileDataSet::OpenIndexes() {
   const std::string tableName = platform::AsciiUpper(platform::NameOf(table.FileName)).substr(0, 12);
   // Another program using the table's indexes holds the semaphore file:
   // then nothing is rebuilt in this open.
-  TCreateIndexType mode = CreateIndex;
+  CreateIndexMode mode = CreateIndex;
   bool suspended = false;
   const std::string semaphore = SemaphoreFileName(table);
   if (platform::FileExists(semaphore)) {
@@ -134,8 +134,8 @@ bool TTzFileDataSet::OpenIndexes() {
       busy = probe.IsRangeLockedByOther(18, 1);
     probe.Close();
     if (busy) {
-      if (mode == TCreateIndexType::ciAlways || mode == TCreateIndexType::ciVerifyHeader) {
-        mode = TCreateIndexType::ciNotFound;
+      if (mode == CreateIndexMode::ciAlways || mode == CreateIndexMode::ciVerifyHeader) {
+        mode = CreateIndexMode::ciNotFound;
         suspended = true;
       }
     } else if (!platform::IsSpecialFile(semaphore)) {
@@ -146,10 +146,10 @@ bool TTzFileDataSet::OpenIndexes() {
   }
   ClearError();
   for (const std::string& line : IndexList) {
-    const TIndexItem item = ParseIndexLine(line);
+    const IndexItem item = ParseIndexLine(line);
     switch (mode) {
-      case TCreateIndexType::ciNotFound:
-      case TCreateIndexType::ciNever:
+      case CreateIndexMode::ciNotFound:
+      case CreateIndexMode::ciNever:
         if (suspended) {
           // A file whose anchor names another table is nobody's index of
           // this one (several tables share one index file name, and a
@@ -170,8 +170,8 @@ bool TTzFileDataSet::OpenIndexes() {
         }
         OpenIndexFile(item.File, 1);
         break;
-      case TCreateIndexType::ciAlways: Engine().Errors.ErrorCode = 2; break;
-      case TCreateIndexType::ciVerifyHeader: {
+      case CreateIndexMode::ciAlways: Engine().Errors.ErrorCode = 2; break;
+      case CreateIndexMode::ciVerifyHeader: {
         IndexOptions options;
         const std::string bare = TakeIndexOptions(item.File, options);
         const IndexInfoRecord info = IndexInfo(bare);
@@ -193,7 +193,7 @@ bool TTzFileDataSet::OpenIndexes() {
       }
     }
     const int code = Engine().Errors.ErrorCode;
-    if (mode != TCreateIndexType::ciNever &&
+    if (mode != CreateIndexMode::ciNever &&
         (code == 2 || code == 222 || code == 223 || code == 266)) {
       ClearError();
       BuildIndex(item);
@@ -205,7 +205,7 @@ bool TTzFileDataSet::OpenIndexes() {
     CloseIndexes();
   }
   for (const std::string& line : IndexList) {
-    const TIndexItem item = ParseIndexLine(line);
+    const IndexItem item = ParseIndexLine(line);
     OpenIndexFile(item.File, item.Order);
     if (Engine().Errors.ErrorCode != 0) {
       const int code = Engine().Errors.ErrorCode;
@@ -220,7 +220,7 @@ bool TTzFileDataSet::OpenIndexes() {
   return true;
 }
 
-bool TTzFileDataSet::CreateTable() {
+bool DbfTable::CreateTable() {
   if (DbfFields.empty()) {
     platform::ShowMessage("FieldList.Count is <= 0 trying to create a database");
     return false;
@@ -255,7 +255,7 @@ bool TTzFileDataSet::CreateTable() {
 
 // --- Write paths -----------------------------------------------------------------------------
 
-bool TTzFileDataSet::WithLock(const char* label, bool fileLock, const LockFailedEvent& event,
+bool DbfTable::WithLock(const char* label, bool fileLock, const LockFailedEvent& event,
                               const char* what, void (*operation)()) {
   if (!CanModify()) return false;
   for (;;) {
@@ -276,31 +276,31 @@ bool TTzFileDataSet::WithLock(const char* label, bool fileLock, const LockFailed
   }
 }
 
-bool TTzFileDataSet::AppendWithLock() {
+bool DbfTable::AppendWithLock() {
   return WithLock("s_AppendWithLock", true, OnALockFailedOnInsert, "Insert", [] { vz::Append(); });
 }
-bool TTzFileDataSet::DeleteWithLock() {
+bool DbfTable::DeleteWithLock() {
   return WithLock("s_DeleteWithLock", false, OnRLockFailedOnDelete, "Delete", [] { vz::DeleteRec(); });
 }
-bool TTzFileDataSet::RestoreWithLock() {
+bool DbfTable::RestoreWithLock() {
   return WithLock("s_RestoreWithLock", false, OnRLockFailedOnRestore, "Restore", [] { vz::RecallRec(); });
 }
-bool TTzFileDataSet::ReplaceWithLock() {
+bool DbfTable::ReplaceWithLock() {
   return WithLock("s_ReplaceWithLock", false, OnRLockFailedOnPost, "Post", [] { vz::Replace(); });
 }
 
 // --- Searches and index operations -------------------------------------------------------------
 
-bool TTzFileDataSet::Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options) {
+bool DbfTable::Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options) {
   SelectWorkArea("Locate");
   if (CurrentOrder() > 0) {
     const std::string key = keyValues.substr(0, 255);
     return options.PartialKey ? Find(key) : FindExact(key);
   }
-  return TTzDataSet::Locate(keyFields, keyValues, options);
+  return TableDataSet::Locate(keyFields, keyValues, options);
 }
 
-bool TTzFileDataSet::Find(const std::string& key) {
+bool DbfTable::Find(const std::string& key) {
   CheckBrowseMode();
   SelectWorkArea("Find");
   vz::Find(key.substr(0, 100));
@@ -309,7 +309,7 @@ bool TTzFileDataSet::Find(const std::string& key) {
   return found;
 }
 
-bool TTzFileDataSet::FindExact(const std::string& key) {
+bool DbfTable::FindExact(const std::string& key) {
   CheckBrowseMode();
   SelectWorkArea("FindExact");
   {
@@ -321,31 +321,31 @@ bool TTzFileDataSet::FindExact(const std::string& key) {
   return found;
 }
 
-void TTzFileDataSet::IndexOn(const std::string& expression, const std::string& fileName) {
+void DbfTable::IndexOn(const std::string& expression, const std::string& fileName) {
   SelectWorkArea("IndexOn");
   Index_On(fileName, expression);
   ResyncFromEngine();
 }
 
-void TTzFileDataSet::IndexOnCB(KeyMaker maker, const std::string& fileName) {
+void DbfTable::IndexOnCB(KeyMaker maker, const std::string& fileName) {
   SelectWorkArea("IndexOnCB");
   Index_On(fileName, std::move(maker));
   ResyncFromEngine();
 }
 
-void TTzFileDataSet::SetIndexTo(const std::string& files) {
+void DbfTable::SetIndexTo(const std::string& files) {
   SelectWorkArea("SetIndexTo");
   Set_Index_To(files);
   ResyncFromEngine();
 }
 
-void TTzFileDataSet::SetIndexToCB(KeyMaker maker, const std::string& fileName, int order) {
+void DbfTable::SetIndexToCB(KeyMaker maker, const std::string& fileName, int order) {
   SelectWorkArea("SetIndexToCB");
   vz::SetIndexTo(fileName, std::move(maker), order);
   if (Active()) ResyncFromEngine();
 }
 
-void TTzFileDataSet::SetIndexToLFN(const std::string& fileName, int order) {
+void DbfTable::SetIndexToLFN(const std::string& fileName, int order) {
   SelectWorkArea("SetIndexToLFN");
   vz::SetIndexTo(fileName, nullptr, order);
   if (Active()) ResyncFromEngine();
@@ -353,13 +353,13 @@ void TTzFileDataSet::SetIndexToLFN(const std::string& fileName, int order) {
 
 // --- Memo streams ------------------------------------------------------------------------------
 
-std::unique_ptr<data::TStream> TTzFileDataSet::CreateBlobStream(data::TField* field, data::BlobMode mode) {
+std::unique_ptr<data::Stream> DbfTable::CreateBlobStream(data::Field* field, data::BlobMode mode) {
   if (!Active()) {
     SetError(1103, "DataSet must be active. " + Name());
     return nullptr;
   }
   SelectWorkArea("CreateBlobStream");
-  return std::make_unique<TTzBlobStream>(field, this, mode);
+  return std::make_unique<MemoStream>(field, this, mode);
 }
 
 }  // namespace vz

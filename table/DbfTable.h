@@ -1,6 +1,6 @@
 // The file-backed table component: how its indexes are built when
 // opening, the open-file step, the write paths with their locks, index
-// searches and operations, and its memo streams. TTzDbf is the component
+// searches and operations, and its memo streams. DbfTable is the component
 // the program places on its forms.
 #pragma once
 
@@ -20,21 +20,21 @@
 
 namespace vz {
 
-enum class TCreateIndexType { ciNotFound, ciAlways, ciVerifyHeader, ciNever };
+enum class CreateIndexMode { ciNotFound, ciAlways, ciVerifyHeader, ciNever };
 
 using MakeIndexEvent = std::function<void(const std::string& name, bool& canMake)>;
 using AfterMakeIndexEvent = std::function<void(const std::string& name)>;
 using LockFailedEvent = std::function<void(bool& retry)>;
 
-class TTzBlobStream;
+class MemoStream;
 
-class TTzFileDataSet : public TTzDataSet {
+class DbfTable : public TableDataSet {
  public:
-  ~TTzFileDataSet() override;
+  ~DbfTable() override;
 
   // --- Properties ---
   bool AutoFixRecCount = false;
-  TCreateIndexType CreateIndex = TCreateIndexType::ciNotFound;
+  CreateIndexMode CreateIndex = CreateIndexMode::ciNotFound;
   bool CreateIfNotFound = true;
   std::vector<std::string> IndexList;
   bool Exclusive() const { return exclusive_; }
@@ -54,7 +54,7 @@ class TTzFileDataSet : public TTzDataSet {
   virtual void SetIndexToCB(KeyMaker maker, const std::string& fileName, int order);
   virtual void SetIndexToLFN(const std::string& fileName, int order);
 
-  std::unique_ptr<data::TStream> CreateBlobStream(data::TField* field, data::BlobMode mode) override;
+  std::unique_ptr<data::Stream> CreateBlobStream(data::Field* field, data::BlobMode mode) override;
 
  protected:
   bool OpenFileStep(const std::string& name) override;
@@ -66,12 +66,14 @@ class TTzFileDataSet : public TTzDataSet {
  private:
   bool OpenIndexes();
   bool CreateTable();
-  bool BuildIndex(const TIndexItem& item);
+  bool BuildIndex(const IndexItem& item);
   bool WithLock(const char* label, bool fileLock, const LockFailedEvent& event, const char* what,
                 void (*operation)());
   bool exclusive_ = false;
 };
 
-class TTzDbf : public TTzFileDataSet {};
+// Forwarding aliases: removed by the restructure's final pass.
+using TTzDbf = DbfTable;
+using TCreateIndexType = CreateIndexMode;
 
 }  // namespace vz

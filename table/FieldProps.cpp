@@ -6,16 +6,16 @@
 
 namespace vz {
 
-TDbfFieldProps::TDbfFieldProps(int workArea) : area_(workArea) {
+FieldProps::FieldProps(int workArea) : area_(workArea) {
   const vz::WorkArea* a = workArea >= 1 && workArea <= kMaxAreas
                               ? Engine().Areas.Slot[static_cast<std::size_t>(workArea)].get()
                               : nullptr;
   if (!a) return;
   for (const FieldDesc& f : a->Fields)
-    fields_.push_back(TDTField{f.Name, f.Type, f.Len, f.Dec, static_cast<int>(f.NativeOffset)});
+    fields_.push_back(TableField{f.Name, f.Type, f.Len, f.Dec, static_cast<int>(f.NativeOffset)});
 }
 
-std::uint8_t* TDbfFieldProps::Address(int i) const {
+std::uint8_t* FieldProps::Address(int i) const {
   const vz::WorkArea* a = area_ >= 1 && area_ <= kMaxAreas
                               ? Engine().Areas.Slot[static_cast<std::size_t>(area_)].get()
                               : nullptr;
@@ -23,7 +23,7 @@ std::uint8_t* TDbfFieldProps::Address(int i) const {
   return a->Native + (i == 0 ? 0 : At(i).Offset);
 }
 
-int TDbfFieldProps::Number(const std::string& name) const {
+int FieldProps::Number(const std::string& name) const {
   const std::string wanted = platform::AnsiUpper(name);
   for (int i = 1; i <= Count(); ++i)
     if (platform::AnsiUpper(At(i).Name) == wanted) return i;

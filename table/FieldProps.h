@@ -10,7 +10,7 @@
 namespace vz {
 
 // One table field as the field properties know it.
-struct TDTField {
+struct TableField {
   std::string Name;
   char Type = 'C';
   int Length = 0;
@@ -19,11 +19,11 @@ struct TDTField {
 };
 
 // The fields of the open table, over the engine's native record.
-class TDbfFieldProps {
+class FieldProps {
  public:
-  explicit TDbfFieldProps(int workArea);
+  explicit FieldProps(int workArea);
   int Count() const { return static_cast<int>(fields_.size()); }
-  const TDTField& At(int i) const { return fields_[static_cast<std::size_t>(i - 1)]; }  // 1-based
+  const TableField& At(int i) const { return fields_[static_cast<std::size_t>(i - 1)]; }  // 1-based
   std::string Name(int i) const { return At(i).Name; }
   char Type(int i) const { return At(i).Type; }
   int Length(int i) const { return At(i).Length; }
@@ -35,7 +35,7 @@ class TDbfFieldProps {
 
  private:
   int area_;
-  std::vector<TDTField> fields_;
+  std::vector<TableField> fields_;
 };
 
 }  // namespace vz

@@ -2,12 +2,12 @@
 
 namespace vz {
 
-TTzProgress100::TTzProgress100(const std::string& caption)
+IndexBuildProgress::IndexBuildProgress(const std::string& caption)
     : window_(platform::CreateStatusWindow(caption)), text_(100, '|') {
   if (window_) window_->ShowMessage(text_);
 }
 
-void TTzProgress100::Step() {
+void IndexBuildProgress::Step() {
   if (!text_.empty()) text_.erase(0, 1);
   if (window_) window_->ShowMessage(text_);
 }

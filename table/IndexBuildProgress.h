@@ -9,9 +9,9 @@ namespace vz {
 
 // The progress window of an index build: a status window whose text starts
 // as 100 "|" and loses one with every step.
-class TTzProgress100 {
+class IndexBuildProgress {
  public:
-  explicit TTzProgress100(const std::string& caption);
+  explicit IndexBuildProgress(const std::string& caption);
   void Step();
   const std::string& Text() const { return text_; }
 

@@ -7,8 +7,8 @@
 
 namespace vz {
 
-TIndexItem ParseIndexLine(const std::string& line) {
-  TIndexItem item;
+IndexItem ParseIndexLine(const std::string& line) {
+  IndexItem item;
   std::string rest = line;
   std::size_t comma = rest.find(',');
   if (comma != std::string::npos && comma >= 1) {
@@ -22,7 +22,7 @@ TIndexItem ParseIndexLine(const std::string& line) {
     } catch (...) {
       ok = false;
     }
-    if (!ok) throw data::EDatabaseError("'" + rest.substr(0, comma) + "' is not a valid integer value");
+    if (!ok) throw data::DatabaseError("'" + rest.substr(0, comma) + "' is not a valid integer value");
     item.Order = value;
     rest.erase(0, comma + 1);
     comma = rest.find(',');

@@ -7,13 +7,13 @@
 namespace vz {
 
 // One line of IndexList: "order,file,expression".
-struct TIndexItem {
+struct IndexItem {
   int Order = 0;
   std::string File;
   std::string Expression;  // at most 100 characters
 };
-// Parses a line; throws data::EDatabaseError for an order that is not an
+// Parses a line; throws data::DatabaseError for an order that is not an
 // integer.
-TIndexItem ParseIndexLine(const std::string& line);
+IndexItem ParseIndexLine(const std::string& line);
 
 }  // namespace vz

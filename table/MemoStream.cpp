@@ -10,7 +10,7 @@ namespace vz {
 
 using data::DataSetState;
 
-TTzBlobStream::TTzBlobStream(data::TField* field, TTzFileDataSet* table, data::BlobMode mode)
+MemoStream::MemoStream(data::Field* field, DbfTable* table, data::BlobMode mode)
     : field_(field), table_(table) {
   if (!field || field->Calculated() || field->FieldNo() < 1) return;
   std::uint8_t* b = table->ActiveBuffer();
@@ -18,7 +18,7 @@ TTzBlobStream::TTzBlobStream(data::TField* field, TTzFileDataSet* table, data::B
   std::int32_t block = 0;
   table->GetFieldData(field, &block);
   block_ = block;
-  const bool convert = table->TableLanguage == TTzTableLanguage::tlOem;
+  const bool convert = table->TableLanguage == TableCharset::tlOem;
   mode_ = mode;
   if (mode == data::BlobMode::Read) {
     // Read errors deliver nothing instead of ending the program.
@@ -39,21 +39,21 @@ TTzBlobStream::TTzBlobStream(data::TField* field, TTzFileDataSet* table, data::B
   table->SetFieldData(field, &v);
 }
 
-std::int64_t TTzBlobStream::Read(void* buffer, std::int64_t count) {
+std::int64_t MemoStream::Read(void* buffer, std::int64_t count) {
   if (!described_) return 0;
   table_->SelectWorkArea("ReadBlobStream");
   ScopedErrorDispatch quiet(false);
   return ReadBlobStream(blob_, buffer, count);
 }
 
-std::int64_t TTzBlobStream::Seek(std::int64_t offset, int origin) {
+std::int64_t MemoStream::Seek(std::int64_t offset, int origin) {
   if (!described_) return 0;
   table_->SelectWorkArea("SeekBlobStream");
   ScopedErrorDispatch quiet(false);
   return SeekBlobStream(blob_, offset, origin);
 }
 
-std::int64_t TTzBlobStream::Write(const void* buffer, std::int64_t count) {
+std::int64_t MemoStream::Write(const void* buffer, std::int64_t count) {
   if (!described_) return 0;
   table_->SelectWorkArea("WriteBlobStream");
   const std::int64_t n = WriteBlobStream(blob_, buffer, count);
@@ -61,7 +61,7 @@ std::int64_t TTzBlobStream::Write(const void* buffer, std::int64_t count) {
   return n;
 }
 
-TTzBlobStream::~TTzBlobStream() {
+MemoStream::~MemoStream() {
   if (!table_->Active() || table_->WorkArea() == 0) return;
   try {
     table_->SelectWorkArea("DestroyBlobStream");

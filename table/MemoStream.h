@@ -8,21 +8,21 @@
 
 namespace vz {
 
-class TTzFileDataSet;
+class DbfTable;
 
 // A memo field's text as a stream, through the memo unit's blob descriptor.
-class TTzBlobStream : public data::TStream {
+class MemoStream : public data::Stream {
  public:
-  TTzBlobStream(data::TField* field, TTzFileDataSet* table, data::BlobMode mode);
-  ~TTzBlobStream() override;
+  MemoStream(data::Field* field, DbfTable* table, data::BlobMode mode);
+  ~MemoStream() override;
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, int origin) override;
   data::BlobMode Mode() const { return mode_; }
 
  private:
-  data::TField* field_;
-  TTzFileDataSet* table_;
+  data::Field* field_;
+  DbfTable* table_;
   bool modified_ = false;
   data::BlobMode mode_ = data::BlobMode::Read;
   bool described_ = false;

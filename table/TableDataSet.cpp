@@ -55,9 +55,9 @@ std::string StoredOfDays(double days) {
 
 // --- The dataset ---------------------------------------------------------------------------
 
-TTzDataSet::TTzDataSet() = default;
+TableDataSet::TableDataSet() = default;
 
-TTzDataSet::~TTzDataSet() {
+TableDataSet::~TableDataSet() {
   SetDestroying();
   try {
     SetActive(false);
@@ -65,7 +65,7 @@ TTzDataSet::~TTzDataSet() {
   }
 }
 
-void TTzDataSet::SetDbfFileName(const std::string& text) {
+void TableDataSet::SetDbfFileName(const std::string& text) {
   const bool wasActive = Active();
   if (!Loading) SetActive(false);
   std::string name = Trim(text);
@@ -79,7 +79,7 @@ void TTzDataSet::SetDbfFileName(const std::string& text) {
   if (!name.empty() && !Loading) SetActive(wasActive);
 }
 
-void TTzDataSet::SelectWorkArea(const std::string& label) {
+void TableDataSet::SelectWorkArea(const std::string& label) {
   if (workArea_ == 0) {
     const std::string message = "Database is not open [" + Name() + "." + label + "]";
     {
@@ -91,10 +91,10 @@ void TTzDataSet::SelectWorkArea(const std::string& label) {
   }
   if (Engine().Areas.Current != workArea_) Select(workArea_);
   Engine().Settings.HideDeleted = HideDeletedRecs;
-  Engine().Settings.AnsiTables = TableLanguage == TTzTableLanguage::tlAnsi;
+  Engine().Settings.AnsiTables = TableLanguage == TableCharset::tlAnsi;
 }
 
-bool TTzDataSet::OpenTable(const std::string& name) {
+bool TableDataSet::OpenTable(const std::string& name) {
   fieldProps_.reset();
   const int previous = Engine().Areas.Current;
   {
@@ -113,16 +113,16 @@ bool TTzDataSet::OpenTable(const std::string& name) {
       return false;
     }
   }
-  Engine().Settings.AnsiTables = TableLanguage == TTzTableLanguage::tlAnsi;
+  Engine().Settings.AnsiTables = TableLanguage == TableCharset::tlAnsi;
   const bool ok = OpenFileStep(name);
   if (ok) {
     workArea_ = Engine().Areas.Current;
-    fieldProps_ = std::make_unique<TDbfFieldProps>(workArea_);
+    fieldProps_ = std::make_unique<vz::FieldProps>(workArea_);
   }
   return ok;
 }
 
-void TTzDataSet::InternalOpen() {
+void TableDataSet::InternalOpen() {
   if (dbfFileName_.empty()) {
     cursorOpen_ = false;
     SetError(1103, "DBF file name has not been specified for " + Name());
@@ -130,7 +130,7 @@ void TTzDataSet::InternalOpen() {
     cursorOpen_ = OpenTable(dbfFileName_);
   }
   if (Engine().Errors.ErrorCode != 0) throw EZavodError(ErrorMessage());
-  if (!cursorOpen_) throw data::EDatabaseError(Name() + ": the table did not open");
+  if (!cursorOpen_) throw data::DatabaseError(Name() + ": the table did not open");
   InternalInitFieldDefs();
   if (Fields().empty() || DefaultFields()) CreateDefaultFields();
   // Display set-up: date masks, float precisions.
@@ -145,7 +145,7 @@ void TTzDataSet::InternalOpen() {
       else
         f->SetEditMask("99/99/" + year + ";1; ");
     }
-    if (auto* fl = dynamic_cast<data::TFloatField*>(f.get())) {
+    if (auto* fl = dynamic_cast<data::FloatField*>(f.get())) {
       const int n = fl->FieldNo();
       fl->SetPrecision(n >= 1 && fieldProps_ && n <= fieldProps_->Count() ? fieldProps_->Length(n)
                                                                           : fl->DisplayWidth());
@@ -153,7 +153,7 @@ void TTzDataSet::InternalOpen() {
   }
 }
 
-void TTzDataSet::InternalInitFieldDefs() {
+void TableDataSet::InternalInitFieldDefs() {
   auto& defs = MutableFieldDefs();
   defs.clear();
   fieldOffsets_.clear();
@@ -161,7 +161,7 @@ void TTzDataSet::InternalInitFieldDefs() {
   std::size_t offset = 1;
   int n = 0;
   for (const FieldDesc& f : a->Fields) {
-    data::TFieldDef d;
+    data::FieldDef d;
     d.Name = f.Name;
     d.FieldNo = ++n;
     switch (f.Type) {
@@ -179,14 +179,14 @@ void TTzDataSet::InternalInitFieldDefs() {
   recordDataSize_ = offset;
 }
 
-std::unique_ptr<data::TField> TTzDataSet::CreateField(const data::TFieldDef& def) {
-  if (def.DataType != FieldType::Date) return TDataSet::CreateField(def);
-  auto f = std::make_unique<TTzDateField>(def.Name);
+std::unique_ptr<data::Field> TableDataSet::CreateField(const data::FieldDef& def) {
+  if (def.DataType != FieldType::Date) return DataSet::CreateField(def);
+  auto f = std::make_unique<TableDateField>(def.Name);
   f->SetFieldNo(def.FieldNo);
   return f;
 }
 
-void TTzDataSet::InternalClose() {
+void TableDataSet::InternalClose() {
   if (workArea_ != 0) {
     SelectWorkArea("CloseCursor");
     BeforeTableClose();
@@ -198,26 +198,26 @@ void TTzDataSet::InternalClose() {
 
 // --- Buffers ---------------------------------------------------------------------------------
 
-std::size_t TTzDataSet::RecordBufferSize() { return recordDataSize_ + CalcFieldsSize() + 9; }
+std::size_t TableDataSet::RecordBufferSize() { return recordDataSize_ + CalcFieldsSize() + 9; }
 
-data::Bookmark TTzDataSet::GetBookmarkData(const std::uint8_t* buffer) {
+data::Bookmark TableDataSet::GetBookmarkData(const std::uint8_t* buffer) {
   return data::Bookmark(buffer + BookmarkOffset(), buffer + BookmarkOffset() + 4);
 }
 
-void TTzDataSet::SetBookmarkData(std::uint8_t* buffer, const data::Bookmark& b) {
+void TableDataSet::SetBookmarkData(std::uint8_t* buffer, const data::Bookmark& b) {
   std::memset(buffer + BookmarkOffset(), 0, 4);
   std::memcpy(buffer + BookmarkOffset(), b.data(), std::min<std::size_t>(4, b.size()));
 }
 
-data::BookmarkFlag TTzDataSet::GetBookmarkFlag(const std::uint8_t* buffer) {
+data::BookmarkFlag TableDataSet::GetBookmarkFlag(const std::uint8_t* buffer) {
   return static_cast<data::BookmarkFlag>(buffer[FlagOffset()]);
 }
 
-void TTzDataSet::SetBookmarkFlag(std::uint8_t* buffer, data::BookmarkFlag f) {
+void TableDataSet::SetBookmarkFlag(std::uint8_t* buffer, data::BookmarkFlag f) {
   buffer[FlagOffset()] = static_cast<std::uint8_t>(f);
 }
 
-void TTzDataSet::CopyIn(std::uint8_t* buffer) {
+void TableDataSet::CopyIn(std::uint8_t* buffer) {
   const vz::WorkArea* a = Engine().Areas.Slot[static_cast<std::size_t>(workArea_)].get();
   const std::uint8_t* native = a->Native;
   buffer[0] = native[0] ? 1 : 0;
@@ -268,7 +268,7 @@ void TTzDataSet::CopyIn(std::uint8_t* buffer) {
   }
 }
 
-void TTzDataSet::CopyOut(int field) {
+void TableDataSet::CopyOut(int field) {
   vz::WorkArea* a = Engine().Areas.Slot[static_cast<std::size_t>(workArea_)].get();
   const std::uint8_t* buffer = ActiveBuffer();
   if (!a || !buffer) return;
@@ -330,7 +330,7 @@ void TTzDataSet::CopyOut(int field) {
   }
 }
 
-bool TTzDataSet::GetFieldData(const data::TField* field, void* dest) {
+bool TableDataSet::GetFieldData(const data::Field* field, void* dest) {
   const std::uint8_t* source = CalcFieldsRunning() ? CalcBuffer() : ActiveBuffer();
   if (!source || !field) return false;
   if (field->Calculated()) {
@@ -364,7 +364,7 @@ bool TTzDataSet::GetFieldData(const data::TField* field, void* dest) {
   return true;
 }
 
-void TTzDataSet::SetFieldData(data::TField* field, const void* value) {
+void TableDataSet::SetFieldData(data::Field* field, const void* value) {
   std::uint8_t* target = CalcFieldsRunning() ? CalcBuffer() : ActiveBuffer();
   if (!target || !field) return;
   if (field->Calculated()) {
@@ -372,7 +372,7 @@ void TTzDataSet::SetFieldData(data::TField* field, const void* value) {
     at[0] = value ? 0 : 1;
     if (value) std::memcpy(at + 1, value, field->DataSize());
   } else {
-    if (CalcFieldsRunning()) throw data::EDatabaseError("Dataset not in edit or insert mode");
+    if (CalcFieldsRunning()) throw data::DatabaseError("Dataset not in edit or insert mode");
     const int n = field->FieldNo();
     if (n < 1 || static_cast<std::size_t>(n) > fieldOffsets_.size()) return;
     std::uint8_t* at = target + fieldOffsets_[static_cast<std::size_t>(n - 1)];
@@ -403,13 +403,13 @@ void TTzDataSet::SetFieldData(data::TField* field, const void* value) {
   if (!CalcFieldsRunning()) DataChanged(field);
 }
 
-char TTzDataSet::FieldTypeLetter(const data::TField* field, char fallback) const {
+char TableDataSet::FieldTypeLetter(const data::Field* field, char fallback) const {
   if (!field || !fieldProps_) return fallback;
   const int n = fieldProps_->Number(field->FieldName());
   return n == 0 ? fallback : fieldProps_->Type(n);
 }
 
-void TTzDataSet::ActivateRow() {
+void TableDataSet::ActivateRow() {
   if (!Active() || workArea_ == 0) return;
   SelectWorkArea("ActivateRow");
   CopyOut(0);
@@ -417,29 +417,29 @@ void TTzDataSet::ActivateRow() {
 
 // --- Writing -------------------------------------------------------------------------------
 
-void TTzDataSet::InternalPost() {
+void TableDataSet::InternalPost() {
   if (State() == DataSetState::Edit) {
-    if (!ReplaceWithLock()) throw EAbort();
-    s_HandleWhileAfterPost();
+    if (!ReplaceWithLock()) throw AbortError();
+    KeepWhileAfterPost();
   } else if (State() == DataSetState::Insert) {
     ActiveBuffer()[0] = 0;
     SelectWorkArea("InternalPost");
     CopyOut(0);
-    if (!AppendWithLock()) throw EAbort();
-    s_HandleWhileAfterInsert();
+    if (!AppendWithLock()) throw AbortError();
+    KeepWhileAfterInsert();
   }
 }
 
-void TTzDataSet::InternalDelete() {
-  if (!DeleteWithLock()) throw EAbort();
+void TableDataSet::InternalDelete() {
+  if (!DeleteWithLock()) throw AbortError();
 }
 
-bool TTzDataSet::RecordDeleted() {
+bool TableDataSet::RecordDeleted() {
   const std::uint8_t* b = ActiveBuffer();
   return b && WindowRecordCount() > 0 && b[0] != 0;
 }
 
-void TTzDataSet::SetRecordDeleted(bool on) {
+void TableDataSet::SetRecordDeleted(bool on) {
   if (on == RecordDeleted()) return;
   if (on) {
     if (WindowRecordCount() > 0) Delete();

@@ -21,22 +21,12 @@
 
 namespace vz {
 
-enum class TTzTableLanguage { tlOem, tlAnsi };
+enum class TableCharset { tlOem, tlAnsi };
 
 // A silent abort: the operation was given up, nothing to report.
-class EAbort : public std::runtime_error {
+class AbortError : public std::runtime_error {
  public:
-  EAbort() : std::runtime_error("Operation aborted") {}
-};
-
-// A data link that also refers to one field.
-class TTzDataLink : public data::TDataLink {
- public:
-  data::TField* Field() const { return field_; }
-  void SetField(data::TField* f) { field_ = f; }
-
- private:
-  data::TField* field_ = nullptr;
+  AbortError() : std::runtime_error("Operation aborted") {}
 };
 
 // Options of the framework's Locate.
@@ -45,15 +35,15 @@ struct LocateOptions {
   bool PartialKey = false;
 };
 
-class TTzDataSet : public data::TDataSet {
+class TableDataSet : public data::DataSet {
  public:
-  TTzDataSet();
-  ~TTzDataSet() override;
+  TableDataSet();
+  ~TableDataSet() override;
 
   // --- Properties ---
   bool HideDeletedRecs = false;
   bool ShowProgress = true;
-  TTzTableLanguage TableLanguage = TTzTableLanguage::tlOem;
+  TableCharset TableLanguage = TableCharset::tlOem;
   std::vector<std::string> DbfFields;
   const std::string& DbfFileName() const { return dbfFileName_; }
   void SetDbfFileName(const std::string& name);
@@ -62,7 +52,7 @@ class TTzDataSet : public data::TDataSet {
   bool Loading = false;
 
   int WorkArea() const { return workArea_; }
-  TDbfFieldProps* FieldProps() const { return fieldProps_.get(); }
+  vz::FieldProps* FieldProps() const { return fieldProps_.get(); }
 
   // Selects the table's work area and copies its settings into the engine.
   virtual void SelectWorkArea(const std::string& label);
@@ -71,10 +61,10 @@ class TTzDataSet : public data::TDataSet {
   void ResyncFromEngine();
 
   // --- Framework queries ---
-  bool GetFieldData(const data::TField* field, void* buffer) override;
-  void SetFieldData(data::TField* field, const void* buffer) override;
+  bool GetFieldData(const data::Field* field, void* buffer) override;
+  void SetFieldData(data::Field* field, const void* buffer) override;
   // The type letter of the table field with the field's name, or `fallback`.
-  char FieldTypeLetter(const data::TField* field, char fallback) const;
+  char FieldTypeLetter(const data::Field* field, char fallback) const;
   // The grid makes another row the active record: the engine's native
   // record follows.
   void ActivateRow();
@@ -153,7 +143,7 @@ class TTzDataSet : public data::TDataSet {
   void InternalPost() override;
   void InternalDelete() override;
   void InternalInitFieldDefs() override;
-  std::unique_ptr<data::TField> CreateField(const data::TFieldDef& def) override;
+  std::unique_ptr<data::Field> CreateField(const data::FieldDef& def) override;
   int GetNextRecords() override;
   int GetPriorRecords() override;
   void DoAfterScroll() override;
@@ -167,21 +157,23 @@ class TTzDataSet : public data::TDataSet {
   int CompareBookmarks(const data::Bookmark& a, const data::Bookmark& b);
 
   // --- Engine steps (each selects the work area with its own label) ---
-  bool s_IsEmpty();
-  std::int64_t s_RecCount();
-  std::int64_t s_RecNo();
-  bool s_dEOF();
-  bool s_dBOF();
-  void s_Skip(std::int64_t n);
-  void s_Go(std::int64_t n);
-  void s_ClearRecord();
-  void s_ClearActive();
-  bool s_InWhileRange();
-  void s_GoTopWhile();
-  void s_GoBottomWhile();
-  void s_UpdateCursorPos();
-  void s_HandleWhileAfterInsert();
-  void s_HandleWhileAfterPost();
+  bool EngineIsEmpty();
+  std::int64_t EngineRecCount();
+  std::int64_t EngineRecNo();
+  bool EngineEof();
+  bool EngineBof();
+  void EngineSkip(std::int64_t n);
+  void EngineGo(std::int64_t n);
+  void ClearEngineRecord();
+  void ClearEngineActive();
+  bool InWhileRange();
+  // The first (Top) or last (Bottom) record of the while range, deleted
+  // records passed over as the table hides them.
+  enum class Edge { Top, Bottom };
+  void GoWhileEdge(Edge edge);
+  void UpdateEngineCursor();
+  void KeepWhileAfterInsert();
+  void KeepWhileAfterPost();
 
  protected:
   bool OpenTable(const std::string& name);
@@ -196,7 +188,7 @@ class TTzDataSet : public data::TDataSet {
 
   int workArea_ = 0;
   bool cursorOpen_ = false;
-  std::unique_ptr<TDbfFieldProps> fieldProps_;
+  std::unique_ptr<vz::FieldProps> fieldProps_;
   std::int64_t savedRecNo_ = 0;
   bool resyncPending_ = false;
   bool cursorUpdateRunning_ = false;
@@ -210,5 +202,9 @@ class TTzDataSet : public data::TDataSet {
   // Whether the engine's record is in the while range, whatever the state.
   bool RecordInWhileRange();
 };
+
+// Forwarding aliases: removed by the restructure's final pass.
+using TTzTableLanguage = TableCharset;
+using EAbort = AbortError;
 
 }  // namespace vz

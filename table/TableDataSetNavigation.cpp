@@ -20,38 +20,38 @@ using data::GetResult;
 
 // --- Record fetch ---------------------------------------------------------------------------
 
-GetResult TTzDataSet::GetRecord(std::uint8_t* buffer, GetMode mode) {
+GetResult TableDataSet::GetRecord(std::uint8_t* buffer, GetMode mode) {
   GetResult result = GetResult::Ok;
   switch (mode) {
     case GetMode::Current: {
-      if (s_IsEmpty() || (s_dEOF() && s_dBOF())) return GetResult::Error;
-      s_Skip(s_dEOF() ? -1 : 0);
+      if (EngineIsEmpty() || (EngineEof() && EngineBof())) return GetResult::Error;
+      EngineSkip(EngineEof() ? -1 : 0);
       CopyIn(buffer);
-      if ((buffer[0] && HideDeletedRecs) || !s_InWhileRange()) result = GetResult::Error;
+      if ((buffer[0] && HideDeletedRecs) || !InWhileRange()) result = GetResult::Error;
       break;
     }
     case GetMode::Next:
       do {
-        if (s_IsEmpty()) return GetResult::Eof;
-        if (Bof() && Eof()) s_GoTopWhile();
-        else if (!s_dEOF()) s_Skip(1);
-        if (s_dEOF()) return GetResult::Eof;
+        if (EngineIsEmpty()) return GetResult::Eof;
+        if (Bof() && Eof()) GoWhileEdge(Edge::Top);
+        else if (!EngineEof()) EngineSkip(1);
+        if (EngineEof()) return GetResult::Eof;
         CopyIn(buffer);
       } while (buffer[0] && HideDeletedRecs);
       break;
     case GetMode::Prior:
       do {
-        if (s_IsEmpty()) return GetResult::Bof;
-        if (!s_dBOF()) s_Skip(-1);
-        if (s_dBOF()) return GetResult::Bof;
+        if (EngineIsEmpty()) return GetResult::Bof;
+        if (!EngineBof()) EngineSkip(-1);
+        if (EngineBof()) return GetResult::Bof;
         CopyIn(buffer);
       } while (buffer[0] && HideDeletedRecs);
       break;
   }
   if (result != GetResult::Ok) return result;
   CalculateFields(buffer);
-  std::int64_t r = s_RecNo();
-  const std::int64_t count = s_RecCount();
+  std::int64_t r = EngineRecNo();
+  const std::int64_t count = EngineRecCount();
   if (r > count) r = count;
   if (r < 1) r = 1;
   const std::uint32_t recNo = static_cast<std::uint32_t>(r);
@@ -61,32 +61,32 @@ GetResult TTzDataSet::GetRecord(std::uint8_t* buffer, GetMode mode) {
   return GetResult::Ok;
 }
 
-void TTzDataSet::InternalFirst() {
-  s_GoTopWhile();
-  if (!s_dBOF()) s_Skip(-1);
+void TableDataSet::InternalFirst() {
+  GoWhileEdge(Edge::Top);
+  if (!EngineBof()) EngineSkip(-1);
 }
 
-void TTzDataSet::InternalLast() {
-  s_GoBottomWhile();
-  if (!s_dEOF()) s_Skip(1);
+void TableDataSet::InternalLast() {
+  GoWhileEdge(Edge::Bottom);
+  if (!EngineEof()) EngineSkip(1);
 }
 
-void TTzDataSet::InternalGotoBookmark(const data::Bookmark& b) {
+void TableDataSet::InternalGotoBookmark(const data::Bookmark& b) {
   std::uint32_t n = 0;
   std::memcpy(&n, b.data(), std::min<std::size_t>(4, b.size()));
-  s_Go(n);
+  EngineGo(n);
 }
 
-void TTzDataSet::InternalSetToRecord(std::uint8_t* buffer) { InternalGotoBookmark(GetBookmarkData(buffer)); }
+void TableDataSet::InternalSetToRecord(std::uint8_t* buffer) { InternalGotoBookmark(GetBookmarkData(buffer)); }
 
-bool TTzDataSet::BookmarkValid(const data::Bookmark& b) {
+bool TableDataSet::BookmarkValid(const data::Bookmark& b) {
   if (b.size() < 4) return false;
   std::int32_t n = 0;
   std::memcpy(&n, b.data(), 4);
   try {
-    if (n <= 0 || n > s_RecCount()) return false;
+    if (n <= 0 || n > EngineRecCount()) return false;
     ScopedErrorDispatch quiet(false);
-    s_Go(n);
+    EngineGo(n);
     if (Engine().Errors.ErrorCode != 0) return false;
     return !HideDeletedRecs || !Deleted();
   } catch (...) {
@@ -94,15 +94,15 @@ bool TTzDataSet::BookmarkValid(const data::Bookmark& b) {
   }
 }
 
-int TTzDataSet::CompareBookmarks(const data::Bookmark& a, const data::Bookmark& b) {
+int TableDataSet::CompareBookmarks(const data::Bookmark& a, const data::Bookmark& b) {
   if (a.size() < 4 || b.size() < 4) return 1;
   return std::memcmp(a.data(), b.data(), 4) == 0 ? 0 : 1;
 }
 
-int TTzDataSet::GetRecordCount() { return static_cast<int>(s_RecCount()); }
+int TableDataSet::GetRecordCount() { return static_cast<int>(EngineRecCount()); }
 
-int TTzDataSet::GetRecNo() {
-  if (ControlsDisabled()) return static_cast<int>(s_RecNo());
+int TableDataSet::GetRecNo() {
+  if (ControlsDisabled()) return static_cast<int>(EngineRecNo());
   const std::uint8_t* b = ActiveBuffer();
   if (!b || WindowRecordCount() == 0) return 0;
   std::uint32_t n;
@@ -110,66 +110,66 @@ int TTzDataSet::GetRecNo() {
   return static_cast<int>(n);
 }
 
-void TTzDataSet::SetRecNoHook(int n) {
+void TableDataSet::SetRecNoHook(int n) {
   const std::uint32_t v = static_cast<std::uint32_t>(n);
   data::Bookmark b(4);
   std::memcpy(b.data(), &v, 4);
   GotoBookmark(b);
 }
 
-bool TTzDataSet::IsSequenced() {
+bool TableDataSet::IsSequenced() {
   SelectWorkArea("IsSequenced");
   return CurrentOrder() == 0;
 }
 
-void TTzDataSet::InternalEdit() { s_Skip(0); }
+void TableDataSet::InternalEdit() { EngineSkip(0); }
 
-void TTzDataSet::InternalInitRecord(std::uint8_t* buffer) {
+void TableDataSet::InternalInitRecord(std::uint8_t* buffer) {
   std::memset(buffer, 0, RecordBufferSize());
-  s_ClearRecord();
+  ClearEngineRecord();
 }
 
-int TTzDataSet::GetNextRecords() {
-  const int n = TDataSet::GetNextRecords();
-  s_UpdateCursorPos();
+int TableDataSet::GetNextRecords() {
+  const int n = DataSet::GetNextRecords();
+  UpdateEngineCursor();
   return n;
 }
 
-int TTzDataSet::GetPriorRecords() {
-  const int n = TDataSet::GetPriorRecords();
-  s_UpdateCursorPos();
+int TableDataSet::GetPriorRecords() {
+  const int n = DataSet::GetPriorRecords();
+  UpdateEngineCursor();
   return n;
 }
 
-void TTzDataSet::DoAfterScroll() {
-  s_UpdateCursorPos();
-  TDataSet::DoAfterScroll();
+void TableDataSet::DoAfterScroll() {
+  UpdateEngineCursor();
+  DataSet::DoAfterScroll();
 }
 
-void TTzDataSet::DoAfterDelete() {
-  if (WindowRecordCount() == 0) s_GoBottomWhile();
-  TDataSet::DoAfterDelete();
+void TableDataSet::DoAfterDelete() {
+  if (WindowRecordCount() == 0) GoWhileEdge(Edge::Bottom);
+  DataSet::DoAfterDelete();
 }
 
-void TTzDataSet::DoBeforeCancel() {
-  TDataSet::DoBeforeCancel();
-  if (State() == DataSetState::Edit) s_HandleWhileAfterPost();
-  else s_HandleWhileAfterInsert();
+void TableDataSet::DoBeforeCancel() {
+  DataSet::DoBeforeCancel();
+  if (State() == DataSetState::Edit) KeepWhileAfterPost();
+  else KeepWhileAfterInsert();
 }
 
-void TTzDataSet::DataEventHook(data::DataEvent e, std::intptr_t info) {
+void TableDataSet::DataEventHook(data::DataEvent e, std::intptr_t info) {
   if (e == data::DataEvent::DataSetChange && resyncPending_ && !ControlsDisabled()) {
     ResyncFromEngine();
     // The re-read told the links of the change already.
     if (!resyncPending_) return;
   }
-  TDataSet::DataEventHook(e, info);
+  DataSet::DataEventHook(e, info);
 }
 
 // --- Engine steps --------------------------------------------------------------------------
 
 template <typename F>
-void TTzDataSet::WithoutNotification(F f) {
+void TableDataSet::WithoutNotification(F f) {
   vz::WorkArea* a = CurrentTable();
   VoidProc saved;
   if (a && !cursorUpdateRunning_) saved = std::exchange(a->AfterMove, nullptr);
@@ -182,77 +182,79 @@ void TTzDataSet::WithoutNotification(F f) {
   if (a && saved && CurrentTable() == a) a->AfterMove = std::move(saved);
 }
 
-bool TTzDataSet::s_IsEmpty() {
+bool TableDataSet::EngineIsEmpty() {
   SelectWorkArea("s_IsEmpty");
   return CurrentTable()->RecCount == 0 && RecCount() == 0;
 }
 
-std::int64_t TTzDataSet::s_RecCount() {
+std::int64_t TableDataSet::EngineRecCount() {
   SelectWorkArea("s_RecCount");
   return RecCount();
 }
 
-std::int64_t TTzDataSet::s_RecNo() {
+std::int64_t TableDataSet::EngineRecNo() {
   SelectWorkArea("s_RecNo");
   return vz::RecNo();
 }
 
-bool TTzDataSet::s_dEOF() {
+bool TableDataSet::EngineEof() {
   SelectWorkArea("s_dEOF");
   return dEOF();
 }
 
-bool TTzDataSet::s_dBOF() {
+bool TableDataSet::EngineBof() {
   SelectWorkArea("s_dBOF");
   return dBOF();
 }
 
-void TTzDataSet::s_Skip(std::int64_t n) {
+void TableDataSet::EngineSkip(std::int64_t n) {
   SelectWorkArea("s_Skip");
   if (CurrentTable()->RecCount == 0 && RecCount() == 0) return;
   WithoutNotification([n] { SKIP(n); });
 }
 
-void TTzDataSet::s_Go(std::int64_t n) {
+void TableDataSet::EngineGo(std::int64_t n) {
   SelectWorkArea("s_Go");
   const vz::WorkArea* a = CurrentTable();
   if (a->RecCount > 0 && n != a->RecNo) WithoutNotification([n] { GO(n); });
-  if (!s_InWhileRange()) s_GoBottomWhile();
+  if (!InWhileRange()) GoWhileEdge(Edge::Bottom);
 }
 
-void TTzDataSet::s_ClearRecord() {
+void TableDataSet::ClearEngineRecord() {
   SelectWorkArea("s_ClearRecord");
   ClearRecord();
 }
 
-void TTzDataSet::s_ClearActive() {
+void TableDataSet::ClearEngineActive() {
   SelectWorkArea("s_ClearActive");
   ClearRecord();
   if (std::uint8_t* b = ActiveBuffer()) CopyIn(b);
 }
 
-bool TTzDataSet::s_InWhileRange() {
+bool TableDataSet::InWhileRange() {
   if (State() == DataSetState::Edit || State() == DataSetState::Insert || State() == DataSetState::SetKey)
     return true;
   SelectWorkArea("s_InWhileRange");
   return WhileConditionHolds();
 }
 
-void TTzDataSet::s_GoTopWhile() {
-  SelectWorkArea("s_GoTopWhile");
+void TableDataSet::GoWhileEdge(Edge edge) {
+  const bool top = edge == Edge::Top;
+  SelectWorkArea(top ? "s_GoTopWhile" : "s_GoBottomWhile");
   if (RecCount() == 0) return;
+  const auto atEnd = [top] { return top ? dBOF() : dEOF(); };
   if (!IsWhileOn()) {
-    WithoutNotification([] { GoTop(); });
-    if (dBOF()) s_ClearActive();
+    WithoutNotification([top] { top ? GoTop() : GoBottom(); });
+    if (atEnd()) ClearEngineActive();
     return;
   }
   const bool editing = State() == DataSetState::Edit || State() == DataSetState::Insert ||
                        State() == DataSetState::SetKey;
   if (editing || WhileConditionHolds()) {
     std::int64_t visible = 0;
-    while (!dBOF()) {
+    while (!atEnd()) {
       if (!Deleted() || !HideDeletedRecs) visible = vz::RecNo();
-      WithoutNotification([] { SKIP(-1); });
+      WithoutNotification([top] { SKIP(top ? -1 : 1); });
     }
     if (visible > 0) WithoutNotification([visible] { GO(visible); });
   } else {
@@ -260,37 +262,11 @@ void TTzDataSet::s_GoTopWhile() {
       GoBottom();
       SKIP(1);
     });
-    s_ClearActive();
+    ClearEngineActive();
   }
 }
 
-void TTzDataSet::s_GoBottomWhile() {
-  SelectWorkArea("s_GoBottomWhile");
-  if (RecCount() == 0) return;
-  if (!IsWhileOn()) {
-    WithoutNotification([] { GoBottom(); });
-    if (dEOF()) s_ClearActive();
-    return;
-  }
-  const bool editing = State() == DataSetState::Edit || State() == DataSetState::Insert ||
-                       State() == DataSetState::SetKey;
-  if (editing || WhileConditionHolds()) {
-    std::int64_t visible = 0;
-    while (!dEOF()) {
-      if (!Deleted() || !HideDeletedRecs) visible = vz::RecNo();
-      WithoutNotification([] { SKIP(1); });
-    }
-    if (visible > 0) WithoutNotification([visible] { GO(visible); });
-  } else {
-    WithoutNotification([] {
-      GoBottom();
-      SKIP(1);
-    });
-    s_ClearActive();
-  }
-}
-
-void TTzDataSet::s_UpdateCursorPos() {
+void TableDataSet::UpdateEngineCursor() {
   if (cursorUpdateSuppressed_ || Destroying() || !KeptOpen() || workArea_ == 0) return;
   if (WindowRecordCount() == 0) savedRecNo_ = 0;
   SelectWorkArea("s_UpdateCursorPos");
@@ -305,34 +281,34 @@ void TTzDataSet::s_UpdateCursorPos() {
     throw;
   }
   cursorUpdateRunning_ = false;
-  if (s_InWhileRange()) savedRecNo_ = s_RecNo();
+  if (InWhileRange()) savedRecNo_ = EngineRecNo();
 }
 
-bool TTzDataSet::RecordInWhileRange() {
+bool TableDataSet::RecordInWhileRange() {
   SelectWorkArea("s_InWhileRange");
   return WhileConditionHolds();
 }
 
 // The handling after a write or a cancel runs while the dataset is still in
-// its editing state, in which s_InWhileRange holds for any record: it asks
+// its editing state, in which InWhileRange holds for any record: it asks
 // about the engine's record itself.
-void TTzDataSet::s_HandleWhileAfterInsert() {
+void TableDataSet::KeepWhileAfterInsert() {
   if (RecordInWhileRange()) return;
-  if (savedRecNo_ > 0 && savedRecNo_ <= s_RecCount()) {
+  if (savedRecNo_ > 0 && savedRecNo_ <= EngineRecCount()) {
     const std::int64_t n = savedRecNo_;
     WithoutNotification([n] { GO(n); });
   }
 }
 
-void TTzDataSet::s_HandleWhileAfterPost() {
+void TableDataSet::KeepWhileAfterPost() {
   if (RecordInWhileRange()) return;
-  if (!s_dBOF()) s_Skip(-1);
+  if (!EngineBof()) EngineSkip(-1);
   if (RecordInWhileRange()) return;
-  if (!s_dEOF()) s_Skip(1);
-  if (!RecordInWhileRange()) s_GoBottomWhile();
+  if (!EngineEof()) EngineSkip(1);
+  if (!RecordInWhileRange()) GoWhileEdge(Edge::Bottom);
 }
 
-void TTzDataSet::ResyncFromEngine() {
+void TableDataSet::ResyncFromEngine() {
   if (ControlsDisabled() || Engine().Errors.ErrorCode != 0) {
     resyncPending_ = true;
     return;
@@ -348,7 +324,7 @@ void TTzDataSet::ResyncFromEngine() {
   };
   try {
     if (dEOF() && dBOF()) {
-      s_ClearActive();
+      ClearEngineActive();
       Resync(false);
     } else {
       if (State() == DataSetState::Edit || State() == DataSetState::Insert ||

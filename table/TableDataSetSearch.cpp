@@ -7,7 +7,7 @@
 
 namespace vz {
 
-void TTzDataSet::LocateRec(const std::string& fieldName, const std::string& value) {
+void TableDataSet::LocateRec(const std::string& fieldName, const std::string& value) {
   CheckBrowseMode();
   SelectWorkArea("LocateRec");
   vz::Locate(fieldName, value);
@@ -20,7 +20,7 @@ void TTzDataSet::LocateRec(const std::string& fieldName, const std::string& valu
   }
 }
 
-TTzDataSet::TextSearch TTzDataSet::FindText(const std::string& ansiWords, bool forward,
+TableDataSet::TextSearch TableDataSet::FindText(const std::string& ansiWords, bool forward,
                                               const std::function<bool(std::int64_t)>& progress) {
   CheckBrowseMode();
   SelectWorkArea("FindText");
@@ -77,7 +77,7 @@ TTzDataSet::TextSearch TTzDataSet::FindText(const std::string& ansiWords, bool f
   return result;
 }
 
-bool TTzDataSet::EngineLocate(const std::string& field, const std::string& value, LocateOptions options) {
+bool TableDataSet::EngineLocate(const std::string& field, const std::string& value, LocateOptions options) {
   // The scan compares without regard to case unless NOCASE is given.
   std::string spec = field;
   if (!options.CaseInsensitive) spec += " NOCASE";
@@ -96,7 +96,7 @@ bool TTzDataSet::EngineLocate(const std::string& field, const std::string& value
   return found && !dEOF();
 }
 
-bool TTzDataSet::Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options) {
+bool TableDataSet::Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options) {
   CheckBrowseMode();
   SelectWorkArea("Locate");
   bool found = false;

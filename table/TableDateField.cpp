@@ -14,14 +14,14 @@ double DateValueOfText(const std::string& text) {
   return j == 0 ? 0 : static_cast<double>(j - data::kJulianOfDayZero);
 }
 
-std::string TTzDateField::DisplayText() const {
-  const std::string text = TDateField::DisplayText();
+std::string TableDateField::DisplayText() const {
+  const std::string text = DateField::DisplayText();
   std::string checked;
   if (text.size() >= 10 && DateCheck(text.substr(0, 10), checked)) return text.substr(0, 10);
   return text;
 }
 
-void TTzDateField::SetAsString(const std::string& text) {
+void TableDateField::SetAsString(const std::string& text) {
   std::string t = TrimRight(text);
   if (t.size() > 10) t.resize(10);
   if (t == TrimRight(BlankDate())) {
@@ -31,7 +31,7 @@ void TTzDateField::SetAsString(const std::string& text) {
   const double days = DateValueOfText(t);
   if (days == 0) {
     // Not a date the engine accepts: the framework's conversion decides.
-    TDateField::SetAsString(text);
+    DateField::SetAsString(text);
     return;
   }
   SetAsDate(static_cast<data::DayNumber>(days));

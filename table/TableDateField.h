@@ -9,9 +9,9 @@
 namespace vz {
 
 // A date field whose text follows the engine's date conventions.
-class TTzDateField : public data::TDateField {
+class TableDateField : public data::DateField {
  public:
-  explicit TTzDateField(const std::string& name) : TDateField(name) {}
+  explicit TableDateField(const std::string& name) : DateField(name) {}
   std::string DisplayText() const override;
   void SetAsString(const std::string& text) override;
 };
@@ -19,5 +19,8 @@ class TTzDateField : public data::TDateField {
 // The engine's date text of a native slot, as days since 30 December 1899
 // (0 for the blank date or a text that is no date).
 double DateValueOfText(const std::string& text);
+
+// Forwarding aliases: removed by the restructure's final pass.
+using TTzDateField = TableDateField;
 
 }  // namespace vz

@@ -2,5 +2,5 @@
 #include "table/TableDataSet.h"
 
 namespace vz {
-using TTzCDataSet = TTzDataSet;  // Forwarding alias: removed by the restructure's final pass.
+using TTzCDataSet = TableDataSet;  // Forwarding alias: removed by the restructure's final pass.
 }  // namespace vz

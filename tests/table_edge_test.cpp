@@ -92,8 +92,8 @@ class TableEdgeTest : public ::testing::Test {
 
   // A table set up like the reader's, linked to link_ with `rows` buffers;
   // index builds are counted.
-  TTzDbf& Reader(int rows = 5) {
-    table_ = std::make_unique<TTzDbf>();
+  DbfTable& Reader(int rows = 5) {
+    table_ = std::make_unique<DbfTable>();
     test::ConfigureLikeCheatDbf(*table_, "1," + Ndx() + ",CHEATNAME");
     table_->OnAfterMakeIndex = [this](const std::string& name) { built_.push_back(name); };
     source_.SetDataSet(table_.get());
@@ -101,15 +101,15 @@ class TableEdgeTest : public ::testing::Test {
     link_.SetBufferCount(rows);
     return *table_;
   }
-  TTzDbf& OpenReader(const std::string& base, int rows = 5) {
-    TTzDbf& t = Reader(rows);
+  DbfTable& OpenReader(const std::string& base, int rows = 5) {
+    DbfTable& t = Reader(rows);
     t.SetDbfFileName(dir_.File(base));
     t.Open();
     t.First();
     return t;
   }
   // Every visible name from First to the end; the dataset is left at its end.
-  static Strings Browse(TTzDbf& t) {
+  static Strings Browse(DbfTable& t) {
     Strings names;
     t.First();
     while (!t.Eof()) {
@@ -120,8 +120,8 @@ class TableEdgeTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  std::unique_ptr<TTzDbf> table_;
-  data::TDataSource source_;
+  std::unique_ptr<DbfTable> table_;
+  data::DataSource source_;
   RecordingLink link_;
   Strings messages_;
   Strings built_;
@@ -133,7 +133,7 @@ TEST_F(TableEdgeTest, ReaderSessionOpensReadOnlyAndWritesNothing) {
   Machine("pc", Games());
   const Bytes dbf = test::ReadFile(dir_.File("pc.dbf"));
   const Bytes dbt = test::ReadFile(dir_.File("pc.dbt"));
-  TTzDbf& t = OpenReader("pc");
+  DbfTable& t = OpenReader("pc");
   ASSERT_TRUE(t.Active());
   Select(t.WorkArea());
   EXPECT_FALSE(CurrentTable()->File.Writable());
@@ -148,11 +148,11 @@ TEST_F(TableEdgeTest, ReaderSessionOpensReadOnlyAndWritesNothing) {
   EXPECT_EQ(t.FieldByName("cheatmemo")->AsString(), "m");
   t.Prior();
   t.Last();
-  EXPECT_THROW(t.Edit(), data::EDatabaseError);
-  EXPECT_THROW(t.Append(), data::EDatabaseError);
-  EXPECT_THROW(t.Insert(), data::EDatabaseError);
-  EXPECT_THROW(t.Delete(), data::EDatabaseError);
-  EXPECT_THROW(t.SetRecordDeleted(true), data::EDatabaseError);
+  EXPECT_THROW(t.Edit(), data::DatabaseError);
+  EXPECT_THROW(t.Append(), data::DatabaseError);
+  EXPECT_THROW(t.Insert(), data::DatabaseError);
+  EXPECT_THROW(t.Delete(), data::DatabaseError);
+  EXPECT_THROW(t.SetRecordDeleted(true), data::DatabaseError);
   EXPECT_EQ(t.State(), data::DataSetState::Browse);
   t.Close();
   table_.reset();
@@ -163,7 +163,7 @@ TEST_F(TableEdgeTest, ReaderSessionOpensReadOnlyAndWritesNothing) {
 TEST_F(TableEdgeTest, NameIndexIsBuiltOnlyWhenItCannotBeTrusted) {
   Machine("pc", Games());
   SetModified(dir_.File("pc.dbf"), -3600);
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   Strings offered;
   t.OnBeforeMakeIndex = [&](const std::string& name, bool& canMake) {
     offered.push_back(name);
@@ -247,7 +247,7 @@ TEST_F(TableEdgeTest, NameIndexIsBuiltOnlyWhenItCannotBeTrusted) {
 
 TEST_F(TableEdgeTest, FirstFillsEachWindowWithTheFirstNamesInOrder) {
   Machine("pc", Games());
-  TTzDbf& t = OpenReader("pc", 4);
+  DbfTable& t = OpenReader("pc", 4);
   EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom", " Doom II"}));
   t.Last();
   t.First();
@@ -265,7 +265,7 @@ TEST_F(TableEdgeTest, FirstFillsEachWindowWithTheFirstNamesInOrder) {
 }
 
 TEST_F(TableEdgeTest, DbfFileNameSetter) {
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   // A closed table only stores the name (there is no such file: no open).
   t.SetDbfFileName("  c/d/pc  ");
   EXPECT_EQ(t.DbfFileName(), "c/d/pc.DBF");
@@ -331,8 +331,8 @@ TEST_F(TableEdgeTest, LocateRecAsTheSearchBoxUsesIt) {
   // middle of the name order; record 4 "Cobra" is deleted.
   Machine("pc", {{"Myst", ""}, {"Doom II", ""}, {"Abuse", ""}, {"Cobra", "", true}, {"Zork", ""}, {"Doom", ""},
                  {"Blood", ""}});
-  TTzDbf& t = OpenReader("pc", 3);
-  data::TField* name = t.FieldByName("cheatname");
+  DbfTable& t = OpenReader("pc", 3);
+  data::Field* name = t.FieldByName("cheatname");
 
   // The lowest record number wins, not the first in name order.
   t.LocateRec("cheatname", "doom");
@@ -382,7 +382,7 @@ TEST_F(TableEdgeTest, LocateRecAsTheSearchBoxUsesIt) {
 
 TEST_F(TableEdgeTest, LocateWithoutAnIndexScansRecordOrder) {
   Machine("pc", Games());
-  TTzDbf& t = Reader(3);
+  DbfTable& t = Reader(3);
   t.IndexList.clear();
   t.SetDbfFileName(dir_.File("pc"));
   t.Open();
@@ -416,7 +416,7 @@ TEST_F(TableEdgeTest, LocateWithoutAnIndexScansRecordOrder) {
 
 TEST_F(TableEdgeTest, EngineStandsOnTheActiveRecordAfterEveryOperation) {
   Machine("pc", Games());
-  TTzDbf& t = OpenReader("pc", 3);
+  DbfTable& t = OpenReader("pc", 3);
   auto agree = [&](const std::string& what) {
     EXPECT_EQ(vz::RecNo(), t.RecNo()) << what;
     EXPECT_FALSE(dEOF()) << what;
@@ -484,13 +484,13 @@ TEST_F(TableEdgeTest, EngineStandsOnTheActiveRecordAfterEveryOperation) {
 TEST_F(TableEdgeTest, TwoTablesShareTheEngine) {
   Machine("pc", Games());
   Machine("mac", {{"Tetris", "t"}, {"Elite", "e", true}, {"Archon", "a"}});
-  TTzDbf& pc = OpenReader("pc", 2);
-  TTzDbf mac;
+  DbfTable& pc = OpenReader("pc", 2);
+  DbfTable mac;
   mac.SetName("Mac");
   mac.HideDeletedRecs = false;
-  mac.TableLanguage = TTzTableLanguage::tlAnsi;
+  mac.TableLanguage = TableCharset::tlAnsi;
   mac.CreateIfNotFound = false;
-  data::TDataSource macSource;
+  data::DataSource macSource;
   RecordingLink macLink;
   macSource.SetDataSet(&mac);
   macLink.SetDataSource(&macSource);
@@ -530,11 +530,11 @@ TEST_F(TableEdgeTest, TwoTablesShareTheEngine) {
 
   // Tables in every other work area: one more finds none free, its open
   // fails with the engine's reason, and the open ones go on.
-  std::vector<std::unique_ptr<TTzDbf>> more;
+  std::vector<std::unique_ptr<DbfTable>> more;
   for (int i = 2; i <= kMaxAreas + 1; ++i) {
     const std::string base = "t" + std::to_string(i);
     Machine(base, {{base, ""}});
-    more.push_back(std::make_unique<TTzDbf>());
+    more.push_back(std::make_unique<DbfTable>());
     more.back()->CreateIfNotFound = false;
     more.back()->SetDbfFileName(dir_.File(base));
     if (i <= kMaxAreas) {
@@ -571,8 +571,8 @@ TEST_F(TableEdgeTest, MemoStreamsOfBothLayouts) {
     b.Write(dir_.File("m.dbf"));
     memo.Write(dir_.File("m.dbt"));
 
-    TTzDbf& t = OpenReader("m");
-    data::TField* text = t.FieldByName("cheatmemo");
+    DbfTable& t = OpenReader("m");
+    data::Field* text = t.FieldByName("cheatmemo");
     t.LocateRec("cheatname", "cafe");
     EXPECT_EQ(text->AsString(), "Caf\xE9 au lait");
     auto s = t.CreateBlobStream(text, data::BlobMode::Read);
@@ -594,7 +594,7 @@ TEST_F(TableEdgeTest, MemoStreamsOfBothLayouts) {
     EXPECT_EQ(text->DisplayText(), "(Memo)");
     // An ANSI table's memo is taken as it is.
     t.Close();
-    t.TableLanguage = TTzTableLanguage::tlAnsi;
+    t.TableLanguage = TableCharset::tlAnsi;
     t.Open();
     t.LocateRec("cheatname", "cafe");
     EXPECT_EQ(t.FieldByName("cheatmemo")->AsString(), "Caf\x82 au lait");
@@ -622,14 +622,14 @@ TEST_F(TableEdgeTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
     b.Write(dir_.File("m.dbf"));
     memo.Write(dir_.File("m.dbt"));
 
-    TTzDbf& t = OpenReader("m");
-    data::TField* text = t.FieldByName("cheatmemo");
+    DbfTable& t = OpenReader("m");
+    data::Field* text = t.FieldByName("cheatmemo");
     for (const char* name : {"beyond", "huge"}) {
       SCOPED_TRACE(name);
       t.LocateRec("cheatname", name);
       ASSERT_EQ(platform::AsciiUpper(t.FieldByName("cheatname")->AsString()), platform::AsciiUpper(name));
       EXPECT_NO_THROW(EXPECT_EQ(text->AsString(), ""));
-      std::unique_ptr<data::TStream> s;
+      std::unique_ptr<data::Stream> s;
       EXPECT_NO_THROW(s = t.CreateBlobStream(text, data::BlobMode::Read));
       ASSERT_NE(s, nullptr);
       char buf[16];
@@ -649,7 +649,7 @@ TEST_F(TableEdgeTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
   SetRaiseErrors(true);
 
   // A memo stream of a closed table is refused.
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   try {
     t.CreateBlobStream(nullptr, data::BlobMode::Read);
     ADD_FAILURE() << "a stream of a closed table";
@@ -662,7 +662,7 @@ TEST_F(TableEdgeTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
 
 TEST_F(TableEdgeTest, EmptyTable) {
   Machine("none", {});
-  TTzDbf& t = OpenReader("none");
+  DbfTable& t = OpenReader("none");
   EXPECT_TRUE(t.Bof());
   EXPECT_TRUE(t.Eof());
   EXPECT_TRUE(t.IsEmpty());
@@ -704,8 +704,8 @@ TEST_F(TableEdgeTest, IndexEntriesPastTheTablesEndAreReported) {
     ASSERT_EQ(Engine().Errors.ErrorCode, 0);
     CloseAll();
     Machine("pc", std::vector<Cheat>(cheats.begin(), cheats.begin() + 15));
-    TTzDbf& t = Reader(3);
-    t.CreateIndex = TCreateIndexType::ciNever;
+    DbfTable& t = Reader(3);
+    t.CreateIndex = CreateIndexMode::ciNever;
     t.SetDbfFileName(dir_.File("pc.dbf"));
     Strings names;
     std::string message;
@@ -732,7 +732,7 @@ TEST_F(TableEdgeTest, FirstRecordInNameOrderDeleted) {
   std::vector<Cheat> games = Games();
   games[3].deleted = true;  // Abuse
   Machine("pc", games);
-  TTzDbf& t = OpenReader("pc", 3);
+  DbfTable& t = OpenReader("pc", 3);
   EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Blood", " Doom", " Doom II"}));
   EXPECT_EQ(vz::RecNo(), 6);
   t.Next();
@@ -758,7 +758,7 @@ TEST_F(TableEdgeTest, FirstRecordInNameOrderDeleted) {
 
 TEST_F(TableEdgeTest, BookmarksRecordNumbersAndCounts) {
   Machine("pc", Games());
-  TTzDbf& t = OpenReader("pc");
+  DbfTable& t = OpenReader("pc");
   auto mark = [](std::int32_t n) {
     data::Bookmark b(4);
     std::memcpy(b.data(), &n, 4);
@@ -813,7 +813,7 @@ TEST_F(TableEdgeTest, BookmarksRecordNumbersAndCounts) {
 
 TEST_F(TableEdgeTest, FindFindExactAndIsSequenced) {
   Machine("pc", Games());
-  TTzDbf& t = OpenReader("pc");
+  DbfTable& t = OpenReader("pc");
   EXPECT_FALSE(t.IsSequenced());
   EXPECT_TRUE(t.Find("Doo"));
   EXPECT_EQ(t.RecNo(), 2);
@@ -916,8 +916,8 @@ class LockingChild {
 
 TEST_F(TableEdgeTest, SemaphoreHeldByAnotherUserSuspendsRebuildsForOneOpen) {
   Machine("pc", Games());
-  TTzDbf& t = Reader();
-  t.CreateIndex = TCreateIndexType::ciAlways;
+  DbfTable& t = Reader();
+  t.CreateIndex = CreateIndexMode::ciAlways;
   t.SetDbfFileName(dir_.File("pc"));
   t.Open();
   EXPECT_EQ(built_.size(), 1u);
@@ -936,7 +936,7 @@ TEST_F(TableEdgeTest, SemaphoreHeldByAnotherUserSuspendsRebuildsForOneOpen) {
     ASSERT_EQ(other.LockShared(18, 1), 0);
     t.Open();
     EXPECT_EQ(built_.size(), 1u);
-    EXPECT_EQ(t.CreateIndex, TCreateIndexType::ciAlways);
+    EXPECT_EQ(t.CreateIndex, CreateIndexMode::ciAlways);
     EXPECT_EQ(Browse(t), kNameOrder);
     t.Close();
     EXPECT_EQ(test::ReadFile(Ndx()), index);
@@ -954,11 +954,11 @@ TEST_F(TableEdgeTest, SemaphoreHeldByAnotherUserSuspendsRebuildsForOneOpen) {
     t.Open();
     EXPECT_EQ(built_.size(), 2u);
     t.Close();
-    t.CreateIndex = TCreateIndexType::ciVerifyHeader;
+    t.CreateIndex = CreateIndexMode::ciVerifyHeader;
     SetModified(Ndx(), -7200);
     t.Open();
     EXPECT_EQ(built_.size(), 2u);
-    EXPECT_EQ(t.CreateIndex, TCreateIndexType::ciVerifyHeader);
+    EXPECT_EQ(t.CreateIndex, CreateIndexMode::ciVerifyHeader);
     t.Close();
   }
   t.Open();
@@ -991,7 +991,7 @@ TEST_F(TableEdgeTest, ASemaphoreFileThatIsAPipeIsRefusedAndLeftAlone) {
   Machine("pc", Games());
   const std::string semaphore = dir_.File("pc.@S@");
   ASSERT_EQ(::mkfifo(semaphore.c_str(), 0644), 0);
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   t.SetDbfFileName(dir_.File("pc"));
   try {
     t.Open();
@@ -1009,7 +1009,7 @@ TEST_F(TableEdgeTest, ASemaphoreFileThatIsAPipeIsRefusedAndLeftAlone) {
 
 TEST_F(TableEdgeTest, MakeIndexEvents) {
   Machine("pc", Games());
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   Strings asked;
   bool existedAfter = false;
   t.OnBeforeMakeIndex = [&](const std::string& name, bool& canMake) {
@@ -1052,7 +1052,7 @@ TEST_F(TableEdgeTest, MakeIndexEvents) {
     asked.push_back(name);
     canMake = false;
   };
-  for (TCreateIndexType mode : {TCreateIndexType::ciVerifyHeader, TCreateIndexType::ciAlways}) {
+  for (CreateIndexMode mode : {CreateIndexMode::ciVerifyHeader, CreateIndexMode::ciAlways}) {
     t.CreateIndex = mode;
     asked.clear();
     t.Open();
@@ -1065,7 +1065,7 @@ TEST_F(TableEdgeTest, MakeIndexEvents) {
   }
   // Never: no event at all.
   std::filesystem::remove(Ndx());
-  t.CreateIndex = TCreateIndexType::ciNever;
+  t.CreateIndex = CreateIndexMode::ciNever;
   asked.clear();
   EXPECT_THROW(t.Open(), EZavodError);
   EXPECT_EQ(Engine().Errors.ErrorCode, 2);
@@ -1090,7 +1090,7 @@ TEST_F(TableEdgeTest, IndexBuildShowsItsProgress) {
     captions.push_back(caption);
     return std::make_unique<RecordingWindow>(shown, open);
   });
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   t.ShowProgress = true;
   t.OnAfterMakeIndex = [&](const std::string&) { openWhileBuilt = open; };
   t.SetDbfFileName(dir_.File("pc"));
@@ -1107,7 +1107,7 @@ TEST_F(TableEdgeTest, IndexBuildShowsItsProgress) {
   // Without progress no window is made.
   t.Close();
   t.ShowProgress = false;
-  t.CreateIndex = TCreateIndexType::ciAlways;
+  t.CreateIndex = CreateIndexMode::ciAlways;
   captions.clear();
   platform::SetStatusWindowFactory([&](const std::string& caption) -> std::unique_ptr<platform::StatusWindow> {
     captions.push_back(caption);
@@ -1119,7 +1119,7 @@ TEST_F(TableEdgeTest, IndexBuildShowsItsProgress) {
 }
 
 TEST_F(TableEdgeTest, IndexLines) {
-  TIndexItem item = ParseIndexLine("1,cheat.ndx,CHEATNAME");
+  IndexItem item = ParseIndexLine("1,cheat.ndx,CHEATNAME");
   EXPECT_EQ(item.Order, 1);
   EXPECT_EQ(item.File, "cheat.ndx");
   EXPECT_EQ(item.Expression, "CHEATNAME");
@@ -1141,17 +1141,17 @@ TEST_F(TableEdgeTest, IndexLines) {
   try {
     ParseIndexLine("x,a.ndx,X");
     ADD_FAILURE() << "'x' taken as an order";
-  } catch (const data::EDatabaseError& e) {
+  } catch (const data::DatabaseError& e) {
     EXPECT_STREQ(e.what(), "'x' is not a valid integer value");
   }
-  EXPECT_THROW(ParseIndexLine("1x,a.ndx,X"), data::EDatabaseError);
+  EXPECT_THROW(ParseIndexLine("1x,a.ndx,X"), data::DatabaseError);
 
   Machine("pc", Games());
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   t.SetDbfFileName(dir_.File("pc"));
   // Too few commas: no file, the table opens without that index.
-  for (TCreateIndexType mode : {TCreateIndexType::ciVerifyHeader, TCreateIndexType::ciNotFound,
-                                TCreateIndexType::ciAlways}) {
+  for (CreateIndexMode mode : {CreateIndexMode::ciVerifyHeader, CreateIndexMode::ciNotFound,
+                                CreateIndexMode::ciAlways}) {
     for (const char* line : {"1,CHEATNAME", "CHEATNAME"}) {
       SCOPED_TRACE(line);
       t.CreateIndex = mode;
@@ -1167,7 +1167,7 @@ TEST_F(TableEdgeTest, IndexLines) {
   EXPECT_FALSE(platform::FileExists(dir_.File(".ndx")));
 
   // Order 0 with a file: the second pass fails with 220.
-  t.CreateIndex = TCreateIndexType::ciVerifyHeader;
+  t.CreateIndex = CreateIndexMode::ciVerifyHeader;
   t.IndexList = {"0," + dir_.File("zero.ndx") + ",CHEATNAME"};
   EXPECT_THROW(t.Open(), EZavodError);
   EXPECT_EQ(Engine().Errors.ErrorCode, 220);
@@ -1180,7 +1180,7 @@ TEST_F(TableEdgeTest, IndexLines) {
   try {
     t.Open();
     ADD_FAILURE() << "opened with order 'x'";
-  } catch (const data::EDatabaseError& e) {
+  } catch (const data::DatabaseError& e) {
     EXPECT_STREQ(e.what(), "'x' is not a valid integer value");
   }
   EXPECT_FALSE(t.Active());
@@ -1200,7 +1200,7 @@ TEST_F(TableEdgeTest, IndexLines) {
 TEST_F(TableEdgeTest, ReadOnlyRestoresTheForcedFileMode) {
   Machine("pc", Games());
   Engine().Settings.ForcedFileMode = platform::kModeShared;
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   t.SetDbfFileName(dir_.File("pc"));
   t.Open();
   Select(t.WorkArea());
@@ -1241,7 +1241,7 @@ TEST_F(TableEdgeTest, ReadOnlyRestoresTheForcedFileMode) {
 }
 
 TEST_F(TableEdgeTest, CreatingAMissingTable) {
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   t.CreateIfNotFound = true;
   t.ReadOnly = false;
   t.IndexList.clear();
@@ -1254,7 +1254,7 @@ TEST_F(TableEdgeTest, CreatingAMissingTable) {
   EXPECT_TRUE(platform::FileExists(dir_.File("new.DBT")) || platform::FileExists(dir_.File("new.dbt")));
   EXPECT_EQ(t.RecordCount(), 0);
   Strings names;
-  for (const data::TFieldDef& d : t.FieldDefs()) names.push_back(d.Name);
+  for (const data::FieldDef& d : t.FieldDefs()) names.push_back(d.Name);
   EXPECT_EQ(names, (Strings{"CHEATNAME", "CHEATMEMO", "PRICE", "BORN", "OK", "AVERYVERYL", "TOP", "WIDE"}));
   EXPECT_EQ(t.FieldTypeLetter(t.FieldByName("price"), '?'), 'N');
   EXPECT_EQ(t.FieldTypeLetter(t.FieldByName("born"), '?'), 'D');
@@ -1266,7 +1266,7 @@ TEST_F(TableEdgeTest, CreatingAMissingTable) {
   EXPECT_EQ(t.FieldProps()->Length(8), 254);
   // Every field as the engine has it, its slot in the engine's record
   // included (0: the deleted flag), found again by its name in any case.
-  const TDbfFieldProps& props = *t.FieldProps();
+  const FieldProps& props = *t.FieldProps();
   t.SelectWorkArea("test");
   ASSERT_EQ(props.Count(), FieldCount());
   for (int i = 0; i <= props.Count(); ++i) {
@@ -1303,7 +1303,7 @@ TEST_F(TableEdgeTest, CreatingAMissingTable) {
 }
 
 TEST_F(TableEdgeTest, CreateTableRefusals) {
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   t.CreateIfNotFound = true;
   t.IndexList.clear();
   t.SetDbfFileName(dir_.File("new"));
@@ -1355,36 +1355,36 @@ TEST_F(TableEdgeTest, CreateTableRefusals) {
 TEST(TableEdgeDeathTest, TableOperationOnAClosedComponentEndsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const int status = platform::ExitStatusFor(1103);
-  auto closed = [](const std::function<void(TTzDbf&)>& operation, int mode) {
+  auto closed = [](const std::function<void(DbfTable&)>& operation, int mode) {
     test::ResetAll();
     SetRaiseErrors(false);
     InstallHaltingPresentation();
     if (mode == 1) SetErrorDispatch(false);
     if (mode == 2) Engine().Errors.ErrorHandler = [] {};
-    TTzDbf t;
+    DbfTable t;
     t.SetName("CheatDbf");
     operation(t);
   };
   for (int mode = 0; mode < 3; ++mode) {
     SCOPED_TRACE(mode);
-    EXPECT_EXIT(closed([](TTzDbf& t) { t.IsSequenced(); }, mode), ::testing::ExitedWithCode(status),
+    EXPECT_EXIT(closed([](DbfTable& t) { t.IsSequenced(); }, mode), ::testing::ExitedWithCode(status),
                 "Database is not open \\[CheatDbf\\.IsSequenced\\]");
   }
-  EXPECT_EXIT(closed([](TTzDbf& t) { t.SetIndexToLFN("a.ndx", 1); }, 0), ::testing::ExitedWithCode(status),
+  EXPECT_EXIT(closed([](DbfTable& t) { t.SetIndexToLFN("a.ndx", 1); }, 0), ::testing::ExitedWithCode(status),
               "Database is not open \\[CheatDbf\\.SetIndexToLFN\\]");
-  EXPECT_EXIT(closed([](TTzDbf& t) { t.IndexOn("NAME", "a.ndx"); }, 0), ::testing::ExitedWithCode(status),
+  EXPECT_EXIT(closed([](DbfTable& t) { t.IndexOn("NAME", "a.ndx"); }, 0), ::testing::ExitedWithCode(status),
               "Database is not open \\[CheatDbf\\.IndexOn\\]");
   // Closed after having been open.
   EXPECT_EXIT(
       closed(
-          [](TTzDbf& t) {
+          [](DbfTable& t) {
             test::TempDir dir;
             test::WriteCheatTable(dir.File("pc"), Games());
             t.IndexList.clear();
             t.SetDbfFileName(dir.File("pc"));
             t.Open();
             t.Close();
-            t.s_RecCount();
+            t.EngineRecCount();
           },
           0),
       ::testing::ExitedWithCode(status), "Database is not open \\[CheatDbf\\.s_RecCount\\]");
@@ -1394,8 +1394,8 @@ TEST(TableEdgeDeathTest, TableOperationOnAClosedComponentEndsTheProgram) {
 
 class TableWriteTest : public TableEdgeTest {
  protected:
-  TTzDbf& OpenWritable(const std::string& base, bool exclusive, int rows = 5) {
-    TTzDbf& t = Reader(rows);
+  DbfTable& OpenWritable(const std::string& base, bool exclusive, int rows = 5) {
+    DbfTable& t = Reader(rows);
     t.SetName("Games");
     t.ReadOnly = false;
     t.SetExclusive(exclusive);
@@ -1413,8 +1413,8 @@ class TableWriteTest : public TableEdgeTest {
 TEST_F(TableWriteTest, EditPostKeepsTheFileAndTheIndexInStep) {
   Machine("pc", Games());
   const std::string memo5 = Stored(5).substr(36);
-  TTzDbf& t = OpenWritable("pc", true);
-  data::TField* name = t.FieldByName("cheatname");
+  DbfTable& t = OpenWritable("pc", true);
+  data::Field* name = t.FieldByName("cheatname");
   EXPECT_TRUE(t.CanModify());
   t.LocateRec("cheatname", "heretic");
   t.Edit();
@@ -1455,15 +1455,15 @@ TEST_F(TableWriteTest, EditPostKeepsTheFileAndTheIndexInStep) {
 
   // The index on disk agrees with the table after closing.
   t.Close();
-  t.CreateIndex = TCreateIndexType::ciNever;
+  t.CreateIndex = CreateIndexMode::ciNever;
   t.Open();
   EXPECT_EQ(Browse(t), (Strings{"Blood", "Doom", "Doom II", "Hexen", "Quake", "Zeta", std::string(35, 'x')}));
 }
 
 TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
   Machine("pc", Games());
-  TTzDbf& t = OpenWritable("pc", true);
-  data::TField* name = t.FieldByName("cheatname");
+  DbfTable& t = OpenWritable("pc", true);
+  data::Field* name = t.FieldByName("cheatname");
   t.Append();
   EXPECT_EQ(t.State(), data::DataSetState::Insert);
   name->SetAsString("Duke");
@@ -1492,8 +1492,8 @@ TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
 
   // Shown again, the deleted record can be restored.
   int before = 0, after = 0;
-  t.BeforeRestore = [&](data::TDataSet&) { ++before; };
-  t.AfterRestore = [&](data::TDataSet&) { ++after; };
+  t.BeforeRestore = [&](data::DataSet&) { ++before; };
+  t.AfterRestore = [&](data::DataSet&) { ++after; };
   t.HideDeletedRecs = false;
   t.LocateRec("cheatname", "blood");
   EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
@@ -1557,8 +1557,8 @@ TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
 
 TEST_F(TableWriteTest, LockFailures) {
   Machine("pc", Games());
-  TTzDbf& t = OpenWritable("pc", false);
-  data::TField* name = t.FieldByName("cheatname");
+  DbfTable& t = OpenWritable("pc", false);
+  data::Field* name = t.FieldByName("cheatname");
   const std::string heretic = Stored(5);
   platform::File holder;
   ASSERT_EQ(holder.Open(dir_.File("pc.dbf"), platform::kModeShared), 0);
@@ -1568,7 +1568,7 @@ TEST_F(TableWriteTest, LockFailures) {
   t.LocateRec("cheatname", "heretic");
   t.Edit();
   name->SetAsString("Hexen");
-  EXPECT_THROW(t.Post(), EAbort);
+  EXPECT_THROW(t.Post(), AbortError);
   EXPECT_EQ(messages_, Strings{"Lock failed [Post]"});
   EXPECT_EQ(t.State(), data::DataSetState::Edit);
   EXPECT_EQ(Stored(5), heretic);
@@ -1585,7 +1585,7 @@ TEST_F(TableWriteTest, LockFailures) {
   };
   t.Edit();
   name->SetAsString("Hexen");
-  EXPECT_THROW(t.Post(), EAbort);
+  EXPECT_THROW(t.Post(), AbortError);
   EXPECT_EQ(calls, 1);
   EXPECT_TRUE(messages_.empty());
   EXPECT_EQ(Stored(5), heretic);
@@ -1606,7 +1606,7 @@ TEST_F(TableWriteTest, LockFailures) {
   // Delete, restore and insert each name their operation.
   ASSERT_EQ(holder.Lock(kLockBase + 5, 1), 0);
   messages_.clear();
-  EXPECT_THROW(t.Delete(), EAbort);
+  EXPECT_THROW(t.Delete(), AbortError);
   EXPECT_EQ(messages_, Strings{"Lock failed [Delete]"});
   EXPECT_EQ(Stored(5)[0], ' ');
   ASSERT_EQ(holder.Unlock(kLockBase + 5, 1), 0);
@@ -1627,7 +1627,7 @@ TEST_F(TableWriteTest, LockFailures) {
   messages_.clear();
   t.Append();
   name->SetAsString("Duke");
-  EXPECT_THROW(t.Post(), EAbort);
+  EXPECT_THROW(t.Post(), AbortError);
   EXPECT_EQ(messages_, Strings{"Lock failed [Insert]"});
   EXPECT_EQ(t.State(), data::DataSetState::Insert);
   EXPECT_EQ(t.RecordCount(), 8);
@@ -1649,14 +1649,14 @@ TEST_F(TableWriteTest, DatesThroughTheDateField) {
   b.Record({"Leap", "20240229"});
   b.Record({"Blank", ""});
   b.Write(dir_.File("pc.dbf"));
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   t.ReadOnly = false;
   t.SetExclusive(true);
   t.IndexList.clear();
   t.SetDbfFileName(dir_.File("pc"));
   t.Open();
   t.First();
-  auto* born = dynamic_cast<TTzDateField*>(t.FieldByName("born"));
+  auto* born = dynamic_cast<TableDateField*>(t.FieldByName("born"));
   ASSERT_NE(born, nullptr);
   EXPECT_EQ(born->AsDate(), data::DayNumberOf(2024, 2, 29));
   EXPECT_EQ(born->DisplayText(), "02/29/24");
@@ -1674,7 +1674,7 @@ TEST_F(TableWriteTest, DatesThroughTheDateField) {
   t.Post();
   EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), "20010315");
   t.Edit();
-  EXPECT_THROW(born->SetAsString("02/30/99"), data::EDatabaseError);
+  EXPECT_THROW(born->SetAsString("02/30/99"), data::DatabaseError);
   born->SetAsString("  /  /  ");
   EXPECT_TRUE(born->IsNull());
   t.Post();
@@ -1706,16 +1706,16 @@ TEST_F(TableWriteTest, NumbersAndLogicalsWritten) {
   b.Field("NAME", 'C', 5).Field("PRICE", 'N', 8, 2).Field("QTY", 'N', 5).Field("OK", 'L', 1);
   b.Record({"a", "1.00", "1", "F"});
   b.Write(dir_.File("pc.dbf"));
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   t.ReadOnly = false;
   t.SetExclusive(true);
   t.IndexList.clear();
   t.SetDbfFileName(dir_.File("pc"));
   t.Open();
   t.First();
-  auto* price = dynamic_cast<data::TFloatField*>(t.FieldByName("price"));
-  auto* qty = dynamic_cast<data::TIntegerField*>(t.FieldByName("qty"));
-  auto* ok = dynamic_cast<data::TBooleanField*>(t.FieldByName("ok"));
+  auto* price = dynamic_cast<data::FloatField*>(t.FieldByName("price"));
+  auto* qty = dynamic_cast<data::IntegerField*>(t.FieldByName("qty"));
+  auto* ok = dynamic_cast<data::BooleanField*>(t.FieldByName("ok"));
   ASSERT_TRUE(price && qty && ok);
   t.Edit();
   price->SetAsFloat(7.5);
@@ -1736,10 +1736,10 @@ TEST_F(TableWriteTest, NumbersAndLogicalsWritten) {
   EXPECT_EQ(qty->AsInteger(), 0);
   EXPECT_FALSE(ok->AsBoolean());
   EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 1).back(), 'F');
-  EXPECT_THROW(qty->SetAsInteger(1), data::EDatabaseError);  // browsing: no changes
+  EXPECT_THROW(qty->SetAsInteger(1), data::DatabaseError);  // browsing: no changes
   t.Edit();
-  EXPECT_THROW(qty->SetAsString("12x"), data::EDatabaseError);
-  EXPECT_THROW(price->SetAsString("x"), data::EDatabaseError);
+  EXPECT_THROW(qty->SetAsString("12x"), data::DatabaseError);
+  EXPECT_THROW(price->SetAsString("x"), data::DatabaseError);
   t.Cancel();
 }
 
@@ -1754,8 +1754,8 @@ TEST_F(TableWriteTest, MemoWriteStreams) {
     b.Record({"Quake", test::MemoField(0)});
     b.Write(dir_.File("pc.dbf"));
     memo.Write(dir_.File("pc.dbt"));
-    TTzDbf& t = OpenWritable("pc", true);
-    data::TField* text = t.FieldByName("cheatmemo");
+    DbfTable& t = OpenWritable("pc", true);
+    data::Field* text = t.FieldByName("cheatmemo");
 
     t.Edit();
     text->SetAsString("Caf\xE9 new");
@@ -1811,8 +1811,8 @@ TEST_F(TableWriteTest, MemoWriteStreams) {
 
 TEST_F(TableWriteTest, MemoThatCannotBeWrittenIsReportedAndKeepsTheOldOne) {
   Machine("pc", Games());
-  TTzDbf& t = OpenWritable("pc", false);
-  data::TField* text = t.FieldByName("cheatmemo");
+  DbfTable& t = OpenWritable("pc", false);
+  data::Field* text = t.FieldByName("cheatmemo");
   t.LocateRec("cheatname", "doom");
   ASSERT_EQ(text->AsString(), "d text");
   const std::string before = Stored(2);
@@ -1843,8 +1843,8 @@ TEST_F(TableWriteTest, MemoThatCannotBeWrittenIsReportedAndKeepsTheOldOne) {
 // all the same, and the table takes the next memo and reads it back whole.
 TEST_F(TableWriteTest, MemoWriteFailingAtAnyWriteLeavesTheTableWritable) {
   Machine("pc", Games());
-  TTzDbf& t = OpenWritable("pc", true);
-  data::TField* text = t.FieldByName("cheatmemo");
+  DbfTable& t = OpenWritable("pc", true);
+  data::Field* text = t.FieldByName("cheatmemo");
   const std::string big(1500, 'x');
   bool completed = false;
   for (int n = 1; n < 40 && !completed; ++n) {
@@ -1881,7 +1881,7 @@ TEST_F(TableWriteTest, MemoWriteFailingAtAnyWriteLeavesTheTableWritable) {
 
 TEST_F(TableWriteTest, ExclusiveSetterReopensAnOpenTable) {
   Machine("pc", Games());
-  TTzDbf& t = OpenWritable("pc", false);
+  DbfTable& t = OpenWritable("pc", false);
   t.LocateRec("cheatname", "myst");
   Select(t.WorkArea());
   EXPECT_FALSE(CurrentTable()->Exclusive);
@@ -1916,7 +1916,7 @@ TEST_F(TableWriteTest, IndexOperationsOrderTheBrowseAndLocate) {
     cheats.push_back({name, ""});
   }
   Machine("pc", cheats);
-  TTzDbf& t = OpenWritable("pc", true);
+  DbfTable& t = OpenWritable("pc", true);
   Strings byName, byReversed;
   for (const Cheat& c : cheats) byName.push_back(c.name);
   std::sort(byName.begin(), byName.end());
@@ -1966,11 +1966,11 @@ TEST_F(TableWriteTest, IndexOperationsOrderTheBrowseAndLocate) {
 // range joins it.
 TEST_F(TableWriteTest, EditsUnderAWhileRangeKeepTheDatasetInTheRange) {
   // In name order: Abuse, Blood, Doom, Doom II, Heretic, Myst, Quake.
-  auto openInRange = [&](const std::string& prefix, const std::string& at) -> TTzDbf& {
+  auto openInRange = [&](const std::string& prefix, const std::string& at) -> DbfTable& {
     table_.reset();
     Machine("pc", Games());
     std::filesystem::remove(dir_.File("w.ndx"));
-    TTzDbf& t = OpenWritable("pc", true);
+    DbfTable& t = OpenWritable("pc", true);
     t.LocateRec("cheatname", at);
     t.SelectWorkArea("test");
     EXPECT_TRUE(SetWhileExpr("CHEATNAME = '" + prefix + "'"));
@@ -1991,7 +1991,7 @@ TEST_F(TableWriteTest, EditsUnderAWhileRangeKeepTheDatasetInTheRange) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.prefix + ": " + c.edited + " -> " + c.newName);
-    TTzDbf& t = openInRange(c.prefix, c.edited);
+    DbfTable& t = openInRange(c.prefix, c.edited);
     ASSERT_EQ(link_.ActiveText("cheatname"), c.edited);
     t.Edit();
     t.FieldByName("cheatname")->SetAsString(c.newName);
@@ -2006,7 +2006,7 @@ TEST_F(TableWriteTest, EditsUnderAWhileRangeKeepTheDatasetInTheRange) {
   }
 
   // Cancelling an edit puts the record back; the range is as it was.
-  TTzDbf& t = openInRange("D", "Doom II");
+  DbfTable& t = openInRange("D", "Doom II");
   t.Edit();
   t.FieldByName("cheatname")->SetAsString("Xx");
   t.Cancel();
@@ -2046,18 +2046,18 @@ TEST_F(TableEdgeTest, FieldObjects) {
   for (const char* logical : {"y", "F", "N", "?", " "}) b.Record({logical, "", "", "", logical});
   b.Write(dir_.File("f.dbf"));
 
-  TTzDbf& t = Reader();
+  DbfTable& t = Reader();
   t.IndexList.clear();
   t.SetDbfFileName(dir_.File("f"));
   t.Open();
   t.First();
-  data::TField* name = t.FieldByName("name");
-  auto* price = dynamic_cast<data::TFloatField*>(t.FieldByName("price"));
-  auto* qty = dynamic_cast<data::TIntegerField*>(t.FieldByName("qty"));
-  auto* born = dynamic_cast<data::TDateField*>(t.FieldByName("born"));
-  auto* ok = dynamic_cast<data::TBooleanField*>(t.FieldByName("ok"));
+  data::Field* name = t.FieldByName("name");
+  auto* price = dynamic_cast<data::FloatField*>(t.FieldByName("price"));
+  auto* qty = dynamic_cast<data::IntegerField*>(t.FieldByName("qty"));
+  auto* born = dynamic_cast<data::DateField*>(t.FieldByName("born"));
+  auto* ok = dynamic_cast<data::BooleanField*>(t.FieldByName("ok"));
   ASSERT_TRUE(price && qty && born && ok);
-  EXPECT_NE(dynamic_cast<TTzDateField*>(born), nullptr);
+  EXPECT_NE(dynamic_cast<TableDateField*>(born), nullptr);
 
   EXPECT_EQ(name->AsString(), "Quake");
   EXPECT_FALSE(name->IsNull());
@@ -2089,10 +2089,10 @@ TEST_F(TableEdgeTest, FieldObjects) {
   EXPECT_EQ(t.FieldTypeLetter(price, '?'), 'N');
   EXPECT_EQ(t.FieldTypeLetter(born, '?'), 'D');
   EXPECT_EQ(t.FieldTypeLetter(ok, '?'), 'L');
-  data::TStringField stranger("nosuch", 5);
+  data::StringField stranger("nosuch", 5);
   EXPECT_EQ(t.FieldTypeLetter(&stranger, '?'), '?');
   EXPECT_EQ(t.FieldTypeLetter(nullptr, '#'), '#');
-  data::TStringField lower("name", 5);
+  data::StringField lower("name", 5);
   EXPECT_EQ(t.FieldTypeLetter(&lower, '?'), 'C');
   EXPECT_EQ(name->DisplayWidth(), 35);
   EXPECT_EQ(price->Precision(), 8);
@@ -2117,7 +2117,7 @@ TEST_F(TableEdgeTest, FieldObjects) {
 
   // The table's character set decides the conversion.
   t.Close();
-  t.TableLanguage = TTzTableLanguage::tlAnsi;
+  t.TableLanguage = TableCharset::tlAnsi;
   t.Open();
   t.SetRecNo(3);
   name = t.FieldByName("name");
@@ -2127,36 +2127,36 @@ TEST_F(TableEdgeTest, FieldObjects) {
   t.Close();
   SetCentury(true);
   t.Open();
-  born = dynamic_cast<data::TDateField*>(t.FieldByName("born"));
+  born = dynamic_cast<data::DateField*>(t.FieldByName("born"));
   EXPECT_EQ(born->EditMask(), "99/99/9999;1; ");
   t.First();
   EXPECT_EQ(born->DisplayText(), "02/29/2024");
   t.Close();
   SetDateFormat(kAnsi);
   t.Open();
-  born = dynamic_cast<data::TDateField*>(t.FieldByName("born"));
+  born = dynamic_cast<data::DateField*>(t.FieldByName("born"));
   EXPECT_EQ(born->EditMask(), "9999/99/99;1; ");
   t.Close();
   SetCentury(false);
   t.Open();
-  EXPECT_EQ(dynamic_cast<data::TDateField*>(t.FieldByName("born"))->EditMask(), "99/99/99;1; ");
+  EXPECT_EQ(dynamic_cast<data::DateField*>(t.FieldByName("born"))->EditMask(), "99/99/99;1; ");
 }
 
 TEST_F(TableEdgeTest, CalculatedFieldsBesideTableFields) {
   Machine("pc", Games());
-  TTzDbf& t = Reader(3);
-  t.AddField(std::make_unique<data::TStringField>("CHEATNAME", 35));
-  auto length = std::make_unique<data::TIntegerField>("LEN");
+  DbfTable& t = Reader(3);
+  t.AddField(std::make_unique<data::StringField>("CHEATNAME", 35));
+  auto length = std::make_unique<data::IntegerField>("LEN");
   length->SetKind(data::FieldKind::Calculated);
-  data::TIntegerField* len = length.get();
+  data::IntegerField* len = length.get();
   t.AddField(std::move(length));
   // A calculated number with decimals shows them to its display width.
-  auto share = std::make_unique<data::TFloatField>("SHARE");
+  auto share = std::make_unique<data::FloatField>("SHARE");
   share->SetKind(data::FieldKind::Calculated);
-  data::TFloatField* part = share.get();
+  data::FloatField* part = share.get();
   const int width = part->DisplayWidth();
   t.AddField(std::move(share));
-  t.OnCalcFields = [&](data::TDataSet& d) {
+  t.OnCalcFields = [&](data::DataSet& d) {
     len->SetAsInteger(static_cast<std::int32_t>(d.FieldByName("cheatname")->AsString().size()));
     part->SetAsFloat(len->AsInteger() / 35.0);
   };
@@ -2176,14 +2176,14 @@ TEST_F(TableEdgeTest, CalculatedFieldsBesideTableFields) {
   EXPECT_EQ(t.RecNo(), 8);
   EXPECT_EQ(vz::RecNo(), 8);
   EXPECT_EQ(t.FieldTypeLetter(len, '?'), '?');
-  EXPECT_THROW(len->SetAsInteger(3), data::EDatabaseError);
+  EXPECT_THROW(len->SetAsInteger(3), data::DatabaseError);
 }
 
 // --- Notifications ---------------------------------------------------------------------------
 
 TEST_F(TableEdgeTest, WhatTheLinksHear) {
   Machine("pc", Games());
-  TTzDbf& t = OpenReader("pc", 3);
+  DbfTable& t = OpenReader("pc", 3);
   link_.Log.clear();
   t.First();
   EXPECT_EQ(link_.Log, Strings{"changed"});
@@ -2249,7 +2249,7 @@ TEST_F(TableEdgeTest, WhatTheLinksHear) {
   EXPECT_EQ(link_.Log, Strings{"changed"});
 
   // Links of several sizes: the dataset's window is the largest.
-  data::TDataSource other;
+  data::DataSource other;
   other.SetDataSet(&t);
   RecordingLink small, large;
   small.SetDataSource(&other);

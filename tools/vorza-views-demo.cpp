@@ -18,18 +18,18 @@
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/files.h"
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
 #include <QWidget>
 
-#include "views/TzMsgWindow.h"
+#include "views/StatusPopup.h"
 #include "app/CheatTable.h"
 #include "app/CheatViews.h"
 #include "views/DataGrid.h"
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 using namespace vz;
 
@@ -58,9 +58,9 @@ int main(int argc, char** argv) {
   }
   const std::string ndx = std::string(folder) + "/cheat.ndx";
 
-  TTzDbf cheats;
+  DbfTable cheats;
   app::ConfigureAsCheatTable(cheats, ndx);
-  data::TDataSource source;
+  data::DataSource source;
   source.SetDataSet(&cheats);
 
   QWidget window;
@@ -68,10 +68,10 @@ int main(int argc, char** argv) {
   window.setFixedSize(566, 300);
   window.setStyleSheet(QStringLiteral("QWidget#demo { background: #4b1a5e; }"));
   window.setObjectName(QStringLiteral("demo"));
-  auto* grid = new views::TTzGrid(&window);
+  auto* grid = new views::DataGrid(&window);
   grid->setGeometry(6, 6, 169, 277);
   app::ConfigureCheatNameGrid(*grid);
-  auto* memo = new views::TTzMemo(&window);
+  auto* memo = new views::DataMemo(&window);
   memo->setGeometry(186, 6, 372, 288);
   app::ConfigureCheatTextMemo(*memo);
   grid->SetDataSource(&source);

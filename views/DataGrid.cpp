@@ -12,10 +12,10 @@
 #include <QToolTip>
 #include <algorithm>
 
-#include "table/UCommon.h"
+#include "table/TableDataSet.h"
 #include "views/AnsiText.h"
 #include "views/DataGridPainter.h"
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 namespace vz::views {
 
@@ -33,19 +33,19 @@ QChar DateSeparator(const std::string& pattern) {
 
 }  // namespace
 
-TTzDataSet* TCustomTzGrid::AsTable(data::TDataSet* d) { return dynamic_cast<TTzDataSet*>(d); }
+TableDataSet* DataGrid::AsTable(data::DataSet* d) { return dynamic_cast<TableDataSet*>(d); }
 
-bool TCustomTzGrid::Editing(const data::TDataSet* d) {
+bool DataGrid::Editing(const data::DataSet* d) {
   return d && (d->State() == data::DataSetState::Edit || d->State() == data::DataSetState::Insert);
 }
 
 // --- Creation ---------------------------------------------------------------------------------------
 
-TCustomTzGrid::TCustomTzGrid(QWidget* parent) : TCustomGrid(parent) {
+DataGrid::DataGrid(QWidget* parent) : CellGrid(parent) {
   color_ = QApplication::palette().color(QPalette::Base);
   fixedColor_ = QApplication::palette().color(QPalette::Button);
   titleFont_ = font();
-  columns_ = std::make_unique<TTzGridColumns>(this);
+  columns_ = std::make_unique<GridColumns>(this);
   painter_ = std::make_unique<DataGridPainter>(*this);
   ApplyGridOptions();
   SetColCount(2);
@@ -53,29 +53,29 @@ TCustomTzGrid::TCustomTzGrid(QWidget* parent) : TCustomGrid(parent) {
   rowColors_.resize(2);
 }
 
-TCustomTzGrid::~TCustomTzGrid() {
+DataGrid::~DataGrid() {
   link_.SetDataSource(nullptr);
   columns_.reset();
 }
 
 // --- Properties ---------------------------------------------------------------------------------------
 
-void TCustomTzGrid::SetBooleanBox(TTzBooleanBox b) {
+void DataGrid::SetBooleanBox(BooleanBoxStyle b) {
   booleanBox_ = b;
   InvalidateGrid();
 }
 
-void TCustomTzGrid::SetColor(const QColor& c) {
+void DataGrid::SetColor(const QColor& c) {
   color_ = c;
   InvalidateGrid();
 }
 
-void TCustomTzGrid::SetFixedColor(const QColor& c) {
+void DataGrid::SetFixedColor(const QColor& c) {
   fixedColor_ = c;
   InvalidateGrid();
 }
 
-void TCustomTzGrid::SetDataSource(data::TDataSource* s) {
+void DataGrid::SetDataSource(data::DataSource* s) {
   if (loading_) {
     // Applied when loading ends.
     loadingSource_ = s;
@@ -86,12 +86,12 @@ void TCustomTzGrid::SetDataSource(data::TDataSource* s) {
   LayoutChangedRequest();
 }
 
-void TCustomTzGrid::SetDefaultDrawing(bool on) {
+void DataGrid::SetDefaultDrawing(bool on) {
   defaultDrawing_ = on;
   InvalidateGrid();
 }
 
-void TCustomTzGrid::SetDepressDisabled(bool on) {
+void DataGrid::SetDepressDisabled(bool on) {
   if (!depressDisabled_ && depressed_ >= 0) {
     depressed_ = -1;
     InvalidateGrid();
@@ -99,40 +99,40 @@ void TCustomTzGrid::SetDepressDisabled(bool on) {
   depressDisabled_ = on;
 }
 
-int TCustomTzGrid::FixedColumns() const { return std::max(0, FixedCols() - indicatorOffset_); }
+int DataGrid::FixedColumns() const { return std::max(0, FixedCols() - indicatorOffset_); }
 
-void TCustomTzGrid::SetFixedColumns(int n) {
+void DataGrid::SetFixedColumns(int n) {
   fixedColumns_ = std::max(0, n);
   LayoutChangedRequest();
 }
 
-void TCustomTzGrid::SetGridFont(const QFont& f) {
+void DataGrid::SetGridFont(const QFont& f) {
   setFont(f);
   for (int i = 0; i < columns_->Count(); ++i) columns_->Items(i)->RefreshDefaultFont();
   LayoutChangedRequest();
 }
 
-void TCustomTzGrid::SetTitleFont(const QFont& f) {
+void DataGrid::SetTitleFont(const QFont& f) {
   titleFont_ = f;
   if (options_ & dgTitles) LayoutChangedRequest();
 }
 
-void TCustomTzGrid::SetReadOnly(bool on) {
+void DataGrid::SetReadOnly(bool on) {
   readOnly_ = on;
   if (on) HideEditor();
 }
 
-void TCustomTzGrid::SetGridOptions(TTzGridOptions o) {
+void DataGrid::SetGridOptions(DataGridOptions o) {
   if (o & dgRowSelect) o &= ~(dgEditing | dgAlwaysShowEditor);
   if (o == options_) return;
-  const TTzGridOptions changed = options_ ^ o;
+  const DataGridOptions changed = options_ ^ o;
   options_ = o;
   ApplyGridOptions();
   if (changed & (dgTitles | dgIndicator | dgRowLines | dgColLines)) LayoutChangedRequest();
   else InvalidateGrid();
 }
 
-void TCustomTzGrid::ApplyGridOptions() {
+void DataGrid::ApplyGridOptions() {
   unsigned g = 0;
   if (options_ & dgEditing) g |= goEditing;
   if (options_ & dgAlwaysShowEditor) g |= goAlwaysShowEditor;
@@ -144,16 +144,16 @@ void TCustomTzGrid::ApplyGridOptions() {
   SetOptions(g);
 }
 
-void TCustomTzGrid::BeginLoading() { loading_ = true; }
+void DataGrid::BeginLoading() { loading_ = true; }
 
-void TCustomTzGrid::EndLoading() {
+void DataGrid::EndLoading() {
   loading_ = false;
   // One layout pass for the data source and everything set while loading.
   BeginLayout();
   layoutWanted_ = true;
   try {
     if (loadingSourceSet_) {
-      data::TDataSource* s = loadingSource_;
+      data::DataSource* s = loadingSource_;
       loadingSource_ = nullptr;
       loadingSourceSet_ = false;
       link_.SetDataSource(s);
@@ -167,13 +167,13 @@ void TCustomTzGrid::EndLoading() {
 
 // --- Layout -------------------------------------------------------------------------------------------------
 
-void TCustomTzGrid::BeginLayout() { ++layoutLock_; }
+void DataGrid::BeginLayout() { ++layoutLock_; }
 
-void TCustomTzGrid::EndLayout() {
+void DataGrid::EndLayout() {
   if (layoutLock_ > 0 && --layoutLock_ == 0 && layoutWanted_) LayoutPass();
 }
 
-void TCustomTzGrid::EndUpdate() {
+void DataGrid::EndUpdate() {
   if (updateLock_ > 0) --updateLock_;
   if (updateLock_ > 0) return;
   // Whatever was painted while the lock was held shows the current cell
@@ -182,7 +182,7 @@ void TCustomTzGrid::EndUpdate() {
   if (layoutWanted_ && layoutLock_ == 0) LayoutPass();
 }
 
-void TCustomTzGrid::LayoutChangedRequest() {
+void DataGrid::LayoutChangedRequest() {
   // A pass that is running takes in whatever it changes itself (the
   // window of records it resizes reports a layout change back).
   if (loading_ || inLayout_) return;
@@ -198,16 +198,16 @@ void TCustomTzGrid::LayoutChangedRequest() {
   LayoutPass();
 }
 
-bool TCustomTzGrid::event(QEvent* e) {
+bool DataGrid::event(QEvent* e) {
   if (e->type() == kLayoutEvent) {
     layoutPosted_ = false;
     if (layoutWanted_ && layoutLock_ == 0 && updateLock_ == 0) LayoutPass();
     return true;
   }
-  return TCustomGrid::event(e);
+  return CellGrid::event(e);
 }
 
-void TCustomTzGrid::LayoutPass() {
+void DataGrid::LayoutPass() {
   if (loading_ || inLayout_) return;
   if (layoutLock_ > 0) {
     layoutWanted_ = true;
@@ -221,14 +221,14 @@ void TCustomTzGrid::LayoutPass() {
     indicatorOffset_ = (options_ & dgIndicator) ? 1 : 0;
     // The field map.
     link_.ClearMapping();
-    data::TDataSet* d = link_.DataSet();
+    data::DataSet* d = link_.DataSet();
     const bool persistent = !columns_->IsDefaultColumns();
     link_.SetDefaultFields(!persistent);
     if (link_.Active() && d) {
       auto& fields = d->Fields();
       if (persistent) {
         for (int i = 0; i < columns_->Count(); ++i) {
-          data::TField* f = d->FindField(columns_->Items(i)->FieldName());
+          data::Field* f = d->FindField(columns_->Items(i)->FieldName());
           int index = -1;
           for (std::size_t k = 0; k < fields.size(); ++k)
             if (fields[k].get() == f) index = static_cast<int>(k);
@@ -281,7 +281,7 @@ void TCustomTzGrid::LayoutPass() {
   inLayout_ = false;
 }
 
-void TCustomTzGrid::UpdateRowCount() {
+void DataGrid::UpdateRowCount() {
   if (inRowCount_) return;
   inRowCount_ = true;
   const int oldRows = RowCount();
@@ -309,11 +309,11 @@ void TCustomTzGrid::UpdateRowCount() {
   inRowCount_ = false;
 }
 
-void TCustomTzGrid::UpdateScrollBar() {
+void DataGrid::UpdateScrollBar() {
   int v[4] = {0, 0, 0, 0};
-  data::TDataSet* d = link_.DataSet();
+  data::DataSet* d = link_.DataSet();
   if (link_.Active() && d && !allFit_) {
-    TTzDataSet* t = AsTable(d);
+    TableDataSet* t = AsTable(d);
     const bool sequenced = t ? t->IsSequenced() : false;
     if (sequenced) {
       const int page = VisibleRowCount();
@@ -335,7 +335,7 @@ void TCustomTzGrid::UpdateScrollBar() {
   SetVScroll(v[0], v[1], v[2], v[3]);
 }
 
-void TCustomTzGrid::UpdateActive() {
+void DataGrid::UpdateActive() {
   if (!link_.Active() || loading_ || !GridHasWindow()) return;
   const int want = link_.ActiveRecord() + titleOffset_;
   if (Row() != want) {
@@ -345,18 +345,18 @@ void TCustomTzGrid::UpdateActive() {
   if (EditorShown()) InvalidateEditor();
 }
 
-void TCustomTzGrid::InvalidateEditor() {
+void DataGrid::InvalidateEditor() {
   if (!EditorShown()) return;
   const QString now = GetEditText(Col(), Row());
   if (Editor()->text() != now && !editPending_) UpdateEditor();
 }
 
-void TCustomTzGrid::SetLastColumnFills(bool on) {
+void DataGrid::SetLastColumnFills(bool on) {
   lastColumnFills_ = on;
   LayoutChangedRequest();
 }
 
-void TCustomTzGrid::FitLastColumn() {
+void DataGrid::FitLastColumn() {
   if (!lastColumnFills_ || columns_->Count() == 0) return;
   // The column's own width stays as it is; only its cells are sized.
   const int last = ColCount() - 1;
@@ -365,15 +365,15 @@ void TCustomTzGrid::FitLastColumn() {
   SetColWidth(last, std::max(1, viewport()->width() - cell.left()));
 }
 
-QString TCustomTzGrid::CutCellText(const QPoint& p, QRect* cellRect) {
+QString DataGrid::CutCellText(const QPoint& p, QRect* cellRect) {
   int col, row;
   if (!link_.Active() || !CellAt(p, col, row) || row < titleOffset_) return QString();
   const int dc = DataColumn(col);
   if (dc < 0 || dc >= columns_->Count() || row - titleOffset_ >= link_.RecordCount() ||
       IsLogicalColumn(dc))
     return QString();
-  TTzColumn* column = columns_->Items(dc);
-  data::TField* f = column->Field();
+  GridColumn* column = columns_->Items(dc);
+  data::Field* f = column->Field();
   if (!f) return QString();
   const int saved = link_.ActiveRecord();
   link_.SetActiveRecord(row - titleOffset_);
@@ -387,7 +387,7 @@ QString TCustomTzGrid::CutCellText(const QPoint& p, QRect* cellRect) {
   return text;
 }
 
-bool TCustomTzGrid::viewportEvent(QEvent* e) {
+bool DataGrid::viewportEvent(QEvent* e) {
   if (e->type() == QEvent::ToolTip) {
     auto* help = static_cast<QHelpEvent*>(e);
     QRect cell;
@@ -400,17 +400,17 @@ bool TCustomTzGrid::viewportEvent(QEvent* e) {
     }
     return true;
   }
-  return TCustomGrid::viewportEvent(e);
+  return CellGrid::viewportEvent(e);
 }
 
-void TCustomTzGrid::GridResized() {
+void DataGrid::GridResized() {
   FitLastColumn();
   UpdateRowCount();
   InvalidateGrid();
 }
 
-void TCustomTzGrid::showEvent(QShowEvent* e) {
-  TCustomGrid::showEvent(e);
+void DataGrid::showEvent(QShowEvent* e) {
+  CellGrid::showEvent(e);
   BeginLayout();
   UpdateRowCount();
   UpdateActive();
@@ -418,8 +418,8 @@ void TCustomTzGrid::showEvent(QShowEvent* e) {
   EndLayout();
 }
 
-void TCustomTzGrid::changeEvent(QEvent* e) {
-  TCustomGrid::changeEvent(e);
+void DataGrid::changeEvent(QEvent* e) {
+  CellGrid::changeEvent(e);
   if (e->type() == QEvent::FontChange) {
     for (int i = 0; i < columns_->Count(); ++i) columns_->Items(i)->RefreshDefaultFont();
     LayoutChangedRequest();
@@ -428,14 +428,14 @@ void TCustomTzGrid::changeEvent(QEvent* e) {
 
 // --- Notifications --------------------------------------------------------------------------------------------
 
-void TCustomTzGrid::LinkActive(bool on) {
+void DataGrid::LinkActive(bool on) {
   if (!on) HideEditor();
   LayoutChangedRequest();
   UpdateScrollBar();
   if (on && (options_ & dgAlwaysShowEditor)) ShowEditor();
 }
 
-void TCustomTzGrid::LinkDataChanged() {
+void DataGrid::LinkDataChanged() {
   UpdateRowCount();
   UpdateScrollBar();
   UpdateActive();
@@ -444,7 +444,7 @@ void TCustomTzGrid::LinkDataChanged() {
   editPending_ = false;
 }
 
-void TCustomTzGrid::LinkScrolled(int d) {
+void DataGrid::LinkScrolled(int d) {
   const int oldRow = Row();
   if (link_.ActiveRecord() + titleOffset_ >= RowCount()) UpdateRowCount();
   UpdateScrollBar();
@@ -478,7 +478,7 @@ void TCustomTzGrid::LinkScrolled(int d) {
   if (layoutLock_ == 0) QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
 }
 
-void TCustomTzGrid::LinkRecordChanged(data::TField* field) {
+void DataGrid::LinkRecordChanged(data::Field* field) {
   if (field && Editing(link_.DataSet())) recordChanged_ = true;
   if (field) {
     for (int i = 0; i < columns_->Count(); ++i) {
@@ -492,20 +492,20 @@ void TCustomTzGrid::LinkRecordChanged(data::TField* field) {
   editPending_ = false;
 }
 
-void TCustomTzGrid::LinkLayoutChanged() {
+void DataGrid::LinkLayoutChanged() {
   LayoutChangedRequest();
   LinkDataChanged();
 }
 
-void TCustomTzGrid::LinkEditingChanged() {
+void DataGrid::LinkEditingChanged() {
   recordChanged_ = false;
   if (options_ & dgIndicator) InvalidateCell(0, Row());
 }
 
-void TCustomTzGrid::LinkUpdateData() {
+void DataGrid::LinkUpdateData() {
   if (!editPending_) return;
   editPending_ = false;
-  if (data::TField* f = SelectedField()) {
+  if (data::Field* f = SelectedField()) {
     f->SetEditText(FromQt(editText_));
     recordChanged_ = true;
   }
@@ -513,21 +513,21 @@ void TCustomTzGrid::LinkUpdateData() {
 
 // --- Columns and fields -----------------------------------------------------------------------------------------
 
-int TCustomTzGrid::SelectedIndex() const { return DataColumn(Col()); }
+int DataGrid::SelectedIndex() const { return DataColumn(Col()); }
 
-void TCustomTzGrid::SetSelectedIndex(int column) {
+void DataGrid::SetSelectedIndex(int column) {
   const int c = std::clamp(RawColumn(column), FixedCols(), std::max(FixedCols(), ColCount() - 1));
   SetCurrent(c, Row());
 }
 
-data::TField* TCustomTzGrid::ColumnField(int column) const {
+data::Field* DataGrid::ColumnField(int column) const {
   if (column < 0 || column >= columns_->Count()) return nullptr;
   return columns_->Items(column)->Field();
 }
 
-data::TField* TCustomTzGrid::SelectedField() const { return ColumnField(SelectedIndex()); }
+data::Field* DataGrid::SelectedField() const { return ColumnField(SelectedIndex()); }
 
-void TCustomTzGrid::ColumnMoved(int from, int to) {
+void DataGrid::ColumnMoved(int from, int to) {
   const int a = DataColumn(from), b = DataColumn(to);
   if (a < 0 || b < 0) return;
   // The depressed title stays on its column, wherever that column goes.
@@ -535,19 +535,19 @@ void TCustomTzGrid::ColumnMoved(int from, int to) {
   else if (a < depressed_ && depressed_ <= b) --depressed_;
   else if (b <= depressed_ && depressed_ < a) ++depressed_;
   columns_->Move(a, b);
-  TCustomGrid::ColumnMoved(from, to);
+  CellGrid::ColumnMoved(from, to);
   if (OnColumnMoved) OnColumnMoved(*this, a, b);
   LayoutChangedRequest();
 }
 
-void TCustomTzGrid::ColWidthChanged(int col) {
+void DataGrid::ColWidthChanged(int col) {
   const int c = DataColumn(col);
   if (c >= 0 && c < columns_->Count()) columns_->Items(c)->SetWidth(ColWidth(col));
 }
 
 // --- Scroll bar and moving ----------------------------------------------------------------------------------------
 
-bool TCustomTzGrid::AcquireFocus() {
+bool DataGrid::AcquireFocus() {
   if (!isVisible()) return true;
   const auto ours = [this] {
     QWidget* f = window()->focusWidget();
@@ -560,46 +560,46 @@ bool TCustomTzGrid::AcquireFocus() {
   return ours();
 }
 
-bool TCustomTzGrid::UntouchedInsert() const {
-  const data::TDataSet* d = link_.DataSet();
+bool DataGrid::UntouchedInsert() const {
+  const data::DataSet* d = link_.DataSet();
   return d && d->State() == data::DataSetState::Insert && !recordChanged_ && !editPending_;
 }
 
-void TCustomTzGrid::DropUntouchedInsert() {
+void DataGrid::DropUntouchedInsert() {
   if (UntouchedInsert()) link_.DataSet()->Cancel();
 }
 
-void TCustomTzGrid::MoveBy(int distance) {
-  data::TDataSet* d = link_.DataSet();
+void DataGrid::MoveBy(int distance) {
+  data::DataSet* d = link_.DataSet();
   if (!d) return;
   DropUntouchedInsert();
   d->MoveBy(distance);
 }
 
-void TCustomTzGrid::GoFirst() {
-  if (data::TDataSet* d = link_.DataSet()) {
+void DataGrid::GoFirst() {
+  if (data::DataSet* d = link_.DataSet()) {
     DropUntouchedInsert();
     d->First();
   }
 }
 
-void TCustomTzGrid::GoLast() {
-  if (data::TDataSet* d = link_.DataSet()) {
+void DataGrid::GoLast() {
+  if (data::DataSet* d = link_.DataSet()) {
     DropUntouchedInsert();
     d->Last();
   }
 }
 
-void TCustomTzGrid::GoRecNo(int n) {
-  if (data::TDataSet* d = link_.DataSet()) {
+void DataGrid::GoRecNo(int n) {
+  if (data::DataSet* d = link_.DataSet()) {
     DropUntouchedInsert();
     d->SetRecNo(n);
   }
 }
 
-void TCustomTzGrid::VScrollRequest(ScrollRequest kind, int pos) {
+void DataGrid::VScrollRequest(ScrollRequest kind, int pos) {
   if (!AcquireFocus() || !link_.Active()) return;
-  data::TDataSet* d = link_.DataSet();
+  data::DataSet* d = link_.DataSet();
   if (!d || d->IsEmpty()) return;
   const int visible = VisibleRowCount();
   switch (kind) {
@@ -610,7 +610,7 @@ void TCustomTzGrid::VScrollRequest(ScrollRequest kind, int pos) {
     case ScrollRequest::Top: GoFirst(); break;
     case ScrollRequest::Bottom: GoLast(); break;
     case ScrollRequest::ThumbPosition: {
-      TTzDataSet* t = AsTable(d);
+      TableDataSet* t = AsTable(d);
       if (t && t->IsSequenced()) {
         if (pos <= 1) GoFirst();
         else if (pos >= d->RecordCount()) GoLast();
@@ -635,24 +635,24 @@ void TCustomTzGrid::VScrollRequest(ScrollRequest kind, int pos) {
 
 // --- Editing --------------------------------------------------------------------------------------------------------------
 
-bool TCustomTzGrid::CanEditCell() const {
+bool DataGrid::CanEditCell() const {
   if (readOnly_ || link_.ReadOnly || !link_.Active()) return false;
   const int dc = SelectedIndex();
   if (dc < 0 || dc >= columns_->Count() || columns_->Items(dc)->ReadOnly()) return false;
-  data::TField* f = columns_->Items(dc)->Field();
-  data::TDataSet* d = link_.DataSet();
+  data::Field* f = columns_->Items(dc)->Field();
+  data::DataSet* d = link_.DataSet();
   return f && !f->ReadOnly() && d && d->CanModify() && !f->IsBlob();
 }
 
-bool TCustomTzGrid::CanEditShow() const { return TCustomGrid::CanEditShow() && CanEditCell(); }
+bool DataGrid::CanEditShow() const { return CellGrid::CanEditShow() && CanEditCell(); }
 
-QString TCustomTzGrid::GetEditText(int, int) const {
+QString DataGrid::GetEditText(int, int) const {
   if (editPending_) return editText_;
-  data::TField* f = SelectedField();
+  data::Field* f = SelectedField();
   return f ? ToQt(f->EditText()) : QString();
 }
 
-bool TCustomTzGrid::BeginPendingEdit() {
+bool DataGrid::BeginPendingEdit() {
   if (editPending_) return true;
   // Going into edit state tells the links that the record changed; the
   // editor must keep what it holds meanwhile, so the edit counts as pending
@@ -670,12 +670,12 @@ bool TCustomTzGrid::BeginPendingEdit() {
   return ok;
 }
 
-bool TCustomTzGrid::CanEditModify() {
+bool DataGrid::CanEditModify() {
   if (!CanEditShow() || IsLogicalColumn(SelectedIndex())) return false;
   return BeginPendingEdit();
 }
 
-void TCustomTzGrid::SetEditText(int, int, const QString& text) {
+void DataGrid::SetEditText(int, int, const QString& text) {
   if (!editPending_ && !BeginPendingEdit()) {
     UpdateEditor();  // the change is not taken
     return;
@@ -683,8 +683,8 @@ void TCustomTzGrid::SetEditText(int, int, const QString& text) {
   editText_ = text;
 }
 
-QString TCustomTzGrid::GetEditMask(int, int) const {
-  data::TField* f = SelectedField();
+QString DataGrid::GetEditMask(int, int) const {
+  data::Field* f = SelectedField();
   if (!f || f->DataType() != data::FieldType::Date) return QString();
   // Digits that may stay blank ("9"), the date separator between them, the
   // year first when the format starts with it, four year digits when the
@@ -700,22 +700,22 @@ QString TCustomTzGrid::GetEditMask(int, int) const {
   return part + separator + part + separator + year + QStringLiteral("; ");
 }
 
-int TCustomTzGrid::GetEditLimit() const {
-  data::TField* f = SelectedField();
+int DataGrid::GetEditLimit() const {
+  data::Field* f = SelectedField();
   return f && f->DataType() == data::FieldType::String ? f->Size() : 0;
 }
 
-bool TCustomTzGrid::IsLogicalColumn(int column) const {
-  if (booleanBox_ == TTzBooleanBox::bbText) return false;
-  data::TField* f = ColumnField(column);
+bool DataGrid::IsLogicalColumn(int column) const {
+  if (booleanBox_ == BooleanBoxStyle::bbText) return false;
+  data::Field* f = ColumnField(column);
   if (!f) return false;
-  if (TTzDataSet* t = AsTable(link_.DataSet())) return t->FieldTypeLetter(f, ' ') == 'L';
+  if (TableDataSet* t = AsTable(link_.DataSet())) return t->FieldTypeLetter(f, ' ') == 'L';
   return f->DataType() == data::FieldType::Boolean;
 }
 
-void TCustomTzGrid::ToggleLogical() {
+void DataGrid::ToggleLogical() {
   if (!(options_ & dgEditing) || !CanEditCell()) return;
-  data::TField* f = SelectedField();
+  data::Field* f = SelectedField();
   if (!f || !link_.Edit()) return;
   const bool isTrue = QString::fromStdString(f->EditText()).compare("True", Qt::CaseInsensitive) == 0;
   editText_ = isTrue ? "False" : "True";
@@ -726,14 +726,14 @@ void TCustomTzGrid::ToggleLogical() {
 
 // --- Row colours ---------------------------------------------------------------------------------------------------------------
 
-const TTzRowColors& TCustomTzGrid::RowColors(int row) const {
-  static const TTzRowColors none;
+const RowColorSet& DataGrid::RowColors(int row) const {
+  static const RowColorSet none;
   return row >= 0 && row < static_cast<int>(rowColors_.size()) ? rowColors_[static_cast<std::size_t>(row)] : none;
 }
 
-void TCustomTzGrid::ResetRowColors(int row) {
+void DataGrid::ResetRowColors(int row) {
   if (row >= static_cast<int>(rowColors_.size())) rowColors_.resize(static_cast<std::size_t>(row) + 1);
-  TTzRowColors& c = rowColors_[static_cast<std::size_t>(row)];
+  RowColorSet& c = rowColors_[static_cast<std::size_t>(row)];
   c.Indicator = fixedColor_;
   c.Cell = QColor();
   c.CellText = QColor();
@@ -741,7 +741,7 @@ void TCustomTzGrid::ResetRowColors(int row) {
   c.HiliteText = palette().color(QPalette::HighlightedText);
   c.Deleted = Qt::red;
   c.DeletedText = palette().color(QPalette::Text);
-  data::TDataSet* d = link_.DataSet();
+  data::DataSet* d = link_.DataSet();
   if (row >= titleOffset_ && OnChangeColorsEvent && d && link_.Active() && row - titleOffset_ < link_.RecordCount()) {
     const int saved = link_.ActiveRecord();
     link_.SetActiveRecord(row - titleOffset_);
@@ -750,7 +750,7 @@ void TCustomTzGrid::ResetRowColors(int row) {
   }
 }
 
-void TCustomTzGrid::DrawCell(QPainter& p, const QRect& rect, int col, int row, unsigned state) {
+void DataGrid::DrawCell(QPainter& p, const QRect& rect, int col, int row, unsigned state) {
   painter_->DrawCell(p, rect, col, row, state);
 }
 

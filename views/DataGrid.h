@@ -5,8 +5,8 @@
 //
 // The grid's data and state are here (DataGrid.cpp); its drawing is
 // DataGridPainter's, its keys and mouse are in DataGridInput.cpp, its link
-// to the data source is GridDataLink. The columns model (TTzGridColumns,
-// TTzColumn, titles) lives in aTzGridColumns.h; the generic cell grid
+// to the data source is GridDataLink. The columns model (GridColumns,
+// GridColumn, titles) lives in aTzGridColumns.h; the generic cell grid
 // underneath in CellGrid.h.
 #pragma once
 
@@ -21,16 +21,16 @@
 #include "dataset/DataSource.h"
 #include "views/CellGrid.h"
 #include "views/GridDataLink.h"
-#include "views/GridOwner.h"
+#include "views/ColumnsOwner.h"
 #include "views/GridColumns.h"
 
 namespace vz {
-class TTzDataSet;
+class TableDataSet;
 }
 
 namespace vz::views {
 
-enum TTzGridOption : unsigned {
+enum DataGridOption : unsigned {
   dgEditing = 1u << 0,
   dgAlwaysShowEditor = 1u << 1,
   dgTitles = 1u << 2,
@@ -44,12 +44,12 @@ enum TTzGridOption : unsigned {
   dgConfirmDelete = 1u << 10,
   dgConfirmRestore = 1u << 11,
 };
-using TTzGridOptions = unsigned;
-inline constexpr TTzGridOptions kDefaultGridOptions = dgEditing | dgTitles | dgIndicator | dgColumnResize |
+using DataGridOptions = unsigned;
+inline constexpr DataGridOptions kDefaultGridOptions = dgEditing | dgTitles | dgIndicator | dgColumnResize |
                                                      dgColLines | dgRowLines | dgTabs | dgConfirmDelete |
                                                      dgConfirmRestore;
 
-enum class TTzBooleanBox {
+enum class BooleanBoxStyle {
   bbCheckBox,
   bbCheckMark,
   bbText,
@@ -62,37 +62,37 @@ enum class TTzBooleanBox {
 };
 
 // The seven colours of a row.
-struct TTzRowColors {
+struct RowColorSet {
   QColor Indicator, Cell, CellText, Hilite, HiliteText, Deleted, DeletedText;
 };
 
-using TTzDrawDataCellEvent = std::function<void(TCustomTzGrid&, const QRect&, data::TField*, unsigned state)>;
-using TTzDrawColumnCellEvent =
-    std::function<void(TCustomTzGrid&, const QRect&, int dataCol, TTzColumn*, unsigned state)>;
-using TTzGridClickEvent = std::function<void(TCustomTzGrid&, TTzColumn*)>;
-using TTzChangeColorsEvent = std::function<void(TCustomTzGrid&, int curRow, TTzRowColors&)>;
-using TTzNotifyEvent = std::function<void(TCustomTzGrid&)>;
-using TTzColumnMovedEvent = std::function<void(TCustomTzGrid&, int from, int to)>;
+using DrawDataCellEvent = std::function<void(DataGrid&, const QRect&, data::Field*, unsigned state)>;
+using DrawColumnCellEvent =
+    std::function<void(DataGrid&, const QRect&, int dataCol, GridColumn*, unsigned state)>;
+using GridClickEvent = std::function<void(DataGrid&, GridColumn*)>;
+using ChangeColorsEvent = std::function<void(DataGrid&, int curRow, RowColorSet&)>;
+using GridNotifyEvent = std::function<void(DataGrid&)>;
+using ColumnMovedEvent = std::function<void(DataGrid&, int from, int to)>;
 
 class DataGridPainter;
 
-class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
+class DataGrid : public CellGrid, public ColumnsOwner {
   Q_OBJECT
 
  public:
-  explicit TCustomTzGrid(QWidget* parent = nullptr);
-  ~TCustomTzGrid() override;
+  explicit DataGrid(QWidget* parent = nullptr);
+  ~DataGrid() override;
 
   // --- Properties ---
   bool AutoAppend() const { return autoAppend_; }
   void SetAutoAppend(bool on) { autoAppend_ = on; }
-  TTzBooleanBox BooleanBox() const { return booleanBox_; }
-  void SetBooleanBox(TTzBooleanBox b);
+  BooleanBoxStyle BooleanBox() const { return booleanBox_; }
+  void SetBooleanBox(BooleanBoxStyle b);
   QColor Color() const { return color_; }
   void SetColor(const QColor& c);
-  TTzGridColumns& Columns() { return *columns_; }
-  data::TDataSource* DataSource() const { return link_.DataSource(); }
-  void SetDataSource(data::TDataSource* s);
+  GridColumns& Columns() { return *columns_; }
+  data::DataSource* DataSource() const { return link_.DataSource(); }
+  void SetDataSource(data::DataSource* s);
   bool DefaultDrawing() const { return defaultDrawing_; }
   void SetDefaultDrawing(bool on);
   bool DepressDisabled() const { return depressDisabled_; }
@@ -105,8 +105,8 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   int StoredFixedColumns() const { return fixedColumns_; }
   QFont GridFontValue() const { return font(); }
   void SetGridFont(const QFont& f);
-  TTzGridOptions GridOptions() const { return options_; }
-  void SetGridOptions(TTzGridOptions o);
+  DataGridOptions GridOptions() const { return options_; }
+  void SetGridOptions(DataGridOptions o);
   bool ReadOnly() const { return readOnly_; }
   void SetReadOnly(bool on);
   QFont TitleFont() const { return titleFont_; }
@@ -116,21 +116,21 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   void EndLoading();
 
   // --- Events ---
-  TTzGridClickEvent OnCellClick, OnTitleClick, OnDepressTitle;
-  TTzChangeColorsEvent OnChangeColorsEvent;
-  TTzColumnMovedEvent OnColumnMoved;
-  TTzNotifyEvent OnColEnter, OnColExit, OnCornerLeftClick, OnCornerRightClick, OnDblClick,
+  GridClickEvent OnCellClick, OnTitleClick, OnDepressTitle;
+  ChangeColorsEvent OnChangeColorsEvent;
+  ColumnMovedEvent OnColumnMoved;
+  GridNotifyEvent OnColEnter, OnColExit, OnCornerLeftClick, OnCornerRightClick, OnDblClick,
       OnIndicatorClick, OnDefineFieldMap;
-  TTzDrawDataCellEvent OnDrawDataCell;
-  TTzDrawColumnCellEvent OnDrawColumnCell;
-  std::function<void(TCustomTzGrid&, QKeyEvent*)> OnKeyDown;
+  DrawDataCellEvent OnDrawDataCell;
+  DrawColumnCellEvent OnDrawColumnCell;
+  std::function<void(DataGrid&, QKeyEvent*)> OnKeyDown;
 
   // --- Operations ---
   int SelectedIndex() const;  // the current data column
   void SetSelectedIndex(int column);
-  data::TField* SelectedField() const;
-  data::TField* ColumnField(int column) const;
-  TTzGridDataLink& DataLink() { return link_; }
+  data::Field* SelectedField() const;
+  data::Field* ColumnField(int column) const;
+  GridDataLink& DataLink() { return link_; }
   void BeginLayout();
   void EndLayout();
   void BeginUpdate() { ++updateLock_; }
@@ -139,7 +139,7 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   int IndicatorOffset() const { return indicatorOffset_; }
   bool AllRecordsFit() const { return allFit_; }
   int DepressedTitle() const { return depressed_; }
-  const TTzRowColors& RowColors(int row) const;
+  const RowColorSet& RowColors(int row) const;
   // The painter of the cell being drawn, for OnDrawDataCell and
   // OnDrawColumnCell (its brush, pen and font are the cell's colours and
   // font); null outside the drawing of a data cell.
@@ -160,12 +160,12 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   void LinkActive(bool on);
   void LinkDataChanged();
   void LinkScrolled(int distance);
-  void LinkRecordChanged(data::TField* field);
+  void LinkRecordChanged(data::Field* field);
   void LinkLayoutChanged();
   void LinkEditingChanged();
   void LinkUpdateData();
 
-  // --- TTzColumnsGrid ---
+  // --- ColumnsOwner ---
   QColor GridColor() const override { return color_; }
   QColor GridFixedColor() const override { return fixedColor_; }
   QFont GridFont() const override { return font(); }
@@ -174,9 +174,9 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   int GridDefaultColWidth() const override { return DefaultColWidth(); }
   bool GridHasWindow() const override { return isVisible() || testAttribute(Qt::WA_WState_Created); }
   bool GridLoading() const override { return loading_; }
-  data::TDataSet* GridDataSet() const override { return link_.DataSet(); }
+  data::DataSet* GridDataSet() const override { return link_.DataSet(); }
   bool GridLinkActive() const override { return link_.Active(); }
-  data::TField* GridMappedField(int column) const override { return link_.MappedField(column); }
+  data::Field* GridMappedField(int column) const override { return link_.MappedField(column); }
   void GridBeginLayout() override { BeginLayout(); }
   void GridEndLayout() override { EndLayout(); }
   void GridColumnsChanged() override { LayoutChangedRequest(); }
@@ -208,9 +208,9 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
 
  private:
   friend class DataGridPainter;
-  static TTzDataSet* AsTable(data::TDataSet* d);
+  static TableDataSet* AsTable(data::DataSet* d);
   // The data set is editing or inserting a record.
-  static bool Editing(const data::TDataSet* d);
+  static bool Editing(const data::DataSet* d);
   void LayoutChangedRequest();
   void LayoutPass();
   void UpdateRowCount();
@@ -244,15 +244,15 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   void DeleteOrRestore();
   bool Confirm(const QString& question);
 
-  TTzGridDataLink link_{this};
-  std::unique_ptr<TTzGridColumns> columns_;
-  TTzGridOptions options_ = kDefaultGridOptions;
+  GridDataLink link_{this};
+  std::unique_ptr<GridColumns> columns_;
+  DataGridOptions options_ = kDefaultGridOptions;
   bool readOnly_ = false;
   bool autoAppend_ = true;
   bool defaultDrawing_ = true;
   bool depressDisabled_ = false;
   bool lastColumnFills_ = false;
-  TTzBooleanBox booleanBox_ = TTzBooleanBox::bbCheckBox;
+  BooleanBoxStyle booleanBox_ = BooleanBoxStyle::bbCheckBox;
   int fixedColumns_ = -1;  // -1: not stored
   QColor color_;
   QColor fixedColor_;
@@ -266,7 +266,7 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   bool inLayout_ = false;
   bool inRowCount_ = false;
   bool loading_ = false;
-  data::TDataSource* loadingSource_ = nullptr;
+  data::DataSource* loadingSource_ = nullptr;
   bool loadingSourceSet_ = false;
   int depressed_ = -1;
   int pressedCol_ = -1;
@@ -276,18 +276,10 @@ class TCustomTzGrid : public TCustomGrid, public TTzColumnsGrid {
   // the grid or by anyone else); cleared when the editing state changes.
   bool recordChanged_ = false;
   QString editText_;
-  std::vector<TTzRowColors> rowColors_;
+  std::vector<RowColorSet> rowColors_;
   QPainter* canvas_ = nullptr;
   int lastScroll_[4] = {-1, -1, -1, -1};
   std::unique_ptr<DataGridPainter> painter_;
-};
-
-// The grid as the program places it on its forms.
-class TTzGrid : public TCustomTzGrid {
-  Q_OBJECT
-
- public:
-  using TCustomTzGrid::TCustomTzGrid;
 };
 
 }  // namespace vz::views

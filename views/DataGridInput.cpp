@@ -5,22 +5,22 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 
-#include "table/UCommon.h"
+#include "table/TableDataSet.h"
 #include "views/DataGrid.h"
 
 namespace vz::views {
 
 // --- Keys -----------------------------------------------------------------------------------------------------------
 
-bool TCustomTzGrid::Confirm(const QString& question) {
+bool DataGrid::Confirm(const QString& question) {
   return QMessageBox::question(this, QApplication::applicationDisplayName(), question,
                                QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
-void TCustomTzGrid::DeleteOrRestore() {
-  data::TDataSet* d = link_.DataSet();
+void DataGrid::DeleteOrRestore() {
+  data::DataSet* d = link_.DataSet();
   if (!d || readOnly_ || !d->CanModify()) return;
-  if (TTzDataSet* t = AsTable(d)) {
+  if (TableDataSet* t = AsTable(d)) {
     if (t->RecordDeleted()) {
       if (!(options_ & dgConfirmRestore) || Confirm("Restore Record ?")) t->SetRecordDeleted(false);
     } else if (!(options_ & dgConfirmDelete) || Confirm("Delete Record ?")) {
@@ -31,8 +31,8 @@ void TCustomTzGrid::DeleteOrRestore() {
   if (!(options_ & dgConfirmDelete) || Confirm("Delete Record ?")) d->Delete();
 }
 
-void TCustomTzGrid::TabMove(bool backward) {
-  data::TDataSet* d = link_.DataSet();
+void DataGrid::TabMove(bool backward) {
+  data::DataSet* d = link_.DataSet();
   const int first = FixedCols(), last = ColCount() - 1;
   const int start = Col();
   int c = start;
@@ -55,9 +55,9 @@ void TCustomTzGrid::TabMove(bool backward) {
   SetCurrent(c, Row());
 }
 
-void TCustomTzGrid::GridKeyDown(QKeyEvent* e) {
+void DataGrid::GridKeyDown(QKeyEvent* e) {
   if (OnKeyDown) OnKeyDown(*this, e);
-  data::TDataSet* d = link_.DataSet();
+  data::DataSet* d = link_.DataSet();
   if (!link_.Active() || !d) {
     e->ignore();
     return;
@@ -141,28 +141,28 @@ void TCustomTzGrid::GridKeyDown(QKeyEvent* e) {
         return;
       }
       if (!(options_ & dgAlwaysShowEditor)) link_.UpdateRecord();
-      TCustomGrid::GridKeyDown(e);
+      CellGrid::GridKeyDown(e);
       return;
     case Qt::Key_Space:
       if (logical) {
         ToggleLogical();
         return;
       }
-      TCustomGrid::GridKeyDown(e);
+      CellGrid::GridKeyDown(e);
       return;
     case Qt::Key_Backspace:
       if (logical) return;  // ignored
-      TCustomGrid::GridKeyDown(e);
+      CellGrid::GridKeyDown(e);
       return;
     default:
       // Other characters mean nothing in a logical column.
       if (logical && TypesCharacter(e)) return;
-      TCustomGrid::GridKeyDown(e);
+      CellGrid::GridKeyDown(e);
       return;
   }
 }
 
-bool TCustomTzGrid::EditorKeyPress(QKeyEvent* e) {
+bool DataGrid::EditorKeyPress(QKeyEvent* e) {
   // Space toggles a logical cell; its other keys change nothing, as
   // CanEditModify refuses them.
   if (e->key() == Qt::Key_Space && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) &&
@@ -171,12 +171,12 @@ bool TCustomTzGrid::EditorKeyPress(QKeyEvent* e) {
     e->accept();
     return true;
   }
-  return TCustomGrid::EditorKeyPress(e);
+  return CellGrid::EditorKeyPress(e);
 }
 
 // --- Mouse -----------------------------------------------------------------------------------------------------------
 
-void TCustomTzGrid::GridMousePress(QMouseEvent* e) {
+void DataGrid::GridMousePress(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
   if (!AcquireFocus()) return;
   int col, row;
@@ -184,7 +184,7 @@ void TCustomTzGrid::GridMousePress(QMouseEvent* e) {
   pressedCol_ = col;
   if (InSizingZone(p) || (row >= 0 && row < titleOffset_ && (options_ & dgColumnResize))) {
     link_.UpdateRecord();
-    TCustomGrid::GridMousePress(e);
+    CellGrid::GridMousePress(e);
     return;
   }
   if (!link_.Active() || row < 0) return;
@@ -206,9 +206,9 @@ void TCustomTzGrid::GridMousePress(QMouseEvent* e) {
   EndUpdate();
 }
 
-void TCustomTzGrid::GridMouseRelease(QMouseEvent* e) {
+void DataGrid::GridMouseRelease(QMouseEvent* e) {
   const bool wasSizing = Sizing();
-  TCustomGrid::GridMouseRelease(e);
+  CellGrid::GridMouseRelease(e);
   if (wasSizing) return;
   const QPoint p = e->position().toPoint();
   if (EditorShown() && Editor()->geometry().contains(p)) return;
@@ -221,7 +221,7 @@ void TCustomTzGrid::GridMouseRelease(QMouseEvent* e) {
       return;
     }
     const int dc = DataColumn(col);
-    TTzColumn* column = dc >= 0 && dc < columns_->Count() ? columns_->Items(dc) : nullptr;
+    GridColumn* column = dc >= 0 && dc < columns_->Count() ? columns_->Items(dc) : nullptr;
     if (e->button() == Qt::LeftButton && col == pressedCol_) {
       if (OnTitleClick) OnTitleClick(*this, column);
     } else if (e->button() == Qt::RightButton && !depressDisabled_) {
@@ -240,8 +240,8 @@ void TCustomTzGrid::GridMouseRelease(QMouseEvent* e) {
   }
 }
 
-void TCustomTzGrid::MoveToRow(int row) {
-  data::TDataSet* d = link_.DataSet();
+void DataGrid::MoveToRow(int row) {
+  data::DataSet* d = link_.DataSet();
   if (!d) return;
   if (!UntouchedInsert()) {
     MoveBy(row - Row());
@@ -268,20 +268,20 @@ void TCustomTzGrid::MoveToRow(int row) {
   d->GotoBookmark(target);
 }
 
-void TCustomTzGrid::WheelRows(int rows) {
+void DataGrid::WheelRows(int rows) {
   // As that many presses of Down or Up, after taking the focus as the
   // scroll bar's requests do; the wheel never appends a record.
   if (!AcquireFocus() || !link_.Active()) return;
-  data::TDataSet* d = link_.DataSet();
+  data::DataSet* d = link_.DataSet();
   if (!d || d->IsEmpty()) return;
   MoveBy(rows);
 }
 
-void TCustomTzGrid::GridDoubleClick(QMouseEvent*) {
+void DataGrid::GridDoubleClick(QMouseEvent*) {
   if (OnDblClick) OnDblClick(*this);
 }
 
-void TCustomTzGrid::GridExit() {
+void DataGrid::GridExit() {
   if (!editPending_) return;
   try {
     link_.UpdateRecord();
@@ -291,7 +291,7 @@ void TCustomTzGrid::GridExit() {
   }
 }
 
-bool TCustomTzGrid::SelectCell(int col, int) {
+bool DataGrid::SelectCell(int col, int) {
   // What was typed belongs to the column it was typed in.
   if (editPending_ && col != Col()) link_.UpdateRecord();
   return true;

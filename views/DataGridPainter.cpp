@@ -3,7 +3,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 
-#include "table/UCommon.h"
+#include "table/TableDataSet.h"
 #include "views/AnsiText.h"
 #include "views/DataGrid.h"
 
@@ -37,7 +37,7 @@ QPixmap Indicator(int kind) {
 
 }  // namespace
 
-DataGridPainter::DataGridPainter(TCustomTzGrid& grid)
+DataGridPainter::DataGridPainter(DataGrid& grid)
     : grid_(grid), arrow_(Indicator(0)), edit_(Indicator(1)), insert_(Indicator(2)) {}
 
 void DataGridPainter::WriteText(QPainter& p, const QRect& rect, const QString& text, Qt::Alignment a,
@@ -64,21 +64,21 @@ void DataGridPainter::DrawBooleanBox(QPainter& p, const QRect& rect, bool value,
   p.setPen(QPen(fore, 1));
   p.setBrush(Qt::NoBrush);
   switch (grid_.booleanBox_) {
-    case TTzBooleanBox::bbCheckBox:
-    case TTzBooleanBox::bbFillBox:
-    case TTzBooleanBox::bbFillBoxRed: p.drawRect(box); break;
-    case TTzBooleanBox::bbRButton:
-    case TTzBooleanBox::bbRButtonRed: p.drawEllipse(box); break;
+    case BooleanBoxStyle::bbCheckBox:
+    case BooleanBoxStyle::bbFillBox:
+    case BooleanBoxStyle::bbFillBoxRed: p.drawRect(box); break;
+    case BooleanBoxStyle::bbRButton:
+    case BooleanBoxStyle::bbRButtonRed: p.drawEllipse(box); break;
     default: break;
   }
   if (value) {
     p.setPen(QPen(fore, 2));
     switch (grid_.booleanBox_) {
-      case TTzBooleanBox::bbCheckBox:
+      case BooleanBoxStyle::bbCheckBox:
         p.drawLine(box.topLeft() + QPoint(3, 3), box.bottomRight() - QPoint(3, 3));
         p.drawLine(QPoint(box.left() + 3, box.bottom() - 3), QPoint(box.right() - 3, box.top() + 3));
         break;
-      case TTzBooleanBox::bbCheckMark: {
+      case BooleanBoxStyle::bbCheckMark: {
         const QPoint a(box.left() + 2, box.top() + box.width() / 2);
         const QPoint b(box.left() + box.width() / 3, box.bottom() - 2);
         const QPoint c(box.right() - 2, box.top());
@@ -86,15 +86,15 @@ void DataGridPainter::DrawBooleanBox(QPainter& p, const QRect& rect, bool value,
         p.drawLine(b, c);
         break;
       }
-      case TTzBooleanBox::bbFillBox: p.fillRect(box.adjusted(1, 1, -1, -1), fore); break;
-      case TTzBooleanBox::bbFillBoxRed: p.fillRect(box.adjusted(1, 1, -1, -1), Qt::red); break;
-      case TTzBooleanBox::bbRButton:
-      case TTzBooleanBox::bbDot:
+      case BooleanBoxStyle::bbFillBox: p.fillRect(box.adjusted(1, 1, -1, -1), fore); break;
+      case BooleanBoxStyle::bbFillBoxRed: p.fillRect(box.adjusted(1, 1, -1, -1), Qt::red); break;
+      case BooleanBoxStyle::bbRButton:
+      case BooleanBoxStyle::bbDot:
         p.setBrush(fore);
         p.drawEllipse(box.adjusted(2, 2, -2, -2));
         break;
-      case TTzBooleanBox::bbRButtonRed:
-      case TTzBooleanBox::bbDotRed:
+      case BooleanBoxStyle::bbRButtonRed:
+      case BooleanBoxStyle::bbDotRed:
         p.setBrush(Qt::red);
         p.setPen(QPen(Qt::red, 2));
         p.drawEllipse(box.adjusted(2, 2, -2, -2));
@@ -112,7 +112,7 @@ void DataGridPainter::DrawCell(QPainter& p, const QRect& cellRect, int col, int 
     return;
   }
   if (col == 0) grid_.ResetRowColors(row);
-  const TTzRowColors& colors = grid_.RowColors(row);
+  const RowColorSet& colors = grid_.RowColors(row);
   const bool frame = (state & csFixed) && (grid_.options_ & dgColLines) && (grid_.options_ & dgRowLines);
   if (frame) rect.adjust(1, 1, -1, -1);
   // The indicator.
@@ -128,7 +128,7 @@ void DataGridPainter::DrawCell(QPainter& p, const QRect& cellRect, int col, int 
     // A title.
     const int dc = grid_.DataColumn(col);
     if (dc >= 0 && dc < grid_.columns_->Count()) {
-      const TTzColumnTitle& t = grid_.columns_->Items(dc)->Title();
+      const ColumnTitle& t = grid_.columns_->Items(dc)->Title();
       p.fillRect(rect, t.Color());
       p.setFont(t.Font());
       p.setPen(t.FontColor());
@@ -143,16 +143,16 @@ void DataGridPainter::DrawCell(QPainter& p, const QRect& cellRect, int col, int 
     if (!grid_.link_.Active() || dc < 0 || dc >= grid_.columns_->Count() || row - grid_.titleOffset_ >= grid_.link_.RecordCount()) {
       p.fillRect(rect, grid_.color_);
     } else {
-      TTzColumn* column = grid_.columns_->Items(dc);
+      GridColumn* column = grid_.columns_->Items(dc);
       QColor back = column->Color();
       QColor fore = column->FontColor();
       const int saved = grid_.link_.ActiveRecord();
       grid_.link_.SetActiveRecord(row - grid_.titleOffset_);
       if (colors.Cell.isValid()) back = colors.Cell;
       if (colors.CellText.isValid()) fore = colors.CellText;
-      data::TField* f = column->Field();
+      data::Field* f = column->Field();
       const QString text = f ? ToQt(f->DisplayText()) : QString();
-      TTzDataSet* t = TCustomTzGrid::AsTable(grid_.link_.DataSet());
+      TableDataSet* t = DataGrid::AsTable(grid_.link_.DataSet());
       if (t && t->RecordDeleted()) {
         back = colors.Deleted;
         fore = colors.DeletedText;

@@ -13,11 +13,11 @@ class QPainter;
 
 namespace vz::views {
 
-class TCustomTzGrid;
+class DataGrid;
 
 class DataGridPainter {
  public:
-  explicit DataGridPainter(TCustomTzGrid& grid);
+  explicit DataGridPainter(DataGrid& grid);
   DataGridPainter(const DataGridPainter&) = delete;
   DataGridPainter& operator=(const DataGridPainter&) = delete;
 
@@ -30,7 +30,7 @@ class DataGridPainter {
   void WriteText(QPainter& p, const QRect& rect, const QString& text, Qt::Alignment a, const QColor& back,
                  const QColor& fore, const QFont& font);
 
-  TCustomTzGrid& grid_;
+  DataGrid& grid_;
   QPixmap arrow_, edit_, insert_;  // the row indicators: browsing, editing, inserting
 };
 

@@ -1,7 +1,7 @@
-// The data-bound grid's columns: the collection a grid owns (TTzGridColumns),
-// its columns (TTzColumn) with their titles (TTzColumnTitle), and the kind
-// the grid generates for default columns (TPassthroughColumn with its
-// TPassthroughColumnTitle).
+// The data-bound grid's columns: the collection a grid owns (GridColumns),
+// its columns (GridColumn) with their titles (ColumnTitle), and the kind
+// the grid generates for default columns (PassthroughColumn with its
+// PassthroughColumnTitle).
 //
 // Every display value of a column is either assigned (set explicitly, with
 // a flag in the column's set of assigned values) or a default taken from
@@ -30,23 +30,23 @@
 #include <vector>
 
 #include "dataset/DataSet.h"
-#include "views/GridOwner.h"
+#include "views/ColumnsOwner.h"
 
 namespace vz::views {
 
-class TTzGridColumns;
-class TTzColumn;
+class GridColumns;
+class GridColumn;
 
 // Horizontal alignment of a cell's or a title's text.
-enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
-Qt::Alignment ToQtAlignment(TAlignment a);
+enum class TextAlignment { taLeftJustify, taRightJustify, taCenter };
+Qt::Alignment ToQtAlignment(TextAlignment a);
 
 // The button a cell editor of the column shows: decided by the column
 // (pick list: drop-down), an ellipsis button, or none.
-enum class TColumnButtonStyle { cbsAuto, cbsEllipsis, cbsNone };
+enum class ColumnButtonStyle { cbsAuto, cbsEllipsis, cbsNone };
 
 // One flag per value that can be assigned.
-enum class TColumnValue {
+enum class ColumnValue {
   cvColor,
   cvWidth,
   cvFont,
@@ -59,17 +59,17 @@ enum class TColumnValue {
   cvFieldName,  // FieldName was set (not only taken from a bound field)
 };
 
-class TColumnValues {
+class ColumnValues {
  public:
-  bool Has(TColumnValue v) const { return (bits_ & Bit(v)) != 0; }
-  void Include(TColumnValue v) { bits_ |= Bit(v); }
-  void Exclude(TColumnValue v) { bits_ &= ~Bit(v); }
+  bool Has(ColumnValue v) const { return (bits_ & Bit(v)) != 0; }
+  void Include(ColumnValue v) { bits_ |= Bit(v); }
+  void Exclude(ColumnValue v) { bits_ &= ~Bit(v); }
   bool Empty() const { return bits_ == 0; }
   void Clear() { bits_ = 0; }
-  bool operator==(const TColumnValues&) const = default;
+  bool operator==(const ColumnValues&) const = default;
 
  private:
-  static std::uint32_t Bit(TColumnValue v) { return 1u << static_cast<unsigned>(v); }
+  static std::uint32_t Bit(ColumnValue v) { return 1u << static_cast<unsigned>(v); }
   std::uint32_t bits_ = 0;
 };
 
@@ -84,8 +84,8 @@ inline constexpr int kDefaultDropDownRows = 7;
 // skipped.
 inline constexpr int kMaxSavedColumns = 255;
 
-// Thrown by TTzGridColumns::ReadText for text that is not a columns text.
-class EColumnsTextError : public std::runtime_error {
+// Thrown by GridColumns::ReadText for text that is not a columns text.
+class ColumnsTextError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -100,19 +100,19 @@ class EColumnsTextError : public std::runtime_error {
 // its fonts' colour, so the default font colour is the palette's text
 // colour; without a grid the title's font and its colour follow the
 // column's.
-class TTzColumnTitle {
+class ColumnTitle {
  public:
-  explicit TTzColumnTitle(TTzColumn& column);
-  virtual ~TTzColumnTitle() = default;
-  TTzColumnTitle(const TTzColumnTitle&) = delete;
-  TTzColumnTitle& operator=(const TTzColumnTitle&) = delete;
+  explicit ColumnTitle(GridColumn& column);
+  virtual ~ColumnTitle() = default;
+  ColumnTitle(const ColumnTitle&) = delete;
+  ColumnTitle& operator=(const ColumnTitle&) = delete;
 
-  TTzColumn& Column() const { return column_; }
+  GridColumn& Column() const { return column_; }
 
   QString Caption() const;
   virtual void SetCaption(const QString& caption);
-  TAlignment Alignment() const;
-  void SetAlignment(TAlignment a);
+  TextAlignment Alignment() const;
+  void SetAlignment(TextAlignment a);
   QColor Color() const;
   void SetColor(const QColor& c);
   QFont Font() const;
@@ -124,7 +124,7 @@ class TTzColumnTitle {
   // left, the grid's FixedColor (button face without a grid), the grid's
   // TitleFont (the column's font without a grid).
   QString DefaultCaption() const;
-  TAlignment DefaultAlignment() const { return TAlignment::taLeftJustify; }
+  TextAlignment DefaultAlignment() const { return TextAlignment::taLeftJustify; }
   QColor DefaultColor() const;
   QFont DefaultFont() const;
   QColor DefaultFontColor() const;
@@ -141,20 +141,20 @@ class TTzColumnTitle {
   // change).
   void RefreshDefaultFont() const;
   // Restores the defaults, then sets each value assigned in the source.
-  void Assign(const TTzColumnTitle& source);
+  void Assign(const ColumnTitle& source);
 
  protected:
-  bool Assigned(TColumnValue v) const;
+  bool Assigned(ColumnValue v) const;
   // Stores the caption with its flag and reports the change (the setter's
   // rule without the checks a title kind may add).
   void StoreCaption(const QString& caption);
 
  private:
-  friend class TTzColumn;  // writes the stored values
+  friend class GridColumn;  // writes the stored values
 
-  TTzColumn& column_;
+  GridColumn& column_;
   QString caption_;
-  TAlignment alignment_ = TAlignment::taLeftJustify;
+  TextAlignment alignment_ = TextAlignment::taLeftJustify;
   QColor color_;
   // The font objects follow their defaults when read, until assigned.
   mutable QFont font_;
@@ -162,17 +162,17 @@ class TTzColumnTitle {
 };
 
 // ---------------------------------------------------------------------------
-class TTzColumn {
+class GridColumn {
  public:
-  // A column outside any collection; TTzGridColumns::Add makes one inside a
+  // A column outside any collection; GridColumns::Add makes one inside a
   // grid.
-  TTzColumn();
-  virtual ~TTzColumn();
-  TTzColumn(const TTzColumn&) = delete;
-  TTzColumn& operator=(const TTzColumn&) = delete;
+  GridColumn();
+  virtual ~GridColumn();
+  GridColumn(const GridColumn&) = delete;
+  GridColumn& operator=(const GridColumn&) = delete;
 
-  TTzGridColumns* Collection() const { return collection_; }
-  TTzColumnsGrid* Grid() const;
+  GridColumns* Collection() const { return collection_; }
+  ColumnsOwner* Grid() const;
   // Position in the collection (-1 outside one); setting it moves the column.
   int Index() const;
   virtual void SetIndex(int index);
@@ -187,11 +187,11 @@ class TTzColumn {
   // The bound field. When none is bound, it is looked up by FieldName in
   // the grid's data set, while that data set is open or has persistent field
   // objects; null when there is none.
-  data::TField* Field() const;
+  data::Field* Field() const;
   // Binds a field other than the current one; a field (not none) gives its
   // name to FieldName. Not reported as a change: the grid binds columns
   // while laying itself out.
-  virtual void SetField(data::TField* field);
+  virtual void SetField(data::Field* field);
 
   // --- Display values ---
   QColor Color() const;
@@ -205,12 +205,12 @@ class TTzColumn {
   void SetFont(const QFont& f);
   QColor FontColor() const;
   void SetFontColor(const QColor& c);
-  TAlignment Alignment() const;
-  virtual void SetAlignment(TAlignment a);
+  TextAlignment Alignment() const;
+  virtual void SetAlignment(TextAlignment a);
   bool ReadOnly() const;
   void SetReadOnly(bool r);
-  TColumnButtonStyle ButtonStyle() const { return buttonStyle_; }
-  void SetButtonStyle(TColumnButtonStyle s);
+  ColumnButtonStyle ButtonStyle() const { return buttonStyle_; }
+  void SetButtonStyle(ColumnButtonStyle s);
   int DropDownRows() const { return dropDownRows_; }
   void SetDropDownRows(int rows);
   // Created (empty) when first asked for.
@@ -218,14 +218,14 @@ class TTzColumn {
   bool HasPickList() const { return pickList_ != nullptr; }
   void SetPickList(const QStringList& items);
 
-  TTzColumnTitle& Title();
-  const TTzColumnTitle& Title() const;
+  ColumnTitle& Title();
+  const ColumnTitle& Title() const;
 
   // The grid's layout pass makes persistent columns look their field up
   // again when next needed.
   void ForgetField() { field_ = nullptr; }
 
-  TColumnValues AssignedValues() const { return assigned_; }
+  ColumnValues AssignedValues() const { return assigned_; }
 
   // --- Defaults ---
   QColor DefaultColor() const;  // the grid's Color (window colour without a grid)
@@ -233,7 +233,7 @@ class TTzColumn {
   // restoring the defaults undoes an assigned font there too.
   QFont DefaultFont() const;
   QColor DefaultFontColor() const;  // the palette's text colour
-  TAlignment DefaultAlignment() const { return TAlignment::taLeftJustify; }
+  TextAlignment DefaultAlignment() const { return TextAlignment::taLeftJustify; }
   bool DefaultReadOnly() const { return false; }
   // With a bound field: the width of "0" in the column's font times the
   // field's display width, plus 4; with titles shown, at least the caption's
@@ -263,7 +263,7 @@ class TTzColumn {
   // Restores the defaults, then copies the field name, each value assigned
   // in the source, the title's assigned values, DropDownRows, ButtonStyle
   // and the pick list, in one update of the collection.
-  void Assign(const TTzColumn& source);
+  void Assign(const GridColumn& source);
 
   // The stored properties as lines of the columns text, and one such line
   // read back (false: not a column property).
@@ -274,48 +274,48 @@ class TTzColumn {
   // Makes the column's title; a column kind with a title of its own
   // overrides it. Called on the first use of the title, once the column is
   // fully constructed.
-  virtual std::unique_ptr<TTzColumnTitle> CreateTitle();
-  bool Assigned(TColumnValue v) const { return assigned_.Has(v); }
+  virtual std::unique_ptr<ColumnTitle> CreateTitle();
+  bool Assigned(ColumnValue v) const { return assigned_.Has(v); }
   // The field bound now, without looking one up.
-  data::TField* BoundField() const { return field_; }
+  data::Field* BoundField() const { return field_; }
   void ResetAssignedValues() { assigned_.Clear(); }
   void ClearFieldName() { fieldName_.clear(); }
   // Tells the collection (and so the grid) that the column changed.
   void Changed();
 
  private:
-  friend class TTzGridColumns;
-  friend class TTzColumnTitle;
+  friend class GridColumns;
+  friend class ColumnTitle;
 
-  TTzGridColumns* collection_ = nullptr;
+  GridColumns* collection_ = nullptr;
   std::string fieldName_;
-  mutable data::TField* field_ = nullptr;
-  TColumnValues assigned_;
+  mutable data::Field* field_ = nullptr;
+  ColumnValues assigned_;
   QColor color_;
   int width_ = 0;
   mutable QFont font_;
   mutable QColor fontColor_;
-  TAlignment alignment_ = TAlignment::taLeftJustify;
+  TextAlignment alignment_ = TextAlignment::taLeftJustify;
   bool readOnly_ = false;
-  TColumnButtonStyle buttonStyle_ = TColumnButtonStyle::cbsAuto;
+  ColumnButtonStyle buttonStyle_ = ColumnButtonStyle::cbsAuto;
   int dropDownRows_ = kDefaultDropDownRows;
   std::unique_ptr<QStringList> pickList_;
-  mutable std::unique_ptr<TTzColumnTitle> title_;
+  mutable std::unique_ptr<ColumnTitle> title_;
 };
 
 // ---------------------------------------------------------------------------
 // The title of a default column: its caption can be set only while the
 // column is bound to a field of an active link (elsewhere it always shows
 // the field's name).
-class TPassthroughColumnTitle : public TTzColumnTitle {
+class PassthroughColumnTitle : public ColumnTitle {
  public:
-  using TTzColumnTitle::TTzColumnTitle;
+  using ColumnTitle::ColumnTitle;
   void SetCaption(const QString& caption) override;
 };
 
 // A default column, generated by the grid for a field of the data set. It
 // passes some changes through to its field.
-class TPassthroughColumn : public TTzColumn {
+class PassthroughColumn : public GridColumn {
  public:
   // With a grid that has a window, also sets the field's display width in
   // characters of the column's font. During a layout pass a width that was
@@ -325,48 +325,48 @@ class TPassthroughColumn : public TTzColumn {
   // that the grid's map holds at the new index.
   void SetIndex(int index) override;
   // Ignored while the column is bound to a field of an active link.
-  void SetAlignment(TAlignment a) override;
+  void SetAlignment(TextAlignment a) override;
   // Binding a field or unbinding resets the assigned values; unbinding also
   // clears the field name.
-  void SetField(data::TField* field) override;
+  void SetField(data::Field* field) override;
 
  protected:
-  std::unique_ptr<TTzColumnTitle> CreateTitle() override;
+  std::unique_ptr<ColumnTitle> CreateTitle() override;
 };
 
 // ---------------------------------------------------------------------------
-class TTzGridColumns {
+class GridColumns {
  public:
   // `grid` may be null: columns outside any grid.
-  explicit TTzGridColumns(TTzColumnsGrid* grid);
-  ~TTzGridColumns();
-  TTzGridColumns(const TTzGridColumns&) = delete;
-  TTzGridColumns& operator=(const TTzGridColumns&) = delete;
+  explicit GridColumns(ColumnsOwner* grid);
+  ~GridColumns();
+  GridColumns(const GridColumns&) = delete;
+  GridColumns& operator=(const GridColumns&) = delete;
 
-  TTzColumnsGrid* Grid() const { return grid_; }
+  ColumnsOwner* Grid() const { return grid_; }
   int Count() const { return static_cast<int>(items_.size()); }
-  TTzColumn* Items(int i) const { return items_.at(static_cast<std::size_t>(i)).get(); }
-  TTzColumn* operator[](int i) const { return Items(i); }
-  int IndexOf(const TTzColumn* column) const;
+  GridColumn* Items(int i) const { return items_.at(static_cast<std::size_t>(i)).get(); }
+  GridColumn* operator[](int i) const { return Items(i); }
+  int IndexOf(const GridColumn* column) const;
 
   // New columns at the end, made under the grid's layout lock. Outside
   // loading, adding lays the grid out again.
-  TTzColumn* Add();
-  TPassthroughColumn* AddPassthrough();
+  GridColumn* Add();
+  PassthroughColumn* AddPassthrough();
   void Delete(int i);
   void Clear();
 
   // Moves the column at `from` to `to` as its SetIndex does.
   void Move(int from, int to);
 
-  // Persistent columns: not empty and the first is no TPassthroughColumn.
+  // Persistent columns: not empty and the first is no PassthroughColumn.
   // Otherwise the columns are default columns, which are not stored.
   bool Persistent() const;
   bool IsDefaultColumns() const { return !Persistent(); }
 
   // --- For the grid's layout pass ---
-  // A TPassthroughColumn followed later by a persistent column: all
-  // TPassthroughColumn items are removed.
+  // A PassthroughColumn followed later by a persistent column: all
+  // PassthroughColumn items are removed.
   void RemovePassthroughBeforePersistent();
   // Default columns after the grid's field map (GridMappedField(0 ..
   // mapCount - 1)) was built. With `keepBoundColumns` (the link is active,
@@ -374,7 +374,7 @@ class TTzGridColumns {
   // missing or not in the map are removed, else all of them. Then for each
   // map entry i (one entry without field when both the map and the
   // collection are empty) the column bound to the entry's field, searched
-  // from position i on, moves to i, or a new TPassthroughColumn is made
+  // from position i on, moves to i, or a new PassthroughColumn is made
   // there, bound to the field (or unbound for an entry without one).
   void SyncDefaultColumns(bool keepBoundColumns, int mapCount);
 
@@ -393,12 +393,12 @@ class TTzGridColumns {
   // After the grid's font (or title font) changed.
   void RefreshDefaultFonts();
   // Replaces the columns with copies of the source's (same kinds).
-  void Assign(const TTzGridColumns& source);
+  void Assign(const GridColumns& source);
 
   // The columns text: for persistent columns, one "[column]" line per
   // column followed by its stored properties as "Name = value" lines; empty
   // for default columns. ReadText replaces the columns with plain columns
-  // read from such a text, or throws EColumnsTextError (naming the line)
+  // read from such a text, or throws ColumnsTextError (naming the line)
   // and leaves the columns as they were.
   QString WriteText() const;
   void ReadText(const QString& text);
@@ -409,14 +409,14 @@ class TTzGridColumns {
   QStringList WriteSavedColumns() const { return {}; }
 
  private:
-  friend class TTzColumn;
+  friend class GridColumn;
   template <class T>
   T* AddItem();
   void Changed();
   void MoveItem(int from, int to);
 
-  TTzColumnsGrid* grid_;
-  std::vector<std::unique_ptr<TTzColumn>> items_;
+  ColumnsOwner* grid_;
+  std::vector<std::unique_ptr<GridColumn>> items_;
   int updateCount_ = 0;
   bool changedInUpdate_ = false;
   int layoutPass_ = 0;
@@ -426,5 +426,8 @@ class TTzGridColumns {
 // number 0x00BBGGRR (decimal, or hexadecimal after "$" or "0x"). False when
 // the text is neither.
 bool ParseLegacyColor(const QString& text, QColor& color);
+
+// Forwarding aliases: removed by the restructure's final pass.
+using TTzGridColumns = GridColumns;
 
 }  // namespace vz::views

@@ -20,7 +20,7 @@ inline std::string NameFromQString(const QString& name) { return name.toLatin1()
 // collection report nothing).
 class UpdateScope {
  public:
-  explicit UpdateScope(TTzGridColumns* c) : c_(c) {
+  explicit UpdateScope(GridColumns* c) : c_(c) {
     if (c_) c_->BeginUpdate();
   }
   ~UpdateScope() {
@@ -30,7 +30,7 @@ class UpdateScope {
   UpdateScope& operator=(const UpdateScope&) = delete;
 
  private:
-  TTzGridColumns* c_;
+  GridColumns* c_;
 };
 
 }  // namespace vz::views::columns_detail

@@ -39,7 +39,7 @@ QString Quote(const QString& s) {
 }
 
 [[noreturn]] void BadValue(const QString& key, const QString& value) {
-  throw EColumnsTextError(("bad value for " + key + ": " + value).toStdString());
+  throw ColumnsTextError(("bad value for " + key + ": " + value).toStdString());
 }
 
 // Reads the value of one property: quoted strings, separated by commas or
@@ -145,34 +145,34 @@ void ReadFont(ValueReader& r, QFont& font, QColor& color) {
   r.Finish();
 }
 
-const std::array<std::pair<TAlignment, const char*>, 3> kAlignmentWords{{
-    {TAlignment::taLeftJustify, "left"},
-    {TAlignment::taRightJustify, "right"},
-    {TAlignment::taCenter, "center"},
+const std::array<std::pair<TextAlignment, const char*>, 3> kAlignmentWords{{
+    {TextAlignment::taLeftJustify, "left"},
+    {TextAlignment::taRightJustify, "right"},
+    {TextAlignment::taCenter, "center"},
 }};
-QString AlignmentText(TAlignment a) {
+QString AlignmentText(TextAlignment a) {
   for (const auto& [value, word] : kAlignmentWords)
     if (value == a) return QLatin1String(word);
   return QStringLiteral("left");
 }
-TAlignment ReadAlignment(ValueReader& r) {
+TextAlignment ReadAlignment(ValueReader& r) {
   const QString w = r.OnlyWord();
   for (const auto& [value, word] : kAlignmentWords)
     if (w == QLatin1String(word)) return value;
   r.Fail();
 }
 
-const std::array<std::pair<TColumnButtonStyle, const char*>, 3> kButtonWords{{
-    {TColumnButtonStyle::cbsAuto, "auto"},
-    {TColumnButtonStyle::cbsEllipsis, "ellipsis"},
-    {TColumnButtonStyle::cbsNone, "none"},
+const std::array<std::pair<ColumnButtonStyle, const char*>, 3> kButtonWords{{
+    {ColumnButtonStyle::cbsAuto, "auto"},
+    {ColumnButtonStyle::cbsEllipsis, "ellipsis"},
+    {ColumnButtonStyle::cbsNone, "none"},
 }};
-QString ButtonText(TColumnButtonStyle s) {
+QString ButtonText(ColumnButtonStyle s) {
   for (const auto& [value, word] : kButtonWords)
     if (value == s) return QLatin1String(word);
   return QStringLiteral("auto");
 }
-TColumnButtonStyle ReadButtonStyle(ValueReader& r) {
+ColumnButtonStyle ReadButtonStyle(ValueReader& r) {
   const QString w = r.OnlyWord();
   for (const auto& [value, word] : kButtonWords)
     if (w == QLatin1String(word)) return value;
@@ -212,10 +212,10 @@ bool ParseLegacyFont(const QString& value, QFont& font, QColor& color) {
   return true;
 }
 
-TAlignment LegacyAlignment(const QString& value) {
-  if (value.compare(QLatin1String("taRightJustify"), Qt::CaseInsensitive) == 0) return TAlignment::taRightJustify;
-  if (value.compare(QLatin1String("taCenter"), Qt::CaseInsensitive) == 0) return TAlignment::taCenter;
-  return TAlignment::taLeftJustify;
+TextAlignment LegacyAlignment(const QString& value) {
+  if (value.compare(QLatin1String("taRightJustify"), Qt::CaseInsensitive) == 0) return TextAlignment::taRightJustify;
+  if (value.compare(QLatin1String("taCenter"), Qt::CaseInsensitive) == 0) return TextAlignment::taCenter;
+  return TextAlignment::taLeftJustify;
 }
 
 }  // namespace
@@ -229,8 +229,8 @@ TAlignment LegacyAlignment(const QString& value) {
 // left/right/center, button styles auto/ellipsis/none, read-only
 // true/false, the pick list its items quoted and separated by commas.
 
-void TTzColumn::WriteText(QStringList& lines) const {
-  const TTzColumnTitle& title = Title();
+void GridColumn::WriteText(QStringList& lines) const {
+  const ColumnTitle& title = Title();
   if (IsAlignmentStored()) lines << Line("Alignment", AlignmentText(alignment_));
   if (IsButtonStyleStored()) lines << Line("ButtonStyle", ButtonText(buttonStyle_));
   if (IsColorStored()) lines << Line("Color", ColorText(color_));
@@ -253,7 +253,7 @@ void TTzColumn::WriteText(QStringList& lines) const {
   if (IsWidthStored()) lines << Line("Width", QString::number(width_));
 }
 
-bool TTzColumn::ReadTextProperty(const QString& key, const QString& value) {
+bool GridColumn::ReadTextProperty(const QString& key, const QString& value) {
   ValueReader r(key, value);
   if (key == QLatin1String("Alignment")) {
     SetAlignment(ReadAlignment(r));
@@ -301,7 +301,7 @@ bool TTzColumn::ReadTextProperty(const QString& key, const QString& value) {
   return true;
 }
 
-QString TTzGridColumns::WriteText() const {
+QString GridColumns::WriteText() const {
   QStringList lines;
   if (Persistent()) {
     for (const auto& c : items_) {
@@ -312,7 +312,7 @@ QString TTzGridColumns::WriteText() const {
   return lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-void TTzGridColumns::ReadText(const QString& text) {
+void GridColumns::ReadText(const QString& text) {
   // Each column as its list of (line number, key, value).
   struct Entry {
     int line;
@@ -329,28 +329,28 @@ void TTzGridColumns::ReadText(const QString& text) {
       continue;
     }
     const qsizetype eq = line.indexOf(QLatin1Char('='));
-    if (eq < 0) throw EColumnsTextError(where + "no \"=\"");
-    if (columns.empty()) throw EColumnsTextError(where + "a property before the first [column]");
+    if (eq < 0) throw ColumnsTextError(where + "no \"=\"");
+    if (columns.empty()) throw ColumnsTextError(where + "a property before the first [column]");
     columns.back().push_back({n + 1, line.left(eq).trimmed(), line.mid(eq + 1).trimmed()});
   }
   // Every line is tried on a column of its own first, so that a bad text
   // leaves the columns as they were.
-  auto apply = [](TTzColumn& column, const Entry& e) {
+  auto apply = [](GridColumn& column, const Entry& e) {
     try {
       if (!column.ReadTextProperty(e.key, e.value))
-        throw EColumnsTextError("unknown property " + e.key.toStdString());
-    } catch (const EColumnsTextError& error) {
-      throw EColumnsTextError("columns text, line " + std::to_string(e.line) + ": " + error.what());
+        throw ColumnsTextError("unknown property " + e.key.toStdString());
+    } catch (const ColumnsTextError& error) {
+      throw ColumnsTextError("columns text, line " + std::to_string(e.line) + ": " + error.what());
     }
   };
   for (const auto& entries : columns) {
-    TTzColumn scratch;
+    GridColumn scratch;
     for (const Entry& e : entries) apply(scratch, e);
   }
   UpdateScope update(this);
   Clear();
   for (const auto& entries : columns) {
-    TTzColumn* column = Add();
+    GridColumn* column = Add();
     for (const Entry& e : entries) apply(*column, e);
   }
 }
@@ -420,7 +420,7 @@ bool ParseLegacyColor(const QString& text, QColor& color) {
 // else is skipped, and so is an entry whose value cannot be read. Column
 // numbers count from 1: "cvColumn=n" adds columns until there are n (n at
 // most kMaxSavedColumns).
-void TTzGridColumns::ReadSavedColumns(const QStringList& entries) {
+void GridColumns::ReadSavedColumns(const QStringList& entries) {
   enum class Key { Column, Color, Width, Font, Alignment, ReadOnly, TitleColor, TitleCaption,
                    TitleAlignment, TitleFont, FieldName };
   static const std::pair<const char*, Key> kKeys[] = {
@@ -440,10 +440,10 @@ void TTzGridColumns::ReadSavedColumns(const QStringList& entries) {
   // A grid without persistent columns has an empty one of its own making
   // before the list is read; it is not part of the list's columns.
   if (Count() == 1) {
-    TTzColumn* only = items_.front().get();
+    GridColumn* only = items_.front().get();
     if (only->FieldName().empty() && !only->Field() && only->Title().Caption().isEmpty()) Delete(0);
   }
-  TTzColumn* current = nullptr;
+  GridColumn* current = nullptr;
   for (const QString& raw : entries) {
     const QString entry = raw.trimmed();
     const auto* match = std::find_if(std::begin(kKeys), std::end(kKeys), [&entry](const auto& k) {

@@ -8,11 +8,11 @@
 
 namespace vz::views {
 
-class TCustomTzGrid;
+class DataGrid;
 
-class TTzGridDataLink : public data::TDataLink {
+class GridDataLink : public data::DataLink {
  public:
-  explicit TTzGridDataLink(TCustomTzGrid* grid) : grid_(grid) {}
+  explicit GridDataLink(DataGrid* grid) : grid_(grid) {}
   // The field map: one field index (into the data set's field list) per
   // data column; -1 for a column without a field.
   const std::vector<int>& FieldMap() const { return map_; }
@@ -20,19 +20,19 @@ class TTzGridDataLink : public data::TDataLink {
   void AddMapping(int fieldIndex);
   bool DefaultFields() const { return defaultFields_; }
   void SetDefaultFields(bool d) { defaultFields_ = d; }
-  data::TField* MappedField(int column) const;
+  data::Field* MappedField(int column) const;
 
  protected:
   void ActiveChanged() override;
   void DataSetChanged() override;
   void DataSetScrolled(int distance) override;
-  void RecordChanged(data::TField* field) override;
+  void RecordChanged(data::Field* field) override;
   void LayoutChanged() override;
   void EditingChanged() override;
   void UpdateData() override;
 
  private:
-  TCustomTzGrid* grid_;
+  DataGrid* grid_;
   std::vector<int> map_;
   bool defaultFields_ = true;
 };

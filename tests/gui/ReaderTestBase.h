@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Mainread.h"
+#include "app/MainWindow.h"
 
 namespace vz::app {
 
@@ -55,7 +55,7 @@ class ReaderTestBase : public ::testing::Test {
 
   // Picks a machine in the box as the user does: the box has the focus and
   // the arrow keys move through its list.
-  static void PickMachine(TForm1& f, const QString& machine) {
+  static void PickMachine(MainWindow& f, const QString& machine) {
     QComboBox* box = f.ComboBox1;
     box->setFocus();
     const int target = box->findText(machine);

@@ -11,7 +11,7 @@
 
 // The table component's headers come before Qt's: Qt defines "slots" as a
 // macro, and the index layer has a member of that name.
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TableFixture.h"
 #include "tests/support/TempDir.h"
@@ -25,7 +25,7 @@ namespace {
 
 // A grid as the columns see it, with every answer settable and every call
 // counted.
-class FakeGrid : public TTzColumnsGrid {
+class FakeGrid : public ColumnsOwner {
  public:
   QColor color{250, 250, 200};
   QColor fixedColor{40, 90, 140};
@@ -35,9 +35,9 @@ class FakeGrid : public TTzColumnsGrid {
   int defaultColWidth = 77;
   bool window = false;
   bool loading = false;
-  data::TDataSet* dataSet = nullptr;
+  data::DataSet* dataSet = nullptr;
   bool linkActive = false;
-  std::vector<data::TField*> map;
+  std::vector<data::Field*> map;
 
   int changes = 0;
   std::vector<std::string> calls;
@@ -50,9 +50,9 @@ class FakeGrid : public TTzColumnsGrid {
   int GridDefaultColWidth() const override { return defaultColWidth; }
   bool GridHasWindow() const override { return window; }
   bool GridLoading() const override { return loading; }
-  data::TDataSet* GridDataSet() const override { return dataSet; }
+  data::DataSet* GridDataSet() const override { return dataSet; }
   bool GridLinkActive() const override { return linkActive; }
-  data::TField* GridMappedField(int column) const override {
+  data::Field* GridMappedField(int column) const override {
     return column >= 0 && column < static_cast<int>(map.size()) ? map[static_cast<std::size_t>(column)] : nullptr;
   }
   void GridBeginLayout() override { calls.push_back("begin"); }
@@ -73,12 +73,12 @@ class ColumnsTest : public ::testing::Test {
 
   // An open table with CHEATNAME C 35, LEVEL N 3 and ACTIVE L, bound to
   // the fake grid with an active link.
-  TTzDbf& OpenTable() {
+  DbfTable& OpenTable() {
     test::DbfBuilder b;
     b.Field("CHEATNAME", 'C', 35).Field("LEVEL", 'N', 3).Field("ACTIVE", 'L', 1);
     b.Record({"Infinite ammo", "1", "T"}).Record({"God mode", "2", "F"});
     b.Write(dir_.File("games.dbf"));
-    table_ = std::make_unique<TTzDbf>();
+    table_ = std::make_unique<DbfTable>();
     table_->ShowProgress = false;
     table_->SetDbfFileName(dir_.File("games.dbf"));
     table_->Open();
@@ -86,7 +86,7 @@ class ColumnsTest : public ::testing::Test {
     grid_.linkActive = true;
     return *table_;
   }
-  data::TField* Field(const std::string& name) { return table_->FindField(name); }
+  data::Field* Field(const std::string& name) { return table_->FindField(name); }
   std::vector<std::string> FieldOrder() {
     std::vector<std::string> out;
     for (const auto& f : table_->Fields()) out.push_back(f->FieldName());
@@ -94,9 +94,9 @@ class ColumnsTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  std::unique_ptr<TTzDbf> table_;
+  std::unique_ptr<DbfTable> table_;
   FakeGrid grid_;
-  TTzGridColumns columns_{&grid_};
+  GridColumns columns_{&grid_};
 };
 
 QFont Font(const char* family, int points, bool bold = false) {
@@ -109,20 +109,20 @@ QFont Font(const char* family, int points, bool bold = false) {
 // Outside a grid and inside one
 
 TEST_F(ColumnsTest, ColumnOutsideAnyGridHasTheFixedDefaults) {
-  TTzColumn alone;
-  TTzGridColumns gridless(nullptr);
-  TTzColumn* inCollection = gridless.Add();
-  for (TTzColumn* c : {&alone, inCollection}) {
+  GridColumn alone;
+  GridColumns gridless(nullptr);
+  GridColumn* inCollection = gridless.Add();
+  for (GridColumn* c : {&alone, inCollection}) {
     SCOPED_TRACE(c == &alone ? "no collection" : "collection without grid");
     EXPECT_EQ(c->Grid(), nullptr);
     EXPECT_EQ(c->Color(), WindowColor());
-    EXPECT_EQ(c->Alignment(), TAlignment::taLeftJustify);
+    EXPECT_EQ(c->Alignment(), TextAlignment::taLeftJustify);
     EXPECT_EQ(c->Width(), 64);
     EXPECT_FALSE(c->ReadOnly());
-    EXPECT_EQ(c->ButtonStyle(), TColumnButtonStyle::cbsAuto);
+    EXPECT_EQ(c->ButtonStyle(), ColumnButtonStyle::cbsAuto);
     EXPECT_EQ(c->DropDownRows(), 7);
     EXPECT_EQ(c->Title().Color(), ButtonFaceColor());
-    EXPECT_EQ(c->Title().Alignment(), TAlignment::taLeftJustify);
+    EXPECT_EQ(c->Title().Alignment(), TextAlignment::taLeftJustify);
     EXPECT_TRUE(c->AssignedValues().Empty());
     // Without a grid the title font follows the column's font.
     c->SetFont(Font("DejaVu Serif", 15));
@@ -131,14 +131,14 @@ TEST_F(ColumnsTest, ColumnOutsideAnyGridHasTheFixedDefaults) {
     EXPECT_EQ(c->Title().FontColor(), QColor(1, 2, 3));
     // A width is kept only when it differs from the 64 pixels.
     c->SetWidth(64);
-    EXPECT_FALSE(c->AssignedValues().Has(TColumnValue::cvWidth));
+    EXPECT_FALSE(c->AssignedValues().Has(ColumnValue::cvWidth));
     c->SetWidth(90);
     EXPECT_EQ(c->Width(), 90);
   }
 }
 
 TEST_F(ColumnsTest, ColumnInsideGridTakesTheGridDefaultsAndFollowsThem) {
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   EXPECT_EQ(c->Grid(), &grid_);
   EXPECT_EQ(c->Color(), grid_.color);
   EXPECT_EQ(c->Font(), grid_.font);
@@ -178,13 +178,13 @@ TEST_F(ColumnsTest, PersistentOrDefaultColumnsByTheFirstItem) {
 }
 
 TEST_F(ColumnsTest, UpdatesFoldChangesAndLoadingSilencesThem) {
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   grid_.changes = 0;
   columns_.BeginUpdate();
   c->SetColor(Qt::red);
   c->SetReadOnly(true);
   columns_.BeginUpdate();
-  c->SetAlignment(TAlignment::taCenter);
+  c->SetAlignment(TextAlignment::taCenter);
   columns_.EndUpdate();
   EXPECT_EQ(grid_.changes, 0);
   columns_.EndUpdate();
@@ -202,9 +202,9 @@ TEST_F(ColumnsTest, UpdatesFoldChangesAndLoadingSilencesThem) {
 }
 
 TEST_F(ColumnsTest, MovingAndDeletingReportAChange) {
-  TTzColumn* a = columns_.Add();
-  TTzColumn* b = columns_.Add();
-  TTzColumn* c = columns_.Add();
+  GridColumn* a = columns_.Add();
+  GridColumn* b = columns_.Add();
+  GridColumn* c = columns_.Add();
   grid_.changes = 0;
   c->SetIndex(0);
   EXPECT_EQ(columns_[0], c);
@@ -226,28 +226,28 @@ TEST_F(ColumnsTest, MovingAndDeletingReportAChange) {
 // Getter and setter rule
 
 TEST_F(ColumnsTest, SettersStoreFlagAndReportUnlessGivenTheAssignedValue) {
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   grid_.changes = 0;
   struct Case {
     const char* name;
-    TColumnValue flag;
+    ColumnValue flag;
     std::function<void()> setA, setB;
   };
   const std::vector<Case> cases{
-      {"Color", TColumnValue::cvColor, [&] { c->SetColor(Qt::green); }, [&] { c->SetColor(Qt::cyan); }},
-      {"Font", TColumnValue::cvFont, [&] { c->SetFont(Font("DejaVu Sans", 20)); },
+      {"Color", ColumnValue::cvColor, [&] { c->SetColor(Qt::green); }, [&] { c->SetColor(Qt::cyan); }},
+      {"Font", ColumnValue::cvFont, [&] { c->SetFont(Font("DejaVu Sans", 20)); },
        [&] { c->SetFont(Font("DejaVu Sans", 21)); }},
-      {"FontColor", TColumnValue::cvFont, [&] { c->SetFontColor(Qt::magenta); }, [&] { c->SetFontColor(Qt::gray); }},
-      {"Alignment", TColumnValue::cvAlignment, [&] { c->SetAlignment(TAlignment::taRightJustify); },
-       [&] { c->SetAlignment(TAlignment::taCenter); }},
-      {"ReadOnly", TColumnValue::cvReadOnly, [&] { c->SetReadOnly(true); }, [&] { c->SetReadOnly(false); }},
-      {"Title.Color", TColumnValue::cvTitleColor, [&] { c->Title().SetColor(Qt::darkRed); },
+      {"FontColor", ColumnValue::cvFont, [&] { c->SetFontColor(Qt::magenta); }, [&] { c->SetFontColor(Qt::gray); }},
+      {"Alignment", ColumnValue::cvAlignment, [&] { c->SetAlignment(TextAlignment::taRightJustify); },
+       [&] { c->SetAlignment(TextAlignment::taCenter); }},
+      {"ReadOnly", ColumnValue::cvReadOnly, [&] { c->SetReadOnly(true); }, [&] { c->SetReadOnly(false); }},
+      {"Title.Color", ColumnValue::cvTitleColor, [&] { c->Title().SetColor(Qt::darkRed); },
        [&] { c->Title().SetColor(Qt::darkGreen); }},
-      {"Title.Caption", TColumnValue::cvTitleCaption, [&] { c->Title().SetCaption("One"); },
+      {"Title.Caption", ColumnValue::cvTitleCaption, [&] { c->Title().SetCaption("One"); },
        [&] { c->Title().SetCaption("Two"); }},
-      {"Title.Alignment", TColumnValue::cvTitleAlignment, [&] { c->Title().SetAlignment(TAlignment::taCenter); },
-       [&] { c->Title().SetAlignment(TAlignment::taRightJustify); }},
-      {"Title.Font", TColumnValue::cvTitleFont, [&] { c->Title().SetFont(Font("DejaVu Serif", 30)); },
+      {"Title.Alignment", ColumnValue::cvTitleAlignment, [&] { c->Title().SetAlignment(TextAlignment::taCenter); },
+       [&] { c->Title().SetAlignment(TextAlignment::taRightJustify); }},
+      {"Title.Font", ColumnValue::cvTitleFont, [&] { c->Title().SetFont(Font("DejaVu Serif", 30)); },
        [&] { c->Title().SetFont(Font("DejaVu Serif", 31)); }},
   };
   for (const Case& k : cases) {
@@ -267,7 +267,7 @@ TEST_F(ColumnsTest, SettersStoreFlagAndReportUnlessGivenTheAssignedValue) {
 }
 
 TEST_F(ColumnsTest, GettersReturnTheAssignedValueElseTheDefault) {
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   c->SetFieldName("LEVEL");
   // Assigning the default value still assigns it: the grid's later changes
   // no longer show.
@@ -282,7 +282,7 @@ TEST_F(ColumnsTest, GettersReturnTheAssignedValueElseTheDefault) {
   c->SetFieldName("ACTIVE");
   EXPECT_EQ(c->Title().Caption(), "LEVEL");
   // Unassigned: the default.
-  TTzColumn* d = columns_.Add();
+  GridColumn* d = columns_.Add();
   d->SetFieldName("ACTIVE");
   EXPECT_EQ(d->Color(), QColor(Qt::black));
   EXPECT_EQ(d->Title().Color(), QColor(Qt::white));
@@ -290,15 +290,15 @@ TEST_F(ColumnsTest, GettersReturnTheAssignedValueElseTheDefault) {
 }
 
 TEST_F(ColumnsTest, WidthAlwaysReportsAndIsKeptOnlyWhenAssignedOrNotTheDefault) {
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   grid_.changes = 0;
   c->SetWidth(grid_.defaultColWidth);  // the default, never assigned
   EXPECT_EQ(grid_.changes, 1);
-  EXPECT_FALSE(c->AssignedValues().Has(TColumnValue::cvWidth));
+  EXPECT_FALSE(c->AssignedValues().Has(ColumnValue::cvWidth));
   grid_.defaultColWidth = 60;
   EXPECT_EQ(c->Width(), 60);  // still follows the default
   c->SetWidth(100);
-  EXPECT_TRUE(c->AssignedValues().Has(TColumnValue::cvWidth));
+  EXPECT_TRUE(c->AssignedValues().Has(ColumnValue::cvWidth));
   c->SetWidth(100);  // the same width: reported again
   EXPECT_EQ(grid_.changes, 3);
   c->SetWidth(60);  // now the default, but assigned before: kept
@@ -308,12 +308,12 @@ TEST_F(ColumnsTest, WidthAlwaysReportsAndIsKeptOnlyWhenAssignedOrNotTheDefault) 
 }
 
 TEST_F(ColumnsTest, ButtonStyleDropDownRowsAndPickList) {
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   grid_.changes = 0;
-  c->SetButtonStyle(TColumnButtonStyle::cbsAuto);
+  c->SetButtonStyle(ColumnButtonStyle::cbsAuto);
   c->SetDropDownRows(7);
   EXPECT_EQ(grid_.changes, 0);
-  c->SetButtonStyle(TColumnButtonStyle::cbsEllipsis);
+  c->SetButtonStyle(ColumnButtonStyle::cbsEllipsis);
   c->SetDropDownRows(12);
   EXPECT_EQ(grid_.changes, 2);
   EXPECT_FALSE(c->HasPickList());
@@ -328,7 +328,7 @@ TEST_F(ColumnsTest, ButtonStyleDropDownRowsAndPickList) {
 
 TEST_F(ColumnsTest, ColumnPropertiesStoredOnlyWhenTheTableSays) {
   OpenTable();
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   c->SetFieldName("CHEATNAME");
   // Always stored.
   EXPECT_TRUE(c->IsFieldNameStored());
@@ -344,7 +344,7 @@ TEST_F(ColumnsTest, ColumnPropertiesStoredOnlyWhenTheTableSays) {
   EXPECT_FALSE(c->IsDropDownRowsStored());
   // Assigned, but equal to the default: not stored (the font is).
   c->SetColor(grid_.color);
-  c->SetAlignment(TAlignment::taLeftJustify);
+  c->SetAlignment(TextAlignment::taLeftJustify);
   c->SetReadOnly(false);
   c->SetFont(grid_.font);
   EXPECT_FALSE(c->IsColorStored());
@@ -353,10 +353,10 @@ TEST_F(ColumnsTest, ColumnPropertiesStoredOnlyWhenTheTableSays) {
   EXPECT_TRUE(c->IsFontStored());
   // Different from the default: stored.
   c->SetColor(Qt::red);
-  c->SetAlignment(TAlignment::taRightJustify);
+  c->SetAlignment(TextAlignment::taRightJustify);
   c->SetReadOnly(true);
   c->SetWidth(c->DefaultWidth() + 9);
-  c->SetButtonStyle(TColumnButtonStyle::cbsNone);
+  c->SetButtonStyle(ColumnButtonStyle::cbsNone);
   c->SetDropDownRows(3);
   EXPECT_TRUE(c->IsColorStored());
   EXPECT_TRUE(c->IsAlignmentStored());
@@ -376,31 +376,31 @@ TEST_F(ColumnsTest, ColumnPropertiesStoredOnlyWhenTheTableSays) {
 
 TEST_F(ColumnsTest, TitlePropertiesStoredOnlyWhenTheTableSays) {
   OpenTable();
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   c->SetFieldName("CHEATNAME");
-  TTzColumnTitle& t = c->Title();
+  ColumnTitle& t = c->Title();
   EXPECT_FALSE(t.IsCaptionStored());
   EXPECT_FALSE(t.IsAlignmentStored());
   EXPECT_FALSE(t.IsColorStored());
   EXPECT_FALSE(t.IsFontStored());
   // A caption equal to the field's name is not stored; another spelling is.
   t.SetCaption("CHEATNAME");
-  EXPECT_TRUE(c->AssignedValues().Has(TColumnValue::cvTitleCaption));
+  EXPECT_TRUE(c->AssignedValues().Has(ColumnValue::cvTitleCaption));
   EXPECT_FALSE(t.IsCaptionStored());
   t.SetCaption("Cheatname");
   EXPECT_TRUE(t.IsCaptionStored());
-  t.SetAlignment(TAlignment::taLeftJustify);
+  t.SetAlignment(TextAlignment::taLeftJustify);
   t.SetColor(grid_.fixedColor);
   EXPECT_FALSE(t.IsAlignmentStored());
   EXPECT_FALSE(t.IsColorStored());
-  t.SetAlignment(TAlignment::taCenter);
+  t.SetAlignment(TextAlignment::taCenter);
   t.SetColor(Qt::yellow);
   EXPECT_TRUE(t.IsAlignmentStored());
   EXPECT_TRUE(t.IsColorStored());
   t.SetFont(grid_.titleFont);
   EXPECT_TRUE(t.IsFontStored());
   // Without a bound field the default caption is the column's FieldName.
-  TTzColumn* loose = columns_.Add();
+  GridColumn* loose = columns_.Add();
   loose->SetFieldName("NOSUCH");
   EXPECT_EQ(loose->Field(), nullptr);
   loose->Title().SetCaption("NOSUCH");
@@ -411,7 +411,7 @@ TEST_F(ColumnsTest, TitlePropertiesStoredOnlyWhenTheTableSays) {
 // Fonts
 
 TEST_F(ColumnsTest, FontsFollowTheGridUntilAssigned) {
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   grid_.changes = 0;
   grid_.font = Font("DejaVu Sans Mono", 13);
   grid_.titleFont = Font("DejaVu Serif", 14, true);
@@ -427,7 +427,7 @@ TEST_F(ColumnsTest, FontsFollowTheGridUntilAssigned) {
   EXPECT_EQ(c->Title().Font(), Font("DejaVu Sans", 9));
   // The font colour belongs to the font: assigning one keeps the other as
   // it showed.
-  TTzColumn* d = columns_.Add();
+  GridColumn* d = columns_.Add();
   d->SetFontColor(Qt::blue);
   EXPECT_TRUE(d->IsFontStored());
   EXPECT_EQ(d->Font(), grid_.font);
@@ -442,12 +442,12 @@ TEST_F(ColumnsTest, FontsFollowTheGridUntilAssigned) {
 
 TEST_F(ColumnsTest, FieldNameLooksTheFieldUpInTheGridsDataSet) {
   OpenTable();
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   grid_.changes = 0;
   c->SetFieldName("cheatname");
   EXPECT_EQ(c->Field(), Field("CHEATNAME"));
   EXPECT_EQ(c->FieldName(), "CHEATNAME");  // the field's own spelling
-  EXPECT_TRUE(c->AssignedValues().Has(TColumnValue::cvFieldName));
+  EXPECT_TRUE(c->AssignedValues().Has(ColumnValue::cvFieldName));
   EXPECT_EQ(grid_.changes, 1);
   c->SetFieldName("NOSUCH");
   EXPECT_EQ(c->Field(), nullptr);
@@ -468,20 +468,20 @@ TEST_F(ColumnsTest, FieldNameLooksTheFieldUpInTheGridsDataSet) {
 }
 
 TEST_F(ColumnsTest, FieldIsLookedUpOnlyInAnOpenDataSetOrOneWithPersistentFields) {
-  TTzDbf closed;
+  DbfTable closed;
   grid_.dataSet = &closed;
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   c->SetFieldName("CHEATNAME");
   EXPECT_EQ(c->Field(), nullptr);
   // Default field objects of a closed data set are not used.
-  closed.AddField(std::make_unique<data::TStringField>("CHEATNAME", 35))->SetDefault(true);
+  closed.AddField(std::make_unique<data::StringField>("CHEATNAME", 35))->SetDefault(true);
   EXPECT_EQ(c->Field(), nullptr);
   closed.Fields().clear();
-  auto* persistent = closed.AddField(std::make_unique<data::TStringField>("CHEATNAME", 35));
+  auto* persistent = closed.AddField(std::make_unique<data::StringField>("CHEATNAME", 35));
   EXPECT_EQ(c->Field(), persistent);
   EXPECT_EQ(c->Title().Caption(), "CHEATNAME");
   // No grid, no data set: never bound.
-  TTzColumn alone;
+  GridColumn alone;
   alone.SetFieldName("CHEATNAME");
   EXPECT_EQ(alone.Field(), nullptr);
   EXPECT_EQ(alone.Title().Caption(), "CHEATNAME");
@@ -492,19 +492,19 @@ TEST_F(ColumnsTest, FieldIsLookedUpOnlyInAnOpenDataSetOrOneWithPersistentFields)
 
 TEST_F(ColumnsTest, RestoreDefaultsClearsAssignedValuesInOneChange) {
   OpenTable();
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   c->SetFieldName("CHEATNAME");
   c->SetColor(Qt::red);
   c->SetWidth(333);
   c->SetFont(Font("DejaVu Sans", 20));
-  c->SetAlignment(TAlignment::taCenter);
+  c->SetAlignment(TextAlignment::taCenter);
   c->SetReadOnly(true);
-  c->SetButtonStyle(TColumnButtonStyle::cbsEllipsis);
+  c->SetButtonStyle(ColumnButtonStyle::cbsEllipsis);
   c->SetDropDownRows(3);
   c->PickList() << "a";
   c->Title().SetCaption("Cheatname");
   c->Title().SetColor(Qt::green);
-  c->Title().SetAlignment(TAlignment::taRightJustify);
+  c->Title().SetAlignment(TextAlignment::taRightJustify);
   c->Title().SetFont(Font("DejaVu Serif", 30));
   grid_.changes = 0;
   c->RestoreDefaults();
@@ -513,13 +513,13 @@ TEST_F(ColumnsTest, RestoreDefaultsClearsAssignedValuesInOneChange) {
   EXPECT_EQ(c->Color(), grid_.color);
   EXPECT_EQ(c->Width(), c->DefaultWidth());
   EXPECT_EQ(c->Font(), grid_.font);
-  EXPECT_EQ(c->Alignment(), TAlignment::taLeftJustify);
+  EXPECT_EQ(c->Alignment(), TextAlignment::taLeftJustify);
   EXPECT_FALSE(c->ReadOnly());
-  EXPECT_EQ(c->ButtonStyle(), TColumnButtonStyle::cbsAuto);
+  EXPECT_EQ(c->ButtonStyle(), ColumnButtonStyle::cbsAuto);
   EXPECT_FALSE(c->HasPickList());
   EXPECT_EQ(c->Title().Caption(), "CHEATNAME");
   EXPECT_EQ(c->Title().Color(), grid_.fixedColor);
-  EXPECT_EQ(c->Title().Alignment(), TAlignment::taLeftJustify);
+  EXPECT_EQ(c->Title().Alignment(), TextAlignment::taLeftJustify);
   EXPECT_EQ(c->Title().Font(), grid_.titleFont);
   // Kept: the field and the drop-down rows.
   EXPECT_EQ(c->Field(), Field("CHEATNAME"));
@@ -528,21 +528,21 @@ TEST_F(ColumnsTest, RestoreDefaultsClearsAssignedValuesInOneChange) {
 
 TEST_F(ColumnsTest, AssignCopiesFieldNameAssignedValuesAndTitleInOneUpdate) {
   OpenTable();
-  TTzColumn* src = columns_.Add();
+  GridColumn* src = columns_.Add();
   src->SetFieldName("LEVEL");
   src->SetColor(Qt::red);
   src->SetFont(Font("DejaVu Sans", 19));
   src->SetFontColor(Qt::darkBlue);
   src->SetReadOnly(true);
-  src->SetButtonStyle(TColumnButtonStyle::cbsNone);
+  src->SetButtonStyle(ColumnButtonStyle::cbsNone);
   src->SetDropDownRows(4);
   src->PickList() << "1" << "2";
   src->Title().SetCaption("Level");
-  src->Title().SetAlignment(TAlignment::taCenter);
-  TTzColumn* dst = columns_.Add();
+  src->Title().SetAlignment(TextAlignment::taCenter);
+  GridColumn* dst = columns_.Add();
   dst->SetFieldName("CHEATNAME");
   dst->SetWidth(250);
-  dst->SetAlignment(TAlignment::taRightJustify);
+  dst->SetAlignment(TextAlignment::taRightJustify);
   dst->Title().SetColor(Qt::yellow);
   grid_.changes = 0;
   dst->Assign(*src);
@@ -553,14 +553,14 @@ TEST_F(ColumnsTest, AssignCopiesFieldNameAssignedValuesAndTitleInOneUpdate) {
   EXPECT_EQ(dst->Font(), Font("DejaVu Sans", 19));
   EXPECT_EQ(dst->FontColor(), QColor(Qt::darkBlue));
   EXPECT_TRUE(dst->ReadOnly());
-  EXPECT_EQ(dst->ButtonStyle(), TColumnButtonStyle::cbsNone);
+  EXPECT_EQ(dst->ButtonStyle(), ColumnButtonStyle::cbsNone);
   EXPECT_EQ(dst->DropDownRows(), 4);
   EXPECT_EQ(dst->PickList(), (QStringList{"1", "2"}));
   EXPECT_EQ(dst->Title().Caption(), "Level");
-  EXPECT_EQ(dst->Title().Alignment(), TAlignment::taCenter);
+  EXPECT_EQ(dst->Title().Alignment(), TextAlignment::taCenter);
   // What the source did not assign is back to the default.
   EXPECT_EQ(dst->Width(), dst->DefaultWidth());
-  EXPECT_EQ(dst->Alignment(), TAlignment::taLeftJustify);
+  EXPECT_EQ(dst->Alignment(), TextAlignment::taLeftJustify);
   EXPECT_EQ(dst->Title().Color(), grid_.fixedColor);
   // Copies are independent.
   src->PickList() << "3";
@@ -568,9 +568,9 @@ TEST_F(ColumnsTest, AssignCopiesFieldNameAssignedValuesAndTitleInOneUpdate) {
 }
 
 TEST_F(ColumnsTest, CollectionAssignCopiesEveryColumnWithItsKind) {
-  TTzGridColumns source(nullptr);
+  GridColumns source(nullptr);
   source.AddPassthrough()->SetFieldName("A");
-  TTzColumn* b = source.Add();
+  GridColumn* b = source.Add();
   b->SetFieldName("B");
   b->SetWidth(99);
   columns_.Add();
@@ -578,8 +578,8 @@ TEST_F(ColumnsTest, CollectionAssignCopiesEveryColumnWithItsKind) {
   columns_.Assign(source);
   EXPECT_EQ(grid_.changes, 1);
   ASSERT_EQ(columns_.Count(), 2);
-  EXPECT_NE(dynamic_cast<TPassthroughColumn*>(columns_[0]), nullptr);
-  EXPECT_EQ(dynamic_cast<TPassthroughColumn*>(columns_[1]), nullptr);
+  EXPECT_NE(dynamic_cast<PassthroughColumn*>(columns_[0]), nullptr);
+  EXPECT_EQ(dynamic_cast<PassthroughColumn*>(columns_[1]), nullptr);
   EXPECT_EQ(columns_[0]->FieldName(), "A");
   EXPECT_EQ(columns_[1]->Width(), 99);
 }
@@ -589,10 +589,10 @@ TEST_F(ColumnsTest, CollectionAssignCopiesEveryColumnWithItsKind) {
 
 TEST_F(ColumnsTest, DefaultWidthFromTheFieldsDisplayWidthAndTheTitle) {
   OpenTable();
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   c->SetFieldName("LEVEL");
   const int zero = QFontMetrics(grid_.font).horizontalAdvance(QLatin1Char('0'));
-  data::TField* level = Field("LEVEL");
+  data::Field* level = Field("LEVEL");
   grid_.titles = false;
   EXPECT_EQ(c->Width(), zero * level->DisplayWidth() + 4);
   level->SetDisplayWidth(8);
@@ -619,17 +619,17 @@ TEST_F(ColumnsTest, DefaultWidthFromTheFieldsDisplayWidthAndTheTitle) {
 // The columns text
 
 // Every stored property of every column, and which are stored.
-std::vector<QString> StoredState(const TTzGridColumns& cols) {
+std::vector<QString> StoredState(const GridColumns& cols) {
   std::vector<QString> out;
   for (int i = 0; i < cols.Count(); ++i) {
-    const TTzColumn* c = cols[i];
-    const TTzColumnTitle& t = c->Title();
+    const GridColumn* c = cols[i];
+    const ColumnTitle& t = c->Title();
     QStringList s;
     s << QString::fromStdString(c->FieldName()) << c->Color().name(QColor::HexArgb)
       << QString::number(c->Width()) << c->Font().toString() << c->FontColor().name()
       << QString::number(static_cast<int>(c->Alignment())) << QString::number(c->ReadOnly())
       << QString::number(static_cast<int>(c->ButtonStyle())) << QString::number(c->DropDownRows())
-      << (c->HasPickList() ? const_cast<TTzColumn*>(c)->PickList().join('|') : QString()) << t.Caption()
+      << (c->HasPickList() ? const_cast<GridColumn*>(c)->PickList().join('|') : QString()) << t.Caption()
       << QString::number(static_cast<int>(t.Alignment())) << t.Color().name(QColor::HexArgb) << t.Font().toString()
       << t.FontColor().name();
     for (bool stored : {c->IsColorStored(), c->IsWidthStored(), c->IsFontStored(), c->IsAlignmentStored(),
@@ -643,34 +643,34 @@ std::vector<QString> StoredState(const TTzGridColumns& cols) {
 
 TEST_F(ColumnsTest, TextFormWritesAndReadsBackExactlyTheStoredProperties) {
   OpenTable();
-  TTzColumn* a = columns_.Add();
+  GridColumn* a = columns_.Add();
   a->SetFieldName("CHEATNAME");
   a->Title().SetCaption("Cheatname");
   a->Title().SetFont(Font("DejaVu Serif", 13, true));
   a->Title().SetFontColor(Qt::black);
   a->SetWidth(321);
   a->SetReadOnly(true);
-  TTzColumn* b = columns_.Add();
+  GridColumn* b = columns_.Add();
   b->SetFieldName("LEVEL");
   b->SetColor(QColor(1, 2, 3, 200));
   b->SetFont(Font("DejaVu Sans Mono", 17));
   b->SetFontColor(Qt::darkMagenta);
-  b->SetAlignment(TAlignment::taRightJustify);
-  b->SetButtonStyle(TColumnButtonStyle::cbsEllipsis);
+  b->SetAlignment(TextAlignment::taRightJustify);
+  b->SetButtonStyle(ColumnButtonStyle::cbsEllipsis);
   b->SetDropDownRows(9);
   b->PickList() << "plain" << "with, comma" << "say \"hi\"\\" << " spaced " << "two\nlines" << "";
-  b->Title().SetAlignment(TAlignment::taCenter);
+  b->Title().SetAlignment(TextAlignment::taCenter);
   b->Title().SetColor(Qt::darkYellow);
   // Assigned but equal to the defaults: not stored, and read back as
   // defaults.
-  TTzColumn* c = columns_.Add();
+  GridColumn* c = columns_.Add();
   c->SetFieldName("ACTIVE");
   c->SetColor(grid_.color);
-  c->SetAlignment(TAlignment::taLeftJustify);
+  c->SetAlignment(TextAlignment::taLeftJustify);
   c->SetReadOnly(false);
   c->Title().SetCaption("ACTIVE");
   c->Title().SetColor(grid_.fixedColor);
-  c->Title().SetAlignment(TAlignment::taLeftJustify);
+  c->Title().SetAlignment(TextAlignment::taLeftJustify);
 
   const QString text = columns_.WriteText();
   EXPECT_TRUE(text.startsWith("[column]\n"));
@@ -679,7 +679,7 @@ TEST_F(ColumnsTest, TextFormWritesAndReadsBackExactlyTheStoredProperties) {
   EXPECT_FALSE(text.contains("Title.Caption = \"ACTIVE\""));
   EXPECT_EQ(text.count("Color"), 2);  // b's colour and title colour only
 
-  TTzGridColumns back(&grid_);
+  GridColumns back(&grid_);
   back.Add()->SetFieldName("LEFTOVER");
   grid_.changes = 0;
   back.ReadText(text);
@@ -688,9 +688,9 @@ TEST_F(ColumnsTest, TextFormWritesAndReadsBackExactlyTheStoredProperties) {
   EXPECT_EQ(StoredState(back), StoredState(columns_));
   EXPECT_EQ(back.WriteText(), text);
   // What was not stored is not assigned after reading.
-  const TColumnValues cv = back[2]->AssignedValues();
-  for (TColumnValue v : {TColumnValue::cvColor, TColumnValue::cvAlignment, TColumnValue::cvReadOnly,
-                         TColumnValue::cvTitleCaption, TColumnValue::cvTitleColor, TColumnValue::cvTitleAlignment})
+  const ColumnValues cv = back[2]->AssignedValues();
+  for (ColumnValue v : {ColumnValue::cvColor, ColumnValue::cvAlignment, ColumnValue::cvReadOnly,
+                         ColumnValue::cvTitleCaption, ColumnValue::cvTitleColor, ColumnValue::cvTitleAlignment})
     EXPECT_FALSE(cv.Has(v)) << static_cast<int>(v);
   grid_.color = Qt::blue;
   EXPECT_EQ(back[2]->Color(), QColor(Qt::blue));
@@ -703,12 +703,12 @@ TEST_F(ColumnsTest, TextFormKeepsFontFamiliesOfAnyShape) {
   for (const QString& family : {QString(), QString(" "), QString("Arial"), QString(" Arial "),
                                 QString("A, B"), QString(","), QString("Sans,"), QString(" , ")}) {
     SCOPED_TRACE(family.toStdString());
-    TTzGridColumns columns(&grid_);
+    GridColumns columns(&grid_);
     QFont font = Font("DejaVu Sans", 11);
     font.setFamily(family);
     columns.Add()->SetFont(font);
     const QString text = columns.WriteText();
-    TTzGridColumns back(&grid_);
+    GridColumns back(&grid_);
     back.ReadText(text);
     ASSERT_EQ(back.Count(), 1) << text.toStdString();
     EXPECT_EQ(back[0]->Font().family(), family) << text.toStdString();
@@ -736,14 +736,14 @@ TEST_F(ColumnsTest, TextFormOfDefaultColumnsIsEmptyAndBadTextChangesNothing) {
   };
   for (const QString& text : bad) {
     SCOPED_TRACE(text.toStdString());
-    EXPECT_THROW(columns_.ReadText(text), EColumnsTextError);
+    EXPECT_THROW(columns_.ReadText(text), ColumnsTextError);
     ASSERT_EQ(columns_.Count(), 1);
     EXPECT_EQ(columns_[0]->FieldName(), "KEPT");
   }
   try {
     columns_.ReadText("[column]\nFieldName = \"A\"\n\n[column]\nReadOnly = yes\n");
     ADD_FAILURE() << "no error";
-  } catch (const EColumnsTextError& e) {
+  } catch (const ColumnsTextError& e) {
     EXPECT_NE(std::string(e.what()).find("line 5"), std::string::npos) << e.what();
   }
 }
@@ -778,7 +778,7 @@ TEST_F(ColumnsTest, SavedColumnsEntriesApplyToTheCurrentColumn) {
       "cvSomethingElse=1",
   });
   ASSERT_EQ(columns_.Count(), 3);
-  TTzColumn* first = columns_[0];
+  GridColumn* first = columns_[0];
   EXPECT_EQ(first->FieldName(), "CHEATNAME");
   EXPECT_EQ(first->Color(), QColor(0, 0, 255));
   EXPECT_EQ(first->Width(), 150);
@@ -790,11 +790,11 @@ TEST_F(ColumnsTest, SavedColumnsEntriesApplyToTheCurrentColumn) {
   EXPECT_FALSE(font.underline());
   EXPECT_FALSE(font.strikeOut());
   EXPECT_EQ(first->FontColor(), QColor(0, 0, 255));
-  EXPECT_EQ(first->Alignment(), TAlignment::taRightJustify);
+  EXPECT_EQ(first->Alignment(), TextAlignment::taRightJustify);
   EXPECT_TRUE(first->ReadOnly());
   EXPECT_EQ(first->Title().Caption(), "Cheat name");
   EXPECT_EQ(first->Title().Color(), QColor(255, 0, 0));
-  EXPECT_EQ(first->Title().Alignment(), TAlignment::taCenter);
+  EXPECT_EQ(first->Title().Alignment(), TextAlignment::taCenter);
   const QFont titleFont = first->Title().Font();
   EXPECT_EQ(titleFont.family(), "Courier New");
   EXPECT_EQ(titleFont.pointSize(), 8);
@@ -805,30 +805,30 @@ TEST_F(ColumnsTest, SavedColumnsEntriesApplyToTheCurrentColumn) {
   EXPECT_EQ(first->Title().FontColor(), QColor(0, 255, 0));
 
   EXPECT_TRUE(columns_[1]->AssignedValues().Empty());
-  TTzColumn* third = columns_[2];
+  GridColumn* third = columns_[2];
   EXPECT_EQ(third->FieldName(), "LEVEL");
-  EXPECT_EQ(third->Alignment(), TAlignment::taCenter);
+  EXPECT_EQ(third->Alignment(), TextAlignment::taCenter);
   EXPECT_FALSE(third->ReadOnly());
-  EXPECT_TRUE(third->AssignedValues().Has(TColumnValue::cvReadOnly));
-  EXPECT_FALSE(third->AssignedValues().Has(TColumnValue::cvColor));
-  EXPECT_FALSE(third->AssignedValues().Has(TColumnValue::cvWidth));
+  EXPECT_TRUE(third->AssignedValues().Has(ColumnValue::cvReadOnly));
+  EXPECT_FALSE(third->AssignedValues().Has(ColumnValue::cvColor));
+  EXPECT_FALSE(third->AssignedValues().Has(ColumnValue::cvWidth));
   EXPECT_TRUE(columns_.WriteSavedColumns().isEmpty());
 }
 
 TEST_F(ColumnsTest, SavedColumnsIgnoreEntriesWithoutACurrentColumn) {
   columns_.ReadSavedColumns({"cvColorStr=clRed", "cvColumn=1", "cvFieldNameStr=A"});
   ASSERT_EQ(columns_.Count(), 1);
-  EXPECT_FALSE(columns_[0]->AssignedValues().Has(TColumnValue::cvColor));
+  EXPECT_FALSE(columns_[0]->AssignedValues().Has(ColumnValue::cvColor));
   EXPECT_EQ(columns_[0]->Color(), grid_.color);
   // Columns that are already there are not made current by a number that
   // adds nothing.
-  TTzGridColumns two(&grid_);
+  GridColumns two(&grid_);
   two.Add()->SetFieldName("X");
   two.Add()->SetFieldName("Y");
   two.ReadSavedColumns({"cvColumn=1", "cvColorStr=clRed", "cvColumn=3", "cvWidthStr=99"});
   ASSERT_EQ(two.Count(), 3);
-  EXPECT_FALSE(two[0]->AssignedValues().Has(TColumnValue::cvColor));
-  EXPECT_FALSE(two[1]->AssignedValues().Has(TColumnValue::cvColor));
+  EXPECT_FALSE(two[0]->AssignedValues().Has(ColumnValue::cvColor));
+  EXPECT_FALSE(two[1]->AssignedValues().Has(ColumnValue::cvColor));
   EXPECT_EQ(two[2]->Width(), 99);
 }
 
@@ -837,10 +837,10 @@ TEST_F(ColumnsTest, SavedColumnsAlignmentsAndColourNumbers) {
   columns_.ReadSavedColumns({"cvColumn=2", "cvAlignmentStr=taMiddle", "cvColorStr=16744576"});  // 0xFF8080
   ASSERT_EQ(columns_.Count(), 2);
   EXPECT_EQ(columns_[0]->FieldName(), "X");
-  EXPECT_EQ(columns_[0]->Alignment(), TAlignment::taCenter);
+  EXPECT_EQ(columns_[0]->Alignment(), TextAlignment::taCenter);
   EXPECT_EQ(columns_[0]->Color(), QColor(0xFF, 0x80, 0x00));
-  EXPECT_EQ(columns_[1]->Alignment(), TAlignment::taLeftJustify);
-  EXPECT_TRUE(columns_[1]->AssignedValues().Has(TColumnValue::cvAlignment));
+  EXPECT_EQ(columns_[1]->Alignment(), TextAlignment::taLeftJustify);
+  EXPECT_TRUE(columns_[1]->AssignedValues().Has(ColumnValue::cvAlignment));
   EXPECT_EQ(columns_[1]->Color(), QColor(0x80, 0x80, 0xFF));
   QColor c;
   for (const auto& [name, expected] : std::vector<std::pair<const char*, QColor>>{
@@ -861,7 +861,7 @@ TEST_F(ColumnsTest, SavedColumnsRemoveOnlyASingleEmptyColumnFirst) {
   ASSERT_EQ(columns_.Count(), 1);
   EXPECT_EQ(columns_[0]->FieldName(), "A");
   // A column with a caption (or a field) stays.
-  TTzGridColumns other(&grid_);
+  GridColumns other(&grid_);
   other.Add()->Title().SetCaption("Kept");
   other.ReadSavedColumns({"cvColumn=2", "cvFieldNameStr=B"});
   ASSERT_EQ(other.Count(), 2);
@@ -874,7 +874,7 @@ TEST_F(ColumnsTest, SavedColumnsRemoveOnlyASingleEmptyColumnFirst) {
 
 TEST_F(ColumnsTest, PassthroughWidthSetsTheFieldsDisplayWidthWithAWindow) {
   OpenTable();
-  TPassthroughColumn* c = columns_.AddPassthrough();
+  PassthroughColumn* c = columns_.AddPassthrough();
   c->SetField(Field("CHEATNAME"));
   const int ave = QFontMetrics(c->Font()).averageCharWidth();
   ASSERT_GT(ave, 0);
@@ -888,17 +888,17 @@ TEST_F(ColumnsTest, PassthroughWidthSetsTheFieldsDisplayWidthWithAWindow) {
 
 TEST_F(ColumnsTest, PassthroughWidthNeverAssignedIsNotKeptDuringALayoutPass) {
   OpenTable();
-  TPassthroughColumn* c = columns_.AddPassthrough();
+  PassthroughColumn* c = columns_.AddPassthrough();
   c->SetField(Field("LEVEL"));
   grid_.changes = 0;
   columns_.BeginLayoutPass();
   c->SetWidth(c->DefaultWidth() + 50);
-  EXPECT_FALSE(c->AssignedValues().Has(TColumnValue::cvWidth));
+  EXPECT_FALSE(c->AssignedValues().Has(ColumnValue::cvWidth));
   EXPECT_EQ(c->Width(), c->DefaultWidth());
   EXPECT_EQ(grid_.changes, 0);
   columns_.EndLayoutPass();
   c->SetWidth(c->DefaultWidth() + 50);
-  EXPECT_TRUE(c->AssignedValues().Has(TColumnValue::cvWidth));
+  EXPECT_TRUE(c->AssignedValues().Has(ColumnValue::cvWidth));
   const int assigned = c->Width();
   columns_.BeginLayoutPass();
   c->SetWidth(assigned + 1);  // assigned before: kept
@@ -909,11 +909,11 @@ TEST_F(ColumnsTest, PassthroughWidthNeverAssignedIsNotKeptDuringALayoutPass) {
 TEST_F(ColumnsTest, PassthroughIndexMovesItsFieldWhileTheLinkIsActive) {
   OpenTable();
   grid_.map = {Field("CHEATNAME"), Field("LEVEL"), Field("ACTIVE")};
-  TPassthroughColumn* name = columns_.AddPassthrough();
+  PassthroughColumn* name = columns_.AddPassthrough();
   name->SetField(Field("CHEATNAME"));
-  TPassthroughColumn* level = columns_.AddPassthrough();
+  PassthroughColumn* level = columns_.AddPassthrough();
   level->SetField(Field("LEVEL"));
-  TPassthroughColumn* active = columns_.AddPassthrough();
+  PassthroughColumn* active = columns_.AddPassthrough();
   active->SetField(Field("ACTIVE"));
   active->SetIndex(0);
   EXPECT_EQ(FieldOrder(), (std::vector<std::string>{"ACTIVE", "CHEATNAME", "LEVEL"}));
@@ -931,30 +931,30 @@ TEST_F(ColumnsTest, PassthroughIndexMovesItsFieldWhileTheLinkIsActive) {
 
 TEST_F(ColumnsTest, PassthroughAlignmentAndCaptionDependOnAnActiveBoundField) {
   OpenTable();
-  TPassthroughColumn* c = columns_.AddPassthrough();
-  EXPECT_NE(dynamic_cast<TPassthroughColumnTitle*>(&c->Title()), nullptr);
+  PassthroughColumn* c = columns_.AddPassthrough();
+  EXPECT_NE(dynamic_cast<PassthroughColumnTitle*>(&c->Title()), nullptr);
   // Unbound: the alignment can be set, the caption cannot.
-  c->SetAlignment(TAlignment::taCenter);
+  c->SetAlignment(TextAlignment::taCenter);
   c->Title().SetCaption("Nope");
-  EXPECT_EQ(c->Alignment(), TAlignment::taCenter);
-  EXPECT_FALSE(c->AssignedValues().Has(TColumnValue::cvTitleCaption));
+  EXPECT_EQ(c->Alignment(), TextAlignment::taCenter);
+  EXPECT_FALSE(c->AssignedValues().Has(ColumnValue::cvTitleCaption));
   // Bound to a field of an active link: the other way round.
   c->SetField(Field("LEVEL"));
-  c->SetAlignment(TAlignment::taRightJustify);
+  c->SetAlignment(TextAlignment::taRightJustify);
   c->Title().SetCaption("Level");
-  EXPECT_EQ(c->Alignment(), TAlignment::taLeftJustify);
+  EXPECT_EQ(c->Alignment(), TextAlignment::taLeftJustify);
   EXPECT_EQ(c->Title().Caption(), "Level");
   // Bound, link inactive: as unbound.
   grid_.linkActive = false;
-  c->SetAlignment(TAlignment::taRightJustify);
+  c->SetAlignment(TextAlignment::taRightJustify);
   c->Title().SetCaption("Other");
-  EXPECT_EQ(c->Alignment(), TAlignment::taRightJustify);
+  EXPECT_EQ(c->Alignment(), TextAlignment::taRightJustify);
   EXPECT_EQ(c->Title().Caption(), "Level");
 }
 
 TEST_F(ColumnsTest, PassthroughBindingResetsAssignedValuesAndUnbindingClearsTheName) {
   OpenTable();
-  TPassthroughColumn* c = columns_.AddPassthrough();
+  PassthroughColumn* c = columns_.AddPassthrough();
   c->SetField(Field("LEVEL"));
   c->SetColor(Qt::red);
   c->SetWidth(300);
@@ -969,7 +969,7 @@ TEST_F(ColumnsTest, PassthroughBindingResetsAssignedValuesAndUnbindingClearsTheN
   EXPECT_EQ(c->FieldName(), "");
   EXPECT_EQ(c->Field(), nullptr);
   // A plain column keeps its values and name.
-  TTzColumn* plain = columns_.Add();
+  GridColumn* plain = columns_.Add();
   plain->SetField(Field("LEVEL"));
   plain->SetColor(Qt::red);
   plain->SetField(nullptr);
@@ -979,7 +979,7 @@ TEST_F(ColumnsTest, PassthroughBindingResetsAssignedValuesAndUnbindingClearsTheN
 
 TEST_F(ColumnsTest, DefaultColumnForAFieldTheDataSetLacksStaysUnbound) {
   OpenTable();
-  TPassthroughColumn* c = columns_.AddPassthrough();
+  PassthroughColumn* c = columns_.AddPassthrough();
   grid_.loading = true;  // the name is only stored
   c->SetFieldName("NOSUCH");
   grid_.loading = false;
@@ -1000,10 +1000,10 @@ TEST_F(ColumnsTest, DefaultColumnForAFieldTheDataSetLacksStaysUnbound) {
 
 TEST_F(ColumnsTest, SyncDefaultColumnsKeepsMovesAndMakesColumnsForTheMap) {
   OpenTable();
-  TPassthroughColumn* level = columns_.AddPassthrough();
+  PassthroughColumn* level = columns_.AddPassthrough();
   level->SetField(Field("LEVEL"));
   level->SetWidth(level->DefaultWidth() + 40);
-  TPassthroughColumn* gone = columns_.AddPassthrough();
+  PassthroughColumn* gone = columns_.AddPassthrough();
   gone->SetField(Field("ACTIVE"));
   grid_.map = {Field("CHEATNAME"), Field("LEVEL")};  // ACTIVE is hidden
   grid_.changes = 0;
@@ -1012,13 +1012,13 @@ TEST_F(ColumnsTest, SyncDefaultColumnsKeepsMovesAndMakesColumnsForTheMap) {
   ASSERT_EQ(columns_.Count(), 2);
   EXPECT_EQ(columns_[0]->Field(), Field("CHEATNAME"));
   EXPECT_EQ(columns_[1], level);  // kept, with its width
-  EXPECT_TRUE(level->AssignedValues().Has(TColumnValue::cvWidth));
+  EXPECT_TRUE(level->AssignedValues().Has(ColumnValue::cvWidth));
   EXPECT_EQ(FieldOrder(), (std::vector<std::string>{"CHEATNAME", "LEVEL", "ACTIVE"}));
   // Without keeping, every column is made anew.
   columns_.SyncDefaultColumns(false, 2);
   ASSERT_EQ(columns_.Count(), 2);
   EXPECT_EQ(columns_[1]->Field(), Field("LEVEL"));
-  EXPECT_FALSE(columns_[1]->AssignedValues().Has(TColumnValue::cvWidth));
+  EXPECT_FALSE(columns_[1]->AssignedValues().Has(ColumnValue::cvWidth));
   // Nothing in the map and no column: one unbound column.
   columns_.Clear();
   grid_.map.clear();
@@ -1030,7 +1030,7 @@ TEST_F(ColumnsTest, SyncDefaultColumnsKeepsMovesAndMakesColumnsForTheMap) {
 
 TEST_F(ColumnsTest, PassthroughColumnsBeforeAPersistentOneAreRemoved) {
   columns_.AddPassthrough();
-  TTzColumn* kept = columns_.Add();
+  GridColumn* kept = columns_.Add();
   columns_.AddPassthrough();
   columns_.RemovePassthroughBeforePersistent();
   ASSERT_EQ(columns_.Count(), 1);

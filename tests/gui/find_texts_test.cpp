@@ -14,10 +14,10 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/InfoScr.h"
-#include "app/RAbout.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/WebLinksDialog.h"
 #include "views/DataGrid.h"
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 namespace vz::app {
 namespace {
@@ -28,8 +28,8 @@ class FindInTextsTest : public ReaderTestBase {
  protected:
   void CloseForms() override { form_.reset(); }
 
-  TForm1& Start() {
-    form_ = std::make_unique<TForm1>(programDir_);
+  MainWindow& Start() {
+    form_ = std::make_unique<MainWindow>(programDir_);
     form_->show();
     form_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
@@ -60,7 +60,7 @@ class FindInTextsTest : public ReaderTestBase {
     Key(Qt::Key_Return);
   }
 
-  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<MainWindow> form_;
 };
 
 TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
@@ -73,7 +73,7 @@ TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
       {"Omega", "start the CAFE music\r\nthen hold start"},
       {"Gone", "start but deleted", true},
   });
-  TForm1& f = Start();
+  MainWindow& f = Start();
   ASSERT_EQ(Current(), "Alpha mode");
   EXPECT_FALSE(f.FindBar1->isVisible());
 
@@ -89,10 +89,10 @@ TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
   // Past the end: on from the top (the deleted record never shows).
   Key(Qt::Key_F3);
   EXPECT_EQ(Current(), "Mario lives");
-  EXPECT_EQ(Note(), QString::fromLatin1(TForm1::kWrappedForward));
+  EXPECT_EQ(Note(), QString::fromLatin1(MainWindow::kWrappedForward));
   Key(Qt::Key_F3, Qt::ShiftModifier);
   EXPECT_EQ(Current(), "Zelda code");
-  EXPECT_EQ(Note(), QString::fromLatin1(TForm1::kWrappedBackward));
+  EXPECT_EQ(Note(), QString::fromLatin1(MainWindow::kWrappedBackward));
   Key(Qt::Key_F3, Qt::ShiftModifier);
   EXPECT_EQ(Current(), "Omega");
   EXPECT_EQ(Note(), QString());
@@ -107,7 +107,7 @@ TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
   f.FindEdit1->clear();
   FindWords("start nothing");
   EXPECT_EQ(Current(), "Alpha mode");
-  EXPECT_EQ(Note(), QString::fromLatin1(TForm1::kNothingFound));
+  EXPECT_EQ(Note(), QString::fromLatin1(MainWindow::kNothingFound));
   EXPECT_EQ(f.TzMemo1->toPlainText(), QString::fromUtf8("Hold L1 and enter the café code"));
 
   // Escape closes the bar and the marks go; the name search box is as it was.
@@ -134,7 +134,7 @@ TEST_F(FindInTextsTest, ALongSearchShowsItsProgressAndEscapeCancelsIt) {
     cheats.push_back({name, "Nothing to find in this text, line after line of it"});
   }
   test::WriteCheatTable(programDir_ + "pc", cheats);
-  TForm1& f = Start();
+  MainWindow& f = Start();
   f.FindProgressDelayMs = 0;
   f.TzGrid1->setFocus();
   Key(Qt::Key_Down);
@@ -156,7 +156,7 @@ TEST_F(FindInTextsTest, ALongSearchShowsItsProgressAndEscapeCancelsIt) {
   FindWords("treasure");
   escape.stop();
   EXPECT_EQ(seen, "FindProgress1: Searching the cheat texts...");
-  EXPECT_EQ(Note().toStdString(), TForm1::kSearchCancelled);
+  EXPECT_EQ(Note().toStdString(), MainWindow::kSearchCancelled);
   EXPECT_EQ(Current(), before);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   // Without Escape the same search runs to its end and finds nothing (the
@@ -164,7 +164,7 @@ TEST_F(FindInTextsTest, ALongSearchShowsItsProgressAndEscapeCancelsIt) {
   form_->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
   Key(Qt::Key_F3);
-  EXPECT_EQ(Note().toStdString(), TForm1::kNothingFound);
+  EXPECT_EQ(Note().toStdString(), MainWindow::kNothingFound);
   EXPECT_EQ(Current(), before);
 }
 

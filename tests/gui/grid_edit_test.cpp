@@ -79,7 +79,7 @@ class GridEditFixture : public ::testing::Test {
     test::ResetAll();
     form_ = std::make_unique<QWidget>();
     form_->resize(660, 420);
-    grid_ = new TTzGrid(form_.get());
+    grid_ = new DataGrid(form_.get());
     grid_->setGeometry(0, 0, 620, 300);
     next_ = new QLineEdit(form_.get());
     next_->setGeometry(0, 330, 200, 24);
@@ -117,7 +117,7 @@ class GridEditFixture : public ::testing::Test {
   // Opens the games table for writing, without an index (record order).
   void Open(int count, const std::vector<int>& deleted = {}, bool hideDeleted = false, bool readOnly = false) {
     WriteGames(count, deleted);
-    table_ = std::make_unique<TTzDbf>();
+    table_ = std::make_unique<DbfTable>();
     table_->SetName("Games");
     table_->ReadOnly = readOnly;
     table_->SetExclusive(!readOnly);
@@ -158,7 +158,7 @@ class GridEditFixture : public ::testing::Test {
     return static_cast<int>((b.size() - header) / length);
   }
 
-  data::TField* F(const std::string& name) { return table_->FieldByName(name); }
+  data::Field* F(const std::string& name) { return table_->FieldByName(name); }
   std::string Current() { return table_->FieldByName("NAME")->AsString(); }
   data::DataSetState State() { return table_->State(); }
 
@@ -231,10 +231,10 @@ class GridEditFixture : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  std::unique_ptr<TTzDbf> table_;
-  data::TDataSource source_;
+  std::unique_ptr<DbfTable> table_;
+  data::DataSource source_;
   std::unique_ptr<QWidget> form_;
-  TTzGrid* grid_ = nullptr;
+  DataGrid* grid_ = nullptr;
   QLineEdit* next_ = nullptr;
 };
 
@@ -926,16 +926,16 @@ TEST_F(GridLogicalTest, TheNineBoxKinds) {
   const QColor fore = Rgb(grid_->Columns()[kOk]->FontColor());
   const QColor red(Qt::red);
   struct Kind {
-    TTzBooleanBox box;
+    BooleanBoxStyle box;
     bool frame;
     bool round;
     bool redMark;
   };
   const Kind kinds[] = {
-      {TTzBooleanBox::bbCheckBox, true, false, false},   {TTzBooleanBox::bbCheckMark, false, false, false},
-      {TTzBooleanBox::bbFillBox, true, false, false},    {TTzBooleanBox::bbFillBoxRed, true, false, true},
-      {TTzBooleanBox::bbRButton, true, true, false},     {TTzBooleanBox::bbRButtonRed, true, true, true},
-      {TTzBooleanBox::bbDot, false, true, false},        {TTzBooleanBox::bbDotRed, false, true, true},
+      {BooleanBoxStyle::bbCheckBox, true, false, false},   {BooleanBoxStyle::bbCheckMark, false, false, false},
+      {BooleanBoxStyle::bbFillBox, true, false, false},    {BooleanBoxStyle::bbFillBoxRed, true, false, true},
+      {BooleanBoxStyle::bbRButton, true, true, false},     {BooleanBoxStyle::bbRButtonRed, true, true, true},
+      {BooleanBoxStyle::bbDot, false, true, false},        {BooleanBoxStyle::bbDotRed, false, true, true},
   };
   for (const Kind& k : kinds) {
     SCOPED_TRACE(static_cast<int>(k.box));
@@ -964,15 +964,15 @@ TEST_F(GridLogicalTest, TheNineBoxKinds) {
   }
   // The filled kinds fill the middle; the cross of the check box passes
   // through it as well.
-  grid_->SetBooleanBox(TTzBooleanBox::bbFillBoxRed);
+  grid_->SetBooleanBox(BooleanBoxStyle::bbFillBoxRed);
   EXPECT_EQ(Pixel(Grab(), Box(col, 1).center()), red);
-  grid_->SetBooleanBox(TTzBooleanBox::bbFillBox);
+  grid_->SetBooleanBox(BooleanBoxStyle::bbFillBox);
   EXPECT_EQ(Pixel(Grab(), Box(col, 1).center()), fore);
-  grid_->SetBooleanBox(TTzBooleanBox::bbDotRed);
+  grid_->SetBooleanBox(BooleanBoxStyle::bbDotRed);
   EXPECT_EQ(Pixel(Grab(), Box(col, 3).center()), red);
 
   // bbText writes the field's text from the left like any other field.
-  grid_->SetBooleanBox(TTzBooleanBox::bbText);
+  grid_->SetBooleanBox(BooleanBoxStyle::bbText);
   const QImage image = Grab();
   const QRect cell = grid_->CellRect(col, 1);
   EXPECT_GT(Ink(image, QRect(cell.left() + 2, cell.top(), 8, cell.height()), back), 0);
@@ -983,7 +983,7 @@ TEST_F(GridLogicalTest, ClickSpaceAndEnterToggleAndWriteAtOnce) {
   Open(4);
   Show();
   grid_->SetSelectedIndex(kOk);
-  ASSERT_TRUE(static_cast<data::TBooleanField*>(F("OK"))->AsBoolean());
+  ASSERT_TRUE(static_cast<data::BooleanField*>(F("OK"))->AsBoolean());
   // A click on the current logical cell.
   Click(kOk + 1, 1);
   EXPECT_FALSE(grid_->EditorShown());
@@ -1020,7 +1020,7 @@ TEST_F(GridLogicalTest, ClickSpaceAndEnterToggleAndWriteAtOnce) {
   EXPECT_EQ(Stored(2)[kOkAt], 'T');
   // The cell is drawn again with its new value.
   next_->setFocus();
-  grid_->SetBooleanBox(TTzBooleanBox::bbFillBoxRed);
+  grid_->SetBooleanBox(BooleanBoxStyle::bbFillBoxRed);
   const QImage image = Grab();
   EXPECT_EQ(Pixel(image, Box(kOk + 1, 2).center()), QColor(Qt::red));
   EXPECT_EQ(Pixel(image, Box(kOk + 1, 1).center()), grid_->Color());
@@ -1042,7 +1042,7 @@ TEST_F(GridLogicalTest, NoToggleWithoutEditingOrOnAReadOnlyColumn) {
   EXPECT_EQ(F("OK")->AsString(), "True");
   // With bbText the field is an ordinary field: typing edits its text.
   grid_->Columns()[kOk]->SetReadOnly(false);
-  grid_->SetBooleanBox(TTzBooleanBox::bbText);
+  grid_->SetBooleanBox(BooleanBoxStyle::bbText);
   grid_->SetSelectedIndex(kOk);
   Type("F");
   ASSERT_TRUE(grid_->EditorShown());
@@ -1192,15 +1192,15 @@ class GridMouseTest : public GridEditFixture {
  protected:
   std::vector<std::string> events_;
   void Watch() {
-    auto name = [](TTzColumn* c) { return c ? c->FieldName() : std::string("-"); };
-    grid_->OnTitleClick = [this, name](TCustomTzGrid&, TTzColumn* c) { events_.push_back("title " + name(c)); };
-    grid_->OnDepressTitle = [this, name](TCustomTzGrid&, TTzColumn* c) { events_.push_back("depress " + name(c)); };
-    grid_->OnCellClick = [this, name](TCustomTzGrid&, TTzColumn* c) { events_.push_back("cell " + name(c)); };
-    grid_->OnCornerLeftClick = [this](TCustomTzGrid&) { events_.push_back("corner left"); };
-    grid_->OnCornerRightClick = [this](TCustomTzGrid&) { events_.push_back("corner right"); };
-    grid_->OnIndicatorClick = [this](TCustomTzGrid&) { events_.push_back("indicator"); };
-    grid_->OnDblClick = [this](TCustomTzGrid&) { events_.push_back("double"); };
-    grid_->OnColumnMoved = [this](TCustomTzGrid&, int from, int to) {
+    auto name = [](GridColumn* c) { return c ? c->FieldName() : std::string("-"); };
+    grid_->OnTitleClick = [this, name](DataGrid&, GridColumn* c) { events_.push_back("title " + name(c)); };
+    grid_->OnDepressTitle = [this, name](DataGrid&, GridColumn* c) { events_.push_back("depress " + name(c)); };
+    grid_->OnCellClick = [this, name](DataGrid&, GridColumn* c) { events_.push_back("cell " + name(c)); };
+    grid_->OnCornerLeftClick = [this](DataGrid&) { events_.push_back("corner left"); };
+    grid_->OnCornerRightClick = [this](DataGrid&) { events_.push_back("corner right"); };
+    grid_->OnIndicatorClick = [this](DataGrid&) { events_.push_back("indicator"); };
+    grid_->OnDblClick = [this](DataGrid&) { events_.push_back("double"); };
+    grid_->OnColumnMoved = [this](DataGrid&, int from, int to) {
       events_.push_back("moved " + std::to_string(from) + " " + std::to_string(to));
     };
   }
@@ -1361,7 +1361,7 @@ class GridLayoutTest : public GridEditFixture {
  protected:
   int passes_ = 0;
   void CountPasses() {
-    grid_->OnDefineFieldMap = [this](TCustomTzGrid&) { ++passes_; };
+    grid_->OnDefineFieldMap = [this](DataGrid&) { ++passes_; };
   }
 };
 
@@ -1424,7 +1424,7 @@ TEST_F(GridLayoutTest, RequestsUnderAnUpdateLockAreFoldedIntoOnePostedPass) {
 
 TEST_F(GridLayoutTest, NoPassWhileLoadingAndTheDataSourceComesAtTheEnd) {
   WriteGames(5);
-  table_ = std::make_unique<TTzDbf>();
+  table_ = std::make_unique<DbfTable>();
   table_->SetName("Games");
   table_->ReadOnly = false;
   table_->SetExclusive(true);
@@ -1510,7 +1510,7 @@ TEST_F(GridLayoutTest, APersistentColumnWithoutItsFieldStaysEmpty) {
 TEST_F(GridLayoutTest, DefineFieldMapAddsEntriesUpToTheLimit) {
   Open(5);
   Show();
-  grid_->OnDefineFieldMap = [](TCustomTzGrid& g) { g.DataLink().AddMapping(0); };
+  grid_->OnDefineFieldMap = [](DataGrid& g) { g.DataLink().AddMapping(0); };
   grid_->LayoutNow();
   EXPECT_EQ(grid_->DataLink().FieldMap(), (std::vector<int>{0, 1, 2, 3, 4, 0}));
   EXPECT_EQ(grid_->Columns().Count(), 6);
@@ -1519,18 +1519,18 @@ TEST_F(GridLayoutTest, DefineFieldMapAddsEntriesUpToTheLimit) {
 
   // With persistent columns the map holds 16380 entries at most.
   PersistentColumns({"NAME"});
-  grid_->OnDefineFieldMap = [](TCustomTzGrid& g) {
+  grid_->OnDefineFieldMap = [](DataGrid& g) {
     while (g.DataLink().FieldMap().size() < 16380) g.DataLink().AddMapping(1);
   };
   EXPECT_NO_THROW(grid_->LayoutNow());
   EXPECT_EQ(grid_->DataLink().FieldMap().size(), 16380u);
-  grid_->OnDefineFieldMap = [](TCustomTzGrid& g) {
+  grid_->OnDefineFieldMap = [](DataGrid& g) {
     while (g.DataLink().FieldMap().size() < 16381) g.DataLink().AddMapping(1);
   };
   try {
     grid_->LayoutNow();
     ADD_FAILURE() << "no error";
-  } catch (const data::EDatabaseError& e) {
+  } catch (const data::DatabaseError& e) {
     EXPECT_STREQ(e.what(), "Too many columns in grid");
   }
   EXPECT_EQ(grid_->DataLink().FieldMap().size(), 16380u);
@@ -1618,11 +1618,11 @@ TEST_F(GridNotifyTest, WithoutDefaultDrawingOnlyTheDrawingEventsPaintDataCells) 
   std::vector<std::string> dataCells;
   std::set<std::pair<int, int>> columnCells;
   bool rectsMatch = true;
-  grid_->OnDrawDataCell = [&](TCustomTzGrid& g, const QRect&, data::TField* f, unsigned) {
+  grid_->OnDrawDataCell = [&](DataGrid& g, const QRect&, data::Field* f, unsigned) {
     dataCells.push_back(f ? f->FieldName() + "=" + g.DataLink().DataSet()->FieldByName("NAME")->AsString()
                           : std::string("-"));
   };
-  grid_->OnDrawColumnCell = [&](TCustomTzGrid& g, const QRect& r, int dataCol, TTzColumn* column, unsigned) {
+  grid_->OnDrawColumnCell = [&](DataGrid& g, const QRect& r, int dataCol, GridColumn* column, unsigned) {
     ASSERT_NE(g.Canvas(), nullptr);
     g.Canvas()->fillRect(r, paint);
     const int row = g.DataLink().DataSet()->RecNo() + g.TitleOffset() - 1;
@@ -1667,7 +1667,7 @@ TEST_F(GridColoursTest, ColoursSetPerRowAreUsed) {
   const QColor yellow(Qt::yellow), blue(Qt::blue), green(0, 160, 0), white(Qt::white), brown(120, 60, 0),
       cyan(Qt::cyan);
   std::vector<int> rows;
-  grid_->OnChangeColorsEvent = [&](TCustomTzGrid& g, int curRow, TTzRowColors& c) {
+  grid_->OnChangeColorsEvent = [&](DataGrid& g, int curRow, RowColorSet& c) {
     rows.push_back(curRow);
     const std::string name = g.DataLink().DataSet()->FieldByName("NAME")->AsString();
     c.Indicator = cyan;
@@ -1706,7 +1706,7 @@ TEST_F(GridColoursTest, RowsScrolledIntoViewShowTheirRecordsInTheirColours) {
   // painted without the grid's first column.
   grid_->SetGridOptions(kDefaultGridOptions & ~dgIndicator);
   grid_->SetFixedColumns(1);
-  grid_->OnChangeColorsEvent = [&](TCustomTzGrid& g, int, TTzRowColors& c) {
+  grid_->OnChangeColorsEvent = [&](DataGrid& g, int, RowColorSet& c) {
     const std::string name = g.DataLink().DataSet()->FieldByName("NAME")->AsString();
     if (name.back() == '0') c.Cell = Qt::yellow;  // every tenth game
   };

@@ -23,7 +23,7 @@
 #include "platform/codepage.h"
 #include "tests/gui/PaintLog.h"
 #include "views/DataGrid.h"
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 namespace vz::views {
 namespace {
@@ -43,9 +43,9 @@ class GridTest : public ::testing::Test {
     test::ResetAll();
     form_ = std::make_unique<QWidget>();
     form_->resize(658, 363);
-    grid_ = new TTzGrid(form_.get());
+    grid_ = new DataGrid(form_.get());
     grid_->setGeometry(0, 53, 169, 277);
-    memo_ = new TTzMemo(form_.get());
+    memo_ = new DataMemo(form_.get());
     memo_->setGeometry(229, 52, 372, 309);
     next_ = new QLineEdit(form_.get());
     next_->setGeometry(0, 335, 170, 24);
@@ -69,7 +69,7 @@ class GridTest : public ::testing::Test {
       cheats.push_back(c);
     }
     test::WriteCheatTable(dir_.File("pc"), cheats);
-    table_ = std::make_unique<TTzDbf>();
+    table_ = std::make_unique<DbfTable>();
     test::ConfigureLikeCheatDbf(*table_, "1," + dir_.File("cheat.ndx") + ",CHEATNAME");
     source_.SetDataSet(table_.get());
     table_->SetDbfFileName(dir_.File("pc"));
@@ -115,11 +115,11 @@ class GridTest : public ::testing::Test {
   int NameNumber() { return std::stoi(Current().substr(5)); }
 
   test::TempDir dir_;
-  std::unique_ptr<TTzDbf> table_;
-  data::TDataSource source_;
+  std::unique_ptr<DbfTable> table_;
+  data::DataSource source_;
   std::unique_ptr<QWidget> form_;
-  TTzGrid* grid_ = nullptr;
-  TTzMemo* memo_ = nullptr;
+  DataGrid* grid_ = nullptr;
+  DataMemo* memo_ = nullptr;
   QLineEdit* next_ = nullptr;
 };
 
@@ -480,7 +480,7 @@ TEST_F(GridTest, TheColumnTakesTheListsWidthAndACutNameIsATooltip) {
   const std::string longName = "Star Wars: Jedi Knight II - Outcast";  // 35 characters
   test::WriteCheatTable(dir_.File("pc"),
                         {{"Short", "a"}, {longName, "b"}, {"Star Wars: Jedi Knight", "c"}});
-  table_ = std::make_unique<TTzDbf>();
+  table_ = std::make_unique<DbfTable>();
   test::ConfigureLikeCheatDbf(*table_, "1," + dir_.File("cheat.ndx") + ",CHEATNAME");
   source_.SetDataSet(table_.get());
   table_->SetDbfFileName(dir_.File("pc"));
@@ -607,14 +607,14 @@ TEST_F(GridTest, TheCurrentRowIsHighlightedOnlyWithTheFocus) {
 TEST_F(GridTest, TextIsDecodedFromTheTablesCharacterSet) {
   // OEM 0x82 is "é"; the table component hands the grid ANSI text.
   test::WriteCheatTable(dir_.File("pc"), {{"Caf\x82 Racer", "x"}});
-  table_ = std::make_unique<TTzDbf>();
+  table_ = std::make_unique<DbfTable>();
   test::ConfigureLikeCheatDbf(*table_, "1," + dir_.File("cheat.ndx") + ",CHEATNAME");
   source_.SetDataSet(table_.get());
   table_->SetDbfFileName(dir_.File("pc"));
   grid_->SetDataSource(&source_);
   table_->Open();
   Show();
-  data::TField* f = grid_->ColumnField(0);
+  data::Field* f = grid_->ColumnField(0);
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(QString::fromStdString(platform::AnsiToUtf8(f->DisplayText())), QString::fromUtf8("Café Racer"));
 }
@@ -640,7 +640,7 @@ TEST_F(GridTest, FixedColumnsBeyondTheColumnCountFixesThemAll) {
 TEST_F(GridTest, WithTitlesTheFirstDataRowIsCurRowOne) {
   Open(30);
   std::vector<int> rows;
-  grid_->OnChangeColorsEvent = [&](TCustomTzGrid&, int curRow, TTzRowColors& colors) {
+  grid_->OnChangeColorsEvent = [&](DataGrid&, int curRow, RowColorSet& colors) {
     rows.push_back(curRow);
     if (curRow == 2) colors.Cell = Qt::yellow;
   };

@@ -20,10 +20,10 @@
 #include <memory>
 
 #include "app/Application.h"
-#include "app/InfoScr.h"
-#include "app/RAbout.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/WebLinksDialog.h"
 #include "app/Shell.h"
-#include "app/URLLabel.h"
+#include "app/UrlLabel.h"
 #include "app/VersionInfo.h"
 #include "platform/codepage.h"
 #include "tests/gui/help_modal.h"
@@ -54,7 +54,7 @@ class HelpTest : public ::testing::Test {
 
   // The release information in the current directory (the test's folder).
   void WriteDoc(const std::string& bytes) {
-    vz::test::WriteBytes(TForm3::kFileName, Bytes(bytes.begin(), bytes.end()));
+    vz::test::WriteBytes(ReleaseInfoDialog::kFileName, Bytes(bytes.begin(), bytes.end()));
   }
 
   vz::test::TempDir dir_{/*enter=*/true};
@@ -154,10 +154,10 @@ TEST_F(HelpTest, ShellOpenResults) {
     UrlCatcher catcher({"https", "file", "mailto"});
     EXPECT_GT(ShellOpen(nullptr, "https://vantu.example.org/a b"), 32);
     WriteDoc("text");
-    EXPECT_GT(ShellOpen(nullptr, TForm3::kFileName), 32);
+    EXPECT_GT(ShellOpen(nullptr, ReleaseInfoDialog::kFileName), 32);
     ASSERT_EQ(catcher.opened.size(), 2u);
     EXPECT_EQ(catcher.opened[0].host(), "vantu.example.org");
-    EXPECT_EQ(catcher.opened[1], QUrl::fromLocalFile(QDir::current().absoluteFilePath(TForm3::kFileName)));
+    EXPECT_EQ(catcher.opened[1], QUrl::fromLocalFile(QDir::current().absoluteFilePath(ReleaseInfoDialog::kFileName)));
 
     // Nothing to open: no request is made.
     EXPECT_EQ(ShellOpen(nullptr, ""), kShellFileNotFound);
@@ -201,7 +201,7 @@ TEST_F(HelpTest, MailWithoutAMailProgramWarns) {
 // --- Release information ----------------------------------------------------------------------
 
 TEST_F(HelpTest, ReleaseInformationWindowLayout) {
-  TForm3 form;
+  ReleaseInfoDialog form;
   EXPECT_EQ(form.windowTitle(), "Vorza for Windows Help");
   EXPECT_FALSE(form.windowIcon().isNull());
   EXPECT_EQ(form.size(), QSize(524, 294));
@@ -237,7 +237,7 @@ TEST_F(HelpTest, ReleaseInformationIsOemTextReadOnce) {
   // CR LF and LF line ends, empty lines, OEM letters and box drawing, and a
   // last line without an end.
   WriteDoc("Vorza 1.3\r\n\r\nGr\x81\xE1" "e, caf\x82\n\xC9\xCD\xCD\xBB\r\n\xBA \x9C\x9B \xBA\nlast line");
-  TForm3 form;
+  ReleaseInfoDialog form;
   EXPECT_EQ(Lines(form.Memo1),
             QStringList({"Vorza 1.3", "", QString::fromUtf8("Grüße, café"), QString::fromUtf8("╔══╗"),
                          QString::fromUtf8("║ £¢ ║"), "last line"}));
@@ -254,7 +254,7 @@ TEST_F(HelpTest, ReleaseInformationIsOemTextReadOnce) {
 }
 
 TEST_F(HelpTest, ReleaseInformationMissing) {
-  TForm3 form;
+  ReleaseInfoDialog form;
   EXPECT_EQ(form.Memo1->toPlainText(), "");
 
   QWidget owner;
@@ -274,7 +274,7 @@ TEST_F(HelpTest, ReleaseInformationMissing) {
 
   // Created after the window: the window shows, empty.
   WriteDoc("late\r\n");
-  ModalWatcher second([](QDialog* dialog) { static_cast<TForm3*>(dialog)->Button1->click(); });
+  ModalWatcher second([](QDialog* dialog) { static_cast<ReleaseInfoDialog*>(dialog)->Button1->click(); });
   Help2Click(&owner, &form);
   ASSERT_EQ(second.Seen().size(), 1u);
   EXPECT_EQ(second.Seen()[0].widget, &form);
@@ -284,8 +284,8 @@ TEST_F(HelpTest, ReleaseInformationMissing) {
 
 TEST_F(HelpTest, ReleaseInformationFromTheCurrentDirectoryOnly) {
   // A folder of that name is not the file.
-  ASSERT_EQ(mkdir(TForm3::kFileName, 0700), 0);
-  TForm3 form;
+  ASSERT_EQ(mkdir(ReleaseInfoDialog::kFileName, 0700), 0);
+  ReleaseInfoDialog form;
   EXPECT_EQ(form.Memo1->toPlainText(), "");
   ModalWatcher watcher;
   Help2Click(nullptr, &form);
@@ -294,12 +294,12 @@ TEST_F(HelpTest, ReleaseInformationFromTheCurrentDirectoryOnly) {
 }
 
 TEST_F(HelpTest, ReadErrorKeepsTheLinesReadSoFar) {
-  TForm3 form;
+  ReleaseInfoDialog form;
   FailingDevice device("one\r\ntwo\nthr");
   try {
     form.AppendLines(device);
     ADD_FAILURE() << "no error";
-  } catch (const EInOutError& error) {
+  } catch (const InOutError& error) {
     EXPECT_EQ(error.Code(), 100);
     EXPECT_NE(std::string(error.what()).find("I/O error 100"), std::string::npos);
   }
@@ -307,9 +307,9 @@ TEST_F(HelpTest, ReadErrorKeepsTheLinesReadSoFar) {
 
   // While the window is made: a file whose reading fails is reported in
   // the application's error box, and the window is made all the same.
-  ASSERT_EQ(symlink("/proc/self/mem", TForm3::kFileName), 0);
+  ASSERT_EQ(symlink("/proc/self/mem", ReleaseInfoDialog::kFileName), 0);
   ModalWatcher watcher;
-  TForm3 failing;
+  ReleaseInfoDialog failing;
   ASSERT_EQ(watcher.Seen().size(), 1u);
   EXPECT_EQ(watcher.Seen()[0].title, kTitle);
   EXPECT_EQ(watcher.Seen()[0].icon, QMessageBox::Critical);
@@ -321,7 +321,7 @@ TEST_F(HelpTest, ReadErrorKeepsTheLinesReadSoFar) {
 
 TEST_F(HelpTest, WebLinksWindow) {
   ModalWatcher watcher;
-  TForm2 form;
+  WebLinksDialog form;
   EXPECT_TRUE(watcher.Seen().empty());  // the program's record has a company name
   EXPECT_FALSE(Terminated());
   EXPECT_EQ(form.windowTitle(), "About");
@@ -364,7 +364,7 @@ TEST_F(HelpTest, WebLinksWindow) {
   EXPECT_EQ(form.URLLabel2->text(), "Homepage Skarrow");
   EXPECT_EQ(form.URLLabel2->URL(), kHomepageSkarrow);
   EXPECT_EQ(form.URLLabel2->pos(), QPoint(91, 124));
-  for (TURLLabel* link : {form.URLLabel1, form.URLLabel2}) {
+  for (UrlLabel* link : {form.URLLabel1, form.URLLabel2}) {
     EXPECT_TRUE(link->font().underline());
     EXPECT_EQ(link->font().pixelSize(), 11);
     EXPECT_EQ(link->FontColor(), QColor(Qt::blue));
@@ -377,11 +377,11 @@ TEST_F(HelpTest, WebLinksWindow) {
 }
 
 TEST_F(HelpTest, WebLinksOpenAndPointTheCursor) {
-  TForm2 form;
+  WebLinksDialog form;
   ModalWatcher watcher([&](QDialog* dialog) {
-    auto* about = static_cast<TForm2*>(dialog);
+    auto* about = static_cast<WebLinksDialog*>(dialog);
     // A mouse move over either link shows the hand.
-    for (TURLLabel* link : {about->URLLabel1, about->URLLabel2}) {
+    for (UrlLabel* link : {about->URLLabel1, about->URLLabel2}) {
       SetScreenCursor(Qt::ArrowCursor);
       QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), link->mapToGlobal(QPointF(3, 3)), Qt::NoButton,
                        Qt::NoButton, Qt::NoModifier);

@@ -37,12 +37,12 @@
 #include <regex>
 
 #include "app/Application.h"
-#include "app/InfoScr.h"
-#include "app/Mainread.h"
-#include "app/RAbout.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/MainWindow.h"
+#include "app/WebLinksDialog.h"
 #include "app/TextPrinter.h"
 #include "views/DataGrid.h"
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 namespace vz::app {
 namespace {
@@ -118,10 +118,10 @@ class MainWindowTest : public ReaderTestBase {
     WriteMachine("dream", "DC");
   }
 
-  TForm1& Start() {
-    form_ = std::make_unique<TForm1>(programDir_);
-    form2_ = std::make_unique<TForm2>();
-    form3_ = std::make_unique<TForm3>(programDir_);
+  MainWindow& Start() {
+    form_ = std::make_unique<MainWindow>(programDir_);
+    form2_ = std::make_unique<WebLinksDialog>();
+    form3_ = std::make_unique<ReleaseInfoDialog>(programDir_);
     form_->SetHelpWindows(form2_.get(), form3_.get());
     form_->show();
     form_->activateWindow();
@@ -147,9 +147,9 @@ class MainWindowTest : public ReaderTestBase {
   void Pick(const QString& machine) { PickMachine(*form_, machine); }
   static bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-  std::unique_ptr<TForm1> form_;
-  std::unique_ptr<TForm2> form2_;
-  std::unique_ptr<TForm3> form3_;
+  std::unique_ptr<MainWindow> form_;
+  std::unique_ptr<WebLinksDialog> form2_;
+  std::unique_ptr<ReleaseInfoDialog> form3_;
 };
 
 // ---------------------------------------------------------------------------
@@ -157,7 +157,7 @@ class MainWindowTest : public ReaderTestBase {
 
 TEST_F(MainWindowTest, AllFourMachinesListedAndTheFirstOpened) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   EXPECT_EQ(Machines(), (std::vector<QString>{"IBM/PC", "Nintendo N64", "Sega Dreamcast", "Sony Playstation"}));
   EXPECT_EQ(f.ComboBox1->currentText(), "IBM/PC");
   EXPECT_EQ(OpenFile(), "pc.dbf");
@@ -195,7 +195,7 @@ TEST_F(MainWindowTest, AMachineWithoutItsMemoFileIsNotOffered) {
 
 TEST_F(MainWindowTest, ComponentsWhereTheLayoutPutsThem) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   EXPECT_EQ(f.centralWidget()->size(), QSize(658, 363));
   EXPECT_EQ(f.TzMemo1->geometry(), QRect(229, 52, 372, 309));
   EXPECT_EQ(f.TzGrid1->geometry(), QRect(0, 53, 169, 277));
@@ -229,7 +229,7 @@ TEST_F(MainWindowTest, ComponentsWhereTheLayoutPutsThem) {
 // box and Alt+T the text, whose keys scroll a long cheat.
 TEST_F(MainWindowTest, TheKeyboardReachesEveryControl) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   auto focused = [] { return QApplication::focusWidget(); };
   EXPECT_EQ(focused(), f.TzGrid1);
   const std::vector<QWidget*> ring{f.TzMemo1, f.Edit1, f.BitBtn1, f.TzGrid1};
@@ -269,7 +269,7 @@ TEST_F(MainWindowTest, TheKeyboardReachesEveryControl) {
 // typed next search the new machine instead of going into the machine box.
 TEST_F(MainWindowTest, AfterAMachineSwitchTheLettersSearch) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_M, Qt::AltModifier);
   ASSERT_EQ(QApplication::focusWidget(), f.ComboBox1);
   QTest::keyClick(f.ComboBox1, Qt::Key_Down);
@@ -299,7 +299,7 @@ TEST_F(MainWindowTest, AfterAMachineSwitchTheLettersSearch) {
 TEST_F(MainWindowTest, CtrlXIsExitFromEveryControl) {
   WriteAll();
   for (int control = 0; control < 5; ++control) {
-    TForm1& f = Start();
+    MainWindow& f = Start();
     QWidget* const controls[] = {f.ComboBox1, f.TzMemo1, f.TzGrid1, f.Edit1, f.BitBtn1};
     QWidget* target = controls[control];
     target->setFocus();
@@ -321,7 +321,7 @@ TEST_F(MainWindowTest, CtrlXIsExitFromEveryControl) {
 // form.
 TEST_F(MainWindowTest, TheListAndTheTextGrowWithTheWindow) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   const QSize outside = f.size() - f.centralWidget()->size();
   const int shownBefore = f.TzGrid1->VisibleRowCount();
   for (const QSize client : {QSize(900, 500), QSize(1200, 800), QSize(700, 400), QSize(658, 363)}) {
@@ -358,7 +358,7 @@ TEST_F(MainWindowTest, TheListAndTheTextGrowWithTheWindow) {
 // kept for the next start; the first start centres the form's size.
 TEST_F(MainWindowTest, TheWindowsPlaceIsKeptAndTheCloseBoxLeavesTheIndex) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   f.hide();
   f.PlaceOnScreen();
   const QRect screen = f.screen()->geometry();
@@ -373,11 +373,11 @@ TEST_F(MainWindowTest, TheWindowsPlaceIsKeptAndTheCloseBoxLeavesTheIndex) {
   EXPECT_TRUE(f.close());
   EXPECT_FALSE(f.isVisible());
   EXPECT_TRUE(Exists(programDir_ + "cheat.ndx"));
-  EXPECT_FALSE(UserSettings()->value(TForm1::kPlacementKey).toByteArray().isEmpty());
+  EXPECT_FALSE(UserSettings()->value(MainWindow::kPlacementKey).toByteArray().isEmpty());
   EXPECT_TRUE(Exists(config_.path() + "/vorza/vorza.conf"));
   form_.reset();
   test::ResetAll();
-  TForm1& again = Start();
+  MainWindow& again = Start();
   again.hide();
   again.PlaceOnScreen();
   again.show();
@@ -401,7 +401,7 @@ TEST(MainWindowDeathTest, NoMachineHaltsWithCode2) {
         platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
           std::fprintf(stderr, "[%s] %s\n", caption.c_str(), message.c_str());
         });
-        TForm1 form(dir.path() + "/");
+        MainWindow form(dir.path() + "/");
         std::fprintf(stderr, "the window was made\n");
         std::exit(0);
       },
@@ -459,7 +459,7 @@ TEST_F(MainWindowTest, AnExceptionInAHandlerIsShownAndTheProgramGoesOn) {
 
 TEST_F(MainWindowTest, IncrementalSearchByRecordNumberOrder) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   f.Edit1->setFocus();
   Type("s");
   // Record 5 is the first whose name starts with s or S.
@@ -472,7 +472,7 @@ TEST_F(MainWindowTest, IncrementalSearchByRecordNumberOrder) {
   EXPECT_EQ(Current(), "sniper PC");
   EXPECT_EQ(MemoText(), "Sniper text");
   // The grid shows the found name in name order, as its current row.
-  data::TField* name = f.TzGrid1->ColumnField(0);
+  data::Field* name = f.TzGrid1->ColumnField(0);
   ASSERT_NE(name, nullptr);
   EXPECT_EQ(name->AsString(), "sniper PC");
   // Deleting all the text: record number 1.
@@ -484,7 +484,7 @@ TEST_F(MainWindowTest, IncrementalSearchByRecordNumberOrder) {
 
 TEST_F(MainWindowTest, TrailingBlanksAndLetterCaseDoNotCount) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   f.Edit1->setFocus();
   Type("SNIP  ");
   EXPECT_EQ(Current(), "sniper PC");
@@ -495,7 +495,7 @@ TEST_F(MainWindowTest, TrailingBlanksAndLetterCaseDoNotCount) {
 
 TEST_F(MainWindowTest, AMissLeavesGridAndMemoAsTheyWere) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   f.Edit1->setFocus();
   Type("sn");
   const int row = f.TzGrid1->Row();
@@ -524,7 +524,7 @@ TEST_F(MainWindowTest, SwitchingWithAnEmptySearchBoxShowsTheFirstName) {
 
 TEST_F(MainWindowTest, SwitchingWithTextInTheSearchBoxClearsItAndShowsRecordOne) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   f.Edit1->setFocus();
   Type("sni");
   Pick("Nintendo N64");
@@ -537,7 +537,7 @@ TEST_F(MainWindowTest, SwitchingWithTextInTheSearchBoxClearsItAndShowsRecordOne)
 
 TEST_F(MainWindowTest, ChoosingTheOpenMachineAgainReopensIt) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   test::RecordingLink link;
   link.SetDataSource(&f.DataSource1);
   link.Log.clear();
@@ -550,7 +550,7 @@ TEST_F(MainWindowTest, ChoosingTheOpenMachineAgainReopensIt) {
 
 TEST_F(MainWindowTest, TypingIntoTheMachineBoxLeavesTheOpenTable) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   Pick("Nintendo N64");
   QLineEdit* text = f.ComboBox1->lineEdit();
   text->setFocus();
@@ -573,7 +573,7 @@ TEST_F(MainWindowTest, TypingIntoTheMachineBoxLeavesTheOpenTable) {
 
 TEST_F(MainWindowTest, FileExitClosesTheTableAndRemovesTheIndex) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   ASSERT_TRUE(Exists(programDir_ + "cheat.ndx"));
   // Ctrl+X from the search box: the menu's File/Exit comes first.
   f.Edit1->setFocus();
@@ -645,7 +645,7 @@ TEST_F(MainWindowTest, AnUnwritableProgramDirectoryKeepsTheIndexInTheCache) {
 TEST_F(MainWindowTest, F1WithoutReleaseInformationSaysSo) {
   WriteAll();
   test::TempDir elsewhere(true);  // the current directory has no vorzaw95.doc
-  TForm1& f = Start();
+  MainWindow& f = Start();
   ModalWatcher watcher;
   QTest::keyClick(&f, Qt::Key_F1);
   ASSERT_EQ(watcher.seen.size(), 1u);
@@ -661,7 +661,7 @@ TEST_F(MainWindowTest, F1WithReleaseInformationShowsTheHelpWindow) {
     doc << "Release 1.3\r\nCaf\x82\r\n";
     for (int i = 0; i < 100; ++i) doc << "line " << i << "\r\n";
   }
-  TForm1& f = Start();  // the Help window reads it when it is made
+  MainWindow& f = Start();  // the Help window reads it when it is made
   ModalWatcher watcher;
   QTest::keyClick(&f, Qt::Key_F1);
   ASSERT_EQ(watcher.seen.size(), 1u);
@@ -684,7 +684,7 @@ TEST_F(MainWindowTest, F1ReadsTheCataloguesReleaseInformationWhenTheCurrentFolde
   };
   write(programDir_ + "vorzaw95.doc", "Catalogue copy");
   {
-    TForm1& f = Start();
+    MainWindow& f = Start();
     ModalWatcher watcher;
     QTest::keyClick(&f, Qt::Key_F1);
     ASSERT_EQ(watcher.seen.size(), 1u);
@@ -694,7 +694,7 @@ TEST_F(MainWindowTest, F1ReadsTheCataloguesReleaseInformationWhenTheCurrentFolde
   form_.reset();
   test::ResetAll();
   write(elsewhere.File("vorzaw95.doc"), "Current folder");
-  TForm1& f = Start();
+  MainWindow& f = Start();
   ModalWatcher watcher;
   QTest::keyClick(&f, Qt::Key_F1);
   ASSERT_EQ(watcher.seen.size(), 1u);
@@ -703,7 +703,7 @@ TEST_F(MainWindowTest, F1ReadsTheCataloguesReleaseInformationWhenTheCurrentFolde
 
 TEST_F(MainWindowTest, WebLinksShowTheVersion) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   ModalWatcher watcher;
   f.About1->trigger();
   ASSERT_EQ(watcher.seen.size(), 1u);
@@ -713,7 +713,7 @@ TEST_F(MainWindowTest, WebLinksShowTheVersion) {
 
 TEST_F(MainWindowTest, MailWarningWhenNoMailProgramAnswers) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   ModalWatcher watcher;
   f.Emailyourcomments1->trigger();  // the offscreen desktop has no mail program
   ASSERT_EQ(watcher.seen.size(), 1u);
@@ -792,7 +792,7 @@ class PrintFromWindowTest : public MainWindowTest {
 
 TEST_F(PrintFromWindowTest, PrintsTheMemosDisplayedLinesInOrder) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   UsePdf();
   f.Edit1->setFocus();
   Type("Long");
@@ -834,7 +834,7 @@ TEST_F(PrintFromWindowTest, PrintsTheMemosDisplayedLinesInOrder) {
 
 TEST_F(PrintFromWindowTest, AnEmptyTextPrintsNothingAndSaysSo) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   UsePdf();
   ASSERT_EQ(Current(), "Empty PC");
   ModalWatcher watcher;
@@ -853,7 +853,7 @@ TEST_F(PrintFromWindowTest, AnEmptyTextPrintsNothingAndSaysSo) {
 
 TEST_F(PrintFromWindowTest, NoDefaultPrinterIsAClearError) {
   WriteAll();
-  TForm1& f = Start();
+  MainWindow& f = Start();
   f.SetPrinterSource([] { return std::unique_ptr<QPrinter>(); });
   f.TzGrid1->setFocus();
   QTest::keyClick(f.TzGrid1, Qt::Key_Down);  // a cheat with text

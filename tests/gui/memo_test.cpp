@@ -21,7 +21,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 namespace vz::views {
 namespace {
@@ -48,7 +48,7 @@ class MemoTest : public ::testing::Test {
     platform::SetMessagePresenter([this](const std::string& m) { messages_.push_back(m); });
     form_ = std::make_unique<QWidget>();
     form_->resize(640, 480);
-    memo_ = new TTzMemo(form_.get());
+    memo_ = new DataMemo(form_.get());
     memo_->setObjectName("TzMemo1");
     memo_->setGeometry(200, 100, 300, 200);
     other_ = new QLineEdit(form_.get());
@@ -73,13 +73,13 @@ class MemoTest : public ::testing::Test {
     return {{"Quake", "Caf\x82 au lait"}, {"Abuse", "Line one\r\nLine two"}, {"Doom", ""}, {"Blood", LongText()}};
   }
 
-  TTzDbf& Open(bool writable = false) {
+  DbfTable& Open(bool writable = false) {
     test::WriteCheatTable(dir_.File("pc"), Cheats());
     return OpenExisting(writable);
   }
 
-  TTzDbf& OpenExisting(bool writable) {
-    table_ = std::make_unique<TTzDbf>();
+  DbfTable& OpenExisting(bool writable) {
+    table_ = std::make_unique<DbfTable>();
     test::ConfigureLikeCheatDbf(*table_, "1," + dir_.File("cheat.ndx") + ",CHEATNAME");
     if (writable) {
       table_->ReadOnly = false;
@@ -103,10 +103,10 @@ class MemoTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  std::unique_ptr<TTzDbf> table_;
-  data::TDataSource source_;
+  std::unique_ptr<DbfTable> table_;
+  data::DataSource source_;
   std::unique_ptr<QWidget> form_;
-  TTzMemo* memo_ = nullptr;
+  DataMemo* memo_ = nullptr;
   QLineEdit* other_ = nullptr;
   std::vector<std::string> messages_;
 };
@@ -116,7 +116,7 @@ class MemoTest : public ::testing::Test {
 TEST_F(MemoTest, ShowsEachRecordsWholeTextFromItsFirstLine) {
   Show();
   app::ConfigureCheatTextMemo(*memo_);
-  TTzDbf& t = Open();
+  DbfTable& t = Open();
   Bind();
   EXPECT_EQ(Text(), "Line one\nLine two");
   EXPECT_TRUE(memo_->Loaded());
@@ -170,7 +170,7 @@ TEST_F(MemoTest, CheatTextIsReadOnlyButCanBeSelectedAndCopied) {
     EXPECT_EQ(memo_->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(memo_->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     EXPECT_TRUE(QFontInfo(memo_->font()).fixedPitch());
-    TTzDbf& t = Open(writableTable);
+    DbfTable& t = Open(writableTable);
     Bind();
     memo_->setFocus();
     ASSERT_TRUE(memo_->hasFocus());
@@ -206,7 +206,7 @@ TEST_F(MemoTest, CheatTextIsReadOnlyButCanBeSelectedAndCopied) {
 TEST_F(MemoTest, WithoutAutoDisplayShowsMemoUntilAskedFor) {
   Show();
   memo_->SetAutoDisplay(false);
-  TTzDbf& t = Open(true);
+  DbfTable& t = Open(true);
   Bind();
   EXPECT_EQ(Text(), "(Memo)");
   EXPECT_FALSE(memo_->Loaded());
@@ -242,7 +242,7 @@ TEST_F(MemoTest, WithoutAutoDisplayShowsMemoUntilAskedFor) {
 TEST_F(MemoTest, ATextBeyondTheLimitShowsItsMessageInParentheses) {
   Show();
   memo_->SetTextLimit(20);
-  TTzDbf& t = Open();
+  DbfTable& t = Open();
   Bind();
   EXPECT_EQ(Text(), "Line one\nLine two");
   t.Next();
@@ -259,7 +259,7 @@ TEST_F(MemoTest, ATextBeyondTheLimitShowsItsMessageInParentheses) {
 
 TEST_F(MemoTest, TypingEditsTheRecordAndLeavingWritesIt) {
   Show();
-  TTzDbf& t = Open(true);
+  DbfTable& t = Open(true);
   Bind();
   memo_->setFocus();
   EXPECT_TRUE(memo_->isReadOnly());  // until the link edits
@@ -277,7 +277,7 @@ TEST_F(MemoTest, TypingEditsTheRecordAndLeavingWritesIt) {
   EXPECT_EQ(Text(), QString::fromUtf8("Line one\nLine two!\n\u00e9t\u00e9"));
 
   // Leaving the control writes the field; moving posts the record.
-  data::TField* memoField = t.FieldByName("cheatmemo");
+  data::Field* memoField = t.FieldByName("cheatmemo");
   other_->setFocus();
   EXPECT_EQ(memoField->AsString(), "Line one\r\nLine two!\r\n\xE9t\xE9");
   EXPECT_FALSE(memo_->DataLink().IsModified());
@@ -309,8 +309,8 @@ TEST_F(MemoTest, TypingEditsTheRecordAndLeavingWritesIt) {
   table_.reset();
   test::ResetAll();
   // A fresh table reads the file back.
-  TTzDbf& fresh = OpenExisting(false);
-  data::TField* text = fresh.FieldByName("cheatmemo");
+  DbfTable& fresh = OpenExisting(false);
+  data::Field* text = fresh.FieldByName("cheatmemo");
   EXPECT_EQ(text->AsString(), "Line one\r\nLine two!\r\n\xE9t\xE9");
   fresh.Next();
   EXPECT_EQ(text->AsString(), LongText().substr(5));
@@ -326,7 +326,7 @@ TEST_F(MemoTest, TypingEditsTheRecordAndLeavingWritesIt) {
 // one stored, with every other record's text as it was.
 TEST_F(MemoTest, ATextSetThroughTheFieldIsStoredWhileControlsShowIt) {
   Show();
-  auto* second = new TTzMemo(form_.get());
+  auto* second = new DataMemo(form_.get());
   second->setGeometry(10, 100, 180, 200);
   struct Case {
     const char* name;
@@ -337,13 +337,13 @@ TEST_F(MemoTest, ATextSetThroughTheFieldIsStoredWhileControlsShowIt) {
                         Case{"without AutoDisplay", 1, false}, Case{"no control", 0, true}}) {
     SCOPED_TRACE(c.name);
     memo_->SetAutoDisplay(c.autoDisplay);
-    TTzDbf& t = Open(true);
+    DbfTable& t = Open(true);
     if (c.controls >= 1) Bind();
     if (c.controls == 2) {
       second->SetDataSource(&source_);
       second->SetDataField("CHEATMEMO");
     }
-    data::TField* text = t.FieldByName("cheatmemo");
+    data::Field* text = t.FieldByName("cheatmemo");
     const std::string written = std::string("Written with ") + c.name + "\r\nand a second line";
     // Abuse, Blood (a long text) and Doom (no memo before).
     for (int record = 0; record < 3; ++record) {
@@ -364,9 +364,9 @@ TEST_F(MemoTest, ATextSetThroughTheFieldIsStoredWhileControlsShowIt) {
     second->SetDataSource(nullptr);
     table_.reset();
     test::ResetAll();
-    TTzDbf& fresh = OpenExisting(false);
+    DbfTable& fresh = OpenExisting(false);
     const char* const kNames[] = {"Abuse", "Blood", "Doom"};
-    data::TField* stored = fresh.FieldByName("cheatmemo");
+    data::Field* stored = fresh.FieldByName("cheatmemo");
     for (int record = 0; record < 3; ++record) {
       EXPECT_EQ(fresh.FieldByName("cheatname")->AsString(), kNames[record]);
       EXPECT_EQ(stored->AsString(), written + " " + std::to_string(record));
@@ -380,7 +380,7 @@ TEST_F(MemoTest, ATextSetThroughTheFieldIsStoredWhileControlsShowIt) {
 
 TEST_F(MemoTest, EscapeDropsThePendingChangeAndUnstorableCharactersAreRefused) {
   Show();
-  TTzDbf& t = Open(true);
+  DbfTable& t = Open(true);
   Bind();
   memo_->setFocus();
   Type("XY");
@@ -411,7 +411,7 @@ TEST_F(MemoTest, EscapeDropsThePendingChangeAndUnstorableCharactersAreRefused) {
 
 TEST_F(MemoTest, ReadOnlyMemoOverAWritableTableAndTheContextMenu) {
   Show();
-  TTzDbf& t = Open(true);
+  DbfTable& t = Open(true);
   Bind();
   QApplication::clipboard()->setText("menu paste");
   auto pasteThroughMenu = [&] {
@@ -448,12 +448,12 @@ TEST_F(MemoTest, ReadOnlyMemoOverAWritableTableAndTheContextMenu) {
 
 TEST_F(MemoTest, AFailedWriteOnLeavingKeepsTheFocusAndIsReported) {
   Show();
-  TTzDbf& t = Open(true);
+  DbfTable& t = Open(true);
   Bind();
   memo_->setFocus();
   Type("Z");
   ASSERT_EQ(t.State(), DataSetState::Edit);
-  memo_->DataLink().OnUpdateData = [] { throw data::EDatabaseError("write refused"); };
+  memo_->DataLink().OnUpdateData = [] { throw data::DatabaseError("write refused"); };
   other_->setFocus();
   EXPECT_EQ(messages_, std::vector<std::string>{"write refused"});
   EXPECT_EQ(QApplication::focusWidget(), memo_);
@@ -463,8 +463,8 @@ TEST_F(MemoTest, AFailedWriteOnLeavingKeepsTheFocusAndIsReported) {
 // --- The field link ----------------------------------------------------------------------------
 
 TEST_F(MemoTest, FieldLinkStateAndHandlers) {
-  TTzDbf& t = Open(true);
-  TTzFieldDataLink link;
+  DbfTable& t = Open(true);
+  FieldDataLink link;
   int dataChanges = 0, editingChanges = 0, updates = 0, activeChanges = 0;
   link.OnDataChange = [&] { ++dataChanges; };
   link.OnEditingChange = [&] { ++editingChanges; };
@@ -529,7 +529,7 @@ TEST_F(MemoTest, FieldLinkStateAndHandlers) {
 
 TEST_F(MemoTest, FieldResolutionFollowsDataFieldAndTheDataSet) {
   Show();
-  TTzDbf& t = Open();
+  DbfTable& t = Open();
   Bind();
   EXPECT_EQ(memo_->Field()->FieldName(), "CHEATMEMO");
   memo_->SetDataField("cheatname");
@@ -541,7 +541,7 @@ TEST_F(MemoTest, FieldResolutionFollowsDataFieldAndTheDataSet) {
   EXPECT_FALSE(memo_->Loaded());
 
   // A name the data set lacks fails on an active link...
-  EXPECT_THROW(memo_->SetDataField("NOPE"), data::EDatabaseError);
+  EXPECT_THROW(memo_->SetDataField("NOPE"), data::DatabaseError);
   EXPECT_EQ(memo_->Field(), nullptr);
   memo_->SetDataSource(nullptr);
   t.Close();
@@ -550,7 +550,7 @@ TEST_F(MemoTest, FieldResolutionFollowsDataFieldAndTheDataSet) {
   try {
     t.Open();
     ADD_FAILURE() << "opened with a field that does not exist";
-  } catch (const data::EDatabaseError& e) {
+  } catch (const data::DatabaseError& e) {
     EXPECT_NE(std::string(e.what()).find("Field 'NOPE' not found"), std::string::npos);
   }
   t.Close();
@@ -567,7 +567,7 @@ TEST_F(MemoTest, FieldResolutionFollowsDataFieldAndTheDataSet) {
 
   // A data source that goes away leaves the memo without one.
   {
-    data::TDataSource local;
+    data::DataSource local;
     local.SetDataSet(&t);
     memo_->SetDataSource(&local);
     EXPECT_EQ(memo_->DataSource(), &local);
@@ -581,7 +581,7 @@ TEST_F(MemoTest, FieldResolutionFollowsDataFieldAndTheDataSet) {
 
 TEST_F(MemoTest, CaptionLabelIsMadePlacedMovedRenamedAndRemoved) {
   Show();
-  EXPECT_EQ(memo_->CaptionPos(), TTzCaptionPosType::cpDetached);
+  EXPECT_EQ(memo_->CaptionPos(), CaptionPosition::cpDetached);
   memo_->SetCaption("Cheat:");
   auto* label = form_->findChild<QLabel*>("TzMemo1Caption");
   ASSERT_NE(label, nullptr);
@@ -589,7 +589,7 @@ TEST_F(MemoTest, CaptionLabelIsMadePlacedMovedRenamedAndRemoved) {
   EXPECT_TRUE(label->isVisible());
   EXPECT_EQ(label->text(), "Cheat:");
   EXPECT_EQ(memo_->Caption(), "Cheat:");
-  EXPECT_EQ(memo_->CaptionPos(), TTzCaptionPosType::cpLeft);
+  EXPECT_EQ(memo_->CaptionPos(), CaptionPosition::cpLeft);
   const int w = label->sizeHint().width(), h = label->sizeHint().height();
   EXPECT_EQ(label->width(), w);
   // Left of the memo: right edge 4 pixels left of it, top 4 pixels below
@@ -599,18 +599,18 @@ TEST_F(MemoTest, CaptionLabelIsMadePlacedMovedRenamedAndRemoved) {
   EXPECT_TRUE(label->alignment().testFlag(Qt::AlignRight));
 
   struct Case {
-    TTzCaptionPosType pos;
+    CaptionPosition pos;
     QRect expected;
     Qt::AlignmentFlag align;
   };
   const int L = 200, T = 100, W = 300, H = 200;
   const Case cases[] = {
-      {TTzCaptionPosType::cpRight, QRect(L + W + 4, T + 4, w, h), Qt::AlignLeft},
-      {TTzCaptionPosType::cpTopLeft, QRect(L, T - h - 4, w, h), Qt::AlignLeft},
-      {TTzCaptionPosType::cpTopRight, QRect(L + W - w, T - h - 4, w, h), Qt::AlignRight},
-      {TTzCaptionPosType::cpBottomLeft, QRect(L, T + H + 4, w, h), Qt::AlignLeft},
-      {TTzCaptionPosType::cpBottomRight, QRect(L + W - w, T + H + 4, w, h), Qt::AlignRight},
-      {TTzCaptionPosType::cpLeft, QRect(L - 4 - w, T + 4, w, h), Qt::AlignRight},
+      {CaptionPosition::cpRight, QRect(L + W + 4, T + 4, w, h), Qt::AlignLeft},
+      {CaptionPosition::cpTopLeft, QRect(L, T - h - 4, w, h), Qt::AlignLeft},
+      {CaptionPosition::cpTopRight, QRect(L + W - w, T - h - 4, w, h), Qt::AlignRight},
+      {CaptionPosition::cpBottomLeft, QRect(L, T + H + 4, w, h), Qt::AlignLeft},
+      {CaptionPosition::cpBottomRight, QRect(L + W - w, T + H + 4, w, h), Qt::AlignRight},
+      {CaptionPosition::cpLeft, QRect(L - 4 - w, T + 4, w, h), Qt::AlignRight},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.pos));
@@ -628,12 +628,12 @@ TEST_F(MemoTest, CaptionLabelIsMadePlacedMovedRenamedAndRemoved) {
   memo_->move(260, 150);
   EXPECT_EQ(label->geometry().right() + 1, 256);
   EXPECT_EQ(label->y(), 154);
-  memo_->SetCaptionPos(TTzCaptionPosType::cpBottomRight);
+  memo_->SetCaptionPos(CaptionPosition::cpBottomRight);
   memo_->resize(200, 100);
   EXPECT_EQ(label->geometry().right() + 1, 460);
   EXPECT_EQ(label->y(), 254);
   // Detached, it stays where it is.
-  memo_->SetCaptionPos(TTzCaptionPosType::cpDetached);
+  memo_->SetCaptionPos(CaptionPosition::cpDetached);
   const QRect kept = label->geometry();
   memo_->move(20, 20);
   EXPECT_EQ(label->geometry(), kept);
@@ -662,7 +662,7 @@ TEST_F(MemoTest, CaptionLabelIsFoundByNameAndForgottenWhenDeleted) {
   label->show();
   EXPECT_EQ(memo_->Caption(), "Found");
   EXPECT_EQ(label->parentWidget(), panel);  // detached: left where it is
-  memo_->SetCaptionPos(TTzCaptionPosType::cpBottomLeft);
+  memo_->SetCaptionPos(CaptionPosition::cpBottomLeft);
   EXPECT_EQ(label->parentWidget(), form_.get());
   EXPECT_TRUE(label->isVisible());
   EXPECT_EQ(label->pos(), QPoint(200, 304));
@@ -674,7 +674,7 @@ TEST_F(MemoTest, CaptionLabelIsFoundByNameAndForgottenWhenDeleted) {
   auto* made = form_->findChild<QLabel*>("TzMemo1Caption");
   ASSERT_NE(made, nullptr);
   // Not detached now, so it stays at the position it had.
-  EXPECT_EQ(memo_->CaptionPos(), TTzCaptionPosType::cpBottomLeft);
+  EXPECT_EQ(memo_->CaptionPos(), CaptionPosition::cpBottomLeft);
   EXPECT_EQ(made->pos(), QPoint(200, 304));
 
   // Destroying the memo leaves the label with the form.
@@ -685,14 +685,14 @@ TEST_F(MemoTest, CaptionLabelIsFoundByNameAndForgottenWhenDeleted) {
 
 TEST_F(MemoTest, CaptionPosLeftWithoutCaptionPlacesNothing) {
   Show();
-  memo_->SetCaptionPos(TTzCaptionPosType::cpLeft);
+  memo_->SetCaptionPos(CaptionPosition::cpLeft);
   memo_->move(220, 120);
   memo_->resize(250, 150);
   EXPECT_TRUE(form_->findChildren<QLabel*>().isEmpty());
   EXPECT_EQ(memo_->Caption(), "");
-  EXPECT_EQ(memo_->CaptionPos(), TTzCaptionPosType::cpLeft);
+  EXPECT_EQ(memo_->CaptionPos(), CaptionPosition::cpLeft);
   // A memo without a parent has nowhere to put a label.
-  TTzMemo lone;
+  DataMemo lone;
   lone.SetCaption("Nowhere");
   EXPECT_EQ(lone.Caption(), "");
 }

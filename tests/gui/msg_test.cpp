@@ -8,7 +8,7 @@
 #include "index/tzndxlow.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 #include "tests/support/TableFixture.h"
 
 #include <QApplication>
@@ -21,19 +21,19 @@
 #include <QTest>
 #include <memory>
 
-#include "views/TzMsgWindow.h"
+#include "views/StatusPopup.h"
 
 namespace vz::views {
 namespace {
 
-std::vector<TTzMsg*> MsgWindows() {
-  std::vector<TTzMsg*> out;
+std::vector<StatusPopup*> MsgWindows() {
+  std::vector<StatusPopup*> out;
   for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* m = qobject_cast<TTzMsg*>(w)) out.push_back(m);
+    if (auto* m = qobject_cast<StatusPopup*>(w)) out.push_back(m);
   return out;
 }
 
-QSize TextSize(const TTzMsg& msg, const QString& text) {
+QSize TextSize(const StatusPopup& msg, const QString& text) {
   const QFontMetrics metrics(msg.font());
   return QSize(metrics.horizontalAdvance(text) + 30, metrics.height() + 30);
 }
@@ -55,7 +55,7 @@ class MsgTest : public ::testing::Test {
 };
 
 TEST_F(MsgTest, FitsTheTextWithMarginsCentredOverTheWindow) {
-  TTzMsg msg(form_.get());
+  StatusPopup msg(form_.get());
   EXPECT_TRUE(msg.isHidden());
   EXPECT_EQ(msg.size(), QSize(0, 0));
   EXPECT_EQ(msg.RememberedWindow(), form_.get());
@@ -91,18 +91,18 @@ TEST_F(MsgTest, FitsTheTextWithMarginsCentredOverTheWindow) {
 }
 
 TEST_F(MsgTest, RemembersTheActiveWindowOrUsesTheScreen) {
-  TTzMsg overActive;
+  StatusPopup overActive;
   EXPECT_EQ(overActive.RememberedWindow(), form_.get());
   form_.reset();
   ASSERT_EQ(QApplication::activeWindow(), nullptr);
-  TTzMsg overScreen;
+  StatusPopup overScreen;
   EXPECT_EQ(overScreen.RememberedWindow(), nullptr);
   overScreen.ShowMessage("Centred on the screen");
   EXPECT_EQ(overScreen.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
 }
 
 TEST_F(MsgTest, WithACaptionItIsADialogWideEnoughForIt) {
-  TTzMsg msg(form_.get());
+  StatusPopup msg(form_.get());
   const QString caption = "Indexing a very long index file name for the catalogue.ndx...";
   msg.SetCaption(caption);
   msg.ShowMessage("||");
@@ -131,10 +131,10 @@ TEST_F(MsgTest, ProgressWindowShrinksItsBarWithEachStep) {
   EXPECT_EQ(platform::CreateStatusWindow("x"), nullptr);
   InstallStatusWindows();
   {
-    TTzProgress100 progress("Indexing caf\xE9.ndx...");
-    const std::vector<TTzMsg*> windows = MsgWindows();
+    IndexBuildProgress progress("Indexing caf\xE9.ndx...");
+    const std::vector<StatusPopup*> windows = MsgWindows();
     ASSERT_EQ(windows.size(), 1u);
-    TTzMsg* msg = windows.front();
+    StatusPopup* msg = windows.front();
     EXPECT_TRUE(msg->isVisible());
     EXPECT_EQ(msg->Caption(), QString::fromUtf8("Indexing caf\u00e9.ndx..."));
     EXPECT_TRUE(msg->HoldsBackInput());
@@ -165,7 +165,7 @@ TEST_F(MsgTest, AnIndexBuildShowsItsProgress) {
     std::vector<int>* bars;
     void ShowMessage(const std::string& text) override {
       real->ShowMessage(text);
-      const std::vector<TTzMsg*> windows = MsgWindows();
+      const std::vector<StatusPopup*> windows = MsgWindows();
       bars->push_back(windows.size() == 1 ? static_cast<int>(windows.front()->InnerPanel()->text().size()) : -1);
     }
   };
@@ -177,7 +177,7 @@ TEST_F(MsgTest, AnIndexBuildShowsItsProgress) {
     return w;
   });
   {
-    TTzDbf t;
+    DbfTable t;
     test::ConfigureLikeCheatDbf(t, "1," + dir.File("cheat.ndx") + ",CHEATNAME");
     t.ShowProgress = true;
     t.SetDbfFileName(dir.File("pc"));
@@ -229,7 +229,7 @@ TEST_F(MsgTest, UserInputWaitsWhileTheProgressWindowProcessesEvents) {
 
   // A plain status window lets everything run.
   QCoreApplication::postEvent(edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, "b"));
-  TTzMsg plain(form_.get());
+  StatusPopup plain(form_.get());
   plain.ShowMessage("working");
   EXPECT_EQ(edit->text(), "ab");
 }

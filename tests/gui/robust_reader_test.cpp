@@ -35,9 +35,9 @@
 #include <map>
 #include <memory>
 
-#include "app/InfoScr.h"
-#include "app/Mainread.h"
-#include "app/RAbout.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/MainWindow.h"
+#include "app/WebLinksDialog.h"
 #include "engine/tzmsg.h"
 #include "index/tzndxlow.h"
 #include "platform/files.h"
@@ -48,7 +48,7 @@
 #include "tests/support/Processes.h"
 #include "tests/support/TableFixture.h"
 #include "views/DataGrid.h"
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 namespace vz::app {
 namespace {
@@ -179,11 +179,11 @@ class RobustReaderTest : public ReaderTestBase {
 
   // A reader's window on the program directory, shown (its Help windows
   // made too, as the program makes them).
-  TForm1& Start() {
+  MainWindow& Start() {
     auto set = std::make_unique<Forms>();
-    set->main = std::make_unique<TForm1>(programDir_);
-    set->about = std::make_unique<TForm2>();
-    set->info = std::make_unique<TForm3>();
+    set->main = std::make_unique<MainWindow>(programDir_);
+    set->about = std::make_unique<WebLinksDialog>();
+    set->info = std::make_unique<ReleaseInfoDialog>();
     set->main->SetHelpWindows(set->about.get(), set->info.get());
     set->main->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(set->main.get()));
@@ -191,7 +191,7 @@ class RobustReaderTest : public ReaderTestBase {
     return *forms_.back()->main;
   }
   // Ends a reader without File/Exit (its index stays).
-  void Drop(TForm1& f) {
+  void Drop(MainWindow& f) {
     for (auto i = forms_.begin(); i != forms_.end(); ++i)
       if ((*i)->main.get() == &f) {
         forms_.erase(i);
@@ -199,23 +199,23 @@ class RobustReaderTest : public ReaderTestBase {
       }
   }
 
-  static std::string Current(TForm1& f) { return f.CheatDbf->FieldByName("CHEATNAME")->AsString(); }
-  static std::string Memo(TForm1& f) { return f.TzMemo1->toPlainText().toStdString(); }
-  static void Search(TForm1& f, const QString& text) {
+  static std::string Current(MainWindow& f) { return f.CheatDbf->FieldByName("CHEATNAME")->AsString(); }
+  static std::string Memo(MainWindow& f) { return f.TzMemo1->toPlainText().toStdString(); }
+  static void Search(MainWindow& f, const QString& text) {
     f.Edit1->setFocus();
     f.Edit1->selectAll();
     if (text.isEmpty()) QTest::keyClick(f.Edit1, Qt::Key_Backspace);
     else QTest::keyClicks(f.Edit1, text);
   }
-  static void Pick(TForm1& f, const QString& machine) { PickMachine(f, machine); }
+  static void Pick(MainWindow& f, const QString& machine) { PickMachine(f, machine); }
   // The names the grid shows, from its first row down, the current one
   // marked with ">".
-  static Strings GridRows(TForm1& f) {
+  static Strings GridRows(MainWindow& f) {
     Strings rows;
-    data::TDataLink& link = f.TzGrid1->DataLink();
-    data::TDataSet* d = link.DataSet();
+    data::DataLink& link = f.TzGrid1->DataLink();
+    data::DataSet* d = link.DataSet();
     if (!d || !d->Active()) return rows;
-    data::TField* name = d->FieldByName("CHEATNAME");
+    data::Field* name = d->FieldByName("CHEATNAME");
     const int active = link.ActiveRecord();
     for (int r = 0; r < link.RecordCount(); ++r) {
       const int old = d->SetActiveRecordFor(link.FirstRecord() + r);
@@ -226,7 +226,7 @@ class RobustReaderTest : public ReaderTestBase {
   }
   // Every name from the top of the list to its end, walked with the grid's
   // keys; the grid is left on its last row.
-  static Strings WalkWithTheKeys(TForm1& f) {
+  static Strings WalkWithTheKeys(MainWindow& f) {
     f.TzGrid1->setFocus();
     QTest::keyClick(f.TzGrid1, Qt::Key_Home, Qt::ControlModifier);
     Strings names{Current(f)};
@@ -247,9 +247,9 @@ class RobustReaderTest : public ReaderTestBase {
   }
 
   struct Forms {
-    std::unique_ptr<TForm1> main;
-    std::unique_ptr<TForm2> about;
-    std::unique_ptr<TForm3> info;
+    std::unique_ptr<MainWindow> main;
+    std::unique_ptr<WebLinksDialog> about;
+    std::unique_ptr<ReleaseInfoDialog> info;
     ~Forms() {
       // The main window first: it closes the table.
       main.reset();
@@ -283,7 +283,7 @@ TEST_F(RobustReaderTest, ACutOrEmptiedIndexIsRebuiltAtTheStart) {
     SCOPED_TRACE(what);
     test::WriteFile(ndx, bytes);
     test::ResetAll();
-    TForm1& f = Start();
+    MainWindow& f = Start();
     EXPECT_EQ(Current(f), "PC game 001");
     EXPECT_EQ(Memo(f), "Text of PC game 001");
     const Strings rows = GridRows(f);
@@ -315,7 +315,7 @@ TEST_F(RobustReaderTest, AnIndexLeftByAKilledBuildIsRebuiltAtTheNextStart) {
   ASSERT_GT(k.sizeAtKill, 512);
   ASSERT_GE(CheckIndex("pc").Problems.size(), 1u);
 
-  TForm1& f = Start();
+  MainWindow& f = Start();
   EXPECT_EQ(GridRows(f).at(0), ">Cheat 00000");
   EXPECT_EQ(GridRows(f).at(1), "Cheat 00001");
   Search(f, "cheat 19999");
@@ -342,7 +342,7 @@ TEST_F(RobustReaderTest, ATableCutInsideARecordShowsItsWholeRecords) {
     b[4] = 0xE8, b[5] = 0x03, b[6] = 0, b[7] = 0;
     test::WriteFile(programDir_ + "n64.dbf", b);
   }
-  TForm1& f = Start();
+  MainWindow& f = Start();
   EXPECT_EQ(WalkWithTheKeys(f), SortedNames(tables_["pc"]));
   EXPECT_EQ(f.CheatDbf->RecordCount(), 7);
   // Typed letter by letter: "PC game 00" stands on record 2, and record 8,
@@ -367,7 +367,7 @@ TEST_F(RobustReaderTest, AMemoFileCutShortShowsWhatIsLeft) {
   // Record r's text starts at block r: record 5 ("PC game 006") keeps six
   // bytes of its text, records 6 to 10 have none left.
   std::filesystem::resize_file(programDir_ + "pc.dbt", 5 * 512 + 6);
-  TForm1& f = Start();
+  MainWindow& f = Start();
   EXPECT_EQ(Current(f), "PC game 001");
   EXPECT_EQ(Memo(f), "");
   Search(f, "PC game 007");
@@ -385,7 +385,7 @@ TEST_F(RobustReaderTest, AMemoFileCutShortShowsWhatIsLeft) {
   // Nothing left of it: every text is empty, the names are all there.
   std::filesystem::resize_file(programDir_ + "pc.dbt", 0);
   test::ResetAll();
-  TForm1& g = Start();
+  MainWindow& g = Start();
   EXPECT_EQ(Current(g), "PC game 001");
   EXPECT_EQ(Memo(g), "");
   Search(g, "PC game 010");
@@ -396,7 +396,7 @@ TEST_F(RobustReaderTest, AMemoFileCutShortShowsWhatIsLeft) {
 
 // A reader whose table cannot be opened ends with the engine's code; the
 // halt's box says why.
-void ExpectHalt(const std::string& dir, const std::function<void(TForm1&)>& then, int status,
+void ExpectHalt(const std::string& dir, const std::function<void(MainWindow&)>& then, int status,
                 const std::string& pattern) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -407,7 +407,7 @@ void ExpectHalt(const std::string& dir, const std::function<void(TForm1&)>& then
         platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
           std::fprintf(stderr, "[%s] %s\n", caption.c_str(), platform::ToLines(message).c_str());
         });
-        TForm1 form(dir + "/");
+        MainWindow form(dir + "/");
         std::fprintf(stderr, "the window was made\n");
         if (then) then(form);
         std::fprintf(stderr, "the reader went on\n");
@@ -441,7 +441,7 @@ TEST(RobustReaderDeathTest, SwitchingToADamagedMachineEndsTheProgramWithTheEngin
   std::filesystem::resize_file(dir.File("n64.dbf"), 70);
   ExpectHalt(
       dir.path(),
-      [](TForm1& f) {
+      [](MainWindow& f) {
         if (f.CheatDbf->FieldByName("CHEATNAME")->AsString() != "PC game 001") std::exit(1);
         f.ComboBox1->setCurrentIndex(f.ComboBox1->findText("Nintendo N64"));
         f.ComboBox1Change();
@@ -466,7 +466,7 @@ TEST(RobustReaderDeathTest, ATableHeldExclusivelyEndsTheProgramWithTheSharingErr
   ASSERT_TRUE(holder.holding());
   ExpectHalt(
       dir.path(),
-      [](TForm1& f) {
+      [](MainWindow& f) {
         f.ComboBox1->setCurrentIndex(f.ComboBox1->findText("Sony Playstation"));
         f.ComboBox1Change();
       },
@@ -519,7 +519,7 @@ TEST(RobustReaderDeathTest, NoWritableFolderForTheIndexEndsTheProgramWithTheEngi
           platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
             std::fprintf(stderr, "[%s] %s\n", caption.c_str(), platform::ToLines(message).c_str());
           });
-          TForm1 form(dir.path() + "/");
+          MainWindow form(dir.path() + "/");
           std::fprintf(stderr, "the window was made\n");
           std::exit(0);
         },
@@ -540,7 +540,7 @@ TEST(RobustReaderDeathTest, NoWritableFolderForTheIndexEndsTheProgramWithTheEngi
 // order, found by the search box, with their texts.
 TEST_F(RobustReaderTest, CheatsAppendedByAnotherProgramAppearAfterTheNextMove) {
   Write("pc", Games("PC", 30));
-  TForm1& f = Start();
+  MainWindow& f = Start();
   ASSERT_EQ(Current(f), "PC game 001");
   std::string err;
   ASSERT_EQ(test::AppendCheats(programDir_ + "pc.dbf", programDir_ + "cheat.ndx",
@@ -580,7 +580,7 @@ TEST_F(RobustReaderTest, TwoReadersOfOneCatalogue) {
   Write("pc", Games("PC", 25));
   Write("n64", Games("N64", 14));
   Write("psx", Games("PSX", 9));
-  TForm1& a = Start();
+  MainWindow& a = Start();
   EXPECT_EQ(Current(a), "PC game 001");
   test::SecondReader b;
   ASSERT_TRUE(b.Open(programDir_ + "pc.dbf"));
@@ -620,7 +620,7 @@ TEST_F(RobustReaderTest, TwoReadersOfOneCatalogue) {
   EXPECT_EQ(b.Names(), SortedNames(tables_["n64"]));
 
   // And B's the index of a new A.
-  TForm1& again = Start();
+  MainWindow& again = Start();
   EXPECT_TRUE(CheckIndex("pc").Ok()) << CheckIndex("pc").Text();
   EXPECT_TRUE(b.Exit());
   EXPECT_FALSE(Exists(programDir_ + "cheat.ndx"));
@@ -645,7 +645,7 @@ TEST_F(RobustReaderTest, AKilledReadersSemaphoreFileHoldsNothingUp) {
   ASSERT_TRUE(Exists(programDir_ + "cheat.ndx"));
   // The catalogue was updated meanwhile: cheat.ndx does not fit it.
   Write("pc", Games("PC", 26));
-  TForm1& f = Start();
+  MainWindow& f = Start();
   EXPECT_EQ(WalkWithTheKeys(f), SortedNames(tables_["pc"]));
   EXPECT_TRUE(CheckIndex("pc").Ok()) << CheckIndex("pc").Text();
 }
@@ -679,7 +679,7 @@ TEST_F(RobustReaderTest, ASessionLeavesEveryTableAndMemoFileAsItWas) {
   const std::string pdf = printed.File("cheat.pdf");
   {
     Unprivileged user;
-    TForm1& f = Start();
+    MainWindow& f = Start();
     int jobs = 0;
     f.SetPrinterSource([&] {
       auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);

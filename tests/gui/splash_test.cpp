@@ -2,7 +2,7 @@
 // lifted above the screen when it is shown and slid down in steps of 10
 // pixels to a top edge of 200; and the start-up wait that keeps it up until
 // Timer1's first tick, then removes it.
-#include "app/Splash.h"
+#include "app/SplashScreen.h"
 
 #include <gtest/gtest.h>
 
@@ -58,16 +58,16 @@ void SendActivation(QWidget& window) {
 
 class SplashTest : public ::testing::Test {
  protected:
-  void SetUp() override { splash_ = new TSplashScreen(QStringLiteral("1.3.0.3")); }
+  void SetUp() override { splash_ = new SplashScreen(QStringLiteral("1.3.0.3")); }
   void TearDown() override {
     delete splash_.data();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
-  QPointer<TSplashScreen> splash_;
+  QPointer<SplashScreen> splash_;
 };
 
 TEST_F(SplashTest, IsABorderlessWindowOf289By127CentredOnTheScreen) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   EXPECT_TRUE(s.isWindow());
   const Qt::WindowFlags flags = s.windowFlags();
   EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
@@ -103,7 +103,7 @@ TEST_F(SplashTest, IsABorderlessWindowOf289By127CentredOnTheScreen) {
 }
 
 TEST_F(SplashTest, TimersAsDesigned) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   EXPECT_EQ(s.Timer1->interval(), 4500);
   EXPECT_FALSE(s.Timer1->isActive());
   EXPECT_EQ(s.Timer2->interval(), 1);
@@ -111,7 +111,7 @@ TEST_F(SplashTest, TimersAsDesigned) {
 }
 
 TEST_F(SplashTest, Timer2TimerSlidesFromMinus200To200InStepsOf10AndStops) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   // Wherever the window system put it, activation lifts it above the
   // screen's centre.
   s.move(5, 300);
@@ -131,7 +131,7 @@ TEST_F(SplashTest, Timer2TimerSlidesFromMinus200To200InStepsOf10AndStops) {
 }
 
 TEST_F(SplashTest, Timer2TimerGoesOnFromWhereTheWindowReallyIs) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   // A window manager put the splash elsewhere: the slide continues from
   // there, and a top edge just below 200 still takes one whole step.
   s.move(s.x(), 37);
@@ -145,7 +145,7 @@ TEST_F(SplashTest, Timer2TimerGoesOnFromWhereTheWindowReallyIs) {
 }
 
 TEST_F(SplashTest, ShowSplashActivatesAndPaintsWithoutSliding) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   // Timer2 falls due before the splash is shown; showing must not run it.
   int ticks = 0;
   QObject::connect(s.Timer2, &QTimer::timeout, &s, [&] { ++ticks; });
@@ -161,7 +161,7 @@ TEST_F(SplashTest, ShowSplashActivatesAndPaintsWithoutSliding) {
 }
 
 TEST_F(SplashTest, EveryLaterActivationStartsTheSlideOver) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   ShowSplash(s);
   s.Timer2->stop();
   for (int tick = 0; tick < 12; ++tick) s.Timer2Timer();
@@ -181,7 +181,7 @@ class HoldActivation : public QObject {
 };
 
 TEST_F(SplashTest, ALateReportOfTheShowsActivationDoesNotStartTheSlideOver) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   HoldActivation hold;
   s.installEventFilter(&hold);
   ShowSplash(s);
@@ -199,7 +199,7 @@ TEST_F(SplashTest, ALateReportOfTheShowsActivationDoesNotStartTheSlideOver) {
 }
 
 TEST_F(SplashTest, Timer2SlidesTheSplashThroughTheEventLoop) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   ShowSplash(s);
   std::vector<int> tops;
   QObject::connect(s.Timer2, &QTimer::timeout, &s, [&] { tops.push_back(s.y()); });
@@ -212,7 +212,7 @@ TEST_F(SplashTest, Timer2SlidesTheSplashThroughTheEventLoop) {
 }
 
 TEST_F(SplashTest, Timer1FiresOnceAndDisablesItself) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   int ticks = 0;
   QObject::connect(s.Timer1, &QTimer::timeout, &s, [&] { ++ticks; });
   s.Timer1->setInterval(20);
@@ -224,7 +224,7 @@ TEST_F(SplashTest, Timer1FiresOnceAndDisablesItself) {
 }
 
 TEST_F(SplashTest, EnablingTimer1StartsTheFullInterval) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   EnableSplashTimer(s);
   EXPECT_TRUE(s.Timer1->isActive());
   EXPECT_EQ(s.Timer1->interval(), 4500);
@@ -232,7 +232,7 @@ TEST_F(SplashTest, EnablingTimer1StartsTheFullInterval) {
 }
 
 TEST_F(SplashTest, TheWaitSlidesTheSplashUntilTimer1TicksThenRemovesIt) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   ShowSplash(s);
   s.Timer1->setInterval(600);
   EnableSplashTimer(s);
@@ -253,7 +253,7 @@ TEST_F(SplashTest, TheWaitSlidesTheSplashUntilTimer1TicksThenRemovesIt) {
 }
 
 TEST_F(SplashTest, TheWaitEndsAtOnceWhenTimer1FellDueWhileTheWindowsWereCreated) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   ShowSplash(s);
   s.Timer1->setInterval(5);
   EnableSplashTimer(s);
@@ -270,7 +270,7 @@ TEST_F(SplashTest, TheWaitEndsAtOnceWhenTimer1FellDueWhileTheWindowsWereCreated)
 }
 
 TEST_F(SplashTest, TheWaitEndsAtOnceWhenTimer1IsNotEnabled) {
-  TSplashScreen& s = *splash_;
+  SplashScreen& s = *splash_;
   ShowSplash(s);
   QElapsedTimer clock;
   clock.start();

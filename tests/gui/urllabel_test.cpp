@@ -15,7 +15,7 @@
 
 #include "app/Application.h"
 #include "app/Shell.h"
-#include "app/URLLabel.h"
+#include "app/UrlLabel.h"
 #include "tests/gui/help_modal.h"
 
 namespace vz::app {
@@ -45,7 +45,7 @@ class URLLabelTest : public ::testing::Test {
   void SetUp() override {
     form_ = std::make_unique<QWidget>();
     form_->resize(300, 200);
-    label_ = new TURLLabel(form_.get());
+    label_ = new UrlLabel(form_.get());
     label_->setGeometry(40, 50, 100, 20);
     label_->setText("Homepage");
     label_->SetURL("https://vantu.example.org/cheats");
@@ -78,11 +78,11 @@ class URLLabelTest : public ::testing::Test {
   void Release(QPoint at, Qt::MouseButton button = Qt::LeftButton) { QTest::mouseRelease(label_, button, {}, at); }
 
   std::unique_ptr<QWidget> form_;
-  TURLLabel* label_ = nullptr;
+  UrlLabel* label_ = nullptr;
 };
 
 TEST_F(URLLabelTest, NewLabel) {
-  TURLLabel fresh;
+  UrlLabel fresh;
   EXPECT_EQ(fresh.text(), "Click me!");
   EXPECT_EQ(fresh.ColorNormal(), QColor(Qt::blue));
   EXPECT_EQ(fresh.ColorMoveOver(), QColor(Qt::blue));
@@ -203,7 +203,7 @@ TEST_F(URLLabelTest, HandCursorWhileOverTheLabelNeverStacked) {
 }
 
 TEST_F(URLLabelTest, MouseMovesAreReported) {
-  QSignalSpy moves(label_, &TURLLabel::MouseMove);
+  QSignalSpy moves(label_, &UrlLabel::MouseMove);
   for (const QPoint at : {QPoint(12, 7), QPoint(30, 2)}) {
     QMouseEvent move(QEvent::MouseMove, at, label_->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::ShiftModifier);
     QApplication::sendEvent(label_, &move);

@@ -40,7 +40,7 @@ class VersionInfoTest : public ::testing::Test {
   }
 
   // Sets the file name with a watcher for the boxes it shows.
-  std::vector<SeenModal> Set(TVersionInfo& info, const QString& name) {
+  std::vector<SeenModal> Set(VersionInfo& info, const QString& name) {
     ModalWatcher watcher;
     info.SetFileName(name);
     return watcher.Seen();
@@ -67,7 +67,7 @@ TEST_F(VersionInfoTest, ProgramsOwnRecord) {
   EXPECT_GT(platform::VersionRecordSize(self), 0u);
   EXPECT_GT(platform::VersionRecordSize("/proc/self/exe"), 0u);
 
-  TVersionInfo info;
+  VersionInfo info;
   const std::vector<SeenModal> seen = Set(info, ProgramFileName());
   EXPECT_TRUE(seen.empty());
   EXPECT_FALSE(Terminated());
@@ -95,7 +95,7 @@ TEST_F(VersionInfoTest, EveryKeyGoesToItsOwnProperty) {
                         "ProductVersion", "Author", "Comments"};
   std::vector<vz::test::StringEntry> strings;
   for (const char* key : keys) strings.push_back({Key("040904e4", key), std::string("value of ") + key});
-  TVersionInfo info;
+  VersionInfo info;
   EXPECT_TRUE(Set(info, WriteElf(MakeRecord({{0x0409, 0x04E4}}, strings))).empty());
   for (const char* key : keys) EXPECT_EQ(info.property(key).toString(), QString("value of ") + key) << key;
   EXPECT_EQ(info.RootKey(), "Software\\value of CompanyName\\" + kTitle);
@@ -108,7 +108,7 @@ TEST_F(VersionInfoTest, TranslationChoosesTheStrings) {
                                   {Key("040904e4", "CompanyName"), "Vantu Inc."},
                                   {Key("041304e4", "FileVersion"), "2.0.0.1"},
                                   {Key("041304e4", "CompanyName"), "Vantu BV"}});
-  TVersionInfo info;
+  VersionInfo info;
   EXPECT_TRUE(Set(info, WriteElf(dutch, "dutch")).empty());
   EXPECT_EQ(info.FileVersion(), "2.0.0.1");
   EXPECT_EQ(info.CompanyName(), "Vantu BV");
@@ -131,7 +131,7 @@ TEST_F(VersionInfoTest, RegistryTextBecomesTheRootKey) {
   // With a registry text the company name may be missing.
   const Bytes record = MakeRecord({{0x0409, 0x04E4}}, {{Key("040904e4", "FileVersion"), "1.0"},
                                                        {Key("040904e4", "Registry"), "Software\\Skarrow\\Vorza"}});
-  TVersionInfo info;
+  VersionInfo info;
   EXPECT_TRUE(Set(info, WriteElf(record)).empty());
   EXPECT_FALSE(Terminated());
   EXPECT_EQ(info.RootKey(), "Software\\Skarrow\\Vorza");
@@ -141,7 +141,7 @@ TEST_F(VersionInfoTest, RegistryTextBecomesTheRootKey) {
 
 TEST_F(VersionInfoTest, NoCompanyNameNorRegistryTerminates) {
   const Bytes record = MakeRecord({{0x0409, 0x04E4}}, {{Key("040904e4", "FileVersion"), "1.0"}});
-  TVersionInfo info;
+  VersionInfo info;
   const std::vector<SeenModal> seen = Set(info, WriteElf(record));
   ExpectTerminationWarning(seen);
   // The texts that were there are kept.
@@ -150,7 +150,7 @@ TEST_F(VersionInfoTest, NoCompanyNameNorRegistryTerminates) {
 }
 
 TEST_F(VersionInfoTest, FileWithoutARecordTerminates) {
-  TVersionInfo info;
+  VersionInfo info;
   const std::string plain = dir_.File("plain");
   vz::test::WriteBytes(plain, vz::test::MakeElf({}, {{".text", Bytes(16, 0x90)}}));
   ExpectTerminationWarning(Set(info, QString::fromStdString(plain)));
@@ -170,7 +170,7 @@ TEST_F(VersionInfoTest, FileWithoutARecordTerminates) {
 TEST_F(VersionInfoTest, TheSameNameIsNotReadAgain) {
   const QString path = WriteElf(MakeRecord({{0x0409, 0x04E4}}, {{Key("040904e4", "FileVersion"), "1.0"},
                                                                 {Key("040904e4", "CompanyName"), "Vantu"}}));
-  TVersionInfo info;
+  VersionInfo info;
   // The initial name is empty: setting it again reads nothing and warns
   // about nothing.
   EXPECT_TRUE(Set(info, "").empty());
@@ -194,7 +194,7 @@ TEST_F(VersionInfoTest, TheSameNameIsNotReadAgain) {
 
 TEST_F(VersionInfoTest, RootKeyUsesTheApplicationTitle) {
   SetApplicationTitle("Another title");
-  TVersionInfo info;
+  VersionInfo info;
   EXPECT_TRUE(Set(info, ProgramFileName()).empty());
   EXPECT_EQ(info.RootKey(), "Software\\Vantu\\Another title");
 }

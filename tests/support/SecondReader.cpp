@@ -21,12 +21,12 @@
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/files.h"
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 
 int main() {
   vz::InitEngine();
   vz::InstallHaltingPresentation();
-  vz::TTzDbf table;
+  vz::DbfTable table;
   vz::app::ConfigureAsCheatTable(table, "cheat.ndx");
   std::string line;
   std::string ndx;

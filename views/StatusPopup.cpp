@@ -1,4 +1,4 @@
-#include "views/TzMsgWindow.h"
+#include "views/StatusPopup.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -62,12 +62,12 @@ class QtStatusWindow : public platform::StatusWindow {
   void ShowMessage(const std::string& text) override { msg_.ShowMessage(FromAnsi(text)); }
 
  private:
-  TTzMsg msg_;
+  StatusPopup msg_;
 };
 
 }  // namespace
 
-TTzMsg::TTzMsg(QWidget* over) : QWidget(nullptr, kBorderless), over_(over ? over : QApplication::activeWindow()) {
+StatusPopup::StatusPopup(QWidget* over) : QWidget(nullptr, kBorderless), over_(over ? over : QApplication::activeWindow()) {
   setAttribute(Qt::WA_ShowWithoutActivating);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, Qt::yellow);
@@ -90,17 +90,17 @@ TTzMsg::TTzMsg(QWidget* over) : QWidget(nullptr, kBorderless), over_(over ? over
   inner_->raise();
 }
 
-TTzMsg::~TTzMsg() = default;
+StatusPopup::~StatusPopup() = default;
 
-void TTzMsg::ApplyBorder(Border border) {
+void StatusPopup::ApplyBorder(Border border) {
   border_ = border;
   setWindowFlags(border == Border::Dialog ? kDialog : kBorderless);
   outer_->setVisible(border == Border::None);
 }
 
-void TTzMsg::ShowMessage() { ShowMessage(text_); }
+void StatusPopup::ShowMessage() { ShowMessage(text_); }
 
-void TTzMsg::ShowMessage(const QString& text) {
+void StatusPopup::ShowMessage(const QString& text) {
   text_ = text;
   const QFontMetrics metrics(font());
   int width = metrics.horizontalAdvance(text) + kMargin;
@@ -137,7 +137,7 @@ void TTzMsg::ShowMessage(const QString& text) {
   ProcessPendingEvents();
 }
 
-void TTzMsg::ProcessPendingEvents() {
+void StatusPopup::ProcessPendingEvents() {
   if (!holdBackInput_) {
     QCoreApplication::processEvents();
     return;

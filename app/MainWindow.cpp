@@ -1,4 +1,4 @@
-#include "app/Mainread.h"
+#include "app/MainWindow.h"
 
 #include "platform/hooks.h"
 #include "platform/codepage.h"
@@ -28,21 +28,21 @@
 #include "app/Application.h"
 #include "app/CheatTable.h"
 #include "app/CheatViews.h"
-#include "app/InfoScr.h"
+#include "app/ReleaseInfoDialog.h"
 #include "app/MachineCatalogue.h"
 #include "app/MainLayout.h"
 #include "app/Pictures.h"
-#include "app/RAbout.h"
+#include "app/WebLinksDialog.h"
 #include "app/Shell.h"
 #include "app/TextPrinter.h"
 #include "app/VersionInfo.h"
-#include "views/TzMsgWindow.h"
+#include "views/StatusPopup.h"
 #include "views/DataGrid.h"
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 namespace vz::app {
 
-TForm1* Form1 = nullptr;
+MainWindow* Form1 = nullptr;
 
 namespace {
 
@@ -73,7 +73,7 @@ QLabel* WhiteLabel(QWidget* parent, const char* name, const char* caption, const
 
 }  // namespace
 
-TForm1::TForm1(const std::string& programDir, QWidget* parent)
+MainWindow::MainWindow(const std::string& programDir, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       programDir_(programDir) {
@@ -93,7 +93,7 @@ TForm1::TForm1(const std::string& programDir, QWidget* parent)
   }
 }
 
-TForm1::~TForm1() {
+MainWindow::~MainWindow() {
   // The table closes with the window; the views let go of the data source
   // first.
   if (CheatDbf) {
@@ -105,14 +105,14 @@ TForm1::~TForm1() {
   if (Form1 == this) Form1 = nullptr;
 }
 
-void TForm1::SetHelpWindows(TForm2* about, TForm3* information) {
+void MainWindow::SetHelpWindows(WebLinksDialog* about, ReleaseInfoDialog* information) {
   form2_ = about;
   form3_ = information;
 }
 
 // --- The components ------------------------------------------------------------------------------
 
-void TForm1::CreateComponents() {
+void MainWindow::CreateComponents() {
   setFont(SansFont(11));
   setWindowIcon(WindowIcon());
   auto* client = new QWidget(this);
@@ -135,15 +135,15 @@ void TForm1::CreateComponents() {
   Label4 = WhiteLabel(client, "Label4", "&Machine :", QRect(3, 15, 57, 13));
   Label3 = WhiteLabel(client, "Label3", "<-Search", QRect(173, 341, 52, 13));
 
-  TzMemo1 = new views::TTzMemo(client);
+  TzMemo1 = new views::DataMemo(client);
   TzMemo1->setObjectName(QStringLiteral("TzMemo1"));
   TzMemo1->setGeometry(229, 52, 372, 309);
   ConfigureCheatTextMemo(*TzMemo1);
-  TzMemo1->SetCaptionPos(views::TTzCaptionPosType::cpLeft);
+  TzMemo1->SetCaptionPos(views::CaptionPosition::cpLeft);
   TzMemo1->SetDataSource(&DataSource1);
   TzMemo1->SetDataField("CHEATMEMO");
 
-  TzGrid1 = new views::TTzGrid(client);
+  TzGrid1 = new views::DataGrid(client);
   TzGrid1->setObjectName(QStringLiteral("TzGrid1"));
   TzGrid1->setGeometry(0, 53, 169, 277);
   ConfigureCheatNameGrid(*TzGrid1);
@@ -213,11 +213,11 @@ void TForm1::CreateComponents() {
   connect(TzMemo1, &QPlainTextEdit::textChanged, this, [this] { HighlightFoundWords(); });
   statusBar()->setObjectName(QStringLiteral("StatusBar1"));
 
-  CheatDbf = std::make_unique<TTzDbf>();
+  CheatDbf = std::make_unique<DbfTable>();
   ConfigureAsCheatTable(*CheatDbf, kIndexFileName);
   DataSource1.SetDataSet(CheatDbf.get());
 
-  VersionInfo1 = new TVersionInfo(this);
+  VersionInfo1 = new VersionInfo(this);
 
   // The controls follow the client area's size.
   client->installEventFilter(this);
@@ -227,9 +227,9 @@ void TForm1::CreateComponents() {
   qApp->installEventFilter(this);
 }
 
-void TForm1::ArrangeControls() {
+void MainWindow::ArrangeControls() {
   QWidget* client = centralWidget();
-  const TMainLayout l = MainLayoutFor(client->size());
+  const MainLayout l = MainLayoutFor(client->size());
   Image1->setGeometry(QRect(QPoint(0, 0), client->size()));
   if (backgroundSize_ != l.Client) {
     Image1->setPixmap(MainBackground(l));
@@ -258,17 +258,17 @@ std::unique_ptr<QSettings> UserSettings() {
                                      QStringLiteral("vorza"), QStringLiteral("vorza"));
 }
 
-void TForm1::PlaceOnScreen() {
+void MainWindow::PlaceOnScreen() {
   const QByteArray saved = UserSettings()->value(QLatin1String(kPlacementKey)).toByteArray();
   if (saved.isEmpty() || !restoreGeometry(saved)) CentreOnScreen(this);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   UserSettings()->setValue(QLatin1String(kPlacementKey), saveGeometry());
   QMainWindow::closeEvent(event);
 }
 
-void TForm1::CreateMenu() {
+void MainWindow::CreateMenu() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   Exit1 = file->addAction(QStringLiteral("Exit"));
   Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
@@ -294,7 +294,7 @@ void TForm1::CreateMenu() {
   connect(Emailyourcomments1, &QAction::triggered, this, [this] { Emailyourcomments1Click(); });
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == centralWidget() && event->type() == QEvent::Resize) ArrangeControls();
   // Escape in the find bar closes it; the list has the focus again.
   if (watched == FindEdit1 && event->type() == QEvent::KeyPress &&
@@ -319,7 +319,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-void TForm1::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (firstShow_) {
     firstShow_ = false;
@@ -328,7 +328,7 @@ void TForm1::showEvent(QShowEvent* event) {
   }
 }
 
-void TForm1::PlaceIndex() {
+void MainWindow::PlaceIndex() {
   indexPath_ = programDir_ + kIndexFileName;
   SetIndexSemaphoreFolder("");
   if (platform::DirectoryWritable(programDir_)) return;
@@ -344,7 +344,7 @@ void TForm1::PlaceIndex() {
 
 // --- Start-up and exit ---------------------------------------------------------------------------
 
-void TForm1::FormCreate() {
+void MainWindow::FormCreate() {
   // 1. The program directory.
   if (programDir_.empty()) programDir_ = platform::ProgramDirectory();
   if (programDir_.back() != '/') programDir_ += '/';
@@ -374,7 +374,7 @@ void TForm1::FormCreate() {
   setWindowTitle(QString::fromLatin1(kCaptionPrefix) + VersionInfo1->FileVersion());
 }
 
-void TForm1::Exit1Click() {
+void MainWindow::Exit1Click() {
   CheatDbf->Close();
   platform::DeleteFile(indexPath_);  // a missing file or a failure is ignored
   close();
@@ -382,7 +382,7 @@ void TForm1::Exit1Click() {
 
 // --- The machine box, the search box, printing ----------------------------------------------------
 
-void TForm1::ComboBox1Change() {
+void MainWindow::ComboBox1Change() {
   const int index = ComboBox1->currentIndex();
   const std::string entry = index >= 0 && index < ComboBox1->count() ? ComboBox1->itemText(index).toStdString()
                                                                       : std::string();
@@ -396,7 +396,7 @@ void TForm1::ComboBox1Change() {
   Edit1->setFocus(Qt::OtherFocusReason);
 }
 
-void TForm1::ComboBox1TextEdited(const QString& text) {
+void MainWindow::ComboBox1TextEdited(const QString& text) {
   // Typing into the box's text field: only a text that names a listed
   // machine switches to it; any other text leaves the open table as it is.
   const int index = ComboBox1->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -407,7 +407,7 @@ void TForm1::ComboBox1TextEdited(const QString& text) {
 
 // --- Find in texts ---------------------------------------------------------------------------
 
-void TForm1::Findintexts1Click() {
+void MainWindow::Findintexts1Click() {
   if (!FindBar1->isVisible()) {
     FindBar1->show();
     ArrangeControls();
@@ -416,7 +416,7 @@ void TForm1::Findintexts1Click() {
   FindEdit1->selectAll();
 }
 
-void TForm1::FindNextClick(bool forward) {
+void MainWindow::FindNextClick(bool forward) {
   const QString words = FindEdit1->text().simplified();
   if (!FindBar1->isVisible() || words.isEmpty()) {
     Findintexts1Click();
@@ -455,19 +455,19 @@ void TForm1::FindNextClick(bool forward) {
     QApplication::processEvents();
     return !cancelled && !progress->wasCanceled();
   };
-  const TTzDbf::TextSearch result =
+  const DbfTable::TextSearch result =
       CheatDbf->FindText(platform::Utf8ToAnsi(words.toStdString()), forward, onProgress);
   progress.reset();
   switch (result) {
-    case TTzDbf::TextSearch::Found:
+    case DbfTable::TextSearch::Found:
       break;
-    case TTzDbf::TextSearch::FoundAfterWrap:
+    case DbfTable::TextSearch::FoundAfterWrap:
       statusBar()->showMessage(QString::fromLatin1(forward ? kWrappedForward : kWrappedBackward));
       break;
-    case TTzDbf::TextSearch::NotFound:
+    case DbfTable::TextSearch::NotFound:
       statusBar()->showMessage(QString::fromLatin1(kNothingFound));
       break;
-    case TTzDbf::TextSearch::Cancelled:
+    case DbfTable::TextSearch::Cancelled:
       statusBar()->showMessage(QString::fromLatin1(kSearchCancelled));
       break;
   }
@@ -491,7 +491,7 @@ QString Folded(const QString& text) {
 
 }  // namespace
 
-void TForm1::HighlightFoundWords() {
+void MainWindow::HighlightFoundWords() {
   QList<QTextEdit::ExtraSelection> marks;
   if (FindBar1->isVisible()) {
     const QString text = Folded(TzMemo1->toPlainText());
@@ -513,19 +513,19 @@ void TForm1::HighlightFoundWords() {
   TzMemo1->setExtraSelections(marks);
 }
 
-void TForm1::Edit1Change() {
+void MainWindow::Edit1Change() {
   // Every change, with the text as typed; the table converts nothing of it
   // but the character set.
   CheatDbf->LocateRec("cheatname", platform::Utf8ToAnsi(Edit1->text().toStdString()));
 }
 
-std::unique_ptr<QPrinter> TForm1::DefaultPrinter() {
+std::unique_ptr<QPrinter> MainWindow::DefaultPrinter() {
   const QPrinterInfo info = QPrinterInfo::defaultPrinter();
   if (info.isNull()) return nullptr;
   return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
 }
 
-void TForm1::BitBtn1Click() {
+void MainWindow::BitBtn1Click() {
   // An empty cheat gives no blank page.
   const QStringList lines = DisplayedLines(*TzMemo1);
   if (lines.join(QString()).trimmed().isEmpty()) {
@@ -543,7 +543,7 @@ void TForm1::BitBtn1Click() {
   // The job is named after the program and the cheat (a PDF printer names
   // its file after it); the lines keep the width they are shown in.
   QString name;
-  if (data::TField* field = CheatDbf->FindField("CHEATNAME"))
+  if (data::Field* field = CheatDbf->FindField("CHEATNAME"))
     name = QString::fromStdString(platform::AnsiToUtf8(field->AsString())).trimmed();
   const QString job = name.isEmpty() ? QStringLiteral("Vorza Cheat Reader")
                                      : QStringLiteral("Vorza Cheat Reader - ") + name;
@@ -554,11 +554,11 @@ void TForm1::BitBtn1Click() {
 
 // --- The Help menu --------------------------------------------------------------------------------
 
-void TForm1::Help2Click() { app::Help2Click(this, form3_); }
+void MainWindow::Help2Click() { app::Help2Click(this, form3_); }
 
-void TForm1::About1Click() { app::About1Click(form2_); }
+void MainWindow::About1Click() { app::About1Click(form2_); }
 
-void TForm1::Emailyourcomments1Click() { SendCommentsByMail(this); }
+void MainWindow::Emailyourcomments1Click() { SendCommentsByMail(this); }
 
 // --- The engines -----------------------------------------------------------------------------------
 

@@ -1,55 +1,55 @@
-#include "views/aTzLinks.h"
+#include "views/FieldDataLink.h"
 
 #include <QWidget>
 
 namespace vz::views {
 
-void TTzFieldDataLink::SetFieldName(const std::string& name) {
+void FieldDataLink::SetFieldName(const std::string& name) {
   const std::string cut = name.substr(0, 255);
   if (cut == fieldName_) return;
   fieldName_ = cut;
   UpdateField();
 }
 
-void TTzFieldDataLink::SetReadOnly(bool on) {
-  if (on == data::TDataLink::ReadOnly) return;
-  data::TDataLink::ReadOnly = on;
+void FieldDataLink::SetReadOnly(bool on) {
+  if (on == data::DataLink::ReadOnly) return;
+  data::DataLink::ReadOnly = on;
   UpdateEditing();
 }
 
-bool TTzFieldDataLink::CanModify() const {
-  if (data::TDataLink::ReadOnly) return false;
-  data::TField* f = Field();
+bool FieldDataLink::CanModify() const {
+  if (data::DataLink::ReadOnly) return false;
+  data::Field* f = Field();
   if (!f || f->ReadOnly()) return false;
-  data::TDataSet* d = DataSet();
+  data::DataSet* d = DataSet();
   return d && d->CanModify();
 }
 
-bool TTzFieldDataLink::Edit() {
-  if (CanModify()) data::TDataLink::Edit();
+bool FieldDataLink::Edit() {
+  if (CanModify()) data::DataLink::Edit();
   return editing_;
 }
 
-void TTzFieldDataLink::Reset() { RecordChanged(nullptr); }
+void FieldDataLink::Reset() { RecordChanged(nullptr); }
 
 // --- Field resolution ---------------------------------------------------------------------
 
-void TTzFieldDataLink::UpdateField() {
+void FieldDataLink::UpdateField() {
   // The field is always dropped first: its object may be gone with the
   // data set's old layout.
   BindField(nullptr);
   if (Active() && !fieldName_.empty()) BindField(DataSet()->FieldByName(fieldName_));
 }
 
-void TTzFieldDataLink::BindField(data::TField* field) {
+void FieldDataLink::BindField(data::Field* field) {
   if (field == Field()) return;
   SetField(field);
   UpdateEditing();
   RecordChanged(nullptr);
 }
 
-void TTzFieldDataLink::UpdateEditing() {
-  const bool editing = data::TDataLink::Editing() && CanModify();
+void FieldDataLink::UpdateEditing() {
+  const bool editing = data::DataLink::Editing() && CanModify();
   if (editing == editing_) return;
   editing_ = editing;
   modified_ = false;
@@ -58,28 +58,28 @@ void TTzFieldDataLink::UpdateEditing() {
 
 // --- Notifications ------------------------------------------------------------------------
 
-void TTzFieldDataLink::ActiveChanged() {
+void FieldDataLink::ActiveChanged() {
   UpdateField();
   if (OnActiveChange) OnActiveChange();
 }
 
-void TTzFieldDataLink::EditingChanged() { UpdateEditing(); }
+void FieldDataLink::EditingChanged() { UpdateEditing(); }
 
-void TTzFieldDataLink::LayoutChanged() { UpdateField(); }
+void FieldDataLink::LayoutChanged() { UpdateField(); }
 
-void TTzFieldDataLink::RecordChanged(data::TField* field) {
+void FieldDataLink::RecordChanged(data::Field* field) {
   if (field && field != Field()) return;
   if (OnDataChange) OnDataChange();
   modified_ = false;
 }
 
-void TTzFieldDataLink::UpdateData() {
+void FieldDataLink::UpdateData() {
   if (!modified_) return;
   if (Field() && OnUpdateData) OnUpdateData();
   modified_ = false;
 }
 
-void TTzFieldDataLink::FocusControl(data::TField* field) {
+void FieldDataLink::FocusControl(data::Field* field) {
   if (!field || field != Field() || !control_) return;
   const bool canFocus = control_->isVisible() && control_->isEnabled() &&
                         control_->focusPolicy() != Qt::NoFocus;

@@ -1,4 +1,4 @@
-#include "app/URLLabel.h"
+#include "app/UrlLabel.h"
 
 #include <QEnterEvent>
 #include <QMouseEvent>
@@ -8,7 +8,7 @@
 
 namespace vz::app {
 
-TURLLabel::TURLLabel(QWidget* parent) : QLabel(parent), url_(QString::fromLatin1(kDefaultLabelURL)) {
+UrlLabel::UrlLabel(QWidget* parent) : QLabel(parent), url_(QString::fromLatin1(kDefaultLabelURL)) {
   setTextFormat(Qt::PlainText);
   setText(QStringLiteral("Click me!"));
   QFont underlined = font();
@@ -19,21 +19,21 @@ TURLLabel::TURLLabel(QWidget* parent) : QLabel(parent), url_(QString::fromLatin1
   setMouseTracking(true);
 }
 
-QColor TURLLabel::FontColor() const { return palette().color(QPalette::WindowText); }
+QColor UrlLabel::FontColor() const { return palette().color(QPalette::WindowText); }
 
-void TURLLabel::SetFontColor(const QColor& color) {
+void UrlLabel::SetFontColor(const QColor& color) {
   QPalette p = palette();
   p.setColor(QPalette::WindowText, color);
   setPalette(p);
 }
 
-void TURLLabel::mousePressEvent(QMouseEvent* event) {
+void UrlLabel::mousePressEvent(QMouseEvent* event) {
   pressed_ = true;
   SetFontColor(colorClick_);
   event->accept();
 }
 
-void TURLLabel::mouseReleaseEvent(QMouseEvent* event) {
+void UrlLabel::mouseReleaseEvent(QMouseEvent* event) {
   const QPoint at = event->position().toPoint();
   // The right and bottom edges count as inside, as the left and top do.
   const bool inside = at.x() >= 0 && at.x() <= width() && at.y() >= 0 && at.y() <= height();
@@ -47,13 +47,13 @@ void TURLLabel::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
 }
 
-void TURLLabel::mouseMoveEvent(QMouseEvent* event) {
+void UrlLabel::mouseMoveEvent(QMouseEvent* event) {
   const QPoint at = event->position().toPoint();
   emit MouseMove(event->modifiers(), at.x(), at.y());
   event->accept();
 }
 
-void TURLLabel::enterEvent(QEnterEvent* event) {
+void UrlLabel::enterEvent(QEnterEvent* event) {
   if (pressed_) {
     SetFontColor(colorClick_);
   } else {
@@ -63,7 +63,7 @@ void TURLLabel::enterEvent(QEnterEvent* event) {
   QLabel::enterEvent(event);
 }
 
-void TURLLabel::leaveEvent(QEvent* event) {
+void UrlLabel::leaveEvent(QEvent* event) {
   SetFontColor(colorNormal_);
   SetScreenCursor(Qt::ArrowCursor);
   QLabel::leaveEvent(event);

@@ -1,4 +1,4 @@
-#include "app/InfoScr.h"
+#include "app/ReleaseInfoDialog.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,20 +14,20 @@
 #include "app/Pictures.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 namespace vz::app {
 namespace {
 
 QString ReadErrorMessage(int code) {
-  return QStringLiteral("Cannot read '%1': I/O error %2").arg(QLatin1String(TForm3::kFileName)).arg(code);
+  return QStringLiteral("Cannot read '%1': I/O error %2").arg(QLatin1String(ReleaseInfoDialog::kFileName)).arg(code);
 }
 
 }  // namespace
 
-TForm3::TForm3(QWidget* parent) : TForm3(std::string(), parent) {}
+ReleaseInfoDialog::ReleaseInfoDialog(QWidget* parent) : ReleaseInfoDialog(std::string(), parent) {}
 
-TForm3::TForm3(const std::string& catalogueDir, QWidget* parent)
+ReleaseInfoDialog::ReleaseInfoDialog(const std::string& catalogueDir, QWidget* parent)
     : QDialog(parent), catalogueDir_(catalogueDir) {
   if (!catalogueDir_.empty() && catalogueDir_.back() != '/') catalogueDir_ += '/';
   setObjectName(QStringLiteral("Form3"));
@@ -70,7 +70,7 @@ TForm3::TForm3(const std::string& catalogueDir, QWidget* parent)
   }
 }
 
-std::string TForm3::ReleaseInfoPath() const {
+std::string ReleaseInfoDialog::ReleaseInfoPath() const {
   if (platform::FileExists(kFileName)) return kFileName;
   // Started from a terminal in another folder: the catalogue's own copy.
   if (!catalogueDir_.empty() && platform::FileExists(catalogueDir_ + kFileName))
@@ -78,19 +78,19 @@ std::string TForm3::ReleaseInfoPath() const {
   return std::string();
 }
 
-void TForm3::FormCreate() {
+void ReleaseInfoDialog::FormCreate() {
   Memo1->clear();
   const std::string path = ReleaseInfoPath();
   if (path.empty()) return;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     const int code = platform::DosErrorFromErrno(errno);
-    throw EInOutError(code, ReadErrorMessage(code).toStdString());
+    throw InOutError(code, ReadErrorMessage(code).toStdString());
   }
   QFile file;
   if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
     ::close(fd);
-    throw EInOutError(platform::kDiskReadError, ReadErrorMessage(platform::kDiskReadError).toStdString());
+    throw InOutError(platform::kDiskReadError, ReadErrorMessage(platform::kDiskReadError).toStdString());
   }
   // The window opens on the first line, not where the appending ended
   // (also when a read error ends it early).
@@ -101,7 +101,7 @@ void TForm3::FormCreate() {
   AppendLines(file);
 }
 
-void TForm3::AppendLines(QIODevice& device) {
+void ReleaseInfoDialog::AppendLines(QIODevice& device) {
   std::string pending;  // bytes of the line being read
   char chunk[4096];
   auto append = [&](std::string_view line) {
@@ -111,7 +111,7 @@ void TForm3::AppendLines(QIODevice& device) {
   for (;;) {
     const qint64 got = device.read(chunk, sizeof chunk);
     if (got < 0)
-      throw EInOutError(platform::kDiskReadError, ReadErrorMessage(platform::kDiskReadError).toStdString());
+      throw InOutError(platform::kDiskReadError, ReadErrorMessage(platform::kDiskReadError).toStdString());
     if (got == 0) break;
     pending.append(chunk, static_cast<std::size_t>(got));
     std::size_t start = 0;
@@ -122,11 +122,11 @@ void TForm3::AppendLines(QIODevice& device) {
   if (!pending.empty()) append(pending);
 }
 
-void Help2Click(QWidget* owner, TForm3* form) {
+void Help2Click(QWidget* owner, ReleaseInfoDialog* form) {
   if (form && !form->ReleaseInfoPath().empty()) {
     form->exec();
   } else {
-    ShowMessage(QString::fromLatin1(TForm3::kNotFoundText), owner);
+    ShowMessage(QString::fromLatin1(ReleaseInfoDialog::kNotFoundText), owner);
   }
 }
 

@@ -1,4 +1,4 @@
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,6 +18,7 @@
 
 #include "platform/codepage.h"
 #include "platform/hooks.h"
+#include "table/TableDataSet.h"
 
 namespace vz::views {
 
@@ -51,21 +52,21 @@ QString AsDocumentText(QString text) {
 
 }  // namespace
 
-TTzMemo::TTzMemo(QWidget* parent) : QPlainTextEdit(parent), link_(std::make_unique<TTzFieldDataLink>()) {
+DataMemo::DataMemo(QWidget* parent) : QPlainTextEdit(parent), link_(std::make_unique<FieldDataLink>()) {
   link_->SetControl(this);
   link_->OnDataChange = [this] { DataChange(); };
   link_->OnEditingChange = [this] { EditingChange(); };
   link_->OnUpdateData = [this] { UpdateData(); };
   EditingChange();
   setTabChangesFocus(true);
-  SetScrollBars(TTzScrollStyle::ssNone);
+  SetScrollBars(ScrollStyle::ssNone);
   SetWordWrap(true);
   name_ = objectName();
   connect(this, &QPlainTextEdit::textChanged, this, [this] { TextChanged(); });
   connect(this, &QObject::objectNameChanged, this, [this](const QString& name) { NameChanged(name); });
 }
 
-TTzMemo::~TTzMemo() {
+DataMemo::~DataMemo() {
   // The document goes with the base class: its last change must not reach
   // members that are gone by then.
   disconnect(this, &QPlainTextEdit::textChanged, this, nullptr);
@@ -78,29 +79,29 @@ TTzMemo::~TTzMemo() {
 
 // --- Data binding ---------------------------------------------------------------------------
 
-void TTzMemo::SetDataSource(data::TDataSource* source) { link_->SetDataSource(source); }
+void DataMemo::SetDataSource(data::DataSource* source) { link_->SetDataSource(source); }
 
-void TTzMemo::SetDataField(const std::string& name) { link_->SetFieldName(name); }
+void DataMemo::SetDataField(const std::string& name) { link_->SetFieldName(name); }
 
-void TTzMemo::SetAutoDisplay(bool on) {
+void DataMemo::SetAutoDisplay(bool on) {
   if (on == autoDisplay_) return;
   autoDisplay_ = on;
   if (on) LoadMemo();
 }
 
-void TTzMemo::LoadMemo() {
+void DataMemo::LoadMemo() {
   if (loaded_ || !Field()) return;
   try {
     const QString text = FromAnsi(Field()->AsString());
     if (text.size() > textLimit_)
-      throw EInvalidOperation("Text of " + std::to_string(text.size()) + " characters exceeds the memo's limit of " +
+      throw InvalidOperationError("Text of " + std::to_string(text.size()) + " characters exceeds the memo's limit of " +
                               std::to_string(textLimit_));
     // While editing, the text comes back unchanged when the data set enters
     // edit state: the caret and the view stay where the user has them.
     if (!(link_->Editing() && AsDocumentText(text) == AsDocumentText(TextForField(*document()))))
       SetControlText(text);
     loaded_ = true;
-  } catch (const EInvalidOperation& e) {
+  } catch (const InvalidOperationError& e) {
     SetControlText("(" + QString::fromUtf8(e.what()) + ")");
     // The message is no text of the field: it takes no keys and is never
     // written back.
@@ -109,13 +110,13 @@ void TTzMemo::LoadMemo() {
   EditingChange();
 }
 
-void TTzMemo::SetControlText(const QString& text) {
+void DataMemo::SetControlText(const QString& text) {
   // A text set by the program is never a change of the user's.
   loaded_ = false;
   setPlainText(text);
 }
 
-void TTzMemo::DataChange() {
+void DataMemo::DataChange() {
   if (Field()) {
     if (autoDisplay_ || (link_->Editing() && loaded_)) {
       loaded_ = false;
@@ -130,16 +131,16 @@ void TTzMemo::DataChange() {
   EditingChange();
 }
 
-void TTzMemo::EditingChange() {
+void DataMemo::EditingChange() {
   const bool readOnly = !(link_->Editing() && loaded_);
   setReadOnly(readOnly);
   // Read-only, the text can still be browsed and selected with the keys.
   if (readOnly) setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
-void TTzMemo::UpdateData() { Field()->SetAsString(ToAnsi(TextForField(*document()))); }
+void DataMemo::UpdateData() { Field()->SetAsString(ToAnsi(TextForField(*document()))); }
 
-void TTzMemo::TextChanged() {
+void DataMemo::TextChanged() {
   if (loaded_) link_->Modified();
   loaded_ = true;
   if (OnChange) OnChange();
@@ -148,7 +149,7 @@ void TTzMemo::TextChanged() {
 // --- Keys and mouse -------------------------------------------------------------------------
 
 template <typename F>
-void TTzMemo::Guarded(F f) {
+void DataMemo::Guarded(F f) {
   try {
     f();
   } catch (const std::exception& e) {
@@ -156,7 +157,7 @@ void TTzMemo::Guarded(F f) {
   }
 }
 
-int TTzMemo::CharacterOf(const QKeyEvent* event) {
+int DataMemo::CharacterOf(const QKeyEvent* event) {
   const Qt::KeyboardModifiers mods = event->modifiers();
   const bool ctrl = mods.testFlag(Qt::ControlModifier);
   const bool alt = mods.testFlag(Qt::AltModifier);
@@ -172,7 +173,7 @@ int TTzMemo::CharacterOf(const QKeyEvent* event) {
   return static_cast<int>(text.toUcs4().value(0));
 }
 
-bool TTzMemo::AcceptsCharacter(int character) const {
+bool DataMemo::AcceptsCharacter(int character) const {
   if (character < 32) return true;
   const char32_t c = static_cast<char32_t>(character);
   const QByteArray utf8 = QString::fromUcs4(&c, 1).toUtf8();
@@ -181,15 +182,15 @@ bool TTzMemo::AcceptsCharacter(int character) const {
   if (ansi.size() != 1 || platform::AnsiToUtf8(ansi) != original) return false;
   // An OEM table keeps the character's OEM counterpart, which has to lead
   // back to the same character.
-  const auto* table = Field() ? dynamic_cast<const TTzDataSet*>(Field()->DataSet()) : nullptr;
-  if (table && table->TableLanguage == TTzTableLanguage::tlOem) {
+  const auto* table = Field() ? dynamic_cast<const TableDataSet*>(Field()->DataSet()) : nullptr;
+  if (table && table->TableLanguage == TableCharset::tlOem) {
     const auto b = static_cast<std::uint8_t>(ansi[0]);
     if (platform::OemToAnsiByte(platform::AnsiToOemByte(b)) != b) return false;
   }
   return true;
 }
 
-void TTzMemo::keyPressEvent(QKeyEvent* event) {
+void DataMemo::keyPressEvent(QKeyEvent* event) {
   // Key down.
   int key = event->key();
   if (OnKeyDown) {
@@ -240,7 +241,7 @@ void TTzMemo::keyPressEvent(QKeyEvent* event) {
   QPlainTextEdit::keyPressEvent(event);
 }
 
-void TTzMemo::inputMethodEvent(QInputMethodEvent* event) {
+void DataMemo::inputMethodEvent(QInputMethodEvent* event) {
   if (!loaded_) {
     event->accept();
     return;
@@ -259,7 +260,7 @@ void TTzMemo::inputMethodEvent(QInputMethodEvent* event) {
   QPlainTextEdit::inputMethodEvent(event);
 }
 
-void TTzMemo::mouseDoubleClickEvent(QMouseEvent* event) {
+void DataMemo::mouseDoubleClickEvent(QMouseEvent* event) {
   if (!loaded_) {
     Guarded([this] { LoadMemo(); });
     return;
@@ -267,7 +268,7 @@ void TTzMemo::mouseDoubleClickEvent(QMouseEvent* event) {
   QPlainTextEdit::mouseDoubleClickEvent(event);
 }
 
-void TTzMemo::focusOutEvent(QFocusEvent* event) {
+void DataMemo::focusOutEvent(QFocusEvent* event) {
   QPlainTextEdit::focusOutEvent(event);
   // A popup (the context menu) or another window taking the activation
   // does not leave the control.
@@ -280,17 +281,17 @@ void TTzMemo::focusOutEvent(QFocusEvent* event) {
   }
 }
 
-void TTzMemo::CutToClipboard() {
+void DataMemo::CutToClipboard() {
   if (loaded_) Guarded([this] { link_->Edit(); });
   if (!isReadOnly()) cut();
 }
 
-void TTzMemo::PasteFromClipboard() {
+void DataMemo::PasteFromClipboard() {
   if (loaded_) Guarded([this] { link_->Edit(); });
   if (!isReadOnly()) paste();
 }
 
-void TTzMemo::contextMenuEvent(QContextMenuEvent* event) {
+void DataMemo::contextMenuEvent(QContextMenuEvent* event) {
   std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
   // The control is read-only until the link edits, so the standard menu
   // offers no Cut, Paste or Delete. A link that can modify gets its own:
@@ -339,15 +340,15 @@ void TTzMemo::contextMenuEvent(QContextMenuEvent* event) {
 
 // --- Appearance -----------------------------------------------------------------------------
 
-void TTzMemo::SetScrollBars(TTzScrollStyle style) {
+void DataMemo::SetScrollBars(ScrollStyle style) {
   scrollBars_ = style;
-  const bool h = style == TTzScrollStyle::ssHorizontal || style == TTzScrollStyle::ssBoth;
-  const bool v = style == TTzScrollStyle::ssVertical || style == TTzScrollStyle::ssBoth;
+  const bool h = style == ScrollStyle::ssHorizontal || style == ScrollStyle::ssBoth;
+  const bool v = style == ScrollStyle::ssVertical || style == ScrollStyle::ssBoth;
   setHorizontalScrollBarPolicy(h ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(v ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
 }
 
-void TTzMemo::SetWordWrap(bool on) {
+void DataMemo::SetWordWrap(bool on) {
   wordWrap_ = on;
   setLineWrapMode(on ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
 }
@@ -368,9 +369,9 @@ QFont TerminalFont() {
 
 // --- Caption label --------------------------------------------------------------------------
 
-QWidget* TTzMemo::LabelOwner() const { return parentWidget() ? window() : nullptr; }
+QWidget* DataMemo::LabelOwner() const { return parentWidget() ? window() : nullptr; }
 
-QLabel* TTzMemo::FindLabel(const QString& memoName) {
+QLabel* DataMemo::FindLabel(const QString& memoName) {
   if (label_) return label_;
   QWidget* owner = LabelOwner();
   if (!owner) return nullptr;
@@ -378,13 +379,13 @@ QLabel* TTzMemo::FindLabel(const QString& memoName) {
   if (!label) return nullptr;
   label_ = label;
   name_ = memoName;
-  if (captionPos_ != TTzCaptionPosType::cpDetached) AdoptLabel(label);
+  if (captionPos_ != CaptionPosition::cpDetached) AdoptLabel(label);
   return label;
 }
 
-QLabel* TTzMemo::CaptionLabel() { return FindLabel(objectName()); }
+QLabel* DataMemo::CaptionLabel() { return FindLabel(objectName()); }
 
-void TTzMemo::AdoptLabel(QLabel* label) {
+void DataMemo::AdoptLabel(QLabel* label) {
   QWidget* parent = parentWidget();
   if (!parent || label->parentWidget() == parent) return;
   // A new parent hides a widget: keep it as it was.
@@ -393,12 +394,12 @@ void TTzMemo::AdoptLabel(QLabel* label) {
   label->setVisible(shown);
 }
 
-QString TTzMemo::Caption() {
+QString DataMemo::Caption() {
   QLabel* label = CaptionLabel();
   return label ? label->text() : QString();
 }
 
-void TTzMemo::SetCaption(const QString& text) {
+void DataMemo::SetCaption(const QString& text) {
   if (text.isEmpty()) {
     if (QLabel* label = CaptionLabel()) {
       label_ = nullptr;
@@ -415,22 +416,22 @@ void TTzMemo::SetCaption(const QString& text) {
     label->show();
     label_ = label;
     name_ = objectName();
-    if (captionPos_ == TTzCaptionPosType::cpDetached) captionPos_ = TTzCaptionPosType::cpLeft;
+    if (captionPos_ == CaptionPosition::cpDetached) captionPos_ = CaptionPosition::cpLeft;
   }
   label->setText(text);
   PlaceLabel();
 }
 
-void TTzMemo::SetCaptionPos(TTzCaptionPosType pos) {
+void DataMemo::SetCaptionPos(CaptionPosition pos) {
   captionPos_ = pos;
   QLabel* label = CaptionLabel();
-  if (label && pos != TTzCaptionPosType::cpDetached) AdoptLabel(label);
+  if (label && pos != CaptionPosition::cpDetached) AdoptLabel(label);
   PlaceLabel();
 }
 
-void TTzMemo::PlaceLabel() {
+void DataMemo::PlaceLabel() {
   QLabel* label = label_;
-  if (!label || captionPos_ == TTzCaptionPosType::cpDetached) return;
+  if (!label || captionPos_ == CaptionPosition::cpDetached) return;
   // The label is a point at (left, top) and grows from it to the right
   // (left alignment) or to the left (right alignment), sized to its text.
   const QRect m = geometry();
@@ -439,31 +440,31 @@ void TTzMemo::PlaceLabel() {
   int top = 0, left = 0;
   bool right = false;
   switch (captionPos_) {
-    case TTzCaptionPosType::cpLeft: top = m.y() + 4, left = m.x() - 4, right = true; break;
-    case TTzCaptionPosType::cpRight: top = m.y() + 4, left = m.x() + m.width() + 4; break;
-    case TTzCaptionPosType::cpTopLeft: top = m.y() - h - 4, left = m.x(); break;
-    case TTzCaptionPosType::cpTopRight: top = m.y() - h - 4, left = m.x() + m.width(), right = true; break;
-    case TTzCaptionPosType::cpBottomLeft: top = m.y() + m.height() + 4, left = m.x(); break;
-    case TTzCaptionPosType::cpBottomRight:
+    case CaptionPosition::cpLeft: top = m.y() + 4, left = m.x() - 4, right = true; break;
+    case CaptionPosition::cpRight: top = m.y() + 4, left = m.x() + m.width() + 4; break;
+    case CaptionPosition::cpTopLeft: top = m.y() - h - 4, left = m.x(); break;
+    case CaptionPosition::cpTopRight: top = m.y() - h - 4, left = m.x() + m.width(), right = true; break;
+    case CaptionPosition::cpBottomLeft: top = m.y() + m.height() + 4, left = m.x(); break;
+    case CaptionPosition::cpBottomRight:
       top = m.y() + m.height() + 4, left = m.x() + m.width(), right = true;
       break;
-    case TTzCaptionPosType::cpDetached: return;
+    case CaptionPosition::cpDetached: return;
   }
   label->setAlignment((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
   label->setGeometry(right ? left - size.width() : left, top, size.width(), h);
 }
 
-void TTzMemo::NameChanged(const QString& name) {
+void DataMemo::NameChanged(const QString& name) {
   if (QLabel* label = FindLabel(name_)) label->setObjectName(name + "Caption");
   name_ = name;
 }
 
-void TTzMemo::moveEvent(QMoveEvent* event) {
+void DataMemo::moveEvent(QMoveEvent* event) {
   QPlainTextEdit::moveEvent(event);
   if (CaptionLabel()) PlaceLabel();
 }
 
-void TTzMemo::resizeEvent(QResizeEvent* event) {
+void DataMemo::resizeEvent(QResizeEvent* event) {
   QPlainTextEdit::resizeEvent(event);
   if (CaptionLabel()) PlaceLabel();
 }

@@ -1,4 +1,4 @@
-#include "app/RAbout.h"
+#include "app/WebLinksDialog.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -9,7 +9,7 @@
 #include "app/Application.h"
 #include "app/Pictures.h"
 #include "app/Shell.h"
-#include "app/URLLabel.h"
+#include "app/UrlLabel.h"
 #include "app/VersionInfo.h"
 
 namespace vz::app {
@@ -47,9 +47,9 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& bounds, const 
   return label;
 }
 
-TURLLabel* MakeLink(QWidget* parent, const char* name, const QRect& bounds, const QString& caption,
+UrlLabel* MakeLink(QWidget* parent, const char* name, const QRect& bounds, const QString& caption,
                     const char* url) {
-  auto* link = new TURLLabel(parent);
+  auto* link = new UrlLabel(parent);
   link->setObjectName(QLatin1String(name));
   link->setGeometry(bounds);
   QFont font = SansFont(11);
@@ -63,7 +63,7 @@ TURLLabel* MakeLink(QWidget* parent, const char* name, const QRect& bounds, cons
 
 }  // namespace
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
+WebLinksDialog::WebLinksDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Information"));
   // A title bar without any buttons.
@@ -91,34 +91,34 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   FitText(Label2, Keep::Centre);
 
   URLLabel1 = MakeLink(Panel1, "URLLabel1", QRect(102, 99, 78, 13), QStringLiteral("Homepage Vantu"), kHomepageVantu);
-  connect(URLLabel1, &TURLLabel::MouseMove, this, &TForm2::URLLabel1MouseMove);
+  connect(URLLabel1, &UrlLabel::MouseMove, this, &WebLinksDialog::URLLabel1MouseMove);
   URLLabel2 = MakeLink(Panel1, "URLLabel2", QRect(91, 124, 101, 13), QStringLiteral("Homepage Skarrow"),
                        kHomepageSkarrow);
-  connect(URLLabel2, &TURLLabel::MouseMove, this, &TForm2::URLLabel2MouseMove);
+  connect(URLLabel2, &UrlLabel::MouseMove, this, &WebLinksDialog::URLLabel2MouseMove);
 
   Button1 = new QPushButton(QStringLiteral("OK"), Panel1);
   Button1->setObjectName(QStringLiteral("Button1"));
   Button1->setGeometry(106, 152, 69, 25);
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
 
-  VersionInfo1 = new TVersionInfo(this);
+  VersionInfo1 = new VersionInfo(this);
   VersionInfo1->setObjectName(QStringLiteral("VersionInfo1"));
 
   CentreOnScreen(this);
   FormCreate();
 }
 
-void TForm2::FormCreate() {
+void WebLinksDialog::FormCreate() {
   setWindowTitle(QStringLiteral("About"));
   VersionInfo1->SetFileName(ProgramFileName());
   Label5->setText(QStringLiteral("v") + VersionInfo1->FileVersion());
   FitText(Label5);
 }
 
-void TForm2::URLLabel1MouseMove(Qt::KeyboardModifiers, int, int) { SetScreenCursor(Qt::PointingHandCursor); }
+void WebLinksDialog::URLLabel1MouseMove(Qt::KeyboardModifiers, int, int) { SetScreenCursor(Qt::PointingHandCursor); }
 
-void TForm2::URLLabel2MouseMove(Qt::KeyboardModifiers, int, int) { SetScreenCursor(Qt::PointingHandCursor); }
+void WebLinksDialog::URLLabel2MouseMove(Qt::KeyboardModifiers, int, int) { SetScreenCursor(Qt::PointingHandCursor); }
 
-void About1Click(TForm2* form) { form->exec(); }
+void About1Click(WebLinksDialog* form) { form->exec(); }
 
 }  // namespace vz::app

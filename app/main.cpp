@@ -11,7 +11,7 @@
 //   --version     prints the version and exits
 // The tables' OEM code page comes from VORZA_OEM_CODEPAGE (437, 850 or
 // 866), else from the locale (866 for Russian, Ukrainian and Belarusian).
-#include "app/Mainread.h"
+#include "app/MainWindow.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -26,9 +26,9 @@
 
 #include "app/Application.h"
 #include "app/CatalogueFolder.h"
-#include "app/InfoScr.h"
-#include "app/RAbout.h"
-#include "app/Splash.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/WebLinksDialog.h"
+#include "app/SplashScreen.h"
 #include "app/VersionInfo.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -186,7 +186,7 @@ void CatchEndSignals() {
   ::sigaction(SIGINT, &action, nullptr);
 }
 
-void ExitOnEndSignals(TForm1* form) {
+void ExitOnEndSignals(MainWindow* form) {
   if (endSignalPipe[0] < 0) return;
   auto* notifier = new QSocketNotifier(endSignalPipe[0], QSocketNotifier::Read, form);
   QObject::connect(notifier, &QSocketNotifier::activated, form, [form] {
@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   qtMessages = qInstallMessageHandler(StartupMessages);
-  TApplication application(argc, argv);
+  Application application(argc, argv);
   qInstallMessageHandler(qtMessages);
   CatchEndSignals();
   SetDesktopIdentity();
@@ -237,20 +237,20 @@ int main(int argc, char** argv) {
     vz::platform::ShowMessage(problem + ".\r\nThe tables are read in code page " +
                               std::to_string(codePage) + ".");
 
-  TSplashScreen* splashScreen = nullptr;
+  SplashScreen* splashScreen = nullptr;
   if (options.splash) {
-    TVersionInfo version;
+    VersionInfo version;
     version.SetFileName(ProgramFileName());
-    splashScreen = new TSplashScreen(version.FileVersion());
+    splashScreen = new SplashScreen(version.FileVersion());
     ShowSplash(*splashScreen);
     EnableSplashTimer(*splashScreen);
   }
   // The main window first (it opens the table, and builds its index when
   // needed, while the splash is up), then the Help menu's windows; the
   // release information is looked for in the catalogue's folder too.
-  auto* form1 = new TForm1(catalogue.folder);
-  auto* form2 = new TForm2();
-  auto* form3 = new TForm3(
+  auto* form1 = new MainWindow(catalogue.folder);
+  auto* form2 = new WebLinksDialog();
+  auto* form3 = new ReleaseInfoDialog(
       ReleaseInformationFolder(form1->ProgramDir(), vz::platform::ProgramDirectory()));
   form1->SetHelpWindows(form2, form3);
   ExitOnEndSignals(form1);

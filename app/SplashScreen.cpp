@@ -1,4 +1,4 @@
-#include "app/Splash.h"
+#include "app/SplashScreen.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,7 +16,7 @@
 
 namespace vz::app {
 
-TSplashScreen::TSplashScreen(const QString& version, QWidget* parent)
+SplashScreen::SplashScreen(const QString& version, QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
   setObjectName(QStringLiteral("SplashScreen"));
   // Never shown on the borderless window; it names it for the window
@@ -38,13 +38,13 @@ TSplashScreen::TSplashScreen(const QString& version, QWidget* parent)
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setTimerType(Qt::PreciseTimer);
   Timer1->setInterval(4500);
-  connect(Timer1, &QTimer::timeout, this, &TSplashScreen::Timer1Timer);
+  connect(Timer1, &QTimer::timeout, this, &SplashScreen::Timer1Timer);
 
   Timer2 = new QTimer(this);
   Timer2->setObjectName(QStringLiteral("Timer2"));
   Timer2->setTimerType(Qt::PreciseTimer);
   Timer2->setInterval(1);
-  connect(Timer2, &QTimer::timeout, this, &TSplashScreen::Timer2Timer);
+  connect(Timer2, &QTimer::timeout, this, &SplashScreen::Timer2Timer);
   Timer2->start();
 
   // Centred on the screen; FormActivate then lifts it above the screen.
@@ -52,12 +52,12 @@ TSplashScreen::TSplashScreen(const QString& version, QWidget* parent)
   move(CentredLeft(), screen.y() + (screen.height() - kClientHeight) / 2);
 }
 
-int TSplashScreen::CentredLeft() const {
+int SplashScreen::CentredLeft() const {
   const QRect screen = this->screen()->geometry();
   return screen.x() + (screen.width() - width()) / 2;
 }
 
-void TSplashScreen::Timer1Timer() {
+void SplashScreen::Timer1Timer() {
   Timer1->stop();
 }
 
@@ -65,16 +65,16 @@ void TSplashScreen::Timer1Timer() {
 // until the window system says otherwise: a window manager that keeps
 // windows inside the screen moves the splash down, and the slide then goes
 // on from where the splash really is; either way it stops at kFinalTop.
-void TSplashScreen::Timer2Timer() {
+void SplashScreen::Timer2Timer() {
   const int top = y();
   if (top < kFinalTop) move(x(), top + kStep);
 }
 
-void TSplashScreen::FormActivate() {
+void SplashScreen::FormActivate() {
   move(CentredLeft(), kStartTop);
 }
 
-bool TSplashScreen::event(QEvent* event) {
+bool SplashScreen::event(QEvent* event) {
   if (event->type() == QEvent::WindowActivate) {
     if (showActivationTaken_)
       showActivationTaken_ = false;
@@ -84,7 +84,7 @@ bool TSplashScreen::event(QEvent* event) {
   return QWidget::event(event);
 }
 
-void ShowSplash(TSplashScreen& splash) {
+void ShowSplash(SplashScreen& splash) {
   // Showing the splash activates it. Its FormActivate runs here, before the
   // window appears, so that it is never seen at the screen's centre; the
   // window system's report of this activation, which comes later, is then
@@ -116,11 +116,11 @@ void ShowSplash(TSplashScreen& splash) {
   if (sliding) splash.Timer2->start();
 }
 
-void EnableSplashTimer(TSplashScreen& splash) {
+void EnableSplashTimer(SplashScreen& splash) {
   splash.Timer1->start();
 }
 
-void WaitWhileSplashTimerRuns(TSplashScreen& splash) {
+void WaitWhileSplashTimerRuns(SplashScreen& splash) {
   // Each round handles everything pending; when nothing is, it sleeps until
   // the next event instead of spinning. Timer1 being enabled, a tick is
   // always due, so the wait cannot hang; while the slide runs, Timer2 wakes
