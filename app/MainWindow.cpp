@@ -42,7 +42,7 @@
 
 namespace vz::app {
 
-MainWindow* Form1 = nullptr;
+MainWindow* TheMainWindow = nullptr;
 
 namespace {
 
@@ -77,15 +77,15 @@ MainWindow::MainWindow(const std::string& programDir, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       programDir_(programDir) {
-  setObjectName(QStringLiteral("Form1"));
+  setObjectName(QStringLiteral("TheMainWindow"));
   CreateComponents();
   CreateMenu();
   // The form's own size is the default and the smallest one.
   resize(minimumSizeHint());
   // The first form made is the application's main window.
-  if (!Form1) Form1 = this;
+  if (!TheMainWindow) TheMainWindow = this;
   try {
-    FormCreate();
+    SetUp();
   } catch (const std::exception& e) {
     // As the application handles an exception of a form's creation: the
     // message is shown and the remaining steps are skipped.
@@ -96,18 +96,18 @@ MainWindow::MainWindow(const std::string& programDir, QWidget* parent)
 MainWindow::~MainWindow() {
   // The table closes with the window; the views let go of the data source
   // first.
-  if (CheatDbf) {
+  if (cheatTable_) {
     try {
-      CheatDbf->Close();
+      cheatTable_->Close();
     } catch (...) {
     }
   }
-  if (Form1 == this) Form1 = nullptr;
+  if (TheMainWindow == this) TheMainWindow = nullptr;
 }
 
 void MainWindow::SetHelpWindows(WebLinksDialog* about, ReleaseInfoDialog* information) {
-  form2_ = about;
-  form3_ = information;
+  webLinksDialog_ = about;
+  releaseInfoDialog_ = information;
 }
 
 // --- The components ------------------------------------------------------------------------------
@@ -125,99 +125,99 @@ void MainWindow::CreateComponents() {
   client->setPalette(purple);
   setCentralWidget(client);
 
-  Image1 = new QLabel(client);
-  Image1->setObjectName(QStringLiteral("Image1"));
-  Image1->setGeometry(0, 0, kMainClientWidth, kMainClientHeight);
-  Image1->setPixmap(MainBackground());
+  picture_ = new QLabel(client);
+  picture_->setObjectName(QStringLiteral("Image1"));
+  picture_->setGeometry(0, 0, kMainClientWidth, kMainClientHeight);
+  picture_->setPixmap(MainBackground());
   backgroundSize_ = QSize(kMainClientWidth, kMainClientHeight);
 
   // Alt+M: the machine box (its buddy, set below).
-  Label4 = WhiteLabel(client, "Label4", "&Machine :", QRect(3, 15, 57, 13));
-  Label3 = WhiteLabel(client, "Label3", "<-Search", QRect(173, 341, 52, 13));
+  machineLabel_ = WhiteLabel(client, "Label4", "&Machine :", QRect(3, 15, 57, 13));
+  searchLabel_ = WhiteLabel(client, "Label3", "<-Search", QRect(173, 341, 52, 13));
 
-  TzMemo1 = new views::DataMemo(client);
-  TzMemo1->setObjectName(QStringLiteral("TzMemo1"));
-  TzMemo1->setGeometry(229, 52, 372, 309);
-  ConfigureCheatTextMemo(*TzMemo1);
-  TzMemo1->SetCaptionPos(views::CaptionPosition::cpLeft);
-  TzMemo1->SetDataSource(&DataSource1);
-  TzMemo1->SetDataField("CHEATMEMO");
+  textMemo_ = new views::DataMemo(client);
+  textMemo_->setObjectName(QStringLiteral("TzMemo1"));
+  textMemo_->setGeometry(229, 52, 372, 309);
+  ConfigureCheatTextMemo(*textMemo_);
+  textMemo_->SetCaptionPos(views::CaptionPosition::cpLeft);
+  textMemo_->SetDataSource(&dataSource_);
+  textMemo_->SetDataField("CHEATMEMO");
 
-  TzGrid1 = new views::DataGrid(client);
-  TzGrid1->setObjectName(QStringLiteral("TzGrid1"));
-  TzGrid1->setGeometry(0, 53, 169, 277);
-  ConfigureCheatNameGrid(*TzGrid1);
-  TzGrid1->SetDataSource(&DataSource1);
+  nameGrid_ = new views::DataGrid(client);
+  nameGrid_->setObjectName(QStringLiteral("TzGrid1"));
+  nameGrid_->setGeometry(0, 53, 169, 277);
+  ConfigureCheatNameGrid(*nameGrid_);
+  nameGrid_->SetDataSource(&dataSource_);
 
-  Edit1 = new QLineEdit(QStringLiteral("Edit1"), client);
-  Edit1->setObjectName(QStringLiteral("Edit1"));
-  Edit1->setGeometry(0, 335, 170, 24);
-  Edit1->setFont(TerminalFontOf(16));
+  searchBox_ = new QLineEdit(QStringLiteral("Edit1"), client);
+  searchBox_->setObjectName(QStringLiteral("Edit1"));
+  searchBox_->setGeometry(0, 335, 170, 24);
+  searchBox_->setFont(TerminalFontOf(16));
   // Every change of the text, typed or set, runs the search.
-  connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
+  connect(searchBox_, &QLineEdit::textChanged, this, [this] { OnSearchTextChanged(); });
 
-  ComboBox1 = new QComboBox(client);
-  ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-  ComboBox1->setGeometry(1, 29, 169, 20);
-  ComboBox1->setEditable(true);
-  ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-  ComboBox1->setCompleter(nullptr);
-  ComboBox1->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
-  ComboBox1->setFont(TerminalFontOf(12));
-  ComboBox1->setEditText(QStringLiteral("ComboBox1"));
+  machineBox_ = new QComboBox(client);
+  machineBox_->setObjectName(QStringLiteral("ComboBox1"));
+  machineBox_->setGeometry(1, 29, 169, 20);
+  machineBox_->setEditable(true);
+  machineBox_->setInsertPolicy(QComboBox::NoInsert);
+  machineBox_->setCompleter(nullptr);
+  machineBox_->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
+  machineBox_->setFont(TerminalFontOf(12));
+  machineBox_->setEditText(QStringLiteral("ComboBox1"));
   // A list entry picked by the user, and every edit of the text field.
-  connect(ComboBox1, qOverload<int>(&QComboBox::activated), this, [this] { ComboBox1Change(); });
-  connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this,
-          [this](const QString& text) { ComboBox1TextEdited(text); });
-  Label4->setBuddy(ComboBox1);
+  connect(machineBox_, qOverload<int>(&QComboBox::activated), this, [this] { OnMachineChosen(); });
+  connect(machineBox_->lineEdit(), &QLineEdit::textEdited, this,
+          [this](const QString& text) { OnMachineTextEdited(text); });
+  machineLabel_->setBuddy(machineBox_);
 
-  BitBtn1 = new QPushButton(client);
-  BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-  BitBtn1->setGeometry(616, 332, 29, 25);
-  BitBtn1->setIcon(PrintIcon());
-  BitBtn1->setIconSize(QSize(16, 16));
-  BitBtn1->setToolTip(QStringLiteral("Print the cheat"));
-  connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+  printButton_ = new QPushButton(client);
+  printButton_->setObjectName(QStringLiteral("BitBtn1"));
+  printButton_->setGeometry(616, 332, 29, 25);
+  printButton_->setIcon(PrintIcon());
+  printButton_->setIconSize(QSize(16, 16));
+  printButton_->setToolTip(QStringLiteral("Print the cheat"));
+  connect(printButton_, &QPushButton::clicked, this, [this] { OnPrintClicked(); });
 
   // Tab order: the grid, the cheat text, the search box, the machine box
   // (not a tab stop; Alt+M), the print button. Alt+T also reaches the text,
   // whose keys then scroll it; Tab goes on from it.
-  TzMemo1->setFocusPolicy(Qt::StrongFocus);
-  TzMemo1->setTabChangesFocus(true);
-  setTabOrder(TzGrid1, TzMemo1);
-  setTabOrder(TzMemo1, Edit1);
-  setTabOrder(Edit1, BitBtn1);
+  textMemo_->setFocusPolicy(Qt::StrongFocus);
+  textMemo_->setTabChangesFocus(true);
+  setTabOrder(nameGrid_, textMemo_);
+  setTabOrder(textMemo_, searchBox_);
+  setTabOrder(searchBox_, printButton_);
   auto* toText = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_T), this);
   connect(toText, &QShortcut::activated, this,
-          [this] { TzMemo1->setFocus(Qt::ShortcutFocusReason); });
+          [this] { textMemo_->setFocus(Qt::ShortcutFocusReason); });
 
   // The find bar, under the list while it is shown (Edit / Find in texts).
-  FindBar1 = new QWidget(client);
-  FindBar1->setObjectName(QStringLiteral("FindBar1"));
-  FindBar1->setAutoFillBackground(true);
-  auto* findLayout = new QHBoxLayout(FindBar1);
+  findBar_ = new QWidget(client);
+  findBar_->setObjectName(QStringLiteral("FindBar1"));
+  findBar_->setAutoFillBackground(true);
+  auto* findLayout = new QHBoxLayout(findBar_);
   findLayout->setContentsMargins(2, 1, 2, 1);
   findLayout->setSpacing(3);
-  auto* findLabel = new QLabel(QStringLiteral("Find:"), FindBar1);
+  auto* findLabel = new QLabel(QStringLiteral("Find:"), findBar_);
   findLabel->setObjectName(QStringLiteral("FindLabel1"));
-  FindEdit1 = new QLineEdit(FindBar1);
-  FindEdit1->setObjectName(QStringLiteral("FindEdit1"));
-  FindEdit1->setToolTip(QStringLiteral("Words to find in the cheat texts: Enter or F3 finds the next cheat, "
+  findBox_ = new QLineEdit(findBar_);
+  findBox_->setObjectName(QStringLiteral("FindEdit1"));
+  findBox_->setToolTip(QStringLiteral("Words to find in the cheat texts: Enter or F3 finds the next cheat, "
                                        "Shift+F3 the previous one, Escape closes the bar"));
-  findLabel->setBuddy(FindEdit1);
+  findLabel->setBuddy(findBox_);
   findLayout->addWidget(findLabel);
-  findLayout->addWidget(FindEdit1, 1);
-  FindBar1->hide();
-  connect(FindEdit1, &QLineEdit::returnPressed, this, [this] { FindNextClick(true); });
-  FindEdit1->installEventFilter(this);
-  connect(TzMemo1, &QPlainTextEdit::textChanged, this, [this] { HighlightFoundWords(); });
+  findLayout->addWidget(findBox_, 1);
+  findBar_->hide();
+  connect(findBox_, &QLineEdit::returnPressed, this, [this] { FindNext(true); });
+  findBox_->installEventFilter(this);
+  connect(textMemo_, &QPlainTextEdit::textChanged, this, [this] { HighlightFoundWords(); });
   statusBar()->setObjectName(QStringLiteral("StatusBar1"));
 
-  CheatDbf = std::make_unique<DbfTable>();
-  ConfigureAsCheatTable(*CheatDbf, kIndexFileName);
-  DataSource1.SetDataSet(CheatDbf.get());
+  cheatTable_ = std::make_unique<DbfTable>();
+  ConfigureAsCheatTable(*cheatTable_, kIndexFileName);
+  dataSource_.SetDataSet(cheatTable_.get());
 
-  VersionInfo1 = new VersionInfo(this);
+  versionInfo_ = new VersionInfo(this);
 
   // The controls follow the client area's size.
   client->installEventFilter(this);
@@ -230,27 +230,27 @@ void MainWindow::CreateComponents() {
 void MainWindow::ArrangeControls() {
   QWidget* client = centralWidget();
   const MainLayout l = MainLayoutFor(client->size());
-  Image1->setGeometry(QRect(QPoint(0, 0), client->size()));
+  picture_->setGeometry(QRect(QPoint(0, 0), client->size()));
   if (backgroundSize_ != l.Client) {
-    Image1->setPixmap(MainBackground(l));
+    picture_->setPixmap(MainBackground(l));
     backgroundSize_ = l.Client;
   }
-  Label4->move(l.MachineLabel);
-  ComboBox1->setGeometry(l.MachineBox);
-  if (FindBar1->isVisible()) {
+  machineLabel_->move(l.MachineLabel);
+  machineBox_->setGeometry(l.MachineBox);
+  if (findBar_->isVisible()) {
     // The find bar takes the bottom of the list's place.
     constexpr int kBarHeight = 26;
     QRect grid = l.Grid;
     grid.setHeight(grid.height() - kBarHeight);
-    TzGrid1->setGeometry(grid);
-    FindBar1->setGeometry(grid.left(), grid.bottom() + 1, grid.width(), kBarHeight);
+    nameGrid_->setGeometry(grid);
+    findBar_->setGeometry(grid.left(), grid.bottom() + 1, grid.width(), kBarHeight);
   } else {
-    TzGrid1->setGeometry(l.Grid);
+    nameGrid_->setGeometry(l.Grid);
   }
-  Edit1->setGeometry(l.SearchBox);
-  Label3->move(l.SearchLabel);
-  TzMemo1->setGeometry(l.Memo);
-  BitBtn1->setGeometry(l.PrintButton);
+  searchBox_->setGeometry(l.SearchBox);
+  searchLabel_->move(l.SearchLabel);
+  textMemo_->setGeometry(l.Memo);
+  printButton_->setGeometry(l.PrintButton);
 }
 
 std::unique_ptr<QSettings> UserSettings() {
@@ -270,39 +270,39 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::CreateMenu() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  Exit1 = file->addAction(QStringLiteral("Exit"));
-  Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
-  connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
+  exitAction_ = file->addAction(QStringLiteral("Exit"));
+  exitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+  connect(exitAction_, &QAction::triggered, this, [this] { OnExitChosen(); });
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-  Findintexts1 = edit->addAction(QStringLiteral("&Find in texts..."));
-  Findintexts1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-  connect(Findintexts1, &QAction::triggered, this, [this] { Findintexts1Click(); });
-  Findnext1 = edit->addAction(QStringLiteral("Find &next"));
-  Findnext1->setShortcut(QKeySequence(Qt::Key_F3));
-  connect(Findnext1, &QAction::triggered, this, [this] { FindNextClick(true); });
-  Findprevious1 = edit->addAction(QStringLiteral("Find &previous"));
-  Findprevious1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
-  connect(Findprevious1, &QAction::triggered, this, [this] { FindNextClick(false); });
+  findInTextsAction_ = edit->addAction(QStringLiteral("&Find in texts..."));
+  findInTextsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  connect(findInTextsAction_, &QAction::triggered, this, [this] { OnFindInTextsChosen(); });
+  findNextAction_ = edit->addAction(QStringLiteral("Find &next"));
+  findNextAction_->setShortcut(QKeySequence(Qt::Key_F3));
+  connect(findNextAction_, &QAction::triggered, this, [this] { FindNext(true); });
+  findPreviousAction_ = edit->addAction(QStringLiteral("Find &previous"));
+  findPreviousAction_->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
+  connect(findPreviousAction_, &QAction::triggered, this, [this] { FindNext(false); });
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  Help2 = help->addAction(QStringLiteral("&Information about this release"));
-  Help2->setShortcut(QKeySequence(Qt::Key_F1));
-  connect(Help2, &QAction::triggered, this, [this] { Help2Click(); });
+  releaseInfoAction_ = help->addAction(QStringLiteral("&Information about this release"));
+  releaseInfoAction_->setShortcut(QKeySequence(Qt::Key_F1));
+  connect(releaseInfoAction_, &QAction::triggered, this, [this] { OnReleaseInfoChosen(); });
   help->addSeparator();
-  About1 = help->addAction(QStringLiteral("Web links"));
-  connect(About1, &QAction::triggered, this, [this] { About1Click(); });
-  Emailyourcomments1 = help->addAction(QStringLiteral("E-mail your comments"));
-  connect(Emailyourcomments1, &QAction::triggered, this, [this] { Emailyourcomments1Click(); });
+  webLinksAction_ = help->addAction(QStringLiteral("Web links"));
+  connect(webLinksAction_, &QAction::triggered, this, [this] { OnWebLinksChosen(); });
+  emailCommentsAction_ = help->addAction(QStringLiteral("E-mail your comments"));
+  connect(emailCommentsAction_, &QAction::triggered, this, [this] { OnEmailCommentsChosen(); });
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == centralWidget() && event->type() == QEvent::Resize) ArrangeControls();
   // Escape in the find bar closes it; the list has the focus again.
-  if (watched == FindEdit1 && event->type() == QEvent::KeyPress &&
+  if (watched == findBox_ && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-    FindBar1->hide();
+    findBar_->hide();
     ArrangeControls();
     HighlightFoundWords();
-    TzGrid1->setFocus(Qt::OtherFocusReason);
+    nameGrid_->setFocus(Qt::OtherFocusReason);
     return true;
   }
   // A text field takes Ctrl+X as Cut before the menu sees it; the menu's
@@ -324,7 +324,7 @@ void MainWindow::showEvent(QShowEvent* event) {
   if (firstShow_) {
     firstShow_ = false;
     // The first control in the tab order takes the focus.
-    TzGrid1->setFocus(Qt::OtherFocusReason);
+    nameGrid_->setFocus(Qt::OtherFocusReason);
   }
 }
 
@@ -339,87 +339,87 @@ void MainWindow::PlaceIndex() {
   if (cache.empty()) return;
   indexPath_ = cache + kIndexFileName;
   SetIndexSemaphoreFolder(cache);
-  ConfigureAsCheatTable(*CheatDbf, indexPath_);
+  ConfigureAsCheatTable(*cheatTable_, indexPath_);
 }
 
 // --- Start-up and exit ---------------------------------------------------------------------------
 
-void MainWindow::FormCreate() {
+void MainWindow::SetUp() {
   // 1. The program directory.
   if (programDir_.empty()) programDir_ = platform::ProgramDirectory();
   if (programDir_.back() != '/') programDir_ += '/';
   // When no machine is offered the open fails on the first catalogue
   // entry's data file: a name the user can look for.
-  CheatDbf->SetDbfFileName(programDir_ + kMachines.front().DataFile);
+  cheatTable_->SetDbfFileName(programDir_ + kMachines.front().DataFile);
   PlaceIndex();
   // 2. The machines offered, sorted.
-  ComboBox1->clear();
+  machineBox_->clear();
   for (const std::string& name : OfferedMachines(programDir_))
-    ComboBox1->addItem(QString::fromStdString(name));
+    machineBox_->addItem(QString::fromStdString(name));
   // 3. The first entry (the box keeps its text when the list is empty).
-  if (ComboBox1->count() > 0) ComboBox1->setCurrentIndex(0);
+  if (machineBox_->count() > 0) machineBox_->setCurrentIndex(0);
   // 4. Its data file.
   std::string dataFile;
-  if (MapDisplayNameToDataFile(ComboBox1->count() > 0 ? ComboBox1->itemText(0).toStdString() : std::string(),
+  if (MapDisplayNameToDataFile(machineBox_->count() > 0 ? machineBox_->itemText(0).toStdString() : std::string(),
                                dataFile))
-    CheatDbf->SetDbfFileName(programDir_ + dataFile);
+    cheatTable_->SetDbfFileName(programDir_ + dataFile);
   // 5. Open it.
-  CheatDbf->Open();
+  cheatTable_->Open();
   // 6. Clear the search box: its change handler runs.
-  Edit1->setText(QString());
+  searchBox_->setText(QString());
   // 7. The first name.
-  CheatDbf->First();
+  cheatTable_->First();
   // 8. The caption.
-  VersionInfo1->SetFileName(ProgramFileName());
-  setWindowTitle(QString::fromLatin1(kCaptionPrefix) + VersionInfo1->FileVersion());
+  versionInfo_->SetFileName(ProgramFileName());
+  setWindowTitle(QString::fromLatin1(kCaptionPrefix) + versionInfo_->FileVersion());
 }
 
-void MainWindow::Exit1Click() {
-  CheatDbf->Close();
+void MainWindow::OnExitChosen() {
+  cheatTable_->Close();
   platform::DeleteFile(indexPath_);  // a missing file or a failure is ignored
   close();
 }
 
 // --- The machine box, the search box, printing ----------------------------------------------------
 
-void MainWindow::ComboBox1Change() {
-  const int index = ComboBox1->currentIndex();
-  const std::string entry = index >= 0 && index < ComboBox1->count() ? ComboBox1->itemText(index).toStdString()
+void MainWindow::OnMachineChosen() {
+  const int index = machineBox_->currentIndex();
+  const std::string entry = index >= 0 && index < machineBox_->count() ? machineBox_->itemText(index).toStdString()
                                                                       : std::string();
   std::string dataFile;
   MapDisplayNameToDataFile(entry, dataFile);
-  CheatDbf->SetDbfFileName(programDir_ + dataFile);
-  CheatDbf->Open();
-  CheatDbf->First();
-  Edit1->setText(QString());
+  cheatTable_->SetDbfFileName(programDir_ + dataFile);
+  cheatTable_->Open();
+  cheatTable_->First();
+  searchBox_->setText(QString());
   // What is typed next searches the machine just chosen.
-  Edit1->setFocus(Qt::OtherFocusReason);
+  searchBox_->setFocus(Qt::OtherFocusReason);
 }
 
-void MainWindow::ComboBox1TextEdited(const QString& text) {
+void MainWindow::OnMachineTextEdited(const QString& text) {
   // Typing into the box's text field: only a text that names a listed
   // machine switches to it; any other text leaves the open table as it is.
-  const int index = ComboBox1->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  const int index = machineBox_->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (index < 0) return;
-  ComboBox1->setCurrentIndex(index);
-  ComboBox1Change();
+  machineBox_->setCurrentIndex(index);
+  OnMachineChosen();
 }
 
 // --- Find in texts ---------------------------------------------------------------------------
 
-void MainWindow::Findintexts1Click() {
-  if (!FindBar1->isVisible()) {
-    FindBar1->show();
+void MainWindow::OnFindInTextsChosen() {
+  if (!findBar_->isVisible()) {
+    findBar_->show();
     ArrangeControls();
   }
-  FindEdit1->setFocus(Qt::ShortcutFocusReason);
-  FindEdit1->selectAll();
+  findBox_->setFocus(Qt::ShortcutFocusReason);
+  findBox_->selectAll();
 }
 
-void MainWindow::FindNextClick(bool forward) {
-  const QString words = FindEdit1->text().simplified();
-  if (!FindBar1->isVisible() || words.isEmpty()) {
-    Findintexts1Click();
+void MainWindow::FindNext(bool forward) {
+  const QString words = findBox_->text().simplified();
+  if (!findBar_->isVisible() || words.isEmpty()) {
+    OnFindInTextsChosen();
     return;
   }
   statusBar()->clearMessage();
@@ -430,7 +430,7 @@ void MainWindow::FindNextClick(bool forward) {
   std::unique_ptr<QProgressDialog> progress;
   bool cancelled = false;
   qint64 shownAt = -1;  // when the window was last brought up to date
-  const std::int64_t total = std::max<std::int64_t>(1, CheatDbf->RecordCount());
+  const std::int64_t total = std::max<std::int64_t>(1, cheatTable_->RecordCount());
   const auto onProgress = [&](std::int64_t looked) {
     if (!progress) {
       if (clock.elapsed() < FindProgressDelayMs) return true;
@@ -456,7 +456,7 @@ void MainWindow::FindNextClick(bool forward) {
     return !cancelled && !progress->wasCanceled();
   };
   const DbfTable::TextSearch result =
-      CheatDbf->FindText(platform::Utf8ToAnsi(words.toStdString()), forward, onProgress);
+      cheatTable_->FindText(platform::Utf8ToAnsi(words.toStdString()), forward, onProgress);
   progress.reset();
   switch (result) {
     case DbfTable::TextSearch::Found:
@@ -493,30 +493,30 @@ QString Folded(const QString& text) {
 
 void MainWindow::HighlightFoundWords() {
   QList<QTextEdit::ExtraSelection> marks;
-  if (FindBar1->isVisible()) {
-    const QString text = Folded(TzMemo1->toPlainText());
+  if (findBar_->isVisible()) {
+    const QString text = Folded(textMemo_->toPlainText());
     QTextCharFormat format;
     format.setBackground(QColor(0xFF, 0xE0, 0x40));
     format.setForeground(Qt::black);
-    for (const QString& word : FindEdit1->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    for (const QString& word : findBox_->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
       const QString wanted = Folded(word);
       for (int at = text.indexOf(wanted); at >= 0 && !wanted.isEmpty(); at = text.indexOf(wanted, at + wanted.size())) {
         QTextEdit::ExtraSelection mark;
         mark.format = format;
-        mark.cursor = QTextCursor(TzMemo1->document());
+        mark.cursor = QTextCursor(textMemo_->document());
         mark.cursor.setPosition(at);
         mark.cursor.setPosition(at + static_cast<int>(wanted.size()), QTextCursor::KeepAnchor);
         marks.append(mark);
       }
     }
   }
-  TzMemo1->setExtraSelections(marks);
+  textMemo_->setExtraSelections(marks);
 }
 
-void MainWindow::Edit1Change() {
+void MainWindow::OnSearchTextChanged() {
   // Every change, with the text as typed; the table converts nothing of it
   // but the character set.
-  CheatDbf->LocateRec("cheatname", platform::Utf8ToAnsi(Edit1->text().toStdString()));
+  cheatTable_->LocateRec("cheatname", platform::Utf8ToAnsi(searchBox_->text().toStdString()));
 }
 
 std::unique_ptr<QPrinter> MainWindow::DefaultPrinter() {
@@ -525,9 +525,9 @@ std::unique_ptr<QPrinter> MainWindow::DefaultPrinter() {
   return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
 }
 
-void MainWindow::BitBtn1Click() {
+void MainWindow::OnPrintClicked() {
   // An empty cheat gives no blank page.
-  const QStringList lines = DisplayedLines(*TzMemo1);
+  const QStringList lines = DisplayedLines(*textMemo_);
   if (lines.join(QString()).trimmed().isEmpty()) {
     MessageBox(this, QStringLiteral("This cheat has no text to print."), ApplicationTitle(),
                QMessageBox::Information);
@@ -543,22 +543,22 @@ void MainWindow::BitBtn1Click() {
   // The job is named after the program and the cheat (a PDF printer names
   // its file after it); the lines keep the width they are shown in.
   QString name;
-  if (data::Field* field = CheatDbf->FindField("CHEATNAME"))
+  if (data::Field* field = cheatTable_->FindField("CHEATNAME"))
     name = QString::fromStdString(platform::AnsiToUtf8(field->AsString())).trimmed();
   const QString job = name.isEmpty() ? QStringLiteral("Vorza Cheat Reader")
                                      : QStringLiteral("Vorza Cheat Reader - ") + name;
   QString error;
-  if (!PrintLines(*printer, TzMemo1->font(), lines, &error, job, TzMemo1->viewport()->width()))
+  if (!PrintLines(*printer, textMemo_->font(), lines, &error, job, textMemo_->viewport()->width()))
     MessageBox(this, error, ApplicationTitle(), QMessageBox::Warning);
 }
 
 // --- The Help menu --------------------------------------------------------------------------------
 
-void MainWindow::Help2Click() { app::Help2Click(this, form3_); }
+void MainWindow::OnReleaseInfoChosen() { app::ShowReleaseInfo(this, releaseInfoDialog_); }
 
-void MainWindow::About1Click() { app::About1Click(form2_); }
+void MainWindow::OnWebLinksChosen() { app::ShowWebLinks(webLinksDialog_); }
 
-void MainWindow::Emailyourcomments1Click() { SendCommentsByMail(this); }
+void MainWindow::OnEmailCommentsChosen() { SendCommentsByMail(this); }
 
 // --- The engines -----------------------------------------------------------------------------------
 
@@ -576,11 +576,11 @@ void InitReader() {
   views::InstallStatusWindows();
   // Every byte of a message shows, a NUL from a damaged file included.
   platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
-    MessageBox(Form1, EngineText(platform::VisibleText(message)), EngineText(caption),
+    MessageBox(TheMainWindow, EngineText(platform::VisibleText(message)), EngineText(caption),
                QMessageBox::Critical);
   });
   platform::SetMessagePresenter([](const std::string& message) {
-    ShowMessage(EngineText(platform::VisibleText(message)), Form1);
+    ShowMessage(EngineText(platform::VisibleText(message)), TheMainWindow);
   });
 }
 

@@ -6,7 +6,6 @@
 // text more room (MainLayout.h).
 #pragma once
 
-// The table's headers come before Qt's.
 #include "dataset/DataSource.h"
 #include "table/DbfTable.h"
 
@@ -45,53 +44,74 @@ class MainWindow : public QMainWindow {
   // when the program directory cannot be written).
   static constexpr const char* kIndexFileName = "cheat.ndx";
 
-  // Creates the components and runs FormCreate. `programDir` (ending in its
+  // Creates the components and runs SetUp. `programDir` (ending in its
   // separator) is where the machines' tables are looked for; empty: the
   // program's own directory.
   explicit MainWindow(const std::string& programDir = std::string(), QWidget* parent = nullptr);
   ~MainWindow() override;
 
+ private:
   // --- Components ---
-  QLabel* Image1 = nullptr;
-  QLabel* Label4 = nullptr;
-  QLabel* Label3 = nullptr;
-  views::DataMemo* TzMemo1 = nullptr;
-  views::DataGrid* TzGrid1 = nullptr;
-  QLineEdit* Edit1 = nullptr;
-  QComboBox* ComboBox1 = nullptr;
-  QPushButton* BitBtn1 = nullptr;
-  std::unique_ptr<DbfTable> CheatDbf;
-  data::DataSource DataSource1;
-  VersionInfo* VersionInfo1 = nullptr;
-  QAction* Exit1 = nullptr;
+  QLabel* picture_ = nullptr;
+  QLabel* machineLabel_ = nullptr;
+  QLabel* searchLabel_ = nullptr;
+  views::DataMemo* textMemo_ = nullptr;
+  views::DataGrid* nameGrid_ = nullptr;
+  QLineEdit* searchBox_ = nullptr;
+  QComboBox* machineBox_ = nullptr;
+  QPushButton* printButton_ = nullptr;
+  std::unique_ptr<DbfTable> cheatTable_;
+  data::DataSource dataSource_;
+  VersionInfo* versionInfo_ = nullptr;
+  QAction* exitAction_ = nullptr;
   // Edit / Find in texts (Ctrl+F), Find next (F3), Find previous (Shift+F3).
-  QAction* Findintexts1 = nullptr;
-  QAction* Findnext1 = nullptr;
-  QAction* Findprevious1 = nullptr;
+  QAction* findInTextsAction_ = nullptr;
+  QAction* findNextAction_ = nullptr;
+  QAction* findPreviousAction_ = nullptr;
   // The find bar under the list: the words to find in the cheat texts.
-  QWidget* FindBar1 = nullptr;
-  QLineEdit* FindEdit1 = nullptr;
-  QAction* Help2 = nullptr;
-  QAction* About1 = nullptr;
-  QAction* Emailyourcomments1 = nullptr;
+  QWidget* findBar_ = nullptr;
+  QLineEdit* findBox_ = nullptr;
+  QAction* releaseInfoAction_ = nullptr;
+  QAction* webLinksAction_ = nullptr;
+  QAction* emailCommentsAction_ = nullptr;
+
+ public:
+  // The components, for the window's users and tests.
+  QLabel* Picture() const { return picture_; }
+  QLabel* MachineLabel() const { return machineLabel_; }
+  QLabel* SearchLabel() const { return searchLabel_; }
+  views::DataMemo* TextMemo() const { return textMemo_; }
+  views::DataGrid* NameGrid() const { return nameGrid_; }
+  QLineEdit* SearchBox() const { return searchBox_; }
+  QComboBox* MachineBox() const { return machineBox_; }
+  QPushButton* PrintButton() const { return printButton_; }
+  DbfTable* CheatTable() const { return cheatTable_.get(); }
+  data::DataSource& CheatSource() { return dataSource_; }
+  VersionInfo* Version() const { return versionInfo_; }
+  QAction* ExitAction() const { return exitAction_; }
+  QWidget* FindBar() const { return findBar_; }
+  QLineEdit* FindBox() const { return findBox_; }
+  QAction* ReleaseInfoAction() const { return releaseInfoAction_; }
+  QAction* WebLinksAction() const { return webLinksAction_; }
+  QAction* EmailCommentsAction() const { return emailCommentsAction_; }
 
   // The Help menu's windows (made at start-up after this one).
   void SetHelpWindows(WebLinksDialog* about, ReleaseInfoDialog* information);
 
   // --- Event handlers ---
-  void FormCreate();
-  void Exit1Click();
-  void Findintexts1Click();
+  void SetUp();
+  void OnExitChosen();
+  void OnFindInTextsChosen();
   // Goes to the next (or the previous) cheat in name order whose text holds
   // every word of the find bar, wrapping at the end; the status bar says
   // when it wrapped, found nothing or was cancelled.
-  void FindNextClick(bool forward);
-  void ComboBox1Change();
-  void Edit1Change();
-  void BitBtn1Click();
-  void Help2Click();
-  void About1Click();
-  void Emailyourcomments1Click();
+  void FindNext(bool forward);
+  void OnMachineChosen();
+  void OnSearchTextChanged();
+  void OnPrintClicked();
+  void OnReleaseInfoChosen();
+  void OnWebLinksChosen();
+  void OnEmailCommentsChosen();
 
   // Where the tables are looked for, and where the name index lives.
   const std::string& ProgramDir() const { return programDir_; }
@@ -132,7 +152,7 @@ class MainWindow : public QMainWindow {
   // background for it when the size changed).
   void ArrangeControls();
   // The machine box's text changed by typing into it.
-  void ComboBox1TextEdited(const QString& text);
+  void OnMachineTextEdited(const QString& text);
   // The index lives beside the tables unless the program directory cannot
   // be written; then in the user's cache folder.
   void PlaceIndex();
@@ -142,8 +162,8 @@ class MainWindow : public QMainWindow {
   std::string programDir_;
   std::string indexPath_;
   PrinterSource printerSource_;
-  WebLinksDialog* form2_ = nullptr;
-  ReleaseInfoDialog* form3_ = nullptr;
+  WebLinksDialog* webLinksDialog_ = nullptr;
+  ReleaseInfoDialog* releaseInfoDialog_ = nullptr;
   bool firstShow_ = true;
   QSize backgroundSize_;  // the size the background was drawn for
 };
@@ -154,7 +174,7 @@ std::unique_ptr<QSettings> UserSettings();
 // The main window of the running program. One per process, and Qt keeps no
 // main window of its own: the engine's presenters, installed once at
 // start-up before the window exists, find the owner of their boxes here.
-extern MainWindow* Form1;
+extern MainWindow* TheMainWindow;
 
 // Readies the engines for the reader (date settings, memo files, the
 // expression language, the index hooks) and shows what they report in the

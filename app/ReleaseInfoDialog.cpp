@@ -38,33 +38,33 @@ ReleaseInfoDialog::ReleaseInfoDialog(const std::string& catalogueDir, QWidget* p
   setWindowIcon(WindowIcon());
   resize(524, 294);
 
-  Panel1 = FillWithRaisedPanel(this);
+  panel_ = FillWithRaisedPanel(this);
 
-  Memo1 = new QPlainTextEdit(Panel1);
-  Memo1->setObjectName(QStringLiteral("Memo1"));
-  Memo1->setGeometry(8, 7, 509, 233);
-  Memo1->setReadOnly(true);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  infoText_ = new QPlainTextEdit(panel_);
+  infoText_->setObjectName(QStringLiteral("Memo1"));
+  infoText_->setGeometry(8, 7, 509, 233);
+  infoText_->setReadOnly(true);
+  infoText_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  infoText_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  infoText_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   QFont memoFont = views::TerminalFont();
   memoFont.setBold(true);
-  Memo1->setFont(memoFont);
-  QPalette memoPalette = Memo1->palette();
+  infoText_->setFont(memoFont);
+  QPalette memoPalette = infoText_->palette();
   memoPalette.setColor(QPalette::Text, Qt::black);
-  Memo1->setPalette(memoPalette);
+  infoText_->setPalette(memoPalette);
 
-  Button1 = new QPushButton(QStringLiteral("Ok"), Panel1);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(224, 256, 75, 25);
-  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+  okButton_ = new QPushButton(QStringLiteral("Ok"), panel_);
+  okButton_->setObjectName(QStringLiteral("Button1"));
+  okButton_->setGeometry(224, 256, 75, 25);
+  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
 
   CentreOnScreen(this);
 
   // An error while loading is shown, as the creation of any window shows
   // it, and the window is made all the same.
   try {
-    FormCreate();
+    SetUp();
   } catch (const std::exception& error) {
     ShowException(error, nullptr);
   }
@@ -78,8 +78,8 @@ std::string ReleaseInfoDialog::ReleaseInfoPath() const {
   return std::string();
 }
 
-void ReleaseInfoDialog::FormCreate() {
-  Memo1->clear();
+void ReleaseInfoDialog::SetUp() {
+  infoText_->clear();
   const std::string path = ReleaseInfoPath();
   if (path.empty()) return;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -97,7 +97,7 @@ void ReleaseInfoDialog::FormCreate() {
   struct BackToTop {
     QPlainTextEdit* memo;
     ~BackToTop() { memo->moveCursor(QTextCursor::Start); }
-  } top{Memo1};
+  } top{infoText_};
   AppendLines(file);
 }
 
@@ -106,7 +106,7 @@ void ReleaseInfoDialog::AppendLines(QIODevice& device) {
   char chunk[4096];
   auto append = [&](std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    Memo1->appendPlainText(QString::fromUtf8(platform::OemToUtf8(line)));
+    infoText_->appendPlainText(QString::fromUtf8(platform::OemToUtf8(line)));
   };
   for (;;) {
     const qint64 got = device.read(chunk, sizeof chunk);
@@ -122,7 +122,7 @@ void ReleaseInfoDialog::AppendLines(QIODevice& device) {
   if (!pending.empty()) append(pending);
 }
 
-void Help2Click(QWidget* owner, ReleaseInfoDialog* form) {
+void ShowReleaseInfo(QWidget* owner, ReleaseInfoDialog* form) {
   if (form && !form->ReleaseInfoPath().empty()) {
     form->exec();
   } else {

@@ -33,7 +33,7 @@ class ReleaseInfoDialog : public QDialog {
   static constexpr const char* kFileName = "vorzaw95.doc";
   static constexpr const char* kNotFoundText = "'Vorzaw95.doc' not found\rInformation not available";
 
-  // Lays the window out and loads the release information (FormCreate); a
+  // Lays the window out and loads the release information (SetUp); a
   // read error is shown in the application's error box and the lines read
   // before it stay.
   explicit ReleaseInfoDialog(QWidget* parent = nullptr);
@@ -45,18 +45,25 @@ class ReleaseInfoDialog : public QDialog {
   // directory, else the catalogue folder's; empty when neither exists.
   std::string ReleaseInfoPath() const;
 
-  QFrame* Panel1 = nullptr;
-  QPlainTextEdit* Memo1 = nullptr;
-  QPushButton* Button1 = nullptr;
+ private:
+  QFrame* panel_ = nullptr;
+  QPlainTextEdit* infoText_ = nullptr;
+  QPushButton* okButton_ = nullptr;
 
-  // Appends the lines of OEM text that `device` holds to Memo1, each decoded
+ public:
+  // The components, for the window's users and tests.
+  QFrame* Panel() const { return panel_; }
+  QPlainTextEdit* InfoText() const { return infoText_; }
+  QPushButton* OkButton() const { return okButton_; }
+
+  // Appends the lines of OEM text that `device` holds to infoText_, each decoded
   // with the OEM code page. Lines end with CR LF or LF; a last line without
   // an end counts too. Throws InOutError when reading fails; the complete
   // lines read before stay appended.
   void AppendLines(QIODevice& device);
 
  private:
-  void FormCreate();
+  void SetUp();
 
   std::string catalogueDir_;
 };
@@ -65,6 +72,6 @@ class ReleaseInfoDialog : public QDialog {
 // when the release information exists in the current directory or the
 // window's catalogue folder, else says that it does not (a plain message
 // owned by `owner`).
-void Help2Click(QWidget* owner, ReleaseInfoDialog* form);
+void ShowReleaseInfo(QWidget* owner, ReleaseInfoDialog* form);
 
 }  // namespace vz::app

@@ -27,27 +27,27 @@ SplashScreen::SplashScreen(const QString& version, QWidget* parent)
   setFont(font);
   setFixedSize(kClientWidth, kClientHeight);
 
-  Image1 = new QLabel(this);
-  Image1->setObjectName(QStringLiteral("Image1"));
-  Image1->setGeometry(0, 0, kClientWidth, kClientHeight);
-  Image1->setPixmap(SplashPicture(version));
+  picture_ = new QLabel(this);
+  picture_->setObjectName(QStringLiteral("Image1"));
+  picture_->setGeometry(0, 0, kClientWidth, kClientHeight);
+  picture_->setPixmap(SplashPicture(version));
 
   // Precise timers: a coarse one may tick up to 5% early, and the splash
   // is to stay the full 4.5 seconds.
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setTimerType(Qt::PreciseTimer);
-  Timer1->setInterval(4500);
-  connect(Timer1, &QTimer::timeout, this, &SplashScreen::Timer1Timer);
+  holdTimer_ = new QTimer(this);
+  holdTimer_->setObjectName(QStringLiteral("Timer1"));
+  holdTimer_->setTimerType(Qt::PreciseTimer);
+  holdTimer_->setInterval(4500);
+  connect(holdTimer_, &QTimer::timeout, this, &SplashScreen::OnHoldTimer);
 
-  Timer2 = new QTimer(this);
-  Timer2->setObjectName(QStringLiteral("Timer2"));
-  Timer2->setTimerType(Qt::PreciseTimer);
-  Timer2->setInterval(1);
-  connect(Timer2, &QTimer::timeout, this, &SplashScreen::Timer2Timer);
-  Timer2->start();
+  slideTimer_ = new QTimer(this);
+  slideTimer_->setObjectName(QStringLiteral("Timer2"));
+  slideTimer_->setTimerType(Qt::PreciseTimer);
+  slideTimer_->setInterval(1);
+  connect(slideTimer_, &QTimer::timeout, this, &SplashScreen::OnSlideTimer);
+  slideTimer_->start();
 
-  // Centred on the screen; FormActivate then lifts it above the screen.
+  // Centred on the screen; OnActivated then lifts it above the screen.
   const QRect screen = this->screen()->geometry();
   move(CentredLeft(), screen.y() + (screen.height() - kClientHeight) / 2);
 }
@@ -57,20 +57,20 @@ int SplashScreen::CentredLeft() const {
   return screen.x() + (screen.width() - width()) / 2;
 }
 
-void SplashScreen::Timer1Timer() {
-  Timer1->stop();
+void SplashScreen::OnHoldTimer() {
+  holdTimer_->stop();
 }
 
 // The top edge is the one the window reports. It is the position last set
 // until the window system says otherwise: a window manager that keeps
 // windows inside the screen moves the splash down, and the slide then goes
 // on from where the splash really is; either way it stops at kFinalTop.
-void SplashScreen::Timer2Timer() {
+void SplashScreen::OnSlideTimer() {
   const int top = y();
   if (top < kFinalTop) move(x(), top + kStep);
 }
 
-void SplashScreen::FormActivate() {
+void SplashScreen::OnActivated() {
   move(CentredLeft(), kStartTop);
 }
 
@@ -79,23 +79,23 @@ bool SplashScreen::event(QEvent* event) {
     if (showActivationTaken_)
       showActivationTaken_ = false;
     else
-      FormActivate();
+      OnActivated();
   }
   return QWidget::event(event);
 }
 
 void ShowSplash(SplashScreen& splash) {
-  // Showing the splash activates it. Its FormActivate runs here, before the
+  // Showing the splash activates it. Its OnActivated runs here, before the
   // window appears, so that it is never seen at the screen's centre; the
   // window system's report of this activation, which comes later, is then
   // not run again.
-  splash.FormActivate();
+  splash.OnActivated();
   splash.showActivationTaken_ = true;
   // Qt handles all pending events when a splash window is shown before the
-  // event loop runs; Timer2 is held meanwhile, so the slide has not begun
+  // event loop runs; slideTimer_ is held meanwhile, so the slide has not begun
   // on return.
-  const bool sliding = splash.Timer2->isActive();
-  splash.Timer2->stop();
+  const bool sliding = splash.SlideTimer()->isActive();
+  splash.SlideTimer()->stop();
   splash.show();
   splash.activateWindow();
   // Take in what the window system reports about the new window (exposure,
@@ -113,21 +113,21 @@ void ShowSplash(SplashScreen& splash) {
     QThread::msleep(1);
   }
   splash.repaint();
-  if (sliding) splash.Timer2->start();
+  if (sliding) splash.SlideTimer()->start();
 }
 
 void EnableSplashTimer(SplashScreen& splash) {
-  splash.Timer1->start();
+  splash.HoldTimer()->start();
 }
 
 void WaitWhileSplashTimerRuns(SplashScreen& splash) {
   // Each round handles everything pending; when nothing is, it sleeps until
-  // the next event instead of spinning. Timer1 being enabled, a tick is
-  // always due, so the wait cannot hang; while the slide runs, Timer2 wakes
+  // the next event instead of spinning. holdTimer_ being enabled, a tick is
+  // always due, so the wait cannot hang; while the slide runs, slideTimer_ wakes
   // it every millisecond.
-  while (splash.Timer1->isActive())
+  while (splash.HoldTimer()->isActive())
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  splash.Timer2->stop();
+  splash.SlideTimer()->stop();
   splash.hide();
   splash.deleteLater();
 }

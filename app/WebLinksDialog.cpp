@@ -72,53 +72,53 @@ WebLinksDialog::WebLinksDialog(QWidget* parent) : QDialog(parent) {
   setWindowIcon(WindowIcon());
   resize(282, 187);
 
-  Panel1 = FillWithRaisedPanel(this);
+  panel_ = FillWithRaisedPanel(this);
 
-  Label1 = MakeLabel(Panel1, "Label1", QRect(28, 22, 226, 29), QStringLiteral("Vorza for Windows"),
+  titleLabel_ = MakeLabel(panel_, "Label1", QRect(28, 22, 226, 29), QStringLiteral("Vorza for Windows"),
                      SansFont(24, true), Qt::blue);
-  Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  Label1->setAutoFillBackground(true);
-  QPalette menuBackground = Label1->palette();
+  titleLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  titleLabel_->setAutoFillBackground(true);
+  QPalette menuBackground = titleLabel_->palette();
   menuBackground.setColor(QPalette::Window, QApplication::palette("QMenu").color(QPalette::Window));
-  Label1->setPalette(menuBackground);
-  FitText(Label1, Keep::Centre);
+  titleLabel_->setPalette(menuBackground);
+  FitText(titleLabel_, Keep::Centre);
 
-  Label5 = MakeLabel(Panel1, "Label5", QRect(111, 54, 47, 13), QStringLiteral("fileversion"), SansFont(11),
+  versionLabel_ = MakeLabel(panel_, "Label5", QRect(111, 54, 47, 13), QStringLiteral("fileversion"), SansFont(11),
                      Qt::blue);
-  Label2 = MakeLabel(Panel1, "Label2", QRect(58, 75, 166, 16), QString::fromLatin1(kAuthorCredit),
+  creditLabel_ = MakeLabel(panel_, "Label2", QRect(58, 75, 166, 16), QString::fromLatin1(kAuthorCredit),
                      SansFont(13, true), Qt::red);
-  Label2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  FitText(Label2, Keep::Centre);
+  creditLabel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  FitText(creditLabel_, Keep::Centre);
 
-  URLLabel1 = MakeLink(Panel1, "URLLabel1", QRect(102, 99, 78, 13), QStringLiteral("Homepage Vantu"), kHomepageVantu);
-  connect(URLLabel1, &UrlLabel::MouseMove, this, &WebLinksDialog::URLLabel1MouseMove);
-  URLLabel2 = MakeLink(Panel1, "URLLabel2", QRect(91, 124, 101, 13), QStringLiteral("Homepage Skarrow"),
+  vantuLink_ = MakeLink(panel_, "URLLabel1", QRect(102, 99, 78, 13), QStringLiteral("Homepage Vantu"), kHomepageVantu);
+  connect(vantuLink_, &UrlLabel::MouseMove, this, &WebLinksDialog::OnVantuLinkMouseMove);
+  skarrowLink_ = MakeLink(panel_, "URLLabel2", QRect(91, 124, 101, 13), QStringLiteral("Homepage Skarrow"),
                        kHomepageSkarrow);
-  connect(URLLabel2, &UrlLabel::MouseMove, this, &WebLinksDialog::URLLabel2MouseMove);
+  connect(skarrowLink_, &UrlLabel::MouseMove, this, &WebLinksDialog::OnSkarrowLinkMouseMove);
 
-  Button1 = new QPushButton(QStringLiteral("OK"), Panel1);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(106, 152, 69, 25);
-  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+  okButton_ = new QPushButton(QStringLiteral("OK"), panel_);
+  okButton_->setObjectName(QStringLiteral("Button1"));
+  okButton_->setGeometry(106, 152, 69, 25);
+  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
 
-  VersionInfo1 = new VersionInfo(this);
-  VersionInfo1->setObjectName(QStringLiteral("VersionInfo1"));
+  versionInfo_ = new VersionInfo(this);
+  versionInfo_->setObjectName(QStringLiteral("VersionInfo1"));
 
   CentreOnScreen(this);
-  FormCreate();
+  SetUp();
 }
 
-void WebLinksDialog::FormCreate() {
+void WebLinksDialog::SetUp() {
   setWindowTitle(QStringLiteral("About"));
-  VersionInfo1->SetFileName(ProgramFileName());
-  Label5->setText(QStringLiteral("v") + VersionInfo1->FileVersion());
-  FitText(Label5);
+  versionInfo_->SetFileName(ProgramFileName());
+  versionLabel_->setText(QStringLiteral("v") + versionInfo_->FileVersion());
+  FitText(versionLabel_);
 }
 
-void WebLinksDialog::URLLabel1MouseMove(Qt::KeyboardModifiers, int, int) { SetScreenCursor(Qt::PointingHandCursor); }
+void WebLinksDialog::OnVantuLinkMouseMove(Qt::KeyboardModifiers, int, int) { SetScreenCursor(Qt::PointingHandCursor); }
 
-void WebLinksDialog::URLLabel2MouseMove(Qt::KeyboardModifiers, int, int) { SetScreenCursor(Qt::PointingHandCursor); }
+void WebLinksDialog::OnSkarrowLinkMouseMove(Qt::KeyboardModifiers, int, int) { SetScreenCursor(Qt::PointingHandCursor); }
 
-void About1Click(WebLinksDialog* form) { form->exec(); }
+void ShowWebLinks(WebLinksDialog* form) { form->exec(); }
 
 }  // namespace vz::app

@@ -17,27 +17,39 @@ class WebLinksDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // Lays the window out and fills in the version (FormCreate).
+  // Lays the window out and fills in the version (SetUp).
   explicit WebLinksDialog(QWidget* parent = nullptr);
 
-  QFrame* Panel1 = nullptr;
-  QLabel* Label1 = nullptr;
-  QLabel* Label5 = nullptr;
-  QLabel* Label2 = nullptr;
-  UrlLabel* URLLabel1 = nullptr;
-  UrlLabel* URLLabel2 = nullptr;
-  QPushButton* Button1 = nullptr;
-  VersionInfo* VersionInfo1 = nullptr;
+ private:
+  QFrame* panel_ = nullptr;
+  QLabel* titleLabel_ = nullptr;
+  QLabel* versionLabel_ = nullptr;
+  QLabel* creditLabel_ = nullptr;
+  UrlLabel* vantuLink_ = nullptr;
+  UrlLabel* skarrowLink_ = nullptr;
+  QPushButton* okButton_ = nullptr;
+  VersionInfo* versionInfo_ = nullptr;
+
+ public:
+  // The components, for the window's users and tests.
+  QFrame* Panel() const { return panel_; }
+  QLabel* TitleLabel() const { return titleLabel_; }
+  QLabel* VersionLabel() const { return versionLabel_; }
+  QLabel* CreditLabel() const { return creditLabel_; }
+  UrlLabel* VantuLink() const { return vantuLink_; }
+  UrlLabel* SkarrowLink() const { return skarrowLink_; }
+  QPushButton* OkButton() const { return okButton_; }
+  VersionInfo* Version() const { return versionInfo_; }
 
  private slots:
-  void URLLabel1MouseMove(Qt::KeyboardModifiers modifiers, int x, int y);
-  void URLLabel2MouseMove(Qt::KeyboardModifiers modifiers, int x, int y);
+  void OnVantuLinkMouseMove(Qt::KeyboardModifiers modifiers, int x, int y);
+  void OnSkarrowLinkMouseMove(Qt::KeyboardModifiers modifiers, int x, int y);
 
  private:
-  void FormCreate();
+  void SetUp();
 };
 
 // The "Web links" command: shows the window modally.
-void About1Click(WebLinksDialog* form);
+void ShowWebLinks(WebLinksDialog* form);
 
 }  // namespace vz::app

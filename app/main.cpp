@@ -193,7 +193,7 @@ void ExitOnEndSignals(MainWindow* form) {
     char c;
     while (::read(endSignalPipe[0], &c, 1) > 0) {
     }
-    form->Exit1->trigger();
+    form->ExitAction()->trigger();
   });
 }
 

@@ -4,7 +4,6 @@
 // search that finds nothing, the progress window cancelled with Escape, and
 // the name search box beside it.
 
-// The table's headers come before Qt's.
 #include "tests/gui/ReaderTestBase.h"
 
 #include <QApplication>
@@ -37,7 +36,7 @@ class FindInTextsTest : public ReaderTestBase {
   }
 
   std::string Current() const {
-    std::string name = form_->CheatDbf->FieldByName("CHEATNAME")->AsString();
+    std::string name = form_->CheatTable()->FieldByName("CHEATNAME")->AsString();
     while (!name.empty() && name.back() == ' ') name.pop_back();
     return name;
   }
@@ -45,7 +44,7 @@ class FindInTextsTest : public ReaderTestBase {
   // The words marked in the cheat text.
   QStringList Marked() const {
     QStringList out;
-    for (const QTextEdit::ExtraSelection& s : form_->TzMemo1->extraSelections()) out << s.cursor.selectedText();
+    for (const QTextEdit::ExtraSelection& s : form_->TextMemo()->extraSelections()) out << s.cursor.selectedText();
     return out;
   }
   void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -54,9 +53,9 @@ class FindInTextsTest : public ReaderTestBase {
   }
   void FindWords(const QString& words) {
     Key(Qt::Key_F, Qt::ControlModifier);
-    ASSERT_TRUE(form_->FindBar1->isVisible());
-    ASSERT_EQ(QApplication::focusWidget(), form_->FindEdit1);
-    QTest::keyClicks(form_->FindEdit1, words);
+    ASSERT_TRUE(form_->FindBar()->isVisible());
+    ASSERT_EQ(QApplication::focusWidget(), form_->FindBox());
+    QTest::keyClicks(form_->FindBox(), words);
     Key(Qt::Key_Return);
   }
 
@@ -75,7 +74,7 @@ TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
   });
   MainWindow& f = Start();
   ASSERT_EQ(Current(), "Alpha mode");
-  EXPECT_FALSE(f.FindBar1->isVisible());
+  EXPECT_FALSE(f.FindBar()->isVisible());
 
   FindWords("start");
   EXPECT_EQ(Current(), "Mario lives");
@@ -98,32 +97,32 @@ TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
   EXPECT_EQ(Note(), QString());
 
   // Every word, accents and letter case not counting; the words are marked.
-  f.FindEdit1->clear();
+  f.FindBox()->clear();
   FindWords(QString::fromUtf8("CAFÉ code"));
   EXPECT_EQ(Current(), "Alpha mode");
   EXPECT_EQ(Marked(), (QStringList{QString::fromUtf8("café"), "code"}));
 
   // Nothing found: the place is kept and the status area says so.
-  f.FindEdit1->clear();
+  f.FindBox()->clear();
   FindWords("start nothing");
   EXPECT_EQ(Current(), "Alpha mode");
   EXPECT_EQ(Note(), QString::fromLatin1(MainWindow::kNothingFound));
-  EXPECT_EQ(f.TzMemo1->toPlainText(), QString::fromUtf8("Hold L1 and enter the café code"));
+  EXPECT_EQ(f.TextMemo()->toPlainText(), QString::fromUtf8("Hold L1 and enter the café code"));
 
   // Escape closes the bar and the marks go; the name search box is as it was.
   Key(Qt::Key_Escape);
-  EXPECT_FALSE(f.FindBar1->isVisible());
+  EXPECT_FALSE(f.FindBar()->isVisible());
   EXPECT_TRUE(Marked().isEmpty());
-  EXPECT_EQ(f.Edit1->text(), QString());
-  f.Edit1->setFocus();
-  QTest::keyClicks(f.Edit1, "Be");
+  EXPECT_EQ(f.SearchBox()->text(), QString());
+  f.SearchBox()->setFocus();
+  QTest::keyClicks(f.SearchBox(), "Be");
   EXPECT_EQ(Current(), "Beta secret");
-  QTest::keyClicks(f.Edit1, "x");
+  QTest::keyClicks(f.SearchBox(), "x");
   EXPECT_EQ(Current(), "Beta secret");
   // F3 with the bar closed opens it again with its words.
   Key(Qt::Key_F3);
-  EXPECT_TRUE(f.FindBar1->isVisible());
-  EXPECT_EQ(f.FindEdit1->text(), "start nothing");
+  EXPECT_TRUE(f.FindBar()->isVisible());
+  EXPECT_EQ(f.FindBox()->text(), "start nothing");
 }
 
 TEST_F(FindInTextsTest, ALongSearchShowsItsProgressAndEscapeCancelsIt) {
@@ -136,7 +135,7 @@ TEST_F(FindInTextsTest, ALongSearchShowsItsProgressAndEscapeCancelsIt) {
   test::WriteCheatTable(programDir_ + "pc", cheats);
   MainWindow& f = Start();
   f.FindProgressDelayMs = 0;
-  f.TzGrid1->setFocus();
+  f.NameGrid()->setFocus();
   Key(Qt::Key_Down);
   Key(Qt::Key_Down);
   const std::string before = Current();

@@ -7,7 +7,6 @@
 // leaves every table and memo file exactly as it was.
 #include <gtest/gtest.h>
 
-// The table's headers come before Qt's.
 #include <linux/capability.h>
 #include <linux/securebits.h>
 #include <signal.h>
@@ -199,20 +198,20 @@ class RobustReaderTest : public ReaderTestBase {
       }
   }
 
-  static std::string Current(MainWindow& f) { return f.CheatDbf->FieldByName("CHEATNAME")->AsString(); }
-  static std::string Memo(MainWindow& f) { return f.TzMemo1->toPlainText().toStdString(); }
+  static std::string Current(MainWindow& f) { return f.CheatTable()->FieldByName("CHEATNAME")->AsString(); }
+  static std::string Memo(MainWindow& f) { return f.TextMemo()->toPlainText().toStdString(); }
   static void Search(MainWindow& f, const QString& text) {
-    f.Edit1->setFocus();
-    f.Edit1->selectAll();
-    if (text.isEmpty()) QTest::keyClick(f.Edit1, Qt::Key_Backspace);
-    else QTest::keyClicks(f.Edit1, text);
+    f.SearchBox()->setFocus();
+    f.SearchBox()->selectAll();
+    if (text.isEmpty()) QTest::keyClick(f.SearchBox(), Qt::Key_Backspace);
+    else QTest::keyClicks(f.SearchBox(), text);
   }
   static void Pick(MainWindow& f, const QString& machine) { PickMachine(f, machine); }
   // The names the grid shows, from its first row down, the current one
   // marked with ">".
   static Strings GridRows(MainWindow& f) {
     Strings rows;
-    data::DataLink& link = f.TzGrid1->DataLink();
+    data::DataLink& link = f.NameGrid()->DataLink();
     data::DataSet* d = link.DataSet();
     if (!d || !d->Active()) return rows;
     data::Field* name = d->FieldByName("CHEATNAME");
@@ -227,12 +226,12 @@ class RobustReaderTest : public ReaderTestBase {
   // Every name from the top of the list to its end, walked with the grid's
   // keys; the grid is left on its last row.
   static Strings WalkWithTheKeys(MainWindow& f) {
-    f.TzGrid1->setFocus();
-    QTest::keyClick(f.TzGrid1, Qt::Key_Home, Qt::ControlModifier);
+    f.NameGrid()->setFocus();
+    QTest::keyClick(f.NameGrid(), Qt::Key_Home, Qt::ControlModifier);
     Strings names{Current(f)};
     for (int guard = 0; guard < 100000; ++guard) {
-      QTest::keyClick(f.TzGrid1, Qt::Key_Down);
-      if (f.CheatDbf->Eof() || Current(f) == names.back()) break;
+      QTest::keyClick(f.NameGrid(), Qt::Key_Down);
+      if (f.CheatTable()->Eof() || Current(f) == names.back()) break;
       names.push_back(Current(f));
     }
     return names;
@@ -344,7 +343,7 @@ TEST_F(RobustReaderTest, ATableCutInsideARecordShowsItsWholeRecords) {
   }
   MainWindow& f = Start();
   EXPECT_EQ(WalkWithTheKeys(f), SortedNames(tables_["pc"]));
-  EXPECT_EQ(f.CheatDbf->RecordCount(), 7);
+  EXPECT_EQ(f.CheatTable()->RecordCount(), 7);
   // Typed letter by letter: "PC game 00" stands on record 2, and record 8,
   // the cut one, is not there.
   Search(f, "PC game 003");
@@ -356,7 +355,7 @@ TEST_F(RobustReaderTest, ATableCutInsideARecordShowsItsWholeRecords) {
 
   Pick(f, "Nintendo N64");
   EXPECT_EQ(WalkWithTheKeys(f), SortedNames(tables_["n64"]));
-  EXPECT_EQ(f.CheatDbf->RecordCount(), 6);
+  EXPECT_EQ(f.CheatTable()->RecordCount(), 6);
   EXPECT_TRUE(CheckIndex("n64").Ok()) << CheckIndex("n64").Text();
 }
 
@@ -375,8 +374,8 @@ TEST_F(RobustReaderTest, AMemoFileCutShortShowsWhatIsLeft) {
   Search(f, "PC game 006");
   EXPECT_EQ(Current(f), "PC game 006");
   EXPECT_EQ(Memo(f), "Text o");
-  f.TzGrid1->setFocus();
-  QTest::keyClick(f.TzGrid1, Qt::Key_Up);
+  f.NameGrid()->setFocus();
+  QTest::keyClick(f.NameGrid(), Qt::Key_Up);
   EXPECT_EQ(Current(f), "PC game 005");
   EXPECT_EQ(Memo(f), "");
   EXPECT_EQ(WalkWithTheKeys(f), SortedNames(tables_["pc"]));
@@ -442,9 +441,9 @@ TEST(RobustReaderDeathTest, SwitchingToADamagedMachineEndsTheProgramWithTheEngin
   ExpectHalt(
       dir.path(),
       [](MainWindow& f) {
-        if (f.CheatDbf->FieldByName("CHEATNAME")->AsString() != "PC game 001") std::exit(1);
-        f.ComboBox1->setCurrentIndex(f.ComboBox1->findText("Nintendo N64"));
-        f.ComboBox1Change();
+        if (f.CheatTable()->FieldByName("CHEATNAME")->AsString() != "PC game 001") std::exit(1);
+        f.MachineBox()->setCurrentIndex(f.MachineBox()->findText("Nintendo N64"));
+        f.OnMachineChosen();
       },
       100, "the window was made\n.*\\[Program halted.\\] Error # 100 \\(Disk read error\\)\nError reading .*N64.DBF");
 }
@@ -467,8 +466,8 @@ TEST(RobustReaderDeathTest, ATableHeldExclusivelyEndsTheProgramWithTheSharingErr
   ExpectHalt(
       dir.path(),
       [](MainWindow& f) {
-        f.ComboBox1->setCurrentIndex(f.ComboBox1->findText("Sony Playstation"));
-        f.ComboBox1Change();
+        f.MachineBox()->setCurrentIndex(f.MachineBox()->findText("Sony Playstation"));
+        f.OnMachineChosen();
       },
       32, "the window was made\n.*\\[Program halted.\\] Error # 32 \\(File sharing violation\\)\n.*PSX.DBT");
 }
@@ -554,7 +553,7 @@ TEST_F(RobustReaderTest, CheatsAppendedByAnotherProgramAppearAfterTheNextMove) {
   // last three.
   Search(f, "aard");
   EXPECT_EQ(Current(f), "Aardvark");
-  EXPECT_EQ(f.CheatDbf->RecNo(), 31);
+  EXPECT_EQ(f.CheatTable()->RecNo(), 31);
   EXPECT_EQ(Memo(f), "first by name");
   EXPECT_EQ(GridRows(f).at(0), ">Aardvark");
   EXPECT_EQ(GridRows(f).at(1), "PC game 001");
@@ -611,8 +610,8 @@ TEST_F(RobustReaderTest, TwoReadersOfOneCatalogue) {
   EXPECT_EQ(b.Names(), SortedNames(tables_["pc"]));
 
   // A's File/Exit deletes the index B has open.
-  a.Exit1->trigger();
-  EXPECT_FALSE(a.CheatDbf->Active());
+  a.ExitAction()->trigger();
+  EXPECT_FALSE(a.CheatTable()->Active());
   EXPECT_FALSE(Exists(programDir_ + "cheat.ndx"));
   EXPECT_EQ(b.Names(), SortedNames(tables_["pc"]));
   EXPECT_EQ(b.Locate("pc game 02"), "PC game 025");
@@ -690,29 +689,29 @@ TEST_F(RobustReaderTest, ASessionLeavesEveryTableAndMemoFileAsItWas) {
     });
     Search(f, "pc game 03");
     EXPECT_EQ(Current(f), "PC game 039");
-    f.TzGrid1->setFocus();
+    f.NameGrid()->setFocus();
     for (Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_End,
                         Qt::Key_Home})
-      QTest::keyClick(f.TzGrid1, key);
-    QTest::keyClick(f.TzGrid1, Qt::Key_End, Qt::ControlModifier);
+      QTest::keyClick(f.NameGrid(), key);
+    QTest::keyClick(f.NameGrid(), Qt::Key_End, Qt::ControlModifier);
     EXPECT_EQ(Current(f), "PC game 040");
-    QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+    QTest::mouseClick(f.PrintButton(), Qt::LeftButton);
     const std::pair<const char*, const char*> machines[] = {
         {"Nintendo N64", "N64"}, {"Sega Dreamcast", "DC"}, {"Sony Playstation", "PSX"}, {"IBM/PC", "PC"}};
     for (const auto& [machine, prefix] : machines) {
       Pick(f, machine);
-      EXPECT_EQ(f.ComboBox1->currentText(), machine);
+      EXPECT_EQ(f.MachineBox()->currentText(), machine);
       Search(f, QString(prefix) + " game 00");
       EXPECT_EQ(Current(f), std::string(prefix) + " game 009");
       EXPECT_EQ(Memo(f), "Text of " + Current(f));
-      f.TzGrid1->setFocus();
-      QTest::keyClick(f.TzGrid1, Qt::Key_PageDown);
-      QTest::keyClick(f.TzGrid1, Qt::Key_Down);
-      QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+      f.NameGrid()->setFocus();
+      QTest::keyClick(f.NameGrid(), Qt::Key_PageDown);
+      QTest::keyClick(f.NameGrid(), Qt::Key_Down);
+      QTest::mouseClick(f.PrintButton(), Qt::LeftButton);
     }
     EXPECT_EQ(jobs, 5);
-    QTest::keyClick(f.Edit1, Qt::Key_X, Qt::ControlModifier);  // File/Exit
-    EXPECT_FALSE(f.CheatDbf->Active());
+    QTest::keyClick(f.SearchBox(), Qt::Key_X, Qt::ControlModifier);  // File/Exit
+    EXPECT_FALSE(f.CheatTable()->Active());
   }
   EXPECT_TRUE(Exists(pdf));
   for (const std::string& file : files) {

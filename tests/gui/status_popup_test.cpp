@@ -3,8 +3,6 @@
 // user input held back while the window lets pending events run.
 #include <gtest/gtest.h>
 
-// The table's headers come before Qt's: the index engine has a member
-// named like Qt's "slots" keyword macro.
 #include "index/tzndxlow.h"
 #include "platform/files.h"
 #include "platform/hooks.h"

@@ -4,7 +4,6 @@
 // driven through the widgets with real keys and mouse clicks.
 #include <gtest/gtest.h>
 
-// The table's headers come before Qt's.
 #include "engine/tzmsg.h"
 #include "index/tzndxlow.h"
 #include "platform/hooks.h"
@@ -131,18 +130,18 @@ class MainWindowTest : public ReaderTestBase {
 
   std::vector<QString> Machines() const {
     std::vector<QString> out;
-    for (int i = 0; i < form_->ComboBox1->count(); ++i) out.push_back(form_->ComboBox1->itemText(i));
+    for (int i = 0; i < form_->MachineBox()->count(); ++i) out.push_back(form_->MachineBox()->itemText(i));
     return out;
   }
-  std::string Current() const { return form_->CheatDbf->FieldByName("CHEATNAME")->AsString(); }
-  int RecNo() const { return form_->CheatDbf->RecNo(); }
-  QString MemoText() const { return form_->TzMemo1->toPlainText(); }
-  std::string OpenFile() const { return platform::NameOf(form_->CheatDbf->DbfFileName()); }
-  void Type(const QString& text) { QTest::keyClicks(form_->Edit1, text); }
+  std::string Current() const { return form_->CheatTable()->FieldByName("CHEATNAME")->AsString(); }
+  int RecNo() const { return form_->CheatTable()->RecNo(); }
+  QString MemoText() const { return form_->TextMemo()->toPlainText(); }
+  std::string OpenFile() const { return platform::NameOf(form_->CheatTable()->DbfFileName()); }
+  void Type(const QString& text) { QTest::keyClicks(form_->SearchBox(), text); }
   void ClearSearch() {
-    form_->Edit1->setFocus();
-    form_->Edit1->selectAll();
-    QTest::keyClick(form_->Edit1, Qt::Key_Backspace);
+    form_->SearchBox()->setFocus();
+    form_->SearchBox()->selectAll();
+    QTest::keyClick(form_->SearchBox(), Qt::Key_Backspace);
   }
   void Pick(const QString& machine) { PickMachine(*form_, machine); }
   static bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
@@ -159,17 +158,17 @@ TEST_F(MainWindowTest, AllFourMachinesListedAndTheFirstOpened) {
   WriteAll();
   MainWindow& f = Start();
   EXPECT_EQ(Machines(), (std::vector<QString>{"IBM/PC", "Nintendo N64", "Sega Dreamcast", "Sony Playstation"}));
-  EXPECT_EQ(f.ComboBox1->currentText(), "IBM/PC");
+  EXPECT_EQ(f.MachineBox()->currentText(), "IBM/PC");
   EXPECT_EQ(OpenFile(), "pc.dbf");
-  EXPECT_TRUE(f.CheatDbf->Active());
+  EXPECT_TRUE(f.CheatTable()->Active());
   // The first cheat in name order, with its text; the search box is empty.
   EXPECT_EQ(Current(), "Empty PC");
   EXPECT_EQ(MemoText(), "");
-  f.TzGrid1->setFocus();
-  QTest::keyClick(f.TzGrid1, Qt::Key_Down);
+  f.NameGrid()->setFocus();
+  QTest::keyClick(f.NameGrid(), Qt::Key_Down);
   EXPECT_EQ(Current(), "Long PC");
   EXPECT_TRUE(MemoText().startsWith("Line 1 of the long cheat text\nLine 2"));
-  EXPECT_EQ(f.Edit1->text(), "");
+  EXPECT_EQ(f.SearchBox()->text(), "");
   // The caption carries the program's own version.
   EXPECT_EQ(f.windowTitle(), QString("Vorza for windows v") + VORZA_PROJECT_VERSION);
   // The index was built beside the tables.
@@ -197,23 +196,23 @@ TEST_F(MainWindowTest, ComponentsWhereTheLayoutPutsThem) {
   WriteAll();
   MainWindow& f = Start();
   EXPECT_EQ(f.centralWidget()->size(), QSize(658, 363));
-  EXPECT_EQ(f.TzMemo1->geometry(), QRect(229, 52, 372, 309));
-  EXPECT_EQ(f.TzGrid1->geometry(), QRect(0, 53, 169, 277));
-  EXPECT_EQ(f.Edit1->geometry(), QRect(0, 335, 170, 24));
-  EXPECT_EQ(f.ComboBox1->geometry(), QRect(1, 29, 169, 20));
-  EXPECT_EQ(f.BitBtn1->geometry(), QRect(616, 332, 29, 25));
-  EXPECT_EQ(f.BitBtn1->toolTip(), "Print the cheat");
-  EXPECT_EQ(f.Label4->text(), "&Machine :");  // shown as "Machine :", M underlined
-  EXPECT_EQ(f.Label3->text(), "<-Search");
-  EXPECT_EQ(f.Label4->pos(), QPoint(3, 15));
-  EXPECT_EQ(f.Image1->pixmap().size(), QSize(658, 363));
+  EXPECT_EQ(f.TextMemo()->geometry(), QRect(229, 52, 372, 309));
+  EXPECT_EQ(f.NameGrid()->geometry(), QRect(0, 53, 169, 277));
+  EXPECT_EQ(f.SearchBox()->geometry(), QRect(0, 335, 170, 24));
+  EXPECT_EQ(f.MachineBox()->geometry(), QRect(1, 29, 169, 20));
+  EXPECT_EQ(f.PrintButton()->geometry(), QRect(616, 332, 29, 25));
+  EXPECT_EQ(f.PrintButton()->toolTip(), "Print the cheat");
+  EXPECT_EQ(f.MachineLabel()->text(), "&Machine :");  // shown as "Machine :", M underlined
+  EXPECT_EQ(f.SearchLabel()->text(), "<-Search");
+  EXPECT_EQ(f.MachineLabel()->pos(), QPoint(3, 15));
+  EXPECT_EQ(f.Picture()->pixmap().size(), QSize(658, 363));
   // The menu.
-  EXPECT_EQ(f.Exit1->text(), "Exit");
-  EXPECT_EQ(f.Exit1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_X));
-  EXPECT_EQ(f.Help2->text(), "&Information about this release");
-  EXPECT_EQ(f.Help2->shortcut(), QKeySequence(Qt::Key_F1));
-  EXPECT_EQ(f.About1->text(), "Web links");
-  EXPECT_EQ(f.Emailyourcomments1->text(), "E-mail your comments");
+  EXPECT_EQ(f.ExitAction()->text(), "Exit");
+  EXPECT_EQ(f.ExitAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_X));
+  EXPECT_EQ(f.ReleaseInfoAction()->text(), "&Information about this release");
+  EXPECT_EQ(f.ReleaseInfoAction()->shortcut(), QKeySequence(Qt::Key_F1));
+  EXPECT_EQ(f.WebLinksAction()->text(), "Web links");
+  EXPECT_EQ(f.EmailCommentsAction()->text(), "E-mail your comments");
   // The form's size is the window's default and smallest one; the window
   // has the usual close, minimise and maximise buttons.
   EXPECT_EQ(f.minimumSize(), f.size());
@@ -231,8 +230,8 @@ TEST_F(MainWindowTest, TheKeyboardReachesEveryControl) {
   WriteAll();
   MainWindow& f = Start();
   auto focused = [] { return QApplication::focusWidget(); };
-  EXPECT_EQ(focused(), f.TzGrid1);
-  const std::vector<QWidget*> ring{f.TzMemo1, f.Edit1, f.BitBtn1, f.TzGrid1};
+  EXPECT_EQ(focused(), f.NameGrid());
+  const std::vector<QWidget*> ring{f.TextMemo(), f.SearchBox(), f.PrintButton(), f.NameGrid()};
   for (QWidget* next : ring) {
     QTest::keyClick(focused(), Qt::Key_Tab);
     EXPECT_EQ(focused(), next) << next->objectName().toStdString();
@@ -242,25 +241,25 @@ TEST_F(MainWindowTest, TheKeyboardReachesEveryControl) {
     EXPECT_EQ(focused(), *it) << (*it)->objectName().toStdString();
   }
   QTest::keyClick(focused(), Qt::Key_M, Qt::AltModifier);
-  EXPECT_EQ(focused(), f.ComboBox1);
+  EXPECT_EQ(focused(), f.MachineBox());
   QTest::keyClick(focused(), Qt::Key_T, Qt::AltModifier);
-  EXPECT_EQ(focused(), f.TzMemo1);
+  EXPECT_EQ(focused(), f.TextMemo());
   // A long cheat scrolls with the keys.
-  f.TzGrid1->setFocus();
-  QTest::keyClick(f.TzGrid1, Qt::Key_Down);
+  f.NameGrid()->setFocus();
+  QTest::keyClick(f.NameGrid(), Qt::Key_Down);
   ASSERT_EQ(Current(), "Long PC");
   QTest::keyClick(focused(), Qt::Key_T, Qt::AltModifier);
-  ASSERT_EQ(focused(), f.TzMemo1);
-  QScrollBar* bar = f.TzMemo1->verticalScrollBar();
+  ASSERT_EQ(focused(), f.TextMemo());
+  QScrollBar* bar = f.TextMemo()->verticalScrollBar();
   ASSERT_GT(bar->maximum(), 0);
   EXPECT_EQ(bar->value(), 0);
-  QTest::keyClick(f.TzMemo1, Qt::Key_PageDown);
+  QTest::keyClick(f.TextMemo(), Qt::Key_PageDown);
   const int page = bar->value();
   EXPECT_GT(page, 0);
-  QTest::keyClick(f.TzMemo1, Qt::Key_Down);
-  QTest::keyClick(f.TzMemo1, Qt::Key_PageDown);
+  QTest::keyClick(f.TextMemo(), Qt::Key_Down);
+  QTest::keyClick(f.TextMemo(), Qt::Key_PageDown);
   EXPECT_GT(bar->value(), page);
-  QTest::keyClick(f.TzMemo1, Qt::Key_End, Qt::ControlModifier);
+  QTest::keyClick(f.TextMemo(), Qt::Key_End, Qt::ControlModifier);
   EXPECT_EQ(bar->value(), bar->maximum());
   EXPECT_EQ(Current(), "Long PC");
 }
@@ -271,26 +270,26 @@ TEST_F(MainWindowTest, AfterAMachineSwitchTheLettersSearch) {
   WriteAll();
   MainWindow& f = Start();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_M, Qt::AltModifier);
-  ASSERT_EQ(QApplication::focusWidget(), f.ComboBox1);
-  QTest::keyClick(f.ComboBox1, Qt::Key_Down);
+  ASSERT_EQ(QApplication::focusWidget(), f.MachineBox());
+  QTest::keyClick(f.MachineBox(), Qt::Key_Down);
   EXPECT_EQ(OpenFile(), "n64.dbf");
-  EXPECT_EQ(QApplication::focusWidget(), f.Edit1);
+  EXPECT_EQ(QApplication::focusWidget(), f.SearchBox());
   QTest::keyClicks(QApplication::focusWidget(), "sn");
-  EXPECT_EQ(f.ComboBox1->currentText(), "Nintendo N64");
-  EXPECT_EQ(f.Edit1->text(), "sn");
+  EXPECT_EQ(f.MachineBox()->currentText(), "Nintendo N64");
+  EXPECT_EQ(f.SearchBox()->text(), "sn");
   EXPECT_EQ(Current(), "Snake N64");
   // Picking from the box's list does the same.
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_M, Qt::AltModifier);
-  f.ComboBox1->showPopup();
+  f.MachineBox()->showPopup();
   QApplication::processEvents();
-  QAbstractItemView* list = f.ComboBox1->view();
-  list->setCurrentIndex(list->model()->index(f.ComboBox1->findText("Sony Playstation"), 0));
+  QAbstractItemView* list = f.MachineBox()->view();
+  list->setCurrentIndex(list->model()->index(f.MachineBox()->findText("Sony Playstation"), 0));
   QTest::keyClick(list, Qt::Key_Return);
   QApplication::processEvents();
   EXPECT_EQ(OpenFile(), "psx.dbf");
-  EXPECT_EQ(QApplication::focusWidget(), f.Edit1);
+  EXPECT_EQ(QApplication::focusWidget(), f.SearchBox());
   QTest::keyClicks(QApplication::focusWidget(), "sni");
-  EXPECT_EQ(f.ComboBox1->currentText(), "Sony Playstation");
+  EXPECT_EQ(f.MachineBox()->currentText(), "Sony Playstation");
   EXPECT_EQ(Current(), "sniper PSX");
 }
 
@@ -300,15 +299,15 @@ TEST_F(MainWindowTest, CtrlXIsExitFromEveryControl) {
   WriteAll();
   for (int control = 0; control < 5; ++control) {
     MainWindow& f = Start();
-    QWidget* const controls[] = {f.ComboBox1, f.TzMemo1, f.TzGrid1, f.Edit1, f.BitBtn1};
+    QWidget* const controls[] = {f.MachineBox(), f.TextMemo(), f.NameGrid(), f.SearchBox(), f.PrintButton()};
     QWidget* target = controls[control];
     target->setFocus();
     ASSERT_TRUE(target->hasFocus()) << control;
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::ControlModifier);
-    EXPECT_FALSE(f.CheatDbf->Active()) << target->objectName().toStdString();
+    EXPECT_FALSE(f.CheatTable()->Active()) << target->objectName().toStdString();
     EXPECT_FALSE(f.isVisible()) << target->objectName().toStdString();
     EXPECT_FALSE(Exists(programDir_ + "cheat.ndx")) << target->objectName().toStdString();
-    EXPECT_EQ(f.ComboBox1->currentText(), "IBM/PC") << "the box's text was cut";
+    EXPECT_EQ(f.MachineBox()->currentText(), "IBM/PC") << "the box's text was cut";
     form_.reset();
     test::ResetAll();
   }
@@ -323,34 +322,34 @@ TEST_F(MainWindowTest, TheListAndTheTextGrowWithTheWindow) {
   WriteAll();
   MainWindow& f = Start();
   const QSize outside = f.size() - f.centralWidget()->size();
-  const int shownBefore = f.TzGrid1->VisibleRowCount();
+  const int shownBefore = f.NameGrid()->VisibleRowCount();
   for (const QSize client : {QSize(900, 500), QSize(1200, 800), QSize(700, 400), QSize(658, 363)}) {
     f.resize(client + outside);
     QApplication::processEvents();
     ASSERT_EQ(f.centralWidget()->size(), client);
     const int wider = client.width() - 658, taller = client.height() - 363;
-    EXPECT_EQ(f.ComboBox1->geometry(), QRect(1, 29, 169 + wider, 20));
-    EXPECT_EQ(f.TzGrid1->geometry(), QRect(0, 53, 169 + wider, 277 + taller));
-    EXPECT_EQ(f.Edit1->geometry(), QRect(0, 335 + taller, 170 + wider, 24));
-    EXPECT_EQ(f.Label3->pos(), QPoint(173 + wider, 341 + taller));
-    EXPECT_EQ(f.TzMemo1->geometry(), QRect(229 + wider, 52, 372, 309 + taller));
-    EXPECT_EQ(f.BitBtn1->geometry(), QRect(616 + wider, 332 + taller, 29, 25));
-    EXPECT_EQ(f.Label4->pos(), QPoint(3, 15));
-    EXPECT_EQ(f.Image1->geometry(), QRect(QPoint(0, 0), client));
-    EXPECT_EQ(f.Image1->pixmap().size(), client);
+    EXPECT_EQ(f.MachineBox()->geometry(), QRect(1, 29, 169 + wider, 20));
+    EXPECT_EQ(f.NameGrid()->geometry(), QRect(0, 53, 169 + wider, 277 + taller));
+    EXPECT_EQ(f.SearchBox()->geometry(), QRect(0, 335 + taller, 170 + wider, 24));
+    EXPECT_EQ(f.SearchLabel()->pos(), QPoint(173 + wider, 341 + taller));
+    EXPECT_EQ(f.TextMemo()->geometry(), QRect(229 + wider, 52, 372, 309 + taller));
+    EXPECT_EQ(f.PrintButton()->geometry(), QRect(616 + wider, 332 + taller, 29, 25));
+    EXPECT_EQ(f.MachineLabel()->pos(), QPoint(3, 15));
+    EXPECT_EQ(f.Picture()->geometry(), QRect(QPoint(0, 0), client));
+    EXPECT_EQ(f.Picture()->pixmap().size(), client);
     // The list's one column takes its width; more rows are shown.
-    EXPECT_EQ(f.TzGrid1->ColWidth(0), f.TzGrid1->viewport()->width());
-    EXPECT_EQ(f.TzGrid1->DataLink().BufferCount(), f.TzGrid1->VisibleRowCount());
+    EXPECT_EQ(f.NameGrid()->ColWidth(0), f.NameGrid()->viewport()->width());
+    EXPECT_EQ(f.NameGrid()->DataLink().BufferCount(), f.NameGrid()->VisibleRowCount());
     if (taller > 0) {
-      EXPECT_GT(f.TzGrid1->VisibleRowCount(), shownBefore);
+      EXPECT_GT(f.NameGrid()->VisibleRowCount(), shownBefore);
     }
   }
-  EXPECT_EQ(f.TzGrid1->VisibleRowCount(), shownBefore);
+  EXPECT_EQ(f.NameGrid()->VisibleRowCount(), shownBefore);
   // Smaller than the form: the form's size.
   f.resize(300, 200);
   QApplication::processEvents();
   EXPECT_EQ(f.centralWidget()->size(), QSize(658, 363));
-  EXPECT_EQ(f.TzGrid1->geometry(), QRect(0, 53, 169, 277));
+  EXPECT_EQ(f.NameGrid()->geometry(), QRect(0, 53, 169, 277));
 }
 
 // Closing the window by its close box ends the program as any path but
@@ -383,7 +382,7 @@ TEST_F(MainWindowTest, TheWindowsPlaceIsKeptAndTheCloseBoxLeavesTheIndex) {
   again.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
   EXPECT_EQ(again.geometry(), placed);
-  EXPECT_EQ(again.TzGrid1->width(), 169 + 900 - 658);
+  EXPECT_EQ(again.NameGrid()->width(), 169 + 900 - 658);
 }
 
 // No machine: the engine's file error halts the program with code 2
@@ -460,7 +459,7 @@ TEST_F(MainWindowTest, AnExceptionInAHandlerIsShownAndTheProgramGoesOn) {
 TEST_F(MainWindowTest, IncrementalSearchByRecordNumberOrder) {
   WriteAll();
   MainWindow& f = Start();
-  f.Edit1->setFocus();
+  f.SearchBox()->setFocus();
   Type("s");
   // Record 5 is the first whose name starts with s or S.
   EXPECT_EQ(RecNo(), 5);
@@ -472,12 +471,12 @@ TEST_F(MainWindowTest, IncrementalSearchByRecordNumberOrder) {
   EXPECT_EQ(Current(), "sniper PC");
   EXPECT_EQ(MemoText(), "Sniper text");
   // The grid shows the found name in name order, as its current row.
-  data::Field* name = f.TzGrid1->ColumnField(0);
+  data::Field* name = f.NameGrid()->ColumnField(0);
   ASSERT_NE(name, nullptr);
   EXPECT_EQ(name->AsString(), "sniper PC");
   // Deleting all the text: record number 1.
   ClearSearch();
-  EXPECT_EQ(f.Edit1->text(), "");
+  EXPECT_EQ(f.SearchBox()->text(), "");
   EXPECT_EQ(RecNo(), 1);
   EXPECT_EQ(Current(), "PC game 020");
 }
@@ -485,7 +484,7 @@ TEST_F(MainWindowTest, IncrementalSearchByRecordNumberOrder) {
 TEST_F(MainWindowTest, TrailingBlanksAndLetterCaseDoNotCount) {
   WriteAll();
   MainWindow& f = Start();
-  f.Edit1->setFocus();
+  f.SearchBox()->setFocus();
   Type("SNIP  ");
   EXPECT_EQ(Current(), "sniper PC");
   ClearSearch();
@@ -496,13 +495,13 @@ TEST_F(MainWindowTest, TrailingBlanksAndLetterCaseDoNotCount) {
 TEST_F(MainWindowTest, AMissLeavesGridAndMemoAsTheyWere) {
   WriteAll();
   MainWindow& f = Start();
-  f.Edit1->setFocus();
+  f.SearchBox()->setFocus();
   Type("sn");
-  const int row = f.TzGrid1->Row();
+  const int row = f.NameGrid()->Row();
   const QString memo = MemoText();
   Type("x");  // "snx": no such name
   EXPECT_EQ(Current(), "Snake PC");
-  EXPECT_EQ(f.TzGrid1->Row(), row);
+  EXPECT_EQ(f.NameGrid()->Row(), row);
   EXPECT_EQ(MemoText(), memo);
 }
 
@@ -515,7 +514,7 @@ TEST_F(MainWindowTest, SwitchingWithAnEmptySearchBoxShowsTheFirstName) {
   Pick("Sega Dreamcast");
   EXPECT_EQ(OpenFile(), "dream.dbf");
   EXPECT_EQ(Current(), "DC game 001");  // "Empty DC" sorts after "DC game"
-  EXPECT_EQ(form_->Edit1->text(), "");
+  EXPECT_EQ(form_->SearchBox()->text(), "");
   Pick("Sony Playstation");
   EXPECT_EQ(OpenFile(), "psx.dbf");
   EXPECT_EQ(Current(), "Empty PSX");
@@ -525,11 +524,11 @@ TEST_F(MainWindowTest, SwitchingWithAnEmptySearchBoxShowsTheFirstName) {
 TEST_F(MainWindowTest, SwitchingWithTextInTheSearchBoxClearsItAndShowsRecordOne) {
   WriteAll();
   MainWindow& f = Start();
-  f.Edit1->setFocus();
+  f.SearchBox()->setFocus();
   Type("sni");
   Pick("Nintendo N64");
   EXPECT_EQ(OpenFile(), "n64.dbf");
-  EXPECT_EQ(f.Edit1->text(), "");
+  EXPECT_EQ(f.SearchBox()->text(), "");
   EXPECT_EQ(RecNo(), 1);
   EXPECT_EQ(Current(), "N64 game 020");
   EXPECT_EQ(MemoText(), "Text of N64 game 020");
@@ -539,9 +538,9 @@ TEST_F(MainWindowTest, ChoosingTheOpenMachineAgainReopensIt) {
   WriteAll();
   MainWindow& f = Start();
   test::RecordingLink link;
-  link.SetDataSource(&f.DataSource1);
+  link.SetDataSource(&f.CheatSource());
   link.Log.clear();
-  QComboBox* box = f.ComboBox1;
+  QComboBox* box = f.MachineBox();
   emit box->activated(box->currentIndex());  // the same entry picked from the list
   EXPECT_EQ(OpenFile(), "pc.dbf");
   EXPECT_EQ(std::count(link.Log.begin(), link.Log.end(), "active"), 2) << "closed and opened again";
@@ -552,12 +551,12 @@ TEST_F(MainWindowTest, TypingIntoTheMachineBoxLeavesTheOpenTable) {
   WriteAll();
   MainWindow& f = Start();
   Pick("Nintendo N64");
-  QLineEdit* text = f.ComboBox1->lineEdit();
+  QLineEdit* text = f.MachineBox()->lineEdit();
   text->setFocus();
   text->selectAll();
   QTest::keyClicks(text, "S");
   QTest::keyClicks(text, "ega");
-  EXPECT_TRUE(f.CheatDbf->Active());
+  EXPECT_TRUE(f.CheatTable()->Active());
   EXPECT_EQ(OpenFile(), "n64.dbf");
   QTest::keyClick(text, Qt::Key_Backspace);
   QTest::keyClick(text, Qt::Key_Backspace);
@@ -576,11 +575,11 @@ TEST_F(MainWindowTest, FileExitClosesTheTableAndRemovesTheIndex) {
   MainWindow& f = Start();
   ASSERT_TRUE(Exists(programDir_ + "cheat.ndx"));
   // Ctrl+X from the search box: the menu's File/Exit comes first.
-  f.Edit1->setFocus();
+  f.SearchBox()->setFocus();
   Type("sn");
-  QTest::keyClick(f.Edit1, Qt::Key_X, Qt::ControlModifier);
-  EXPECT_EQ(f.Edit1->text(), "sn") << "Ctrl+X cut the text instead of exiting";
-  EXPECT_FALSE(f.CheatDbf->Active());
+  QTest::keyClick(f.SearchBox(), Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(f.SearchBox()->text(), "sn") << "Ctrl+X cut the text instead of exiting";
+  EXPECT_FALSE(f.CheatTable()->Active());
   EXPECT_FALSE(f.isVisible());
   EXPECT_FALSE(Exists(programDir_ + "cheat.ndx"));
   // The tables themselves stay.
@@ -633,7 +632,7 @@ TEST_F(MainWindowTest, AnUnwritableProgramDirectoryKeepsTheIndexInTheCache) {
   EXPECT_EQ(Current(), "Empty PC");
   // Nothing at all was written beside the tables.
   for (const char* leftover : {"pc.@S@", "PC.@S@"}) EXPECT_FALSE(Exists(programDir_ + leftover)) << leftover;
-  form_->Exit1->trigger();
+  form_->ExitAction()->trigger();
   EXPECT_FALSE(Exists(cached));
   if (oldCache) setenv("XDG_CACHE_HOME", savedCache.c_str(), 1);
   else unsetenv("XDG_CACHE_HOME");
@@ -666,10 +665,10 @@ TEST_F(MainWindowTest, F1WithReleaseInformationShowsTheHelpWindow) {
   QTest::keyClick(&f, Qt::Key_F1);
   ASSERT_EQ(watcher.seen.size(), 1u);
   EXPECT_EQ(watcher.seen[0].title, "Vorza for Windows Help");
-  EXPECT_TRUE(form3_->Memo1->toPlainText().startsWith(QString::fromUtf8("Release 1.3\nCafé\nline 0\n")));
+  EXPECT_TRUE(form3_->InfoText()->toPlainText().startsWith(QString::fromUtf8("Release 1.3\nCafé\nline 0\n")));
   // It opens on its first line.
-  EXPECT_EQ(form3_->Memo1->textCursor().position(), 0);
-  EXPECT_EQ(form3_->Memo1->verticalScrollBar()->value(), 0);
+  EXPECT_EQ(form3_->InfoText()->textCursor().position(), 0);
+  EXPECT_EQ(form3_->InfoText()->verticalScrollBar()->value(), 0);
 }
 
 // Started from a terminal in another folder: F1 reads the release
@@ -689,7 +688,7 @@ TEST_F(MainWindowTest, F1ReadsTheCataloguesReleaseInformationWhenTheCurrentFolde
     QTest::keyClick(&f, Qt::Key_F1);
     ASSERT_EQ(watcher.seen.size(), 1u);
     EXPECT_EQ(watcher.seen[0].title, "Vorza for Windows Help");
-    EXPECT_EQ(form3_->Memo1->toPlainText(), "Catalogue copy\nmore");
+    EXPECT_EQ(form3_->InfoText()->toPlainText(), "Catalogue copy\nmore");
   }
   form_.reset();
   test::ResetAll();
@@ -698,24 +697,24 @@ TEST_F(MainWindowTest, F1ReadsTheCataloguesReleaseInformationWhenTheCurrentFolde
   ModalWatcher watcher;
   QTest::keyClick(&f, Qt::Key_F1);
   ASSERT_EQ(watcher.seen.size(), 1u);
-  EXPECT_EQ(form3_->Memo1->toPlainText(), "Current folder\nmore");
+  EXPECT_EQ(form3_->InfoText()->toPlainText(), "Current folder\nmore");
 }
 
 TEST_F(MainWindowTest, WebLinksShowTheVersion) {
   WriteAll();
   MainWindow& f = Start();
   ModalWatcher watcher;
-  f.About1->trigger();
+  f.WebLinksAction()->trigger();
   ASSERT_EQ(watcher.seen.size(), 1u);
   EXPECT_EQ(watcher.seen[0].title, "About");
-  EXPECT_EQ(form2_->Label5->text(), QString("v") + VORZA_PROJECT_VERSION);
+  EXPECT_EQ(form2_->VersionLabel()->text(), QString("v") + VORZA_PROJECT_VERSION);
 }
 
 TEST_F(MainWindowTest, MailWarningWhenNoMailProgramAnswers) {
   WriteAll();
   MainWindow& f = Start();
   ModalWatcher watcher;
-  f.Emailyourcomments1->trigger();  // the offscreen desktop has no mail program
+  f.EmailCommentsAction()->trigger();  // the offscreen desktop has no mail program
   ASSERT_EQ(watcher.seen.size(), 1u);
   EXPECT_EQ(watcher.seen[0].title, "Vorza reader for Windows 95 v1.3");
   EXPECT_EQ(watcher.seen[0].icon, QMessageBox::Warning);
@@ -794,12 +793,12 @@ TEST_F(PrintFromWindowTest, PrintsTheMemosDisplayedLinesInOrder) {
   WriteAll();
   MainWindow& f = Start();
   UsePdf();
-  f.Edit1->setFocus();
+  f.SearchBox()->setFocus();
   Type("Long");
   ASSERT_EQ(Current(), "Long PC");
-  const QStringList shown = DisplayedLines(*f.TzMemo1);
+  const QStringList shown = DisplayedLines(*f.TextMemo());
   ASSERT_GT(shown.size(), 151);  // the wide last paragraph wraps
-  QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+  QTest::mouseClick(f.PrintButton(), Qt::LeftButton);
   EXPECT_EQ(jobs_, 1);
   const auto printed = PrintedLines();
   ASSERT_EQ(printed.size(), static_cast<std::size_t>(shown.size()));
@@ -838,15 +837,15 @@ TEST_F(PrintFromWindowTest, AnEmptyTextPrintsNothingAndSaysSo) {
   UsePdf();
   ASSERT_EQ(Current(), "Empty PC");
   ModalWatcher watcher;
-  QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+  QTest::mouseClick(f.PrintButton(), Qt::LeftButton);
   EXPECT_EQ(jobs_, 0);
   EXPECT_FALSE(Exists(pdf_));
   ASSERT_EQ(watcher.seen.size(), 1u);
   EXPECT_EQ(watcher.seen[0].text, "This cheat has no text to print.");
   // The next cheat prints.
-  f.TzGrid1->setFocus();
-  QTest::keyClick(f.TzGrid1, Qt::Key_Down);
-  QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+  f.NameGrid()->setFocus();
+  QTest::keyClick(f.NameGrid(), Qt::Key_Down);
+  QTest::mouseClick(f.PrintButton(), Qt::LeftButton);
   EXPECT_EQ(jobs_, 1);
   EXPECT_FALSE(PrintedLines().empty());
 }
@@ -855,10 +854,10 @@ TEST_F(PrintFromWindowTest, NoDefaultPrinterIsAClearError) {
   WriteAll();
   MainWindow& f = Start();
   f.SetPrinterSource([] { return std::unique_ptr<QPrinter>(); });
-  f.TzGrid1->setFocus();
-  QTest::keyClick(f.TzGrid1, Qt::Key_Down);  // a cheat with text
+  f.NameGrid()->setFocus();
+  QTest::keyClick(f.NameGrid(), Qt::Key_Down);  // a cheat with text
   ModalWatcher watcher;
-  QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+  QTest::mouseClick(f.PrintButton(), Qt::LeftButton);
   ASSERT_EQ(watcher.seen.size(), 1u);
   EXPECT_TRUE(watcher.seen[0].text.startsWith("There is no default printer.")) << watcher.seen[0].text.toStdString();
 }

@@ -4,7 +4,6 @@
 // the rows scroll by one; the memo following a click.
 #include <gtest/gtest.h>
 
-// The table's headers come before Qt's.
 #include "app/CheatViews.h"
 #include "tests/support/TableFixture.h"
 

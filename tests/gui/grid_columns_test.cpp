@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-// The table component's headers come before Qt's: Qt defines "slots" as a
-// macro, and the index layer has a member of that name.
 #include "table/DbfTable.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TableFixture.h"

@@ -1,7 +1,7 @@
 // The splash window: a borderless 289 x 127 window centred on the screen,
 // lifted above the screen when it is shown and slid down in steps of 10
 // pixels to a top edge of 200; and the start-up wait that keeps it up until
-// Timer1's first tick, then removes it.
+// holdTimer_'s first tick, then removes it.
 #include "app/SplashScreen.h"
 
 #include <gtest/gtest.h>
@@ -80,9 +80,9 @@ TEST_F(SplashTest, IsABorderlessWindowOf289By127CentredOnTheScreen) {
   EXPECT_EQ(s.pos(), QPoint(CentredLeft(), screen.y() + (screen.height() - 127) / 2));
 
   // The picture fills the window and carries the version it was given.
-  EXPECT_EQ(s.Image1->parentWidget(), &s);
-  EXPECT_EQ(s.Image1->geometry(), QRect(0, 0, 289, 127));
-  const QImage shown = s.Image1->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(s.Picture()->parentWidget(), &s);
+  EXPECT_EQ(s.Picture()->geometry(), QRect(0, 0, 289, 127));
+  const QImage shown = s.Picture()->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
   const QImage picture =
       SplashPicture(QStringLiteral("1.3.0.3")).toImage().convertToFormat(QImage::Format_RGB32);
   ASSERT_EQ(shown.size(), picture.size());
@@ -104,10 +104,10 @@ TEST_F(SplashTest, IsABorderlessWindowOf289By127CentredOnTheScreen) {
 
 TEST_F(SplashTest, TimersAsDesigned) {
   SplashScreen& s = *splash_;
-  EXPECT_EQ(s.Timer1->interval(), 4500);
-  EXPECT_FALSE(s.Timer1->isActive());
-  EXPECT_EQ(s.Timer2->interval(), 1);
-  EXPECT_TRUE(s.Timer2->isActive());
+  EXPECT_EQ(s.HoldTimer()->interval(), 4500);
+  EXPECT_FALSE(s.HoldTimer()->isActive());
+  EXPECT_EQ(s.SlideTimer()->interval(), 1);
+  EXPECT_TRUE(s.SlideTimer()->isActive());
 }
 
 TEST_F(SplashTest, Timer2TimerSlidesFromMinus200To200InStepsOf10AndStops) {
@@ -115,17 +115,17 @@ TEST_F(SplashTest, Timer2TimerSlidesFromMinus200To200InStepsOf10AndStops) {
   // Wherever the window system put it, activation lifts it above the
   // screen's centre.
   s.move(5, 300);
-  s.FormActivate();
+  s.OnActivated();
   EXPECT_EQ(s.pos(), QPoint(CentredLeft(), -200));
   std::vector<int> tops;
   for (int tick = 0; tick < 40; ++tick) {
-    s.Timer2Timer();
+    s.OnSlideTimer();
     tops.push_back(s.y());
     EXPECT_EQ(s.x(), CentredLeft());
   }
   EXPECT_EQ(tops, SlideFromMinus200());
   for (int tick = 0; tick < 25; ++tick) {
-    s.Timer2Timer();
+    s.OnSlideTimer();
     EXPECT_EQ(s.y(), 200);
   }
 }
@@ -135,24 +135,24 @@ TEST_F(SplashTest, Timer2TimerGoesOnFromWhereTheWindowReallyIs) {
   // A window manager put the splash elsewhere: the slide continues from
   // there, and a top edge just below 200 still takes one whole step.
   s.move(s.x(), 37);
-  s.Timer2Timer();
+  s.OnSlideTimer();
   EXPECT_EQ(s.y(), 47);
   s.move(s.x(), 195);
-  s.Timer2Timer();
+  s.OnSlideTimer();
   EXPECT_EQ(s.y(), 205);
-  s.Timer2Timer();
+  s.OnSlideTimer();
   EXPECT_EQ(s.y(), 205);
 }
 
 TEST_F(SplashTest, ShowSplashActivatesAndPaintsWithoutSliding) {
   SplashScreen& s = *splash_;
-  // Timer2 falls due before the splash is shown; showing must not run it.
+  // slideTimer_ falls due before the splash is shown; showing must not run it.
   int ticks = 0;
-  QObject::connect(s.Timer2, &QTimer::timeout, &s, [&] { ++ticks; });
+  QObject::connect(s.SlideTimer(), &QTimer::timeout, &s, [&] { ++ticks; });
   QThread::msleep(20);
   ShowSplash(s);
   EXPECT_EQ(ticks, 0);
-  EXPECT_TRUE(s.Timer2->isActive());
+  EXPECT_TRUE(s.SlideTimer()->isActive());
   EXPECT_TRUE(s.isVisible());
   ASSERT_NE(s.windowHandle(), nullptr);
   EXPECT_TRUE(s.windowHandle()->isExposed());
@@ -163,8 +163,8 @@ TEST_F(SplashTest, ShowSplashActivatesAndPaintsWithoutSliding) {
 TEST_F(SplashTest, EveryLaterActivationStartsTheSlideOver) {
   SplashScreen& s = *splash_;
   ShowSplash(s);
-  s.Timer2->stop();
-  for (int tick = 0; tick < 12; ++tick) s.Timer2Timer();
+  s.SlideTimer()->stop();
+  for (int tick = 0; tick < 12; ++tick) s.OnSlideTimer();
   QCoreApplication::processEvents();
   EXPECT_EQ(s.y(), -80);
   SendActivation(s);
@@ -188,8 +188,8 @@ TEST_F(SplashTest, ALateReportOfTheShowsActivationDoesNotStartTheSlideOver) {
   s.removeEventFilter(&hold);
   // ShowSplash activated the splash itself.
   EXPECT_EQ(s.pos(), QPoint(CentredLeft(), -200));
-  s.Timer2->stop();
-  for (int tick = 0; tick < 5; ++tick) s.Timer2Timer();
+  s.SlideTimer()->stop();
+  for (int tick = 0; tick < 5; ++tick) s.OnSlideTimer();
   // The report of that activation comes while the splash slides.
   SendActivation(s);
   EXPECT_EQ(s.y(), -150);
@@ -202,7 +202,7 @@ TEST_F(SplashTest, Timer2SlidesTheSplashThroughTheEventLoop) {
   SplashScreen& s = *splash_;
   ShowSplash(s);
   std::vector<int> tops;
-  QObject::connect(s.Timer2, &QTimer::timeout, &s, [&] { tops.push_back(s.y()); });
+  QObject::connect(s.SlideTimer(), &QTimer::timeout, &s, [&] { tops.push_back(s.y()); });
   RunLoopUntil([&] { return tops.size() >= 60; }, 5000);
   ASSERT_GE(tops.size(), 60u);
   const std::vector<int> slide = SlideFromMinus200();
@@ -214,27 +214,27 @@ TEST_F(SplashTest, Timer2SlidesTheSplashThroughTheEventLoop) {
 TEST_F(SplashTest, Timer1FiresOnceAndDisablesItself) {
   SplashScreen& s = *splash_;
   int ticks = 0;
-  QObject::connect(s.Timer1, &QTimer::timeout, &s, [&] { ++ticks; });
-  s.Timer1->setInterval(20);
+  QObject::connect(s.HoldTimer(), &QTimer::timeout, &s, [&] { ++ticks; });
+  s.HoldTimer()->setInterval(20);
   EnableSplashTimer(s);
-  EXPECT_TRUE(s.Timer1->isActive());
+  EXPECT_TRUE(s.HoldTimer()->isActive());
   RunLoopUntil([] { return false; }, 250);
   EXPECT_EQ(ticks, 1);
-  EXPECT_FALSE(s.Timer1->isActive());
+  EXPECT_FALSE(s.HoldTimer()->isActive());
 }
 
 TEST_F(SplashTest, EnablingTimer1StartsTheFullInterval) {
   SplashScreen& s = *splash_;
   EnableSplashTimer(s);
-  EXPECT_TRUE(s.Timer1->isActive());
-  EXPECT_EQ(s.Timer1->interval(), 4500);
-  EXPECT_GT(s.Timer1->remainingTime(), 4000);
+  EXPECT_TRUE(s.HoldTimer()->isActive());
+  EXPECT_EQ(s.HoldTimer()->interval(), 4500);
+  EXPECT_GT(s.HoldTimer()->remainingTime(), 4000);
 }
 
 TEST_F(SplashTest, TheWaitSlidesTheSplashUntilTimer1TicksThenRemovesIt) {
   SplashScreen& s = *splash_;
   ShowSplash(s);
-  s.Timer1->setInterval(600);
+  s.HoldTimer()->setInterval(600);
   EnableSplashTimer(s);
   QElapsedTimer clock;
   clock.start();
@@ -244,8 +244,8 @@ TEST_F(SplashTest, TheWaitSlidesTheSplashUntilTimer1TicksThenRemovesIt) {
   EXPECT_LT(waited, 3000);
   ASSERT_FALSE(splash_.isNull());
   EXPECT_EQ(s.y(), 200);
-  EXPECT_FALSE(s.Timer1->isActive());
-  EXPECT_FALSE(s.Timer2->isActive());
+  EXPECT_FALSE(s.HoldTimer()->isActive());
+  EXPECT_FALSE(s.SlideTimer()->isActive());
   EXPECT_FALSE(s.isVisible());
   // Deleted once control is back in the event loop.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -255,7 +255,7 @@ TEST_F(SplashTest, TheWaitSlidesTheSplashUntilTimer1TicksThenRemovesIt) {
 TEST_F(SplashTest, TheWaitEndsAtOnceWhenTimer1FellDueWhileTheWindowsWereCreated) {
   SplashScreen& s = *splash_;
   ShowSplash(s);
-  s.Timer1->setInterval(5);
+  s.HoldTimer()->setInterval(5);
   EnableSplashTimer(s);
   QThread::msleep(60);  // creating the main windows: no events handled
   QElapsedTimer clock;
@@ -266,7 +266,7 @@ TEST_F(SplashTest, TheWaitEndsAtOnceWhenTimer1FellDueWhileTheWindowsWereCreated)
   EXPECT_GE(s.y(), -200);
   EXPECT_LE(s.y(), -190);
   EXPECT_FALSE(s.isVisible());
-  EXPECT_FALSE(s.Timer2->isActive());
+  EXPECT_FALSE(s.SlideTimer()->isActive());
 }
 
 TEST_F(SplashTest, TheWaitEndsAtOnceWhenTimer1IsNotEnabled) {

@@ -7,7 +7,6 @@
 // colours, and the scroll bar of a table without an index.
 #include <gtest/gtest.h>
 
-// The table's headers come before Qt's.
 #include "engine/TimeDate.h"
 #include "tests/support/DateTexts.h"
 #include "tests/support/DbtBuilder.h"
