@@ -1,135 +1,19 @@
-// The table component and its data-access framework at their edges: the
-// reader's configuration (read-only sessions, when the name index is built
-// and when it is trusted), the search box's LocateRec, memo streams, empty
-// and damaged situations, the open sequence's index and create steps, the
-// write paths with their locks, field objects and what the data links hear.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <functional>
-#include <random>
-#include <stdexcept>
-
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZCommon.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
-#include "platform/codepage.h"
-#include "platform/files.h"
-#include "platform/hooks.h"
-#include "tests/support/DbtBuilder.h"
-#include "tests/support/TableFixture.h"
+// The table component (DbfTable) as the reader uses it: the reader's
+// configuration (read-only sessions, when the name index is built and when
+// it is trusted), the search box's LocateRec, memo streams, empty and
+// damaged situations, and the open sequence's index and create steps.
+// Writes are in dbf_table_write_test.cpp, field objects and the links in
+// dbf_table_fields_test.cpp.
+#include "tests/dbf_table_test.h"
 
 namespace vz {
 namespace {
 
-using test::Bytes;
-using test::Cheat;
-using test::RecordingLink;
-using Strings = std::vector<std::string>;
-
-// Record order: 1 Quake, 2 Doom, 3 Zork (deleted), 4 Abuse, 5 Heretic,
-// 6 Blood, 7 Myst, 8 Doom II.
-std::vector<Cheat> Games() {
-  return {{"Quake", "q text"}, {"Doom", "d text"}, {"Zork", "z", true}, {"Abuse", "a"},
-          {"Heretic", "h"},   {"Blood", "b"},      {"Myst", "m"},       {"Doom II", "d2"}};
-}
-// The visible names in name order.
-const Strings kNameOrder = {"Abuse", "Blood", "Doom", "Doom II", "Heretic", "Myst", "Quake"};
-
-// Moves a file's modification time by `seconds` from now.
-void SetModified(const std::string& path, int seconds) {
-  namespace fs = std::filesystem;
-  fs::last_write_time(path, fs::file_time_type::clock::now() + std::chrono::seconds(seconds));
-}
-
-bool NoAreaFilled() {
-  for (int i = 1; i <= kMaxAreas; ++i)
-    if (Engine().Areas.Slot[static_cast<std::size_t>(i)]) return false;
-  return true;
-}
-
-// Record r of a data file as stored (deletion flag first).
-std::string StoredRecord(const std::string& path, int r) {
-  const Bytes b = test::ReadFile(path);
-  const std::size_t header = b[8] | (b[9] << 8);
-  const std::size_t length = b[10] | (b[11] << 8);
-  const std::size_t at = header + static_cast<std::size_t>(r - 1) * length;
-  if (b.size() < at + length) return std::string();
-  return std::string(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + length));
-}
-
-std::string Padded(const std::string& s, std::size_t n) { return s + std::string(n - s.size(), ' '); }
-
-class TableEdgeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    test::ResetAll();
-    messages_.clear();
-    platform::SetMessagePresenter([this](const std::string& m) { messages_.push_back(m); });
-  }
-  void TearDown() override {
-    link_.SetDataSource(nullptr);
-    source_.SetDataSet(nullptr);
-    table_.reset();
-    platform::SetMessagePresenter(nullptr);
-    test::ResetAll();
-  }
-
-  std::string Ndx() const { return dir_.File("cheat.ndx"); }
-  void Machine(const std::string& base, const std::vector<Cheat>& cheats) { test::WriteCheatTable(dir_.File(base), cheats); }
-
-  // A table set up like the reader's, linked to link_ with `rows` buffers;
-  // index builds are counted.
-  DbfTable& Reader(int rows = 5) {
-    table_ = std::make_unique<DbfTable>();
-    test::ConfigureLikeCheatDbf(*table_, "1," + Ndx() + ",CHEATNAME");
-    table_->OnAfterMakeIndex = [this](const std::string& name) { built_.push_back(name); };
-    source_.SetDataSet(table_.get());
-    link_.SetDataSource(&source_);
-    link_.SetBufferCount(rows);
-    return *table_;
-  }
-  DbfTable& OpenReader(const std::string& base, int rows = 5) {
-    DbfTable& t = Reader(rows);
-    t.SetDbfFileName(dir_.File(base));
-    t.Open();
-    t.First();
-    return t;
-  }
-  // Every visible name from First to the end; the dataset is left at its end.
-  static Strings Browse(DbfTable& t) {
-    Strings names;
-    t.First();
-    while (!t.Eof()) {
-      names.push_back(t.FieldByName("cheatname")->AsString());
-      t.Next();
-    }
-    return names;
-  }
-
-  test::TempDir dir_;
-  std::unique_ptr<DbfTable> table_;
-  data::DataSource source_;
-  RecordingLink link_;
-  Strings messages_;
-  Strings built_;
-};
+using namespace dbf_table_test;
 
 // --- The reader's configuration ---------------------------------------------------------------
 
-TEST_F(TableEdgeTest, ReaderSessionOpensReadOnlyAndWritesNothing) {
+TEST_F(DbfTableTest, ReaderSessionOpensReadOnlyAndWritesNothing) {
   Machine("pc", Games());
   const Bytes dbf = test::ReadFile(dir_.File("pc.dbf"));
   const Bytes dbt = test::ReadFile(dir_.File("pc.dbt"));
@@ -160,7 +44,7 @@ TEST_F(TableEdgeTest, ReaderSessionOpensReadOnlyAndWritesNothing) {
   EXPECT_EQ(test::ReadFile(dir_.File("pc.dbt")), dbt);
 }
 
-TEST_F(TableEdgeTest, NameIndexIsBuiltOnlyWhenItCannotBeTrusted) {
+TEST_F(DbfTableTest, NameIndexIsBuiltOnlyWhenItCannotBeTrusted) {
   Machine("pc", Games());
   SetModified(dir_.File("pc.dbf"), -3600);
   DbfTable& t = Reader();
@@ -245,7 +129,7 @@ TEST_F(TableEdgeTest, NameIndexIsBuiltOnlyWhenItCannotBeTrusted) {
   EXPECT_EQ(Browse(t), kNameOrder);
 }
 
-TEST_F(TableEdgeTest, FirstFillsEachWindowWithTheFirstNamesInOrder) {
+TEST_F(DbfTableTest, FirstFillsEachWindowWithTheFirstNamesInOrder) {
   Machine("pc", Games());
   DbfTable& t = OpenReader("pc", 4);
   EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom", " Doom II"}));
@@ -264,7 +148,7 @@ TEST_F(TableEdgeTest, FirstFillsEachWindowWithTheFirstNamesInOrder) {
   EXPECT_EQ(link_.Rows("cheatname"), Strings{">Abuse"});
 }
 
-TEST_F(TableEdgeTest, DbfFileNameSetter) {
+TEST_F(DbfTableTest, DbfFileNameSetter) {
   DbfTable& t = Reader();
   // A closed table only stores the name (there is no such file: no open).
   t.SetDbfFileName("  c/d/pc  ");
@@ -326,7 +210,7 @@ TEST_F(TableEdgeTest, DbfFileNameSetter) {
 
 // --- LocateRec and the engine's position ------------------------------------------------------
 
-TEST_F(TableEdgeTest, LocateRecAsTheSearchBoxUsesIt) {
+TEST_F(DbfTableTest, LocateRecAsTheSearchBoxUsesIt) {
   // Record 2 "Doom II" sorts after record 6 "Doom"; record 1 sits in the
   // middle of the name order; record 4 "Cobra" is deleted.
   Machine("pc", {{"Myst", ""}, {"Doom II", ""}, {"Abuse", ""}, {"Cobra", "", true}, {"Zork", ""}, {"Doom", ""},
@@ -380,7 +264,7 @@ TEST_F(TableEdgeTest, LocateRecAsTheSearchBoxUsesIt) {
   EXPECT_EQ(link_.Rows("cheatname")[static_cast<std::size_t>(link_.ActiveRecord())], ">Doom");
 }
 
-TEST_F(TableEdgeTest, LocateWithoutAnIndexScansRecordOrder) {
+TEST_F(DbfTableTest, LocateWithoutAnIndexScansRecordOrder) {
   Machine("pc", Games());
   DbfTable& t = Reader(3);
   t.IndexList.clear();
@@ -414,7 +298,7 @@ TEST_F(TableEdgeTest, LocateWithoutAnIndexScansRecordOrder) {
   EXPECT_EQ(vz::RecNo(), 8);
 }
 
-TEST_F(TableEdgeTest, EngineStandsOnTheActiveRecordAfterEveryOperation) {
+TEST_F(DbfTableTest, EngineStandsOnTheActiveRecordAfterEveryOperation) {
   Machine("pc", Games());
   DbfTable& t = OpenReader("pc", 3);
   auto agree = [&](const std::string& what) {
@@ -481,7 +365,7 @@ TEST_F(TableEdgeTest, EngineStandsOnTheActiveRecordAfterEveryOperation) {
   agree("a smaller window");
 }
 
-TEST_F(TableEdgeTest, TwoTablesShareTheEngine) {
+TEST_F(DbfTableTest, TwoTablesShareTheEngine) {
   Machine("pc", Games());
   Machine("mac", {{"Tetris", "t"}, {"Elite", "e", true}, {"Archon", "a"}});
   DbfTable& pc = OpenReader("pc", 2);
@@ -556,7 +440,7 @@ TEST_F(TableEdgeTest, TwoTablesShareTheEngine) {
 
 // --- Memo streams ----------------------------------------------------------------------------
 
-TEST_F(TableEdgeTest, MemoStreamsOfBothLayouts) {
+TEST_F(DbfTableTest, MemoStreamsOfBothLayouts) {
   for (const bool blockHeaders : {false, true}) {
     SCOPED_TRACE(blockHeaders ? "block headers" : "terminators");
     test::DbtBuilder memo(blockHeaders);
@@ -603,7 +487,7 @@ TEST_F(TableEdgeTest, MemoStreamsOfBothLayouts) {
   }
 }
 
-TEST_F(TableEdgeTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
+TEST_F(DbfTableTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
   // As in the program: errors are not raised, a halting error would end it.
   SetRaiseErrors(false);
   InstallHaltingPresentation();
@@ -660,7 +544,7 @@ TEST_F(TableEdgeTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
 
 // --- Edge cases ------------------------------------------------------------------------------
 
-TEST_F(TableEdgeTest, EmptyTable) {
+TEST_F(DbfTableTest, EmptyTable) {
   Machine("none", {});
   DbfTable& t = OpenReader("none");
   EXPECT_TRUE(t.Bof());
@@ -692,7 +576,7 @@ TEST_F(TableEdgeTest, EmptyTable) {
 // was cut short under it, and the component is told never to build): the
 // open reports it when the first entry is gone, a walk when a later one
 // is, instead of showing a short list.
-TEST_F(TableEdgeTest, IndexEntriesPastTheTablesEndAreReported) {
+TEST_F(DbfTableTest, IndexEntriesPastTheTablesEndAreReported) {
   for (bool descending : {false, true}) {
     SCOPED_TRACE(descending);
     std::vector<Cheat> cheats;
@@ -728,7 +612,7 @@ TEST_F(TableEdgeTest, IndexEntriesPastTheTablesEndAreReported) {
   }
 }
 
-TEST_F(TableEdgeTest, FirstRecordInNameOrderDeleted) {
+TEST_F(DbfTableTest, FirstRecordInNameOrderDeleted) {
   std::vector<Cheat> games = Games();
   games[3].deleted = true;  // Abuse
   Machine("pc", games);
@@ -756,7 +640,7 @@ TEST_F(TableEdgeTest, FirstRecordInNameOrderDeleted) {
   EXPECT_FALSE(t.RecordDeleted());
 }
 
-TEST_F(TableEdgeTest, BookmarksRecordNumbersAndCounts) {
+TEST_F(DbfTableTest, BookmarksRecordNumbersAndCounts) {
   Machine("pc", Games());
   DbfTable& t = OpenReader("pc");
   auto mark = [](std::int32_t n) {
@@ -811,7 +695,7 @@ TEST_F(TableEdgeTest, BookmarksRecordNumbersAndCounts) {
   EXPECT_FALSE(t.BookmarkValid(mark(1)));
 }
 
-TEST_F(TableEdgeTest, FindFindExactAndIsSequenced) {
+TEST_F(DbfTableTest, FindFindExactAndIsSequenced) {
   Machine("pc", Games());
   DbfTable& t = OpenReader("pc");
   EXPECT_FALSE(t.IsSequenced());
@@ -914,7 +798,7 @@ class LockingChild {
   bool locked_ = false;
 };
 
-TEST_F(TableEdgeTest, SemaphoreHeldByAnotherUserSuspendsRebuildsForOneOpen) {
+TEST_F(DbfTableTest, SemaphoreHeldByAnotherUserSuspendsRebuildsForOneOpen) {
   Machine("pc", Games());
   DbfTable& t = Reader();
   t.CreateIndex = CreateIndexMode::ciAlways;
@@ -987,7 +871,7 @@ TEST_F(TableEdgeTest, SemaphoreHeldByAnotherUserSuspendsRebuildsForOneOpen) {
 
 // A named pipe where the semaphore file belongs is refused with code 5 at
 // once (nothing waits for a writer) and left where it is.
-TEST_F(TableEdgeTest, ASemaphoreFileThatIsAPipeIsRefusedAndLeftAlone) {
+TEST_F(DbfTableTest, ASemaphoreFileThatIsAPipeIsRefusedAndLeftAlone) {
   Machine("pc", Games());
   const std::string semaphore = dir_.File("pc.@S@");
   ASSERT_EQ(::mkfifo(semaphore.c_str(), 0644), 0);
@@ -1007,7 +891,7 @@ TEST_F(TableEdgeTest, ASemaphoreFileThatIsAPipeIsRefusedAndLeftAlone) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
-TEST_F(TableEdgeTest, MakeIndexEvents) {
+TEST_F(DbfTableTest, MakeIndexEvents) {
   Machine("pc", Games());
   DbfTable& t = Reader();
   Strings asked;
@@ -1082,7 +966,7 @@ struct RecordingWindow : platform::StatusWindow {
   bool& open_;
 };
 
-TEST_F(TableEdgeTest, IndexBuildShowsItsProgress) {
+TEST_F(DbfTableTest, IndexBuildShowsItsProgress) {
   Machine("pc", Games());
   Strings captions, shown;
   bool open = false, openWhileBuilt = false;
@@ -1118,7 +1002,7 @@ TEST_F(TableEdgeTest, IndexBuildShowsItsProgress) {
   EXPECT_TRUE(captions.empty());
 }
 
-TEST_F(TableEdgeTest, IndexLines) {
+TEST_F(DbfTableTest, IndexLines) {
   IndexItem item = ParseIndexLine("1,cheat.ndx,CHEATNAME");
   EXPECT_EQ(item.Order, 1);
   EXPECT_EQ(item.File, "cheat.ndx");
@@ -1197,7 +1081,7 @@ TEST_F(TableEdgeTest, IndexLines) {
   EXPECT_EQ(Browse(t), kNameOrder);
 }
 
-TEST_F(TableEdgeTest, ReadOnlyRestoresTheForcedFileMode) {
+TEST_F(DbfTableTest, ReadOnlyRestoresTheForcedFileMode) {
   Machine("pc", Games());
   Engine().Settings.ForcedFileMode = platform::kModeShared;
   DbfTable& t = Reader();
@@ -1240,7 +1124,7 @@ TEST_F(TableEdgeTest, ReadOnlyRestoresTheForcedFileMode) {
   EXPECT_TRUE(t.CanModify());
 }
 
-TEST_F(TableEdgeTest, CreatingAMissingTable) {
+TEST_F(DbfTableTest, CreatingAMissingTable) {
   DbfTable& t = Reader();
   t.CreateIfNotFound = true;
   t.ReadOnly = false;
@@ -1302,7 +1186,7 @@ TEST_F(TableEdgeTest, CreatingAMissingTable) {
   EXPECT_EQ(t.FieldDefs().size(), 8u);
 }
 
-TEST_F(TableEdgeTest, CreateTableRefusals) {
+TEST_F(DbfTableTest, CreateTableRefusals) {
   DbfTable& t = Reader();
   t.CreateIfNotFound = true;
   t.IndexList.clear();
@@ -1352,7 +1236,7 @@ TEST_F(TableEdgeTest, CreateTableRefusals) {
 }
 
 // A table operation on a component without a work area ends the program.
-TEST(TableEdgeDeathTest, TableOperationOnAClosedComponentEndsTheProgram) {
+TEST(DbfTableDeathTest, TableOperationOnAClosedComponentEndsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const int status = platform::ExitStatusFor(1103);
   auto closed = [](const std::function<void(DbfTable&)>& operation, int mode) {
@@ -1388,891 +1272,6 @@ TEST(TableEdgeDeathTest, TableOperationOnAClosedComponentEndsTheProgram) {
           },
           0),
       ::testing::ExitedWithCode(status), "Database is not open \\[CheatDbf\\.s_RecCount\\]");
-}
-
-// --- Write paths -----------------------------------------------------------------------------
-
-class TableWriteTest : public TableEdgeTest {
- protected:
-  DbfTable& OpenWritable(const std::string& base, bool exclusive, int rows = 5) {
-    DbfTable& t = Reader(rows);
-    t.SetName("Games");
-    t.ReadOnly = false;
-    t.SetExclusive(exclusive);
-    t.IndexList = {"1," + dir_.File("w.ndx") + ",CHEATNAME"};
-    t.SetDbfFileName(dir_.File(base));
-    t.Open();
-    t.First();
-    return t;
-  }
-  std::string Stored(int r) { return StoredRecord(dir_.File("pc.dbf"), r); }
-  // A live record of the cheat table as stored.
-  static std::string Row(const std::string& name, const std::string& memo) { return " " + Padded(name, 35) + memo; }
-};
-
-TEST_F(TableWriteTest, EditPostKeepsTheFileAndTheIndexInStep) {
-  Machine("pc", Games());
-  const std::string memo5 = Stored(5).substr(36);
-  DbfTable& t = OpenWritable("pc", true);
-  data::Field* name = t.FieldByName("cheatname");
-  EXPECT_TRUE(t.CanModify());
-  t.LocateRec("cheatname", "heretic");
-  t.Edit();
-  EXPECT_EQ(t.State(), data::DataSetState::Edit);
-  name->SetAsString("Hexen");
-  EXPECT_EQ(name->AsString(), "Hexen");
-  t.Post();
-  EXPECT_EQ(t.State(), data::DataSetState::Browse);
-  EXPECT_EQ(Stored(5), Row("Hexen", memo5));
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Hexen");
-  EXPECT_EQ(vz::RecNo(), 5);
-  EXPECT_EQ(Browse(t), (Strings{"Abuse", "Blood", "Doom", "Doom II", "Hexen", "Myst", "Quake"}));
-  EXPECT_TRUE(t.FindExact("Hexen"));
-  EXPECT_FALSE(t.FindExact("Heretic"));
-
-  // A name that moves in the order.
-  t.First();
-  t.Edit();
-  name->SetAsString("Zeta");
-  t.Post();
-  EXPECT_EQ(Browse(t), (Strings{"Blood", "Doom", "Doom II", "Hexen", "Myst", "Quake", "Zeta"}));
-
-  // A text longer than the field is cut to its length.
-  t.LocateRec("cheatname", "myst");
-  t.Edit();
-  name->SetAsString(std::string(50, 'x'));
-  EXPECT_EQ(name->AsString(), std::string(35, 'x'));
-  t.Post();
-  EXPECT_EQ(Stored(7).substr(0, 36), " " + std::string(35, 'x'));
-  EXPECT_EQ(name->AsString(), std::string(35, 'x'));
-
-  // Cancel puts back the stored values.
-  t.Edit();
-  name->SetAsString("Gone");
-  t.Cancel();
-  EXPECT_EQ(name->AsString(), std::string(35, 'x'));
-  EXPECT_EQ(Stored(7).substr(0, 36), " " + std::string(35, 'x'));
-
-  // The index on disk agrees with the table after closing.
-  t.Close();
-  t.CreateIndex = CreateIndexMode::ciNever;
-  t.Open();
-  EXPECT_EQ(Browse(t), (Strings{"Blood", "Doom", "Doom II", "Hexen", "Quake", "Zeta", std::string(35, 'x')}));
-}
-
-TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
-  Machine("pc", Games());
-  DbfTable& t = OpenWritable("pc", true);
-  data::Field* name = t.FieldByName("cheatname");
-  t.Append();
-  EXPECT_EQ(t.State(), data::DataSetState::Insert);
-  name->SetAsString("Duke");
-  t.Post();
-  EXPECT_EQ(t.RecordCount(), 9);
-  EXPECT_EQ(Stored(9), Row("Duke", std::string(10, ' ')));
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Duke");
-  EXPECT_EQ(t.RecNo(), 9);
-  t.First();
-  t.Insert();
-  name->SetAsString("Asteroids");
-  t.Post();
-  EXPECT_EQ(t.RecordCount(), 10);
-  EXPECT_EQ(Stored(10).substr(0, 36), Row("Asteroids", "").substr(0, 36));
-  EXPECT_EQ(Browse(t),
-            (Strings{"Abuse", "Asteroids", "Blood", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
-
-  // Delete marks the record and hides it; the count stays.
-  t.LocateRec("cheatname", "blood");
-  t.Delete();
-  EXPECT_EQ(Stored(6)[0], '*');
-  EXPECT_EQ(t.RecordCount(), 10);
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom");
-  EXPECT_EQ(vz::RecNo(), t.RecNo());
-  EXPECT_EQ(Browse(t), (Strings{"Abuse", "Asteroids", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
-
-  // Shown again, the deleted record can be restored.
-  int before = 0, after = 0;
-  t.BeforeRestore = [&](data::DataSet&) { ++before; };
-  t.AfterRestore = [&](data::DataSet&) { ++after; };
-  t.HideDeletedRecs = false;
-  t.LocateRec("cheatname", "blood");
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
-  EXPECT_TRUE(t.RecordDeleted());
-  t.SetRecordDeleted(true);  // already deleted: nothing happens
-  t.SetRecordDeleted(false);
-  EXPECT_FALSE(t.RecordDeleted());
-  EXPECT_EQ(Stored(6)[0], ' ');
-  EXPECT_EQ(before, 1);
-  EXPECT_EQ(after, 1);
-  EXPECT_EQ(t.State(), data::DataSetState::Browse);
-  t.SetRecordDeleted(false);
-  EXPECT_EQ(before, 1);
-  // And deleted again through the same switch.
-  t.SetRecordDeleted(true);
-  EXPECT_EQ(Stored(6)[0], '*');
-  t.LocateRec("cheatname", "blood");
-  EXPECT_TRUE(t.RecordDeleted());
-  // A record being inserted carries no deleted mark: nothing to restore.
-  t.Insert();
-  EXPECT_FALSE(t.RecordDeleted());
-  t.SetRecordDeleted(false);
-  EXPECT_EQ(t.State(), data::DataSetState::Insert);
-  t.Cancel();
-  EXPECT_EQ(t.RecordCount(), 10);
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Blood");
-
-  // Cancelled inserts and appends leave the table as it was: an insert
-  // returns to the record it was made at, an append to the last one.
-  t.HideDeletedRecs = true;
-  t.LocateRec("cheatname", "heretic");
-  t.Insert();
-  t.FieldByName("cheatname")->SetAsString("Never");
-  EXPECT_EQ(vz::RecNo(), 5);
-  t.Cancel();
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Heretic");
-  EXPECT_EQ(vz::RecNo(), 5);
-  t.Append();
-  t.FieldByName("cheatname")->SetAsString("Never");
-  t.Cancel();
-  EXPECT_EQ(t.RecordCount(), 10);
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Quake");
-  EXPECT_EQ(vz::RecNo(), 1);
-  // An insert at the last row of a full window.
-  t.First();
-  t.MoveBy(4);
-  ASSERT_EQ(link_.ActiveRecord(), 4);
-  const std::string here = link_.ActiveText("cheatname");
-  const int hereNo = t.RecNo();
-  t.Insert();
-  EXPECT_EQ(link_.ActiveText("cheatname"), "");
-  t.Cancel();
-  EXPECT_EQ(link_.ActiveText("cheatname"), here);
-  EXPECT_EQ(vz::RecNo(), hereNo);
-  t.Insert();
-  t.Delete();  // in insert state: the same as cancel
-  EXPECT_EQ(t.State(), data::DataSetState::Browse);
-  EXPECT_EQ(t.RecordCount(), 10);
-  EXPECT_EQ(Browse(t), (Strings{"Abuse", "Asteroids", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
-}
-
-TEST_F(TableWriteTest, LockFailures) {
-  Machine("pc", Games());
-  DbfTable& t = OpenWritable("pc", false);
-  data::Field* name = t.FieldByName("cheatname");
-  const std::string heretic = Stored(5);
-  platform::File holder;
-  ASSERT_EQ(holder.Open(dir_.File("pc.dbf"), platform::kModeShared), 0);
-  ASSERT_EQ(holder.Lock(kLockBase + 5, 1), 0);
-
-  // No handler: a message, the post is given up, the dataset stays in edit.
-  t.LocateRec("cheatname", "heretic");
-  t.Edit();
-  name->SetAsString("Hexen");
-  EXPECT_THROW(t.Post(), AbortError);
-  EXPECT_EQ(messages_, Strings{"Lock failed [Post]"});
-  EXPECT_EQ(t.State(), data::DataSetState::Edit);
-  EXPECT_EQ(Stored(5), heretic);
-  EXPECT_EQ(name->AsString(), "Hexen");
-  t.Cancel();
-  EXPECT_EQ(name->AsString(), "Heretic");
-
-  // A handler that gives up: no message, nothing written.
-  messages_.clear();
-  int calls = 0;
-  t.OnRLockFailedOnPost = [&](bool& retry) {
-    ++calls;
-    EXPECT_FALSE(retry);
-  };
-  t.Edit();
-  name->SetAsString("Hexen");
-  EXPECT_THROW(t.Post(), AbortError);
-  EXPECT_EQ(calls, 1);
-  EXPECT_TRUE(messages_.empty());
-  EXPECT_EQ(Stored(5), heretic);
-  EXPECT_EQ(t.State(), data::DataSetState::Edit);
-
-  // A handler that retries once after the other user let go.
-  calls = 0;
-  t.OnRLockFailedOnPost = [&](bool& retry) {
-    ++calls;
-    holder.Unlock(kLockBase + 5, 1);
-    retry = true;
-  };
-  t.Post();
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(t.State(), data::DataSetState::Browse);
-  EXPECT_EQ(Stored(5).substr(0, 36), Row("Hexen", "").substr(0, 36));
-
-  // Delete, restore and insert each name their operation.
-  ASSERT_EQ(holder.Lock(kLockBase + 5, 1), 0);
-  messages_.clear();
-  EXPECT_THROW(t.Delete(), AbortError);
-  EXPECT_EQ(messages_, Strings{"Lock failed [Delete]"});
-  EXPECT_EQ(Stored(5)[0], ' ');
-  ASSERT_EQ(holder.Unlock(kLockBase + 5, 1), 0);
-  t.Delete();
-  EXPECT_EQ(Stored(5)[0], '*');
-  t.HideDeletedRecs = false;
-  t.LocateRec("cheatname", "hexen");
-  ASSERT_TRUE(t.RecordDeleted());
-  ASSERT_EQ(holder.Lock(kLockBase + 5, 1), 0);
-  messages_.clear();
-  t.SetRecordDeleted(false);
-  EXPECT_EQ(messages_, Strings{"Lock failed [Restore]"});
-  EXPECT_EQ(Stored(5)[0], '*');
-  EXPECT_TRUE(t.RecordDeleted());
-  holder.Unlock(kLockBase + 5, 1);
-
-  ASSERT_EQ(holder.Lock(kLockBase + 1, 1), 0);
-  messages_.clear();
-  t.Append();
-  name->SetAsString("Duke");
-  EXPECT_THROW(t.Post(), AbortError);
-  EXPECT_EQ(messages_, Strings{"Lock failed [Insert]"});
-  EXPECT_EQ(t.State(), data::DataSetState::Insert);
-  EXPECT_EQ(t.RecordCount(), 8);
-  calls = 0;
-  t.OnALockFailedOnInsert = [&](bool& retry) {
-    ++calls;
-    holder.Unlock(kLockBase + 1, 1);
-    retry = true;
-  };
-  t.Post();
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(t.RecordCount(), 9);
-  EXPECT_EQ(Stored(9).substr(0, 36), Row("Duke", "").substr(0, 36));
-}
-
-TEST_F(TableWriteTest, DatesThroughTheDateField) {
-  test::DbfBuilder b;
-  b.Field("NAME", 'C', 10).Field("BORN", 'D', 8);
-  b.Record({"Leap", "20240229"});
-  b.Record({"Blank", ""});
-  b.Write(dir_.File("pc.dbf"));
-  DbfTable& t = Reader();
-  t.ReadOnly = false;
-  t.SetExclusive(true);
-  t.IndexList.clear();
-  t.SetDbfFileName(dir_.File("pc"));
-  t.Open();
-  t.First();
-  auto* born = dynamic_cast<TableDateField*>(t.FieldByName("born"));
-  ASSERT_NE(born, nullptr);
-  EXPECT_EQ(born->AsDate(), data::DayNumberOf(2024, 2, 29));
-  EXPECT_EQ(born->DisplayText(), "02/29/24");
-  t.Next();
-  EXPECT_TRUE(born->IsNull());
-  EXPECT_EQ(born->AsString(), "");
-
-  t.Edit();
-  born->SetAsDate(data::DayNumberOf(1999, 12, 31));
-  t.Post();
-  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), "19991231");
-  EXPECT_EQ(born->AsDate(), data::DayNumberOf(1999, 12, 31));
-  t.Edit();
-  born->SetAsString("03/15/01  ");
-  t.Post();
-  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), "20010315");
-  t.Edit();
-  EXPECT_THROW(born->SetAsString("02/30/99"), data::DatabaseError);
-  born->SetAsString("  /  /  ");
-  EXPECT_TRUE(born->IsNull());
-  t.Post();
-  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), std::string(8, ' '));
-  EXPECT_TRUE(messages_.empty());
-
-  // A date whose two digits the window reads as another century keeps its
-  // year: with 00 read as 1900, 29 February 2000 is still stored.
-  Engine().Dates.WindowBase = 1900;
-  t.Edit();
-  born->SetAsDate(data::DayNumberOf(2000, 2, 29));
-  t.Post();
-  EXPECT_TRUE(messages_.empty());
-  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), "20000229");
-  EXPECT_EQ(born->AsDate(), data::DayNumberOf(2000, 2, 29));
-
-  // A day past the year 9999 is no date the table can hold.
-  t.Edit();
-  born->SetAsDate(data::DayNumberOf(10000, 1, 1));
-  EXPECT_EQ(messages_, Strings{"        Invalid date       "});
-  t.Post();
-  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 2).substr(11), std::string(8, ' '));
-  EXPECT_TRUE(born->IsNull());
-  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 1).substr(11), "20240229");
-}
-
-TEST_F(TableWriteTest, NumbersAndLogicalsWritten) {
-  test::DbfBuilder b;
-  b.Field("NAME", 'C', 5).Field("PRICE", 'N', 8, 2).Field("QTY", 'N', 5).Field("OK", 'L', 1);
-  b.Record({"a", "1.00", "1", "F"});
-  b.Write(dir_.File("pc.dbf"));
-  DbfTable& t = Reader();
-  t.ReadOnly = false;
-  t.SetExclusive(true);
-  t.IndexList.clear();
-  t.SetDbfFileName(dir_.File("pc"));
-  t.Open();
-  t.First();
-  auto* price = dynamic_cast<data::FloatField*>(t.FieldByName("price"));
-  auto* qty = dynamic_cast<data::IntegerField*>(t.FieldByName("qty"));
-  auto* ok = dynamic_cast<data::BooleanField*>(t.FieldByName("ok"));
-  ASSERT_TRUE(price && qty && ok);
-  t.Edit();
-  price->SetAsFloat(7.5);
-  qty->SetAsInteger(-42);
-  ok->SetAsBoolean(true);
-  t.Post();
-  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 1), " a        7.50  -42T");
-  EXPECT_EQ(price->AsFloat(), 7.5);
-  EXPECT_EQ(qty->AsInteger(), -42);
-  EXPECT_TRUE(ok->AsBoolean());
-  t.Edit();
-  price->SetAsString("1234.567");
-  qty->SetAsString("");
-  ok->SetAsString("no");
-  t.Post();
-  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 1).substr(6, 8), " 1234.57");
-  EXPECT_EQ(price->AsFloat(), 1234.57);
-  EXPECT_EQ(qty->AsInteger(), 0);
-  EXPECT_FALSE(ok->AsBoolean());
-  EXPECT_EQ(StoredRecord(dir_.File("pc.dbf"), 1).back(), 'F');
-  EXPECT_THROW(qty->SetAsInteger(1), data::DatabaseError);  // browsing: no changes
-  t.Edit();
-  EXPECT_THROW(qty->SetAsString("12x"), data::DatabaseError);
-  EXPECT_THROW(price->SetAsString("x"), data::DatabaseError);
-  t.Cancel();
-}
-
-TEST_F(TableWriteTest, MemoWriteStreams) {
-  for (const bool blockHeaders : {false, true}) {
-    SCOPED_TRACE(blockHeaders ? "block headers" : "terminators");
-    test::DbtBuilder memo(blockHeaders);
-    const int old = memo.Add("old text");
-    test::DbfBuilder b;
-    b.Version(blockHeaders ? 0x8B : 0x83).Field("CHEATNAME", 'C', 35).Field("CHEATMEMO", 'M', 10);
-    b.Record({"Doom", test::MemoField(old)});
-    b.Record({"Quake", test::MemoField(0)});
-    b.Write(dir_.File("pc.dbf"));
-    memo.Write(dir_.File("pc.dbt"));
-    DbfTable& t = OpenWritable("pc", true);
-    data::Field* text = t.FieldByName("cheatmemo");
-
-    t.Edit();
-    text->SetAsString("Caf\xE9 new");
-    t.Post();
-    EXPECT_EQ(text->AsString(), "Caf\xE9 new");
-    const std::string field = StoredRecord(dir_.File("pc.dbf"), 1).substr(36);
-    const int block = std::stoi(field);
-    EXPECT_GT(block, old);
-    // A written memo carries a block header (its length counts the header)
-    // in both layouts, and its text is stored as OEM.
-    const Bytes dbt = test::ReadFile(dir_.File("pc.dbt"));
-    const std::size_t at = static_cast<std::size_t>(block) * 512;
-    ASSERT_GE(dbt.size(), at + 16);
-    const std::string stored(dbt.begin() + static_cast<std::ptrdiff_t>(at), dbt.begin() + static_cast<std::ptrdiff_t>(at + 16));
-    EXPECT_EQ(stored, std::string("\xFF\xFF\x08\x00\x10\x00\x00\x00", 8) + "Caf\x82 new");
-
-    // A memo for a record that had none, through a write stream.
-    t.Next();
-    EXPECT_EQ(link_.ActiveText("cheatname"), "Quake");
-    {
-      auto s = t.CreateBlobStream(text, data::BlobMode::Write);
-      ASSERT_NE(s, nullptr);
-      EXPECT_EQ(s->Write("fresh", 5), 5);
-    }
-    EXPECT_EQ(t.State(), data::DataSetState::Edit);
-    t.Post();
-    EXPECT_NE(std::stoi(StoredRecord(dir_.File("pc.dbf"), 2).substr(36)), 0);
-    EXPECT_EQ(text->AsString(), "fresh");
-
-    // An emptied memo: the record no longer points to one.
-    t.Edit();
-    text->SetAsString("");
-    t.Post();
-    EXPECT_EQ(text->AsString(), "");
-    EXPECT_EQ(Trim(StoredRecord(dir_.File("pc.dbf"), 2).substr(36)), "");
-
-    // Appended with a memo.
-    t.Append();
-    t.FieldByName("cheatname")->SetAsString("Myst");
-    text->SetAsString("island");
-    t.Post();
-    EXPECT_EQ(t.RecordCount(), 3);
-    EXPECT_NE(std::stoi(StoredRecord(dir_.File("pc.dbf"), 3).substr(36)), 0);
-    t.LocateRec("cheatname", "myst");
-    EXPECT_EQ(text->AsString(), "island");
-    t.LocateRec("cheatname", "doom");
-    EXPECT_EQ(text->AsString(), "Caf\xE9 new");
-    link_.SetDataSource(nullptr);
-    table_.reset();
-    test::ResetAll();
-  }
-}
-
-TEST_F(TableWriteTest, MemoThatCannotBeWrittenIsReportedAndKeepsTheOldOne) {
-  Machine("pc", Games());
-  DbfTable& t = OpenWritable("pc", false);
-  data::Field* text = t.FieldByName("cheatmemo");
-  t.LocateRec("cheatname", "doom");
-  ASSERT_EQ(text->AsString(), "d text");
-  const std::string before = Stored(2);
-  // Another user holds the memo file's write lock (the byte the memo unit
-  // locks before it places a new memo).
-  platform::File holder;
-  ASSERT_EQ(holder.Open(dir_.File("pc.dbt"), platform::kModeShared), 0);
-  ASSERT_EQ(holder.Lock(0x7FFFFFFEULL, 1), 0);
-  t.Edit();
-  EXPECT_THROW(text->SetAsString("new text"), EZavodError);
-  EXPECT_EQ(Engine().Errors.ErrorCode, 1017);
-  EXPECT_EQ(text->AsString(), "d text");
-  t.Post();
-  EXPECT_EQ(Stored(2), before);
-  EXPECT_EQ(text->AsString(), "d text");
-  EXPECT_TRUE(messages_.empty());
-  // Once the lock is free the memo is written.
-  holder.Close();
-  t.Edit();
-  text->SetAsString("new text");
-  t.Post();
-  EXPECT_EQ(text->AsString(), "new text");
-  EXPECT_NE(Stored(2), before);
-}
-
-// A memo write that fails part-way, at each of the writes it makes in
-// turn: the failure is reported (raised or shown), the memo descriptor ends
-// all the same, and the table takes the next memo and reads it back whole.
-TEST_F(TableWriteTest, MemoWriteFailingAtAnyWriteLeavesTheTableWritable) {
-  Machine("pc", Games());
-  DbfTable& t = OpenWritable("pc", true);
-  data::Field* text = t.FieldByName("cheatmemo");
-  const std::string big(1500, 'x');
-  bool completed = false;
-  for (int n = 1; n < 40 && !completed; ++n) {
-    SCOPED_TRACE(n);
-    t.LocateRec("cheatname", "doom");
-    messages_.clear();
-    bool raised = false;
-    platform::SetWriteFault(n, ENOSPC);
-    try {
-      t.Edit();
-      text->SetAsString(big + std::to_string(n));
-      t.Post();
-    } catch (const std::exception&) {
-      raised = true;
-    }
-    const bool hit = platform::WriteFaultHit();
-    platform::ClearWriteFault();
-    if (t.State() != data::DataSetState::Browse) t.Cancel();
-    if (!hit) {
-      completed = true;
-      EXPECT_FALSE(raised);
-      EXPECT_TRUE(messages_.empty());
-      EXPECT_EQ(text->AsString(), big + std::to_string(n));
-      continue;
-    }
-    EXPECT_TRUE(raised || !messages_.empty());
-    t.Edit();
-    text->SetAsString("after " + std::to_string(n));
-    t.Post();
-    EXPECT_EQ(text->AsString(), "after " + std::to_string(n));
-  }
-  EXPECT_TRUE(completed);
-}
-
-TEST_F(TableWriteTest, ExclusiveSetterReopensAnOpenTable) {
-  Machine("pc", Games());
-  DbfTable& t = OpenWritable("pc", false);
-  t.LocateRec("cheatname", "myst");
-  Select(t.WorkArea());
-  EXPECT_FALSE(CurrentTable()->Exclusive);
-  t.SetExclusive(true);
-  EXPECT_TRUE(t.Active());
-  EXPECT_TRUE(t.Exclusive());
-  Select(t.WorkArea());
-  EXPECT_TRUE(CurrentTable()->Exclusive);
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Abuse");
-  link_.Log.clear();
-  t.SetExclusive(true);
-  EXPECT_TRUE(link_.Log.empty());
-  t.Close();
-  t.SetExclusive(false);
-  EXPECT_FALSE(t.Active());
-  t.Open();
-  Select(t.WorkArea());
-  EXPECT_FALSE(CurrentTable()->Exclusive);
-}
-
-// The component's own index operations over generated names: an index
-// built from an expression or from a key function, opened again by list,
-// by file and order, or with its key function, orders the browse as its
-// keys sort; Locate goes through the controlling index (a prefix for a
-// partial key, the whole name otherwise).
-TEST_F(TableWriteTest, IndexOperationsOrderTheBrowseAndLocate) {
-  std::mt19937 random(17);
-  std::vector<Cheat> cheats;
-  for (int i = 0; i < 40; ++i) {
-    std::string name;
-    for (int n = 3 + static_cast<int>(random() % 8); n > 0; --n) name += static_cast<char>('A' + random() % 6);
-    cheats.push_back({name, ""});
-  }
-  Machine("pc", cheats);
-  DbfTable& t = OpenWritable("pc", true);
-  Strings byName, byReversed;
-  for (const Cheat& c : cheats) byName.push_back(c.name);
-  std::sort(byName.begin(), byName.end());
-  // The key function: the name read from its end.
-  auto reversed = [](std::string s) { return std::string(s.rbegin(), s.rend()); };
-  std::vector<std::pair<std::string, std::string>> keyed;
-  for (const Cheat& c : cheats) keyed.emplace_back(reversed(Padded(c.name, 35)), c.name);
-  std::sort(keyed.begin(), keyed.end());
-  for (const auto& [key, name] : keyed) byReversed.push_back(name);
-  const KeyMaker maker = [&] {
-    const std::uint8_t* slot = FieldAddress(1);
-    return reversed(std::string(reinterpret_cast<const char*>(slot) + 1, 35));
-  };
-  const std::string a = dir_.File("a.ndx"), b = dir_.File("b.ndx");
-
-  t.IndexOn("SUBSTR(CHEATNAME, 1, 35)", a);
-  EXPECT_EQ(Browse(t), byName);
-  t.IndexOnCB(maker, b);
-  EXPECT_EQ(Browse(t), byReversed);
-  t.SetIndexTo(a);
-  EXPECT_EQ(Browse(t), byName);
-  t.SetIndexToCB(maker, b, 1);
-  EXPECT_EQ(Browse(t), byReversed);
-  t.SetIndexToLFN(a, 1);
-  EXPECT_EQ(Browse(t), byName);
-  EXPECT_FALSE(t.IsSequenced());
-
-  for (const std::string& name : byName) {
-    SCOPED_TRACE(name);
-    const std::string prefix = name.substr(0, 2);
-    EXPECT_TRUE(t.Locate("cheatname", prefix, {false, true}));
-    // The first name in index order with that prefix.
-    EXPECT_EQ(t.FieldByName("cheatname")->AsString(),
-              *std::lower_bound(byName.begin(), byName.end(), prefix));
-    EXPECT_TRUE(t.Locate("cheatname", name, {}));
-    EXPECT_EQ(t.FieldByName("cheatname")->AsString(), name);
-    EXPECT_EQ(t.Locate("cheatname", name.substr(0, name.size() - 1), {}),
-              std::binary_search(byName.begin(), byName.end(), name.substr(0, name.size() - 1)));
-  }
-  EXPECT_FALSE(t.Locate("cheatname", "Z", {false, true}));
-}
-
-// Edits under a while range: a record posted out of the range leaves it
-// and the dataset shows a neighbour that is in it (none when the range is
-// now empty); a record added outside the range, or an insert cancelled,
-// puts the dataset back on the record it showed; one added inside the
-// range joins it.
-TEST_F(TableWriteTest, EditsUnderAWhileRangeKeepTheDatasetInTheRange) {
-  // In name order: Abuse, Blood, Doom, Doom II, Heretic, Myst, Quake.
-  auto openInRange = [&](const std::string& prefix, const std::string& at) -> DbfTable& {
-    table_.reset();
-    Machine("pc", Games());
-    std::filesystem::remove(dir_.File("w.ndx"));
-    DbfTable& t = OpenWritable("pc", true);
-    t.LocateRec("cheatname", at);
-    t.SelectWorkArea("test");
-    EXPECT_TRUE(SetWhileExpr("CHEATNAME = '" + prefix + "'"));
-    t.First();
-    t.LocateRec("cheatname", at);
-    return t;
-  };
-  struct Case {
-    std::string prefix, edited, newName;
-    Strings rangeAfter;
-  };
-  const std::vector<Case> cases = {
-      {"D", "Doom", "Cx", {"Doom II"}},           // moves before the range
-      {"D", "Doom II", "E", {"Doom"}},            // just after the range
-      {"D", "Doom", "Dx", {"Doom II", "Dx"}},     // stays in the range
-      {"H", "Heretic", "B", {}},                  // the range is left empty
-      {"Q", "Quake", "M", {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.prefix + ": " + c.edited + " -> " + c.newName);
-    DbfTable& t = openInRange(c.prefix, c.edited);
-    ASSERT_EQ(link_.ActiveText("cheatname"), c.edited);
-    t.Edit();
-    t.FieldByName("cheatname")->SetAsString(c.newName);
-    t.Post();
-    if (c.rangeAfter.empty()) {
-      EXPECT_TRUE(t.IsEmpty());
-    } else {
-      const std::string shown = t.FieldByName("cheatname")->AsString();
-      EXPECT_NE(std::find(c.rangeAfter.begin(), c.rangeAfter.end(), shown), c.rangeAfter.end()) << shown;
-      EXPECT_EQ(Browse(t), c.rangeAfter);
-    }
-  }
-
-  // Cancelling an edit puts the record back; the range is as it was.
-  DbfTable& t = openInRange("D", "Doom II");
-  t.Edit();
-  t.FieldByName("cheatname")->SetAsString("Xx");
-  t.Cancel();
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
-  EXPECT_EQ(Browse(t), (Strings{"Doom", "Doom II"}));
-  // Added outside the range: back on the record shown before.
-  t.LocateRec("cheatname", "doom ii");
-  t.Append();
-  t.FieldByName("cheatname")->SetAsString("Wolf");
-  t.Post();
-  EXPECT_EQ(t.RecordCount(), 9);
-  EXPECT_EQ(vz::RecNo(), 8);
-  EXPECT_EQ(Browse(t), (Strings{"Doom", "Doom II"}));
-  // A cancelled insert: the same.
-  t.LocateRec("cheatname", "doom ii");
-  t.Insert();
-  t.FieldByName("cheatname")->SetAsString("Never");
-  t.Cancel();
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
-  EXPECT_EQ(vz::RecNo(), 8);
-  // Added inside the range: it joins it.
-  t.Append();
-  t.FieldByName("cheatname")->SetAsString("Descent");
-  t.Post();
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Descent");
-  EXPECT_EQ(Browse(t), (Strings{"Descent", "Doom", "Doom II"}));
-}
-
-// --- Field objects ---------------------------------------------------------------------------
-
-TEST_F(TableEdgeTest, FieldObjects) {
-  test::DbfBuilder b;
-  b.Field("NAME", 'C', 35).Field("PRICE", 'N', 8, 2).Field("QTY", 'N', 5).Field("BORN", 'D', 8).Field("OK", 'L', 1);
-  b.Record({"Quake", "3.14159", "42", "20240229", "T"});
-  b.Record({"", "12.3456", "", "", "t"});
-  b.Record({"\x81" "ber", "-7", "-3", "19000101", "Y"});
-  for (const char* logical : {"y", "F", "N", "?", " "}) b.Record({logical, "", "", "", logical});
-  b.Write(dir_.File("f.dbf"));
-
-  DbfTable& t = Reader();
-  t.IndexList.clear();
-  t.SetDbfFileName(dir_.File("f"));
-  t.Open();
-  t.First();
-  data::Field* name = t.FieldByName("name");
-  auto* price = dynamic_cast<data::FloatField*>(t.FieldByName("price"));
-  auto* qty = dynamic_cast<data::IntegerField*>(t.FieldByName("qty"));
-  auto* born = dynamic_cast<data::DateField*>(t.FieldByName("born"));
-  auto* ok = dynamic_cast<data::BooleanField*>(t.FieldByName("ok"));
-  ASSERT_TRUE(price && qty && born && ok);
-  EXPECT_NE(dynamic_cast<TableDateField*>(born), nullptr);
-
-  EXPECT_EQ(name->AsString(), "Quake");
-  EXPECT_FALSE(name->IsNull());
-  EXPECT_EQ(price->AsFloat(), 3.14);
-  EXPECT_EQ(price->AsString(), "3.14");
-  EXPECT_EQ(qty->AsInteger(), 42);
-  EXPECT_EQ(born->AsDate(), data::DayNumberOf(2024, 2, 29));
-  EXPECT_EQ(born->AsString(), "02/29/24");
-  EXPECT_TRUE(ok->AsBoolean());
-  t.Next();
-  EXPECT_EQ(name->AsString(), "");
-  EXPECT_FALSE(name->IsNull());
-  EXPECT_EQ(price->AsFloat(), 12.35);
-  EXPECT_EQ(qty->AsInteger(), 0);
-  EXPECT_TRUE(born->IsNull());
-  EXPECT_TRUE(ok->AsBoolean());
-  t.Next();
-  EXPECT_EQ(name->AsString(), "\xFC" "ber");  // OEM u-umlaut, as ANSI
-  EXPECT_EQ(price->AsFloat(), -7.0);
-  EXPECT_EQ(qty->AsInteger(), -3);
-  EXPECT_EQ(born->AsDate(), data::DayNumberOf(1900, 1, 1));
-  EXPECT_TRUE(ok->AsBoolean());
-  std::vector<bool> logicals;
-  for (t.Next(); !t.Eof(); t.Next()) logicals.push_back(ok->AsBoolean());
-  EXPECT_EQ(logicals, (std::vector<bool>{true, false, false, false, false}));
-
-  // What the grid asks.
-  EXPECT_EQ(t.FieldTypeLetter(name, '?'), 'C');
-  EXPECT_EQ(t.FieldTypeLetter(price, '?'), 'N');
-  EXPECT_EQ(t.FieldTypeLetter(born, '?'), 'D');
-  EXPECT_EQ(t.FieldTypeLetter(ok, '?'), 'L');
-  data::StringField stranger("nosuch", 5);
-  EXPECT_EQ(t.FieldTypeLetter(&stranger, '?'), '?');
-  EXPECT_EQ(t.FieldTypeLetter(nullptr, '#'), '#');
-  data::StringField lower("name", 5);
-  EXPECT_EQ(t.FieldTypeLetter(&lower, '?'), 'C');
-  EXPECT_EQ(name->DisplayWidth(), 35);
-  EXPECT_EQ(price->Precision(), 8);
-  EXPECT_EQ(born->EditMask(), "99/99/99;1; ");
-  EXPECT_EQ(name->EditMask(), "");
-
-  // The row the grid makes active reaches the engine's record.
-  t.First();
-  t.Next();
-  t.Next();
-  t.First();
-  ASSERT_GE(t.WindowRecordCount(), 3);
-  const int was = t.SetActiveRecordFor(2);
-  t.ActivateRow();
-  Select(t.WorkArea());
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(FieldAddress(1)) + 1, 3), "\xFC" "be");
-  EXPECT_TRUE(*FieldAddress(5) != 0);
-  t.SetActiveRecordFor(1);
-  t.ActivateRow();
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(FieldAddress(1)) + 1, 5), "     ");
-  t.SetActiveRecordFor(was);
-
-  // The table's character set decides the conversion.
-  t.Close();
-  t.TableLanguage = TableCharset::tlAnsi;
-  t.Open();
-  t.SetRecNo(3);
-  name = t.FieldByName("name");
-  EXPECT_EQ(name->AsString(), "\x81" "ber");
-
-  // The century switch and a year-first format change the masks.
-  t.Close();
-  SetCentury(true);
-  t.Open();
-  born = dynamic_cast<data::DateField*>(t.FieldByName("born"));
-  EXPECT_EQ(born->EditMask(), "99/99/9999;1; ");
-  t.First();
-  EXPECT_EQ(born->DisplayText(), "02/29/2024");
-  t.Close();
-  SetDateFormat(kAnsi);
-  t.Open();
-  born = dynamic_cast<data::DateField*>(t.FieldByName("born"));
-  EXPECT_EQ(born->EditMask(), "9999/99/99;1; ");
-  t.Close();
-  SetCentury(false);
-  t.Open();
-  EXPECT_EQ(dynamic_cast<data::DateField*>(t.FieldByName("born"))->EditMask(), "99/99/99;1; ");
-}
-
-TEST_F(TableEdgeTest, CalculatedFieldsBesideTableFields) {
-  Machine("pc", Games());
-  DbfTable& t = Reader(3);
-  t.AddField(std::make_unique<data::StringField>("CHEATNAME", 35));
-  auto length = std::make_unique<data::IntegerField>("LEN");
-  length->SetKind(data::FieldKind::Calculated);
-  data::IntegerField* len = length.get();
-  t.AddField(std::move(length));
-  // A calculated number with decimals shows them to its display width.
-  auto share = std::make_unique<data::FloatField>("SHARE");
-  share->SetKind(data::FieldKind::Calculated);
-  data::FloatField* part = share.get();
-  const int width = part->DisplayWidth();
-  t.AddField(std::move(share));
-  t.OnCalcFields = [&](data::DataSet& d) {
-    len->SetAsInteger(static_cast<std::int32_t>(d.FieldByName("cheatname")->AsString().size()));
-    part->SetAsFloat(len->AsInteger() / 35.0);
-  };
-  t.SetDbfFileName(dir_.File("pc"));
-  t.Open();
-  t.First();
-  EXPECT_EQ(t.Fields().size(), 3u);
-  EXPECT_EQ(t.FindField("cheatmemo"), nullptr);
-  EXPECT_EQ(len->AsInteger(), 5);
-  EXPECT_EQ(part->Precision(), width);
-  EXPECT_DOUBLE_EQ(part->AsFloat(), 5 / 35.0);
-  t.Next();
-  t.Next();
-  t.Next();
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Doom II");
-  EXPECT_EQ(len->AsInteger(), 7);
-  EXPECT_EQ(t.RecNo(), 8);
-  EXPECT_EQ(vz::RecNo(), 8);
-  EXPECT_EQ(t.FieldTypeLetter(len, '?'), '?');
-  EXPECT_THROW(len->SetAsInteger(3), data::DatabaseError);
-}
-
-// --- Notifications ---------------------------------------------------------------------------
-
-TEST_F(TableEdgeTest, WhatTheLinksHear) {
-  Machine("pc", Games());
-  DbfTable& t = OpenReader("pc", 3);
-  link_.Log.clear();
-  t.First();
-  EXPECT_EQ(link_.Log, Strings{"changed"});
-
-  link_.Log.clear();
-  t.Next();
-  EXPECT_EQ(link_.Log, Strings{"scrolled 0"});
-  t.Next();
-  EXPECT_EQ(link_.ActiveRecord(), 2);
-  link_.Log.clear();
-  t.Next();  // the window moves one record
-  EXPECT_EQ(link_.Log, Strings{"scrolled 1"});
-  EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Blood", " Doom", ">Doom II"}));
-  link_.Log.clear();
-  t.Prior();
-  t.Prior();
-  EXPECT_EQ(link_.Log, (Strings{"scrolled 0", "scrolled 0"}));
-  link_.Log.clear();
-  t.Prior();  // at the top
-  EXPECT_EQ(link_.Log, Strings{"scrolled -1"});
-  EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom"}));
-  link_.Log.clear();
-  t.Prior();  // nothing before the first: the window stays
-  EXPECT_EQ(link_.Log, Strings{"scrolled 0"});
-  EXPECT_TRUE(t.Bof());
-  link_.Log.clear();
-  t.Prior();  // already at the start
-  EXPECT_TRUE(link_.Log.empty());
-
-  link_.Log.clear();
-  t.Last();
-  EXPECT_EQ(link_.Log, Strings{"changed"});
-  EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Heretic", " Myst", ">Quake"}));
-  link_.Log.clear();
-  t.LocateRec("cheatname", "doom");
-  EXPECT_EQ(link_.Log, Strings{"changed"});
-  link_.Log.clear();
-  t.LocateRec("cheatname", "none such");
-  EXPECT_TRUE(link_.Log.empty());
-
-  // Controls disabled: nothing, then one change.
-  link_.Log.clear();
-  t.DisableControls();
-  t.First();
-  t.Next();
-  t.Next();
-  t.Next();
-  t.LocateRec("cheatname", "myst");
-  EXPECT_TRUE(link_.Log.empty());
-  t.EnableControls();
-  EXPECT_EQ(link_.Log, Strings{"changed"});
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Myst");
-  EXPECT_EQ(vz::RecNo(), 7);
-  // Nested: only the last EnableControls tells, and it always does.
-  link_.Log.clear();
-  t.DisableControls();
-  t.DisableControls();
-  t.EnableControls();
-  EXPECT_TRUE(link_.Log.empty());
-  t.EnableControls();
-  EXPECT_EQ(link_.Log, Strings{"changed"});
-  t.EnableControls();  // not disabled: nothing
-  EXPECT_EQ(link_.Log, Strings{"changed"});
-
-  // Links of several sizes: the dataset's window is the largest.
-  data::DataSource other;
-  other.SetDataSet(&t);
-  RecordingLink small, large;
-  small.SetDataSource(&other);
-  EXPECT_EQ(t.BufferCount(), 3);
-  large.SetBufferCount(6);
-  large.SetDataSource(&source_);
-  EXPECT_EQ(t.BufferCount(), 6);
-  t.First();
-  EXPECT_EQ(small.Rows("cheatname"), Strings{">Abuse"});
-  EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom"}));
-  EXPECT_EQ(large.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom", " Doom II", " Heretic", " Myst"}));
-  t.MoveBy(4);
-  EXPECT_EQ(small.Rows("cheatname"), Strings{">Heretic"});
-  EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Doom", " Doom II", ">Heretic"}));
-  EXPECT_EQ(large.Rows("cheatname"), (Strings{" Abuse", " Blood", " Doom", " Doom II", ">Heretic", " Myst"}));
-  EXPECT_EQ(vz::RecNo(), 5);
-  large.SetDataSource(nullptr);
-  EXPECT_EQ(t.BufferCount(), 3);
-  EXPECT_EQ(link_.ActiveText("cheatname"), "Heretic");
-  EXPECT_EQ(small.ActiveText("cheatname"), "Heretic");
-  EXPECT_EQ(vz::RecNo(), 5);
-  small.SetDataSource(nullptr);
-  other.SetDataSet(nullptr);
 }
 
 }  // namespace
