@@ -77,7 +77,7 @@ MainWindow::MainWindow(const std::string& programDir, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       programDir_(programDir) {
-  setObjectName(QStringLiteral("TheMainWindow"));
+  setObjectName(QStringLiteral("Form1"));
   CreateComponents();
   CreateMenu();
   // The form's own size is the default and the smallest one.

@@ -6,7 +6,7 @@
 // The grid's data and state are here (DataGrid.cpp); its drawing is
 // DataGridPainter's, its keys and mouse are in DataGridInput.cpp, its link
 // to the data source is GridDataLink. The columns model (GridColumns,
-// GridColumn, titles) lives in aTzGridColumns.h; the generic cell grid
+// GridColumn, titles) lives in GridColumns.h; the generic cell grid
 // underneath in CellGrid.h.
 #pragma once
 
