@@ -17,7 +17,7 @@ namespace vz::app {
 namespace {
 
 // The state behind the application's services. They are free functions
-// that the forms call with or without a TApplication (the tests run the
+// that the forms call with or without a Application (the tests run the
 // forms under a plain QApplication), so their state is kept once per
 // process here, as Qt keeps its application's own.
 QString gTitle;
@@ -86,7 +86,7 @@ bool DeliverShowingErrors(const std::function<bool()>& deliver) {
   return false;
 }
 
-bool TApplication::notify(QObject* receiver, QEvent* event) {
+bool Application::notify(QObject* receiver, QEvent* event) {
   return DeliverShowingErrors([&] { return QApplication::notify(receiver, event); });
 }
 

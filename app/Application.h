@@ -24,13 +24,13 @@ namespace vz::app {
 // (ShowException), the rest of that handler is skipped, and the program goes
 // on; without this, an exception unwinding through the window system's
 // event dispatch would end the program.
-class TApplication : public QApplication {
+class Application : public QApplication {
  public:
   using QApplication::QApplication;
   bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// What TApplication::notify does around one delivery: runs `deliver` and
+// What Application::notify does around one delivery: runs `deliver` and
 // returns its result; when it throws, shows the error and returns false.
 bool DeliverShowingErrors(const std::function<bool()>& deliver);
 

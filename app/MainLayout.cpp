@@ -4,12 +4,12 @@
 
 namespace vz::app {
 
-TMainLayout MainLayoutFor(const QSize& client) {
+MainLayout MainLayoutFor(const QSize& client) {
   const int width = std::max(client.width(), kMainClientWidth);
   const int height = std::max(client.height(), kMainClientHeight);
   const int wider = width - kMainClientWidth;
   const int taller = height - kMainClientHeight;
-  TMainLayout l;
+  MainLayout l;
   l.Client = QSize(width, height);
   l.MachineLabel = QPoint(3, 15);
   l.MachineBox = QRect(1, 29, 169 + wider, 20);

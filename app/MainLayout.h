@@ -13,7 +13,7 @@
 
 namespace vz::app {
 
-struct TMainLayout {
+struct MainLayout {
   QSize Client;
   QPoint MachineLabel;  // top left of "Machine :"
   QRect MachineBox;
@@ -30,10 +30,10 @@ inline constexpr int kMainClientHeight = 363;
 
 // The layout for a client area of `client` (a smaller size counts as the
 // smallest one).
-TMainLayout MainLayoutFor(const QSize& client);
+MainLayout MainLayoutFor(const QSize& client);
 
 // The layout at the default size.
-inline TMainLayout DefaultMainLayout() {
+inline MainLayout DefaultMainLayout() {
   return MainLayoutFor(QSize(kMainClientWidth, kMainClientHeight));
 }
 

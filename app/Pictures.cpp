@@ -248,7 +248,7 @@ void Sparkle(QPainter& p, const QPointF& centre, qreal radius, const QColor& col
 
 }  // namespace
 
-QPixmap MainBackground(const TMainLayout& layout) {
+QPixmap MainBackground(const MainLayout& layout) {
   // Around the controls, and under the two white labels (left of the
   // machine box's top and right of the search box), the ground stays plain
   // dark purple.

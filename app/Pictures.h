@@ -22,7 +22,7 @@ namespace vz::app {
 // stays dark and plain where the controls and the two white labels
 // ("Machine :" at the top left, "<-Search" beside the search box) lie, and
 // carries the program's name in the band above the cheat text.
-QPixmap MainBackground(const TMainLayout& layout = DefaultMainLayout());
+QPixmap MainBackground(const MainLayout& layout = DefaultMainLayout());
 
 // The splash picture: 289 x 127, opaque. It shows the program's name, what
 // it holds, the four machines and, unless `version` is empty, "Version "

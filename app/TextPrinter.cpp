@@ -19,13 +19,13 @@ constexpr int kMaxPrintedLine = 4096;
 
 }  // namespace
 
-TTextPrinter::TTextPrinter(QPrinter& printer) : printer_(printer) {}
+TextPrinter::TextPrinter(QPrinter& printer) : printer_(printer) {}
 
-TTextPrinter::~TTextPrinter() {
+TextPrinter::~TextPrinter() {
   if (active_) painter_.end();
 }
 
-bool TTextPrinter::Begin(QString* error) {
+bool TextPrinter::Begin(QString* error) {
   QPageLayout layout = printer_.pageLayout();
   layout.setUnits(QPageLayout::Millimeter);
   const QMarginsF least = layout.minimumMargins();
@@ -45,7 +45,7 @@ bool TTextPrinter::Begin(QString* error) {
   return true;
 }
 
-void TTextPrinter::SetFont(const QFont& font, int shownWidth) {
+void TextPrinter::SetFont(const QFont& font, int shownWidth) {
   if (!active_) return;
   // A font sized in screen pixels keeps its size on paper: its pixels are
   // taken at the screen's usual 96 per inch.
@@ -60,7 +60,7 @@ void TTextPrinter::SetFont(const QFont& font, int shownWidth) {
   painter_.setFont(onPaper);
 }
 
-void TTextPrinter::WriteLine(const QString& text) {
+void TextPrinter::WriteLine(const QString& text) {
   if (!active_) return;
   const QFontMetrics metrics(painter_.font(), painter_.device());
   // The line height only grows: the tallest text seen so far plus 2 units.
@@ -93,7 +93,7 @@ void TTextPrinter::WriteLine(const QString& text) {
   } while (!rest.isEmpty());
 }
 
-void TTextPrinter::Place(const QString& piece) {
+void TextPrinter::Place(const QString& piece) {
   const int pageHeight = painter_.viewport().height();
   if (y_ > 0 && y_ + lineHeight_ > pageHeight) {
     printer_.newPage();
@@ -106,7 +106,7 @@ void TTextPrinter::Place(const QString& piece) {
   ++printedLines_;
 }
 
-bool TTextPrinter::End() {
+bool TextPrinter::End() {
   if (!active_) return false;
   active_ = false;
   return painter_.end();
@@ -138,7 +138,7 @@ QStringList DisplayedLines(const QPlainTextEdit& edit) {
 bool PrintLines(QPrinter& printer, const QFont& font, const QStringList& lines, QString* error,
                 const QString& jobName, int shownWidth) {
   if (!jobName.isEmpty()) printer.setDocName(jobName);
-  TTextPrinter device(printer);
+  TextPrinter device(printer);
   if (!device.Begin(error)) return false;
   device.SetFont(font, shownWidth);
   for (const QString& line : lines) device.WriteLine(line.left(kMaxPrintedLine));

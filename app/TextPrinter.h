@@ -15,13 +15,13 @@ class QPrinter;
 
 namespace vz::app {
 
-class TTextPrinter {
+class TextPrinter {
  public:
   // The device writes on `printer`, which must outlive it.
-  explicit TTextPrinter(QPrinter& printer);
-  ~TTextPrinter();
-  TTextPrinter(const TTextPrinter&) = delete;
-  TTextPrinter& operator=(const TTextPrinter&) = delete;
+  explicit TextPrinter(QPrinter& printer);
+  ~TextPrinter();
+  TextPrinter(const TextPrinter&) = delete;
+  TextPrinter& operator=(const TextPrinter&) = delete;
 
   // The least margin on every side of the page, in millimetres.
   static constexpr double kMarginMm = 15.0;
@@ -68,7 +68,7 @@ QStringList DisplayedLines(const QPlainTextEdit& edit);
 
 // Prints `lines` on `printer` in `font`, each cut to its first 4096
 // characters, as a job named `jobName`; `shownWidth` as for
-// TTextPrinter::SetFont. False with a message in `error` when the job
+// TextPrinter::SetFont. False with a message in `error` when the job
 // fails.
 bool PrintLines(QPrinter& printer, const QFont& font, const QStringList& lines, QString* error,
                 const QString& jobName = QString(), int shownWidth = 0);

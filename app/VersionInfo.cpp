@@ -10,16 +10,16 @@
 
 namespace vz::app {
 
-TVersionInfo::TVersionInfo(QObject* parent) : QObject(parent) {}
+VersionInfo::VersionInfo(QObject* parent) : QObject(parent) {}
 
-void TVersionInfo::Clear() {
+void VersionInfo::Clear() {
   for (QString* text : {&companyName_, &fileDescription_, &fileVersion_, &internalName_, &legalCopyright_,
                         &legalTradeMarks_, &originalFilename_, &productName_, &productVersion_, &comments_,
                         &author_, &rootKey_, &registry_})
     text->clear();
 }
 
-void TVersionInfo::SetFileName(const QString& name) {
+void VersionInfo::SetFileName(const QString& name) {
   if (name == fileName_) return;
   fileName_ = name;
   Clear();
@@ -36,7 +36,7 @@ void TVersionInfo::SetFileName(const QString& name) {
   }
 }
 
-void TVersionInfo::ReadRecord() {
+void VersionInfo::ReadRecord() {
   const std::string path = QFile::encodeName(fileName_).toStdString();
   const std::size_t size = platform::VersionRecordSize(path);
   if (size == 0) return;

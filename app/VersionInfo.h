@@ -1,4 +1,4 @@
-// TVersionInfo: the version texts of a file's version record, read when the
+// VersionInfo: the version texts of a file's version record, read when the
 // component is given the file's name. The reader gives it its own program
 // file and shows the "FileVersion" text.
 #pragma once
@@ -8,7 +8,7 @@
 
 namespace vz::app {
 
-class TVersionInfo : public QObject {
+class VersionInfo : public QObject {
   Q_OBJECT
   Q_PROPERTY(QString CompanyName READ CompanyName)
   Q_PROPERTY(QString FileDescription READ FileDescription)
@@ -32,7 +32,7 @@ class TVersionInfo : public QObject {
       "Standard registry key is empty!, fill in CompanyName in the Options.VersionInfo and/or create "
       "a new key \"REGISTRY\" Software\\Brenwick Software\\xxx\\yyy";
 
-  explicit TVersionInfo(QObject* parent = nullptr);
+  explicit VersionInfo(QObject* parent = nullptr);
 
   QString CompanyName() const { return companyName_; }
   QString FileDescription() const { return fileDescription_; }

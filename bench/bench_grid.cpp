@@ -18,13 +18,15 @@
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/files.h"
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 
-#include "views/aTzGrids.h"
-#include "views/aTzMemo.h"
+#include "app/CheatTable.h"
+#include "app/CheatViews.h"
+#include "views/DataGrid.h"
+#include "views/DataMemo.h"
 
 using namespace vz;
 
@@ -54,19 +56,19 @@ int main(int argc, char** argv) {
   const std::string table = bench::CachedCheatTable(spec);
   const std::string ndx = platform::DirectoryOf(table) + "bench-grid-cheat.ndx";
 
-  TTzDbf t;
-  ConfigureAsCheatTable(t, ndx);
-  data::TDataSource source;
+  DbfTable t;
+  app::ConfigureAsCheatTable(t, ndx);
+  data::DataSource source;
   source.SetDataSet(&t);
 
   QWidget form;
   form.resize(658, 363);
-  auto* grid = new views::TTzGrid(&form);
+  auto* grid = new views::DataGrid(&form);
   grid->setGeometry(0, 53, 169, 277);
-  views::ConfigureCheatNameGrid(*grid);
-  auto* memo = new views::TTzMemo(&form);
+  app::ConfigureCheatNameGrid(*grid);
+  auto* memo = new views::DataMemo(&form);
   memo->setGeometry(229, 52, 372, 309);
-  views::ConfigureCheatTextMemo(*memo);
+  app::ConfigureCheatTextMemo(*memo);
   grid->SetDataSource(&source);
   memo->SetDataSource(&source);
   memo->SetDataField("CHEATMEMO");

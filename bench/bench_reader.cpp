@@ -25,9 +25,9 @@
 #include <QTimer>
 
 #include "app/Application.h"
-#include "app/InfoScr.h"
-#include "app/Mainread.h"
-#include "app/RAbout.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/MainWindow.h"
+#include "app/WebLinksDialog.h"
 
 using namespace vz;
 
@@ -47,9 +47,9 @@ void Link(const std::string& from, const std::string& to) {
 // Makes the three forms and shows the main window until it is painted.
 double StartUp(const std::string& programDir) {
   const double t0 = bench::NowMs();
-  auto* form1 = new app::TForm1(programDir);
-  auto* form2 = new app::TForm2();
-  auto* form3 = new app::TForm3();
+  auto* form1 = new app::MainWindow(programDir);
+  auto* form2 = new app::WebLinksDialog();
+  auto* form3 = new app::ReleaseInfoDialog();
   form1->SetHelpWindows(form2, form3);
   form1->show();
   (void)QTest::qWaitForWindowExposed(form1);
@@ -99,28 +99,28 @@ int main(int argc, char** argv) {
   const std::vector<double> medians = bench::RunCases(cases, reps);
 
   // Keystrokes in the search box on the large catalogue.
-  auto* form = new app::TForm1(large);
+  auto* form = new app::MainWindow(large);
   form->show();
   (void)QTest::qWaitForWindowExposed(form);
-  form->Edit1->setFocus();
+  form->SearchBox()->setFocus();
   std::vector<double> hits, misses, clears;
   for (int r = 0; r < reps; ++r) {
     for (const char* letter : {"s", "t", "a"}) {
       const double t0 = bench::NowMs();
-      QTest::keyClick(form->Edit1, letter[0]);
+      QTest::keyClick(form->SearchBox(), letter[0]);
       QApplication::processEvents();
       hits.push_back(bench::NowMs() - t0);
     }
     {
       // A text no name begins with: the scan reads the whole table.
       const double t0 = bench::NowMs();
-      QTest::keyClick(form->Edit1, '~');
+      QTest::keyClick(form->SearchBox(), '~');
       QApplication::processEvents();
       misses.push_back(bench::NowMs() - t0);
     }
     for (int i = 0; i < 4; ++i) {
       const double t0 = bench::NowMs();
-      QTest::keyClick(form->Edit1, Qt::Key_Backspace);
+      QTest::keyClick(form->SearchBox(), Qt::Key_Backspace);
       QApplication::processEvents();
       clears.push_back(bench::NowMs() - t0);
     }
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
   // the next 1,000 cheats in name order (what a match among them costs at
   // most).
   QTest::keyClick(form, Qt::Key_F, Qt::ControlModifier);
-  form->FindEdit1->setText(QStringLiteral("zz no such cheat text"));
+  form->FindBox()->setText(QStringLiteral("zz no such cheat text"));
   bool progressShown = false;
   QTimer watch;
   watch.setInterval(0);
@@ -151,12 +151,12 @@ int main(int argc, char** argv) {
   for (int r = 0; r < reps; ++r) {
     watch.start();
     const double t0 = bench::NowMs();
-    form->FindNextClick(true);
+    form->FindNext(true);
     QApplication::processEvents();
     findNone.push_back(bench::NowMs() - t0);
     watch.stop();
     const double t1 = bench::NowMs();
-    form->CheatDbf->FindText("zz no such cheat text", true, [](std::int64_t looked) { return looked < 1000; });
+    form->CheatTable()->FindText("zz no such cheat text", true, [](std::int64_t looked) { return looked < 1000; });
     QApplication::processEvents();
     findNext.push_back(bench::NowMs() - t1);
   }
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
                       bench::Median(findNone), medians[0]);
   bench::ReportTiming("Find in texts over the next 1,000 cheats", bench::Median(findNext), medians[0]);
 
-  form->Exit1Click();
+  form->OnExitChosen();
   delete form;
   for (const std::string& dir : {sample, large}) {
     std::system(("rm -rf '" + dir + "'").c_str());

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/CheatTable.h"
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
 #include "dataset/DataSource.h"
@@ -17,13 +18,13 @@
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/files.h"
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 
 using namespace vz;
 
 namespace {
 
-class Window : public data::TDataLink {};
+class Window : public data::DataLink {};
 
 }  // namespace
 
@@ -39,9 +40,9 @@ int main(int argc, char** argv) {
   const std::string cat = table;
   bench::ReadFileOnce(cat);
 
-  TTzDbf t;
-  ConfigureAsCheatTable(t, ndx);
-  data::TDataSource source;
+  DbfTable t;
+  app::ConfigureAsCheatTable(t, ndx);
+  data::DataSource source;
   source.SetDataSet(&t);
   Window window;
   window.SetDataSource(&source);

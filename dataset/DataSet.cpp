@@ -7,16 +7,16 @@
 
 namespace vz::data {
 
-TDataSet::TDataSet() = default;
+DataSet::DataSet() = default;
 
-TDataSet::~TDataSet() {
+DataSet::~DataSet() {
   destroying_ = true;
-  for (TDataSource* s : std::vector<TDataSource*>(sources_)) s->SetDataSet(nullptr);
+  for (DataSource* s : std::vector<DataSource*>(sources_)) s->SetDataSet(nullptr);
 }
 
 // --- Opening and closing ---------------------------------------------------------------
 
-void TDataSet::SetActive(bool on) {
+void DataSet::SetActive(bool on) {
   if (on == Active()) return;
   if (on) {
     if (BeforeOpen) BeforeOpen(*this);
@@ -30,15 +30,15 @@ void TDataSet::SetActive(bool on) {
   }
 }
 
-void TDataSet::OpenCursor() {
+void DataSet::OpenCursor() {
   InternalOpen();
   BindFields();
   buffers_.clear();
   bufferCount_ = 0;
   state_ = DataSetState::Browse;  // quietly: the links hear it below
   int wanted = 1;
-  for (TDataSource* s : sources_)
-    for (TDataLink* l : s->Links()) wanted = std::max(wanted, l->BufferCount());
+  for (DataSource* s : sources_)
+    for (DataLink* l : s->Links()) wanted = std::max(wanted, l->BufferCount());
   SetBufferCount(wanted);
   ClearBuffers();
   InternalFirst();
@@ -48,7 +48,7 @@ void TDataSet::OpenCursor() {
   Notify(DataEvent::UpdateState, 0);
 }
 
-void TDataSet::CloseCursor() {
+void DataSet::CloseCursor() {
   ClearBuffers();
   InternalClose();
   DestroyDefaultFields();
@@ -57,7 +57,7 @@ void TDataSet::CloseCursor() {
   SetState(DataSetState::Inactive);
 }
 
-void TDataSet::SetState(DataSetState s) {
+void DataSet::SetState(DataSetState s) {
   if (s == state_) return;
   state_ = s;
   Notify(DataEvent::UpdateState, 0);
@@ -65,7 +65,7 @@ void TDataSet::SetState(DataSetState s) {
 
 // --- Fields ----------------------------------------------------------------------------
 
-TField* TDataSet::FindField(const std::string& name) const {
+Field* DataSet::FindField(const std::string& name) const {
   auto fold = [](std::string s) {
     for (char& c : s)
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -77,22 +77,22 @@ TField* TDataSet::FindField(const std::string& name) const {
   return nullptr;
 }
 
-TField* TDataSet::FieldByName(const std::string& name) const {
-  TField* f = FindField(name);
-  if (!f) throw EDatabaseError(name_ + ": Field '" + name + "' not found");
+Field* DataSet::FieldByName(const std::string& name) const {
+  Field* f = FindField(name);
+  if (!f) throw DatabaseError(name_ + ": Field '" + name + "' not found");
   return f;
 }
 
-TField* TDataSet::AddField(std::unique_ptr<TField> field) {
-  if (Active()) throw EDatabaseError("Cannot perform this operation on an open dataset");
+Field* DataSet::AddField(std::unique_ptr<Field> field) {
+  if (Active()) throw DatabaseError("Cannot perform this operation on an open dataset");
   field->SetDataSet(this);
   fields_.push_back(std::move(field));
   return fields_.back().get();
 }
 
-void TDataSet::CreateDefaultFields() {
-  for (const TFieldDef& def : fieldDefs_) {
-    std::unique_ptr<TField> f = CreateField(def);
+void DataSet::CreateDefaultFields() {
+  for (const FieldDef& def : fieldDefs_) {
+    std::unique_ptr<Field> f = CreateField(def);
     if (!f) continue;
     f->SetDefault(true);
     f->SetDataSet(this);
@@ -101,15 +101,15 @@ void TDataSet::CreateDefaultFields() {
   defaultFields_ = true;
 }
 
-void TDataSet::DestroyDefaultFields() {
+void DataSet::DestroyDefaultFields() {
   if (!defaultFields_) return;
   fields_.erase(std::remove_if(fields_.begin(), fields_.end(),
-                               [](const std::unique_ptr<TField>& f) { return f->IsDefault(); }),
+                               [](const std::unique_ptr<Field>& f) { return f->IsDefault(); }),
                 fields_.end());
   defaultFields_ = false;
 }
 
-void TDataSet::BindFields() {
+void DataSet::BindFields() {
   std::size_t calc = 0;
   for (auto& f : fields_) {
     f->SetDataSet(this);
@@ -117,7 +117,7 @@ void TDataSet::BindFields() {
       f->SetOffset(calc);
       calc += 1 + f->DataSize();
     } else if (f->FieldNo() == 0) {
-      for (const TFieldDef& d : fieldDefs_) {
+      for (const FieldDef& d : fieldDefs_) {
         std::string a = d.Name, b = f->FieldName();
         for (char& c : a) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         for (char& c : b) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -128,9 +128,9 @@ void TDataSet::BindFields() {
   calcFieldsSize_ = calc;
 }
 
-std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField*, BlobMode) { return nullptr; }
+std::unique_ptr<Stream> DataSet::CreateBlobStream(Field*, BlobMode) { return nullptr; }
 
-void TDataSet::CalculateFields(std::uint8_t* buffer) {
+void DataSet::CalculateFields(std::uint8_t* buffer) {
   if (calcFieldsSize_ == 0) return;
   const std::size_t recordEnd = RecordBufferSize() - calcFieldsSize_;
   (void)recordEnd;
@@ -151,20 +151,20 @@ void TDataSet::CalculateFields(std::uint8_t* buffer) {
 
 // --- The window --------------------------------------------------------------------------
 
-std::uint8_t* TDataSet::ActiveBuffer() {
+std::uint8_t* DataSet::ActiveBuffer() {
   if (state_ == DataSetState::CalcFields && calcBuffer_) return calcBuffer_;
   if (buffers_.empty()) return nullptr;
   return buffers_[static_cast<std::size_t>(activeRecord_)].data();
 }
 
-void TDataSet::ClearBuffers() {
+void DataSet::ClearBuffers() {
   recordCount_ = 0;
   activeRecord_ = 0;
   currentRecord_ = -1;
   bof_ = eof_ = true;
 }
 
-void TDataSet::SetBufferCount(int n) {
+void DataSet::SetBufferCount(int n) {
   if (n < 1) n = 1;
   if (n == bufferCount_) return;
   const std::size_t size = RecordBufferSize();
@@ -196,24 +196,24 @@ void TDataSet::SetBufferCount(int n) {
   }
 }
 
-void TDataSet::UpdateBufferCount() {
+void DataSet::UpdateBufferCount() {
   if (!Active()) return;
   int wanted = 1;
-  for (TDataSource* s : sources_)
-    for (TDataLink* l : s->Links()) wanted = std::max(wanted, l->BufferCount());
+  for (DataSource* s : sources_)
+    for (DataLink* l : s->Links()) wanted = std::max(wanted, l->BufferCount());
   if (wanted == bufferCount_) return;
   UpdateCursorPos();
   SetBufferCount(wanted);
   Notify(DataEvent::LayoutChange, 0);
 }
 
-int TDataSet::SetActiveRecordFor(int i) {
+int DataSet::SetActiveRecordFor(int i) {
   const int old = activeRecord_;
   if (i >= 0 && i < std::max(1, recordCount_)) activeRecord_ = i;
   return old;
 }
 
-void TDataSet::SetCurrentRecord(int i) {
+void DataSet::SetCurrentRecord(int i) {
   if (currentRecord_ == i || i < 0 || i >= recordCount_) return;
   std::uint8_t* b = buffers_[static_cast<std::size_t>(i)].data();
   // A buffer that holds no stored record yet (an appended or inserted one)
@@ -226,11 +226,11 @@ void TDataSet::SetCurrentRecord(int i) {
   currentRecord_ = i;
 }
 
-void TDataSet::UpdateCursorPos() {
+void DataSet::UpdateCursorPos() {
   if (state_ != DataSetState::Inactive && recordCount_ > 0) SetCurrentRecord(activeRecord_);
 }
 
-bool TDataSet::GetNextRecord() {
+bool DataSet::GetNextRecord() {
   if (recordCount_ > 0) SetCurrentRecord(recordCount_ - 1);
   std::vector<std::uint8_t>& spare = buffers_.back();
   if (GetRecord(spare.data(), GetMode::Next) != GetResult::Ok) return false;
@@ -247,7 +247,7 @@ bool TDataSet::GetNextRecord() {
   return true;
 }
 
-bool TDataSet::GetPriorRecord() {
+bool DataSet::GetPriorRecord() {
   if (recordCount_ > 0) SetCurrentRecord(0);
   std::vector<std::uint8_t>& spare = buffers_.back();
   if (GetRecord(spare.data(), GetMode::Prior) != GetResult::Ok) return false;
@@ -260,24 +260,24 @@ bool TDataSet::GetPriorRecord() {
   return true;
 }
 
-int TDataSet::GetNextRecords() {
+int DataSet::GetNextRecords() {
   int added = 0;
   while (recordCount_ < bufferCount_ && GetNextRecord()) ++added;
   return added;
 }
 
-int TDataSet::GetPriorRecords() {
+int DataSet::GetPriorRecords() {
   int added = 0;
   while (recordCount_ < bufferCount_ && GetPriorRecord()) ++added;
   return added;
 }
 
-bool TDataSet::IsEmpty() const { return !Active() || recordCount_ == 0; }
+bool DataSet::IsEmpty() const { return !Active() || recordCount_ == 0; }
 
 // --- Moving -------------------------------------------------------------------------------
 
-void TDataSet::CheckBrowseMode() {
-  if (!Active()) throw EDatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
+void DataSet::CheckBrowseMode() {
+  if (!Active()) throw DatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
   Notify(DataEvent::CheckBrowseMode, 0);
   if (state_ == DataSetState::Edit || state_ == DataSetState::Insert) {
     Notify(DataEvent::UpdateRecord, 0);
@@ -287,7 +287,7 @@ void TDataSet::CheckBrowseMode() {
   }
 }
 
-void TDataSet::First() {
+void DataSet::First() {
   CheckBrowseMode();
   if (BeforeScroll) BeforeScroll(*this);
   ClearBuffers();
@@ -305,7 +305,7 @@ void TDataSet::First() {
   DoAfterScroll();
 }
 
-void TDataSet::Last() {
+void DataSet::Last() {
   CheckBrowseMode();
   if (BeforeScroll) BeforeScroll(*this);
   ClearBuffers();
@@ -324,7 +324,7 @@ void TDataSet::Last() {
   DoAfterScroll();
 }
 
-int TDataSet::MoveBy(int distance) {
+int DataSet::MoveBy(int distance) {
   CheckBrowseMode();
   int moved = 0;
   if ((distance > 0 && !eof_) || (distance < 0 && !bof_)) {
@@ -369,7 +369,7 @@ int TDataSet::MoveBy(int distance) {
   return moved;
 }
 
-bool TDataSet::AtEnd(GetMode towards) {
+bool DataSet::AtEnd(GetMode towards) {
   if (!Active() || recordCount_ == 0) return true;
   const bool prior = towards == GetMode::Prior;
   if (prior ? activeRecord_ > 0 : activeRecord_ < recordCount_ - 1) return false;
@@ -386,7 +386,7 @@ bool TDataSet::AtEnd(GetMode towards) {
   return !neighbour;
 }
 
-void TDataSet::Resync(bool keepRow) {
+void DataSet::Resync(bool keepRow) {
   const int oldActive = activeRecord_;
   std::uint8_t* first = buffers_.front().data();
   GetResult r = GetRecord(first, GetMode::Current);
@@ -416,18 +416,18 @@ void TDataSet::Resync(bool keepRow) {
   Notify(DataEvent::DataSetChange, 0);
 }
 
-void TDataSet::Refresh() {
+void DataSet::Refresh() {
   CheckBrowseMode();
   UpdateCursorPos();
   Resync(true);
 }
 
-Bookmark TDataSet::GetBookmark() {
+Bookmark DataSet::GetBookmark() {
   if (!Active() || recordCount_ == 0) return {};
   return GetBookmarkData(ActiveBuffer());
 }
 
-void TDataSet::GotoBookmark(const Bookmark& b) {
+void DataSet::GotoBookmark(const Bookmark& b) {
   if (b.empty()) return;
   CheckBrowseMode();
   if (BeforeScroll) BeforeScroll(*this);
@@ -436,26 +436,26 @@ void TDataSet::GotoBookmark(const Bookmark& b) {
   DoAfterScroll();
 }
 
-bool TDataSet::GetCurrentRecord(std::uint8_t*) { return false; }
+bool DataSet::GetCurrentRecord(std::uint8_t*) { return false; }
 
-void TDataSet::DoAfterScroll() {
+void DataSet::DoAfterScroll() {
   if (AfterScroll) AfterScroll(*this);
 }
 
-void TDataSet::DoAfterDelete() {
+void DataSet::DoAfterDelete() {
   if (AfterDelete) AfterDelete(*this);
 }
 
-void TDataSet::DoBeforeCancel() {
+void DataSet::DoBeforeCancel() {
   if (BeforeCancel) BeforeCancel(*this);
 }
 
 // --- Editing ------------------------------------------------------------------------------
 
-void TDataSet::Edit() {
+void DataSet::Edit() {
   if (state_ == DataSetState::Edit || state_ == DataSetState::Insert) return;
-  if (!Active()) throw EDatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
-  if (!CanModify()) throw EDatabaseError(name_ + ": Cannot modify a read-only dataset");
+  if (!Active()) throw DatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
+  if (!CanModify()) throw DatabaseError(name_ + ": Cannot modify a read-only dataset");
   if (recordCount_ == 0) {
     Append();
     return;
@@ -469,9 +469,9 @@ void TDataSet::Edit() {
   if (AfterEdit) AfterEdit(*this);
 }
 
-void TDataSet::Insert() {
-  if (!Active()) throw EDatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
-  if (!CanModify()) throw EDatabaseError(name_ + ": Cannot modify a read-only dataset");
+void DataSet::Insert() {
+  if (!Active()) throw DatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
+  if (!CanModify()) throw DatabaseError(name_ + ": Cannot modify a read-only dataset");
   CheckBrowseMode();
   if (BeforeInsert) BeforeInsert(*this);
   // Make room at the active row: the window's last record leaves when full.
@@ -501,9 +501,9 @@ void TDataSet::Insert() {
   if (AfterInsert) AfterInsert(*this);
 }
 
-void TDataSet::Append() {
-  if (!Active()) throw EDatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
-  if (!CanModify()) throw EDatabaseError(name_ + ": Cannot modify a read-only dataset");
+void DataSet::Append() {
+  if (!Active()) throw DatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
+  if (!CanModify()) throw DatabaseError(name_ + ": Cannot modify a read-only dataset");
   CheckBrowseMode();
   if (BeforeInsert) BeforeInsert(*this);
   ClearBuffers();
@@ -521,7 +521,7 @@ void TDataSet::Append() {
   if (AfterInsert) AfterInsert(*this);
 }
 
-void TDataSet::Post() {
+void DataSet::Post() {
   if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
   Notify(DataEvent::UpdateRecord, 0);
   if (BeforePost) BeforePost(*this);
@@ -531,7 +531,7 @@ void TDataSet::Post() {
   if (AfterPost) AfterPost(*this);
 }
 
-void TDataSet::Cancel() {
+void DataSet::Cancel() {
   if (state_ != DataSetState::Edit && state_ != DataSetState::Insert) return;
   DoBeforeCancel();
   InternalCancel();
@@ -541,14 +541,14 @@ void TDataSet::Cancel() {
   if (AfterCancel) AfterCancel(*this);
 }
 
-void TDataSet::Delete() {
-  if (!Active()) throw EDatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
+void DataSet::Delete() {
+  if (!Active()) throw DatabaseError(name_ + ": Cannot perform this operation on a closed dataset");
   if (state_ == DataSetState::Insert) {
     Cancel();
     return;
   }
-  if (recordCount_ == 0) throw EDatabaseError(name_ + ": Cannot perform this operation on an empty dataset");
-  if (!CanModify()) throw EDatabaseError(name_ + ": Cannot modify a read-only dataset");
+  if (recordCount_ == 0) throw DatabaseError(name_ + ": Cannot perform this operation on an empty dataset");
+  if (!CanModify()) throw DatabaseError(name_ + ": Cannot modify a read-only dataset");
   CheckBrowseMode();
   if (BeforeDelete) BeforeDelete(*this);
   UpdateCursorPos();
@@ -557,15 +557,15 @@ void TDataSet::Delete() {
   DoAfterDelete();
 }
 
-void TDataSet::DataChanged(TField* field) {
+void DataSet::DataChanged(Field* field) {
   Notify(DataEvent::FieldChange, reinterpret_cast<std::intptr_t>(field));
 }
 
 // --- Controls and notifications ------------------------------------------------------------
 
-void TDataSet::DisableControls() { ++disableCount_; }
+void DataSet::DisableControls() { ++disableCount_; }
 
-void TDataSet::EnableControls() {
+void DataSet::EnableControls() {
   if (disableCount_ == 0) return;
   if (--disableCount_ > 0) return;
   // The controls missed whatever happened meanwhile (also moves made behind
@@ -573,25 +573,25 @@ void TDataSet::EnableControls() {
   if (Active()) Notify(DataEvent::DataSetChange, 0);
 }
 
-void TDataSet::AddDataSource(TDataSource* s) {
+void DataSet::AddDataSource(DataSource* s) {
   if (std::find(sources_.begin(), sources_.end(), s) == sources_.end()) sources_.push_back(s);
 }
 
-void TDataSet::RemoveDataSource(TDataSource* s) {
+void DataSet::RemoveDataSource(DataSource* s) {
   sources_.erase(std::remove(sources_.begin(), sources_.end(), s), sources_.end());
 }
 
-void TDataSet::NotifyLinks(DataEvent e, std::intptr_t info) { Notify(e, info); }
+void DataSet::NotifyLinks(DataEvent e, std::intptr_t info) { Notify(e, info); }
 
-void TDataSet::Notify(DataEvent e, std::intptr_t info) {
+void DataSet::Notify(DataEvent e, std::intptr_t info) {
   // While the controls are disabled they hear of nothing but state and
   // activity changes; EnableControls brings them up to date.
   if (disableCount_ > 0 && e != DataEvent::UpdateState && e != DataEvent::ActiveChange) return;
   DataEventHook(e, info);
 }
 
-void TDataSet::DataEventHook(DataEvent e, std::intptr_t info) {
-  for (TDataSource* s : std::vector<TDataSource*>(sources_)) s->Notify(e, info);
+void DataSet::DataEventHook(DataEvent e, std::intptr_t info) {
+  for (DataSource* s : std::vector<DataSource*>(sources_)) s->Notify(e, info);
 }
 
 }  // namespace vz::data

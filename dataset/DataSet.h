@@ -22,8 +22,8 @@
 
 namespace vz::data {
 
-class TDataSource;
-class TDataLink;
+class DataSource;
+class DataLink;
 
 enum class DataSetState { Inactive, Browse, Edit, Insert, SetKey, CalcFields };
 enum class GetMode { Current, Next, Prior };
@@ -45,14 +45,14 @@ enum class DataEvent {
 };
 
 using Bookmark = std::vector<std::uint8_t>;
-using DataSetEvent = std::function<void(class TDataSet&)>;
+using DataSetEvent = std::function<void(class DataSet&)>;
 
-class TDataSet {
+class DataSet {
  public:
-  TDataSet();
-  virtual ~TDataSet();
-  TDataSet(const TDataSet&) = delete;
-  TDataSet& operator=(const TDataSet&) = delete;
+  DataSet();
+  virtual ~DataSet();
+  DataSet(const DataSet&) = delete;
+  DataSet& operator=(const DataSet&) = delete;
 
   // --- Opening and state ---
   bool Active() const { return state_ != DataSetState::Inactive; }
@@ -97,7 +97,7 @@ class TDataSet {
   void Delete();
   void CheckBrowseMode();
   // Tells the links that a field of the active record changed.
-  void DataChanged(TField* field);
+  void DataChanged(Field* field);
 
   // --- Controls ---
   void DisableControls();
@@ -105,14 +105,14 @@ class TDataSet {
   bool ControlsDisabled() const { return disableCount_ > 0; }
 
   // --- Fields ---
-  std::vector<std::unique_ptr<TField>>& Fields() { return fields_; }
-  const std::vector<TFieldDef>& FieldDefs() const { return fieldDefs_; }
-  TField* FindField(const std::string& name) const;
-  TField* FieldByName(const std::string& name) const;  // throws when missing
+  std::vector<std::unique_ptr<Field>>& Fields() { return fields_; }
+  const std::vector<FieldDef>& FieldDefs() const { return fieldDefs_; }
+  Field* FindField(const std::string& name) const;
+  Field* FieldByName(const std::string& name) const;  // throws when missing
   // Adds a field object before the dataset opens (a persistent field, for
   // instance a calculated one).
-  TField* AddField(std::unique_ptr<TField> field);
-  virtual std::unique_ptr<TStream> CreateBlobStream(TField* field, BlobMode mode);
+  Field* AddField(std::unique_ptr<Field> field);
+  virtual std::unique_ptr<Stream> CreateBlobStream(Field* field, BlobMode mode);
 
   // --- Counting ---
   virtual int RecordCount() { return GetRecordCount(); }
@@ -134,8 +134,8 @@ class TDataSet {
   int SetActiveRecordFor(int i);
 
   // --- Data sources ---
-  void AddDataSource(TDataSource* s);
-  void RemoveDataSource(TDataSource* s);
+  void AddDataSource(DataSource* s);
+  void RemoveDataSource(DataSource* s);
   void NotifyLinks(DataEvent e, std::intptr_t info = 0);
 
   // --- Events ---
@@ -145,8 +145,8 @@ class TDataSet {
   bool AutoCalcFields = true;
 
   // Field values of the active (or calculated-fields) buffer.
-  virtual bool GetFieldData(const TField* field, void* buffer) = 0;
-  virtual void SetFieldData(TField* field, const void* buffer) = 0;
+  virtual bool GetFieldData(const Field* field, void* buffer) = 0;
+  virtual void SetFieldData(Field* field, const void* buffer) = 0;
   bool CalcFieldsRunning() const { return state_ == DataSetState::CalcFields; }
   std::uint8_t* CalcBuffer() const { return calcBuffer_; }
   std::size_t CalcFieldsSize() const { return calcFieldsSize_; }
@@ -177,7 +177,7 @@ class TDataSet {
   virtual void InternalInitFieldDefs() = 0;
   // The field object for a definition when the dataset makes its default
   // fields (a concrete dataset may use its own field classes).
-  virtual std::unique_ptr<TField> CreateField(const TFieldDef& def) { return MakeField(def); }
+  virtual std::unique_ptr<Field> CreateField(const FieldDef& def) { return MakeField(def); }
   virtual void InternalHandleException() {}
   // Fills the window forwards / backwards from the cursor; returns how many
   // records were added.
@@ -200,7 +200,7 @@ class TDataSet {
   // Moves the cursor to the active record (when it stands elsewhere).
   void UpdateCursorPos();
   void CalculateFields(std::uint8_t* buffer);
-  std::vector<TFieldDef>& MutableFieldDefs() { return fieldDefs_; }
+  std::vector<FieldDef>& MutableFieldDefs() { return fieldDefs_; }
   void CreateDefaultFields();
   void DestroyDefaultFields();
   bool DefaultFields() const { return defaultFields_; }
@@ -219,8 +219,8 @@ class TDataSet {
 
   std::string name_;
   DataSetState state_ = DataSetState::Inactive;
-  std::vector<std::unique_ptr<TField>> fields_;
-  std::vector<TFieldDef> fieldDefs_;
+  std::vector<std::unique_ptr<Field>> fields_;
+  std::vector<FieldDef> fieldDefs_;
   bool defaultFields_ = false;
   std::vector<std::vector<std::uint8_t>> buffers_;  // bufferCount_ + 1 (the last is spare)
   int bufferCount_ = 0;
@@ -230,7 +230,7 @@ class TDataSet {
   bool bof_ = true;
   bool eof_ = true;
   int disableCount_ = 0;
-  std::vector<TDataSource*> sources_;
+  std::vector<DataSource*> sources_;
   std::uint8_t* calcBuffer_ = nullptr;
   std::size_t calcFieldsSize_ = 0;
   bool destroying_ = false;

@@ -4,12 +4,12 @@
 
 namespace vz::data {
 
-TDataSource::~TDataSource() {
-  for (TDataLink* l : std::vector<TDataLink*>(links_)) l->SetDataSource(nullptr);
+DataSource::~DataSource() {
+  for (DataLink* l : std::vector<DataLink*>(links_)) l->SetDataSource(nullptr);
   SetDataSet(nullptr);
 }
 
-void TDataSource::SetDataSet(TDataSet* d) {
+void DataSource::SetDataSet(data::DataSet* d) {
   if (d == dataSet_) return;
   if (dataSet_) dataSet_->RemoveDataSource(this);
   dataSet_ = d;
@@ -20,36 +20,36 @@ void TDataSource::SetDataSet(TDataSet* d) {
   Notify(DataEvent::ActiveChange, 0);
 }
 
-void TDataSource::SetEnabled(bool e) {
+void DataSource::SetEnabled(bool e) {
   if (e == enabled_) return;
   enabled_ = e;
   Notify(DataEvent::ActiveChange, 0);
 }
 
-DataSetState TDataSource::State() const {
+DataSetState DataSource::State() const {
   return dataSet_ && enabled_ ? dataSet_->State() : DataSetState::Inactive;
 }
 
-void TDataSource::AddLink(TDataLink* l) {
+void DataSource::AddLink(DataLink* l) {
   if (std::find(links_.begin(), links_.end(), l) == links_.end()) links_.push_back(l);
   if (dataSet_) dataSet_->UpdateBufferCount();
 }
 
-void TDataSource::RemoveLink(TDataLink* l) {
+void DataSource::RemoveLink(DataLink* l) {
   links_.erase(std::remove(links_.begin(), links_.end(), l), links_.end());
   if (dataSet_) dataSet_->UpdateBufferCount();
 }
 
-void TDataSource::Notify(DataEvent e, std::intptr_t info) {
-  for (TDataLink* l : std::vector<TDataLink*>(links_)) {
+void DataSource::Notify(DataEvent e, std::intptr_t info) {
+  for (DataLink* l : std::vector<DataLink*>(links_)) {
     // A link may have left during an earlier notification.
     if (std::find(links_.begin(), links_.end(), l) != links_.end()) l->DataEvent(e, info);
   }
 }
 
-TDataLink::~TDataLink() { SetDataSource(nullptr); }
+DataLink::~DataLink() { SetDataSource(nullptr); }
 
-void TDataLink::SetDataSource(TDataSource* s) {
+void DataLink::SetDataSource(data::DataSource* s) {
   if (s == source_) return;
   if (source_) source_->RemoveLink(this);
   source_ = s;
@@ -59,38 +59,38 @@ void TDataLink::SetDataSource(TDataSource* s) {
   SetActive(source_ && source_->State() != DataSetState::Inactive);
 }
 
-void TDataLink::SetBufferCount(int n) {
+void DataLink::SetBufferCount(int n) {
   if (n < 1) n = 1;
   if (n == bufferCount_) return;
   bufferCount_ = n;
-  if (TDataSet* d = DataSet()) d->UpdateBufferCount();
+  if (data::DataSet* d = DataSet()) d->UpdateBufferCount();
   UpdateRange();
 }
 
-int TDataLink::ActiveRecord() const {
-  const TDataSet* d = DataSet();
+int DataLink::ActiveRecord() const {
+  const data::DataSet* d = DataSet();
   if (!d || !active_) return 0;
   return std::max(0, d->ActiveRecord() - firstRecord_);
 }
 
-void TDataLink::SetActiveRecord(int row) {
-  if (TDataSet* d = DataSet()) d->SetActiveRecordFor(firstRecord_ + row);
+void DataLink::SetActiveRecord(int row) {
+  if (data::DataSet* d = DataSet()) d->SetActiveRecordFor(firstRecord_ + row);
 }
 
-int TDataLink::RecordCount() const {
-  const TDataSet* d = DataSet();
+int DataLink::RecordCount() const {
+  const data::DataSet* d = DataSet();
   if (!d || !active_) return 0;
   return std::max(0, std::min(bufferCount_, d->WindowRecordCount() - firstRecord_));
 }
 
-bool TDataLink::Edit() {
-  TDataSet* d = DataSet();
+bool DataLink::Edit() {
+  data::DataSet* d = DataSet();
   if (!d || ReadOnly) return false;
   if (source_->AutoEdit && d->State() == DataSetState::Browse) d->Edit();
   return d->State() == DataSetState::Edit || d->State() == DataSetState::Insert;
 }
 
-void TDataLink::UpdateRecord() {
+void DataLink::UpdateRecord() {
   updating_ = true;
   try {
     UpdateData();
@@ -101,8 +101,8 @@ void TDataLink::UpdateRecord() {
   updating_ = false;
 }
 
-void TDataLink::UpdateRange() {
-  const TDataSet* d = DataSet();
+void DataLink::UpdateRange() {
+  const data::DataSet* d = DataSet();
   if (!d || !d->Active()) {
     firstRecord_ = 0;
     return;
@@ -117,7 +117,7 @@ void TDataLink::UpdateRange() {
   if (firstRecord_ > hi) firstRecord_ = hi;
 }
 
-void TDataLink::SetActive(bool on) {
+void DataLink::SetActive(bool on) {
   if (on == active_) return;
   active_ = on;
   if (on) UpdateRange();
@@ -125,13 +125,13 @@ void TDataLink::SetActive(bool on) {
   ActiveChanged();
 }
 
-void TDataLink::SetEditing(bool on) {
+void DataLink::SetEditing(bool on) {
   if (on == editing_) return;
   editing_ = on;
   EditingChanged();
 }
 
-void TDataLink::DataEvent(vz::data::DataEvent e, std::intptr_t info) {
+void DataLink::DataEvent(vz::data::DataEvent e, std::intptr_t info) {
   const DataSetState state = source_ ? source_->State() : DataSetState::Inactive;
   if (e == DataEvent::UpdateState || e == DataEvent::ActiveChange) {
     SetActive(state != DataSetState::Inactive);
@@ -142,7 +142,7 @@ void TDataLink::DataEvent(vz::data::DataEvent e, std::intptr_t info) {
   switch (e) {
     case DataEvent::FieldChange:
     case DataEvent::RecordChange:
-      if (!updating_) RecordChanged(reinterpret_cast<TField*>(info));
+      if (!updating_) RecordChanged(reinterpret_cast<Field*>(info));
       break;
     case DataEvent::DataSetChange:
       UpdateRange();
@@ -167,7 +167,7 @@ void TDataLink::DataEvent(vz::data::DataEvent e, std::intptr_t info) {
       CheckBrowseMode();
       break;
     case DataEvent::FocusControl:
-      FocusControl(reinterpret_cast<TField*>(info));
+      FocusControl(reinterpret_cast<Field*>(info));
       break;
     default:
       break;

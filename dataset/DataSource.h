@@ -11,41 +11,41 @@
 
 namespace vz::data {
 
-class TDataSource {
+class DataSource {
  public:
-  TDataSource() = default;
-  ~TDataSource();
-  TDataSource(const TDataSource&) = delete;
-  TDataSource& operator=(const TDataSource&) = delete;
+  DataSource() = default;
+  ~DataSource();
+  DataSource(const data::DataSource&) = delete;
+  data::DataSource& operator=(const data::DataSource&) = delete;
 
-  TDataSet* DataSet() const { return dataSet_; }
-  void SetDataSet(TDataSet* d);
+  data::DataSet* DataSet() const { return dataSet_; }
+  void SetDataSet(data::DataSet* d);
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool e);
   bool AutoEdit = true;
   DataSetState State() const;
 
-  void AddLink(TDataLink* l);
-  void RemoveLink(TDataLink* l);
-  const std::vector<TDataLink*>& Links() const { return links_; }
+  void AddLink(DataLink* l);
+  void RemoveLink(DataLink* l);
+  const std::vector<DataLink*>& Links() const { return links_; }
   void Notify(DataEvent e, std::intptr_t info);
 
  private:
-  TDataSet* dataSet_ = nullptr;
+  data::DataSet* dataSet_ = nullptr;
   bool enabled_ = true;
-  std::vector<TDataLink*> links_;
+  std::vector<DataLink*> links_;
 };
 
-class TDataLink {
+class DataLink {
  public:
-  TDataLink() = default;
-  virtual ~TDataLink();
-  TDataLink(const TDataLink&) = delete;
-  TDataLink& operator=(const TDataLink&) = delete;
+  DataLink() = default;
+  virtual ~DataLink();
+  DataLink(const DataLink&) = delete;
+  DataLink& operator=(const DataLink&) = delete;
 
-  TDataSource* DataSource() const { return source_; }
-  void SetDataSource(TDataSource* s);
-  TDataSet* DataSet() const { return source_ ? source_->DataSet() : nullptr; }
+  data::DataSource* DataSource() const { return source_; }
+  void SetDataSource(data::DataSource* s);
+  data::DataSet* DataSet() const { return source_ ? source_->DataSet() : nullptr; }
   bool Active() const { return active_; }
   bool Editing() const { return editing_; }
   int BufferCount() const { return bufferCount_; }
@@ -69,11 +69,11 @@ class TDataLink {
   virtual void ActiveChanged() {}
   virtual void DataSetChanged() { RecordChanged(nullptr); }
   virtual void DataSetScrolled(int distance) { (void)distance; DataSetChanged(); }
-  virtual void RecordChanged(TField* field) { (void)field; }
+  virtual void RecordChanged(Field* field) { (void)field; }
   virtual void LayoutChanged() { DataSetChanged(); }
   virtual void EditingChanged() {}
   virtual void UpdateData() {}
-  virtual void FocusControl(TField* field) { (void)field; }
+  virtual void FocusControl(Field* field) { (void)field; }
   virtual void CheckBrowseMode() {}
 
  private:
@@ -81,12 +81,16 @@ class TDataLink {
   void SetActive(bool on);
   void SetEditing(bool on);
 
-  TDataSource* source_ = nullptr;
+  data::DataSource* source_ = nullptr;
   bool active_ = false;
   bool editing_ = false;
   bool updating_ = false;
   int bufferCount_ = 1;
   int firstRecord_ = 0;
 };
+
+// Forwarding aliases: removed by the restructure's final pass.
+using TDataSource = DataSource;
+using TDataLink = DataLink;
 
 }  // namespace vz::data

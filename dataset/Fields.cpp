@@ -10,39 +10,39 @@
 
 namespace vz::data {
 
-TField::TField(FieldType type, const std::string& name, int size) : type_(type), name_(name), size_(size) {}
+Field::Field(FieldType type, const std::string& name, int size) : type_(type), name_(name), size_(size) {}
 
-bool TField::GetData(void* buffer) const {
+bool Field::GetData(void* buffer) const {
   if (!dataSet_ || !dataSet_->Active()) return false;
   return dataSet_->GetFieldData(this, buffer);
 }
 
-void TField::SetData(const void* buffer) {
+void Field::SetData(const void* buffer) {
   CheckWritable();
   dataSet_->SetFieldData(this, buffer);
 }
 
-bool TField::IsNull() const { return !GetData(nullptr); }
+bool Field::IsNull() const { return !GetData(nullptr); }
 
-void TField::CheckWritable() const {
-  if (!dataSet_ || !dataSet_->Active()) throw EDatabaseError("Dataset not in edit or insert mode");
+void Field::CheckWritable() const {
+  if (!dataSet_ || !dataSet_->Active()) throw DatabaseError("Dataset not in edit or insert mode");
   if (readOnly_ && !dataSet_->CalcFieldsRunning())
-    throw EDatabaseError("Field '" + name_ + "' cannot be modified");
+    throw DatabaseError("Field '" + name_ + "' cannot be modified");
   const DataSetState s = dataSet_->State();
   if (s != DataSetState::Edit && s != DataSetState::Insert && s != DataSetState::SetKey &&
       s != DataSetState::CalcFields)
-    throw EDatabaseError("Dataset not in edit or insert mode");
+    throw DatabaseError("Dataset not in edit or insert mode");
 }
 
 // --- String ---------------------------------------------------------------------------------
 
-std::string TStringField::AsString() const {
+std::string StringField::AsString() const {
   std::string buf(DataSize(), '\0');
   if (!GetData(buf.data())) return std::string();
   return std::string(buf.c_str());
 }
 
-void TStringField::SetAsString(const std::string& text) {
+void StringField::SetAsString(const std::string& text) {
   std::string buf(DataSize(), '\0');
   std::memcpy(buf.data(), text.data(), std::min(text.size(), static_cast<std::size_t>(Size())));
   SetData(buf.data());
@@ -50,19 +50,19 @@ void TStringField::SetAsString(const std::string& text) {
 
 // --- Integer --------------------------------------------------------------------------------
 
-std::int32_t TIntegerField::AsInteger() const {
+std::int32_t IntegerField::AsInteger() const {
   std::int32_t v = 0;
   return GetData(&v) ? v : 0;
 }
 
-void TIntegerField::SetAsInteger(std::int32_t v) { SetData(&v); }
+void IntegerField::SetAsInteger(std::int32_t v) { SetData(&v); }
 
-std::string TIntegerField::AsString() const {
+std::string IntegerField::AsString() const {
   std::int32_t v = 0;
   return GetData(&v) ? std::to_string(v) : std::string();
 }
 
-void TIntegerField::SetAsString(const std::string& text) {
+void IntegerField::SetAsString(const std::string& text) {
   if (text.empty()) {
     Clear();
     return;
@@ -70,20 +70,20 @@ void TIntegerField::SetAsString(const std::string& text) {
   std::int32_t v = 0;
   const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
   if (r.ec != std::errc() || r.ptr != text.data() + text.size())
-    throw EDatabaseError("'" + text + "' is not a valid integer value");
+    throw DatabaseError("'" + text + "' is not a valid integer value");
   SetAsInteger(v);
 }
 
 // --- Float ----------------------------------------------------------------------------------
 
-double TFloatField::AsFloat() const {
+double FloatField::AsFloat() const {
   double v = 0;
   return GetData(&v) ? v : 0;
 }
 
-void TFloatField::SetAsFloat(double v) { SetData(&v); }
+void FloatField::SetAsFloat(double v) { SetData(&v); }
 
-std::string TFloatField::AsString() const {
+std::string FloatField::AsString() const {
   double v = 0;
   if (!GetData(&v)) return std::string();
   char buf[64];
@@ -91,7 +91,7 @@ std::string TFloatField::AsString() const {
   return buf;
 }
 
-void TFloatField::SetAsString(const std::string& text) {
+void FloatField::SetAsString(const std::string& text) {
   if (text.empty()) {
     Clear();
     return;
@@ -99,29 +99,29 @@ void TFloatField::SetAsString(const std::string& text) {
   double v = 0;
   const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
   if (r.ec != std::errc() || r.ptr != text.data() + text.size())
-    throw EDatabaseError("'" + text + "' is not a valid floating point value");
+    throw DatabaseError("'" + text + "' is not a valid floating point value");
   SetAsFloat(v);
 }
 
 // --- Boolean --------------------------------------------------------------------------------
 
-bool TBooleanField::AsBoolean() const {
+bool BooleanField::AsBoolean() const {
   std::uint8_t v[2] = {0, 0};
   return GetData(v) && v[0] != 0;
 }
 
-void TBooleanField::SetAsBoolean(bool v) {
+void BooleanField::SetAsBoolean(bool v) {
   const std::uint8_t b[2] = {static_cast<std::uint8_t>(v ? 1 : 0), 0};
   SetData(b);
 }
 
-std::string TBooleanField::AsString() const {
+std::string BooleanField::AsString() const {
   std::uint8_t v[2] = {0, 0};
   if (!GetData(v)) return std::string();
   return v[0] ? "True" : "False";
 }
 
-void TBooleanField::SetAsString(const std::string& text) {
+void BooleanField::SetAsString(const std::string& text) {
   if (text.empty()) {
     Clear();
     return;
@@ -233,26 +233,26 @@ bool ParseDate(const std::string& text, const std::string& pattern, DayNumber& o
   return true;
 }
 
-DayNumber TDateField::AsDate() const {
+DayNumber DateField::AsDate() const {
   DayNumber d = 0;
   return GetData(&d) ? d : 0;
 }
 
-void TDateField::SetAsDate(DayNumber d) { SetData(&d); }
+void DateField::SetAsDate(DayNumber d) { SetData(&d); }
 
-std::string TDateField::AsString() const {
+std::string DateField::AsString() const {
   DayNumber d = 0;
   if (!GetData(&d)) return std::string();
   return FormatDate(d, ShortDatePattern());
 }
 
-void TDateField::SetAsString(const std::string& text) {
+void DateField::SetAsString(const std::string& text) {
   if (text.find_first_not_of(' ') == std::string::npos) {
     Clear();
     return;
   }
   DayNumber d = 0;
-  if (!ParseDate(text, ShortDatePattern(), d)) throw EDatabaseError("'" + text + "' is not a valid date");
+  if (!ParseDate(text, ShortDatePattern(), d)) throw DatabaseError("'" + text + "' is not a valid date");
   SetAsDate(d);
 }
 
@@ -264,27 +264,27 @@ const std::string& GetShortDatePattern() { return ShortDatePattern(); }
 
 // --- Memo -----------------------------------------------------------------------------------
 
-std::string TMemoField::AsString() const {
+std::string MemoField::AsString() const {
   if (!DataSet() || !DataSet()->Active()) return std::string();
-  std::unique_ptr<TStream> s = DataSet()->CreateBlobStream(const_cast<TMemoField*>(this), BlobMode::Read);
+  std::unique_ptr<Stream> s = DataSet()->CreateBlobStream(const_cast<MemoField*>(this), BlobMode::Read);
   return s ? s->ReadAll() : std::string();
 }
 
-void TMemoField::SetAsString(const std::string& text) {
+void MemoField::SetAsString(const std::string& text) {
   CheckWritable();
-  std::unique_ptr<TStream> s = DataSet()->CreateBlobStream(this, BlobMode::Write);
+  std::unique_ptr<Stream> s = DataSet()->CreateBlobStream(this, BlobMode::Write);
   if (s && !text.empty()) s->Write(text.data(), static_cast<std::int64_t>(text.size()));
 }
 
-std::unique_ptr<TField> MakeField(const TFieldDef& def) {
-  std::unique_ptr<TField> f;
+std::unique_ptr<Field> MakeField(const FieldDef& def) {
+  std::unique_ptr<Field> f;
   switch (def.DataType) {
-    case FieldType::String: f = std::make_unique<TStringField>(def.Name, def.Size); break;
-    case FieldType::Integer: f = std::make_unique<TIntegerField>(def.Name); break;
-    case FieldType::Float: f = std::make_unique<TFloatField>(def.Name); break;
-    case FieldType::Boolean: f = std::make_unique<TBooleanField>(def.Name); break;
-    case FieldType::Date: f = std::make_unique<TDateField>(def.Name); break;
-    case FieldType::Memo: f = std::make_unique<TMemoField>(def.Name); break;
+    case FieldType::String: f = std::make_unique<StringField>(def.Name, def.Size); break;
+    case FieldType::Integer: f = std::make_unique<IntegerField>(def.Name); break;
+    case FieldType::Float: f = std::make_unique<FloatField>(def.Name); break;
+    case FieldType::Boolean: f = std::make_unique<BooleanField>(def.Name); break;
+    case FieldType::Date: f = std::make_unique<DateField>(def.Name); break;
+    case FieldType::Memo: f = std::make_unique<MemoField>(def.Name); break;
     default: return nullptr;
   }
   f->SetFieldNo(def.FieldNo);

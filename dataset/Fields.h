@@ -11,10 +11,10 @@
 
 namespace vz::data {
 
-class TDataSet;
+class DataSet;
 
 // A failure of the framework itself (a programming or state error).
-class EDatabaseError : public std::runtime_error {
+class DatabaseError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -23,7 +23,7 @@ enum class FieldType { Unknown, String, Integer, Float, Boolean, Date, Memo };
 enum class FieldKind { Data, Calculated };
 
 // A field definition: what the dataset's table holds.
-struct TFieldDef {
+struct FieldDef {
   std::string Name;
   FieldType DataType = FieldType::Unknown;
   int Size = 0;     // characters of a string field, else 0
@@ -35,12 +35,12 @@ struct TFieldDef {
 using DayNumber = std::int32_t;
 inline constexpr std::int64_t kJulianOfDayZero = 2415019;  // 30 December 1899
 
-class TField {
+class Field {
  public:
-  TField(FieldType type, const std::string& name, int size);
-  virtual ~TField() = default;
-  TField(const TField&) = delete;
-  TField& operator=(const TField&) = delete;
+  Field(FieldType type, const std::string& name, int size);
+  virtual ~Field() = default;
+  Field(const Field&) = delete;
+  Field& operator=(const Field&) = delete;
 
   const std::string& FieldName() const { return name_; }
   FieldType DataType() const { return type_; }
@@ -50,8 +50,8 @@ class TField {
   int Size() const { return size_; }
   int FieldNo() const { return fieldNo_; }
   void SetFieldNo(int n) { fieldNo_ = n; }
-  TDataSet* DataSet() const { return dataSet_; }
-  void SetDataSet(TDataSet* d) { dataSet_ = d; }
+  data::DataSet* DataSet() const { return dataSet_; }
+  void SetDataSet(data::DataSet* d) { dataSet_ = d; }
   // Bytes of the value in a record buffer (calculated fields) and as
   // exchanged with GetData / SetData.
   virtual std::size_t DataSize() const = 0;
@@ -96,7 +96,7 @@ class TField {
   int size_;
   int fieldNo_ = 0;
   FieldKind kind_ = FieldKind::Data;
-  TDataSet* dataSet_ = nullptr;
+  data::DataSet* dataSet_ = nullptr;
   std::size_t offset_ = 0;
   bool readOnly_ = false;
   bool visible_ = true;
@@ -106,17 +106,17 @@ class TField {
   std::string editMask_;
 };
 
-class TStringField : public TField {
+class StringField : public Field {
  public:
-  TStringField(const std::string& name, int size) : TField(FieldType::String, name, size) {}
+  StringField(const std::string& name, int size) : Field(FieldType::String, name, size) {}
   std::size_t DataSize() const override { return static_cast<std::size_t>(Size()) + 1; }
   std::string AsString() const override;
   void SetAsString(const std::string& text) override;
 };
 
-class TIntegerField : public TField {
+class IntegerField : public Field {
  public:
-  explicit TIntegerField(const std::string& name) : TField(FieldType::Integer, name, 0) {}
+  explicit IntegerField(const std::string& name) : Field(FieldType::Integer, name, 0) {}
   std::size_t DataSize() const override { return 4; }
   std::int32_t AsInteger() const;
   void SetAsInteger(std::int32_t v);
@@ -127,9 +127,9 @@ class TIntegerField : public TField {
   int DefaultWidth() const override { return 11; }
 };
 
-class TFloatField : public TField {
+class FloatField : public Field {
  public:
-  explicit TFloatField(const std::string& name) : TField(FieldType::Float, name, 0) {}
+  explicit FloatField(const std::string& name) : Field(FieldType::Float, name, 0) {}
   std::size_t DataSize() const override { return 8; }
   double AsFloat() const;
   void SetAsFloat(double v);
@@ -145,9 +145,9 @@ class TFloatField : public TField {
   int precision_ = 15;
 };
 
-class TBooleanField : public TField {
+class BooleanField : public Field {
  public:
-  explicit TBooleanField(const std::string& name) : TField(FieldType::Boolean, name, 0) {}
+  explicit BooleanField(const std::string& name) : Field(FieldType::Boolean, name, 0) {}
   std::size_t DataSize() const override { return 2; }
   bool AsBoolean() const;
   void SetAsBoolean(bool v);
@@ -158,9 +158,9 @@ class TBooleanField : public TField {
   int DefaultWidth() const override { return 5; }
 };
 
-class TDateField : public TField {
+class DateField : public Field {
  public:
-  explicit TDateField(const std::string& name) : TField(FieldType::Date, name, 0) {}
+  explicit DateField(const std::string& name) : Field(FieldType::Date, name, 0) {}
   std::size_t DataSize() const override { return 4; }
   DayNumber AsDate() const;
   void SetAsDate(DayNumber d);
@@ -172,9 +172,9 @@ class TDateField : public TField {
   int DefaultWidth() const override { return 10; }
 };
 
-class TMemoField : public TField {
+class MemoField : public Field {
  public:
-  explicit TMemoField(const std::string& name) : TField(FieldType::Memo, name, 0) {}
+  explicit MemoField(const std::string& name) : Field(FieldType::Memo, name, 0) {}
   std::size_t DataSize() const override { return 4; }
   bool IsBlob() const override { return true; }
   // The whole text, read through a blob stream.
@@ -187,7 +187,7 @@ class TMemoField : public TField {
 };
 
 // Makes the framework's default field object for a definition.
-std::unique_ptr<TField> MakeField(const TFieldDef& def);
+std::unique_ptr<Field> MakeField(const FieldDef& def);
 
 // Day numbers and calendar dates.
 DayNumber DayNumberOf(int year, int month, int day);
@@ -204,5 +204,8 @@ void SetShortDatePattern(const std::string& pattern);
 // table component sets the engine's window, so both read a year alike.
 void SetTwoDigitYearBase(int firstYear);
 const std::string& GetShortDatePattern();
+
+// Forwarding aliases: removed by the restructure's final pass.
+using EDatabaseError = DatabaseError;
 
 }  // namespace vz::data

@@ -2,7 +2,7 @@
 
 namespace vz::data {
 
-std::string TStream::ReadAll() {
+std::string Stream::ReadAll() {
   const std::int64_t size = Size();
   Seek(0, 0);
   std::string text;

@@ -6,9 +6,9 @@
 
 namespace vz::data {
 
-class TStream {
+class Stream {
  public:
-  virtual ~TStream() = default;
+  virtual ~Stream() = default;
   virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
   virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
   // origin 0 from the start, 1 from the position, 2 from the end.
@@ -23,5 +23,8 @@ class TStream {
   // Reads the whole stream from its start.
   std::string ReadAll();
 };
+
+// Forwarding aliases: removed by the restructure's final pass.
+using TStream = Stream;
 
 }  // namespace vz::data

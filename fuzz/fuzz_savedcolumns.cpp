@@ -19,7 +19,7 @@
 #include <QGuiApplication>
 #include <QStringList>
 
-#include "views/aTzGridColumns.h"
+#include "views/GridColumns.h"
 
 using namespace vz;
 using namespace vz::views;
@@ -31,7 +31,7 @@ volatile std::uint64_t gSink = 0;
 void Consume(const QString& s) { gSink = gSink + static_cast<std::uint64_t>(qHash(s)); }
 
 // A grid as the columns see it.
-class Grid : public TTzColumnsGrid {
+class Grid : public ColumnsOwner {
  public:
   QColor GridColor() const override { return QColor(250, 250, 200); }
   QColor GridFixedColor() const override { return QColor(40, 90, 140); }
@@ -41,24 +41,24 @@ class Grid : public TTzColumnsGrid {
   int GridDefaultColWidth() const override { return 64; }
   bool GridHasWindow() const override { return false; }
   bool GridLoading() const override { return false; }
-  data::TDataSet* GridDataSet() const override { return nullptr; }
+  data::DataSet* GridDataSet() const override { return nullptr; }
   bool GridLinkActive() const override { return false; }
-  data::TField* GridMappedField(int) const override { return nullptr; }
+  data::Field* GridMappedField(int) const override { return nullptr; }
   void GridBeginLayout() override {}
   void GridEndLayout() override {}
   void GridColumnsChanged() override {}
 };
 
-void LookAt(const TTzGridColumns& columns) {
+void LookAt(const GridColumns& columns) {
   for (int i = 0; i < columns.Count(); ++i) {
-    const TTzColumn& c = *columns[i];
+    const GridColumn& c = *columns[i];
     Consume(QString::fromStdString(c.FieldName()));
     Consume(c.Color().name() + c.Font().toString() + c.FontColor().name());
     gSink = gSink + static_cast<std::uint64_t>(c.Width() + c.DefaultWidth() + c.DropDownRows()) +
             static_cast<std::uint64_t>(c.Alignment()) + c.ReadOnly();
     gSink = gSink + c.IsAlignmentStored() + c.IsColorStored() + c.IsFontStored() + c.IsReadOnlyStored() +
             c.IsWidthStored() + c.IsButtonStyleStored() + c.IsDropDownRowsStored();
-    const TTzColumnTitle& t = c.Title();
+    const ColumnTitle& t = c.Title();
     Consume(t.Caption() + t.DefaultCaption() + t.Color().name() + t.Font().toString() + t.FontColor().name());
     gSink = gSink + t.IsCaptionStored() + t.IsAlignmentStored() + t.IsColorStored() + t.IsFontStored() +
             static_cast<std::uint64_t>(t.Alignment());
@@ -72,20 +72,20 @@ void LookAt(const TTzGridColumns& columns) {
 }
 
 // What the columns write must read back to the same columns.
-void CheckRoundTrip(const TTzGridColumns& columns, TTzColumnsGrid* grid) {
+void CheckRoundTrip(const GridColumns& columns, ColumnsOwner* grid) {
   const QString written = columns.WriteText();
   Consume(written);
-  TTzGridColumns back(grid);
+  GridColumns back(grid);
   try {
     back.ReadText(written);
-  } catch (const EColumnsTextError& e) {
+  } catch (const ColumnsTextError& e) {
     Mismatch(e.what(), written, QString());
   }
   LookAt(back);
   const QString again = back.WriteText();
   if (again != written) Mismatch("the columns text does not read back", written, again);
 
-  TTzGridColumns copy(grid);
+  GridColumns copy(grid);
   copy.Assign(columns);
   LookAt(copy);
   if (copy.WriteText() != written) Mismatch("a copy writes another text", written, copy.WriteText());
@@ -115,24 +115,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const QStringList entries = text.split(QLatin1Char('\n'));
 
   {
-    TTzGridColumns columns(nullptr);
+    GridColumns columns(nullptr);
     columns.ReadSavedColumns(entries);
     LookAt(columns);
     CheckRoundTrip(columns, nullptr);
   }
   {
     Grid grid;
-    TTzGridColumns columns(&grid);
+    GridColumns columns(&grid);
     columns.Add();
     columns.ReadSavedColumns(entries);
     LookAt(columns);
     CheckRoundTrip(columns, &grid);
   }
   {
-    TTzGridColumns columns(nullptr);
+    GridColumns columns(nullptr);
     try {
       columns.ReadText(text);
-    } catch (const EColumnsTextError&) {
+    } catch (const ColumnsTextError&) {
       if (columns.Count() != 0) Mismatch("a rejected text changed the columns", text, columns.WriteText());
     }
     LookAt(columns);

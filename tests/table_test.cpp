@@ -38,8 +38,8 @@ class TableTest : public ::testing::Test {
   // A machine table of names (OEM) in this record order.
   void Machine(const std::string& base, const std::vector<Cheat>& cheats) { test::WriteCheatTable(dir_.File(base), cheats); }
 
-  TTzDbf& Open(const std::string& base, int rows = 5) {
-    table_ = std::make_unique<TTzDbf>();
+  DbfTable& Open(const std::string& base, int rows = 5) {
+    table_ = std::make_unique<DbfTable>();
     test::ConfigureLikeCheatDbf(*table_, "1," + dir_.File("cheat.ndx") + ",CHEATNAME");
     source_.SetDataSet(table_.get());
     link_.SetDataSource(&source_);
@@ -56,15 +56,15 @@ class TableTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  std::unique_ptr<TTzDbf> table_;
-  data::TDataSource source_;
+  std::unique_ptr<DbfTable> table_;
+  data::DataSource source_;
   RecordingLink link_;
   std::vector<std::string> messages_;
 };
 
 TEST_F(TableTest, OpensLikeTheReaderAndBrowsesInNameOrder) {
   Machine("pc", Games());
-  TTzDbf& t = Open("pc");
+  DbfTable& t = Open("pc");
   EXPECT_TRUE(platform::FileExists(dir_.File("cheat.ndx")));
   EXPECT_EQ(link_.Rows("cheatname"),
             (std::vector<std::string>{">Abuse", " Blood", " Doom", " Doom II", " Heretic"}));
@@ -88,7 +88,7 @@ TEST_F(TableTest, OpensLikeTheReaderAndBrowsesInNameOrder) {
 
 TEST_F(TableTest, LocateRecIsTheSearchBox) {
   Machine("pc", Games());
-  TTzDbf& t = Open("pc");
+  DbfTable& t = Open("pc");
   link_.Log.clear();
   t.LocateRec("cheatname", "doom");
   EXPECT_EQ(link_.ActiveText("cheatname"), "Doom");
@@ -120,7 +120,7 @@ TEST_F(TableTest, LocateRecIsTheSearchBox) {
 // condition the current record fails leaves nothing to browse.
 TEST_F(TableTest, BrowsingKeepsToTheWhileRange) {
   Machine("pc", Games());
-  TTzDbf& t = Open("pc");
+  DbfTable& t = Open("pc");
   const std::vector<std::string> names = {"Abuse", "Blood",  "Doom", "Doom II",
                                           "Heretic", "Myst", "Quake"};
   auto browse = [&] {
@@ -182,8 +182,8 @@ TEST_F(TableTest, BrowsingKeepsToTheWhileRange) {
 
 TEST_F(TableTest, MemoStreams) {
   Machine("pc", Games());
-  TTzDbf& t = Open("pc");
-  data::TField* memo = t.FieldByName("cheatmemo");
+  DbfTable& t = Open("pc");
+  data::Field* memo = t.FieldByName("cheatmemo");
   EXPECT_EQ(memo->AsString(), "a");
   t.LocateRec("cheatname", "quake");
   EXPECT_EQ(memo->AsString(), "q text");

@@ -18,16 +18,18 @@
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/files.h"
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
 #include <QWidget>
 
-#include "views/TzMsgWindow.h"
-#include "views/aTzGrids.h"
-#include "views/aTzMemo.h"
+#include "views/StatusPopup.h"
+#include "app/CheatTable.h"
+#include "app/CheatViews.h"
+#include "views/DataGrid.h"
+#include "views/DataMemo.h"
 
 using namespace vz;
 
@@ -56,9 +58,9 @@ int main(int argc, char** argv) {
   }
   const std::string ndx = std::string(folder) + "/cheat.ndx";
 
-  TTzDbf cheats;
-  ConfigureAsCheatTable(cheats, ndx);
-  data::TDataSource source;
+  DbfTable cheats;
+  app::ConfigureAsCheatTable(cheats, ndx);
+  data::DataSource source;
   source.SetDataSet(&cheats);
 
   QWidget window;
@@ -66,12 +68,12 @@ int main(int argc, char** argv) {
   window.setFixedSize(566, 300);
   window.setStyleSheet(QStringLiteral("QWidget#demo { background: #4b1a5e; }"));
   window.setObjectName(QStringLiteral("demo"));
-  auto* grid = new views::TTzGrid(&window);
+  auto* grid = new views::DataGrid(&window);
   grid->setGeometry(6, 6, 169, 277);
-  views::ConfigureCheatNameGrid(*grid);
-  auto* memo = new views::TTzMemo(&window);
+  app::ConfigureCheatNameGrid(*grid);
+  auto* memo = new views::DataMemo(&window);
   memo->setGeometry(186, 6, 372, 288);
-  views::ConfigureCheatTextMemo(*memo);
+  app::ConfigureCheatTextMemo(*memo);
   grid->SetDataSource(&source);
   memo->SetDataSource(&source);
   memo->SetDataField("CHEATMEMO");

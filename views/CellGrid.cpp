@@ -16,7 +16,7 @@ constexpr int kSizingMargin = 3;
 
 // A key the line editor would change its text with.
 bool ChangesText(QKeyEvent* e) {
-  if (TCustomGrid::TypesCharacter(e)) return true;
+  if (CellGrid::TypesCharacter(e)) return true;
   switch (e->key()) {
     case Qt::Key_Backspace:
     case Qt::Key_Delete: return true;
@@ -45,7 +45,7 @@ bool IsGridKey(const QKeyEvent* e) {
 }
 }  // namespace
 
-TCustomGrid::TCustomGrid(QWidget* parent) : QAbstractScrollArea(parent) {
+CellGrid::CellGrid(QWidget* parent) : QAbstractScrollArea(parent) {
   setFocusPolicy(Qt::StrongFocus);
   viewport()->setMouseTracking(true);
   // Every pixel is painted by the grid: Qt can then move pixels when the
@@ -55,9 +55,9 @@ TCustomGrid::TCustomGrid(QWidget* parent) : QAbstractScrollArea(parent) {
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   verticalScrollBar()->setRange(0, 0);
   horizontalScrollBar()->setRange(0, 0);
-  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TCustomGrid::OnScrollAction);
-  connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, &TCustomGrid::OnSliderReleased);
-  connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &TCustomGrid::OnHorizontalScroll);
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &CellGrid::OnScrollAction);
+  connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, &CellGrid::OnSliderReleased);
+  connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &CellGrid::OnHorizontalScroll);
   // The wheel over the vertical bar moves the rows as it does over them,
   // not the bar's thumb.
   verticalScrollBar()->installEventFilter(this);
@@ -70,11 +70,11 @@ TCustomGrid::TCustomGrid(QWidget* parent) : QAbstractScrollArea(parent) {
   leftCol_ = 1;
 }
 
-TCustomGrid::~TCustomGrid() = default;
+CellGrid::~CellGrid() = default;
 
 // --- Geometry ---------------------------------------------------------------------------------
 
-void TCustomGrid::SetColCount(int n) {
+void CellGrid::SetColCount(int n) {
   n = std::max(1, n);
   if (n == ColCount()) return;
   colWidths_.resize(static_cast<std::size_t>(n), defaultColWidth_);
@@ -86,7 +86,7 @@ void TCustomGrid::SetColCount(int n) {
   viewport()->update();
 }
 
-void TCustomGrid::SetRowCount(int n) {
+void CellGrid::SetRowCount(int n) {
   n = std::max(1, n);
   if (n == rowCount_) return;
   rowCount_ = n;
@@ -97,7 +97,7 @@ void TCustomGrid::SetRowCount(int n) {
   viewport()->update();
 }
 
-void TCustomGrid::SetFixedCols(int n) {
+void CellGrid::SetFixedCols(int n) {
   // Every column may be fixed; the current cell then stays on the last one.
   n = std::clamp(n, 0, ColCount());
   fixedCols_ = n;
@@ -107,18 +107,18 @@ void TCustomGrid::SetFixedCols(int n) {
   viewport()->update();
 }
 
-void TCustomGrid::SetFixedRows(int n) {
+void CellGrid::SetFixedRows(int n) {
   n = std::clamp(n, 0, std::max(0, rowCount_ - 1));
   fixedRows_ = n;
   if (row_ < n) row_ = n;
   viewport()->update();
 }
 
-int TCustomGrid::ColWidth(int c) const {
+int CellGrid::ColWidth(int c) const {
   return c >= 0 && c < ColCount() ? colWidths_[static_cast<std::size_t>(c)] : defaultColWidth_;
 }
 
-void TCustomGrid::SetColWidth(int c, int w) {
+void CellGrid::SetColWidth(int c, int w) {
   if (c < 0 || c >= ColCount()) return;
   w = std::max(0, w);
   if (colWidths_[static_cast<std::size_t>(c)] == w) return;
@@ -127,32 +127,32 @@ void TCustomGrid::SetColWidth(int c, int w) {
   viewport()->update();
 }
 
-void TCustomGrid::SetDefaultColWidth(int w) {
+void CellGrid::SetDefaultColWidth(int w) {
   defaultColWidth_ = std::max(0, w);
   std::fill(colWidths_.begin(), colWidths_.end(), defaultColWidth_);
   viewport()->update();
 }
 
-void TCustomGrid::SetDefaultRowHeight(int h) {
+void CellGrid::SetDefaultRowHeight(int h) {
   defaultRowHeight_ = std::max(1, h);
   rowHeights_.clear();
   viewport()->update();
 }
 
-int TCustomGrid::RowHeight(int r) const {
+int CellGrid::RowHeight(int r) const {
   if (r >= 0 && r < static_cast<int>(rowHeights_.size()) && rowHeights_[static_cast<std::size_t>(r)] > 0)
     return rowHeights_[static_cast<std::size_t>(r)];
   return defaultRowHeight_;
 }
 
-void TCustomGrid::SetRowHeight(int r, int h) {
+void CellGrid::SetRowHeight(int r, int h) {
   if (r < 0) return;
   if (static_cast<int>(rowHeights_.size()) <= r) rowHeights_.resize(static_cast<std::size_t>(r) + 1, 0);
   rowHeights_[static_cast<std::size_t>(r)] = h;
   viewport()->update();
 }
 
-void TCustomGrid::SetOptions(unsigned o) {
+void CellGrid::SetOptions(unsigned o) {
   if (o & goRowSelect) o &= ~(goEditing | goAlwaysShowEditor);
   options_ = o;
   lineWidth_ = 1;
@@ -160,9 +160,9 @@ void TCustomGrid::SetOptions(unsigned o) {
   viewport()->update();
 }
 
-int TCustomGrid::RowPitch() const { return defaultRowHeight_ + ((options_ & goHorzLine) ? lineWidth_ : 0); }
+int CellGrid::RowPitch() const { return defaultRowHeight_ + ((options_ & goHorzLine) ? lineWidth_ : 0); }
 
-int TCustomGrid::ColLeft(int c) const {
+int CellGrid::ColLeft(int c) const {
   if (c < 0 || c >= ColCount()) return -1;
   int x = 0;
   for (int i = 0; i < fixedCols_; ++i) {
@@ -174,7 +174,7 @@ int TCustomGrid::ColLeft(int c) const {
   return x;
 }
 
-int TCustomGrid::RowTop(int r) const {
+int CellGrid::RowTop(int r) const {
   if (r < 0 || r >= rowCount_) return -1;
   int y = 0;
   for (int i = 0; i < r; ++i) {
@@ -184,13 +184,13 @@ int TCustomGrid::RowTop(int r) const {
   return y;
 }
 
-QRect TCustomGrid::CellRect(int col, int row) const {
+QRect CellGrid::CellRect(int col, int row) const {
   const int x = ColLeft(col), y = RowTop(row);
   if (x < 0 || y < 0) return QRect();
   return QRect(x, y, ColWidth(col), RowHeight(row));
 }
 
-bool TCustomGrid::CellAt(const QPoint& p, int& col, int& row) const {
+bool CellGrid::CellAt(const QPoint& p, int& col, int& row) const {
   col = row = -1;
   for (int r = 0; r < rowCount_; ++r) {
     const int y = RowTop(r);
@@ -209,7 +209,7 @@ bool TCustomGrid::CellAt(const QPoint& p, int& col, int& row) const {
   return col >= 0 && row >= 0;
 }
 
-int TCustomGrid::VisibleRowCount() const {
+int CellGrid::VisibleRowCount() const {
   int fixedHeight = 0;
   for (int r = 0; r < fixedRows_; ++r)
     fixedHeight += RowHeight(r) + ((options_ & goFixedHorzLine) ? lineWidth_ : 0);
@@ -219,7 +219,7 @@ int TCustomGrid::VisibleRowCount() const {
   return (room + ((options_ & goHorzLine) ? lineWidth_ : 0)) / RowPitch();
 }
 
-int TCustomGrid::RowsThatFit() const {
+int CellGrid::RowsThatFit() const {
   int fixedHeight = 0;
   for (int r = 0; r < fixedRows_; ++r)
     fixedHeight += RowHeight(r) + ((options_ & goFixedHorzLine) ? lineWidth_ : 0);
@@ -227,7 +227,7 @@ int TCustomGrid::RowsThatFit() const {
   return room <= 0 ? 0 : (room + RowPitch() - 1) / RowPitch();
 }
 
-int TCustomGrid::VisibleColCount() const {
+int CellGrid::VisibleColCount() const {
   int n = 0;
   const int width = viewport()->width();
   for (int c = leftCol_; c < ColCount(); ++c) {
@@ -240,9 +240,9 @@ int TCustomGrid::VisibleColCount() const {
 
 // --- The current cell ---------------------------------------------------------------------------
 
-bool TCustomGrid::SelectCell(int, int) { return true; }
+bool CellGrid::SelectCell(int, int) { return true; }
 
-void TCustomGrid::SetCurrent(int col, int row, bool force) {
+void CellGrid::SetCurrent(int col, int row, bool force) {
   col = std::clamp(col, std::min(fixedCols_, ColCount() - 1), ColCount() - 1);
   row = std::clamp(row, fixedRows_, std::max(fixedRows_, rowCount_ - 1));
   if (col == col_ && row == row_) return;
@@ -267,7 +267,7 @@ void TCustomGrid::SetCurrent(int col, int row, bool force) {
   CurrentChanged();
 }
 
-void TCustomGrid::SetLeftCol(int c) {
+void CellGrid::SetLeftCol(int c) {
   c = std::clamp(c, std::min(fixedCols_, ColCount() - 1), ColCount() - 1);
   if (c == leftCol_) return;
   leftCol_ = c;
@@ -276,19 +276,19 @@ void TCustomGrid::SetLeftCol(int c) {
   TopLeftChanged();
 }
 
-void TCustomGrid::InvalidateCell(int col, int row) {
+void CellGrid::InvalidateCell(int col, int row) {
   const QRect r = CellRect(col, row);
   if (!r.isEmpty()) viewport()->update(r.adjusted(0, 0, lineWidth_, lineWidth_));
 }
 
-void TCustomGrid::InvalidateRow(int row) {
+void CellGrid::InvalidateRow(int row) {
   const int y = RowTop(row);
   if (y >= 0) viewport()->update(QRect(0, y, viewport()->width(), RowHeight(row) + lineWidth_));
 }
 
-void TCustomGrid::InvalidateGrid() { viewport()->update(); }
+void CellGrid::InvalidateGrid() { viewport()->update(); }
 
-void TCustomGrid::ScrollDataRows(int rows, int fromCol) {
+void CellGrid::ScrollDataRows(int rows, int fromCol) {
   if (rows == 0) return;
   const int top = RowTop(fixedRows_);
   if (top < 0) {
@@ -318,7 +318,7 @@ void TCustomGrid::ScrollDataRows(int rows, int fromCol) {
 
 // --- The vertical scroll bar ----------------------------------------------------------------------
 
-void TCustomGrid::SetVScroll(int min, int max, int page, int pos) {
+void CellGrid::SetVScroll(int min, int max, int page, int pos) {
   QScrollBar* bar = verticalScrollBar();
   settingScroll_ = true;
   page = std::max(1, page);
@@ -331,7 +331,7 @@ void TCustomGrid::SetVScroll(int min, int max, int page, int pos) {
   ++vscrollWrites_;
 }
 
-void TCustomGrid::VScrollInfo(int& min, int& max, int& page, int& pos) const {
+void CellGrid::VScrollInfo(int& min, int& max, int& page, int& pos) const {
   const QScrollBar* bar = verticalScrollBar();
   min = bar->minimum();
   max = bar->maximum();
@@ -339,9 +339,9 @@ void TCustomGrid::VScrollInfo(int& min, int& max, int& page, int& pos) const {
   pos = bar->value();
 }
 
-void TCustomGrid::VScrollRequest(ScrollRequest, int) {}
+void CellGrid::VScrollRequest(ScrollRequest, int) {}
 
-void TCustomGrid::OnScrollAction(int action) {
+void CellGrid::OnScrollAction(int action) {
   if (settingScroll_) return;
   QScrollBar* bar = verticalScrollBar();
   const int before = bar->value();
@@ -361,12 +361,12 @@ void TCustomGrid::OnScrollAction(int action) {
   bar->setSliderPosition(bar->value() == before ? before : bar->value());
 }
 
-void TCustomGrid::OnSliderReleased() {
+void CellGrid::OnSliderReleased() {
   if (settingScroll_) return;
   VScrollRequest(ScrollRequest::ThumbPosition, verticalScrollBar()->sliderPosition());
 }
 
-void TCustomGrid::UpdateHorizontalBar() {
+void CellGrid::UpdateHorizontalBar() {
   int total = 0;
   for (int c = fixedCols_; c < ColCount(); ++c) total += ColWidth(c);
   int fixedWidth = 0;
@@ -379,14 +379,14 @@ void TCustomGrid::UpdateHorizontalBar() {
   bar->blockSignals(false);
 }
 
-void TCustomGrid::OnHorizontalScroll(int value) { SetLeftCol(value); }
+void CellGrid::OnHorizontalScroll(int value) { SetLeftCol(value); }
 
 // Writing the vertical bar is no reason to repaint the rows.
-void TCustomGrid::scrollContentsBy(int, int) {}
+void CellGrid::scrollContentsBy(int, int) {}
 
 // --- Painting ---------------------------------------------------------------------------------------
 
-void TCustomGrid::paintEvent(QPaintEvent* e) {
+void CellGrid::paintEvent(QPaintEvent* e) {
   QPainter p(viewport());
   const QRect clip = e->rect();
   const QColor fixedLine = palette().color(QPalette::Dark);
@@ -428,18 +428,18 @@ void TCustomGrid::paintEvent(QPaintEvent* e) {
   if (maxY + lineWidth_ < height) p.fillRect(QRect(0, maxY + lineWidth_, width, height), back);
 }
 
-void TCustomGrid::resizeEvent(QResizeEvent* e) {
+void CellGrid::resizeEvent(QResizeEvent* e) {
   QAbstractScrollArea::resizeEvent(e);
   UpdateHorizontalBar();
   GridResized();
   if (EditorShown()) UpdateEditor();
 }
 
-bool TCustomGrid::viewportEvent(QEvent* e) { return QAbstractScrollArea::viewportEvent(e); }
+bool CellGrid::viewportEvent(QEvent* e) { return QAbstractScrollArea::viewportEvent(e); }
 
 // --- Keys and mouse -----------------------------------------------------------------------------------
 
-void TCustomGrid::GridKeyDown(QKeyEvent* e) {
+void CellGrid::GridKeyDown(QKeyEvent* e) {
   switch (e->key()) {
     case Qt::Key_Up: SetCurrent(col_, row_ - 1); break;
     case Qt::Key_Down: SetCurrent(col_, row_ + 1); break;
@@ -475,13 +475,13 @@ void TCustomGrid::GridKeyDown(QKeyEvent* e) {
   e->accept();
 }
 
-bool TCustomGrid::TypesCharacter(const QKeyEvent* e) {
+bool CellGrid::TypesCharacter(const QKeyEvent* e) {
   if (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
   const QString t = e->text();
   return !t.isEmpty() && t.at(0).isPrint();
 }
 
-bool TCustomGrid::EditorKeyPress(QKeyEvent* e) {
+bool CellGrid::EditorKeyPress(QKeyEvent* e) {
   if (IsGridKey(e)) {
     e->accept();
     keyPressEvent(e);
@@ -502,12 +502,12 @@ bool TCustomGrid::EditorKeyPress(QKeyEvent* e) {
   return false;
 }
 
-void TCustomGrid::LeaveByTab(bool next) {
+void CellGrid::LeaveByTab(bool next) {
   setFocus(Qt::TabFocusReason);
   QAbstractScrollArea::focusNextPrevChild(next);
 }
 
-bool TCustomGrid::FocusLeftGrid() const {
+bool CellGrid::FocusLeftGrid() const {
   // A window of its own (a message box, a menu) takes the focus for a
   // while; that is not leaving the grid.
   const QWidget* f = QApplication::focusWidget();
@@ -515,7 +515,7 @@ bool TCustomGrid::FocusLeftGrid() const {
   return f != this && !isAncestorOf(f);
 }
 
-bool TCustomGrid::eventFilter(QObject* watched, QEvent* e) {
+bool CellGrid::eventFilter(QObject* watched, QEvent* e) {
   if (watched == verticalScrollBar() && e->type() == QEvent::Wheel) {
     wheelEvent(static_cast<QWheelEvent*>(e));
     return true;
@@ -531,14 +531,14 @@ bool TCustomGrid::eventFilter(QObject* watched, QEvent* e) {
   return QAbstractScrollArea::eventFilter(watched, e);
 }
 
-void TCustomGrid::keyPressEvent(QKeyEvent* e) { GridKeyDown(e); }
+void CellGrid::keyPressEvent(QKeyEvent* e) { GridKeyDown(e); }
 
-bool TCustomGrid::focusNextPrevChild(bool next) {
+bool CellGrid::focusNextPrevChild(bool next) {
   if (options_ & goTabs) return false;  // Tab stays in the grid
   return QAbstractScrollArea::focusNextPrevChild(next);
 }
 
-bool TCustomGrid::InSizingZone(const QPoint& p) const {
+bool CellGrid::InSizingZone(const QPoint& p) const {
   if (!(options_ & goColSizing) || fixedRows_ == 0) return false;
   if (p.y() >= RowTop(fixedRows_)) return false;
   for (int c = 0; c < ColCount(); ++c) {
@@ -550,7 +550,7 @@ bool TCustomGrid::InSizingZone(const QPoint& p) const {
   return false;
 }
 
-void TCustomGrid::GridMousePress(QMouseEvent* e) {
+void CellGrid::GridMousePress(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
   if (e->button() == Qt::LeftButton && InSizingZone(p)) {
     for (int c = ColCount() - 1; c >= 0; --c) {
@@ -578,7 +578,7 @@ void TCustomGrid::GridMousePress(QMouseEvent* e) {
   if (row >= fixedRows_ && col >= fixedCols_) SetCurrent(col, row);
 }
 
-void TCustomGrid::GridMouseRelease(QMouseEvent* e) {
+void CellGrid::GridMouseRelease(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
   if (dragKind_ == Drag::Size) {
     dragKind_ = Drag::None;
@@ -592,9 +592,9 @@ void TCustomGrid::GridMouseRelease(QMouseEvent* e) {
   }
 }
 
-void TCustomGrid::mousePressEvent(QMouseEvent* e) { GridMousePress(e); }
+void CellGrid::mousePressEvent(QMouseEvent* e) { GridMousePress(e); }
 
-void TCustomGrid::mouseMoveEvent(QMouseEvent* e) {
+void CellGrid::mouseMoveEvent(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
   if (dragKind_ == Drag::Size) {
     SetColWidth(dragCol_, std::max(1, dragStartWidth_ + p.x() - dragStartX_));
@@ -607,11 +607,11 @@ void TCustomGrid::mouseMoveEvent(QMouseEvent* e) {
   viewport()->setCursor(InSizingZone(p) ? Qt::SplitHCursor : Qt::ArrowCursor);
 }
 
-void TCustomGrid::mouseReleaseEvent(QMouseEvent* e) { GridMouseRelease(e); }
+void CellGrid::mouseReleaseEvent(QMouseEvent* e) { GridMouseRelease(e); }
 
-void TCustomGrid::mouseDoubleClickEvent(QMouseEvent* e) { GridDoubleClick(e); }
+void CellGrid::mouseDoubleClickEvent(QMouseEvent* e) { GridDoubleClick(e); }
 
-void TCustomGrid::wheelEvent(QWheelEvent* e) {
+void CellGrid::wheelEvent(QWheelEvent* e) {
   const int angle = e->angleDelta().y();
   if (angle == 0) {
     QAbstractScrollArea::wheelEvent(e);  // sideways: the horizontal bar's
@@ -628,20 +628,20 @@ void TCustomGrid::wheelEvent(QWheelEvent* e) {
   if (rows != 0) WheelRows(-rows);
 }
 
-void TCustomGrid::WheelRows(int rows) { SetCurrent(col_, row_ + rows); }
+void CellGrid::WheelRows(int rows) { SetCurrent(col_, row_ + rows); }
 
-void TCustomGrid::focusInEvent(QFocusEvent* e) {
+void CellGrid::focusInEvent(QFocusEvent* e) {
   QAbstractScrollArea::focusInEvent(e);
   InvalidateRow(row_);
 }
 
-void TCustomGrid::focusOutEvent(QFocusEvent* e) {
+void CellGrid::focusOutEvent(QFocusEvent* e) {
   QAbstractScrollArea::focusOutEvent(e);
   InvalidateRow(row_);
   if (FocusLeftGrid()) GridExit();
 }
 
-void TCustomGrid::ColumnMoved(int from, int to) {
+void CellGrid::ColumnMoved(int from, int to) {
   if (from < 0 || to < 0 || from >= ColCount() || to >= ColCount()) return;
   const int w = colWidths_[static_cast<std::size_t>(from)];
   colWidths_.erase(colWidths_.begin() + from);
@@ -651,12 +651,12 @@ void TCustomGrid::ColumnMoved(int from, int to) {
 
 // --- The editor -----------------------------------------------------------------------------------------
 
-QString TCustomGrid::GetEditText(int, int) const { return QString(); }
-void TCustomGrid::SetEditText(int, int, const QString&) {}
-QString TCustomGrid::GetEditMask(int, int) const { return QString(); }
-bool TCustomGrid::CanEditShow() const { return (options_ & goEditing) && !(options_ & goRowSelect); }
+QString CellGrid::GetEditText(int, int) const { return QString(); }
+void CellGrid::SetEditText(int, int, const QString&) {}
+QString CellGrid::GetEditMask(int, int) const { return QString(); }
+bool CellGrid::CanEditShow() const { return (options_ & goEditing) && !(options_ & goRowSelect); }
 
-void TCustomGrid::ShowEditor() {
+void CellGrid::ShowEditor() {
   if (!CanEditShow()) return;
   if (!editor_) {
     editor_ = new QLineEdit(viewport());
@@ -671,13 +671,13 @@ void TCustomGrid::ShowEditor() {
   if (hasFocus()) editor_->setFocus();
 }
 
-QString TCustomGrid::EditorText() const {
+QString CellGrid::EditorText() const {
   if (!editor_) return QString();
   // With a mask, text() leaves the blanks out; displayText() keeps them.
   return editor_->inputMask().isEmpty() ? editor_->text() : editor_->displayText();
 }
 
-void TCustomGrid::HideEditor() {
+void CellGrid::HideEditor() {
   if (editor_ && editor_->isVisible()) {
     const bool hadFocus = editor_->hasFocus();
     editor_->hide();
@@ -685,7 +685,7 @@ void TCustomGrid::HideEditor() {
   }
 }
 
-void TCustomGrid::UpdateEditor() {
+void CellGrid::UpdateEditor() {
   if (!editor_) return;
   const QRect r = CellRect(col_, row_);
   if (r.isEmpty()) {

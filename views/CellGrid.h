@@ -46,12 +46,12 @@ enum CellState : unsigned {
 
 enum class ScrollRequest { LineUp, LineDown, PageUp, PageDown, Top, Bottom, ThumbPosition, ThumbTrack };
 
-class TCustomGrid : public QAbstractScrollArea {
+class CellGrid : public QAbstractScrollArea {
   Q_OBJECT
 
  public:
-  explicit TCustomGrid(QWidget* parent = nullptr);
-  ~TCustomGrid() override;
+  explicit CellGrid(QWidget* parent = nullptr);
+  ~CellGrid() override;
 
   // --- Geometry ---
   int ColCount() const { return static_cast<int>(colWidths_.size()); }

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-// The engine's headers come before Qt's: Qt defines "slots" as a macro, and
-// the index layer has a member of that name.
 #include "index/tzndxlow.h"
 #include "platform/hooks.h"
 #include "tests/support/TableFixture.h"
@@ -22,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Mainread.h"
+#include "app/MainWindow.h"
 
 namespace vz::app {
 
@@ -55,8 +53,8 @@ class ReaderTestBase : public ::testing::Test {
 
   // Picks a machine in the box as the user does: the box has the focus and
   // the arrow keys move through its list.
-  static void PickMachine(TForm1& f, const QString& machine) {
-    QComboBox* box = f.ComboBox1;
+  static void PickMachine(MainWindow& f, const QString& machine) {
+    QComboBox* box = f.MachineBox();
     box->setFocus();
     const int target = box->findText(machine);
     ASSERT_GE(target, 0) << machine.toStdString();

@@ -4,7 +4,6 @@
 // search that finds nothing, the progress window cancelled with Escape, and
 // the name search box beside it.
 
-// The table's headers come before Qt's.
 #include "tests/gui/ReaderTestBase.h"
 
 #include <QApplication>
@@ -14,10 +13,10 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/InfoScr.h"
-#include "app/RAbout.h"
-#include "views/aTzGrids.h"
-#include "views/aTzMemo.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/WebLinksDialog.h"
+#include "views/DataGrid.h"
+#include "views/DataMemo.h"
 
 namespace vz::app {
 namespace {
@@ -28,8 +27,8 @@ class FindInTextsTest : public ReaderTestBase {
  protected:
   void CloseForms() override { form_.reset(); }
 
-  TForm1& Start() {
-    form_ = std::make_unique<TForm1>(programDir_);
+  MainWindow& Start() {
+    form_ = std::make_unique<MainWindow>(programDir_);
     form_->show();
     form_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
@@ -37,7 +36,7 @@ class FindInTextsTest : public ReaderTestBase {
   }
 
   std::string Current() const {
-    std::string name = form_->CheatDbf->FieldByName("CHEATNAME")->AsString();
+    std::string name = form_->CheatTable()->FieldByName("CHEATNAME")->AsString();
     while (!name.empty() && name.back() == ' ') name.pop_back();
     return name;
   }
@@ -45,7 +44,7 @@ class FindInTextsTest : public ReaderTestBase {
   // The words marked in the cheat text.
   QStringList Marked() const {
     QStringList out;
-    for (const QTextEdit::ExtraSelection& s : form_->TzMemo1->extraSelections()) out << s.cursor.selectedText();
+    for (const QTextEdit::ExtraSelection& s : form_->TextMemo()->extraSelections()) out << s.cursor.selectedText();
     return out;
   }
   void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -54,13 +53,13 @@ class FindInTextsTest : public ReaderTestBase {
   }
   void FindWords(const QString& words) {
     Key(Qt::Key_F, Qt::ControlModifier);
-    ASSERT_TRUE(form_->FindBar1->isVisible());
-    ASSERT_EQ(QApplication::focusWidget(), form_->FindEdit1);
-    QTest::keyClicks(form_->FindEdit1, words);
+    ASSERT_TRUE(form_->FindBar()->isVisible());
+    ASSERT_EQ(QApplication::focusWidget(), form_->FindBox());
+    QTest::keyClicks(form_->FindBox(), words);
     Key(Qt::Key_Return);
   }
 
-  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<MainWindow> form_;
 };
 
 TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
@@ -73,9 +72,9 @@ TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
       {"Omega", "start the CAFE music\r\nthen hold start"},
       {"Gone", "start but deleted", true},
   });
-  TForm1& f = Start();
+  MainWindow& f = Start();
   ASSERT_EQ(Current(), "Alpha mode");
-  EXPECT_FALSE(f.FindBar1->isVisible());
+  EXPECT_FALSE(f.FindBar()->isVisible());
 
   FindWords("start");
   EXPECT_EQ(Current(), "Mario lives");
@@ -89,41 +88,41 @@ TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
   // Past the end: on from the top (the deleted record never shows).
   Key(Qt::Key_F3);
   EXPECT_EQ(Current(), "Mario lives");
-  EXPECT_EQ(Note(), QString::fromLatin1(TForm1::kWrappedForward));
+  EXPECT_EQ(Note(), QString::fromLatin1(MainWindow::kWrappedForward));
   Key(Qt::Key_F3, Qt::ShiftModifier);
   EXPECT_EQ(Current(), "Zelda code");
-  EXPECT_EQ(Note(), QString::fromLatin1(TForm1::kWrappedBackward));
+  EXPECT_EQ(Note(), QString::fromLatin1(MainWindow::kWrappedBackward));
   Key(Qt::Key_F3, Qt::ShiftModifier);
   EXPECT_EQ(Current(), "Omega");
   EXPECT_EQ(Note(), QString());
 
   // Every word, accents and letter case not counting; the words are marked.
-  f.FindEdit1->clear();
+  f.FindBox()->clear();
   FindWords(QString::fromUtf8("CAFÉ code"));
   EXPECT_EQ(Current(), "Alpha mode");
   EXPECT_EQ(Marked(), (QStringList{QString::fromUtf8("café"), "code"}));
 
   // Nothing found: the place is kept and the status area says so.
-  f.FindEdit1->clear();
+  f.FindBox()->clear();
   FindWords("start nothing");
   EXPECT_EQ(Current(), "Alpha mode");
-  EXPECT_EQ(Note(), QString::fromLatin1(TForm1::kNothingFound));
-  EXPECT_EQ(f.TzMemo1->toPlainText(), QString::fromUtf8("Hold L1 and enter the café code"));
+  EXPECT_EQ(Note(), QString::fromLatin1(MainWindow::kNothingFound));
+  EXPECT_EQ(f.TextMemo()->toPlainText(), QString::fromUtf8("Hold L1 and enter the café code"));
 
   // Escape closes the bar and the marks go; the name search box is as it was.
   Key(Qt::Key_Escape);
-  EXPECT_FALSE(f.FindBar1->isVisible());
+  EXPECT_FALSE(f.FindBar()->isVisible());
   EXPECT_TRUE(Marked().isEmpty());
-  EXPECT_EQ(f.Edit1->text(), QString());
-  f.Edit1->setFocus();
-  QTest::keyClicks(f.Edit1, "Be");
+  EXPECT_EQ(f.SearchBox()->text(), QString());
+  f.SearchBox()->setFocus();
+  QTest::keyClicks(f.SearchBox(), "Be");
   EXPECT_EQ(Current(), "Beta secret");
-  QTest::keyClicks(f.Edit1, "x");
+  QTest::keyClicks(f.SearchBox(), "x");
   EXPECT_EQ(Current(), "Beta secret");
   // F3 with the bar closed opens it again with its words.
   Key(Qt::Key_F3);
-  EXPECT_TRUE(f.FindBar1->isVisible());
-  EXPECT_EQ(f.FindEdit1->text(), "start nothing");
+  EXPECT_TRUE(f.FindBar()->isVisible());
+  EXPECT_EQ(f.FindBox()->text(), "start nothing");
 }
 
 TEST_F(FindInTextsTest, ALongSearchShowsItsProgressAndEscapeCancelsIt) {
@@ -134,9 +133,9 @@ TEST_F(FindInTextsTest, ALongSearchShowsItsProgressAndEscapeCancelsIt) {
     cheats.push_back({name, "Nothing to find in this text, line after line of it"});
   }
   test::WriteCheatTable(programDir_ + "pc", cheats);
-  TForm1& f = Start();
+  MainWindow& f = Start();
   f.FindProgressDelayMs = 0;
-  f.TzGrid1->setFocus();
+  f.NameGrid()->setFocus();
   Key(Qt::Key_Down);
   Key(Qt::Key_Down);
   const std::string before = Current();
@@ -156,7 +155,7 @@ TEST_F(FindInTextsTest, ALongSearchShowsItsProgressAndEscapeCancelsIt) {
   FindWords("treasure");
   escape.stop();
   EXPECT_EQ(seen, "FindProgress1: Searching the cheat texts...");
-  EXPECT_EQ(Note().toStdString(), TForm1::kSearchCancelled);
+  EXPECT_EQ(Note().toStdString(), MainWindow::kSearchCancelled);
   EXPECT_EQ(Current(), before);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   // Without Escape the same search runs to its end and finds nothing (the
@@ -164,7 +163,7 @@ TEST_F(FindInTextsTest, ALongSearchShowsItsProgressAndEscapeCancelsIt) {
   form_->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
   Key(Qt::Key_F3);
-  EXPECT_EQ(Note().toStdString(), TForm1::kNothingFound);
+  EXPECT_EQ(Note().toStdString(), MainWindow::kNothingFound);
   EXPECT_EQ(Current(), before);
 }
 

@@ -20,10 +20,10 @@
 #include <memory>
 
 #include "app/Application.h"
-#include "app/InfoScr.h"
-#include "app/RAbout.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/WebLinksDialog.h"
 #include "app/Shell.h"
-#include "app/URLLabel.h"
+#include "app/UrlLabel.h"
 #include "app/VersionInfo.h"
 #include "platform/codepage.h"
 #include "tests/gui/help_modal.h"
@@ -54,7 +54,7 @@ class HelpTest : public ::testing::Test {
 
   // The release information in the current directory (the test's folder).
   void WriteDoc(const std::string& bytes) {
-    vz::test::WriteBytes(TForm3::kFileName, Bytes(bytes.begin(), bytes.end()));
+    vz::test::WriteBytes(ReleaseInfoDialog::kFileName, Bytes(bytes.begin(), bytes.end()));
   }
 
   vz::test::TempDir dir_{/*enter=*/true};
@@ -154,10 +154,10 @@ TEST_F(HelpTest, ShellOpenResults) {
     UrlCatcher catcher({"https", "file", "mailto"});
     EXPECT_GT(ShellOpen(nullptr, "https://vantu.example.org/a b"), 32);
     WriteDoc("text");
-    EXPECT_GT(ShellOpen(nullptr, TForm3::kFileName), 32);
+    EXPECT_GT(ShellOpen(nullptr, ReleaseInfoDialog::kFileName), 32);
     ASSERT_EQ(catcher.opened.size(), 2u);
     EXPECT_EQ(catcher.opened[0].host(), "vantu.example.org");
-    EXPECT_EQ(catcher.opened[1], QUrl::fromLocalFile(QDir::current().absoluteFilePath(TForm3::kFileName)));
+    EXPECT_EQ(catcher.opened[1], QUrl::fromLocalFile(QDir::current().absoluteFilePath(ReleaseInfoDialog::kFileName)));
 
     // Nothing to open: no request is made.
     EXPECT_EQ(ShellOpen(nullptr, ""), kShellFileNotFound);
@@ -201,7 +201,7 @@ TEST_F(HelpTest, MailWithoutAMailProgramWarns) {
 // --- Release information ----------------------------------------------------------------------
 
 TEST_F(HelpTest, ReleaseInformationWindowLayout) {
-  TForm3 form;
+  ReleaseInfoDialog form;
   EXPECT_EQ(form.windowTitle(), "Vorza for Windows Help");
   EXPECT_FALSE(form.windowIcon().isNull());
   EXPECT_EQ(form.size(), QSize(524, 294));
@@ -209,26 +209,26 @@ TEST_F(HelpTest, ReleaseInformationWindowLayout) {
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   EXPECT_EQ(form.size(), QSize(524, 294));
-  EXPECT_EQ(form.Panel1->geometry(), form.rect());
-  EXPECT_EQ(form.Memo1->parentWidget(), form.Panel1);
-  EXPECT_EQ(form.Memo1->geometry(), QRect(8, 7, 509, 233));
-  EXPECT_TRUE(form.Memo1->isReadOnly());
-  EXPECT_EQ(form.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
-  EXPECT_EQ(form.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-  EXPECT_EQ(form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-  EXPECT_TRUE(form.Memo1->font().bold());
-  EXPECT_TRUE(QFontInfo(form.Memo1->font()).fixedPitch());
-  EXPECT_EQ(form.Memo1->palette().color(QPalette::Text), QColor(Qt::black));
-  EXPECT_EQ(form.Button1->text(), "Ok");
-  EXPECT_EQ(form.Button1->geometry(), QRect(224, 256, 75, 25));
+  EXPECT_EQ(form.Panel()->geometry(), form.rect());
+  EXPECT_EQ(form.InfoText()->parentWidget(), form.Panel());
+  EXPECT_EQ(form.InfoText()->geometry(), QRect(8, 7, 509, 233));
+  EXPECT_TRUE(form.InfoText()->isReadOnly());
+  EXPECT_EQ(form.InfoText()->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(form.InfoText()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(form.InfoText()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_TRUE(form.InfoText()->font().bold());
+  EXPECT_TRUE(QFontInfo(form.InfoText()->font()).fixedPitch());
+  EXPECT_EQ(form.InfoText()->palette().color(QPalette::Text), QColor(Qt::black));
+  EXPECT_EQ(form.OkButton()->text(), "Ok");
+  EXPECT_EQ(form.OkButton()->geometry(), QRect(224, 256, 75, 25));
   const QRect screen = form.screen()->geometry();
   EXPECT_LE((form.frameGeometry().center() - screen.center()).manhattanLength(), 1);
   // Sizeable: the panel follows the window.
   form.resize(600, 400);
   QApplication::processEvents();
-  EXPECT_EQ(form.Panel1->geometry(), form.rect());
+  EXPECT_EQ(form.Panel()->geometry(), form.rect());
 
-  QTest::mouseClick(form.Button1, Qt::LeftButton);
+  QTest::mouseClick(form.OkButton(), Qt::LeftButton);
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(form.result(), QDialog::Accepted);
 }
@@ -237,30 +237,30 @@ TEST_F(HelpTest, ReleaseInformationIsOemTextReadOnce) {
   // CR LF and LF line ends, empty lines, OEM letters and box drawing, and a
   // last line without an end.
   WriteDoc("Vorza 1.3\r\n\r\nGr\x81\xE1" "e, caf\x82\n\xC9\xCD\xCD\xBB\r\n\xBA \x9C\x9B \xBA\nlast line");
-  TForm3 form;
-  EXPECT_EQ(Lines(form.Memo1),
+  ReleaseInfoDialog form;
+  EXPECT_EQ(Lines(form.InfoText()),
             QStringList({"Vorza 1.3", "", QString::fromUtf8("Grüße, café"), QString::fromUtf8("╔══╗"),
                          QString::fromUtf8("║ £¢ ║"), "last line"}));
 
   // The window does not read the file again.
   WriteDoc("changed\r\n");
   ModalWatcher watcher;
-  Help2Click(nullptr, &form);
+  ShowReleaseInfo(nullptr, &form);
   ASSERT_EQ(watcher.Seen().size(), 1u);
   EXPECT_EQ(watcher.Seen()[0].widget, &form);
   EXPECT_TRUE(watcher.Seen()[0].visible);
-  EXPECT_EQ(Lines(form.Memo1).front(), "Vorza 1.3");
-  EXPECT_EQ(Lines(form.Memo1).size(), 6);
+  EXPECT_EQ(Lines(form.InfoText()).front(), "Vorza 1.3");
+  EXPECT_EQ(Lines(form.InfoText()).size(), 6);
 }
 
 TEST_F(HelpTest, ReleaseInformationMissing) {
-  TForm3 form;
-  EXPECT_EQ(form.Memo1->toPlainText(), "");
+  ReleaseInfoDialog form;
+  EXPECT_EQ(form.InfoText()->toPlainText(), "");
 
   QWidget owner;
   {
     ModalWatcher watcher;
-    Help2Click(&owner, &form);
+    ShowReleaseInfo(&owner, &form);
     const std::vector<SeenModal>& seen = watcher.Seen();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].className, "QMessageBox");
@@ -274,54 +274,54 @@ TEST_F(HelpTest, ReleaseInformationMissing) {
 
   // Created after the window: the window shows, empty.
   WriteDoc("late\r\n");
-  ModalWatcher second([](QDialog* dialog) { static_cast<TForm3*>(dialog)->Button1->click(); });
-  Help2Click(&owner, &form);
+  ModalWatcher second([](QDialog* dialog) { static_cast<ReleaseInfoDialog*>(dialog)->OkButton()->click(); });
+  ShowReleaseInfo(&owner, &form);
   ASSERT_EQ(second.Seen().size(), 1u);
   EXPECT_EQ(second.Seen()[0].widget, &form);
   EXPECT_EQ(form.result(), QDialog::Accepted);
-  EXPECT_EQ(form.Memo1->toPlainText(), "");
+  EXPECT_EQ(form.InfoText()->toPlainText(), "");
 }
 
 TEST_F(HelpTest, ReleaseInformationFromTheCurrentDirectoryOnly) {
   // A folder of that name is not the file.
-  ASSERT_EQ(mkdir(TForm3::kFileName, 0700), 0);
-  TForm3 form;
-  EXPECT_EQ(form.Memo1->toPlainText(), "");
+  ASSERT_EQ(mkdir(ReleaseInfoDialog::kFileName, 0700), 0);
+  ReleaseInfoDialog form;
+  EXPECT_EQ(form.InfoText()->toPlainText(), "");
   ModalWatcher watcher;
-  Help2Click(nullptr, &form);
+  ShowReleaseInfo(nullptr, &form);
   ASSERT_EQ(watcher.Seen().size(), 1u);
   EXPECT_EQ(watcher.Seen()[0].className, "QMessageBox");
 }
 
 TEST_F(HelpTest, ReadErrorKeepsTheLinesReadSoFar) {
-  TForm3 form;
+  ReleaseInfoDialog form;
   FailingDevice device("one\r\ntwo\nthr");
   try {
     form.AppendLines(device);
     ADD_FAILURE() << "no error";
-  } catch (const EInOutError& error) {
+  } catch (const InOutError& error) {
     EXPECT_EQ(error.Code(), 100);
     EXPECT_NE(std::string(error.what()).find("I/O error 100"), std::string::npos);
   }
-  EXPECT_EQ(Lines(form.Memo1), QStringList({"one", "two"}));
+  EXPECT_EQ(Lines(form.InfoText()), QStringList({"one", "two"}));
 
   // While the window is made: a file whose reading fails is reported in
   // the application's error box, and the window is made all the same.
-  ASSERT_EQ(symlink("/proc/self/mem", TForm3::kFileName), 0);
+  ASSERT_EQ(symlink("/proc/self/mem", ReleaseInfoDialog::kFileName), 0);
   ModalWatcher watcher;
-  TForm3 failing;
+  ReleaseInfoDialog failing;
   ASSERT_EQ(watcher.Seen().size(), 1u);
   EXPECT_EQ(watcher.Seen()[0].title, kTitle);
   EXPECT_EQ(watcher.Seen()[0].icon, QMessageBox::Critical);
   EXPECT_EQ(watcher.Seen()[0].text, "Cannot read 'vorzaw95.doc': I/O error 100.");
-  EXPECT_EQ(failing.Memo1->toPlainText(), "");
+  EXPECT_EQ(failing.InfoText()->toPlainText(), "");
 }
 
 // --- Web links --------------------------------------------------------------------------------
 
 TEST_F(HelpTest, WebLinksWindow) {
   ModalWatcher watcher;
-  TForm2 form;
+  WebLinksDialog form;
   EXPECT_TRUE(watcher.Seen().empty());  // the program's record has a company name
   EXPECT_FALSE(Terminated());
   EXPECT_EQ(form.windowTitle(), "About");
@@ -332,68 +332,68 @@ TEST_F(HelpTest, WebLinksWindow) {
   EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
   EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinMaxButtonsHint));
 
-  EXPECT_EQ(form.VersionInfo1->FileName(), ProgramFileName());
-  EXPECT_EQ(form.Label5->text(), QString("v") + VORZA_PROJECT_VERSION);
-  EXPECT_EQ(form.Label5->text(), "v1.3.0.3");
-  EXPECT_EQ(form.Label5->pos(), QPoint(111, 54));
-  EXPECT_GE(form.Label5->width(), form.Label5->sizeHint().width());
+  EXPECT_EQ(form.Version()->FileName(), ProgramFileName());
+  EXPECT_EQ(form.VersionLabel()->text(), QString("v") + VORZA_PROJECT_VERSION);
+  EXPECT_EQ(form.VersionLabel()->text(), "v1.3.0.3");
+  EXPECT_EQ(form.VersionLabel()->pos(), QPoint(111, 54));
+  EXPECT_GE(form.VersionLabel()->width(), form.VersionLabel()->sizeHint().width());
 
-  EXPECT_EQ(form.Label1->text(), "Vorza for Windows");
-  EXPECT_EQ(form.Label1->font().pixelSize(), 24);
-  EXPECT_TRUE(form.Label1->font().bold());
-  EXPECT_EQ(form.Label1->palette().color(QPalette::WindowText), QColor(Qt::blue));
-  EXPECT_TRUE(form.Label1->autoFillBackground());
-  EXPECT_EQ(form.Label1->palette().color(QPalette::Window), QApplication::palette("QMenu").color(QPalette::Window));
-  EXPECT_TRUE(form.Label1->alignment() & Qt::AlignVCenter);
-  EXPECT_EQ(form.Label1->y(), 22);
+  EXPECT_EQ(form.TitleLabel()->text(), "Vorza for Windows");
+  EXPECT_EQ(form.TitleLabel()->font().pixelSize(), 24);
+  EXPECT_TRUE(form.TitleLabel()->font().bold());
+  EXPECT_EQ(form.TitleLabel()->palette().color(QPalette::WindowText), QColor(Qt::blue));
+  EXPECT_TRUE(form.TitleLabel()->autoFillBackground());
+  EXPECT_EQ(form.TitleLabel()->palette().color(QPalette::Window), QApplication::palette("QMenu").color(QPalette::Window));
+  EXPECT_TRUE(form.TitleLabel()->alignment() & Qt::AlignVCenter);
+  EXPECT_EQ(form.TitleLabel()->y(), 22);
   // Grown about its centre when the text needs more room than laid out.
-  EXPECT_GE(form.Label1->width(), std::max(226, form.Label1->sizeHint().width()));
-  EXPECT_LE(std::abs(form.Label1->geometry().center().x() - QRect(28, 22, 226, 29).center().x()), 1);
+  EXPECT_GE(form.TitleLabel()->width(), std::max(226, form.TitleLabel()->sizeHint().width()));
+  EXPECT_LE(std::abs(form.TitleLabel()->geometry().center().x() - QRect(28, 22, 226, 29).center().x()), 1);
 
-  EXPECT_EQ(form.Label2->text(), kAuthorCredit);
-  EXPECT_EQ(form.Label2->palette().color(QPalette::WindowText), QColor(Qt::red));
-  EXPECT_EQ(form.Label2->font().pixelSize(), 13);
-  EXPECT_TRUE(form.Label2->font().bold());
-  EXPECT_TRUE(form.Label2->alignment() & Qt::AlignHCenter);
-  EXPECT_GE(form.Label2->width(), std::max(166, form.Label2->sizeHint().width()));
-  EXPECT_LE(std::abs(form.Label2->geometry().center().x() - QRect(58, 75, 166, 16).center().x()), 1);
+  EXPECT_EQ(form.CreditLabel()->text(), kAuthorCredit);
+  EXPECT_EQ(form.CreditLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_EQ(form.CreditLabel()->font().pixelSize(), 13);
+  EXPECT_TRUE(form.CreditLabel()->font().bold());
+  EXPECT_TRUE(form.CreditLabel()->alignment() & Qt::AlignHCenter);
+  EXPECT_GE(form.CreditLabel()->width(), std::max(166, form.CreditLabel()->sizeHint().width()));
+  EXPECT_LE(std::abs(form.CreditLabel()->geometry().center().x() - QRect(58, 75, 166, 16).center().x()), 1);
 
-  EXPECT_EQ(form.URLLabel1->text(), "Homepage Vantu");
-  EXPECT_EQ(form.URLLabel1->URL(), kHomepageVantu);
-  EXPECT_EQ(form.URLLabel1->pos(), QPoint(102, 99));
-  EXPECT_EQ(form.URLLabel2->text(), "Homepage Skarrow");
-  EXPECT_EQ(form.URLLabel2->URL(), kHomepageSkarrow);
-  EXPECT_EQ(form.URLLabel2->pos(), QPoint(91, 124));
-  for (TURLLabel* link : {form.URLLabel1, form.URLLabel2}) {
+  EXPECT_EQ(form.VantuLink()->text(), "Homepage Vantu");
+  EXPECT_EQ(form.VantuLink()->URL(), kHomepageVantu);
+  EXPECT_EQ(form.VantuLink()->pos(), QPoint(102, 99));
+  EXPECT_EQ(form.SkarrowLink()->text(), "Homepage Skarrow");
+  EXPECT_EQ(form.SkarrowLink()->URL(), kHomepageSkarrow);
+  EXPECT_EQ(form.SkarrowLink()->pos(), QPoint(91, 124));
+  for (UrlLabel* link : {form.VantuLink(), form.SkarrowLink()}) {
     EXPECT_TRUE(link->font().underline());
     EXPECT_EQ(link->font().pixelSize(), 11);
     EXPECT_EQ(link->FontColor(), QColor(Qt::blue));
     EXPECT_EQ(link->ColorClick(), QColor(Qt::red));
     EXPECT_GE(link->width(), link->sizeHint().width());
-    EXPECT_EQ(link->parentWidget(), form.Panel1);
+    EXPECT_EQ(link->parentWidget(), form.Panel());
   }
-  EXPECT_EQ(form.Button1->text(), "OK");
-  EXPECT_EQ(form.Button1->geometry(), QRect(106, 152, 69, 25));
+  EXPECT_EQ(form.OkButton()->text(), "OK");
+  EXPECT_EQ(form.OkButton()->geometry(), QRect(106, 152, 69, 25));
 }
 
 TEST_F(HelpTest, WebLinksOpenAndPointTheCursor) {
-  TForm2 form;
+  WebLinksDialog form;
   ModalWatcher watcher([&](QDialog* dialog) {
-    auto* about = static_cast<TForm2*>(dialog);
+    auto* about = static_cast<WebLinksDialog*>(dialog);
     // A mouse move over either link shows the hand.
-    for (TURLLabel* link : {about->URLLabel1, about->URLLabel2}) {
+    for (UrlLabel* link : {about->VantuLink(), about->SkarrowLink()}) {
       SetScreenCursor(Qt::ArrowCursor);
       QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), link->mapToGlobal(QPointF(3, 3)), Qt::NoButton,
                        Qt::NoButton, Qt::NoModifier);
       QApplication::sendEvent(link, &move);
       EXPECT_EQ(ScreenCursor(), Qt::PointingHandCursor);
     }
-    QTest::mouseClick(about->URLLabel1, Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseClick(about->URLLabel2, Qt::LeftButton, {}, QPoint(5, 5));
-    about->Button1->click();
+    QTest::mouseClick(about->VantuLink(), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(about->SkarrowLink(), Qt::LeftButton, {}, QPoint(5, 5));
+    about->OkButton()->click();
   });
   UrlCatcher catcher({"https", "http"});
-  About1Click(&form);
+  ShowWebLinks(&form);
   ASSERT_EQ(watcher.Seen().size(), 1u);
   EXPECT_EQ(watcher.Seen()[0].widget, &form);
   EXPECT_EQ(form.result(), QDialog::Accepted);

@@ -137,7 +137,7 @@ TEST(Pictures, MainBackgroundIsPurple) {
 TEST(Pictures, TheWhiteLabelsStayReadableOnTheBackground) {
   // At the form's size and in larger windows.
   for (const QSize client : {QSize(658, 363), QSize(1100, 760)}) {
-    const TMainLayout layout = MainLayoutFor(client);
+    const MainLayout layout = MainLayoutFor(client);
     const QImage image = Argb(MainBackground(layout));
     ASSERT_EQ(image.size(), client);
     // The labels' places, with room for a font wider than the designer's.
@@ -161,7 +161,7 @@ TEST(Pictures, TheWhiteLabelsStayReadableOnTheBackground) {
 
 TEST(Pictures, TheNameStandsBrightInTheTitleBand) {
   for (const QSize client : {QSize(658, 363), QSize(1100, 760)}) {
-    const TMainLayout layout = MainLayoutFor(client);
+    const MainLayout layout = MainLayoutFor(client);
     const QImage image = Argb(MainBackground(layout));
     int bright = 0, elsewhere = 0;
     for (int y = 0; y < image.height(); ++y)

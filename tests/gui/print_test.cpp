@@ -9,7 +9,7 @@
 
 #include "app/TextPrinter.h"
 #include "tests/support/TempDir.h"
-#include "views/aTzMemo.h"
+#include "views/DataMemo.h"
 
 namespace vz::app {
 namespace {
@@ -56,7 +56,7 @@ class PrintTest : public ::testing::Test {
 
 TEST_F(PrintTest, LinesInOrderOnePrintedLinePerLine) {
   auto printer = PdfPrinter();
-  TTextPrinter device(*printer);
+  TextPrinter device(*printer);
   QString error;
   ASSERT_TRUE(device.Begin(&error)) << error.toStdString();
   device.SetFont(views::TerminalFont());
@@ -94,7 +94,7 @@ TEST_F(PrintTest, LongLineContinuesOnTheNextAndNothingIsLost) {
 
 TEST_F(PrintTest, ANewPageWhenTheNextLineWouldNotFit) {
   auto printer = PdfPrinter();
-  TTextPrinter device(*printer);
+  TextPrinter device(*printer);
   ASSERT_TRUE(device.Begin(nullptr));
   device.SetFont(views::TerminalFont());
   device.WriteLine("first");

@@ -7,7 +7,6 @@
 // leaves every table and memo file exactly as it was.
 #include <gtest/gtest.h>
 
-// The table's headers come before Qt's.
 #include <linux/capability.h>
 #include <linux/securebits.h>
 #include <signal.h>
@@ -35,9 +34,9 @@
 #include <map>
 #include <memory>
 
-#include "app/InfoScr.h"
-#include "app/Mainread.h"
-#include "app/RAbout.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/MainWindow.h"
+#include "app/WebLinksDialog.h"
 #include "engine/tzmsg.h"
 #include "index/tzndxlow.h"
 #include "platform/files.h"
@@ -47,8 +46,8 @@
 #include "tests/support/NdxChecker.h"
 #include "tests/support/Processes.h"
 #include "tests/support/TableFixture.h"
-#include "views/aTzGrids.h"
-#include "views/aTzMemo.h"
+#include "views/DataGrid.h"
+#include "views/DataMemo.h"
 
 namespace vz::app {
 namespace {
@@ -179,11 +178,11 @@ class RobustReaderTest : public ReaderTestBase {
 
   // A reader's window on the program directory, shown (its Help windows
   // made too, as the program makes them).
-  TForm1& Start() {
+  MainWindow& Start() {
     auto set = std::make_unique<Forms>();
-    set->main = std::make_unique<TForm1>(programDir_);
-    set->about = std::make_unique<TForm2>();
-    set->info = std::make_unique<TForm3>();
+    set->main = std::make_unique<MainWindow>(programDir_);
+    set->about = std::make_unique<WebLinksDialog>();
+    set->info = std::make_unique<ReleaseInfoDialog>();
     set->main->SetHelpWindows(set->about.get(), set->info.get());
     set->main->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(set->main.get()));
@@ -191,7 +190,7 @@ class RobustReaderTest : public ReaderTestBase {
     return *forms_.back()->main;
   }
   // Ends a reader without File/Exit (its index stays).
-  void Drop(TForm1& f) {
+  void Drop(MainWindow& f) {
     for (auto i = forms_.begin(); i != forms_.end(); ++i)
       if ((*i)->main.get() == &f) {
         forms_.erase(i);
@@ -199,23 +198,23 @@ class RobustReaderTest : public ReaderTestBase {
       }
   }
 
-  static std::string Current(TForm1& f) { return f.CheatDbf->FieldByName("CHEATNAME")->AsString(); }
-  static std::string Memo(TForm1& f) { return f.TzMemo1->toPlainText().toStdString(); }
-  static void Search(TForm1& f, const QString& text) {
-    f.Edit1->setFocus();
-    f.Edit1->selectAll();
-    if (text.isEmpty()) QTest::keyClick(f.Edit1, Qt::Key_Backspace);
-    else QTest::keyClicks(f.Edit1, text);
+  static std::string Current(MainWindow& f) { return f.CheatTable()->FieldByName("CHEATNAME")->AsString(); }
+  static std::string Memo(MainWindow& f) { return f.TextMemo()->toPlainText().toStdString(); }
+  static void Search(MainWindow& f, const QString& text) {
+    f.SearchBox()->setFocus();
+    f.SearchBox()->selectAll();
+    if (text.isEmpty()) QTest::keyClick(f.SearchBox(), Qt::Key_Backspace);
+    else QTest::keyClicks(f.SearchBox(), text);
   }
-  static void Pick(TForm1& f, const QString& machine) { PickMachine(f, machine); }
+  static void Pick(MainWindow& f, const QString& machine) { PickMachine(f, machine); }
   // The names the grid shows, from its first row down, the current one
   // marked with ">".
-  static Strings GridRows(TForm1& f) {
+  static Strings GridRows(MainWindow& f) {
     Strings rows;
-    data::TDataLink& link = f.TzGrid1->DataLink();
-    data::TDataSet* d = link.DataSet();
+    data::DataLink& link = f.NameGrid()->DataLink();
+    data::DataSet* d = link.DataSet();
     if (!d || !d->Active()) return rows;
-    data::TField* name = d->FieldByName("CHEATNAME");
+    data::Field* name = d->FieldByName("CHEATNAME");
     const int active = link.ActiveRecord();
     for (int r = 0; r < link.RecordCount(); ++r) {
       const int old = d->SetActiveRecordFor(link.FirstRecord() + r);
@@ -226,13 +225,13 @@ class RobustReaderTest : public ReaderTestBase {
   }
   // Every name from the top of the list to its end, walked with the grid's
   // keys; the grid is left on its last row.
-  static Strings WalkWithTheKeys(TForm1& f) {
-    f.TzGrid1->setFocus();
-    QTest::keyClick(f.TzGrid1, Qt::Key_Home, Qt::ControlModifier);
+  static Strings WalkWithTheKeys(MainWindow& f) {
+    f.NameGrid()->setFocus();
+    QTest::keyClick(f.NameGrid(), Qt::Key_Home, Qt::ControlModifier);
     Strings names{Current(f)};
     for (int guard = 0; guard < 100000; ++guard) {
-      QTest::keyClick(f.TzGrid1, Qt::Key_Down);
-      if (f.CheatDbf->Eof() || Current(f) == names.back()) break;
+      QTest::keyClick(f.NameGrid(), Qt::Key_Down);
+      if (f.CheatTable()->Eof() || Current(f) == names.back()) break;
       names.push_back(Current(f));
     }
     return names;
@@ -247,9 +246,9 @@ class RobustReaderTest : public ReaderTestBase {
   }
 
   struct Forms {
-    std::unique_ptr<TForm1> main;
-    std::unique_ptr<TForm2> about;
-    std::unique_ptr<TForm3> info;
+    std::unique_ptr<MainWindow> main;
+    std::unique_ptr<WebLinksDialog> about;
+    std::unique_ptr<ReleaseInfoDialog> info;
     ~Forms() {
       // The main window first: it closes the table.
       main.reset();
@@ -283,7 +282,7 @@ TEST_F(RobustReaderTest, ACutOrEmptiedIndexIsRebuiltAtTheStart) {
     SCOPED_TRACE(what);
     test::WriteFile(ndx, bytes);
     test::ResetAll();
-    TForm1& f = Start();
+    MainWindow& f = Start();
     EXPECT_EQ(Current(f), "PC game 001");
     EXPECT_EQ(Memo(f), "Text of PC game 001");
     const Strings rows = GridRows(f);
@@ -315,7 +314,7 @@ TEST_F(RobustReaderTest, AnIndexLeftByAKilledBuildIsRebuiltAtTheNextStart) {
   ASSERT_GT(k.sizeAtKill, 512);
   ASSERT_GE(CheckIndex("pc").Problems.size(), 1u);
 
-  TForm1& f = Start();
+  MainWindow& f = Start();
   EXPECT_EQ(GridRows(f).at(0), ">Cheat 00000");
   EXPECT_EQ(GridRows(f).at(1), "Cheat 00001");
   Search(f, "cheat 19999");
@@ -342,9 +341,9 @@ TEST_F(RobustReaderTest, ATableCutInsideARecordShowsItsWholeRecords) {
     b[4] = 0xE8, b[5] = 0x03, b[6] = 0, b[7] = 0;
     test::WriteFile(programDir_ + "n64.dbf", b);
   }
-  TForm1& f = Start();
+  MainWindow& f = Start();
   EXPECT_EQ(WalkWithTheKeys(f), SortedNames(tables_["pc"]));
-  EXPECT_EQ(f.CheatDbf->RecordCount(), 7);
+  EXPECT_EQ(f.CheatTable()->RecordCount(), 7);
   // Typed letter by letter: "PC game 00" stands on record 2, and record 8,
   // the cut one, is not there.
   Search(f, "PC game 003");
@@ -356,7 +355,7 @@ TEST_F(RobustReaderTest, ATableCutInsideARecordShowsItsWholeRecords) {
 
   Pick(f, "Nintendo N64");
   EXPECT_EQ(WalkWithTheKeys(f), SortedNames(tables_["n64"]));
-  EXPECT_EQ(f.CheatDbf->RecordCount(), 6);
+  EXPECT_EQ(f.CheatTable()->RecordCount(), 6);
   EXPECT_TRUE(CheckIndex("n64").Ok()) << CheckIndex("n64").Text();
 }
 
@@ -367,7 +366,7 @@ TEST_F(RobustReaderTest, AMemoFileCutShortShowsWhatIsLeft) {
   // Record r's text starts at block r: record 5 ("PC game 006") keeps six
   // bytes of its text, records 6 to 10 have none left.
   std::filesystem::resize_file(programDir_ + "pc.dbt", 5 * 512 + 6);
-  TForm1& f = Start();
+  MainWindow& f = Start();
   EXPECT_EQ(Current(f), "PC game 001");
   EXPECT_EQ(Memo(f), "");
   Search(f, "PC game 007");
@@ -375,8 +374,8 @@ TEST_F(RobustReaderTest, AMemoFileCutShortShowsWhatIsLeft) {
   Search(f, "PC game 006");
   EXPECT_EQ(Current(f), "PC game 006");
   EXPECT_EQ(Memo(f), "Text o");
-  f.TzGrid1->setFocus();
-  QTest::keyClick(f.TzGrid1, Qt::Key_Up);
+  f.NameGrid()->setFocus();
+  QTest::keyClick(f.NameGrid(), Qt::Key_Up);
   EXPECT_EQ(Current(f), "PC game 005");
   EXPECT_EQ(Memo(f), "");
   EXPECT_EQ(WalkWithTheKeys(f), SortedNames(tables_["pc"]));
@@ -385,7 +384,7 @@ TEST_F(RobustReaderTest, AMemoFileCutShortShowsWhatIsLeft) {
   // Nothing left of it: every text is empty, the names are all there.
   std::filesystem::resize_file(programDir_ + "pc.dbt", 0);
   test::ResetAll();
-  TForm1& g = Start();
+  MainWindow& g = Start();
   EXPECT_EQ(Current(g), "PC game 001");
   EXPECT_EQ(Memo(g), "");
   Search(g, "PC game 010");
@@ -396,7 +395,7 @@ TEST_F(RobustReaderTest, AMemoFileCutShortShowsWhatIsLeft) {
 
 // A reader whose table cannot be opened ends with the engine's code; the
 // halt's box says why.
-void ExpectHalt(const std::string& dir, const std::function<void(TForm1&)>& then, int status,
+void ExpectHalt(const std::string& dir, const std::function<void(MainWindow&)>& then, int status,
                 const std::string& pattern) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -407,7 +406,7 @@ void ExpectHalt(const std::string& dir, const std::function<void(TForm1&)>& then
         platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
           std::fprintf(stderr, "[%s] %s\n", caption.c_str(), platform::ToLines(message).c_str());
         });
-        TForm1 form(dir + "/");
+        MainWindow form(dir + "/");
         std::fprintf(stderr, "the window was made\n");
         if (then) then(form);
         std::fprintf(stderr, "the reader went on\n");
@@ -441,10 +440,10 @@ TEST(RobustReaderDeathTest, SwitchingToADamagedMachineEndsTheProgramWithTheEngin
   std::filesystem::resize_file(dir.File("n64.dbf"), 70);
   ExpectHalt(
       dir.path(),
-      [](TForm1& f) {
-        if (f.CheatDbf->FieldByName("CHEATNAME")->AsString() != "PC game 001") std::exit(1);
-        f.ComboBox1->setCurrentIndex(f.ComboBox1->findText("Nintendo N64"));
-        f.ComboBox1Change();
+      [](MainWindow& f) {
+        if (f.CheatTable()->FieldByName("CHEATNAME")->AsString() != "PC game 001") std::exit(1);
+        f.MachineBox()->setCurrentIndex(f.MachineBox()->findText("Nintendo N64"));
+        f.OnMachineChosen();
       },
       100, "the window was made\n.*\\[Program halted.\\] Error # 100 \\(Disk read error\\)\nError reading .*N64.DBF");
 }
@@ -466,9 +465,9 @@ TEST(RobustReaderDeathTest, ATableHeldExclusivelyEndsTheProgramWithTheSharingErr
   ASSERT_TRUE(holder.holding());
   ExpectHalt(
       dir.path(),
-      [](TForm1& f) {
-        f.ComboBox1->setCurrentIndex(f.ComboBox1->findText("Sony Playstation"));
-        f.ComboBox1Change();
+      [](MainWindow& f) {
+        f.MachineBox()->setCurrentIndex(f.MachineBox()->findText("Sony Playstation"));
+        f.OnMachineChosen();
       },
       32, "the window was made\n.*\\[Program halted.\\] Error # 32 \\(File sharing violation\\)\n.*PSX.DBT");
 }
@@ -519,7 +518,7 @@ TEST(RobustReaderDeathTest, NoWritableFolderForTheIndexEndsTheProgramWithTheEngi
           platform::SetHaltPresenter([](const std::string& caption, const std::string& message) {
             std::fprintf(stderr, "[%s] %s\n", caption.c_str(), platform::ToLines(message).c_str());
           });
-          TForm1 form(dir.path() + "/");
+          MainWindow form(dir.path() + "/");
           std::fprintf(stderr, "the window was made\n");
           std::exit(0);
         },
@@ -540,7 +539,7 @@ TEST(RobustReaderDeathTest, NoWritableFolderForTheIndexEndsTheProgramWithTheEngi
 // order, found by the search box, with their texts.
 TEST_F(RobustReaderTest, CheatsAppendedByAnotherProgramAppearAfterTheNextMove) {
   Write("pc", Games("PC", 30));
-  TForm1& f = Start();
+  MainWindow& f = Start();
   ASSERT_EQ(Current(f), "PC game 001");
   std::string err;
   ASSERT_EQ(test::AppendCheats(programDir_ + "pc.dbf", programDir_ + "cheat.ndx",
@@ -554,7 +553,7 @@ TEST_F(RobustReaderTest, CheatsAppendedByAnotherProgramAppearAfterTheNextMove) {
   // last three.
   Search(f, "aard");
   EXPECT_EQ(Current(f), "Aardvark");
-  EXPECT_EQ(f.CheatDbf->RecNo(), 31);
+  EXPECT_EQ(f.CheatTable()->RecNo(), 31);
   EXPECT_EQ(Memo(f), "first by name");
   EXPECT_EQ(GridRows(f).at(0), ">Aardvark");
   EXPECT_EQ(GridRows(f).at(1), "PC game 001");
@@ -580,7 +579,7 @@ TEST_F(RobustReaderTest, TwoReadersOfOneCatalogue) {
   Write("pc", Games("PC", 25));
   Write("n64", Games("N64", 14));
   Write("psx", Games("PSX", 9));
-  TForm1& a = Start();
+  MainWindow& a = Start();
   EXPECT_EQ(Current(a), "PC game 001");
   test::SecondReader b;
   ASSERT_TRUE(b.Open(programDir_ + "pc.dbf"));
@@ -611,8 +610,8 @@ TEST_F(RobustReaderTest, TwoReadersOfOneCatalogue) {
   EXPECT_EQ(b.Names(), SortedNames(tables_["pc"]));
 
   // A's File/Exit deletes the index B has open.
-  a.Exit1->trigger();
-  EXPECT_FALSE(a.CheatDbf->Active());
+  a.ExitAction()->trigger();
+  EXPECT_FALSE(a.CheatTable()->Active());
   EXPECT_FALSE(Exists(programDir_ + "cheat.ndx"));
   EXPECT_EQ(b.Names(), SortedNames(tables_["pc"]));
   EXPECT_EQ(b.Locate("pc game 02"), "PC game 025");
@@ -620,7 +619,7 @@ TEST_F(RobustReaderTest, TwoReadersOfOneCatalogue) {
   EXPECT_EQ(b.Names(), SortedNames(tables_["n64"]));
 
   // And B's the index of a new A.
-  TForm1& again = Start();
+  MainWindow& again = Start();
   EXPECT_TRUE(CheckIndex("pc").Ok()) << CheckIndex("pc").Text();
   EXPECT_TRUE(b.Exit());
   EXPECT_FALSE(Exists(programDir_ + "cheat.ndx"));
@@ -645,7 +644,7 @@ TEST_F(RobustReaderTest, AKilledReadersSemaphoreFileHoldsNothingUp) {
   ASSERT_TRUE(Exists(programDir_ + "cheat.ndx"));
   // The catalogue was updated meanwhile: cheat.ndx does not fit it.
   Write("pc", Games("PC", 26));
-  TForm1& f = Start();
+  MainWindow& f = Start();
   EXPECT_EQ(WalkWithTheKeys(f), SortedNames(tables_["pc"]));
   EXPECT_TRUE(CheckIndex("pc").Ok()) << CheckIndex("pc").Text();
 }
@@ -679,7 +678,7 @@ TEST_F(RobustReaderTest, ASessionLeavesEveryTableAndMemoFileAsItWas) {
   const std::string pdf = printed.File("cheat.pdf");
   {
     Unprivileged user;
-    TForm1& f = Start();
+    MainWindow& f = Start();
     int jobs = 0;
     f.SetPrinterSource([&] {
       auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -690,29 +689,29 @@ TEST_F(RobustReaderTest, ASessionLeavesEveryTableAndMemoFileAsItWas) {
     });
     Search(f, "pc game 03");
     EXPECT_EQ(Current(f), "PC game 039");
-    f.TzGrid1->setFocus();
+    f.NameGrid()->setFocus();
     for (Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_End,
                         Qt::Key_Home})
-      QTest::keyClick(f.TzGrid1, key);
-    QTest::keyClick(f.TzGrid1, Qt::Key_End, Qt::ControlModifier);
+      QTest::keyClick(f.NameGrid(), key);
+    QTest::keyClick(f.NameGrid(), Qt::Key_End, Qt::ControlModifier);
     EXPECT_EQ(Current(f), "PC game 040");
-    QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+    QTest::mouseClick(f.PrintButton(), Qt::LeftButton);
     const std::pair<const char*, const char*> machines[] = {
         {"Nintendo N64", "N64"}, {"Sega Dreamcast", "DC"}, {"Sony Playstation", "PSX"}, {"IBM/PC", "PC"}};
     for (const auto& [machine, prefix] : machines) {
       Pick(f, machine);
-      EXPECT_EQ(f.ComboBox1->currentText(), machine);
+      EXPECT_EQ(f.MachineBox()->currentText(), machine);
       Search(f, QString(prefix) + " game 00");
       EXPECT_EQ(Current(f), std::string(prefix) + " game 009");
       EXPECT_EQ(Memo(f), "Text of " + Current(f));
-      f.TzGrid1->setFocus();
-      QTest::keyClick(f.TzGrid1, Qt::Key_PageDown);
-      QTest::keyClick(f.TzGrid1, Qt::Key_Down);
-      QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+      f.NameGrid()->setFocus();
+      QTest::keyClick(f.NameGrid(), Qt::Key_PageDown);
+      QTest::keyClick(f.NameGrid(), Qt::Key_Down);
+      QTest::mouseClick(f.PrintButton(), Qt::LeftButton);
     }
     EXPECT_EQ(jobs, 5);
-    QTest::keyClick(f.Edit1, Qt::Key_X, Qt::ControlModifier);  // File/Exit
-    EXPECT_FALSE(f.CheatDbf->Active());
+    QTest::keyClick(f.SearchBox(), Qt::Key_X, Qt::ControlModifier);  // File/Exit
+    EXPECT_FALSE(f.CheatTable()->Active());
   }
   EXPECT_TRUE(Exists(pdf));
   for (const std::string& file : files) {

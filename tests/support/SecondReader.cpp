@@ -15,18 +15,19 @@
 #include <iostream>
 #include <string>
 
+#include "app/CheatTable.h"
 #include "engine/Memo.h"
 #include "engine/TimeDate.h"
 #include "index/TZNDX.h"
 #include "index/tzparser.h"
 #include "platform/files.h"
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 
 int main() {
   vz::InitEngine();
   vz::InstallHaltingPresentation();
-  vz::TTzDbf table;
-  vz::ConfigureAsCheatTable(table, "cheat.ndx");
+  vz::DbfTable table;
+  vz::app::ConfigureAsCheatTable(table, "cheat.ndx");
   std::string line;
   std::string ndx;
   while (std::getline(std::cin, line)) {

@@ -10,9 +10,9 @@ namespace vz::test {
 
 std::vector<std::string> RecordingLink::Rows(const std::string& field) {
   std::vector<std::string> out;
-  data::TDataSet* d = DataSet();
+  data::DataSet* d = DataSet();
   if (!d || !d->Active()) return out;
-  data::TField* f = d->FieldByName(field);
+  data::Field* f = d->FieldByName(field);
   const int active = ActiveRecord();
   for (int r = 0; r < RecordCount(); ++r) {
     const int old = d->SetActiveRecordFor(FirstRecord() + r);
@@ -23,7 +23,7 @@ std::vector<std::string> RecordingLink::Rows(const std::string& field) {
 }
 
 std::string RecordingLink::ActiveText(const std::string& field) {
-  data::TDataSet* d = DataSet();
+  data::DataSet* d = DataSet();
   return d && d->Active() && d->WindowRecordCount() > 0 ? d->FieldByName(field)->AsString() : "<none>";
 }
 
@@ -39,13 +39,13 @@ void WriteCheatTable(const std::string& base, const std::vector<Cheat>& cheats) 
   memo.Write(base + ".dbt");
 }
 
-void ConfigureLikeCheatDbf(TTzDbf& t, const std::string& indexLine) {
+void ConfigureLikeCheatDbf(DbfTable& t, const std::string& indexLine) {
   t.SetName("CheatDbf");
   t.ReadOnly = true;
   t.HideDeletedRecs = true;
-  t.TableLanguage = TTzTableLanguage::tlOem;
+  t.TableLanguage = TableCharset::tlOem;
   t.AutoFixRecCount = true;
-  t.CreateIndex = TCreateIndexType::ciVerifyHeader;
+  t.CreateIndex = CreateIndexMode::ciVerifyHeader;
   t.CreateIfNotFound = false;
   t.SetExclusive(false);
   t.ShowProgress = false;

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "dataset/DataSource.h"
-#include "table/UTzFDS.h"
+#include "table/DbfTable.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TempDir.h"
 
 namespace vz::test {
 
-class RecordingLink : public data::TDataLink {
+class RecordingLink : public data::DataLink {
  public:
   std::vector<std::string> Log;
   // The text of a field in every row of the link's window, the active one
@@ -24,7 +24,7 @@ class RecordingLink : public data::TDataLink {
   void ActiveChanged() override { Log.push_back("active"); }
   void DataSetChanged() override { Log.push_back("changed"); }
   void DataSetScrolled(int d) override { Log.push_back("scrolled " + std::to_string(d)); }
-  void RecordChanged(data::TField* f) override { Log.push_back(f ? "field " + f->FieldName() : "record"); }
+  void RecordChanged(data::Field* f) override { Log.push_back(f ? "field " + f->FieldName() : "record"); }
   void LayoutChanged() override { Log.push_back("layout"); }
   void EditingChanged() override { Log.push_back("editing"); }
 };
@@ -40,7 +40,7 @@ struct Cheat {
 void WriteCheatTable(const std::string& base, const std::vector<Cheat>& cheats);
 
 // Configures a table like the reader's CheatDbf.
-void ConfigureLikeCheatDbf(TTzDbf& t, const std::string& indexLine = "1,cheat.ndx,CHEATNAME");
+void ConfigureLikeCheatDbf(DbfTable& t, const std::string& indexLine = "1,cheat.ndx,CHEATNAME");
 
 // Engine, index engine and framework state back to their defaults.
 void ResetAll();
