@@ -17,10 +17,11 @@
 
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
-#include "engine/Dbf4.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
+#include "index/indexes.h"
 #include "platform/files.h"
 
 using namespace vz;

@@ -89,8 +89,5 @@ class DataLink {
   int firstRecord_ = 0;
 };
 
-// Forwarding aliases: removed by the restructure's final pass.
-using TDataSource = DataSource;
-using TDataLink = DataLink;
 
 }  // namespace vz::data

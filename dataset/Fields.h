@@ -205,7 +205,5 @@ void SetShortDatePattern(const std::string& pattern);
 void SetTwoDigitYearBase(int firstYear);
 const std::string& GetShortDatePattern();
 
-// Forwarding aliases: removed by the restructure's final pass.
-using EDatabaseError = DatabaseError;
 
 }  // namespace vz::data

@@ -24,7 +24,5 @@ class Stream {
   std::string ReadAll();
 };
 
-// Forwarding aliases: removed by the restructure's final pass.
-using TStream = Stream;
 
 }  // namespace vz::data

@@ -58,9 +58,6 @@ void GO(std::int64_t n);
 // as they always have.
 void RawGo(std::int64_t n);
 void RawGo(std::int64_t n, bool callAfterMove);
-// Forwarding header: removed by the restructure's final pass.
-inline void Dbf4RawGo(std::int64_t n) { RawGo(n); }
-inline void Dbf4RawGo(std::int64_t n, bool callAfterMove) { RawGo(n, callAfterMove); }
 void SKIP(std::int64_t n = 1);
 void GoTop();
 void GoBottom();

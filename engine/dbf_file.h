@@ -112,10 +112,6 @@ struct FieldSpec {
 // Creates a new, empty table (and its memo file when a field has type "M").
 // Field names are stored upper-cased. Returns false with the error set.
 bool CreateDbf(const std::string& fileName, const std::vector<FieldSpec>& fields);
-// Forwarding header: removed by the restructure's final pass.
-inline bool CreateDBF(const std::string& fileName, const std::vector<FieldSpec>& fields) {
-  return CreateDbf(fileName, fields);
-}
 
 // Adds the default extension when a file name has none after its last
 // directory separator. A name that ends in a dot keeps no extension. The

@@ -57,8 +57,6 @@ inline constexpr std::uint8_t kMemoTerminator = 0x1A;
 
 // Installs the memo unit in the storage engine's memo hooks.
 void InstallMemoUnit();
-// Forwarding header: removed by the restructure's final pass.
-inline void MemoInit() { InstallMemoUnit(); }
 
 // The memo area of the current work area (null without table or memo file).
 DbtFile* CurrentMemo();

@@ -42,8 +42,6 @@ class EngineError : public std::runtime_error {
  private:
   std::string message_;
 };
-// Forwarding header: removed by the restructure's final pass.
-using EZavodError = EngineError;
 
 // The engine-wide error state; its one instance is in the engine context.
 struct ErrorState {

@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "index/tzndxlow.h"
+#include "index/indexes.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
 #include "tests/support/TableFixture.h"

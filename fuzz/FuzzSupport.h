@@ -44,7 +44,7 @@ inline void WriteFile(const std::string& path, std::string_view bytes) {
 void RemoveFiles();
 
 // Closes every work area and puts the engine, the index engine and the
-// error state back to their defaults, with errors raised as EZavodError;
+// error state back to their defaults, with errors raised as EngineError;
 // SyncIndex reads a record again twice at most, not 50 times.
 void ResetEngine();
 

@@ -7,9 +7,11 @@
 
 #include "dataset/DataSource.h"
 #include "dataset/Stream.h"
-#include "engine/Dbf4.h"
-#include "engine/TZCommon.h"
-#include "table/UTzFDS.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/engine_context.h"
+#include "engine/work_area.h"
+#include "table/DbfTable.h"
 
 namespace vz::fuzz {
 namespace {
@@ -185,16 +187,16 @@ void WalkTable(bool full, unsigned parts) {
 }
 
 void WalkComponent(const std::string& dbfPath, const ComponentOptions& options) {
-  auto table = std::make_unique<TTzDbf>();
-  data::TDataSource source;
-  struct Link : data::TDataLink {} link;
-  TTzDbf& t = *table;
+  auto table = std::make_unique<DbfTable>();
+  data::DataSource source;
+  struct Link : data::DataLink {} link;
+  DbfTable& t = *table;
   t.SetName("FuzzDbf");
   t.ReadOnly = true;
   t.HideDeletedRecs = options.hideDeleted;
-  t.TableLanguage = options.ansi ? TTzTableLanguage::tlAnsi : TTzTableLanguage::tlOem;
+  t.TableLanguage = options.ansi ? TableCharset::tlAnsi : TableCharset::tlOem;
   t.AutoFixRecCount = true;
-  t.CreateIndex = options.indexLine.empty() ? TCreateIndexType::ciNever : TCreateIndexType::ciVerifyHeader;
+  t.CreateIndex = options.indexLine.empty() ? CreateIndexMode::ciNever : CreateIndexMode::ciVerifyHeader;
   t.CreateIfNotFound = false;
   t.SetExclusive(false);
   t.ShowProgress = false;
@@ -219,7 +221,7 @@ void WalkComponent(const std::string& dbfPath, const ComponentOptions& options) 
       });
       if (options.readMemos && f->IsBlob()) {
         Try([&] {
-          std::unique_ptr<data::TStream> s = t.CreateBlobStream(f.get(), data::BlobMode::Read);
+          std::unique_ptr<data::Stream> s = t.CreateBlobStream(f.get(), data::BlobMode::Read);
           if (!s) return;
           const std::int64_t size = s->Size();
           std::string text(static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, 1 << 20)), '\0');

@@ -6,21 +6,22 @@
 #include <string>
 
 #include "dataset/Fields.h"
-#include "engine/tzmsg.h"
+#include "engine/errors.h"
+#include "engine/trim.h"
 #include "fuzz/FuzzSupport.h"
-#include "table/UCommon.h"
+#include "table/TableDataSet.h"
 
 namespace vz::fuzz {
 
-// Runs f; an engine error (raised as EZavodError), a framework error or a
+// Runs f; an engine error (raised as EngineError), a framework error or a
 // halt stops only this step. Any other exception goes on to the fuzzer.
 template <typename F>
 void Try(F&& f) {
   try {
     f();
-  } catch (const EZavodError&) {
-  } catch (const data::EDatabaseError&) {
-  } catch (const EAbort&) {
+  } catch (const EngineError&) {
+  } catch (const data::DatabaseError&) {
+  } catch (const AbortError&) {
   } catch (const Halted&) {
   }
 }

@@ -15,10 +15,12 @@
 #include <cstring>
 #include <string>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZCommon.h"
-#include "engine/TimeDate.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/engine_context.h"
+#include "engine/work_area.h"
+#include "engine/dates.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTables.h"
 #include "fuzz/Walk.h"

@@ -18,8 +18,10 @@
 #include <string>
 #include <string_view>
 
-#include "engine/Dbf4.h"
-#include "engine/TZCommon.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/engine_context.h"
+#include "engine/work_area.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTables.h"
 #include "fuzz/Walk.h"

@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/Dbf4.h"
-#include "engine/TZCommon.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/engine_context.h"
+#include "engine/work_area.h"
+#include "engine/errors.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTables.h"
-#include "index/TZNDX.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "tests/support/DbfBuilder.h"
@@ -297,7 +299,7 @@ void NdxSeeds() {
       const std::string ndx = fuzz::File("seed.ndx");
       try {
         Index_On(ndx + options, e);
-      } catch (const EZavodError&) {
+      } catch (const EngineError&) {
         // Either built but not usable on this table (a key whose length
         // varies: the file still makes a seed), or refused (a key whose
         // length cannot be told on this table: no file is left).

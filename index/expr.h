@@ -16,7 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/TZCommon.h"
+#include "engine/engine_context.h"
+#include "engine/trim.h"
+#include "engine/work_area.h"
 #include "index/expr_grammar.h"
 
 namespace vz {
@@ -103,8 +105,6 @@ class CompiledExpr {
 // the error (code 351 for the language's errors). The expression belongs to
 // the engine-wide chain until ReleaseExpr.
 CompiledExpr* CompileExpr(const std::string& text);
-// Forwarding header: removed by the restructure's final pass.
-inline CompiledExpr* AssignExpr(const std::string& text) { return CompileExpr(text); }
 // Releases a compiled expression and empties the reference.
 void ReleaseExpr(CompiledExpr*& expr);
 // How many compiled expressions are alive (the chain's length).
@@ -135,8 +135,6 @@ struct AreaExpressionHandle : AreaExpression {
 // Installs the evaluator in the storage engine, so filter and while
 // expressions work in SKIP, GoTop and GoBottom.
 void InstallEvaluator();
-// Forwarding header: removed by the restructure's final pass.
-inline void ParserInit() { InstallEvaluator(); }
 // Sets the current area's filter / while expression (empty text: none).
 bool SetFilterExpr(const std::string& text);
 bool SetWhileExpr(const std::string& text);

@@ -11,10 +11,11 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "index/expr_code.h"
 #include "index/index_state.h"
 #include "platform/codepage.h"

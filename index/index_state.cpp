@@ -1,8 +1,9 @@
 #include "index/index_state.h"
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 

@@ -5,11 +5,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "index/ndx_cursor.h"
 #include "index/ndx_keys.h"
 #include "index/ndx_semaphore.h"
@@ -531,7 +532,7 @@ void InstallIndexHooks() {
 
 void InitEngine() {
   InitDateSettings();
-  MemoInit();
+  InstallMemoUnit();
   InstallEvaluator();
   InstallIndexHooks();
 }

@@ -52,11 +52,6 @@ std::int64_t FindFirstRecord();
 std::int64_t FindLastRecord();
 std::int64_t FindNextRecord();
 std::int64_t FindPriorRecord();
-// Forwarding header: removed by the restructure's final pass.
-inline std::int64_t _FindFirstRec() { return FindFirstRecord(); }
-inline std::int64_t _FindLastRec() { return FindLastRecord(); }
-inline std::int64_t _FindNextRec() { return FindNextRecord(); }
-inline std::int64_t _FindPriorRec() { return FindPriorRecord(); }
 // Searches the controlling index; true when found (the table stands on the
 // record), false otherwise (the table stands past its end).
 bool Find(const std::string& key);
@@ -83,8 +78,6 @@ std::string TakeIndexOptions(const std::string& text, IndexOptions& options);
 
 // Fills the storage engine's index hooks.
 void InstallIndexHooks();
-// Forwarding header: removed by the restructure's final pass.
-inline void IndexInit() { InstallIndexHooks(); }
 
 // Starts the whole engine as a program does once before its first table:
 // the date format from the user's language, the memo hooks, the

@@ -8,9 +8,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "index/index_state.h"
 #include "index/indexes.h"
 #include "index/ndx_keys.h"
@@ -521,7 +522,7 @@ void Reindex() {
     for (const Plan& p : plans) {
       // Every build stands on the record the table stood on (a character
       // key's length comes from it), not where reopening an order left it.
-      if (recNo >= 1 && recNo <= t->RecCount && t->RecNo != recNo) Dbf4RawGo(recNo);
+      if (recNo >= 1 && recNo <= t->RecCount && t->RecNo != recNo) RawGo(recNo);
       MakeIndex(p.name, p.build);
       if (Engine().Errors.ErrorCode == 0) {
         std::string words = p.name;

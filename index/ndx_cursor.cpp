@@ -4,11 +4,12 @@
 #include <chrono>
 #include <cstring>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "index/index_state.h"
 #include "index/indexes.h"
 #include "index/ndx_keys.h"
@@ -440,14 +441,14 @@ bool Find(const std::string& text) {
       if (!PlaceAtEdge(*x, false)) x->Eof = true;
     }
     std::int64_t r = CheckedRecord(*x, CurrentRecord(*x), "Find");
-    if (r >= 1) Dbf4RawGo(r);
+    if (r >= 1) RawGo(r);
     while (!x->Eof && t->RecNo >= 1 && t->RecNo <= t->RecCount && !IsVisible(*t)) {
       if (!Step(*x, kForward)) {
         x->Eof = true;
         break;
       }
       r = CheckedRecord(*x, CurrentRecord(*x), "Find");
-      Dbf4RawGo(r);
+      RawGo(r);
     }
     // Outside exact mode a character search is a prefix search.
     const std::size_t n = std::min(key.size(), x->CharKey && !exact ? key.size()

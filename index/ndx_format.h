@@ -33,7 +33,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/TZCommon.h"
+#include "engine/engine_context.h"
+#include "engine/trim.h"
+#include "engine/work_area.h"
 #include "index/expr.h"
 #include "platform/files.h"
 

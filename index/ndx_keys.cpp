@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbf_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "index/index_state.h"
 #include "platform/codepage.h"
 #include "platform/files.h"

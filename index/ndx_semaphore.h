@@ -20,7 +20,9 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/TZCommon.h"
+#include "engine/engine_context.h"
+#include "engine/trim.h"
+#include "engine/work_area.h"
 #include "platform/files.h"
 
 namespace vz {

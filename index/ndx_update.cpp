@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
 #include "index/index_state.h"
 #include "index/indexes.h"
 #include "index/ndx_cursor.h"

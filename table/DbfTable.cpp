@@ -4,11 +4,12 @@
 #include <optional>
 #include <stdexcept>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -249,7 +250,7 @@ bool DbfTable::CreateTable() {
     specs.push_back(f);
   }
   ScopedErrorDispatch quiet(false);
-  CreateDBF(DbfFileName(), specs);
+  CreateDbf(DbfFileName(), specs);
   return Engine().Errors.ErrorCode == 0;
 }
 

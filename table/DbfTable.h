@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/Memo.h"
-#include "index/tzndxlow.h"
+#include "engine/dbt_file.h"
+#include "engine/trim.h"
+#include "index/indexes.h"
 #include "platform/hooks.h"
 #include "table/EngineStart.h"
 #include "table/IndexBuildProgress.h"
@@ -72,8 +73,5 @@ class DbfTable : public TableDataSet {
   bool exclusive_ = false;
 };
 
-// Forwarding aliases: removed by the restructure's final pass.
-using TTzDbf = DbfTable;
-using TCreateIndexType = CreateIndexMode;
 
 }  // namespace vz

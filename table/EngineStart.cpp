@@ -1,8 +1,9 @@
 #include "table/EngineStart.h"
 
-#include "engine/Dbf4.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/errors.h"
+#include "index/indexes.h"
 
 namespace vz {
 

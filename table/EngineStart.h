@@ -7,7 +7,7 @@ namespace vz {
 
 // What an engine error that nobody handles does in a program.
 enum class HaltingErrors {
-  Reported,   // raised to the caller as EZavodError (the library's default)
+  Reported,   // raised to the caller as EngineError (the library's default)
   Presented,  // presented in a "Program halted." message, then the program
               // ends with the error's code as its exit status
 };

@@ -1,7 +1,8 @@
 #include "table/FieldProps.h"
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbf_file.h"
 #include "platform/codepage.h"
 
 namespace vz {

@@ -3,7 +3,8 @@
 #include <string>
 
 #include "dataset/Fields.h"
-#include "engine/TZDbfLow.h"
+#include "engine/dbf_file.h"
+#include "engine/trim.h"
 
 namespace vz {
 

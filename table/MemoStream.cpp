@@ -2,8 +2,9 @@
 
 #include <optional>
 
-#include "engine/Memo.h"
-#include "engine/tzmsg.h"
+#include "engine/dbt_file.h"
+#include "engine/trim.h"
+#include "engine/errors.h"
 #include "table/DbfTable.h"
 
 namespace vz {

@@ -4,7 +4,8 @@
 
 #include "dataset/DataSet.h"
 #include "dataset/Stream.h"
-#include "engine/Memo.h"
+#include "engine/dbt_file.h"
+#include "engine/trim.h"
 
 namespace vz {
 

@@ -5,11 +5,12 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbf_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
@@ -129,7 +130,7 @@ void TableDataSet::InternalOpen() {
   } else {
     cursorOpen_ = OpenTable(dbfFileName_);
   }
-  if (Engine().Errors.ErrorCode != 0) throw EZavodError(ErrorMessage());
+  if (Engine().Errors.ErrorCode != 0) throw EngineError(ErrorMessage());
   if (!cursorOpen_) throw data::DatabaseError(Name() + ": the table did not open");
   InternalInitFieldDefs();
   if (Fields().empty() || DefaultFields()) CreateDefaultFields();

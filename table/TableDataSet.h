@@ -203,8 +203,5 @@ class TableDataSet : public data::DataSet {
   bool RecordInWhileRange();
 };
 
-// Forwarding aliases: removed by the restructure's final pass.
-using TTzTableLanguage = TableCharset;
-using EAbort = AbortError;
 
 }  // namespace vz

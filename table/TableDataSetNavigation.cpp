@@ -5,10 +5,11 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/Dbf4.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
+#include "index/indexes.h"
 #include "platform/hooks.h"
 #include "table/TableDataSet.h"
 

@@ -2,8 +2,9 @@
 
 #include <utility>
 
-#include "engine/Dbf4.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/errors.h"
 
 namespace vz {
 

@@ -1,7 +1,8 @@
 #include "table/TableDateField.h"
 
-#include "engine/TimeDate.h"
-#include "engine/TZDbfLow.h"
+#include "engine/dates.h"
+#include "engine/trim.h"
+#include "engine/dbf_file.h"
 
 namespace vz {
 

@@ -20,7 +20,5 @@ class TableDateField : public data::DateField {
 // (0 for the blank date or a text that is no date).
 double DateValueOfText(const std::string& text);
 
-// Forwarding aliases: removed by the restructure's final pass.
-using TTzDateField = TableDateField;
 
 }  // namespace vz

@@ -10,9 +10,10 @@
 #include "app/CatalogueFolder.h"
 #include "app/MachineCatalogue.h"
 #include "tests/support/DbfBuilder.h"
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/errors.h"
 #include "tests/support/TempDir.h"
 
 namespace vz::app {
@@ -139,7 +140,7 @@ TEST(SampleCatalogue, BuiltBesideTheReader) {
     EXPECT_GE(deleted, 1) << "each sample table keeps a deleted entry that the reader hides";
     // Every live cheat has a text: read the memos in-process.
     test::ResetEngineForTest();
-    MemoInit();
+    InstallMemoUnit();
     Select(1);
     USE(table);
     ASSERT_EQ(Engine().Errors.ErrorCode, 0);

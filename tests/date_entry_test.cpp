@@ -14,8 +14,8 @@
 #include "engine/dbf.h"
 #include "engine/dates.h"
 #include "engine/errors.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "index/indexes.h"
+#include "index/expr.h"
 #include "platform/hooks.h"
 #include "tests/support/DateTexts.h"
 #include "tests/support/DbfBuilder.h"
@@ -87,7 +87,7 @@ TEST_F(DateEntryTest, CtodReadsTheYearAsWritten) {
   for (const bool century : {false, true}) {
     for (const DateWriting& w : Writings(dates_)) {
       Use(w.code, century);
-      CompiledExpr* e = AssignExpr("DTOS(CTOD('" + w.text + "'))");
+      CompiledExpr* e = CompileExpr("DTOS(CTOD('" + w.text + "'))");
       ASSERT_NE(e, nullptr);
       const std::string got(e->Evaluate().text);
       ReleaseExpr(e);
@@ -133,7 +133,7 @@ TEST_F(DateEntryTest, TheTableComponentsDateFieldStoresTheDateWritten) {
   for (const bool century : {false, true}) {
     for (const int code : kAllFormats) {
       Use(code, century);
-      TTzDbf t;
+      DbfTable t;
       t.ReadOnly = false;
       t.SetExclusive(true);
       t.ShowProgress = false;
@@ -141,7 +141,7 @@ TEST_F(DateEntryTest, TheTableComponentsDateFieldStoresTheDateWritten) {
       t.SetDbfFileName(dir_.File("dates"));
       t.Open();
       t.First();
-      auto* born = dynamic_cast<TTzDateField*>(t.FieldByName("BORN"));
+      auto* born = dynamic_cast<TableDateField*>(t.FieldByName("BORN"));
       ASSERT_NE(born, nullptr);
       for (const DateWriting& w : test::DateWritings(some, {code}, kWindowBase)) {
         if (w.expected.empty()) continue;

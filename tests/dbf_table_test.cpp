@@ -201,7 +201,7 @@ TEST_F(DbfTableTest, DbfFileNameSetter) {
   try {
     t.Open();
     ADD_FAILURE() << "opened without a file name";
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     EXPECT_NE(std::string(e.what()).find("DBF file name has not been specified for CheatDbf"), std::string::npos)
         << e.what();
   }
@@ -537,7 +537,7 @@ TEST_F(DbfTableTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
   try {
     t.CreateBlobStream(nullptr, data::BlobMode::Read);
     ADD_FAILURE() << "a stream of a closed table";
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     EXPECT_NE(std::string(e.what()).find("DataSet must be active. CheatDbf"), std::string::npos) << e.what();
   }
 }
@@ -598,7 +598,7 @@ TEST_F(DbfTableTest, IndexEntriesPastTheTablesEndAreReported) {
       for (t.First(); !t.Eof() && names.size() < 100; t.Next())
         names.push_back(t.FieldByName("cheatname")->AsString());
       ADD_FAILURE() << "a walk of " << names.size() << " names";
-    } catch (const EZavodError& e) {
+    } catch (const EngineError& e) {
       message = e.what();
     }
     EXPECT_EQ(Engine().Errors.ErrorCode, 222);
@@ -880,7 +880,7 @@ TEST_F(DbfTableTest, ASemaphoreFileThatIsAPipeIsRefusedAndLeftAlone) {
   try {
     t.Open();
     ADD_FAILURE() << "opened beside a pipe as its semaphore file";
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     const std::string what = e.what();
     EXPECT_EQ(what.rfind("Error # 5 ", 0), 0u) << what;
     EXPECT_NE(what.find("Cannot open/create: "), std::string::npos) << what;
@@ -907,7 +907,7 @@ TEST_F(DbfTableTest, MakeIndexEvents) {
   t.SetDbfFileName(dir_.File("pc"));
 
   // Refused and missing: the second pass fails with "File not found".
-  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_THROW(t.Open(), EngineError);
   EXPECT_EQ(Engine().Errors.ErrorCode, 2);
   EXPECT_EQ(asked, Strings{Ndx()});
   EXPECT_TRUE(built_.empty());
@@ -951,7 +951,7 @@ TEST_F(DbfTableTest, MakeIndexEvents) {
   std::filesystem::remove(Ndx());
   t.CreateIndex = CreateIndexMode::ciNever;
   asked.clear();
-  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_THROW(t.Open(), EngineError);
   EXPECT_EQ(Engine().Errors.ErrorCode, 2);
   EXPECT_TRUE(asked.empty());
   EXPECT_TRUE(NoAreaFilled());
@@ -1053,7 +1053,7 @@ TEST_F(DbfTableTest, IndexLines) {
   // Order 0 with a file: the second pass fails with 220.
   t.CreateIndex = CreateIndexMode::ciVerifyHeader;
   t.IndexList = {"0," + dir_.File("zero.ndx") + ",CHEATNAME"};
-  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_THROW(t.Open(), EngineError);
   EXPECT_EQ(Engine().Errors.ErrorCode, 220);
   EXPECT_FALSE(t.Active());
   EXPECT_EQ(t.WorkArea(), 0);
@@ -1096,19 +1096,19 @@ TEST_F(DbfTableTest, ReadOnlyRestoresTheForcedFileMode) {
   // A missing table: the open raises inside USE.
   ASSERT_TRUE(t.AutoFixRecCount);
   t.SetDbfFileName(dir_.File("nothing"));
-  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_THROW(t.Open(), EngineError);
   EXPECT_EQ(Engine().Errors.ErrorCode, 2);
   EXPECT_EQ(Engine().Settings.ForcedFileMode, platform::kModeShared);
   EXPECT_FALSE(Engine().Settings.FixRecCount);
   // A failing index.
   t.SetDbfFileName(dir_.File("pc"));
   t.IndexList = {"0," + Ndx() + ",CHEATNAME"};
-  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_THROW(t.Open(), EngineError);
   EXPECT_EQ(Engine().Settings.ForcedFileMode, platform::kModeShared);
   EXPECT_TRUE(NoAreaFilled());
   // An index build that fails (a bad expression).
   t.IndexList = {"1," + dir_.File("bad.ndx") + ",NOSUCHFIELD"};
-  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_THROW(t.Open(), EngineError);
   EXPECT_NE(Engine().Errors.ErrorCode, 0);
   EXPECT_EQ(Engine().Settings.ForcedFileMode, platform::kModeShared);
   EXPECT_TRUE(NoAreaFilled());
@@ -1214,7 +1214,7 @@ TEST_F(DbfTableTest, CreateTableRefusals) {
     SCOPED_TRACE(bad);
     messages_.clear();
     t.DbfFields = {"ok, C, 3, 0", bad};
-    EXPECT_THROW(t.Open(), EZavodError);
+    EXPECT_THROW(t.Open(), EngineError);
     EXPECT_EQ(Engine().Errors.ErrorCode, 2);
     EXPECT_EQ(messages_, Strings{shown});
     EXPECT_FALSE(platform::FileExists(dir_.File("new.DBF")));
@@ -1223,13 +1223,13 @@ TEST_F(DbfTableTest, CreateTableRefusals) {
   // No field list at all.
   messages_.clear();
   t.DbfFields.clear();
-  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_THROW(t.Open(), EngineError);
   EXPECT_EQ(messages_, (Strings{"FieldList.Count is <= 0 trying to create a database", shown}));
   // A folder that does not exist.
   messages_.clear();
   t.DbfFields = {"name, C, 10, 0"};
   t.SetDbfFileName(dir_.File("no/such/folder/new"));
-  EXPECT_THROW(t.Open(), EZavodError);
+  EXPECT_THROW(t.Open(), EngineError);
   EXPECT_EQ(messages_, Strings{"Could not create '" + dir_.File("no/such/folder/new.DBF") + "'"});
   EXPECT_TRUE(NoAreaFilled());
   EXPECT_TRUE(Engine().Errors.ErrorDispatch);

@@ -17,13 +17,15 @@
 #include <random>
 #include <stdexcept>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZCommon.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/engine_context.h"
+#include "engine/work_area.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
+#include "index/indexes.h"
+#include "index/expr.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"

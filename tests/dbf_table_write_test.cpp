@@ -440,7 +440,7 @@ TEST_F(TableWriteTest, MemoThatCannotBeWrittenIsReportedAndKeepsTheOldOne) {
   ASSERT_EQ(holder.Open(dir_.File("pc.dbt"), platform::kModeShared), 0);
   ASSERT_EQ(holder.Lock(0x7FFFFFFEULL, 1), 0);
   t.Edit();
-  EXPECT_THROW(text->SetAsString("new text"), EZavodError);
+  EXPECT_THROW(text->SetAsString("new text"), EngineError);
   EXPECT_EQ(Engine().Errors.ErrorCode, 1017);
   EXPECT_EQ(text->AsString(), "d text");
   t.Post();

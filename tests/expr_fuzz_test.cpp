@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/errors.h"
 #include "index/expr.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
@@ -358,7 +359,7 @@ class ExprFuzzTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::ResetEngineForTest();
-    MemoInit();
+    InstallMemoUnit();
     InstallEvaluator();
 
     test::DbtBuilder memo(false);

@@ -9,10 +9,11 @@
 #include <random>
 #include <string>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "index/expr.h"
 #include "platform/clock.h"
 #include "tests/support/DbfBuilder.h"
@@ -126,7 +127,7 @@ class ExprTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::ResetEngineForTest();
-    MemoInit();
+    InstallMemoUnit();
     InstallEvaluator();
     test::DbtBuilder memo(false);
     const int m1 = memo.Add("IDDQD\r\nIDKFA");
@@ -564,9 +565,9 @@ TEST_F(ExprTest, Arithmetic) {
   SetErrorDispatch(true);
   e = CompileExpr("1 / (LEVEL - 3)");
   ASSERT_NE(e, nullptr);
-  EXPECT_THROW(e->Evaluate(), EZavodError);
+  EXPECT_THROW(e->Evaluate(), EngineError);
   ReleaseExpr(e);
-  EXPECT_THROW(CompileExpr("1 +"), EZavodError);
+  EXPECT_THROW(CompileExpr("1 +"), EngineError);
 }
 
 TEST_F(ExprTest, Functions) {
@@ -1033,7 +1034,7 @@ TEST_F(ExprTest, ErrorMessages) {
   try {
     CompileExpr("LEVEL + 'x'");
     ADD_FAILURE() << "no error raised";
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     EXPECT_NE(std::string(e.what()).find(Mismatch("+")), std::string::npos) << e.what();
   }
   EXPECT_EQ(LiveExpressions(), live_);

@@ -10,7 +10,7 @@
 #include "engine/dbf.h"
 #include "engine/work_area.h"
 #include "engine/errors.h"
-#include "index/TZNDX.h"
+#include "index/indexes.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/NdxBuilder.h"
 #include "tests/support/TableFixture.h"
@@ -19,7 +19,7 @@
 #ifdef VORZA_FUZZ_REGRESSION_GUI
 #include <QStringList>
 
-#include "views/aTzGridColumns.h"
+#include "views/GridColumns.h"
 #endif
 
 namespace vz {
@@ -82,7 +82,7 @@ TEST_F(FuzzRegression, SyncIndexReportsADamagedNodeAsAnEngineError) {
   EXPECT_EQ(RaisedCode([] { SyncIndex(); }), 222);
   EXPECT_EQ(RaisedCode([] { SoftSyncIndex(); }), 222);
   // The moves of the index itself report the damage the same way.
-  EXPECT_EQ(RaisedCode([] { _FindLastRec(); }), 222);
+  EXPECT_EQ(RaisedCode([] { FindLastRecord(); }), 222);
 }
 
 // The same leak through StoreCurrentKeys and SyncIndex: a key that does
@@ -151,12 +151,12 @@ TEST_F(FuzzRegression, IndexMovesWithoutAnIndexReportCode221) {
   table.Field("NAME", 'C', 10).Record({"Doom"});
   table.Write(dir_.File("t.dbf"));
   USE(dir_.File("t.dbf"));
-  EXPECT_EQ(RaisedCode([] { _FindFirstRec(); }), 221);
-  EXPECT_EQ(RaisedCode([] { _FindLastRec(); }), 221);
+  EXPECT_EQ(RaisedCode([] { FindFirstRecord(); }), 221);
+  EXPECT_EQ(RaisedCode([] { FindLastRecord(); }), 221);
   // With raising off, the move reports no record and leaves the code.
   SetRaiseErrors(false);
   Engine().Errors.ErrorHandler = [] {};
-  EXPECT_EQ(_FindFirstRec(), 0);
+  EXPECT_EQ(FindFirstRecord(), 0);
   EXPECT_EQ(Engine().Errors.ErrorCode, 221);
 }
 
@@ -184,13 +184,13 @@ TEST_F(FuzzRegression, ScanBlockIsNoLargerThanTheRecords) {
 // its description, whose parts are separated by commas: the text that the
 // columns wrote could not be read back.
 TEST_F(FuzzRegression, FontNameWithCommasReadsBack) {
-  views::TTzGridColumns columns(nullptr);
+  views::GridColumns columns(nullptr);
   columns.ReadSavedColumns({"cvColumn=2", "cvFontStr=Times, New, Roman,clGrayText,0",
                             "cvTitleFontStr=A,,B,clBlue,266"});
   ASSERT_EQ(columns.Count(), 2);
   EXPECT_EQ(columns[1]->Font().family(), QStringLiteral("Times, New, Roman"));
   const QString text = columns.WriteText();
-  views::TTzGridColumns back(nullptr);
+  views::GridColumns back(nullptr);
   ASSERT_NO_THROW(back.ReadText(text)) << text.toStdString();
   EXPECT_EQ(back.WriteText(), text);
   EXPECT_EQ(back[1]->Font().family(), QStringLiteral("Times, New, Roman"));
@@ -203,13 +203,13 @@ TEST_F(FuzzRegression, FontNameWithCommasReadsBack) {
 // timeout; a number near 2^31 exhausts memory). A list names at most as
 // many columns as a table can have fields.
 TEST_F(FuzzRegression, SavedColumnNumberIsLimited) {
-  views::TTzGridColumns columns(nullptr);
+  views::GridColumns columns(nullptr);
   columns.ReadSavedColumns({"cvColumn=256", "cvColorStr=clRed"});
   EXPECT_EQ(columns.Count(), 0);
   columns.ReadSavedColumns({"cvColumn=2", "cvColumn=256", "cvColorStr=clRed"});
   ASSERT_EQ(columns.Count(), 2);
   EXPECT_EQ(columns[1]->Color(), QColor(255, 0, 0));  // the entry was skipped, column 2 stays current
-  views::TTzGridColumns full(nullptr);
+  views::GridColumns full(nullptr);
   full.ReadSavedColumns({"cvColumn=255"});
   EXPECT_EQ(full.Count(), views::kMaxSavedColumns);
 }

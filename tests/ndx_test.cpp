@@ -19,11 +19,12 @@
 #include <set>
 #include <thread>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "index/expr.h"
 #include "index/indexes.h"
 #include "platform/codepage.h"
@@ -156,7 +157,7 @@ class NdxTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::ResetEngineForTest();
-    MemoInit();
+    InstallMemoUnit();
     InstallEvaluator();
     InstallIndexHooks();
   }
@@ -756,7 +757,7 @@ TEST_F(NdxOpenTest, RefusalsAreLeftForTheCaller) {
   auto refused = [](const std::string& name, KeyMaker maker = nullptr, int order = 1) {
     try {
       SetIndexTo(name, std::move(maker), order);
-    } catch (const EZavodError& e) {
+    } catch (const EngineError& e) {
       ADD_FAILURE() << "SetIndexTo dispatched: " << e.what();
     }
     const int code = Engine().Errors.ErrorCode;
@@ -1453,7 +1454,7 @@ TEST_F(NdxDamageTest, ADamagedNodeMetMidWalkEndsTheMoveWithItsError) {
   try {
     SKIP(1);
     ADD_FAILURE() << "no error";
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     EXPECT_EQ(Engine().Errors.ErrorCode, 222);
     EXPECT_NE(std::string(e.what()).find("Corrupted index file: " + platform::AsciiUpper(dir_.File("bad.ndx")) +
                                           " (node 6)"),
@@ -1491,7 +1492,7 @@ TEST_F(NdxDamageTest, AnIndexOutOfDateWithItsTable) {
   try {
     GO(5);
     ADD_FAILURE() << "no error";
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     EXPECT_EQ(Engine().Errors.ErrorCode, 212);
     EXPECT_NE(std::string(e.what()).find("Key: \"Renamed"), std::string::npos) << e.what();
   }
@@ -1529,7 +1530,7 @@ TEST_F(NdxDamageTest, EntriesPastTheTablesEndAreDamage) {
   std::string message;
   try {
     for (GoTop(); !dEOF() && walked.size() < kWalkLimit; SKIP(1)) walked.push_back(RecNo());
-  } catch (const EZavodError& e) {
+  } catch (const EngineError& e) {
     message = e.what();
   }
   EXPECT_EQ(Engine().Errors.ErrorCode, 222);
@@ -1540,7 +1541,7 @@ TEST_F(NdxDamageTest, EntriesPastTheTablesEndAreDamage) {
     bool found = false;
     try {
       found = Find(key);
-    } catch (const EZavodError& e) {
+    } catch (const EngineError& e) {
       message = e.what();
     }
     EXPECT_FALSE(found) << key;

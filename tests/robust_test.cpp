@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "engine/errors.h"
-#include "index/TZNDX.h"
+#include "index/indexes.h"
 #include "platform/files.h"
 #include "tests/support/Compat.h"
 #include "tests/support/DbtBuilder.h"
@@ -284,7 +284,7 @@ TEST_F(KilledBuildTest, AnIndexLeftByAKilledBuildIsNeverTrustedAndIsRebuilt) {
   EXPECT_EQ(RunTool("find " + ShellQuote(dir_.File("pc.dbf")) + " " + ShellQuote(ndx) + " Cheat", &out, &err), 222);
 
   // The reader's table component builds it again.
-  TTzDbf t;
+  DbfTable t;
   test::ConfigureLikeCheatDbf(t, "1," + ndx + ",CHEATNAME");
   int builds = 0;
   t.OnAfterMakeIndex = [&](const std::string&) { ++builds; };
@@ -308,7 +308,7 @@ TEST_F(KilledBuildTest, AnIndexLeftByAKilledBuildIsNeverTrustedAndIsRebuilt) {
 // --- Two readers, and a program that appends ---------------------------------------------------
 
 // The visible names of a table from First to the end, in its order.
-Strings Browse(TTzDbf& t) {
+Strings Browse(DbfTable& t) {
   Strings names;
   t.First();
   for (; !t.Eof(); t.Next()) names.push_back(t.FieldByName("CHEATNAME")->AsString());
@@ -341,8 +341,8 @@ class SharedUseTest : public ::testing::Test {
     EXPECT_TRUE(messages_.empty()) << messages_.front();
   }
   // A table component set up as the reader's, on the shared cheat.ndx.
-  std::unique_ptr<TTzDbf> Reader(const std::string& machine) {
-    auto t = std::make_unique<TTzDbf>();
+  std::unique_ptr<DbfTable> Reader(const std::string& machine) {
+    auto t = std::make_unique<DbfTable>();
     test::ConfigureLikeCheatDbf(*t, "1,cheat.ndx,CHEATNAME");
     t->OnAfterMakeIndex = [this](const std::string&) { ++builds_; };
     t->SetDbfFileName(dir_.File(machine));
@@ -350,7 +350,7 @@ class SharedUseTest : public ::testing::Test {
     t->First();
     return t;
   }
-  void Switch(TTzDbf& t, const std::string& machine) {
+  void Switch(DbfTable& t, const std::string& machine) {
     t.SetDbfFileName(dir_.File(machine));
     t.Open();
     t.First();

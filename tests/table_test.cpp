@@ -6,11 +6,13 @@
 #include <filesystem>
 #include <thread>
 
-#include "engine/Dbf4.h"
-#include "engine/TZCommon.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/engine_context.h"
+#include "engine/work_area.h"
+#include "engine/errors.h"
+#include "index/indexes.h"
+#include "index/expr.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
 #include "tests/support/TableFixture.h"

@@ -2,7 +2,7 @@
 
 #include "engine/dbf.h"
 #include "engine/errors.h"
-#include "index/TZNDX.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 

@@ -23,8 +23,8 @@
 #include "engine/errors.h"
 #include "engine/text_search.h"
 #include "engine/trim.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "index/indexes.h"
+#include "index/expr.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -215,7 +215,7 @@ int RunEval(const std::vector<std::string>& argv) {
   OpenLikeTheReader(argv[0]);
   vz::Engine().Settings.HideDeleted = false;
   vz::GO(recno);
-  vz::CompiledExpr* e = vz::AssignExpr(vz::platform::Utf8ToAnsi(argv[2]));
+  vz::CompiledExpr* e = vz::CompileExpr(vz::platform::Utf8ToAnsi(argv[2]));
   const vz::ExprValue v = e->Evaluate();
   std::string out(1, e->ResultType());
   out += '\t';

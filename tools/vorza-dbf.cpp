@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/errors.h"
-#include "index/TZNDX.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"

@@ -13,10 +13,11 @@
 
 // The table's headers come before Qt's.
 #include "dataset/DataSource.h"
-#include "engine/Memo.h"
-#include "engine/TimeDate.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "engine/dbt_file.h"
+#include "engine/trim.h"
+#include "engine/dates.h"
+#include "index/indexes.h"
+#include "index/expr.h"
 #include "platform/files.h"
 #include "table/DbfTable.h"
 

@@ -27,8 +27,8 @@
 #include "engine/errors.h"
 #include "engine/text_search.h"
 #include "engine/trim.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "index/indexes.h"
+#include "index/expr.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 

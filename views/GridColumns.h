@@ -427,7 +427,5 @@ class GridColumns {
 // the text is neither.
 bool ParseLegacyColor(const QString& text, QColor& color);
 
-// Forwarding aliases: removed by the restructure's final pass.
-using TTzGridColumns = GridColumns;
 
 }  // namespace vz::views

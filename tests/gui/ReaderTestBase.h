@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "index/tzndxlow.h"
+#include "index/indexes.h"
 #include "platform/hooks.h"
 #include "tests/support/TableFixture.h"
 #include "tests/support/TempDir.h"

@@ -7,7 +7,8 @@
 // colours, and the scroll bar of a table without an index.
 #include <gtest/gtest.h>
 
-#include "engine/TimeDate.h"
+#include "engine/dates.h"
+#include "engine/trim.h"
 #include "tests/support/DateTexts.h"
 #include "tests/support/DbtBuilder.h"
 #include "tests/support/TableFixture.h"

@@ -4,8 +4,9 @@
 // driven through the widgets with real keys and mouse clicks.
 #include <gtest/gtest.h>
 
-#include "engine/tzmsg.h"
-#include "index/tzndxlow.h"
+#include "engine/errors.h"
+#include "engine/trim.h"
+#include "index/indexes.h"
 #include "platform/hooks.h"
 #include "tests/gui/ReaderTestBase.h"
 #include "tests/support/TableFixture.h"
@@ -420,7 +421,7 @@ TEST_F(MainWindowTest, MessageBoxesShowEveryByteOfAMessage) {
   platform::PresentHalt(kHaltCaption, ErrorText(211) + "\r\n" + detail);
   // An engine error escaping a handler.
   EXPECT_FALSE(
-      DeliverShowingErrors([&]() -> bool { throw EZavodError(ErrorText(211) + "\r\n" + detail); }));
+      DeliverShowingErrors([&]() -> bool { throw EngineError(ErrorText(211) + "\r\n" + detail); }));
   platform::SetHaltPresenter(nullptr);
   platform::SetMessagePresenter(nullptr);
   platform::SetStatusWindowFactory(nullptr);

@@ -3,7 +3,7 @@
 // user input held back while the window lets pending events run.
 #include <gtest/gtest.h>
 
-#include "index/tzndxlow.h"
+#include "index/indexes.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
 #include "table/DbfTable.h"

@@ -10,12 +10,13 @@
 #include <cstring>
 #include <string>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
+#include "index/indexes.h"
+#include "index/expr.h"
 
 int main(int argc, char** argv) {
   if (argc < 4) {

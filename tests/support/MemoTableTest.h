@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TempDir.h"
@@ -22,7 +23,7 @@ class MemoTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetEngineForTest();
-    MemoInit();
+    InstallMemoUnit();
   }
   void TearDown() override {
     SetRaiseErrors(false);

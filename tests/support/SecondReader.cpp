@@ -16,10 +16,11 @@
 #include <string>
 
 #include "app/CheatTable.h"
-#include "engine/Memo.h"
-#include "engine/TimeDate.h"
-#include "index/TZNDX.h"
-#include "index/tzparser.h"
+#include "engine/dbt_file.h"
+#include "engine/trim.h"
+#include "engine/dates.h"
+#include "index/indexes.h"
+#include "index/expr.h"
 #include "platform/files.h"
 #include "table/DbfTable.h"
 

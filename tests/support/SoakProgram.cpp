@@ -26,11 +26,12 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/TZDbfLow.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/dbf_file.h"
+#include "engine/errors.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "tests/support/NdxChecker.h"
@@ -131,7 +132,7 @@ bool TimeLeft(std::chrono::steady_clock::time_point end) {
 }
 
 int Init(const Soak& s) {
-  if (!vz::CreateDBF(s.table(), {{"name", 'C', 16, 0},
+  if (!vz::CreateDbf(s.table(), {{"name", 'C', 16, 0},
                                  {"text", 'C', 24, 0},
                                  {"serial", 'N', 9, 0},
                                  {"sum", 'N', 9, 0},

@@ -1,9 +1,10 @@
 #include "tests/support/TableFixture.h"
 
-#include "engine/Dbf4.h"
-#include "engine/Memo.h"
-#include "engine/tzmsg.h"
-#include "index/TZNDX.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/dbt_file.h"
+#include "engine/errors.h"
+#include "index/indexes.h"
 #include "tests/support/DbtBuilder.h"
 
 namespace vz::test {
@@ -58,9 +59,9 @@ void ResetAll() {
     CloseAll();
   }
   ResetEngineForTest();
-  MemoInit();
-  ParserInit();
-  IndexInit();
+  InstallMemoUnit();
+  InstallEvaluator();
+  InstallIndexHooks();
 }
 
 }  // namespace vz::test

@@ -9,10 +9,12 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/Dbf4.h"
-#include "engine/TZCommon.h"
-#include "engine/TimeDate.h"
-#include "engine/tzmsg.h"
+#include "engine/dbf.h"
+#include "engine/trim.h"
+#include "engine/engine_context.h"
+#include "engine/work_area.h"
+#include "engine/dates.h"
+#include "engine/errors.h"
 #include "platform/codepage.h"
 #include "tests/support/DbfBuilder.h"
 

@@ -1,4 +1,0 @@
-// Forwarding header: removed by the restructure's final pass.
-#pragma once
-#include "engine/dates.h"
-#include "engine/trim.h"

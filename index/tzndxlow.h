@@ -1,2 +1,0 @@
-// Forwarding header: removed by the restructure's final pass.
-#include "index/indexes.h"
