@@ -1,7 +1,5 @@
 #include "app/Application.h"
 
-#include <stdexcept>
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
@@ -10,6 +8,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <stdexcept>
 
 #include "platform/hooks.h"
 
@@ -27,11 +26,15 @@ bool gTerminated = false;
 bool gCursorPushed = false;
 Qt::CursorShape gCursor = Qt::ArrowCursor;
 
-QWidget* OwnerOrActive(QWidget* owner) { return owner ? owner : QApplication::activeWindow(); }
+QWidget* OwnerOrActive(QWidget* owner) {
+  return owner ? owner : QApplication::activeWindow();
+}
 
 }  // namespace
 
-QString ApplicationTitle() { return gTitleSet ? gTitle : QCoreApplication::applicationName(); }
+QString ApplicationTitle() {
+  return gTitleSet ? gTitle : QCoreApplication::applicationName();
+}
 
 void SetApplicationTitle(const QString& title) {
   gTitle = title;
@@ -43,9 +46,13 @@ void Terminate() {
   QCoreApplication::quit();
 }
 
-bool Terminated() { return gTerminated; }
+bool Terminated() {
+  return gTerminated;
+}
 
-void ClearTerminated() { gTerminated = false; }
+void ClearTerminated() {
+  gTerminated = false;
+}
 
 QString ToLineBreaks(const QString& text) {
   QString out = text;
@@ -72,7 +79,8 @@ QString ExceptionText(const std::exception& error) {
 }
 
 void ShowException(const std::exception& error, QWidget* owner) {
-  MessageBox(owner, ExceptionText(error), ApplicationTitle(), QMessageBox::Critical, QMessageBox::Ok);
+  MessageBox(owner, ExceptionText(error), ApplicationTitle(), QMessageBox::Critical,
+             QMessageBox::Ok);
 }
 
 bool DeliverShowingErrors(const std::function<bool()>& deliver) {
@@ -103,7 +111,9 @@ void SetScreenCursor(Qt::CursorShape shape) {
   gCursor = shape;
 }
 
-Qt::CursorShape ScreenCursor() { return gCursor; }
+Qt::CursorShape ScreenCursor() {
+  return gCursor;
+}
 
 void CentreOnScreen(QWidget* window) {
   QScreen* screen = window->screen();
@@ -113,7 +123,8 @@ void CentreOnScreen(QWidget* window) {
   window->winId();
   const QSize outer = window->frameGeometry().size();
   const QRect area = screen->geometry();
-  window->move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+  window->move(area.x() + (area.width() - outer.width()) / 2,
+               area.y() + (area.height() - outer.height()) / 2);
 }
 
 void SetDesktopIdentity() {

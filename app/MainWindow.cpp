@@ -1,19 +1,15 @@
 #include "app/MainWindow.h"
 
-#include "platform/hooks.h"
-#include "platform/codepage.h"
-#include "platform/files.h"
-
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QHBoxLayout>
 #include <QPointer>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -28,17 +24,20 @@
 #include "app/Application.h"
 #include "app/CheatTable.h"
 #include "app/CheatViews.h"
-#include "app/ReleaseInfoDialog.h"
 #include "app/MachineCatalogue.h"
 #include "app/MainLayout.h"
 #include "app/Pictures.h"
-#include "app/WebLinksDialog.h"
+#include "app/ReleaseInfoDialog.h"
 #include "app/Shell.h"
 #include "app/TextPrinter.h"
 #include "app/VersionInfo.h"
-#include "views/StatusPopup.h"
+#include "app/WebLinksDialog.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/hooks.h"
 #include "views/DataGrid.h"
 #include "views/DataMemo.h"
+#include "views/StatusPopup.h"
 
 namespace vz::app {
 
@@ -202,8 +201,9 @@ void MainWindow::CreateComponents() {
   findLabel->setObjectName(QStringLiteral("FindLabel1"));
   findBox_ = new QLineEdit(findBar_);
   findBox_->setObjectName(QStringLiteral("FindEdit1"));
-  findBox_->setToolTip(QStringLiteral("Words to find in the cheat texts: Enter or F3 finds the next cheat, "
-                                       "Shift+F3 the previous one, Escape closes the bar"));
+  findBox_->setToolTip(
+      QStringLiteral("Words to find in the cheat texts: Enter or F3 finds the next cheat, "
+                     "Shift+F3 the previous one, Escape closes the bar"));
   findLabel->setBuddy(findBox_);
   findLayout->addWidget(findLabel);
   findLayout->addWidget(findBox_, 1);
@@ -360,8 +360,9 @@ void MainWindow::SetUp() {
   if (machineBox_->count() > 0) machineBox_->setCurrentIndex(0);
   // 4. Its data file.
   std::string dataFile;
-  if (MapDisplayNameToDataFile(machineBox_->count() > 0 ? machineBox_->itemText(0).toStdString() : std::string(),
-                               dataFile))
+  if (MapDisplayNameToDataFile(
+          machineBox_->count() > 0 ? machineBox_->itemText(0).toStdString() : std::string(),
+          dataFile))
     cheatTable_->SetDbfFileName(programDir_ + dataFile);
   // 5. Open it.
   cheatTable_->Open();
@@ -380,12 +381,14 @@ void MainWindow::OnExitChosen() {
   close();
 }
 
-// --- The machine box, the search box, printing ----------------------------------------------------
+// --- The machine box, the search box, printing
+// ----------------------------------------------------
 
 void MainWindow::OnMachineChosen() {
   const int index = machineBox_->currentIndex();
-  const std::string entry = index >= 0 && index < machineBox_->count() ? machineBox_->itemText(index).toStdString()
-                                                                      : std::string();
+  const std::string entry = index >= 0 && index < machineBox_->count()
+                                ? machineBox_->itemText(index).toStdString()
+                                : std::string();
   std::string dataFile;
   MapDisplayNameToDataFile(entry, dataFile);
   cheatTable_->SetDbfFileName(programDir_ + dataFile);
@@ -459,8 +462,7 @@ void MainWindow::FindNext(bool forward) {
       cheatTable_->FindText(platform::Utf8ToAnsi(words.toStdString()), forward, onProgress);
   progress.reset();
   switch (result) {
-    case DbfTable::TextSearch::Found:
-      break;
+    case DbfTable::TextSearch::Found: break;
     case DbfTable::TextSearch::FoundAfterWrap:
       statusBar()->showMessage(QString::fromLatin1(forward ? kWrappedForward : kWrappedBackward));
       break;
@@ -500,7 +502,8 @@ void MainWindow::HighlightFoundWords() {
     format.setForeground(Qt::black);
     for (const QString& word : findBox_->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
       const QString wanted = Folded(word);
-      for (int at = text.indexOf(wanted); at >= 0 && !wanted.isEmpty(); at = text.indexOf(wanted, at + wanted.size())) {
+      for (int at = text.indexOf(wanted); at >= 0 && !wanted.isEmpty();
+           at = text.indexOf(wanted, at + wanted.size())) {
         QTextEdit::ExtraSelection mark;
         mark.format = format;
         mark.cursor = QTextCursor(textMemo_->document());
@@ -535,9 +538,11 @@ void MainWindow::OnPrintClicked() {
   }
   std::unique_ptr<QPrinter> printer = printerSource_ ? printerSource_() : DefaultPrinter();
   if (!printer) {
-    MessageBox(this, QStringLiteral("There is no default printer.\rSet one up in the printer settings of your "
-                                    "desktop and try again."),
-               ApplicationTitle(), QMessageBox::Warning);
+    MessageBox(
+        this,
+        QStringLiteral("There is no default printer.\rSet one up in the printer settings of your "
+                       "desktop and try again."),
+        ApplicationTitle(), QMessageBox::Warning);
     return;
   }
   // The job is named after the program and the cheat (a PDF printer names
@@ -552,15 +557,23 @@ void MainWindow::OnPrintClicked() {
     MessageBox(this, error, ApplicationTitle(), QMessageBox::Warning);
 }
 
-// --- The Help menu --------------------------------------------------------------------------------
+// --- The Help menu
+// --------------------------------------------------------------------------------
 
-void MainWindow::OnReleaseInfoChosen() { app::ShowReleaseInfo(this, releaseInfoDialog_); }
+void MainWindow::OnReleaseInfoChosen() {
+  app::ShowReleaseInfo(this, releaseInfoDialog_);
+}
 
-void MainWindow::OnWebLinksChosen() { app::ShowWebLinks(webLinksDialog_); }
+void MainWindow::OnWebLinksChosen() {
+  app::ShowWebLinks(webLinksDialog_);
+}
 
-void MainWindow::OnEmailCommentsChosen() { SendCommentsByMail(this); }
+void MainWindow::OnEmailCommentsChosen() {
+  SendCommentsByMail(this);
+}
 
-// --- The engines -----------------------------------------------------------------------------------
+// --- The engines
+// -----------------------------------------------------------------------------------
 
 QString EngineText(const std::string& text) {
   const QString utf8 = QString::fromUtf8(text);

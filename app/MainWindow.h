@@ -6,14 +6,14 @@
 // text more room (MainLayout.h).
 #pragma once
 
-#include "dataset/DataSource.h"
-#include "table/DbfTable.h"
-
 #include <QMainWindow>
 #include <QString>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "dataset/DataSource.h"
+#include "table/DbfTable.h"
 
 class QAction;
 class QComboBox;
@@ -129,8 +129,10 @@ class MainWindow : public QMainWindow {
   // window (with Cancel; Escape cancels too).
   int FindProgressDelayMs = 250;
   // The status bar's notes about a search of the texts.
-  static constexpr const char* kWrappedForward = "Passed the end of the list: went on from the top.";
-  static constexpr const char* kWrappedBackward = "Passed the top of the list: went on from the end.";
+  static constexpr const char* kWrappedForward =
+      "Passed the end of the list: went on from the top.";
+  static constexpr const char* kWrappedBackward =
+      "Passed the top of the list: went on from the end.";
   static constexpr const char* kNothingFound = "No cheat text holds these words.";
   static constexpr const char* kSearchCancelled = "The search was cancelled.";
 

@@ -20,7 +20,9 @@ namespace vz::app {
 namespace {
 
 QString ReadErrorMessage(int code) {
-  return QStringLiteral("Cannot read '%1': I/O error %2").arg(QLatin1String(ReleaseInfoDialog::kFileName)).arg(code);
+  return QStringLiteral("Cannot read '%1': I/O error %2")
+      .arg(QLatin1String(ReleaseInfoDialog::kFileName))
+      .arg(code);
 }
 
 }  // namespace
@@ -32,8 +34,8 @@ ReleaseInfoDialog::ReleaseInfoDialog(const std::string& catalogueDir, QWidget* p
   if (!catalogueDir_.empty() && catalogueDir_.back() != '/') catalogueDir_ += '/';
   setObjectName(QStringLiteral("Form3"));
   setWindowTitle(QStringLiteral("Vorza for Windows Help"));
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setFont(SansFont(11));
   setWindowIcon(WindowIcon());
   resize(524, 294);
@@ -90,7 +92,8 @@ void ReleaseInfoDialog::SetUp() {
   QFile file;
   if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
     ::close(fd);
-    throw InOutError(platform::kDiskReadError, ReadErrorMessage(platform::kDiskReadError).toStdString());
+    throw InOutError(platform::kDiskReadError,
+                     ReadErrorMessage(platform::kDiskReadError).toStdString());
   }
   // The window opens on the first line, not where the appending ended
   // (also when a read error ends it early).
@@ -111,7 +114,8 @@ void ReleaseInfoDialog::AppendLines(QIODevice& device) {
   for (;;) {
     const qint64 got = device.read(chunk, sizeof chunk);
     if (got < 0)
-      throw InOutError(platform::kDiskReadError, ReadErrorMessage(platform::kDiskReadError).toStdString());
+      throw InOutError(platform::kDiskReadError,
+                       ReadErrorMessage(platform::kDiskReadError).toStdString());
     if (got == 0) break;
     pending.append(chunk, static_cast<std::size_t>(got));
     std::size_t start = 0;

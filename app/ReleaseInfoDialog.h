@@ -31,7 +31,8 @@ class ReleaseInfoDialog : public QDialog {
  public:
   // The release information, looked for in the current directory.
   static constexpr const char* kFileName = "vorzaw95.doc";
-  static constexpr const char* kNotFoundText = "'Vorzaw95.doc' not found\rInformation not available";
+  static constexpr const char* kNotFoundText =
+      "'Vorzaw95.doc' not found\rInformation not available";
 
   // Lays the window out and loads the release information (SetUp); a
   // read error is shown in the application's error box and the lines read

@@ -42,8 +42,8 @@ int SendCommentsByMail(QWidget* mainWindow) {
   const QString request = QStringLiteral("mailto:") + QLatin1String(kAuthorMailAddress);
   const int result = ShellOpen(mainWindow, request, /*activate=*/false);
   if (result == kShellNoAssociation) {
-    MessageBox(mainWindow, QString::fromLatin1(kNoMailProgramText), QString::fromLatin1(kNoMailProgramTitle),
-               QMessageBox::Warning, QMessageBox::Ok);
+    MessageBox(mainWindow, QString::fromLatin1(kNoMailProgramText),
+               QString::fromLatin1(kNoMailProgramTitle), QMessageBox::Warning, QMessageBox::Ok);
   }
   return result;
 }

@@ -54,7 +54,8 @@ int SendCommentsByMail(QWidget* mainWindow);
 // The warning's title and text (CR marks its line breaks).
 inline constexpr const char* kNoMailProgramTitle = "Vorza reader for Windows 95 v1.3";
 inline constexpr const char* kNoMailProgramText =
-    "There is no E-mail program to the mailto-function\rfrom Windows connected, therefore you can not\r"
+    "There is no E-mail program to the mailto-function\rfrom Windows connected, therefore you can "
+    "not\r"
     "send E-mail to Vantu.";
 
 }  // namespace vz::app

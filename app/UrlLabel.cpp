@@ -19,7 +19,9 @@ UrlLabel::UrlLabel(QWidget* parent) : QLabel(parent), url_(QString::fromLatin1(k
   setMouseTracking(true);
 }
 
-QColor UrlLabel::FontColor() const { return palette().color(QPalette::WindowText); }
+QColor UrlLabel::FontColor() const {
+  return palette().color(QPalette::WindowText);
+}
 
 void UrlLabel::SetFontColor(const QColor& color) {
   QPalette p = palette();

@@ -13,9 +13,9 @@ namespace vz::app {
 VersionInfo::VersionInfo(QObject* parent) : QObject(parent) {}
 
 void VersionInfo::Clear() {
-  for (QString* text : {&companyName_, &fileDescription_, &fileVersion_, &internalName_, &legalCopyright_,
-                        &legalTradeMarks_, &originalFilename_, &productName_, &productVersion_, &comments_,
-                        &author_, &rootKey_, &registry_})
+  for (QString* text : {&companyName_, &fileDescription_, &fileVersion_, &internalName_,
+                        &legalCopyright_, &legalTradeMarks_, &originalFilename_, &productName_,
+                        &productVersion_, &comments_, &author_, &rootKey_, &registry_})
     text->clear();
 }
 
@@ -46,7 +46,8 @@ void VersionInfo::ReadRecord() {
   platform::VersionTranslation translation{1033, 1252};
   const void* table = nullptr;
   std::size_t tableLength = 0;
-  if (platform::QueryVersionValue(block.data(), block.size(), "\\VarFileInfo\\Translation", &table, &tableLength))
+  if (platform::QueryVersionValue(block.data(), block.size(), "\\VarFileInfo\\Translation", &table,
+                                  &tableLength))
     platform::VersionTranslationAt(table, tableLength, 0, translation);
 
   const QString prefix = QStringLiteral("StringFileInfo\\%1%2\\")
@@ -56,13 +57,16 @@ void VersionInfo::ReadRecord() {
     const QByteArray queryPath = (prefix + QLatin1String(key)).toLatin1();
     const void* value = nullptr;
     std::size_t length = 0;
-    if (!platform::QueryVersionValue(block.data(), block.size(), std::string_view(queryPath.constData(),
-                                     static_cast<std::size_t>(queryPath.size())), &value, &length))
+    if (!platform::QueryVersionValue(
+            block.data(), block.size(),
+            std::string_view(queryPath.constData(), static_cast<std::size_t>(queryPath.size())),
+            &value, &length))
       return QString();
     // Up to the terminating NUL (the value may hold an earlier one).
     const char* text = static_cast<const char*>(value);
     const void* nul = std::memchr(text, 0, length);
-    const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length;
+    const std::size_t n =
+        nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : length;
     return QString::fromUtf8(text, static_cast<qsizetype>(n));
   };
 
@@ -78,9 +82,9 @@ void VersionInfo::ReadRecord() {
   author_ = query("Author");
   comments_ = query("Comments");
   registry_ = query("Registry");
-  rootKey_ = !registry_.isEmpty()
-                 ? registry_
-                 : QStringLiteral("Software\\") + companyName_ + QLatin1Char('\\') + ApplicationTitle();
+  rootKey_ = !registry_.isEmpty() ? registry_
+                                  : QStringLiteral("Software\\") + companyName_ +
+                                        QLatin1Char('\\') + ApplicationTitle();
 }
 
 }  // namespace vz::app

@@ -29,7 +29,8 @@ class VersionInfo : public QObject {
   // the record gives neither a company name nor a registry key.
   static constexpr const char* kTerminateTitle = "Application will be terminated";
   static constexpr const char* kTerminateText =
-      "Standard registry key is empty!, fill in CompanyName in the Options.VersionInfo and/or create "
+      "Standard registry key is empty!, fill in CompanyName in the Options.VersionInfo and/or "
+      "create "
       "a new key \"REGISTRY\" Software\\Brenwick Software\\xxx\\yyy";
 
   explicit VersionInfo(QObject* parent = nullptr);
@@ -60,8 +61,9 @@ class VersionInfo : public QObject {
   void Clear();
   void ReadRecord();
 
-  QString companyName_, fileDescription_, fileVersion_, internalName_, legalCopyright_, legalTradeMarks_,
-      originalFilename_, productName_, productVersion_, comments_, author_, rootKey_;
+  QString companyName_, fileDescription_, fileVersion_, internalName_, legalCopyright_,
+      legalTradeMarks_, originalFilename_, productName_, productVersion_, comments_, author_,
+      rootKey_;
   QString registry_;
   QString fileName_;
 };

@@ -36,8 +36,8 @@ void FitText(QLabel* label, Keep keep = Keep::Left) {
   label->setGeometry(r);
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& bounds, const QString& text, const QFont& font,
-                  const QColor& color) {
+QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& bounds, const QString& text,
+                  const QFont& font, const QColor& color) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(QLatin1String(name));
   label->setTextFormat(Qt::PlainText);
@@ -48,7 +48,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& bounds, const 
 }
 
 UrlLabel* MakeLink(QWidget* parent, const char* name, const QRect& bounds, const QString& caption,
-                    const char* url) {
+                   const char* url) {
   auto* link = new UrlLabel(parent);
   link->setObjectName(QLatin1String(name));
   link->setGeometry(bounds);
@@ -74,8 +74,8 @@ WebLinksDialog::WebLinksDialog(QWidget* parent) : QDialog(parent) {
 
   panel_ = FillWithRaisedPanel(this);
 
-  titleLabel_ = MakeLabel(panel_, "Label1", QRect(28, 22, 226, 29), QStringLiteral("Vorza for Windows"),
-                     SansFont(24, true), Qt::blue);
+  titleLabel_ = MakeLabel(panel_, "Label1", QRect(28, 22, 226, 29),
+                          QStringLiteral("Vorza for Windows"), SansFont(24, true), Qt::blue);
   titleLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   titleLabel_->setAutoFillBackground(true);
   QPalette menuBackground = titleLabel_->palette();
@@ -83,17 +83,18 @@ WebLinksDialog::WebLinksDialog(QWidget* parent) : QDialog(parent) {
   titleLabel_->setPalette(menuBackground);
   FitText(titleLabel_, Keep::Centre);
 
-  versionLabel_ = MakeLabel(panel_, "Label5", QRect(111, 54, 47, 13), QStringLiteral("fileversion"), SansFont(11),
-                     Qt::blue);
-  creditLabel_ = MakeLabel(panel_, "Label2", QRect(58, 75, 166, 16), QString::fromLatin1(kAuthorCredit),
-                     SansFont(13, true), Qt::red);
+  versionLabel_ = MakeLabel(panel_, "Label5", QRect(111, 54, 47, 13), QStringLiteral("fileversion"),
+                            SansFont(11), Qt::blue);
+  creditLabel_ = MakeLabel(panel_, "Label2", QRect(58, 75, 166, 16),
+                           QString::fromLatin1(kAuthorCredit), SansFont(13, true), Qt::red);
   creditLabel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   FitText(creditLabel_, Keep::Centre);
 
-  vantuLink_ = MakeLink(panel_, "URLLabel1", QRect(102, 99, 78, 13), QStringLiteral("Homepage Vantu"), kHomepageVantu);
+  vantuLink_ = MakeLink(panel_, "URLLabel1", QRect(102, 99, 78, 13),
+                        QStringLiteral("Homepage Vantu"), kHomepageVantu);
   connect(vantuLink_, &UrlLabel::MouseMove, this, &WebLinksDialog::OnVantuLinkMouseMove);
-  skarrowLink_ = MakeLink(panel_, "URLLabel2", QRect(91, 124, 101, 13), QStringLiteral("Homepage Skarrow"),
-                       kHomepageSkarrow);
+  skarrowLink_ = MakeLink(panel_, "URLLabel2", QRect(91, 124, 101, 13),
+                          QStringLiteral("Homepage Skarrow"), kHomepageSkarrow);
   connect(skarrowLink_, &UrlLabel::MouseMove, this, &WebLinksDialog::OnSkarrowLinkMouseMove);
 
   okButton_ = new QPushButton(QStringLiteral("OK"), panel_);
@@ -115,10 +116,16 @@ void WebLinksDialog::SetUp() {
   FitText(versionLabel_);
 }
 
-void WebLinksDialog::OnVantuLinkMouseMove(Qt::KeyboardModifiers, int, int) { SetScreenCursor(Qt::PointingHandCursor); }
+void WebLinksDialog::OnVantuLinkMouseMove(Qt::KeyboardModifiers, int, int) {
+  SetScreenCursor(Qt::PointingHandCursor);
+}
 
-void WebLinksDialog::OnSkarrowLinkMouseMove(Qt::KeyboardModifiers, int, int) { SetScreenCursor(Qt::PointingHandCursor); }
+void WebLinksDialog::OnSkarrowLinkMouseMove(Qt::KeyboardModifiers, int, int) {
+  SetScreenCursor(Qt::PointingHandCursor);
+}
 
-void ShowWebLinks(WebLinksDialog* form) { form->exec(); }
+void ShowWebLinks(WebLinksDialog* form) {
+  form->exec();
+}
 
 }  // namespace vz::app

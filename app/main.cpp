@@ -11,8 +11,6 @@
 //   --version     prints the version and exits
 // The tables' OEM code page comes from VORZA_OEM_CODEPAGE (437, 850 or
 // 866), else from the locale (866 for Russian, Ukrainian and Belarusian).
-#include "app/MainWindow.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,10 +24,11 @@
 
 #include "app/Application.h"
 #include "app/CatalogueFolder.h"
+#include "app/MainWindow.h"
 #include "app/ReleaseInfoDialog.h"
-#include "app/WebLinksDialog.h"
 #include "app/SplashScreen.h"
 #include "app/VersionInfo.h"
+#include "app/WebLinksDialog.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"

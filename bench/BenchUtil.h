@@ -100,7 +100,8 @@ inline void WriteTsv(const std::string& line) {
 // A timing measured outside RunCases, with its ratio to a baseline median.
 inline void ReportTiming(const std::string& name, double medianMs, double baselineMs) {
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "\t%.4f\t%.4f", medianMs, baselineMs > 0 ? medianMs / baselineMs : 0.0);
+  std::snprintf(buffer, sizeof buffer, "\t%.4f\t%.4f", medianMs,
+                baselineMs > 0 ? medianMs / baselineMs : 0.0);
   WriteTsv(Group() + "\t" + name + buffer);
 }
 
@@ -114,7 +115,8 @@ inline void ReportValue(const std::string& name, double value, const std::string
 // Runs every case `reps` times, round-robin so that all of them see the
 // same machine, and prints medians with their ratio to the first case (the
 // baseline: reading the data file once). Returns the medians.
-inline std::vector<double> RunCases(std::vector<Case>& cases, int reps, const std::string& unitNote = "") {
+inline std::vector<double> RunCases(std::vector<Case>& cases, int reps,
+                                    const std::string& unitNote = "") {
   for (int r = 0; r < reps; ++r)
     for (Case& c : cases) c.samples.push_back(TimeMs(c.run));
   const double base = Median(cases.front().samples);

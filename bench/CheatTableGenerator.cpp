@@ -14,21 +14,79 @@ namespace vz::bench {
 namespace {
 
 const char* const kWords[] = {
-    "Doom",    "Quake",   "Star",    "Wars",     "Tony",    "Hawk",   "Racer",   "Legend",
-    "Zelda",   "Mario",   "Kart",    "Final",    "Fantasy", "Metal",  "Gear",    "Solid",
-    "Tomb",    "Raider",  "Crash",   "Bandicoot","Spyro",   "Dragon", "Resident","Evil",
-    "Sonic",   "Adventure","Soul",   "Calibur",  "Crazy",   "Taxi",   "Shenmue", "Jet",
-    "Grind",   "Radio",   "Golden",  "Eye",      "Perfect", "Dark",   "Banjo",   "Kazooie",
-    "Turok",   "Dinosaur","Hunter",  "Command",  "Conquer", "Age",    "Empires", "Half",
-    "Life",    "Unreal",  "Tournament","Diablo", "Warcraft","Orcs",   "Humans",  "Pok\x82mon",
-    "Caf\x82", "M\x81nchen","Espa\xA4" "a", "Stra\xE1" "e", "Cr\x88me", "Ni\xA4o", "Bo\x93te",
+    "Doom",
+    "Quake",
+    "Star",
+    "Wars",
+    "Tony",
+    "Hawk",
+    "Racer",
+    "Legend",
+    "Zelda",
+    "Mario",
+    "Kart",
+    "Final",
+    "Fantasy",
+    "Metal",
+    "Gear",
+    "Solid",
+    "Tomb",
+    "Raider",
+    "Crash",
+    "Bandicoot",
+    "Spyro",
+    "Dragon",
+    "Resident",
+    "Evil",
+    "Sonic",
+    "Adventure",
+    "Soul",
+    "Calibur",
+    "Crazy",
+    "Taxi",
+    "Shenmue",
+    "Jet",
+    "Grind",
+    "Radio",
+    "Golden",
+    "Eye",
+    "Perfect",
+    "Dark",
+    "Banjo",
+    "Kazooie",
+    "Turok",
+    "Dinosaur",
+    "Hunter",
+    "Command",
+    "Conquer",
+    "Age",
+    "Empires",
+    "Half",
+    "Life",
+    "Unreal",
+    "Tournament",
+    "Diablo",
+    "Warcraft",
+    "Orcs",
+    "Humans",
+    "Pok\x82mon",
+    "Caf\x82",
+    "M\x81nchen",
+    "Espa\xA4"
+    "a",
+    "Stra\xE1"
+    "e",
+    "Cr\x88me",
+    "Ni\xA4o",
+    "Bo\x93te",
 };
 constexpr int kWordCount = sizeof(kWords) / sizeof(kWords[0]);
 
-const char* const kMemoWords[] = {"press", "hold", "select", "start", "enter", "code", "level",
-                                  "unlock", "all", "weapons", "god", "mode", "infinite", "lives",
-                                  "then", "the", "at", "title", "screen", "pause", "menu", "L1",
-                                  "R1", "Triangle", "Circle", "Up", "Down", "Left", "Right"};
+const char* const kMemoWords[] = {"press",    "hold",   "select", "start",   "enter", "code",
+                                  "level",    "unlock", "all",    "weapons", "god",   "mode",
+                                  "infinite", "lives",  "then",   "the",     "at",    "title",
+                                  "screen",   "pause",  "menu",   "L1",      "R1",    "Triangle",
+                                  "Circle",   "Up",     "Down",   "Left",    "Right"};
 constexpr int kMemoWordCount = sizeof(kMemoWords) / sizeof(kMemoWords[0]);
 
 void PutU32(std::uint8_t* p, std::uint32_t v) {
@@ -93,8 +151,10 @@ bool GenerateCheatTable(const std::string& table, const CheatTableSpec& spec, st
       }
       if (rng() % 3 == 0) name += " " + std::to_string(1 + rng() % 99);
       if (name.size() > 35) name.resize(35);
-      if (names.size() < 4096) names.push_back(name);
-      else names[rng() % names.size()] = name;
+      if (names.size() < 4096)
+        names.push_back(name);
+      else
+        names[rng() % names.size()] = name;
     }
     const int len = spec.minMemo + static_cast<int>(rng() % (spec.maxMemo - spec.minMemo + 1));
     memo.clear();
@@ -149,8 +209,8 @@ std::string BenchCacheDir() {
 }
 
 std::string CachedCheatTable(const CheatTableSpec& spec) {
-  const std::string base = BenchCacheDir() + "/cheats-" + std::to_string(spec.records) + "-" +
-                           std::to_string(spec.seed);
+  const std::string base =
+      BenchCacheDir() + "/cheats-" + std::to_string(spec.records) + "-" + std::to_string(spec.seed);
   struct stat st;
   if (stat((base + ".dbf").c_str(), &st) != 0 || stat((base + ".dbt").c_str(), &st) != 0) {
     std::string error;

@@ -11,8 +11,8 @@ namespace vz::bench {
 struct CheatTableSpec {
   std::int64_t records = 1000000;
   std::uint32_t seed = 20261207;
-  int deletedPerMille = 30;   // share of deleted records
-  int duplicatePerMille = 50; // share of names that repeat an earlier one
+  int deletedPerMille = 30;    // share of deleted records
+  int duplicatePerMille = 50;  // share of names that repeat an earlier one
   int minMemo = 50;
   int maxMemo = 3000;
 };

@@ -12,9 +12,9 @@
 
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
+#include "engine/dates.h"
 #include "engine/dbf.h"
 #include "engine/dbt_file.h"
-#include "engine/dates.h"
 #include "engine/errors.h"
 #include "platform/files.h"
 
@@ -66,11 +66,18 @@ int main(int argc, char** argv) {
        {}},
       {"read the .dbt once", [&] { bench::ReadFileOnce(catMemo); }, {}},
       {"grep -c of a text no memo holds, over the .dbt (process)",
-       [&] { bench::RunProcess({grep, "-c", kNoSuchText, catMemo}); }, {}},
+       [&] {
+         bench::RunProcess({grep, "-c", kNoSuchText, catMemo});
+       },
+       {}},
       {"vorza-dbf grep, no match (process)",
-       [&] { grepStatus = bench::RunProcess({tool, "grep", cat, kNoSuchText}); }, {}},
+       [&] {
+         grepStatus = bench::RunProcess({tool, "grep", cat, kNoSuchText});
+       },
+       {}},
       {"locate CHEATMEMO CONTAINED, no match",
-       [&] { foundInMemo = Locate("cheatmemo contained", kNoSuchText); }, {}},
+       [&] { foundInMemo = Locate("cheatmemo contained", kNoSuchText); },
+       {}},
       {"read every memo once (walk + memo)",
        [&] {
          memoBytes = 0;
@@ -85,10 +92,11 @@ int main(int argc, char** argv) {
   };
   std::printf("table: %s (%lld records)\n", table.c_str(), static_cast<long long>(RecCount()));
   bench::RunCases(cases, reps);
-  std::printf("visible records walked: %lld; memo bytes read: %lld; locate found: %s; in a memo: %s; "
-              "grep status: %d\n",
-              static_cast<long long>(visible), static_cast<long long>(memoBytes),
-              found ? "yes (unexpected)" : "no", foundInMemo ? "yes (unexpected)" : "no", grepStatus);
+  std::printf(
+      "visible records walked: %lld; memo bytes read: %lld; locate found: %s; in a memo: %s; "
+      "grep status: %d\n",
+      static_cast<long long>(visible), static_cast<long long>(memoBytes),
+      found ? "yes (unexpected)" : "no", foundInMemo ? "yes (unexpected)" : "no", grepStatus);
   CloseAll();
   return 0;
 }

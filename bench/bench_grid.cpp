@@ -5,27 +5,25 @@
 // repaint of the grid.
 //
 // usage: vorza-bench-grid [--records N] [--reps R]
+#include <QApplication>
+#include <QKeyEvent>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/CheatTable.h"
+#include "app/CheatViews.h"
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
 #include "dataset/DataSource.h"
+#include "engine/dates.h"
 #include "engine/dbt_file.h"
 #include "engine/trim.h"
-#include "engine/dates.h"
-#include "index/indexes.h"
 #include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/files.h"
 #include "table/DbfTable.h"
-
-#include <QApplication>
-#include <QKeyEvent>
-
-#include "app/CheatTable.h"
-#include "app/CheatViews.h"
 #include "views/DataGrid.h"
 #include "views/DataMemo.h"
 
@@ -84,15 +82,20 @@ int main(int argc, char** argv) {
   const std::string cat = table;
   std::vector<bench::Case> cases = {
       {"read the .dbf once", [&] { bench::ReadFileOnce(cat); }, {}},
-      {"100 x repaint of the grid", [&] {
+      {"100 x repaint of the grid",
+       [&] {
          for (int i = 0; i < 100; ++i) grid->viewport()->repaint();
-       }, {}},
-      {"100 x Down (grid and memo follow)", [&] {
+       },
+       {}},
+      {"100 x Down (grid and memo follow)",
+       [&] {
          t.First();
          QApplication::processEvents();
          for (int i = 0; i < 100; ++i) Press(grid, Qt::Key_Down);
-       }, {}},
-      {"100 x Page Down (grid and memo follow)", [&] {
+       },
+       {}},
+      {"100 x Page Down (grid and memo follow)",
+       [&] {
          t.First();
          QApplication::processEvents();
          for (int i = 0; i < 100; ++i) {
@@ -100,15 +103,18 @@ int main(int argc, char** argv) {
            Press(grid, Qt::Key_PageDown);
            pagePress.push_back(bench::NowMs() - t0);
          }
-       }, {}},
+       },
+       {}},
   };
-  std::printf("table: %s (%d records, %d rows shown); open: %.0f ms\n", table.c_str(), t.RecordCount(),
-              grid->VisibleRowCount(), openMs);
+  std::printf("table: %s (%d records, %d rows shown); open: %.0f ms\n", table.c_str(),
+              t.RecordCount(), grid->VisibleRowCount(), openMs);
   const std::vector<double> medians = bench::RunCases(cases, reps);
   std::vector<double> sorted = pagePress;
   std::sort(sorted.begin(), sorted.end());
-  std::printf("per Page Down press with its repaint: median %.3f ms, 90th percentile %.3f ms, max %.3f ms\n",
-              bench::Median(pagePress), sorted[sorted.size() * 9 / 10], sorted.back());
+  std::printf(
+      "per Page Down press with its repaint: median %.3f ms, 90th percentile %.3f ms, max %.3f "
+      "ms\n",
+      bench::Median(pagePress), sorted[sorted.size() * 9 / 10], sorted.back());
   bench::ReportTiming("one Page Down with its repaint", bench::Median(pagePress), medians[0]);
   t.Close();
   platform::DeleteFile(ndx);

@@ -18,11 +18,11 @@
 
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/expr.h"
 #include "index/indexes.h"
 #include "platform/files.h"
@@ -109,9 +109,16 @@ int main(int argc, char** argv) {
        },
        {}},
       {"read the .ndx once", [&] { bench::ReadFileOnce(ndx); }, {}},
-      {"vorza-dbf list --index (process)", [&] { bench::RunProcess({gTool, "list", table, "--index", ndx}); }, {}},
+      {"vorza-dbf list --index (process)",
+       [&] {
+         bench::RunProcess({gTool, "list", table, "--index", ndx});
+       },
+       {}},
       {"vorza-dbf list --index --raw (process)",
-       [&] { bench::RunProcess({gTool, "list", table, "--index", ndx, "--raw"}); }, {}},
+       [&] {
+         bench::RunProcess({gTool, "list", table, "--index", ndx, "--raw"});
+       },
+       {}},
       {"1000 Finds on a freshly opened index",
        [&] {
          SetIndexTo(ndx);
@@ -126,8 +133,8 @@ int main(int argc, char** argv) {
   std::printf("table: %s (%lld records)\n", table.c_str(), static_cast<long long>(RecCount()));
   const std::vector<double> medians = bench::RunCases(cases, reps);
   std::printf("per evaluation: %.1f ns; per Find: %.1f us (last run, %d of %zu found)\n",
-              bench::Median(cases[1].samples) * 1e6 / 1000000.0, findMs * 1000.0 / keys.size(), found,
-              keys.size());
+              bench::Median(cases[1].samples) * 1e6 / 1000000.0, findMs * 1000.0 / keys.size(),
+              found, keys.size());
   std::printf("visible records walked in key order: %lld\n", static_cast<long long>(visible));
   bench::ReportTiming("one Find (median run / 1000)", medians[7] / 1000.0, medians[0]);
   ReleaseExpr(key);

@@ -10,24 +10,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/Application.h"
+#include "app/MainWindow.h"
+#include "app/ReleaseInfoDialog.h"
+#include "app/WebLinksDialog.h"
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
 #include "platform/files.h"
-
-#include <QApplication>
-#include <QLineEdit>
-#include <QTest>
-#include <QTimer>
-
-#include "app/Application.h"
-#include "app/ReleaseInfoDialog.h"
-#include "app/MainWindow.h"
-#include "app/WebLinksDialog.h"
 
 using namespace vz;
 
@@ -76,7 +74,8 @@ int main(int argc, char** argv) {
   // The sample catalogue beside the program, and a large one.
   const std::string sample = MakeProgramDir("sample");
   const std::string bin = platform::ProgramDirectory();
-  for (const char* f : {"pc.dbf", "pc.dbt", "n64.dbf", "n64.dbt", "psx.dbf", "psx.dbt", "dream.dbf", "dream.dbt"})
+  for (const char* f :
+       {"pc.dbf", "pc.dbt", "n64.dbf", "n64.dbt", "psx.dbf", "psx.dbt", "dream.dbf", "dream.dbt"})
     Link(bin + f, sample + f);
   const std::string large = MakeProgramDir("large");
   const std::string table = bench::CachedCheatTable(spec);
@@ -94,8 +93,10 @@ int main(int argc, char** argv) {
       {"start-up, sample catalogue", [&] { StartUp(sample); }, {}},
       {"start-up, large catalogue (valid index)", [&] { StartUp(large); }, {}},
   };
-  std::printf("large catalogue: %lld records; first starts with the index build: sample %.0f ms, large %.0f ms\n",
-              static_cast<long long>(spec.records), buildSample, buildLarge);
+  std::printf(
+      "large catalogue: %lld records; first starts with the index build: sample %.0f ms, large "
+      "%.0f ms\n",
+      static_cast<long long>(spec.records), buildSample, buildLarge);
   const std::vector<double> medians = bench::RunCases(cases, reps);
 
   // Keystrokes in the search box on the large catalogue.
@@ -156,17 +157,21 @@ int main(int argc, char** argv) {
     findNone.push_back(bench::NowMs() - t0);
     watch.stop();
     const double t1 = bench::NowMs();
-    form->CheatTable()->FindText("zz no such cheat text", true, [](std::int64_t looked) { return looked < 1000; });
+    form->CheatTable()->FindText("zz no such cheat text", true,
+                                 [](std::int64_t looked) { return looked < 1000; });
     QApplication::processEvents();
     findNext.push_back(bench::NowMs() - t1);
   }
-  std::printf("%-44s %12.2f  (progress window shown: %s)\n", "Find in texts, no match (whole table)",
-              bench::Median(findNone), progressShown ? "yes" : "no");
-  std::printf("%-44s %12.2f\n", "Find in texts over the next 1,000 cheats", bench::Median(findNext));
-  bench::ReportTiming("Find in texts, no match, " + std::to_string(spec.records) + " cheats (progress " +
-                          (progressShown ? "shown)" : "not shown)"),
+  std::printf("%-44s %12.2f  (progress window shown: %s)\n",
+              "Find in texts, no match (whole table)", bench::Median(findNone),
+              progressShown ? "yes" : "no");
+  std::printf("%-44s %12.2f\n", "Find in texts over the next 1,000 cheats",
+              bench::Median(findNext));
+  bench::ReportTiming("Find in texts, no match, " + std::to_string(spec.records) +
+                          " cheats (progress " + (progressShown ? "shown)" : "not shown)"),
                       bench::Median(findNone), medians[0]);
-  bench::ReportTiming("Find in texts over the next 1,000 cheats", bench::Median(findNext), medians[0]);
+  bench::ReportTiming("Find in texts over the next 1,000 cheats", bench::Median(findNext),
+                      medians[0]);
 
   form->OnExitChosen();
   delete form;

@@ -17,10 +17,10 @@
 
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
-#include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/indexes.h"
 #include "platform/files.h"
 
@@ -61,11 +61,13 @@ int main(int argc, char** argv) {
     s.records = i == 0 ? spec.records : 5 * spec.records;
     sizes[i].records = s.records;
     sizes[i].table = bench::CachedCheatTable(s);
-    sizes[i].ndx = platform::DirectoryOf(sizes[i].table) + "bench-scale-" + std::to_string(s.records) + ".ndx";
+    sizes[i].ndx =
+        platform::DirectoryOf(sizes[i].table) + "bench-scale-" + std::to_string(s.records) + ".ndx";
     bench::ReadFileOnce(sizes[i].table);
     bench::ReadFileOnce(sizes[i].table.substr(0, sizes[i].table.size() - 4) + ".dbt");
     if (bench::RunProcess({tool, "index", sizes[i].table, "CHEATNAME", sizes[i].ndx}) != 0) {
-      std::fprintf(stderr, "vorza-bench-scale: the index of %s could not be built\n", sizes[i].table.c_str());
+      std::fprintf(stderr, "vorza-bench-scale: the index of %s could not be built\n",
+                   sizes[i].table.c_str());
       return 1;
     }
     sizes[i].area = i + 1;
@@ -78,13 +80,17 @@ int main(int argc, char** argv) {
   const char* const kNoSuchText = "zz no such cheat text";
   std::int64_t walked[2] = {};
   std::vector<bench::Case> cases;
-  const char* names[] = {"read the .dbf once", "walk in key order in-process", "vorza-dbf list --index (process)",
-                         "vorza-dbf list --index --raw (process)", "vorza-dbf grep, no match (process)",
+  const char* names[] = {"read the .dbf once",
+                         "walk in key order in-process",
+                         "vorza-dbf list --index (process)",
+                         "vorza-dbf list --index --raw (process)",
+                         "vorza-dbf grep, no match (process)",
                          "vorza-dbf index (process)"};
   for (int c = 0; c < 6; ++c) {
     for (int i = 0; i < 2; ++i) {
       Size& z = sizes[i];
-      const std::string name = std::string(names[c]) + ", " + std::to_string(z.records) + " records";
+      const std::string name =
+          std::string(names[c]) + ", " + std::to_string(z.records) + " records";
       std::function<void()> run;
       switch (c) {
         case 0: run = [&z] { bench::ReadFileOnce(z.table); }; break;
@@ -95,11 +101,23 @@ int main(int argc, char** argv) {
             for (GoTop(); !dEOF(); SKIP(1)) ++walked[i];
           };
           break;
-        case 2: run = [&z, &tool] { bench::RunProcess({tool, "list", z.table, "--index", z.ndx}); }; break;
-        case 3: run = [&z, &tool] { bench::RunProcess({tool, "list", z.table, "--index", z.ndx, "--raw"}); }; break;
-        case 4: run = [&z, &tool, kNoSuchText] { bench::RunProcess({tool, "grep", z.table, kNoSuchText}); }; break;
+        case 2:
+          run = [&z, &tool] { bench::RunProcess({tool, "list", z.table, "--index", z.ndx}); };
+          break;
+        case 3:
+          run = [&z, &tool] {
+            bench::RunProcess({tool, "list", z.table, "--index", z.ndx, "--raw"});
+          };
+          break;
+        case 4:
+          run = [&z, &tool, kNoSuchText] {
+            bench::RunProcess({tool, "grep", z.table, kNoSuchText});
+          };
+          break;
         default:
-          run = [&z, &tool] { bench::RunProcess({tool, "index", z.table, "CHEATNAME", z.ndx + ".tmp"}); };
+          run = [&z, &tool] {
+            bench::RunProcess({tool, "index", z.table, "CHEATNAME", z.ndx + ".tmp"});
+          };
           break;
       }
       cases.push_back({name, run, {}});
@@ -121,10 +139,14 @@ int main(int argc, char** argv) {
   // mapped files it reads (their pages count as resident while mapped).
   const long peak = PeakKb({tool, "list", sizes[1].table, "--index", sizes[1].ndx});
   const long long mapped = (FileBytes(sizes[1].table) + FileBytes(sizes[1].ndx)) / 1024;
-  std::printf("peak memory of list --index on %lld records: %ld KB, of which the mapped .dbf and .ndx: %lld KB\n",
-              static_cast<long long>(sizes[1].records), peak, mapped);
-  bench::ReportValue("peak memory of list --index, " + std::to_string(sizes[1].records) + " records", peak, "KB");
-  bench::ReportValue("the same beyond the mapped .dbf and .ndx", static_cast<double>(peak - mapped), "KB");
+  std::printf(
+      "peak memory of list --index on %lld records: %ld KB, of which the mapped .dbf and .ndx: "
+      "%lld KB\n",
+      static_cast<long long>(sizes[1].records), peak, mapped);
+  bench::ReportValue(
+      "peak memory of list --index, " + std::to_string(sizes[1].records) + " records", peak, "KB");
+  bench::ReportValue("the same beyond the mapped .dbf and .ndx", static_cast<double>(peak - mapped),
+                     "KB");
   for (const Size& z : sizes) {
     platform::DeleteFile(z.ndx);
     platform::DeleteFile(z.ndx + ".tmp");

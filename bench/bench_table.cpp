@@ -13,11 +13,11 @@
 #include "bench/BenchUtil.h"
 #include "bench/CheatTableGenerator.h"
 #include "dataset/DataSource.h"
+#include "engine/dates.h"
 #include "engine/dbt_file.h"
 #include "engine/trim.h"
-#include "engine/dates.h"
-#include "index/indexes.h"
 #include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/files.h"
 #include "table/DbfTable.h"
 
@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
               t.RecordCount(), buildMs);
   const std::vector<double> medians = bench::RunCases(cases, reps);
   std::printf("per MoveBy(1) at the window's bottom: %.2f us (last run)\n", moveUs);
-  bench::ReportTiming("one MoveBy(1) at the window's bottom (median run / 1000)", medians[3] / 1000.0, medians[0]);
+  bench::ReportTiming("one MoveBy(1) at the window's bottom (median run / 1000)",
+                      medians[3] / 1000.0, medians[0]);
   t.Close();
   platform::DeleteFile(ndx);
   return 0;

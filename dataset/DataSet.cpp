@@ -128,7 +128,9 @@ void DataSet::BindFields() {
   calcFieldsSize_ = calc;
 }
 
-std::unique_ptr<Stream> DataSet::CreateBlobStream(Field*, BlobMode) { return nullptr; }
+std::unique_ptr<Stream> DataSet::CreateBlobStream(Field*, BlobMode) {
+  return nullptr;
+}
 
 void DataSet::CalculateFields(std::uint8_t* buffer) {
   if (calcFieldsSize_ == 0) return;
@@ -175,7 +177,8 @@ void DataSet::SetBufferCount(int n) {
       std::rotate(buffers_.begin(), buffers_.begin() + drop, buffers_.begin() + bufferCount_);
       activeRecord_ -= drop;
       recordCount_ -= drop;
-      if (currentRecord_ >= 0) currentRecord_ = currentRecord_ - drop >= 0 ? currentRecord_ - drop : -1;
+      if (currentRecord_ >= 0)
+        currentRecord_ = currentRecord_ - drop >= 0 ? currentRecord_ - drop : -1;
     }
     if (recordCount_ > n) recordCount_ = n;
     if (currentRecord_ >= n) currentRecord_ = -1;
@@ -272,7 +275,9 @@ int DataSet::GetPriorRecords() {
   return added;
 }
 
-bool DataSet::IsEmpty() const { return !Active() || recordCount_ == 0; }
+bool DataSet::IsEmpty() const {
+  return !Active() || recordCount_ == 0;
+}
 
 // --- Moving -------------------------------------------------------------------------------
 
@@ -362,8 +367,10 @@ int DataSet::MoveBy(int distance) {
       ++distance;
       --moved;
     }
-    if (recordCount_ != oldCount) Notify(DataEvent::DataSetChange, 0);
-    else Notify(DataEvent::DataSetScroll, shift);
+    if (recordCount_ != oldCount)
+      Notify(DataEvent::DataSetChange, 0);
+    else
+      Notify(DataEvent::DataSetScroll, shift);
     DoAfterScroll();
   }
   return moved;
@@ -436,7 +443,9 @@ void DataSet::GotoBookmark(const Bookmark& b) {
   DoAfterScroll();
 }
 
-bool DataSet::GetCurrentRecord(std::uint8_t*) { return false; }
+bool DataSet::GetCurrentRecord(std::uint8_t*) {
+  return false;
+}
 
 void DataSet::DoAfterScroll() {
   if (AfterScroll) AfterScroll(*this);
@@ -547,7 +556,8 @@ void DataSet::Delete() {
     Cancel();
     return;
   }
-  if (recordCount_ == 0) throw DatabaseError(name_ + ": Cannot perform this operation on an empty dataset");
+  if (recordCount_ == 0)
+    throw DatabaseError(name_ + ": Cannot perform this operation on an empty dataset");
   if (!CanModify()) throw DatabaseError(name_ + ": Cannot modify a read-only dataset");
   CheckBrowseMode();
   if (BeforeDelete) BeforeDelete(*this);
@@ -563,7 +573,9 @@ void DataSet::DataChanged(Field* field) {
 
 // --- Controls and notifications ------------------------------------------------------------
 
-void DataSet::DisableControls() { ++disableCount_; }
+void DataSet::DisableControls() {
+  ++disableCount_;
+}
 
 void DataSet::EnableControls() {
   if (disableCount_ == 0) return;
@@ -581,7 +593,9 @@ void DataSet::RemoveDataSource(DataSource* s) {
   sources_.erase(std::remove(sources_.begin(), sources_.end(), s), sources_.end());
 }
 
-void DataSet::NotifyLinks(DataEvent e, std::intptr_t info) { Notify(e, info); }
+void DataSet::NotifyLinks(DataEvent e, std::intptr_t info) {
+  Notify(e, info);
+}
 
 void DataSet::Notify(DataEvent e, std::intptr_t info) {
   // While the controls are disabled they hear of nothing but state and

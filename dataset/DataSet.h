@@ -32,15 +32,15 @@ enum class BookmarkFlag : std::uint8_t { Current = 0, Bof = 1, Eof = 2, Inserted
 enum class BlobMode { Read = 0, Write = 1, ReadWrite = 2 };
 
 enum class DataEvent {
-  FieldChange,     // info: the field
-  RecordChange,    // info: the field, or none
+  FieldChange,   // info: the field
+  RecordChange,  // info: the field, or none
   DataSetChange,
-  DataSetScroll,   // info: the distance the window moved
+  DataSetScroll,  // info: the distance the window moved
   LayoutChange,
   UpdateRecord,
   UpdateState,
   CheckBrowseMode,
-  FocusControl,    // info: the field
+  FocusControl,  // info: the field
   ActiveChange,
 };
 

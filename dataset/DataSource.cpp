@@ -47,7 +47,9 @@ void DataSource::Notify(DataEvent e, std::intptr_t info) {
   }
 }
 
-DataLink::~DataLink() { SetDataSource(nullptr); }
+DataLink::~DataLink() {
+  SetDataSource(nullptr);
+}
 
 void DataLink::SetDataSource(data::DataSource* s) {
   if (s == source_) return;
@@ -120,8 +122,10 @@ void DataLink::UpdateRange() {
 void DataLink::SetActive(bool on) {
   if (on == active_) return;
   active_ = on;
-  if (on) UpdateRange();
-  else firstRecord_ = 0;
+  if (on)
+    UpdateRange();
+  else
+    firstRecord_ = 0;
   ActiveChanged();
 }
 
@@ -160,17 +164,10 @@ void DataLink::DataEvent(vz::data::DataEvent e, std::intptr_t info) {
       UpdateRange();
       LayoutChanged();
       break;
-    case DataEvent::UpdateRecord:
-      UpdateRecord();
-      break;
-    case DataEvent::CheckBrowseMode:
-      CheckBrowseMode();
-      break;
-    case DataEvent::FocusControl:
-      FocusControl(reinterpret_cast<Field*>(info));
-      break;
-    default:
-      break;
+    case DataEvent::UpdateRecord: UpdateRecord(); break;
+    case DataEvent::CheckBrowseMode: CheckBrowseMode(); break;
+    case DataEvent::FocusControl: FocusControl(reinterpret_cast<Field*>(info)); break;
+    default: break;
   }
 }
 

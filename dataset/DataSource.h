@@ -68,7 +68,10 @@ class DataLink {
  protected:
   virtual void ActiveChanged() {}
   virtual void DataSetChanged() { RecordChanged(nullptr); }
-  virtual void DataSetScrolled(int distance) { (void)distance; DataSetChanged(); }
+  virtual void DataSetScrolled(int distance) {
+    (void)distance;
+    DataSetChanged();
+  }
   virtual void RecordChanged(Field* field) { (void)field; }
   virtual void LayoutChanged() { DataSetChanged(); }
   virtual void EditingChanged() {}
@@ -88,6 +91,5 @@ class DataLink {
   int bufferCount_ = 1;
   int firstRecord_ = 0;
 };
-
 
 }  // namespace vz::data

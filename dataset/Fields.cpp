@@ -10,7 +10,8 @@
 
 namespace vz::data {
 
-Field::Field(FieldType type, const std::string& name, int size) : type_(type), name_(name), size_(size) {}
+Field::Field(FieldType type, const std::string& name, int size)
+    : type_(type), name_(name), size_(size) {}
 
 bool Field::GetData(void* buffer) const {
   if (!dataSet_ || !dataSet_->Active()) return false;
@@ -22,7 +23,9 @@ void Field::SetData(const void* buffer) {
   dataSet_->SetFieldData(this, buffer);
 }
 
-bool Field::IsNull() const { return !GetData(nullptr); }
+bool Field::IsNull() const {
+  return !GetData(nullptr);
+}
 
 void Field::CheckWritable() const {
   if (!dataSet_ || !dataSet_->Active()) throw DatabaseError("Dataset not in edit or insert mode");
@@ -55,7 +58,9 @@ std::int32_t IntegerField::AsInteger() const {
   return GetData(&v) ? v : 0;
 }
 
-void IntegerField::SetAsInteger(std::int32_t v) { SetData(&v); }
+void IntegerField::SetAsInteger(std::int32_t v) {
+  SetData(&v);
+}
 
 std::string IntegerField::AsString() const {
   std::int32_t v = 0;
@@ -81,7 +86,9 @@ double FloatField::AsFloat() const {
   return GetData(&v) ? v : 0;
 }
 
-void FloatField::SetAsFloat(double v) { SetData(&v); }
+void FloatField::SetAsFloat(double v) {
+  SetData(&v);
+}
 
 std::string FloatField::AsString() const {
   double v = 0;
@@ -183,10 +190,14 @@ std::string FormatDate(DayNumber n, const std::string& pattern) {
     std::size_t run = 1;
     while (i + run < pattern.size() && pattern[i + run] == pattern[i]) ++run;
     const char c = pattern[i];
-    if (c == 'y') out += run >= 4 ? Digits(y, 4) : Digits(y % 100, 2);
-    else if (c == 'M') out += Digits(m, run >= 2 ? 2 : 1);
-    else if (c == 'd') out += Digits(d, run >= 2 ? 2 : 1);
-    else out.append(run, c);
+    if (c == 'y')
+      out += run >= 4 ? Digits(y, 4) : Digits(y % 100, 2);
+    else if (c == 'M')
+      out += Digits(m, run >= 2 ? 2 : 1);
+    else if (c == 'd')
+      out += Digits(d, run >= 2 ? 2 : 1);
+    else
+      out.append(run, c);
     i += run;
   }
   return out;
@@ -238,7 +249,9 @@ DayNumber DateField::AsDate() const {
   return GetData(&d) ? d : 0;
 }
 
-void DateField::SetAsDate(DayNumber d) { SetData(&d); }
+void DateField::SetAsDate(DayNumber d) {
+  SetData(&d);
+}
 
 std::string DateField::AsString() const {
   DayNumber d = 0;
@@ -252,21 +265,27 @@ void DateField::SetAsString(const std::string& text) {
     return;
   }
   DayNumber d = 0;
-  if (!ParseDate(text, ShortDatePattern(), d)) throw DatabaseError("'" + text + "' is not a valid date");
+  if (!ParseDate(text, ShortDatePattern(), d))
+    throw DatabaseError("'" + text + "' is not a valid date");
   SetAsDate(d);
 }
 
-void SetShortDatePattern(const std::string& pattern) { ShortDatePattern() = pattern; }
+void SetShortDatePattern(const std::string& pattern) {
+  ShortDatePattern() = pattern;
+}
 void SetTwoDigitYearBase(int firstYear) {
   TwoDigitYearBase() = firstYear;
 }
-const std::string& GetShortDatePattern() { return ShortDatePattern(); }
+const std::string& GetShortDatePattern() {
+  return ShortDatePattern();
+}
 
 // --- Memo -----------------------------------------------------------------------------------
 
 std::string MemoField::AsString() const {
   if (!DataSet() || !DataSet()->Active()) return std::string();
-  std::unique_ptr<Stream> s = DataSet()->CreateBlobStream(const_cast<MemoField*>(this), BlobMode::Read);
+  std::unique_ptr<Stream> s =
+      DataSet()->CreateBlobStream(const_cast<MemoField*>(this), BlobMode::Read);
   return s ? s->ReadAll() : std::string();
 }
 

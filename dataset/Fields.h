@@ -205,5 +205,4 @@ void SetShortDatePattern(const std::string& pattern);
 void SetTwoDigitYearBase(int firstYear);
 const std::string& GetShortDatePattern();
 
-
 }  // namespace vz::data

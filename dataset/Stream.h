@@ -24,5 +24,4 @@ class Stream {
   std::string ReadAll();
 };
 
-
 }  // namespace vz::data

@@ -1,44 +1,38 @@
 #include "engine/dates.h"
-#include "engine/trim.h"
 
 #include <array>
 #include <cstring>
 
-#include "engine/work_area.h"
 #include "engine/engine_context.h"
+#include "engine/trim.h"
+#include "engine/work_area.h"
 #include "platform/codepage.h"
 
 namespace vz {
 
 namespace {
 
-int Clamp(int code) { return code < 0 || code > 8 ? 0 : code; }
+int Clamp(int code) {
+  return code < 0 || code > 8 ? 0 : code;
+}
 
 char SeparatorOf(int code) {
   switch (Clamp(code)) {
     case kAmerican:
-    case kBritish:
-      return '/';
-    case kItalian:
-      return '-';
-    default:
-      return '.';
+    case kBritish: return '/';
+    case kItalian: return '-';
+    default: return '.';
   }
 }
 
 std::string ShortFormatOf(int code, bool century) {
   const std::string y = century ? "yyyy" : "yy";
   switch (Clamp(code)) {
-    case kAmerican:
-      return "MM/dd/" + y;
-    case kAnsi:
-      return y + ".MM.dd";
-    case kBritish:
-      return "dd/MM/" + y;
-    case kItalian:
-      return "dd-MM-" + y;
-    default:
-      return "dd.MM." + y;
+    case kAmerican: return "MM/dd/" + y;
+    case kAnsi: return y + ".MM.dd";
+    case kBritish: return "dd/MM/" + y;
+    case kItalian: return "dd-MM-" + y;
+    default: return "dd.MM." + y;
   }
 }
 
@@ -50,53 +44,58 @@ struct Language {
   std::array<const char*, 12> months;
 };
 
-const Language kEnglish{437, 9, 9,
-                        {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday",
-                         "Saturday"},
-                        {"January", "February", "March", "April", "May", "June", "July",
-                         "August", "September", "October", "November", "December"}};
-const Language kItalianNames{437, 9, 9,
-                             {"Domenica", "Lunedì", "Martedì", "Mercoledì", "Giovedì",
-                              "Venerdì", "Sabato"},
-                             {"Gennaio", "Febbraio", "Marzo", "Aprile", "Maggio", "Giugno",
-                              "Luglio", "Agosto", "Settembre", "Ottobre", "Novembre",
-                              "Dicembre"}};
-const Language kFrenchNames{437, 8, 9,
-                            {"Dimanche", "Lundi", "Mardi", "Mercredi", "Jeudi", "Vendredi",
-                             "Samedi"},
-                            {"Janvier", "Février", "Mars", "Avril", "Mai", "Juin", "Juillet",
-                             "Août", "Septembre", "Octobre", "Novembre", "Décembre"}};
-const Language kGermanNames{437, 10, 9,
-                            {"Sonntag", "Montag", "Dienstag", "Mittwoch", "Donnerstag", "Freitag",
-                             "Samstag"},
-                            {"Januar", "Februar", "März", "April", "Mai", "Juni", "Juli",
-                             "August", "September", "Oktober", "November", "Dezember"}};
-const Language kSpanishNames{437, 9, 10,
-                             {"Domingo", "Lunes", "Martes", "Miércoles", "Jueves", "Viernes",
-                              "Sábado"},
-                             {"Enero", "Febrero", "Marzo", "Abril", "Mayo", "Junio", "Julio",
-                              "Agosto", "Septiembre", "Octubre", "Noviembre", "Diciembre"}};
-const Language kRussianNames{866, 11, 8,
-                             {"Воскресенье", "Понедельник", "Вторник", "Среда", "Четверг",
-                              "Пятница", "Суббота"},
-                             {"Январь", "Февраль", "Март", "Апрель", "Май", "Июнь", "Июль",
-                              "Август", "Сентябрь", "Октябрь", "Ноябрь", "Декабрь"}};
+const Language kEnglish{
+    437,
+    9,
+    9,
+    {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"},
+    {"January", "February", "March", "April", "May", "June", "July", "August", "September",
+     "October", "November", "December"}};
+const Language kItalianNames{
+    437,
+    9,
+    9,
+    {"Domenica", "Lunedì", "Martedì", "Mercoledì", "Giovedì", "Venerdì", "Sabato"},
+    {"Gennaio", "Febbraio", "Marzo", "Aprile", "Maggio", "Giugno", "Luglio", "Agosto", "Settembre",
+     "Ottobre", "Novembre", "Dicembre"}};
+const Language kFrenchNames{
+    437,
+    8,
+    9,
+    {"Dimanche", "Lundi", "Mardi", "Mercredi", "Jeudi", "Vendredi", "Samedi"},
+    {"Janvier", "Février", "Mars", "Avril", "Mai", "Juin", "Juillet", "Août", "Septembre",
+     "Octobre", "Novembre", "Décembre"}};
+const Language kGermanNames{
+    437,
+    10,
+    9,
+    {"Sonntag", "Montag", "Dienstag", "Mittwoch", "Donnerstag", "Freitag", "Samstag"},
+    {"Januar", "Februar", "März", "April", "Mai", "Juni", "Juli", "August", "September", "Oktober",
+     "November", "Dezember"}};
+const Language kSpanishNames{
+    437,
+    9,
+    10,
+    {"Domingo", "Lunes", "Martes", "Miércoles", "Jueves", "Viernes", "Sábado"},
+    {"Enero", "Febrero", "Marzo", "Abril", "Mayo", "Junio", "Julio", "Agosto", "Septiembre",
+     "Octubre", "Noviembre", "Diciembre"}};
+const Language kRussianNames{
+    866,
+    11,
+    8,
+    {"Воскресенье", "Понедельник", "Вторник", "Среда", "Четверг", "Пятница", "Суббота"},
+    {"Январь", "Февраль", "Март", "Апрель", "Май", "Июнь", "Июль", "Август", "Сентябрь", "Октябрь",
+     "Ноябрь", "Декабрь"}};
 
 const Language& LanguageOf(int code) {
   switch (code) {
-    case kItalian:
-      return kItalianNames;
+    case kItalian: return kItalianNames;
     case kFrench:
-    case kFrenchCa:
-      return kFrenchNames;
-    case kGerman:
-      return kGermanNames;
-    case kSpanish:
-      return kSpanishNames;
-    case kRussian:
-      return kRussianNames;
-    default:
-      return kEnglish;
+    case kFrenchCa: return kFrenchNames;
+    case kGerman: return kGermanNames;
+    case kSpanish: return kSpanishNames;
+    case kRussian: return kRussianNames;
+    default: return kEnglish;
   }
 }
 
@@ -134,15 +133,9 @@ std::string FourDigits(int v) {
 void OrderParts(int code, const std::string& a, const std::string& b, const std::string& c,
                 std::string& mm, std::string& dd, std::string& yy) {
   switch (Clamp(code)) {
-    case kAmerican:
-      mm = a, dd = b, yy = c;
-      break;
-    case kAnsi:
-      yy = a, mm = b, dd = c;
-      break;
-    default:
-      dd = a, mm = b, yy = c;
-      break;
+    case kAmerican: mm = a, dd = b, yy = c; break;
+    case kAnsi: yy = a, mm = b, dd = c; break;
+    default: dd = a, mm = b, yy = c; break;
   }
 }
 
@@ -150,12 +143,9 @@ std::string Compose(int code, const std::string& mm, const std::string& dd,
                     const std::string& year) {
   const char s = SeparatorOf(code);
   switch (Clamp(code)) {
-    case kAmerican:
-      return mm + s + dd + s + year;
-    case kAnsi:
-      return year + s + mm + s + dd;
-    default:
-      return dd + s + mm + s + year;
+    case kAmerican: return mm + s + dd + s + year;
+    case kAnsi: return year + s + mm + s + dd;
+    default: return dd + s + mm + s + year;
   }
 }
 
@@ -223,8 +213,8 @@ void SetCentury(bool on) {
 int DateFormatForLanguage(const platform::UserLanguage& language) {
   const std::string& l = language.language;
   if (l == "de") return kGerman;
-  if (l == "en") return language.territory.empty() || language.territory == "US" ? kAmerican
-                                                                                 : kBritish;
+  if (l == "en")
+    return language.territory.empty() || language.territory == "US" ? kAmerican : kBritish;
   if (l == "es") return kSpanish;
   if (l == "fr") return language.territory == "CA" ? kFrenchCa : kFrench;
   if (l == "it") return kItalian;
@@ -251,7 +241,9 @@ std::string BlankDate(int code, bool century) {
   return Compose(code, "  ", "  ", century ? "    " : "  ");
 }
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int YearOfTwoDigits(int yy) {
   return YearOfTwoDigits(yy, Engine().Dates.WindowBase);
@@ -342,7 +334,9 @@ void CalendarDate(std::int64_t julian, int& year, int& month, int& day) {
   year = static_cast<int>(100 * b + d - 4800 + m / 10);
 }
 
-int DayOfWeek(std::int64_t julian) { return static_cast<int>(((julian + 1) % 7 + 7) % 7); }
+int DayOfWeek(std::int64_t julian) {
+  return static_cast<int>(((julian + 1) % 7 + 7) % 7);
+}
 
 std::int64_t JulianOfStored(std::string_view stored8) {
   if (stored8.size() < 8 || !AllDigits(stored8.substr(0, 8))) return 0;
@@ -387,8 +381,12 @@ std::string MonthNameAnsi(int month, int code) {
   return AnsiPadded(l.months[month - 1], l.monthWidth);
 }
 
-int DayNameWidth(int code) { return LanguageOf(code).dayWidth; }
-int MonthNameWidth(int code) { return LanguageOf(code).monthWidth; }
+int DayNameWidth(int code) {
+  return LanguageOf(code).dayWidth;
+}
+int MonthNameWidth(int code) {
+  return LanguageOf(code).monthWidth;
+}
 
 std::string DayName(int weekday) {
   return DayName(weekday, Engine().Dates.DateFormat);

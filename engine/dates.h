@@ -14,15 +14,15 @@ namespace vz {
 
 // Date-format codes.
 enum DateFormatCode : int {
-  kAmerican = 0,   // MM/DD/YY
-  kAnsi = 1,       // YY.MM.DD
-  kBritish = 2,    // DD/MM/YY
-  kItalian = 3,    // DD-MM-YY
-  kFrench = 4,     // DD.MM.YY
-  kGerman = 5,     // DD.MM.YY
-  kSpanish = 6,    // DD.MM.YY
-  kFrenchCa = 7,   // DD.MM.YY
-  kRussian = 8,    // DD.MM.YY
+  kAmerican = 0,  // MM/DD/YY
+  kAnsi = 1,      // YY.MM.DD
+  kBritish = 2,   // DD/MM/YY
+  kItalian = 3,   // DD-MM-YY
+  kFrench = 4,    // DD.MM.YY
+  kGerman = 5,    // DD.MM.YY
+  kSpanish = 6,   // DD.MM.YY
+  kFrenchCa = 7,  // DD.MM.YY
+  kRussian = 8,   // DD.MM.YY
 };
 
 struct DateSettings {

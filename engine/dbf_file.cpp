@@ -1,5 +1,4 @@
 #include "engine/dbf_file.h"
-#include "engine/trim.h"
 
 #include <sys/stat.h>
 
@@ -8,8 +7,9 @@
 #include <ctime>
 #include <new>
 
-#include "engine/table_swap.h"
 #include "engine/errors.h"
+#include "engine/table_swap.h"
+#include "engine/trim.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/little_endian.h"
@@ -108,8 +108,8 @@ bool ReadCurrentLayout(WorkArea& area) {
     offset += f.Len;
     sum += f.Len;
     if (!ValidType(f.Type)) {
-      SetError(211, "Field: " + f.Name + " [" + std::string(1, f.Type) + "] in " +
-                        area.FileName + " is not a valid field type");
+      SetError(211, "Field: " + f.Name + " [" + std::string(1, f.Type) + "] in " + area.FileName +
+                        " is not a valid field type");
       // Reached only with dispatching off (or a handler): the open then
       // reports the general reading failure.
       Engine().Errors.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
@@ -151,8 +151,8 @@ bool ReadOldLayout(WorkArea& area, std::uint64_t fileSize) {
     offset += f.Len;
     sum += f.Len;
     if (!ValidType(f.Type)) {
-      SetError(211, "Field: " + f.Name + " [" + std::string(1, f.Type) + "] in " +
-                        area.FileName + " is not a valid field type");
+      SetError(211, "Field: " + f.Name + " [" + std::string(1, f.Type) + "] in " + area.FileName +
+                        " is not a valid field type");
       Engine().Errors.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
       return false;
     }
@@ -233,7 +233,8 @@ bool OpenDbf(WorkArea& area) {
   if (ok) {
     const int low = area.Header[0] & 7;
     if (low != 2 && low != 3) {
-      SetError(210, area.FileName + " is not a dBASE database.(Invalid version byte)+ [USE/OpenDBF]");
+      SetError(210,
+               area.FileName + " is not a dBASE database.(Invalid version byte)+ [USE/OpenDBF]");
       ok = false;
     } else {
       area.Memo = (area.Header[0] & 0x80) != 0;
@@ -352,17 +353,20 @@ int ReadRecordBytes(WorkArea& area, std::int64_t n, std::uint8_t* out) {
   if (CopyMapped(area, RecordOffset(area, n), out, len)) return 0;
   RecordBlockCache& c = area.Blocks;
   if (c.Slots.empty()) {
-    c.RecordsPerBlock = std::max<std::size_t>(1, RecordBlockCache::kBlockBytes / std::max<std::size_t>(1, len));
+    c.RecordsPerBlock =
+        std::max<std::size_t>(1, RecordBlockCache::kBlockBytes / std::max<std::size_t>(1, len));
   }
   const std::size_t per = c.RecordsPerBlock;
   const std::size_t blockBytes = per * len;
   const std::uint64_t block = static_cast<std::uint64_t>(n - 1) / per;
-  const std::size_t within = static_cast<std::size_t>(static_cast<std::uint64_t>(n - 1) % per) * len;
+  const std::size_t within =
+      static_cast<std::size_t>(static_cast<std::uint64_t>(n - 1) % per) * len;
   auto it = c.Where.find(block);
   if (it != c.Where.end()) {
     const RecordBlockCache::Slot& s = c.Slots[it->second];
     if (s.Generation == area.Generation && within + len <= s.Len) {
-      std::memcpy(out, c.Data.data() + static_cast<std::size_t>(it->second) * blockBytes + within, len);
+      std::memcpy(out, c.Data.data() + static_cast<std::size_t>(it->second) * blockBytes + within,
+                  len);
       return 0;
     }
   }
@@ -400,9 +404,11 @@ void UpdateCaches(WorkArea& area, std::uint64_t offset, const std::uint8_t* byte
   // Cached records that the write touches are read again.
   RecordBlockCache& blocks = area.Blocks;
   if (!blocks.Slots.empty() && area.RecordLen > 0 && offset + n > area.HeaderLen) {
-    const std::uint64_t first = offset > area.HeaderLen ? (offset - area.HeaderLen) / area.RecordLen : 0;
+    const std::uint64_t first =
+        offset > area.HeaderLen ? (offset - area.HeaderLen) / area.RecordLen : 0;
     const std::uint64_t last = (offset + n - 1 - area.HeaderLen) / area.RecordLen;
-    for (std::uint64_t r = first / blocks.RecordsPerBlock; r <= last / blocks.RecordsPerBlock; ++r) {
+    for (std::uint64_t r = first / blocks.RecordsPerBlock; r <= last / blocks.RecordsPerBlock;
+         ++r) {
       auto it = blocks.Where.find(r);
       if (it != blocks.Where.end()) blocks.Slots[it->second].Generation = 0;
     }
@@ -473,8 +479,8 @@ bool CreateDbf(const std::string& fileName, const std::vector<FieldSpec>& fields
     }
     const char type = static_cast<char>(std::toupper(static_cast<unsigned char>(f.Type)));
     int len = f.Len, dec = f.Dec;
-    bool valid = ValidType(type) && fname.size() <= 10 && len >= 0 && len <= 255 && dec >= 0 &&
-                 dec <= 255;
+    bool valid =
+        ValidType(type) && fname.size() <= 10 && len >= 0 && len <= 255 && dec >= 0 && dec <= 255;
     if (type == 'D') len = 8, dec = 0;
     if (type == 'L') len = 1, dec = 0;
     if (type == 'M') len = 10, dec = 0, memo = true;

@@ -80,7 +80,9 @@ inline void PrefetchRecord(const WorkArea& area, std::int64_t n) {
 }
 
 // Forgets every cached record of the area (the next reads ask the file).
-inline void ForgetCachedRecords(WorkArea& area) { ++area.Generation; }
+inline void ForgetCachedRecords(WorkArea& area) {
+  ++area.Generation;
+}
 
 // Puts bytes just written at `offset` into the area's caches.
 void UpdateCaches(WorkArea& area, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n);

@@ -8,8 +8,8 @@
 #include "engine/dbf_file.h"
 #include "engine/errors.h"
 #include "platform/codepage.h"
-#include "platform/little_endian.h"
 #include "platform/files.h"
+#include "platform/little_endian.h"
 
 namespace vz {
 namespace {
@@ -40,7 +40,9 @@ std::string MemoNameOf(const std::string& table) {
   return base + (capitals ? ".DBT" : ".dbt");
 }
 
-DbtFile* MemoOf(WorkArea& a) { return static_cast<DbtFile*>(a.MemoData.get()); }
+DbtFile* MemoOf(WorkArea& a) {
+  return static_cast<DbtFile*>(a.MemoData.get());
+}
 
 // The memo check that starts each descriptor operation.
 DbtFile* CheckMemo(const char* op) {
@@ -92,7 +94,9 @@ std::int64_t FileSize(DbtFile& m) {
   return static_cast<std::int64_t>(size);
 }
 
-bool OpenMemoHook(WorkArea& a) { return OpenMemoFile(a); }
+bool OpenMemoHook(WorkArea& a) {
+  return OpenMemoFile(a);
+}
 
 // --- Texts straight out of the mapping -------------------------------------------
 //
@@ -269,7 +273,9 @@ bool TextLinesHook(std::int64_t block, std::vector<std::string>& lines) {
   while (reader.GetMemo(line)) lines.push_back(line);
   return true;
 }
-void CloseMemoHook(WorkArea& a) { CloseMemoFile(a); }
+void CloseMemoHook(WorkArea& a) {
+  CloseMemoFile(a);
+}
 
 }  // namespace
 
@@ -502,11 +508,8 @@ std::int64_t ReadDescriptor(DbtFile* m, BlobDescriptor& d, void* buffer, std::in
 std::int64_t SeekDescriptor(DbtFile* m, BlobDescriptor& d, std::int64_t offset, int origin) {
   if (!d.InUse || !Owns(*m, d) || d.BlockNumber == 0 || d.Mode == 0) return 0;
   switch (origin) {
-    case 0:
-      break;
-    case 1:
-      offset += d.Position;
-      break;
+    case 0: break;
+    case 1: offset += d.Position; break;
     case 2:
       if (d.Length > 0) {
         offset += d.Length;
@@ -529,9 +532,7 @@ std::int64_t SeekDescriptor(DbtFile* m, BlobDescriptor& d, std::int64_t offset, 
         offset = d.Position;
       }
       break;
-    default:
-      offset = d.Position;
-      break;
+    default: offset = d.Position; break;
   }
   if (offset < 0) offset = 0;
   d.Position = offset;
@@ -543,8 +544,7 @@ std::int64_t WriteDescriptor(DbtFile* m, BlobDescriptor& d, const void* buffer,
   if (!d.InUse || !Owns(*m, d) || d.Mode != 2 || count <= 0) return 0;
   std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t*>(buffer),
                                   static_cast<const std::uint8_t*>(buffer) + count);
-  if (d.Conversion == -1 && std::memchr(bytes.data(), 0, bytes.size()) == nullptr)
-    d.Conversion = 1;
+  if (d.Conversion == -1 && std::memchr(bytes.data(), 0, bytes.size()) == nullptr) d.Conversion = 1;
   if (d.Conversion == 1) platform::AnsiToOem(bytes.data(), bytes.size());
   WorkArea* a = CurrentTable();
   if (a && a->Encode) a->Encode(bytes.data(), bytes.size());
@@ -561,7 +561,7 @@ std::int64_t WriteDescriptor(DbtFile* m, BlobDescriptor& d, const void* buffer,
       // block already.
       std::uint8_t next[4];
       StoreLe32(next, std::min<std::uint32_t>(LoadLe32(nextBefore),
-                                           static_cast<std::uint32_t>(start / m->BlockSize)));
+                                              static_cast<std::uint32_t>(start / m->BlockSize)));
       m->File.WriteAt(0, next, 4);
     }
     m->File.Truncate(start);

@@ -23,22 +23,22 @@ namespace vz {
 // The state of one memo being read or written.
 struct BlobDescriptor {
   std::uint8_t InUse = 0;
-  std::uint8_t Mode = 0;       // 0 none, 1 read, 2 write
-  std::int64_t Length = -1;    // -1 until the terminator has been met
-  std::uint64_t Start = 0;     // file offset of the text's first byte
-  std::int64_t Position = 0;   // of the next byte, counted from Start
+  std::uint8_t Mode = 0;      // 0 none, 1 read, 2 write
+  std::int64_t Length = -1;   // -1 until the terminator has been met
+  std::uint64_t Start = 0;    // file offset of the text's first byte
+  std::int64_t Position = 0;  // of the next byte, counted from Start
   std::int64_t BlockNumber = 0;
-  int Conversion = 0;          // 0 none, -1 convert once text without NUL comes, 1 convert
-  std::uint64_t File = 0;      // the DbtFile::Serial of the memo file it was made for
-  bool HoldsLock = false;      // a writer that took the memo file lock
+  int Conversion = 0;      // 0 none, -1 convert once text without NUL comes, 1 convert
+  std::uint64_t File = 0;  // the DbtFile::Serial of the memo file it was made for
+  bool HoldsLock = false;  // a writer that took the memo file lock
   void Reset() { *this = BlobDescriptor{}; }
 };
 
 // The memo file of one work area.
 struct DbtFile : AreaExtension {
   platform::File File;
-  std::string Name;      // upper-cased, for messages
-  std::string OpenName;  // the caller's spelling
+  std::string Name;          // upper-cased, for messages
+  std::string OpenName;      // the caller's spelling
   std::uint64_t Serial = 0;  // tells this opening of the file from every other
   int Writers = 0;           // write descriptors in use (at most one)
   bool Locked = false;

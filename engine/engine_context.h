@@ -55,8 +55,8 @@ struct EngineSettings {
 // Index hooks, filled by the index engine at start-up. An empty entry means
 // there is no index layer: moves use record-number order.
 struct IndexHooks {
-  bool (*Active)() = nullptr;            // the current area has a controlling index
-  void (*Synchronise)() = nullptr;       // position the index on the current record
+  bool (*Active)() = nullptr;       // the current area has a controlling index
+  void (*Synchronise)() = nullptr;  // position the index on the current record
   std::int64_t (*NextEntry)() = nullptr;
   std::int64_t (*PriorEntry)() = nullptr;
   std::int64_t (*FirstEntry)() = nullptr;

@@ -12,7 +12,9 @@ namespace vz {
 EngineError::EngineError(const std::string& message)
     : std::runtime_error(platform::VisibleText(message)), message_(message) {}
 
-std::string Str(long long n) { return std::to_string(n); }
+std::string Str(long long n) {
+  return std::to_string(n);
+}
 
 std::string StandardErrorText(int code) {
   switch (code) {
@@ -237,7 +239,9 @@ void FreeMem(void*& block) {
   block = nullptr;
 }
 
-std::uint64_t MemAvail() { return UINT64_MAX / 2; }
+std::uint64_t MemAvail() {
+  return UINT64_MAX / 2;
+}
 
 void FlushFile(platform::File& file) {
   if (const int rc = file.Commit(); rc != 0) SetError(rc, "Unable to flush file [FlushFile]");

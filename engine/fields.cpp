@@ -1,15 +1,14 @@
 // Field access on the current area: the field list, the fields of the
 // native record, Peek, blanking the record.
-#include "engine/dbf.h"
-
 #include <cstring>
 
-#include "engine/dbf_file.h"
-#include "engine/trim.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
 #include "engine/dbf_internal.h"
-#include "engine/text_search.h"
 #include "engine/errors.h"
+#include "engine/text_search.h"
+#include "engine/trim.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -22,7 +21,8 @@ const FieldDesc* FieldOf(const char* op, int i) {
   if (!a) return nullptr;
   if (i < 1 || i > a->FieldCount) {
     std::string name(op);
-    if (name.size() >= 2 && name.compare(name.size() - 2, 2, "()") == 0) name.resize(name.size() - 1);
+    if (name.size() >= 2 && name.compare(name.size() - 2, 2, "()") == 0)
+      name.resize(name.size() - 1);
     SetError(220, "Invalid field number. [" + name + Str(i) + ")]");
     return nullptr;
   }
@@ -104,12 +104,8 @@ void BlankNative(WorkArea& a) {
         break;
       case 'N':
       case 'F':
-      case 'M':
-        std::memset(slot, 0, f.NativeSize);
-        break;
-      case 'L':
-        slot[0] = 0;
-        break;
+      case 'M': std::memset(slot, 0, f.NativeSize); break;
+      case 'L': slot[0] = 0; break;
     }
   }
 }
@@ -139,8 +135,8 @@ std::string_view PeekView(WorkArea& a, int i, std::int64_t r) {
     // here: a small table does not need a large buffer.
     constexpr std::uint64_t kBlock = 256 * 1024;
     const std::uint64_t end = RecordOffset(a, a.RecCount + 1);
-    const std::size_t block =
-        static_cast<std::size_t>(std::clamp<std::uint64_t>(end > offset ? end - offset : 0, len, kBlock));
+    const std::size_t block = static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(end > offset ? end - offset : 0, len, kBlock));
     if (c.Data.size() < block) c.Data.resize(block);
     c.Start = offset;
     c.Len = 0;

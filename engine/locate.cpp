@@ -1,14 +1,13 @@
 // Locate and Continue: a scan in record-number order for a field value.
-#include "engine/dbf.h"
-
 #include <cstring>
 
-#include "engine/dbf_file.h"
-#include "engine/trim.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
 #include "engine/dbf_internal.h"
-#include "engine/text_search.h"
 #include "engine/errors.h"
+#include "engine/text_search.h"
+#include "engine/trim.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -72,8 +71,9 @@ bool LocateScan(WorkArea& a, std::int64_t from) {
         {
           // A memo that cannot be read is one that does not match.
           ScopedErrorDispatch quiet(false);
-          if (!Engine().MemoUnit.WithText(
-                  a, number, [&](const std::uint8_t* bytes, std::size_t n) { held = finder.In(bytes, n); }))
+          if (!Engine().MemoUnit.WithText(a, number, [&](const std::uint8_t* bytes, std::size_t n) {
+                held = finder.In(bytes, n);
+              }))
             held = false;
           ClearError();
         }
@@ -164,7 +164,8 @@ bool Locate(const std::string& fieldText, const std::string& valueText) {
       double d = 0;
       if (ParseDouble(Trim(v), d)) {
         char buf[400];
-        std::snprintf(buf, sizeof buf, "%*.*f", static_cast<int>(f.Len), static_cast<int>(f.Dec), d);
+        std::snprintf(buf, sizeof buf, "%*.*f", static_cast<int>(f.Len), static_cast<int>(f.Dec),
+                      d);
         v = buf;
       }
       break;
@@ -174,8 +175,7 @@ bool Locate(const std::string& fieldText, const std::string& valueText) {
       v = (!b.empty() && (b[0] == 'T' || b[0] == 'Y' || b == ".T." || b == ".Y.")) ? "T" : "F";
       break;
     }
-    default:
-      break;
+    default: break;
   }
   if (!t.exact)
     while (!v.empty() && v.back() == ' ') v.pop_back();

@@ -1,13 +1,12 @@
 // Moving the record pointer: GO, SKIP, GoTop, GoBottom over the visible
 // records, in index order when an index controls; the BOF and EOF flags and
 // the record count.
-#include "engine/dbf.h"
-
-#include "engine/dbf_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
 #include "engine/dbf_internal.h"
-#include "engine/text_search.h"
 #include "engine/errors.h"
+#include "engine/text_search.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/scope_guard.h"
@@ -102,7 +101,9 @@ void GO(std::int64_t n) {
   if (CurrentTable() == a) CallAfterMove(*a);
 }
 
-void RawGo(std::int64_t n) { RawGo(n, false); }
+void RawGo(std::int64_t n) {
+  RawGo(n, false);
+}
 
 void RawGo(std::int64_t n, bool callAfterMove) {
   WorkArea* a = CurrentTable();
@@ -339,9 +340,13 @@ void GoToEdge(bool top) {
 
 }  // namespace
 
-void GoTop() { GoToEdge(true); }
+void GoTop() {
+  GoToEdge(true);
+}
 
-void GoBottom() { GoToEdge(false); }
+void GoBottom() {
+  GoToEdge(false);
+}
 
 void SetBOF(bool on) {
   WorkArea* a = CurrentTable();

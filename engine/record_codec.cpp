@@ -1,19 +1,18 @@
 // The record codec: reading a record into the area's raw buffer, unpacking
 // it into the native record (and packing it back), the native number forms,
 // and the visibility of a record (deleted flag, filter).
-#include "engine/dbf.h"
-
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
-#include "engine/dbf_file.h"
-#include "engine/trim.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
 #include "engine/dbf_internal.h"
-#include "engine/text_search.h"
 #include "engine/errors.h"
+#include "engine/text_search.h"
+#include "engine/trim.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -69,11 +68,10 @@ bool GetDbfRecord(WorkArea& a, std::int64_t n) {
 
 double Real48ToDouble(const std::uint8_t* p) {
   if (p[0] == 0) return 0.0;
-  const std::uint64_t frac = static_cast<std::uint64_t>(p[1]) |
-                             (static_cast<std::uint64_t>(p[2]) << 8) |
-                             (static_cast<std::uint64_t>(p[3]) << 16) |
-                             (static_cast<std::uint64_t>(p[4]) << 24) |
-                             (static_cast<std::uint64_t>(p[5] & 0x7F) << 32);
+  const std::uint64_t frac =
+      static_cast<std::uint64_t>(p[1]) | (static_cast<std::uint64_t>(p[2]) << 8) |
+      (static_cast<std::uint64_t>(p[3]) << 16) | (static_cast<std::uint64_t>(p[4]) << 24) |
+      (static_cast<std::uint64_t>(p[5] & 0x7F) << 32);
   const double m = 1.0 + std::ldexp(static_cast<double>(frac), -39);
   const double v = std::ldexp(m, static_cast<int>(p[0]) - 129);
   return (p[5] & 0x80) ? -v : v;
@@ -116,7 +114,9 @@ std::int32_t NativeInt(const std::uint8_t* p) {
   return v;
 }
 
-void SetNativeInt(std::uint8_t* p, std::int32_t v) { std::memcpy(p, &v, 4); }
+void SetNativeInt(std::uint8_t* p, std::int32_t v) {
+  std::memcpy(p, &v, 4);
+}
 
 namespace {
 
@@ -272,13 +272,13 @@ void Pack(WorkArea& a) {
         std::memcpy(field, stored.data(), f.Len < 8 ? f.Len : 8);
         break;
       }
-      case 'L':
-        field[0] = slot[0] ? 'T' : 'F';
-        break;
+      case 'L': field[0] = slot[0] ? 'T' : 'F'; break;
       case 'M': {
         const std::int32_t v = NativeInt(slot);
-        if (v == 0) std::memset(field, ' ', f.Len);
-        else RightAlign(field, f.Len, std::to_string(v));
+        if (v == 0)
+          std::memset(field, ' ', f.Len);
+        else
+          RightAlign(field, f.Len, std::to_string(v));
         break;
       }
       case 'N':

@@ -1,16 +1,15 @@
 // Writing records (Replace, Append, DeleteRec, RecallRec, PACK, Poke) and
 // the locks that guard them.
-#include "engine/dbf.h"
-
 #include <algorithm>
 #include <cstring>
 #include <functional>
 
-#include "engine/dbf_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
 #include "engine/dbf_internal.h"
-#include "engine/text_search.h"
 #include "engine/errors.h"
+#include "engine/text_search.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/scope_guard.h"
@@ -19,7 +18,9 @@ namespace vz {
 
 namespace {
 
-bool Shared(const WorkArea& a) { return !a.Exclusive; }
+bool Shared(const WorkArea& a) {
+  return !a.Exclusive;
+}
 
 bool HoldsRecordLock(const WorkArea& a, std::int64_t r) {
   return a.FileLocked ||
@@ -215,8 +216,12 @@ void MarkRecord(bool deleted, const char* op) {
 
 }  // namespace
 
-void DeleteRec() { MarkRecord(true, "DeleteRec"); }
-void RecallRec() { MarkRecord(false, "RecallRec"); }
+void DeleteRec() {
+  MarkRecord(true, "DeleteRec");
+}
+void RecallRec() {
+  MarkRecord(false, "RecallRec");
+}
 
 void PACK() {
   ClearError();
@@ -359,7 +364,8 @@ void Unlock() {
   if (!a) return;
   if (Shared(*a)) {
     if (a->FileLocked) a->File.Unlock(kLockBase, kLockBase);
-    for (std::int64_t r : a->RecordLocks) a->File.Unlock(kLockBase + static_cast<std::uint64_t>(r), 1);
+    for (std::int64_t r : a->RecordLocks)
+      a->File.Unlock(kLockBase + static_cast<std::uint64_t>(r), 1);
   }
   a->FileLocked = false;
   a->RecordLocks.clear();

@@ -23,9 +23,11 @@ char BaseLetter(char16_t u) {
       "aaaaaa\0ceeeeiiii\0nooooo\0ouuuuy\0y";
   if (u >= 0xC0 && u <= 0xFF) return kLatin1[u - 0xC0];
   switch (u) {
-    case 0x160: case 0x161: return 'S';  // S and s with caron
-    case 0x17D: case 0x17E: return 'Z';  // Z and z with caron
-    case 0x178: return 'Y';              // Y with diaeresis
+    case 0x160:
+    case 0x161: return 'S';  // S and s with caron
+    case 0x17D:
+    case 0x17E: return 'Z';  // Z and z with caron
+    case 0x178: return 'Y';  // Y with diaeresis
     default: return 0;
   }
 }
@@ -33,7 +35,8 @@ char BaseLetter(char16_t u) {
 // The ANSI byte of a code point in the current page (0 when it has none).
 std::uint8_t AnsiByteOf(char16_t u) {
   for (int b = 0x80; b < 256; ++b)
-    if (platform::AnsiToUnicode(static_cast<std::uint8_t>(b)) == u) return static_cast<std::uint8_t>(b);
+    if (platform::AnsiToUnicode(static_cast<std::uint8_t>(b)) == u)
+      return static_cast<std::uint8_t>(b);
   return 0;
 }
 
@@ -74,11 +77,12 @@ void TextFinder::Prepare() {
   lineEnd_[0x0D] = lineEnd_[0x8D] = true;
   quick_ = false;
   if (text_.empty()) return;
-  const auto filter = [&](std::uint8_t wanted, std::uint8_t (&low)[2], bool& high) {
+  const auto filter = [&](std::uint8_t wanted, std::uint8_t(&low)[2], bool& high) {
     int count = 0;
     high = false;
     for (int b = 0; b < 256; ++b) {
-      if (lineEnd_[static_cast<std::size_t>(b)] || table_[static_cast<std::size_t>(b)] != wanted) continue;
+      if (lineEnd_[static_cast<std::size_t>(b)] || table_[static_cast<std::size_t>(b)] != wanted)
+        continue;
       if (b >= 0x80) {
         high = true;
       } else {
@@ -194,7 +198,8 @@ bool RecordHoldsText(WorkArea& a, const std::vector<TextFinder>& finders, bool n
         // A memo that cannot be read is one that holds nothing.
         ScopedErrorDispatch quiet(false);
         const bool read = Engine().MemoUnit.WithText(
-            a, block, [&](const std::uint8_t* bytes, std::size_t count) { here = look(bytes, count); });
+            a, block,
+            [&](const std::uint8_t* bytes, std::size_t count) { here = look(bytes, count); });
         if (!read) here = 0;
         ClearError();
       }

@@ -14,6 +14,8 @@ std::string TrimRight(std::string_view s) {
   return std::string(s.substr(0, e));
 }
 
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+std::string Trim(std::string_view s) {
+  return TrimLeft(TrimRight(s));
+}
 
 }  // namespace vz

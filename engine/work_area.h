@@ -134,8 +134,8 @@ struct WorkArea {
   std::unique_ptr<AreaExtension> MemoData;
   bool FileLocked = false;
   std::vector<std::int64_t> RecordLocks;
-  ReadCache Cache;        // large blocks for scans (Peek)
-  RecordBlockCache Blocks;    // records read before
+  ReadCache Cache;          // large blocks for scans (Peek)
+  RecordBlockCache Blocks;  // records read before
   // The table file mapped for reads (ReadRecordBytes, PeekView): records
   // are copied out of it with no system call. When a mapping cannot be
   // made, the reads go through the caches above; it is tried again when
@@ -143,7 +143,7 @@ struct WorkArea {
   platform::FileMapping Map;
   std::uint64_t MapRefusedSize = UINT64_MAX;
   std::vector<std::uint8_t> PeekBytes;  // what PeekView hands out from the mapping
-  std::uint64_t Generation = 1;  // changes whenever the file may have changed
+  std::uint64_t Generation = 1;         // changes whenever the file may have changed
   // What the last look at the file saw (shared tables).
   std::int64_t CheckedAtNs = 0;       // for the record count
   std::int64_t CacheCheckedAtNs = 0;  // for cached records

@@ -1,16 +1,15 @@
 // Work areas: selecting one, USE (opening a table into the current area)
 // and closing, and the per-area procedures.
-#include "engine/dbf.h"
-
 #include <algorithm>
 #include <cstring>
 
-#include "engine/dbf_file.h"
-#include "engine/trim.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
 #include "engine/dbf_internal.h"
-#include "engine/text_search.h"
 #include "engine/errors.h"
+#include "engine/text_search.h"
+#include "engine/trim.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/scope_guard.h"
@@ -26,11 +25,13 @@ WorkArea* NeedTable(const char* op) {
 }
 
 bool IsWordChar(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-         c == '_' || c == '\\';
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+         c == '\\';
 }
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string Quoted(const std::string& s) {
+  return "\"" + s + "\"";
+}
 
 void Select(int n) {
   ClearError();

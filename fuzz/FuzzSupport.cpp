@@ -48,7 +48,8 @@ void RemoveStaleFolders(const std::string& base) {
     const std::string name = e->d_name;
     if (name.rfind(kPrefix, 0) != 0) continue;
     const long pid = std::strtol(name.c_str() + std::strlen(kPrefix), nullptr, 10);
-    if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) stale.push_back(base + "/" + name);
+    if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+      stale.push_back(base + "/" + name);
   }
   closedir(d);
   for (const std::string& path : stale) {
@@ -114,9 +115,13 @@ void Initialize() {
   ResetEngine();
 }
 
-const std::string& Dir() { return TheDir(); }
+const std::string& Dir() {
+  return TheDir();
+}
 
-std::string File(const std::string& name) { return TheDir() + "/" + name; }
+std::string File(const std::string& name) {
+  return TheDir() + "/" + name;
+}
 
 void WriteFile(const std::string& path, const void* data, std::size_t size) {
   platform::MemoryFile* file = nullptr;

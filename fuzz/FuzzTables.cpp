@@ -13,9 +13,9 @@ struct ExprField {
 };
 
 const ExprField kExprFields[] = {
-    {"NAME", 'C', 20, 0}, {"CODE", 'C', 1, 0}, {"QTY", 'N', 6, 2},  {"BIG", 'N', 20, 0},
-    {"WHEN", 'D', 8, 0},  {"FLAG", 'L', 1, 0}, {"NOTE", 'M', 10, 0}, {"RATE", 'F', 8, 3},
-    {"LONG", 'C', 60, 0},
+    {"NAME", 'C', 20, 0}, {"CODE", 'C', 1, 0}, {"QTY", 'N', 6, 2},
+    {"BIG", 'N', 20, 0},  {"WHEN", 'D', 8, 0}, {"FLAG", 'L', 1, 0},
+    {"NOTE", 'M', 10, 0}, {"RATE", 'F', 8, 3}, {"LONG", 'C', 60, 0},
 };
 
 // A value placed in a field of the given width: numbers right-aligned,
@@ -29,22 +29,63 @@ std::string Fit(const std::string& v, int len, bool right) {
 }  // namespace
 
 test::Bytes IndexTable() {
-  static const char* const kNames[] = {"Doom", "Quake", "Abuse", "Zork", "Myst", "Doom", "Heretic",
-                                       "Blood", "doom ii", "Quake", "", "Xenon 2", "Elite", "Descent",
-                                       "Hexen", "Rise", "Syndicate", "Ultima", "Wing", "Abuse",
-                                       "Lemmings", "Worms", "X-Com", "Civ", "Dune 2", "Tetris", "Pong",
-                                       "Frontier", "Magic", "Doom", "Outcast", "Raptor", "Stunts",
-                                       "Theme", "Turrican", "Zool", "Jazz", "Keen", "Prince", ("\x8E" "lbum")};
+  static const char* const kNames[] = {"Doom",
+                                       "Quake",
+                                       "Abuse",
+                                       "Zork",
+                                       "Myst",
+                                       "Doom",
+                                       "Heretic",
+                                       "Blood",
+                                       "doom ii",
+                                       "Quake",
+                                       "",
+                                       "Xenon 2",
+                                       "Elite",
+                                       "Descent",
+                                       "Hexen",
+                                       "Rise",
+                                       "Syndicate",
+                                       "Ultima",
+                                       "Wing",
+                                       "Abuse",
+                                       "Lemmings",
+                                       "Worms",
+                                       "X-Com",
+                                       "Civ",
+                                       "Dune 2",
+                                       "Tetris",
+                                       "Pong",
+                                       "Frontier",
+                                       "Magic",
+                                       "Doom",
+                                       "Outcast",
+                                       "Raptor",
+                                       "Stunts",
+                                       "Theme",
+                                       "Turrican",
+                                       "Zool",
+                                       "Jazz",
+                                       "Keen",
+                                       "Prince",
+                                       ("\x8E"
+                                        "lbum")};
   test::DbfBuilder b;
-  b.Field("NAME", 'C', 12).Field("QTY", 'N', 8, 2).Field("WHEN", 'D', 8).Field("FLAG", 'L', 1).Field("CODE", 'N', 5);
+  b.Field("NAME", 'C', 12)
+      .Field("QTY", 'N', 8, 2)
+      .Field("WHEN", 'D', 8)
+      .Field("FLAG", 'L', 1)
+      .Field("CODE", 'N', 5);
   int i = 0;
   for (const char* name : kNames) {
     const int month = 1 + i % 12, day = 1 + (i * 7) % 28;
     const std::string date = i % 9 == 4 ? std::string()
                                         : std::to_string(1990 + i % 15) + (month < 10 ? "0" : "") +
-                                              std::to_string(month) + (day < 10 ? "0" : "") + std::to_string(day);
+                                              std::to_string(month) + (day < 10 ? "0" : "") +
+                                              std::to_string(day);
     const std::string qty = std::to_string(i * 37 % 500) + "." + std::to_string(i % 10) + "0";
-    b.Record({name, i % 11 == 3 ? "" : qty, date, i % 2 ? "T" : "F", std::to_string((i * 7919) % 1000 - 300)},
+    b.Record({name, i % 11 == 3 ? "" : qty, date, i % 2 ? "T" : "F",
+              std::to_string((i * 7919) % 1000 - 300)},
              i % 6 == 5);
     ++i;
   }
@@ -53,20 +94,30 @@ test::Bytes IndexTable() {
 
 const std::vector<std::string>& IndexExpressions() {
   static const std::vector<std::string> kExpressions = {
-      "NAME", "UPPER(NAME)", "QTY", "WHEN", "DTOS(WHEN)+NAME", "CODE", "TRIM(NAME)", "STR(CODE,5)+NAME",
-      "IIF(FLAG,'Y','N')+NAME", "SUBSTR(NAME,2,3)",
+      "NAME",
+      "UPPER(NAME)",
+      "QTY",
+      "WHEN",
+      "DTOS(WHEN)+NAME",
+      "CODE",
+      "TRIM(NAME)",
+      "STR(CODE,5)+NAME",
+      "IIF(FLAG,'Y','N')+NAME",
+      "SUBSTR(NAME,2,3)",
   };
   return kExpressions;
 }
 
 const std::vector<std::string>& SearchKeys() {
-  static const std::vector<std::string> kKeys = {"Doom", "D", "doom ii", "", "ZZZZZZZZZZZZZ", "Quake       ",
-                                                 "12.5", "01/02/99", "19950307", "-300", "\x84lbum"};
+  static const std::vector<std::string> kKeys = {
+      "Doom", "D",        "doom ii",  "",     "ZZZZZZZZZZZZZ", "Quake       ",
+      "12.5", "01/02/99", "19950307", "-300", "\x84lbum"};
   return kKeys;
 }
 
 std::string ExprRecord(const ExprRecordValues& v) {
-  const std::string* values[] = {&v.name, &v.code, &v.qty, &v.big, &v.when, &v.flag, &v.note, &v.rate, &v.longText};
+  const std::string* values[] = {&v.name, &v.code, &v.qty,  &v.big,     &v.when,
+                                 &v.flag, &v.note, &v.rate, &v.longText};
   std::string rec(1, ' ');
   int i = 0;
   for (const ExprField& f : kExprFields) {
@@ -79,19 +130,20 @@ std::string ExprRecord(const ExprRecordValues& v) {
 ExprTableFiles ExprTable(const std::string& record) {
   test::DbtBuilder memo(false);
   const int one = memo.Add("memo one");
-  const int two = memo.Add("line one\r\nline two\r\n\x81" "ber");
+  const int two = memo.Add(
+      "line one\r\nline two\r\n\x81"
+      "ber");
   test::DbfBuilder b;
   b.Version(0x83);
   for (const ExprField& f : kExprFields) b.Field(f.name, f.type, f.len, f.dec);
   const std::size_t length = b.ComputedRecordLength();
-  std::string first = record.empty()
-                          ? ExprRecord({"Quake", "Q", "12.50", "-12", "19991231", "T", std::to_string(one), "3.142",
-                                        "the long text"})
-                          : record.substr(0, length);
+  std::string first = record.empty() ? ExprRecord({"Quake", "Q", "12.50", "-12", "19991231", "T",
+                                                   std::to_string(one), "3.142", "the long text"})
+                                     : record.substr(0, length);
   first.resize(length, ' ');
   b.RawRecord(first);
-  b.RawRecord(ExprRecord({"  doom ii ", "", "-0.5", "99999999999", "20000229", "n", std::to_string(two), "",
-                          std::string(60, 'x')}));
+  b.RawRecord(ExprRecord({"  doom ii ", "", "-0.5", "99999999999", "20000229", "n",
+                          std::to_string(two), "", std::string(60, 'x')}));
   return {b.Build(), memo.Build()};
 }
 

@@ -8,8 +8,8 @@
 #include "dataset/DataSource.h"
 #include "dataset/Stream.h"
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/engine_context.h"
+#include "engine/trim.h"
 #include "engine/work_area.h"
 #include "table/DbfTable.h"
 
@@ -23,7 +23,9 @@ void Consume(const void* p, std::size_t n) {
   ConsumeBytes(p, n);
 }
 
-void Consume(const std::string& s) { Consume(s.data(), s.size()); }
+void Consume(const std::string& s) {
+  Consume(s.data(), s.size());
+}
 
 // The first character field, for the locate scan (0: none).
 int FirstCharacterField() {
@@ -38,7 +40,10 @@ int FirstCharacterField() {
 void ReadCurrentRecord(bool peek) {
   WorkArea* a = CurrentTable();
   if (!a) return;
-  Try([] { Consume(std::to_string(RecNo()) + (Deleted() ? "*" : " ") + (dEOF() ? "E" : "") + (dBOF() ? "B" : "")); });
+  Try([] {
+    Consume(std::to_string(RecNo()) + (Deleted() ? "*" : " ") + (dEOF() ? "E" : "") +
+            (dBOF() ? "B" : ""));
+  });
   const int n = a->FieldCount;
   for (int i = 0; i <= n; ++i) {
     if (i > 0) {
@@ -57,18 +62,10 @@ void ReadCurrentRecord(bool peek) {
       }
       const FieldDesc& f = a->Fields[static_cast<std::size_t>(i - 1)];
       switch (f.Type) {
-        case 'C':
-          Consume(slot + 1, slot[0]);
-          break;
-        case 'D':
-          Consume(slot + 1, std::min<std::size_t>(slot[0], 10));
-          break;
-        case 'L':
-          Consume(slot, 1);
-          break;
-        case 'M':
-          gSink = gSink + static_cast<std::uint32_t>(NativeInt(slot));
-          break;
+        case 'C': Consume(slot + 1, slot[0]); break;
+        case 'D': Consume(slot + 1, std::min<std::size_t>(slot[0], 10)); break;
+        case 'L': Consume(slot, 1); break;
+        case 'M': gSink = gSink + static_cast<std::uint32_t>(NativeInt(slot)); break;
         case 'N':
         case 'F':
           if (f.Dec > 0) {
@@ -78,8 +75,7 @@ void ReadCurrentRecord(bool peek) {
             gSink = gSink + static_cast<std::uint32_t>(NativeInt(slot));
           }
           break;
-        default:
-          Consume(slot, f.NativeSize);
+        default: Consume(slot, f.NativeSize);
       }
     });
     if (peek) Try([&] { Consume(Peek(i, a->RecNo)); });
@@ -150,8 +146,8 @@ void WalkTable(bool full, unsigned parts) {
 
   if (!(parts & kWalkJumps)) return;
   // Around the ends, and longer steps.
-  for (std::int64_t r : {std::int64_t{0}, std::int64_t{1}, count / 2, count, count + 1, std::int64_t{-1},
-                         std::int64_t{INT64_MAX}}) {
+  for (std::int64_t r : {std::int64_t{0}, std::int64_t{1}, count / 2, count, count + 1,
+                         std::int64_t{-1}, std::int64_t{INT64_MAX}}) {
     Try([&] { GO(r); });
     ReadCurrentRecord();
   }
@@ -189,14 +185,16 @@ void WalkTable(bool full, unsigned parts) {
 void WalkComponent(const std::string& dbfPath, const ComponentOptions& options) {
   auto table = std::make_unique<DbfTable>();
   data::DataSource source;
-  struct Link : data::DataLink {} link;
+  struct Link : data::DataLink {
+  } link;
   DbfTable& t = *table;
   t.SetName("FuzzDbf");
   t.ReadOnly = true;
   t.HideDeletedRecs = options.hideDeleted;
   t.TableLanguage = options.ansi ? TableCharset::tlAnsi : TableCharset::tlOem;
   t.AutoFixRecCount = true;
-  t.CreateIndex = options.indexLine.empty() ? CreateIndexMode::ciNever : CreateIndexMode::ciVerifyHeader;
+  t.CreateIndex =
+      options.indexLine.empty() ? CreateIndexMode::ciNever : CreateIndexMode::ciVerifyHeader;
   t.CreateIfNotFound = false;
   t.SetExclusive(false);
   t.ShowProgress = false;
@@ -224,9 +222,11 @@ void WalkComponent(const std::string& dbfPath, const ComponentOptions& options) 
           std::unique_ptr<data::Stream> s = t.CreateBlobStream(f.get(), data::BlobMode::Read);
           if (!s) return;
           const std::int64_t size = s->Size();
-          std::string text(static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, 1 << 20)), '\0');
+          std::string text(static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, 1 << 20)),
+                           '\0');
           s->Seek(0, 0);
-          Consume(text.data(), static_cast<std::size_t>(s->Read(text.data(), static_cast<std::int64_t>(text.size()))));
+          Consume(text.data(), static_cast<std::size_t>(
+                                   s->Read(text.data(), static_cast<std::int64_t>(text.size()))));
         });
       }
     }
@@ -238,7 +238,8 @@ void WalkComponent(const std::string& dbfPath, const ComponentOptions& options) 
   });
   if (t.Active()) {
     if (options.parts & kWalkForward) Try([&] { t.First(); });
-    for (int i = 0; i < kMaxComponentSteps && (options.parts & kWalkForward) && t.Active() && !t.Eof(); ++i) {
+    for (int i = 0;
+         i < kMaxComponentSteps && (options.parts & kWalkForward) && t.Active() && !t.Eof(); ++i) {
       readFields();
       bool moved = false;
       Try([&] {
@@ -248,7 +249,8 @@ void WalkComponent(const std::string& dbfPath, const ComponentOptions& options) 
       if (!moved) break;
     }
     if (options.parts & kWalkBackward) Try([&] { t.Last(); });
-    for (int i = 0; i < kMaxComponentSteps && (options.parts & kWalkBackward) && t.Active() && !t.Bof(); ++i) {
+    for (int i = 0;
+         i < kMaxComponentSteps && (options.parts & kWalkBackward) && t.Active() && !t.Bof(); ++i) {
       readFields();
       bool moved = false;
       Try([&] {

@@ -73,7 +73,8 @@ struct ComponentOptions {
   bool hideDeleted = true;
   bool ansi = false;
   bool readMemos = true;
-  unsigned parts = kWalkAll;  // forward: First..Next; backward: Last..Prior; jumps: the search box, MoveBy
+  unsigned parts =
+      kWalkAll;  // forward: First..Next; backward: Last..Prior; jumps: the search box, MoveBy
 };
 void WalkComponent(const std::string& dbfPath, const ComponentOptions& options);
 

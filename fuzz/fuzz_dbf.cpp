@@ -12,9 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/dates.h"
 #include "engine/dbf.h"
 #include "engine/work_area.h"
-#include "engine/dates.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/Walk.h"
 #include "platform/files.h"
@@ -31,7 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const test::Bytes kMemo = [] {
     test::DbtBuilder m(false);
     m.Add("first memo\r\nsecond line");
-    m.AddRaw(std::string("\xFF\xFF\x08\x00\x11\x00\x00\x00" "headered!", 17));
+    m.AddRaw(
+        std::string("\xFF\xFF\x08\x00\x11\x00\x00\x00"
+                    "headered!",
+                    17));
     return m.Build();
   }();
   const std::string path = fuzz::File("fz.dbf");

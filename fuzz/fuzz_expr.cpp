@@ -15,12 +15,12 @@
 #include <cstring>
 #include <string>
 
+#include "engine/dates.h"
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbt_file.h"
 #include "engine/engine_context.h"
+#include "engine/trim.h"
 #include "engine/work_area.h"
-#include "engine/dates.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTables.h"
 #include "fuzz/Walk.h"
@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SetDateFormat((settings & 0x0F) % 9);
   SetCentury(settings & 0x10);
   Engine().Settings.AnsiTables = settings & 0x20;
-  const fuzz::ExprTableFiles files = fuzz::ExprTable(record.empty() && nul != std::string::npos ? " " : record);
+  const fuzz::ExprTableFiles files =
+      fuzz::ExprTable(record.empty() && nul != std::string::npos ? " " : record);
   const test::Bytes other = fuzz::OtherTable();
   const std::string table = fuzz::File("fx.dbf");
   fuzz::WriteFile(table, files.dbf.data(), files.dbf.size());

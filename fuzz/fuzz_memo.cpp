@@ -39,33 +39,36 @@ enum MemoForm : unsigned { kWhole = 1, kStream = 2, kLines = 4, kEveryForm = 7 }
 // One memo read in the given forms.
 void ReadMemo(std::int64_t block, bool convert, unsigned forms) {
   if (forms & kWhole) fuzz::Try([&] { Consume(ReadMemoText(block, convert)); });
-  if (forms & kStream) fuzz::Try([&] {
-    CreateBlobDescriptor(convert, block, 1);
-    const std::int64_t size = SeekBlobStream(0, 2);
-    SeekBlobStream(0, 0);
-    // Pieces of several sizes, small ones across block ends included.
-    std::string text;
-    static char piece[40000];
-    const std::int64_t sizes[] = {7, 1, 513, 32768, 3};
-    for (int i = 0; i < 64; ++i) {
-      const std::int64_t got = ReadBlobStream(piece, sizes[i % 5]);
-      if (got <= 0) break;
-      text.append(piece, static_cast<std::size_t>(got));
-    }
-    Consume(text + std::to_string(size));
-    SeekBlobStream(-5, 1);
-    SeekBlobStream(3, 2);
-    SeekBlobStream(1, 9);
-    char tail[100];
-    Consume(std::string(tail, static_cast<std::size_t>(std::max<std::int64_t>(0, ReadBlobStream(tail, sizeof tail)))));
-    DestroyBlobDescriptor();
-  });
-  if (forms & kLines) fuzz::Try([&] {
-    MemoLines lines;
-    if (!lines.Assign(block)) return;
-    std::string line;
-    for (int i = 0; i < 4096 && lines.GetMemo(line); ++i) Consume(line);
-  });
+  if (forms & kStream)
+    fuzz::Try([&] {
+      CreateBlobDescriptor(convert, block, 1);
+      const std::int64_t size = SeekBlobStream(0, 2);
+      SeekBlobStream(0, 0);
+      // Pieces of several sizes, small ones across block ends included.
+      std::string text;
+      static char piece[40000];
+      const std::int64_t sizes[] = {7, 1, 513, 32768, 3};
+      for (int i = 0; i < 64; ++i) {
+        const std::int64_t got = ReadBlobStream(piece, sizes[i % 5]);
+        if (got <= 0) break;
+        text.append(piece, static_cast<std::size_t>(got));
+      }
+      Consume(text + std::to_string(size));
+      SeekBlobStream(-5, 1);
+      SeekBlobStream(3, 2);
+      SeekBlobStream(1, 9);
+      char tail[100];
+      Consume(std::string(tail, static_cast<std::size_t>(
+                                    std::max<std::int64_t>(0, ReadBlobStream(tail, sizeof tail)))));
+      DestroyBlobDescriptor();
+    });
+  if (forms & kLines)
+    fuzz::Try([&] {
+      MemoLines lines;
+      if (!lines.Assign(block)) return;
+      std::string line;
+      for (int i = 0; i < 4096 && lines.GetMemo(line); ++i) Consume(line);
+    });
 }
 
 // Way 0: forms kWhole | kLines of each named memo; way 1: kStream; way 2:
@@ -88,7 +91,8 @@ void ReadAllMemos(const std::string& dbf, std::uint64_t dbtSize, int way) {
   constexpr std::size_t kMaxMemos = 16;
   std::set<std::pair<std::int32_t, bool>> read;
   const unsigned forms = way == 0 ? kWhole | kLines : kStream;
-  for (std::int64_t r = 1; way < 2 && read.size() < kMaxMemos && r <= std::min<std::int64_t>(count, fuzz::kMaxSteps);
+  for (std::int64_t r = 1;
+       way < 2 && read.size() < kMaxMemos && r <= std::min<std::int64_t>(count, fuzz::kMaxSteps);
        ++r) {
     bool there = false;
     fuzz::Try([&] {
@@ -110,8 +114,8 @@ void ReadAllMemos(const std::string& dbf, std::uint64_t dbtSize, int way) {
   // Blocks no record names.
   const std::uint32_t blockSize = CurrentMemo() ? CurrentMemo()->BlockSize : 512;
   for (std::int64_t b : {std::int64_t{1}, std::int64_t{2}, std::int64_t{3},
-                         static_cast<std::int64_t>(dbtSize / std::max<std::uint32_t>(1, blockSize)), std::int64_t{-1},
-                         std::int64_t{kMemoOutOfRange}})
+                         static_cast<std::int64_t>(dbtSize / std::max<std::uint32_t>(1, blockSize)),
+                         std::int64_t{-1}, std::int64_t{kMemoOutOfRange}})
     ReadMemo(b, b == 2, kEveryForm);
 
   // The locate scan over the memo fields (their text as lines).

@@ -19,8 +19,8 @@
 #include <string_view>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/engine_context.h"
+#include "engine/trim.h"
 #include "engine/work_area.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTables.h"
@@ -97,7 +97,8 @@ void OpenAndWalk(const std::string& table, const std::string& ndx, std::string_v
   if (!a) return;
   fuzz::Try([&] {
     const IndexInfoRecord info = IndexInfo(ndx);
-    gSink = gSink + info.Records + info.KeyLength + static_cast<std::int64_t>(info.Expression.size());
+    gSink =
+        gSink + info.Records + info.KeyLength + static_cast<std::int64_t>(info.Expression.size());
   });
   fuzz::Try([&] { SetIndexTo(ndx); });
   if (!reader) {
@@ -112,18 +113,10 @@ void OpenAndWalk(const std::string& table, const std::string& ndx, std::string_v
 
   const std::int64_t count = a->RecCount;
   switch ((way >> 1) & 3) {
-    case 0:
-      fuzz::WalkTable(false, fuzz::WalkParts(way >> 3));
-      break;
-    case 1:
-      WalkIndexOwnMoves();
-      break;
-    case 2:
-      Searches();
-      break;
-    case 3:
-      KeepInStep(count);
-      break;
+    case 0: fuzz::WalkTable(false, fuzz::WalkParts(way >> 3)); break;
+    case 1: WalkIndexOwnMoves(); break;
+    case 2: Searches(); break;
+    case 3: KeepInStep(count); break;
   }
   if (!reader) {
     fuzz::Try([] { Set_Order_To(2); });

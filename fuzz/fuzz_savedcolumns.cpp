@@ -13,12 +13,11 @@
 
 // The table component's headers come before Qt's: Qt defines "slots" as a
 // macro, and the index layer has a member of that name.
-#include "fuzz/FuzzSupport.h"
-
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QStringList>
 
+#include "fuzz/FuzzSupport.h"
 #include "views/GridColumns.h"
 
 using namespace vz;
@@ -28,7 +27,9 @@ namespace {
 
 volatile std::uint64_t gSink = 0;
 
-void Consume(const QString& s) { gSink = gSink + static_cast<std::uint64_t>(qHash(s)); }
+void Consume(const QString& s) {
+  gSink = gSink + static_cast<std::uint64_t>(qHash(s));
+}
 
 // A grid as the columns see it.
 class Grid : public ColumnsOwner {
@@ -56,18 +57,20 @@ void LookAt(const GridColumns& columns) {
     Consume(c.Color().name() + c.Font().toString() + c.FontColor().name());
     gSink = gSink + static_cast<std::uint64_t>(c.Width() + c.DefaultWidth() + c.DropDownRows()) +
             static_cast<std::uint64_t>(c.Alignment()) + c.ReadOnly();
-    gSink = gSink + c.IsAlignmentStored() + c.IsColorStored() + c.IsFontStored() + c.IsReadOnlyStored() +
-            c.IsWidthStored() + c.IsButtonStyleStored() + c.IsDropDownRowsStored();
+    gSink = gSink + c.IsAlignmentStored() + c.IsColorStored() + c.IsFontStored() +
+            c.IsReadOnlyStored() + c.IsWidthStored() + c.IsButtonStyleStored() +
+            c.IsDropDownRowsStored();
     const ColumnTitle& t = c.Title();
-    Consume(t.Caption() + t.DefaultCaption() + t.Color().name() + t.Font().toString() + t.FontColor().name());
-    gSink = gSink + t.IsCaptionStored() + t.IsAlignmentStored() + t.IsColorStored() + t.IsFontStored() +
-            static_cast<std::uint64_t>(t.Alignment());
+    Consume(t.Caption() + t.DefaultCaption() + t.Color().name() + t.Font().toString() +
+            t.FontColor().name());
+    gSink = gSink + t.IsCaptionStored() + t.IsAlignmentStored() + t.IsColorStored() +
+            t.IsFontStored() + static_cast<std::uint64_t>(t.Alignment());
   }
 }
 
 [[noreturn]] void Mismatch(const char* what, const QString& first, const QString& second) {
-  std::fprintf(stderr, "fuzz_savedcolumns: %s\n--- first:\n%s\n--- second:\n%s\n", what, first.toUtf8().constData(),
-               second.toUtf8().constData());
+  std::fprintf(stderr, "fuzz_savedcolumns: %s\n--- first:\n%s\n--- second:\n%s\n", what,
+               first.toUtf8().constData(), second.toUtf8().constData());
   std::abort();
 }
 
@@ -88,7 +91,8 @@ void CheckRoundTrip(const GridColumns& columns, ColumnsOwner* grid) {
   GridColumns copy(grid);
   copy.Assign(columns);
   LookAt(copy);
-  if (copy.WriteText() != written) Mismatch("a copy writes another text", written, copy.WriteText());
+  if (copy.WriteText() != written)
+    Mismatch("a copy writes another text", written, copy.WriteText());
 }
 
 }  // namespace
@@ -111,7 +115,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+  const QString text =
+      QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
   const QStringList entries = text.split(QLatin1Char('\n'));
 
   {
@@ -133,7 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
       columns.ReadText(text);
     } catch (const ColumnsTextError&) {
-      if (columns.Count() != 0) Mismatch("a rejected text changed the columns", text, columns.WriteText());
+      if (columns.Count() != 0)
+        Mismatch("a rejected text changed the columns", text, columns.WriteText());
     }
     LookAt(columns);
     CheckRoundTrip(columns, nullptr);

@@ -22,9 +22,10 @@ namespace {
 
 volatile std::uint64_t gSink = 0;
 
-const char* const kKeys[] = {"CompanyName",     "FileDescription", "FileVersion",    "InternalName",
-                             "LegalCopyright",  "LegalTradeMarks", "OriginalFilename", "ProductName",
-                             "ProductVersion",  "Author",          "Comments",        "Registry"};
+const char* const kKeys[] = {"CompanyName",      "FileDescription", "FileVersion",
+                             "InternalName",     "LegalCopyright",  "LegalTradeMarks",
+                             "OriginalFilename", "ProductName",     "ProductVersion",
+                             "Author",           "Comments",        "Registry"};
 
 std::string Hex4(unsigned v) {
   char buf[8];
@@ -53,7 +54,8 @@ void Query(const void* block, std::size_t size) {
       }
     }
   }
-  for (const platform::VersionTranslation& t : {first, platform::VersionTranslation{0x0409, 0x04E4}}) {
+  for (const platform::VersionTranslation& t :
+       {first, platform::VersionTranslation{0x0409, 0x04E4}}) {
     const std::string prefix = "StringFileInfo\\" + Hex4(t.language) + Hex4(t.codePage) + "\\";
     for (const char* key : kKeys) {
       for (const std::string& path : {prefix + key, "\\" + prefix + key}) {
@@ -61,19 +63,22 @@ void Query(const void* block, std::size_t size) {
         const auto* v = static_cast<const std::uint8_t*>(value);
         const auto* b = static_cast<const std::uint8_t*>(block);
         if (v < b || length > size || static_cast<std::size_t>(v - b) > size - length) {
-          std::fprintf(stderr, "fuzz_version: the value of %s lies outside the block\n", path.c_str());
+          std::fprintf(stderr, "fuzz_version: the value of %s lies outside the block\n",
+                       path.c_str());
           std::abort();
         }
         // The text up to its terminating NUL, as the component copies it.
         const void* nul = std::memchr(value, 0, length);
-        const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - v) : length;
+        const std::size_t n =
+            nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - v) : length;
         for (std::size_t i = 0; i < n; ++i) gSink = gSink * 31 + v[i];
       }
     }
   }
   platform::QueryVersionValue(block, size, "", &value, &length);
   platform::QueryVersionValue(block, size, "\\", &value, &length);
-  platform::QueryVersionValue(block, size, "stringfileinfo\\040904E4\\fileversion", &value, &length);
+  platform::QueryVersionValue(block, size, "stringfileinfo\\040904E4\\fileversion", &value,
+                              &length);
 }
 
 }  // namespace

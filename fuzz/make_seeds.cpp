@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/engine_context.h"
-#include "engine/work_area.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
+#include "engine/work_area.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTables.h"
 #include "index/indexes.h"
@@ -74,7 +74,8 @@ void Seed(const std::string& target, const std::string& name, const Bytes& bytes
           Bytes b = bytes;
           if (layout == 1) b[2] = b[2] == 0x8B ? 0x83 : 0x8B;
           b[32] = static_cast<std::uint8_t>((b[32] & 0x0F) | (way << 4) | (part << 6));
-          variant("-layout" + std::to_string(layout) + "-way" + std::to_string(way) + "-part" + std::to_string(part),
+          variant("-layout" + std::to_string(layout) + "-way" + std::to_string(way) + "-part" +
+                      std::to_string(part),
                   b);
         }
   }
@@ -140,7 +141,8 @@ void CheatTable(const std::vector<Entry>& entries, Bytes& dbf, Bytes& dbt) {
   DbtBuilder memo(false);
   DbfBuilder b;
   b.Version(0x83).Field("CHEATNAME", 'C', 35).Field("CHEATMEMO", 'M', 10);
-  for (const Entry& e : entries) b.Record({e.name, MemoField(e.text.empty() ? 0 : memo.Add(e.text))}, e.deleted);
+  for (const Entry& e : entries)
+    b.Record({e.name, MemoField(e.text.empty() ? 0 : memo.Add(e.text))}, e.deleted);
   dbf = b.Build();
   dbt = memo.Build();
 }
@@ -166,7 +168,10 @@ Bytes AllTypes(std::uint8_t version) {
       .Field("RATE", 'F', 9, 4)
       .Field("NOTE", 'M', 10);
   b.Record({"Alpha", "19991231", "y", "3.50", "-12", "0.1250", MemoField(1)});
-  b.Record({"\x81" "ber", "        ", "N", "", "99999999999", "abc", ""}, true);
+  b.Record({"\x81"
+            "ber",
+            "        ", "N", "", "99999999999", "abc", ""},
+           true);
   b.Record({"", "20000229", "T", "-0.01", "12.7", "-1e300", "  x"});
   b.RawRecord(std::string(" zz") + std::string(55, '\0'));
   return b.Build();
@@ -177,7 +182,7 @@ Bytes AllTypes(std::uint8_t version) {
 Bytes OldLayout() {
   Bytes out(521, 0);
   out[0] = 0x02;
-  out[1] = 2;  // records
+  out[1] = 2;          // records
   out[6] = 1 + 8 + 3;  // record length
   const struct {
     const char* name;
@@ -226,7 +231,9 @@ void DbfSeeds(const std::string& samples) {
   }
   {
     DbfBuilder b;
-    for (int i = 0; i < 40; ++i) b.Field("F" + std::to_string(i), "CDLNFM"[i % 6], i % 6 == 1 ? 8 : 1 + i % 5, i % 6 == 4 ? 1 : 0);
+    for (int i = 0; i < 40; ++i)
+      b.Field("F" + std::to_string(i), "CDLNFM"[i % 6], i % 6 == 1 ? 8 : 1 + i % 5,
+              i % 6 == 4 ? 1 : 0);
     b.Record({"a", "20240101", "t", "7", "1.5", "3"});
     b.Record({});
     Seed("fuzz_dbf", "many-fields", b.Build());
@@ -254,7 +261,8 @@ void MemoSeeds() {
     blocks.push_back(MemoField(m.Add(std::string(700, 'L'))));
     blocks.push_back(MemoField(m.Add("\x84\x94\x81 OEM")));
     blocks.push_back("");
-    Seed("fuzz_memo", "blockheaders-" + std::to_string(blockSize), MemoInput(table(0x8B, blocks), m.Build()));
+    Seed("fuzz_memo", "blockheaders-" + std::to_string(blockSize),
+         MemoInput(table(0x8B, blocks), m.Build()));
   }
   {
     DbtBuilder m(false);
@@ -262,7 +270,10 @@ void MemoSeeds() {
     blocks.push_back(MemoField(m.Add("abc", 1)));
     blocks.push_back(MemoField(m.Add(std::string(511, 'x'), 2)));
     blocks.push_back(MemoField(m.Add(std::string(512, 'y'), 1)));
-    blocks.push_back(MemoField(m.AddRaw(std::string("\xFF\xFF\x08\x00\x0D\x00\x00\x00" "12345", 13))));
+    blocks.push_back(
+        MemoField(m.AddRaw(std::string("\xFF\xFF\x08\x00\x0D\x00\x00\x00"
+                                       "12345",
+                                       13))));
     blocks.push_back("     -1");
     blocks.push_back("99999999999");
     blocks.push_back("  12abc");
@@ -306,7 +317,8 @@ void NdxSeeds() {
       }
       CloseIndexes();
       if (!platform::FileExists(ndx)) continue;
-      Seed("fuzz_ndx", "built-" + std::to_string(i) + (*options ? "-unique" : ""), test::ReadFile(ndx));
+      Seed("fuzz_ndx", "built-" + std::to_string(i) + (*options ? "-unique" : ""),
+           test::ReadFile(ndx));
     }
     ++i;
   }
@@ -362,11 +374,13 @@ void NdxSeeds() {
 
 void ExprSeeds() {
   int i = 0;
-  for (const std::string& e : fuzz::SeedExpressions()) Seed("fuzz_expr", "expr-" + std::to_string(i++), e);
+  for (const std::string& e : fuzz::SeedExpressions())
+    Seed("fuzz_expr", "expr-" + std::to_string(i++), e);
   const fuzz::ExprRecordValues records[] = {
       {"Doom", "D", "  1.25", "-2147483649", "20240229", "y", "2", "-0.001", "long"},
       {"", "", "", "", "        ", " ", "", "", ""},
-      {"\x8E\x99\x9A", "\xE1", "abc", "12e400", "99991399", "?", "-5", "1.#INF", std::string(60, '\xFF')},
+      {"\x8E\x99\x9A", "\xE1", "abc", "12e400", "99991399", "?", "-5", "1.#INF",
+       std::string(60, '\xFF')},
   };
   const char* texts[] = {"UPPER(NAME)+DTOS(WHEN)", "STR(QTY,10,3)+CDOW(WHEN)", "VAL(LONG)+BIG",
                          "NOTE+OTHER->NAME", "DTOC(WHEN)+CMONTH(WHEN)"};
@@ -382,19 +396,25 @@ void ExprSeeds() {
 void ColumnSeeds() {
   const char* lists[] = {
       "cvColumn=1\ncvFieldNameStr=CHEATNAME\ncvTitleCaptionStr=Cheat\ncvWidthStr=200",
-      "cvColorStr=clRed\ncvColumn=1\ncvColorStr=clBlue\ncvFontStr=Arial,clBlue,266\ncvAlignmentStr=taCenter",
+      "cvColorStr=clRed\ncvColumn=1\ncvColorStr=clBlue\ncvFontStr=Arial,clBlue,266\ncvAlignmentStr="
+      "taCenter",
       "cvColumn=1\ncvFieldNameStr=A\ncvReadOnlyStr=TRUE\ncvTitleColorStr=$0080FF\n"
       "cvTitleAlignmentStr=taRightJustify\ncvTitleFontStr=Courier New,clWindowText,1804\n"
       "cvColumn=3\ncvWidthStr=99\ncvColorStr=16744576\ncvFieldNameStr=C\ncvColumn=2",
-      "  cvColumn=2  \ncvAlignmentStr=tamiddle\ncvColorStr=0x00FF00\ncvFontStr=Times, New, Roman,clGrayText,0",
+      "  cvColumn=2  \ncvAlignmentStr=tamiddle\ncvColorStr=0x00FF00\ncvFontStr=Times, New, "
+      "Roman,clGrayText,0",
       "[column]\nFieldName = \"CHEATNAME\"\nTitle.Caption = \"Cheat\"\nWidth = 120\n",
       "[column]\nAlignment = right\nButtonStyle = ellipsis\nColor = #ff102030\nDropDownRows = 3\n"
-      "FieldName = \"A \\\"quoted\\\" name\"\nFont = \"DejaVu Sans,12,-1,5,700,0,0,0,0,0\" #ff0000ff\n"
-      "PickList = \"one\", \"two\\n\"\nReadOnly = true\nTitle.Alignment = center\nTitle.Color = #ff00ff00\n"
-      "Title.Font = \"DejaVu Serif,9,-1,5,400,1,0,0,0,0\" #ff000000\n\n[column]\nFieldName = \"B\"\n",
+      "FieldName = \"A \\\"quoted\\\" name\"\nFont = \"DejaVu Sans,12,-1,5,700,0,0,0,0,0\" "
+      "#ff0000ff\n"
+      "PickList = \"one\", \"two\\n\"\nReadOnly = true\nTitle.Alignment = center\nTitle.Color = "
+      "#ff00ff00\n"
+      "Title.Font = \"DejaVu Serif,9,-1,5,400,1,0,0,0,0\" #ff000000\n\n[column]\nFieldName = "
+      "\"B\"\n",
   };
   int i = 0;
-  for (const char* list : lists) Seed("fuzz_savedcolumns", "columns-" + std::to_string(i++), std::string(list));
+  for (const char* list : lists)
+    Seed("fuzz_savedcolumns", "columns-" + std::to_string(i++), std::string(list));
 }
 
 // --- Version records --------------------------------------------------------------------
@@ -403,14 +423,16 @@ void VersionSeeds() {
   using namespace vz::test;
   Seed("fuzz_version", "elf64", ElfWithRecord(SampleRecord()));
   Seed("fuzz_version", "elf32-big", ElfWithRecord(SampleRecord(), ElfShape{false, true, false}));
-  Seed("fuzz_version", "elf64-extended", ElfWithRecord(SampleRecord(), ElfShape{true, false, true}));
-  Seed("fuzz_version", "dutch",
-       ElfWithRecord(SampleRecord("041304e4", {0x0413, 0x04E4})));
+  Seed("fuzz_version", "elf64-extended",
+       ElfWithRecord(SampleRecord(), ElfShape{true, false, true}));
+  Seed("fuzz_version", "dutch", ElfWithRecord(SampleRecord("041304e4", {0x0413, 0x04E4})));
   Seed("fuzz_version", "no-translation",
-       ElfWithRecord(MakeRecord({}, {{Key("040904e4", "CompanyName"), "Vantu"}, {Key("040904e4", "Registry"), "R"}})));
+       ElfWithRecord(MakeRecord(
+           {}, {{Key("040904e4", "CompanyName"), "Vantu"}, {Key("040904e4", "Registry"), "R"}})));
   Seed("fuzz_version", "two-translations",
-       ElfWithRecord(MakeRecord({{0x0407, 0x04E4}, {0x0409, 0x04B0}},
-                                {{Key("040704e4", "FileVersion"), "2.0"}, {Key("040904b0", "Author"), "x"}})));
+       ElfWithRecord(MakeRecord(
+           {{0x0407, 0x04E4}, {0x0409, 0x04B0}},
+           {{Key("040704e4", "FileVersion"), "2.0"}, {Key("040904b0", "Author"), "x"}})));
   Seed("fuzz_version", "no-section", MakeElf(ElfShape{}, {{".text", Bytes(16, 0xC3)}}));
   Seed("fuzz_version", "bare-record", SampleRecord());
 }

@@ -30,8 +30,8 @@ struct ExprInstr {
   int constType = 0;  // for constant pushes
   double number = 0;
   std::int32_t logical = 0;
-  std::string text;   // a character constant
-  int area = 0;       // for field pushes: work area and field number
+  std::string text;  // a character constant
+  int area = 0;      // for field pushes: work area and field number
   int field = 0;
 };
 

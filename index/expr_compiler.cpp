@@ -2,8 +2,6 @@
 // tokens and parsed by operator precedence into the typed postfix code the
 // evaluator runs. CompileExpr hands out the result and keeps it in the
 // engine-wide chain of live expressions until ReleaseExpr.
-#include "index/expr.h"
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -11,11 +9,12 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
+#include "index/expr.h"
 #include "index/expr_code.h"
 #include "index/index_state.h"
 #include "platform/codepage.h"
@@ -38,7 +37,9 @@ std::unordered_set<CompiledExpr*>& Chain() {
 bool IsWordStart(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '.' || c >= 0x80;
 }
-bool IsWordChar(unsigned char c) { return IsWordStart(c) || (c >= '0' && c <= '9'); }
+bool IsWordChar(unsigned char c) {
+  return IsWordStart(c) || (c >= '0' && c <= '9');
+}
 
 }  // namespace
 
@@ -159,37 +160,40 @@ class ExprCompiler {
     const char next = pos_ < src_.size() ? src_[pos_] : '\0';
     switch (c) {
       case '=':
-        if (next == '=') ++pos_, tok_ = kExactEqual;
-        else tok_ = '=';
+        if (next == '=')
+          ++pos_, tok_ = kExactEqual;
+        else
+          tok_ = '=';
         return;
       case '*':
-        if (next == '*') ++pos_, tok_ = '^';
-        else tok_ = '*';
+        if (next == '*')
+          ++pos_, tok_ = '^';
+        else
+          tok_ = '*';
         return;
       case '<':
-        if (next == '>') ++pos_, tok_ = kNotEqual;
-        else if (next == '=') ++pos_, tok_ = kLessEqual;
-        else tok_ = '<';
+        if (next == '>')
+          ++pos_, tok_ = kNotEqual;
+        else if (next == '=')
+          ++pos_, tok_ = kLessEqual;
+        else
+          tok_ = '<';
         return;
       case '>':
-        if (next == '=') ++pos_, tok_ = kGreaterEqual;
-        else tok_ = '>';
+        if (next == '=')
+          ++pos_, tok_ = kGreaterEqual;
+        else
+          tok_ = '>';
         return;
-      case '#':
-        tok_ = kNotEqual;
-        return;
-      case '$':
-        tok_ = kContains;
-        return;
+      case '#': tok_ = kNotEqual; return;
+      case '$': tok_ = kContains; return;
       case '^':
       case '+':
       case '-':
       case '/':
       case '(':
       case ')':
-      case ',':
-        tok_ = c;
-        return;
+      case ',': tok_ = c; return;
       default:
         tok_ = kEot;  // a character no rule accepts
         return;
@@ -343,8 +347,7 @@ class ExprCompiler {
         Advance();
         return inner;
       }
-      default:
-        break;
+      default: break;
     }
     if (t >= kFieldC && t <= kAliasFieldC + 4) {
       const Field f = field_;
@@ -474,8 +477,7 @@ class ExprCompiler {
       case kOr:
         if (both(L, L)) return Emit(kOpOr), L;
         break;
-      default:
-        break;
+      default: break;
     }
     return Mismatch(op, false);
   }
@@ -621,6 +623,8 @@ void ReleaseExpr(CompiledExpr*& expr) {
 
 CompiledExpr::~CompiledExpr() = default;
 
-std::size_t LiveExpressions() { return Chain().size(); }
+std::size_t LiveExpressions() {
+  return Chain().size();
+}
 
 }  // namespace vz

@@ -2,18 +2,17 @@
 // current record with the working pool as its stack of texts, and the
 // hooks through which the storage engine tests filter and while
 // conditions.
-#include "index/expr.h"
-
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
+#include "index/expr.h"
 #include "index/expr_code.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -95,7 +94,9 @@ ExprValue CompiledExpr::Evaluate() {
     return s;
   };
   auto push = [this](int type, double v) { stack_.push_back(Slot{type, v, 0, 0}); };
-  auto textOf = [this](const Slot& s) { return std::string_view(pool_.data() + s.offset, s.length); };
+  auto textOf = [this](const Slot& s) {
+    return std::string_view(pool_.data() + s.offset, s.length);
+  };
   // Pushes a text built outside the pool (a copy, so it may have been made
   // from texts just popped).
   auto pushString = [this](std::string result) { return PushText(result.data(), result.size()); };
@@ -103,17 +104,10 @@ ExprValue CompiledExpr::Evaluate() {
   for (const ExprInstr& in : code_) {
     if (failed_) break;
     switch (in.op) {
-      case kOpEnd:
-        break;
-      case kOpConstC:
-        PushText(in.text.data(), in.text.size());
-        break;
-      case kOpConstN:
-        push(kTypeN, in.number);
-        break;
-      case kOpConstL:
-        push(kTypeL, in.logical);
-        break;
+      case kOpEnd: break;
+      case kOpConstC: PushText(in.text.data(), in.text.size()); break;
+      case kOpConstN: push(kTypeN, in.number); break;
+      case kOpConstL: push(kTypeL, in.logical); break;
       case kOpFieldC:
       case kOpFieldN:
       case kOpFieldL:
@@ -121,14 +115,16 @@ ExprValue CompiledExpr::Evaluate() {
       case kOpFieldM: {
         WorkArea* w =
             in.area >= 1 && in.area <= kMaxAreas ? Engine().Areas.Slot[in.area].get() : nullptr;
-        const FieldDesc* f = w && in.field >= 1 && in.field <= w->FieldCount &&
-                                     w->RawRec.size() >= w->RecordLen
-                                 ? &w->Fields[in.field - 1]
-                                 : nullptr;
+        const FieldDesc* f =
+            w && in.field >= 1 && in.field <= w->FieldCount && w->RawRec.size() >= w->RecordLen
+                ? &w->Fields[in.field - 1]
+                : nullptr;
         // Past the end the record is blank.
         const bool blank = !f || w->Eof || w->RecNo < 1 || w->RecNo > w->RecCount;
         std::string_view raw;
-        if (f) raw = std::string_view(reinterpret_cast<const char*>(w->RawRec.data()) + f->Offset, f->Len);
+        if (f)
+          raw =
+              std::string_view(reinterpret_cast<const char*>(w->RawRec.data()) + f->Offset, f->Len);
         switch (in.op) {
           case kOpFieldC:
             if (blank) {
@@ -138,16 +134,12 @@ ExprValue CompiledExpr::Evaluate() {
               PushText(raw.data(), raw.size());
             }
             break;
-          case kOpFieldN:
-            push(kTypeN, blank ? 0 : ParseNumber(raw));
-            break;
+          case kOpFieldN: push(kTypeN, blank ? 0 : ParseNumber(raw)); break;
           case kOpFieldL:
             push(kTypeL, !blank && !raw.empty() &&
                              (raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y'));
             break;
-          case kOpFieldD:
-            push(kTypeD, blank ? 0 : static_cast<double>(JulianOfStored(raw)));
-            break;
+          case kOpFieldD: push(kTypeD, blank ? 0 : static_cast<double>(JulianOfStored(raw))); break;
           default: {
             std::string memo;
             if (!blank) {
@@ -300,17 +292,15 @@ ExprValue CompiledExpr::Evaluate() {
         push(kTypeN, -x.number);
         break;
       }
-      case kOpPos:
-        break;
+      case kOpPos: break;
       case kOpMaxD:
       case kOpMinD: {
         const Slot r = pop(), l = pop();
-        push(kTypeD, in.op == kOpMaxD ? std::max(l.number, r.number) : std::min(l.number, r.number));
+        push(kTypeD,
+             in.op == kOpMaxD ? std::max(l.number, r.number) : std::min(l.number, r.number));
         break;
       }
-      default:
-        RunFunction(in);
-        break;
+      default: RunFunction(in); break;
     }
   }
   ExprValue v;
@@ -326,7 +316,6 @@ ExprValue CompiledExpr::Evaluate() {
   return v;
 }
 
-
 CompiledExpr::Slot CompiledExpr::PopSlot() {
   Slot s = stack_.back();
   stack_.pop_back();
@@ -339,7 +328,8 @@ KeyValue EvaluateKey(CompiledExpr& expr, bool oemTable) {
   const ExprValue v = expr.Evaluate();
   if (v.type == kTypeC || v.type == kTypeM) {
     k.text.assign(v.text);
-    if (oemTable) platform::AnsiToOem(reinterpret_cast<std::uint8_t*>(k.text.data()), k.text.size());
+    if (oemTable)
+      platform::AnsiToOem(reinterpret_cast<std::uint8_t*>(k.text.data()), k.text.size());
   } else if (v.type == kTypeL) {
     k.number = v.logical ? 1 : 0;
   } else {
@@ -387,7 +377,11 @@ bool SetAreaExpr(const std::string& text, bool filter) {
 void InstallEvaluator() {
   Engine().Evaluator.IsTrue = IsTrueHook;
 }
-bool SetFilterExpr(const std::string& text) { return SetAreaExpr(text, true); }
-bool SetWhileExpr(const std::string& text) { return SetAreaExpr(text, false); }
+bool SetFilterExpr(const std::string& text) {
+  return SetAreaExpr(text, true);
+}
+bool SetWhileExpr(const std::string& text) {
+  return SetAreaExpr(text, false);
+}
 
 }  // namespace vz

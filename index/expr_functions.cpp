@@ -1,18 +1,17 @@
 // The function table of the key-expression language: what each function
 // does with its arguments (the types they take are in expr_grammar), and
 // the date and number texts the functions share.
-#include "index/expr.h"
-
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
+#include "index/expr.h"
 #include "index/expr_code.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -29,7 +28,9 @@ constexpr double kFirstJulian = 1721426;
 
 // The empty date, and a date that is no number at all (what an overflowing
 // computation such as 0 * 10 ^ 999 leaves), have no parts.
-bool NoDate(double julian) { return julian == 0 || std::isnan(julian); }
+bool NoDate(double julian) {
+  return julian == 0 || std::isnan(julian);
+}
 
 // Date parts of a Julian day number (clamped to the years 1 to 9999).
 void DateParts(double julian, int& y, int& m, int& d) {
@@ -239,7 +240,7 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
       for (std::uint32_t i = 0; i < x.length; ++i) {
         const auto c = static_cast<std::uint8_t>(pool_[at + i]);
         pool_[at + i] = static_cast<char>(token == kUpper ? platform::AnsiUpperByte(c)
-                                                         : platform::AnsiLowerByte(c));
+                                                          : platform::AnsiLowerByte(c));
       }
       stack_.push_back(Slot{kTypeC, 0, at, x.length});
       break;
@@ -338,7 +339,8 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
     case kMax:
     case kMin: {
       const Slot b = PopSlot(), a = PopSlot();
-      PushValue(kTypeN, token == kMax ? std::max(a.number, b.number) : std::min(a.number, b.number));
+      PushValue(kTypeN,
+                token == kMax ? std::max(a.number, b.number) : std::min(a.number, b.number));
       break;
     }
     case kSoundex: {
@@ -426,8 +428,7 @@ void CompiledExpr::RunFunction(const ExprInstr& in) {
       break;
     }
     default:
-      Fail(356,
-           "Unknown data type (none of \"C\",\"N\",\"F\",\"L\",\"D\"or\"M\") [PARSER/PushSD]");
+      Fail(356, "Unknown data type (none of \"C\",\"N\",\"F\",\"L\",\"D\"or\"M\") [PARSER/PushSD]");
       break;
   }
 }

@@ -59,7 +59,7 @@ enum Token : int {
   kUpper = 318,
   kVal = 319,
   kYear = 320,
-  kFieldC = 321,  // 321..325: fields of type C, N, L, D, M
+  kFieldC = 321,       // 321..325: fields of type C, N, L, D, M
   kAliasFieldC = 326,  // 326..330: the same with an alias
   kConstC = 331,
   kConstN = 332,

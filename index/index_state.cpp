@@ -1,9 +1,9 @@
 #include "index/index_state.h"
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbf_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -37,7 +37,8 @@ void RaiseIndexError(int code, const std::string& detail) {
 }
 
 void RebuildOrderSlots(AreaIndexes& a) {
-  for (int i = 0; i <= kMaxOrders; ++i) a.Work[static_cast<std::size_t>(i)] = i ? a.Opened[static_cast<std::size_t>(i)].get() : nullptr;
+  for (int i = 0; i <= kMaxOrders; ++i)
+    a.Work[static_cast<std::size_t>(i)] = i ? a.Opened[static_cast<std::size_t>(i)].get() : nullptr;
   if (a.LastOrder > 1 && a.Opened[static_cast<std::size_t>(a.LastOrder)])
     std::swap(a.Work[1], a.Work[static_cast<std::size_t>(a.LastOrder)]);
 }

@@ -40,14 +40,14 @@ struct AreaIndexes {
 
 // Engine-wide settings of the index engine.
 struct IndexSettings {
-  bool Flush = false;         // commit the file after every anchor write
-  bool NoCache = false;       // no node cache anywhere
-  int CacheBytes = 4096;      // node cache size
-  bool AllOrders = false;     // SyncIndex treats every order
-  bool ExactFind = false;     // Find compares the whole key
-  bool UniqueDefault = false; // every new index is UNIQUE
-  std::string SemaphoreDir;   // where semaphore files live (empty: beside the table)
-  bool Found = false;         // result of the last search or move
+  bool Flush = false;          // commit the file after every anchor write
+  bool NoCache = false;        // no node cache anywhere
+  int CacheBytes = 4096;       // node cache size
+  bool AllOrders = false;      // SyncIndex treats every order
+  bool ExactFind = false;      // Find compares the whole key
+  bool UniqueDefault = false;  // every new index is UNIQUE
+  std::string SemaphoreDir;    // where semaphore files live (empty: beside the table)
+  bool Found = false;          // result of the last search or move
   // A program that only reads: it takes part in an index's semaphore file
   // read-only where the file is, and makes none where it is not.
   bool ReadOnlyUse = false;

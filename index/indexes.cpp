@@ -5,12 +5,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
-#include "engine/dbf_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/ndx_cursor.h"
 #include "index/ndx_keys.h"
 #include "index/ndx_semaphore.h"
@@ -40,15 +40,15 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   const std::string tail = " [OpenIndex/Set_Index_To]";
   if (!platform::FileExists(resolved))
     RaiseIndexError(platform::MissingFileCode(resolved),
-               "Attempt to open " + upper + " [SetIndexTo(...," + Str(order) + ")]");
+                    "Attempt to open " + upper + " [SetIndexTo(...," + Str(order) + ")]");
   // The same file (under any spelling) may serve the same table in other
   // areas, never another table nor two orders of one area.
   for (int area = 1; area <= kMaxAreas + 1; ++area) {
     for (int o = 1; o <= kMaxOrders; ++o) {
       const NdxFile* other = IndexEngine()
-                             .Areas[static_cast<std::size_t>(area)]
-                             .Opened[static_cast<std::size_t>(o)]
-                             .get();
+                                 .Areas[static_cast<std::size_t>(area)]
+                                 .Opened[static_cast<std::size_t>(o)]
+                                 .get();
       if (!other || (other->Name != upper && !SameFile(other->OpenName, resolved))) continue;
       const WorkArea* otherTable =
           area <= kMaxAreas ? Engine().Areas.Slot[static_cast<std::size_t>(area)].get() : nullptr;
@@ -57,8 +57,9 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
                                             SameFile(otherTable->OpenName, t->OpenName));
       if ((sameArea && o != order) || (!sameArea && !sameTable)) {
         RaiseIndexError(220, "Index file already open: " + upper + " for " +
-                            (otherTable ? otherTable->FileName : std::string()) + "\n\r" +
-                            "Attempting to set index of same name for " + t->FileName + "." + tail);
+                                 (otherTable ? otherTable->FileName : std::string()) + "\n\r" +
+                                 "Attempting to set index of same name for " + t->FileName + "." +
+                                 tail);
       }
     }
   }
@@ -96,35 +97,42 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
   // a character key (0) from a numeric or date one (1).
   const bool anchorChar =
       letter == 'C' || (letter != 'N' && letter != 'F' && letter != 'D' && an.TypeCode() == 0);
-  const bool sane = keyLen >= 1 && keyLen <= 100 && (anchorChar || keyLen == 8) &&
-                    an.EntrySize() >= keyLen + 8 && an.KeysPerNode() >= 1 &&
-                    4 + std::int64_t{an.KeysPerNode()} * an.EntrySize() + 4 <= std::int64_t{kNodeSize} &&
-                    an.Root() >= 1 && static_cast<std::uint64_t>(an.Root()) < blocks &&
-                    an.NextFree() >= 2 && static_cast<std::uint64_t>(an.NextFree()) <= blocks;
+  const bool sane =
+      keyLen >= 1 && keyLen <= 100 && (anchorChar || keyLen == 8) && an.EntrySize() >= keyLen + 8 &&
+      an.KeysPerNode() >= 1 &&
+      4 + std::int64_t{an.KeysPerNode()} * an.EntrySize() + 4 <= std::int64_t{kNodeSize} &&
+      an.Root() >= 1 && static_cast<std::uint64_t>(an.Root()) < blocks && an.NextFree() >= 2 &&
+      static_cast<std::uint64_t>(an.NextFree()) <= blocks;
   if (!sane) RaiseIndexError(222, "Unable to open index: " + upper + tail);
   x->Expression = expr;
   const std::string normal = NormalizeExpression(expr);
   const bool marker = normal == NormalizeExpression(kKeyMakerMarker);
   if (!maker) {
     if (marker)
-      RaiseIndexError(223, "Key maker function required, \"" + upper + "\" was created using KeyMaker function." + tail);
+      RaiseIndexError(223, "Key maker function required, \"" + upper +
+                               "\" was created using KeyMaker function." + tail);
     CompiledExpr* e = nullptr;
     if (!Trim(expr).empty()) {
       ScopedErrorDispatch quiet(false);
       e = CompileExpr(expr);
       ClearError();
     }
-    if (!e) RaiseIndexError(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
+    if (!e)
+      RaiseIndexError(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
     x->Expr = e;
     const char type = e->ResultType();
     if (type != 'C' && type != 'D' && type != 'F' && type != 'N') RaiseIndexError(222, tail);
     x->CharKey = type == 'C';
     x->Anchor.SetTypeLetter(type);
-    if (x->CharKey != anchorChar) RaiseIndexError(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
+    if (x->CharKey != anchorChar)
+      RaiseIndexError(222, "Invalid dBASE key expression or corrupted index file " + upper + tail);
   } else {
     if (!marker)
-      RaiseIndexError(223, "Attempted use of Key Maker function with index file created with a dBASE key "
-                      "expression [OpenIndex/Set_Index_ToCB(" + upper + ")]");
+      RaiseIndexError(
+          223,
+          "Attempted use of Key Maker function with index file created with a dBASE key "
+          "expression [OpenIndex/Set_Index_ToCB(" +
+              upper + ")]");
     x->ExprIndex = false;
     x->Maker = std::move(maker);
     x->CharKey = true;
@@ -145,7 +153,8 @@ void OpenIndex(const std::string& name, KeyMaker maker, bool noCache, int order,
     }
   }
   if (order == 1) {
-    if (a.Cache.Enabled() && a.Opened[1]) RaiseIndexError(254, "Internal error: Cache already allocated" + tail);
+    if (a.Cache.Enabled() && a.Opened[1])
+      RaiseIndexError(254, "Internal error: Cache already allocated" + tail);
     SetUpNodeCache(
         a, (noCache || IndexEngine().Settings.NoCache) ? 0 : IndexEngine().Settings.CacheBytes);
   }
@@ -216,7 +225,8 @@ std::string TakeIndexOptions(const std::string& text, IndexOptions& options) {
   auto take = [&](const char* word) {
     const std::size_t n = std::strlen(word);
     bool found = false;
-    for (std::size_t pos = up.find(word, tail); pos != std::string::npos; pos = up.find(word, pos)) {
+    for (std::size_t pos = up.find(word, tail); pos != std::string::npos;
+         pos = up.find(word, pos)) {
       const char after = pos + n < up.size() ? up[pos + n] : ' ';
       const bool wordChar = (after >= 'A' && after <= 'Z') || (after >= '0' && after <= '9') ||
                             after == '_' || after == '\\';
@@ -258,7 +268,8 @@ IndexInfoRecord IndexInfo(const std::string& name) {
   ClearError();
   IndexInfoRecord r;
   const std::string file = IndexFileName(name, CurrentTable());
-  const std::string message = "Error reading index file: \n\r[IndexInfo(<>," + platform::AsciiUpper(Trim(name)) + ")]";
+  const std::string message =
+      "Error reading index file: \n\r[IndexInfo(<>," + platform::AsciiUpper(Trim(name)) + ")]";
   if (file.empty()) {
     SetError(220, message);
     return r;
@@ -300,10 +311,13 @@ void SetIndexTo(const std::string& text, KeyMaker maker, int order) {
   IndexOptions options;
   const std::string name = TakeIndexOptions(text, options);
   try {
-    const std::string where = " [SetIndexTo(<>," + platform::AsciiUpper(name) + "," + Str(order) + ")]";
-    if (order < 1 || order > kMaxOrders) RaiseIndexError(220, "Index Order parameter out of range" + where);
+    const std::string where =
+        " [SetIndexTo(<>," + platform::AsciiUpper(name) + "," + Str(order) + ")]";
+    if (order < 1 || order > kMaxOrders)
+      RaiseIndexError(220, "Index Order parameter out of range" + where);
     if (!CurrentTable())
-      RaiseIndexError(215, "Attempt to open " + platform::AsciiUpper(name) + " index file with no DBF file open." + where);
+      RaiseIndexError(215, "Attempt to open " + platform::AsciiUpper(name) +
+                               " index file with no DBF file open." + where);
     if (CurrentAreaIndexes().Opened[static_cast<std::size_t>(order)]) CloseIndex(order);
     OpenIndex(name, std::move(maker), options.NoCache, order, options.Descending, options.Soundex);
     StoreCurrentKeysRaising();
@@ -380,13 +394,15 @@ void Set_Order_To(int n) {
     if (!t) RaiseIndexError(215, "No database open in current work area" + where);
     AreaIndexes& a = CurrentAreaIndexes();
     if (n < 0 || n > kMaxOrders)
-      RaiseIndexError(220, "Invalid Index Order Specified: SET_ORDER_TO. (DBF=" + t->FileName + ")" + where);
+      RaiseIndexError(
+          220, "Invalid Index Order Specified: SET_ORDER_TO. (DBF=" + t->FileName + ")" + where);
     if (n == 0) {
       a.Natural = true;
       a.LastOrder = 0;
       return;
     }
-    if (!a.Any()) RaiseIndexError(221, "No primary index active. (DBF=" + t->FileName + ")" + where);
+    if (!a.Any())
+      RaiseIndexError(221, "No primary index active. (DBF=" + t->FileName + ")" + where);
     if (!a.Opened[static_cast<std::size_t>(n)])
       RaiseIndexError(221, "Index not open.. (DBF=" + t->FileName + ")" + where);
     const bool wasPastEnd = a.Work[1] && !a.Natural && a.Work[1]->Eof;
@@ -493,8 +509,10 @@ void HookSetEof(bool on) {
 
 void HookSemaphore(bool begin) {
   try {
-    if (begin) BeginRead();
-    else EndRead();
+    if (begin)
+      BeginRead();
+    else
+      EndRead();
   } catch (const IndexError&) {
     // The move goes on without the protocol; the error is reported at its end.
   }

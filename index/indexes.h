@@ -24,8 +24,8 @@ struct IndexInfoRecord {
   int KeyLength = 0;
   char KeyType = ' ';
   bool Unique = false;
-  std::string Table;         // empty when the record-count check fails
-  std::int64_t Records = -1; // -1 when the record-count check fails
+  std::string Table;          // empty when the record-count check fails
+  std::int64_t Records = -1;  // -1 when the record-count check fails
 };
 IndexInfoRecord IndexInfo(const std::string& name);
 

@@ -9,9 +9,9 @@
 #include <filesystem>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbf_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/index_state.h"
 #include "index/indexes.h"
 #include "index/ndx_keys.h"
@@ -34,7 +34,10 @@ struct Run {
 class IndexBuilder {
  public:
   IndexBuilder(WorkArea& table, NdxFile& x, std::size_t itemSize)
-      : table_(table), x_(x), keyLen_(static_cast<std::size_t>(x.Anchor.KeyLen())), itemSize_(itemSize) {}
+      : table_(table),
+        x_(x),
+        keyLen_(static_cast<std::size_t>(x.Anchor.KeyLen())),
+        itemSize_(itemSize) {}
 
   void Build(std::int64_t records) {
     records_ = records;
@@ -143,15 +146,18 @@ class IndexBuilder {
     if (!order_.empty()) SpillRun();
     std::vector<std::uint8_t>().swap(items_);
     // Merge buffers: one megabyte shared by the runs, each at least one item.
-    const std::size_t share = std::max(itemSize_, (std::size_t{1} << 20) / runs_.size() / itemSize_ * itemSize_);
+    const std::size_t share =
+        std::max(itemSize_, (std::size_t{1} << 20) / runs_.size() / itemSize_ * itemSize_);
     for (Run& run : runs_) run.buffer.resize(share);
     auto fill = [&](Run& run) {
       run.have = run.at = 0;
       if (run.next >= run.end) return false;
-      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(share, run.end - run.next));
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(share, run.end - run.next));
       std::size_t got = 0;
       const int rc = spill_.file().ReadAt(run.next, run.buffer.data(), want, got);
-      if (rc != 0 || got < want) RaiseIndexError(rc ? rc : 100, "Cannot read the sort file [MakeIndex]");
+      if (rc != 0 || got < want)
+        RaiseIndexError(rc ? rc : 100, "Cannot read the sort file [MakeIndex]");
       run.next += got;
       run.have = got;
       return got > 0;
@@ -218,8 +224,12 @@ class IndexBuilder {
     for (std::int64_t n = records_ / kpn; n > 0; n /= kpn) ++levels;
     std::vector<std::vector<std::uint8_t>> stack(levels, std::vector<std::uint8_t>(kNodeSize, 0));
     auto count = [](const std::vector<std::uint8_t>& n) { return static_cast<int>(U16(n.data())); };
-    auto setCount = [](std::vector<std::uint8_t>& n, int c) { PutU16(n.data(), static_cast<std::uint32_t>(c)); };
-    auto entry = [es](std::vector<std::uint8_t>& n, int i) { return n.data() + 4 + static_cast<std::size_t>(i) * es; };
+    auto setCount = [](std::vector<std::uint8_t>& n, int c) {
+      PutU16(n.data(), static_cast<std::uint32_t>(c));
+    };
+    auto entry = [es](std::vector<std::uint8_t>& n, int i) {
+      return n.data() + 4 + static_cast<std::size_t>(i) * es;
+    };
     outAt_ = kNodeSize;
     std::vector<std::uint8_t> previous;
     bool havePrevious = false;
@@ -233,7 +243,8 @@ class IndexBuilder {
       havePrevious = true;
       std::vector<std::uint8_t>& leaf = stack[0];
       if (count(leaf) == kpn) {
-        std::vector<std::uint8_t> last(entry(leaf, kpn - 1) + 8, entry(leaf, kpn - 1) + 8 + keyLen_);
+        std::vector<std::uint8_t> last(entry(leaf, kpn - 1) + 8,
+                                       entry(leaf, kpn - 1) + 8 + keyLen_);
         std::int32_t child = WriteNode(leaf);
         for (std::size_t lvl = 1;; ++lvl) {
           if (lvl >= stack.size()) stack.emplace_back(kNodeSize, 0);
@@ -329,7 +340,8 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
   std::string made;
   try {
     WorkArea* table = CurrentTable();
-    if (!table) RaiseIndexError(215, "database not open attempting to index to" + trimmed + "." + suffix);
+    if (!table)
+      RaiseIndexError(215, "database not open attempting to index to" + trimmed + "." + suffix);
     const std::string name = IndexFileName(trimmed, table);
     const std::string upper = platform::AsciiUpper(name);
     if (!options.Maker && Trim(options.Expression).empty())
@@ -343,13 +355,15 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     x.Soundex = options.Soundex && !x.ExprIndex;
     x.Descending = options.Descending && !x.ExprIndex;
     if (x.ExprIndex) {
-      if (options.Expression.size() > 100) RaiseIndexError(300, "Expression length exceeds 100 bytes" + suffix);
+      if (options.Expression.size() > 100)
+        RaiseIndexError(300, "Expression length exceeds 100 bytes" + suffix);
       x.Expr = CompileExpr(options.Expression);
       if (!x.Expr) throw IndexError{};
     }
     for (auto& a : IndexEngine().Areas)
       for (auto& slot : a.Opened)
-        if (slot && (slot->Name == upper || SameFile(slot->OpenName, name))) RaiseIndexError(214, name + suffix);
+        if (slot && (slot->Name == upper || SameFile(slot->OpenName, name)))
+          RaiseIndexError(214, name + suffix);
     // A pipe, socket or device of that name is neither emptied nor removed.
     if (platform::IsSpecialFile(name))
       RaiseIndexError(platform::kAccessDenied, "File not open" + name + suffix);
@@ -385,7 +399,8 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
         if (records == 0 && x.Expr) keyLen = std::max(keyLen, x.Expr->TextWidth());
       }
     }
-    if (keyLen < 1 || keyLen > 100) RaiseIndexError(266, "Incorrect key length: Must be 1 to 100." + suffix);
+    if (keyLen < 1 || keyLen > 100)
+      RaiseIndexError(266, "Incorrect key length: Must be 1 to 100." + suffix);
     const int entrySize = (keyLen + 3) / 4 * 4 + 8;
     x.Anchor.SetKeyLen(keyLen);
     x.Anchor.SetEntrySize(entrySize);
@@ -401,14 +416,16 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     std::uint64_t freeHere = 0;
     if (platform::FreeDiskSpace(name, freeHere) == 0 && freeHere / 1024 < nodes / 1024)
       RaiseIndexError(227, "Available disk space: " + Str(static_cast<long long>(freeHere / 1024)) +
-                          " KBytes;" + "needed: " + Str(static_cast<long long>(nodes / 1024)) +
-                          " KBytes [MakeIndex]");
+                               " KBytes;" + "needed: " + Str(static_cast<long long>(nodes / 1024)) +
+                               " KBytes [MakeIndex]");
     if (static_cast<std::size_t>(records) > IndexEngine().RunItems) {
       const char* tmp = std::getenv("TMPDIR");
       std::uint64_t freeTmp = 0;
       const double runs = itemSize * static_cast<double>(records);
-      if (platform::FreeDiskSpace(tmp && *tmp ? tmp : "/tmp", freeTmp) == 0 && freeTmp / 1024 < runs / 1024)
-        RaiseIndexError(227, "Available disk space: " + Str(static_cast<long long>(freeTmp / 1024)) +
+      if (platform::FreeDiskSpace(tmp && *tmp ? tmp : "/tmp", freeTmp) == 0 &&
+          freeTmp / 1024 < runs / 1024)
+        RaiseIndexError(227,
+                        "Available disk space: " + Str(static_cast<long long>(freeTmp / 1024)) +
                             " KBytes;" + "needed: " + Str(static_cast<long long>(runs / 1024)) +
                             " KBytes [MakeIndex]");
     }
@@ -416,10 +433,12 @@ void MakeIndex(const std::string& fileName, const BuildOptions& options) {
     builder.Build(records);
     x.Anchor.SetRoot(builder.NodesWritten());
     x.Anchor.SetNextFree(builder.NodesWritten() + 1);
-    x.Expression = x.ExprIndex ? NormalizeExpression(options.Expression) : NormalizeExpression(kKeyMakerMarker);
+    x.Expression = x.ExprIndex ? NormalizeExpression(options.Expression)
+                               : NormalizeExpression(kKeyMakerMarker);
     table->RecCount = records;
     WriteAnchor(x, *table);
-    if (const int rc = x.File.Close(); rc != 0) RaiseIndexError(rc, "Error writing index file: " + x.Name + suffix);
+    if (const int rc = x.File.Close(); rc != 0)
+      RaiseIndexError(rc, "Error writing index file: " + x.Name + suffix);
   } catch (const IndexError&) {
     if (!made.empty()) platform::DeleteFile(made);
     DispatchPending();

@@ -4,12 +4,12 @@
 #include <chrono>
 #include <cstring>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
-#include "engine/dbf_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/index_state.h"
 #include "index/indexes.h"
 #include "index/ndx_keys.h"
@@ -116,7 +116,8 @@ void PrefetchFrom(const NdxFile& x, int from, int direction) {
 bool Step(NdxFile& x, int direction) {
   if (x.Path.empty()) return false;
   PathLevel& leaf = x.Path.back();
-  if (direction > 0 ? leaf.Entry + 1 < EntryCount(leaf) : leaf.Entry > 0 && leaf.Entry <= EntryCount(leaf)) {
+  if (direction > 0 ? leaf.Entry + 1 < EntryCount(leaf)
+                    : leaf.Entry > 0 && leaf.Entry <= EntryCount(leaf)) {
     leaf.Entry += direction;
     PrefetchFrom(x, leaf.Entry - direction, direction);
     return true;
@@ -144,7 +145,6 @@ bool Step(NdxFile& x, int direction) {
     }
   }
 }
-
 
 // First or last entry; false when the index holds none.
 bool PlaceAtEdge(NdxFile& x, bool first) {
@@ -174,8 +174,10 @@ bool Descend(NdxFile& x, const std::uint8_t* key, bool insertMode, bool after) {
     while (lo < hi) {
       const int mid = (lo + hi) / 2;
       const int c = KeyCompare(x, KeyOf(x, l, mid), key);
-      if (after ? c > 0 : c >= 0) hi = mid;
-      else lo = mid + 1;
+      if (after ? c > 0 : c >= 0)
+        hi = mid;
+      else
+        lo = mid + 1;
     }
     l.Entry = lo;
     if (!IsLeaf(l.Image.data())) {
@@ -236,8 +238,9 @@ std::int64_t CheckedRecord(const NdxFile& x, std::int64_t r, const char* where) 
   if (!t || r == 0) return r;
   if (r > t->RecCount) RefreshRecCount(*t);
   if (r < 0 || r > t->RecCount)
-    RaiseIndexError(222, "Corrupted index file: " + x.Name + " (record " + Str(r) + " past the end of " +
-                        t->FileName + ", " + Str(t->RecCount) + " records) [" + where + "]");
+    RaiseIndexError(222, "Corrupted index file: " + x.Name + " (record " + Str(r) +
+                             " past the end of " + t->FileName + ", " + Str(t->RecCount) +
+                             " records) [" + where + "]");
   return r;
 }
 
@@ -281,7 +284,8 @@ void SyncOne(NdxFile& x, WorkArea& t, const char* zero, const char* one, const c
   }
   const std::uint8_t* k = reinterpret_cast<const std::uint8_t*>(key.data());
   auto matches = [&] {
-    return !x.Eof && !x.Path.empty() && KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().Entry), k) == 0;
+    return !x.Eof && !x.Path.empty() &&
+           KeyCompare(x, KeyOf(x, x.Path.back(), x.Path.back().Entry), k) == 0;
   };
   Descend(x, k, false);
   if (!matches()) Descend(x, k, false);
@@ -301,11 +305,13 @@ void SyncOne(NdxFile& x, WorkArea& t, const char* zero, const char* one, const c
     }
   }
   if (!matches())
-    RaiseIndexError(212, "Key: \"" + key + "\" not in index: " + x.Name + ". [" + one + "] Record: " + Str(t.RecNo));
+    RaiseIndexError(212, "Key: \"" + key + "\" not in index: " + x.Name + ". [" + one +
+                             "] Record: " + Str(t.RecNo));
   if (!x.Anchor.Unique()) {
     while (CurrentRecord(x) != t.RecNo) {
       if (!Step(x, kForward) || !matches())
-        RaiseIndexError(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [" + two + "]");
+        RaiseIndexError(
+            212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [" + two + "]");
     }
   }
   x.Bof = x.Eof = false;
@@ -328,7 +334,9 @@ std::int64_t DispatchedMove(std::int64_t (*move)()) {
 // current one; 0 with BOF and EOF set when the index is empty.
 std::int64_t FindEdgeRaising(bool first) {
   NdxFile* x = ControllingIndex();
-  if (!x) RaiseIndexError(221, first ? "Index not open. [_FindFirstRec]" : "Index not open. [_FindLastRec]");
+  if (!x)
+    RaiseIndexError(221,
+                    first ? "Index not open. [_FindFirstRec]" : "Index not open. [_FindLastRec]");
   if (!PlaceAtEdge(*x, first)) {
     x->Bof = x->Eof = true;
     IndexEngine().Settings.Found = false;
@@ -340,8 +348,12 @@ std::int64_t FindEdgeRaising(bool first) {
   return CheckedRecord(*x, CurrentRecord(*x), first ? "_FindFirstRec" : "_FindLastRec");
 }
 
-std::int64_t FindFirstRaising() { return FindEdgeRaising(true); }
-std::int64_t FindLastRaising() { return FindEdgeRaising(false); }
+std::int64_t FindFirstRaising() {
+  return FindEdgeRaising(true);
+}
+std::int64_t FindLastRaising() {
+  return FindEdgeRaising(false);
+}
 
 std::int64_t FindNextRaising() {
   WorkArea* t = CurrentTable();
@@ -408,10 +420,18 @@ std::int64_t FindPriorRaising() {
 
 // A public move of the controlling index: a failure is dispatched as an
 // engine error, and the move delivers no record.
-std::int64_t FindFirstRecord() { return DispatchedMove(FindFirstRaising); }
-std::int64_t FindLastRecord() { return DispatchedMove(FindLastRaising); }
-std::int64_t FindNextRecord() { return DispatchedMove(FindNextRaising); }
-std::int64_t FindPriorRecord() { return DispatchedMove(FindPriorRaising); }
+std::int64_t FindFirstRecord() {
+  return DispatchedMove(FindFirstRaising);
+}
+std::int64_t FindLastRecord() {
+  return DispatchedMove(FindLastRaising);
+}
+std::int64_t FindNextRecord() {
+  return DispatchedMove(FindNextRaising);
+}
+std::int64_t FindPriorRecord() {
+  return DispatchedMove(FindPriorRaising);
+}
 
 bool Find(const std::string& text) {
   ClearError();
@@ -422,9 +442,12 @@ bool Find(const std::string& text) {
   try {
     if (!t) RaiseIndexError(215, " [Find]");
     AreaIndexes& a = CurrentAreaIndexes();
-    if (a.Natural) RaiseIndexError(254, "Cannot use Find() with index order 0 (natural order) [Find]");
+    if (a.Natural)
+      RaiseIndexError(254, "Cannot use Find() with index order 0 (natural order) [Find]");
     NdxFile* x = a.Work[1];
-    if (!x) RaiseIndexError(221, "Index not open. while searching for " + k + " in " + t->FileName + " [Find]");
+    if (!x)
+      RaiseIndexError(
+          221, "Index not open. while searching for " + k + " in " + t->FileName + " [Find]");
     IndexEngine().Settings.Found = false;
     if (!x->Positioned && !PlaceAtEdge(*x, true)) return false;
     if (x->CharKey && k.empty()) return false;
@@ -451,13 +474,15 @@ bool Find(const std::string& text) {
       RawGo(r);
     }
     // Outside exact mode a character search is a prefix search.
-    const std::size_t n = std::min(key.size(), x->CharKey && !exact ? key.size()
-                                                                     : static_cast<std::size_t>(x->Anchor.KeyLen()));
+    const std::size_t n =
+        std::min(key.size(),
+                 x->CharKey && !exact ? key.size() : static_cast<std::size_t>(x->Anchor.KeyLen()));
     // Numeric and date keys match by value (0 and -0 are one number).
     found = !x->Eof && !x->Path.empty() &&
-            (x->CharKey ? std::memcmp(KeyOf(*x, x->Path.back(), x->Path.back().Entry), key.data(), n) == 0
-                        : KeyCompare(*x, KeyOf(*x, x->Path.back(), x->Path.back().Entry),
-                                     reinterpret_cast<const std::uint8_t*>(key.data())) == 0);
+            (x->CharKey
+                 ? std::memcmp(KeyOf(*x, x->Path.back(), x->Path.back().Entry), key.data(), n) == 0
+                 : KeyCompare(*x, KeyOf(*x, x->Path.back(), x->Path.back().Entry),
+                              reinterpret_cast<const std::uint8_t*>(key.data())) == 0);
     if (found) {
       IndexEngine().Settings.Found = true;
       StoreCurrentKeysRaising();

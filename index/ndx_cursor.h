@@ -12,9 +12,15 @@
 namespace vz {
 
 // The entries of a level of the path.
-inline int EntryCount(const PathLevel& l) { return NodeCount(l.Image.data()); }
-inline const std::uint8_t* EntryOf(const NdxFile& x, const PathLevel& l, int i) { return EntryAt(x, l.Image.data(), i); }
-inline const std::uint8_t* KeyOf(const NdxFile& x, const PathLevel& l, int i) { return EntryOf(x, l, i) + 8; }
+inline int EntryCount(const PathLevel& l) {
+  return NodeCount(l.Image.data());
+}
+inline const std::uint8_t* EntryOf(const NdxFile& x, const PathLevel& l, int i) {
+  return EntryAt(x, l.Image.data(), i);
+}
+inline const std::uint8_t* KeyOf(const NdxFile& x, const PathLevel& l, int i) {
+  return EntryOf(x, l, i) + 8;
+}
 
 // The record number of the current entry; 0 when there is none.
 std::int64_t CurrentRecord(const NdxFile& x);

@@ -49,7 +49,9 @@ inline std::uint32_t U32(const std::uint8_t* p) {
 inline void PutU32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-inline std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+inline std::uint16_t U16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 inline void PutU16(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -108,12 +110,12 @@ struct NdxFile {
   bool Soundex = false, Descending = false, NoCache = false;
   KeyMaker Maker;
   CompiledExpr* Expr = nullptr;
-  std::string CurKey;              // key of the current record
-  std::uint64_t KeyMove = 0;       // the area's KeysMoved when CurKey was worked out
-  std::vector<PathLevel> Path;     // root first; the last level is the current leaf
+  std::string CurKey;                // key of the current record
+  std::uint64_t KeyMove = 0;         // the area's KeysMoved when CurKey was worked out
+  std::vector<PathLevel> Path;       // root first; the last level is the current leaf
   std::vector<PathLevel> SavedPath;  // a step's copy of Path (its buffer is reused)
-  std::uint64_t Blocks = 0;        // blocks the file holds (next free, corrected)
-  bool Positioned = false;         // a current node exists
+  std::uint64_t Blocks = 0;          // blocks the file holds (next free, corrected)
+  bool Positioned = false;           // a current node exists
   // Guard against damaged files whose nodes are shared by several parents:
   // a walk in one direction meets every leaf once at most.
   std::unordered_set<std::int32_t> RunLeaves;

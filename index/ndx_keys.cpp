@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbf_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/index_state.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -44,7 +44,8 @@ std::string ComputeKey(NdxFile& x, bool oemTable) {
 
 std::string FitKey(const std::string& key, int keyLen) {
   std::string k = key.substr(0, static_cast<std::size_t>(keyLen));
-  if (static_cast<int>(k.size()) < keyLen) k.append(static_cast<std::size_t>(keyLen) - k.size(), ' ');
+  if (static_cast<int>(k.size()) < keyLen)
+    k.append(static_cast<std::size_t>(keyLen) - k.size(), ' ');
   return k;
 }
 
@@ -59,8 +60,8 @@ bool FitComputedKey(const NdxFile& x, std::string& key) {
 std::string LengthMessage(const NdxFile& x, const std::string& key, const char* where) {
   char width[8];
   std::snprintf(width, sizeof width, "%3d", x.Anchor.KeyLen());
-  return std::string("Incorrect key length: Must be 1 to 100.") + "\n\r" + "Expected Length= " + width +
-         "\n\r" + "Key= [" + key + "] " + x.Name + " [" + where + "]";
+  return std::string("Incorrect key length: Must be 1 to 100.") + "\n\r" +
+         "Expected Length= " + width + "\n\r" + "Key= [" + key + "] " + x.Name + " [" + where + "]";
 }
 
 std::string SearchKey(const NdxFile& x, const std::string& k, bool exact, bool oem) {
@@ -79,10 +80,12 @@ std::string SearchKey(const NdxFile& x, const std::string& k, bool exact, bool o
       std::memcpy(bytes.data(), &v, 8);
       return bytes;
     }
-    if (exact && static_cast<int>(key.size()) < keyLen) key.append(static_cast<std::size_t>(keyLen) - key.size(), ' ');
+    if (exact && static_cast<int>(key.size()) < keyLen)
+      key.append(static_cast<std::size_t>(keyLen) - key.size(), ' ');
     if (oem) key = platform::AnsiToOem(key);
   } else {
-    if (exact && static_cast<int>(key.size()) < keyLen) key.append(static_cast<std::size_t>(keyLen) - key.size(), ' ');
+    if (exact && static_cast<int>(key.size()) < keyLen)
+      key.append(static_cast<std::size_t>(keyLen) - key.size(), ' ');
     if (x.Soundex) key = Soundex(key);
     if (x.Descending)
       for (char& c : key) c = static_cast<char>(255 - static_cast<unsigned char>(c));
@@ -94,8 +97,8 @@ std::string SearchKey(const NdxFile& x, const std::string& k, bool exact, bool o
 void StoreKeyOf(NdxFile& x, const WorkArea& t) {
   std::string key = ComputeKey(x, t.Oem);
   if (!FitComputedKey(x, key)) {
-    RaiseIndexError(266, LengthMessage(x, key, "StoreCurrentKeys") + "\n\rRecCount: " + Str(t.RecCount) +
-                        " RecNo: " + Str(t.RecNo));
+    RaiseIndexError(266, LengthMessage(x, key, "StoreCurrentKeys") +
+                             "\n\rRecCount: " + Str(t.RecCount) + " RecNo: " + Str(t.RecNo));
   }
   x.CurKey = std::move(key);
   MarkKeyWorkedOut(x);

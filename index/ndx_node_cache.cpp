@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbf_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/index_state.h"
 #include "index/ndx_update.h"
 #include "platform/codepage.h"
@@ -87,7 +87,7 @@ void SetUpNodeCache(AreaIndexes& a, int bytes) {
 void ReadNode(NdxFile& x, std::int32_t n, std::uint8_t* image) {
   if (n == 0) {
     RaiseIndexError(254, "Invalid Node Number (0) in DBF Area " + Str(x.Area) + ", Order " +
-                        Str(x.Order) + " " + x.Name + " [GetNode]");
+                             Str(x.Order) + " " + x.Name + " [GetNode]");
   }
   if (n < 0 || !InsideFile(x, n)) Damaged(x, n);
   for (const PathLevel& l : x.Path) {
@@ -133,7 +133,8 @@ void ReadNode(NdxFile& x, std::int32_t n, std::uint8_t* image) {
       if (old.Modified) {
         const int wrc = x.File.WriteAt(static_cast<std::uint64_t>(old.Node) * kNodeSize,
                                        old.Image.data(), kNodeSize);
-        if (wrc != 0) RaiseIndexError(wrc, "Error writing index file: " + x.Name + " [SeekAndWrite]");
+        if (wrc != 0)
+          RaiseIndexError(wrc, "Error writing index file: " + x.Name + " [SeekAndWrite]");
       }
     }
     NodeCache::Slot& s = cache.Slots[victim];

@@ -6,9 +6,9 @@
 #include <filesystem>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbf_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/index_state.h"
 #include "index/ndx_cursor.h"
 #include "platform/codepage.h"
@@ -35,15 +35,15 @@ void LockWithRetries(SemaphoreState& s, std::uint64_t offset, const char* action
     if (rc == 0) return;
     platform::PauseBeforeRetry(std::chrono::milliseconds(10));
   }
-  RaiseIndexError(1202, "10 second timeout: Cannot lock index semaphore file: " + s.Name + " " + action +
-                       "\r\nPossible cause: Network lock limit exceeded\r\n Lock result code: " +
-                       Str(rc));
+  RaiseIndexError(
+      1202, "10 second timeout: Cannot lock index semaphore file: " + s.Name + " " + action +
+                "\r\nPossible cause: Network lock limit exceeded\r\n Lock result code: " + Str(rc));
 }
 
 void Unlock(SemaphoreState& s, std::uint64_t offset, const char* action) {
   if (const int rc = s.File.Unlock(offset, 1); rc != 0)
     RaiseIndexError(1202, "Cannot unlock index semaphore file: " + s.Name + " " + action +
-                         " Reason code: " + Str(rc));
+                              " Reason code: " + Str(rc));
 }
 
 std::uint32_t ReadCounter(SemaphoreState& s, const char* action) {
@@ -58,7 +58,8 @@ std::uint32_t ReadCounter(SemaphoreState& s, const char* action) {
   }
   std::uint8_t b[4] = {};
   std::size_t got = 0;
-  if (const int rc = s.File.ReadAt(4, b, 4, got); rc != 0) SemError(rc, "Cannot read: ", s.Name, action);
+  if (const int rc = s.File.ReadAt(4, b, 4, got); rc != 0)
+    SemError(rc, "Cannot read: ", s.Name, action);
   return got == 4 ? U32(b) : 0;
 }
 
@@ -168,7 +169,8 @@ bool HandleSemaphore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
     return changed;
   }
   if (step == SemaphoreAction::DecRead) {
-    if (s.Reads <= 0) RaiseIndexError(1202, "Unbalanced IncRead/DecRead for semaphore file: " + s.Name);
+    if (s.Reads <= 0)
+      RaiseIndexError(1202, "Unbalanced IncRead/DecRead for semaphore file: " + s.Name);
     --s.Reads;
     return false;
   }

@@ -34,8 +34,8 @@ struct SemaphoreState {
   platform::File File;
   std::string Name;
   bool LoggedIn = false;
-  int Reads = 0;   // nesting of INCREAD / DECREAD
-  int Locks = 0;   // nesting of LOCKSEMAPHORE / UNLOCKSEMAPHORE
+  int Reads = 0;  // nesting of INCREAD / DECREAD
+  int Locks = 0;  // nesting of LOCKSEMAPHORE / UNLOCKSEMAPHORE
   std::uint32_t SeenCounter = 0;
   // The file's first bytes mapped, so that a look at the change counter
   // (at the start of every read) costs no system call.

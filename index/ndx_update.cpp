@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbf_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/index_state.h"
 #include "index/indexes.h"
 #include "index/ndx_cursor.h"
@@ -79,12 +79,15 @@ bool IndexJournal::TakeBack() {
 
 namespace {
 
-void SetEntry(NdxFile& x, std::uint8_t* image, int i, std::int32_t child, std::int32_t rec, const std::uint8_t* key) {
+void SetEntry(NdxFile& x, std::uint8_t* image, int i, std::int32_t child, std::int32_t rec,
+              const std::uint8_t* key) {
   std::uint8_t* e = EntryAt(x, image, i);
   const std::size_t es = static_cast<std::size_t>(x.Anchor.EntrySize());
   std::memset(e, 0, es);
-  for (int b = 0; b < 4; ++b) e[b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(child) >> (8 * b));
-  for (int b = 0; b < 4; ++b) e[4 + b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(rec) >> (8 * b));
+  for (int b = 0; b < 4; ++b)
+    e[b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(child) >> (8 * b));
+  for (int b = 0; b < 4; ++b)
+    e[4 + b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(rec) >> (8 * b));
   std::memcpy(e + 8, key, static_cast<std::size_t>(x.Anchor.KeyLen()));
 }
 
@@ -103,7 +106,8 @@ std::int32_t NewNode(NdxFile& x) {
 
 // Inserts (child, rec, key) at position pos of the node at path level
 // `level`, splitting nodes up the path as needed.
-void InsertAt(NdxFile& x, std::size_t level, int pos, std::int32_t child, std::int32_t rec, std::vector<std::uint8_t> key) {
+void InsertAt(NdxFile& x, std::size_t level, int pos, std::int32_t child, std::int32_t rec,
+              std::vector<std::uint8_t> key) {
   const int kpn = x.Anchor.KeysPerNode();
   const std::size_t es = static_cast<std::size_t>(x.Anchor.EntrySize());
   const std::size_t keyLen = static_cast<std::size_t>(x.Anchor.KeyLen());
@@ -118,8 +122,10 @@ void InsertAt(NdxFile& x, std::size_t level, int pos, std::int32_t child, std::i
     std::uint8_t* at = big.data() + 4 + static_cast<std::size_t>(pos) * es;
     std::memmove(at + es, at, static_cast<std::size_t>(count - pos) * es + (leaf ? 0 : 4));
     std::memset(at, 0, es);
-    for (int b = 0; b < 4; ++b) at[b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(child) >> (8 * b));
-    for (int b = 0; b < 4; ++b) at[4 + b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(rec) >> (8 * b));
+    for (int b = 0; b < 4; ++b)
+      at[b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(child) >> (8 * b));
+    for (int b = 0; b < 4; ++b)
+      at[4 + b] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(rec) >> (8 * b));
     std::memcpy(at + 8, key.data(), keyLen);
     const int total = count + 1;
     if (total <= kpn) {
@@ -164,7 +170,8 @@ void InsertAt(NdxFile& x, std::size_t level, int pos, std::int32_t child, std::i
       SetCount(rootImg.data(), 1);
       const std::int32_t old = l.Node;
       for (int b = 0; b < 4; ++b)
-        rootImg[4 + es + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(old) >> (8 * b));
+        rootImg[4 + es + static_cast<std::size_t>(b)] =
+            static_cast<std::uint8_t>(static_cast<std::uint32_t>(old) >> (8 * b));
       WriteNode(x, root, rootImg.data());
       x.Anchor.SetRoot(root);
       x.AnchorChanged = true;
@@ -189,7 +196,8 @@ void BackOverHigherRecords(NdxFile& x, const std::uint8_t* key, std::int64_t rec
     const std::vector<PathLevel> after = x.Path;
     if (!Step(x, kBackward)) return;  // the position stayed where it was
     const PathLevel& leaf = x.Path.back();
-    if (KeyCompare(x, KeyOf(x, leaf, leaf.Entry), key) != 0 || EntryRecord(EntryOf(x, leaf, leaf.Entry)) < rec) {
+    if (KeyCompare(x, KeyOf(x, leaf, leaf.Entry), key) != 0 ||
+        EntryRecord(EntryOf(x, leaf, leaf.Entry)) < rec) {
       x.Path = after;
       return;
     }
@@ -223,7 +231,8 @@ void AppendIndex(NdxFile& x, WorkArea& t, std::string key, std::int64_t rec) {
   InsertAt(x, leafLevel, x.Path.back().Entry, 0, static_cast<std::int32_t>(rec),
            std::vector<std::uint8_t>(k, k + x.Anchor.KeyLen()));
   // New nodes or a new root reach the anchor at once.
-  if ((x.Anchor.Root() != root || x.Anchor.NextFree() != nextFree) && x.File.Writable()) WriteAnchor(x, t);
+  if ((x.Anchor.Root() != root || x.Anchor.NextFree() != nextFree) && x.File.Writable())
+    WriteAnchor(x, t);
   // Stand on the new entry.
   Descend(x, k, false);
   while (!x.Eof && CurrentRecord(x) != rec && Step(x, kForward)) {
@@ -240,7 +249,8 @@ bool RemoveEntry(NdxFile& x, WorkArea& t, const std::string& key, std::int64_t r
   WriteLock lock(t);
   auto missing = [&] {
     if (x.Anchor.Unique()) return false;
-    RaiseIndexError(212, "Record with key: \"" + key + "\" not in index: " + x.Name + ". [CompareKeys]");
+    RaiseIndexError(212,
+                    "Record with key: \"" + key + "\" not in index: " + x.Name + ". [CompareKeys]");
   };
   if (!Descend(x, k, false)) return missing();
   for (;;) {
@@ -292,7 +302,8 @@ class RecordKeeper {
 // bytes), 0 when no record has it: the record a build of a UNIQUE index
 // enters for that key. Reads every record from the file, deleted or not,
 // as a build does; the current record stays as it was.
-std::int64_t LowestRecordWithKey(NdxFile& x, WorkArea& t, const std::string& key, std::int64_t except) {
+std::int64_t LowestRecordWithKey(NdxFile& x, WorkArea& t, const std::string& key,
+                                 std::int64_t except) {
   const RecordKeeper keep(t);
   ForgetCachedRecords(t);
   RefreshRecCount(t);

@@ -79,23 +79,22 @@ void AppendUtf8(std::string& out, char32_t cp) {
 bool SetOemCodePage(int codePage) {
   Pages& p = Current();
   switch (codePage) {
-    case 437:
-      p = Pages{};
-      return true;
+    case 437: p = Pages{}; return true;
     case 850:
-      p = Pages{850, 1252, kOem850ToAnsi1252, kAnsi1252ToOem850, kUnicode850, kUnicode1252,
-                kUpper1252, kLower1252};
+      p = Pages{850,         1252,         kOem850ToAnsi1252, kAnsi1252ToOem850,
+                kUnicode850, kUnicode1252, kUpper1252,        kLower1252};
       return true;
     case 866:
-      p = Pages{866, 1251, kOem866ToAnsi1251, kAnsi1251ToOem866, kUnicode866, kUnicode1251,
-                kUpper1251, kLower1251};
+      p = Pages{866,         1251,         kOem866ToAnsi1251, kAnsi1251ToOem866,
+                kUnicode866, kUnicode1251, kUpper1251,        kLower1251};
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
-int OemCodePage() { return Current().oem; }
+int OemCodePage() {
+  return Current().oem;
+}
 
 int ParseOemCodePage(std::string_view text) {
   std::size_t b = 0, e = text.size();
@@ -132,10 +131,16 @@ int OemCodePageFromEnvironment(std::string* problem) {
                ": not a code page this program knows (437, 850 or 866)";
   return ofLocale;
 }
-int AnsiCodePage() { return Current().ansi; }
+int AnsiCodePage() {
+  return Current().ansi;
+}
 
-std::uint8_t OemToAnsiByte(std::uint8_t b) { return Current().oemToAnsi[b]; }
-std::uint8_t AnsiToOemByte(std::uint8_t b) { return Current().ansiToOem[b]; }
+std::uint8_t OemToAnsiByte(std::uint8_t b) {
+  return Current().oemToAnsi[b];
+}
+std::uint8_t AnsiToOemByte(std::uint8_t b) {
+  return Current().ansiToOem[b];
+}
 
 namespace {
 
@@ -155,9 +160,13 @@ void Translate(const unsigned char* table, std::uint8_t* bytes, std::size_t coun
 
 }  // namespace
 
-void OemToAnsi(std::uint8_t* bytes, std::size_t count) { Translate(Current().oemToAnsi, bytes, count); }
+void OemToAnsi(std::uint8_t* bytes, std::size_t count) {
+  Translate(Current().oemToAnsi, bytes, count);
+}
 
-void AnsiToOem(std::uint8_t* bytes, std::size_t count) { Translate(Current().ansiToOem, bytes, count); }
+void AnsiToOem(std::uint8_t* bytes, std::size_t count) {
+  Translate(Current().ansiToOem, bytes, count);
+}
 
 std::string OemToAnsi(std::string_view text) {
   std::string out(text);
@@ -171,8 +180,12 @@ std::string AnsiToOem(std::string_view text) {
   return out;
 }
 
-std::uint8_t AnsiUpperByte(std::uint8_t b) { return Current().upper[b]; }
-std::uint8_t AnsiLowerByte(std::uint8_t b) { return Current().lower[b]; }
+std::uint8_t AnsiUpperByte(std::uint8_t b) {
+  return Current().upper[b];
+}
+std::uint8_t AnsiLowerByte(std::uint8_t b) {
+  return Current().lower[b];
+}
 
 std::string AnsiUpper(std::string_view text) {
   std::string out(text);
@@ -195,8 +208,12 @@ std::string AsciiUpper(std::string_view text) {
   return out;
 }
 
-char16_t AnsiToUnicode(std::uint8_t b) { return Current().ansiUnicode[b]; }
-char16_t OemToUnicode(std::uint8_t b) { return Current().oemUnicode[b]; }
+char16_t AnsiToUnicode(std::uint8_t b) {
+  return Current().ansiUnicode[b];
+}
+char16_t OemToUnicode(std::uint8_t b) {
+  return Current().oemUnicode[b];
+}
 
 std::string AnsiToUtf8(std::string_view ansi) {
   std::string out;
@@ -246,8 +263,10 @@ std::string MapUtf8(std::string_view utf8, const std::unordered_map<char32_t, st
     bool ok = i + len <= utf8.size();
     for (std::size_t k = 1; ok && k < len; ++k) {
       const auto cc = static_cast<std::uint8_t>(utf8[i + k]);
-      if ((cc & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (cc & 0x3F);
+      if ((cc & 0xC0) != 0x80)
+        ok = false;
+      else
+        cp = (cp << 6) | (cc & 0x3F);
     }
     if (!ok) {
       out += '?';
@@ -263,7 +282,9 @@ std::string MapUtf8(std::string_view utf8, const std::unordered_map<char32_t, st
 
 }  // namespace
 
-std::string Utf8ToAnsi(std::string_view utf8) { return MapUtf8(utf8, UnicodeToAnsiMap()); }
+std::string Utf8ToAnsi(std::string_view utf8) {
+  return MapUtf8(utf8, UnicodeToAnsiMap());
+}
 
 std::string Utf8ToCodePage(std::string_view utf8, int codePage) {
   const char16_t* table = nullptr;

@@ -2,11 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,44 +23,37 @@ namespace vz::platform {
 
 int DosErrorFromErrno(int err) {
   switch (err) {
-    case 0:
-      return kOk;
-    case ENOENT:
-      return kFileNotFound;
+    case 0: return kOk;
+    case ENOENT: return kFileNotFound;
     case ENOTDIR:
     case ELOOP:
-    case ENAMETOOLONG:
-      return kPathNotFound;
+    case ENAMETOOLONG: return kPathNotFound;
     case EMFILE:
-    case ENFILE:
-      return kTooManyOpenFiles;
+    case ENFILE: return kTooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-    case ETXTBSY:
-      return kAccessDenied;
-    case EBADF:
-      return kInvalidHandle;
-    case ENOMEM:
-      return kNotEnoughMemory;
-    case EINVAL:
-      return kInvalidAccessCode;
-    case EWOULDBLOCK:
-      return kSharingViolation;
+    case ETXTBSY: return kAccessDenied;
+    case EBADF: return kInvalidHandle;
+    case ENOMEM: return kNotEnoughMemory;
+    case EINVAL: return kInvalidAccessCode;
+    case EWOULDBLOCK: return kSharingViolation;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
-      return kDiskWriteError;
+    case EFBIG: return kDiskWriteError;
     case EIO:
-    default:
-      return kDiskReadError;
+    default: return kDiskReadError;
   }
 }
 
-File::~File() { Close(); }
+File::~File() {
+  Close();
+}
 
-File::File(File&& other) noexcept : fd_(other.fd_), mode_(other.mode_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_), mode_(other.mode_) {
+  other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -76,12 +69,9 @@ namespace {
 
 int OpenFlags(int mode) {
   switch (mode & 3) {
-    case kModeRead:
-      return O_RDONLY;
-    case kModeWrite:
-      return O_WRONLY;
-    default:
-      return O_RDWR;
+    case kModeRead: return O_RDONLY;
+    case kModeWrite: return O_WRONLY;
+    default: return O_RDWR;
   }
 }
 
@@ -455,9 +445,13 @@ std::size_t NameStart(std::string_view path) {
   return p == std::string_view::npos ? 0 : p + 1;
 }
 
-std::string DirectoryOf(const std::string& path) { return path.substr(0, NameStart(path)); }
+std::string DirectoryOf(const std::string& path) {
+  return path.substr(0, NameStart(path));
+}
 
-std::string NameOf(const std::string& path) { return path.substr(NameStart(path)); }
+std::string NameOf(const std::string& path) {
+  return path.substr(NameStart(path));
+}
 
 std::string ExpandFileName(const std::string& path) {
   if (path.empty()) return path;
@@ -506,7 +500,9 @@ std::string ResolveFileName(const std::string& path) {
   return matches == 1 ? dir + found : path;
 }
 
-TempFile::~TempFile() { Remove(); }
+TempFile::~TempFile() {
+  Remove();
+}
 
 int TempFile::Create(const std::string& dir, const std::string& prefix) {
   Remove();
@@ -621,7 +617,9 @@ void ForgetView(std::uintptr_t start) {
   }
 }
 
-inline void CompilerBarrier() { asm volatile("" ::: "memory"); }
+inline void CompilerBarrier() {
+  asm volatile("" ::: "memory");
+}
 
 }  // namespace
 
@@ -640,7 +638,9 @@ bool MappingGuard::Faulted() const {
   return tFaulted != 0;
 }
 
-FileMapping::~FileMapping() { Unmap(); }
+FileMapping::~FileMapping() {
+  Unmap();
+}
 
 FileMapping::FileMapping(FileMapping&& other) noexcept
     : data_(other.data_), length_(other.length_), mapped_(other.mapped_) {

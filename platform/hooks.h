@@ -25,7 +25,8 @@ class StatusWindow {
   virtual ~StatusWindow() = default;
   virtual void ShowMessage(const std::string& text) = 0;
 };
-using StatusWindowFactory = std::function<std::unique_ptr<StatusWindow>(const std::string& caption)>;
+using StatusWindowFactory =
+    std::function<std::unique_ptr<StatusWindow>(const std::string& caption)>;
 StatusWindowFactory SetStatusWindowFactory(StatusWindowFactory factory);
 // A new status window, or none when no GUI has installed its factory.
 std::unique_ptr<StatusWindow> CreateStatusWindow(const std::string& caption);

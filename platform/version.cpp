@@ -71,8 +71,8 @@ class InputFile {
 constexpr std::size_t kIdentSize = 16;
 constexpr int kClass32 = 1, kClass64 = 2;
 constexpr int kDataLittle = 1, kDataBig = 2;
-constexpr std::uint32_t kSectionNoBits = 8;     // SHT_NOBITS: no bytes in the file
-constexpr std::uint32_t kSectionIndexEscape = 0xFFFF;  // SHN_XINDEX
+constexpr std::uint32_t kSectionNoBits = 8;                // SHT_NOBITS: no bytes in the file
+constexpr std::uint32_t kSectionIndexEscape = 0xFFFF;      // SHN_XINDEX
 constexpr std::uint32_t kSectionIndexLowReserve = 0xFF00;  // SHN_LORESERVE
 // Section tables and name tables larger than this are not from a sane
 // program; refusing them bounds what a hostile header can make us allocate.
@@ -147,7 +147,8 @@ struct SectionPlace {
 std::optional<SectionPlace> FindVersionSection(const InputFile& file) {
   std::uint8_t ident[kIdentSize];
   if (!file.ReadAt(0, ident, sizeof ident)) return std::nullopt;
-  if (ident[0] != 0x7F || ident[1] != 'E' || ident[2] != 'L' || ident[3] != 'F') return std::nullopt;
+  if (ident[0] != 0x7F || ident[1] != 'E' || ident[2] != 'L' || ident[3] != 'F')
+    return std::nullopt;
   if (ident[4] != kClass32 && ident[4] != kClass64) return std::nullopt;
   if (ident[5] != kDataLittle && ident[5] != kDataBig) return std::nullopt;
   if (ident[6] != 1) return std::nullopt;  // EV_CURRENT
@@ -167,8 +168,10 @@ std::optional<SectionPlace> FindVersionSection(const InputFile& file) {
   if (!file.ReadAt(tableOffset, entry.data(), entry.size())) return std::nullopt;
   const ElfReader::Section first = elf.ReadSection(entry.data());
   if (count == 0) count = first.size;
-  if (namesIndex == kSectionIndexEscape) namesIndex = first.link;
-  else if (namesIndex >= kSectionIndexLowReserve) return std::nullopt;
+  if (namesIndex == kSectionIndexEscape)
+    namesIndex = first.link;
+  else if (namesIndex >= kSectionIndexLowReserve)
+    return std::nullopt;
   if (count == 0 || namesIndex >= count) return std::nullopt;
   if (count > kMaxTableBytes / entrySize) return std::nullopt;
   const std::uint64_t tableBytes = count * entrySize;
@@ -181,7 +184,8 @@ std::optional<SectionPlace> FindVersionSection(const InputFile& file) {
   };
 
   const ElfReader::Section names = sectionAt(namesIndex);
-  if (names.type == kSectionNoBits || names.size == 0 || names.size > kMaxTableBytes) return std::nullopt;
+  if (names.type == kSectionNoBits || names.size == 0 || names.size > kMaxTableBytes)
+    return std::nullopt;
   if (!file.Holds(names.offset, names.size)) return std::nullopt;
   std::vector<char> nameTable(static_cast<std::size_t>(names.size));
   if (!file.ReadAt(names.offset, nameTable.data(), nameTable.size())) return std::nullopt;
@@ -225,12 +229,14 @@ bool ForEachString(const std::uint8_t* base, std::size_t size, std::size_t at, s
     const std::size_t keySize = LoadLe16(base + at);
     const std::size_t valueSize = LoadLe16(base + at + 2);
     at += 4;
-    if (keySize < 1 || valueSize < 1 || size - at < keySize || size - at - keySize < valueSize) return false;
+    if (keySize < 1 || valueSize < 1 || size - at < keySize || size - at - keySize < valueSize)
+      return false;
     const std::uint8_t* key = base + at;
     const std::uint8_t* value = key + keySize;
     if (key[keySize - 1] != 0 || value[valueSize - 1] != 0) return false;
     at += keySize + valueSize;
-    if (visit(std::string_view(reinterpret_cast<const char*>(key), keySize - 1), value, valueSize)) return true;
+    if (visit(std::string_view(reinterpret_cast<const char*>(key), keySize - 1), value, valueSize))
+      return true;
   }
   return true;
 }
@@ -278,7 +284,8 @@ std::vector<std::uint8_t> LoadRecord(const std::string& path) {
   std::uint8_t header[kVersionRecordHeaderSize];
   if (!file.ReadAt(section->offset, header, sizeof header)) return {};
   const std::size_t total = LoadLe32(header + 8);
-  if (total < kVersionRecordHeaderSize || total > kVersionRecordMaxSize || total > section->size) return {};
+  if (total < kVersionRecordHeaderSize || total > kVersionRecordMaxSize || total > section->size)
+    return {};
   std::vector<std::uint8_t> record(total);
   if (!file.ReadAt(section->offset, record.data(), record.size())) return {};
   if (!CheckRecord(record.data(), record.size())) return {};
@@ -287,7 +294,9 @@ std::vector<std::uint8_t> LoadRecord(const std::string& path) {
 
 }  // namespace
 
-std::size_t VersionRecordSize(const std::string& path) { return LoadRecord(path).size(); }
+std::size_t VersionRecordSize(const std::string& path) {
+  return LoadRecord(path).size();
+}
 
 bool ReadVersionRecord(const std::string& path, void* block, std::size_t size) {
   if (!block) return false;
@@ -297,8 +306,8 @@ bool ReadVersionRecord(const std::string& path, void* block, std::size_t size) {
   return true;
 }
 
-bool QueryVersionValue(const void* block, std::size_t size, std::string_view path, const void** value,
-                       std::size_t* length) {
+bool QueryVersionValue(const void* block, std::size_t size, std::string_view path,
+                       const void** value, std::size_t* length) {
   const std::optional<RecordView> r = CheckRecord(block, size);
   if (!r) return false;
   if (!path.empty() && path.front() == '\\') path.remove_prefix(1);
@@ -324,7 +333,8 @@ bool QueryVersionValue(const void* block, std::size_t size, std::string_view pat
   return true;
 }
 
-bool VersionTranslationAt(const void* table, std::size_t length, std::size_t index, VersionTranslation& out) {
+bool VersionTranslationAt(const void* table, std::size_t length, std::size_t index,
+                          VersionTranslation& out) {
   if (!table || index >= length / 4) return false;
   const auto* p = static_cast<const std::uint8_t*>(table) + 4 * index;
   out.language = static_cast<std::uint16_t>(LoadLe16(p));

@@ -93,7 +93,8 @@ constexpr std::size_t EncodeVersionRecord(std::span<const VersionTranslation> tr
   }
   if (pos > kVersionRecordMaxSize) throw std::length_error("version record too large");
   if (out) {
-    for (int i = 0; i < 4; ++i) out[totalAt + i] = static_cast<std::uint8_t>((pos >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+      out[totalAt + i] = static_cast<std::uint8_t>((pos >> (8 * i)) & 0xFF);
   }
   return pos;
 }

@@ -5,10 +5,10 @@
 #include <stdexcept>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
 #include "engine/dbf_file.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -122,7 +122,8 @@ bool DbfTable::OpenIndexes() {
   };
   vz::WorkArea& table = *CurrentTable();
   // The table's file name as an index anchor stores it.
-  const std::string tableName = platform::AsciiUpper(platform::NameOf(table.FileName)).substr(0, 12);
+  const std::string tableName =
+      platform::AsciiUpper(platform::NameOf(table.FileName)).substr(0, 12);
   // Another program using the table's indexes holds the semaphore file:
   // then nothing is rebuilt in this open.
   CreateIndexMode mode = CreateIndex;
@@ -257,7 +258,7 @@ bool DbfTable::CreateTable() {
 // --- Write paths -----------------------------------------------------------------------------
 
 bool DbfTable::WithLock(const char* label, bool fileLock, const LockFailedEvent& event,
-                              const char* what, void (*operation)()) {
+                        const char* what, void (*operation)()) {
   if (!CanModify()) return false;
   for (;;) {
     SelectWorkArea(label);
@@ -281,10 +282,12 @@ bool DbfTable::AppendWithLock() {
   return WithLock("s_AppendWithLock", true, OnALockFailedOnInsert, "Insert", [] { vz::Append(); });
 }
 bool DbfTable::DeleteWithLock() {
-  return WithLock("s_DeleteWithLock", false, OnRLockFailedOnDelete, "Delete", [] { vz::DeleteRec(); });
+  return WithLock("s_DeleteWithLock", false, OnRLockFailedOnDelete, "Delete",
+                  [] { vz::DeleteRec(); });
 }
 bool DbfTable::RestoreWithLock() {
-  return WithLock("s_RestoreWithLock", false, OnRLockFailedOnRestore, "Restore", [] { vz::RecallRec(); });
+  return WithLock("s_RestoreWithLock", false, OnRLockFailedOnRestore, "Restore",
+                  [] { vz::RecallRec(); });
 }
 bool DbfTable::ReplaceWithLock() {
   return WithLock("s_ReplaceWithLock", false, OnRLockFailedOnPost, "Post", [] { vz::Replace(); });
@@ -292,7 +295,8 @@ bool DbfTable::ReplaceWithLock() {
 
 // --- Searches and index operations -------------------------------------------------------------
 
-bool DbfTable::Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options) {
+bool DbfTable::Locate(const std::string& keyFields, const std::string& keyValues,
+                      LocateOptions options) {
   SelectWorkArea("Locate");
   if (CurrentOrder() > 0) {
     const std::string key = keyValues.substr(0, 255);

@@ -46,7 +46,8 @@ class DbfTable : public TableDataSet {
       OnRLockFailedOnRestore;
 
   // --- Searches and index operations ---
-  bool Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options) override;
+  bool Locate(const std::string& keyFields, const std::string& keyValues,
+              LocateOptions options) override;
   bool Find(const std::string& key);
   bool FindExact(const std::string& key);
   virtual void IndexOn(const std::string& expression, const std::string& fileName);
@@ -72,6 +73,5 @@ class DbfTable : public TableDataSet {
                 void (*operation)());
   bool exclusive_ = false;
 };
-
 
 }  // namespace vz

@@ -1,8 +1,8 @@
 #include "table/EngineStart.h"
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/indexes.h"
 
 namespace vz {

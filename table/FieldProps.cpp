@@ -1,8 +1,8 @@
 #include "table/FieldProps.h"
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbf_file.h"
+#include "engine/trim.h"
 #include "platform/codepage.h"
 
 namespace vz {

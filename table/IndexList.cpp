@@ -23,7 +23,8 @@ IndexItem ParseIndexLine(const std::string& line) {
     } catch (...) {
       ok = false;
     }
-    if (!ok) throw data::DatabaseError("'" + rest.substr(0, comma) + "' is not a valid integer value");
+    if (!ok)
+      throw data::DatabaseError("'" + rest.substr(0, comma) + "' is not a valid integer value");
     item.Order = value;
     rest.erase(0, comma + 1);
     comma = rest.find(',');

@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "engine/dbt_file.h"
-#include "engine/trim.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "table/DbfTable.h"
 
 namespace vz {

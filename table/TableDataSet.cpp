@@ -5,11 +5,11 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbf_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -199,7 +199,9 @@ void TableDataSet::InternalClose() {
 
 // --- Buffers ---------------------------------------------------------------------------------
 
-std::size_t TableDataSet::RecordBufferSize() { return recordDataSize_ + CalcFieldsSize() + 9; }
+std::size_t TableDataSet::RecordBufferSize() {
+  return recordDataSize_ + CalcFieldsSize() + 9;
+}
 
 data::Bookmark TableDataSet::GetBookmarkData(const std::uint8_t* buffer) {
   return data::Bookmark(buffer + BookmarkOffset(), buffer + BookmarkOffset() + 4);
@@ -227,11 +229,10 @@ void TableDataSet::CopyIn(std::uint8_t* buffer) {
     const std::uint8_t* slot = native + f.NativeOffset;
     std::uint8_t* out = buffer + fieldOffsets_[i];
     switch (f.Type) {
-      case 'C':
-        std::memcpy(out, slot, static_cast<std::size_t>(f.Len) + 1);
-        break;
+      case 'C': std::memcpy(out, slot, static_cast<std::size_t>(f.Len) + 1); break;
       case 'D': {
-        const std::string text(reinterpret_cast<const char*>(slot) + 1, std::min<std::size_t>(slot[0], 10));
+        const std::string text(reinterpret_cast<const char*>(slot) + 1,
+                               std::min<std::size_t>(slot[0], 10));
         double v = DateValueOfText(text);
         // Without the century the shown text names the year by two digits
         // only; when the record's stored date is what the text shows, the
@@ -258,9 +259,7 @@ void TableDataSet::CopyIn(std::uint8_t* buffer) {
           std::memcpy(out, slot, 4);
         }
         break;
-      case 'M':
-        std::memcpy(out, slot, 4);
-        break;
+      case 'M': std::memcpy(out, slot, 4); break;
       case 'L':
         out[0] = slot[0];
         out[1] = 0;
@@ -321,12 +320,8 @@ void TableDataSet::CopyOut(int field) {
           std::memcpy(slot, in, 4);
         }
         break;
-      case 'M':
-        std::memcpy(slot, in, 4);
-        break;
-      case 'L':
-        slot[0] = in[0];
-        break;
+      case 'M': std::memcpy(slot, in, 4); break;
+      case 'L': slot[0] = in[0]; break;
     }
   }
 }

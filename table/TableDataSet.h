@@ -81,7 +81,8 @@ class TableDataSet : public data::DataSet {
   void LocateRec(const std::string& fieldName, const std::string& value);
   // The framework's locate: each field of KeyFields (separated by ";") in
   // turn, with the whole of KeyValues.
-  virtual bool Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options);
+  virtual bool Locate(const std::string& keyFields, const std::string& keyValues,
+                      LocateOptions options);
 
   // How a search of the texts ended.
   enum class TextSearch { Found, FoundAfterWrap, NotFound, Cancelled };
@@ -202,6 +203,5 @@ class TableDataSet : public data::DataSet {
   // Whether the engine's record is in the while range, whatever the state.
   bool RecordInWhileRange();
 };
-
 
 }  // namespace vz

@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbf_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/indexes.h"
 #include "platform/hooks.h"
 #include "table/TableDataSet.h"
@@ -34,8 +34,10 @@ GetResult TableDataSet::GetRecord(std::uint8_t* buffer, GetMode mode) {
     case GetMode::Next:
       do {
         if (EngineIsEmpty()) return GetResult::Eof;
-        if (Bof() && Eof()) GoWhileEdge(Edge::Top);
-        else if (!EngineEof()) EngineSkip(1);
+        if (Bof() && Eof())
+          GoWhileEdge(Edge::Top);
+        else if (!EngineEof())
+          EngineSkip(1);
         if (EngineEof()) return GetResult::Eof;
         CopyIn(buffer);
       } while (buffer[0] && HideDeletedRecs);
@@ -78,7 +80,9 @@ void TableDataSet::InternalGotoBookmark(const data::Bookmark& b) {
   EngineGo(n);
 }
 
-void TableDataSet::InternalSetToRecord(std::uint8_t* buffer) { InternalGotoBookmark(GetBookmarkData(buffer)); }
+void TableDataSet::InternalSetToRecord(std::uint8_t* buffer) {
+  InternalGotoBookmark(GetBookmarkData(buffer));
+}
 
 bool TableDataSet::BookmarkValid(const data::Bookmark& b) {
   if (b.size() < 4) return false;
@@ -100,7 +104,9 @@ int TableDataSet::CompareBookmarks(const data::Bookmark& a, const data::Bookmark
   return std::memcmp(a.data(), b.data(), 4) == 0 ? 0 : 1;
 }
 
-int TableDataSet::GetRecordCount() { return static_cast<int>(EngineRecCount()); }
+int TableDataSet::GetRecordCount() {
+  return static_cast<int>(EngineRecCount());
+}
 
 int TableDataSet::GetRecNo() {
   if (ControlsDisabled()) return static_cast<int>(EngineRecNo());
@@ -123,7 +129,9 @@ bool TableDataSet::IsSequenced() {
   return CurrentOrder() == 0;
 }
 
-void TableDataSet::InternalEdit() { EngineSkip(0); }
+void TableDataSet::InternalEdit() {
+  EngineSkip(0);
+}
 
 void TableDataSet::InternalInitRecord(std::uint8_t* buffer) {
   std::memset(buffer, 0, RecordBufferSize());
@@ -154,8 +162,10 @@ void TableDataSet::DoAfterDelete() {
 
 void TableDataSet::DoBeforeCancel() {
   DataSet::DoBeforeCancel();
-  if (State() == DataSetState::Edit) KeepWhileAfterPost();
-  else KeepWhileAfterInsert();
+  if (State() == DataSetState::Edit)
+    KeepWhileAfterPost();
+  else
+    KeepWhileAfterInsert();
 }
 
 void TableDataSet::DataEventHook(data::DataEvent e, std::intptr_t info) {
@@ -233,7 +243,8 @@ void TableDataSet::ClearEngineActive() {
 }
 
 bool TableDataSet::InWhileRange() {
-  if (State() == DataSetState::Edit || State() == DataSetState::Insert || State() == DataSetState::SetKey)
+  if (State() == DataSetState::Edit || State() == DataSetState::Insert ||
+      State() == DataSetState::SetKey)
     return true;
   SelectWorkArea("s_InWhileRange");
   return WhileConditionHolds();

@@ -1,10 +1,9 @@
-#include "table/TableDataSet.h"
-
 #include <utility>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
+#include "table/TableDataSet.h"
 
 namespace vz {
 
@@ -22,7 +21,7 @@ void TableDataSet::LocateRec(const std::string& fieldName, const std::string& va
 }
 
 TableDataSet::TextSearch TableDataSet::FindText(const std::string& ansiWords, bool forward,
-                                              const std::function<bool(std::int64_t)>& progress) {
+                                                const std::function<bool(std::int64_t)>& progress) {
   CheckBrowseMode();
   SelectWorkArea("FindText");
   TextSearch result = TextSearch::NotFound;
@@ -78,7 +77,8 @@ TableDataSet::TextSearch TableDataSet::FindText(const std::string& ansiWords, bo
   return result;
 }
 
-bool TableDataSet::EngineLocate(const std::string& field, const std::string& value, LocateOptions options) {
+bool TableDataSet::EngineLocate(const std::string& field, const std::string& value,
+                                LocateOptions options) {
   // The scan compares without regard to case unless NOCASE is given.
   std::string spec = field;
   if (!options.CaseInsensitive) spec += " NOCASE";
@@ -97,14 +97,16 @@ bool TableDataSet::EngineLocate(const std::string& field, const std::string& val
   return found && !dEOF();
 }
 
-bool TableDataSet::Locate(const std::string& keyFields, const std::string& keyValues, LocateOptions options) {
+bool TableDataSet::Locate(const std::string& keyFields, const std::string& keyValues,
+                          LocateOptions options) {
   CheckBrowseMode();
   SelectWorkArea("Locate");
   bool found = false;
   std::size_t pos = 0;
   while (!found && pos <= keyFields.size()) {
     const std::size_t end = keyFields.find(';', pos);
-    const std::string name = Trim(keyFields.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+    const std::string name =
+        Trim(keyFields.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
     pos = end == std::string::npos ? keyFields.size() + 1 : end + 1;
     if (name.empty()) continue;
     found = EngineLocate(name, keyValues, options);

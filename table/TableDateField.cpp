@@ -1,8 +1,8 @@
 #include "table/TableDateField.h"
 
 #include "engine/dates.h"
-#include "engine/trim.h"
 #include "engine/dbf_file.h"
+#include "engine/trim.h"
 
 namespace vz {
 

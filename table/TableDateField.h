@@ -20,5 +20,4 @@ class TableDateField : public data::DateField {
 // (0 for the blank date or a text that is no date).
 double DateValueOfText(const std::string& text);
 
-
 }  // namespace vz

@@ -9,11 +9,11 @@
 
 #include "app/CatalogueFolder.h"
 #include "app/MachineCatalogue.h"
-#include "tests/support/DbfBuilder.h"
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
+#include "tests/support/DbfBuilder.h"
 #include "tests/support/TempDir.h"
 
 namespace vz::app {
@@ -27,8 +27,8 @@ std::vector<std::string> OfferedFrom(const std::set<std::string>& files) {
 }
 
 TEST(Catalogue, AllFourInTheBoxOrder) {
-  const auto names = OfferedFrom({"pc.dbf", "pc.dbt", "n64.dbf", "n64.dbt", "psx.dbf", "psx.dbt",
-                                  "dream.dbf", "dream.dbt"});
+  const auto names = OfferedFrom(
+      {"pc.dbf", "pc.dbt", "n64.dbf", "n64.dbt", "psx.dbf", "psx.dbt", "dream.dbf", "dream.dbt"});
   EXPECT_EQ(names, (std::vector<std::string>{"IBM/PC", "Nintendo N64", "Sega Dreamcast",
                                              "Sony Playstation"}));
   std::string file;
@@ -112,8 +112,9 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 TEST(SampleCatalogue, BuiltBesideTheReader) {
   const std::string bin = std::string(VORZA_BIN_DIR) + "/";
   const std::string sample = std::string(VORZA_SAMPLE_DIR) + "/";
-  EXPECT_EQ(OfferedMachines(sample), (std::vector<std::string>{"IBM/PC", "Nintendo N64",
-                                                                "Sega Dreamcast", "Sony Playstation"}));
+  EXPECT_EQ(
+      OfferedMachines(sample),
+      (std::vector<std::string>{"IBM/PC", "Nintendo N64", "Sega Dreamcast", "Sony Playstation"}));
   const std::string tool = bin + "vorza-dbf";
   for (const char* machine : {"pc", "n64", "psx", "dream"}) {
     SCOPED_TRACE(machine);
@@ -195,7 +196,9 @@ std::string Trimmed(const std::string& text) {
 }
 
 TEST(SampleCatalogue, SourcesFitTheReadersWidths) {
-  EXPECT_EQ(CharacterCount("Pok\xC3\xA9" "mon"), 7u);  // é is one character
+  EXPECT_EQ(CharacterCount("Pok\xC3\xA9"
+                           "mon"),
+            7u);  // é is one character
   const std::string data = std::string(VORZA_SOURCE_DIR) + "/data/";
   for (const char* machine : {"pc", "n64", "psx", "dream"}) {
     const std::string file = std::string(machine) + ".txt";
@@ -212,8 +215,8 @@ TEST(SampleCatalogue, SourcesFitTheReadersWidths) {
         const std::string title = Trimmed(line.substr(line.rfind("@@*", 0) == 0 ? 3 : 2));
         const std::size_t length = CharacterCount(title);
         EXPECT_LE(length, 35u) << where << ": a title of " << length << " characters: " << title;
-        EXPECT_TRUE(titles.insert(title).second) << where << ": the title " << title
-                                                 << " is already used in " << file;
+        EXPECT_TRUE(titles.insert(title).second)
+            << where << ": the title " << title << " is already used in " << file;
         continue;
       }
       if (entries == 0) continue;  // the comments before the first entry
@@ -296,11 +299,14 @@ TEST(CatalogueFolder, TheGivenFolderElseTheUsersElseTheInstalledSample) {
             "problem: " + prefix + "/share/vorza/psx.dbf: no such folder");
 
   // The release information: the catalogue's, else the installed one.
-  EXPECT_EQ(ReleaseInformationFolder(root.File("data/vorza/"), programDir), root.File("data/vorza/"));
+  EXPECT_EQ(ReleaseInformationFolder(root.File("data/vorza/"), programDir),
+            root.File("data/vorza/"));
   touch(prefix + "/share/vorza/vorzaw95.doc");
-  EXPECT_EQ(ReleaseInformationFolder(root.File("data/vorza/"), programDir), prefix + "/share/vorza/");
+  EXPECT_EQ(ReleaseInformationFolder(root.File("data/vorza/"), programDir),
+            prefix + "/share/vorza/");
   touch(root.File("data/vorza/vorzaw95.doc"));
-  EXPECT_EQ(ReleaseInformationFolder(root.File("data/vorza/"), programDir), root.File("data/vorza/"));
+  EXPECT_EQ(ReleaseInformationFolder(root.File("data/vorza/"), programDir),
+            root.File("data/vorza/"));
 }
 
 }  // namespace

@@ -19,7 +19,6 @@ using test::BinPath;
 using test::RunTool;
 using test::ShellQuote;
 
-
 std::vector<std::string> Split(const std::string& s, char sep) {
   std::vector<std::string> out;
   std::string cur;
@@ -62,12 +61,9 @@ std::string ListedRaw(char type, const std::string& raw) {
       return test::RawEscape(v);
     }
     case 'N':
-    case 'F':
-      return test::RawEscape(TrimBelow33(raw));
-    case 'M':
-      return std::to_string(BlockNumber(raw));
-    default:
-      return test::RawEscape(raw);
+    case 'F': return test::RawEscape(TrimBelow33(raw));
+    case 'M': return std::to_string(BlockNumber(raw));
+    default: return test::RawEscape(raw);
   }
 }
 
@@ -82,12 +78,12 @@ bool MemoByTheRules(const test::Bytes& dbt, int version, long long block, std::s
   const long long size = static_cast<long long>(dbt.size());
   long long offset = block * static_cast<long long>(bs);
   if (offset >= size - 1) return false;
-  if (offset + 8 <= size && dbt[offset] == 0xFF && dbt[offset + 1] == 0xFF && dbt[offset + 2] == 8 &&
-      dbt[offset + 3] == 0) {
-    long long len = static_cast<long long>(dbt[offset + 4] | (dbt[offset + 5] << 8) |
-                                           (dbt[offset + 6] << 16) |
-                                           (static_cast<long long>(dbt[offset + 7]) << 24)) -
-                    8;
+  if (offset + 8 <= size && dbt[offset] == 0xFF && dbt[offset + 1] == 0xFF &&
+      dbt[offset + 2] == 8 && dbt[offset + 3] == 0) {
+    long long len =
+        static_cast<long long>(dbt[offset + 4] | (dbt[offset + 5] << 8) | (dbt[offset + 6] << 16) |
+                               (static_cast<long long>(dbt[offset + 7]) << 24)) -
+        8;
     len = std::max(0LL, std::min(len, size - offset - 8));
     text.assign(reinterpret_cast<const char*>(&dbt[offset + 8]), static_cast<std::size_t>(len));
     return true;
@@ -158,7 +154,8 @@ TEST(CliCorpus, ListAndMemoGiveWhatTheFilesHold) {
       EXPECT_EQ(Split(lines[i], '\t')[0], std::to_string(i + 1));
 
     if (e["memo_file"].is_null()) continue;
-    const test::Bytes dbt = test::ReadFile(test::CompatDir() + "/" + e["memo_file"].get<std::string>());
+    const test::Bytes dbt =
+        test::ReadFile(test::CompatDir() + "/" + e["memo_file"].get<std::string>());
     for (const auto& r : records) {
       if (!r.contains("memos")) continue;
       for (const auto& [field, m] : r["memos"].items()) {
@@ -166,7 +163,8 @@ TEST(CliCorpus, ListAndMemoGiveWhatTheFilesHold) {
         if (block == 0) continue;
         const std::string recno = std::to_string(r["recno"].get<long long>());
         std::string got;
-        const int mrc = RunTool("memo " + ShellQuote(table) + " " + recno + " " + field + " --raw", &got);
+        const int mrc =
+            RunTool("memo " + ShellQuote(table) + " " + recno + " " + field + " --raw", &got);
         std::string want;
         if (!MemoByTheRules(dbt, version, block, want)) {
           EXPECT_EQ(mrc, 1003 % 256) << "record " << recno;
@@ -201,8 +199,12 @@ class CliTable : public ::testing::Test {
     const int m2 = memo.Add("Pok\x82mon tips\ttab");
     memo.Write(dir_.File("pc.dbt"));
     test::DbfBuilder b;
-    b.Version(0x83).Field("CHEATNAME", 'C', 20).Field("LEVEL", 'N', 4, 1).Field("ADDED", 'D', 8)
-        .Field("OK", 'L', 1).Field("CHEATMEMO", 'M', 10);
+    b.Version(0x83)
+        .Field("CHEATNAME", 'C', 20)
+        .Field("LEVEL", 'N', 4, 1)
+        .Field("ADDED", 'D', 8)
+        .Field("OK", 'L', 1)
+        .Field("CHEATMEMO", 'M', 10);
     b.Record({"Doom", "1.5", "19931210", "T", test::MemoField(m1)});
     b.Record({"Quake\\1", "", "        ", "F", ""}, true);
     b.Record({"Pok\x82mon Snap\t", "-2.0", "19990321", "?", test::MemoField(m2)});
@@ -216,8 +218,9 @@ class CliTable : public ::testing::Test {
 TEST_F(CliTable, List) {
   std::string out;
   ASSERT_EQ(RunTool("list " + table_, &out), 0);
-  EXPECT_EQ(out, "1\t-\tDoom\t1.5\t19931210\tT\t1\n"
-                 "3\t-\tPok\xC3\xA9mon Snap\\t\t-2.0\t19990321\t?\t2\n");
+  EXPECT_EQ(out,
+            "1\t-\tDoom\t1.5\t19931210\tT\t1\n"
+            "3\t-\tPok\xC3\xA9mon Snap\\t\t-2.0\t19990321\t?\t2\n");
   ASSERT_EQ(RunTool("list " + table_ + " --all", &out), 0);
   EXPECT_NE(out.find("2\t*\tQuake\\\\1\t\t        \tF\t0\n"), std::string::npos) << out;
   ASSERT_EQ(RunTool("list --raw " + table_, &out), 0);
@@ -267,8 +270,9 @@ TEST(CliImport, RoundTrip) {
   const std::string t = ShellQuote(dir.File("pc.dbf"));
   ASSERT_EQ(RunTool("import " + t + " " + ShellQuote(dir.File("src.txt")), &out, &err), 0) << err;
   ASSERT_EQ(RunTool("info " + t, &out), 0);
-  EXPECT_EQ(out, "version 0x8b\nrecords 4\nheader_length 97\nrecord_length 46\nmemo yes\n"
-                 "field CHEATNAME C 35 0\nfield CHEATMEMO M 10 0\n");
+  EXPECT_EQ(out,
+            "version 0x8b\nrecords 4\nheader_length 97\nrecord_length 46\nmemo yes\n"
+            "field CHEATNAME C 35 0\nfield CHEATMEMO M 10 0\n");
   ASSERT_EQ(RunTool("list " + t + " --all --raw", &out), 0);
   EXPECT_EQ(out, "1\t-\tDoom\t1\n2\t*\tQuake\t2\n3\t-\tPok\\x82mon Snap\t3\n4\t-\tEmpty one\t0\n");
   ASSERT_EQ(RunTool("memo " + t + " 1", &out), 0);
@@ -285,7 +289,8 @@ TEST(CliImport, BadSources) {
   const std::string t = ShellQuote(dir.File("x.dbf"));
   test::WriteFile(dir.File("long.txt"), "@@ " + std::string(36, 'n') + "\ntext\n");
   EXPECT_EQ(RunTool("import " + t + " " + ShellQuote(dir.File("long.txt")), &out, &err), 65);
-  EXPECT_NE(err.find("long.txt:1: the name is longer than 35 characters"), std::string::npos) << err;
+  EXPECT_NE(err.find("long.txt:1: the name is longer than 35 characters"), std::string::npos)
+      << err;
   test::WriteFile(dir.File("early.txt"), "text first\n@@ A\n");
   EXPECT_EQ(RunTool("import " + t + " " + ShellQuote(dir.File("early.txt")), &out, &err), 65);
   EXPECT_NE(err.find("early.txt:1: text before the first @@ entry"), std::string::npos) << err;

@@ -9,8 +9,8 @@
 #include <random>
 #include <sstream>
 
-#include "engine/dbt_file.h"
 #include "engine/dbf_file.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
 #include "tests/support/Compat.h"
 #include "tests/support/DbfBuilder.h"

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/dbf.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
 #include "engine/errors.h"
-#include "index/indexes.h"
 #include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/hooks.h"
 #include "tests/support/DateTexts.h"
 #include "tests/support/DbfBuilder.h"

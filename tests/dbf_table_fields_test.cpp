@@ -11,10 +11,17 @@ using namespace dbf_table_test;
 
 TEST_F(DbfTableTest, FieldObjects) {
   test::DbfBuilder b;
-  b.Field("NAME", 'C', 35).Field("PRICE", 'N', 8, 2).Field("QTY", 'N', 5).Field("BORN", 'D', 8).Field("OK", 'L', 1);
+  b.Field("NAME", 'C', 35)
+      .Field("PRICE", 'N', 8, 2)
+      .Field("QTY", 'N', 5)
+      .Field("BORN", 'D', 8)
+      .Field("OK", 'L', 1);
   b.Record({"Quake", "3.14159", "42", "20240229", "T"});
   b.Record({"", "12.3456", "", "", "t"});
-  b.Record({"\x81" "ber", "-7", "-3", "19000101", "Y"});
+  b.Record(
+      {"\x81"
+       "ber",
+       "-7", "-3", "19000101", "Y"});
   for (const char* logical : {"y", "F", "N", "?", " "}) b.Record({logical, "", "", "", logical});
   b.Write(dir_.File("f.dbf"));
 
@@ -47,7 +54,9 @@ TEST_F(DbfTableTest, FieldObjects) {
   EXPECT_TRUE(born->IsNull());
   EXPECT_TRUE(ok->AsBoolean());
   t.Next();
-  EXPECT_EQ(name->AsString(), "\xFC" "ber");  // OEM u-umlaut, as ANSI
+  EXPECT_EQ(name->AsString(),
+            "\xFC"
+            "ber");  // OEM u-umlaut, as ANSI
   EXPECT_EQ(price->AsFloat(), -7.0);
   EXPECT_EQ(qty->AsInteger(), -3);
   EXPECT_EQ(born->AsDate(), data::DayNumberOf(1900, 1, 1));
@@ -80,7 +89,9 @@ TEST_F(DbfTableTest, FieldObjects) {
   const int was = t.SetActiveRecordFor(2);
   t.ActivateRow();
   Select(t.WorkArea());
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(FieldAddress(1)) + 1, 3), "\xFC" "be");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(FieldAddress(1)) + 1, 3),
+            "\xFC"
+            "be");
   EXPECT_TRUE(*FieldAddress(5) != 0);
   t.SetActiveRecordFor(1);
   t.ActivateRow();
@@ -93,7 +104,9 @@ TEST_F(DbfTableTest, FieldObjects) {
   t.Open();
   t.SetRecNo(3);
   name = t.FieldByName("name");
-  EXPECT_EQ(name->AsString(), "\x81" "ber");
+  EXPECT_EQ(name->AsString(),
+            "\x81"
+            "ber");
 
   // The century switch and a year-first format change the masks.
   t.Close();
@@ -232,11 +245,13 @@ TEST_F(DbfTableTest, WhatTheLinksHear) {
   t.First();
   EXPECT_EQ(small.Rows("cheatname"), Strings{">Abuse"});
   EXPECT_EQ(link_.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom"}));
-  EXPECT_EQ(large.Rows("cheatname"), (Strings{">Abuse", " Blood", " Doom", " Doom II", " Heretic", " Myst"}));
+  EXPECT_EQ(large.Rows("cheatname"),
+            (Strings{">Abuse", " Blood", " Doom", " Doom II", " Heretic", " Myst"}));
   t.MoveBy(4);
   EXPECT_EQ(small.Rows("cheatname"), Strings{">Heretic"});
   EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Doom", " Doom II", ">Heretic"}));
-  EXPECT_EQ(large.Rows("cheatname"), (Strings{" Abuse", " Blood", " Doom", " Doom II", ">Heretic", " Myst"}));
+  EXPECT_EQ(large.Rows("cheatname"),
+            (Strings{" Abuse", " Blood", " Doom", " Doom II", ">Heretic", " Myst"}));
   EXPECT_EQ(vz::RecNo(), 5);
   large.SetDataSource(nullptr);
   EXPECT_EQ(t.BufferCount(), 3);

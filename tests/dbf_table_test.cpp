@@ -91,7 +91,8 @@ TEST_F(DbfTableTest, NameIndexIsBuiltOnlyWhenItCannotBeTrusted) {
   damaged(Bytes(good.begin(), good.begin() + 512), "anchor without its nodes");
   damaged(Bytes(good.size(), 0), "zero-filled");
   Bytes garbage(good.size());
-  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  for (std::size_t i = 0; i < garbage.size(); ++i)
+    garbage[i] = static_cast<std::uint8_t>(i * 37 + 11);
   damaged(garbage, "garbage");
 
   // Stale: the table has another record count.
@@ -108,14 +109,20 @@ TEST_F(DbfTableTest, NameIndexIsBuiltOnlyWhenItCannotBeTrusted) {
   Machine("pc", Games());
   SetModified(dir_.File("pc.dbf"), -3600);
   reopen();
-  Machine("mac", {{"Tetris", ""}, {"Lemmings", ""}, {"Civilization", ""}, {"Elite", ""},
-                  {"Archon", ""}, {"Karateka", ""}, {"Pirates", ""}, {"Ultima", ""}});
+  Machine("mac", {{"Tetris", ""},
+                  {"Lemmings", ""},
+                  {"Civilization", ""},
+                  {"Elite", ""},
+                  {"Archon", ""},
+                  {"Karateka", ""},
+                  {"Pirates", ""},
+                  {"Ultima", ""}});
   SetModified(dir_.File("mac.dbf"), -3600);
   before = built_.size();
   t.SetDbfFileName(dir_.File("mac"));
   EXPECT_EQ(built_.size(), before + 1);
-  EXPECT_EQ(Browse(t), (Strings{"Archon", "Civilization", "Elite", "Karateka", "Lemmings", "Pirates", "Tetris",
-                                "Ultima"}));
+  EXPECT_EQ(Browse(t), (Strings{"Archon", "Civilization", "Elite", "Karateka", "Lemmings",
+                                "Pirates", "Tetris", "Ultima"}));
 
   // Older than the data file: the catalogue was updated since.
   t.SetDbfFileName(dir_.File("pc"));
@@ -202,7 +209,8 @@ TEST_F(DbfTableTest, DbfFileNameSetter) {
     t.Open();
     ADD_FAILURE() << "opened without a file name";
   } catch (const EngineError& e) {
-    EXPECT_NE(std::string(e.what()).find("DBF file name has not been specified for CheatDbf"), std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("DBF file name has not been specified for CheatDbf"),
+              std::string::npos)
         << e.what();
   }
   EXPECT_FALSE(t.Active());
@@ -213,7 +221,12 @@ TEST_F(DbfTableTest, DbfFileNameSetter) {
 TEST_F(DbfTableTest, LocateRecAsTheSearchBoxUsesIt) {
   // Record 2 "Doom II" sorts after record 6 "Doom"; record 1 sits in the
   // middle of the name order; record 4 "Cobra" is deleted.
-  Machine("pc", {{"Myst", ""}, {"Doom II", ""}, {"Abuse", ""}, {"Cobra", "", true}, {"Zork", ""}, {"Doom", ""},
+  Machine("pc", {{"Myst", ""},
+                 {"Doom II", ""},
+                 {"Abuse", ""},
+                 {"Cobra", "", true},
+                 {"Zork", ""},
+                 {"Doom", ""},
                  {"Blood", ""}});
   DbfTable& t = OpenReader("pc", 3);
   data::Field* name = t.FieldByName("cheatname");
@@ -271,7 +284,8 @@ TEST_F(DbfTableTest, LocateWithoutAnIndexScansRecordOrder) {
   t.SetDbfFileName(dir_.File("pc"));
   t.Open();
   t.First();
-  const LocateOptions caseless{true, false}, exact{false, false}, caselessPart{true, true}, part{false, true};
+  const LocateOptions caseless{true, false}, exact{false, false}, caselessPart{true, true},
+      part{false, true};
   EXPECT_TRUE(t.Locate("cheatname", "doom", caseless));
   EXPECT_EQ(t.RecNo(), 2);
   EXPECT_EQ(vz::RecNo(), 2);
@@ -358,7 +372,8 @@ TEST_F(DbfTableTest, EngineStandsOnTheActiveRecordAfterEveryOperation) {
   t.MoveBy(4);
   EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Doom", " Doom II", ">Heretic"}));
   link_.SetBufferCount(6);
-  EXPECT_EQ(link_.Rows("cheatname"), (Strings{" Blood", " Doom", " Doom II", ">Heretic", " Myst", " Quake"}));
+  EXPECT_EQ(link_.Rows("cheatname"),
+            (Strings{" Blood", " Doom", " Doom II", ">Heretic", " Myst", " Quake"}));
   agree("a larger window");
   link_.SetBufferCount(2);
   EXPECT_EQ(link_.ActiveText("cheatname"), "Heretic");
@@ -493,7 +508,8 @@ TEST_F(DbfTableTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
   InstallHaltingPresentation();
   Strings halts;
   platform::SetHaltPresenter([&](const std::string&, const std::string& m) { halts.push_back(m); });
-  platform::SetTerminator([](int status) { throw std::runtime_error("terminated " + std::to_string(status)); });
+  platform::SetTerminator(
+      [](int status) { throw std::runtime_error("terminated " + std::to_string(status)); });
   for (const bool blockHeaders : {false, true}) {
     SCOPED_TRACE(blockHeaders ? "block headers" : "terminators");
     test::DbtBuilder memo(blockHeaders);
@@ -511,7 +527,8 @@ TEST_F(DbfTableTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
     for (const char* name : {"beyond", "huge"}) {
       SCOPED_TRACE(name);
       t.LocateRec("cheatname", name);
-      ASSERT_EQ(platform::AsciiUpper(t.FieldByName("cheatname")->AsString()), platform::AsciiUpper(name));
+      ASSERT_EQ(platform::AsciiUpper(t.FieldByName("cheatname")->AsString()),
+                platform::AsciiUpper(name));
       EXPECT_NO_THROW(EXPECT_EQ(text->AsString(), ""));
       std::unique_ptr<data::Stream> s;
       EXPECT_NO_THROW(s = t.CreateBlobStream(text, data::BlobMode::Read));
@@ -538,7 +555,8 @@ TEST_F(DbfTableTest, MemoReadErrorsDeliverNothingAndTheProgramGoesOn) {
     t.CreateBlobStream(nullptr, data::BlobMode::Read);
     ADD_FAILURE() << "a stream of a closed table";
   } catch (const EngineError& e) {
-    EXPECT_NE(std::string(e.what()).find("DataSet must be active. CheatDbf"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("DataSet must be active. CheatDbf"), std::string::npos)
+        << e.what();
   }
 }
 
@@ -970,10 +988,11 @@ TEST_F(DbfTableTest, IndexBuildShowsItsProgress) {
   Machine("pc", Games());
   Strings captions, shown;
   bool open = false, openWhileBuilt = false;
-  platform::SetStatusWindowFactory([&](const std::string& caption) -> std::unique_ptr<platform::StatusWindow> {
-    captions.push_back(caption);
-    return std::make_unique<RecordingWindow>(shown, open);
-  });
+  platform::SetStatusWindowFactory(
+      [&](const std::string& caption) -> std::unique_ptr<platform::StatusWindow> {
+        captions.push_back(caption);
+        return std::make_unique<RecordingWindow>(shown, open);
+      });
   DbfTable& t = Reader();
   t.ShowProgress = true;
   t.OnAfterMakeIndex = [&](const std::string&) { openWhileBuilt = open; };
@@ -993,10 +1012,11 @@ TEST_F(DbfTableTest, IndexBuildShowsItsProgress) {
   t.ShowProgress = false;
   t.CreateIndex = CreateIndexMode::ciAlways;
   captions.clear();
-  platform::SetStatusWindowFactory([&](const std::string& caption) -> std::unique_ptr<platform::StatusWindow> {
-    captions.push_back(caption);
-    return nullptr;
-  });
+  platform::SetStatusWindowFactory(
+      [&](const std::string& caption) -> std::unique_ptr<platform::StatusWindow> {
+        captions.push_back(caption);
+        return nullptr;
+      });
   t.Open();
   platform::SetStatusWindowFactory(nullptr);
   EXPECT_TRUE(captions.empty());
@@ -1034,8 +1054,8 @@ TEST_F(DbfTableTest, IndexLines) {
   DbfTable& t = Reader();
   t.SetDbfFileName(dir_.File("pc"));
   // Too few commas: no file, the table opens without that index.
-  for (CreateIndexMode mode : {CreateIndexMode::ciVerifyHeader, CreateIndexMode::ciNotFound,
-                                CreateIndexMode::ciAlways}) {
+  for (CreateIndexMode mode :
+       {CreateIndexMode::ciVerifyHeader, CreateIndexMode::ciNotFound, CreateIndexMode::ciAlways}) {
     for (const char* line : {"1,CHEATNAME", "CHEATNAME"}) {
       SCOPED_TRACE(line);
       t.CreateIndex = mode;
@@ -1129,17 +1149,20 @@ TEST_F(DbfTableTest, CreatingAMissingTable) {
   t.CreateIfNotFound = true;
   t.ReadOnly = false;
   t.IndexList.clear();
-  t.DbfFields = {"cheatname, C, 35, 0", "junk, X, 1, 0", " cheatmemo ,M,10,0", "price, N, 8, 2",
-                 "born, D, 8, 0",       "ok, L, 1, 0",   "averyverylongname, C, 5, 0", "top, N, 19, 15",
-                 "wide, C, 254, 0"};
+  t.DbfFields = {
+      "cheatname, C, 35, 0", "junk, X, 1, 0", " cheatmemo ,M,10,0",         "price, N, 8, 2",
+      "born, D, 8, 0",       "ok, L, 1, 0",   "averyverylongname, C, 5, 0", "top, N, 19, 15",
+      "wide, C, 254, 0"};
   t.SetDbfFileName(dir_.File("new"));
   t.Open();
   EXPECT_TRUE(platform::FileExists(dir_.File("new.DBF")));
-  EXPECT_TRUE(platform::FileExists(dir_.File("new.DBT")) || platform::FileExists(dir_.File("new.dbt")));
+  EXPECT_TRUE(platform::FileExists(dir_.File("new.DBT")) ||
+              platform::FileExists(dir_.File("new.dbt")));
   EXPECT_EQ(t.RecordCount(), 0);
   Strings names;
   for (const data::FieldDef& d : t.FieldDefs()) names.push_back(d.Name);
-  EXPECT_EQ(names, (Strings{"CHEATNAME", "CHEATMEMO", "PRICE", "BORN", "OK", "AVERYVERYL", "TOP", "WIDE"}));
+  EXPECT_EQ(names, (Strings{"CHEATNAME", "CHEATMEMO", "PRICE", "BORN", "OK", "AVERYVERYL", "TOP",
+                            "WIDE"}));
   EXPECT_EQ(t.FieldTypeLetter(t.FieldByName("price"), '?'), 'N');
   EXPECT_EQ(t.FieldTypeLetter(t.FieldByName("born"), '?'), 'D');
   EXPECT_EQ(t.FieldTypeLetter(t.FieldByName("cheatmemo"), '?'), 'M');
@@ -1191,8 +1214,9 @@ TEST_F(DbfTableTest, CreateTableRefusals) {
   t.CreateIfNotFound = true;
   t.IndexList.clear();
   t.SetDbfFileName(dir_.File("new"));
-  for (const char* bad : {"a, Q, 5, 0", "a, c, 5, 0", "a, N, 20, 0", "a, N, 19, 16", "a, N, 4, 3",
-                          "a, C, 255, 0", "a, C, 256, 0", "a, C, -1, 0", "a, D, 300, 0", "a, N, 5, -2"}) {
+  for (const char* bad :
+       {"a, Q, 5, 0", "a, c, 5, 0", "a, N, 20, 0", "a, N, 19, 16", "a, N, 4, 3", "a, C, 255, 0",
+        "a, C, 256, 0", "a, C, -1, 0", "a, D, 300, 0", "a, N, 5, -2"}) {
     SCOPED_TRACE(bad);
     t.DbfFields = {"name, C, 10, 0", bad};
     try {
@@ -1251,27 +1275,29 @@ TEST(DbfTableDeathTest, TableOperationOnAClosedComponentEndsTheProgram) {
   };
   for (int mode = 0; mode < 3; ++mode) {
     SCOPED_TRACE(mode);
-    EXPECT_EXIT(closed([](DbfTable& t) { t.IsSequenced(); }, mode), ::testing::ExitedWithCode(status),
+    EXPECT_EXIT(closed([](DbfTable& t) { t.IsSequenced(); }, mode),
+                ::testing::ExitedWithCode(status),
                 "Database is not open \\[CheatDbf\\.IsSequenced\\]");
   }
-  EXPECT_EXIT(closed([](DbfTable& t) { t.SetIndexToLFN("a.ndx", 1); }, 0), ::testing::ExitedWithCode(status),
+  EXPECT_EXIT(closed([](DbfTable& t) { t.SetIndexToLFN("a.ndx", 1); }, 0),
+              ::testing::ExitedWithCode(status),
               "Database is not open \\[CheatDbf\\.SetIndexToLFN\\]");
-  EXPECT_EXIT(closed([](DbfTable& t) { t.IndexOn("NAME", "a.ndx"); }, 0), ::testing::ExitedWithCode(status),
-              "Database is not open \\[CheatDbf\\.IndexOn\\]");
+  EXPECT_EXIT(closed([](DbfTable& t) { t.IndexOn("NAME", "a.ndx"); }, 0),
+              ::testing::ExitedWithCode(status), "Database is not open \\[CheatDbf\\.IndexOn\\]");
   // Closed after having been open.
-  EXPECT_EXIT(
-      closed(
-          [](DbfTable& t) {
-            test::TempDir dir;
-            test::WriteCheatTable(dir.File("pc"), Games());
-            t.IndexList.clear();
-            t.SetDbfFileName(dir.File("pc"));
-            t.Open();
-            t.Close();
-            t.EngineRecCount();
-          },
-          0),
-      ::testing::ExitedWithCode(status), "Database is not open \\[CheatDbf\\.s_RecCount\\]");
+  EXPECT_EXIT(closed(
+                  [](DbfTable& t) {
+                    test::TempDir dir;
+                    test::WriteCheatTable(dir.File("pc"), Games());
+                    t.IndexList.clear();
+                    t.SetDbfFileName(dir.File("pc"));
+                    t.Open();
+                    t.Close();
+                    t.EngineRecCount();
+                  },
+                  0),
+              ::testing::ExitedWithCode(status),
+              "Database is not open \\[CheatDbf\\.s_RecCount\\]");
 }
 
 }  // namespace

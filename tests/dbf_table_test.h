@@ -17,15 +17,15 @@
 #include <random>
 #include <stdexcept>
 
+#include "engine/dates.h"
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbt_file.h"
 #include "engine/engine_context.h"
-#include "engine/work_area.h"
-#include "engine/dates.h"
 #include "engine/errors.h"
-#include "index/indexes.h"
+#include "engine/trim.h"
+#include "engine/work_area.h"
 #include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
@@ -33,7 +33,6 @@
 #include "tests/support/TableFixture.h"
 
 namespace vz::dbf_table_test {
-
 
 using test::Bytes;
 using test::Cheat;
@@ -44,7 +43,7 @@ using Strings = std::vector<std::string>;
 // 6 Blood, 7 Myst, 8 Doom II.
 inline std::vector<Cheat> Games() {
   return {{"Quake", "q text"}, {"Doom", "d text"}, {"Zork", "z", true}, {"Abuse", "a"},
-          {"Heretic", "h"},   {"Blood", "b"},      {"Myst", "m"},       {"Doom II", "d2"}};
+          {"Heretic", "h"},    {"Blood", "b"},     {"Myst", "m"},       {"Doom II", "d2"}};
 }
 // The visible names in name order.
 inline const Strings kNameOrder = {"Abuse", "Blood", "Doom", "Doom II", "Heretic", "Myst", "Quake"};
@@ -68,10 +67,13 @@ inline std::string StoredRecord(const std::string& path, int r) {
   const std::size_t length = b[10] | (b[11] << 8);
   const std::size_t at = header + static_cast<std::size_t>(r - 1) * length;
   if (b.size() < at + length) return std::string();
-  return std::string(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + length));
+  return std::string(b.begin() + static_cast<std::ptrdiff_t>(at),
+                     b.begin() + static_cast<std::ptrdiff_t>(at + length));
 }
 
-inline std::string Padded(const std::string& s, std::size_t n) { return s + std::string(n - s.size(), ' '); }
+inline std::string Padded(const std::string& s, std::size_t n) {
+  return s + std::string(n - s.size(), ' ');
+}
 
 class DbfTableTest : public ::testing::Test {
  protected:
@@ -89,7 +91,9 @@ class DbfTableTest : public ::testing::Test {
   }
 
   std::string Ndx() const { return dir_.File("cheat.ndx"); }
-  void Machine(const std::string& base, const std::vector<Cheat>& cheats) { test::WriteCheatTable(dir_.File(base), cheats); }
+  void Machine(const std::string& base, const std::vector<Cheat>& cheats) {
+    test::WriteCheatTable(dir_.File(base), cheats);
+  }
 
   // A table set up like the reader's, linked to link_ with `rows` buffers;
   // index builds are counted.

@@ -25,7 +25,9 @@ class TableWriteTest : public DbfTableTest {
   }
   std::string Stored(int r) { return StoredRecord(dir_.File("pc.dbf"), r); }
   // A live record of the cheat table as stored.
-  static std::string Row(const std::string& name, const std::string& memo) { return " " + Padded(name, 35) + memo; }
+  static std::string Row(const std::string& name, const std::string& memo) {
+    return " " + Padded(name, 35) + memo;
+  }
 };
 
 TEST_F(TableWriteTest, EditPostKeepsTheFileAndTheIndexInStep) {
@@ -75,7 +77,8 @@ TEST_F(TableWriteTest, EditPostKeepsTheFileAndTheIndexInStep) {
   t.Close();
   t.CreateIndex = CreateIndexMode::ciNever;
   t.Open();
-  EXPECT_EQ(Browse(t), (Strings{"Blood", "Doom", "Doom II", "Hexen", "Quake", "Zeta", std::string(35, 'x')}));
+  EXPECT_EQ(Browse(t),
+            (Strings{"Blood", "Doom", "Doom II", "Hexen", "Quake", "Zeta", std::string(35, 'x')}));
 }
 
 TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
@@ -96,8 +99,8 @@ TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
   t.Post();
   EXPECT_EQ(t.RecordCount(), 10);
   EXPECT_EQ(Stored(10).substr(0, 36), Row("Asteroids", "").substr(0, 36));
-  EXPECT_EQ(Browse(t),
-            (Strings{"Abuse", "Asteroids", "Blood", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
+  EXPECT_EQ(Browse(t), (Strings{"Abuse", "Asteroids", "Blood", "Doom", "Doom II", "Duke", "Heretic",
+                                "Myst", "Quake"}));
 
   // Delete marks the record and hides it; the count stays.
   t.LocateRec("cheatname", "blood");
@@ -106,7 +109,8 @@ TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
   EXPECT_EQ(t.RecordCount(), 10);
   EXPECT_EQ(link_.ActiveText("cheatname"), "Doom");
   EXPECT_EQ(vz::RecNo(), t.RecNo());
-  EXPECT_EQ(Browse(t), (Strings{"Abuse", "Asteroids", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
+  EXPECT_EQ(Browse(t),
+            (Strings{"Abuse", "Asteroids", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
 
   // Shown again, the deleted record can be restored.
   int before = 0, after = 0;
@@ -170,7 +174,8 @@ TEST_F(TableWriteTest, AppendInsertDeleteAndRestore) {
   t.Delete();  // in insert state: the same as cancel
   EXPECT_EQ(t.State(), data::DataSetState::Browse);
   EXPECT_EQ(t.RecordCount(), 10);
-  EXPECT_EQ(Browse(t), (Strings{"Abuse", "Asteroids", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
+  EXPECT_EQ(Browse(t),
+            (Strings{"Abuse", "Asteroids", "Doom", "Doom II", "Duke", "Heretic", "Myst", "Quake"}));
 }
 
 TEST_F(TableWriteTest, LockFailures) {
@@ -387,7 +392,8 @@ TEST_F(TableWriteTest, MemoWriteStreams) {
     const Bytes dbt = test::ReadFile(dir_.File("pc.dbt"));
     const std::size_t at = static_cast<std::size_t>(block) * 512;
     ASSERT_GE(dbt.size(), at + 16);
-    const std::string stored(dbt.begin() + static_cast<std::ptrdiff_t>(at), dbt.begin() + static_cast<std::ptrdiff_t>(at + 16));
+    const std::string stored(dbt.begin() + static_cast<std::ptrdiff_t>(at),
+                             dbt.begin() + static_cast<std::ptrdiff_t>(at + 16));
     EXPECT_EQ(stored, std::string("\xFF\xFF\x08\x00\x10\x00\x00\x00", 8) + "Caf\x82 new");
 
     // A memo for a record that had none, through a write stream.
@@ -530,7 +536,8 @@ TEST_F(TableWriteTest, IndexOperationsOrderTheBrowseAndLocate) {
   std::vector<Cheat> cheats;
   for (int i = 0; i < 40; ++i) {
     std::string name;
-    for (int n = 3 + static_cast<int>(random() % 8); n > 0; --n) name += static_cast<char>('A' + random() % 6);
+    for (int n = 3 + static_cast<int>(random() % 8); n > 0; --n)
+      name += static_cast<char>('A' + random() % 6);
     cheats.push_back({name, ""});
   }
   Machine("pc", cheats);
@@ -601,10 +608,10 @@ TEST_F(TableWriteTest, EditsUnderAWhileRangeKeepTheDatasetInTheRange) {
     Strings rangeAfter;
   };
   const std::vector<Case> cases = {
-      {"D", "Doom", "Cx", {"Doom II"}},           // moves before the range
-      {"D", "Doom II", "E", {"Doom"}},            // just after the range
-      {"D", "Doom", "Dx", {"Doom II", "Dx"}},     // stays in the range
-      {"H", "Heretic", "B", {}},                  // the range is left empty
+      {"D", "Doom", "Cx", {"Doom II"}},        // moves before the range
+      {"D", "Doom II", "E", {"Doom"}},         // just after the range
+      {"D", "Doom", "Dx", {"Doom II", "Dx"}},  // stays in the range
+      {"H", "Heretic", "B", {}},               // the range is left empty
       {"Q", "Quake", "M", {}},
   };
   for (const Case& c : cases) {
@@ -618,7 +625,8 @@ TEST_F(TableWriteTest, EditsUnderAWhileRangeKeepTheDatasetInTheRange) {
       EXPECT_TRUE(t.IsEmpty());
     } else {
       const std::string shown = t.FieldByName("cheatname")->AsString();
-      EXPECT_NE(std::find(c.rangeAfter.begin(), c.rangeAfter.end(), shown), c.rangeAfter.end()) << shown;
+      EXPECT_NE(std::find(c.rangeAfter.begin(), c.rangeAfter.end(), shown), c.rangeAfter.end())
+          << shown;
       EXPECT_EQ(Browse(t), c.rangeAfter);
     }
   }

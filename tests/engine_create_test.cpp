@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include "engine/dbf.h"
-#include "engine/dbt_file.h"
 #include "engine/dbf_file.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -31,8 +31,9 @@ class CreateTest : public ::testing::Test {
 };
 
 TEST_F(CreateTest, WritesTheFormatByteForByte) {
-  ASSERT_TRUE(CreateDbf("games", {{"cheatname", 'C', 35, 0}, {"Score", 'n', 7, 2}, {"ok", 'L', 1, 0},
-                                  {"when", 'D', 8, 0}}));
+  ASSERT_TRUE(CreateDbf(
+      "games",
+      {{"cheatname", 'C', 35, 0}, {"Score", 'n', 7, 2}, {"ok", 'L', 1, 0}, {"when", 'D', 8, 0}}));
   EXPECT_EQ(Engine().Errors.ErrorCode, 0);
   const test::Bytes b = test::ReadFile("games.dbf");
   ASSERT_EQ(b.size(), 32u + 4 * 32 + 1 + 1);

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <map>
+#include <random>
 #include <set>
 
 #include "engine/dbf.h"
@@ -109,13 +109,15 @@ TEST_F(DamagedTest, GeneratedDamageNeverCrashes) {
       }
       case 3: {  // huge or zero sizes in the prolog
         b = GoodTable(rng);
-        const std::uint32_t values[] = {0, 1, 0xFFFF, 0xFFFFFFFF, 0x7FFFFFFF, 0x80000000,
-                                        static_cast<std::uint32_t>(rng())};
+        const std::uint32_t values[] = {
+            0, 1, 0xFFFF, 0xFFFFFFFF, 0x7FFFFFFF, 0x80000000, static_cast<std::uint32_t>(rng())};
         const int which = static_cast<int>(rng() % 3);
         const std::uint32_t v = values[rng() % 7];
         if (which == 0) std::memcpy(&b[4], &v, 4);
-        if (which == 1) b[8] = static_cast<std::uint8_t>(v), b[9] = static_cast<std::uint8_t>(v >> 8);
-        if (which == 2) b[10] = static_cast<std::uint8_t>(v), b[11] = static_cast<std::uint8_t>(v >> 8);
+        if (which == 1)
+          b[8] = static_cast<std::uint8_t>(v), b[9] = static_cast<std::uint8_t>(v >> 8);
+        if (which == 2)
+          b[10] = static_cast<std::uint8_t>(v), b[11] = static_cast<std::uint8_t>(v >> 8);
         break;
       }
       case 4: {  // descriptors cut short, or damaged lengths

@@ -168,13 +168,13 @@ TEST_F(DateTest, StoredDatesDisplayInEveryFormat) {
   // every year does. Both ways in every format.
   for (int code = 0; code <= 8; ++code) {
     SCOPED_TRACE("code " + std::to_string(code));
-    for (const char* stored : {"19560101", "19600229", "19991231", "20000229", "20240229",
-                               "20551231", "20260415"}) {
+    for (const char* stored :
+         {"19560101", "19600229", "19991231", "20000229", "20240229", "20551231", "20260415"}) {
       Use(code, false);
       EXPECT_EQ(ToStored(StoredToDisplay(stored)), stored) << stored;
     }
-    for (const char* stored : {"00010101", "10661014", "16000229", "18991231", "19000301",
-                               "21000228", "99991231"}) {
+    for (const char* stored :
+         {"00010101", "10661014", "16000229", "18991231", "19000301", "21000228", "99991231"}) {
       Use(code, true);
       EXPECT_EQ(ToStored(StoredToDisplay(stored)), stored) << stored;
     }
@@ -274,8 +274,8 @@ TEST_F(DateTest, DateCheckAcceptsOnlyRealDates) {
   EXPECT_EQ(Check("04/30/99"), "04/30/99");
   EXPECT_EQ(Check("02/29/2024"), "02/29/24");
   EXPECT_EQ(Check("02/29/2000"), "02/29/00");
-  EXPECT_EQ(Check("02/29/24"), "02/29/24");   // 2024
-  EXPECT_EQ(Check("02/29/00"), "02/29/00");   // 2000
+  EXPECT_EQ(Check("02/29/24"), "02/29/24");  // 2024
+  EXPECT_EQ(Check("02/29/00"), "02/29/00");  // 2000
   EXPECT_EQ(Check("02/29/1600"), "02/29/00");
   // The blank picture and an empty text are the empty date.
   EXPECT_EQ(Check("  /  /  "), "  /  /  ");
@@ -297,9 +297,9 @@ TEST_F(DateTest, DateCheckAcceptsOnlyRealDates) {
   }
   // Rejected: wrong shapes.
   for (const char* text :
-       {"12/31", "12/31/99/01", "12311999", "12 31 99", "/12/31/99", "12//31/99", "123/1/99",
-        "1/123/99", "1/1/199", "1/1/19999", "ab/cd/ef", "1a/01/99", "12/3x/99", "12/31/9x",
-        "12/31/ 99", "+1/01/99", "-1/01/99", "  .  .  ", "//", "today"}) {
+       {"12/31",     "12/31/99/01", "12311999",  "12 31 99", "/12/31/99", "12//31/99", "123/1/99",
+        "1/123/99",  "1/1/199",     "1/1/19999", "ab/cd/ef", "1a/01/99",  "12/3x/99",  "12/31/9x",
+        "12/31/ 99", "+1/01/99",    "-1/01/99",  "  .  .  ", "//",        "today"}) {
     EXPECT_EQ(Check(text), std::nullopt) << text;
   }
 
@@ -386,18 +386,41 @@ TEST_F(DateTest, StartUpFormatFollowsTheUserLanguage) {
     int code;
   };
   const Row rows[] = {
-      {"de_DE.UTF-8", kGerman},   {"de_AT", kGerman},          {"de_CH.ISO-8859-1", kGerman},
-      {"de", kGerman},            {"en_US.UTF-8", kAmerican},  {"en_US", kAmerican},
-      {"en-us", kAmerican},       {"en_GB.UTF-8", kBritish},   {"en_AU", kBritish},
-      {"en_CA", kBritish},        {"en_IE@euro", kBritish},    {"en_IN", kBritish},
-      {"C", kAmerican},           {"POSIX", kAmerican},        {"C.UTF-8", kAmerican},
-      {"", kAmerican},            {"es_ES.UTF-8", kSpanish},   {"es_MX", kSpanish},
-      {"fr_FR.UTF-8", kFrench},   {"fr_BE", kFrench},          {"fr_CH", kFrench},
-      {"fr", kFrench},            {"fr_CA.UTF-8", kFrenchCa},  {"fr_CA@euro", kFrenchCa},
-      {"it_IT.UTF-8", kItalian},  {"it_CH", kItalian},         {"ru_RU.UTF-8", kRussian},
-      {"ru_RU.KOI8-R", kRussian}, {"ru_UA", kRussian},         {"pt_BR.UTF-8", kAmerican},
-      {"pt_PT", kAmerican},       {"ja_JP.eucJP", kAmerican},  {"nl_NL", kAmerican},
-      {"uk_UA", kAmerican},       {"ca_ES", kAmerican},
+      {"de_DE.UTF-8", kGerman},
+      {"de_AT", kGerman},
+      {"de_CH.ISO-8859-1", kGerman},
+      {"de", kGerman},
+      {"en_US.UTF-8", kAmerican},
+      {"en_US", kAmerican},
+      {"en-us", kAmerican},
+      {"en_GB.UTF-8", kBritish},
+      {"en_AU", kBritish},
+      {"en_CA", kBritish},
+      {"en_IE@euro", kBritish},
+      {"en_IN", kBritish},
+      {"C", kAmerican},
+      {"POSIX", kAmerican},
+      {"C.UTF-8", kAmerican},
+      {"", kAmerican},
+      {"es_ES.UTF-8", kSpanish},
+      {"es_MX", kSpanish},
+      {"fr_FR.UTF-8", kFrench},
+      {"fr_BE", kFrench},
+      {"fr_CH", kFrench},
+      {"fr", kFrench},
+      {"fr_CA.UTF-8", kFrenchCa},
+      {"fr_CA@euro", kFrenchCa},
+      {"it_IT.UTF-8", kItalian},
+      {"it_CH", kItalian},
+      {"ru_RU.UTF-8", kRussian},
+      {"ru_RU.KOI8-R", kRussian},
+      {"ru_UA", kRussian},
+      {"pt_BR.UTF-8", kAmerican},
+      {"pt_PT", kAmerican},
+      {"ja_JP.eucJP", kAmerican},
+      {"nl_NL", kAmerican},
+      {"uk_UA", kAmerican},
+      {"ca_ES", kAmerican},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(DateFormatForLanguage(platform::ParseLocaleName(row.locale)), row.code)
@@ -432,9 +455,8 @@ TEST_F(DateTest, StartUpFormatFollowsTheUserLanguage) {
       {nullptr, nullptr, "pt_BR.UTF-8", kAmerican},
   };
   for (const Env& env : envs) {
-    SCOPED_TRACE(std::string("LC_ALL=") + (env.all ? env.all : "(unset)") +
-                 " LC_TIME=" + (env.time ? env.time : "(unset)") +
-                 " LANG=" + (env.lang ? env.lang : "(unset)"));
+    SCOPED_TRACE(std::string("LC_ALL=") + (env.all ? env.all : "(unset)") + " LC_TIME=" +
+                 (env.time ? env.time : "(unset)") + " LANG=" + (env.lang ? env.lang : "(unset)"));
     LocaleEnvironment::Set(env.all, env.time, env.lang);
     SetDateFormat(kRussian);
     SetCentury(true);
@@ -461,27 +483,45 @@ TEST_F(DateTest, DayAndMonthNamesInTheirCodePageAndWidth) {
     std::vector<const char*> months;
   };
   const std::vector<Lang> langs = {
-      {kAmerican, 9, 9, 437,
+      {kAmerican,
+       9,
+       9,
+       437,
        {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"},
        {"January", "February", "March", "April", "May", "June", "July", "August", "September",
         "October", "November", "December"}},
-      {kItalian, 9, 9, 437,
+      {kItalian,
+       9,
+       9,
+       437,
        {"Domenica", "Lunedì", "Martedì", "Mercoledì", "Giovedì", "Venerdì", "Sabato"},
        {"Gennaio", "Febbraio", "Marzo", "Aprile", "Maggio", "Giugno", "Luglio", "Agosto",
         "Settembre", "Ottobre", "Novembre", "Dicembre"}},
-      {kFrench, 8, 9, 437,
+      {kFrench,
+       8,
+       9,
+       437,
        {"Dimanche", "Lundi", "Mardi", "Mercredi", "Jeudi", "Vendredi", "Samedi"},
        {"Janvier", "Février", "Mars", "Avril", "Mai", "Juin", "Juillet", "Août", "Septembre",
         "Octobre", "Novembre", "Décembre"}},
-      {kGerman, 10, 9, 437,
+      {kGerman,
+       10,
+       9,
+       437,
        {"Sonntag", "Montag", "Dienstag", "Mittwoch", "Donnerstag", "Freitag", "Samstag"},
        {"Januar", "Februar", "März", "April", "Mai", "Juni", "Juli", "August", "September",
         "Oktober", "November", "Dezember"}},
-      {kSpanish, 9, 10, 437,
+      {kSpanish,
+       9,
+       10,
+       437,
        {"Domingo", "Lunes", "Martes", "Miércoles", "Jueves", "Viernes", "Sábado"},
        {"Enero", "Febrero", "Marzo", "Abril", "Mayo", "Junio", "Julio", "Agosto", "Septiembre",
         "Octubre", "Noviembre", "Diciembre"}},
-      {kRussian, 11, 8, 866,
+      {kRussian,
+       11,
+       8,
+       866,
        {"Воскресенье", "Понедельник", "Вторник", "Среда", "Четверг", "Пятница", "Суббота"},
        {"Январь", "Февраль", "Март", "Апрель", "Май", "Июнь", "Июль", "Август", "Сентябрь",
         "Октябрь", "Ноябрь", "Декабрь"}},
@@ -516,15 +556,17 @@ TEST_F(DateTest, DayAndMonthNamesInTheirCodePageAndWidth) {
   // Exact OEM bytes of some names.
   EXPECT_EQ(MonthName(2, kFrench), "F\x82vrier  ");
   EXPECT_EQ(MonthName(8, kFrench), "Ao\x96t     ");
-  EXPECT_EQ(MonthName(12, kFrenchCa), "D\x82"
-                                      "cembre ");
+  EXPECT_EQ(MonthName(12, kFrenchCa),
+            "D\x82"
+            "cembre ");
   EXPECT_EQ(DayName(3, kFrench), "Mercredi");
   EXPECT_EQ(DayName(1, kItalian), "Luned\x8D   ");
   EXPECT_EQ(MonthName(3, kGerman), "M\x84rz     ");
   EXPECT_EQ(DayName(4, kGerman), "Donnerstag");
   EXPECT_EQ(DayName(3, kSpanish), "Mi\x82rcoles");
-  EXPECT_EQ(DayName(6, kSpanish), "S\xA0"
-                                  "bado   ");
+  EXPECT_EQ(DayName(6, kSpanish),
+            "S\xA0"
+            "bado   ");
   EXPECT_EQ(MonthName(9, kSpanish), "Septiembre");
   EXPECT_EQ(MonthName(1, kRussian), "\x9F\xAD\xA2\xA0\xE0\xEC  ");
   EXPECT_EQ(MonthName(9, kRussian), "\x91\xA5\xAD\xE2\xEF\xA1\xE0\xEC");
@@ -559,9 +601,9 @@ TEST_F(DateTest, JulianDayNumbersAndWeekdays) {
     int weekday;
   };
   const Known known[] = {
-      {1, 1, 1, 1721426, 1},        {1582, 10, 15, 2299161, 5}, {1776, 7, 4, 2369916, 4},
-      {1900, 3, 1, 2415080, 4},     {1970, 1, 1, 2440588, 4},   {2000, 1, 1, 2451545, 6},
-      {2024, 2, 29, 2460370, 4},    {2026, 12, 7, 2461382, 1},  {9999, 12, 31, 5373484, 5},
+      {1, 1, 1, 1721426, 1},     {1582, 10, 15, 2299161, 5}, {1776, 7, 4, 2369916, 4},
+      {1900, 3, 1, 2415080, 4},  {1970, 1, 1, 2440588, 4},   {2000, 1, 1, 2451545, 6},
+      {2024, 2, 29, 2460370, 4}, {2026, 12, 7, 2461382, 1},  {9999, 12, 31, 5373484, 5},
   };
   for (const Known& k : known) {
     SCOPED_TRACE(std::to_string(k.y) + "-" + std::to_string(k.m) + "-" + std::to_string(k.d));
@@ -586,8 +628,7 @@ TEST_F(DateTest, JulianDayNumbersAndWeekdays) {
     int cy = 0, cm = 0, cd = 0;
     CalendarDate(j, cy, cm, cd);
     ASSERT_TRUE(cy == y && cm == m && cd == d)
-        << j << ": " << cy << "-" << cm << "-" << cd << " expected " << y << "-" << m << "-"
-        << d;
+        << j << ": " << cy << "-" << cm << "-" << cd << " expected " << y << "-" << m << "-" << d;
     ASSERT_EQ(JulianDay(y, m, d), j);
     ASSERT_EQ(DayOfWeek(j + 1), (DayOfWeek(j) + 1) % 7) << j;
     if (++d > DaysInMonth(y, m)) {
@@ -602,9 +643,9 @@ TEST_F(DateTest, JulianDayNumbersAndWeekdays) {
   EXPECT_EQ(JulianDay(2000, 3, 1) - JulianDay(2000, 2, 28), 2);
 
   // Stored texts that are no date give 0, the empty date.
-  for (const char* stored : {"        ", "", "2024", "2024021", "20240230", "20230229",
-                             "19000229", "20241301", "20240001", "20240100", "2024-1-1",
-                             "2O240101", " 2024010"}) {
+  for (const char* stored :
+       {"        ", "", "2024", "2024021", "20240230", "20230229", "19000229", "20241301",
+        "20240001", "20240100", "2024-1-1", "2O240101", " 2024010"}) {
     EXPECT_EQ(JulianOfStored(stored), 0) << '"' << stored << '"';
   }
   EXPECT_EQ(JulianOfStored("20000229"), 2451604);

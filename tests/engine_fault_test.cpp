@@ -21,8 +21,8 @@
 #include <set>
 
 #include "engine/dbf.h"
-#include "engine/dbt_file.h"
 #include "engine/dbf_file.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
 #include "index/indexes.h"
 #include "platform/files.h"
@@ -48,7 +48,9 @@ const Order kOrders[] = {{"name.ndx", "NAME", false},
                          {"lvl.ndx", "LEVEL", false},
                          {"uname.ndx", "UPPER(TRIM(NAME))", true}};
 
-std::uint32_t U32(const Bytes& b, std::size_t at) { return platform::LoadLe32(&b[at]); }
+std::uint32_t U32(const Bytes& b, std::size_t at) {
+  return platform::LoadLe32(&b[at]);
+}
 
 // A name of letters from a seeded generator (the UNIQUE index sees some
 // names twice, in other letter case).

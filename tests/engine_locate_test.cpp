@@ -24,8 +24,12 @@ class LocateTest : public ::testing::Test {
     const int m2 = memo.Add("Hold L and press \x82tape\r\nnothing else");
     memo.Write("pc.dbt");
     DbfBuilder b;
-    b.Version(0x83).Field("CHEATNAME", 'C', 20).Field("LEVEL", 'N', 3).Field("ADDED", 'D', 8)
-        .Field("OK", 'L', 1).Field("CHEATMEMO", 'M', 10);
+    b.Version(0x83)
+        .Field("CHEATNAME", 'C', 20)
+        .Field("LEVEL", 'N', 3)
+        .Field("ADDED", 'D', 8)
+        .Field("OK", 'L', 1)
+        .Field("CHEATMEMO", 'M', 10);
     b.Record({"Quake", "1", "19960622", "T", ""});
     b.Record({"Doom", "12", "19931210", "F", test::MemoField(m1)});
     b.Record({"doom II", "2", "19941010", "T", ""}, true);  // deleted
@@ -67,7 +71,7 @@ TEST_F(LocateTest, PrefixWithoutRegardToCase) {
 TEST_F(LocateTest, Options) {
   EXPECT_EQ(Find("cheatname nocase", "doom"), 3);  // NOCASE: letter case counts
   EXPECT_EQ(Find("CHEATNAME NOCASE", "DOOM"), 0);
-  EXPECT_EQ(Find("cheatname exact", "DOOM"), 0);   // the whole field
+  EXPECT_EQ(Find("cheatname exact", "DOOM"), 0);  // the whole field
   EXPECT_EQ(Find("cheatname exact", "DOOM" + std::string(16, ' ')), 2);
   EXPECT_EQ(Find("cheatname contained", "SNAP"), 4);
   EXPECT_EQ(Find("cheatname contained nocase", "SNAP"), 0);
@@ -110,7 +114,7 @@ TEST_F(LocateTest, OtherFieldTypes) {
 TEST_F(LocateTest, MemoFieldsAreSearchedLineByLine) {
   EXPECT_EQ(Find("cheatmemo", "idkfa"), 2);
   EXPECT_EQ(Find("cheatmemo", "GOD MODE."), 2);
-  EXPECT_EQ(Find("cheatmemo", "\xE9tape"), 4);  // converted before comparing
+  EXPECT_EQ(Find("cheatmemo", "\xE9tape"), 4);    // converted before comparing
   EXPECT_EQ(Find("cheatmemo", "MODE.IDKFA"), 0);  // never across a line end
   EXPECT_EQ(Find("cheatmemo nocase", "idkfa"), 0);
 }

@@ -8,10 +8,10 @@
 #include <random>
 
 #include "engine/dbf.h"
-#include "engine/dbt_file.h"
 #include "engine/dbf_file.h"
-#include "engine/text_search.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/text_search.h"
 #include "platform/codepage.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
@@ -48,7 +48,9 @@ class MemoTest : public ::testing::Test {
   static std::int32_t BlockOfCurrent() { return NativeInt(FieldAddress(2)); }
 
   // Size by seeking to the end, then the whole text, as the framework reads.
-  static std::string ReadCurrent(bool convert = false) { return ReadMemoText(BlockOfCurrent(), convert); }
+  static std::string ReadCurrent(bool convert = false) {
+    return ReadMemoText(BlockOfCurrent(), convert);
+  }
 
   test::TempDir dir_{true};
 };
@@ -59,7 +61,10 @@ TEST_F(MemoTest, TerminatorLayout) {
   const int two = m.Add("line one\r\nline two", 2);
   const int straddle1 = m.Add(std::string(511, 'x'), 2);  // 0x1A pair across a block end
   const int straddle2 = m.Add(std::string(512, 'y'), 1);  // terminator first byte of a block
-  const int headered = m.AddRaw(std::string("\xFF\xFF\x08\x00\x0D\x00\x00\x00" "12345", 13));
+  const int headered =
+      m.AddRaw(std::string("\xFF\xFF\x08\x00\x0D\x00\x00\x00"
+                           "12345",
+                           13));
   m.Write("t.dbt");
   Table("t.dbf", 0x83, {abc, two, straddle1, straddle2, headered, 0});
   USE("t.dbf");
@@ -153,7 +158,9 @@ TEST_F(MemoTest, LongTextsAreReadInPiecesIntoOneBuffer) {
 
 TEST_F(MemoTest, ConversionIsDecidedByTheDeliveredBytes) {
   DbtBuilder m(true);
-  const int plain = m.Add("Pok\x82mon \x81" "ber");
+  const int plain = m.Add(
+      "Pok\x82mon \x81"
+      "ber");
   const int withNul = m.Add(std::string("Pok\x82mon\0x", 9));
   // A first piece with a NUL, then pieces without: conversion switches on
   // at the first clean piece and stays on.
@@ -162,14 +169,18 @@ TEST_F(MemoTest, ConversionIsDecidedByTheDeliveredBytes) {
   m.Write("c.dbt");
   Table("c.dbf", 0x8B, {plain, withNul, late});
   USE("c.dbf");
-  EXPECT_EQ(ReadCurrent(true), "Pok\xE9mon \xFC" "ber");
-  EXPECT_EQ(ReadCurrent(false), "Pok\x82mon \x81" "ber");
+  EXPECT_EQ(ReadCurrent(true),
+            "Pok\xE9mon \xFC"
+            "ber");
+  EXPECT_EQ(ReadCurrent(false),
+            "Pok\x82mon \x81"
+            "ber");
   SKIP(1);
   EXPECT_EQ(ReadCurrent(true), std::string("Pok\x82mon\0x", 9));
   SKIP(1);
   const std::string got = ReadCurrent(true);
   ASSERT_EQ(got.size(), mixed.size());
-  EXPECT_EQ(got.substr(0, 32767), mixed.substr(0, 32767));          // first piece untouched
+  EXPECT_EQ(got.substr(0, 32767), mixed.substr(0, 32767));           // first piece untouched
   EXPECT_EQ(got.substr(32767), std::string(40001 - 32767, '\xE9'));  // later pieces converted
 }
 
@@ -254,10 +265,16 @@ TEST_F(MemoTest, DamagedAndOddMemoFiles) {
 
 TEST_F(MemoTest, BlockHeaderLengthsAreCheckedAgainstTheFile) {
   DbtBuilder m(true);
-  const int over = m.AddRaw(std::string("\xFF\xFF\x08\x00\x00\x10\x00\x00" "short", 13));
+  const int over =
+      m.AddRaw(std::string("\xFF\xFF\x08\x00\x00\x10\x00\x00"
+                           "short",
+                           13));
   m.Write("o.dbt");
   DbtBuilder n(true);
-  const int under = n.AddRaw(std::string("\xFF\xFF\x08\x00\x04\x00\x00\x00" "xyz", 11));
+  const int under =
+      n.AddRaw(std::string("\xFF\xFF\x08\x00\x04\x00\x00\x00"
+                           "xyz",
+                           11));
   n.Write("u.dbt");
   Table("o.dbf", 0x8B, {over});
   Table("u.dbf", 0x8B, {under});
@@ -356,7 +373,7 @@ TEST_F(MemoTest, WritingMemos) {
   ASSERT_TRUE(CreateDbf("w.dbf", {{"NAME", 'C', 10, 0}, {"NOTES", 'M', 10, 0}}));
   const test::Bytes header = test::ReadFile("w.dbt");
   ASSERT_EQ(header.size(), 512u);
-  EXPECT_EQ(header[0], 1);               // next free block
+  EXPECT_EQ(header[0], 1);  // next free block
   EXPECT_EQ(header[20] | (header[21] << 8), 512);
   USE("w.dbf exclusive");
   std::string big(50000, 'q');

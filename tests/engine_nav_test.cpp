@@ -6,10 +6,8 @@
 // the shared-mode record-count refresh and the lenient integer reading.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -19,12 +17,13 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "engine/dbf.h"
-#include "engine/work_area.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
 #include "engine/errors.h"
+#include "engine/work_area.h"
 #include "platform/codepage.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TempDir.h"
@@ -179,8 +178,8 @@ class NavTest : public ::testing::Test {
   }
 
   // NAME C 10, LEVEL N 3: record i has NAME "Rec<i>" and LEVEL i.
-  static void Numbered(const std::string& file, int count,
-                       const std::vector<int>& deleted = {}, bool endMarker = true) {
+  static void Numbered(const std::string& file, int count, const std::vector<int>& deleted = {},
+                       bool endMarker = true) {
     DbfBuilder b;
     b.Field("NAME", 'C', 10).Field("LEVEL", 'N', 3).EndMarker(endMarker);
     for (int i = 1; i <= count; ++i)
@@ -297,7 +296,8 @@ TEST_F(NavTest, GoAndRawGoPositionByRecordNumber) {
   EXPECT_FALSE(Deleted());
 
   // Record numbers outside the table: past the end with EOF, error 212.
-  for (std::int64_t bad : {std::int64_t{0}, std::int64_t{-1}, std::int64_t{6}, std::int64_t{1000}}) {
+  for (std::int64_t bad :
+       {std::int64_t{0}, std::int64_t{-1}, std::int64_t{6}, std::int64_t{1000}}) {
     GO(2);
     EXPECT_EQ(Quiet([&] { GO(bad); }), 212) << bad;
     EXPECT_EQ(Engine().Errors.ErrorDetail,
@@ -614,8 +614,9 @@ TEST_F(NavTest, AMemoNumberOfAnyLengthBeyond32BitsIsOutOfRange) {
 // other text names no memo.
 TEST_F(NavTest, MemoNumbersAreReadAsWrittenInEveryShape) {
   std::mt19937 rng(21);
-  const std::string pieces[] = {" ", "  ", "0", "7", "42", "123456789", "2147483647", "2147483648",
-                                "-", "+", "x", ".", "\t", std::string(1, '\0')};
+  const std::string pieces[] = {
+      " ",          "  ", "0", "7", "42", "123456789", "2147483647",
+      "2147483648", "-",  "+", "x", ".",  "\t",        std::string(1, '\0')};
   std::vector<std::string> texts;
   for (int i = 0; i < 3000; ++i) {
     std::string t;
@@ -644,8 +645,7 @@ TEST_F(NavTest, MemoNumbersAreReadAsWrittenInEveryShape) {
   USE("shapes.dbf");
   for (std::size_t i = 0; i < texts.size(); ++i) {
     GO(static_cast<std::int64_t>(i) + 1);
-    ASSERT_EQ(Int(2), expected(texts[i]))
-        << "memo field [" << texts[i] << "]";
+    ASSERT_EQ(Int(2), expected(texts[i])) << "memo field [" << texts[i] << "]";
   }
 }
 
@@ -855,7 +855,8 @@ TEST_F(NavTest, PackWritesTheNativeRecordBack) {
   Pack(a);
   a.Native[a.Fields[4].NativeOffset] = 0;
   Pack(a);
-  EXPECT_EQ(raw(), std::string("*") + Blanks(6) + Blanks(8) + Blanks(6) + Blanks(4) + "F" + Blanks(10));
+  EXPECT_EQ(raw(),
+            std::string("*") + Blanks(6) + Blanks(8) + Blanks(6) + Blanks(4) + "F" + Blanks(10));
 
   // Values put into the native record.
   std::uint8_t* n = a.Native;
@@ -869,14 +870,16 @@ TEST_F(NavTest, PackWritesTheNativeRecordBack) {
   FieldAddress(5)[0] = 1;
   SetNativeInt(FieldAddress(6), 77);
   Pack(a);
-  EXPECT_EQ(raw(), std::string(" ") + "Qua   " + "20240229" + " -3.46" + " 123" + "T" +
-                       "        77");
+  EXPECT_EQ(raw(),
+            std::string(" ") + "Qua   " + "20240229" + " -3.46" + " 123" + "T" + "        77");
   // Numbers that do not fit are stars.
   SetNativeInt(FieldAddress(4), 12345);
   ASSERT_TRUE(DoubleToReal48(1000.0, FieldAddress(3)));
   SetNativeInt(FieldAddress(6), 0);
   Pack(a);
-  EXPECT_EQ(raw().substr(15, 10), "******" "****");
+  EXPECT_EQ(raw().substr(15, 10),
+            "******"
+            "****");
   EXPECT_EQ(raw().substr(26, 10), Blanks(10));
   // Unpack gives the values back.
   SetNativeInt(FieldAddress(4), -999);
@@ -944,7 +947,10 @@ TEST_F(NavTest, CharacterSetsDecodingAndPeek) {
   std::string scrambled = " ";
   for (char c : std::string("M\x81nz  ") + " 5") scrambled += static_cast<char>(c ^ 0x20);
   DbfBuilder e;
-  e.Field("NAME", 'C', 6).Field("N", 'N', 2).RawRecord(scrambled).RawRecord("*" + scrambled.substr(1));
+  e.Field("NAME", 'C', 6)
+      .Field("N", 'N', 2)
+      .RawRecord(scrambled)
+      .RawRecord("*" + scrambled.substr(1));
   e.Write("enc.dbf");
   std::vector<std::string> seen;
   RecordProc decode = [&seen](std::uint8_t* p, std::size_t count) {
@@ -1344,8 +1350,8 @@ TEST_F(NavTest, MovesFollowTheIndexOrder) {
   GO(6);
   EXPECT_EQ(FakeIndex::log, (std::vector<std::string>{"begin", "sync", "store", "end"}));
   // Every move opens and closes the semaphore once.
-  for (const auto& move : std::vector<std::function<void()>>{
-           [] { GoTop(); }, [] { GoBottom(); }, [] { SKIP(1); }, [] { SKIP(-2); }}) {
+  for (const auto& move : std::vector<std::function<void()>>{[] { GoTop(); }, [] { GoBottom(); },
+                                                             [] { SKIP(1); }, [] { SKIP(-2); }}) {
     FakeIndex::begins = FakeIndex::ends = 0;
     move();
     EXPECT_GE(FakeIndex::begins, 1);
@@ -1448,8 +1454,9 @@ TEST_F(NavTest, SixByteReals) {
   EXPECT_EQ(Real48ToDouble(minusThree), -3.0);
 
   // Round trips: within the 40 bits of precision.
-  std::vector<double> values = {1e-30, 0.1, 0.01, 1.0 / 3, 2.5, 99.99, 12345.678, 2147483647.0,
-                                1e20, 3.4e37, 1.5e38, 123456789.125, 1e-38};
+  std::vector<double> values = {1e-30,  0.1,           0.01,         1.0 / 3, 2.5,
+                                99.99,  12345.678,     2147483647.0, 1e20,    3.4e37,
+                                1.5e38, 123456789.125, 1e-38};
   std::uint64_t seed = 88172645463325252ULL;
   for (int i = 0; i < 2000; ++i) {
     seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
@@ -1486,8 +1493,7 @@ TEST_F(NavTest, SixByteReals) {
   ASSERT_TRUE(DoubleToReal48(largest, p));
   EXPECT_EQ(Real48ToDouble(p), largest);
   ASSERT_TRUE(DoubleToReal48(1.7e38, p));
-  for (double huge : {1e39, 1e300, std::numeric_limits<double>::infinity(),
-                      std::ldexp(1.0, 127)}) {
+  for (double huge : {1e39, 1e300, std::numeric_limits<double>::infinity(), std::ldexp(1.0, 127)}) {
     EXPECT_FALSE(DoubleToReal48(huge, p)) << huge;
     EXPECT_EQ(Real48ToDouble(p), largest) << huge;
     EXPECT_FALSE(DoubleToReal48(-huge, p)) << huge;

@@ -1,8 +1,8 @@
 // Reads out of file order and in bulk: tables that other programs rewrite,
 // shrink and replace while they are read through their mappings, and memo
 // texts read in bulk against the descriptor's own reading.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "engine/dbf.h"
-#include "engine/dbt_file.h"
 #include "engine/dbf_file.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -60,7 +60,9 @@ class MappedReadTest : public test::MemoTableTest {
 constexpr int kRecords = 3000;
 constexpr int kNameLen = 60;
 
-std::string Letters(char c) { return std::string(kNameLen, c); }
+std::string Letters(char c) {
+  return std::string(kNameLen, c);
+}
 
 void UniformTable(const std::string& name, char c, int records) {
   DbfBuilder b;
@@ -102,7 +104,8 @@ class Writer {
 
 void PutRecord(int fd, std::uint32_t headerLen, int n, char c) {
   const std::string rec = " " + Letters(c);
-  const off_t at = static_cast<off_t>(headerLen) + static_cast<off_t>(n - 1) * static_cast<off_t>(rec.size());
+  const off_t at =
+      static_cast<off_t>(headerLen) + static_cast<off_t>(n - 1) * static_cast<off_t>(rec.size());
   (void)!pwrite(fd, rec.data(), rec.size(), at);
 }
 
@@ -212,8 +215,8 @@ TEST_F(MappedReadTest, ASharedTableThatShrinksOrIsReplacedUnderAWalkGivesNoStale
   while (std::chrono::steady_clock::now() < until) {
     for (GoTop(); Engine().Errors.ErrorCode == 0 && !dEOF(); SKIP(1)) {
       const char c = UniformLetter();
-      ASSERT_TRUE(c == 'A' || c == 'C') << "record " << RecNo() << " is torn or stale: "
-                                        << static_cast<int>(c);
+      ASSERT_TRUE(c == 'A' || c == 'C')
+          << "record " << RecNo() << " is torn or stale: " << static_cast<int>(c);
       ++records;
     }
     ClearError();
@@ -221,8 +224,10 @@ TEST_F(MappedReadTest, ASharedTableThatShrinksOrIsReplacedUnderAWalkGivesNoStale
       const std::int64_t r = 1 + (k * 7919) % kRecords;
       if (ReadRecordBytes(*CurrentTable(), r, bytes.data()) != 0) continue;
       // Zero bytes past the end of the file are no record.
-      ASSERT_TRUE(bytes[1] == 'A' || bytes[1] == 'C') << "record " << r << ": " << static_cast<int>(bytes[1]);
-      ASSERT_EQ(std::count(bytes.begin() + 1, bytes.end(), bytes[1]), kNameLen) << "record " << r << " is torn";
+      ASSERT_TRUE(bytes[1] == 'A' || bytes[1] == 'C')
+          << "record " << r << ": " << static_cast<int>(bytes[1]);
+      ASSERT_EQ(std::count(bytes.begin() + 1, bytes.end(), bytes[1]), kNameLen)
+          << "record " << r << " is torn";
     }
   }
   EXPECT_GT(records, 0);
@@ -233,11 +238,12 @@ TEST_F(MappedReadTest, ASharedTableThatShrinksOrIsReplacedUnderAWalkGivesNoStale
 // line ends, OEM letters with accents, and lengths around the block size
 // and the reading piece.
 std::string RandomText(std::mt19937& rng) {
-  static const int kLengths[] = {0, 1, 7, 8, 9, 500, 503, 504, 505, 511, 512, 513, 1023, 1024,
-                                 1025, 32766, 32767, 32768, 32769, 70000};
+  static const int kLengths[] = {0,   1,   7,    8,    9,    500,   503,   504,   505,   511,
+                                 512, 513, 1023, 1024, 1025, 32766, 32767, 32768, 32769, 70000};
   const int len = (rng() % 3 == 0) ? kLengths[rng() % (sizeof kLengths / sizeof kLengths[0])]
                                    : static_cast<int>(rng() % 2000);
-  static const std::uint8_t kBytes[] = {'a', 'B', 'c', ' ', '\r', '\n', 0x8D, 0x82, 0x90, 0xA4, 0x00, 0x1A, 'z'};
+  static const std::uint8_t kBytes[] = {'a',  'B',  'c',  ' ',  '\r', '\n', 0x8D,
+                                        0x82, 0x90, 0xA4, 0x00, 0x1A, 'z'};
   std::string t(static_cast<std::size_t>(len), 'x');
   for (char& c : t) {
     const unsigned r = rng() % 100;
@@ -252,14 +258,19 @@ TEST_F(MappedReadTest, BulkMemoReadsAgreeWithTheDescriptorInBothLayouts) {
   for (const bool headers : {true, false}) {
     for (const int blockSize : {512, 64}) {
       if (!headers && blockSize != 512) continue;  // that layout has 512-byte blocks
-      SCOPED_TRACE(std::string(headers ? "block headers " : "terminators ") + std::to_string(blockSize));
+      SCOPED_TRACE(std::string(headers ? "block headers " : "terminators ") +
+                   std::to_string(blockSize));
       CloseAll();
       DbtBuilder m(headers, blockSize);
       std::vector<int> blocks;
-      for (int i = 0; i < 120; ++i) blocks.push_back(m.Add(RandomText(rng), 1 + static_cast<int>(rng() % 2)));
+      for (int i = 0; i < 120; ++i)
+        blocks.push_back(m.Add(RandomText(rng), 1 + static_cast<int>(rng() % 2)));
       // A text whose header states more than the file holds, a text that
       // runs to the end of the file, an address past the end, no memo.
-      blocks.push_back(m.AddRaw(std::string("\xFF\xFF\x08\x00\xFF\xFF\x00\x00" "cut short", 17)));
+      blocks.push_back(
+          m.AddRaw(std::string("\xFF\xFF\x08\x00\xFF\xFF\x00\x00"
+                               "cut short",
+                               17)));
       blocks.push_back(m.AddRaw("no terminator to the end of the file"));
       blocks.push_back(blocks.back() + 50);
       blocks.push_back(0);

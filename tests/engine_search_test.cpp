@@ -2,8 +2,8 @@
 // search, the locate scan's whole-text search against its line-by-line one,
 // the scan in both directions with its progress, and a search while another
 // program appends to the memo file or cuts it.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,10 +15,10 @@
 #include <thread>
 
 #include "engine/dbf.h"
-#include "engine/dbt_file.h"
 #include "engine/dbf_file.h"
-#include "engine/text_search.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/text_search.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
@@ -43,8 +43,9 @@ bool PlainFind(const std::string& stored, const std::string& ansiNeedle, bool oe
   std::string folded = stored, needle = ansiNeedle;
   for (char& c : folded) {
     const auto b = static_cast<std::uint8_t>(c);
-    c = (b == 0x0D || b == 0x8D) ? '\0'
-                                 : static_cast<char>(FoldedAnsiByte(oem ? platform::OemToAnsiByte(b) : b));
+    c = (b == 0x0D || b == 0x8D)
+            ? '\0'
+            : static_cast<char>(FoldedAnsiByte(oem ? platform::OemToAnsiByte(b) : b));
   }
   for (char& c : needle) c = static_cast<char>(FoldedAnsiByte(static_cast<std::uint8_t>(c)));
   if (needle.find('\0') != std::string::npos) return false;
@@ -53,13 +54,15 @@ bool PlainFind(const std::string& stored, const std::string& ansiNeedle, bool oe
 
 TEST_F(SearchTest, TheFinderFindsWhatAPlainSearchFinds) {
   std::mt19937 rng(1501);
-  static const char* kAlphabet[] = {"e", "E", "\x82", "\x90", "a", "A", "\xA0", "n", "\xA4", " ", "\r", "\x8D", "z", "q"};
+  static const char* kAlphabet[] = {"e", "E",    "\x82", "\x90", "a",    "A", "\xA0",
+                                    "n", "\xA4", " ",    "\r",   "\x8D", "z", "q"};
   for (const int page : {437, 850, 866}) {
     platform::SetOemCodePage(page);
     for (int round = 0; round < 3000; ++round) {
       std::string text;
       const int len = static_cast<int>(rng() % 80);
-      for (int i = 0; i < len; ++i) text += kAlphabet[rng() % (sizeof kAlphabet / sizeof kAlphabet[0])];
+      for (int i = 0; i < len; ++i)
+        text += kAlphabet[rng() % (sizeof kAlphabet / sizeof kAlphabet[0])];
       std::string needle;
       const int nlen = 1 + static_cast<int>(rng() % 4);
       if (!text.empty() && rng() % 2) {
@@ -86,7 +89,9 @@ TEST_F(SearchTest, TheFinderFindsWhatAPlainSearchFinds) {
   std::string big(5000, 'x');
   for (std::size_t at : {0u, 15u, 16u, 17u, 4990u, 4996u}) {
     std::string t = big;
-    t.replace(at, 4, "ab\x82" "c");
+    t.replace(at, 4,
+              "ab\x82"
+              "c");
     EXPECT_TRUE(TextFinder::Folded("abec", true).In(t)) << at;
     EXPECT_FALSE(TextFinder::Folded("abed", true).In(t)) << at;
   }
@@ -94,7 +99,8 @@ TEST_F(SearchTest, TheFinderFindsWhatAPlainSearchFinds) {
 
 TEST_F(SearchTest, LocateContainedInAMemoFindsWhatTheLineReaderFinds) {
   std::mt19937 rng(42);
-  static const char* kPieces[] = {"cheat", "CODE", "co", "de", "\r\n", "\r", "\x8D", "\n", " ", "\x82t\x82", "ETE"};
+  static const char* kPieces[] = {"cheat", "CODE", "co", "de",        "\r\n", "\r",
+                                  "\x8D",  "\n",   " ",  "\x82t\x82", "ETE"};
   for (const bool headers : {true, false}) {
     CloseAll();
     DbtBuilder m(headers);
@@ -110,7 +116,8 @@ TEST_F(SearchTest, LocateContainedInAMemoFindsWhatTheLineReaderFinds) {
     m.Write("t.dbt");
     Table("t.dbf", headers ? 0x8B : 0x83, blocks);
     USE("t.dbf");
-    for (const std::string value : {"code", "cheatco", "ETE", "\xE9T\xE9", "de co", "decode", "tc", "e"}) {
+    for (const std::string value :
+         {"code", "cheatco", "ETE", "\xE9T\xE9", "de co", "decode", "tc", "e"}) {
       for (const char* field : {"NOTES CONTAINED", "NOTES CONTAINED NOCASE"}) {
         // What the memo's lines hold, in the locate scan's own terms.
         const bool nocase = std::strstr(field, "NOCASE") != nullptr;
@@ -137,7 +144,8 @@ TEST_F(SearchTest, LocateContainedInAMemoFindsWhatTheLineReaderFinds) {
 TEST_F(SearchTest, ASearchSeesTextsAnotherProgramAppendsAndSurvivesACutMemoFile) {
   DbtBuilder m(true);
   std::vector<int> blocks;
-  for (int i = 0; i < 200; ++i) blocks.push_back(m.Add("plain text number " + std::to_string(i), 1));
+  for (int i = 0; i < 200; ++i)
+    blocks.push_back(m.Add("plain text number " + std::to_string(i), 1));
   m.Write("g.dbt");
   Table("g.dbf", 0x8B, blocks);
   const test::Bytes memo = test::ReadFile("g.dbt");
@@ -233,17 +241,23 @@ TEST_F(SearchTest, TheToolsGrepListsTheRecordsWhoseTextHoldsTheText) {
   std::string out, err;
   ASSERT_EQ(test::RunTool("grep " + table + " cafe", &out, &err), 0) << err;
   EXPECT_EQ(out, "1\t-\tZulu\t1\n2\t-\tAlpha\t2\n");
-  ASSERT_EQ(test::RunTool("grep " + table + " " + test::ShellQuote("CAFÉ") + " --names", &out, &err), 0) << err;
+  ASSERT_EQ(
+      test::RunTool("grep " + table + " " + test::ShellQuote("CAFÉ") + " --names", &out, &err), 0)
+      << err;
   EXPECT_EQ(out, "1\t-\tZulu\t1\n2\t-\tAlpha\t2\n4\t-\tCafÉ name\t4\n");
   const std::string ndx = test::ShellQuote(dir_.File("names.ndx"));
   ASSERT_EQ(test::RunTool("index " + table + " CHEATNAME " + ndx, &out, &err), 0) << err;
   ASSERT_EQ(test::RunTool("grep " + table + " cafe --names --index " + ndx, &out, &err), 0) << err;
   EXPECT_EQ(out, "2\t-\tAlpha\t2\n4\t-\tCafÉ name\t4\n1\t-\tZulu\t1\n");
-  ASSERT_EQ(test::RunTool("grep " + table + " " + test::ShellQuote("no such text"), &out, &err), 0) << err;
+  ASSERT_EQ(test::RunTool("grep " + table + " " + test::ShellQuote("no such text"), &out, &err), 0)
+      << err;
   EXPECT_EQ(out, "");
   EXPECT_EQ(test::RunTool("grep " + table + " ''", &out, &err), 64);
   // The locate scan's CONTAINED finds the same first record.
-  ASSERT_EQ(test::RunTool("locate " + table + " " + test::ShellQuote("cheatmemo contained") + " noir", &out, &err), 0)
+  ASSERT_EQ(
+      test::RunTool("locate " + table + " " + test::ShellQuote("cheatmemo contained") + " noir",
+                    &out, &err),
+      0)
       << err;
   EXPECT_EQ(out, "2\n");
 }

@@ -485,7 +485,8 @@ TEST_F(UseTest, OldLayoutTablesAreReadAndWritten) {
 
 TEST_F(UseTest, ReadOnlyOpenLeavesTheFileUntouched) {
   DbfBuilder b = Cheats();
-  for (int i = 0; i < 50; ++i) b.Record({"Game " + std::to_string(i), std::to_string(i)}, i % 7 == 0);
+  for (int i = 0; i < 50; ++i)
+    b.Record({"Game " + std::to_string(i), std::to_string(i)}, i % 7 == 0);
   b.Write("pc.dbf");
   const auto before = test::ReadFile("pc.dbf");
   struct stat st0;

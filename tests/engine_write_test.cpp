@@ -6,9 +6,9 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/dates.h"
 #include "engine/dbf.h"
 #include "engine/dbf_file.h"
-#include "engine/dates.h"
 #include "engine/errors.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -268,7 +268,8 @@ TEST_F(WriteTest, PokeWritesRawBytesThroughTheCache) {
 TEST_F(WriteTest, WritesConvertBackAndEncode) {
   AllTypes("t.dbf");
   std::vector<int> encoded;
-  USE("t.dbf exclusive", nullptr, 0,
+  USE(
+      "t.dbf exclusive", nullptr, 0,
       [&](std::uint8_t* p, std::size_t n) {
         encoded.push_back(static_cast<int>(n));
         for (std::size_t i = 0; i < n; ++i)

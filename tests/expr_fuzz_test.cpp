@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/expr.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
@@ -36,9 +36,9 @@ struct OddField {
 };
 
 const OddField kOddFields[] = {
-    {"NAME", 'C', 20, 0}, {"CODE", 'C', 1, 0}, {"QTY", 'N', 6, 2},  {"BIG", 'N', 20, 0},
-    {"WHEN", 'D', 8, 0},  {"FLAG", 'L', 1, 0}, {"NOTE", 'M', 10, 0}, {"LONG", 'C', 254, 0},
-    {"RATE", 'F', 8, 3},
+    {"NAME", 'C', 20, 0}, {"CODE", 'C', 1, 0},   {"QTY", 'N', 6, 2},
+    {"BIG", 'N', 20, 0},  {"WHEN", 'D', 8, 0},   {"FLAG", 'L', 1, 0},
+    {"NOTE", 'M', 10, 0}, {"LONG", 'C', 254, 0}, {"RATE", 'F', 8, 3},
 };
 
 // One record from one text per field, each cut or padded with `pad` to
@@ -74,18 +74,33 @@ class Generator {
 
   // --- Random mixes of tokens and bytes ---
   std::string Mix() {
-    static const char* const kOps[] = {"+",  "-",  "*",     "/",    "^",      "**", "=",  "==",
-                                       "<>", "#",  "$",     "<",    ">",      "<=", ">=", ".AND.",
-                                       ".OR.", ".NOT.", "(", ")",  ",",      "->", "(",  ")"};
-    static const char* const kLiterals[] = {"'abc'", "\"x y\"", "''",     "'",       "\"",
+    static const char* const kOps[] = {
+        "+", "-",  "*",  "/",     "^",    "**",    "=", "==", "<>", "#",  "$", "<",
+        ">", "<=", ">=", ".AND.", ".OR.", ".NOT.", "(", ")",  ",",  "->", "(", ")"};
+    static const char* const kLiterals[] = {"'abc'", "\"x y\"",  "''",         "'",        "\"",
                                             "'open", "\"it's\"", "'\xE9\xFF'", "'\x01\t'", "' '"};
-    static const char* const kNumbers[] = {"0",   "1",    "12.5", "1E3",  "1E999", "1..2",  "1E",
-                                           "255", "256",  "300",  "0.001", "1E300", "9999999", "1.",
-                                           "00",  "1E-5", "3.14159265358979", "1E9"};
-    static const char* const kWords[] = {"NAME", "CODE",   "QTY",     "BIG",  "WHEN", "FLAG",
-                                         "NOTE", "LONG",   "RATE",    "name", "B->OTHER", "B->VAL",
-                                         "X->Y", "B->",    "ODD->NAME", ".T.", ".F.", "_", ".",
-                                         "UP",   "NOSUCH", "DATE",    "TRUE"};
+    static const char* const kNumbers[] = {"0",
+                                           "1",
+                                           "12.5",
+                                           "1E3",
+                                           "1E999",
+                                           "1..2",
+                                           "1E",
+                                           "255",
+                                           "256",
+                                           "300",
+                                           "0.001",
+                                           "1E300",
+                                           "9999999",
+                                           "1.",
+                                           "00",
+                                           "1E-5",
+                                           "3.14159265358979",
+                                           "1E9"};
+    static const char* const kWords[] = {"NAME", "CODE", "QTY",       "BIG",  "WHEN",     "FLAG",
+                                         "NOTE", "LONG", "RATE",      "name", "B->OTHER", "B->VAL",
+                                         "X->Y", "B->",  "ODD->NAME", ".T.",  ".F.",      "_",
+                                         ".",    "UP",   "NOSUCH",    "DATE", "TRUE"};
     std::string out;
     const std::size_t target = 1 + Below(Chance(10) ? 320 : 60);
     while (out.size() < target) {
@@ -107,16 +122,16 @@ class Generator {
   // argument list.
   std::string Call() {
     static const char* const kNames[] = {
-        "ABS",   "ASC",    "AT",     "CDOW",  "CHR",    "CMON",   "CMONTH", "CTOD",   "DATE",
-        "DAY",   "DELE",   "DELETED", "DOW",  "DTOC",   "DTOS",   "IIF",    "INT",    "LEFT",
-        "LEN",   "LOWE",   "LOWER",  "LTRIM", "MAX",    "MIN",    "MOD",    "MONTH",  "RECNO",
-        "REPL",  "REPLICATE", "RIGHT", "ROUND", "RTRIM", "SOUNDEX", "SPACE", "STR",    "STUFF",
-        "SUBS",  "SUBSTR", "TRIM",   "UPPE",  "UPPER",  "VAL",    "YEAR",   "UP",     "REP",
-        "STRX",  "SOU"};
-    static const char* const kArgs[] = {"1",        "-1",    "0",     "'a'",    "''",  "NAME",
-                                        "QTY",      "WHEN",  ".T.",   "DATE()", "300", "1E300",
-                                        "CTOD('')", "NOTE",  "LONG",  "(",      ")",   "'x",
-                                        "10^999",   "0*10^999", "-300", "255",  "B->OTHER"};
+        "ABS",     "ASC",   "AT",    "CDOW",    "CHR",       "CMON",   "CMONTH", "CTOD",
+        "DATE",    "DAY",   "DELE",  "DELETED", "DOW",       "DTOC",   "DTOS",   "IIF",
+        "INT",     "LEFT",  "LEN",   "LOWE",    "LOWER",     "LTRIM",  "MAX",    "MIN",
+        "MOD",     "MONTH", "RECNO", "REPL",    "REPLICATE", "RIGHT",  "ROUND",  "RTRIM",
+        "SOUNDEX", "SPACE", "STR",   "STUFF",   "SUBS",      "SUBSTR", "TRIM",   "UPPE",
+        "UPPER",   "VAL",   "YEAR",  "UP",      "REP",       "STRX",   "SOU"};
+    static const char* const kArgs[] = {
+        "1",   "-1",     "0",      "'a'",      "''",       "NAME", "QTY",     "WHEN",
+        ".T.", "DATE()", "300",    "1E300",    "CTOD('')", "NOTE", "LONG",    "(",
+        ")",   "'x",     "10^999", "0*10^999", "-300",     "255",  "B->OTHER"};
     std::string out = Pick(kNames);
     if (Chance(90)) out += Chance(20) ? " (" : "(";
     const std::size_t args = Below(6);
@@ -155,9 +170,10 @@ class Generator {
 
   std::string Number() {
     static const char* const kNumbers[] = {
-        "0",     "1",     "2",        "3",     "7",     "10",    "12.5",     "255",  "256",
-        "300",   "1000",  "65535",    "1E9",   "1E300", "0.5",   "(-1)",     "(-300)", "1E-300",
-        "(10^999)", "(0*10^999)", "(-10^999)", "4294967296", "2.567", "99999999999"};
+        "0",        "1",          "2",         "3",          "7",      "10",
+        "12.5",     "255",        "256",       "300",        "1000",   "65535",
+        "1E9",      "1E300",      "0.5",       "(-1)",       "(-300)", "1E-300",
+        "(10^999)", "(0*10^999)", "(-10^999)", "4294967296", "2.567",  "99999999999"};
     return Pick(kNumbers);
   }
 
@@ -259,8 +275,8 @@ class Generator {
 
   // A few bytes of a text deleted, replaced, duplicated or inserted.
   std::string Mutate(std::string s) {
-    static const char* const kBits[] = {"(", ")", "'", "\"", ",", "-", "+", ".NOT.", "->", "^",
-                                        "1E", "$", "=", " ", ".", "NAME"};
+    static const char* const kBits[] = {"(",  ")", "'",  "\"", ",", "-", "+", ".NOT.",
+                                        "->", "^", "1E", "$",  "=", " ", ".", "NAME"};
     const std::size_t edits = 1 + Below(3);
     for (std::size_t i = 0; i < edits; ++i) {
       const std::size_t at = Below(s.size() + 1);
@@ -284,11 +300,10 @@ class Generator {
   std::string Nested() { return Chance(40) ? Openers() : Wrapped(); }
 
   std::string Openers() {
-    static const char* const kOpeners[] = {"(",      "-",     "+",       ".NOT. ", "UPPER(",
-                                           "ABS(",   "IIF(.T.,", "SUBSTR(", "STR(",   "LEFT(",
-                                           "-(",     "1+(",   "'a'+(",   "REPLICATE(", "LEN(",
-                                           "MAX(1,", "CTOD(", "DTOS(",   "STR(1,", "VAL(",
-                                           "2^",     "1*(",   ".NOT.(",  "(.T. .AND. "};
+    static const char* const kOpeners[] = {
+        "(",     "-",     "+",      ".NOT. ", "UPPER(", "ABS(",       "IIF(.T.,", "SUBSTR(",
+        "STR(",  "LEFT(", "-(",     "1+(",    "'a'+(",  "REPLICATE(", "LEN(",     "MAX(1,",
+        "CTOD(", "DTOS(", "STR(1,", "VAL(",   "2^",     "1*(",        ".NOT.(",   "(.T. .AND. "};
     const bool mixed = Chance(50);
     const char* one = Pick(kOpeners);
     std::string out;
@@ -311,23 +326,57 @@ class Generator {
       const char* suffix;
     };
     static const Wrapper kWrappers[] = {
-        {kN, kN, "-", ""},          {kN, kN, "+", ""},           {kN, kN, "(", ")"},
-        {kN, kN, "ABS(", ")"},      {kN, kN, "INT(", ")"},       {kN, kN, "1+(", ")"},
-        {kN, kN, "2^(", ")"},       {kN, kN, "MAX(1,", ")"},     {kN, kN, "MOD(", ",7)"},
-        {kN, kN, "ROUND(", ",1)"},  {kN, kN, "(", "/2)"},        {kN, kN, "(", "*QTY)"},
-        {kC, kC, "UPPER(", ")"},    {kC, kC, "TRIM(", ")"},      {kC, kC, "'a'+(", ")"},
-        {kC, kC, "LEFT(", ",300)"}, {kC, kC, "SUBSTR(", ",2,9)"}, {kC, kC, "IIF(.T.,", ",'b')"},
-        {kC, kC, "STUFF(", ",1,1,'zz')"}, {kC, kC, "REPLICATE(", ",2)"}, {kC, kC, "(", "-' ')"},
-        {kC, kC, "(NAME+", ")"},    {kC, kC, "SOUNDEX(", ")"},   {kL, kL, ".NOT. ", ""},
-        {kL, kL, "(", ")"},         {kL, kL, "(.T. .AND. ", ")"}, {kL, kL, "(", " .OR. .F.)"},
-        {kL, kL, "(", " = FLAG)"},  {kD, kD, "(", "+1)"},        {kD, kD, "MAX(DATE(),", ")"},
-        {kD, kD, "(", ")"},         {kD, kD, "(", "-QTY)"},      {kN, kC, "STR(", ")"},
-        {kN, kC, "CHR(", ")"},      {kN, kC, "SPACE(", ")"},     {kN, kC, "STR(1,", ")"},
-        {kC, kN, "LEN(", ")"},      {kC, kN, "VAL(", ")"},       {kC, kN, "ASC(", ")"},
-        {kC, kN, "AT('a',", ")"},   {kD, kC, "DTOS(", ")"},      {kD, kC, "DTOC(", ")"},
-        {kD, kC, "CDOW(", ")"},     {kC, kD, "CTOD(", ")"},      {kD, kN, "YEAR(", ")"},
-        {kD, kN, "DOW(", ")"},      {kN, kD, "CTOD('')+(", ")"}, {kC, kL, "('a'$(", "))"},
-        {kN, kL, "(", ">0)"},       {kL, kC, "IIF(", ",'y','n')"}, {kD, kL, "(", "=WHEN)"},
+        {kN, kN, "-", ""},
+        {kN, kN, "+", ""},
+        {kN, kN, "(", ")"},
+        {kN, kN, "ABS(", ")"},
+        {kN, kN, "INT(", ")"},
+        {kN, kN, "1+(", ")"},
+        {kN, kN, "2^(", ")"},
+        {kN, kN, "MAX(1,", ")"},
+        {kN, kN, "MOD(", ",7)"},
+        {kN, kN, "ROUND(", ",1)"},
+        {kN, kN, "(", "/2)"},
+        {kN, kN, "(", "*QTY)"},
+        {kC, kC, "UPPER(", ")"},
+        {kC, kC, "TRIM(", ")"},
+        {kC, kC, "'a'+(", ")"},
+        {kC, kC, "LEFT(", ",300)"},
+        {kC, kC, "SUBSTR(", ",2,9)"},
+        {kC, kC, "IIF(.T.,", ",'b')"},
+        {kC, kC, "STUFF(", ",1,1,'zz')"},
+        {kC, kC, "REPLICATE(", ",2)"},
+        {kC, kC, "(", "-' ')"},
+        {kC, kC, "(NAME+", ")"},
+        {kC, kC, "SOUNDEX(", ")"},
+        {kL, kL, ".NOT. ", ""},
+        {kL, kL, "(", ")"},
+        {kL, kL, "(.T. .AND. ", ")"},
+        {kL, kL, "(", " .OR. .F.)"},
+        {kL, kL, "(", " = FLAG)"},
+        {kD, kD, "(", "+1)"},
+        {kD, kD, "MAX(DATE(),", ")"},
+        {kD, kD, "(", ")"},
+        {kD, kD, "(", "-QTY)"},
+        {kN, kC, "STR(", ")"},
+        {kN, kC, "CHR(", ")"},
+        {kN, kC, "SPACE(", ")"},
+        {kN, kC, "STR(1,", ")"},
+        {kC, kN, "LEN(", ")"},
+        {kC, kN, "VAL(", ")"},
+        {kC, kN, "ASC(", ")"},
+        {kC, kN, "AT('a',", ")"},
+        {kD, kC, "DTOS(", ")"},
+        {kD, kC, "DTOC(", ")"},
+        {kD, kC, "CDOW(", ")"},
+        {kC, kD, "CTOD(", ")"},
+        {kD, kN, "YEAR(", ")"},
+        {kD, kN, "DOW(", ")"},
+        {kN, kD, "CTOD('')+(", ")"},
+        {kC, kL, "('a'$(", "))"},
+        {kN, kL, "(", ">0)"},
+        {kL, kC, "IIF(", ",'y','n')"},
+        {kD, kL, "(", "=WHEN)"},
     };
     static const char* const kCores[][3] = {{"'x'", "NAME", "LONG"},
                                             {"1", "QTY", "(0*10^999)"},
@@ -375,20 +424,21 @@ class ExprFuzzTest : public ::testing::Test {
     const std::string nul(1, '\0');
     b.RawRecord(RawRecord(' ', {"Doom", "A", "  3.25", "12345678901234567890", "19931210", "T",
                                 test::MemoField(shortMemo), "long text", "   1.500"}));
-    b.RawRecord(RawRecord(
-        ' ', {nul + nul + "ab\xFF\xFF" + nul + "x", nul, "\xFF\xFF\xFF\xFF\xFF\xFF", "  --1e5..+",
-              "99999999", nul, "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", std::string(254, '\xFF'),
-              "********"}));
+    b.RawRecord(
+        RawRecord(' ', {nul + nul + "ab\xFF\xFF" + nul + "x", nul, "\xFF\xFF\xFF\xFF\xFF\xFF",
+                        "  --1e5..+", "99999999", nul, "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF",
+                        std::string(254, '\xFF'), "********"}));
     b.RawRecord(RawRecord(' ', {}));
     b.RawRecord(RawRecord(' ', {"'\"$#()", "'", "1e308", "1e400", "00000000", "y", "9999999999",
                                 std::string(254, 'z'), "nan"}));
     b.RawRecord(std::string(b.ComputedRecordLength(), '\0'));
     b.RawRecord(RawRecord('*', {"deleted", "D", "-99.99", "-1E300", "99991231", "F",
                                 test::MemoField(longMemo), "", "inf"}));
-    b.RawRecord(RawRecord(' ', {Bytes({1, 2, 9, 13, 10, 0x1A}), "\x1A", "1,5", "-9999999999999999999",
-                                "00010101", "?", "-2", std::string(254, ' '), "-0.0"}));
-    b.RawRecord(RawRecord(' ', {"abc", "b", "12abc", "0x1F", "2023abcd", "t", "  abc",
-                                "x", " 1e-400"}, '\0'));
+    b.RawRecord(
+        RawRecord(' ', {Bytes({1, 2, 9, 13, 10, 0x1A}), "\x1A", "1,5", "-9999999999999999999",
+                        "00010101", "?", "-2", std::string(254, ' '), "-0.0"}));
+    b.RawRecord(RawRecord(
+        ' ', {"abc", "b", "12abc", "0x1F", "2023abcd", "t", "  abc", "x", " 1e-400"}, '\0'));
     b.Write("odd.dbf");
 
     DbfBuilder second;
@@ -492,7 +542,8 @@ TEST_F(ExprFuzzTest, WellTypedExpressionsWithOddArguments) {
   int compiled = 0;
   const int total = 3000;
   for (int i = 0; i < total; ++i) {
-    const std::string text = g.Typed(static_cast<int>(g.Below(4)), 1 + static_cast<int>(g.Below(5)));
+    const std::string text =
+        g.Typed(static_cast<int>(g.Below(4)), 1 + static_cast<int>(g.Below(5)));
     compiled += Exercise(text);
   }
   EXPECT_EQ(problems_, 0);
@@ -508,7 +559,8 @@ TEST_F(ExprFuzzTest, MutatedExpressions) {
   int compiled = 0;
   const int total = 3000;
   for (int i = 0; i < total; ++i) {
-    const std::string text = g.Typed(static_cast<int>(g.Below(4)), 1 + static_cast<int>(g.Below(4)));
+    const std::string text =
+        g.Typed(static_cast<int>(g.Below(4)), 1 + static_cast<int>(g.Below(4)));
     compiled += Exercise(g.Mutate(text));
   }
   EXPECT_EQ(problems_, 0);
@@ -547,8 +599,9 @@ TEST_F(ExprFuzzTest, EveryByteEverywhere) {
   for (int c = 0; c < 256; ++c) {
     const std::string b(1, static_cast<char>(c));
     for (const std::string& text :
-         {b, "NAME" + b, "1 " + b + " 2", "'" + b + "'", "UPPER(" + b + ")", b + "NAME", "QTY" + b + "1",
-          "NAME" + b + "->OTHER", "B" + b + ">OTHER", "1E" + b, "." + b + ".", b + b + b})
+         {b, "NAME" + b, "1 " + b + " 2", "'" + b + "'", "UPPER(" + b + ")", b + "NAME",
+          "QTY" + b + "1", "NAME" + b + "->OTHER", "B" + b + ">OTHER", "1E" + b, "." + b + ".",
+          b + b + b})
       compiled += Exercise(text);
   }
   EXPECT_EQ(problems_, 0);
@@ -571,8 +624,14 @@ TEST_F(ExprFuzzTest, ExpressionsOutliveTheirTable) {
 
   CloseArea();
   DbfBuilder b;
-  b.Field("W1", 'N', 20).Field("W2", 'C', 254).Field("W3", 'C', 254).Field("W4", 'M', 10)
-      .Field("W5", 'L', 1).Field("W6", 'C', 254).Field("W7", 'D', 8).Field("W8", 'C', 254)
+  b.Field("W1", 'N', 20)
+      .Field("W2", 'C', 254)
+      .Field("W3", 'C', 254)
+      .Field("W4", 'M', 10)
+      .Field("W5", 'L', 1)
+      .Field("W6", 'C', 254)
+      .Field("W7", 'D', 8)
+      .Field("W8", 'C', 254)
       .Field("W9", 'C', 254);
   b.Record({"1", std::string(254, 'x'), std::string(254, 'y'), "        12", "T",
             std::string(254, 'z'), "20000101", std::string(254, 'q'), std::string(254, 'r')});
@@ -585,7 +644,8 @@ TEST_F(ExprFuzzTest, ExpressionsOutliveTheirTable) {
         ClearError();
         const ExprValue v = e->Evaluate();
         const int code = Engine().Errors.ErrorCode;
-        if (code != 0 && code != 354 && code != 358) Report(e->Source(), "code " + std::to_string(code));
+        if (code != 0 && code != 354 && code != 358)
+          Report(e->Source(), "code " + std::to_string(code));
         if (code == 0 && v.text.size() >= e->PoolSize() && !v.text.empty())
           Report(e->Source(), "text larger than the pool");
       }
@@ -598,7 +658,8 @@ TEST_F(ExprFuzzTest, ExpressionsOutliveTheirTable) {
       ClearError();
       e->Evaluate();
       const int code = Engine().Errors.ErrorCode;
-      if (code != 0 && code != 354 && code != 358) Report(e->Source(), "code " + std::to_string(code));
+      if (code != 0 && code != 354 && code != 358)
+        Report(e->Source(), "code " + std::to_string(code));
     }
   }
   for (CompiledExpr*& e : kept) ReleaseExpr(e);

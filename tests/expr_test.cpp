@@ -1,6 +1,8 @@
 // The key-expression language: lexing, precedence, the type rules, every
 // function, the result record and working-pool size, error messages, field
 // values from the tables, and filter / while conditions in navigation.
+#include "index/expr.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,12 +11,11 @@
 #include <random>
 #include <string>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
-#include "index/expr.h"
+#include "engine/trim.h"
 #include "platform/clock.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/DbtBuilder.h"
@@ -86,7 +87,9 @@ double Day(const std::string& source) {
   EXPECT_EQ(o.type, 'D') << source;
   return o.number;
 }
-char TypeOf(const std::string& source) { return Compute(source).type; }
+char TypeOf(const std::string& source) {
+  return Compute(source).type;
+}
 
 // The whole detail of a compile error (code 351 required).
 std::string Problem(const std::string& source) {
@@ -371,7 +374,7 @@ TEST_F(ExprTest, PrecedenceAndGrouping) {
   EXPECT_DOUBLE_EQ(Num("2 * 3 ^ 2"), 18);
   EXPECT_DOUBLE_EQ(Num("2 ^ 3 ^ 2"), 64);  // from the left
   EXPECT_DOUBLE_EQ(Num("2 ^ (3 ^ 2)"), 512);
-  EXPECT_DOUBLE_EQ(Num("-3 ^ 2"), 9);      // the sign belongs to the operand
+  EXPECT_DOUBLE_EQ(Num("-3 ^ 2"), 9);  // the sign belongs to the operand
   EXPECT_DOUBLE_EQ(Num("-(3 ^ 2)"), -9);
   EXPECT_DOUBLE_EQ(Num("- 2 ^ 3"), -8);
   EXPECT_DOUBLE_EQ(Num("10 - 4 - 3"), 3);
@@ -385,7 +388,7 @@ TEST_F(ExprTest, PrecedenceAndGrouping) {
   EXPECT_TRUE(Logic("1 < 2 = .T."));
   EXPECT_TRUE(Logic("'A' $ 'AB' = .T."));
   EXPECT_TRUE(Logic(".T. .AND. 1 = 1"));
-  EXPECT_TRUE(Logic(".T. .OR. .F. .AND. .F."));   // .AND. before .OR.
+  EXPECT_TRUE(Logic(".T. .OR. .F. .AND. .F."));  // .AND. before .OR.
   EXPECT_FALSE(Logic("(.T. .OR. .F.) .AND. .F."));
   EXPECT_TRUE(Logic(".F. .AND. .F. .OR. .T."));
   EXPECT_TRUE(Logic(".NOT. .F. .AND. .T."));
@@ -394,10 +397,10 @@ TEST_F(ExprTest, PrecedenceAndGrouping) {
   EXPECT_TRUE(Logic("LEVEL > 10 .AND. 'D' $ CHEATNAME .OR. .F."));
 
   // The operator that meets the wrong types shows which way it grouped.
-  EXPECT_EQ(Reason(".NOT. 1 = 1"), Mismatch(".NOT."));   // (.NOT. 1) = 1
+  EXPECT_EQ(Reason(".NOT. 1 = 1"), Mismatch(".NOT."));  // (.NOT. 1) = 1
   EXPECT_EQ(Reason("-'a' + 'b'"), Mismatch("Unary -"));
-  EXPECT_EQ(Reason("'A' $ 'B' < 'C'"), Mismatch("$"));   // 'A' $ ('B' < 'C')
-  EXPECT_EQ(Reason("'A' = 'B' $ 'C'"), Mismatch("="));   // 'A' = ('B' $ 'C')
+  EXPECT_EQ(Reason("'A' $ 'B' < 'C'"), Mismatch("$"));     // 'A' $ ('B' < 'C')
+  EXPECT_EQ(Reason("'A' = 'B' $ 'C'"), Mismatch("="));     // 'A' = ('B' $ 'C')
   EXPECT_EQ(Reason("'A' == 'B' == 'C'"), Mismatch("=="));  // ('A' == 'B') == 'C'
   EXPECT_EQ(Reason("'A' $ 'B' $ 'C'"), Mismatch("$"));
   EXPECT_EQ(Reason("1 < 2 < 3"), Mismatch("<"));
@@ -606,7 +609,10 @@ TEST_F(ExprTest, Functions) {
   EXPECT_EQ(Text("LOWER('AbC 1')"), "abc 1");
   EXPECT_EQ(Text("UPPER('aBc 1')"), "ABC 1");
   EXPECT_EQ(Text("UPPER('\xE9t\xE9')"), "\xC9T\xC9");  // windows-1252 letters too
-  EXPECT_EQ(Text("LOWER('\xC9" "A\xD6')"), "\xE9" "a\xF6");
+  EXPECT_EQ(Text("LOWER('\xC9"
+                 "A\xD6')"),
+            "\xE9"
+            "a\xF6");
   EXPECT_EQ(Text("LTRIM('  a  ')"), "a  ");
   EXPECT_EQ(Text("RTRIM('  a  ')"), "  a");
   EXPECT_EQ(Text("TRIM('  a  ')"), "  a");
@@ -650,7 +656,7 @@ TEST_F(ExprTest, Functions) {
   EXPECT_EQ(Text("SOUNDEX('Lloyd')"), "L300");
   EXPECT_EQ(Text("SOUNDEX('Ashcraft')"), "A226");  // H codes 0: the next C is written again
   EXPECT_EQ(Text("SOUNDEX('A')"), "A000");
-  EXPECT_EQ(Text("SOUNDEX('B-b.b c')"), "B200");   // non-letters skipped
+  EXPECT_EQ(Text("SOUNDEX('B-b.b c')"), "B200");  // non-letters skipped
   EXPECT_EQ(Text("SOUNDEX('1ab')"), "1100");
   EXPECT_EQ(Text("SOUNDEX('Pfister')"), "P236");
   EXPECT_EQ(Text("SOUNDEX('Washington')"), "W252");
@@ -946,7 +952,7 @@ TEST_F(ExprTest, Aliases) {
   EXPECT_DOUBLE_EQ(Num("GAMES->LEVEL + OTH->LONGFIELDN"), 13.5);
   EXPECT_EQ(Text("TRIM(OTH->NAME) + '/' + TRIM(CHEATNAME)"), "first/Doom");
   EXPECT_EQ(Reason("OTH->NOPE"), "Syntax error");
-  EXPECT_EQ(Reason("OT->NAME"), "Syntax error");     // the alias is compared whole
+  EXPECT_EQ(Reason("OT->NAME"), "Syntax error");  // the alias is compared whole
   EXPECT_EQ(Reason("OTHE->NAME"), "Syntax error");
   EXPECT_EQ(Reason("OTHER->NAME"), "Syntax error");  // the file name is no alias here
   EXPECT_EQ(Reason("NAME"), "Syntax error");         // not a field of the current area
@@ -1002,9 +1008,9 @@ TEST_F(ExprTest, ErrorMessages) {
   std::string late;
   for (int i = 0; i < 10; ++i) late += "LEVEL + ";
   late += "1";
-  EXPECT_EQ(Problem("FOO + " + late),
-            "Error in expression : Syntax error\r\n[" + ("FOO + " + late).substr(0, 51) +
-                "...]\r\n [AssignExpr]");
+  EXPECT_EQ(Problem("FOO + " + late), "Error in expression : Syntax error\r\n[" +
+                                          ("FOO + " + late).substr(0, 51) +
+                                          "...]\r\n [AssignExpr]");
 
   // The error far into the text: the excerpt starts 51 characters before it.
   const std::string head = late.substr(0, 64);  // "LEVEL + " eight times
@@ -1012,14 +1018,14 @@ TEST_F(ExprTest, ErrorMessages) {
   EXPECT_EQ(Problem(text), "Error in expression : Syntax error\r\n[..." + text.substr(16, 51) +
                                "...]\r\n [AssignExpr]");
   text = head + "FOO";  // the error at the end: nothing follows the excerpt
-  EXPECT_EQ(Problem(text),
-            "Error in expression : Syntax error\r\n[..." + text.substr(16, 51) + "]\r\n [AssignExpr]");
+  EXPECT_EQ(Problem(text), "Error in expression : Syntax error\r\n[..." + text.substr(16, 51) +
+                               "]\r\n [AssignExpr]");
 
   // Where "..." starts: at 50 characters the excerpt still starts at the
   // beginning, at 51 it is marked as cut (51 characters before it).
   text = std::string(45, ' ') + "1 FOO" + std::string(10, ' ') + "+ 1";  // FOO ends at 50
-  EXPECT_EQ(Problem(text),
-            "Error in expression : Syntax error\r\n[" + text.substr(0, 51) + "...]\r\n [AssignExpr]");
+  EXPECT_EQ(Problem(text), "Error in expression : Syntax error\r\n[" + text.substr(0, 51) +
+                               "...]\r\n [AssignExpr]");
   text = std::string(46, ' ') + "1 FOO" + std::string(10, ' ') + "+ 1";  // FOO ends at 51
   EXPECT_EQ(Problem(text), "Error in expression : Syntax error\r\n[..." + text.substr(0, 51) +
                                "...]\r\n [AssignExpr]");
@@ -1057,7 +1063,7 @@ TEST_F(ExprTest, LengthAndNesting) {
     ReleaseExpr(e);
   }
   EXPECT_EQ(Reason("'" + std::string(254, 'x') + "'"), "Syntax error");  // the quote is cut off
-  EXPECT_EQ(Reason(std::string(253, ' ') + "LEVEL"), "Syntax error");     // "LE"
+  EXPECT_EQ(Reason(std::string(253, ' ') + "LEVEL"), "Syntax error");    // "LE"
 
   // Deep nesting within 255 bytes still compiles.
   EXPECT_DOUBLE_EQ(Num(std::string(127, '(') + "1" + std::string(127, ')')), 1);

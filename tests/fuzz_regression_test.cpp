@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/dbf.h"
-#include "engine/work_area.h"
 #include "engine/errors.h"
+#include "engine/work_area.h"
 #include "index/indexes.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/NdxBuilder.h"
@@ -185,8 +185,8 @@ TEST_F(FuzzRegression, ScanBlockIsNoLargerThanTheRecords) {
 // columns wrote could not be read back.
 TEST_F(FuzzRegression, FontNameWithCommasReadsBack) {
   views::GridColumns columns(nullptr);
-  columns.ReadSavedColumns({"cvColumn=2", "cvFontStr=Times, New, Roman,clGrayText,0",
-                            "cvTitleFontStr=A,,B,clBlue,266"});
+  columns.ReadSavedColumns(
+      {"cvColumn=2", "cvFontStr=Times, New, Roman,clGrayText,0", "cvTitleFontStr=A,,B,clBlue,266"});
   ASSERT_EQ(columns.Count(), 2);
   EXPECT_EQ(columns[1]->Font().family(), QStringLiteral("Times, New, Roman"));
   const QString text = columns.WriteText();
@@ -208,7 +208,8 @@ TEST_F(FuzzRegression, SavedColumnNumberIsLimited) {
   EXPECT_EQ(columns.Count(), 0);
   columns.ReadSavedColumns({"cvColumn=2", "cvColumn=256", "cvColorStr=clRed"});
   ASSERT_EQ(columns.Count(), 2);
-  EXPECT_EQ(columns[1]->Color(), QColor(255, 0, 0));  // the entry was skipped, column 2 stays current
+  EXPECT_EQ(columns[1]->Color(),
+            QColor(255, 0, 0));  // the entry was skipped, column 2 stays current
   views::GridColumns full(nullptr);
   full.ReadSavedColumns({"cvColumn=255"});
   EXPECT_EQ(full.Count(), views::kMaxSavedColumns);

@@ -20,7 +20,6 @@ using test::BinPath;
 using test::RunTool;
 using test::ShellQuote;
 
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -31,7 +30,8 @@ std::vector<std::string> Lines(const std::string& text) {
 // The record numbers `list` printed (its first column).
 std::vector<long> ListedRecords(const std::string& out) {
   std::vector<long> r;
-  for (const std::string& line : Lines(out)) r.push_back(std::stol(line.substr(0, line.find('\t'))));
+  for (const std::string& line : Lines(out))
+    r.push_back(std::stol(line.substr(0, line.find('\t'))));
   return r;
 }
 
@@ -41,7 +41,8 @@ class NdxCliTest : public ::testing::Test {
     // CHEATNAME C 35, LEVEL N 3; 3 and 7 deleted; 5 holds an OEM e acute.
     test::DbfBuilder b;
     b.Field("CHEATNAME", 'C', 35).Field("LEVEL", 'N', 3);
-    const char* const names[] = {"Quake", "Doom", "Doom II", "Zork", "Pok\x82mon", "Myst", "Doom 3", "Hexen"};
+    const char* const names[] = {"Quake",      "Doom", "Doom II", "Zork",
+                                 "Pok\x82mon", "Myst", "Doom 3",  "Hexen"};
     for (int i = 0; i < 8; ++i) b.Record({names[i], std::to_string(8 - i)}, i == 2 || i == 6);
     b.Write(dir_.File("cheats.dbf"));
     table_ = ShellQuote(dir_.File("cheats.dbf"));
@@ -70,7 +71,8 @@ TEST_F(NdxCliTest, IndexBuildsAFileTheFormatAccepts) {
   // A name without a folder goes beside the table, whatever the current
   // directory; --unique keeps one record a key.
   test::TempDir elsewhere(true);
-  ASSERT_EQ(RunTool("index " + table_ + " 'left(cheatname, 4)' short.ndx --unique", &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + table_ + " 'left(cheatname, 4)' short.ndx --unique", &out, &err), 0)
+      << err;
   ASSERT_TRUE(std::filesystem::exists(dir_.File("short.ndx")));
   EXPECT_FALSE(std::filesystem::exists(elsewhere.File("short.ndx")));
   o.Records = -1;
@@ -86,12 +88,16 @@ TEST_F(NdxCliTest, IndexBuildsAFileTheFormatAccepts) {
   big.Field("N", 'N', 6);
   for (int i = 0; i < 250; ++i) big.Record({std::to_string((i * 7919) % 1000)});
   big.Write(dir_.File("big.dbf"));
-  ASSERT_EQ(RunTool("index " + ShellQuote(dir_.File("big.dbf")) + " n " + Ndx("big.ndx") + " --progress", &out, &err), 0)
+  ASSERT_EQ(
+      RunTool("index " + ShellQuote(dir_.File("big.dbf")) + " n " + Ndx("big.ndx") + " --progress",
+              &out, &err),
+      0)
       << err;
   EXPECT_EQ(out, "");
   const std::vector<std::string> steps = Lines(err);
   ASSERT_EQ(steps.size(), 100u) << err;
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(steps[static_cast<std::size_t>(i)], std::to_string(i + 1) + "%");
+  for (int i = 0; i < 100; ++i)
+    EXPECT_EQ(steps[static_cast<std::size_t>(i)], std::to_string(i + 1) + "%");
   o = {};
   o.Records = 250;
   r = test::CheckNdxFile(dir_.File("big.ndx"), o);
@@ -104,7 +110,8 @@ TEST_F(NdxCliTest, FindAndListFollowTheIndex) {
   ASSERT_EQ(RunTool("index " + table_ + " cheatname " + Ndx("names.ndx"), &out, &err), 0) << err;
   auto find = [&](const std::string& key, const std::string& flags = "") {
     std::string o, e;
-    const int rc = RunTool("find " + table_ + " " + Ndx("names.ndx") + " " + ShellQuote(key) + flags, &o, &e);
+    const int rc =
+        RunTool("find " + table_ + " " + Ndx("names.ndx") + " " + ShellQuote(key) + flags, &o, &e);
     EXPECT_EQ(rc, 0) << e;
     return o;
   };
@@ -123,7 +130,8 @@ TEST_F(NdxCliTest, FindAndListFollowTheIndex) {
   ASSERT_EQ(RunTool("list " + table_ + " --index " + Ndx("names.ndx"), &out, &err), 0) << err;
   EXPECT_EQ(ListedRecords(out), (std::vector<long>{2, 8, 6, 5, 1, 4}));
   EXPECT_EQ(Lines(out)[0], "2\t-\tDoom\t7");
-  ASSERT_EQ(RunTool("list " + table_ + " --index " + Ndx("names.ndx") + " --all", &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("list " + table_ + " --index " + Ndx("names.ndx") + " --all", &out, &err), 0)
+      << err;
   EXPECT_EQ(ListedRecords(out), (std::vector<long>{2, 7, 3, 8, 6, 5, 1, 4}));
   EXPECT_EQ(Lines(out)[1], "7\t*\tDoom 3\t2");
 
@@ -175,9 +183,12 @@ TEST_F(NdxCliTest, AnEmptyTableTakesTheKeyLengthFromTheExpression) {
     const char* expression;
     int keyLength;  // 0: cannot be told
   };
-  const Case cases[] = {{"TRIM(CHEATNAME)", 35},           {"UPPER(TRIM(CHEATNAME))", 35},
-                        {"LEFT(CHEATNAME,5)+'x'", 6},      {"SUBSTR(CHEATNAME,2,4)", 4},
-                        {"TRIM(CHEATNAME)+CHEATNAME", 70}, {"IIF(.T.,TRIM(CHEATNAME),'a')", 0},
+  const Case cases[] = {{"TRIM(CHEATNAME)", 35},
+                        {"UPPER(TRIM(CHEATNAME))", 35},
+                        {"LEFT(CHEATNAME,5)+'x'", 6},
+                        {"SUBSTR(CHEATNAME,2,4)", 4},
+                        {"TRIM(CHEATNAME)+CHEATNAME", 70},
+                        {"IIF(.T.,TRIM(CHEATNAME),'a')", 0},
                         {"LEFT(TRIM(CHEATNAME),1000000000000)", 35}};
   const std::string ndx = dir_.File("e.ndx");
   for (const Case& c : cases) {
@@ -255,10 +266,14 @@ TEST_F(NdxCliTest, EntriesPastTheTablesEndAreReportedAsDamage) {
 
 TEST_F(NdxCliTest, NdxInfoPrintsTheAnchor) {
   std::string out, err;
-  ASSERT_EQ(RunTool("index " + table_ + " 'upper(cheatname)' " + Ndx("u.ndx") + " --unique", &out, &err), 0) << err;
+  ASSERT_EQ(
+      RunTool("index " + table_ + " 'upper(cheatname)' " + Ndx("u.ndx") + " --unique", &out, &err),
+      0)
+      << err;
   ASSERT_EQ(RunTool("ndxinfo " + Ndx("u.ndx"), &out, &err), 0) << err;
   EXPECT_EQ(out,
-            "expression UPPER(CHEATNAME)\nkey_length 35\nkey_type C\nunique 1\ntable CHEATS.DBF\nrecords 8\n");
+            "expression UPPER(CHEATNAME)\nkey_length 35\nkey_type C\nunique 1\ntable "
+            "CHEATS.DBF\nrecords 8\n");
 
   // A failing count check: -1 and no name.
   test::NdxBuilder b('D', 8);
@@ -302,13 +317,19 @@ TEST_F(NdxCliTest, ErrorsEndWithTheEngineMessageAndCode) {
   EXPECT_EQ(RunTool("index " + table_ + " nosuchfield " + Ndx("x.ndx"), &out, &err), 351 % 256);
   EXPECT_EQ(out, "");
   EXPECT_EQ(err.rfind("Error # 351", 0), 0u) << err;
-  EXPECT_EQ(RunTool("index " + table_ + " cheatname+cheatname+cheatname " + Ndx("x.ndx"), &out, &err), 266 % 256);
+  EXPECT_EQ(
+      RunTool("index " + table_ + " cheatname+cheatname+cheatname " + Ndx("x.ndx"), &out, &err),
+      266 % 256);
   EXPECT_EQ(err.rfind("Error # 266", 0), 0u) << err;
   EXPECT_NE(err.find("Incorrect key length: Must be 1 to 100."), std::string::npos) << err;
-  EXPECT_EQ(RunTool("index " + table_ + " " + ShellQuote("cheatname" + std::string(95, ' ')) + " " + Ndx("x.ndx"), &out, &err),
+  EXPECT_EQ(RunTool("index " + table_ + " " + ShellQuote("cheatname" + std::string(95, ' ')) + " " +
+                        Ndx("x.ndx"),
+                    &out, &err),
             300 % 256);
   EXPECT_NE(err.find("Expression length exceeds 100 bytes"), std::string::npos) << err;
-  EXPECT_EQ(RunTool("index " + ShellQuote(dir_.File("missing.dbf")) + " cheatname " + Ndx("x.ndx"), &out, &err), 2);
+  EXPECT_EQ(RunTool("index " + ShellQuote(dir_.File("missing.dbf")) + " cheatname " + Ndx("x.ndx"),
+                    &out, &err),
+            2);
 
   // Opening: a missing index, a damaged one, one of a KeyMaker.
   EXPECT_EQ(RunTool("find " + table_ + " " + Ndx("missing.ndx") + " Doom", &out, &err), 2);
@@ -331,11 +352,16 @@ TEST_F(NdxCliTest, ErrorsEndWithTheEngineMessageAndCode) {
   b.Field("CHEATNAME", 'C', 35);
   for (int i = 0; i < 40; ++i) b.Record({"Cheat " + std::to_string(100 + i)});
   b.Write(dir_.File("many.dbf"));
-  ASSERT_EQ(RunTool("index " + ShellQuote(dir_.File("many.dbf")) + " cheatname " + Ndx("many.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + ShellQuote(dir_.File("many.dbf")) + " cheatname " + Ndx("many.ndx"),
+                    &out, &err),
+            0)
+      << err;
   test::Bytes m = test::ReadFile(dir_.File("many.ndx"));
   test::Put16(m, 3 * 512, 99);  // the third leaf
   test::WriteFile(dir_.File("many.ndx"), m);
-  EXPECT_EQ(RunTool("list " + ShellQuote(dir_.File("many.dbf")) + " --index " + Ndx("many.ndx"), &out, &err), 222);
+  EXPECT_EQ(RunTool("list " + ShellQuote(dir_.File("many.dbf")) + " --index " + Ndx("many.ndx"),
+                    &out, &err),
+            222);
   EXPECT_EQ(ListedRecords(out).size(), 22u);
   EXPECT_NE(err.find("Corrupted index file: "), std::string::npos) << err;
 

@@ -19,12 +19,12 @@
 #include <set>
 #include <thread>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
-#include "engine/dbf_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbf_file.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/expr.h"
 #include "index/indexes.h"
 #include "platform/codepage.h"
@@ -52,8 +52,9 @@ constexpr std::size_t kWalkLimit = 100000;
 
 // A name made of a few syllables: few distinct values, so keys repeat.
 std::string SyllableName(std::mt19937& rng, int syllables, int spread) {
-  static const char* const kParts[] = {"Doom", "Quake", "Hex", "en", " II", "Sim", "City", "Tomb",
-                                       "Raid", "er", "Myst", " 3", "Zork", "Elite", "Pac", "Man"};
+  static const char* const kParts[] = {"Doom", "Quake", "Hex",  "en", " II",  "Sim",
+                                       "City", "Tomb",  "Raid", "er", "Myst", " 3",
+                                       "Zork", "Elite", "Pac",  "Man"};
   std::uniform_int_distribution<int> pick(0, std::min(15, spread));
   std::uniform_int_distribution<int> count(1, syllables);
   std::string s;
@@ -142,8 +143,12 @@ std::string NativeText(int field) {
   return std::string(reinterpret_cast<const char*>(slot + 1), slot[0]);
 }
 
-std::uint32_t U32At(const Bytes& b, std::size_t at) { return test::Get32(b, at); }
-std::uint16_t U16At(const Bytes& b, std::size_t at) { return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8)); }
+std::uint32_t U32At(const Bytes& b, std::size_t at) {
+  return test::Get32(b, at);
+}
+std::uint16_t U16At(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+}
 
 bool HasSpillFiles(const std::string& dir) {
   for (const auto& e : std::filesystem::directory_iterator(dir))
@@ -187,11 +192,13 @@ class NdxTest : public ::testing::Test {
     DbfBuilder b;
     b.Field("CHEATNAME", 'C', 35).Field("LEVEL", 'N', 8, 2).Field("ADDED", 'D', 8);
     for (std::size_t i = 0; i < names.size(); ++i)
-      b.Record({names[i], std::to_string(i % 7) + ".25", "19990101"}, deleted.count(static_cast<std::int64_t>(i) + 1) > 0);
+      b.Record({names[i], std::to_string(i % 7) + ".25", "19990101"},
+               deleted.count(static_cast<std::int64_t>(i) + 1) > 0);
     b.Write(file);
   }
 
-  static std::vector<std::string> RandomNames(std::size_t n, unsigned seed, int syllables = 3, int spread = 15) {
+  static std::vector<std::string> RandomNames(std::size_t n, unsigned seed, int syllables = 3,
+                                              int spread = 15) {
     std::mt19937 rng(seed);
     std::vector<std::string> out;
     for (std::size_t i = 0; i < n; ++i) out.push_back(SyllableName(rng, syllables, spread));
@@ -277,29 +284,39 @@ TEST_F(NdxBuildTest, CharacterKeysOfACheatTable) {
     upper.push_back(u + "a b\x82");
   }
   EXPECT_EQ(ReportRecords(m), OrderOf(upper));
-  for (const auto& e : m.Entries) EXPECT_EQ(e.Key, upper[static_cast<std::size_t>(e.Record - 1)]) << e.Record;
+  for (const auto& e : m.Entries)
+    EXPECT_EQ(e.Key, upper[static_cast<std::size_t>(e.Record - 1)]) << e.Record;
 }
 
 TEST_F(NdxBuildTest, NumericAndDateKeys) {
-  const std::vector<std::string> prices = {"12.50", "-3.25", "0.00", "", "-100.75", "99999.99", "12.50",
-                                           "0.01", "-0.01", "7", "-3.25", "250.5"};
-  const std::vector<std::string> dates = {"19931210", "20000229", "", "18991231", "19700101", "20991231",
-                                          "19931210", "19000301", "", "20240715", "19600101", "19931209"};
+  const std::vector<std::string> prices = {"12.50", "-3.25", "0.00",  "",  "-100.75", "99999.99",
+                                           "12.50", "0.01",  "-0.01", "7", "-3.25",   "250.5"};
+  const std::vector<std::string> dates = {"19931210", "20000229", "",         "18991231",
+                                          "19700101", "20991231", "19931210", "19000301",
+                                          "",         "20240715", "19600101", "19931209"};
   DbfBuilder b;
   b.Field("NAME", 'C', 10).Field("PRICE", 'N', 10, 2).Field("ADDED", 'D', 8);
-  for (std::size_t i = 0; i < prices.size(); ++i) b.Record({"n" + std::to_string(i), prices[i], dates[i]});
+  for (std::size_t i = 0; i < prices.size(); ++i)
+    b.Record({"n" + std::to_string(i), prices[i], dates[i]});
   // Enough records for a second level: 31 keys a leaf.
-  for (int i = 0; i < 40; ++i) b.Record({"x", std::to_string((i * 37) % 23 - 11) + ".5", "2001" + std::string(i % 2 ? "0615" : "0101")});
+  for (int i = 0; i < 40; ++i)
+    b.Record({"x", std::to_string((i * 37) % 23 - 11) + ".5",
+              "2001" + std::string(i % 2 ? "0615" : "0101")});
   b.Write("prices.dbf");
   const std::size_t n = prices.size() + 40;
 
   std::vector<double> priceKeys, dateKeys;
   for (std::size_t i = 0; i < n; ++i) {
-    const std::string p = i < prices.size() ? prices[i] : std::to_string((static_cast<int>(i - prices.size()) * 37) % 23 - 11) + ".5";
+    const std::string p =
+        i < prices.size()
+            ? prices[i]
+            : std::to_string((static_cast<int>(i - prices.size()) * 37) % 23 - 11) + ".5";
     priceKeys.push_back(p.empty() ? 0.0 : std::stod(p));
-    const std::string d = i < dates.size() ? dates[i] : (((i - prices.size()) % 2) ? "20010615" : "20010101");
+    const std::string d =
+        i < dates.size() ? dates[i] : (((i - prices.size()) % 2) ? "20010615" : "20010101");
     dateKeys.push_back(d.empty() ? 0.0
-                                 : static_cast<double>(JulianDay(std::stoi(d.substr(0, 4)), std::stoi(d.substr(4, 2)),
+                                 : static_cast<double>(JulianDay(std::stoi(d.substr(0, 4)),
+                                                                 std::stoi(d.substr(4, 2)),
                                                                  std::stoi(d.substr(6, 2)))));
   }
   EXPECT_EQ(dateKeys[0], 2449332.0);  // 10 December 1993
@@ -324,7 +341,8 @@ TEST_F(NdxBuildTest, NumericAndDateKeys) {
   EXPECT_EQ(p.Leaves, 2);
   // Negative numbers sort below positive ones (a numeric, not a byte order).
   EXPECT_EQ(ReportRecords(p), OrderOfNumbers(priceKeys));
-  for (const auto& e : p.Entries) EXPECT_EQ(e.Number(), priceKeys[static_cast<std::size_t>(e.Record - 1)]);
+  for (const auto& e : p.Entries)
+    EXPECT_EQ(e.Number(), priceKeys[static_cast<std::size_t>(e.Record - 1)]);
   EXPECT_EQ(p.Entries.front().Number(), -100.75);
   EXPECT_EQ(p.Entries.back().Number(), 99999.99);
 
@@ -337,7 +355,8 @@ TEST_F(NdxBuildTest, NumericAndDateKeys) {
   EXPECT_EQ(d.KeysPerNode, 31);
   EXPECT_EQ(d.TypeCode, 1);
   EXPECT_EQ(ReportRecords(d), OrderOfNumbers(dateKeys));
-  for (const auto& e : d.Entries) EXPECT_EQ(e.Number(), dateKeys[static_cast<std::size_t>(e.Record - 1)]);
+  for (const auto& e : d.Entries)
+    EXPECT_EQ(e.Number(), dateKeys[static_cast<std::size_t>(e.Record - 1)]);
   EXPECT_EQ(d.Entries.front().Number(), 0.0);  // blank dates first
 
   // The engine walks them in the same order.
@@ -401,11 +420,11 @@ TEST_F(NdxBuildTest, TreeShapes) {
   ASSERT_EQ(t.size(), 4u * 512);
   EXPECT_EQ(U32At(t, 0), 3u);
   EXPECT_EQ(U32At(t, 4), 4u);
-  EXPECT_EQ(U16At(t, 512), 11);      // node 1: the first, full leaf
-  EXPECT_EQ(U16At(t, 1024), 1);      // node 2: the last leaf
-  EXPECT_EQ(U32At(t, 1024 + 8), 1u); // record 1 ("k") is the greatest
-  EXPECT_EQ(U16At(t, 1536), 1);      // node 3: the root
-  EXPECT_EQ(U32At(t, 1536 + 4), 1u); // its entry's child
+  EXPECT_EQ(U16At(t, 512), 11);       // node 1: the first, full leaf
+  EXPECT_EQ(U16At(t, 1024), 1);       // node 2: the last leaf
+  EXPECT_EQ(U32At(t, 1024 + 8), 1u);  // record 1 ("k") is the greatest
+  EXPECT_EQ(U16At(t, 1536), 1);       // node 3: the root
+  EXPECT_EQ(U32At(t, 1536 + 4), 1u);  // its entry's child
   EXPECT_EQ(U32At(t, 1536 + 8), 0u);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&t[1536 + 12]), 35), Pad("j", 35));
   EXPECT_EQ(U32At(t, 1536 + 4 + 44), 2u);  // the right-most child
@@ -466,7 +485,8 @@ TEST_F(NdxBuildTest, TreeShapes) {
 }
 
 TEST_F(NdxBuildTest, UniqueKeepsTheLowestRecordOfEqualKeys) {
-  const std::vector<std::string> names = {"Doom", "Quake", "Doom", "Hexen", "Quake", "Doom", "Myst", "Hexen"};
+  const std::vector<std::string> names = {"Doom",  "Quake", "Doom", "Hexen",
+                                          "Quake", "Doom",  "Myst", "Hexen"};
   CheatTable("u.dbf", names, {1, 4});
   USE("u.dbf");
   Index_On("u.ndx UNIQUE", "cheatname");
@@ -507,7 +527,8 @@ TEST_F(NdxBuildTest, UniqueKeepsTheLowestRecordOfEqualKeys) {
   MakeIndex("dupes.ndx", u);
   ASSERT_EQ(Engine().Errors.ErrorCode, 0);
   std::map<std::string, std::int32_t> first;
-  for (std::size_t i = 0; i < dupes.size(); ++i) first.emplace(Pad(dupes[i], 35), static_cast<std::int32_t>(i) + 1);
+  for (std::size_t i = 0; i < dupes.size(); ++i)
+    first.emplace(Pad(dupes[i], 35), static_cast<std::int32_t>(i) + 1);
   NdxCheckOptions uo;
   for (const auto& [k, rec] : first) uo.Occurrences[rec] = 1;
   r = CheckNdxFile("dupes.ndx", uo);
@@ -798,7 +819,8 @@ TEST_F(NdxOpenTest, RefusalsAreLeftForTheCaller) {
   EXPECT_EQ(variant([](Bytes& b) { test::Put32(b, 4, 1); }), 222);     // no node
   EXPECT_EQ(variant([](Bytes& b) { b[9] = 'N'; }), 222);               // a numeric key of 35 bytes
   EXPECT_EQ(variant([](Bytes& b) { std::memcpy(&b[24], "NOSUCHFIELD\0", 12); }), 222);
-  EXPECT_EQ(variant([](Bytes& b) { std::memcpy(&b[24], "LEVEL\0", 6); }), 222);  // numeric, anchor says C
+  EXPECT_EQ(variant([](Bytes& b) { std::memcpy(&b[24], "LEVEL\0", 6); }),
+            222);                                        // numeric, anchor says C
   EXPECT_EQ(variant([](Bytes& b) { b[24] = 0; }), 222);  // no expression
   EXPECT_EQ(variant([&](Bytes& b) { b.resize(good.size() + 512 * 3 + 100); }), 0);  // longer: fine
   CloseIndexes();
@@ -821,7 +843,8 @@ TEST_F(NdxOpenTest, RefusalsAreLeftForTheCaller) {
   EXPECT_GE(made, 3);
   EXPECT_EQ(WalkForward(), (Recs{1, 3, 2}));
   CloseIndexes();
-  EXPECT_EQ(test::CheckNdxFile("maker.ndx").Expression, "USERDEFINEDKEYMAKERWASUSEDTOBUILDTHISINDEX");
+  EXPECT_EQ(test::CheckNdxFile("maker.ndx").Expression,
+            "USERDEFINEDKEYMAKERWASUSEDTOBUILDTHISINDEX");
   EXPECT_EQ(refused("maker.ndx"), 223);
   EXPECT_EQ(Engine().Errors.ErrorDetail.rfind("Key maker function required, ", 0), 0u)
       << Engine().Errors.ErrorDetail;
@@ -954,7 +977,8 @@ TEST_F(NdxOpenTest, FilesWrittenTheWayOtherProgramsWriteThem) {
   b.Field("CODE", 'C', 12).Field("NUM", 'N', 6);
   for (int i = 0; i < 100; ++i) {
     std::string c;
-    for (int n = 1 + static_cast<int>(rng() % 12); n > 0; --n) c += static_cast<char>('A' + rng() % 4);
+    for (int n = 1 + static_cast<int>(rng() % 12); n > 0; --n)
+      c += static_cast<char>('A' + rng() % 4);
     const int num = static_cast<int>(rng() % 200) - 100;
     codes.push_back(c);
     keys.push_back(Pad(c, 12, '\0'));
@@ -971,20 +995,25 @@ TEST_F(NdxOpenTest, FilesWrittenTheWayOtherProgramsWriteThem) {
     int fill;
     bool letter;
   };
-  for (const Variant v : {Variant{NdxBuilder::Layout::TopDown, 1, true}, Variant{NdxBuilder::Layout::TopDown, 2, false},
-                          Variant{NdxBuilder::Layout::TopDown, 5, false}, Variant{NdxBuilder::Layout::BottomUp, 3, true},
+  for (const Variant v : {Variant{NdxBuilder::Layout::TopDown, 1, true},
+                          Variant{NdxBuilder::Layout::TopDown, 2, false},
+                          Variant{NdxBuilder::Layout::TopDown, 5, false},
+                          Variant{NdxBuilder::Layout::BottomUp, 3, true},
                           Variant{NdxBuilder::Layout::TopDown, 0, false}}) {
-    SCOPED_TRACE("fill " + std::to_string(v.fill) + (v.layout == NdxBuilder::Layout::TopDown ? " top-down" : " bottom-up"));
+    SCOPED_TRACE("fill " + std::to_string(v.fill) +
+                 (v.layout == NdxBuilder::Layout::TopDown ? " top-down" : " bottom-up"));
     b.Write("codes.dbf");  // without the records a previous round appended
     NdxBuilder cb('C', 12);
     cb.Expression("CODE").PadWith('\0').Fill(v.fill).Arrange(v.layout);
     if (!v.letter) cb.Letter(0);  // the type letter left out
-    for (std::size_t i = 0; i < codes.size(); ++i) cb.Key(codes[i], static_cast<std::int32_t>(i) + 1);
+    for (std::size_t i = 0; i < codes.size(); ++i)
+      cb.Key(codes[i], static_cast<std::int32_t>(i) + 1);
     cb.Write("code.ndx");
     NdxBuilder nb('N', 8);
     nb.Expression("NUM").Fill(v.fill).Arrange(v.layout);
     if (!v.letter) nb.Letter(0);
-    for (std::size_t i = 0; i < nums.size(); ++i) nb.Number(nums[i], static_cast<std::int32_t>(i) + 1);
+    for (std::size_t i = 0; i < nums.size(); ++i)
+      nb.Number(nums[i], static_cast<std::int32_t>(i) + 1);
     nb.Write("num.ndx");
     const Bytes codeBytes = test::ReadFile("code.ndx");
     if (v.layout == NdxBuilder::Layout::TopDown) {
@@ -1018,8 +1047,9 @@ TEST_F(NdxOpenTest, FilesWrittenTheWayOtherProgramsWriteThem) {
     for (int i = 0; i < 60; ++i) {
       ClearRecord();
       std::string c;
-      for (int n = 1 + static_cast<int>(rng() % 12); n > 0; --n) c += static_cast<char>('A' + rng() % 4);
-      SetName(c);  // blank-padded, as this engine stores texts
+      for (int n = 1 + static_cast<int>(rng() % 12); n > 0; --n)
+        c += static_cast<char>('A' + rng() % 4);
+      SetName(c);                             // blank-padded, as this engine stores texts
       SetNativeInt(FieldAddress(2), i - 30);  // N 6 0: an integer slot
       Append();
       ASSERT_EQ(Engine().Errors.ErrorCode, 0);
@@ -1045,7 +1075,8 @@ TEST_F(NdxOpenTest, FilesWrittenTheWayOtherProgramsWriteThem) {
   NdxBuilder wide('C', 12);
   b.Write("codes.dbf");
   wide.Expression("code").PadWith('\0').EntrySize(28).KeysPerNode(17).Fill(4);
-  for (std::size_t i = 0; i < codes.size(); ++i) wide.Key(codes[i], static_cast<std::int32_t>(i) + 1);
+  for (std::size_t i = 0; i < codes.size(); ++i)
+    wide.Key(codes[i], static_cast<std::int32_t>(i) + 1);
   wide.Write("wide.ndx");
   USE("codes.dbf");
   SetIndexTo("wide.ndx");
@@ -1121,7 +1152,8 @@ TEST_F(NdxNavTest, MovesFollowTheControllingIndex) {
   Set_Order_To(2);
   EXPECT_EQ(CurrentOrder(), 2);
   std::vector<double> levels;
-  for (std::size_t i = 0; i < names.size(); ++i) levels.push_back(static_cast<double>(i % 7) + 0.25);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    levels.push_back(static_cast<double>(i % 7) + 0.25);
   EXPECT_EQ(WalkForward(), OrderOfNumbers(levels));
   Set_Order_To(0);
   EXPECT_EQ(CurrentOrder(), 0);
@@ -1153,9 +1185,9 @@ TEST_F(NdxNavTest, MovesFollowTheControllingIndex) {
 }
 
 TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
-  const std::vector<std::string> names = {"Doom",  "Quake",   "Doom II",        "Hexen", "Pok\x82mon Snap",
-                                          "Quake II", "Heretic", "Doom",        "Myst",  "Zork",
-                                          "Doom 3", "Quake 4"};
+  const std::vector<std::string> names = {
+      "Doom",    "Quake", "Doom II", "Hexen", "Pok\x82mon Snap", "Quake II",
+      "Heretic", "Doom",  "Myst",    "Zork",  "Doom 3",          "Quake 4"};
   CheatTable("f.dbf", names, {2, 4});
   USE("f.dbf");
   Index_On("f.ndx", "cheatname");
@@ -1219,7 +1251,7 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
   Engine().Settings.HideDeleted = true;
   EXPECT_TRUE(Find("Quake"));  // 2 is deleted
   EXPECT_EQ(RecNo(), 12);
-  EXPECT_FALSE(Find("Hex"));   // 4 is deleted, the next visible is Myst
+  EXPECT_FALSE(Find("Hex"));  // 4 is deleted, the next visible is Myst
   EXPECT_TRUE(dEOF());
   EXPECT_EQ(RecNo(), 13);
   IndexEngine().Settings.ExactFind = true;
@@ -1231,7 +1263,10 @@ TEST_F(NdxNavTest, FindSearchesTheControllingIndex) {
   // Numeric and date keys.
   DbfBuilder nb;
   nb.Field("PRICE", 'N', 8, 2).Field("ADDED", 'D', 8);
-  nb.Record({"12.50", "19931210"}).Record({"-3.25", "20000229"}).Record({"7.00", ""}).Record({"12.50", "19931209"});
+  nb.Record({"12.50", "19931210"})
+      .Record({"-3.25", "20000229"})
+      .Record({"7.00", ""})
+      .Record({"12.50", "19931209"});
   nb.Record({"-0.00", "20240101"});
   nb.Write("n.dbf");
   Select(2);
@@ -1362,8 +1397,9 @@ TEST_F(NdxDamageTest, DamagedNodesGiveErrorsNeverEndlessWalks) {
       const std::size_t at = 512 + rng() % (b.size() - 512);
       b[at] = static_cast<std::uint8_t>(rng());
     }
-    if (round % 10 == 0) std::fill(b.begin() + static_cast<std::ptrdiff_t>(node(1 + round % 7)),
-                                   b.begin() + static_cast<std::ptrdiff_t>(node(2 + round % 7)), 0xFF);
+    if (round % 10 == 0)
+      std::fill(b.begin() + static_cast<std::ptrdiff_t>(node(1 + round % 7)),
+                b.begin() + static_cast<std::ptrdiff_t>(node(2 + round % 7)), 0xFF);
     if (Exercise(b) != 0) ++failures;
   }
   EXPECT_GT(failures, 10);
@@ -1388,7 +1424,8 @@ TEST_F(NdxDamageTest, DamagedNodesGiveErrorsNeverEndlessWalks) {
   EXPECT_EQ(Exercise(cyc), 222);
   NdxBuilder deep('C', 35);
   deep.Expression("CHEATNAME").Fill(2);
-  for (std::size_t i = 0; i < names_.size(); ++i) deep.Key(names_[i], static_cast<std::int32_t>(i) + 1);
+  for (std::size_t i = 0; i < names_.size(); ++i)
+    deep.Key(names_[i], static_cast<std::int32_t>(i) + 1);
   Bytes two = deep.Build();
   // Top-down: node 1 is the root, 2 and 3 its first children (interior).
   ASSERT_NE(U32At(two, node(2) + 4), 0u);
@@ -1398,7 +1435,8 @@ TEST_F(NdxDamageTest, DamagedNodesGiveErrorsNeverEndlessWalks) {
   // Nodes shared by several parents: every entry of the root leads to the
   // same leaf.
   Bytes shared = good_;
-  for (int i = 0; i <= 5; ++i) test::Put32(shared, node(root) + 4 + 44 * static_cast<std::size_t>(i), 2);
+  for (int i = 0; i <= 5; ++i)
+    test::Put32(shared, node(root) + 4 + 44 * static_cast<std::size_t>(i), 2);
   EXPECT_EQ(Exercise(shared), 222);
   // A long chain of interior nodes each leading three times to the next:
   // 3^40 leaf visits if nothing stopped the walk.
@@ -1409,15 +1447,19 @@ TEST_F(NdxDamageTest, DamagedNodesGiveErrorsNeverEndlessWalks) {
     test::Put32(chain, 4, 43);
     for (std::int32_t n = 1; n <= 40; ++n) {
       test::Put16(chain, node(n), 2);
-      for (int i = 0; i < 3; ++i) test::Put32(chain, node(n) + 4 + 44 * static_cast<std::size_t>(i), static_cast<std::uint32_t>(n + 1));
-      for (int i = 0; i < 2; ++i) std::memset(&chain[node(n) + 12 + 44 * static_cast<std::size_t>(i)], 'z', 35);
+      for (int i = 0; i < 3; ++i)
+        test::Put32(chain, node(n) + 4 + 44 * static_cast<std::size_t>(i),
+                    static_cast<std::uint32_t>(n + 1));
+      for (int i = 0; i < 2; ++i)
+        std::memset(&chain[node(n) + 12 + 44 * static_cast<std::size_t>(i)], 'z', 35);
     }
     // The leaf holds the two lowest keys of the table.
     test::Put16(chain, node(41), 2);
     for (std::size_t i = 0; i < 2; ++i) {
       test::Put32(chain, node(41) + 8 + 44 * i, static_cast<std::uint32_t>(order_[i]));
       const std::string key = Pad(names_[static_cast<std::size_t>(order_[i] - 1)], 35);
-      std::copy_n(key.begin(), 35, chain.begin() + static_cast<std::ptrdiff_t>(node(41) + 12 + 44 * i));
+      std::copy_n(key.begin(), 35,
+                  chain.begin() + static_cast<std::ptrdiff_t>(node(41) + 12 + 44 * i));
     }
     EXPECT_EQ(Exercise(chain), 222);
   }
@@ -1456,8 +1498,8 @@ TEST_F(NdxDamageTest, ADamagedNodeMetMidWalkEndsTheMoveWithItsError) {
     ADD_FAILURE() << "no error";
   } catch (const EngineError& e) {
     EXPECT_EQ(Engine().Errors.ErrorCode, 222);
-    EXPECT_NE(std::string(e.what()).find("Corrupted index file: " + platform::AsciiUpper(dir_.File("bad.ndx")) +
-                                          " (node 6)"),
+    EXPECT_NE(std::string(e.what()).find("Corrupted index file: " +
+                                         platform::AsciiUpper(dir_.File("bad.ndx")) + " (node 6)"),
               std::string::npos)
         << e.what();
   }
@@ -1651,7 +1693,9 @@ class NdxWriteTest : public NdxTest {
         ASSERT_TRUE(RLock());
       }
       // Key changes, duplicates, back and forth.
-      const std::string name = i % 5 == 0 ? names[0] : i % 7 == 0 ? names[static_cast<std::size_t>(r - 1)] : SyllableName(rng, 3, 5);
+      const std::string name = i % 5 == 0   ? names[0]
+                               : i % 7 == 0 ? names[static_cast<std::size_t>(r - 1)]
+                                            : SyllableName(rng, 3, 5);
       SetName(name);
       if (i % 3 == 0) DoubleToReal48(static_cast<double>(rng() % 50), FieldAddress(2));
       Replace();
@@ -2128,7 +2172,8 @@ TEST_F(NdxWriteTest, AMoveFromARecordWhoseEntryAnotherAreaRemoved) {
   std::vector<std::string> names = RandomNames(40, 9);
   CheatTable("w.dbf", names);
   std::vector<double> levels;
-  for (std::size_t i = 0; i < names.size(); ++i) levels.push_back(static_cast<double>(i % 7) + 0.25);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    levels.push_back(static_cast<double>(i % 7) + 0.25);
   std::filesystem::create_directory("sub");
   std::filesystem::create_directory_symlink("..", "sub/up");
   USE("w.dbf");
@@ -2543,7 +2588,8 @@ TEST_F(NdxCompatTest, CorpusIndexesWalkInTheirOrder) {
     const bool numeric = x["header"]["key_type"].get<int>() == 1;
     for (const auto& e : x["entries"]) {
       expected.push_back(e["recno"].get<std::int64_t>());
-      keys.push_back(numeric ? std::to_string(e["key"].get<double>()) : test::Unescape(e["key"].get<std::string>()));
+      keys.push_back(numeric ? std::to_string(e["key"].get<double>())
+                             : test::Unescape(e["key"].get<std::string>()));
     }
     ScopedErrorDispatch quiet(false);
     Select(1);

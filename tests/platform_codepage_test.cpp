@@ -94,14 +94,17 @@ TEST_P(CodePageTest, TextsConvertAsTheirBytesDo) {
   for (int round = 0; round < 2000; ++round) {
     std::vector<std::uint8_t> text(rng() % 40);
     const unsigned highShare = rng() % 4;  // none, a few, many, most
-    for (auto& b : text) b = static_cast<std::uint8_t>(rng() % 4 < highShare ? 0x80 + rng() % 128 : rng() % 128);
+    for (auto& b : text)
+      b = static_cast<std::uint8_t>(rng() % 4 < highShare ? 0x80 + rng() % 128 : rng() % 128);
     const std::size_t from = text.empty() ? 0 : rng() % text.size();
     std::vector<std::uint8_t> toAnsi = text, toOem = text;
     OemToAnsi(toAnsi.data() + from, text.size() - from);
     AnsiToOem(toOem.data() + from, text.size() - from);
     for (std::size_t i = 0; i < text.size(); ++i) {
-      ASSERT_EQ(toAnsi[i], i < from ? text[i] : OemToAnsiByte(text[i])) << "round " << round << " byte " << i;
-      ASSERT_EQ(toOem[i], i < from ? text[i] : AnsiToOemByte(text[i])) << "round " << round << " byte " << i;
+      ASSERT_EQ(toAnsi[i], i < from ? text[i] : OemToAnsiByte(text[i]))
+          << "round " << round << " byte " << i;
+      ASSERT_EQ(toOem[i], i < from ? text[i] : AnsiToOemByte(text[i]))
+          << "round " << round << " byte " << i;
     }
   }
 }
@@ -119,10 +122,10 @@ TEST(CodePage, KnownBytes) {
   EXPECT_EQ(OemToAnsiByte(0x81), 0xFC);  // u with diaeresis
   EXPECT_EQ(OemToAnsiByte(0x82), 0xE9);  // e acute
   EXPECT_EQ(AnsiToOemByte(0xE9), 0x82);
-  EXPECT_EQ(OemToAnsiByte(0xC4), '-');   // box drawing, horizontal
-  EXPECT_EQ(OemToAnsiByte(0xB3), '|');   // box drawing, vertical
-  EXPECT_EQ(OemToAnsiByte(0xC5), '+');   // box drawing, cross
-  EXPECT_EQ(AnsiToOemByte(0xC0), 'A');   // A grave is not in 437
+  EXPECT_EQ(OemToAnsiByte(0xC4), '-');  // box drawing, horizontal
+  EXPECT_EQ(OemToAnsiByte(0xB3), '|');  // box drawing, vertical
+  EXPECT_EQ(OemToAnsiByte(0xC5), '+');  // box drawing, cross
+  EXPECT_EQ(AnsiToOemByte(0xC0), 'A');  // A grave is not in 437
   EXPECT_EQ(OemToAnsi(std::string("Pok\x82mon")), "Pok\xE9mon");
   EXPECT_EQ(AnsiToOem(std::string("Pok\xE9mon")), "Pok\x82mon");
   EXPECT_FALSE(SetOemCodePage(1252));
@@ -146,10 +149,10 @@ TEST(CodePage, Utf8) {
   SetOemCodePage(437);
   EXPECT_EQ(AnsiToUtf8("Pok\xE9mon \x80"), "Pok\xC3\xA9mon \xE2\x82\xAC");
   EXPECT_EQ(Utf8ToAnsi("Pok\xC3\xA9mon \xE2\x82\xAC"), "Pok\xE9mon \x80");
-  EXPECT_EQ(Utf8ToAnsi("\xE2\x94\x80"), "-");  // box drawing takes the best fit
+  EXPECT_EQ(Utf8ToAnsi("\xE2\x94\x80"), "-");      // box drawing takes the best fit
   EXPECT_EQ(Utf8ToAnsi("\xF0\x9F\x98\x80"), "?");  // not in the page
-  EXPECT_EQ(Utf8ToAnsi("a\xC3"), "a?");  // cut sequence
-  EXPECT_EQ(Utf8ToAnsi("\x80z"), "?z");  // stray continuation byte
+  EXPECT_EQ(Utf8ToAnsi("a\xC3"), "a?");            // cut sequence
+  EXPECT_EQ(Utf8ToAnsi("\x80z"), "?z");            // stray continuation byte
   EXPECT_EQ(OemToUtf8("\x81"), "\xC3\xBC");
   EXPECT_EQ(Utf8ToCodePage("\xD0\x90", 866), "\x80");
   EXPECT_EQ(Utf8ToCodePage("\xC3\xA9", 437), "\x82");

@@ -53,7 +53,8 @@ class VersionFileTest : public ::testing::Test {
     const bool read = ReadVersionRecord(path, block.data(), block.size());
     EXPECT_EQ(read, size > 0) << path;
     if (size == 0) return std::nullopt;
-    for (std::size_t i = size; i < block.size(); ++i) EXPECT_EQ(block[i], 0xEE) << "written past the record";
+    for (std::size_t i = size; i < block.size(); ++i)
+      EXPECT_EQ(block[i], 0xEE) << "written past the record";
     block.resize(size);
     return block;
   }
@@ -78,7 +79,8 @@ std::vector<VersionTranslation> Translations(const Bytes& block) {
   const void* table = nullptr;
   std::size_t length = 0;
   std::vector<VersionTranslation> out;
-  if (!QueryVersionValue(block.data(), block.size(), "\\VarFileInfo\\Translation", &table, &length)) return out;
+  if (!QueryVersionValue(block.data(), block.size(), "\\VarFileInfo\\Translation", &table, &length))
+    return out;
   VersionTranslation t{};
   for (std::size_t i = 0; VersionTranslationAt(table, length, i, t); ++i) out.push_back(t);
   return out;
@@ -111,7 +113,8 @@ TEST_F(VersionFileTest, ReadsTheRecordFromEveryClassAndByteOrder) {
   for (bool is64 : {false, true}) {
     for (bool big : {false, true}) {
       for (bool extended : {false, true}) {
-        SCOPED_TRACE(testing::Message() << "64-bit " << is64 << ", big-endian " << big << ", extended " << extended);
+        SCOPED_TRACE(testing::Message()
+                     << "64-bit " << is64 << ", big-endian " << big << ", extended " << extended);
         const std::string path = Write(ElfWithRecord(record, {is64, big, extended}));
         EXPECT_EQ(VersionRecordSize(path), record.size());
         const std::optional<Bytes> block = Record(path);
@@ -149,12 +152,14 @@ TEST_F(VersionFileTest, QueriesTranslationsAndStringsByPath) {
 
   // The value pointer may be left out.
   std::size_t length = 0;
-  EXPECT_TRUE(QueryVersionValue(block->data(), block->size(), "StringFileInfo\\040904e4\\Author", nullptr, &length));
+  EXPECT_TRUE(QueryVersionValue(block->data(), block->size(), "StringFileInfo\\040904e4\\Author",
+                                nullptr, &length));
   EXPECT_EQ(length, std::string("A. N. Author").size() + 1);
 }
 
 TEST_F(VersionFileTest, DutchTranslationIsQueriedUnderItsOwnPath) {
-  const std::optional<Bytes> block = Record(Write(ElfWithRecord(SampleRecord("041304e4", {0x0413, 0x04E4}))));
+  const std::optional<Bytes> block =
+      Record(Write(ElfWithRecord(SampleRecord("041304e4", {0x0413, 0x04E4}))));
   ASSERT_TRUE(block);
   const std::vector<VersionTranslation> t = Translations(*block);
   ASSERT_EQ(t.size(), 1u);
@@ -197,10 +202,13 @@ TEST_F(VersionFileTest, FilesWithoutARecord) {
   // No version section.
   EXPECT_EQ(VersionRecordSize(Write(MakeElf({}, {{".text", Bytes(24, 0x90)}}), "plain")), 0u);
   // A section of a similar name.
-  EXPECT_EQ(VersionRecordSize(Write(MakeElf({}, {{".vorza_versions", SampleRecord()}}), "longer")), 0u);
-  EXPECT_EQ(VersionRecordSize(Write(MakeElf({}, {{".vorza_versio", SampleRecord()}}), "shorter")), 0u);
+  EXPECT_EQ(VersionRecordSize(Write(MakeElf({}, {{".vorza_versions", SampleRecord()}}), "longer")),
+            0u);
+  EXPECT_EQ(VersionRecordSize(Write(MakeElf({}, {{".vorza_versio", SampleRecord()}}), "shorter")),
+            0u);
   // A section without bytes in the file.
-  EXPECT_EQ(VersionRecordSize(Write(MakeElf({}, {{".vorza_version", SampleRecord(), 8}}), "nobits")), 0u);
+  EXPECT_EQ(
+      VersionRecordSize(Write(MakeElf({}, {{".vorza_version", SampleRecord(), 8}}), "nobits")), 0u);
   // Not ELF at all, empty, missing, a folder, a pipe.
   const std::string text = "This is not an executable.\r\n";
   EXPECT_EQ(VersionRecordSize(Write(Bytes(text.begin(), text.end()), "text")), 0u);
@@ -272,7 +280,10 @@ TEST_F(VersionFileTest, HostileHeadersAreRefused) {
   for (const Patch& p : patches) {
     SCOPED_TRACE(p.what);
     Bytes bad = good;
-    const std::size_t base = p.base == 0 ? 0 : p.base == 1 ? l.sectionTable : p.base == 2 ? versionEntry : l.dataAt[1];
+    const std::size_t base = p.base == 0   ? 0
+                             : p.base == 1 ? l.sectionTable
+                             : p.base == 2 ? versionEntry
+                                           : l.dataAt[1];
     PutLe(bad, base + p.at, p.value, p.width);
     EXPECT_EQ(VersionRecordSize(WriteInMemory(bad)), 0u);
   }
@@ -328,8 +339,9 @@ TEST_F(VersionFileTest, RandomCorruptionNeverCrashesNorInventsARecord) {
         ++survived;
         ASSERT_GE(block->size(), 16u);
         EXPECT_EQ(std::memcmp(block->data(), "VZVR", 4), 0);
-        EXPECT_EQ(block->size(), std::size_t(block->at(8) | block->at(9) << 8 | block->at(10) << 16 |
-                                             std::size_t(block->at(11)) << 24));
+        EXPECT_EQ(block->size(),
+                  std::size_t(block->at(8) | block->at(9) << 8 | block->at(10) << 16 |
+                              std::size_t(block->at(11)) << 24));
         // The record is a run of the file's own bytes.
         bool inFile = false;
         for (std::size_t at = 0; !inFile && at + block->size() <= bad.size(); ++at)
@@ -350,8 +362,8 @@ TEST(VersionQuery, DamagedBlocksAreWalkedWithinTheirSize) {
   for (std::size_t n = 0; n < record.size(); ++n) {
     // A heap block of exactly n bytes, so that ASan sees any over-read.
     Bytes cut(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(n));
-    EXPECT_FALSE(QueryVersionValue(cut.data(), cut.size(), "StringFileInfo\\040904e4\\CompanyName", nullptr,
-                                   nullptr))
+    EXPECT_FALSE(QueryVersionValue(cut.data(), cut.size(), "StringFileInfo\\040904e4\\CompanyName",
+                                   nullptr, nullptr))
         << n;
     EXPECT_TRUE(Translations(cut).empty()) << n;
   }

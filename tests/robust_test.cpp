@@ -5,7 +5,6 @@
 // reader of the same catalogue and beside a program that appends to the
 // shared table.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,7 +35,6 @@ using Strings = std::vector<std::string>;
 constexpr long kHeaderLength = 32 + 2 * 32 + 1;
 constexpr long kRecordLength = 1 + 35 + 10;
 
-
 Strings Lines(const std::string& text) {
   Strings out;
   std::istringstream in(text);
@@ -66,11 +64,14 @@ std::string Name(int i) {
 // in block i+1 of the memo file.
 std::vector<Cheat> TenGames() {
   std::vector<Cheat> cheats;
-  for (int i = 0; i < 10; ++i) cheats.push_back({Name(i), "Text of game " + std::to_string(i) + "\r\nsecond line"});
+  for (int i = 0; i < 10; ++i)
+    cheats.push_back({Name(i), "Text of game " + std::to_string(i) + "\r\nsecond line"});
   return cheats;
 }
 
-void CutFile(const std::string& path, long size) { std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size)); }
+void CutFile(const std::string& path, long size) {
+  std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+}
 
 class CliDamagedTest : public ::testing::Test {
  protected:
@@ -88,7 +89,8 @@ TEST_F(CliDamagedTest, ATableCutInsideARecordIsReadUpToItsLastWholeRecord) {
   ASSERT_EQ(RunTool("info " + File("pc.dbf"), &out, &err), 0) << err;
   EXPECT_EQ(Lines(out).at(1), "records 7");
   ASSERT_EQ(RunTool("list " + File("pc.dbf"), &out, &err), 0) << err;
-  EXPECT_EQ(ListedNames(out), (Strings{Name(0), Name(1), Name(2), Name(3), Name(4), Name(5), Name(6)}));
+  EXPECT_EQ(ListedNames(out),
+            (Strings{Name(0), Name(1), Name(2), Name(3), Name(4), Name(5), Name(6)}));
   ASSERT_EQ(RunTool("memo " + File("pc.dbf") + " 7", &out, &err), 0) << err;
   EXPECT_EQ(out, "Text of game 6\r\nsecond line");
   // The cut record is beyond the table.
@@ -99,7 +101,8 @@ TEST_F(CliDamagedTest, ATableCutInsideARecordIsReadUpToItsLastWholeRecord) {
   ASSERT_EQ(RunTool("locate " + File("pc.dbf") + " cheatname 'Game 007'", &out, &err), 0) << err;
   EXPECT_EQ(out, "0\n");
   // An index of the readable part.
-  ASSERT_EQ(RunTool("index " + File("pc.dbf") + " cheatname " + File("pc.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + File("pc.dbf") + " cheatname " + File("pc.ndx"), &out, &err), 0)
+      << err;
   ASSERT_EQ(RunTool("ndxinfo " + File("pc.ndx"), &out, &err), 0) << err;
   EXPECT_EQ(Lines(out).at(5), "records 7");
   test::NdxCheckOptions o;
@@ -117,8 +120,12 @@ TEST_F(CliDamagedTest, AHeaderCountBeyondTheFileCountsTheRecordsThatAreThere) {
     SCOPED_TRACE(promised);
     test::DbtBuilder memo(false);
     test::DbfBuilder b;
-    b.Version(0x83).Field("CHEATNAME", 'C', 35).Field("CHEATMEMO", 'M', 10).HeaderRecordCount(promised);
-    for (int i = 4; i >= 0; --i) b.Record({Name(i), test::MemoField(memo.Add("text " + std::to_string(i)))});
+    b.Version(0x83)
+        .Field("CHEATNAME", 'C', 35)
+        .Field("CHEATMEMO", 'M', 10)
+        .HeaderRecordCount(promised);
+    for (int i = 4; i >= 0; --i)
+      b.Record({Name(i), test::MemoField(memo.Add("text " + std::to_string(i)))});
     b.Write(dir_.File("big.dbf"));
     memo.Write(dir_.File("big.dbt"));
     std::string out, err;
@@ -129,8 +136,10 @@ TEST_F(CliDamagedTest, AHeaderCountBeyondTheFileCountsTheRecordsThatAreThere) {
     ASSERT_EQ(RunTool("memo " + File("big.dbf") + " 5", &out, &err), 0) << err;
     EXPECT_EQ(out, "text 0");
     EXPECT_EQ(RunTool("memo " + File("big.dbf") + " 6", &out, &err), 212);
-    ASSERT_EQ(RunTool("index " + File("big.dbf") + " cheatname " + File("big.ndx"), &out, &err), 0) << err;
-    ASSERT_EQ(RunTool("list " + File("big.dbf") + " --index " + File("big.ndx"), &out, &err), 0) << err;
+    ASSERT_EQ(RunTool("index " + File("big.dbf") + " cheatname " + File("big.ndx"), &out, &err), 0)
+        << err;
+    ASSERT_EQ(RunTool("list " + File("big.dbf") + " --index " + File("big.ndx"), &out, &err), 0)
+        << err;
     EXPECT_EQ(ListedNames(out), (Strings{Name(0), Name(1), Name(2), Name(3), Name(4)}));
   }
 }
@@ -178,16 +187,19 @@ TEST_F(CliDamagedTest, AHeaderCutShortIsRefusedWithTheEnginesCode) {
   const Case cases[] = {
       {kHeaderLength - 17, 100, "Error # 100 (Disk read error)", "[Use/OpenDbf]"},
       {40, 100, "Error # 100 (Disk read error)", "[Use/OpenDbf]"},
-      {20, 210, "Error # 210 (Not a dBASE data file)", "(Prolog is less than 32 bytes) [USE/OpenDBF]"},
-      {0, 210, "Error # 210 (Not a dBASE data file)", "(Prolog is less than 32 bytes) [USE/OpenDBF]"},
+      {20, 210, "Error # 210 (Not a dBASE data file)",
+       "(Prolog is less than 32 bytes) [USE/OpenDBF]"},
+      {0, 210, "Error # 210 (Not a dBASE data file)",
+       "(Prolog is less than 32 bytes) [USE/OpenDBF]"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
     test::WriteCheatTable(dir_.File("pc"), TenGames());
     CutFile(dir_.File("pc.dbf"), c.size);
-    for (const std::string& command : {"info " + File("pc.dbf"), "list " + File("pc.dbf"),
-                                      "memo " + File("pc.dbf") + " 1", "locate " + File("pc.dbf") + " cheatname G",
-                                      "index " + File("pc.dbf") + " cheatname " + File("pc.ndx")}) {
+    for (const std::string& command :
+         {"info " + File("pc.dbf"), "list " + File("pc.dbf"), "memo " + File("pc.dbf") + " 1",
+          "locate " + File("pc.dbf") + " cheatname G",
+          "index " + File("pc.dbf") + " cheatname " + File("pc.ndx")}) {
       SCOPED_TRACE(command);
       std::string out, err;
       EXPECT_EQ(RunTool(command, &out, &err), c.status);
@@ -207,7 +219,8 @@ TEST_F(CliDamagedTest, AHeaderCutShortIsRefusedWithTheEnginesCode) {
 TEST_F(CliDamagedTest, IndexesCutOrEmptiedAreRefusedWhenOpened) {
   test::WriteCheatTable(dir_.File("pc"), TenGames());
   std::string out, err;
-  ASSERT_EQ(RunTool("index " + File("pc.dbf") + " cheatname " + File("good.ndx"), &out, &err), 0) << err;
+  ASSERT_EQ(RunTool("index " + File("pc.dbf") + " cheatname " + File("good.ndx"), &out, &err), 0)
+      << err;
   const test::Bytes good = test::ReadFile(dir_.File("good.ndx"));
   ASSERT_GE(good.size(), 1024u);
   struct Case {
@@ -233,8 +246,9 @@ TEST_F(CliDamagedTest, IndexesCutOrEmptiedAreRefusedWhenOpened) {
       EXPECT_EQ(RunTool("ndxinfo " + File("bad.ndx"), &out, &err), 100);
       EXPECT_NE(err.find("[IndexInfo(<>,"), std::string::npos) << err;
     }
-    for (const std::string& command : {"list " + File("pc.dbf") + " --index " + File("bad.ndx"),
-                                      "find " + File("pc.dbf") + " " + File("bad.ndx") + " Game"}) {
+    for (const std::string& command :
+         {"list " + File("pc.dbf") + " --index " + File("bad.ndx"),
+          "find " + File("pc.dbf") + " " + File("bad.ndx") + " Game"}) {
       SCOPED_TRACE(command);
       EXPECT_EQ(RunTool(command, &out, &err), 222);
       EXPECT_EQ(out, "");
@@ -256,7 +270,8 @@ std::string ScrambledName(int i) {
 
 void WriteManyCheats(const std::string& base) {
   std::vector<Cheat> cheats;
-  for (int i = 0; i < kManyRecords; ++i) cheats.push_back({ScrambledName(i), i % 1000 == 0 ? "text" : ""});
+  for (int i = 0; i < kManyRecords; ++i)
+    cheats.push_back({ScrambledName(i), i % 1000 == 0 ? "text" : ""});
   test::WriteCheatTable(base, cheats);
 }
 
@@ -271,7 +286,8 @@ class KilledBuildTest : public ::testing::Test {
 TEST_F(KilledBuildTest, AnIndexLeftByAKilledBuildIsNeverTrustedAndIsRebuilt) {
   WriteManyCheats(dir_.File("pc"));
   const std::string ndx = dir_.File("cheat.ndx");
-  const test::KilledBuild k = test::KillIndexBuild(dir_.File("pc.dbf"), "cheatname", ndx, 70, sortDir_.path());
+  const test::KilledBuild k =
+      test::KillIndexBuild(dir_.File("pc.dbf"), "cheatname", ndx, 70, sortDir_.path());
   ASSERT_TRUE(k.killed) << k.problem;
   // It died while writing nodes: some are on disk, the anchor is not.
   EXPECT_GT(k.sizeAtKill, 512);
@@ -281,7 +297,9 @@ TEST_F(KilledBuildTest, AnIndexLeftByAKilledBuildIsNeverTrustedAndIsRebuilt) {
   std::string out, err;
   ASSERT_EQ(RunTool("ndxinfo " + ShellQuote(ndx), &out, &err), 0) << err;
   EXPECT_EQ(Lines(out).at(5), "records -1");
-  EXPECT_EQ(RunTool("find " + ShellQuote(dir_.File("pc.dbf")) + " " + ShellQuote(ndx) + " Cheat", &out, &err), 222);
+  EXPECT_EQ(RunTool("find " + ShellQuote(dir_.File("pc.dbf")) + " " + ShellQuote(ndx) + " Cheat",
+                    &out, &err),
+            222);
 
   // The reader's table component builds it again.
   DbfTable t;
@@ -293,7 +311,8 @@ TEST_F(KilledBuildTest, AnIndexLeftByAKilledBuildIsNeverTrustedAndIsRebuilt) {
   t.First();
   EXPECT_EQ(builds, 1);
   Strings first;
-  for (int i = 0; i < 3 && !t.Eof(); ++i, t.Next()) first.push_back(t.FieldByName("CHEATNAME")->AsString());
+  for (int i = 0; i < 3 && !t.Eof(); ++i, t.Next())
+    first.push_back(t.FieldByName("CHEATNAME")->AsString());
   EXPECT_EQ(first, (Strings{"Cheat 00000", "Cheat 00001", "Cheat 00002"}));
   t.Close();
   test::NdxCheckOptions o;
@@ -317,7 +336,8 @@ Strings Browse(DbfTable& t) {
 
 std::vector<Cheat> Machine(const std::string& prefix, int count) {
   std::vector<Cheat> cheats;
-  for (int i = count; i >= 1; --i) cheats.push_back({prefix + " " + std::to_string(100 + i), "text " + std::to_string(i)});
+  for (int i = count; i >= 1; --i)
+    cheats.push_back({prefix + " " + std::to_string(100 + i), "text " + std::to_string(i)});
   return cheats;
 }
 
@@ -424,9 +444,10 @@ TEST_F(SharedUseTest, CheatsAppendedByAnotherProgramAppearInNameOrder) {
   auto t = Reader("pc.dbf");
   ASSERT_EQ(Browse(*t), NamesInOrder(pc));
   std::string err;
-  ASSERT_EQ(test::AppendCheats(dir_.File("pc.dbf"), dir_.File("cheat.ndx"),
-                               {"Aardvark=first by name", "PC 104b=between", "Zebra=last by name"}, &err),
-            0)
+  ASSERT_EQ(
+      test::AppendCheats(dir_.File("pc.dbf"), dir_.File("cheat.ndx"),
+                         {"Aardvark=first by name", "PC 104b=between", "Zebra=last by name"}, &err),
+      0)
       << err;
   pc.push_back({"Aardvark", "first by name"});
   pc.push_back({"PC 104b", "between"});

@@ -7,12 +7,12 @@
 #include <thread>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/engine_context.h"
-#include "engine/work_area.h"
 #include "engine/errors.h"
-#include "index/indexes.h"
+#include "engine/trim.h"
+#include "engine/work_area.h"
 #include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/files.h"
 #include "platform/hooks.h"
 #include "tests/support/TableFixture.h"
@@ -38,7 +38,9 @@ class TableTest : public ::testing::Test {
   }
 
   // A machine table of names (OEM) in this record order.
-  void Machine(const std::string& base, const std::vector<Cheat>& cheats) { test::WriteCheatTable(dir_.File(base), cheats); }
+  void Machine(const std::string& base, const std::vector<Cheat>& cheats) {
+    test::WriteCheatTable(dir_.File(base), cheats);
+  }
 
   DbfTable& Open(const std::string& base, int rows = 5) {
     table_ = std::make_unique<DbfTable>();
@@ -54,7 +56,7 @@ class TableTest : public ::testing::Test {
 
   static std::vector<Cheat> Games() {
     return {{"Quake", "q text"}, {"Doom", "d text"}, {"Zork", "z", true}, {"Abuse", "a"},
-            {"Heretic", "h"},   {"Blood", "b"},      {"Myst", "m"},       {"Doom II", "d2"}};
+            {"Heretic", "h"},    {"Blood", "b"},     {"Myst", "m"},       {"Doom II", "d2"}};
   }
 
   test::TempDir dir_;
@@ -70,7 +72,7 @@ TEST_F(TableTest, OpensLikeTheReaderAndBrowsesInNameOrder) {
   EXPECT_TRUE(platform::FileExists(dir_.File("cheat.ndx")));
   EXPECT_EQ(link_.Rows("cheatname"),
             (std::vector<std::string>{">Abuse", " Blood", " Doom", " Doom II", " Heretic"}));
-  EXPECT_EQ(t.RecNo(), 4);  // the physical record number
+  EXPECT_EQ(t.RecNo(), 4);        // the physical record number
   EXPECT_EQ(t.RecordCount(), 8);  // deleted records count
   // The engine stands on the active record.
   EXPECT_EQ(vz::RecNo(), 4);
@@ -123,8 +125,8 @@ TEST_F(TableTest, LocateRecIsTheSearchBox) {
 TEST_F(TableTest, BrowsingKeepsToTheWhileRange) {
   Machine("pc", Games());
   DbfTable& t = Open("pc");
-  const std::vector<std::string> names = {"Abuse", "Blood",  "Doom", "Doom II",
-                                          "Heretic", "Myst", "Quake"};
+  const std::vector<std::string> names = {"Abuse",   "Blood", "Doom", "Doom II",
+                                          "Heretic", "Myst",  "Quake"};
   auto browse = [&] {
     std::vector<std::string> seen;
     t.First();

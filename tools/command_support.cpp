@@ -1,10 +1,9 @@
-#include "tools/commands.h"
-
 #include "engine/dbf.h"
 #include "engine/errors.h"
 #include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "tools/commands.h"
 
 namespace vz::tool {
 

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/dates.h"
 #include "engine/dbf.h"
 #include "engine/dbt_file.h"
-#include "engine/dates.h"
 #include "engine/errors.h"
 #include "platform/codepage.h"
 

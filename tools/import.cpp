@@ -18,10 +18,10 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/dbf.h"
-#include "engine/dbt_file.h"
 #include "engine/dbf_file.h"
-#include "engine/table_swap.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/table_swap.h"
 #include "platform/codepage.h"
 #include "platform/hooks.h"
 

@@ -1,7 +1,5 @@
 // The reading commands: info, list, grep, memo, locate, eval, index, find,
 // ndxinfo. Every table is opened as the reader opens it.
-#include "tools/commands.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -16,17 +14,18 @@
 #include <thread>
 #include <vector>
 
+#include "engine/dates.h"
 #include "engine/dbf.h"
 #include "engine/dbf_file.h"
 #include "engine/dbt_file.h"
-#include "engine/dates.h"
 #include "engine/errors.h"
 #include "engine/text_search.h"
 #include "engine/trim.h"
-#include "index/indexes.h"
 #include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "tools/commands.h"
 
 namespace vz::tool {
 namespace {
@@ -61,13 +60,9 @@ std::string TrimBlanksRight(std::string_view s) {
 std::string ListValue(const vz::FieldDesc& f, std::string_view bytes, bool raw) {
   std::string v;
   switch (f.Type) {
-    case 'C':
-      v = TrimBlanksRight(bytes);
-      break;
+    case 'C': v = TrimBlanksRight(bytes); break;
     case 'N':
-    case 'F':
-      v = vz::Trim(bytes);
-      break;
+    case 'F': v = vz::Trim(bytes); break;
     case 'M': {
       const std::string t = vz::Trim(bytes);
       long long n = 0;
@@ -77,9 +72,7 @@ std::string ListValue(const vz::FieldDesc& f, std::string_view bytes, bool raw) 
       if (digits && t.size() < 19) n = std::stoll(t);
       return std::to_string(n < 0 ? -n : n);
     }
-    default:
-      v = std::string(bytes);
-      break;
+    default: v = std::string(bytes); break;
   }
   return raw ? RawEscape(v) : Escape(vz::platform::AnsiToUtf8(v));
 }
@@ -95,7 +88,9 @@ void WriteListLine(vz::WorkArea& w, bool raw, std::string& line) {
     if (raw) {
       line += ListValue(f, vz::PeekView(w, i, w.RecNo), true);
     } else {
-      line += ListValue(f, std::string_view(reinterpret_cast<const char*>(w.RawRec.data()) + f.Offset, f.Len), false);
+      line += ListValue(
+          f, std::string_view(reinterpret_cast<const char*>(w.RawRec.data()) + f.Offset, f.Len),
+          false);
     }
   }
   line += '\n';
@@ -196,7 +191,8 @@ int RunLocate(const std::vector<std::string>& argv) {
   if (argv.size() != 3) return -1;
   OpenLikeTheReader(argv[0]);
   // The search box types ANSI; the command line brings UTF-8.
-  const bool found = vz::Locate(vz::platform::Utf8ToAnsi(argv[1]), vz::platform::Utf8ToAnsi(argv[2]));
+  const bool found =
+      vz::Locate(vz::platform::Utf8ToAnsi(argv[1]), vz::platform::Utf8ToAnsi(argv[2]));
   std::printf("%lld\n", found ? static_cast<long long>(vz::RecNo()) : 0LL);
   vz::CloseAll();
   return 0;
@@ -221,9 +217,7 @@ int RunEval(const std::vector<std::string>& argv) {
   out += '\t';
   switch (v.type) {
     case vz::expr::kTypeC:
-    case vz::expr::kTypeM:
-      out += Escape(vz::platform::AnsiToUtf8(std::string(v.text)));
-      break;
+    case vz::expr::kTypeM: out += Escape(vz::platform::AnsiToUtf8(std::string(v.text))); break;
     case vz::expr::kTypeN: {
       char buf[64];
       std::snprintf(buf, sizeof buf, "%.15g", v.number);
@@ -235,9 +229,7 @@ int RunEval(const std::vector<std::string>& argv) {
       // last day, never a number cast out of range.
       out += vz::DateToStored(v.number);
       break;
-    default:
-      out += v.logical ? "T" : "F";
-      break;
+    default: out += v.logical ? "T" : "F"; break;
   }
   out += '\n';
   std::fwrite(out.data(), 1, out.size(), stdout);

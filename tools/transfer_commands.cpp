@@ -1,7 +1,5 @@
 // Moving cheats in and out of a table: import (a text, CSV or JSON Lines
 // source becomes a new cheat table) and export.
-#include "tools/commands.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -16,17 +14,18 @@
 #include <thread>
 #include <vector>
 
+#include "engine/dates.h"
 #include "engine/dbf.h"
 #include "engine/dbf_file.h"
 #include "engine/dbt_file.h"
-#include "engine/dates.h"
 #include "engine/errors.h"
 #include "engine/text_search.h"
 #include "engine/trim.h"
-#include "index/indexes.h"
 #include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "tools/commands.h"
 #include "tools/export.h"
 #include "tools/import.h"
 
@@ -122,7 +121,9 @@ int RunImport(const std::vector<std::string>& argv) {
   bool read = false;
   switch (format.value_or(vz::tool::SourceFormatOf(source))) {
     case vz::tool::SourceFormat::kText: read = ReadSource(source, entries, error); break;
-    case vz::tool::SourceFormat::kCsv: read = vz::tool::ReadCsvSource(source, entries, error); break;
+    case vz::tool::SourceFormat::kCsv:
+      read = vz::tool::ReadCsvSource(source, entries, error);
+      break;
     case vz::tool::SourceFormat::kJsonLines:
       read = vz::tool::ReadJsonLinesSource(source, entries, error);
       break;

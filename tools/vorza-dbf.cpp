@@ -101,142 +101,156 @@ struct Command {
   int (*run)(const std::vector<std::string>& args);
 };
 
-
 int UsageError(const Command& c) {
   std::fputs(c.usage, stderr);
   return kUsageError;
 }
 
-
 const Command kCommands[] = {
-    {"info", "usage: vorza-dbf info TABLE\n"
-             "  Prints the header (version, records, header_length, record_length, memo)\n"
-             "  and one line 'field NAME TYPE LENGTH DECIMALS' per field.\n",
+    {"info",
+     "usage: vorza-dbf info TABLE\n"
+     "  Prints the header (version, records, header_length, record_length, memo)\n"
+     "  and one line 'field NAME TYPE LENGTH DECIMALS' per field.\n",
      RunInfo},
-    {"list", "usage: vorza-dbf list TABLE [--index NDX] [--all] [--raw]\n"
-             "  One line per record in record-number order: RECNO, a tab, * for a\n"
-             "  deleted record or - , then a tab and the value of each field.\n"
-             "\n"
-             "  --index NDX  in the order of the index NDX\n"
-             "  --all        the deleted records too (left out otherwise)\n"
-             "  --raw        the bytes as stored (\\xNN escapes), not converted\n",
+    {"list",
+     "usage: vorza-dbf list TABLE [--index NDX] [--all] [--raw]\n"
+     "  One line per record in record-number order: RECNO, a tab, * for a\n"
+     "  deleted record or - , then a tab and the value of each field.\n"
+     "\n"
+     "  --index NDX  in the order of the index NDX\n"
+     "  --all        the deleted records too (left out otherwise)\n"
+     "  --raw        the bytes as stored (\\xNN escapes), not converted\n",
      RunList},
-    {"grep", "usage: vorza-dbf grep TABLE TEXT [--index NDX] [--names]\n"
-             "  Every live record whose memo text holds TEXT (with --names: or whose\n"
-             "  name does), letter case and accents not counting, as list writes it,\n"
-             "  in record-number order or in the order of NDX.\n"
-             "\n"
-             "  --index NDX  in the order of the index NDX\n"
-             "  --names      the names are searched as well as the texts\n",
+    {"grep",
+     "usage: vorza-dbf grep TABLE TEXT [--index NDX] [--names]\n"
+     "  Every live record whose memo text holds TEXT (with --names: or whose\n"
+     "  name does), letter case and accents not counting, as list writes it,\n"
+     "  in record-number order or in the order of NDX.\n"
+     "\n"
+     "  --index NDX  in the order of the index NDX\n"
+     "  --names      the names are searched as well as the texts\n",
      RunGrep},
-    {"memo", "usage: vorza-dbf memo TABLE RECNO [FIELD] [--raw]\n"
-             "  The memo text of record RECNO (the first memo field unless FIELD).\n"
-             "\n"
-             "  --raw  the bytes exactly as stored, not converted\n",
+    {"memo",
+     "usage: vorza-dbf memo TABLE RECNO [FIELD] [--raw]\n"
+     "  The memo text of record RECNO (the first memo field unless FIELD).\n"
+     "\n"
+     "  --raw  the bytes exactly as stored, not converted\n",
      RunMemo},
-    {"locate", "usage: vorza-dbf locate TABLE FIELD VALUE\n"
-               "  The first record, in record-number order, whose FIELD begins with VALUE\n"
-               "  (letter case not counting; FIELD may carry the words NOCASE, EXACT and\n"
-               "  CONTAINED). Prints its record number, or 0.\n",
+    {"locate",
+     "usage: vorza-dbf locate TABLE FIELD VALUE\n"
+     "  The first record, in record-number order, whose FIELD begins with VALUE\n"
+     "  (letter case not counting; FIELD may carry the words NOCASE, EXACT and\n"
+     "  CONTAINED). Prints its record number, or 0.\n",
      RunLocate},
-    {"eval", "usage: vorza-dbf eval TABLE RECNO EXPR\n"
-             "  Evaluates the key expression EXPR on record RECNO and prints its type\n"
-             "  letter (C, N, D, L), a tab and its value.\n",
+    {"eval",
+     "usage: vorza-dbf eval TABLE RECNO EXPR\n"
+     "  Evaluates the key expression EXPR on record RECNO and prints its type\n"
+     "  letter (C, N, D, L), a tab and its value.\n",
      RunEval},
-    {"index", "usage: vorza-dbf index TABLE EXPR NDX [--unique] [--progress]\n"
-              "  Builds the index NDX of TABLE on the key expression EXPR (placed in the\n"
-              "  table's folder when NDX names no folder). Prints nothing on success.\n"
-              "\n"
-              "  --unique    one entry per key (the first record that has it)\n"
-              "  --progress  writes the build's progress (1% to 100%) to standard error\n",
+    {"index",
+     "usage: vorza-dbf index TABLE EXPR NDX [--unique] [--progress]\n"
+     "  Builds the index NDX of TABLE on the key expression EXPR (placed in the\n"
+     "  table's folder when NDX names no folder). Prints nothing on success.\n"
+     "\n"
+     "  --unique    one entry per key (the first record that has it)\n"
+     "  --progress  writes the build's progress (1% to 100%) to standard error\n",
      RunIndex},
-    {"find", "usage: vorza-dbf find TABLE NDX KEY [--exact]\n"
-             "  Searches NDX for KEY, a prefix of the key, and prints the record number\n"
-             "  found, or 0.\n"
-             "\n"
-             "  --exact  the whole key must be equal\n",
+    {"find",
+     "usage: vorza-dbf find TABLE NDX KEY [--exact]\n"
+     "  Searches NDX for KEY, a prefix of the key, and prints the record number\n"
+     "  found, or 0.\n"
+     "\n"
+     "  --exact  the whole key must be equal\n",
      RunFind},
-    {"ndxinfo", "usage: vorza-dbf ndxinfo NDX\n"
-                "  Prints the anchor of NDX: expression, key_length, key_type, unique,\n"
-                "  table and records (-1 and no table when the record-count check fails).\n",
+    {"ndxinfo",
+     "usage: vorza-dbf ndxinfo NDX\n"
+     "  Prints the anchor of NDX: expression, key_length, key_type, unique,\n"
+     "  table and records (-1 and no table when the record-count check fails).\n",
      RunNdxInfo},
-    {"export", "usage: vorza-dbf export TABLE [--format csv|jsonl] [--index NDX] [--all]\n"
-               "  Writes every live record of TABLE, memo texts included, to standard\n"
-               "  output as UTF-8. Character and memo fields are texts without trailing\n"
-               "  blanks, N and F fields numbers, dates YYYY-MM-DD, logical fields true\n"
-               "  or false; a blank or unreadable number, date or logical value is null\n"
-               "  (an empty CSV cell), and so is a memo the engine cannot read (with a\n"
-               "  warning on standard error). A field name that repeats an earlier one\n"
-               "  gets _2, _3, ... after it.\n"
-               "\n"
-               "  --format csv    CSV after RFC 4180 (the default): a header row of the\n"
-               "                  field names, then one row per record, rows ended by\n"
-               "                  CR LF\n"
-               "  --format jsonl  JSON Lines: one object per record with \"_recno\" and\n"
-               "                  \"_deleted\", then the fields by name\n"
-               "  --index NDX     in the order of the index NDX\n"
-               "  --all           the deleted records too; in CSV a first column\n"
-               "                  _deleted says true or false\n",
+    {"export",
+     "usage: vorza-dbf export TABLE [--format csv|jsonl] [--index NDX] [--all]\n"
+     "  Writes every live record of TABLE, memo texts included, to standard\n"
+     "  output as UTF-8. Character and memo fields are texts without trailing\n"
+     "  blanks, N and F fields numbers, dates YYYY-MM-DD, logical fields true\n"
+     "  or false; a blank or unreadable number, date or logical value is null\n"
+     "  (an empty CSV cell), and so is a memo the engine cannot read (with a\n"
+     "  warning on standard error). A field name that repeats an earlier one\n"
+     "  gets _2, _3, ... after it.\n"
+     "\n"
+     "  --format csv    CSV after RFC 4180 (the default): a header row of the\n"
+     "                  field names, then one row per record, rows ended by\n"
+     "                  CR LF\n"
+     "  --format jsonl  JSON Lines: one object per record with \"_recno\" and\n"
+     "                  \"_deleted\", then the fields by name\n"
+     "  --index NDX     in the order of the index NDX\n"
+     "  --all           the deleted records too; in CSV a first column\n"
+     "                  _deleted says true or false\n",
      RunExport},
-    {"import", "usage: vorza-dbf import TABLE SOURCE [--format text|csv|jsonl] [--progress]\n"
-               "  Makes the cheat table TABLE (.dbf and .dbt, the fields cheatname C 35\n"
-               "  and cheatmemo M) from SOURCE, UTF-8 text stored in the OEM code page.\n"
-               "  An existing table of that name is replaced whole, or not at all: the\n"
-               "  new files are written beside it and renamed over it at the end. A\n"
-               "  fault in SOURCE is reported with its line and column, and nothing is\n"
-               "  written.\n"
-               "\n"
-               "  --format text   the tool's text format (the default, but for a name\n"
-               "                  ending in .csv, .jsonl or .ndjson):\n"
-               "                    # comment lines, only before the first entry\n"
-               "                    @@ Name of a cheat (at most 35 characters)\n"
-               "                    The cheat's text, any number of lines.\n"
-               "                    @@* Name of a cheat stored as a deleted record\n"
-               "                    Its text.\n"
-               "                  Leading and trailing blank lines of a text are\n"
-               "                  dropped; its lines are joined with CR LF.\n"
-               "  --format csv    CSV as export writes it: a header row naming the\n"
-               "                  columns cheatname and cheatmemo, and _deleted\n"
-               "                  (true or false) if you like, in any order\n"
-               "  --format jsonl  JSON Lines as export writes it: one object a line\n"
-               "                  with \"cheatname\", \"cheatmemo\" and, if you like,\n"
-               "                  \"_deleted\" and \"_recno\" (record numbers left out\n"
-               "                  become blank deleted records, so that records keep\n"
-               "                  their numbers)\n"
-               "  --progress      writes the progress (1% to 100%) to standard error\n",
+    {"import",
+     "usage: vorza-dbf import TABLE SOURCE [--format text|csv|jsonl] [--progress]\n"
+     "  Makes the cheat table TABLE (.dbf and .dbt, the fields cheatname C 35\n"
+     "  and cheatmemo M) from SOURCE, UTF-8 text stored in the OEM code page.\n"
+     "  An existing table of that name is replaced whole, or not at all: the\n"
+     "  new files are written beside it and renamed over it at the end. A\n"
+     "  fault in SOURCE is reported with its line and column, and nothing is\n"
+     "  written.\n"
+     "\n"
+     "  --format text   the tool's text format (the default, but for a name\n"
+     "                  ending in .csv, .jsonl or .ndjson):\n"
+     "                    # comment lines, only before the first entry\n"
+     "                    @@ Name of a cheat (at most 35 characters)\n"
+     "                    The cheat's text, any number of lines.\n"
+     "                    @@* Name of a cheat stored as a deleted record\n"
+     "                    Its text.\n"
+     "                  Leading and trailing blank lines of a text are\n"
+     "                  dropped; its lines are joined with CR LF.\n"
+     "  --format csv    CSV as export writes it: a header row naming the\n"
+     "                  columns cheatname and cheatmemo, and _deleted\n"
+     "                  (true or false) if you like, in any order\n"
+     "  --format jsonl  JSON Lines as export writes it: one object a line\n"
+     "                  with \"cheatname\", \"cheatmemo\" and, if you like,\n"
+     "                  \"_deleted\" and \"_recno\" (record numbers left out\n"
+     "                  become blank deleted records, so that records keep\n"
+     "                  their numbers)\n"
+     "  --progress      writes the progress (1% to 100%) to standard error\n",
      RunImport},
-    {"append", "usage: vorza-dbf append TABLE FIELD=VALUE... [--index NDX]...\n"
-               "  Appends one record (the table locked meanwhile; other programs may go on\n"
-               "  using it) and prints its record number. Fields not named are blank.\n"
-               "  Values: C a text (UTF-8; cut to the field's length); N, F a decimal number;\n"
-               "  D YYYYMMDD, or empty for no date; L T, F or ?; M the memo text, or @FILE\n"
-               "  for the bytes of FILE as they are. A field that does not exist or a value\n"
-               "  that does not fit its field ends the command with status 65, nothing written.\n"
-               "\n"
-               "  --index NDX  an index kept in step with the table (repeat it for more)\n",
+    {"append",
+     "usage: vorza-dbf append TABLE FIELD=VALUE... [--index NDX]...\n"
+     "  Appends one record (the table locked meanwhile; other programs may go on\n"
+     "  using it) and prints its record number. Fields not named are blank.\n"
+     "  Values: C a text (UTF-8; cut to the field's length); N, F a decimal number;\n"
+     "  D YYYYMMDD, or empty for no date; L T, F or ?; M the memo text, or @FILE\n"
+     "  for the bytes of FILE as they are. A field that does not exist or a value\n"
+     "  that does not fit its field ends the command with status 65, nothing written.\n"
+     "\n"
+     "  --index NDX  an index kept in step with the table (repeat it for more)\n",
      RunAppend},
-    {"replace", "usage: vorza-dbf replace TABLE RECNO FIELD=VALUE... [--index NDX]...\n"
-                "  Changes the fields named of record RECNO (the record locked meanwhile).\n"
-                "  Values as for append; a record number that is not in the table ends the\n"
-                "  command with status 65, nothing written.\n"
-                "\n"
-                "  --index NDX  an index kept in step with the table (repeat it for more)\n",
+    {"replace",
+     "usage: vorza-dbf replace TABLE RECNO FIELD=VALUE... [--index NDX]...\n"
+     "  Changes the fields named of record RECNO (the record locked meanwhile).\n"
+     "  Values as for append; a record number that is not in the table ends the\n"
+     "  command with status 65, nothing written.\n"
+     "\n"
+     "  --index NDX  an index kept in step with the table (repeat it for more)\n",
      RunReplace},
-    {"delete", "usage: vorza-dbf delete TABLE RECNO [--index NDX]...\n"
-               "  Marks record RECNO deleted (it stays in the table until pack).\n"
-               "\n"
-               "  --index NDX  an index kept in step with the table (repeat it for more)\n",
+    {"delete",
+     "usage: vorza-dbf delete TABLE RECNO [--index NDX]...\n"
+     "  Marks record RECNO deleted (it stays in the table until pack).\n"
+     "\n"
+     "  --index NDX  an index kept in step with the table (repeat it for more)\n",
      RunDelete},
-    {"recall", "usage: vorza-dbf recall TABLE RECNO [--index NDX]...\n"
-               "  Marks the deleted record RECNO live again.\n"
-               "\n"
-               "  --index NDX  an index kept in step with the table (repeat it for more)\n",
+    {"recall",
+     "usage: vorza-dbf recall TABLE RECNO [--index NDX]...\n"
+     "  Marks the deleted record RECNO live again.\n"
+     "\n"
+     "  --index NDX  an index kept in step with the table (repeat it for more)\n",
      RunRecall},
-    {"pack", "usage: vorza-dbf pack TABLE [--index NDX]...\n"
-             "  Removes the deleted records for good (nobody else may have the table\n"
-             "  open). Indexes not named are out of date after.\n"
-             "\n"
-             "  --index NDX  an index built anew afterwards (repeat it for more)\n",
+    {"pack",
+     "usage: vorza-dbf pack TABLE [--index NDX]...\n"
+     "  Removes the deleted records for good (nobody else may have the table\n"
+     "  open). Indexes not named are out of date after.\n"
+     "\n"
+     "  --index NDX  an index built anew afterwards (repeat it for more)\n",
      RunPack},
 };
 
@@ -328,4 +342,3 @@ int main(int argc, char** argv) {
   std::fputs(kUsage, stderr);
   return kUsageError;
 }
-

@@ -7,7 +7,8 @@
 #include "platform/files.h"
 
 int main(int argc, char** argv) {
-  std::string dir = vz::platform::ExpandFileName(argc > 1 ? argv[1] : vz::platform::ProgramDirectory());
+  std::string dir =
+      vz::platform::ExpandFileName(argc > 1 ? argv[1] : vz::platform::ProgramDirectory());
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const auto machines = vz::app::OfferedMachines(dir);
   if (machines.empty()) {

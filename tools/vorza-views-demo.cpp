@@ -12,25 +12,24 @@
 #include <string>
 
 // The table's headers come before Qt's.
-#include "dataset/DataSource.h"
-#include "engine/dbt_file.h"
-#include "engine/trim.h"
-#include "engine/dates.h"
-#include "index/indexes.h"
-#include "index/expr.h"
-#include "platform/files.h"
-#include "table/DbfTable.h"
-
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
 #include <QWidget>
 
-#include "views/StatusPopup.h"
 #include "app/CheatTable.h"
 #include "app/CheatViews.h"
+#include "dataset/DataSource.h"
+#include "engine/dates.h"
+#include "engine/dbt_file.h"
+#include "engine/trim.h"
+#include "index/expr.h"
+#include "index/indexes.h"
+#include "platform/files.h"
+#include "table/DbfTable.h"
 #include "views/DataGrid.h"
 #include "views/DataMemo.h"
+#include "views/StatusPopup.h"
 
 using namespace vz;
 

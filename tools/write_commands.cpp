@@ -4,8 +4,6 @@
 // record lock around a change, every named index open so the engine keeps
 // it in step, memo texts written to the memo file. Everything given on the
 // command line is checked before anything is written.
-#include "tools/commands.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -20,17 +18,18 @@
 #include <thread>
 #include <vector>
 
+#include "engine/dates.h"
 #include "engine/dbf.h"
 #include "engine/dbf_file.h"
 #include "engine/dbt_file.h"
-#include "engine/dates.h"
 #include "engine/errors.h"
 #include "engine/text_search.h"
 #include "engine/trim.h"
-#include "index/indexes.h"
 #include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "tools/commands.h"
 
 namespace vz::tool {
 namespace {

@@ -9,7 +9,11 @@
 
 namespace vz::views {
 
-inline QString ToQt(const std::string& ansi) { return QString::fromStdString(platform::AnsiToUtf8(ansi)); }
-inline std::string FromQt(const QString& text) { return platform::Utf8ToAnsi(text.toStdString()); }
+inline QString ToQt(const std::string& ansi) {
+  return QString::fromStdString(platform::AnsiToUtf8(ansi));
+}
+inline std::string FromQt(const QString& text) {
+  return platform::Utf8ToAnsi(text.toStdString());
+}
 
 }  // namespace vz::views

@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
@@ -22,9 +22,10 @@ bool ChangesText(QKeyEvent* e) {
     case Qt::Key_Delete: return true;
     default: break;
   }
-  return e->matches(QKeySequence::Paste) || e->matches(QKeySequence::Cut) || e->matches(QKeySequence::Undo) ||
-         e->matches(QKeySequence::Redo) || e->matches(QKeySequence::DeleteStartOfWord) ||
-         e->matches(QKeySequence::DeleteEndOfWord) || e->matches(QKeySequence::DeleteEndOfLine);
+  return e->matches(QKeySequence::Paste) || e->matches(QKeySequence::Cut) ||
+         e->matches(QKeySequence::Undo) || e->matches(QKeySequence::Redo) ||
+         e->matches(QKeySequence::DeleteStartOfWord) || e->matches(QKeySequence::DeleteEndOfWord) ||
+         e->matches(QKeySequence::DeleteEndOfLine);
 }
 
 // Keys that move between cells or end the edit: the grid's even while the
@@ -140,14 +141,16 @@ void CellGrid::SetDefaultRowHeight(int h) {
 }
 
 int CellGrid::RowHeight(int r) const {
-  if (r >= 0 && r < static_cast<int>(rowHeights_.size()) && rowHeights_[static_cast<std::size_t>(r)] > 0)
+  if (r >= 0 && r < static_cast<int>(rowHeights_.size()) &&
+      rowHeights_[static_cast<std::size_t>(r)] > 0)
     return rowHeights_[static_cast<std::size_t>(r)];
   return defaultRowHeight_;
 }
 
 void CellGrid::SetRowHeight(int r, int h) {
   if (r < 0) return;
-  if (static_cast<int>(rowHeights_.size()) <= r) rowHeights_.resize(static_cast<std::size_t>(r) + 1, 0);
+  if (static_cast<int>(rowHeights_.size()) <= r)
+    rowHeights_.resize(static_cast<std::size_t>(r) + 1, 0);
   rowHeights_[static_cast<std::size_t>(r)] = h;
   viewport()->update();
 }
@@ -160,7 +163,9 @@ void CellGrid::SetOptions(unsigned o) {
   viewport()->update();
 }
 
-int CellGrid::RowPitch() const { return defaultRowHeight_ + ((options_ & goHorzLine) ? lineWidth_ : 0); }
+int CellGrid::RowPitch() const {
+  return defaultRowHeight_ + ((options_ & goHorzLine) ? lineWidth_ : 0);
+}
 
 int CellGrid::ColLeft(int c) const {
   if (c < 0 || c >= ColCount()) return -1;
@@ -240,7 +245,9 @@ int CellGrid::VisibleColCount() const {
 
 // --- The current cell ---------------------------------------------------------------------------
 
-bool CellGrid::SelectCell(int, int) { return true; }
+bool CellGrid::SelectCell(int, int) {
+  return true;
+}
 
 void CellGrid::SetCurrent(int col, int row, bool force) {
   col = std::clamp(col, std::min(fixedCols_, ColCount() - 1), ColCount() - 1);
@@ -286,7 +293,9 @@ void CellGrid::InvalidateRow(int row) {
   if (y >= 0) viewport()->update(QRect(0, y, viewport()->width(), RowHeight(row) + lineWidth_));
 }
 
-void CellGrid::InvalidateGrid() { viewport()->update(); }
+void CellGrid::InvalidateGrid() {
+  viewport()->update();
+}
 
 void CellGrid::ScrollDataRows(int rows, int fromCol) {
   if (rows == 0) return;
@@ -310,13 +319,16 @@ void CellGrid::ScrollDataRows(int rows, int fromCol) {
   const int to = rows > 0 ? lastData : std::min(lastData, firstData - rows - 1);
   for (int r = from; r <= to; ++r) {
     const int y = RowTop(r);
-    if (y >= 0 && y < height) viewport()->update(QRect(left, y, width - left, RowHeight(r) + lineWidth_));
+    if (y >= 0 && y < height)
+      viewport()->update(QRect(left, y, width - left, RowHeight(r) + lineWidth_));
   }
   const int below = RowTop(lastData) + RowHeight(lastData) + lineWidth_;
-  if (RowTop(lastData) >= 0 && below < height) viewport()->update(QRect(left, below, width - left, height - below));
+  if (RowTop(lastData) >= 0 && below < height)
+    viewport()->update(QRect(left, below, width - left, height - below));
 }
 
-// --- The vertical scroll bar ----------------------------------------------------------------------
+// --- The vertical scroll bar
+// ----------------------------------------------------------------------
 
 void CellGrid::SetVScroll(int min, int max, int page, int pos) {
   QScrollBar* bar = verticalScrollBar();
@@ -379,12 +391,15 @@ void CellGrid::UpdateHorizontalBar() {
   bar->blockSignals(false);
 }
 
-void CellGrid::OnHorizontalScroll(int value) { SetLeftCol(value); }
+void CellGrid::OnHorizontalScroll(int value) {
+  SetLeftCol(value);
+}
 
 // Writing the vertical bar is no reason to repaint the rows.
 void CellGrid::scrollContentsBy(int, int) {}
 
-// --- Painting ---------------------------------------------------------------------------------------
+// --- Painting
+// ---------------------------------------------------------------------------------------
 
 void CellGrid::paintEvent(QPaintEvent* e) {
   QPainter p(viewport());
@@ -418,8 +433,12 @@ void CellGrid::paintEvent(QPaintEvent* e) {
       p.setClipRect(cell);
       DrawCell(p, cell, c, r, state);
       p.restore();
-      if (vline) p.fillRect(QRect(cell.right() + 1, y, lineWidth_, h + (hline ? lineWidth_ : 0)), fixed ? fixedLine : dataLine);
-      if (hline) p.fillRect(QRect(x, cell.bottom() + 1, cell.width() + (vline ? lineWidth_ : 0), lineWidth_), fixed ? fixedLine : dataLine);
+      if (vline)
+        p.fillRect(QRect(cell.right() + 1, y, lineWidth_, h + (hline ? lineWidth_ : 0)),
+                   fixed ? fixedLine : dataLine);
+      if (hline)
+        p.fillRect(QRect(x, cell.bottom() + 1, cell.width() + (vline ? lineWidth_ : 0), lineWidth_),
+                   fixed ? fixedLine : dataLine);
     }
   }
   // What lies beyond the last cell is the background.
@@ -435,9 +454,12 @@ void CellGrid::resizeEvent(QResizeEvent* e) {
   if (EditorShown()) UpdateEditor();
 }
 
-bool CellGrid::viewportEvent(QEvent* e) { return QAbstractScrollArea::viewportEvent(e); }
+bool CellGrid::viewportEvent(QEvent* e) {
+  return QAbstractScrollArea::viewportEvent(e);
+}
 
-// --- Keys and mouse -----------------------------------------------------------------------------------
+// --- Keys and mouse
+// -----------------------------------------------------------------------------------
 
 void CellGrid::GridKeyDown(QKeyEvent* e) {
   switch (e->key()) {
@@ -452,8 +474,10 @@ void CellGrid::GridKeyDown(QKeyEvent* e) {
     case Qt::Key_Enter:
       // Enter opens the editor on the current cell, or closes it.
       if (options_ & goAlwaysShowEditor) break;
-      if (EditorShown()) HideEditor();
-      else ShowEditor();
+      if (EditorShown())
+        HideEditor();
+      else
+        ShowEditor();
       break;
     case Qt::Key_Escape:
       if (!(options_ & goAlwaysShowEditor)) HideEditor();
@@ -464,7 +488,8 @@ void CellGrid::GridKeyDown(QKeyEvent* e) {
         ShowEditor();
         if (EditorShown()) {
           editor_->selectAll();
-          QKeyEvent copy(e->type(), e->key(), e->modifiers(), e->text(), e->isAutoRepeat(), e->count());
+          QKeyEvent copy(e->type(), e->key(), e->modifiers(), e->text(), e->isAutoRepeat(),
+                         e->count());
           QApplication::sendEvent(editor_, &copy);
           break;
         }
@@ -486,7 +511,8 @@ bool CellGrid::EditorKeyPress(QKeyEvent* e) {
     e->accept();
     keyPressEvent(e);
     if (e->isAccepted()) return true;
-    const bool plain = !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    const bool plain =
+        !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     if (plain && (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab)) {
       LeaveByTab(e->key() == Qt::Key_Tab && !(e->modifiers() & Qt::ShiftModifier));
       e->accept();  // not passed on to the editor's parents
@@ -531,7 +557,9 @@ bool CellGrid::eventFilter(QObject* watched, QEvent* e) {
   return QAbstractScrollArea::eventFilter(watched, e);
 }
 
-void CellGrid::keyPressEvent(QKeyEvent* e) { GridKeyDown(e); }
+void CellGrid::keyPressEvent(QKeyEvent* e) {
+  GridKeyDown(e);
+}
 
 bool CellGrid::focusNextPrevChild(bool next) {
   if (options_ & goTabs) return false;  // Tab stays in the grid
@@ -566,7 +594,8 @@ void CellGrid::GridMousePress(QMouseEvent* e) {
   }
   int col, row;
   if (!CellAt(p, col, row)) return;
-  if (e->button() == Qt::LeftButton && (options_ & goColMoving) && row < fixedRows_ && col >= fixedCols_) {
+  if (e->button() == Qt::LeftButton && (options_ & goColMoving) && row < fixedRows_ &&
+      col >= fixedCols_) {
     // A move only once the mouse has gone a drag distance: a plain click
     // on a title stays a click.
     dragKind_ = Drag::Move;
@@ -586,13 +615,16 @@ void CellGrid::GridMouseRelease(QMouseEvent* e) {
   } else if (dragKind_ == Drag::Move) {
     dragKind_ = Drag::None;
     int col, row;
-    if (dragMoved_ && CellAt(QPoint(p.x(), RowTop(0) + 1), col, row) && col != dragCol_ && col >= fixedCols_)
+    if (dragMoved_ && CellAt(QPoint(p.x(), RowTop(0) + 1), col, row) && col != dragCol_ &&
+        col >= fixedCols_)
       ColumnMoved(dragCol_, col);
     dragMoved_ = false;
   }
 }
 
-void CellGrid::mousePressEvent(QMouseEvent* e) { GridMousePress(e); }
+void CellGrid::mousePressEvent(QMouseEvent* e) {
+  GridMousePress(e);
+}
 
 void CellGrid::mouseMoveEvent(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
@@ -607,9 +639,13 @@ void CellGrid::mouseMoveEvent(QMouseEvent* e) {
   viewport()->setCursor(InSizingZone(p) ? Qt::SplitHCursor : Qt::ArrowCursor);
 }
 
-void CellGrid::mouseReleaseEvent(QMouseEvent* e) { GridMouseRelease(e); }
+void CellGrid::mouseReleaseEvent(QMouseEvent* e) {
+  GridMouseRelease(e);
+}
 
-void CellGrid::mouseDoubleClickEvent(QMouseEvent* e) { GridDoubleClick(e); }
+void CellGrid::mouseDoubleClickEvent(QMouseEvent* e) {
+  GridDoubleClick(e);
+}
 
 void CellGrid::wheelEvent(QWheelEvent* e) {
   const int angle = e->angleDelta().y();
@@ -628,7 +664,9 @@ void CellGrid::wheelEvent(QWheelEvent* e) {
   if (rows != 0) WheelRows(-rows);
 }
 
-void CellGrid::WheelRows(int rows) { SetCurrent(col_, row_ + rows); }
+void CellGrid::WheelRows(int rows) {
+  SetCurrent(col_, row_ + rows);
+}
 
 void CellGrid::focusInEvent(QFocusEvent* e) {
   QAbstractScrollArea::focusInEvent(e);
@@ -649,12 +687,19 @@ void CellGrid::ColumnMoved(int from, int to) {
   viewport()->update();
 }
 
-// --- The editor -----------------------------------------------------------------------------------------
+// --- The editor
+// -----------------------------------------------------------------------------------------
 
-QString CellGrid::GetEditText(int, int) const { return QString(); }
+QString CellGrid::GetEditText(int, int) const {
+  return QString();
+}
 void CellGrid::SetEditText(int, int, const QString&) {}
-QString CellGrid::GetEditMask(int, int) const { return QString(); }
-bool CellGrid::CanEditShow() const { return (options_ & goEditing) && !(options_ & goRowSelect); }
+QString CellGrid::GetEditMask(int, int) const {
+  return QString();
+}
+bool CellGrid::CanEditShow() const {
+  return (options_ & goEditing) && !(options_ & goRowSelect);
+}
 
 void CellGrid::ShowEditor() {
   if (!CanEditShow()) return;
@@ -664,7 +709,8 @@ void CellGrid::ShowEditor() {
     // Tab never takes the focus into the editor: it belongs to the grid.
     editor_->setFocusPolicy(Qt::ClickFocus);
     editor_->installEventFilter(this);
-    connect(editor_, &QLineEdit::textEdited, this, [this] { SetEditText(col_, row_, EditorText()); });
+    connect(editor_, &QLineEdit::textEdited, this,
+            [this] { SetEditText(col_, row_, EditorText()); });
   }
   UpdateEditor();
   editor_->show();

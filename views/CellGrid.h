@@ -25,8 +25,8 @@
 namespace vz::views {
 
 enum GridOption : unsigned {
-  goHorzLine = 1u << 0,        // horizontal lines between data rows
-  goVertLine = 1u << 1,        // vertical lines between data columns
+  goHorzLine = 1u << 0,  // horizontal lines between data rows
+  goVertLine = 1u << 1,  // vertical lines between data columns
   goFixedHorzLine = 1u << 2,
   goFixedVertLine = 1u << 3,
   goEditing = 1u << 4,
@@ -44,7 +44,16 @@ enum CellState : unsigned {
   csFixed = 1u << 2,
 };
 
-enum class ScrollRequest { LineUp, LineDown, PageUp, PageDown, Top, Bottom, ThumbPosition, ThumbTrack };
+enum class ScrollRequest {
+  LineUp,
+  LineDown,
+  PageUp,
+  PageDown,
+  Top,
+  Bottom,
+  ThumbPosition,
+  ThumbTrack
+};
 
 class CellGrid : public QAbstractScrollArea {
   Q_OBJECT

@@ -14,14 +14,14 @@ namespace vz::views {
 class ColumnsOwner {
  public:
   virtual ~ColumnsOwner() = default;
-  virtual QColor GridColor() const = 0;        // the grid's Color
-  virtual QColor GridFixedColor() const = 0;   // the grid's FixedColor
-  virtual QFont GridFont() const = 0;          // the grid's Font
-  virtual QFont GridTitleFont() const = 0;     // the grid's TitleFont
-  virtual bool GridHasTitles() const = 0;      // dgTitles is set
-  virtual int GridDefaultColWidth() const = 0; // the cell grid's default column width
+  virtual QColor GridColor() const = 0;         // the grid's Color
+  virtual QColor GridFixedColor() const = 0;    // the grid's FixedColor
+  virtual QFont GridFont() const = 0;           // the grid's Font
+  virtual QFont GridTitleFont() const = 0;      // the grid's TitleFont
+  virtual bool GridHasTitles() const = 0;       // dgTitles is set
+  virtual int GridDefaultColWidth() const = 0;  // the cell grid's default column width
   virtual bool GridHasWindow() const = 0;
-  virtual bool GridLoading() const = 0;        // being read from its stored form
+  virtual bool GridLoading() const = 0;  // being read from its stored form
   virtual data::DataSet* GridDataSet() const = 0;
   virtual bool GridLinkActive() const = 0;
   // The field the grid's field map holds for a data column (none: null).

@@ -33,13 +33,16 @@ QChar DateSeparator(const std::string& pattern) {
 
 }  // namespace
 
-TableDataSet* DataGrid::AsTable(data::DataSet* d) { return dynamic_cast<TableDataSet*>(d); }
+TableDataSet* DataGrid::AsTable(data::DataSet* d) {
+  return dynamic_cast<TableDataSet*>(d);
+}
 
 bool DataGrid::Editing(const data::DataSet* d) {
   return d && (d->State() == data::DataSetState::Edit || d->State() == data::DataSetState::Insert);
 }
 
-// --- Creation ---------------------------------------------------------------------------------------
+// --- Creation
+// ---------------------------------------------------------------------------------------
 
 DataGrid::DataGrid(QWidget* parent) : CellGrid(parent) {
   color_ = QApplication::palette().color(QPalette::Base);
@@ -58,7 +61,8 @@ DataGrid::~DataGrid() {
   columns_.reset();
 }
 
-// --- Properties ---------------------------------------------------------------------------------------
+// --- Properties
+// ---------------------------------------------------------------------------------------
 
 void DataGrid::SetBooleanBox(BooleanBoxStyle b) {
   booleanBox_ = b;
@@ -99,7 +103,9 @@ void DataGrid::SetDepressDisabled(bool on) {
   depressDisabled_ = on;
 }
 
-int DataGrid::FixedColumns() const { return std::max(0, FixedCols() - indicatorOffset_); }
+int DataGrid::FixedColumns() const {
+  return std::max(0, FixedCols() - indicatorOffset_);
+}
 
 void DataGrid::SetFixedColumns(int n) {
   fixedColumns_ = std::max(0, n);
@@ -128,8 +134,10 @@ void DataGrid::SetGridOptions(DataGridOptions o) {
   const DataGridOptions changed = options_ ^ o;
   options_ = o;
   ApplyGridOptions();
-  if (changed & (dgTitles | dgIndicator | dgRowLines | dgColLines)) LayoutChangedRequest();
-  else InvalidateGrid();
+  if (changed & (dgTitles | dgIndicator | dgRowLines | dgColLines))
+    LayoutChangedRequest();
+  else
+    InvalidateGrid();
 }
 
 void DataGrid::ApplyGridOptions() {
@@ -144,7 +152,9 @@ void DataGrid::ApplyGridOptions() {
   SetOptions(g);
 }
 
-void DataGrid::BeginLoading() { loading_ = true; }
+void DataGrid::BeginLoading() {
+  loading_ = true;
+}
 
 void DataGrid::EndLoading() {
   loading_ = false;
@@ -165,9 +175,12 @@ void DataGrid::EndLoading() {
   EndLayout();
 }
 
-// --- Layout -------------------------------------------------------------------------------------------------
+// --- Layout
+// -------------------------------------------------------------------------------------------------
 
-void DataGrid::BeginLayout() { ++layoutLock_; }
+void DataGrid::BeginLayout() {
+  ++layoutLock_;
+}
 
 void DataGrid::EndLayout() {
   if (layoutLock_ > 0 && --layoutLock_ == 0 && layoutWanted_) LayoutPass();
@@ -261,13 +274,15 @@ void DataGrid::LayoutPass() {
     if (titleOffset_) {
       int h = 0;
       for (int i = 0; i < columns_->Count(); ++i)
-        h = std::max(h, QFontMetrics(columns_->Items(i)->Title().Font()).boundingRect("Wg").height());
+        h = std::max(h,
+                     QFontMetrics(columns_->Items(i)->Title().Font()).boundingRect("Wg").height());
       if (columns_->Count() == 0) h = QFontMetrics(titleFont_).boundingRect("Wg").height();
       SetRowHeight(0, h + 4);
     }
     // Column widths.
     if (indicatorOffset_) SetColWidth(0, 11);
-    for (int i = 0; i < columns_->Count(); ++i) SetColWidth(RawColumn(i), columns_->Items(i)->Width());
+    for (int i = 0; i < columns_->Count(); ++i)
+      SetColWidth(RawColumn(i), columns_->Items(i)->Width());
     FitLastColumn();
     UpdateRowCount();
     UpdateActive();
@@ -304,7 +319,8 @@ void DataGrid::UpdateRowCount() {
     allFit_ = true;
     UpdateScrollBar();
   }
-  if (static_cast<int>(rowColors_.size()) < RowCount()) rowColors_.resize(static_cast<std::size_t>(RowCount()));
+  if (static_cast<int>(rowColors_.size()) < RowCount())
+    rowColors_.resize(static_cast<std::size_t>(RowCount()));
   if (RowCount() != oldRows) InvalidateGrid();
   inRowCount_ = false;
 }
@@ -426,7 +442,8 @@ void DataGrid::changeEvent(QEvent* e) {
   }
 }
 
-// --- Notifications --------------------------------------------------------------------------------------------
+// --- Notifications
+// --------------------------------------------------------------------------------------------
 
 void DataGrid::LinkActive(bool on) {
   if (!on) HideEditor();
@@ -451,8 +468,8 @@ void DataGrid::LinkScrolled(int d) {
   UpdateActive();
   // Whether the current row looks different from the others: the indicator
   // arrow, or the highlight (drawn with the focus or dgAlwaysShowSelection).
-  const bool marked = (options_ & dgIndicator) || (options_ & dgAlwaysShowSelection) || hasFocus() ||
-                      (Editor() && Editor()->hasFocus());
+  const bool marked = (options_ & dgIndicator) || (options_ & dgAlwaysShowSelection) ||
+                      hasFocus() || (Editor() && Editor()->hasFocus());
   if (d == 0 || std::abs(d) > VisibleRowCount()) {
     InvalidateRow(oldRow);
     InvalidateRow(Row());
@@ -511,9 +528,12 @@ void DataGrid::LinkUpdateData() {
   }
 }
 
-// --- Columns and fields -----------------------------------------------------------------------------------------
+// --- Columns and fields
+// -----------------------------------------------------------------------------------------
 
-int DataGrid::SelectedIndex() const { return DataColumn(Col()); }
+int DataGrid::SelectedIndex() const {
+  return DataColumn(Col());
+}
 
 void DataGrid::SetSelectedIndex(int column) {
   const int c = std::clamp(RawColumn(column), FixedCols(), std::max(FixedCols(), ColCount() - 1));
@@ -525,15 +545,20 @@ data::Field* DataGrid::ColumnField(int column) const {
   return columns_->Items(column)->Field();
 }
 
-data::Field* DataGrid::SelectedField() const { return ColumnField(SelectedIndex()); }
+data::Field* DataGrid::SelectedField() const {
+  return ColumnField(SelectedIndex());
+}
 
 void DataGrid::ColumnMoved(int from, int to) {
   const int a = DataColumn(from), b = DataColumn(to);
   if (a < 0 || b < 0) return;
   // The depressed title stays on its column, wherever that column goes.
-  if (depressed_ == a) depressed_ = b;
-  else if (a < depressed_ && depressed_ <= b) --depressed_;
-  else if (b <= depressed_ && depressed_ < a) ++depressed_;
+  if (depressed_ == a)
+    depressed_ = b;
+  else if (a < depressed_ && depressed_ <= b)
+    --depressed_;
+  else if (b <= depressed_ && depressed_ < a)
+    ++depressed_;
   columns_->Move(a, b);
   CellGrid::ColumnMoved(from, to);
   if (OnColumnMoved) OnColumnMoved(*this, a, b);
@@ -545,7 +570,8 @@ void DataGrid::ColWidthChanged(int col) {
   if (c >= 0 && c < columns_->Count()) columns_->Items(c)->SetWidth(ColWidth(col));
 }
 
-// --- Scroll bar and moving ----------------------------------------------------------------------------------------
+// --- Scroll bar and moving
+// ----------------------------------------------------------------------------------------
 
 bool DataGrid::AcquireFocus() {
   if (!isVisible()) return true;
@@ -612,9 +638,12 @@ void DataGrid::VScrollRequest(ScrollRequest kind, int pos) {
     case ScrollRequest::ThumbPosition: {
       TableDataSet* t = AsTable(d);
       if (t && t->IsSequenced()) {
-        if (pos <= 1) GoFirst();
-        else if (pos >= d->RecordCount()) GoLast();
-        else GoRecNo(pos);
+        if (pos <= 1)
+          GoFirst();
+        else if (pos >= d->RecordCount())
+          GoLast();
+        else
+          GoRecNo(pos);
       } else {
         switch (pos) {
           case 0: GoFirst(); break;
@@ -633,7 +662,8 @@ void DataGrid::VScrollRequest(ScrollRequest kind, int pos) {
   UpdateScrollBar();
 }
 
-// --- Editing --------------------------------------------------------------------------------------------------------------
+// --- Editing
+// --------------------------------------------------------------------------------------------------------------
 
 bool DataGrid::CanEditCell() const {
   if (readOnly_ || link_.ReadOnly || !link_.Active()) return false;
@@ -644,7 +674,9 @@ bool DataGrid::CanEditCell() const {
   return f && !f->ReadOnly() && d && d->CanModify() && !f->IsBlob();
 }
 
-bool DataGrid::CanEditShow() const { return CellGrid::CanEditShow() && CanEditCell(); }
+bool DataGrid::CanEditShow() const {
+  return CellGrid::CanEditShow() && CanEditCell();
+}
 
 QString DataGrid::GetEditText(int, int) const {
   if (editPending_) return editText_;
@@ -690,10 +722,12 @@ QString DataGrid::GetEditMask(int, int) const {
   // year first when the format starts with it, four year digits when the
   // format has them; blanks show as spaces.
   const std::string pattern = data::GetShortDatePattern();
-  const bool fourDigits = pattern.find("yyyy") != std::string::npos || pattern.find("YYYY") != std::string::npos;
+  const bool fourDigits =
+      pattern.find("yyyy") != std::string::npos || pattern.find("YYYY") != std::string::npos;
   const QString year = fourDigits ? QStringLiteral("9999") : QStringLiteral("99");
   QString separator = DateSeparator(pattern);
-  if (QStringLiteral("AaNnXx90Dd#HhBb><!;[]{}\\").contains(separator)) separator.prepend(QLatin1Char('\\'));
+  if (QStringLiteral("AaNnXx90Dd#HhBb><!;[]{}\\").contains(separator))
+    separator.prepend(QLatin1Char('\\'));
   const QString part = QStringLiteral("99");
   if (!pattern.empty() && (pattern[0] == 'y' || pattern[0] == 'Y'))
     return year + separator + part + separator + part + QStringLiteral("; ");
@@ -717,22 +751,27 @@ void DataGrid::ToggleLogical() {
   if (!(options_ & dgEditing) || !CanEditCell()) return;
   data::Field* f = SelectedField();
   if (!f || !link_.Edit()) return;
-  const bool isTrue = QString::fromStdString(f->EditText()).compare("True", Qt::CaseInsensitive) == 0;
+  const bool isTrue =
+      QString::fromStdString(f->EditText()).compare("True", Qt::CaseInsensitive) == 0;
   editText_ = isTrue ? "False" : "True";
   editPending_ = true;
   link_.UpdateRecord();
   if (EditorShown()) UpdateEditor();
 }
 
-// --- Row colours ---------------------------------------------------------------------------------------------------------------
+// --- Row colours
+// ---------------------------------------------------------------------------------------------------------------
 
 const RowColorSet& DataGrid::RowColors(int row) const {
   static const RowColorSet none;
-  return row >= 0 && row < static_cast<int>(rowColors_.size()) ? rowColors_[static_cast<std::size_t>(row)] : none;
+  return row >= 0 && row < static_cast<int>(rowColors_.size())
+             ? rowColors_[static_cast<std::size_t>(row)]
+             : none;
 }
 
 void DataGrid::ResetRowColors(int row) {
-  if (row >= static_cast<int>(rowColors_.size())) rowColors_.resize(static_cast<std::size_t>(row) + 1);
+  if (row >= static_cast<int>(rowColors_.size()))
+    rowColors_.resize(static_cast<std::size_t>(row) + 1);
   RowColorSet& c = rowColors_[static_cast<std::size_t>(row)];
   c.Indicator = fixedColor_;
   c.Cell = QColor();
@@ -742,7 +781,8 @@ void DataGrid::ResetRowColors(int row) {
   c.Deleted = Qt::red;
   c.DeletedText = palette().color(QPalette::Text);
   data::DataSet* d = link_.DataSet();
-  if (row >= titleOffset_ && OnChangeColorsEvent && d && link_.Active() && row - titleOffset_ < link_.RecordCount()) {
+  if (row >= titleOffset_ && OnChangeColorsEvent && d && link_.Active() &&
+      row - titleOffset_ < link_.RecordCount()) {
     const int saved = link_.ActiveRecord();
     link_.SetActiveRecord(row - titleOffset_);
     OnChangeColorsEvent(*this, row, c);

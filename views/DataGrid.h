@@ -20,9 +20,9 @@
 
 #include "dataset/DataSource.h"
 #include "views/CellGrid.h"
-#include "views/GridDataLink.h"
 #include "views/ColumnsOwner.h"
 #include "views/GridColumns.h"
+#include "views/GridDataLink.h"
 
 namespace vz {
 class TableDataSet;
@@ -45,9 +45,9 @@ enum DataGridOption : unsigned {
   dgConfirmRestore = 1u << 11,
 };
 using DataGridOptions = unsigned;
-inline constexpr DataGridOptions kDefaultGridOptions = dgEditing | dgTitles | dgIndicator | dgColumnResize |
-                                                     dgColLines | dgRowLines | dgTabs | dgConfirmDelete |
-                                                     dgConfirmRestore;
+inline constexpr DataGridOptions kDefaultGridOptions = dgEditing | dgTitles | dgIndicator |
+                                                       dgColumnResize | dgColLines | dgRowLines |
+                                                       dgTabs | dgConfirmDelete | dgConfirmRestore;
 
 enum class BooleanBoxStyle {
   bbCheckBox,
@@ -66,7 +66,8 @@ struct RowColorSet {
   QColor Indicator, Cell, CellText, Hilite, HiliteText, Deleted, DeletedText;
 };
 
-using DrawDataCellEvent = std::function<void(DataGrid&, const QRect&, data::Field*, unsigned state)>;
+using DrawDataCellEvent =
+    std::function<void(DataGrid&, const QRect&, data::Field*, unsigned state)>;
 using DrawColumnCellEvent =
     std::function<void(DataGrid&, const QRect&, int dataCol, GridColumn*, unsigned state)>;
 using GridClickEvent = std::function<void(DataGrid&, GridColumn*)>;
@@ -172,7 +173,9 @@ class DataGrid : public CellGrid, public ColumnsOwner {
   QFont GridTitleFont() const override { return titleFont_; }
   bool GridHasTitles() const override { return options_ & dgTitles; }
   int GridDefaultColWidth() const override { return DefaultColWidth(); }
-  bool GridHasWindow() const override { return isVisible() || testAttribute(Qt::WA_WState_Created); }
+  bool GridHasWindow() const override {
+    return isVisible() || testAttribute(Qt::WA_WState_Created);
+  }
   bool GridLoading() const override { return loading_; }
   data::DataSet* GridDataSet() const override { return link_.DataSet(); }
   bool GridLinkActive() const override { return link_.Active(); }

@@ -10,7 +10,8 @@
 
 namespace vz::views {
 
-// --- Keys -----------------------------------------------------------------------------------------------------------
+// --- Keys
+// -----------------------------------------------------------------------------------------------------------
 
 bool DataGrid::Confirm(const QString& question) {
   return QMessageBox::question(this, QApplication::applicationDisplayName(), question,
@@ -86,8 +87,10 @@ void DataGrid::GridKeyDown(QKeyEvent* e) {
   switch (e->key()) {
     case Qt::Key_Up:
       // An untouched record appended at the end is given up.
-      if (UntouchedInsert() && d->Eof()) d->Cancel();
-      else MoveBy(-1);
+      if (UntouchedInsert() && d->Eof())
+        d->Cancel();
+      else
+        MoveBy(-1);
       return;
     case Qt::Key_Down:
       if (UntouchedInsert()) {
@@ -96,23 +99,32 @@ void DataGrid::GridKeyDown(QKeyEvent* e) {
         return;
       }
       MoveBy(1);
-      if (d->Eof() && d->CanModify() && (options_ & dgEditing) && autoAppend_ && !readOnly_) d->Append();
+      if (d->Eof() && d->CanModify() && (options_ & dgEditing) && autoAppend_ && !readOnly_)
+        d->Append();
       return;
     case Qt::Key_Left:
-      if (options_ & dgRowSelect) MoveBy(-1);
-      else SetCurrent(Col() - 1, Row());
+      if (options_ & dgRowSelect)
+        MoveBy(-1);
+      else
+        SetCurrent(Col() - 1, Row());
       return;
     case Qt::Key_Right:
-      if (options_ & dgRowSelect) MoveBy(1);
-      else SetCurrent(Col() + 1, Row());
+      if (options_ & dgRowSelect)
+        MoveBy(1);
+      else
+        SetCurrent(Col() + 1, Row());
       return;
     case Qt::Key_Home:
-      if (single || (options_ & dgRowSelect)) GoFirst();
-      else SetCurrent(FixedCols(), Row());
+      if (single || (options_ & dgRowSelect))
+        GoFirst();
+      else
+        SetCurrent(FixedCols(), Row());
       return;
     case Qt::Key_End:
-      if (single || (options_ & dgRowSelect)) GoLast();
-      else SetCurrent(ColCount() - 1, Row());
+      if (single || (options_ & dgRowSelect))
+        GoLast();
+      else
+        SetCurrent(ColCount() - 1, Row());
       return;
     case Qt::Key_PageUp: MoveBy(-VisibleRowCount()); return;
     case Qt::Key_PageDown: MoveBy(VisibleRowCount()); return;
@@ -121,8 +133,10 @@ void DataGrid::GridKeyDown(QKeyEvent* e) {
       return;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
-      if (!alt && (options_ & dgTabs)) TabMove(shift || e->key() == Qt::Key_Backtab);
-      else e->ignore();
+      if (!alt && (options_ & dgTabs))
+        TabMove(shift || e->key() == Qt::Key_Backtab);
+      else
+        e->ignore();
       return;
     case Qt::Key_Escape:
       if (editPending_) {
@@ -174,7 +188,8 @@ bool DataGrid::EditorKeyPress(QKeyEvent* e) {
   return CellGrid::EditorKeyPress(e);
 }
 
-// --- Mouse -----------------------------------------------------------------------------------------------------------
+// --- Mouse
+// -----------------------------------------------------------------------------------------------------------
 
 void DataGrid::GridMousePress(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
@@ -192,8 +207,10 @@ void DataGrid::GridMousePress(QMouseEvent* e) {
   try {
     if (row >= titleOffset_) {
       if (row == Row() && col == Col()) {
-        if (IsLogicalColumn(DataColumn(col))) ToggleLogical();
-        else ShowEditor();
+        if (IsLogicalColumn(DataColumn(col)))
+          ToggleLogical();
+        else
+          ShowEditor();
       } else if (row != Row()) {
         MoveToRow(row);
       }

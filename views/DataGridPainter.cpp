@@ -40,23 +40,28 @@ QPixmap Indicator(int kind) {
 DataGridPainter::DataGridPainter(DataGrid& grid)
     : grid_(grid), arrow_(Indicator(0)), edit_(Indicator(1)), insert_(Indicator(2)) {}
 
-void DataGridPainter::WriteText(QPainter& p, const QRect& rect, const QString& text, Qt::Alignment a,
-                              const QColor& back, const QColor& fore, const QFont& font) {
+void DataGridPainter::WriteText(QPainter& p, const QRect& rect, const QString& text,
+                                Qt::Alignment a, const QColor& back, const QColor& fore,
+                                const QFont& font) {
   p.fillRect(rect, back);
   p.setPen(fore);
   p.setFont(font);
   const int w = QFontMetrics(font).horizontalAdvance(text);
   int x = rect.left() + 2;
-  if (a & Qt::AlignRight) x = rect.right() - w - 3;
-  else if (a & Qt::AlignHCenter) x = rect.left() + (rect.width() - w) / 2;
+  if (a & Qt::AlignRight)
+    x = rect.right() - w - 3;
+  else if (a & Qt::AlignHCenter)
+    x = rect.left() + (rect.width() - w) / 2;
   p.drawText(QRect(x, rect.top() + 2, rect.right() - x + 1, rect.height() - 2),
              Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextExpandTabs, text);
 }
 
-void DataGridPainter::DrawBooleanBox(QPainter& p, const QRect& rect, bool value, const QColor& fore) {
+void DataGridPainter::DrawBooleanBox(QPainter& p, const QRect& rect, bool value,
+                                     const QColor& fore) {
   int side = rect.height();
   QRect box(rect.left() + (rect.width() - side) / 2, rect.top(), side, side);
-  if (rect.width() < rect.height()) box = QRect(rect.left(), rect.top(), rect.width(), rect.width());
+  if (rect.width() < rect.height())
+    box = QRect(rect.left(), rect.top(), rect.width(), rect.width());
   const int inset = 1 + 1;
   box.adjust(inset, inset, -inset, -inset);
   p.save();
@@ -76,7 +81,8 @@ void DataGridPainter::DrawBooleanBox(QPainter& p, const QRect& rect, bool value,
     switch (grid_.booleanBox_) {
       case BooleanBoxStyle::bbCheckBox:
         p.drawLine(box.topLeft() + QPoint(3, 3), box.bottomRight() - QPoint(3, 3));
-        p.drawLine(QPoint(box.left() + 3, box.bottom() - 3), QPoint(box.right() - 3, box.top() + 3));
+        p.drawLine(QPoint(box.left() + 3, box.bottom() - 3),
+                   QPoint(box.right() - 3, box.top() + 3));
         break;
       case BooleanBoxStyle::bbCheckMark: {
         const QPoint a(box.left() + 2, box.top() + box.width() / 2);
@@ -105,7 +111,8 @@ void DataGridPainter::DrawBooleanBox(QPainter& p, const QRect& rect, bool value,
   p.restore();
 }
 
-void DataGridPainter::DrawCell(QPainter& p, const QRect& cellRect, int col, int row, unsigned state) {
+void DataGridPainter::DrawCell(QPainter& p, const QRect& cellRect, int col, int row,
+                               unsigned state) {
   QRect rect = cellRect;
   if (grid_.loading_) {
     p.fillRect(rect, grid_.color_);
@@ -113,16 +120,20 @@ void DataGridPainter::DrawCell(QPainter& p, const QRect& cellRect, int col, int 
   }
   if (col == 0) grid_.ResetRowColors(row);
   const RowColorSet& colors = grid_.RowColors(row);
-  const bool frame = (state & csFixed) && (grid_.options_ & dgColLines) && (grid_.options_ & dgRowLines);
+  const bool frame =
+      (state & csFixed) && (grid_.options_ & dgColLines) && (grid_.options_ & dgRowLines);
   if (frame) rect.adjust(1, 1, -1, -1);
   // The indicator.
   if (grid_.indicatorOffset_ && col == 0 && row >= grid_.titleOffset_) {
     p.fillRect(rect, colors.Indicator);
     if (grid_.link_.Active() && row - grid_.titleOffset_ == grid_.link_.ActiveRecord()) {
       const data::DataSetState s = grid_.link_.DataSet()->State();
-      const QPixmap& pm = s == data::DataSetState::Edit ? edit_ : s == data::DataSetState::Insert ? insert_ : arrow_;
+      const QPixmap& pm = s == data::DataSetState::Edit     ? edit_
+                          : s == data::DataSetState::Insert ? insert_
+                                                            : arrow_;
       const int margin = frame ? 1 : 2;
-      p.drawPixmap(rect.right() - margin - pm.width() + 1, rect.top() + (rect.height() - pm.height()) / 2, pm);
+      p.drawPixmap(rect.right() - margin - pm.width() + 1,
+                   rect.top() + (rect.height() - pm.height()) / 2, pm);
     }
   } else if (row < grid_.titleOffset_) {
     // A title.
@@ -140,7 +151,8 @@ void DataGridPainter::DrawCell(QPainter& p, const QRect& cellRect, int col, int 
     }
   } else {
     const int dc = grid_.DataColumn(col);
-    if (!grid_.link_.Active() || dc < 0 || dc >= grid_.columns_->Count() || row - grid_.titleOffset_ >= grid_.link_.RecordCount()) {
+    if (!grid_.link_.Active() || dc < 0 || dc >= grid_.columns_->Count() ||
+        row - grid_.titleOffset_ >= grid_.link_.RecordCount()) {
       p.fillRect(rect, grid_.color_);
     } else {
       GridColumn* column = grid_.columns_->Items(dc);
@@ -158,7 +170,8 @@ void DataGridPainter::DrawCell(QPainter& p, const QRect& cellRect, int col, int 
         fore = colors.DeletedText;
       }
       const bool focused = grid_.hasFocus() || (grid_.Editor() && grid_.Editor()->hasFocus());
-      const bool highlighted = (state & csSelected) && (focused || (grid_.options_ & dgAlwaysShowSelection)) &&
+      const bool highlighted = (state & csSelected) &&
+                               (focused || (grid_.options_ & dgAlwaysShowSelection)) &&
                                ((grid_.options_ & dgRowSelect) || grid_.updateLock_ == 0);
       if (highlighted) {
         back = colors.Hilite;
@@ -194,11 +207,14 @@ void DataGridPainter::DrawCell(QPainter& p, const QRect& cellRect, int col, int 
     }
   }
   if (frame) {
-    const bool sunken = row < grid_.titleOffset_ && grid_.DataColumn(col) == grid_.depressed_ && grid_.depressed_ >= 0;
-    p.setPen(sunken ? grid_.palette().color(QPalette::Dark) : grid_.palette().color(QPalette::Light));
+    const bool sunken = row < grid_.titleOffset_ && grid_.DataColumn(col) == grid_.depressed_ &&
+                        grid_.depressed_ >= 0;
+    p.setPen(sunken ? grid_.palette().color(QPalette::Dark)
+                    : grid_.palette().color(QPalette::Light));
     p.drawLine(cellRect.topLeft(), cellRect.topRight());
     p.drawLine(cellRect.topLeft(), cellRect.bottomLeft());
-    p.setPen(sunken ? grid_.palette().color(QPalette::Light) : grid_.palette().color(QPalette::Dark));
+    p.setPen(sunken ? grid_.palette().color(QPalette::Light)
+                    : grid_.palette().color(QPalette::Dark));
     p.drawLine(cellRect.bottomLeft(), cellRect.bottomRight());
     p.drawLine(cellRect.topRight(), cellRect.bottomRight());
   }

@@ -27,8 +27,8 @@ class DataGridPainter {
 
  private:
   void DrawBooleanBox(QPainter& p, const QRect& rect, bool value, const QColor& fore);
-  void WriteText(QPainter& p, const QRect& rect, const QString& text, Qt::Alignment a, const QColor& back,
-                 const QColor& fore, const QFont& font);
+  void WriteText(QPainter& p, const QRect& rect, const QString& text, Qt::Alignment a,
+                 const QColor& back, const QColor& fore, const QFont& font);
 
   DataGrid& grid_;
   QPixmap arrow_, edit_, insert_;  // the row indicators: browsing, editing, inserting

@@ -26,11 +26,14 @@ namespace {
 
 const char kPlaceholder[] = "(Memo)";
 
-QString FromAnsi(const std::string& ansi) { return QString::fromUtf8(platform::AnsiToUtf8(ansi)); }
+QString FromAnsi(const std::string& ansi) {
+  return QString::fromUtf8(platform::AnsiToUtf8(ansi));
+}
 
 std::string ToAnsi(const QString& text) {
   const QByteArray utf8 = text.toUtf8();
-  return platform::Utf8ToAnsi(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+  return platform::Utf8ToAnsi(
+      std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }
 
 // A document's text with each line break as CR LF, the break of the
@@ -52,7 +55,8 @@ QString AsDocumentText(QString text) {
 
 }  // namespace
 
-DataMemo::DataMemo(QWidget* parent) : QPlainTextEdit(parent), link_(std::make_unique<FieldDataLink>()) {
+DataMemo::DataMemo(QWidget* parent)
+    : QPlainTextEdit(parent), link_(std::make_unique<FieldDataLink>()) {
   link_->SetControl(this);
   link_->OnDataChange = [this] { DataChange(); };
   link_->OnEditingChange = [this] { EditingChange(); };
@@ -63,7 +67,8 @@ DataMemo::DataMemo(QWidget* parent) : QPlainTextEdit(parent), link_(std::make_un
   SetWordWrap(true);
   name_ = objectName();
   connect(this, &QPlainTextEdit::textChanged, this, [this] { TextChanged(); });
-  connect(this, &QObject::objectNameChanged, this, [this](const QString& name) { NameChanged(name); });
+  connect(this, &QObject::objectNameChanged, this,
+          [this](const QString& name) { NameChanged(name); });
 }
 
 DataMemo::~DataMemo() {
@@ -79,9 +84,13 @@ DataMemo::~DataMemo() {
 
 // --- Data binding ---------------------------------------------------------------------------
 
-void DataMemo::SetDataSource(data::DataSource* source) { link_->SetDataSource(source); }
+void DataMemo::SetDataSource(data::DataSource* source) {
+  link_->SetDataSource(source);
+}
 
-void DataMemo::SetDataField(const std::string& name) { link_->SetFieldName(name); }
+void DataMemo::SetDataField(const std::string& name) {
+  link_->SetFieldName(name);
+}
 
 void DataMemo::SetAutoDisplay(bool on) {
   if (on == autoDisplay_) return;
@@ -94,8 +103,9 @@ void DataMemo::LoadMemo() {
   try {
     const QString text = FromAnsi(Field()->AsString());
     if (text.size() > textLimit_)
-      throw InvalidOperationError("Text of " + std::to_string(text.size()) + " characters exceeds the memo's limit of " +
-                              std::to_string(textLimit_));
+      throw InvalidOperationError("Text of " + std::to_string(text.size()) +
+                                  " characters exceeds the memo's limit of " +
+                                  std::to_string(textLimit_));
     // While editing, the text comes back unchanged when the data set enters
     // edit state: the caret and the view stay where the user has them.
     if (!(link_->Editing() && AsDocumentText(text) == AsDocumentText(TextForField(*document()))))
@@ -138,7 +148,9 @@ void DataMemo::EditingChange() {
   if (readOnly) setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
-void DataMemo::UpdateData() { Field()->SetAsString(ToAnsi(TextForField(*document()))); }
+void DataMemo::UpdateData() {
+  Field()->SetAsString(ToAnsi(TextForField(*document())));
+}
 
 void DataMemo::TextChanged() {
   if (loaded_) link_->Modified();
@@ -200,7 +212,8 @@ void DataMemo::keyPressEvent(QKeyEvent* event) {
       return;
     }
   }
-  if (loaded_ && (key == Qt::Key_Delete || (key == Qt::Key_Insert && event->modifiers().testFlag(Qt::ShiftModifier))))
+  if (loaded_ && (key == Qt::Key_Delete ||
+                  (key == Qt::Key_Insert && event->modifiers().testFlag(Qt::ShiftModifier))))
     Guarded([this] { link_->Edit(); });
 
   // Key press: the character the key types.
@@ -223,12 +236,12 @@ void DataMemo::keyPressEvent(QKeyEvent* event) {
     return;
   }
   switch (character) {
-    case 8:    // Backspace
-    case 9:    // Tab
-    case 10:   // line feed
-    case 13:   // Enter
-    case 22:   // Ctrl+V
-    case 24:   // Ctrl+X
+    case 8:   // Backspace
+    case 9:   // Tab
+    case 10:  // line feed
+    case 13:  // Enter
+    case 22:  // Ctrl+V
+    case 24:  // Ctrl+X
       Guarded([this] { link_->Edit(); });
       break;
     case 27:  // Escape
@@ -272,7 +285,8 @@ void DataMemo::focusOutEvent(QFocusEvent* event) {
   QPlainTextEdit::focusOutEvent(event);
   // A popup (the context menu) or another window taking the activation
   // does not leave the control.
-  if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason) return;
+  if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason)
+    return;
   try {
     link_->UpdateRecord();
   } catch (const std::exception& e) {
@@ -315,9 +329,11 @@ void DataMemo::contextMenuEvent(QContextMenuEvent* event) {
     const bool hasSelection = textCursor().hasSelection();
     const QMimeData* clip = QGuiApplication::clipboard()->mimeData();
     const bool canPaste = clip && clip->hasText();
-    auto make = [&](const QString& text, QKeySequence::StandardKey key, const char* name, bool enabled) {
+    auto make = [&](const QString& text, QKeySequence::StandardKey key, const char* name,
+                    bool enabled) {
       QString label = text;
-      if (key != QKeySequence::UnknownKey) label += '\t' + QKeySequence(key).toString(QKeySequence::NativeText);
+      if (key != QKeySequence::UnknownKey)
+        label += '\t' + QKeySequence(key).toString(QKeySequence::NativeText);
       auto* action = new QAction(label, menu.get());
       action->setObjectName(QString::fromLatin1(name));
       action->setEnabled(enabled);
@@ -369,7 +385,9 @@ QFont TerminalFont() {
 
 // --- Caption label --------------------------------------------------------------------------
 
-QWidget* DataMemo::LabelOwner() const { return parentWidget() ? window() : nullptr; }
+QWidget* DataMemo::LabelOwner() const {
+  return parentWidget() ? window() : nullptr;
+}
 
 QLabel* DataMemo::FindLabel(const QString& memoName) {
   if (label_) return label_;
@@ -383,7 +401,9 @@ QLabel* DataMemo::FindLabel(const QString& memoName) {
   return label;
 }
 
-QLabel* DataMemo::CaptionLabel() { return FindLabel(objectName()); }
+QLabel* DataMemo::CaptionLabel() {
+  return FindLabel(objectName());
+}
 
 void DataMemo::AdoptLabel(QLabel* label) {
   QWidget* parent = parentWidget();
@@ -443,7 +463,9 @@ void DataMemo::PlaceLabel() {
     case CaptionPosition::cpLeft: top = m.y() + 4, left = m.x() - 4, right = true; break;
     case CaptionPosition::cpRight: top = m.y() + 4, left = m.x() + m.width() + 4; break;
     case CaptionPosition::cpTopLeft: top = m.y() - h - 4, left = m.x(); break;
-    case CaptionPosition::cpTopRight: top = m.y() - h - 4, left = m.x() + m.width(), right = true; break;
+    case CaptionPosition::cpTopRight:
+      top = m.y() - h - 4, left = m.x() + m.width(), right = true;
+      break;
     case CaptionPosition::cpBottomLeft: top = m.y() + m.height() + 4, left = m.x(); break;
     case CaptionPosition::cpBottomRight:
       top = m.y() + m.height() + 4, left = m.x() + m.width(), right = true;

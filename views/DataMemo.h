@@ -31,7 +31,15 @@ class QMimeData;
 namespace vz::views {
 
 // Where a memo's caption label stands.
-enum class CaptionPosition { cpLeft, cpRight, cpTopLeft, cpTopRight, cpBottomLeft, cpBottomRight, cpDetached };
+enum class CaptionPosition {
+  cpLeft,
+  cpRight,
+  cpTopLeft,
+  cpTopRight,
+  cpBottomLeft,
+  cpBottomRight,
+  cpDetached
+};
 
 enum class ScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 

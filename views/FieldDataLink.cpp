@@ -30,7 +30,9 @@ bool FieldDataLink::Edit() {
   return editing_;
 }
 
-void FieldDataLink::Reset() { RecordChanged(nullptr); }
+void FieldDataLink::Reset() {
+  RecordChanged(nullptr);
+}
 
 // --- Field resolution ---------------------------------------------------------------------
 
@@ -63,9 +65,13 @@ void FieldDataLink::ActiveChanged() {
   if (OnActiveChange) OnActiveChange();
 }
 
-void FieldDataLink::EditingChanged() { UpdateEditing(); }
+void FieldDataLink::EditingChanged() {
+  UpdateEditing();
+}
 
-void FieldDataLink::LayoutChanged() { UpdateField(); }
+void FieldDataLink::LayoutChanged() {
+  UpdateField();
+}
 
 void FieldDataLink::RecordChanged(data::Field* field) {
   if (field && field != Field()) return;
@@ -81,8 +87,8 @@ void FieldDataLink::UpdateData() {
 
 void FieldDataLink::FocusControl(data::Field* field) {
   if (!field || field != Field() || !control_) return;
-  const bool canFocus = control_->isVisible() && control_->isEnabled() &&
-                        control_->focusPolicy() != Qt::NoFocus;
+  const bool canFocus =
+      control_->isVisible() && control_->isEnabled() && control_->focusPolicy() != Qt::NoFocus;
   if (canFocus) control_->setFocus(Qt::OtherFocusReason);
 }
 

@@ -52,9 +52,15 @@ Qt::Alignment ToQtAlignment(TextAlignment a) {
   return Qt::AlignLeft;
 }
 
-QColor WindowColor() { return QGuiApplication::palette().color(QPalette::Base); }
-QColor ButtonFaceColor() { return QGuiApplication::palette().color(QPalette::Button); }
-QColor WindowTextColor() { return QGuiApplication::palette().color(QPalette::Text); }
+QColor WindowColor() {
+  return QGuiApplication::palette().color(QPalette::Base);
+}
+QColor ButtonFaceColor() {
+  return QGuiApplication::palette().color(QPalette::Button);
+}
+QColor WindowTextColor() {
+  return QGuiApplication::palette().color(QPalette::Text);
+}
 
 // ===========================================================================
 // ColumnTitle
@@ -64,7 +70,9 @@ ColumnTitle::ColumnTitle(GridColumn& column) : column_(column) {
   fontColor_ = DefaultFontColor();
 }
 
-bool ColumnTitle::Assigned(ColumnValue v) const { return column_.Assigned(v); }
+bool ColumnTitle::Assigned(ColumnValue v) const {
+  return column_.Assigned(v);
+}
 
 QString ColumnTitle::DefaultCaption() const {
   if (data::Field* f = column_.Field()) return NameToQString(f->FieldName());
@@ -90,7 +98,9 @@ QString ColumnTitle::Caption() const {
   return Assigned(ColumnValue::cvTitleCaption) ? caption_ : DefaultCaption();
 }
 
-void ColumnTitle::SetCaption(const QString& caption) { StoreCaption(caption); }
+void ColumnTitle::SetCaption(const QString& caption) {
+  StoreCaption(caption);
+}
 
 void ColumnTitle::StoreCaption(const QString& caption) {
   if (Assigned(ColumnValue::cvTitleCaption) && caption_ == caption) return;
@@ -163,11 +173,13 @@ bool ColumnTitle::IsAlignmentStored() const {
 bool ColumnTitle::IsColorStored() const {
   return Assigned(ColumnValue::cvTitleColor) && color_ != DefaultColor();
 }
-bool ColumnTitle::IsFontStored() const { return Assigned(ColumnValue::cvTitleFont); }
+bool ColumnTitle::IsFontStored() const {
+  return Assigned(ColumnValue::cvTitleFont);
+}
 
 void ColumnTitle::RestoreDefaults() {
   for (ColumnValue v : {ColumnValue::cvTitleColor, ColumnValue::cvTitleCaption,
-                         ColumnValue::cvTitleAlignment, ColumnValue::cvTitleFont})
+                        ColumnValue::cvTitleAlignment, ColumnValue::cvTitleFont})
     column_.assigned_.Exclude(v);
   caption_.clear();
   RefreshDefaultFont();
@@ -198,9 +210,13 @@ GridColumn::GridColumn() {
 
 GridColumn::~GridColumn() = default;
 
-ColumnsOwner* GridColumn::Grid() const { return collection_ ? collection_->Grid() : nullptr; }
+ColumnsOwner* GridColumn::Grid() const {
+  return collection_ ? collection_->Grid() : nullptr;
+}
 
-int GridColumn::Index() const { return collection_ ? collection_->IndexOf(this) : -1; }
+int GridColumn::Index() const {
+  return collection_ ? collection_->IndexOf(this) : -1;
+}
 
 void GridColumn::SetIndex(int index) {
   if (collection_) collection_->MoveItem(Index(), index);
@@ -210,14 +226,18 @@ void GridColumn::Changed() {
   if (collection_) collection_->Changed();
 }
 
-std::unique_ptr<ColumnTitle> GridColumn::CreateTitle() { return std::make_unique<ColumnTitle>(*this); }
+std::unique_ptr<ColumnTitle> GridColumn::CreateTitle() {
+  return std::make_unique<ColumnTitle>(*this);
+}
 
 ColumnTitle& GridColumn::Title() {
   if (!title_) title_ = CreateTitle();
   return *title_;
 }
 
-const ColumnTitle& GridColumn::Title() const { return const_cast<GridColumn*>(this)->Title(); }
+const ColumnTitle& GridColumn::Title() const {
+  return const_cast<GridColumn*>(this)->Title();
+}
 
 // --- The field ---
 
@@ -242,7 +262,8 @@ void GridColumn::SetField(data::Field* field) {
 void GridColumn::SetFieldName(const std::string& name) {
   data::Field* found = nullptr;
   ColumnsOwner* g = Grid();
-  if (g && g->GridDataSet() && !g->GridLoading() && !name.empty()) found = g->GridDataSet()->FindField(name);
+  if (g && g->GridDataSet() && !g->GridLoading() && !name.empty())
+    found = g->GridDataSet()->FindField(name);
   fieldName_ = name;
   SetField(found);
   assigned_.Include(ColumnValue::cvFieldName);
@@ -256,7 +277,9 @@ QColor GridColumn::DefaultColor() const {
   return WindowColor();
 }
 
-QColor GridColumn::Color() const { return Assigned(ColumnValue::cvColor) ? color_ : DefaultColor(); }
+QColor GridColumn::Color() const {
+  return Assigned(ColumnValue::cvColor) ? color_ : DefaultColor();
+}
 
 void GridColumn::SetColor(const QColor& c) {
   if (Assigned(ColumnValue::cvColor) && color_ == c) return;
@@ -271,7 +294,8 @@ int GridColumn::DefaultWidth() const {
   data::Field* f = Field();
   if (!f) return g->GridDefaultColWidth();
   const QFontMetrics metrics(Font());
-  int width = (metrics.horizontalAdvance(QLatin1Char('0')) - kOverhang) * f->DisplayWidth() + kOverhang + 4;
+  int width =
+      (metrics.horizontalAdvance(QLatin1Char('0')) - kOverhang) * f->DisplayWidth() + kOverhang + 4;
   if (g->GridHasTitles()) {
     const QFontMetrics titleMetrics(Title().Font());
     width = std::max(width, titleMetrics.horizontalAdvance(Title().Caption()) + 4);
@@ -279,7 +303,9 @@ int GridColumn::DefaultWidth() const {
   return width;
 }
 
-int GridColumn::Width() const { return Assigned(ColumnValue::cvWidth) ? width_ : DefaultWidth(); }
+int GridColumn::Width() const {
+  return Assigned(ColumnValue::cvWidth) ? width_ : DefaultWidth();
+}
 
 void GridColumn::SetWidth(int width) {
   if (Assigned(ColumnValue::cvWidth) || width != DefaultWidth()) {
@@ -294,7 +320,9 @@ QFont GridColumn::DefaultFont() const {
   return QGuiApplication::font();
 }
 
-QColor GridColumn::DefaultFontColor() const { return WindowTextColor(); }
+QColor GridColumn::DefaultFontColor() const {
+  return WindowTextColor();
+}
 
 QFont GridColumn::Font() const {
   if (!Assigned(ColumnValue::cvFont)) {
@@ -338,7 +366,9 @@ void GridColumn::SetAlignment(TextAlignment a) {
   Changed();
 }
 
-bool GridColumn::ReadOnly() const { return Assigned(ColumnValue::cvReadOnly) ? readOnly_ : DefaultReadOnly(); }
+bool GridColumn::ReadOnly() const {
+  return Assigned(ColumnValue::cvReadOnly) ? readOnly_ : DefaultReadOnly();
+}
 
 void GridColumn::SetReadOnly(bool r) {
   if (Assigned(ColumnValue::cvReadOnly) && readOnly_ == r) return;
@@ -366,21 +396,33 @@ QStringList& GridColumn::PickList() {
 
 // The pick list only fills a drop-down list when one is opened: nothing to
 // lay out, so no change is reported.
-void GridColumn::SetPickList(const QStringList& items) { PickList() = items; }
+void GridColumn::SetPickList(const QStringList& items) {
+  PickList() = items;
+}
 
 // --- Stored with the form ---
 
 bool GridColumn::IsAlignmentStored() const {
   return Assigned(ColumnValue::cvAlignment) && alignment_ != DefaultAlignment();
 }
-bool GridColumn::IsButtonStyleStored() const { return buttonStyle_ != ColumnButtonStyle::cbsAuto; }
-bool GridColumn::IsColorStored() const { return Assigned(ColumnValue::cvColor) && color_ != DefaultColor(); }
-bool GridColumn::IsDropDownRowsStored() const { return dropDownRows_ != kDefaultDropDownRows; }
-bool GridColumn::IsFontStored() const { return Assigned(ColumnValue::cvFont); }
+bool GridColumn::IsButtonStyleStored() const {
+  return buttonStyle_ != ColumnButtonStyle::cbsAuto;
+}
+bool GridColumn::IsColorStored() const {
+  return Assigned(ColumnValue::cvColor) && color_ != DefaultColor();
+}
+bool GridColumn::IsDropDownRowsStored() const {
+  return dropDownRows_ != kDefaultDropDownRows;
+}
+bool GridColumn::IsFontStored() const {
+  return Assigned(ColumnValue::cvFont);
+}
 bool GridColumn::IsReadOnlyStored() const {
   return Assigned(ColumnValue::cvReadOnly) && readOnly_ != DefaultReadOnly();
 }
-bool GridColumn::IsWidthStored() const { return Assigned(ColumnValue::cvWidth) && width_ != DefaultWidth(); }
+bool GridColumn::IsWidthStored() const {
+  return Assigned(ColumnValue::cvWidth) && width_ != DefaultWidth();
+}
 
 // --- Defaults and copies ---
 
@@ -507,8 +549,12 @@ T* GridColumns::AddItem() {
   return column;
 }
 
-GridColumn* GridColumns::Add() { return AddItem<GridColumn>(); }
-PassthroughColumn* GridColumns::AddPassthrough() { return AddItem<PassthroughColumn>(); }
+GridColumn* GridColumns::Add() {
+  return AddItem<GridColumn>();
+}
+PassthroughColumn* GridColumns::AddPassthrough() {
+  return AddItem<PassthroughColumn>();
+}
 
 void GridColumns::Delete(int i) {
   if (i < 0 || i >= Count()) throw std::out_of_range("column index out of range");
@@ -528,7 +574,8 @@ void GridColumns::Move(int from, int to) {
 }
 
 void GridColumns::MoveItem(int from, int to) {
-  if (from < 0 || from >= Count() || to < 0 || to >= Count()) throw std::out_of_range("column index out of range");
+  if (from < 0 || from >= Count() || to < 0 || to >= Count())
+    throw std::out_of_range("column index out of range");
   if (from == to) return;
   auto first = items_.begin();
   if (from < to)
@@ -547,9 +594,9 @@ void GridColumns::RemovePassthroughBeforePersistent() {
     return dynamic_cast<const PassthroughColumn*>(c.get()) != nullptr;
   };
   const auto firstPassthrough = std::find_if(items_.begin(), items_.end(), isPassthrough);
-  const bool persistentAfter =
-      firstPassthrough != items_.end() &&
-      std::any_of(firstPassthrough + 1, items_.end(), [&](const auto& c) { return !isPassthrough(c); });
+  const bool persistentAfter = firstPassthrough != items_.end() &&
+                               std::any_of(firstPassthrough + 1, items_.end(),
+                                           [&](const auto& c) { return !isPassthrough(c); });
   if (!persistentAfter) return;
   items_.erase(std::remove_if(items_.begin(), items_.end(), isPassthrough), items_.end());
   Changed();
@@ -585,7 +632,9 @@ void GridColumns::SyncDefaultColumns(bool keepBoundColumns, int mapCount) {
   }
 }
 
-void GridColumns::BeginUpdate() { ++updateCount_; }
+void GridColumns::BeginUpdate() {
+  ++updateCount_;
+}
 
 void GridColumns::EndUpdate() {
   if (updateCount_ == 0) return;

@@ -386,7 +386,9 @@ class GridColumns {
   // The grid marks its layout pass, during which default columns do not
   // keep widths that were never assigned.
   void BeginLayoutPass() { ++layoutPass_; }
-  void EndLayoutPass() { if (layoutPass_ > 0) --layoutPass_; }
+  void EndLayoutPass() {
+    if (layoutPass_ > 0) --layoutPass_;
+  }
   bool InLayoutPass() const { return layoutPass_ > 0; }
 
   void RestoreDefaults();
@@ -426,6 +428,5 @@ class GridColumns {
 // number 0x00BBGGRR (decimal, or hexadecimal after "$" or "0x"). False when
 // the text is neither.
 bool ParseLegacyColor(const QString& text, QColor& color);
-
 
 }  // namespace vz::views

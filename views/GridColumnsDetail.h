@@ -14,7 +14,9 @@ namespace vz::views::columns_detail {
 inline QString NameToQString(const std::string& name) {
   return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
 }
-inline std::string NameFromQString(const QString& name) { return name.toLatin1().toStdString(); }
+inline std::string NameFromQString(const QString& name) {
+  return name.toLatin1().toStdString();
+}
 
 // Folds the changes made inside it into one report (columns outside a
 // collection report nothing).

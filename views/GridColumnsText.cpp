@@ -19,7 +19,6 @@ using columns_detail::UpdateScope;
 
 namespace {
 
-
 // --- Pieces of the columns text ---
 
 QString Quote(const QString& s) {
@@ -113,14 +112,17 @@ class ValueReader {
 
  private:
   void SkipBlanks() {
-    while (pos_ < text_.size() && (text_[pos_].isSpace() || text_[pos_] == QLatin1Char(','))) ++pos_;
+    while (pos_ < text_.size() && (text_[pos_].isSpace() || text_[pos_] == QLatin1Char(',')))
+      ++pos_;
   }
   QString key_;
   QString text_;
   qsizetype pos_ = 0;
 };
 
-QString ColorText(const QColor& c) { return c.name(QColor::HexArgb); }
+QString ColorText(const QColor& c) {
+  return c.name(QColor::HexArgb);
+}
 // A font is its description (QFont::toString) and its colour. The
 // description separates its parts with commas and cannot carry an empty or
 // blank family (nor blanks around one), so a family the description would
@@ -186,7 +188,9 @@ bool ReadBool(ValueReader& r) {
   r.Fail();
 }
 
-QString Line(const char* key, const QString& value) { return QLatin1String(key) + QStringLiteral(" = ") + value; }
+QString Line(const char* key, const QString& value) {
+  return QLatin1String(key) + QStringLiteral(" = ") + value;
+}
 
 // --- The older column list ---
 
@@ -213,8 +217,10 @@ bool ParseLegacyFont(const QString& value, QFont& font, QColor& color) {
 }
 
 TextAlignment LegacyAlignment(const QString& value) {
-  if (value.compare(QLatin1String("taRightJustify"), Qt::CaseInsensitive) == 0) return TextAlignment::taRightJustify;
-  if (value.compare(QLatin1String("taCenter"), Qt::CaseInsensitive) == 0) return TextAlignment::taCenter;
+  if (value.compare(QLatin1String("taRightJustify"), Qt::CaseInsensitive) == 0)
+    return TextAlignment::taRightJustify;
+  if (value.compare(QLatin1String("taCenter"), Qt::CaseInsensitive) == 0)
+    return TextAlignment::taCenter;
   return TextAlignment::taLeftJustify;
 }
 
@@ -243,9 +249,11 @@ void GridColumn::WriteText(QStringList& lines) const {
       for (const QString& item : *pickList_) items << Quote(item);
     lines << Line("PickList", items.join(QStringLiteral(", ")));
   }
-  if (IsReadOnlyStored()) lines << Line("ReadOnly", readOnly_ ? QStringLiteral("true") : QStringLiteral("false"));
+  if (IsReadOnlyStored())
+    lines << Line("ReadOnly", readOnly_ ? QStringLiteral("true") : QStringLiteral("false"));
   if (IsTitleStored()) {
-    if (title.IsAlignmentStored()) lines << Line("Title.Alignment", AlignmentText(title.alignment_));
+    if (title.IsAlignmentStored())
+      lines << Line("Title.Alignment", AlignmentText(title.alignment_));
     if (title.IsCaptionStored()) lines << Line("Title.Caption", Quote(title.caption_));
     if (title.IsColorStored()) lines << Line("Title.Color", ColorText(title.color_));
     if (title.IsFontStored()) lines << Line("Title.Font", FontText(title.font_, title.fontColor_));
@@ -363,10 +371,12 @@ bool ParseLegacyColor(const QString& text, QColor& color) {
     std::uint32_t bgr;  // 0x00BBGGRR
   };
   static const Named kFixed[] = {
-      {"clBlack", 0x000000},  {"clMaroon", 0x000080}, {"clGreen", 0x008000}, {"clOlive", 0x008080},
-      {"clNavy", 0x800000},   {"clPurple", 0x800080}, {"clTeal", 0x808000},  {"clGray", 0x808080},
-      {"clSilver", 0xC0C0C0}, {"clRed", 0x0000FF},    {"clLime", 0x00FF00},  {"clYellow", 0x00FFFF},
-      {"clBlue", 0xFF0000},   {"clFuchsia", 0xFF00FF}, {"clAqua", 0xFFFF00}, {"clWhite", 0xFFFFFF},
+      {"clBlack", 0x000000}, {"clMaroon", 0x000080},  {"clGreen", 0x008000},
+      {"clOlive", 0x008080}, {"clNavy", 0x800000},    {"clPurple", 0x800080},
+      {"clTeal", 0x808000},  {"clGray", 0x808080},    {"clSilver", 0xC0C0C0},
+      {"clRed", 0x0000FF},   {"clLime", 0x00FF00},    {"clYellow", 0x00FFFF},
+      {"clBlue", 0xFF0000},  {"clFuchsia", 0xFF00FF}, {"clAqua", 0xFFFF00},
+      {"clWhite", 0xFFFFFF},
   };
   struct System {
     const char* name;
@@ -386,7 +396,8 @@ bool ParseLegacyColor(const QString& text, QColor& color) {
   };
   const QString t = text.trimmed();
   auto fromBgr = [&color](std::uint32_t v) {
-    color = QColor(static_cast<int>(v & 0xFF), static_cast<int>((v >> 8) & 0xFF), static_cast<int>((v >> 16) & 0xFF));
+    color = QColor(static_cast<int>(v & 0xFF), static_cast<int>((v >> 8) & 0xFF),
+                   static_cast<int>((v >> 16) & 0xFF));
   };
   for (const Named& n : kFixed)
     if (t.compare(QLatin1String(n.name), Qt::CaseInsensitive) == 0) {
@@ -421,8 +432,19 @@ bool ParseLegacyColor(const QString& text, QColor& color) {
 // numbers count from 1: "cvColumn=n" adds columns until there are n (n at
 // most kMaxSavedColumns).
 void GridColumns::ReadSavedColumns(const QStringList& entries) {
-  enum class Key { Column, Color, Width, Font, Alignment, ReadOnly, TitleColor, TitleCaption,
-                   TitleAlignment, TitleFont, FieldName };
+  enum class Key {
+    Column,
+    Color,
+    Width,
+    Font,
+    Alignment,
+    ReadOnly,
+    TitleColor,
+    TitleCaption,
+    TitleAlignment,
+    TitleFont,
+    FieldName
+  };
   static const std::pair<const char*, Key> kKeys[] = {
       {"cvColumn", Key::Column},
       {"cvColorStr", Key::Color},
@@ -484,7 +506,8 @@ void GridColumns::ReadSavedColumns(const QStringList& entries) {
       }
       case Key::Alignment: current->SetAlignment(LegacyAlignment(value.trimmed())); break;
       case Key::ReadOnly:
-        current->SetReadOnly(value.trimmed().compare(QLatin1String("TRUE"), Qt::CaseInsensitive) == 0);
+        current->SetReadOnly(value.trimmed().compare(QLatin1String("TRUE"), Qt::CaseInsensitive) ==
+                             0);
         break;
       case Key::TitleColor: {
         QColor c;
@@ -492,7 +515,9 @@ void GridColumns::ReadSavedColumns(const QStringList& entries) {
         break;
       }
       case Key::TitleCaption: current->Title().SetCaption(value); break;
-      case Key::TitleAlignment: current->Title().SetAlignment(LegacyAlignment(value.trimmed())); break;
+      case Key::TitleAlignment:
+        current->Title().SetAlignment(LegacyAlignment(value.trimmed()));
+        break;
       case Key::TitleFont: {
         QFont f;
         QColor c;

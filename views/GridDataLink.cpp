@@ -18,12 +18,26 @@ data::Field* GridDataLink::MappedField(int column) const {
   return d->Fields()[static_cast<std::size_t>(i)].get();
 }
 
-void GridDataLink::ActiveChanged() { grid_->LinkActive(Active()); }
-void GridDataLink::DataSetChanged() { grid_->LinkDataChanged(); }
-void GridDataLink::DataSetScrolled(int distance) { grid_->LinkScrolled(distance); }
-void GridDataLink::RecordChanged(data::Field* field) { grid_->LinkRecordChanged(field); }
-void GridDataLink::LayoutChanged() { grid_->LinkLayoutChanged(); }
-void GridDataLink::EditingChanged() { grid_->LinkEditingChanged(); }
-void GridDataLink::UpdateData() { grid_->LinkUpdateData(); }
+void GridDataLink::ActiveChanged() {
+  grid_->LinkActive(Active());
+}
+void GridDataLink::DataSetChanged() {
+  grid_->LinkDataChanged();
+}
+void GridDataLink::DataSetScrolled(int distance) {
+  grid_->LinkScrolled(distance);
+}
+void GridDataLink::RecordChanged(data::Field* field) {
+  grid_->LinkRecordChanged(field);
+}
+void GridDataLink::LayoutChanged() {
+  grid_->LinkLayoutChanged();
+}
+void GridDataLink::EditingChanged() {
+  grid_->LinkEditingChanged();
+}
+void GridDataLink::UpdateData() {
+  grid_->LinkUpdateData();
+}
 
 }  // namespace vz::views

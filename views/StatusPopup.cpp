@@ -17,8 +17,8 @@ namespace vz::views {
 
 namespace {
 
-constexpr int kMargin = 30;       // added to the text's width and height
-constexpr int kPanelInset = 4;    // of the inner panel in the borderless window
+constexpr int kMargin = 30;     // added to the text's width and height
+constexpr int kPanelInset = 4;  // of the inner panel in the borderless window
 
 constexpr Qt::WindowFlags kBorderless =
     Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
@@ -51,7 +51,9 @@ class InputHold : public QObject {
   std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> held_;
 };
 
-QString FromAnsi(const std::string& ansi) { return QString::fromUtf8(platform::AnsiToUtf8(ansi)); }
+QString FromAnsi(const std::string& ansi) {
+  return QString::fromUtf8(platform::AnsiToUtf8(ansi));
+}
 
 class QtStatusWindow : public platform::StatusWindow {
  public:
@@ -67,7 +69,8 @@ class QtStatusWindow : public platform::StatusWindow {
 
 }  // namespace
 
-StatusPopup::StatusPopup(QWidget* over) : QWidget(nullptr, kBorderless), over_(over ? over : QApplication::activeWindow()) {
+StatusPopup::StatusPopup(QWidget* over)
+    : QWidget(nullptr, kBorderless), over_(over ? over : QApplication::activeWindow()) {
   setAttribute(Qt::WA_ShowWithoutActivating);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, Qt::yellow);
@@ -98,7 +101,9 @@ void StatusPopup::ApplyBorder(Border border) {
   outer_->setVisible(border == Border::None);
 }
 
-void StatusPopup::ShowMessage() { ShowMessage(text_); }
+void StatusPopup::ShowMessage() {
+  ShowMessage(text_);
+}
 
 void StatusPopup::ShowMessage(const QString& text) {
   text_ = text;

@@ -5,12 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-
-#include "index/indexes.h"
-#include "platform/hooks.h"
-#include "tests/support/TableFixture.h"
-#include "tests/support/TempDir.h"
-
 #include <sys/stat.h>
 
 #include <QComboBox>
@@ -21,6 +15,10 @@
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "index/indexes.h"
+#include "platform/hooks.h"
+#include "tests/support/TableFixture.h"
+#include "tests/support/TempDir.h"
 
 namespace vz::app {
 

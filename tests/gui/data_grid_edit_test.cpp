@@ -7,12 +7,6 @@
 // colours, and the scroll bar of a table without an index.
 #include <gtest/gtest.h>
 
-#include "engine/dates.h"
-#include "engine/trim.h"
-#include "tests/support/DateTexts.h"
-#include "tests/support/DbtBuilder.h"
-#include "tests/support/TableFixture.h"
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
@@ -30,8 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/dates.h"
+#include "engine/trim.h"
 #include "platform/codepage.h"
 #include "tests/gui/PaintLog.h"
+#include "tests/support/DateTexts.h"
+#include "tests/support/DbtBuilder.h"
+#include "tests/support/TableFixture.h"
 #include "views/DataGrid.h"
 
 namespace vz::views {
@@ -71,7 +70,9 @@ constexpr int kNameAt = 1, kNameLen = 10, kPriceAt = 11, kBornAt = 19, kOkAt = 2
 // Data columns of the default columns.
 constexpr int kName = 0, kPrice = 1, kBorn = 2, kOk = 3, kNote = 4;
 
-QString Q(const std::string& ansi) { return QString::fromStdString(platform::AnsiToUtf8(ansi)); }
+QString Q(const std::string& ansi) {
+  return QString::fromStdString(platform::AnsiToUtf8(ansi));
+}
 
 class GridEditFixture : public ::testing::Test {
  protected:
@@ -115,7 +116,8 @@ class GridEditFixture : public ::testing::Test {
   }
 
   // Opens the games table for writing, without an index (record order).
-  void Open(int count, const std::vector<int>& deleted = {}, bool hideDeleted = false, bool readOnly = false) {
+  void Open(int count, const std::vector<int>& deleted = {}, bool hideDeleted = false,
+            bool readOnly = false) {
     WriteGames(count, deleted);
     table_ = std::make_unique<DbfTable>();
     table_->SetName("Games");
@@ -186,8 +188,8 @@ class GridEditFixture : public ::testing::Test {
     QTest::mouseRelease(grid_->viewport(), b, Qt::NoModifier, p);
   }
   void Move(const QPoint& p) {
-    QMouseEvent e(QEvent::MouseMove, p, grid_->viewport()->mapToGlobal(p), Qt::NoButton, Qt::LeftButton,
-                  Qt::NoModifier);
+    QMouseEvent e(QEvent::MouseMove, p, grid_->viewport()->mapToGlobal(p), Qt::NoButton,
+                  Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(grid_->viewport(), &e);
   }
 
@@ -705,7 +707,8 @@ TEST_F(GridDeleteTest, RecordsStoredDeletedAreDrawnInTheDeletedColours) {
   next_->setFocus();
   const QImage image = Grab();
   for (int row = 1; row <= 6; ++row)
-    EXPECT_EQ(Pixel(image, Blank(2, row)), row == 3 || row == 5 ? QColor(Qt::red) : grid_->Color()) << row;
+    EXPECT_EQ(Pixel(image, Blank(2, row)), row == 3 || row == 5 ? QColor(Qt::red) : grid_->Color())
+        << row;
   // The text of a deleted row is in the text colour.
   const QRect cell = grid_->CellRect(1, 3);
   bool ink = false;
@@ -932,10 +935,14 @@ TEST_F(GridLogicalTest, TheNineBoxKinds) {
     bool redMark;
   };
   const Kind kinds[] = {
-      {BooleanBoxStyle::bbCheckBox, true, false, false},   {BooleanBoxStyle::bbCheckMark, false, false, false},
-      {BooleanBoxStyle::bbFillBox, true, false, false},    {BooleanBoxStyle::bbFillBoxRed, true, false, true},
-      {BooleanBoxStyle::bbRButton, true, true, false},     {BooleanBoxStyle::bbRButtonRed, true, true, true},
-      {BooleanBoxStyle::bbDot, false, true, false},        {BooleanBoxStyle::bbDotRed, false, true, true},
+      {BooleanBoxStyle::bbCheckBox, true, false, false},
+      {BooleanBoxStyle::bbCheckMark, false, false, false},
+      {BooleanBoxStyle::bbFillBox, true, false, false},
+      {BooleanBoxStyle::bbFillBoxRed, true, false, true},
+      {BooleanBoxStyle::bbRButton, true, true, false},
+      {BooleanBoxStyle::bbRButtonRed, true, true, true},
+      {BooleanBoxStyle::bbDot, false, true, false},
+      {BooleanBoxStyle::bbDotRed, false, true, true},
   };
   for (const Kind& k : kinds) {
     SCOPED_TRACE(static_cast<int>(k.box));
@@ -960,7 +967,10 @@ TEST_F(GridLogicalTest, TheNineBoxKinds) {
     EXPECT_EQ(Count(image, yesInside, fore) > 0, !k.redMark);
     // Nothing is drawn outside the box.
     const QRect cell = grid_->CellRect(col, 1);
-    EXPECT_EQ(Ink(image, QRect(cell.left(), cell.top(), yes.left() - cell.left() - 1, cell.height()), back), 0);
+    EXPECT_EQ(
+        Ink(image, QRect(cell.left(), cell.top(), yes.left() - cell.left() - 1, cell.height()),
+            back),
+        0);
   }
   // The filled kinds fill the middle; the cross of the check box passes
   // through it as well.
@@ -1193,9 +1203,15 @@ class GridMouseTest : public GridEditFixture {
   std::vector<std::string> events_;
   void Watch() {
     auto name = [](GridColumn* c) { return c ? c->FieldName() : std::string("-"); };
-    grid_->OnTitleClick = [this, name](DataGrid&, GridColumn* c) { events_.push_back("title " + name(c)); };
-    grid_->OnDepressTitle = [this, name](DataGrid&, GridColumn* c) { events_.push_back("depress " + name(c)); };
-    grid_->OnCellClick = [this, name](DataGrid&, GridColumn* c) { events_.push_back("cell " + name(c)); };
+    grid_->OnTitleClick = [this, name](DataGrid&, GridColumn* c) {
+      events_.push_back("title " + name(c));
+    };
+    grid_->OnDepressTitle = [this, name](DataGrid&, GridColumn* c) {
+      events_.push_back("depress " + name(c));
+    };
+    grid_->OnCellClick = [this, name](DataGrid&, GridColumn* c) {
+      events_.push_back("cell " + name(c));
+    };
     grid_->OnCornerLeftClick = [this](DataGrid&) { events_.push_back("corner left"); };
     grid_->OnCornerRightClick = [this](DataGrid&) { events_.push_back("corner right"); };
     grid_->OnIndicatorClick = [this](DataGrid&) { events_.push_back("indicator"); };
@@ -1462,7 +1478,8 @@ TEST_F(GridLayoutTest, DefaultColumnsFollowTheVisibleFields) {
   Show();
   auto names = [this] {
     std::vector<std::string> out;
-    for (int i = 0; i < grid_->Columns().Count(); ++i) out.push_back(grid_->Columns()[i]->FieldName());
+    for (int i = 0; i < grid_->Columns().Count(); ++i)
+      out.push_back(grid_->Columns()[i]->FieldName());
     return out;
   };
   EXPECT_EQ(names(), (std::vector<std::string>{"NAME", "PRICE", "BORN", "OK", "NOTE"}));
@@ -1619,10 +1636,12 @@ TEST_F(GridNotifyTest, WithoutDefaultDrawingOnlyTheDrawingEventsPaintDataCells) 
   std::set<std::pair<int, int>> columnCells;
   bool rectsMatch = true;
   grid_->OnDrawDataCell = [&](DataGrid& g, const QRect&, data::Field* f, unsigned) {
-    dataCells.push_back(f ? f->FieldName() + "=" + g.DataLink().DataSet()->FieldByName("NAME")->AsString()
+    dataCells.push_back(f ? f->FieldName() + "=" +
+                                g.DataLink().DataSet()->FieldByName("NAME")->AsString()
                           : std::string("-"));
   };
-  grid_->OnDrawColumnCell = [&](DataGrid& g, const QRect& r, int dataCol, GridColumn* column, unsigned) {
+  grid_->OnDrawColumnCell = [&](DataGrid& g, const QRect& r, int dataCol, GridColumn* column,
+                                unsigned) {
     ASSERT_NE(g.Canvas(), nullptr);
     g.Canvas()->fillRect(r, paint);
     const int row = g.DataLink().DataSet()->RecNo() + g.TitleOffset() - 1;
@@ -1644,7 +1663,8 @@ TEST_F(GridNotifyTest, WithoutDefaultDrawingOnlyTheDrawingEventsPaintDataCells) 
       const QRect cell = grid_->CellRect(col, row);
       for (int x = cell.left(); x <= cell.right(); ++x)
         for (int y = cell.top(); y <= cell.bottom(); ++y)
-          ASSERT_EQ(Pixel(image, QPoint(x, y)), paint) << col << "," << row << " at " << x << "," << y;
+          ASSERT_EQ(Pixel(image, QPoint(x, y)), paint)
+              << col << "," << row << " at " << x << "," << y;
     }
   EXPECT_EQ(grid_->Canvas(), nullptr);  // only while painting
 
@@ -1664,8 +1684,8 @@ class GridColoursTest : public GridEditFixture {};
 
 TEST_F(GridColoursTest, ColoursSetPerRowAreUsed) {
   Open(8, {4});
-  const QColor yellow(Qt::yellow), blue(Qt::blue), green(0, 160, 0), white(Qt::white), brown(120, 60, 0),
-      cyan(Qt::cyan);
+  const QColor yellow(Qt::yellow), blue(Qt::blue), green(0, 160, 0), white(Qt::white),
+      brown(120, 60, 0), cyan(Qt::cyan);
   std::vector<int> rows;
   grid_->OnChangeColorsEvent = [&](DataGrid& g, int curRow, RowColorSet& c) {
     rows.push_back(curRow);
@@ -1736,7 +1756,9 @@ TEST_F(GridColoursTest, RowsScrolledIntoViewShowTheirRecordsInTheirColours) {
     grid_->DataLink().SetActiveRecord(row - 1);
     const std::string name = Current();
     grid_->DataLink().SetActiveRecord(saved);
-    EXPECT_EQ(Pixel(full, Blank(1, row)), name.back() == '0' ? QColor(Qt::yellow) : Rgb(grid_->Color())) << name;
+    EXPECT_EQ(Pixel(full, Blank(1, row)),
+              name.back() == '0' ? QColor(Qt::yellow) : Rgb(grid_->Color()))
+        << name;
   }
 }
 

@@ -4,9 +4,6 @@
 // the rows scroll by one; the memo following a click.
 #include <gtest/gtest.h>
 
-#include "app/CheatViews.h"
-#include "tests/support/TableFixture.h"
-
 #include <QApplication>
 #include <QLineEdit>
 #include <QPaintEvent>
@@ -19,8 +16,10 @@
 #include <memory>
 #include <random>
 
+#include "app/CheatViews.h"
 #include "platform/codepage.h"
 #include "tests/gui/PaintLog.h"
+#include "tests/support/TableFixture.h"
 #include "views/DataGrid.h"
 #include "views/DataMemo.h"
 
@@ -87,7 +86,9 @@ class GridTest : public ::testing::Test {
 
   std::string Current() { return table_->FieldByName("CHEATNAME")->AsString(); }
   QString MemoText() const { return memo_->toPlainText(); }
-  void Key(int key, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(grid_, static_cast<Qt::Key>(key), m); }
+  void Key(int key, Qt::KeyboardModifiers m = Qt::NoModifier) {
+    QTest::keyClick(grid_, static_cast<Qt::Key>(key), m);
+  }
   int Visible() const { return grid_->VisibleRowCount(); }
   QPoint RowCentre(int row) const { return grid_->CellRect(0, row).center(); }
 
@@ -524,7 +525,8 @@ TEST_F(GridTest, ClickBelowTheRowsOfAShortTableChangesNothing) {
   Open(3);
   Show();
   const QRect last = grid_->CellRect(0, 2);
-  QTest::mouseClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, last.bottom() + 30));
+  QTest::mouseClick(grid_->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    QPoint(10, last.bottom() + 30));
   EXPECT_EQ(Current(), "Game 001");
 }
 
@@ -556,8 +558,8 @@ TEST_F(GridTest, OneRowDownFromTheBottomPaintsOnlyTheNewRow) {
   ASSERT_GT(log.events, 0);
   // Only the strip of the new bottom row (and what lies below it in the
   // viewport) was painted.
-  EXPECT_GE(log.painted.boundingRect().top(), newRow.top()) << "painted "
-                                                             << log.painted.boundingRect().top();
+  EXPECT_GE(log.painted.boundingRect().top(), newRow.top())
+      << "painted " << log.painted.boundingRect().top();
   EXPECT_TRUE(log.painted.contains(newRow.adjusted(0, 0, -1, -1)));
   // The pixels moved up by one row.
   const QImage after = grid_->viewport()->grab().toImage();
@@ -615,7 +617,8 @@ TEST_F(GridTest, TextIsDecodedFromTheTablesCharacterSet) {
   Show();
   data::Field* f = grid_->ColumnField(0);
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(QString::fromStdString(platform::AnsiToUtf8(f->DisplayText())), QString::fromUtf8("Café Racer"));
+  EXPECT_EQ(QString::fromStdString(platform::AnsiToUtf8(f->DisplayText())),
+            QString::fromUtf8("Café Racer"));
 }
 
 // ---------------------------------------------------------------------------

@@ -6,10 +6,6 @@
 
 // The table's headers come before Qt's: the index engine has a member
 // named like Qt's "slots" keyword macro.
-#include "platform/hooks.h"
-#include "app/CheatViews.h"
-#include "tests/support/TableFixture.h"
-
 #include <QApplication>
 #include <QClipboard>
 #include <QFontInfo>
@@ -21,6 +17,9 @@
 #include <QTimer>
 #include <memory>
 
+#include "app/CheatViews.h"
+#include "platform/hooks.h"
+#include "tests/support/TableFixture.h"
 #include "views/DataMemo.h"
 
 namespace vz::views {
@@ -70,7 +69,10 @@ class MemoTest : public ::testing::Test {
 
   // Names in name order: Abuse, Blood, Doom, Quake.
   static std::vector<Cheat> Cheats() {
-    return {{"Quake", "Caf\x82 au lait"}, {"Abuse", "Line one\r\nLine two"}, {"Doom", ""}, {"Blood", LongText()}};
+    return {{"Quake", "Caf\x82 au lait"},
+            {"Abuse", "Line one\r\nLine two"},
+            {"Doom", ""},
+            {"Blood", LongText()}};
   }
 
   DbfTable& Open(bool writable = false) {
@@ -99,7 +101,8 @@ class MemoTest : public ::testing::Test {
 
   QString Text() const { return memo_->toPlainText(); }
   void Type(const QString& text) {
-    for (QChar c : text) QTest::sendKeyEvent(QTest::Click, memo_, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    for (QChar c : text)
+      QTest::sendKeyEvent(QTest::Click, memo_, Qt::Key_unknown, QString(c), Qt::NoModifier);
   }
 
   test::TempDir dir_;
@@ -429,7 +432,8 @@ TEST_F(MemoTest, ReadOnlyMemoOverAWritableTableAndTheContextMenu) {
         }
       menu->close();
     });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), memo_->viewport()->mapToGlobal(QPoint(5, 5)));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            memo_->viewport()->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(memo_->viewport(), &event);
     return seen && enabled;
   };
@@ -560,7 +564,8 @@ TEST_F(MemoTest, FieldResolutionFollowsDataFieldAndTheDataSet) {
 
   // A focus request for the memo's field takes the focus to it.
   other_->setFocus();
-  t.NotifyLinks(data::DataEvent::FocusControl, reinterpret_cast<std::intptr_t>(t.FieldByName("cheatname")));
+  t.NotifyLinks(data::DataEvent::FocusControl,
+                reinterpret_cast<std::intptr_t>(t.FieldByName("cheatname")));
   EXPECT_TRUE(other_->hasFocus());
   t.NotifyLinks(data::DataEvent::FocusControl, reinterpret_cast<std::intptr_t>(memo_->Field()));
   EXPECT_TRUE(memo_->hasFocus());

@@ -4,8 +4,6 @@
 // search that finds nothing, the progress window cancelled with Escape, and
 // the name search box beside it.
 
-#include "tests/gui/ReaderTestBase.h"
-
 #include <QApplication>
 #include <QProgressDialog>
 #include <QStatusBar>
@@ -15,6 +13,7 @@
 
 #include "app/ReleaseInfoDialog.h"
 #include "app/WebLinksDialog.h"
+#include "tests/gui/ReaderTestBase.h"
 #include "views/DataGrid.h"
 #include "views/DataMemo.h"
 
@@ -44,7 +43,8 @@ class FindInTextsTest : public ReaderTestBase {
   // The words marked in the cheat text.
   QStringList Marked() const {
     QStringList out;
-    for (const QTextEdit::ExtraSelection& s : form_->TextMemo()->extraSelections()) out << s.cursor.selectedText();
+    for (const QTextEdit::ExtraSelection& s : form_->TextMemo()->extraSelections())
+      out << s.cursor.selectedText();
     return out;
   }
   void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -64,14 +64,16 @@ class FindInTextsTest : public ReaderTestBase {
 
 TEST_F(FindInTextsTest, NextAndPreviousInNameOrderWrapMarkAndKeepThePlace) {
   // Record order is not name order: Alpha 2, Beta 4, Mario 3, Omega 5, Zelda 1.
-  test::WriteCheatTable(programDir_ + "pc", {
-      {"Zelda code", "Press START at the title screen"},
-      {"Alpha mode", "Hold L1 and enter the caf\x82 code"},  // OEM 437: e acute
-      {"Mario lives", "Infinite lives: press Start twice"},
-      {"Beta secret", "Nothing to see here"},
-      {"Omega", "start the CAFE music\r\nthen hold start"},
-      {"Gone", "start but deleted", true},
-  });
+  test::WriteCheatTable(
+      programDir_ + "pc",
+      {
+          {"Zelda code", "Press START at the title screen"},
+          {"Alpha mode", "Hold L1 and enter the caf\x82 code"},  // OEM 437: e acute
+          {"Mario lives", "Infinite lives: press Start twice"},
+          {"Beta secret", "Nothing to see here"},
+          {"Omega", "start the CAFE music\r\nthen hold start"},
+          {"Gone", "start but deleted", true},
+      });
   MainWindow& f = Start();
   ASSERT_EQ(Current(), "Alpha mode");
   EXPECT_FALSE(f.FindBar()->isVisible());

@@ -4,6 +4,7 @@
 // list, and the default (passthrough) columns.
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,9 +14,6 @@
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TableFixture.h"
 #include "tests/support/TempDir.h"
-
-#include <QFontMetrics>
-
 #include "views/GridColumns.h"
 
 namespace vz::views {
@@ -51,7 +49,9 @@ class FakeGrid : public ColumnsOwner {
   data::DataSet* GridDataSet() const override { return dataSet; }
   bool GridLinkActive() const override { return linkActive; }
   data::Field* GridMappedField(int column) const override {
-    return column >= 0 && column < static_cast<int>(map.size()) ? map[static_cast<std::size_t>(column)] : nullptr;
+    return column >= 0 && column < static_cast<int>(map.size())
+               ? map[static_cast<std::size_t>(column)]
+               : nullptr;
   }
   void GridBeginLayout() override { calls.push_back("begin"); }
   void GridEndLayout() override { calls.push_back("end"); }
@@ -232,20 +232,26 @@ TEST_F(ColumnsTest, SettersStoreFlagAndReportUnlessGivenTheAssignedValue) {
     std::function<void()> setA, setB;
   };
   const std::vector<Case> cases{
-      {"Color", ColumnValue::cvColor, [&] { c->SetColor(Qt::green); }, [&] { c->SetColor(Qt::cyan); }},
+      {"Color", ColumnValue::cvColor, [&] { c->SetColor(Qt::green); },
+       [&] { c->SetColor(Qt::cyan); }},
       {"Font", ColumnValue::cvFont, [&] { c->SetFont(Font("DejaVu Sans", 20)); },
        [&] { c->SetFont(Font("DejaVu Sans", 21)); }},
-      {"FontColor", ColumnValue::cvFont, [&] { c->SetFontColor(Qt::magenta); }, [&] { c->SetFontColor(Qt::gray); }},
-      {"Alignment", ColumnValue::cvAlignment, [&] { c->SetAlignment(TextAlignment::taRightJustify); },
+      {"FontColor", ColumnValue::cvFont, [&] { c->SetFontColor(Qt::magenta); },
+       [&] { c->SetFontColor(Qt::gray); }},
+      {"Alignment", ColumnValue::cvAlignment,
+       [&] { c->SetAlignment(TextAlignment::taRightJustify); },
        [&] { c->SetAlignment(TextAlignment::taCenter); }},
-      {"ReadOnly", ColumnValue::cvReadOnly, [&] { c->SetReadOnly(true); }, [&] { c->SetReadOnly(false); }},
+      {"ReadOnly", ColumnValue::cvReadOnly, [&] { c->SetReadOnly(true); },
+       [&] { c->SetReadOnly(false); }},
       {"Title.Color", ColumnValue::cvTitleColor, [&] { c->Title().SetColor(Qt::darkRed); },
        [&] { c->Title().SetColor(Qt::darkGreen); }},
       {"Title.Caption", ColumnValue::cvTitleCaption, [&] { c->Title().SetCaption("One"); },
        [&] { c->Title().SetCaption("Two"); }},
-      {"Title.Alignment", ColumnValue::cvTitleAlignment, [&] { c->Title().SetAlignment(TextAlignment::taCenter); },
+      {"Title.Alignment", ColumnValue::cvTitleAlignment,
+       [&] { c->Title().SetAlignment(TextAlignment::taCenter); },
        [&] { c->Title().SetAlignment(TextAlignment::taRightJustify); }},
-      {"Title.Font", ColumnValue::cvTitleFont, [&] { c->Title().SetFont(Font("DejaVu Serif", 30)); },
+      {"Title.Font", ColumnValue::cvTitleFont,
+       [&] { c->Title().SetFont(Font("DejaVu Serif", 30)); },
        [&] { c->Title().SetFont(Font("DejaVu Serif", 31)); }},
   };
   for (const Case& k : cases) {
@@ -317,7 +323,8 @@ TEST_F(ColumnsTest, ButtonStyleDropDownRowsAndPickList) {
   EXPECT_FALSE(c->HasPickList());
   EXPECT_TRUE(c->PickList().isEmpty());  // made when first asked for
   EXPECT_TRUE(c->HasPickList());
-  c->PickList() << "Easy" << "Hard";
+  c->PickList() << "Easy"
+                << "Hard";
   EXPECT_EQ(c->PickList(), (QStringList{"Easy", "Hard"}));
 }
 
@@ -534,7 +541,8 @@ TEST_F(ColumnsTest, AssignCopiesFieldNameAssignedValuesAndTitleInOneUpdate) {
   src->SetReadOnly(true);
   src->SetButtonStyle(ColumnButtonStyle::cbsNone);
   src->SetDropDownRows(4);
-  src->PickList() << "1" << "2";
+  src->PickList() << "1"
+                  << "2";
   src->Title().SetCaption("Level");
   src->Title().SetAlignment(TextAlignment::taCenter);
   GridColumn* dst = columns_.Add();
@@ -627,12 +635,13 @@ std::vector<QString> StoredState(const GridColumns& cols) {
       << QString::number(c->Width()) << c->Font().toString() << c->FontColor().name()
       << QString::number(static_cast<int>(c->Alignment())) << QString::number(c->ReadOnly())
       << QString::number(static_cast<int>(c->ButtonStyle())) << QString::number(c->DropDownRows())
-      << (c->HasPickList() ? const_cast<GridColumn*>(c)->PickList().join('|') : QString()) << t.Caption()
-      << QString::number(static_cast<int>(t.Alignment())) << t.Color().name(QColor::HexArgb) << t.Font().toString()
-      << t.FontColor().name();
-    for (bool stored : {c->IsColorStored(), c->IsWidthStored(), c->IsFontStored(), c->IsAlignmentStored(),
-                        c->IsReadOnlyStored(), c->IsButtonStyleStored(), c->IsDropDownRowsStored(),
-                        t.IsCaptionStored(), t.IsAlignmentStored(), t.IsColorStored(), t.IsFontStored()})
+      << (c->HasPickList() ? const_cast<GridColumn*>(c)->PickList().join('|') : QString())
+      << t.Caption() << QString::number(static_cast<int>(t.Alignment()))
+      << t.Color().name(QColor::HexArgb) << t.Font().toString() << t.FontColor().name();
+    for (bool stored :
+         {c->IsColorStored(), c->IsWidthStored(), c->IsFontStored(), c->IsAlignmentStored(),
+          c->IsReadOnlyStored(), c->IsButtonStyleStored(), c->IsDropDownRowsStored(),
+          t.IsCaptionStored(), t.IsAlignmentStored(), t.IsColorStored(), t.IsFontStored()})
       s << (stored ? "S" : "-");
     out.push_back(s.join(';'));
   }
@@ -656,7 +665,12 @@ TEST_F(ColumnsTest, TextFormWritesAndReadsBackExactlyTheStoredProperties) {
   b->SetAlignment(TextAlignment::taRightJustify);
   b->SetButtonStyle(ColumnButtonStyle::cbsEllipsis);
   b->SetDropDownRows(9);
-  b->PickList() << "plain" << "with, comma" << "say \"hi\"\\" << " spaced " << "two\nlines" << "";
+  b->PickList() << "plain"
+                << "with, comma"
+                << "say \"hi\"\\"
+                << " spaced "
+                << "two\nlines"
+                << "";
   b->Title().SetAlignment(TextAlignment::taCenter);
   b->Title().SetColor(Qt::darkYellow);
   // Assigned but equal to the defaults: not stored, and read back as
@@ -687,8 +701,9 @@ TEST_F(ColumnsTest, TextFormWritesAndReadsBackExactlyTheStoredProperties) {
   EXPECT_EQ(back.WriteText(), text);
   // What was not stored is not assigned after reading.
   const ColumnValues cv = back[2]->AssignedValues();
-  for (ColumnValue v : {ColumnValue::cvColor, ColumnValue::cvAlignment, ColumnValue::cvReadOnly,
-                         ColumnValue::cvTitleCaption, ColumnValue::cvTitleColor, ColumnValue::cvTitleAlignment})
+  for (ColumnValue v :
+       {ColumnValue::cvColor, ColumnValue::cvAlignment, ColumnValue::cvReadOnly,
+        ColumnValue::cvTitleCaption, ColumnValue::cvTitleColor, ColumnValue::cvTitleAlignment})
     EXPECT_FALSE(cv.Has(v)) << static_cast<int>(v);
   grid_.color = Qt::blue;
   EXPECT_EQ(back[2]->Color(), QColor(Qt::blue));
@@ -722,14 +737,14 @@ TEST_F(ColumnsTest, TextFormOfDefaultColumnsIsEmptyAndBadTextChangesNothing) {
 
   columns_.Add()->SetFieldName("KEPT");
   const std::vector<QString> bad{
-      "Width = 3\n",                                    // before the first column
-      "[column]\nWidth 3\n",                            // no "="
-      "[column]\nHeight = 3\n",                         // unknown property
-      "[column]\nWidth = wide\n",                       // not a number
-      "[column]\nFieldName = \"open\n",                 // no closing quote
-      "[column]\nFieldName = CHEATNAME\n",              // not quoted
-      "[column]\nColor = #12\n",                        // no colour
-      "[column]\nAlignment = justified\n",              // no alignment
+      "Width = 3\n",                        // before the first column
+      "[column]\nWidth 3\n",                // no "="
+      "[column]\nHeight = 3\n",             // unknown property
+      "[column]\nWidth = wide\n",           // not a number
+      "[column]\nFieldName = \"open\n",     // no closing quote
+      "[column]\nFieldName = CHEATNAME\n",  // not quoted
+      "[column]\nColor = #12\n",            // no colour
+      "[column]\nAlignment = justified\n",  // no alignment
       "[column]\nFieldName = \"A\"\n[column]\nReadOnly = yes\n",
   };
   for (const QString& text : bad) {
@@ -766,7 +781,7 @@ TEST_F(ColumnsTest, SavedColumnsEntriesApplyToTheCurrentColumn) {
       "cvTitleColorStr=255",
       "cvTitleAlignmentStr=taCenter",
       "cvTitleFontStr=Courier New,$00FF00,3592",  // 0xE08: 8 points, italic, underline, strike-out
-      "cvColumn=3",  // adds two columns; the third is current
+      "cvColumn=3",                               // adds two columns; the third is current
       "cvFieldNameStr=LEVEL",
       "cvColumn=2",  // not above the previous: the third stays current
       "cvAlignmentStr=taCenter",
@@ -831,8 +846,10 @@ TEST_F(ColumnsTest, SavedColumnsIgnoreEntriesWithoutACurrentColumn) {
 }
 
 TEST_F(ColumnsTest, SavedColumnsAlignmentsAndColourNumbers) {
-  columns_.ReadSavedColumns({"cvColumn=1", "cvFieldNameStr=X", "cvAlignmentStr=tacenter", "cvColorStr=$0080FF"});
-  columns_.ReadSavedColumns({"cvColumn=2", "cvAlignmentStr=taMiddle", "cvColorStr=16744576"});  // 0xFF8080
+  columns_.ReadSavedColumns(
+      {"cvColumn=1", "cvFieldNameStr=X", "cvAlignmentStr=tacenter", "cvColorStr=$0080FF"});
+  columns_.ReadSavedColumns(
+      {"cvColumn=2", "cvAlignmentStr=taMiddle", "cvColorStr=16744576"});  // 0xFF8080
   ASSERT_EQ(columns_.Count(), 2);
   EXPECT_EQ(columns_[0]->FieldName(), "X");
   EXPECT_EQ(columns_[0]->Alignment(), TextAlignment::taCenter);
@@ -841,12 +858,20 @@ TEST_F(ColumnsTest, SavedColumnsAlignmentsAndColourNumbers) {
   EXPECT_TRUE(columns_[1]->AssignedValues().Has(ColumnValue::cvAlignment));
   EXPECT_EQ(columns_[1]->Color(), QColor(0x80, 0x80, 0xFF));
   QColor c;
-  for (const auto& [name, expected] : std::vector<std::pair<const char*, QColor>>{
-           {"clMaroon", QColor(0x80, 0, 0)}, {"clOlive", QColor(0x80, 0x80, 0)}, {"clNavy", QColor(0, 0, 0x80)},
-           {"clTeal", QColor(0, 0x80, 0x80)}, {"clSilver", QColor(0xC0, 0xC0, 0xC0)}, {"clYellow", QColor(255, 255, 0)},
-           {"clAqua", QColor(0, 255, 255)}, {"clFuchsia", QColor(255, 0, 255)}, {"clWindow", WindowColor()},
-           {"clBtnFace", ButtonFaceColor()}, {"clWindowText", WindowTextColor()}, {"0x112233", QColor(0x33, 0x22, 0x11)},
-           {"-1", QColor(255, 255, 255)}}) {
+  for (const auto& [name, expected] :
+       std::vector<std::pair<const char*, QColor>>{{"clMaroon", QColor(0x80, 0, 0)},
+                                                   {"clOlive", QColor(0x80, 0x80, 0)},
+                                                   {"clNavy", QColor(0, 0, 0x80)},
+                                                   {"clTeal", QColor(0, 0x80, 0x80)},
+                                                   {"clSilver", QColor(0xC0, 0xC0, 0xC0)},
+                                                   {"clYellow", QColor(255, 255, 0)},
+                                                   {"clAqua", QColor(0, 255, 255)},
+                                                   {"clFuchsia", QColor(255, 0, 255)},
+                                                   {"clWindow", WindowColor()},
+                                                   {"clBtnFace", ButtonFaceColor()},
+                                                   {"clWindowText", WindowTextColor()},
+                                                   {"0x112233", QColor(0x33, 0x22, 0x11)},
+                                                   {"-1", QColor(255, 255, 255)}}) {
     ASSERT_TRUE(ParseLegacyColor(name, c)) << name;
     EXPECT_EQ(c, expected) << name;
   }

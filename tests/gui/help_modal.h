@@ -36,7 +36,8 @@ struct SeenModal {
 // event loop, through a repeating timer.
 class ModalWatcher : public QObject {
  public:
-  explicit ModalWatcher(std::function<void(QDialog*)> closeDialog = nullptr) : close_(std::move(closeDialog)) {
+  explicit ModalWatcher(std::function<void(QDialog*)> closeDialog = nullptr)
+      : close_(std::move(closeDialog)) {
     timer_.setInterval(1);
     QObject::connect(&timer_, &QTimer::timeout, this, [this] { Check(); });
     timer_.start();
@@ -61,14 +62,18 @@ class ModalWatcher : public QObject {
       s.buttons = box->standardButtons();
       seen_.push_back(s);
       const QList<QAbstractButton*> buttons = box->buttons();
-      if (!buttons.isEmpty()) buttons.front()->click();
-      else box->reject();
+      if (!buttons.isEmpty())
+        buttons.front()->click();
+      else
+        box->reject();
       return;
     }
     seen_.push_back(s);
     if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-      if (close_) close_(dialog);
-      else dialog->reject();
+      if (close_)
+        close_(dialog);
+      else
+        dialog->reject();
     }
   }
 

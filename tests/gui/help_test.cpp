@@ -13,18 +13,18 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTest>
 #include <QTimer>
 #include <memory>
 
 #include "app/Application.h"
 #include "app/ReleaseInfoDialog.h"
-#include "app/WebLinksDialog.h"
 #include "app/Shell.h"
 #include "app/UrlLabel.h"
 #include "app/VersionInfo.h"
+#include "app/WebLinksDialog.h"
 #include "platform/codepage.h"
 #include "tests/gui/help_modal.h"
 #include "tests/support/TempDir.h"
@@ -157,7 +157,8 @@ TEST_F(HelpTest, ShellOpenResults) {
     EXPECT_GT(ShellOpen(nullptr, ReleaseInfoDialog::kFileName), 32);
     ASSERT_EQ(catcher.opened.size(), 2u);
     EXPECT_EQ(catcher.opened[0].host(), "vantu.example.org");
-    EXPECT_EQ(catcher.opened[1], QUrl::fromLocalFile(QDir::current().absoluteFilePath(ReleaseInfoDialog::kFileName)));
+    EXPECT_EQ(catcher.opened[1],
+              QUrl::fromLocalFile(QDir::current().absoluteFilePath(ReleaseInfoDialog::kFileName)));
 
     // Nothing to open: no request is made.
     EXPECT_EQ(ShellOpen(nullptr, ""), kShellFileNotFound);
@@ -236,11 +237,13 @@ TEST_F(HelpTest, ReleaseInformationWindowLayout) {
 TEST_F(HelpTest, ReleaseInformationIsOemTextReadOnce) {
   // CR LF and LF line ends, empty lines, OEM letters and box drawing, and a
   // last line without an end.
-  WriteDoc("Vorza 1.3\r\n\r\nGr\x81\xE1" "e, caf\x82\n\xC9\xCD\xCD\xBB\r\n\xBA \x9C\x9B \xBA\nlast line");
+  WriteDoc(
+      "Vorza 1.3\r\n\r\nGr\x81\xE1"
+      "e, caf\x82\n\xC9\xCD\xCD\xBB\r\n\xBA \x9C\x9B \xBA\nlast line");
   ReleaseInfoDialog form;
   EXPECT_EQ(Lines(form.InfoText()),
-            QStringList({"Vorza 1.3", "", QString::fromUtf8("Grüße, café"), QString::fromUtf8("╔══╗"),
-                         QString::fromUtf8("║ £¢ ║"), "last line"}));
+            QStringList({"Vorza 1.3", "", QString::fromUtf8("Grüße, café"),
+                         QString::fromUtf8("╔══╗"), QString::fromUtf8("║ £¢ ║"), "last line"}));
 
   // The window does not read the file again.
   WriteDoc("changed\r\n");
@@ -266,7 +269,8 @@ TEST_F(HelpTest, ReleaseInformationMissing) {
     EXPECT_EQ(seen[0].className, "QMessageBox");
     EXPECT_EQ(seen[0].title, kTitle);
     EXPECT_EQ(seen[0].text, "'Vorzaw95.doc' not found\nInformation not available");
-    EXPECT_EQ(seen[0].text.split('\n'), QStringList({"'Vorzaw95.doc' not found", "Information not available"}));
+    EXPECT_EQ(seen[0].text.split('\n'),
+              QStringList({"'Vorzaw95.doc' not found", "Information not available"}));
     EXPECT_EQ(seen[0].icon, QMessageBox::NoIcon);
     EXPECT_EQ(seen[0].parent, &owner);
     EXPECT_FALSE(form.isVisible());
@@ -274,7 +278,8 @@ TEST_F(HelpTest, ReleaseInformationMissing) {
 
   // Created after the window: the window shows, empty.
   WriteDoc("late\r\n");
-  ModalWatcher second([](QDialog* dialog) { static_cast<ReleaseInfoDialog*>(dialog)->OkButton()->click(); });
+  ModalWatcher second(
+      [](QDialog* dialog) { static_cast<ReleaseInfoDialog*>(dialog)->OkButton()->click(); });
   ShowReleaseInfo(&owner, &form);
   ASSERT_EQ(second.Seen().size(), 1u);
   EXPECT_EQ(second.Seen()[0].widget, &form);
@@ -343,12 +348,15 @@ TEST_F(HelpTest, WebLinksWindow) {
   EXPECT_TRUE(form.TitleLabel()->font().bold());
   EXPECT_EQ(form.TitleLabel()->palette().color(QPalette::WindowText), QColor(Qt::blue));
   EXPECT_TRUE(form.TitleLabel()->autoFillBackground());
-  EXPECT_EQ(form.TitleLabel()->palette().color(QPalette::Window), QApplication::palette("QMenu").color(QPalette::Window));
+  EXPECT_EQ(form.TitleLabel()->palette().color(QPalette::Window),
+            QApplication::palette("QMenu").color(QPalette::Window));
   EXPECT_TRUE(form.TitleLabel()->alignment() & Qt::AlignVCenter);
   EXPECT_EQ(form.TitleLabel()->y(), 22);
   // Grown about its centre when the text needs more room than laid out.
   EXPECT_GE(form.TitleLabel()->width(), std::max(226, form.TitleLabel()->sizeHint().width()));
-  EXPECT_LE(std::abs(form.TitleLabel()->geometry().center().x() - QRect(28, 22, 226, 29).center().x()), 1);
+  EXPECT_LE(
+      std::abs(form.TitleLabel()->geometry().center().x() - QRect(28, 22, 226, 29).center().x()),
+      1);
 
   EXPECT_EQ(form.CreditLabel()->text(), kAuthorCredit);
   EXPECT_EQ(form.CreditLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
@@ -356,7 +364,9 @@ TEST_F(HelpTest, WebLinksWindow) {
   EXPECT_TRUE(form.CreditLabel()->font().bold());
   EXPECT_TRUE(form.CreditLabel()->alignment() & Qt::AlignHCenter);
   EXPECT_GE(form.CreditLabel()->width(), std::max(166, form.CreditLabel()->sizeHint().width()));
-  EXPECT_LE(std::abs(form.CreditLabel()->geometry().center().x() - QRect(58, 75, 166, 16).center().x()), 1);
+  EXPECT_LE(
+      std::abs(form.CreditLabel()->geometry().center().x() - QRect(58, 75, 166, 16).center().x()),
+      1);
 
   EXPECT_EQ(form.VantuLink()->text(), "Homepage Vantu");
   EXPECT_EQ(form.VantuLink()->URL(), kHomepageVantu);
@@ -383,8 +393,8 @@ TEST_F(HelpTest, WebLinksOpenAndPointTheCursor) {
     // A mouse move over either link shows the hand.
     for (UrlLabel* link : {about->VantuLink(), about->SkarrowLink()}) {
       SetScreenCursor(Qt::ArrowCursor);
-      QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), link->mapToGlobal(QPointF(3, 3)), Qt::NoButton,
-                       Qt::NoButton, Qt::NoModifier);
+      QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), link->mapToGlobal(QPointF(3, 3)),
+                       Qt::NoButton, Qt::NoButton, Qt::NoModifier);
       QApplication::sendEvent(link, &move);
       EXPECT_EQ(ScreenCursor(), Qt::PointingHandCursor);
     }

@@ -3,14 +3,6 @@
 // the index's place and life cycle, the Help menu, printing. Everything is
 // driven through the widgets with real keys and mouse clicks.
 #include <gtest/gtest.h>
-
-#include "engine/errors.h"
-#include "engine/trim.h"
-#include "index/indexes.h"
-#include "platform/hooks.h"
-#include "tests/gui/ReaderTestBase.h"
-#include "tests/support/TableFixture.h"
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,8 +19,8 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
@@ -37,10 +29,16 @@
 #include <regex>
 
 #include "app/Application.h"
-#include "app/ReleaseInfoDialog.h"
 #include "app/MainWindow.h"
-#include "app/WebLinksDialog.h"
+#include "app/ReleaseInfoDialog.h"
 #include "app/TextPrinter.h"
+#include "app/WebLinksDialog.h"
+#include "engine/errors.h"
+#include "engine/trim.h"
+#include "index/indexes.h"
+#include "platform/hooks.h"
+#include "tests/gui/ReaderTestBase.h"
+#include "tests/support/TableFixture.h"
 #include "views/DataGrid.h"
 #include "views/DataMemo.h"
 
@@ -53,10 +51,10 @@ using test::Cheat;
 class ModalWatcher {
  public:
   struct Seen {
-    QString kind;   // the class name
+    QString kind;  // the class name
     QString title;
-    QString text;   // a message box's text
-    int icon = 0;   // a message box's icon
+    QString text;  // a message box's text
+    int icon = 0;  // a message box's icon
   };
 
   ModalWatcher() {
@@ -96,7 +94,8 @@ class MainWindowTest : public ReaderTestBase {
   // 5 and 6 are "Snake" and "sniper" (so "s" finds record 5 and "sn" too).
   void WriteMachine(const std::string& base, const std::string& machine, bool memoFile = true) {
     std::vector<Cheat> cheats;
-    for (int i = 20; i >= 1; --i) cheats.push_back({Name(machine, i), "Text of " + Name(machine, i)});
+    for (int i = 20; i >= 1; --i)
+      cheats.push_back({Name(machine, i), "Text of " + Name(machine, i)});
     cheats[4] = {"Snake " + machine, "Snake text"};
     cheats[5] = {"sniper " + machine, "Sniper text"};
     cheats.push_back({"Long " + machine, LongText()});
@@ -106,7 +105,8 @@ class MainWindowTest : public ReaderTestBase {
   }
   static std::string LongText() {
     std::string text;
-    for (int i = 1; i <= 150; ++i) text += "Line " + std::to_string(i) + " of the long cheat text\r\n";
+    for (int i = 1; i <= 150; ++i)
+      text += "Line " + std::to_string(i) + " of the long cheat text\r\n";
     std::string wide;
     for (int i = 0; i < 30; ++i) wide += "wide" + std::to_string(i) + " ";
     return text + wide;
@@ -131,7 +131,8 @@ class MainWindowTest : public ReaderTestBase {
 
   std::vector<QString> Machines() const {
     std::vector<QString> out;
-    for (int i = 0; i < form_->MachineBox()->count(); ++i) out.push_back(form_->MachineBox()->itemText(i));
+    for (int i = 0; i < form_->MachineBox()->count(); ++i)
+      out.push_back(form_->MachineBox()->itemText(i));
     return out;
   }
   std::string Current() const { return form_->CheatTable()->FieldByName("CHEATNAME")->AsString(); }
@@ -158,7 +159,8 @@ class MainWindowTest : public ReaderTestBase {
 TEST_F(MainWindowTest, AllFourMachinesListedAndTheFirstOpened) {
   WriteAll();
   MainWindow& f = Start();
-  EXPECT_EQ(Machines(), (std::vector<QString>{"IBM/PC", "Nintendo N64", "Sega Dreamcast", "Sony Playstation"}));
+  EXPECT_EQ(Machines(),
+            (std::vector<QString>{"IBM/PC", "Nintendo N64", "Sega Dreamcast", "Sony Playstation"}));
   EXPECT_EQ(f.MachineBox()->currentText(), "IBM/PC");
   EXPECT_EQ(OpenFile(), "pc.dbf");
   EXPECT_TRUE(f.CheatTable()->Active());
@@ -300,7 +302,8 @@ TEST_F(MainWindowTest, CtrlXIsExitFromEveryControl) {
   WriteAll();
   for (int control = 0; control < 5; ++control) {
     MainWindow& f = Start();
-    QWidget* const controls[] = {f.MachineBox(), f.TextMemo(), f.NameGrid(), f.SearchBox(), f.PrintButton()};
+    QWidget* const controls[] = {f.MachineBox(), f.TextMemo(), f.NameGrid(), f.SearchBox(),
+                                 f.PrintButton()};
     QWidget* target = controls[control];
     target->setFocus();
     ASSERT_TRUE(target->hasFocus()) << control;
@@ -632,11 +635,14 @@ TEST_F(MainWindowTest, AnUnwritableProgramDirectoryKeepsTheIndexInTheCache) {
   EXPECT_FALSE(Exists(programDir_ + "cheat.ndx"));
   EXPECT_EQ(Current(), "Empty PC");
   // Nothing at all was written beside the tables.
-  for (const char* leftover : {"pc.@S@", "PC.@S@"}) EXPECT_FALSE(Exists(programDir_ + leftover)) << leftover;
+  for (const char* leftover : {"pc.@S@", "PC.@S@"})
+    EXPECT_FALSE(Exists(programDir_ + leftover)) << leftover;
   form_->ExitAction()->trigger();
   EXPECT_FALSE(Exists(cached));
-  if (oldCache) setenv("XDG_CACHE_HOME", savedCache.c_str(), 1);
-  else unsetenv("XDG_CACHE_HOME");
+  if (oldCache)
+    setenv("XDG_CACHE_HOME", savedCache.c_str(), 1);
+  else
+    unsetenv("XDG_CACHE_HOME");
 }
 
 // ---------------------------------------------------------------------------
@@ -666,7 +672,8 @@ TEST_F(MainWindowTest, F1WithReleaseInformationShowsTheHelpWindow) {
   QTest::keyClick(&f, Qt::Key_F1);
   ASSERT_EQ(watcher.seen.size(), 1u);
   EXPECT_EQ(watcher.seen[0].title, "Vorza for Windows Help");
-  EXPECT_TRUE(form3_->InfoText()->toPlainText().startsWith(QString::fromUtf8("Release 1.3\nCafé\nline 0\n")));
+  EXPECT_TRUE(form3_->InfoText()->toPlainText().startsWith(
+      QString::fromUtf8("Release 1.3\nCafé\nline 0\n")));
   // It opens on its first line.
   EXPECT_EQ(form3_->InfoText()->textCursor().position(), 0);
   EXPECT_EQ(form3_->InfoText()->verticalScrollBar()->value(), 0);
@@ -744,7 +751,8 @@ class PrintFromWindowTest : public MainWindowTest {
     for (char c : out) {
       if (c == '\n' || c == '\f') {
         const auto first = line.find_first_not_of(' ');
-        if (first != std::string::npos) lines.push_back(line.substr(first, line.find_last_not_of(' ') - first + 1));
+        if (first != std::string::npos)
+          lines.push_back(line.substr(first, line.find_last_not_of(' ') - first + 1));
         line.clear();
       } else {
         line += c;
@@ -804,7 +812,8 @@ TEST_F(PrintFromWindowTest, PrintsTheMemosDisplayedLinesInOrder) {
   const auto printed = PrintedLines();
   ASSERT_EQ(printed.size(), static_cast<std::size_t>(shown.size()));
   for (int i = 0; i < shown.size(); ++i)
-    EXPECT_EQ(printed[static_cast<std::size_t>(i)], shown.at(i).trimmed().toStdString()) << "line " << i;
+    EXPECT_EQ(printed[static_cast<std::size_t>(i)], shown.at(i).trimmed().toStdString())
+        << "line " << i;
   // The job is named after the program and the cheat.
   EXPECT_EQ(PdfTitle(), "Vorza Cheat Reader - Long PC");
   // Every word keeps 15 mm from the page's edges; the lines start at the
@@ -860,7 +869,8 @@ TEST_F(PrintFromWindowTest, NoDefaultPrinterIsAClearError) {
   ModalWatcher watcher;
   QTest::mouseClick(f.PrintButton(), Qt::LeftButton);
   ASSERT_EQ(watcher.seen.size(), 1u);
-  EXPECT_TRUE(watcher.seen[0].text.startsWith("There is no default printer.")) << watcher.seen[0].text.toStdString();
+  EXPECT_TRUE(watcher.seen[0].text.startsWith("There is no default printer."))
+      << watcher.seen[0].text.toStdString();
 }
 
 }  // namespace

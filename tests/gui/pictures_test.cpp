@@ -10,8 +10,6 @@
 // --gtest_filter=PicturesManual.*
 #include "app/Pictures.h"
 
-#include "app/Application.h"
-
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -31,6 +29,8 @@
 #include <cmath>
 #include <filesystem>
 #include <tuple>
+
+#include "app/Application.h"
 
 namespace vz::app {
 namespace {

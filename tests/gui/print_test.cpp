@@ -36,7 +36,8 @@ class PrintTest : public ::testing::Test {
     for (char c : text + "\n") {
       if (c == '\n' || c == '\f') {
         std::size_t first = line.find_first_not_of(' ');
-        if (first != std::string::npos) lines.push_back(line.substr(first, line.find_last_not_of(' ') - first + 1));
+        if (first != std::string::npos)
+          lines.push_back(line.substr(first, line.find_last_not_of(' ') - first + 1));
         line.clear();
       } else {
         line += c;
@@ -72,7 +73,8 @@ TEST_F(PrintTest, LinesInOrderOnePrintedLinePerLine) {
   EXPECT_EQ(device.PrintedLines(), 4);
   ASSERT_TRUE(device.End());
   EXPECT_EQ(NonEmptyLines(PrintedText()),
-            (std::vector<std::string>{"Level select: hold L1 + R1", "Press START twice", "Infinite lives"}));
+            (std::vector<std::string>{"Level select: hold L1 + R1", "Press START twice",
+                                      "Infinite lives"}));
 }
 
 TEST_F(PrintTest, LongLineContinuesOnTheNextAndNothingIsLost) {
@@ -80,7 +82,8 @@ TEST_F(PrintTest, LongLineContinuesOnTheNextAndNothingIsLost) {
   std::string digits;
   for (int i = 0; i < 400; ++i) digits += static_cast<char>('0' + i % 10);
   QString error;
-  ASSERT_TRUE(PrintLines(*printer, views::TerminalFont(), {QString::fromStdString(digits), "after"}, &error));
+  ASSERT_TRUE(PrintLines(*printer, views::TerminalFont(), {QString::fromStdString(digits), "after"},
+                         &error));
   const auto printed = NonEmptyLines(PrintedText());
   ASSERT_GE(printed.size(), 3u);  // the digits took at least two lines
   std::string joined;
@@ -89,7 +92,8 @@ TEST_F(PrintTest, LongLineContinuesOnTheNextAndNothingIsLost) {
   EXPECT_EQ(printed.back(), "after");
   // Every piece but the last filled the page: no piece is shorter than the
   // next one.
-  for (std::size_t i = 0; i + 2 < printed.size(); ++i) EXPECT_GE(printed[i].size(), printed[i + 1].size());
+  for (std::size_t i = 0; i + 2 < printed.size(); ++i)
+    EXPECT_GE(printed[i].size(), printed[i + 1].size());
 }
 
 TEST_F(PrintTest, ANewPageWhenTheNextLineWouldNotFit) {
@@ -98,7 +102,8 @@ TEST_F(PrintTest, ANewPageWhenTheNextLineWouldNotFit) {
   ASSERT_TRUE(device.Begin(nullptr));
   device.SetFont(views::TerminalFont());
   device.WriteLine("first");
-  const int perPage = printer->pageLayout().paintRectPixels(printer->resolution()).height() / device.LineHeight();
+  const int perPage =
+      printer->pageLayout().paintRectPixels(printer->resolution()).height() / device.LineHeight();
   ASSERT_GT(perPage, 10);
   for (int i = 2; i <= perPage + 5; ++i) device.WriteLine(QString("line %1").arg(i));
   EXPECT_EQ(device.Pages(), 2);
@@ -108,7 +113,8 @@ TEST_F(PrintTest, ANewPageWhenTheNextLineWouldNotFit) {
   const auto printed = NonEmptyLines(text);
   ASSERT_EQ(static_cast<int>(printed.size()), perPage + 5);
   EXPECT_EQ(printed[0], "first");
-  for (int i = 2; i <= perPage + 5; ++i) EXPECT_EQ(printed[static_cast<std::size_t>(i - 1)], "line " + std::to_string(i));
+  for (int i = 2; i <= perPage + 5; ++i)
+    EXPECT_EQ(printed[static_cast<std::size_t>(i - 1)], "line " + std::to_string(i));
   // The first page holds exactly the lines that fit.
   const std::string firstPage = text.substr(0, text.find('\f'));
   EXPECT_EQ(static_cast<int>(NonEmptyLines(firstPage).size()), perPage);
@@ -166,7 +172,8 @@ TEST(DisplayedLinesTest, WrappedParagraphsGiveOneLinePerDisplayedLine) {
   EXPECT_EQ(joined, paragraph);
   // Each displayed line fits the control's width.
   const QFontMetrics metrics(edit.font());
-  for (const QString& l : lines) EXPECT_LE(metrics.horizontalAdvance(l.trimmed()), edit.viewport()->width());
+  for (const QString& l : lines)
+    EXPECT_LE(metrics.horizontalAdvance(l.trimmed()), edit.viewport()->width());
 }
 
 TEST(DisplayedLinesTest, AFinalEmptyLineIsNotCounted) {

@@ -6,7 +6,6 @@
 // second reader of the same catalogue, disturb nothing; and a whole session
 // leaves every table and memo file exactly as it was.
 #include <gtest/gtest.h>
-
 #include <linux/capability.h>
 #include <linux/securebits.h>
 #include <signal.h>
@@ -34,8 +33,8 @@
 #include <map>
 #include <memory>
 
-#include "app/ReleaseInfoDialog.h"
 #include "app/MainWindow.h"
+#include "app/ReleaseInfoDialog.h"
 #include "app/WebLinksDialog.h"
 #include "engine/errors.h"
 #include "engine/trim.h"
@@ -60,7 +59,9 @@ using Strings = std::vector<std::string>;
 constexpr long kHeaderLength = 32 + 2 * 32 + 1;
 constexpr long kRecordLength = 1 + 35 + 10;
 
-bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool Exists(const std::string& path) {
+  return ::access(path.c_str(), F_OK) == 0;
+}
 
 // Counts the modal boxes that open and closes each.
 class ModalCounter {
@@ -131,8 +132,10 @@ class ScopedEnv {
     ::setenv(name, value.c_str(), 1);
   }
   ~ScopedEnv() {
-    if (had_) ::setenv(name_, old_.c_str(), 1);
-    else ::unsetenv(name_);
+    if (had_)
+      ::setenv(name_, old_.c_str(), 1);
+    else
+      ::unsetenv(name_);
   }
 
  private:
@@ -151,7 +154,8 @@ std::string GameName(const std::string& machine, int i) {
 // with the text "Text of <name>".
 std::vector<Cheat> Games(const std::string& machine, int count) {
   std::vector<Cheat> cheats;
-  for (int i = count; i >= 1; --i) cheats.push_back({GameName(machine, i), "Text of " + GameName(machine, i)});
+  for (int i = count; i >= 1; --i)
+    cheats.push_back({GameName(machine, i), "Text of " + GameName(machine, i)});
   return cheats;
 }
 
@@ -199,13 +203,17 @@ class RobustReaderTest : public ReaderTestBase {
       }
   }
 
-  static std::string Current(MainWindow& f) { return f.CheatTable()->FieldByName("CHEATNAME")->AsString(); }
+  static std::string Current(MainWindow& f) {
+    return f.CheatTable()->FieldByName("CHEATNAME")->AsString();
+  }
   static std::string Memo(MainWindow& f) { return f.TextMemo()->toPlainText().toStdString(); }
   static void Search(MainWindow& f, const QString& text) {
     f.SearchBox()->setFocus();
     f.SearchBox()->selectAll();
-    if (text.isEmpty()) QTest::keyClick(f.SearchBox(), Qt::Key_Backspace);
-    else QTest::keyClicks(f.SearchBox(), text);
+    if (text.isEmpty())
+      QTest::keyClick(f.SearchBox(), Qt::Key_Backspace);
+    else
+      QTest::keyClicks(f.SearchBox(), text);
   }
   static void Pick(MainWindow& f, const QString& machine) { PickMachine(f, machine); }
   // The names the grid shows, from its first row down, the current one
@@ -309,8 +317,8 @@ TEST_F(RobustReaderTest, AnIndexLeftByAKilledBuildIsRebuiltAtTheNextStart) {
   }
   Write("pc", cheats);
   test::TempDir sortFiles;
-  const test::KilledBuild k =
-      test::KillIndexBuild(programDir_ + "pc.dbf", "cheatname", programDir_ + "cheat.ndx", 70, sortFiles.path());
+  const test::KilledBuild k = test::KillIndexBuild(programDir_ + "pc.dbf", "cheatname",
+                                                   programDir_ + "cheat.ndx", 70, sortFiles.path());
   ASSERT_TRUE(k.killed) << k.problem;
   ASSERT_GT(k.sizeAtKill, 512);
   ASSERT_GE(CheckIndex("pc").Problems.size(), 1u);
@@ -421,16 +429,19 @@ TEST(RobustReaderDeathTest, AHeaderCutShortEndsTheProgramWithTheEnginesCode) {
   test::WriteCheatTable(dir.File("pc"), Games("PC", 5));
   std::filesystem::resize_file(dir.File("pc.dbf"), 80);
   ExpectHalt(dir.path(), nullptr, 100,
-             "\\[Program halted.\\] Error # 100 \\(Disk read error\\)\nError reading .*PC.DBF \\[Use/OpenDbf\\]");
+             "\\[Program halted.\\] Error # 100 \\(Disk read error\\)\nError reading .*PC.DBF "
+             "\\[Use/OpenDbf\\]");
   std::filesystem::resize_file(dir.File("pc.dbf"), 20);
   ExpectHalt(dir.path(), nullptr, 210,
-             "\\[Program halted.\\] Error # 210 \\(Not a dBASE data file\\)\n.*PC.DBF is not a dBASE database. "
+             "\\[Program halted.\\] Error # 210 \\(Not a dBASE data file\\)\n.*PC.DBF is not a "
+             "dBASE database. "
              "\\(Prolog is less than 32 bytes\\) \\[USE/OpenDBF\\]");
   // Zero-filled, as a crashed file system may leave it.
   test::WriteFile(dir.File("pc.dbf"), test::Bytes(kHeaderLength + 5 * kRecordLength, 0));
-  ExpectHalt(dir.path(), nullptr, 210,
-             "\\[Program halted.\\] Error # 210 \\(Not a dBASE data file\\)\n.*PC.DBF is not a dBASE "
-             "database.\\(Invalid version byte\\)\\+ \\[USE/OpenDBF\\]");
+  ExpectHalt(
+      dir.path(), nullptr, 210,
+      "\\[Program halted.\\] Error # 210 \\(Not a dBASE data file\\)\n.*PC.DBF is not a dBASE "
+      "database.\\(Invalid version byte\\)\\+ \\[USE/OpenDBF\\]");
   EXPECT_FALSE(Exists(dir.File("cheat.ndx")));
 }
 
@@ -446,7 +457,9 @@ TEST(RobustReaderDeathTest, SwitchingToADamagedMachineEndsTheProgramWithTheEngin
         f.MachineBox()->setCurrentIndex(f.MachineBox()->findText("Nintendo N64"));
         f.OnMachineChosen();
       },
-      100, "the window was made\n.*\\[Program halted.\\] Error # 100 \\(Disk read error\\)\nError reading .*N64.DBF");
+      100,
+      "the window was made\n.*\\[Program halted.\\] Error # 100 \\(Disk read error\\)\nError "
+      "reading .*N64.DBF");
 }
 
 // A table another program holds exclusively cannot be opened: the engine's
@@ -458,9 +471,10 @@ TEST(RobustReaderDeathTest, ATableHeldExclusivelyEndsTheProgramWithTheSharingErr
   {
     test::ExclusiveHolder holder(dir.File("pc.dbf"));
     ASSERT_TRUE(holder.holding());
-    ExpectHalt(dir.path(), nullptr, 32,
-               "\\[Program halted.\\] Error # 32 \\(File sharing violation\\)\nFailure to open .*PC.DBF "
-               "\\[USE/OpenDbf\\]");
+    ExpectHalt(
+        dir.path(), nullptr, 32,
+        "\\[Program halted.\\] Error # 32 \\(File sharing violation\\)\nFailure to open .*PC.DBF "
+        "\\[USE/OpenDbf\\]");
   }
   test::ExclusiveHolder holder(dir.File("psx.dbt"));
   ASSERT_TRUE(holder.holding());
@@ -470,7 +484,9 @@ TEST(RobustReaderDeathTest, ATableHeldExclusivelyEndsTheProgramWithTheSharingErr
         f.MachineBox()->setCurrentIndex(f.MachineBox()->findText("Sony Playstation"));
         f.OnMachineChosen();
       },
-      32, "the window was made\n.*\\[Program halted.\\] Error # 32 \\(File sharing violation\\)\n.*PSX.DBT");
+      32,
+      "the window was made\n.*\\[Program halted.\\] Error # 32 \\(File sharing "
+      "violation\\)\n.*PSX.DBT");
 }
 
 // ---------------------------------------------------------------------------
@@ -498,7 +514,8 @@ TEST(RobustReaderDeathTest, NoWritableFolderForTheIndexEndsTheProgramWithTheEngi
   const Case cases[] = {
       // A cache folder that cannot be made (its parent is a file): the index
       // stays beside the tables.
-      {dir.File("pc.dbf") + "/cache", "/.+/vorza-test-[^/]+/cheat.ndx \\[MakeIndex\\(<...>,cheat.ndx\\)\\]"},
+      {dir.File("pc.dbf") + "/cache",
+       "/.+/vorza-test-[^/]+/cheat.ndx \\[MakeIndex\\(<...>,cheat.ndx\\)\\]"},
       // One that exists but cannot be written.
       {readOnlyCache.path(), "/.+/vorza-test-[^/]+/vorza/cheat.ndx \\[MakeIndex"},
   };
@@ -543,8 +560,9 @@ TEST_F(RobustReaderTest, CheatsAppendedByAnotherProgramAppearAfterTheNextMove) {
   MainWindow& f = Start();
   ASSERT_EQ(Current(f), "PC game 001");
   std::string err;
-  ASSERT_EQ(test::AppendCheats(programDir_ + "pc.dbf", programDir_ + "cheat.ndx",
-                               {"Aardvark=first by name", "PC game 010b=between", "Zebra=last by name"}, &err),
+  ASSERT_EQ(test::AppendCheats(
+                programDir_ + "pc.dbf", programDir_ + "cheat.ndx",
+                {"Aardvark=first by name", "PC game 010b=between", "Zebra=last by name"}, &err),
             0)
       << err;
   tables_["pc"].push_back({"Aardvark", "first by name"});
@@ -667,7 +685,8 @@ TEST_F(RobustReaderTest, ASessionLeavesEveryTableAndMemoFileAsItWas) {
     for (const char* ext : {".dbf", ".dbt"}) files.push_back(programDir_ + base + ext);
   // Old time stamps, so that a rewrite within the same second shows too.
   for (const std::string& file : files)
-    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(30));
+    std::filesystem::last_write_time(
+        file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(30));
   // Writable for the user the session runs as: a write would go through
   // and show in the stamps.
   for (const std::string& file : files) ::chmod(file.c_str(), 0666);
@@ -691,14 +710,16 @@ TEST_F(RobustReaderTest, ASessionLeavesEveryTableAndMemoFileAsItWas) {
     Search(f, "pc game 03");
     EXPECT_EQ(Current(f), "PC game 039");
     f.NameGrid()->setFocus();
-    for (Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_End,
-                        Qt::Key_Home})
+    for (Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Up, Qt::Key_PageUp,
+                        Qt::Key_End, Qt::Key_Home})
       QTest::keyClick(f.NameGrid(), key);
     QTest::keyClick(f.NameGrid(), Qt::Key_End, Qt::ControlModifier);
     EXPECT_EQ(Current(f), "PC game 040");
     QTest::mouseClick(f.PrintButton(), Qt::LeftButton);
-    const std::pair<const char*, const char*> machines[] = {
-        {"Nintendo N64", "N64"}, {"Sega Dreamcast", "DC"}, {"Sony Playstation", "PSX"}, {"IBM/PC", "PC"}};
+    const std::pair<const char*, const char*> machines[] = {{"Nintendo N64", "N64"},
+                                                            {"Sega Dreamcast", "DC"},
+                                                            {"Sony Playstation", "PSX"},
+                                                            {"IBM/PC", "PC"}};
     for (const auto& [machine, prefix] : machines) {
       Pick(f, machine);
       EXPECT_EQ(f.MachineBox()->currentText(), machine);
@@ -717,8 +738,8 @@ TEST_F(RobustReaderTest, ASessionLeavesEveryTableAndMemoFileAsItWas) {
   EXPECT_TRUE(Exists(pdf));
   for (const std::string& file : files) {
     const test::FileStamp after = test::StampOf(file);
-    EXPECT_EQ(after, before[file]) << file << ": " << test::Describe(before[file]) << " became "
-                                   << test::Describe(after);
+    EXPECT_EQ(after, before[file])
+        << file << ": " << test::Describe(before[file]) << " became " << test::Describe(after);
   }
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
     const std::string name = entry.path().filename().string();

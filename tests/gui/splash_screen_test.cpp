@@ -2,8 +2,6 @@
 // lifted above the screen when it is shown and slid down in steps of 10
 // pixels to a top edge of 200; and the start-up wait that keeps it up until
 // holdTimer_'s first tick, then removes it.
-#include "app/SplashScreen.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -21,6 +19,7 @@
 #include <vector>
 
 #include "app/Pictures.h"
+#include "app/SplashScreen.h"
 
 namespace vz::app {
 namespace {

@@ -3,12 +3,6 @@
 // user input held back while the window lets pending events run.
 #include <gtest/gtest.h>
 
-#include "index/indexes.h"
-#include "platform/files.h"
-#include "platform/hooks.h"
-#include "table/DbfTable.h"
-#include "tests/support/TableFixture.h"
-
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFrame>
@@ -19,6 +13,11 @@
 #include <QTest>
 #include <memory>
 
+#include "index/indexes.h"
+#include "platform/files.h"
+#include "platform/hooks.h"
+#include "table/DbfTable.h"
+#include "tests/support/TableFixture.h"
 #include "views/StatusPopup.h"
 
 namespace vz::views {
@@ -96,7 +95,8 @@ TEST_F(MsgTest, RemembersTheActiveWindowOrUsesTheScreen) {
   StatusPopup overScreen;
   EXPECT_EQ(overScreen.RememberedWindow(), nullptr);
   overScreen.ShowMessage("Centred on the screen");
-  EXPECT_EQ(overScreen.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
+  EXPECT_EQ(overScreen.geometry().center(),
+            QGuiApplication::primaryScreen()->availableGeometry().center());
 }
 
 TEST_F(MsgTest, WithACaptionItIsADialogWideEnoughForIt) {
@@ -164,16 +164,19 @@ TEST_F(MsgTest, AnIndexBuildShowsItsProgress) {
     void ShowMessage(const std::string& text) override {
       real->ShowMessage(text);
       const std::vector<StatusPopup*> windows = MsgWindows();
-      bars->push_back(windows.size() == 1 ? static_cast<int>(windows.front()->InnerPanel()->text().size()) : -1);
+      bars->push_back(windows.size() == 1
+                          ? static_cast<int>(windows.front()->InnerPanel()->text().size())
+                          : -1);
     }
   };
-  platform::SetStatusWindowFactory([&](const std::string& caption) -> std::unique_ptr<platform::StatusWindow> {
-    captions.push_back(caption);
-    auto w = std::make_unique<Recording>();
-    w->real = CreateQtStatusWindow(caption);
-    w->bars = &bars;
-    return w;
-  });
+  platform::SetStatusWindowFactory(
+      [&](const std::string& caption) -> std::unique_ptr<platform::StatusWindow> {
+        captions.push_back(caption);
+        auto w = std::make_unique<Recording>();
+        w->real = CreateQtStatusWindow(caption);
+        w->bars = &bars;
+        return w;
+      });
   {
     DbfTable t;
     test::ConfigureLikeCheatDbf(t, "1," + dir.File("cheat.ndx") + ",CHEATNAME");
@@ -207,8 +210,10 @@ TEST_F(MsgTest, UserInputWaitsWhileTheProgressWindowProcessesEvents) {
   auto* edit = new QLineEdit(form_.get());
   edit->show();
   edit->setFocus();
-  QCoreApplication::postEvent(edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
-  QCoreApplication::postEvent(edit, new QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a"));
+  QCoreApplication::postEvent(edit,
+                              new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
+  QCoreApplication::postEvent(edit,
+                              new QKeyEvent(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a"));
   Ticker ticker;
   ticker.startTimer(0);
 
@@ -226,7 +231,8 @@ TEST_F(MsgTest, UserInputWaitsWhileTheProgressWindowProcessesEvents) {
   EXPECT_EQ(edit->text(), "a");
 
   // A plain status window lets everything run.
-  QCoreApplication::postEvent(edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, "b"));
+  QCoreApplication::postEvent(edit,
+                              new QKeyEvent(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, "b"));
   StatusPopup plain(form_.get());
   plain.ShowMessage("working");
   EXPECT_EQ(edit->text(), "ab");

@@ -36,7 +36,8 @@ int OverrideDepth() {
     QGuiApplication::restoreOverrideCursor();
     ++depth;
   }
-  for (auto it = popped.rbegin(); it != popped.rend(); ++it) QGuiApplication::setOverrideCursor(*it);
+  for (auto it = popped.rbegin(); it != popped.rend(); ++it)
+    QGuiApplication::setOverrideCursor(*it);
   return depth;
 }
 
@@ -65,7 +66,8 @@ class URLLabelTest : public ::testing::Test {
   }
 
   void Enter() {
-    QEnterEvent event(QPointF(5, 5), label_->mapTo(form_.get(), QPointF(5, 5)), label_->mapToGlobal(QPointF(5, 5)));
+    QEnterEvent event(QPointF(5, 5), label_->mapTo(form_.get(), QPointF(5, 5)),
+                      label_->mapToGlobal(QPointF(5, 5)));
     QApplication::sendEvent(label_, &event);
   }
   void Leave() {
@@ -75,7 +77,9 @@ class URLLabelTest : public ::testing::Test {
   void Press(QPoint at = QPoint(10, 10), Qt::MouseButton button = Qt::LeftButton) {
     QTest::mousePress(label_, button, {}, at);
   }
-  void Release(QPoint at, Qt::MouseButton button = Qt::LeftButton) { QTest::mouseRelease(label_, button, {}, at); }
+  void Release(QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseRelease(label_, button, {}, at);
+  }
 
   std::unique_ptr<QWidget> form_;
   UrlLabel* label_ = nullptr;
@@ -138,7 +142,8 @@ TEST_F(URLLabelTest, PressLeaveEnterReleaseInsideOpensOnce) {
 TEST_F(URLLabelTest, ReleaseOutsideOpensNothing) {
   UseDistinctColours();
   UrlCatcher catcher({"https"});
-  for (const QPoint outside : {QPoint(101, 5), QPoint(5, 21), QPoint(-1, 5), QPoint(5, -1), QPoint(250, 150)}) {
+  for (const QPoint outside :
+       {QPoint(101, 5), QPoint(5, 21), QPoint(-1, 5), QPoint(5, -1), QPoint(250, 150)}) {
     SCOPED_TRACE(testing::Message() << outside.x() << "," << outside.y());
     Press();
     EXPECT_EQ(label_->FontColor(), kClick);
@@ -151,7 +156,8 @@ TEST_F(URLLabelTest, ReleaseOutsideOpensNothing) {
 
 TEST_F(URLLabelTest, ReleaseOnTheEdgesCountsAsInside) {
   UrlCatcher catcher({"https"});
-  const QPoint edges[] = {QPoint(0, 0), QPoint(100, 20), QPoint(100, 0), QPoint(0, 20), QPoint(50, 20)};
+  const QPoint edges[] = {QPoint(0, 0), QPoint(100, 20), QPoint(100, 0), QPoint(0, 20),
+                          QPoint(50, 20)};
   for (const QPoint edge : edges) {
     Press();
     Release(edge);
@@ -205,7 +211,8 @@ TEST_F(URLLabelTest, HandCursorWhileOverTheLabelNeverStacked) {
 TEST_F(URLLabelTest, MouseMovesAreReported) {
   QSignalSpy moves(label_, &UrlLabel::MouseMove);
   for (const QPoint at : {QPoint(12, 7), QPoint(30, 2)}) {
-    QMouseEvent move(QEvent::MouseMove, at, label_->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::ShiftModifier);
+    QMouseEvent move(QEvent::MouseMove, at, label_->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::ShiftModifier);
     QApplication::sendEvent(label_, &move);
   }
   ASSERT_EQ(moves.count(), 2);

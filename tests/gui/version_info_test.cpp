@@ -54,7 +54,8 @@ void ExpectTerminationWarning(const std::vector<SeenModal>& seen) {
   EXPECT_EQ(seen[0].className, "QMessageBox");
   EXPECT_EQ(seen[0].title, "Application will be terminated");
   EXPECT_EQ(seen[0].text,
-            "Standard registry key is empty!, fill in CompanyName in the Options.VersionInfo and/or create a new "
+            "Standard registry key is empty!, fill in CompanyName in the Options.VersionInfo "
+            "and/or create a new "
             "key \"REGISTRY\" Software\\Brenwick Software\\xxx\\yyy");
   EXPECT_EQ(seen[0].icon, QMessageBox::NoIcon);
   EXPECT_EQ(seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
@@ -90,14 +91,16 @@ TEST_F(VersionInfoTest, ProgramsOwnRecord) {
 }
 
 TEST_F(VersionInfoTest, EveryKeyGoesToItsOwnProperty) {
-  const char* keys[] = {"CompanyName",  "FileDescription",  "FileVersion", "InternalName",
+  const char* keys[] = {"CompanyName",    "FileDescription", "FileVersion",      "InternalName",
                         "LegalCopyright", "LegalTradeMarks", "OriginalFilename", "ProductName",
-                        "ProductVersion", "Author", "Comments"};
+                        "ProductVersion", "Author",          "Comments"};
   std::vector<vz::test::StringEntry> strings;
-  for (const char* key : keys) strings.push_back({Key("040904e4", key), std::string("value of ") + key});
+  for (const char* key : keys)
+    strings.push_back({Key("040904e4", key), std::string("value of ") + key});
   VersionInfo info;
   EXPECT_TRUE(Set(info, WriteElf(MakeRecord({{0x0409, 0x04E4}}, strings))).empty());
-  for (const char* key : keys) EXPECT_EQ(info.property(key).toString(), QString("value of ") + key) << key;
+  for (const char* key : keys)
+    EXPECT_EQ(info.property(key).toString(), QString("value of ") + key) << key;
   EXPECT_EQ(info.RootKey(), "Software\\value of CompanyName\\" + kTitle);
 }
 
@@ -129,8 +132,9 @@ TEST_F(VersionInfoTest, TranslationChoosesTheStrings) {
 
 TEST_F(VersionInfoTest, RegistryTextBecomesTheRootKey) {
   // With a registry text the company name may be missing.
-  const Bytes record = MakeRecord({{0x0409, 0x04E4}}, {{Key("040904e4", "FileVersion"), "1.0"},
-                                                       {Key("040904e4", "Registry"), "Software\\Skarrow\\Vorza"}});
+  const Bytes record =
+      MakeRecord({{0x0409, 0x04E4}}, {{Key("040904e4", "FileVersion"), "1.0"},
+                                      {Key("040904e4", "Registry"), "Software\\Skarrow\\Vorza"}});
   VersionInfo info;
   EXPECT_TRUE(Set(info, WriteElf(record)).empty());
   EXPECT_FALSE(Terminated());
@@ -168,8 +172,9 @@ TEST_F(VersionInfoTest, FileWithoutARecordTerminates) {
 }
 
 TEST_F(VersionInfoTest, TheSameNameIsNotReadAgain) {
-  const QString path = WriteElf(MakeRecord({{0x0409, 0x04E4}}, {{Key("040904e4", "FileVersion"), "1.0"},
-                                                                {Key("040904e4", "CompanyName"), "Vantu"}}));
+  const QString path =
+      WriteElf(MakeRecord({{0x0409, 0x04E4}}, {{Key("040904e4", "FileVersion"), "1.0"},
+                                               {Key("040904e4", "CompanyName"), "Vantu"}}));
   VersionInfo info;
   // The initial name is empty: setting it again reads nothing and warns
   // about nothing.
@@ -179,9 +184,10 @@ TEST_F(VersionInfoTest, TheSameNameIsNotReadAgain) {
   EXPECT_TRUE(Set(info, path).empty());
   EXPECT_EQ(info.FileVersion(), "1.0");
   // The file changes; the same name keeps what was read.
-  vz::test::WriteBytes(path.toStdString(), vz::test::ElfWithRecord(MakeRecord(
-                                           {{0x0409, 0x04E4}}, {{Key("040904e4", "FileVersion"), "2.0"},
-                                                                {Key("040904e4", "CompanyName"), "Vantu"}})));
+  vz::test::WriteBytes(path.toStdString(),
+                       vz::test::ElfWithRecord(MakeRecord(
+                           {{0x0409, 0x04E4}}, {{Key("040904e4", "FileVersion"), "2.0"},
+                                                {Key("040904e4", "CompanyName"), "Vantu"}})));
   EXPECT_TRUE(Set(info, path).empty());
   EXPECT_EQ(info.FileVersion(), "1.0");
   // Another name, and back: read anew, every text cleared first.

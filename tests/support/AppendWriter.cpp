@@ -10,13 +10,13 @@
 #include <cstring>
 #include <string>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
-#include "index/indexes.h"
+#include "engine/trim.h"
 #include "index/expr.h"
+#include "index/indexes.h"
 
 int main(int argc, char** argv) {
   if (argc < 4) {

@@ -1,10 +1,11 @@
 #include "tests/support/Compat.h"
-#include "tests/support/TempDir.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+
+#include "tests/support/TempDir.h"
 
 namespace vz::test {
 
@@ -79,8 +80,10 @@ int RunTool(const std::string& args, std::string* out, std::string* err) {
 std::string ShellQuote(const std::string& s) {
   std::string out = "'";
   for (char c : s) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
   }
   return out + "'";
 }

@@ -47,7 +47,8 @@ Bytes DbfBuilder::Build() const {
   out[1] = static_cast<std::uint8_t>(date_[0]);
   out[2] = static_cast<std::uint8_t>(date_[1]);
   out[3] = static_cast<std::uint8_t>(date_[2]);
-  const std::uint32_t count = hasCount_ ? countOverride_ : static_cast<std::uint32_t>(records_.size());
+  const std::uint32_t count =
+      hasCount_ ? countOverride_ : static_cast<std::uint32_t>(records_.size());
   platform::StoreLe32(&out[4], count);
   const std::uint16_t hl = hasHeaderLen_ ? headerLenOverride_ : ComputedHeaderLength();
   const std::uint16_t rl = hasRecordLen_ ? recordLenOverride_ : ComputedRecordLength();
@@ -69,7 +70,9 @@ Bytes DbfBuilder::Build() const {
   return out;
 }
 
-void DbfBuilder::Write(const std::string& path) const { WriteFile(path, Build()); }
+void DbfBuilder::Write(const std::string& path) const {
+  WriteFile(path, Build());
+}
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);

@@ -20,7 +20,10 @@ struct FieldDef {
 
 class DbfBuilder {
  public:
-  DbfBuilder& Version(std::uint8_t v) { version_ = v; return *this; }
+  DbfBuilder& Version(std::uint8_t v) {
+    version_ = v;
+    return *this;
+  }
   DbfBuilder& Date(int yearsSince1900, int month, int day) {
     date_[0] = yearsSince1900, date_[1] = month, date_[2] = day;
     return *this;
@@ -32,12 +35,30 @@ class DbfBuilder {
   // A record given as its exact bytes (deletion flag first).
   DbfBuilder& RawRecord(const std::string& bytes);
   // Values written into the prolog instead of the computed ones.
-  DbfBuilder& HeaderRecordCount(std::uint32_t n) { countOverride_ = n; hasCount_ = true; return *this; }
-  DbfBuilder& HeaderLength(std::uint16_t n) { headerLenOverride_ = n; hasHeaderLen_ = true; return *this; }
-  DbfBuilder& RecordLength(std::uint16_t n) { recordLenOverride_ = n; hasRecordLen_ = true; return *this; }
+  DbfBuilder& HeaderRecordCount(std::uint32_t n) {
+    countOverride_ = n;
+    hasCount_ = true;
+    return *this;
+  }
+  DbfBuilder& HeaderLength(std::uint16_t n) {
+    headerLenOverride_ = n;
+    hasHeaderLen_ = true;
+    return *this;
+  }
+  DbfBuilder& RecordLength(std::uint16_t n) {
+    recordLenOverride_ = n;
+    hasRecordLen_ = true;
+    return *this;
+  }
   // Extra bytes after the terminator, inside the header length.
-  DbfBuilder& HeaderPadding(int n) { headerPadding_ = n; return *this; }
-  DbfBuilder& EndMarker(bool on) { eof_ = on; return *this; }
+  DbfBuilder& HeaderPadding(int n) {
+    headerPadding_ = n;
+    return *this;
+  }
+  DbfBuilder& EndMarker(bool on) {
+    eof_ = on;
+    return *this;
+  }
 
   std::uint16_t ComputedRecordLength() const;
   std::uint16_t ComputedHeaderLength() const;

@@ -40,7 +40,9 @@ Bytes DbtBuilder::Build() const {
   return out;
 }
 
-void DbtBuilder::Write(const std::string& path) const { WriteFile(path, Build()); }
+void DbtBuilder::Write(const std::string& path) const {
+  WriteFile(path, Build());
+}
 
 std::string MemoField(int block) {
   if (block == 0) return std::string(10, ' ');

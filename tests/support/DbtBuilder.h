@@ -21,7 +21,10 @@ class DbtBuilder {
   // Adds raw bytes at the next block (anything at all).
   int AddRaw(const std::string& bytes);
   // The value written at offset 20 (block size) instead of the real one.
-  DbtBuilder& StatedBlockSize(int n) { statedBlockSize_ = n; return *this; }
+  DbtBuilder& StatedBlockSize(int n) {
+    statedBlockSize_ = n;
+    return *this;
+  }
 
   Bytes Build() const;
   void Write(const std::string& path) const;

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "platform/codepage.h"
 #include "tests/support/DbfBuilder.h"
 #include "tests/support/TempDir.h"
@@ -38,7 +38,8 @@ class MemoTableTest : public ::testing::Test {
   static void Table(const std::string& name, std::uint8_t version, const std::vector<int>& blocks) {
     DbfBuilder b;
     b.Version(version).Field("NAME", 'C', 10).Field("NOTES", 'M', 10);
-    for (std::size_t i = 0; i < blocks.size(); ++i) b.Record({"r" + std::to_string(i + 1), MemoField(blocks[i])});
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+      b.Record({"r" + std::to_string(i + 1), MemoField(blocks[i])});
     b.Write(name);
   }
 

@@ -19,7 +19,8 @@ void Put16(Bytes& b, std::size_t offset, std::uint16_t v) {
 
 std::uint32_t Get32(const Bytes& b, std::size_t offset) {
   return static_cast<std::uint32_t>(b[offset]) | (static_cast<std::uint32_t>(b[offset + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[offset + 2]) << 16) | (static_cast<std::uint32_t>(b[offset + 3]) << 24);
+         (static_cast<std::uint32_t>(b[offset + 2]) << 16) |
+         (static_cast<std::uint32_t>(b[offset + 3]) << 24);
 }
 
 NdxBuilder::NdxBuilder(char type, int keyLen) : type_(type), keyLen_(keyLen) {}
@@ -38,7 +39,9 @@ NdxBuilder& NdxBuilder::Number(double key, std::int32_t record) {
   return *this;
 }
 
-int NdxBuilder::EntrySizeUsed() const { return entrySize_ ? entrySize_ : (keyLen_ + 3) / 4 * 4 + 8; }
+int NdxBuilder::EntrySizeUsed() const {
+  return entrySize_ ? entrySize_ : (keyLen_ + 3) / 4 * 4 + 8;
+}
 
 int NdxBuilder::KeysPerNodeUsed() const {
   return keysPerNode_ ? keysPerNode_ : 504 / std::max(1, EntrySizeUsed());
@@ -141,7 +144,8 @@ Bytes NdxBuilder::Build() const {
     }
     if (layout_ == Layout::BottomUp) std::reverse(order.begin(), order.end());
   }
-  for (std::size_t i = 0; i < order.size(); ++i) nodes[static_cast<std::size_t>(order[i])].number = static_cast<int>(i) + 1;
+  for (std::size_t i = 0; i < order.size(); ++i)
+    nodes[static_cast<std::size_t>(order[i])].number = static_cast<int>(i) + 1;
 
   const std::size_t blocks = order.size() + 1;
   Bytes out((blocks + static_cast<std::size_t>(extraBlocks_)) * 512, 0);
@@ -165,7 +169,10 @@ Bytes NdxBuilder::Build() const {
     Put16(out, at, static_cast<std::uint16_t>(n.entries.size()));
     for (std::size_t i = 0; i < n.entries.size(); ++i) {
       const std::size_t e = at + 4 + i * static_cast<std::size_t>(es);
-      const std::uint32_t child = n.leaf ? 0 : static_cast<std::uint32_t>(nodes[static_cast<std::size_t>(n.children[i])].number);
+      const std::uint32_t child =
+          n.leaf
+              ? 0
+              : static_cast<std::uint32_t>(nodes[static_cast<std::size_t>(n.children[i])].number);
       Put32(out, e, child);
       Put32(out, e + 4, static_cast<std::uint32_t>(n.entries[i].record));
       std::memcpy(out.data() + e + 8, n.entries[i].key.data(), n.entries[i].key.size());
@@ -177,6 +184,8 @@ Bytes NdxBuilder::Build() const {
   return out;
 }
 
-void NdxBuilder::Write(const std::string& path) const { WriteFile(path, Build()); }
+void NdxBuilder::Write(const std::string& path) const {
+  WriteFile(path, Build());
+}
 
 }  // namespace vz::test

@@ -21,28 +21,63 @@ class NdxBuilder {
   // type: 'C', 'N', 'F' or 'D'; keyLen: the key length (8 for N, F, D).
   NdxBuilder(char type, int keyLen);
 
-  NdxBuilder& Expression(const std::string& bytes) { expression_ = bytes; return *this; }
+  NdxBuilder& Expression(const std::string& bytes) {
+    expression_ = bytes;
+    return *this;
+  }
   // Entries per node, leaves and interior nodes alike (default: full nodes).
-  NdxBuilder& Fill(int entries) { fill_ = entries; return *this; }
-  NdxBuilder& Arrange(Layout layout) { layout_ = layout; return *this; }
+  NdxBuilder& Fill(int entries) {
+    fill_ = entries;
+    return *this;
+  }
+  NdxBuilder& Arrange(Layout layout) {
+    layout_ = layout;
+    return *this;
+  }
   // The byte that pads character keys shorter than the key length.
-  NdxBuilder& PadWith(char c) { pad_ = c; return *this; }
+  NdxBuilder& PadWith(char c) {
+    pad_ = c;
+    return *this;
+  }
   // Writes the record count, its complement and the table name.
   NdxBuilder& CountCheck(std::uint32_t count, const std::string& table) {
     count_ = count, table_ = table, hasCount_ = true;
     return *this;
   }
   // Zero blocks after the last node that next free does not count.
-  NdxBuilder& ExtraBlocks(int n) { extraBlocks_ = n; return *this; }
+  NdxBuilder& ExtraBlocks(int n) {
+    extraBlocks_ = n;
+    return *this;
+  }
   // Keep the entries in the order given (no sorting).
-  NdxBuilder& Unsorted() { sort_ = false; return *this; }
+  NdxBuilder& Unsorted() {
+    sort_ = false;
+    return *this;
+  }
 
   // Anchor overrides (the value written instead of the computed one).
-  NdxBuilder& Letter(std::uint8_t c) { letter_ = c; hasLetter_ = true; return *this; }
-  NdxBuilder& TypeCode(int n) { typeCode_ = n; hasTypeCode_ = true; return *this; }
-  NdxBuilder& EntrySize(int n) { entrySize_ = n; return *this; }
-  NdxBuilder& KeysPerNode(int n) { keysPerNode_ = n; return *this; }
-  NdxBuilder& UniqueByte(std::uint8_t b) { unique_ = b; return *this; }
+  NdxBuilder& Letter(std::uint8_t c) {
+    letter_ = c;
+    hasLetter_ = true;
+    return *this;
+  }
+  NdxBuilder& TypeCode(int n) {
+    typeCode_ = n;
+    hasTypeCode_ = true;
+    return *this;
+  }
+  NdxBuilder& EntrySize(int n) {
+    entrySize_ = n;
+    return *this;
+  }
+  NdxBuilder& KeysPerNode(int n) {
+    keysPerNode_ = n;
+    return *this;
+  }
+  NdxBuilder& UniqueByte(std::uint8_t b) {
+    unique_ = b;
+    return *this;
+  }
 
   NdxBuilder& Key(const std::string& key, std::int32_t record);
   NdxBuilder& Number(double key, std::int32_t record);

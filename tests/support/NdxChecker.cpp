@@ -16,7 +16,9 @@ std::uint32_t Get32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t Get16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 double AsDouble(const std::string& key) {
   double d = 0;
@@ -32,7 +34,8 @@ class Checker {
   void Run() {
     r_.FileSize = file_.size();
     if (file_.size() < 2 * kBlock) {
-      Problem("the file holds " + std::to_string(file_.size()) + " bytes, less than an anchor and a node");
+      Problem("the file holds " + std::to_string(file_.size()) +
+              " bytes, less than an anchor and a node");
       return;
     }
     if (!ReadAnchor()) return;
@@ -88,7 +91,9 @@ class Checker {
 
     bool usable = true;
     const char L = r_.Letter;
-    if (L != 'C' && L != 'N' && L != 'F' && L != 'D') Problem(std::string("unknown key type letter ") + std::to_string(static_cast<int>(static_cast<unsigned char>(L))));
+    if (L != 'C' && L != 'N' && L != 'F' && L != 'D')
+      Problem(std::string("unknown key type letter ") +
+              std::to_string(static_cast<int>(static_cast<unsigned char>(L))));
     if (r_.KeyLen < 1 || r_.KeyLen > 100) {
       Problem("key length " + std::to_string(r_.KeyLen) + " outside 1 to 100");
       usable = false;
@@ -103,7 +108,8 @@ class Checker {
     if (usable) {
       const int wantEntry = (r_.KeyLen + 3) / 4 * 4 + 8;
       if (r_.EntrySize != wantEntry)
-        Problem("entry size " + std::to_string(r_.EntrySize) + ", expected " + std::to_string(wantEntry));
+        Problem("entry size " + std::to_string(r_.EntrySize) + ", expected " +
+                std::to_string(wantEntry));
       if (r_.EntrySize >= 12 && r_.KeysPerNode != 504 / r_.EntrySize)
         Problem("keys per node " + std::to_string(r_.KeysPerNode) + ", expected " +
                 std::to_string(504 / std::max(1, r_.EntrySize)));
@@ -123,8 +129,8 @@ class Checker {
               std::to_string(blocks) + " blocks");
       usable = false;
     } else if (o_.ExactSize && static_cast<std::uint64_t>(r_.NextFree) != blocks) {
-      Problem("next free " + std::to_string(r_.NextFree) + " but the file holds " + std::to_string(blocks) +
-              " blocks");
+      Problem("next free " + std::to_string(r_.NextFree) + " but the file holds " +
+              std::to_string(blocks) + " blocks");
     }
     if (r_.Root < 1 || r_.Root >= r_.NextFree) {
       Problem("root " + std::to_string(r_.Root) + " is not a node below next free");
@@ -133,12 +139,15 @@ class Checker {
     return usable;
   }
 
-  const std::uint8_t* Node(std::int32_t n) const { return file_.data() + static_cast<std::size_t>(n) * kBlock; }
+  const std::uint8_t* Node(std::int32_t n) const {
+    return file_.data() + static_cast<std::size_t>(n) * kBlock;
+  }
   const std::uint8_t* Entry(const std::uint8_t* node, int i) const {
     return node + 4 + static_cast<std::size_t>(i) * static_cast<std::size_t>(r_.EntrySize);
   }
   std::string KeyAt(const std::uint8_t* entry) const {
-    return std::string(reinterpret_cast<const char*>(entry + 8), static_cast<std::size_t>(r_.KeyLen));
+    return std::string(reinterpret_cast<const char*>(entry + 8),
+                       static_cast<std::size_t>(r_.KeyLen));
   }
 
   int Compare(const std::string& a, const std::string& b) const {
@@ -200,8 +209,8 @@ class Checker {
     const int count = Get16(node);
     if (node[2] != 0 || node[3] != 0) Problem(Where(n) + "bytes 2 and 3 are not zero");
     if (count > r_.KeysPerNode) {
-      Problem(Where(n) + std::to_string(count) + " entries, more than the " + std::to_string(r_.KeysPerNode) +
-              " a node holds");
+      Problem(Where(n) + std::to_string(count) + " entries, more than the " +
+              std::to_string(r_.KeysPerNode) + " a node holds");
       return range;
     }
     const bool leaf = count == 0 ? Get32(node + 4) == 0 : Get32(Entry(node, 0)) == 0;
@@ -215,12 +224,15 @@ class Checker {
         const std::uint8_t* e = Entry(node, i);
         if (Get32(e) != 0) Problem(Where(n) + "leaf entry " + std::to_string(i) + " has a child");
         const std::int32_t rec = static_cast<std::int32_t>(Get32(e + 4));
-        if (rec < 1) Problem(Where(n) + "record number " + std::to_string(rec) + " in entry " + std::to_string(i));
+        if (rec < 1)
+          Problem(Where(n) + "record number " + std::to_string(rec) + " in entry " +
+                  std::to_string(i));
         CheckPadding(n, e, i);
         NdxCheckedEntry entry;
         entry.Record = rec;
         entry.Key = KeyAt(e);
-        if (!r_.CharKeys() && std::isnan(entry.Number())) Problem(Where(n) + "a key that is not a number");
+        if (!r_.CharKeys() && std::isnan(entry.Number()))
+          Problem(Where(n) + "a key that is not a number");
         Append(n, entry);
         if (!range.any) range.min = entry.Key;
         range.max = entry.Key;
@@ -251,8 +263,8 @@ class Checker {
                   std::to_string(Get32(e + 4)));
         CheckPadding(n, e, i);
         if (sub.any && Compare(key, sub.max) < 0)
-          Problem(Where(n) + "entry " + std::to_string(i) + " key " + Shown(key) + " is below its subtree's " +
-                  Shown(sub.max));
+          Problem(Where(n) + "entry " + std::to_string(i) + " key " + Shown(key) +
+                  " is below its subtree's " + Shown(sub.max));
         if (haveBound && Compare(key, bound) < 0)
           Problem(Where(n) + "interior keys descend at entry " + std::to_string(i));
         if (haveBound && sub.any && Compare(sub.min, bound) < 0)
@@ -261,8 +273,8 @@ class Checker {
         bound = key;
         haveBound = true;
       } else if (haveBound && sub.any && Compare(sub.min, bound) < 0) {
-        Problem(Where(n) + "the right-most child holds " + Shown(sub.min) + ", below the last key " +
-                Shown(bound));
+        Problem(Where(n) + "the right-most child holds " + Shown(sub.min) +
+                ", below the last key " + Shown(bound));
       }
       if (sub.any) {
         if (!range.any) range.min = sub.min;
@@ -293,8 +305,8 @@ class Checker {
         if (r_.UniqueByte != 0)
           Problem(Where(n) + "a unique index holds the key " + Shown(entry.Key) + " twice");
         if (entry.Record <= prev.Record)
-          Problem(Where(n) + "equal keys " + Shown(entry.Key) + " with records " + std::to_string(prev.Record) +
-                  " then " + std::to_string(entry.Record));
+          Problem(Where(n) + "equal keys " + Shown(entry.Key) + " with records " +
+                  std::to_string(prev.Record) + " then " + std::to_string(entry.Record));
       }
     }
     r_.Entries.push_back(entry);
@@ -311,11 +323,13 @@ class Checker {
       const auto it = seen.find(rec);
       const int got = it == seen.end() ? 0 : it->second;
       if (got != times)
-        Problem("record " + std::to_string(rec) + " appears " + std::to_string(got) + " times, expected " +
-                std::to_string(times));
+        Problem("record " + std::to_string(rec) + " appears " + std::to_string(got) +
+                " times, expected " + std::to_string(times));
     }
     for (const auto& [rec, times] : seen)
-      if (!want.count(rec)) Problem("record " + std::to_string(rec) + " appears " + std::to_string(times) + " times, expected none");
+      if (!want.count(rec))
+        Problem("record " + std::to_string(rec) + " appears " + std::to_string(times) +
+                " times, expected none");
   }
 
   const Bytes& file_;
@@ -326,7 +340,9 @@ class Checker {
 
 }  // namespace
 
-double NdxCheckedEntry::Number() const { return AsDouble(Key); }
+double NdxCheckedEntry::Number() const {
+  return AsDouble(Key);
+}
 
 bool NdxReport::CharKeys() const {
   if (Letter == 'C') return true;

@@ -22,8 +22,8 @@ extern char** environ;
 
 namespace vz::test {
 
-KilledBuild KillIndexBuild(const std::string& table, const std::string& expression, const std::string& ndx,
-                           int percent, const std::string& tempDir) {
+KilledBuild KillIndexBuild(const std::string& table, const std::string& expression,
+                           const std::string& ndx, int percent, const std::string& tempDir) {
   return KillAtProgress({"index", table, expression, ndx, "--progress"}, percent, tempDir, ndx);
 }
 
@@ -90,8 +90,8 @@ KilledBuild KillAtProgress(const std::vector<std::string>& toolArgs, int percent
     if (::waitpid(pid, &status, WNOHANG) == pid) {
       ::close(fds[0]);
       if (percent >= 100 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return result;
-      result.problem = "the build ended by itself before it reached " + std::to_string(percent) + "% (status " +
-                       std::to_string(status) + ")";
+      result.problem = "the build ended by itself before it reached " + std::to_string(percent) +
+                       "% (status " + std::to_string(status) + ")";
       return result;
     }
     if (std::chrono::steady_clock::now() > deadline) {
@@ -115,9 +115,10 @@ KilledBuild KillAtProgress(const std::vector<std::string>& toolArgs, int percent
   return result;
 }
 
-int AppendCheats(const std::string& table, const std::string& ndx, const std::vector<std::string>& cheats,
-                 std::string* err) {
-  std::string command = BinPath("vorza-test-append") + " " + ShellQuote(table) + " " + ShellQuote(ndx);
+int AppendCheats(const std::string& table, const std::string& ndx,
+                 const std::vector<std::string>& cheats, std::string* err) {
+  std::string command =
+      BinPath("vorza-test-append") + " " + ShellQuote(table) + " " + ShellQuote(ndx);
   for (const std::string& c : cheats) command += " " + ShellQuote(c);
   std::string out, errors;
   const int status = RunCommand(command, &out, &errors);
@@ -160,7 +161,8 @@ SecondReader::~SecondReader() {
 std::string SecondReader::Ask(const std::string& command) {
   if (pid_ < 0 || in_ < 0) return std::string();
   const std::string line = command + "\n";
-  if (::write(in_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return std::string();
+  if (::write(in_, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+    return std::string();
   for (;;) {
     const std::size_t end = pending_.find('\n');
     if (end != std::string::npos) {
@@ -181,7 +183,8 @@ std::vector<std::string> SecondReader::Names() {
   std::size_t start = 0;
   while (!answer.empty() && start <= answer.size()) {
     const std::size_t tab = answer.find('\t', start);
-    names.push_back(answer.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    names.push_back(
+        answer.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
     if (tab == std::string::npos) break;
     start = tab + 1;
   }
@@ -277,7 +280,8 @@ FileStamp StampOf(const std::string& path) {
 std::string Describe(const FileStamp& s) {
   if (!s.exists) return "missing";
   char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "%lld bytes, fnv %016llx, mtime %lld", s.size, s.hash, s.mtimeNs);
+  std::snprintf(buffer, sizeof buffer, "%lld bytes, fnv %016llx, mtime %lld", s.size, s.hash,
+                s.mtimeNs);
   return buffer;
 }
 

@@ -19,8 +19,8 @@ struct KilledBuild {
 // pipe of one page that is filled up to the report of `percent` per cent, so
 // the build stops there by itself (its next report cannot be written) until
 // the kill. The build's sort file goes to `tempDir`.
-KilledBuild KillIndexBuild(const std::string& table, const std::string& expression, const std::string& ndx,
-                           int percent, const std::string& tempDir);
+KilledBuild KillIndexBuild(const std::string& table, const std::string& expression,
+                           const std::string& ndx, int percent, const std::string& tempDir);
 
 // The same for any command of vorza-dbf that reports its progress with
 // --progress ("N%" lines on standard error): runs `vorza-dbf ARGS` and
@@ -35,8 +35,8 @@ KilledBuild KillAtProgress(const std::vector<std::string>& args, int percent,
 // Runs the test program that appends cheats ("NAME=TEXT" each) to a shared
 // table through its index. Returns its exit status; `err` gets what it
 // wrote to standard error.
-int AppendCheats(const std::string& table, const std::string& ndx, const std::vector<std::string>& cheats,
-                 std::string* err = nullptr);
+int AppendCheats(const std::string& table, const std::string& ndx,
+                 const std::vector<std::string>& cheats, std::string* err = nullptr);
 
 // A second reader of a catalogue in a process of its own (the test program
 // vorza-test-reader: the reader's table component driven by commands).

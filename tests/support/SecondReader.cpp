@@ -16,11 +16,11 @@
 #include <string>
 
 #include "app/CheatTable.h"
+#include "engine/dates.h"
 #include "engine/dbt_file.h"
 #include "engine/trim.h"
-#include "engine/dates.h"
-#include "index/indexes.h"
 #include "index/expr.h"
+#include "index/indexes.h"
 #include "platform/files.h"
 #include "table/DbfTable.h"
 
@@ -34,7 +34,8 @@ int main() {
   while (std::getline(std::cin, line)) {
     const std::size_t blank = line.find(' ');
     const std::string command = line.substr(0, blank);
-    const std::string argument = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    const std::string argument =
+        blank == std::string::npos ? std::string() : line.substr(blank + 1);
     std::string answer;
     if (command == "open") {
       table.SetDbfFileName(argument);

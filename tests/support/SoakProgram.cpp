@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/dbt_file.h"
 #include "engine/dbf_file.h"
+#include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/indexes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"

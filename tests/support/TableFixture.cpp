@@ -1,9 +1,9 @@
 #include "tests/support/TableFixture.h"
 
 #include "engine/dbf.h"
-#include "engine/trim.h"
 #include "engine/dbt_file.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
 #include "index/indexes.h"
 #include "tests/support/DbtBuilder.h"
 
@@ -25,7 +25,8 @@ std::vector<std::string> RecordingLink::Rows(const std::string& field) {
 
 std::string RecordingLink::ActiveText(const std::string& field) {
   data::DataSet* d = DataSet();
-  return d && d->Active() && d->WindowRecordCount() > 0 ? d->FieldByName(field)->AsString() : "<none>";
+  return d && d->Active() && d->WindowRecordCount() > 0 ? d->FieldByName(field)->AsString()
+                                                        : "<none>";
 }
 
 void WriteCheatTable(const std::string& base, const std::vector<Cheat>& cheats) {

@@ -24,7 +24,9 @@ class RecordingLink : public data::DataLink {
   void ActiveChanged() override { Log.push_back("active"); }
   void DataSetChanged() override { Log.push_back("changed"); }
   void DataSetScrolled(int d) override { Log.push_back("scrolled " + std::to_string(d)); }
-  void RecordChanged(data::Field* f) override { Log.push_back(f ? "field " + f->FieldName() : "record"); }
+  void RecordChanged(data::Field* f) override {
+    Log.push_back(f ? "field " + f->FieldName() : "record");
+  }
   void LayoutChanged() override { Log.push_back("layout"); }
   void EditingChanged() override { Log.push_back("editing"); }
 };

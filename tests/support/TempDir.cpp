@@ -9,12 +9,12 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/dbf.h"
-#include "engine/trim.h"
-#include "engine/engine_context.h"
-#include "engine/work_area.h"
 #include "engine/dates.h"
+#include "engine/dbf.h"
+#include "engine/engine_context.h"
 #include "engine/errors.h"
+#include "engine/trim.h"
+#include "engine/work_area.h"
 #include "platform/codepage.h"
 #include "tests/support/DbfBuilder.h"
 

@@ -28,7 +28,8 @@ struct StringEntry {
 
 // A record written from the layout description, independently of the
 // program's encoder.
-inline Bytes MakeRecord(const std::vector<VersionTranslation>& translations, const std::vector<StringEntry>& strings) {
+inline Bytes MakeRecord(const std::vector<VersionTranslation>& translations,
+                        const std::vector<StringEntry>& strings) {
   Bytes r(16, 0);
   r[0] = 'V', r[1] = 'Z', r[2] = 'V', r[3] = 'R';
   PutLe(r, 4, 1, 2);
@@ -58,7 +59,8 @@ inline std::string Key(const char* translation, const char* name) {
   return std::string("StringFileInfo\\") + translation + "\\" + name;
 }
 
-inline Bytes SampleRecord(const char* translation = "040904e4", VersionTranslation t = {0x0409, 0x04E4}) {
+inline Bytes SampleRecord(const char* translation = "040904e4",
+                          VersionTranslation t = {0x0409, 0x04E4}) {
   return MakeRecord({t}, {{Key(translation, "CompanyName"), "Vantu"},
                           {Key(translation, "FileVersion"), "1.3.0.3"},
                           {Key(translation, "Comments"), ""},
@@ -91,7 +93,8 @@ struct ElfLayout {
 // A minimal relocatable-style ELF file: header, the sections' bytes, the
 // section-name table and, last, the section table (null section, the given
 // sections, the name table).
-inline Bytes MakeElf(const ElfShape& shape, const std::vector<Section>& sections, ElfLayout* layout = nullptr) {
+inline Bytes MakeElf(const ElfShape& shape, const std::vector<Section>& sections,
+                     ElfLayout* layout = nullptr) {
   const std::size_t headerSize = shape.is64 ? 64 : 52;
   const std::size_t entrySize = shape.is64 ? 64 : 40;
   Bytes out(headerSize, 0);
@@ -125,8 +128,8 @@ inline Bytes MakeElf(const ElfShape& shape, const std::vector<Section>& sections
   const std::size_t count = sections.size() + 2;
   out.resize(out.size() + count * entrySize, 0);
 
-  auto putSection = [&](std::size_t index, std::uint64_t name, std::uint64_t type, std::uint64_t offset,
-                        std::uint64_t size, std::uint64_t link) {
+  auto putSection = [&](std::size_t index, std::uint64_t name, std::uint64_t type,
+                        std::uint64_t offset, std::uint64_t size, std::uint64_t link) {
     const std::size_t at = l.sectionTable + index * entrySize;
     put(at, name, 4);
     put(at + 4, type, 4);
@@ -150,10 +153,10 @@ inline Bytes MakeElf(const ElfShape& shape, const std::vector<Section>& sections
   out[4] = shape.is64 ? 2 : 1;
   out[5] = shape.bigEndian ? 2 : 1;
   out[6] = 1;
-  put(16, 2, 2);                               // e_type: executable
-  put(18, shape.bigEndian ? 20 : 62, 2);       // e_machine
-  put(20, 1, 4);                               // e_version
-  const std::size_t shoff = 24 + 2 * word;     // after e_entry and e_phoff
+  put(16, 2, 2);                            // e_type: executable
+  put(18, shape.bigEndian ? 20 : 62, 2);    // e_machine
+  put(20, 1, 4);                            // e_version
+  const std::size_t shoff = 24 + 2 * word;  // after e_entry and e_phoff
   put(shoff, l.sectionTable, word);
   const std::size_t sizes = shoff + word + 4;  // after e_flags
   put(sizes, headerSize, 2);                   // e_ehsize
@@ -164,13 +167,17 @@ inline Bytes MakeElf(const ElfShape& shape, const std::vector<Section>& sections
   return out;
 }
 
-inline Bytes ElfWithRecord(const Bytes& record, const ElfShape& shape = {}, ElfLayout* layout = nullptr) {
-  return MakeElf(shape, {{".text", Bytes(24, 0x90)}, {".vorza_version", record}, {".data", Bytes(8, 1)}}, layout);
+inline Bytes ElfWithRecord(const Bytes& record, const ElfShape& shape = {},
+                           ElfLayout* layout = nullptr) {
+  return MakeElf(shape,
+                 {{".text", Bytes(24, 0x90)}, {".vorza_version", record}, {".data", Bytes(8, 1)}},
+                 layout);
 }
 
 inline void WriteBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace vz::test
