@@ -16,7 +16,7 @@ namespace vz::app {
 namespace {
 
 // The state behind the application's services. They are free functions
-// that the forms call with or without a Application (the tests run the
+// that the forms call with or without an Application (the tests run the
 // forms under a plain QApplication), so their state is kept once per
 // process here, as Qt keeps its application's own.
 QString gTitle;
