@@ -1,6 +1,7 @@
 #include "engine/engine_context.h"
 
 #include "platform/codepage.h"
+#include "platform/fresh_value.h"
 
 namespace vz {
 
@@ -13,14 +14,14 @@ void EngineContext::Reset() {
   if (IndexLayer) IndexLayer->Reset();
   for (auto& slot : Areas.Slot) slot.reset();
   Areas.Current = 1;
-  Settings = EngineSettings{};
-  Index = IndexHooks{};
-  MemoUnit = MemoHooks{};
-  Evaluator = EvaluatorHooks{};
+  ResetToFresh(Settings);
+  ResetToFresh(Index);
+  ResetToFresh(MemoUnit);
+  ResetToFresh(Evaluator);
   CustomSkip = nullptr;
-  Dates = DateSettings{};
-  Errors = ErrorState{};
-  LastLocate = LocateTerms{};
+  ResetToFresh(Dates);
+  ResetToFresh(Errors);
+  ResetToFresh(LastLocate);
   platform::SetOemCodePage(437);
 }
 

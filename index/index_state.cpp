@@ -6,6 +6,7 @@
 #include "engine/trim.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/fresh_value.h"
 
 namespace vz {
 
@@ -16,9 +17,9 @@ IndexState& CreateIndexState() {
 }
 
 void IndexState::Reset() {
-  for (AreaIndexes& a : Areas) a = AreaIndexes{};
-  Settings = IndexSettings{};
-  Progress = BuildProgress{};
+  for (AreaIndexes& a : Areas) ResetToFresh(a);
+  ResetToFresh(Settings);
+  ResetToFresh(Progress);
   RunItems = kDefaultRunItems;
   SyncAttempts = kDefaultSyncAttempts;
   Opening = nullptr;

@@ -13,6 +13,7 @@
 #include "index/ndx_cursor.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/fresh_value.h"
 
 namespace vz {
 
@@ -151,7 +152,7 @@ bool HandleSemaphore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
       s.File.Unlock(kCounterLock, 1);
     }
     s.File.Close();
-    s = SemaphoreState{};
+    ResetToFresh(s);
     return false;
   }
   if (step == SemaphoreAction::IncRead) {

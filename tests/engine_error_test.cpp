@@ -201,6 +201,19 @@ TEST_F(ErrorTest, TakeErrorDetailEmptiesDetailAndMessageCode) {
   EXPECT_EQ(Engine().Errors.MessageCode, 0);
 }
 
+// A reset engine holds nothing of the texts it was given before: a long
+// error text or locate term must not keep its memory for the rest of the
+// process (the fuzz targets count every allocation an input leaves).
+TEST_F(ErrorTest, ResetFreesTheTextsTheEngineHeld) {
+  const std::size_t empty = std::string().capacity();
+  SetErrorDispatch(false);
+  SetError(5, std::string(500, 'x'));
+  Engine().LastLocate.value = std::string(300, 'y');
+  Engine().Reset();
+  EXPECT_EQ(Engine().Errors.ErrorDetail.capacity(), empty);
+  EXPECT_EQ(Engine().LastLocate.value.capacity(), empty);
+}
+
 TEST_F(ErrorTest, SwitchesReturnTheirPreviousValue) {
   EXPECT_TRUE(SetErrorDispatch(false));
   EXPECT_FALSE(SetErrorDispatch(true));
