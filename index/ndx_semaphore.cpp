@@ -109,20 +109,21 @@ bool HandleSemaphore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
   const char* action = ActionName(step);
   if (step == SemaphoreAction::Login) {
     if (s.LoggedIn) return false;
-    s.Name = SemaphoreFileName(table);
+    std::string name = SemaphoreFileName(table);
     int rc = 0;
     if (IndexEngine().Settings.ReadOnlyUse) {
       // Nobody uses the indexes while there is no semaphore file: nothing
-      // to take part in, and nothing is made.
-      rc = s.File.Open(s.Name, platform::kModeRead | platform::kShareDenyNone);
+      // to take part in, nothing is made, and the state stays empty.
+      rc = s.File.Open(name, platform::kModeRead | platform::kShareDenyNone);
       if (rc == platform::kFileNotFound || rc == platform::kPathNotFound) return false;
     } else {
-      rc = s.File.Open(s.Name, platform::kModeShared);
-      if (rc == platform::kFileNotFound) rc = s.File.Create(s.Name, platform::kModeShared);
+      rc = s.File.Open(name, platform::kModeShared);
+      if (rc == platform::kFileNotFound) rc = s.File.Create(name, platform::kModeShared);
       // A table in a folder we may only read: take part as a reader.
       if (rc == platform::kAccessDenied)
-        rc = s.File.Open(s.Name, platform::kModeRead | platform::kShareDenyNone);
+        rc = s.File.Open(name, platform::kModeRead | platform::kShareDenyNone);
     }
+    s.Name = std::move(name);
     if (rc != 0) SemError(rc, "Cannot open/create: ", s.Name, action);
     LockWithRetries(s, kCounterLock, action, false);
     std::uint8_t head[12] = {};
