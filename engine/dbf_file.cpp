@@ -68,6 +68,27 @@ bool FinishFields(WorkArea& area, std::uint64_t sumLengths) {
   return true;
 }
 
+// One field from its descriptor (the name at its start, the type at byte
+// 11) and the width and decimals the layout keeps elsewhere, placed at
+// `offset`, which moves past it. False, with the error set, for a type the
+// engine does not know.
+bool DescribeField(WorkArea& area, const std::uint8_t* d, std::uint8_t len, std::uint8_t dec,
+                   std::uint32_t& offset, FieldDesc& f) {
+  f.Name = DescriptorName(d);
+  f.Type = static_cast<char>(d[11]);
+  f.Len = len;
+  f.Dec = dec;
+  f.Offset = offset;
+  offset += f.Len;
+  if (ValidType(f.Type)) return true;
+  SetError(211, "Field: " + f.Name + " [" + std::string(1, f.Type) + "] in " + area.FileName +
+                    " is not a valid field type");
+  // Reached only with dispatching off (or a handler): the open then
+  // reports the general reading failure.
+  Engine().Errors.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
+  return false;
+}
+
 bool ReadCurrentLayout(WorkArea& area) {
   const std::uint8_t* h = area.Header;
   const std::uint16_t fieldCount = static_cast<std::uint16_t>(LoadLe16(h + 8) - 32) / 32;
@@ -100,21 +121,8 @@ bool ReadCurrentLayout(WorkArea& area) {
   for (int i = 0; i < fieldCount; ++i) {
     const std::uint8_t* d = desc.data() + 32 * i;
     FieldDesc& f = area.Fields[i];
-    f.Name = DescriptorName(d);
-    f.Type = static_cast<char>(d[11]);
-    f.Len = d[16];
-    f.Dec = d[17];
-    f.Offset = offset;
-    offset += f.Len;
+    if (!DescribeField(area, d, d[16], d[17], offset, f)) return false;
     sum += f.Len;
-    if (!ValidType(f.Type)) {
-      SetError(211, "Field: " + f.Name + " [" + std::string(1, f.Type) + "] in " + area.FileName +
-                        " is not a valid field type");
-      // Reached only with dispatching off (or a handler): the open then
-      // reports the general reading failure.
-      Engine().Errors.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
-      return false;
-    }
   }
   area.FieldCount = fieldCount;
   return FinishFields(area, sum);
@@ -143,19 +151,8 @@ bool ReadOldLayout(WorkArea& area, std::uint64_t fileSize) {
     const std::uint8_t* d = block + 16 * i;
     if (d[0] == 0x0D) break;
     FieldDesc f;
-    f.Name = DescriptorName(d);
-    f.Type = static_cast<char>(d[11]);
-    f.Len = d[12];
-    f.Dec = d[15];
-    f.Offset = offset;
-    offset += f.Len;
+    if (!DescribeField(area, d, d[12], d[15], offset, f)) return false;
     sum += f.Len;
-    if (!ValidType(f.Type)) {
-      SetError(211, "Field: " + f.Name + " [" + std::string(1, f.Type) + "] in " + area.FileName +
-                        " is not a valid field type");
-      Engine().Errors.ErrorDetail = "Error reading " + area.FileName + " [Use/OpenDbf]";
-      return false;
-    }
     area.Fields.push_back(f);
   }
   if (area.Fields.empty()) {
