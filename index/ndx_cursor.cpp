@@ -330,6 +330,15 @@ std::int64_t DispatchedMove(std::int64_t (*move)()) {
   }
 }
 
+// Delivers the entry the index stands on after a move: its key kept as
+// the current one, its record number checked; `found` tells whether the
+// move reached an entry.
+std::int64_t DeliverEntry(NdxFile& x, bool found, const char* where) {
+  IndexEngine().Settings.Found = found;
+  CopyCurrentKey(x);
+  return CheckedRecord(x, CurrentRecord(x), where);
+}
+
 // The first (or last) entry of the controlling index, its key kept as the
 // current one; 0 with BOF and EOF set when the index is empty.
 std::int64_t FindEdgeRaising(bool first) {
@@ -343,9 +352,7 @@ std::int64_t FindEdgeRaising(bool first) {
     return 0;
   }
   x->Bof = x->Eof = false;
-  IndexEngine().Settings.Found = true;
-  CopyCurrentKey(*x);
-  return CheckedRecord(*x, CurrentRecord(*x), first ? "_FindFirstRec" : "_FindLastRec");
+  return DeliverEntry(*x, true, first ? "_FindFirstRec" : "_FindLastRec");
 }
 
 std::int64_t FindFirstRaising() {
@@ -376,15 +383,11 @@ std::int64_t FindNextRaising() {
     // that follows its place is the next one.
     if (!Reposition(*x, t->RecNo)) {
       if (x->Eof) return t->RecNo;  // nothing follows: the end
-      IndexEngine().Settings.Found = true;
-      CopyCurrentKey(*x);
-      return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
+      return DeliverEntry(*x, true, "_FindNextRec");
     }
   }
   if (!Step(*x, kForward)) x->Eof = true;
-  IndexEngine().Settings.Found = !x->Eof;
-  CopyCurrentKey(*x);
-  return CheckedRecord(*x, CurrentRecord(*x), "_FindNextRec");
+  return DeliverEntry(*x, !x->Eof, "_FindNextRec");
 }
 
 std::int64_t FindPriorRaising() {
@@ -408,14 +411,10 @@ std::int64_t FindPriorRaising() {
     // From past the end (or a position never set) the last entry comes first.
     x->Eof = false;
     if (!PlaceAtEdge(*x, false)) return 0;
-    IndexEngine().Settings.Found = true;
-    CopyCurrentKey(*x);
-    return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
+    return DeliverEntry(*x, true, "_FindPriorRec");
   }
   if (!Step(*x, kBackward)) x->Bof = true;
-  IndexEngine().Settings.Found = !x->Bof;
-  CopyCurrentKey(*x);
-  return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
+  return DeliverEntry(*x, !x->Bof, "_FindPriorRec");
 }
 
 // A public move of the controlling index: a failure is dispatched as an
