@@ -16,6 +16,7 @@
 #include "index/ndx_semaphore.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/scope_guard.h"
 
 namespace vz {
 
@@ -48,11 +49,14 @@ void PushNode(NdxFile& x, std::int32_t node, int entryHint) {
   if (x.Path.size() >= kMaxDepth) Corrupt(x, "GetNode");
   for (const PathLevel& l : x.Path)
     if (l.Node == node) Corrupt(x, "GetNode");  // a cycle of child pointers
-  PathLevel level;
-  level.Node = node;
+  // The node is read straight into its level.
+  x.Path.emplace_back();
+  ScopeGuard dropOnFailure([&] { x.Path.pop_back(); });
+  PathLevel& level = x.Path.back();
   ReadNode(x, node, level.Image.data());
+  dropOnFailure.Dismiss();
+  level.Node = node;
   level.Entry = entryHint;
-  x.Path.push_back(level);
 }
 
 std::int32_t ChildAt(const NdxFile& x, const PathLevel& l, int i) {
@@ -123,27 +127,32 @@ bool Step(NdxFile& x, int direction) {
     return true;
   }
   // Up to the nearest node with a child beyond this one, then down its near
-  // edge (past leaves that hold nothing). The path is kept to be put back
-  // at the end; its buffer is reused from step to step.
-  std::vector<PathLevel>& saved = x.SavedPath;
-  saved = x.Path;
-  for (;;) {
-    x.Path.pop_back();
-    if (x.Path.empty()) {
-      x.Path.swap(saved);
-      return false;
+  // edge (past leaves that hold nothing). Meeting the end after passing
+  // such leaves puts the path back where the step started.
+  std::vector<std::pair<std::int32_t, int>>& start = x.StepStart;
+  start.clear();
+  const std::int32_t from = leaf.Node;
+  std::size_t level = x.Path.size() - 1;
+  while (level > 0) {
+    PathLevel& p = x.Path[--level];
+    if (direction > 0 ? p.Entry >= EntryCount(p) : p.Entry <= 0) continue;
+    if (start.empty())
+      for (const PathLevel& l : x.Path) start.emplace_back(l.Node, l.Entry);
+    p.Entry += direction;
+    x.Path.resize(level + 1);
+    DescendEdge(x, ChildAt(x, p, p.Entry), direction > 0);
+    EnterLeaf(x, direction, from);
+    if (EntryCount(x.Path.back()) > 0) {
+      PrefetchFrom(x, x.Path.back().Entry, direction);
+      return true;
     }
-    PathLevel& p = x.Path.back();
-    if (direction > 0 ? p.Entry < EntryCount(p) : p.Entry > 0) {
-      p.Entry += direction;
-      DescendEdge(x, ChildAt(x, p, p.Entry), direction > 0);
-      EnterLeaf(x, direction, saved.back().Node);
-      if (EntryCount(x.Path.back()) > 0) {
-        PrefetchFrom(x, x.Path.back().Entry, direction);
-        return true;
-      }
-    }
+    level = x.Path.size() - 1;
   }
+  if (!start.empty()) {
+    x.Path.clear();
+    for (const auto& [node, entry] : start) PushNode(x, node, entry);
+  }
+  return false;
 }
 
 // First or last entry; false when the index holds none.

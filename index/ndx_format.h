@@ -31,6 +31,7 @@
 #include <functional>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "engine/engine_context.h"
@@ -110,12 +111,15 @@ struct NdxFile {
   bool Soundex = false, Descending = false, NoCache = false;
   KeyMaker Maker;
   CompiledExpr* Expr = nullptr;
-  std::string CurKey;                // key of the current record
-  std::uint64_t KeyMove = 0;         // the area's KeysMoved when CurKey was worked out
-  std::vector<PathLevel> Path;       // root first; the last level is the current leaf
-  std::vector<PathLevel> SavedPath;  // a step's copy of Path (its buffer is reused)
-  std::uint64_t Blocks = 0;          // blocks the file holds (next free, corrected)
-  bool Positioned = false;           // a current node exists
+  std::string CurKey;           // key of the current record
+  std::uint64_t KeyMove = 0;    // the area's KeysMoved when CurKey was worked out
+  std::vector<PathLevel> Path;  // root first; the last level is the current leaf
+  // Where a step to the next leaf started (node and entry of each level),
+  // to put the path back when the step meets the end; reused from step to
+  // step.
+  std::vector<std::pair<std::int32_t, int>> StepStart;
+  std::uint64_t Blocks = 0;  // blocks the file holds (next free, corrected)
+  bool Positioned = false;   // a current node exists
   // Guard against damaged files whose nodes are shared by several parents:
   // a walk in one direction meets every leaf once at most.
   std::unordered_set<std::int32_t> RunLeaves;
