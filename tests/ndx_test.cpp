@@ -967,6 +967,68 @@ TEST_F(NdxOpenTest, OneIndexInTwoAreasOfTheSameTable) {
   EXPECT_EQ(CurrentOrder(), 0);
 }
 
+// Leaves that hold nothing (another program's deletions leave them): walks
+// pass over them both ways, and a step that meets an end past them stays
+// on the last entry there, from where a step back goes on.
+TEST_F(NdxOpenTest, WalksPassOverLeavesThatHoldNothing) {
+  DbfBuilder b;
+  b.Field("NUM", 'N', 6);
+  std::vector<double> nums;
+  for (int i = 0; i < 60; ++i) {
+    nums.push_back((i * 17) % 60);
+    const std::string text = std::to_string(static_cast<int>(nums.back()));
+    b.RawRecord(" " + std::string(6 - text.size(), ' ') + text);
+  }
+  b.Write("nums.dbf");
+  NdxBuilder nb('N', 8);
+  nb.Expression("NUM").Fill(3);
+  for (std::size_t i = 0; i < nums.size(); ++i)
+    nb.Number(nums[i], static_cast<std::int32_t>(i) + 1);
+  const Bytes full = nb.Build();
+  // Top-down, level by level: the leaves (entries with no child) come last,
+  // in key order.
+  std::vector<std::size_t> leaves;
+  for (std::size_t at = 512; at + 512 <= full.size(); at += 512)
+    if (U16At(full, at) > 0 && U32At(full, at + 4) == 0) leaves.push_back(at);
+  ASSERT_GE(leaves.size(), 8u);
+  const std::vector<std::vector<std::size_t>> emptied = {
+      {leaves[0], leaves[1]},                                   // at the start
+      {leaves[3]},                                              // inside
+      {leaves[leaves.size() - 2], leaves[leaves.size() - 1]}};  // at the end
+  Bytes x = full;
+  std::set<std::int64_t> gone;
+  for (const auto& group : emptied)
+    for (std::size_t at : group) {
+      for (std::size_t e = 0; e < U16At(x, at); ++e) gone.insert(U32At(x, at + 8 + 16 * e));
+      test::Put16(x, at, 0);
+    }
+  test::WriteFile("nums.ndx", x);
+  Recs expected;
+  for (std::int64_t r : OrderOfNumbers(nums))
+    if (!gone.count(r)) expected.push_back(r);
+
+  USE("nums.dbf");
+  Set_Index_To("nums.ndx");
+  ASSERT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
+  EXPECT_EQ(WalkForward(), expected);
+  EXPECT_EQ(WalkBackward(), Reversed(expected));
+  GoBottom();
+  SKIP(1);
+  EXPECT_TRUE(dEOF());
+  SKIP(-1);
+  EXPECT_FALSE(dEOF());
+  EXPECT_EQ(RecNo(), expected.back());
+  SKIP(-1);
+  EXPECT_EQ(RecNo(), expected[expected.size() - 2]);
+  GoTop();
+  SKIP(-1);
+  EXPECT_TRUE(dBOF());
+  EXPECT_EQ(RecNo(), expected.front());
+  SKIP(1);
+  EXPECT_EQ(RecNo(), expected[1]);
+  EXPECT_EQ(Engine().Errors.ErrorCode, 0) << Engine().Errors.ErrorDetail;
+}
+
 TEST_F(NdxOpenTest, FilesWrittenTheWayOtherProgramsWriteThem) {
   // A table whose CODE texts are padded with NULs (as some programs store
   // them), indexed with NUL-padded keys.
