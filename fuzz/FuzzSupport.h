@@ -45,7 +45,9 @@ void RemoveFiles();
 
 // Closes every work area and puts the engine, the index engine and the
 // error state back to their defaults, with errors raised as EngineError;
-// SyncIndex reads a record again twice at most, not 50 times.
+// SyncIndex reads a record again twice at most, not 50 times. Initialize
+// calls it, and so does the end of every input: an input starts with the
+// engine fresh and need not call it first.
 void ResetEngine();
 
 // Reads every byte of [data, data + size) (so the sanitizer checks that the

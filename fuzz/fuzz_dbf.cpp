@@ -48,7 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 0:
     case 3: {
       // As the reader opens a table.
-      fuzz::ResetEngine();
       Engine().Settings.HideDeleted = true;
       {
         ScopedSetting<bool> fix(Engine().Settings.FixRecCount, true);
@@ -60,7 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     case 1:
       // With the settings of the header's spare bytes.
-      fuzz::ResetEngine();
       Engine().Settings.FixRecCount = flags & 1;
       Engine().Settings.HideDeleted = flags & 2;
       Engine().Settings.AnsiTables = flags & 4;
@@ -72,7 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     case 2: {
       // Through the table component.
-      fuzz::ResetEngine();
       fuzz::ComponentOptions options;
       options.hideDeleted = !(flags & 2);
       options.ansi = flags & 4;

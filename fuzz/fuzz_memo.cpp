@@ -74,7 +74,6 @@ void ReadMemo(std::int64_t block, bool convert, unsigned forms) {
 // Way 0: forms kWhole | kLines of each named memo; way 1: kStream; way 2:
 // the first blocks every way and the locate scan.
 void ReadAllMemos(const std::string& dbf, std::uint64_t dbtSize, int way) {
-  fuzz::ResetEngine();
   {
     ScopedSetting<bool> fix(Engine().Settings.FixRecCount, true);
     ScopedSetting<int> readOnly(Engine().Settings.ForcedFileMode, platform::kModeRead);
@@ -148,7 +147,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (way < 3) {
     ReadAllMemos(dbfPath, dbt.size(), way);
   } else {
-    fuzz::ResetEngine();
     fuzz::ComponentOptions options;
     options.indexLine = "1," + fuzz::File("cheat.ndx") + ",CHEATNAME";
     options.parts = fuzz::WalkParts(flags >> 6);

@@ -83,7 +83,6 @@ void KeepInStep(std::int64_t count) {
 void OpenAndWalk(const std::string& table, const std::string& ndx, std::string_view input,
                  std::uint8_t way) {
   const bool reader = (way & 1) == 0;
-  fuzz::ResetEngine();
   // The reader opens read-only; the walk below goes on with the default.
   std::optional<ScopedSetting<int>> readOnly;
   if (reader) {
