@@ -78,6 +78,29 @@ void DescendEdge(NdxFile& x, std::int32_t node, bool first) {
   }
 }
 
+namespace {
+
+// True when the leaf was not met before in this walk.
+bool MarkLeaf(NdxFile& x, std::int32_t node) {
+  if (node < 0) return false;
+  const auto at = static_cast<std::size_t>(node);
+  if (at >= x.LeafStamps.size())
+    x.LeafStamps.resize(std::max<std::size_t>(at + 1, static_cast<std::size_t>(x.Blocks)), 0);
+  if (x.LeafStamps[at] == x.RunStamp) return false;
+  x.LeafStamps[at] = x.RunStamp;
+  return true;
+}
+
+void NewRun(NdxFile& x) {
+  if (++x.RunStamp == 0) {
+    // The stamps went round: forget every old one.
+    std::fill(x.LeafStamps.begin(), x.LeafStamps.end(), 0);
+    x.RunStamp = 1;
+  }
+}
+
+}  // namespace
+
 // Notes the leaf a step arrived at, coming from leaf `from`. A walk in one
 // direction meets each leaf once: meeting one again means a damaged file
 // whose nodes are shared by several parents (the walk would repeat itself,
@@ -85,16 +108,15 @@ void DescendEdge(NdxFile& x, std::int32_t node, bool first) {
 void EnterLeaf(NdxFile& x, int direction, std::int32_t from) {
   if (direction != x.RunDirection) {
     x.RunDirection = direction;
-    x.RunLeaves.clear();
-    x.RunLeaves.insert(from);
+    NewRun(x);
+    MarkLeaf(x, from);
   }
-  if (!x.RunLeaves.insert(x.Path.back().Node).second || x.RunLeaves.size() > x.Blocks)
-    Corrupt(x, "_FindNextRec");
+  if (!MarkLeaf(x, x.Path.back().Node)) Corrupt(x, "_FindNextRec");
 }
 
 void StartRun(NdxFile& x) {
   x.RunDirection = 0;
-  x.RunLeaves.clear();
+  NewRun(x);
 }
 
 // Records a walk in key order will read a few steps on are asked of the

@@ -30,7 +30,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -121,8 +120,10 @@ struct NdxFile {
   std::uint64_t Blocks = 0;  // blocks the file holds (next free, corrected)
   bool Positioned = false;   // a current node exists
   // Guard against damaged files whose nodes are shared by several parents:
-  // a walk in one direction meets every leaf once at most.
-  std::unordered_set<std::int32_t> RunLeaves;
+  // a walk in one direction meets every leaf once at most. A leaf met in
+  // the present walk holds the walk's stamp, indexed by node number.
+  std::vector<std::uint32_t> LeafStamps;
+  std::uint32_t RunStamp = 0;
   int RunDirection = 0;
   // The file mapped for node reads (mapped again when it grew; the size at
   // which mapping failed, so that it is tried again only at another size).
