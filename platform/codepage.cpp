@@ -155,6 +155,12 @@ void Translate(const unsigned char* table, std::uint8_t* bytes, std::size_t coun
     if ((word & 0x8080808080808080ULL) == 0) continue;
     for (std::size_t k = i; k < i + 8; ++k) bytes[k] = table[bytes[k]];
   }
+  if (i < count && count >= 8) {
+    // The bytes left over end a word that also holds bytes already done.
+    std::uint64_t word;
+    std::memcpy(&word, bytes + count - 8, 8);
+    if ((word & 0x8080808080808080ULL) == 0) return;
+  }
   for (; i < count; ++i) bytes[i] = table[bytes[i]];
 }
 
