@@ -121,10 +121,15 @@ void SetNativeInt(std::uint8_t* p, std::int32_t v) {
 namespace {
 
 // Copies a field's few bytes eight at a time (an inlined copy of unknown
-// length otherwise starts a string instruction, slow to start for so few).
+// length otherwise starts a string instruction, slow to start for so few);
+// the last word may overlap the one before.
 void CopyShort(std::uint8_t* to, const char* from, std::size_t n) {
-  for (; n >= 8; n -= 8, to += 8, from += 8) std::memcpy(to, from, 8);
-  for (; n > 0; --n) *to++ = static_cast<std::uint8_t>(*from++);
+  if (n < 8) {
+    for (; n > 0; --n) *to++ = static_cast<std::uint8_t>(*from++);
+    return;
+  }
+  for (std::size_t i = 0; i + 8 < n; i += 8) std::memcpy(to + i, from + i, 8);
+  std::memcpy(to + n - 8, from + n - 8, 8);
 }
 
 // The common memo field: blanks, at most nine digits, blanks. False for
