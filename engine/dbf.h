@@ -44,8 +44,15 @@ void CloseAll();
 
 // Reads record n into the area's raw buffer and decodes it (no unpacking).
 bool GetDbfRecord(WorkArea& area, std::int64_t n);
-// Unpacks the raw record into the native record.
+// Unpacks the raw record into the native record. The unpacking may be put
+// off until the native record is asked for through NativeRecord, as of the
+// raw record's bytes now.
 void Unpack(WorkArea& area);
+// The native record, unpacked (null while the area has none).
+std::uint8_t* NativeRecord(WorkArea& area);
+// The same for a caller that keeps the address and reads the record there
+// after later moves: from now on every move unpacks at once.
+std::uint8_t* HandOutNative(WorkArea& area);
 // Packs the native record back into the raw record (inverse of Unpack).
 void Pack(WorkArea& area);
 // True when the record in the raw buffer is visible (not hidden as deleted,

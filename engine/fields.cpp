@@ -67,12 +67,12 @@ std::uint8_t* FieldAddress(int i) {
   ClearError();
   WorkArea* a = NeedTable("FieldAddress()");
   if (!a) return nullptr;
-  if (i == 0) return a->Native;
   if (i < 0 || i > a->FieldCount) {
     SetError(220, "Invalid field number. [FieldAddress(" + Str(i) + ")]");
     return nullptr;
   }
-  return a->Native + a->Fields[i - 1].NativeOffset;
+  std::uint8_t* native = HandOutNative(*a);
+  return i == 0 ? native : native + a->Fields[i - 1].NativeOffset;
 }
 
 int FieldNo(const std::string& name) {
@@ -86,8 +86,9 @@ int FieldNo(const std::string& name) {
 }
 
 void BlankNative(WorkArea& a) {
-  if (!a.Native) return;
-  std::uint8_t* n = a.Native;
+  a.UnpackPending = false;
+  if (!a.NativeBuffer) return;
+  std::uint8_t* n = a.NativeBuffer;
   n[0] = 0;
   const std::string blank = BlankDate();
   for (const FieldDesc& f : a.Fields) {

@@ -403,7 +403,7 @@ std::uint32_t RecSize() {
 bool Deleted() {
   ClearError();
   WorkArea* a = NeedTable("Deleted");
-  return a && a->Native && a->Native[0] != 0;
+  return a && a->NativeBuffer && NativeRecord(*a)[0] != 0;
 }
 
 }  // namespace vz

@@ -223,11 +223,35 @@ void UnpackField(const FieldDesc& f, const std::uint8_t* raw, std::uint8_t* slot
   }
 }
 
+void UnpackFrom(WorkArea& a, const std::uint8_t* raw) {
+  std::uint8_t* native = a.NativeBuffer;
+  native[0] = raw[0] == '*';
+  for (const FieldDesc& f : a.Fields) UnpackField(f, raw, native + f.NativeOffset);
+}
+
 }  // namespace
 
 void Unpack(WorkArea& a) {
-  a.Native[0] = a.RawRec[0] == '*';
-  for (const FieldDesc& f : a.Fields) UnpackField(f, a.RawRec.data(), a.Native + f.NativeOffset);
+  if (a.UnpackAtOnce) {
+    a.UnpackPending = false;
+    UnpackFrom(a, a.RawRec.data());
+    return;
+  }
+  a.PendingRaw.assign(a.RawRec.begin(), a.RawRec.end());
+  a.UnpackPending = true;
+}
+
+std::uint8_t* NativeRecord(WorkArea& a) {
+  if (a.UnpackPending) {
+    a.UnpackPending = false;
+    UnpackFrom(a, a.PendingRaw.data());
+  }
+  return a.NativeBuffer;
+}
+
+std::uint8_t* HandOutNative(WorkArea& a) {
+  a.UnpackAtOnce = true;
+  return NativeRecord(a);
 }
 
 namespace {
@@ -246,7 +270,7 @@ void RightAlign(std::uint8_t* field, int len, const std::string& text) {
 }  // namespace
 
 void Pack(WorkArea& a) {
-  const std::uint8_t* n = a.Native;
+  const std::uint8_t* n = NativeRecord(a);
   std::uint8_t* raw = a.RawRec.data();
   raw[0] = n[0] ? '*' : ' ';
   std::uint8_t before[256];

@@ -204,13 +204,13 @@ void MarkRecord(bool deleted, const char* op) {
   }
   UpdateCaches(*a, offset, &flag, 1);
   a->RawRec[0] = flag;
-  a->Native[0] = deleted;
+  NativeRecord(*a)[0] = deleted;
   if (a->State < 2) a->State = 2;
   // When the keys cannot follow, the mark goes back to what it was.
   UpdateIndexes(false, [&] {
     if (a->File.WriteAt(offset, &was, 1) == 0) UpdateCaches(*a, offset, &was, 1);
     a->RawRec[0] = was;
-    a->Native[0] = was == '*';
+    NativeRecord(*a)[0] = was == '*';
   });
 }
 

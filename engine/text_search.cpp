@@ -187,11 +187,12 @@ bool RecordHoldsText(WorkArea& a, const std::vector<TextFinder>& finders, bool n
     }
     return here;
   };
-  if (a.Memo && Engine().MemoUnit.WithText && a.Native) {
+  if (a.Memo && Engine().MemoUnit.WithText && a.NativeBuffer) {
+    const std::uint8_t* native = NativeRecord(a);
     for (const FieldDesc& f : a.Fields) {
       if (f.Type != 'M') continue;
       --placesLeft;
-      const std::int32_t block = NativeInt(a.Native + f.NativeOffset);
+      const std::int32_t block = NativeInt(native + f.NativeOffset);
       if (block == 0) continue;
       std::uint64_t here = 0;
       {

@@ -115,10 +115,20 @@ struct WorkArea {
   RecordProc Decode;
   platform::File File;
 
-  std::uint8_t* Native = nullptr;  // the unpacked record
+  // The unpacked record: read and written through NativeRecord(), which
+  // first does an unpacking that a move put off.
+  std::uint8_t* NativeBuffer = nullptr;
   std::size_t NativeSize = 0;
   bool OwnsNative = false;
   std::vector<std::uint8_t> OwnedNative;
+  // A move puts off unpacking the record it read, so that a walk that reads
+  // no field does not unpack: the record's bytes wait here until a field is
+  // asked for. Unpacked at once instead while the buffer is the caller's or
+  // its address was handed out (the caller reads it directly after every
+  // move), or when a field's unpacked form depends on settings (dates).
+  std::vector<std::uint8_t> PendingRaw;
+  bool UnpackPending = false;
+  bool UnpackAtOnce = false;
   std::vector<std::uint8_t> Swap;
 
   BoolProc FilterProc;

@@ -70,14 +70,19 @@ void FinishUse(WorkArea& a, const std::string& up, const std::string& alias, boo
   a.Exclusive = exclusive;
 
   std::size_t nativeSize = 1;
-  for (const FieldDesc& f : a.Fields) nativeSize += f.NativeSize;
+  for (const FieldDesc& f : a.Fields) {
+    nativeSize += f.NativeSize;
+    // A date unpacks in the date format of the moment it is unpacked.
+    if (f.Type == 'D') a.UnpackAtOnce = true;
+  }
   try {
     if (buffer) {
-      a.Native = buffer;
+      a.NativeBuffer = buffer;
       a.OwnsNative = false;
+      a.UnpackAtOnce = true;
     } else {
       a.OwnedNative.assign(nativeSize, 0);
-      a.Native = a.OwnedNative.data();
+      a.NativeBuffer = a.OwnedNative.data();
       a.OwnsNative = true;
       size = nativeSize;
     }
@@ -110,7 +115,7 @@ void FinishUse(WorkArea& a, const std::string& up, const std::string& alias, boo
   if (a.RecCount > 0) {
     GoTop();
   } else {
-    std::memset(a.Native, 0, a.NativeSize);
+    std::memset(a.NativeBuffer, 0, a.NativeSize);
     BlankNative(a);
     a.Eof = a.Bof = true;
   }

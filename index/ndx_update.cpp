@@ -277,13 +277,14 @@ class RecordKeeper {
   explicit RecordKeeper(WorkArea& t)
       : t_(t),
         raw_(t.RawRec),
-        native_(t.Native, t.Native + t.NativeSize),
+        native_(NativeRecord(t), NativeRecord(t) + t.NativeSize),
         recNo_(t.RecNo),
         eof_(t.Eof),
         bof_(t.Bof) {}
   ~RecordKeeper() {
     t_.RawRec = raw_;
-    std::copy(native_.begin(), native_.end(), t_.Native);
+    t_.UnpackPending = false;
+    std::copy(native_.begin(), native_.end(), t_.NativeBuffer);
     t_.RecNo = recNo_;
     t_.Eof = eof_;
     t_.Bof = bof_;

@@ -17,11 +17,11 @@ FieldProps::FieldProps(int workArea) : area_(workArea) {
 }
 
 std::uint8_t* FieldProps::Address(int i) const {
-  const vz::WorkArea* a = area_ >= 1 && area_ <= kMaxAreas
-                              ? Engine().Areas.Slot[static_cast<std::size_t>(area_)].get()
-                              : nullptr;
-  if (!a || !a->Native || i < 0 || i > Count()) return nullptr;
-  return a->Native + (i == 0 ? 0 : At(i).Offset);
+  vz::WorkArea* a = area_ >= 1 && area_ <= kMaxAreas
+                        ? Engine().Areas.Slot[static_cast<std::size_t>(area_)].get()
+                        : nullptr;
+  if (!a || !a->NativeBuffer || i < 0 || i > Count()) return nullptr;
+  return HandOutNative(*a) + (i == 0 ? 0 : At(i).Offset);
 }
 
 int FieldProps::Number(const std::string& name) const {

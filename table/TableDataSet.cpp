@@ -221,8 +221,8 @@ void TableDataSet::SetBookmarkFlag(std::uint8_t* buffer, data::BookmarkFlag f) {
 }
 
 void TableDataSet::CopyIn(std::uint8_t* buffer) {
-  const vz::WorkArea* a = Engine().Areas.Slot[static_cast<std::size_t>(workArea_)].get();
-  const std::uint8_t* native = a->Native;
+  vz::WorkArea* a = Engine().Areas.Slot[static_cast<std::size_t>(workArea_)].get();
+  const std::uint8_t* native = NativeRecord(*a);
   buffer[0] = native[0] ? 1 : 0;
   for (std::size_t i = 0; i < a->Fields.size(); ++i) {
     const FieldDesc& f = a->Fields[i];
@@ -272,7 +272,7 @@ void TableDataSet::CopyOut(int field) {
   vz::WorkArea* a = Engine().Areas.Slot[static_cast<std::size_t>(workArea_)].get();
   const std::uint8_t* buffer = ActiveBuffer();
   if (!a || !buffer) return;
-  std::uint8_t* native = a->Native;
+  std::uint8_t* native = NativeRecord(*a);
   native[0] = buffer[0];
   for (std::size_t i = 0; i < a->Fields.size(); ++i) {
     if (field != 0 && static_cast<int>(i) + 1 != field) continue;

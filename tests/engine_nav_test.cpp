@@ -849,17 +849,17 @@ TEST_F(NavTest, PackWritesTheNativeRecordBack) {
   EXPECT_EQ(raw(), second);
   // Changed ones are written in their canonical form: blank numbers that
   // became 0 as zeros, a blank logical set to false as F.
-  DoubleToReal48(1.0, a.Native + a.Fields[2].NativeOffset);
-  DoubleToReal48(0.0, a.Native + a.Fields[2].NativeOffset);
-  a.Native[a.Fields[4].NativeOffset] = 1;
+  DoubleToReal48(1.0, NativeRecord(a) + a.Fields[2].NativeOffset);
+  DoubleToReal48(0.0, NativeRecord(a) + a.Fields[2].NativeOffset);
+  NativeRecord(a)[a.Fields[4].NativeOffset] = 1;
   Pack(a);
-  a.Native[a.Fields[4].NativeOffset] = 0;
+  NativeRecord(a)[a.Fields[4].NativeOffset] = 0;
   Pack(a);
   EXPECT_EQ(raw(),
             std::string("*") + Blanks(6) + Blanks(8) + Blanks(6) + Blanks(4) + "F" + Blanks(10));
 
   // Values put into the native record.
-  std::uint8_t* n = a.Native;
+  std::uint8_t* n = NativeRecord(a);
   n[0] = 0;
   FieldAddress(1)[0] = 3;
   std::memcpy(FieldAddress(1) + 1, "QuakeX", 6);

@@ -357,7 +357,7 @@ TEST_F(UseTest, CallerBuffers) {
   std::uint8_t buffer[1 + 36 + 4];
   USE("pc", buffer, sizeof buffer);
   ASSERT_NE(CurrentTable(), nullptr);
-  EXPECT_EQ(CurrentTable()->Native, buffer);
+  EXPECT_EQ(CurrentTable()->NativeBuffer, buffer);
   EXPECT_EQ(NativeInt(buffer + 37), 42);
   CloseArea();
   {
