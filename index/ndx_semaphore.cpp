@@ -72,6 +72,24 @@ void WriteCounter(SemaphoreState& s, std::uint64_t offset, std::uint32_t v, cons
     SemError(rc, "Cannot write to: ", s.Name, action);
 }
 
+// The start of a read; true when another program changed the indexes
+// since this one last looked.
+bool IncRead(SemaphoreState& s) {
+  ++s.Reads;
+  if (s.Reads > 1) return false;
+  const char* action = ActionName(SemaphoreAction::IncRead);
+  std::uint32_t counter = ReadCounter(s, action);
+  if (counter & 1) {
+    // A writer is at work: wait until it is done.
+    LockWithRetries(s, kIndexLock, action, true);
+    counter = ReadCounter(s, action);
+    Unlock(s, kIndexLock, action);
+  }
+  const bool changed = counter != s.SeenCounter;
+  s.SeenCounter = counter;
+  return changed;
+}
+
 }  // namespace
 
 bool SharedUse(const WorkArea& table) {
@@ -156,20 +174,7 @@ bool HandleSemaphore(WorkArea& table, AreaIndexes& a, SemaphoreAction step) {
     ResetToFresh(s);
     return false;
   }
-  if (step == SemaphoreAction::IncRead) {
-    ++s.Reads;
-    if (s.Reads > 1) return false;
-    std::uint32_t counter = ReadCounter(s, action);
-    if (counter & 1) {
-      // A writer is at work: wait until it is done.
-      LockWithRetries(s, kIndexLock, action, true);
-      counter = ReadCounter(s, action);
-      Unlock(s, kIndexLock, action);
-    }
-    const bool changed = counter != s.SeenCounter;
-    s.SeenCounter = counter;
-    return changed;
-  }
+  if (step == SemaphoreAction::IncRead) return IncRead(s);
   if (step == SemaphoreAction::DecRead) {
     if (s.Reads <= 0)
       RaiseIndexError(1202, "Unbalanced IncRead/DecRead for semaphore file: " + s.Name);
@@ -234,7 +239,7 @@ void BeginRead() {
   if (!t || !SharedUse(*t)) return;
   AreaIndexes& a = CurrentAreaIndexes();
   if (!a.Sem.LoggedIn) return;
-  if (HandleSemaphore(*t, a, SemaphoreAction::IncRead)) {
+  if (IncRead(a.Sem)) {
     ReReadAnchors(*t);
     SoftSyncIndexRaising();
   }
