@@ -56,6 +56,8 @@ const std::unordered_map<char32_t, std::uint8_t>& UnicodeToAnsiMap() {
   return maps[which];
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -73,8 +75,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
-
-}  // namespace
 
 bool SetOemCodePage(int codePage) {
   Pages& p = Current();

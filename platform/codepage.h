@@ -63,6 +63,9 @@ std::string OemToUtf8(std::string_view oem);
 // the current pages are; characters the page lacks become '?'.
 std::string Utf8ToCodePage(std::string_view utf8, int codePage);
 
+// Appends a code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+
 // The Unicode code point of an ANSI byte / OEM byte in the current pages.
 char16_t AnsiToUnicode(std::uint8_t b);
 char16_t OemToUnicode(std::uint8_t b);

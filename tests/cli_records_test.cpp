@@ -227,6 +227,61 @@ TEST_F(CliTable, List) {
   EXPECT_NE(out.find("3\t-\tPok\\x82mon Snap\\x09\t"), std::string::npos) << out;
 }
 
+// Every byte a name can hold, in every code page: `list` shows the name as
+// UTF-8 of its ANSI text with tabs, line ends and backslashes escaped, and
+// `list --raw` its stored bytes. A memo field that holds no number shows 0
+// (a lone minus sign once ended the tool).
+TEST(CliList, EveryByteOfANameInEveryCodePage) {
+  test::TempDir dir;
+  std::vector<std::string> names;
+  for (int from = 1; from < 256; from += 40) {
+    std::string name;
+    for (int b = from; b < std::min(from + 40, 256); ++b) name += static_cast<char>(b);
+    names.push_back(name);
+  }
+  const std::vector<std::pair<std::string, std::string>> memos = {
+      {"-", "0"}, {" -7 ", "7"}, {"12345678901234567890", "0"}, {"abc", "0"}, {"  42", "42"}};
+  test::DbfBuilder b;
+  b.Field("CHEATNAME", 'C', 40).Field("CHEATMEMO", 'M', 20);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    b.Record({names[i], memos[i % memos.size()].first});
+  b.Write(dir.File("all.dbf"));
+  test::DbtBuilder(false).Write(dir.File("all.dbt"));
+  const std::string table = ShellQuote(dir.File("all.dbf"));
+  for (int page : {437, 850, 866}) {
+    SCOPED_TRACE(page);
+    ASSERT_TRUE(platform::SetOemCodePage(page));
+    std::string shown, raw;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      std::string ansi = platform::OemToAnsi(names[i]);
+      while (!ansi.empty() && ansi.back() == ' ') ansi.pop_back();
+      std::string escaped;
+      for (char c : platform::AnsiToUtf8(ansi)) {
+        if (c == '\t')
+          escaped += "\\t";
+        else if (c == '\r')
+          escaped += "\\r";
+        else if (c == '\n')
+          escaped += "\\n";
+        else if (c == '\\')
+          escaped += "\\\\";
+        else
+          escaped += c;
+      }
+      const std::string head = std::to_string(i + 1) + "\t-\t";
+      const std::string memo = "\t" + memos[i % memos.size()].second + "\n";
+      shown += head + escaped + memo;
+      raw += head + test::RawEscape(names[i]) + memo;
+    }
+    std::string out;
+    ASSERT_EQ(RunTool("--codepage " + std::to_string(page) + " list " + table, &out), 0);
+    EXPECT_EQ(out, shown);
+    ASSERT_EQ(RunTool("--codepage " + std::to_string(page) + " list --raw " + table, &out), 0);
+    EXPECT_EQ(out, raw);
+  }
+  platform::SetOemCodePage(437);
+}
+
 TEST_F(CliTable, Memo) {
   std::string out;
   ASSERT_EQ(RunTool("memo " + table_ + " 1", &out), 0);

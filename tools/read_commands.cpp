@@ -1,6 +1,7 @@
 // The reading commands: info, list, grep, memo, locate, eval, index, find,
 // ndxinfo. Every table is opened as the reader opens it.
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -30,11 +31,10 @@
 namespace vz::tool {
 namespace {
 
-// Writes bytes with every byte below 0x20 or above 0x7E as \xNN and the
+// Appends bytes with every byte below 0x20 or above 0x7E as \xNN and the
 // backslash doubled.
-std::string RawEscape(std::string_view bytes) {
+void AppendRawEscaped(std::string& out, std::string_view bytes) {
   static const char* hex = "0123456789abcdef";
-  std::string out;
   for (unsigned char c : bytes) {
     if (c == '\\') {
       out += "\\\\";
@@ -46,50 +46,70 @@ std::string RawEscape(std::string_view bytes) {
       out += static_cast<char>(c);
     }
   }
-  return out;
 }
 
-std::string TrimBlanksRight(std::string_view s) {
-  std::size_t e = s.size();
-  while (e > 0 && s[e - 1] == ' ') --e;
-  return std::string(s.substr(0, e));
+// Appends ANSI text as UTF-8 with tabs, line ends and backslashes escaped:
+// Escape(AnsiToUtf8(ansi)), without the two strings between.
+void AppendShown(std::string& out, std::string_view ansi) {
+  for (unsigned char c : ansi) {
+    const char32_t u = c < 0x80 ? c : vz::platform::AnsiToUnicode(c);
+    switch (u) {
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\\': out += "\\\\"; break;
+      default: vz::platform::AppendUtf8(out, u);
+    }
+  }
 }
 
-// One field of the current record as `list` shows it. `bytes` are the
-// field's stored bytes: converted to ANSI (decoded) or as in the file (raw).
-std::string ListValue(const vz::FieldDesc& f, std::string_view bytes, bool raw) {
-  std::string v;
+// Appends one field of the current record as `list` shows it. `bytes` are
+// the field's stored bytes: converted to ANSI (decoded) or as in the file
+// (raw).
+void AppendListValue(std::string& line, const vz::FieldDesc& f, std::string_view bytes, bool raw) {
+  std::string_view v = bytes;
   switch (f.Type) {
-    case 'C': v = TrimBlanksRight(bytes); break;
+    case 'C':
+      while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+      break;
     case 'N':
-    case 'F': v = vz::Trim(bytes); break;
+    case 'F': v = vz::TrimmedView(bytes); break;
     case 'M': {
-      const std::string t = vz::Trim(bytes);
+      // The block number, without its sign; 0 for anything but a number.
+      const std::string_view t = vz::TrimmedView(bytes);
       long long n = 0;
       bool digits = !t.empty();
       std::size_t i = (!t.empty() && t[0] == '-') ? 1 : 0;
       for (; i < t.size(); ++i) digits = digits && t[i] >= '0' && t[i] <= '9';
-      if (digits && t.size() < 19) n = std::stoll(t);
-      return std::to_string(n < 0 ? -n : n);
+      if (digits && t.size() < 19) std::from_chars(t.data(), t.data() + t.size(), n);
+      char text[24];
+      const auto end = std::to_chars(text, text + sizeof text, n < 0 ? -n : n).ptr;
+      line.append(text, end);
+      return;
     }
-    default: v = std::string(bytes); break;
+    default: break;
   }
-  return raw ? RawEscape(v) : Escape(vz::platform::AnsiToUtf8(v));
+  if (raw)
+    AppendRawEscaped(line, v);
+  else
+    AppendShown(line, v);
 }
 
 // Writes the current record as a line of `list`.
 void WriteListLine(vz::WorkArea& w, bool raw, std::string& line) {
-  line = std::to_string(w.RecNo);
+  char number[24];
+  line.assign(number, std::to_chars(number, number + sizeof number, w.RecNo).ptr);
   line += '\t';
   line += w.RawRec[0] == '*' ? '*' : '-';
   for (int i = 1; i <= w.FieldCount; ++i) {
     const vz::FieldDesc& f = w.Fields[i - 1];
     line += '\t';
     if (raw) {
-      line += ListValue(f, vz::PeekView(w, i, w.RecNo), true);
+      AppendListValue(line, f, vz::PeekView(w, i, w.RecNo), true);
     } else {
-      line += ListValue(
-          f, std::string_view(reinterpret_cast<const char*>(w.RawRec.data()) + f.Offset, f.Len),
+      AppendListValue(
+          line, f,
+          std::string_view(reinterpret_cast<const char*>(w.RawRec.data()) + f.Offset, f.Len),
           false);
     }
   }
