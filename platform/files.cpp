@@ -536,12 +536,6 @@ void TempFile::Remove() {
 // inside a guard and the page belongs to a live view. Any other SIGBUS goes
 // to whatever handled it before.
 
-namespace detail {
-__attribute__((tls_model("initial-exec"))) constinit thread_local int tGuardDepth = 0;
-__attribute__((tls_model("initial-exec"))) constinit thread_local volatile sig_atomic_t tFaulted =
-    0;
-}  // namespace detail
-
 namespace {
 
 constexpr std::size_t kMaxViews = 512;
@@ -553,8 +547,8 @@ struct sigaction gPreviousBusAction;
 std::uintptr_t gPageSize = 4096;
 std::once_flag gHandlerOnce;
 
-using detail::tFaulted;
-using detail::tGuardDepth;
+__attribute__((tls_model("initial-exec"))) thread_local int tGuardDepth = 0;
+__attribute__((tls_model("initial-exec"))) thread_local volatile sig_atomic_t tFaulted = 0;
 
 bool InLiveView(std::uintptr_t at) {
   for (std::size_t i = 0; i < kMaxViews; ++i) {
@@ -623,9 +617,26 @@ void ForgetView(std::uintptr_t start) {
   }
 }
 
-using detail::CompilerBarrier;
+inline void CompilerBarrier() {
+  asm volatile("" ::: "memory");
+}
 
 }  // namespace
+
+MappingGuard::MappingGuard() {
+  if (tGuardDepth++ == 0) tFaulted = 0;
+  CompilerBarrier();
+}
+
+MappingGuard::~MappingGuard() {
+  CompilerBarrier();
+  --tGuardDepth;
+}
+
+bool MappingGuard::Faulted() const {
+  CompilerBarrier();
+  return tFaulted != 0;
+}
 
 FileMapping::~FileMapping() {
   Unmap();

@@ -21,7 +21,6 @@
 #pragma once
 
 #include <chrono>
-#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -271,34 +270,13 @@ class FileMapping {
 // holds reads as zeros instead of ending the program, and the guard says
 // so: whatever was read from a view under a guard that Faulted() is to be
 // thrown away (and the view unmapped). Guards nest.
-namespace detail {
-// The guards alive on this thread, and whether one of their reads faulted
-// (set by the bus-error handler). Inline below: a guard is taken around
-// every mapped read.
-extern __attribute__((tls_model("initial-exec"))) constinit thread_local int tGuardDepth;
-extern __attribute__((
-    tls_model("initial-exec"))) constinit thread_local volatile sig_atomic_t tFaulted;
-inline void CompilerBarrier() {
-  asm volatile("" ::: "memory");
-}
-}  // namespace detail
-
 class MappingGuard {
  public:
-  MappingGuard() {
-    if (detail::tGuardDepth++ == 0) detail::tFaulted = 0;
-    detail::CompilerBarrier();
-  }
-  ~MappingGuard() {
-    detail::CompilerBarrier();
-    --detail::tGuardDepth;
-  }
+  MappingGuard();
+  ~MappingGuard();
   MappingGuard(const MappingGuard&) = delete;
   MappingGuard& operator=(const MappingGuard&) = delete;
-  bool Faulted() const {
-    detail::CompilerBarrier();
-    return detail::tFaulted != 0;
-  }
+  bool Faulted() const;
 };
 
 }  // namespace vz::platform
