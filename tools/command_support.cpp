@@ -7,18 +7,21 @@
 
 namespace vz::tool {
 
+bool AppendEscape(std::string& out, char32_t c) {
+  switch (c) {
+    case '\t': out += "\\t"; return true;
+    case '\r': out += "\\r"; return true;
+    case '\n': out += "\\n"; return true;
+    case '\\': out += "\\\\"; return true;
+    default: return false;
+  }
+}
+
 std::string Escape(const std::string& utf8) {
   std::string out;
   out.reserve(utf8.size());
-  for (char c : utf8) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
-    }
-  }
+  for (char c : utf8)
+    if (!AppendEscape(out, static_cast<unsigned char>(c))) out += c;
   return out;
 }
 

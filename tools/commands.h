@@ -36,6 +36,9 @@ int RunPack(const std::vector<std::string>& argv);
 
 // Escapes a text for one-line output: tab, CR, LF and backslash.
 std::string Escape(const std::string& utf8);
+// Appends the escape of one of those four characters; false (nothing
+// appended) for any other.
+bool AppendEscape(std::string& out, char32_t c);
 
 // Text of an OEM table as the engine delivers it (ANSI), then as UTF-8.
 std::string Shown(const std::string& oem);

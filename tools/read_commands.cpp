@@ -53,13 +53,7 @@ void AppendRawEscaped(std::string& out, std::string_view bytes) {
 void AppendShown(std::string& out, std::string_view ansi) {
   for (unsigned char c : ansi) {
     const char32_t u = c < 0x80 ? c : vz::platform::AnsiToUnicode(c);
-    switch (u) {
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\\': out += "\\\\"; break;
-      default: vz::platform::AppendUtf8(out, u);
-    }
+    if (!AppendEscape(out, u)) vz::platform::AppendUtf8(out, u);
   }
 }
 
