@@ -14,72 +14,8 @@
 
 namespace vz {
 
-// --- Anchor ------------------------------------------------------------------------
-
-std::int32_t NdxAnchor::Root() const {
-  return static_cast<std::int32_t>(U32(Raw));
-}
-void NdxAnchor::SetRoot(std::int32_t n) {
-  PutU32(Raw, static_cast<std::uint32_t>(n));
-}
-std::int32_t NdxAnchor::NextFree() const {
-  return static_cast<std::int32_t>(U32(Raw + 4));
-}
-void NdxAnchor::SetNextFree(std::int32_t n) {
-  PutU32(Raw + 4, static_cast<std::uint32_t>(n));
-}
-int NdxAnchor::KeyLen() const {
-  return static_cast<std::int16_t>(U16(Raw + 12));
-}
-void NdxAnchor::SetKeyLen(int n) {
-  PutU16(Raw + 12, static_cast<std::uint32_t>(n));
-}
-int NdxAnchor::KeysPerNode() const {
-  return U16(Raw + 14);
-}
-void NdxAnchor::SetKeysPerNode(int n) {
-  PutU16(Raw + 14, static_cast<std::uint32_t>(n));
-}
-int NdxAnchor::TypeCode() const {
-  return U16(Raw + 16);
-}
-void NdxAnchor::SetTypeCode(int n) {
-  PutU16(Raw + 16, static_cast<std::uint32_t>(n));
-}
-int NdxAnchor::EntrySize() const {
-  return U16(Raw + 18);
-}
-void NdxAnchor::SetEntrySize(int n) {
-  PutU16(Raw + 18, static_cast<std::uint32_t>(n));
-}
-
 NdxFile::~NdxFile() {
   ReleaseExpr(Expr);
-}
-
-// --- Nodes -------------------------------------------------------------------------
-
-int NodeCount(const std::uint8_t* image) {
-  return U16(image);
-}
-
-std::uint8_t* EntryAt(NdxFile& x, std::uint8_t* image, int i) {
-  return image + 4 + static_cast<std::size_t>(i) * static_cast<std::size_t>(x.Anchor.EntrySize());
-}
-const std::uint8_t* EntryAt(const NdxFile& x, const std::uint8_t* image, int i) {
-  return image + 4 + static_cast<std::size_t>(i) * static_cast<std::size_t>(x.Anchor.EntrySize());
-}
-std::int32_t EntryChild(const std::uint8_t* entry) {
-  return static_cast<std::int32_t>(U32(entry));
-}
-std::int32_t EntryRecord(const std::uint8_t* entry) {
-  return static_cast<std::int32_t>(U32(entry + 4));
-}
-std::int32_t RightChild(const NdxFile& x, const std::uint8_t* image) {
-  return static_cast<std::int32_t>(U32(EntryAt(x, image, NodeCount(image))));
-}
-bool IsLeaf(const std::uint8_t* image) {
-  return NodeCount(image) == 0 || U32(image + 4) == 0;
 }
 
 // --- Anchor --------------------------------------------------------------------------

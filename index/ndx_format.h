@@ -68,20 +68,20 @@ using KeyMaker = std::function<std::string()>;
 // The 24 bytes of the anchor that are kept in memory.
 struct NdxAnchor {
   std::uint8_t Raw[24] = {};
-  std::int32_t Root() const;
-  void SetRoot(std::int32_t n);
-  std::int32_t NextFree() const;
-  void SetNextFree(std::int32_t n);
+  std::int32_t Root() const { return static_cast<std::int32_t>(U32(Raw)); }
+  void SetRoot(std::int32_t n) { PutU32(Raw, static_cast<std::uint32_t>(n)); }
+  std::int32_t NextFree() const { return static_cast<std::int32_t>(U32(Raw + 4)); }
+  void SetNextFree(std::int32_t n) { PutU32(Raw + 4, static_cast<std::uint32_t>(n)); }
   char TypeLetter() const { return static_cast<char>(Raw[9]); }
   void SetTypeLetter(char c) { Raw[9] = static_cast<std::uint8_t>(c); }
-  int KeyLen() const;
-  void SetKeyLen(int n);
-  int KeysPerNode() const;
-  void SetKeysPerNode(int n);
-  int TypeCode() const;
-  void SetTypeCode(int n);
-  int EntrySize() const;
-  void SetEntrySize(int n);
+  int KeyLen() const { return static_cast<std::int16_t>(U16(Raw + 12)); }
+  void SetKeyLen(int n) { PutU16(Raw + 12, static_cast<std::uint32_t>(n)); }
+  int KeysPerNode() const { return U16(Raw + 14); }
+  void SetKeysPerNode(int n) { PutU16(Raw + 14, static_cast<std::uint32_t>(n)); }
+  int TypeCode() const { return U16(Raw + 16); }
+  void SetTypeCode(int n) { PutU16(Raw + 16, static_cast<std::uint32_t>(n)); }
+  int EntrySize() const { return U16(Raw + 18); }
+  void SetEntrySize(int n) { PutU16(Raw + 18, static_cast<std::uint32_t>(n)); }
   bool Unique() const { return Raw[23] != 0; }
   void SetUnique(bool u) { Raw[23] = u ? 1 : 0; }
 };
@@ -133,13 +133,28 @@ struct NdxFile {
 };
 
 // --- Nodes ---
-int NodeCount(const std::uint8_t* image);
-std::uint8_t* EntryAt(NdxFile& x, std::uint8_t* image, int i);
-const std::uint8_t* EntryAt(const NdxFile& x, const std::uint8_t* image, int i);
-std::int32_t EntryChild(const std::uint8_t* entry);
-std::int32_t EntryRecord(const std::uint8_t* entry);
-std::int32_t RightChild(const NdxFile& x, const std::uint8_t* image);
-bool IsLeaf(const std::uint8_t* image);
+inline int NodeCount(const std::uint8_t* image) {
+  return U16(image);
+}
+inline std::uint8_t* EntryAt(const NdxFile& x, std::uint8_t* image, int i) {
+  return image + 4 + static_cast<std::size_t>(i) * static_cast<std::size_t>(x.Anchor.EntrySize());
+}
+inline const std::uint8_t* EntryAt(const NdxFile& x, const std::uint8_t* image, int i) {
+  return image + 4 + static_cast<std::size_t>(i) * static_cast<std::size_t>(x.Anchor.EntrySize());
+}
+inline std::int32_t EntryChild(const std::uint8_t* entry) {
+  return static_cast<std::int32_t>(U32(entry));
+}
+inline std::int32_t EntryRecord(const std::uint8_t* entry) {
+  return static_cast<std::int32_t>(U32(entry + 4));
+}
+inline std::int32_t RightChild(const NdxFile& x, const std::uint8_t* image) {
+  return static_cast<std::int32_t>(U32(EntryAt(x, image, NodeCount(image))));
+}
+// A node whose first child is 0 (or that holds no entry) is a leaf.
+inline bool IsLeaf(const std::uint8_t* image) {
+  return NodeCount(image) == 0 || U32(image + 4) == 0;
+}
 
 // --- Anchor ---
 // Writes the anchor block: the anchor, the key expression and the table's
