@@ -20,13 +20,6 @@
 
 namespace vz {
 
-std::int64_t CurrentRecord(const NdxFile& x) {
-  if (x.Path.empty()) return 0;
-  const PathLevel& leaf = x.Path.back();
-  if (leaf.Entry < 0 || leaf.Entry >= EntryCount(leaf)) return 0;
-  return EntryRecord(EntryOf(x, leaf, leaf.Entry));
-}
-
 void CopyCurrentKey(NdxFile& x) {
   const std::size_t len = static_cast<std::size_t>(x.Anchor.KeyLen());
   if (x.Path.empty() || x.Path.back().Entry >= EntryCount(x.Path.back())) return;
@@ -264,7 +257,7 @@ bool Reposition(NdxFile& x, std::int64_t recNo) {
 // entry naming a record past the table's last one (after a fresh look at
 // the file, where another program may just have appended) means the index
 // belongs to another state of the table: it is damaged.
-std::int64_t CheckedRecord(const NdxFile& x, std::int64_t r, const char* where) {
+std::int64_t CheckedRecordPastCount(const NdxFile& x, std::int64_t r, const char* where) {
   WorkArea* t = CurrentTable();
   if (!t || r == 0) return r;
   if (r > t->RecCount) RefreshRecCount(*t);
@@ -273,10 +266,6 @@ std::int64_t CheckedRecord(const NdxFile& x, std::int64_t r, const char* where) 
                              " past the end of " + t->FileName + ", " + Str(t->RecCount) +
                              " records) [" + where + "]");
   return r;
-}
-
-void RefreshForRecord(WorkArea& t, std::int64_t r) {
-  if (r > t.RecCount) RefreshRecCount(t);
 }
 
 // Reads the current record again from the file (not from what was read of
@@ -396,13 +385,13 @@ std::int64_t FindLastRaising() {
 std::int64_t FindNextRaising() {
   WorkArea* t = CurrentTable();
   AreaIndexes& a = CurrentAreaIndexes();
-  NdxFile* x = ControllingIndex();
+  NdxFile* x = a.Natural ? nullptr : a.Work[1];
   if (!t) return 0;
   if (t->RecCount == 0) {
     if (x) x->Bof = x->Eof = true;
     return 0;
   }
-  if (a.Natural || !x) return t->RecNo < t->RecCount ? t->RecNo + 1 : t->RecNo;
+  if (!x) return t->RecNo < t->RecCount ? t->RecNo + 1 : t->RecNo;
   x->Bof = false;
   if (x->Eof) {
     if (!PlaceAtEdge(*x, false)) return 0;
@@ -424,13 +413,13 @@ std::int64_t FindNextRaising() {
 std::int64_t FindPriorRaising() {
   WorkArea* t = CurrentTable();
   AreaIndexes& a = CurrentAreaIndexes();
-  NdxFile* x = ControllingIndex();
+  NdxFile* x = a.Natural ? nullptr : a.Work[1];
   if (!t) return 0;
   if (t->RecCount == 0) {
     if (x) x->Bof = x->Eof = true;
     return 0;
   }
-  if (a.Natural || !x) return t->RecNo > 1 ? t->RecNo - 1 : t->RecNo;
+  if (!x) return t->RecNo > 1 ? t->RecNo - 1 : t->RecNo;
   if (x->Bof) return CheckedRecord(*x, CurrentRecord(*x), "_FindPriorRec");
   const bool onRecord = t->RecNo >= 1 && t->RecNo <= t->RecCount;
   if (!x->Eof && onRecord && (!x->Positioned || x->Path.empty())) {

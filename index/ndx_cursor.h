@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/dbf_file.h"
 #include "index/index_state.h"
 
 namespace vz {
@@ -23,7 +24,12 @@ inline const std::uint8_t* KeyOf(const NdxFile& x, const PathLevel& l, int i) {
 }
 
 // The record number of the current entry; 0 when there is none.
-std::int64_t CurrentRecord(const NdxFile& x);
+inline std::int64_t CurrentRecord(const NdxFile& x) {
+  if (x.Path.empty()) return 0;
+  const PathLevel& leaf = x.Path.back();
+  if (leaf.Entry < 0 || leaf.Entry >= EntryCount(leaf)) return 0;
+  return EntryRecord(EntryOf(x, leaf, leaf.Entry));
+}
 // Keeps the current entry's key as the index's key of the current record.
 void CopyCurrentKey(NdxFile& x);
 
@@ -49,9 +55,16 @@ bool Reposition(NdxFile& x, std::int64_t recNo);
 // entry naming a record past the table's last one (after a fresh look at
 // the file, where another program may just have appended) means the index
 // belongs to another state of the table: it is damaged.
-std::int64_t CheckedRecord(const NdxFile& x, std::int64_t r, const char* where);
+std::int64_t CheckedRecordPastCount(const NdxFile& x, std::int64_t r, const char* where);
+inline std::int64_t CheckedRecord(const NdxFile& x, std::int64_t r, const char* where) {
+  const WorkArea* t = CurrentTable();
+  if (!t || r == 0 || (r > 0 && r <= t->RecCount)) return r;
+  return CheckedRecordPastCount(x, r, where);
+}
 // Looks at the table's record count again when r lies past it.
-void RefreshForRecord(WorkArea& t, std::int64_t r);
+inline void RefreshForRecord(WorkArea& t, std::int64_t r) {
+  if (r > t.RecCount) RefreshRecCount(t);
+}
 
 // Positions one index on the table's current record (the texts name the
 // caller in the messages of its three failures).
