@@ -57,7 +57,11 @@ std::uint8_t* HandOutNative(WorkArea& area);
 void Pack(WorkArea& area);
 // True when the record in the raw buffer is visible (not hidden as deleted,
 // not rejected by the filter).
-bool IsVisible(WorkArea& area);
+bool PassesFilter(WorkArea& area);
+inline bool IsVisible(WorkArea& area) {
+  if (Engine().Settings.HideDeleted && area.RawRec[0] == '*') return false;
+  return (!area.FilterProc && !area.FilterExpr) || PassesFilter(area);
+}
 
 void GO(std::int64_t n);
 // GO without index, filter or message of its own; the second form calls

@@ -254,12 +254,6 @@ bool OpenDbf(WorkArea& area) {
   return true;
 }
 
-std::int64_t CoarseNowNs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
 namespace {
 
 // Looks at the file: when it changed since the last look (or was written
@@ -301,12 +295,6 @@ void RefreshRecCount(WorkArea& area) {
   if (!LookAtFile(area, size)) return;
   area.CheckedAtNs = area.CacheCheckedAtNs;
   area.RecCount = RecordsInFile(area, size);
-}
-
-void RefreshRecCountSoon(WorkArea& area) {
-  if (area.Exclusive || !area.File.IsOpen()) return;
-  if (area.CheckedAtNs != 0 && CoarseNowNs() - area.CheckedAtNs < kSharedWindowNs) return;
-  RefreshRecCount(area);
 }
 
 bool CopyMapped(WorkArea& area, std::uint64_t offset, void* out, std::size_t count) {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,19 @@ void RefreshRecCount(WorkArea& area);
 // within that window. The places where the count decides the outcome
 // (RecCount, GoBottom, GO beyond the count, the end of a forward SKIP) look
 // every time.
-void RefreshRecCountSoon(WorkArea& area);
 inline constexpr std::int64_t kSharedWindowNs = 10'000'000;  // 10 ms
+// The monotonic clock in nanoseconds (coarse: a few milliseconds).
+inline std::int64_t CoarseNowNs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+inline void RefreshRecCountSoon(WorkArea& area) {
+  if (area.Exclusive || !area.File.IsOpen()) return;
+  if (area.CheckedAtNs != 0 && CoarseNowNs() - area.CheckedAtNs < kSharedWindowNs) return;
+  RefreshRecCount(area);
+}
 
 // Reads record n's bytes as stored: out of the table's mapping, which shows
 // what any program writes at once, else through the area's record block
@@ -90,9 +102,6 @@ inline void ForgetCachedRecords(WorkArea& area) {
 
 // Puts bytes just written at `offset` into the area's caches.
 void UpdateCaches(WorkArea& area, std::uint64_t offset, const std::uint8_t* bytes, std::size_t n);
-
-// The monotonic clock in nanoseconds (coarse: a few milliseconds).
-std::int64_t CoarseNowNs();
 
 // Record count that a file of `size` bytes holds.
 std::int64_t RecordsInFile(const WorkArea& area, std::uint64_t size);

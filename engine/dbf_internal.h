@@ -13,7 +13,11 @@ namespace vz {
 
 // The current area's table; null, with code 215 naming the operation, when
 // the area is free.
-WorkArea* NeedTable(const char* op);
+WorkArea* NoTable(const char* op);
+inline WorkArea* NeedTable(const char* op) {
+  WorkArea* a = CurrentTable();
+  return a ? a : NoTable(op);
+}
 
 // A letter, digit, underscore or backslash: a character that continues an
 // option word.

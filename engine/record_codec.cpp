@@ -325,8 +325,7 @@ void Pack(WorkArea& a) {
   }
 }
 
-bool IsVisible(WorkArea& a) {
-  if (Engine().Settings.HideDeleted && a.RawRec[0] == '*') return false;
+bool PassesFilter(WorkArea& a) {
   if (a.FilterProc) return a.FilterProc();
   if (a.FilterExpr && Engine().Evaluator.IsTrue) return Engine().Evaluator.IsTrue(*a.FilterExpr);
   return true;

@@ -16,12 +16,10 @@
 
 namespace vz {
 
-WorkArea* NeedTable(const char* op) {
-  WorkArea* a = CurrentTable();
-  if (!a)
-    SetError(215, std::string("No database in use [") + op +
-                      "]  WorkArea = " + Str(Engine().Areas.Current));
-  return a;
+WorkArea* NoTable(const char* op) {
+  SetError(215, std::string("No database in use [") + op +
+                    "]  WorkArea = " + Str(Engine().Areas.Current));
+  return nullptr;
 }
 
 bool IsWordChar(char c) {
