@@ -237,7 +237,11 @@ void Unpack(WorkArea& a) {
     UnpackFrom(a, a.RawRec.data());
     return;
   }
-  a.PendingRaw.assign(a.RawRec.begin(), a.RawRec.end());
+  // The copy's size changes only with the record length: a plain copy then.
+  if (a.PendingRaw.size() == a.RawRec.size())
+    std::memcpy(a.PendingRaw.data(), a.RawRec.data(), a.RawRec.size());
+  else
+    a.PendingRaw.assign(a.RawRec.begin(), a.RawRec.end());
   a.UnpackPending = true;
 }
 
