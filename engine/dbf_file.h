@@ -42,6 +42,13 @@ void CloseDbf(WorkArea& area);
 // When the file changed since the last look, the read caches are dropped.
 void RefreshRecCount(WorkArea& area);
 
+// The monotonic clock in nanoseconds (coarse: a few milliseconds).
+inline std::int64_t CoarseNowNs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
 // The refresh of steps inside a walk (forward SKIP, dEOF): the file is
 // looked at again only when the last look is older than kSharedWindowNs.
 // Together with the record cache this keeps a walk of a shared table from
@@ -50,13 +57,6 @@ void RefreshRecCount(WorkArea& area);
 // (RecCount, GoBottom, GO beyond the count, the end of a forward SKIP) look
 // every time.
 inline constexpr std::int64_t kSharedWindowNs = 10'000'000;  // 10 ms
-// The monotonic clock in nanoseconds (coarse: a few milliseconds).
-inline std::int64_t CoarseNowNs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
 inline void RefreshRecCountSoon(WorkArea& area) {
   if (area.Exclusive || !area.File.IsOpen()) return;
   if (area.CheckedAtNs != 0 && CoarseNowNs() - area.CheckedAtNs < kSharedWindowNs) return;

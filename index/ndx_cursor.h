@@ -51,11 +51,12 @@ bool Descend(NdxFile& x, const std::uint8_t* key, bool insertMode, bool after = 
 // when the entry is gone (another program changed the record): it then
 // stands on the entry that follows the record's place (Eof when none does).
 bool Reposition(NdxFile& x, std::int64_t recNo);
+// CheckedRecord's case of a record outside the count known (out of line).
+std::int64_t CheckedRecordPastCount(const NdxFile& x, std::int64_t r, const char* where);
 // The record number of the current entry, checked against the table: an
 // entry naming a record past the table's last one (after a fresh look at
 // the file, where another program may just have appended) means the index
 // belongs to another state of the table: it is damaged.
-std::int64_t CheckedRecordPastCount(const NdxFile& x, std::int64_t r, const char* where);
 inline std::int64_t CheckedRecord(const NdxFile& x, std::int64_t r, const char* where) {
   const WorkArea* t = CurrentTable();
   if (!t || r == 0 || (r > 0 && r <= t->RecCount)) return r;
