@@ -115,7 +115,7 @@ void StartRun(NdxFile& x) {
 // Records a walk in key order will read a few steps on are asked of the
 // memory ahead (the table's order is not the key order: each read would
 // otherwise wait for its own).
-constexpr int kPrefetchAhead = 8;
+constexpr int kPrefetchAhead = 16;
 
 void PrefetchFrom(const NdxFile& x, int from, int direction) {
   const WorkArea* t = Engine().Areas.Slot[static_cast<std::size_t>(x.Area)].get();
