@@ -25,7 +25,9 @@ bool GenerateCheatTable(const std::string& table, const CheatTableSpec& spec, st
 // else ~/.cache/vorza-bench), created when missing.
 std::string BenchCacheDir();
 
-// Generates the table once into the cache folder and returns its .dbf path.
+// Generates the table once into the cache folder and returns its .dbf
+// path, with the table's files wholly in the page cache, held as files
+// read from disk are.
 std::string CachedCheatTable(const CheatTableSpec& spec);
 
 // The benchmark programs' options: --records N (the table's size) and

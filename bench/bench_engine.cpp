@@ -45,8 +45,6 @@ int main(int argc, char** argv) {
   const std::string memo = table.substr(0, table.size() - 4) + ".dbt";
   const std::string cat = table;
   const std::string catMemo = memo;
-  bench::ReadFileOnce(cat);  // warm the page cache
-  bench::ReadFileOnce(catMemo);
   OpenLikeTheReader(table);
   std::int64_t visible = 0, memoBytes = 0;
   bool found = true, foundInMemo = true;

@@ -66,7 +66,6 @@ int main(int argc, char** argv) {
   const std::string dir = platform::DirectoryOf(table);
   const std::string ndx = dir + "bench-cheat.ndx";
   const std::string cat = table;
-  bench::ReadFileOnce(cat);
 
   OpenLikeTheReader(table);
   // Keys to search for: prefixes of names that exist.
