@@ -4,6 +4,7 @@
 // page comes from --codepage, VORZA_OEM_CODEPAGE or the locale.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -60,8 +61,11 @@ TEST(CliDates, FindAndLocateReadTheYearAsWritten) {
 
   // The tool keeps the century switch off; the window starts 70 years back.
   const int windowBase = platform::Today().year - 70;
-  for (const LocaleFormat& l : kLocales) {
+  for (std::size_t li = 0; li < std::size(kLocales); ++li) {
+    const LocaleFormat& l = kLocales[li];
+    std::size_t k = li;  // each locale keeps other writings under the sanitizers
     for (const test::DateWriting& w : test::DateWritings(dates, {l.code}, windowBase)) {
+      if (k++ % test::kToolCaseStride != 0) continue;
       const std::string what = std::string(l.locale) + ": \"" + w.text + "\" for " + w.stored;
       const std::string env = std::string("LC_ALL=") + l.locale;
       ASSERT_EQ(Tool(env, "find " + table + " " + ndx + " " + ShellQuote(w.text), &out, &err), 0)

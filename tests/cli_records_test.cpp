@@ -110,7 +110,7 @@ std::string Latin1(const std::string& utf8) {
 }
 
 TEST(CliCorpus, ListAndMemoGiveWhatTheFilesHold) {
-  int tables = 0, memos = 0;
+  int tables = 0, memos = 0, memoCases = 0;
   for (const std::string& path : test::CompatTableExpectations()) {
     const auto e = test::LoadJson(path);
     const std::string table = test::CompatDir() + "/" + e["table"].get<std::string>();
@@ -160,7 +160,7 @@ TEST(CliCorpus, ListAndMemoGiveWhatTheFilesHold) {
       if (!r.contains("memos")) continue;
       for (const auto& [field, m] : r["memos"].items()) {
         const long long block = BlockNumber(test::Unescape(m["pointer"].get<std::string>()));
-        if (block == 0) continue;
+        if (block == 0 || memoCases++ % test::kToolCaseStride != 0) continue;
         const std::string recno = std::to_string(r["recno"].get<long long>());
         std::string got;
         const int mrc =
@@ -188,7 +188,7 @@ TEST(CliCorpus, ListAndMemoGiveWhatTheFilesHold) {
     }
   }
   EXPECT_GE(tables, 15);
-  EXPECT_GE(memos, 100);
+  EXPECT_GE(memos, 100 / test::kToolCaseStride);
 }
 
 class CliTable : public ::testing::Test {

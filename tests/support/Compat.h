@@ -23,6 +23,15 @@ std::string BinPath(const std::string& program);
 // exit status; its output and error output go to `out` and `err` when
 // given, and are dropped otherwise.
 int RunTool(const std::string& args, std::string* out = nullptr, std::string* err = nullptr);
+// How many of the tool's end-to-end cases a test runs in this build: every
+// one, or one in kToolCaseStride under the sanitizers, where each run of
+// the tool costs ten times as much. The tests rotate the cases they keep,
+// so every kind of case still runs there; the Release build runs them all.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr int kToolCaseStride = 4;
+#else
+inline constexpr int kToolCaseStride = 1;
+#endif
 // Quotes a word for the shell.
 std::string ShellQuote(const std::string& s);
 
