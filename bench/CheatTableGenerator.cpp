@@ -14,6 +14,8 @@
 #include <random>
 #include <vector>
 
+#include "bench/BenchUtil.h"
+
 namespace vz::bench {
 namespace {
 
@@ -134,10 +136,8 @@ void SettleInCache(const std::string& path, bool fresh) {
     fdatasync(fd);  // dirty pages are not dropped
     posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
   }
-  std::vector<char> buffer(1 << 20);
-  while (::read(fd, buffer.data(), buffer.size()) > 0) {
-  }
   ::close(fd);
+  ReadFileOnce(path);
 }
 
 }  // namespace
